@@ -1,0 +1,142 @@
+#pragma once
+
+#include "Randomizer.h"
+#include "ZelvoEvent.h"
+#include "ZelvoLayout.h"
+
+#include <QGraphicsView>
+#include <QImage>
+#include <QList>
+#include <QString>
+#include <QTransform>
+
+class Button;
+class QListWidget;
+class QPainter;
+class QTimer;
+class ZelvoDisplay;
+class ZelvoSensorList;
+class ZelvoServer;
+
+// The main window: the glasses with their display, the hardware buttons and
+// the hub that connects the agent server, the sensor panel and the timers.
+// Its definitions are split by concern: zelvoemulator.cpp (window, display,
+// closing), zelvoemulator_content.cpp (images, drawing, timing),
+// zelvoemulator_layouts.cpp (layout file), zelvoemulator_fullscreen.cpp,
+// zelvoemulator_events.cpp (button events) and zelvoemulator_sensors.cpp.
+class ZelvoEmulator : public QGraphicsView
+{
+    Q_OBJECT
+    Q_DISABLE_COPY_MOVE(ZelvoEmulator)
+
+public:
+    ZelvoEmulator(ZelvoServer* server, QWidget* parent);
+    ~ZelvoEmulator() override;
+
+    void updateDisplay(const QImage& content, bool showStatus);
+    QImage batteryIcon() const;
+    bool hasEnoughSpaceRight(QListWidget* list);
+    bool confirmClose();
+
+    bool saveAgentImages(const QString& agentHash, const QList<QString>& images);
+    void drawLayout(const ZelvoLayout& layout, const QString& agentHash,
+                    const QList<QString>& imagesId, const QList<QString>& texts);
+    void drawElidedText(QPainter* painter, const QRect& rect, const QString& text);
+
+    void saveLayouts(const QString& fileName);
+    void loadLayouts(const QString& fileName);
+
+    void dispatchSensorEvent(const ZelvoEvent& event, const QString& appId, int contentId);
+    void broadcastSensorEvent(const ZelvoEvent& event);
+
+    // Read-only views of the window's state, for tools and tests.
+    QString agentOnDisplay() const { return currentAgentHash; }
+    int contentIdOnDisplay() const { return currentContentId; }
+    bool isContentOnDisplay() const { return contentOnDisplay; }
+    bool isFullScreenMode() const { return fullScreen; }
+    bool isMinPersistingTimerRunning() const { return minPersistingTimerId != -1; }
+    bool isMaxPersistingTimerRunning() const { return maxPersistingTimerId != -1; }
+    int battery() const { return batteryPercent; }
+    bool isBatteryCharging() const;
+    QImage displayImage() const;
+    const QList<ZelvoLayout>& layoutList() const { return layouts; }
+    ZelvoDisplay* displayItem() const { return display; }
+    Button* fullScreenControl() const { return fullScreenButton; }
+    Button* plusControl() const { return plusButton; }
+    Button* minusControl() const { return minusButton; }
+    Button* sensorControl() const { return sensorButton; }
+    ZelvoSensorList* sensorPanel() const { return sensorList; }
+
+protected:
+    void timerEvent(QTimerEvent* event) override;
+    void keyPressEvent(QKeyEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
+    void closeEvent(QCloseEvent* event) override;
+
+private slots:
+    void onZelvoConfig(int minPersistingTMillis, int maxPersistingTMillis);
+    void onAgentConfig(const QString& agentHash, const QList<QString>& imagesArray);
+    void onAgentContent(const QString& agentHash, int contentId, const QString& layId,
+                        const QList<QString>& imagesId, const QList<QString>& texts);
+    void onAgentContentTimeout();
+    void onFullScreenToggle();
+    void onFullScreenOn();
+    void onFullScreenOff();
+    void onPlusPressed();
+    void onPlusReleased();
+    void onPlusClicked();
+    void onPlusLongPressed();
+    void onMinusPressed();
+    void onMinusReleased();
+    void onMinusClicked();
+    void onMinusLongPressed();
+    void onSensorClicked();
+    void onFullScreenOnSlot();
+    void onFullScreenOffSlot();
+    void onSingleShotValue(float* values, int type);
+    void onBatteryChanged(int percent);
+    void onStartBattery();
+    void onStopBattery();
+    void onStartAccelerometer(float* values);
+    void onStopAccelerometer();
+    void onStartCompass(float* values);
+    void onStopCompass();
+    void onStartLightSensor(float* values);
+    void onStopLightSensor();
+    void onSimulateBattery();
+    void onSimulateAccelerometer();
+    void onSimulateCompass();
+    void onSimulateLightSensor();
+
+private:
+    void startPersistingTimers();
+    void sendButtonEvent(int button, int gesture);
+
+    QString currentAgentHash;
+    int currentContentId = -1;
+    bool fullScreen = false;
+    bool contentOnDisplay = false;
+    int minPersistingTimerId = -1;
+    int maxPersistingTimerId = -1;
+    int minPersistingTMillis = 4000;
+    int maxPersistingTMillis = 6000;
+    int batteryPercent = 20;
+    QImage contentImage;
+    Randomizer randomizer;
+    ZelvoServer* server = nullptr;
+    ZelvoDisplay* display = nullptr;
+    Button* fullScreenButton = nullptr;
+    Button* plusButton = nullptr;
+    Button* minusButton = nullptr;
+    Button* sensorButton = nullptr;
+    ZelvoEvent accelerometerEvent;
+    ZelvoEvent compassEvent;
+    ZelvoEvent lightSensorEvent;
+    ZelvoSensorList* sensorList = nullptr;
+    QTimer* batteryTimer = nullptr;
+    QTimer* accelerometerTimer = nullptr;
+    QTimer* compassTimer = nullptr;
+    QTimer* lightSensorTimer = nullptr;
+    QTransform savedDisplayTransform;
+    QList<ZelvoLayout> layouts;
+};
