@@ -20,10 +20,10 @@ class ZelvoServer;
 
 // The main window: the glasses with their display, the hardware buttons and
 // the hub that connects the agent server, the sensor panel and the timers.
-// Its definitions are split by concern: zelvoemulator.cpp (window, display,
-// closing), zelvoemulator_content.cpp (images, drawing, timing),
-// zelvoemulator_layouts.cpp (layout file), zelvoemulator_fullscreen.cpp,
-// zelvoemulator_events.cpp (button events) and zelvoemulator_sensors.cpp.
+// Its definitions are split by concern: ZelvoEmulator.cpp (window, display,
+// closing), ZelvoEmulator_content.cpp (images, drawing, timing),
+// ZelvoEmulator_layouts.cpp (layout file), ZelvoEmulator_fullscreen.cpp,
+// ZelvoEmulator_events.cpp (button events) and ZelvoEmulator_sensors.cpp.
 class ZelvoEmulator : public QGraphicsView
 {
     Q_OBJECT

@@ -1,0 +1,35 @@
+#include "ZelvoEmulator.h"
+#include "ZelvoServer.h"
+
+#include <QApplication>
+#include <QDebug>
+#include <QHostAddress>
+#include <QMessageBox>
+
+int qMain(int argc, char** argv)
+{
+    QApplication application(argc, argv);
+
+    ZelvoServer server;
+    if (!server.start(QHostAddress(QHostAddress::LocalHost), 2000)) {
+        QMessageBox::warning(nullptr, QStringLiteral("ZelvoEmulator"),
+                             QStringLiteral("ZelvoEmulator already in use"),
+                             QMessageBox::Ok, QMessageBox::NoButton);
+        return 1;
+    }
+    qDebug() << "Zelvo Emulator started, agents connect on port 2000";
+    qDebug() << "ZelvoServer::main";
+
+    ZelvoEmulator emulator(&server, nullptr);
+    emulator.show();
+
+    const int result = application.exec();
+    qDebug() << "ZelvoServer::main SERVER STOP REQUESTED!!!!";
+    qDebug() << "ZelvoServer::main SERVER STOPPED!!!!";
+    return result;
+}
+
+int main(int argc, char** argv)
+{
+    return qMain(argc, argv);
+}
