@@ -1,0 +1,6 @@
+#include "ZelvoEvent.h"
+
+ZelvoEvent::ZelvoEvent(int type)
+    : type(type)
+{
+}
