@@ -1,0 +1,136 @@
+#include "ZelvoEmulator.h"
+
+#include <QDebug>
+#include <QTimer>
+
+namespace {
+
+constexpr double accelerometerRange = 200.0;
+constexpr double compassRange = 360.0;
+constexpr double lightSensorRange = 100.0;
+constexpr int batteryStep = 20;
+constexpr int batteryFull = 100;
+
+// The panel's start fields are logged for the developer only: simulated
+// readings are random whatever was typed.
+void logStartValues(const char* line, const float* values)
+{
+    qDebug() << line;
+    for (int i = 0; i < 3; ++i)
+        qDebug() << values[i];
+}
+
+// The panel numbers its single-shot rows 1 to 4; 0 means a row it does not have.
+int eventKindOfPanelRow(int type)
+{
+    switch (type) {
+    case 1:
+        return ZelvoEvent::BatteryEvent;
+    case 2:
+        return ZelvoEvent::AccelerometerEvent;
+    case 3:
+        return ZelvoEvent::CompassEvent;
+    case 4:
+        return ZelvoEvent::LightSensorEvent;
+    default:
+        return 0;
+    }
+}
+
+} // namespace
+
+void ZelvoEmulator::onSingleShotValue(float* values, int type)
+{
+    const int kind = eventKindOfPanelRow(type);
+    if (kind == 0) {
+        // An event of kind 0 means nothing to an agent; better none at all.
+        qWarning("\033[33mZelvoEmulator::onSingleShotValue unknown sensor %d, nothing sent\033[0m", type);
+        return;
+    }
+    ZelvoEvent event(kind);
+    for (int i = 0; i < 3; ++i)
+        event.values[i] = values[i];
+    broadcastSensorEvent(event);
+}
+
+void ZelvoEmulator::onBatteryChanged(int percent)
+{
+    batteryPercent = percent;
+    qDebug("battery percent %d", percent);
+}
+
+void ZelvoEmulator::onStartBattery()
+{
+    batteryTimer->start();
+}
+
+void ZelvoEmulator::onStopBattery()
+{
+    batteryTimer->stop();
+}
+
+void ZelvoEmulator::onStartAccelerometer(float* values)
+{
+    logStartValues("start Accelerometer with values ", values);
+    accelerometerTimer->start();
+}
+
+void ZelvoEmulator::onStopAccelerometer()
+{
+    accelerometerTimer->stop();
+}
+
+void ZelvoEmulator::onStartCompass(float* values)
+{
+    logStartValues("start Compass with values", values);
+    compassTimer->start();
+}
+
+void ZelvoEmulator::onStopCompass()
+{
+    compassTimer->stop();
+}
+
+void ZelvoEmulator::onStartLightSensor(float* values)
+{
+    logStartValues("start Light Sensor with values", values);
+    lightSensorTimer->start();
+}
+
+void ZelvoEmulator::onStopLightSensor()
+{
+    lightSensorTimer->stop();
+}
+
+void ZelvoEmulator::onSimulateBattery()
+{
+    // One charge cycle per program, not per window: it continues where it
+    // was when the simulation is stopped and started again.
+    static int simulatedBatteryLevel = 0;
+    if (simulatedBatteryLevel > batteryFull)
+        simulatedBatteryLevel = 0;
+    ZelvoEvent event(ZelvoEvent::BatteryEvent);
+    event.values[0] = float(simulatedBatteryLevel);
+    broadcastSensorEvent(event);
+    simulatedBatteryLevel += batteryStep;
+}
+
+void ZelvoEmulator::onSimulateAccelerometer()
+{
+    for (int i = 0; i < 3; ++i)
+        accelerometerEvent.values[i] = float(accelerometerRange * randomizer.random());
+    broadcastSensorEvent(accelerometerEvent);
+}
+
+void ZelvoEmulator::onSimulateCompass()
+{
+    for (int i = 0; i < 3; ++i)
+        compassEvent.values[i] = float(compassRange * randomizer.random());
+    broadcastSensorEvent(compassEvent);
+}
+
+void ZelvoEmulator::onSimulateLightSensor()
+{
+    lightSensorEvent.values[0] = float(lightSensorRange * randomizer.random());
+    broadcastSensorEvent(lightSensorEvent);
+}
