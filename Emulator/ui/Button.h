@@ -1,0 +1,63 @@
+#pragma once
+
+#include <QGraphicsWidget>
+
+#include <memory>
+
+class QPixmap;
+class QString;
+
+// A push button of the glasses, drawn from pictures, living in a scene.
+// A left press held 750 ms emits longPressed() before the release.
+class Button final : public QGraphicsWidget
+{
+    Q_OBJECT
+    Q_DISABLE_COPY_MOVE(Button)
+
+public:
+    enum ButtonPixmap { Normal, Pressed, Disabled };
+
+    explicit Button(const QPixmap& normal, QGraphicsItem* parent = nullptr);
+    Button(const QPixmap& normal, const QPixmap& pressed, QGraphicsItem* parent = nullptr);
+    Button(const QPixmap& normal, const QPixmap& pressed, const QPixmap& disabled,
+           QGraphicsItem* parent = nullptr);
+    ~Button() override;
+
+    void setPixmap(int which, const QPixmap& pixmap);
+    QPixmap pixmap(int which) const;
+    void setText(const QString& text);
+    QString text() const;
+
+    bool isPressed() const;
+    bool isLongPressPending() const;
+
+    // The gestures of a left mouse button; the mouse handlers call them, and
+    // so can anything else that drives the button as a user would.
+    void press();
+    void release(bool inside);
+    void leave();
+
+    void paint(QPainter* painter, const QStyleOptionGraphicsItem* option, QWidget* widget) override;
+
+signals:
+    void clicked();
+    void pressed();
+    void released();
+    void longPressed();
+
+protected:
+    void mousePressEvent(QGraphicsSceneMouseEvent* event) override;
+    void mouseMoveEvent(QGraphicsSceneMouseEvent* event) override;
+    void mouseReleaseEvent(QGraphicsSceneMouseEvent* event) override;
+    void hoverLeaveEvent(QGraphicsSceneHoverEvent* event) override;
+
+private slots:
+    void onLongPressed();
+
+private:
+    struct Private;
+
+    int shownPixmap() const;
+
+    std::unique_ptr<Private> d;
+};

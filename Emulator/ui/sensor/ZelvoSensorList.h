@@ -1,0 +1,92 @@
+#pragma once
+
+#include <QListWidget>
+
+#include <array>
+#include <memory>
+
+class QLayout;
+class QPushButton;
+class QSlider;
+class QTextEdit;
+
+// The sensor panel: for each simulated sensor a play/pause button that
+// starts and stops its simulation, and number fields with a button that
+// sends one reading. It holds no simulation; it turns clicks into signals.
+// The float* of the signals points to three values that live only during
+// the emission: receivers copy them.
+class ZelvoSensorList final : public QListWidget
+{
+    Q_OBJECT
+    Q_DISABLE_COPY_MOVE(ZelvoSensorList)
+
+public:
+    // The sensors as singleShotValue() numbers them.
+    enum Sensor { Battery = 1, Accelerometer = 2, Compass = 3, LightSensor = 4 };
+
+    explicit ZelvoSensorList(QWidget* parent = nullptr);
+    ~ZelvoSensorList() override;
+
+    void setBatteryPercent(int percent);
+    int batteryPercent() const;
+    // Stops a simulation from code: 1 accelerometer, 2 compass, 3 light sensor.
+    void programmedStop(int sensor);
+
+    // The panel's controls, for driving it as a user would; nullptr for an
+    // unknown sensor or axis.
+    QPushButton* startStopButton(int sensor) const;
+    QPushButton* singleShotButton(int sensor) const;
+    QTextEdit* valueEdit(int sensor, int axis = 0) const;
+    bool isRunning(int sensor) const;
+
+signals:
+    void batteryChanged(int batteryPercent);
+    void startBattery();
+    void stopBattery();
+    void singleShotValue(float* values, int type);
+    void startAccelerometer(float* values);
+    void stopAccelerometer();
+    void startCompass(float* values);
+    void stopCompass();
+    void startLightSensor(float* values);
+    void stopLightSensor();
+
+private slots:
+    void startStopBattery();
+    void startStopAccelerometer();
+    void startStopCompass();
+    void startStopLightSensor();
+    void singleShotBattery();
+    void singleShotAcc();
+    void singleShotCompass();
+    void singleShotLight();
+
+private:
+    using Edits = std::array<QTextEdit*, 3>;
+
+    QPushButton* addHeaderRow(const QString& icon, const QString& title, void (ZelvoSensorList::*slot)());
+    QTextEdit* addSingleValueRow(int sensor);
+    void addSingleShotRow(int kind);
+    void addSingleShotButton(QLayout* layout, int sensor);
+    void appendRow(QWidget* widget, int height, const QString& icon = QString());
+    static QTextEdit* createField(Qt::InputMethodHints hints);
+    static QPushButton* createPlayButton();
+    static float fieldValue(const QTextEdit* edit);
+    static void showRunning(QPushButton* button, bool running);
+
+    QTextEdit* batteryValueEdit = nullptr;
+    Edits accelerometerEdits = {};
+    Edits compassEdits = {};
+    QTextEdit* lightValueEdit = nullptr;
+    QPushButton* batteryButton = nullptr;
+    QPushButton* accelerometerButton = nullptr;
+    QPushButton* compassButton = nullptr;
+    QPushButton* lightSensorButton = nullptr;
+    std::array<QPushButton*, 4> singleShotButtons = {};
+    // Holds the battery level; never shown.
+    std::unique_ptr<QSlider> batterySlider;
+    bool batteryRunning = false;
+    bool accelerometerRunning = false;
+    bool compassRunning = false;
+    bool lightSensorRunning = false;
+};
