@@ -1,0 +1,249 @@
+#include "ZIImageUtil.h"
+
+#include "ZIImage.h"
+
+#include <QByteArray>
+#include <QDebug>
+#include <QFile>
+#include <QImage>
+#include <QSize>
+#include <QString>
+
+#include <array>
+#include <cstring>
+#include <vector>
+
+namespace {
+
+constexpr char Magic[] = { '.', 'z', 'i' };
+
+// Eight decoded pixels for every value of a pixel byte, so that a whole byte
+// is written into a scan line at once.
+using PixelRun = std::array<quint32, 8>;
+
+constexpr std::array<PixelRun, 256> makePixelRuns()
+{
+    std::array<PixelRun, 256> runs {};
+    for (int value = 0; value < 256; ++value) {
+        for (int bit = 0; bit < 8; ++bit)
+            runs[value][bit] = (value >> bit) & 1 ? ZIImageUtil::LitColor : ZIImageUtil::BackgroundColor;
+    }
+    return runs;
+}
+
+constexpr std::array<PixelRun, 256> pixelRuns = makePixelRuns();
+
+quint8 packEight(const quint32* pixels)
+{
+    unsigned value = 0;
+    for (int i = 0; i < 8; ++i)
+        value |= unsigned(ZIImageUtil::isLit(pixels[i])) << i;
+    return quint8(value);
+}
+
+// Luminance in thousandths (0 to 255000) of a premultiplied pixel laid on
+// white paper, so that transparent areas read as background.
+int luminanceOnWhite(QRgb premultiplied)
+{
+    const int paper = 255 - qAlpha(premultiplied);
+    return 299 * (qRed(premultiplied) + paper) + 587 * (qGreen(premultiplied) + paper)
+        + 114 * (qBlue(premultiplied) + paper);
+}
+
+constexpr int FullLuminance = 255000;
+
+} // namespace
+
+QImage ZIImageUtil::ziUncompress(const QByteArray& bytes)
+{
+    if (bytes.size() < MinDecodeSize) {
+        qWarning("\033[31mZIImageUtil::ziUncompress NoT enought bytes!!!\033[0m");
+        return QImage();
+    }
+    const QSize size = ziDimensions(bytes);
+    if (!size.isValid()) {
+        qWarning("\033[31mZIImageUtil::ziUncompress NoT a .zi image!!!\033[0m");
+        return QImage();
+    }
+    const int width = size.width();
+    const int height = size.height();
+    qDebug("ZIImageUtil::ziUncompress open ZLV ziImage <%d x %d> ziBuffer=%d Vs %lld", width, height,
+           bytes.size(), ziByteCount(width, height) - HeaderSize);
+
+    QImage image(width, height, QImage::Format_RGB32);
+    if (image.isNull())
+        return image;
+
+    // Pixels run on from one row into the next without padding, so a row may
+    // start and end in the middle of a byte. Pixels beyond the end of the
+    // data stay white.
+    const auto* pixels = reinterpret_cast<const quint8*>(bytes.constData()) + HeaderSize;
+    const qint64 available = bytes.size() - HeaderSize;
+    const auto pixelAt = [pixels, available](qint64 bit) {
+        const qint64 index = bit >> 3;
+        return index < available && (pixels[index] >> (bit & 7)) & 1 ? LitColor : BackgroundColor;
+    };
+    for (int y = 0; y < height; ++y) {
+        auto* line = reinterpret_cast<quint32*>(image.scanLine(y));
+        qint64 bit = qint64(y) * width;
+        int x = 0;
+        for (; x < width && (bit & 7) != 0; ++x, ++bit)
+            line[x] = pixelAt(bit);
+        for (; x + 8 <= width && (bit >> 3) < available; x += 8, bit += 8)
+            std::memcpy(line + x, pixelRuns[pixels[bit >> 3]].data(), sizeof(PixelRun));
+        for (; x < width; ++x, ++bit)
+            line[x] = pixelAt(bit);
+    }
+    return image;
+}
+
+QImage ZIImageUtil::ziUncompress(const QString& path)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly)) {
+        qWarning("\033[31mZIImageUtil::ziUncompress to open %s!!!\033[0m", qUtf8Printable(path));
+        return QImage();
+    }
+    // Nothing past the largest image the header can announce is ever used.
+    return ziUncompress(file.read(ziByteCount(MaxDimension, MaxDimension)));
+}
+
+ZIImage ZIImageUtil::ziCompress(const QImage& image)
+{
+    const int width = image.width();
+    const int height = image.height();
+    const qint64 byteCount = ziByteCount(width, height);
+    qDebug("ZIImageUtil::ziCompress ziImage <%x(%d) x %x(%d)> => ziBuffer=%lld", width, width, height, height,
+           byteCount);
+    ZIImage result;
+    const QByteArray bytes = ziEncode(image);
+    if (bytes.isEmpty()) {
+        qWarning("\033[31mZIImageUtil::ziCompress ziImage <%d x %d> exceeds the format's %d x %d\033[0m", width,
+                 height, MaxDimension, MaxDimension);
+        return result;
+    }
+    qDebug("\033[33mZIImageUtil::ziCompress currentByteIndex %lld!!!\033[0m",
+           HeaderSize + qint64(width) * height / 8);
+    qDebug("ZIImageUtil::ziCompress DONE BUFF_SIZE %d!!!!", bytes.size());
+    result.fromByteArray(bytes);
+    return result;
+}
+
+QByteArray ZIImageUtil::ziEncode(const QImage& image)
+{
+    const int width = image.width();
+    const int height = image.height();
+    // Larger sides cannot be written into the 12-bit fields; cutting them
+    // would announce a different picture than the one encoded.
+    if (width > MaxDimension || height > MaxDimension)
+        return QByteArray();
+
+    QByteArray bytes(int(ziByteCount(width, height)), '\0');
+    std::memcpy(bytes.data(), ziHeader(width, height).constData(), HeaderSize);
+
+    // Scan lines read as 0xAARRGGBB words, the values pixel() would return.
+    const bool direct = image.format() == QImage::Format_RGB32 || image.format() == QImage::Format_ARGB32;
+    const QImage source = direct ? image : image.convertToFormat(QImage::Format_ARGB32);
+
+    auto* out = reinterpret_cast<quint8*>(bytes.data()) + HeaderSize;
+    unsigned pending = 0;
+    int bit = 0;
+    for (int y = 0; y < height; ++y) {
+        const auto* line = reinterpret_cast<const quint32*>(source.constScanLine(y));
+        int x = 0;
+        for (; x < width && bit != 0; ++x) {
+            pending |= unsigned(isLit(line[x])) << bit;
+            if (++bit == 8) {
+                *out++ = quint8(pending);
+                pending = 0;
+                bit = 0;
+            }
+        }
+        for (; x + 8 <= width; x += 8)
+            *out++ = packEight(line + x);
+        for (; x < width; ++x, ++bit)
+            pending |= unsigned(isLit(line[x])) << bit;
+    }
+    if (bit != 0)
+        *out = quint8(pending);
+    return bytes;
+}
+
+qint64 ZIImageUtil::ziByteCount(int width, int height)
+{
+    if (width <= 0 || height <= 0)
+        return HeaderSize;
+    return HeaderSize + (qint64(width) * height + 7) / 8;
+}
+
+QByteArray ZIImageUtil::ziHeader(int width, int height)
+{
+    const char header[HeaderSize] = {
+        Magic[0],
+        Magic[1],
+        Magic[2],
+        char((width >> 4) & 0xFF),
+        char(((width & 0x0F) << 4) | ((height >> 8) & 0x0F)),
+        char(height & 0xFF),
+    };
+    return QByteArray(header, HeaderSize);
+}
+
+QSize ZIImageUtil::ziDimensions(const QByteArray& bytes)
+{
+    if (bytes.size() < HeaderSize || std::memcmp(bytes.constData(), Magic, sizeof(Magic)) != 0)
+        return QSize();
+    const auto* header = reinterpret_cast<const quint8*>(bytes.constData());
+    return QSize((header[3] << 4) | (header[4] >> 4), ((header[4] & 0x0F) << 8) | header[5]);
+}
+
+bool ZIImageUtil::isLit(quint32 argb)
+{
+    return (argb & 0x00FF00u) == 0x00FF00u && (argb & 0xFF0000u) != 0xFF0000u && (argb & 0x0000FFu) != 0x0000FFu;
+}
+
+QImage ZIImageUtil::toMono(const QImage& picture, int thresholdPercent)
+{
+    if (picture.isNull())
+        return QImage();
+    const int cut = qBound(0, thresholdPercent, 100) * (FullLuminance / 100);
+    const QImage source = picture.convertToFormat(QImage::Format_ARGB32_Premultiplied);
+    QImage mono(source.size(), QImage::Format_RGB32);
+    for (int y = 0; y < source.height(); ++y) {
+        const auto* in = reinterpret_cast<const QRgb*>(source.constScanLine(y));
+        auto* out = reinterpret_cast<quint32*>(mono.scanLine(y));
+        for (int x = 0; x < source.width(); ++x)
+            out[x] = luminanceOnWhite(in[x]) < cut ? LitColor : BackgroundColor;
+    }
+    return mono;
+}
+
+QImage ZIImageUtil::toDithered(const QImage& picture)
+{
+    if (picture.isNull())
+        return QImage();
+    const QImage source = picture.convertToFormat(QImage::Format_ARGB32_Premultiplied);
+    const int width = source.width();
+    QImage mono(source.size(), QImage::Format_RGB32);
+    // Errors carried to the current and the next row, one spare cell at
+    // each end so the neighbours of the edge pixels need no test.
+    std::vector<float> current(size_t(width) + 2, 0.0f);
+    std::vector<float> next(size_t(width) + 2, 0.0f);
+    for (int y = 0; y < source.height(); ++y) {
+        const auto* in = reinterpret_cast<const QRgb*>(source.constScanLine(y));
+        auto* out = reinterpret_cast<quint32*>(mono.scanLine(y));
+        for (int x = 0; x < width; ++x) {
+            const float value = float(luminanceOnWhite(in[x])) + current[size_t(x) + 1];
+            const bool lit = value < FullLuminance / 2.0f;
+            out[x] = lit ? LitColor : BackgroundColor;
+            const float error = value - (lit ? 0.0f : float(FullLuminance));
+            current[size_t(x) + 2] += error * 7 / 16;
+            next[size_t(x)] += error * 3 / 16;
+            next[size_t(x) + 1] += error * 5 / 16;
+            next[size_t(x) + 2] += error * 1 / 16;
+        }
+        current.swap(next);
+        std::fill(next.begin(), next.end(), 0.0f);
+    }
+    return mono;
+}

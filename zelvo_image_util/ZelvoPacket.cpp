@@ -1,0 +1,124 @@
+#include "ZelvoPacket.h"
+
+#include <QByteArray>
+
+#include <cstdio>
+
+namespace {
+
+bool fits(int index, int width)
+{
+    return index >= 0 && index <= ZelvoPacket::Size - width;
+}
+
+} // namespace
+
+ZelvoPacket::ZelvoPacket() = default;
+
+ZelvoPacket::ZelvoPacket(int type)
+{
+    bytes[TypeIndex] = quint8(type);
+}
+
+ZelvoPacket::~ZelvoPacket() = default;
+
+quint8 ZelvoPacket::type() const
+{
+    return bytes[TypeIndex];
+}
+
+quint8 ZelvoPacket::userByte() const
+{
+    return bytes[UserByteIndex];
+}
+
+void ZelvoPacket::setUserByte(quint8 value)
+{
+    bytes[UserByteIndex] = value;
+}
+
+int ZelvoPacket::uint16FromIndex(int index) const
+{
+    if (!fits(index, 2)) {
+        printf("ZelvoPacket::uint16FromIndex index(%d) out of range\n", index);
+        return -1;
+    }
+    return bytes[size_t(index)] | bytes[size_t(index) + 1] << 8;
+}
+
+void ZelvoPacket::setUint16FromIndex(int index, quint16 value)
+{
+    if (!fits(index, 2)) {
+        printf("ZelvoPacket::setUint16FromIndex index(%d) out of range\n", index);
+        return;
+    }
+    bytes[size_t(index)] = quint8(value);
+    bytes[size_t(index) + 1] = quint8(value >> 8);
+}
+
+qint64 ZelvoPacket::uint32FromIndex(int index) const
+{
+    if (!fits(index, 4)) {
+        printf("ZelvoPacket::uint32FromIndex index(%d) out of range\n", index);
+        return -1;
+    }
+    quint32 value = 0;
+    for (int i = 3; i >= 0; --i)
+        value = value << 8 | bytes[size_t(index + i)];
+    return value;
+}
+
+void ZelvoPacket::setUint32FromIndex(int index, quint32 value)
+{
+    if (!fits(index, 4)) {
+        printf("ZelvoPacket::setUint32FromIndex index(%d) out of range\n", index);
+        return;
+    }
+    for (int i = 0; i < 4; ++i)
+        bytes[size_t(index + i)] = quint8(value >> (8 * i));
+}
+
+quint16 ZelvoPacket::sequenceNumber() const
+{
+    return quint16(uint16FromIndex(SequenceNumberIndex));
+}
+
+void ZelvoPacket::setSequenceNumber(quint16 value)
+{
+    printf("ZelvoPacket::setSequenceNumber  %u", unsigned(value));
+    setUint16FromIndex(SequenceNumberIndex, value);
+}
+
+quint32 ZelvoPacket::imageIdField() const
+{
+    return quint32(uint32FromIndex(ImageIdIndex));
+}
+
+void ZelvoPacket::setSequenceNumber(quint32 value)
+{
+    printf("ZelvoPacket::setSequenceNumber  %x", unsigned(value));
+    setUint32FromIndex(ImageIdIndex, value);
+}
+
+const quint8* ZelvoPacket::constData() const
+{
+    return bytes.data();
+}
+
+quint8* ZelvoPacket::data()
+{
+    return bytes.data();
+}
+
+QByteArray ZelvoPacket::toByteArray() const
+{
+    return QByteArray(reinterpret_cast<const char*>(bytes.data()), Size);
+}
+
+void ZelvoPacket::dump() const
+{
+    printf("ZIImage");
+    for (quint8 byte : bytes)
+        printf(" %x", unsigned(byte));
+    printf("\n");
+}
