@@ -109,6 +109,8 @@ private slots:
     void onSimulateLightSensor();
 
 private:
+    // The scene as window mode shows it: at construction and on leaving full screen.
+    void applyWindowModeLayout();
     void startPersistingTimers();
     void sendButtonEvent(int button, int gesture);
 

@@ -1,0 +1,256 @@
+#include "ZelvoEmulator.h"
+
+#include "Button.h"
+#include "ZelvoDisplay.h"
+#include "ZelvoSensorList.h"
+#include "ZelvoServer.h"
+
+#include <QCloseEvent>
+#include <QCoreApplication>
+#include <QDebug>
+#include <QGraphicsScene>
+#include <QGuiApplication>
+#include <QListWidget>
+#include <QMessageBox>
+#include <QPainter>
+#include <QPixmap>
+#include <QScreen>
+#include <QSize>
+#include <QTimer>
+
+namespace {
+
+constexpr int windowWidth = 640;
+constexpr int windowHeight = 480;
+constexpr int sensorPeriodMillis = 2000;
+constexpr int statusStripHeight = 24;
+constexpr QSize displayImageSize(320, 240);
+constexpr QSize windowDisplaySize(256, 192);
+
+QPixmap fullScreenOnPicture()
+{
+    return QPixmap(QStringLiteral(":/data/fullscreen_on.png"));
+}
+
+} // namespace
+
+ZelvoEmulator::ZelvoEmulator(ZelvoServer* server, QWidget* parent)
+    : QGraphicsView(parent)
+    , randomizer(128, true)
+    , server(server)
+    , display(new ZelvoDisplay)
+    , fullScreenButton(new Button(fullScreenOnPicture()))
+    , plusButton(new Button(QPixmap(QStringLiteral(":/data/buttonplus.png")),
+                            QPixmap(QStringLiteral(":/data/buttonpluspressed.png"))))
+    , minusButton(new Button(QPixmap(QStringLiteral(":/data/buttonminus.png")),
+                             QPixmap(QStringLiteral(":/data/buttonminuspressed.png"))))
+    , sensorButton(new Button(QPixmap(QStringLiteral(":/data/buttonsensor.png")),
+                              QPixmap(QStringLiteral(":/data/buttonsensorpressed.png"))))
+    , accelerometerEvent(ZelvoEvent::AccelerometerEvent)
+    , compassEvent(ZelvoEvent::CompassEvent)
+    , lightSensorEvent(ZelvoEvent::LightSensorEvent)
+    // A top-level window of its own beside the glasses; the destructor deletes it.
+    , sensorList(new ZelvoSensorList(nullptr))
+    , batteryTimer(new QTimer(this))
+    , accelerometerTimer(new QTimer(this))
+    , compassTimer(new QTimer(this))
+    , lightSensorTimer(new QTimer(this))
+    // Every window gets its own copies, a second window in a process included.
+    , layouts(ZelvoLayout::builtInLayouts())
+{
+    setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+
+    connect(server, SIGNAL(zelvoConfigReceived(int,int)), this, SLOT(onZelvoConfig(int,int)));
+    connect(server, SIGNAL(agentConfigReceived(QString,QList<QString>)),
+            this, SLOT(onAgentConfig(QString,QList<QString>)));
+    connect(server, SIGNAL(agentContentReceived(QString,int,QString,QList<QString>,QList<QString>)),
+            this, SLOT(onAgentContent(QString,int,QString,QList<QString>,QList<QString>)));
+
+    plusButton->setText(QStringLiteral("+"));
+    minusButton->setText(QStringLiteral("-"));
+
+    connect(sensorList, SIGNAL(singleShotValue(float*,int)), this, SLOT(onSingleShotValue(float*,int)));
+    connect(sensorList, SIGNAL(batteryChanged(int)), this, SLOT(onBatteryChanged(int)));
+    connect(sensorList, SIGNAL(startBattery()), this, SLOT(onStartBattery()));
+    connect(sensorList, SIGNAL(stopBattery()), this, SLOT(onStopBattery()));
+    connect(sensorList, SIGNAL(startAccelerometer(float*)), this, SLOT(onStartAccelerometer(float*)));
+    connect(sensorList, SIGNAL(stopAccelerometer()), this, SLOT(onStopAccelerometer()));
+    connect(sensorList, SIGNAL(startCompass(float*)), this, SLOT(onStartCompass(float*)));
+    connect(sensorList, SIGNAL(stopCompass()), this, SLOT(onStopCompass()));
+    connect(sensorList, SIGNAL(startLightSensor(float*)), this, SLOT(onStartLightSensor(float*)));
+    connect(sensorList, SIGNAL(stopLightSensor()), this, SLOT(onStopLightSensor()));
+
+    sensorList->setBatteryPercent(batteryPercent);
+
+    // QTimer repeats unless told otherwise.
+    for (QTimer* timer : {batteryTimer, accelerometerTimer, compassTimer, lightSensorTimer})
+        timer->setInterval(sensorPeriodMillis);
+    connect(batteryTimer, SIGNAL(timeout()), this, SLOT(onSimulateBattery()));
+    connect(accelerometerTimer, SIGNAL(timeout()), this, SLOT(onSimulateAccelerometer()));
+    connect(compassTimer, SIGNAL(timeout()), this, SLOT(onSimulateCompass()));
+    connect(lightSensorTimer, SIGNAL(timeout()), this, SLOT(onSimulateLightSensor()));
+    connect(fullScreenButton, SIGNAL(clicked()), this, SLOT(onFullScreenToggle()));
+    connect(plusButton, SIGNAL(pressed()), this, SLOT(onPlusPressed()));
+    connect(plusButton, SIGNAL(released()), this, SLOT(onPlusReleased()));
+    connect(plusButton, SIGNAL(clicked()), this, SLOT(onPlusClicked()));
+    connect(plusButton, SIGNAL(longPressed()), this, SLOT(onPlusLongPressed()));
+    connect(minusButton, SIGNAL(pressed()), this, SLOT(onMinusPressed()));
+    connect(minusButton, SIGNAL(released()), this, SLOT(onMinusReleased()));
+    connect(minusButton, SIGNAL(clicked()), this, SLOT(onMinusClicked()));
+    connect(minusButton, SIGNAL(longPressed()), this, SLOT(onMinusLongPressed()));
+    connect(sensorButton, SIGNAL(clicked()), this, SLOT(onSensorClicked()));
+
+    setViewportUpdateMode(QGraphicsView::SmartViewportUpdate);
+    setCacheMode(QGraphicsView::CacheBackground);
+    setRenderHints(QPainter::Antialiasing | QPainter::TextAntialiasing | QPainter::SmoothPixmapTransform);
+    setDragMode(QGraphicsView::NoDrag);
+    // Without a frame the 640 x 480 scene fills the fixed-size window exactly,
+    // and nothing of it can be scrolled away with the wheel or the keys.
+    setFrameShape(QFrame::NoFrame);
+
+    auto* scene = new QGraphicsScene(this);
+    display->setZValue(-10);
+    // The scene takes ownership of its items.
+    scene->addItem(display);
+    scene->addItem(fullScreenButton);
+    scene->addItem(plusButton);
+    scene->addItem(minusButton);
+    scene->addItem(sensorButton);
+    setOptimizationFlags(QGraphicsView::DontAdjustForAntialiasing);
+    setScene(scene);
+    applyWindowModeLayout();
+
+    setWindowTitle(tr("Zelvo Emulator"));
+    setFixedSize(windowWidth, windowHeight);
+
+    updateDisplay(contentImage, false);
+}
+
+ZelvoEmulator::~ZelvoEmulator()
+{
+    qDebug() << "Invoked Destructor of ZelvoEmulator";
+    delete sensorList;
+}
+
+void ZelvoEmulator::applyWindowModeLayout()
+{
+    scene()->setSceneRect(0, 0, windowWidth, windowHeight);
+    setBackgroundBrush(QPixmap(QStringLiteral(":/data/glass.png")));
+    display->setSize(windowDisplaySize.width(), windowDisplaySize.height());
+    display->setPos(200, 150);
+    display->setTransform(savedDisplayTransform);
+    fullScreenButton->setPixmap(Button::Normal, fullScreenOnPicture());
+    fullScreenButton->setPos(606, 4);
+    plusButton->setPos(570, 140);
+    minusButton->setPos(565, 200);
+    sensorButton->setPos(570, 60);
+}
+
+void ZelvoEmulator::updateDisplay(const QImage& content, bool showStatus)
+{
+    contentImage = content;
+
+    QImage composed(displayImageSize, QImage::Format_ARGB32);
+    composed.fill(Qt::transparent);
+    QPainter painter(&composed);
+    // The status strip is the transparent band of rows 0 to 23. Its icons
+    // reflect the state of this moment only: a battery or connection change
+    // shows at the next composition.
+    if (showStatus) {
+        painter.drawImage(290, 0, batteryIcon());
+        if (!server->connections().isEmpty())
+            painter.drawImage(10, 0, QImage(QStringLiteral(":data/connection")));
+    }
+    if (!contentImage.isNull())
+        painter.drawImage(0, statusStripHeight, contentImage);
+    painter.end();
+
+    display->setPixmap(QPixmap::fromImage(composed));
+}
+
+QImage ZelvoEmulator::batteryIcon() const
+{
+    QString level;
+    switch (batteryPercent) {
+    case 20:
+    case 30:
+        level = QStringLiteral("020");
+        break;
+    case 40:
+    case 50:
+        level = QStringLiteral("040");
+        break;
+    case 60:
+    case 70:
+        level = QStringLiteral("060");
+        break;
+    case 80:
+    case 90:
+        level = QStringLiteral("080");
+        break;
+    case 100:
+        level = QStringLiteral("100");
+        break;
+    default:
+        level = QStringLiteral("000");
+        break;
+    }
+    // No extension: the image loader tries the suffixes of its formats.
+    QString name = QStringLiteral(":data/battery-") + level;
+    if (isBatteryCharging())
+        name += QStringLiteral("-charging");
+    return QImage(name);
+}
+
+bool ZelvoEmulator::isBatteryCharging() const
+{
+    return batteryTimer->isActive();
+}
+
+QImage ZelvoEmulator::displayImage() const
+{
+    return display->pixmap().toImage();
+}
+
+bool ZelvoEmulator::hasEnoughSpaceRight(QListWidget* list)
+{
+    const QRect desktop = QGuiApplication::primaryScreen()->virtualGeometry();
+    qDebug().nospace() << "resolution of main window " << desktop.width() << " " << desktop.height();
+    // Measured to the desktop's right edge, which is its width only when a
+    // screen left of the primary one does not shift the origin.
+    const int space = desktop.x() + desktop.width() - x() - frameGeometry().width();
+    return space > list->frameGeometry().width();
+}
+
+void ZelvoEmulator::onSensorClicked()
+{
+    if (sensorList->isVisible()) {
+        sensorList->hide();
+        return;
+    }
+    if (hasEnoughSpaceRight(sensorList))
+        sensorList->move(x() + frameGeometry().width(), y());
+    sensorList->show();
+}
+
+bool ZelvoEmulator::confirmClose()
+{
+    const QString name = QStringLiteral("Zelvo Emulator");
+    const QMessageBox::StandardButton answer =
+        QMessageBox::information(this, name, tr("Are you sure you want to close %1").arg(name),
+                                 QMessageBox::Ok | QMessageBox::Cancel, QMessageBox::Cancel);
+    return answer != QMessageBox::Cancel;
+}
+
+void ZelvoEmulator::closeEvent(QCloseEvent* event)
+{
+    if (!confirmClose()) {
+        event->ignore();
+        return;
+    }
+    QGraphicsView::closeEvent(event);
+    // The sensor panel may still be open, so the last window closing would
+    // not end the loop by itself.
+    QCoreApplication::exit(0);
+}
