@@ -1,0 +1,288 @@
+#include "ZelvoEmulator.h"
+#include "ZIImageUtil.h"
+#include "ZelvoLayout.h"
+#include "ZelvoUtil.h"
+
+#include <QBrush>
+#include <QBuffer>
+#include <QByteArray>
+#include <QColor>
+#include <QDebug>
+#include <QFile>
+#include <QFont>
+#include <QFontMetrics>
+#include <QImage>
+#include <QPainter>
+#include <QPen>
+#include <QPoint>
+#include <QPointF>
+#include <QRect>
+#include <QSaveFile>
+#include <QTextLayout>
+#include <QTextLine>
+#include <QTimerEvent>
+
+namespace {
+
+constexpr int ContentWidth = 320;
+constexpr int ContentHeight = 216;
+
+const char* const ContentRule =
+    "\033[96m~~~~~~~~~~~~~~~~~~~~~~~~~~~~~~~~~~~~~~~~~~~~~~~~~~~~~~~~~~~~~~~~~~~\033[0m";
+
+// The whole file or nothing: a failed write never leaves a truncated
+// image in place of the previous one, and is reported as a failure.
+bool writeFile(const QString& path, const QByteArray& bytes)
+{
+    QSaveFile file(path);
+    return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size() && file.commit();
+}
+
+QByteArray encodePng(const QImage& image)
+{
+    QByteArray png;
+    QBuffer buffer(&png);
+    buffer.open(QIODevice::WriteOnly);
+    return image.save(&buffer, "PNG") ? png : QByteArray();
+}
+
+QFont contentFont()
+{
+    QFont font(QStringLiteral("DejaVu Sans"), 20, QFont::Bold);
+    font.setCapitalization(QFont::AllUppercase);
+    return font;
+}
+
+// The stored picture for one image id: the .zi file, else the .png file.
+// path receives the file that was read, empty when there was none.
+QImage loadAgentImage(const QString& directory, const QString& agentHash, const QString& id,
+                      QString* path)
+{
+    path->clear();
+    if (!ZelvoUtil::isFileNamePart(id)) {
+        qDebug().nospace() << "\033[31mZelvoEmulator::drawLayout REFUSED IMAGE ID " << id
+                           << ", IT NAMES A PATH OUTSIDE THE AGENT DIRECTORY!!!\033[0m";
+        return QImage();
+    }
+    if (directory.isEmpty())
+        return QImage();
+
+    const QString base = directory + QLatin1Char('/') + agentHash + QLatin1Char('_') + id;
+    const QString ziPath = base + QStringLiteral(".zi");
+    qDebug().nospace() << "\033[32mZelvoEmulator::drawLayout SEARCHING " << ziPath;
+    if (QFile::exists(ziPath)) {
+        qDebug() << "\033[35mZelvoEmulator::drawLayout FOUNDED A ZELVO IMAGE";
+        *path = ziPath;
+        return ZIImageUtil::ziUncompress(ziPath);
+    }
+
+    qDebug() << "\033[36mZelvoEmulator::drawLayout .zi not found, serching .png ...";
+    const QString pngPath = base + QStringLiteral(".png");
+    qDebug().nospace() << "\033[32mZelvoEmulator::drawLayout SEARCHING " << pngPath;
+    if (!QFile::exists(pngPath))
+        return QImage();
+    qDebug() << "\033[35mZelvoEmulator::drawLayout FOUNDED A PNG IMAGE";
+    *path = pngPath;
+    return ZelvoUtil::readImageFile(pngPath);
+}
+
+} // namespace
+
+void ZelvoEmulator::onZelvoConfig(int minPersistingTMillis, int maxPersistingTMillis)
+{
+    qDebug().nospace() << "\033[33mZelvoEmulator::onZelvoConfig \n\t\tRECEIVED CONFIG FOR ZELVO "
+                       << minPersistingTMillis << "->" << maxPersistingTMillis << "\033[0m";
+    this->minPersistingTMillis = minPersistingTMillis;
+    this->maxPersistingTMillis = maxPersistingTMillis;
+}
+
+void ZelvoEmulator::onAgentConfig(const QString& agentHash, const QList<QString>& imagesArray)
+{
+    qDebug().nospace().noquote() << "\033[33mZelvoEmulator::configAgent \n\t\tRECEIVED CONFIG FROM AGENT "
+                                 << agentHash << "\033[0m";
+    const bool ok = saveAgentImages(agentHash, imagesArray);
+    qDebug().nospace().noquote() << "\033[33mZelvoEmulator::configAgent Now agent " << agentHash
+                                 << (ok ? " is CONFIGURED" : " is NOT CONFIGURED") << "!!!!\033[0m";
+}
+
+bool ZelvoEmulator::saveAgentImages(const QString& agentHash, const QList<QString>& images)
+{
+    qDebug().nospace().noquote() << "\033[33mZelvoEmulator::saveAgentImages \n\t\tAGENT " << agentHash
+                                 << " has " << images.size() << " to SAVE!!!\033[0m";
+    const QString directory = ZelvoUtil::agentImageDirectory(agentHash);
+    if (directory.isEmpty())
+        return false;
+    qDebug().nospace().noquote() << "\033[33mZelvoEmulator::saveAgentImages \n\t\tDIR " << directory
+                                 << "!!!\033[0m";
+
+    // Like the glasses, the outcome is that of the last image; earlier
+    // failures show in the log only.
+    bool saved = false;
+    for (int n = 0; n < images.size(); ++n) {
+        const QByteArray bytes = QByteArray::fromBase64(images.at(n).toLocal8Bit());
+        const bool zi = bytes.startsWith(".zi");
+        // Both arguments in one call, so that a "%1" inside the hash stays text.
+        const QString fileName = (zi ? QStringLiteral("%1_%2.zi") : QStringLiteral("%1_%2.png"))
+                                     .arg(agentHash, QString::number(n));
+        const QString path = directory + QLatin1Char('/') + fileName;
+        qDebug().nospace().noquote() << "\033[33mZelvoEmulator::saveAgentImages \n\t\tAGENT " << agentHash
+                                     << " is saving image " << fileName << "!!!\033[0m";
+        if (zi) {
+            saved = writeFile(path, bytes);
+        } else {
+            const QImage image = ZelvoUtil::readPngData(bytes);
+            saved = !image.isNull() && writeFile(path, encodePng(image));
+            qDebug().nospace().noquote() << "\033[33mZelvoEmulator::saveAgentImages \n\t\tSAVE IMAGE " << path
+                                         << " ret " << (saved ? "true" : "false") << "!!!\033[0m";
+        }
+        if (!saved) {
+            qDebug().nospace().noquote() << "\033[31mZelvoEmulator::saveAgentImages \n\t\tERROR SAVING IMAGE "
+                                         << path << "!!!\033[0m";
+        }
+    }
+    return saved;
+}
+
+void ZelvoEmulator::onAgentContent(const QString& agentHash, int contentId, const QString& layId,
+                                   const QList<QString>& imagesId, const QList<QString>& texts)
+{
+    contentOnDisplay = true;
+    if (minPersistingTimerId != -1) {
+        qDebug().nospace() << "ZelvoEmulator::onAgentContent AGENT " << agentHash
+                           << " sended a new image but we are already waiting the min persisting time, SKIPPING ....";
+        return;
+    }
+    if (layId.isEmpty()) {
+        qDebug() << "onAgentContent NULL LAY ID CAN'T process the request .... SKIPPING ... ";
+        return;
+    }
+
+    currentAgentHash = agentHash;
+    currentContentId = contentId;
+    qDebug() << ContentRule;
+    qDebug().nospace() << "\033[96mZelvoEmulator::onAgentContent USING LAY ID " << layId << "\033[0m";
+    qDebug().nospace() << "\033[96mZelvoEmulator::onAgentContent IMAGE ARRAY  " << imagesId << "\033[0m";
+    qDebug().nospace() << "\033[96mZelvoEmulator::onAgentContent TEXT ARRAY   " << texts << "\033[0m";
+    qDebug() << ContentRule;
+
+    const int layoutNumber = layId.toInt();
+    if (agentHash.isEmpty()) {
+        qDebug() << "ZelvoEmulator::onAgentContent NULL AGENT HASH CAN'T process the request .... SKIPPING ... ";
+        return;
+    }
+
+    startPersistingTimers();
+    const QList<ZelvoLayout>& builtIns = ZelvoLayout::builtInLayouts();
+    if (layoutNumber < 0 || layoutNumber >= builtIns.size())
+        return;
+    drawLayout(builtIns.at(layoutNumber), agentHash, imagesId, texts);
+}
+
+void ZelvoEmulator::drawLayout(const ZelvoLayout& layout, const QString& agentHash,
+                               const QList<QString>& imagesId, const QList<QString>& texts)
+{
+    if (imagesId.size() != layout.images().size()) {
+        qDebug() << "\033[31mZelvoEmulator::drawLayout images in layout don't match with image indexes\033[0m";
+        return;
+    }
+    if (texts.size() != layout.texts().size()) {
+        qDebug() << "\033[31mZelvoEmulator::drawLayout text in layout don't match with agent texts\033[0m";
+        return;
+    }
+
+    const QString directory = ZelvoUtil::agentImageDirectory(agentHash);
+    qDebug().nospace() << "\033[34mZelvoEmulator::drawLayout IMAGEs " << imagesId << " TEXTs " << texts
+                       << "\033[0m";
+
+    QImage canvas(ContentWidth, ContentHeight, QImage::Format_ARGB32);
+    canvas.fill(Qt::transparent);
+    {
+        QPainter painter(&canvas);
+        for (int i = 0; i < texts.size(); ++i) {
+            const QRect& rect = layout.texts().at(i);
+            qDebug().nospace() << "\033[32mZelvoEmulator::drawLayout DRAWING text " << texts.at(i)
+                               << " on RECT " << rect << "\033[0m";
+            drawElidedText(&painter, rect, texts.at(i));
+        }
+        // Images after texts, so that they cover the texts where they overlap.
+        for (int i = 0; i < imagesId.size(); ++i) {
+            QString path;
+            const QImage image = loadAgentImage(directory, agentHash, imagesId.at(i), &path);
+            if (image.isNull()) {
+                qDebug().nospace() << "\033[32mZelvoEmulator::drawLayout DRAWING image " << path
+                                   << " IS NULL!!!" << "\033[0m";
+                continue;
+            }
+            const QRect& rect = layout.images().at(i);
+            qDebug().nospace() << "\033[32mZelvoEmulator::drawLayout DRAWING image " << path << " on RECT "
+                               << rect << "\033[0m";
+            // Unscaled and unclipped: the glasses let a larger image spill over.
+            painter.drawImage(QPointF(rect.topLeft()), image);
+        }
+    }
+    updateDisplay(canvas, true);
+}
+
+void ZelvoEmulator::drawElidedText(QPainter* painter, const QRect& rect, const QString& text)
+{
+    painter->setPen(QPen(QBrush(fullScreen ? Qt::white : Qt::green), 5));
+    painter->setFont(contentFont());
+    const QFontMetrics metrics = painter->fontMetrics();
+    const int lineSpacing = metrics.lineSpacing();
+
+    QTextLayout textLayout(text, painter->font());
+    textLayout.beginLayout();
+    int y = 0;
+    for (;;) {
+        QTextLine line = textLayout.createLine();
+        if (!line.isValid())
+            break;
+        line.setLineWidth(rect.width());
+        // The last line that fits carries the rest of the text, elided.
+        if (rect.height() < y + 2 * lineSpacing) {
+            const QString rest = text.mid(line.textStart());
+            painter->drawText(QPoint(rect.left(), rect.top() + y + metrics.ascent()),
+                              metrics.elidedText(rest, Qt::ElideRight, rect.width()));
+            break;
+        }
+        line.draw(painter, QPointF(rect.left(), rect.top() + y));
+        y += lineSpacing;
+    }
+    textLayout.endLayout();
+}
+
+void ZelvoEmulator::startPersistingTimers()
+{
+    if (maxPersistingTimerId != -1)
+        killTimer(maxPersistingTimerId);
+    // startTimer() refuses negative intervals and returns 0, an id that no
+    // timer event would ever clear; such times count as 0 instead.
+    minPersistingTimerId = startTimer(qMax(0, minPersistingTMillis), Qt::CoarseTimer);
+    maxPersistingTimerId = startTimer(qMax(0, maxPersistingTMillis), Qt::CoarseTimer);
+}
+
+void ZelvoEmulator::timerEvent(QTimerEvent* event)
+{
+    QGraphicsView::timerEvent(event);
+    const int id = event->timerId();
+    if (id == minPersistingTimerId) {
+        qDebug().nospace() << "Min persisting time (" << minPersistingTMillis << " millis)"
+                           << " elapsed for content ";
+        killTimer(id);
+        minPersistingTimerId = -1;
+    } else if (id == maxPersistingTimerId) {
+        qDebug().nospace() << "Max persisting time (" << maxPersistingTMillis << " millis)"
+                           << " elapsed for content ... removing content";
+        killTimer(id);
+        maxPersistingTimerId = -1;
+        onAgentContentTimeout();
+    }
+}
+
+void ZelvoEmulator::onAgentContentTimeout()
+{
+    currentAgentHash.clear();
+    currentContentId = -1;
+    updateDisplay(QImage(), false);
+    contentOnDisplay = false;
+}

@@ -1,0 +1,97 @@
+#include "ZelvoUtil.h"
+
+#include <QBuffer>
+#include <QByteArray>
+#include <QChar>
+#include <QDebug>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QImage>
+#include <QImageReader>
+#include <QSize>
+#include <QStandardPaths>
+#include <QString>
+
+namespace {
+
+void removeFile(const QString& path)
+{
+    if (!QFile::remove(path))
+        qWarning("problems removing file %s", path.toLocal8Bit().constData());
+}
+
+// QImageReader::size() reads the header only, so the bound holds before
+// any pixel memory is allocated.
+QImage readBounded(QImageReader& reader, const char* caller)
+{
+    const QSize size = reader.size();
+    if (size.width() > ZelvoUtil::MaxImageSide || size.height() > ZelvoUtil::MaxImageSide) {
+        qDebug().nospace() << "\033[31m" << caller << " REFUSED IMAGE " << reader.fileName()
+                           << " OF " << size.width() << " x " << size.height()
+                           << " PIXELS, MORE THAN " << ZelvoUtil::MaxImageSide << " x "
+                           << ZelvoUtil::MaxImageSide << "!!!\033[0m";
+        return QImage();
+    }
+    return reader.read();
+}
+
+} // namespace
+
+bool ZelvoUtil::rm(const QString& path)
+{
+    const QFileInfo info(path);
+    if (!info.exists() && !info.isSymLink())
+        return false;
+
+    // A link to a directory is not part of the tree: following it would
+    // empty a directory elsewhere.
+    if (!info.isDir() || info.isSymLink()) {
+        removeFile(path);
+        return true;
+    }
+
+    const QFileInfoList entries = QDir(path).entryInfoList(
+        QDir::Dirs | QDir::Files | QDir::NoDotAndDotDot, QDir::NoSort);
+    for (const QFileInfo& entry : entries)
+        rm(entry.absoluteFilePath());
+    QDir().rmdir(info.absoluteFilePath());
+    return true;
+}
+
+QString ZelvoUtil::agentImageDirectory(const QString& agentHash)
+{
+    const QString pictures = QStandardPaths::writableLocation(QStandardPaths::PicturesLocation);
+    // The hash names the directory: it must be one existing or creatable
+    // entry of "Zelvo", never a path that leads elsewhere.
+    const QString relative = QStringLiteral("Zelvo/") + agentHash;
+    if (pictures.isEmpty() || agentHash.isEmpty() || !isFileNamePart(agentHash)
+        || !QDir(pictures).mkpath(relative)) {
+        qDebug().nospace() << "\033[31mZelvoUtil::agentImageDirectory REFUSED AGENT HASH "
+                           << agentHash << ", NO IMAGE DIRECTORY!!!\033[0m";
+        return QString();
+    }
+    return QDir(pictures).absoluteFilePath(relative);
+}
+
+bool ZelvoUtil::isFileNamePart(const QString& text)
+{
+    return !text.contains(QLatin1Char('/')) && !text.contains(QLatin1Char('\\'))
+        && !text.contains(QChar(QChar::Null)) && text != QLatin1String(".")
+        && text != QLatin1String("..");
+}
+
+QImage ZelvoUtil::readPngData(const QByteArray& bytes)
+{
+    QBuffer buffer;
+    buffer.setData(bytes);
+    buffer.open(QIODevice::ReadOnly);
+    QImageReader reader(&buffer, "PNG");
+    return readBounded(reader, "ZelvoUtil::readPngData");
+}
+
+QImage ZelvoUtil::readImageFile(const QString& path)
+{
+    QImageReader reader(path);
+    return readBounded(reader, "ZelvoUtil::readImageFile");
+}

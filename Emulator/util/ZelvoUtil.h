@@ -1,0 +1,39 @@
+#pragma once
+
+#include <QtGlobal>
+
+class QByteArray;
+class QImage;
+class QString;
+
+// File helpers of the emulator: the agents' image store on disk and the
+// guarded decoding of the pictures it holds.
+class ZelvoUtil final
+{
+public:
+    // Pictures announcing a larger side are refused before decoding: the
+    // display is 320 x 216, and a few hundred bytes of PNG header can
+    // otherwise ask for gigabytes.
+    static constexpr int MaxImageSide = 4096;
+
+    ZelvoUtil() = delete;
+
+    // Removes a file or a whole directory tree; a symbolic link is removed
+    // itself, never followed. False when nothing existed at path.
+    static bool rm(const QString& path);
+
+    // The absolute path of the agent's image directory under the user's
+    // pictures directory, made when missing. Empty (and logged) when the
+    // hash cannot name a directory of its own there.
+    static QString agentImageDirectory(const QString& agentHash);
+
+    // Whether text can be part of a file name without reaching another
+    // directory: no separator, no NUL, and not "." or "..".
+    static bool isFileNamePart(const QString& text);
+
+    // A PNG payload decoded, or a null image when it is not one or is too large.
+    static QImage readPngData(const QByteArray& bytes);
+    // A picture file decoded (format from its contents), or a null image
+    // when it is unreadable or too large.
+    static QImage readImageFile(const QString& path);
+};
