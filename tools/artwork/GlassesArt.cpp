@@ -242,16 +242,6 @@ void paintDetails(QPainter& painter)
     const QPainterPath name = Shapes::stroked(wordmark(QPointF(420, 93), 8), 1.5, Qt::FlatCap);
     painter.fillPath(name.translated(0, 1), QColor(0, 0, 0, 110));
     painter.fillPath(name, QColor(0xc9, 0xcf, 0xd8));
-
-    // Nose pads behind the lenses, beside the bridge.
-    for (const qreal x : {158.0, 2 * bridgeAxis - 158.0}) {
-        QPainterPath pad;
-        pad.addEllipse(QPointF(x, 262), 7, 16);
-        painter.fillPath(pad, QColor(0xdd, 0xe3, 0xea, 70));
-        painter.setPen(QPen(QColor(255, 255, 255, 90), 1));
-        painter.setBrush(Qt::NoBrush);
-        painter.drawPath(pad);
-    }
 }
 
 } // namespace
@@ -260,7 +250,7 @@ void paintGlasses(QPainter& painter, const QRectF& area)
 {
     paintBackdrop(painter, area);
     const QPainterPath frame = frameSilhouette();
-    Shapes::paintShadow(painter, frame, QPointF(0, 16), 16, QColor(0x1a, 0x22, 0x30, 90));
+    Shapes::paintShadow(painter, frame, QPointF(0, 18), 14, QColor(0x10, 0x16, 0x22, 120));
     paintFrame(painter, frame.subtracted(lenses()));
     paintLenses(painter);
     paintDetails(painter);

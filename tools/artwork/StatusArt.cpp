@@ -51,10 +51,11 @@ void paintBattery(QPainter& painter, const QRectF& area, int percent, bool charg
     if (charging) {
         const auto p = [&](qreal x, qreal y) { return area.topLeft() + QPointF(x, y) * unit; };
         QPainterPath bolt;
-        bolt.addPolygon(QPolygonF({p(12.6, 3.2), p(6.8, 13.0), p(10.6, 13.0), p(9.2, 20.8),
-                                   p(15.2, 10.6), p(11.4, 10.6)}));
+        // Slim, so that the level stays readable on both sides of it.
+        bolt.addPolygon(QPolygonF({p(13.2, 3.6), p(8.4, 12.8), p(11.2, 12.8), p(9.8, 20.4),
+                                   p(14.8, 11.2), p(12.0, 11.2)}));
         bolt.closeSubpath();
-        painter.fillPath(Shapes::stroked(bolt, 2.2 * unit), QColor(0x10, 0x12, 0x16));
+        painter.fillPath(Shapes::stroked(bolt, 1.6 * unit), QColor(0x10, 0x12, 0x16));
         painter.fillPath(bolt, QColor(0xff, 0xe0, 0x3a));
     }
 }
