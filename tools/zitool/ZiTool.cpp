@@ -1,0 +1,291 @@
+#include "ZiTool.h"
+
+#include "ZIImage.h"
+#include "ZIImageUtil.h"
+
+#include <QByteArray>
+#include <QCommandLineParser>
+#include <QCoreApplication>
+#include <QFile>
+#include <QFileInfo>
+#include <QImage>
+#include <QImageReader>
+#include <QImageWriter>
+#include <QLoggingCategory>
+#include <QRegularExpression>
+#include <QSaveFile>
+#include <QSize>
+#include <QStringList>
+
+#include <cstdio>
+
+namespace {
+
+QString sizeText(const QSize& size)
+{
+    return QStringLiteral("%1 x %2").arg(size.width()).arg(size.height());
+}
+
+} // namespace
+
+ZiTool::ZiTool()
+    : out(stdout)
+    , err(stderr)
+{
+}
+
+int ZiTool::run(const QStringList& arguments)
+{
+    // The codec's and Qt's log lines would bury the one line an error gets;
+    // --verbose brings them back.
+    QLoggingCategory::setFilterRules(QStringLiteral("*.debug=false\n*.info=false\n*.warning=false"));
+
+    QCommandLineParser parser;
+    parser.setApplicationDescription(QStringLiteral(
+        "Converts pictures to and from ZI, the one-bit image format of the Zelvo glasses.\n\n"
+        "Commands:\n"
+        "  encode <picture> <out.zi>  Encodes any picture Qt reads.\n"
+        "  decode <in.zi> <out.png>   Writes the decoded picture, green on white.\n"
+        "  info <in.zi>               Prints width, height, byte count and hash.\n\n"
+        "Run \"zitool <command> --help\" for the options of a command."));
+    parser.addHelpOption();
+    parser.addPositionalArgument(QStringLiteral("command"), QStringLiteral("encode, decode or info."),
+                                 QStringLiteral("<command> [<args>...]"));
+    parser.setOptionsAfterPositionalArgumentsMode(QCommandLineParser::ParseAsPositionalArguments);
+    if (!parser.parse(arguments))
+        return usageError(parser.errorText(), QString());
+    if (parser.isSet(QStringLiteral("help"))) {
+        printHelp(parser);
+        return Success;
+    }
+    const QString command = parser.positionalArguments().value(0);
+    if (command == QLatin1String("encode"))
+        return encode(arguments);
+    if (command == QLatin1String("decode"))
+        return decode(arguments);
+    if (command == QLatin1String("info"))
+        return info(arguments);
+    if (command.isEmpty())
+        return usageError(QStringLiteral("no command given"), QString());
+    return usageError(QStringLiteral("unknown command \"%1\"").arg(command), QString());
+}
+
+int ZiTool::encode(const QStringList& arguments)
+{
+    QCommandLineParser parser;
+    parser.setApplicationDescription(QStringLiteral(
+        "Encodes a picture as a ZI image. Without options a pixel is lit when its green is full and neither its "
+        "red nor its blue is (pure green is lit; white, yellow and cyan are not).\n\n"
+        "--mono and --dither turn ordinary drawings and photos into lit and background pixels: dark parts "
+        "become lit, light parts and transparent areas background, because the glasses show lit pixels as "
+        "light on a see-through lens and so dark ink on paper becomes the drawing. --fit helps with photos, "
+        "which rarely fit the 8640 bytes of pixels a ZI image may hold."));
+    parser.addPositionalArgument(QStringLiteral("encode"), QStringLiteral("The command."));
+    parser.addPositionalArgument(QStringLiteral("picture"), QStringLiteral("Any picture Qt reads."));
+    parser.addPositionalArgument(QStringLiteral("out.zi"), QStringLiteral("The ZI file to write."));
+    const QCommandLineOption mono(QStringLiteral("mono"),
+                                  QStringLiteral("Lights the pixels darker than the threshold."));
+    const QCommandLineOption threshold(
+        QStringLiteral("threshold"),
+        QStringLiteral("Luminance, in percent of white, below which --mono lights a pixel (default 50; "
+                       "implies --mono)."),
+        QStringLiteral("percent"), QStringLiteral("50"));
+    const QCommandLineOption dither(QStringLiteral("dither"),
+                                    QStringLiteral("Lights pixels by Floyd-Steinberg error diffusion, so that "
+                                                   "grey tones become a density of lit pixels."));
+    const QCommandLineOption fit(QStringLiteral("fit"),
+                                 QStringLiteral("Scales larger pictures down to fit within width x height, "
+                                                "keeping their proportions (for example 320x200)."),
+                                 QStringLiteral("WxH"));
+    parser.addOptions({ mono, threshold, dither, fit });
+    if (const auto exitCode = parse(parser, arguments, 2))
+        return *exitCode;
+
+    const bool reduce = parser.isSet(mono) || parser.isSet(threshold);
+    if (reduce && parser.isSet(dither))
+        return usageError(QStringLiteral("--dither excludes --mono and --threshold"), QStringLiteral("encode"));
+    bool valid = false;
+    const int percent = parser.value(threshold).toInt(&valid);
+    if (!valid || percent < 0 || percent > 100)
+        return usageError(QStringLiteral("--threshold takes a percentage from 0 to 100, not \"%1\"")
+                              .arg(parser.value(threshold)),
+                          QStringLiteral("encode"));
+    QSize box;
+    if (parser.isSet(fit)) {
+        const QRegularExpressionMatch match =
+            QRegularExpression(QStringLiteral("^(\\d{1,4})x(\\d{1,4})$")).match(parser.value(fit));
+        box = match.hasMatch() ? QSize(match.captured(1).toInt(), match.captured(2).toInt()) : QSize();
+        if (box.isEmpty() || box.width() > ZIImageUtil::MaxDimension || box.height() > ZIImageUtil::MaxDimension)
+            return usageError(QStringLiteral("--fit takes a size like 320x200 up to 4095x4095, not \"%1\"")
+                                  .arg(parser.value(fit)),
+                              QStringLiteral("encode"));
+    }
+
+    const QStringList files = parser.positionalArguments().mid(1);
+    QImageReader reader(files.at(0));
+    reader.setAutoTransform(true);
+    QImage picture = reader.read();
+    if (picture.isNull())
+        return fail(QStringLiteral("cannot read picture %1: %2").arg(files.at(0), reader.errorString()));
+    if (box.isValid() && (picture.width() > box.width() || picture.height() > box.height())) {
+        const QSize fitted = picture.size().scaled(box, Qt::KeepAspectRatio).expandedTo(QSize(1, 1));
+        picture = picture.scaled(fitted, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
+    }
+    if (picture.width() > ZIImageUtil::MaxDimension || picture.height() > ZIImageUtil::MaxDimension)
+        return fail(QStringLiteral("%1 is %2 pixels, larger than the 4095 x 4095 of a ZI image (try --fit)")
+                        .arg(files.at(0), sizeText(picture.size())));
+    const qint64 byteCount = ZIImageUtil::ziByteCount(picture.width(), picture.height());
+    if (byteCount > ZIImage::MaxSize)
+        return fail(QStringLiteral("%1 is %2 pixels; its ZI form needs %3 bytes, more than the %4 a ZI image "
+                                   "may hold (try --fit)")
+                        .arg(files.at(0), sizeText(picture.size()))
+                        .arg(byteCount)
+                        .arg(ZIImage::MaxSize));
+
+    if (reduce)
+        picture = ZIImageUtil::toMono(picture, percent);
+    else if (parser.isSet(dither))
+        picture = ZIImageUtil::toDithered(picture);
+    const ZIImage image = ZIImageUtil::ziCompress(picture);
+    if (!image.save(files.at(1)))
+        return fail(QStringLiteral("cannot write %1").arg(files.at(1)));
+    if (image.size() < ZIImageUtil::MinDecodeSize)
+        err << QStringLiteral("zitool: warning: %1 holds %2 bytes; ZI readers refuse images shorter than %3 bytes\n")
+                   .arg(files.at(1))
+                   .arg(image.size())
+                   .arg(ZIImageUtil::MinDecodeSize);
+    return Success;
+}
+
+int ZiTool::decode(const QStringList& arguments)
+{
+    QCommandLineParser parser;
+    parser.setApplicationDescription(
+        QStringLiteral("Decodes a ZI image into a picture: lit pixels pure green, the background white. The "
+                       "picture's format follows the suffix of its name."));
+    parser.addPositionalArgument(QStringLiteral("decode"), QStringLiteral("The command."));
+    parser.addPositionalArgument(QStringLiteral("in.zi"), QStringLiteral("The ZI file to read."));
+    parser.addPositionalArgument(QStringLiteral("out.png"), QStringLiteral("The picture to write."));
+    if (const auto exitCode = parse(parser, arguments, 2))
+        return *exitCode;
+
+    const QStringList files = parser.positionalArguments().mid(1);
+    QByteArray bytes;
+    if (!readZi(files.at(0), bytes))
+        return Failure;
+    if (bytes.size() < ZIImageUtil::MinDecodeSize)
+        return fail(QStringLiteral("%1 is too short to decode: %2 bytes, ZI readers need at least %3")
+                        .arg(files.at(0))
+                        .arg(bytes.size())
+                        .arg(ZIImageUtil::MinDecodeSize));
+    const QImage image = ZIImageUtil::ziUncompress(bytes);
+    if (image.isNull())
+        return fail(QStringLiteral("%1 holds an image without pixels").arg(files.at(0)));
+
+    const QString suffix = QFileInfo(files.at(1)).suffix().toLower();
+    const QByteArray format = suffix.toLatin1();
+    if (!QImageWriter::supportedImageFormats().contains(format))
+        return fail(QStringLiteral("cannot write %1: no picture format for the suffix \"%2\"").arg(files.at(1), suffix));
+    QSaveFile file(files.at(1));
+    if (!file.open(QIODevice::WriteOnly))
+        return fail(QStringLiteral("cannot write %1: %2").arg(files.at(1), file.errorString()));
+    QImageWriter writer(&file, format);
+    if (!writer.write(image)) {
+        file.cancelWriting();
+        return fail(QStringLiteral("cannot write %1: %2").arg(files.at(1), writer.errorString()));
+    }
+    if (!file.commit())
+        return fail(QStringLiteral("cannot write %1: %2").arg(files.at(1), file.errorString()));
+    return Success;
+}
+
+int ZiTool::info(const QStringList& arguments)
+{
+    QCommandLineParser parser;
+    parser.setApplicationDescription(
+        QStringLiteral("Prints the width, height and byte count of a ZI file and the 28-bit hash of its bytes in "
+                       "hexadecimal, one \"name value\" line each."));
+    parser.addPositionalArgument(QStringLiteral("info"), QStringLiteral("The command."));
+    parser.addPositionalArgument(QStringLiteral("in.zi"), QStringLiteral("The ZI file to read."));
+    if (const auto exitCode = parse(parser, arguments, 1))
+        return *exitCode;
+
+    const QString path = parser.positionalArguments().at(1);
+    QByteArray bytes;
+    if (!readZi(path, bytes))
+        return Failure;
+    const QSize size = ZIImageUtil::ziDimensions(bytes);
+    const quint32 hash = ZIImage::hash(reinterpret_cast<const quint8*>(bytes.constData()), bytes.size());
+    out << "width " << size.width() << "\n"
+        << "height " << size.height() << "\n"
+        << "bytes " << bytes.size() << "\n"
+        << "hash 0x" << QString::number(hash, 16) << "\n";
+    const qint64 expected = ZIImageUtil::ziByteCount(size.width(), size.height());
+    if (bytes.size() != expected)
+        err << QStringLiteral("zitool: warning: %1 holds %2 bytes; a %3 ZI image has %4\n")
+                   .arg(path)
+                   .arg(bytes.size())
+                   .arg(sizeText(size))
+                   .arg(expected);
+    return Success;
+}
+
+std::optional<int> ZiTool::parse(QCommandLineParser& parser, const QStringList& arguments, int files)
+{
+    const QCommandLineOption verbose(QStringLiteral("verbose"), QStringLiteral("Shows the codec's log lines."));
+    parser.addOption(verbose);
+    parser.addHelpOption();
+    const QString command = arguments.value(1);
+    if (!parser.parse(arguments))
+        return usageError(parser.errorText(), command);
+    if (parser.isSet(QStringLiteral("help"))) {
+        printHelp(parser);
+        return Success;
+    }
+    if (parser.isSet(verbose))
+        QLoggingCategory::setFilterRules(QString());
+    const int given = parser.positionalArguments().size() - 1;
+    if (given != files)
+        return usageError(QStringLiteral("%1 takes %2 file name(s), not %3").arg(command).arg(files).arg(given),
+                          command);
+    return std::nullopt;
+}
+
+bool ZiTool::readZi(const QString& path, QByteArray& bytes)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly)) {
+        fail(QStringLiteral("cannot read %1: %2").arg(path, file.errorString()));
+        return false;
+    }
+    bytes = file.readAll();
+    if (!ZIImageUtil::ziDimensions(bytes).isValid()) {
+        fail(QStringLiteral("%1 is not a ZI file").arg(path));
+        return false;
+    }
+    return true;
+}
+
+void ZiTool::printHelp(const QCommandLineParser& parser)
+{
+    // The usage line names the program as it was started, often a long path.
+    QString text = parser.helpText();
+    const QString program = QCoreApplication::arguments().value(0);
+    const int at = program.isEmpty() ? -1 : text.indexOf(program);
+    if (at >= 0)
+        text.replace(at, program.size(), QCoreApplication::applicationName());
+    out << text;
+}
+
+int ZiTool::fail(const QString& message)
+{
+    err << "zitool: " << message << "\n";
+    return Failure;
+}
+
+int ZiTool::usageError(const QString& message, const QString& command)
+{
+    const QString help = command.isEmpty() ? QStringLiteral("zitool --help") : QStringLiteral("zitool %1 --help").arg(command);
+    err << "zitool: " << message << " (see \"" << help << "\")\n";
+    return UsageError;
+}

@@ -1,0 +1,10 @@
+#include "ZiTool.h"
+
+#include <QCoreApplication>
+
+int main(int argc, char* argv[])
+{
+    QCoreApplication app(argc, argv);
+    QCoreApplication::setApplicationName(QStringLiteral("zitool"));
+    return ZiTool().run(QCoreApplication::arguments());
+}
