@@ -1,0 +1,266 @@
+#include "AgentCommandLine.h"
+
+#include "AgentMessages.h"
+#include "AgentPicture.h"
+
+#include <QCommandLineOption>
+#include <QCommandLineParser>
+#include <QStringList>
+
+#include <algorithm>
+#include <cmath>
+#include <limits>
+
+namespace {
+
+const QString configCommand = QStringLiteral("config");
+const QString contentCommand = QStringLiteral("content");
+const QString timingCommand = QStringLiteral("timing");
+const QString eventsCommand = QStringLiteral("events");
+
+const QCommandLineOption hostOption(QStringLiteral("host"),
+    QStringLiteral("Emulator host (default 127.0.0.1)."), QStringLiteral("HOST"), QStringLiteral("127.0.0.1"));
+const QCommandLineOption portOption(QStringLiteral("port"),
+    QStringLiteral("Emulator port (default 2000)."), QStringLiteral("PORT"), QStringLiteral("2000"));
+const QCommandLineOption verboseOption(QStringLiteral("verbose"),
+    QStringLiteral("Write the protocol log to standard error."));
+const QCommandLineOption listenOption(QStringLiteral("listen"),
+    QStringLiteral("After sending, stay connected and print events as the events command does."));
+const QCommandLineOption countOption(QStringLiteral("count"),
+    QStringLiteral("Stop after N events; fewer before the end of listening is an error."), QStringLiteral("N"));
+const QCommandLineOption timeoutOption(QStringLiteral("timeout"),
+    QStringLiteral("Stop listening after SECONDS (fractions allowed)."), QStringLiteral("SECONDS"));
+const QCommandLineOption rawOption(QStringLiteral("raw"),
+    QStringLiteral("Write each event exactly as received instead of one compact JSON line."));
+const QCommandLineOption appOption(QStringLiteral("app"),
+    QStringLiteral("The agent hash (\"appId\")."), QStringLiteral("HASH"));
+const QCommandLineOption ziOption(QStringLiteral("zi"),
+    QStringLiteral("Convert every picture to one-bit ZI (dark is lit), as zitool encode --mono does."));
+const QCommandLineOption layoutOption(QStringLiteral("layout"),
+    QStringLiteral("Layout number, 0 to 4 (\"layoutId\")."), QStringLiteral("N"));
+const QCommandLineOption contentIdOption(QStringLiteral("content-id"),
+    QStringLiteral("The agent's number for this content (default 0)."), QStringLiteral("N"), QStringLiteral("0"));
+const QCommandLineOption imageOption(QStringLiteral("image"),
+    QStringLiteral("Number of a configured picture for the next image area; repeat in layout order."), QStringLiteral("ID"));
+const QCommandLineOption textOption(QStringLiteral("text"),
+    QStringLiteral("Text for the next text area; repeat in layout order."), QStringLiteral("TEXT"));
+const QCommandLineOption minOption(QStringLiteral("min"),
+    QStringLiteral("Minimum time content stays on the display, in milliseconds."), QStringLiteral("MS"));
+const QCommandLineOption maxOption(QStringLiteral("max"),
+    QStringLiteral("Maximum time content stays on the display, in milliseconds."), QStringLiteral("MS"));
+
+QString overview()
+{
+    return QStringLiteral(
+        "Usage: zelvo-agent COMMAND [options]\n"
+        "Talks to a running Zelvo Emulator the way an agent does.\n"
+        "\n"
+        "Commands:\n"
+        "  config   Send the agent's pictures (\"agent_config\").\n"
+        "  content  Show pictures and texts in a layout (\"agent_content\").\n"
+        "  timing   Set how long content stays on the display (\"zelvo_config\").\n"
+        "  events   Print the emulator's button and sensor events.\n"
+        "\n"
+        "Every command takes --host HOST (default 127.0.0.1), --port PORT (default 2000)\n"
+        "and --help. Run 'zelvo-agent COMMAND --help' for the options of a command.\n"
+        "\n"
+        "Exit codes: 0 done, 1 a file is missing or no picture, 2 usage error or no\n"
+        "emulator reachable, 3 fewer events than --count before listening ended.\n");
+}
+
+struct CommandSyntax
+{
+    QString arguments;
+    QString description;
+};
+
+CommandSyntax syntaxOf(const QString& command)
+{
+    if (command == configCommand)
+        return {QStringLiteral("config FILE..."),
+                QStringLiteral("Sends an \"agent_config\" with the pictures in the order given: ZI and PNG files as\n"
+                               "they are, other pictures converted to PNG. Their numbers 0, 1, ... are the\n"
+                               "image ids of the content command.")};
+    if (command == contentCommand)
+        return {QStringLiteral("content"),
+                QStringLiteral("Sends an \"agent_content\": the layout, the configured pictures and the texts to show.")};
+    if (command == timingCommand)
+        return {QStringLiteral("timing"),
+                QStringLiteral("Sends a \"zelvo_config\" with the minimum and maximum persisting times of content.")};
+    return {QStringLiteral("events"),
+            QStringLiteral("Stays connected and prints each event of the emulator as one compact JSON line.")};
+}
+
+bool isCommand(const QString& name)
+{
+    return name == configCommand || name == contentCommand || name == timingCommand || name == eventsCommand;
+}
+
+bool readInt(const QCommandLineParser& parser, const QCommandLineOption& option, int minimum, int* value)
+{
+    bool ok = false;
+    *value = parser.value(option).toInt(&ok);
+    return ok && *value >= minimum;
+}
+
+} // namespace
+
+AgentCommandLine::Status AgentCommandLine::parse(const QStringList& arguments)
+{
+    parsed = AgentRequest();
+    message.clear();
+
+    const QString command = arguments.value(1);
+    if (command.isEmpty())
+        return usageError(QStringLiteral("missing command; try 'zelvo-agent --help'"));
+    if (command == QLatin1String("--help") || command == QLatin1String("-h") || command == QLatin1String("help")) {
+        message = overview();
+        return Status::Help;
+    }
+    if (!isCommand(command))
+        return usageError(QStringLiteral("unknown command '%1'; try 'zelvo-agent --help'").arg(command));
+
+    const CommandSyntax syntax = syntaxOf(command);
+    QCommandLineParser parser;
+    parser.setApplicationDescription(syntax.description);
+    parser.addPositionalArgument(command, QStringLiteral("The command."), syntax.arguments);
+    const QCommandLineOption helpOption = parser.addHelpOption();
+    parser.addOptions({hostOption, portOption});
+    if (command == configCommand)
+        parser.addOptions({appOption, ziOption});
+    else if (command == contentCommand)
+        parser.addOptions({appOption, layoutOption, contentIdOption, imageOption, textOption});
+    else if (command == timingCommand)
+        parser.addOptions({minOption, maxOption});
+    const bool sends = command != eventsCommand;
+    if (sends)
+        parser.addOption(listenOption);
+    parser.addOptions({countOption, timeoutOption, rawOption, verboseOption});
+
+    if (!parser.parse(arguments))
+        return usageError(parser.errorText(), command);
+    if (parser.isSet(helpOption)) {
+        message = parser.helpText();
+        return Status::Help;
+    }
+
+    QStringList positional = parser.positionalArguments();
+    positional.removeFirst();
+    if (command != configCommand && !positional.isEmpty())
+        return usageError(QStringLiteral("unexpected argument '%1'").arg(positional.first()), command);
+    if (!readConnection(parser) || !readListening(parser, sends))
+        return usageError(message, command);
+
+    if (command == configCommand)
+        return readConfig(parser, positional);
+    if (command == contentCommand)
+        return readContent(parser);
+    if (command == timingCommand)
+        return readTiming(parser);
+    return Status::Run;
+}
+
+AgentCommandLine::Status AgentCommandLine::usageError(const QString& reason, const QString& command)
+{
+    message = command.isEmpty() ? reason
+                                : QStringLiteral("%1 (see 'zelvo-agent %2 --help')").arg(reason, command);
+    return Status::UsageError;
+}
+
+bool AgentCommandLine::readConnection(const QCommandLineParser& parser)
+{
+    parsed.host = parser.value(hostOption);
+    if (parsed.host.isEmpty()) {
+        message = QStringLiteral("--host needs a host name or address");
+        return false;
+    }
+    int port = 0;
+    if (!readInt(parser, portOption, 1, &port) || port > 65535) {
+        message = QStringLiteral("--port needs a number from 1 to 65535, not '%1'").arg(parser.value(portOption));
+        return false;
+    }
+    parsed.port = static_cast<quint16>(port);
+    return true;
+}
+
+bool AgentCommandLine::readListening(const QCommandLineParser& parser, bool sends)
+{
+    parsed.listen = !sends || parser.isSet(listenOption);
+    if (!parsed.listen && (parser.isSet(countOption) || parser.isSet(timeoutOption) || parser.isSet(rawOption))) {
+        message = QStringLiteral("--count, --timeout and --raw need --listen");
+        return false;
+    }
+    if (parser.isSet(countOption) && !readInt(parser, countOption, 1, &parsed.count)) {
+        message = QStringLiteral("--count needs a positive number, not '%1'").arg(parser.value(countOption));
+        return false;
+    }
+    if (parser.isSet(timeoutOption)) {
+        bool ok = false;
+        const double seconds = parser.value(timeoutOption).toDouble(&ok);
+        // Past a day the millisecond count would overflow the timer anyway.
+        if (!ok || !(seconds > 0) || seconds > 86400) {
+            message = QStringLiteral("--timeout needs a number of seconds from 0 to 86400, not '%1'")
+                          .arg(parser.value(timeoutOption));
+            return false;
+        }
+        parsed.timeoutMillis = std::max(1, static_cast<int>(std::lround(seconds * 1000)));
+    }
+    parsed.raw = parser.isSet(rawOption);
+    return true;
+}
+
+AgentCommandLine::Status AgentCommandLine::readConfig(const QCommandLineParser& parser, const QStringList& files)
+{
+    const QString agentHash = parser.value(appOption);
+    if (agentHash.isEmpty())
+        return usageError(QStringLiteral("--app HASH is required"), configCommand);
+    if (files.isEmpty())
+        return usageError(QStringLiteral("no picture files given"), configCommand);
+
+    const AgentPicture::Encoding encoding = parser.isSet(ziOption) ? AgentPicture::Encoding::Zi
+                                                                   : AgentPicture::Encoding::Original;
+    QList<QByteArray> images;
+    for (const QString& file : files) {
+        AgentPicture picture(file);
+        if (!picture.load(encoding)) {
+            message = picture.errorString();
+            return Status::FileError;
+        }
+        images.append(picture.bytes());
+    }
+    parsed.messages.append(AgentMessages::agentConfig(agentHash, images));
+    return Status::Run;
+}
+
+AgentCommandLine::Status AgentCommandLine::readContent(const QCommandLineParser& parser)
+{
+    const QString agentHash = parser.value(appOption);
+    if (agentHash.isEmpty())
+        return usageError(QStringLiteral("--app HASH is required"), contentCommand);
+    if (!parser.isSet(layoutOption))
+        return usageError(QStringLiteral("--layout N is required"), contentCommand);
+    int contentId = 0;
+    if (!readInt(parser, contentIdOption, std::numeric_limits<int>::min(), &contentId)) {
+        return usageError(QStringLiteral("--content-id needs a whole number, not '%1'").arg(parser.value(contentIdOption)),
+                          contentCommand);
+    }
+    // Layout and image ids go out as the text given: the glasses read them
+    // as text too, and an agent may want to see how they treat odd ones.
+    parsed.messages.append(AgentMessages::agentContent(agentHash, parser.value(layoutOption), contentId,
+                                                       parser.values(imageOption), parser.values(textOption)));
+    return Status::Run;
+}
+
+AgentCommandLine::Status AgentCommandLine::readTiming(const QCommandLineParser& parser)
+{
+    if (!parser.isSet(minOption) || !parser.isSet(maxOption))
+        return usageError(QStringLiteral("--min MS and --max MS are required"), timingCommand);
+    int minimum = 0;
+    int maximum = 0;
+    if (!readInt(parser, minOption, 0, &minimum))
+        return usageError(QStringLiteral("--min needs milliseconds, not '%1'").arg(parser.value(minOption)), timingCommand);
+    if (!readInt(parser, maxOption, 0, &maximum))
+        return usageError(QStringLiteral("--max needs milliseconds, not '%1'").arg(parser.value(maxOption)), timingCommand);
+    parsed.messages.append(AgentMessages::zelvoConfig(minimum, maximum));
+    return Status::Run;
+}

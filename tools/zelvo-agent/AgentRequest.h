@@ -1,0 +1,21 @@
+#pragma once
+
+#include <QByteArray>
+#include <QList>
+#include <QString>
+
+// What one run of zelvo-agent does: the messages to send, in order, and
+// whether to stay connected for the emulator's events afterwards.
+struct AgentRequest
+{
+    QString host = QStringLiteral("127.0.0.1");
+    quint16 port = 2000;
+    QList<QByteArray> messages;
+    bool listen = false;
+    // Events to wait for; 0 waits until the timeout or the emulator's close.
+    int count = 0;
+    // Listening time in milliseconds; 0 listens without a limit.
+    int timeoutMillis = 0;
+    // Events written byte for byte as they arrived instead of compact lines.
+    bool raw = false;
+};

@@ -1,0 +1,58 @@
+#pragma once
+
+#include "AgentRequest.h"
+
+#include <QAbstractSocket>
+#include <QFile>
+#include <QObject>
+#include <QTimer>
+
+#include <memory>
+
+class QTcpSocket;
+class ZelvoSocket;
+
+// One connection to the emulator: connect, send the request's messages as
+// frames, optionally print the events that come back, then disconnect in
+// order so that every frame has left before the process ends.
+class AgentSession final : public QObject
+{
+    Q_OBJECT
+    Q_DISABLE_COPY_MOVE(AgentSession)
+
+public:
+    explicit AgentSession(const AgentRequest& request, QObject* parent = nullptr);
+    ~AgentSession() override;
+
+    void start();
+
+signals:
+    // Emitted once, after the socket is closed; error is one line for the
+    // user, empty when all went as asked.
+    void finished(int exitCode, const QString& error);
+
+private:
+    void onConnected();
+    void onConnectError();
+    void onWritten();
+    void onEvent(const QByteArray& payload);
+    void onListeningTimeout();
+    void onClosedByEmulator();
+    void startListening();
+    void finish(int exitCode, const QString& error = QString());
+    void report();
+
+    AgentRequest request;
+    // Ours until connected, then owned by the framing socket.
+    std::unique_ptr<QTcpSocket> pendingSocket;
+    std::unique_ptr<ZelvoSocket> zelvoSocket;
+    QTimer connectTimer;
+    QTimer listenTimer;
+    QFile output;
+    int received = 0;
+    bool sent = false;
+    bool finishing = false;
+    bool reported = false;
+    int exitCode = 0;
+    QString error;
+};

@@ -1,0 +1,53 @@
+#include "AgentCommandLine.h"
+#include "AgentSession.h"
+
+#include <QCoreApplication>
+#include <QLoggingCategory>
+#include <QTimer>
+
+#include <cstdio>
+
+namespace {
+
+void printError(const QString& message)
+{
+    std::fprintf(stderr, "zelvo-agent: %s\n", qUtf8Printable(message));
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    QCoreApplication application(argc, argv);
+    QCoreApplication::setApplicationName(QStringLiteral("zelvo-agent"));
+
+    // The framing and image code log every step for the emulator's
+    // developers; a command-line user wants only the errors. Decided before
+    // parsing, which already reads and converts the pictures.
+    if (!QCoreApplication::arguments().contains(QLatin1String("--verbose")))
+        QLoggingCategory::setFilterRules(QStringLiteral("*.debug=false\n*.info=false"));
+
+    AgentCommandLine commandLine;
+    switch (commandLine.parse(QCoreApplication::arguments())) {
+    case AgentCommandLine::Status::Help:
+        std::fputs(qUtf8Printable(commandLine.text()), stdout);
+        return 0;
+    case AgentCommandLine::Status::UsageError:
+        printError(commandLine.text());
+        return 2;
+    case AgentCommandLine::Status::FileError:
+        printError(commandLine.text());
+        return 1;
+    case AgentCommandLine::Status::Run:
+        break;
+    }
+
+    AgentSession session(commandLine.request());
+    QObject::connect(&session, &AgentSession::finished, &application, [](int exitCode, const QString& error) {
+        if (!error.isEmpty())
+            printError(error);
+        QCoreApplication::exit(exitCode);
+    });
+    QTimer::singleShot(0, &session, &AgentSession::start);
+    return QCoreApplication::exec();
+}
