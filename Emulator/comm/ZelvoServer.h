@@ -5,8 +5,11 @@
 #include <QString>
 #include <QTcpServer>
 
+class QTimer;
 class ZelvoConnection;
 
+// The TCP endpoint of the agents: one ZelvoConnection per accepted socket,
+// the relay of their actions to the window, and the broadcast of events.
 class ZelvoServer : public QTcpServer
 {
     Q_OBJECT
@@ -44,7 +47,13 @@ private slots:
     void onSocketDisconnected();
 
 private:
+    void onAcceptError();
+
     QList<ZelvoConnection*> connectionList;
     QHostAddress address;
     quint16 port = 0;
+    // Out of file descriptors QTcpServer pauses accepting for good; this
+    // resumes it once descriptors may be free again.
+    QTimer* acceptRetryTimer = nullptr;
+    bool acceptPaused = false;
 };

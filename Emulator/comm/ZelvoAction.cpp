@@ -1,0 +1,63 @@
+#include "ZelvoAction.h"
+
+#include <QDataStream>
+#include <QIODevice>
+
+namespace {
+
+constexpr int streamVersion = QDataStream::Qt_4_6;
+
+} // namespace
+
+ZelvoAction::ZelvoAction(const QVariantMap& args)
+    : args(args)
+{
+}
+
+QString ZelvoAction::commandType() const
+{
+    return args.value(QStringLiteral("command.type")).toString();
+}
+
+QString ZelvoAction::toString() const
+{
+    QString text = QStringLiteral("[ZelvoAction]\n###Args:\n(%1) :").arg(args.size());
+    for (auto it = args.cbegin(); it != args.cend(); ++it)
+        text += QLatin1Char('\n') + it.key() + QLatin1String(" : ") + it.value().toString();
+    return text;
+}
+
+void ZelvoAction::serialize(QDataStream& stream) const
+{
+    stream.setVersion(streamVersion);
+    stream << qint32(args.size());
+    for (auto it = args.cbegin(); it != args.cend(); ++it)
+        stream << it.key() << it.value();
+}
+
+int ZelvoAction::deserialize(QDataStream& stream)
+{
+    stream.setVersion(streamVersion);
+    qint32 count = 0;
+    stream >> count;
+    int read = 0;
+    // The count comes from outside: a truncated or hostile stream ends the
+    // loop by its status, not after count failed reads.
+    for (; read < count; ++read) {
+        QString key;
+        QVariant value;
+        stream >> key >> value;
+        if (stream.status() != QDataStream::Ok)
+            break;
+        args.insert(key, value);
+    }
+    return read;
+}
+
+QByteArray ZelvoAction::toBinary() const
+{
+    QByteArray binary;
+    QDataStream stream(&binary, QIODevice::WriteOnly);
+    serialize(stream);
+    return binary;
+}

@@ -1,0 +1,40 @@
+#pragma once
+
+#include <QMetaType>
+#include <QString>
+#include <QVariantMap>
+
+class QDataStream;
+
+// The command types that the emulator acts on, as agents write them in
+// "command.type".
+inline const QString commandZelvoConfig = QStringLiteral("zelvo_config");
+inline const QString commandAgentConfig = QStringLiteral("agent_config");
+inline const QString commandAgentContent = QStringLiteral("agent_content");
+
+// One command from an agent: the top-level members of its JSON object, by
+// key. Dots are part of key names: "command.type" is one flat key.
+class ZelvoAction
+{
+public:
+    ZelvoAction() = default;
+    explicit ZelvoAction(const QVariantMap& args);
+
+    QString commandType() const;
+    QString toString() const;
+
+    // The binary form: an int32 entry count, then key (QString) and value
+    // (QVariant) pairs in key order, in the Qt 4.6 data stream format.
+    void serialize(QDataStream& stream) const;
+    // Adds the pairs read to args and returns how many were read whole;
+    // stops at the first one the stream cannot deliver.
+    int deserialize(QDataStream& stream);
+    QByteArray toBinary() const;
+
+    bool operator==(const ZelvoAction& other) const { return args == other.args; }
+    bool operator!=(const ZelvoAction& other) const { return !(*this == other); }
+
+    QVariantMap args;
+};
+
+Q_DECLARE_METATYPE(ZelvoAction)

@@ -1,0 +1,100 @@
+#include "ZelvoConnection.h"
+
+#include "ZelvoAction.h"
+#include "ZelvoReceiver.h"
+#include "ZelvoSender.h"
+#include "ZelvoServer.h"
+#include "ZelvoSocket.h"
+
+#include <QDebug>
+#include <QList>
+#include <QString>
+
+ZelvoConnection::ZelvoConnection(ZelvoServer* server, QTcpSocket* socket)
+    : tcpSocket(socket)
+    , server(server)
+{
+    qDebug() << "\033[94mZelvoConnection::ZelvoConnection \033[0m";
+}
+
+ZelvoConnection::~ZelvoConnection()
+{
+    qDebug() << "Invoked Destructor of ZelvoConnection";
+}
+
+void ZelvoConnection::falseRun()
+{
+    qDebug() << "ZelvoConnection::falseRun 1";
+    zelvoReceiver = std::make_unique<ZelvoReceiver>(this);
+    zelvoSender = std::make_unique<ZelvoSender>(this);
+    zelvoSocket = std::make_unique<ZelvoSocket>(tcpSocket, this);
+    connect(zelvoSocket.get(), &ZelvoSocket::dataReceived, zelvoReceiver.get(), &ZelvoReceiver::onDataReceived);
+    connect(zelvoSocket.get(), &ZelvoSocket::disconnected, this, &ZelvoConnection::onSocketDisconnected);
+    qDebug() << "ZelvoConnection::falseRun 2";
+}
+
+void ZelvoConnection::stop()
+{
+    qDebug() << "ZelvoConnection::stop DONE";
+}
+
+bool ZelvoConnection::sendData(const QByteArray& data)
+{
+    return zelvoSender && zelvoSender->sendData(data);
+}
+
+bool ZelvoConnection::sendCommand(const ZelvoAction& action)
+{
+    return zelvoSender && zelvoSender->sendCommand(action);
+}
+
+void ZelvoConnection::onSocketDisconnected()
+{
+    emit disconnected();
+}
+
+void ZelvoConnection::onClientDone()
+{
+    stop();
+    server->clientDone(this);
+}
+
+void ZelvoConnection::onActionReceived(const ZelvoAction& action)
+{
+    qDebug() << "ZelvoConnection::onActionReceived ACTION" << action.toString();
+    const QString type = action.commandType();
+    if (type == commandZelvoConfig)
+        onZelvoConfig(action);
+    else if (type == commandAgentConfig)
+        onAgentConfig(action);
+    else if (type == commandAgentContent)
+        onAgentContent(action);
+}
+
+void ZelvoConnection::onZelvoConfig(const ZelvoAction& action)
+{
+    const int maxPersistingTimeMillis = action.args.value(QStringLiteral("maxPersistingTimeMillis")).toInt();
+    const int minPersistingTimeMillis = action.args.value(QStringLiteral("minPersistingTimeMillis")).toInt();
+    server->onZelvoConfig(minPersistingTimeMillis, maxPersistingTimeMillis);
+    qDebug() << "\033[95mZelvoConnection::onZelvoConfig ~~~ \033[0m";
+}
+
+void ZelvoConnection::onAgentConfig(const ZelvoAction& action)
+{
+    const QString agentHash = action.args.value(QStringLiteral("appId")).toString();
+    const QList<QString> images = action.args.value(QStringLiteral("images")).toStringList();
+    server->onAgentConfig(agentHash, images);
+    qDebug() << "mZelvoConnection::onAgentConfig ~~~ AGENT HASH ~~~ ";
+}
+
+void ZelvoConnection::onAgentContent(const ZelvoAction& action)
+{
+    const QString agentHash = action.args.value(QStringLiteral("appId")).toString();
+    const QString layId = action.args.value(QStringLiteral("layoutId")).toString();
+    const int contentId = action.args.value(QStringLiteral("contentId")).toInt();
+    const QList<QString> imagesId = action.args.value(QStringLiteral("images.id")).toStringList();
+    const QList<QString> texts = action.args.value(QStringLiteral("texts")).toStringList();
+    server->onAgentContent(agentHash, contentId, layId, imagesId, texts);
+    qDebug() << "\033[95mZelvoConnection::onAgentContent ~~~ AGENT HASH ~~~" << agentHash << "lay id" << layId
+             << "images id" << imagesId << "texts" << texts << "\033[0m";
+}

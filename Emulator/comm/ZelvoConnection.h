@@ -1,0 +1,62 @@
+#pragma once
+
+#include <QByteArray>
+#include <QObject>
+
+#include <memory>
+
+class QTcpSocket;
+class ZelvoAction;
+class ZelvoReceiver;
+class ZelvoSender;
+class ZelvoServer;
+class ZelvoSocket;
+
+// One connected agent: decodes its actions, dispatches them by command type
+// to the server and carries the server's events back to the agent.
+class ZelvoConnection final : public QObject
+{
+    Q_OBJECT
+    Q_DISABLE_COPY_MOVE(ZelvoConnection)
+
+public:
+    ZelvoConnection(ZelvoServer* server, QTcpSocket* socket);
+    ~ZelvoConnection() override;
+
+    // Builds the framing socket, receiver and sender; until then the
+    // connection neither reads nor sends.
+    void falseRun();
+    void stop();
+
+    bool sendData(const QByteArray& data);
+    bool sendCommand(const ZelvoAction& action);
+
+    ZelvoSocket* socket() const { return zelvoSocket.get(); }
+
+signals:
+    void disconnected();
+
+public slots:
+    void onSocketDisconnected();
+
+protected slots:
+    void onActionReceived(const ZelvoAction& action);
+    void onClientDone();
+
+private:
+    friend class ZelvoReceiver;
+    friend class ZelvoSocket;
+
+    void onZelvoConfig(const ZelvoAction& action);
+    void onAgentConfig(const ZelvoAction& action);
+    void onAgentContent(const ZelvoAction& action);
+
+    // Handed to the framing socket, which owns it from then on.
+    QTcpSocket* tcpSocket = nullptr;
+    ZelvoServer* server = nullptr;
+    std::unique_ptr<ZelvoReceiver> zelvoReceiver;
+    std::unique_ptr<ZelvoSender> zelvoSender;
+    // Declared last so that it goes first: no frame reaches a destroyed
+    // receiver.
+    std::unique_ptr<ZelvoSocket> zelvoSocket;
+};

@@ -1,0 +1,29 @@
+#pragma once
+
+#include <QByteArray>
+#include <QObject>
+
+class ZelvoAction;
+class ZelvoConnection;
+
+// Turns each payload of a connection's framing socket into a ZelvoAction and
+// hands the valid ones to the connection.
+class ZelvoReceiver final : public QObject
+{
+    Q_OBJECT
+    Q_DISABLE_COPY_MOVE(ZelvoReceiver)
+
+public:
+    explicit ZelvoReceiver(ZelvoConnection* connection);
+    ~ZelvoReceiver() override;
+
+protected slots:
+    void onDataReceived(const QByteArray& data);
+    void onActionReceived(const ZelvoAction& action);
+
+private:
+    // The connection wires its framing socket to onDataReceived.
+    friend class ZelvoConnection;
+
+    ZelvoConnection* connection = nullptr;
+};

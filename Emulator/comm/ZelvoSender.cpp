@@ -1,0 +1,26 @@
+#include "ZelvoSender.h"
+
+#include "ZelvoConnection.h"
+#include "ZelvoSocket.h"
+
+#include <QDebug>
+
+ZelvoSender::ZelvoSender(ZelvoConnection* connection)
+    : connection(connection)
+{
+}
+
+ZelvoSender::~ZelvoSender()
+{
+    qDebug() << "Invoked Destructor of ZelvoSender";
+}
+
+bool ZelvoSender::sendData(const QByteArray& data)
+{
+    return connection->socket()->sendData(data);
+}
+
+bool ZelvoSender::sendCommand(const ZelvoAction& action)
+{
+    return connection->socket()->sendCommand(action);
+}

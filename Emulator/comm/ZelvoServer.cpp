@@ -1,0 +1,154 @@
+#include "ZelvoServer.h"
+
+#include "ZelvoConnection.h"
+
+#include <QDebug>
+#include <QTcpSocket>
+#include <QTimer>
+
+#include <utility>
+
+namespace {
+
+// Long enough not to spin on accepts that fail, short enough that a waiting
+// agent hardly notices.
+constexpr int acceptRetryMillis = 200;
+
+} // namespace
+
+ZelvoServer::ZelvoServer(QObject* parent)
+    : QTcpServer(parent)
+    , acceptRetryTimer(new QTimer(this))
+{
+    // The window connects to the relayed signals by signature.
+    qRegisterMetaType<QList<QString>>("QList<QString>");
+    connect(this, SIGNAL(newConnection()), this, SLOT(onNewConnection()), Qt::DirectConnection);
+    acceptRetryTimer->setSingleShot(true);
+    acceptRetryTimer->setInterval(acceptRetryMillis);
+    connect(acceptRetryTimer, &QTimer::timeout, this, [this] {
+        if (isListening())
+            resumeAccepting();
+    });
+    connect(this, &QTcpServer::acceptError, this, &ZelvoServer::onAcceptError);
+    qDebug() << "\033[94mZelvoServer::ZelvoServer \033[0m";
+}
+
+ZelvoServer::~ZelvoServer()
+{
+    qDebug() << "Invoked Destructor of ZelvoServer";
+    qDeleteAll(std::exchange(connectionList, {}));
+}
+
+bool ZelvoServer::start(const QHostAddress& address, quint16 port)
+{
+    this->address = address;
+    this->port = port;
+    return setup();
+}
+
+bool ZelvoServer::setup()
+{
+    qDebug().nospace().noquote() << "ZelvoServer::setup Trying to start Server <" << address.toString() << ":"
+                                 << port << ">";
+    // Every interface, whatever address was given: agents on other hosts
+    // reach the emulator as they would reach the glasses.
+    if (!listen(QHostAddress::Any, port)) {
+        qDebug() << "\033[94mZelvoServer::setup Server can't start. Check your port configuration\033[0m";
+        return false;
+    }
+    qDebug() << "ZelvoServer::setup LISTENING...";
+    return true;
+}
+
+QList<ZelvoConnection*> ZelvoServer::connections() const
+{
+    return connectionList;
+}
+
+void ZelvoServer::clientDone(ZelvoConnection* connection)
+{
+    qDebug() << "!!!!!!!!!!!!!!!!!!!!ZelvoServer::clientDone ....";
+    connectionList.removeAll(connection);
+}
+
+void ZelvoServer::processAgentContent(const QString& agentHash, int contentId, const QString& layId,
+                                      const QList<QString>& imagesId, const QList<QString>& texts)
+{
+    QDebug line = qDebug().nospace();
+    line.noquote() << "ZelvoServer::processAgentContent Agent<" << agentHash << " LAYId " << layId;
+    line.quote() << " IMAGES " << imagesId << " TEXTS " << texts << ">";
+    emit agentContentReceived(agentHash, contentId, layId, imagesId, texts);
+}
+
+void ZelvoServer::onNewConnection()
+{
+    qDebug() << "ZelvoServer::onNewConnection";
+    QTcpSocket* socket = nextPendingConnection();
+    if (!socket)
+        return;
+    if (acceptPaused) {
+        acceptPaused = false;
+        qDebug() << "\033[32mZelvoServer::onNewConnection ACCEPTING AGENTS AGAIN\033[0m";
+    }
+    auto* connection = new ZelvoConnection(this, socket);
+    // Parented so that connections awaiting their deferred deletion, or
+    // dropped by clientDone, go with the server.
+    connection->setParent(this);
+    connect(connection, SIGNAL(disconnected()), this, SLOT(onSocketDisconnected()), Qt::DirectConnection);
+    connectionList.append(connection);
+    connection->falseRun();
+}
+
+void ZelvoServer::onZelvoConfig(int minPersistingTimeMillis, int maxPersistingTimeMillis)
+{
+    emit zelvoConfigReceived(minPersistingTimeMillis, maxPersistingTimeMillis);
+}
+
+void ZelvoServer::onAgentConfig(const QString& agentHash, const QList<QString>& imagesByteArray)
+{
+    emit agentConfigReceived(agentHash, imagesByteArray);
+}
+
+void ZelvoServer::onAgentContent(const QString& agentHash, int contentId, const QString& layId,
+                                 const QList<QString>& imagesId, const QList<QString>& texts)
+{
+    qDebug() << "\033[33mZelvoServer::onAgentMessage RECEIVED BITMAP FROM !!GOOD!! AGENT\033[0m";
+    processAgentContent(agentHash, contentId, layId, imagesId, texts);
+}
+
+void ZelvoServer::sendMessageToClients(const QByteArray& data)
+{
+    qDebug() << "ZelvoServer::sendMessageToClients AGENTS" << connectionList.size();
+    // A write that fails ends its connection at once, which leaves the list
+    // in the middle of the loop; a snapshot keeps the agents after it served.
+    const QList<ZelvoConnection*> targets = connectionList;
+    for (ZelvoConnection* connection : targets)
+        connection->sendData(data);
+}
+
+void ZelvoServer::onSocketDisconnected()
+{
+    QObject* source = sender();
+    if (!source)
+        return;
+    auto* connection = qobject_cast<ZelvoConnection*>(source);
+    if (!connection) {
+        qDebug() << "ZelvoServer::onSocketDisconnected() Internal Error invalid socket";
+        return;
+    }
+    connectionList.removeOne(connection);
+    // Deferred: this runs inside the connection's own signal, and its framing
+    // socket's state handler still uses both when the signal returns.
+    connection->deleteLater();
+}
+
+void ZelvoServer::onAcceptError()
+{
+    // Logged once until an agent is accepted again, not at every retry.
+    if (!acceptPaused) {
+        acceptPaused = true;
+        qWarning().noquote() << "\033[31mZelvoServer::onAcceptError CANNOT ACCEPT AGENTS:" << errorString()
+                             << "- RETRYING UNTIL RESOURCES ARE FREE\033[0m";
+    }
+    acceptRetryTimer->start();
+}

@@ -1,0 +1,63 @@
+#pragma once
+
+#include <QAbstractSocket>
+#include <QByteArray>
+#include <QObject>
+#include <QString>
+
+#include <memory>
+
+class QTcpSocket;
+class QTimer;
+class ZelvoAction;
+class ZelvoConnection;
+
+// Cuts an agent's TCP stream into frames (see ZelvoFrame) and sends frames
+// on it. Owns the TCP socket. On the emulator's side it belongs to a
+// ZelvoConnection; with a null connection it serves the agent's side.
+// Delete it with deleteLater() from its own signals.
+class ZelvoSocket final : public QObject
+{
+    Q_OBJECT
+    Q_DISABLE_COPY_MOVE(ZelvoSocket)
+
+public:
+    ZelvoSocket(QTcpSocket* socket, ZelvoConnection* connection);
+    ~ZelvoSocket() override;
+
+    bool sendData(const QByteArray& data);
+    bool sendCommand(const ZelvoAction& action);
+
+    QTcpSocket* socket() const { return tcpSocket; }
+
+signals:
+    void connected();
+    void debug(QString message);
+    void disconnected();
+    void dataReceived(QByteArray data);
+
+protected slots:
+    void statusSlot(QAbstractSocket::SocketState state);
+
+private slots:
+    void readPkg();
+    void pollAvailable();
+
+private:
+    void init();
+    void unwire();
+    bool readFrame();
+    void readHeader();
+    void readPayload();
+    void pkgReaded();
+
+    ZelvoConnection* connection = nullptr;
+    QTcpSocket* tcpSocket = nullptr;
+    std::unique_ptr<QTimer> pollTimer;
+    qint64 packetSize = 0;
+    qint64 remaining = 0;
+    bool skipping = false;
+    QByteArray buffer;
+
+    static int pollCountdown;
+};
