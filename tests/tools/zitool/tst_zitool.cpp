@@ -1,0 +1,256 @@
+#include "ZIImage.h"
+#include "ZIImageUtil.h"
+
+#include <QByteArray>
+#include <QFile>
+#include <QImage>
+#include <QProcess>
+#include <QRegularExpression>
+#include <QStringList>
+#include <QTemporaryDir>
+#include <QtTest>
+
+namespace {
+
+constexpr QRgb White = 0xFFFFFFFF;
+constexpr QRgb Green = 0xFF00FF00;
+
+struct Run
+{
+    int exitCode = -1;
+    QByteArray out;
+    QByteArray err;
+};
+
+// Rows of '#' and '.' painted in the two given colours.
+QImage picture(const QStringList& rows, QRgb ink, QRgb paper)
+{
+    QImage image(rows.first().size(), rows.size(), QImage::Format_ARGB32);
+    for (int y = 0; y < image.height(); ++y) {
+        for (int x = 0; x < image.width(); ++x)
+            image.setPixel(x, y, rows.at(y).at(x) == QLatin1Char('#') ? ink : paper);
+    }
+    return image;
+}
+
+QStringList pattern(const QImage& image)
+{
+    QStringList rows;
+    for (int y = 0; y < image.height(); ++y) {
+        QString row;
+        for (int x = 0; x < image.width(); ++x) {
+            const QRgb pixel = image.pixel(x, y);
+            row += pixel == Green ? QLatin1Char('#') : pixel == White ? QLatin1Char('.') : QLatin1Char('?');
+        }
+        rows += row;
+    }
+    return rows;
+}
+
+QByteArray readFile(const QString& path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+bool writeFile(const QString& path, const QByteArray& bytes)
+{
+    QFile file(path);
+    return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
+}
+
+} // namespace
+
+class TestZiTool : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void encodeInfoDecode_data();
+    void encodeInfoDecode();
+    void fitScalesLargePicturesDown();
+    void infoOfAFullDisplayFile();
+    void errors_data();
+    void errors();
+    void help_data();
+    void help();
+
+private:
+    Run zitool(const QStringList& arguments) const;
+    QString path(const QString& name) const { return dir.filePath(name); }
+
+    QTemporaryDir dir;
+};
+
+Run TestZiTool::zitool(const QStringList& arguments) const
+{
+    QProcess process;
+    process.setWorkingDirectory(dir.path());
+    process.start(QStringLiteral(ZITOOL_PATH), arguments);
+    Run run;
+    if (!process.waitForFinished(60000) || process.exitStatus() != QProcess::NormalExit)
+        return run;
+    run.exitCode = process.exitCode();
+    run.out = process.readAllStandardOutput();
+    run.err = process.readAllStandardError();
+    return run;
+}
+
+void TestZiTool::encodeInfoDecode_data()
+{
+    QTest::addColumn<QStringList>("options");
+    QTest::addColumn<QRgb>("ink");
+    QTest::addColumn<QRgb>("paper");
+
+    QTest::newRow("green on white") << QStringList() << Green << White;
+    QTest::newRow("green on yellow") << QStringList() << qRgb(40, 255, 90) << qRgb(255, 255, 0);
+    QTest::newRow("--mono, black ink on white") << QStringList { "--mono" } << qRgb(0, 0, 0) << White;
+    QTest::newRow("--mono, navy ink on transparent")
+        << QStringList { "--mono" } << qRgb(0, 0, 128) << qRgba(0, 0, 0, 0);
+    QTest::newRow("--threshold 70, grey 150 on grey 200")
+        << QStringList { "--threshold", "70" } << qRgb(150, 150, 150) << qRgb(200, 200, 200);
+    QTest::newRow("--dither, black on white") << QStringList { "--dither" } << qRgb(0, 0, 0) << White;
+}
+
+void TestZiTool::encodeInfoDecode()
+{
+    QFETCH(QStringList, options);
+    QFETCH(QRgb, ink);
+    QFETCH(QRgb, paper);
+    const QStringList rows { "#.........#..", ".#.......#...", "..#######....", "..#.....#....", "#############" };
+    QVERIFY(picture(rows, ink, paper).save(path("drawing.png")));
+
+    const Run encoded = zitool(QStringList { "encode" } + options + QStringList { "drawing.png", "drawing.zi" });
+    QCOMPARE(encoded.exitCode, 0);
+    QCOMPARE(encoded.err, QByteArray());
+
+    const QByteArray bytes = readFile(path("drawing.zi"));
+    const Run info = zitool({ "info", "drawing.zi" });
+    QCOMPARE(info.exitCode, 0);
+    QCOMPARE(info.out, "width 13\nheight 5\nbytes 15\nhash 0x"
+                 + QByteArray::number(ZIImage(bytes).hash(), 16) + "\n");
+
+    const Run decoded = zitool({ "decode", "drawing.zi", "decoded.png" });
+    QCOMPARE(decoded.exitCode, 0);
+    QCOMPARE(pattern(QImage(path("decoded.png"))), rows);
+}
+
+void TestZiTool::fitScalesLargePicturesDown()
+{
+    QImage photo(640, 432, QImage::Format_RGB32);
+    photo.fill(qRgb(30, 30, 30));
+    QVERIFY(photo.save(path("photo.png")));
+
+    QCOMPARE(zitool({ "encode", "--dither", "--fit", "320x200", "photo.png", "photo.zi" }).exitCode, 0);
+
+    QCOMPARE(ZIImageUtil::ziDimensions(readFile(path("photo.zi"))), QSize(296, 200));
+}
+
+void TestZiTool::infoOfAFullDisplayFile()
+{
+    // Beyond the container's bound, but a valid file all the same.
+    QByteArray bytes = ZIImageUtil::ziHeader(320, 216) + QByteArray(8640, '\x01');
+    QVERIFY(writeFile(path("display.zi"), bytes));
+
+    const Run info = zitool({ "info", "display.zi" });
+
+    QCOMPARE(info.exitCode, 0);
+    QCOMPARE(info.out, "width 320\nheight 216\nbytes 8646\nhash 0x"
+                 + QByteArray::number(ZIImage::hash(reinterpret_cast<const quint8*>(bytes.constData()), bytes.size()), 16)
+                 + "\n");
+    QCOMPARE(info.err, QByteArray());
+}
+
+void TestZiTool::errors_data()
+{
+    QTest::addColumn<QStringList>("arguments");
+    QTest::addColumn<int>("exitCode");
+    QTest::addColumn<QString>("message");
+
+    QTest::newRow("encode of a missing picture") << QStringList { "encode", "missing.png", "out.zi" } << 1
+                                                 << "cannot read picture missing.png: File not found";
+    QTest::newRow("encode of text named .png") << QStringList { "encode", "text.png", "out.zi" } << 1
+                                               << "cannot read picture text.png: ";
+    QTest::newRow("encode of 320 x 216") << QStringList { "encode", "display.png", "out.zi" } << 1
+                                         << "display.png is 320 x 216 pixels; its ZI form needs 8646 bytes";
+    QTest::newRow("encode of 4096 x 2") << QStringList { "encode", "wide.png", "out.zi" } << 1
+                                        << "wide.png is 4096 x 2 pixels, larger than the 4095 x 4095";
+    QTest::newRow("encode into a missing folder") << QStringList { "encode", "small.png", "no/out.zi" } << 1
+                                                  << "cannot write no/out.zi";
+    QTest::newRow("decode of a missing file") << QStringList { "decode", "missing.zi", "out.png" } << 1
+                                              << "cannot read missing.zi: No such file or directory";
+    QTest::newRow("decode of a PNG") << QStringList { "decode", "small.png", "out.png" } << 1
+                                     << "small.png is not a ZI file";
+    QTest::newRow("decode of an 8-byte ZI file") << QStringList { "decode", "tiny.zi", "out.png" } << 1
+                                                 << "tiny.zi is too short to decode: 8 bytes";
+    QTest::newRow("decode to an unknown suffix") << QStringList { "decode", "small.zi", "out.xyz" } << 1
+                                                 << "cannot write out.xyz: no picture format for the suffix \"xyz\"";
+    QTest::newRow("info of a missing file") << QStringList { "info", "missing.zi" } << 1 << "cannot read missing.zi";
+    QTest::newRow("info of a PNG") << QStringList { "info", "small.png" } << 1 << "small.png is not a ZI file";
+    QTest::newRow("no command") << QStringList() << 2 << "no command given";
+    QTest::newRow("unknown command") << QStringList { "convert", "a", "b" } << 2 << "unknown command \"convert\"";
+    QTest::newRow("encode with one file") << QStringList { "encode", "small.png" } << 2
+                                          << "encode takes 2 file name(s), not 1";
+    QTest::newRow("info with two files") << QStringList { "info", "a.zi", "b.zi" } << 2
+                                         << "info takes 1 file name(s), not 2";
+    QTest::newRow("unknown option") << QStringList { "encode", "--sharpen", "small.png", "out.zi" } << 2
+                                    << "Unknown option 'sharpen'.";
+    QTest::newRow("--threshold 101") << QStringList { "encode", "--threshold", "101", "small.png", "out.zi" } << 2
+                                     << "--threshold takes a percentage from 0 to 100, not \"101\"";
+    QTest::newRow("--mono --dither") << QStringList { "encode", "--mono", "--dither", "small.png", "out.zi" } << 2
+                                     << "--dither excludes --mono and --threshold";
+    QTest::newRow("--fit 0x5") << QStringList { "encode", "--fit", "0x5", "small.png", "out.zi" } << 2
+                               << "--fit takes a size like 320x200 up to 4095x4095, not \"0x5\"";
+}
+
+void TestZiTool::errors()
+{
+    QFETCH(QStringList, arguments);
+    QFETCH(int, exitCode);
+    QFETCH(QString, message);
+    QImage small(8, 4, QImage::Format_RGB32);
+    small.fill(Green);
+    QVERIFY(small.save(path("small.png")));
+    QVERIFY(ZIImageUtil::ziCompress(small).save(path("small.zi")));
+    QVERIFY(QImage(320, 216, QImage::Format_RGB32).save(path("display.png")));
+    QVERIFY(QImage(4096, 2, QImage::Format_RGB32).save(path("wide.png")));
+    QVERIFY(writeFile(path("text.png"), "not a picture\n"));
+    QVERIFY(writeFile(path("tiny.zi"), QByteArray(".zi\x00\x30\x03\xFF\x01", 8)));
+
+    const Run run = zitool(arguments);
+
+    QCOMPARE(run.exitCode, exitCode);
+    const QString err = QString::fromLocal8Bit(run.err);
+    QVERIFY2(err.startsWith("zitool: " + message), qPrintable(err));
+    QCOMPARE(err.count(QLatin1Char('\n')), 1);
+    QVERIFY(!QFile::exists(path("out.zi")));
+    QVERIFY(!QFile::exists(path("out.png")));
+    QVERIFY(!QFile::exists(path("out.xyz")));
+}
+
+void TestZiTool::help_data()
+{
+    QTest::addColumn<QStringList>("arguments");
+    QTest::addColumn<QString>("mentions");
+
+    QTest::newRow("--help") << QStringList { "--help" } << "encode <picture> <out.zi>";
+    QTest::newRow("encode --help") << QStringList { "encode", "--help" } << "dark ink on paper becomes the drawing";
+    QTest::newRow("decode --help") << QStringList { "decode", "--help" } << "green, the background white";
+    QTest::newRow("info --help") << QStringList { "info", "--help" } << "28-bit hash";
+}
+
+void TestZiTool::help()
+{
+    QFETCH(QStringList, arguments);
+    QFETCH(QString, mentions);
+
+    const Run run = zitool(arguments);
+
+    QCOMPARE(run.exitCode, 0);
+    const QString out = QString::fromLocal8Bit(run.out).simplified();
+    QVERIFY2(out.startsWith(QLatin1String("Usage: zitool ")), qPrintable(out));
+    QVERIFY2(out.contains(mentions), qPrintable(out));
+}
+
+QTEST_GUILESS_MAIN(TestZiTool)
+#include "tst_zitool.moc"
