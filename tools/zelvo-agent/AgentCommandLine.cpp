@@ -77,15 +77,15 @@ struct CommandSyntax
 CommandSyntax syntaxOf(const QString& command)
 {
     if (command == configCommand)
-        return {QStringLiteral("config FILE..."),
+        return {QStringLiteral("config --app HASH FILE..."),
                 QStringLiteral("Sends an \"agent_config\" with the pictures in the order given: ZI and PNG files as\n"
                                "they are, other pictures converted to PNG. Their numbers 0, 1, ... are the\n"
                                "image ids of the content command.")};
     if (command == contentCommand)
-        return {QStringLiteral("content"),
+        return {QStringLiteral("content --app HASH --layout N"),
                 QStringLiteral("Sends an \"agent_content\": the layout, the configured pictures and the texts to show.")};
     if (command == timingCommand)
-        return {QStringLiteral("timing"),
+        return {QStringLiteral("timing --min MS --max MS"),
                 QStringLiteral("Sends a \"zelvo_config\" with the minimum and maximum persisting times of content.")};
     return {QStringLiteral("events"),
             QStringLiteral("Stays connected and prints each event of the emulator as one compact JSON line.")};
@@ -123,7 +123,9 @@ AgentCommandLine::Status AgentCommandLine::parse(const QStringList& arguments)
     const CommandSyntax syntax = syntaxOf(command);
     QCommandLineParser parser;
     parser.setApplicationDescription(syntax.description);
-    parser.addPositionalArgument(command, QStringLiteral("The command."), syntax.arguments);
+    if (command == configCommand)
+        parser.addPositionalArgument(QStringLiteral("FILE"), QStringLiteral("A picture: ZI, PNG or any format Qt reads."),
+                                     QStringLiteral("FILE..."));
     const QCommandLineOption helpOption = parser.addHelpOption();
     parser.addOptions({hostOption, portOption});
     if (command == configCommand)
@@ -140,7 +142,11 @@ AgentCommandLine::Status AgentCommandLine::parse(const QStringList& arguments)
     if (!parser.parse(arguments))
         return usageError(parser.errorText(), command);
     if (parser.isSet(helpOption)) {
-        message = parser.helpText();
+        // Our own usage line: the parser's names the program by its path
+        // and knows nothing of the command.
+        const QString help = parser.helpText();
+        message = QStringLiteral("Usage: zelvo-agent %1 [options]\n").arg(syntax.arguments)
+                  + help.mid(help.indexOf(QLatin1Char('\n')) + 1);
         return Status::Help;
     }
 

@@ -22,10 +22,11 @@ int main(int argc, char** argv)
     QCoreApplication::setApplicationName(QStringLiteral("zelvo-agent"));
 
     // The framing and image code log every step for the emulator's
-    // developers; a command-line user wants only the errors. Decided before
-    // parsing, which already reads and converts the pictures.
+    // developers, and the image readers complain about broken files; a
+    // command-line user wants one line per error, which this program
+    // writes itself. Decided before parsing, which already reads pictures.
     if (!QCoreApplication::arguments().contains(QLatin1String("--verbose")))
-        QLoggingCategory::setFilterRules(QStringLiteral("*.debug=false\n*.info=false"));
+        QLoggingCategory::setFilterRules(QStringLiteral("*.debug=false\n*.info=false\n*.warning=false"));
 
     AgentCommandLine commandLine;
     switch (commandLine.parse(QCoreApplication::arguments())) {

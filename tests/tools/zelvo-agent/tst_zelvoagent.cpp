@@ -1,4 +1,5 @@
 #include "AgentProcess.h"
+#include "ZIImage.h"
 #include "ZIImageUtil.h"
 #include "ZelvoServer.h"
 
@@ -112,9 +113,9 @@ void TestZelvoAgent::initTestCase()
     QVERIFY(broken.open(QIODevice::WriteOnly));
     broken.write(".zi\x00\x80");
     broken.close();
-    QFile truncated(path("truncated.png"));
+    QFile truncated(path("truncated.bmp"));
     QVERIFY(truncated.open(QIODevice::WriteOnly));
-    truncated.write(fileBytes(path("pattern.png")).left(30));
+    truncated.write(fileBytes(path("pattern.bmp")).left(40));
     truncated.close();
 }
 
@@ -380,8 +381,8 @@ void TestZelvoAgent::errors_data()
                                  << pictures.path() + ": no such file";
     QTest::newRow("notes.txt") << QStringList{"config", "--app", "a", path("pattern.png"), path("notes.txt")} << 1
                                << path("notes.txt") + ": not a picture";
-    QTest::newRow("truncated.png") << QStringList{"config", "--app", "a", path("truncated.png")} << 1
-                                   << path("truncated.png") + ": not a picture";
+    QTest::newRow("truncated.bmp") << QStringList{"config", "--app", "a", path("truncated.bmp")} << 1
+                                   << path("truncated.bmp") + ": not a picture";
     QTest::newRow("broken.zi") << QStringList{"config", "--app", "a", path("broken.zi")} << 1
                                << path("broken.zi") + ": not a ZI picture";
     QTest::newRow("--zi large.png") << QStringList{"config", "--app", "a", "--zi", path("large.png")} << 1
@@ -439,7 +440,7 @@ void TestZelvoAgent::help_data()
     QTest::addColumn<QString>("expected");
 
     QTest::newRow("--help") << QStringList{"--help"} << "Usage: zelvo-agent COMMAND [options]";
-    QTest::newRow("config --help") << QStringList{"config", "--help"} << "config FILE...";
+    QTest::newRow("config --help") << QStringList{"config", "--help"} << "Usage: zelvo-agent config --app HASH FILE... [options]";
     QTest::newRow("content -h") << QStringList{"content", "-h"} << "--content-id <N>";
     QTest::newRow("timing --help") << QStringList{"timing", "--help"} << "--max <MS>";
     QTest::newRow("events --help") << QStringList{"events", "--help"} << "--raw";
