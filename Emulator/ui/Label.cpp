@@ -1,7 +1,6 @@
 #include "Label.h"
 
 #include <QColor>
-#include <QEvent>
 #include <QFont>
 #include <QFontMetrics>
 #include <QPainter>
@@ -169,11 +168,10 @@ void Label::paint(QPainter* painter, const QStyleOptionGraphicsItem* option, QWi
     }
 }
 
-void Label::changeEvent(QEvent* event)
+void Label::setFont(const QFont& font)
 {
-    QGraphicsWidget::changeEvent(event);
-    if (event->type() == QEvent::FontChange)
-        adjustSize();
+    QGraphicsWidget::setFont(font);
+    adjustSize();
 }
 
 QFont Label::textFont() const

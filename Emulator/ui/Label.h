@@ -5,6 +5,7 @@
 #include <memory>
 
 class QColor;
+class QFont;
 class QFontMetrics;
 class QString;
 
@@ -34,13 +35,12 @@ public:
     int extraHeight() const;
     void setExtraHeight(int extraHeight);
 
+    // Hides the widget's own setFont(), which leaves the size alone.
+    void setFont(const QFont& font);
+
     void adjustSize();
 
     void paint(QPainter* painter, const QStyleOptionGraphicsItem* option, QWidget* widget) override;
-
-protected:
-    // Any font change, set here or inherited from the scene, resizes the label.
-    void changeEvent(QEvent* event) override;
 
 private:
     struct Private;
