@@ -1,4 +1,5 @@
 #include "ZelvoEmulator.h"
+#include "ZelvoSensorList.h"
 
 #include <QDebug>
 #include <QTimer>
@@ -20,17 +21,17 @@ void logStartValues(const char* line, const float* values)
         qDebug() << values[i];
 }
 
-// The panel numbers its single-shot rows 1 to 4; 0 means a row it does not have.
-int eventKindOfPanelRow(int type)
+// 0 for a number the panel does not send.
+int eventKindOfPanelSensor(int type)
 {
     switch (type) {
-    case 1:
+    case ZelvoSensorList::Battery:
         return ZelvoEvent::BatteryEvent;
-    case 2:
+    case ZelvoSensorList::Accelerometer:
         return ZelvoEvent::AccelerometerEvent;
-    case 3:
+    case ZelvoSensorList::Compass:
         return ZelvoEvent::CompassEvent;
-    case 4:
+    case ZelvoSensorList::LightSensor:
         return ZelvoEvent::LightSensorEvent;
     default:
         return 0;
@@ -41,7 +42,7 @@ int eventKindOfPanelRow(int type)
 
 void ZelvoEmulator::onSingleShotValue(float* values, int type)
 {
-    const int kind = eventKindOfPanelRow(type);
+    const int kind = eventKindOfPanelSensor(type);
     if (kind == 0) {
         // An event of kind 0 means nothing to an agent; better none at all.
         qWarning("\033[33mZelvoEmulator::onSingleShotValue unknown sensor %d, nothing sent\033[0m", type);
