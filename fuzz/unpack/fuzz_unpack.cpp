@@ -1,0 +1,47 @@
+// Rebuilds images from packets cut out of arbitrary bytes, 20 bytes each.
+// Any image that unpack() returns must survive pack() and unpack() again.
+
+#include "ZIImage.h"
+#include "ZelvoImagePackager.h"
+#include "ZelvoPacket.h"
+
+#include <QList>
+
+#include <cstddef>
+#include <cstdint>
+#include <cstdio>
+#include <cstring>
+
+namespace {
+
+void check(bool condition)
+{
+    if (!condition)
+        __builtin_trap();
+}
+
+} // namespace
+
+extern "C" int LLVMFuzzerInitialize(int*, char***)
+{
+    // The packager reports on standard output, a line or two per input.
+    check(std::freopen("/dev/null", "w", stdout) != nullptr);
+    return 0;
+}
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
+{
+    QList<ZelvoPacket> packets;
+    for (std::size_t offset = 0; offset + ZelvoPacket::Size <= size; offset += ZelvoPacket::Size) {
+        ZelvoPacket packet;
+        std::memcpy(packet.data(), data + offset, ZelvoPacket::Size);
+        packets.append(packet);
+    }
+    const ZelvoImagePackager packager(1);
+    const ZIImage image = packager.unpack(packets);
+    if (image.isNull())
+        return 0;
+    check(image.size() == packets.first().uint16FromIndex(ZelvoImagePackager::ByteCountIndex));
+    check(packager.unpack(packager.pack(image)) == image);
+    return 0;
+}
