@@ -20,8 +20,6 @@
 
 namespace {
 
-constexpr int windowWidth = 640;
-constexpr int windowHeight = 480;
 constexpr int sensorPeriodMillis = 2000;
 constexpr int statusStripHeight = 24;
 constexpr QSize displayImageSize(320, 240);
@@ -122,7 +120,7 @@ ZelvoEmulator::ZelvoEmulator(ZelvoServer* server, QWidget* parent)
     applyWindowModeLayout();
 
     setWindowTitle(tr("Zelvo Emulator"));
-    setFixedSize(windowWidth, windowHeight);
+    setFixedSize(windowModeWidth, windowModeHeight);
 
     updateDisplay(contentImage, false);
 }
@@ -135,7 +133,7 @@ ZelvoEmulator::~ZelvoEmulator()
 
 void ZelvoEmulator::applyWindowModeLayout()
 {
-    scene()->setSceneRect(0, 0, windowWidth, windowHeight);
+    scene()->setSceneRect(0, 0, windowModeWidth, windowModeHeight);
     setBackgroundBrush(QPixmap(QStringLiteral(":/data/glass.png")));
     display->setSize(windowDisplaySize.width(), windowDisplaySize.height());
     display->setPos(200, 150);

@@ -109,6 +109,10 @@ private slots:
     void onSimulateLightSensor();
 
 private:
+    // The fixed size of the window outside full-screen mode.
+    static constexpr int windowModeWidth = 640;
+    static constexpr int windowModeHeight = 480;
+
     // The scene as window mode shows it: at construction and on leaving full screen.
     void applyWindowModeLayout();
     void startPersistingTimers();

@@ -46,7 +46,7 @@ void ZelvoEmulator::onFullScreenOff()
     fullScreen = false;
     setWindowFlags(windowFlags() & ~Qt::FramelessWindowHint);
     showNormal();
-    setFixedSize(640, 480);
+    setFixedSize(windowModeWidth, windowModeHeight);
     QTimer::singleShot(relayoutDelayMillis, this, &ZelvoEmulator::onFullScreenOffSlot);
 }
 
@@ -73,6 +73,12 @@ void ZelvoEmulator::onFullScreenOnSlot()
 
 void ZelvoEmulator::onFullScreenOffSlot()
 {
+    // Switching back before the window system has confirmed the full screen
+    // lets its late confirmation make the window full screen again.
+    if (!fullScreen && isFullScreen()) {
+        showNormal();
+        resize(windowModeWidth, windowModeHeight);
+    }
     applyWindowModeLayout();
 }
 

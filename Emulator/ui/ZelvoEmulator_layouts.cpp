@@ -90,10 +90,11 @@ void ZelvoEmulator::loadLayouts(const QString& fileName)
         return;
     }
 
-    // Malformed XML leaves the document empty: it then holds no layout.
+    // The parser keeps what it read up to an error; malformed XML counts as
+    // an empty document instead, so that no half-read layout gets in.
     QDomDocument document;
-    document.setContent(&file);
-    QDomElement element = document.documentElement().firstChildElement(QStringLiteral("layout"));
+    const QDomElement root = document.setContent(&file) ? document.documentElement() : QDomElement();
+    QDomElement element = root.firstChildElement(QStringLiteral("layout"));
     if (element.isNull()) {
         qDebug().noquote() << "\033[34mZelvoEmulator::loadLayouts No layout to Load...\033[0m";
         return;
