@@ -32,10 +32,13 @@ const char* const ContentRule =
 
 // The whole file or nothing: a failed write never leaves a truncated
 // image in place of the previous one, and is reported as a failure.
+// flush() before commit(), because commit() overlooks a failure of the
+// buffered bytes written while it closes the file.
 bool writeFile(const QString& path, const QByteArray& bytes)
 {
     QSaveFile file(path);
-    return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size() && file.commit();
+    return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size() && file.flush()
+        && file.commit();
 }
 
 QByteArray encodePng(const QImage& image)
@@ -194,7 +197,9 @@ void ZelvoEmulator::drawLayout(const ZelvoLayout& layout, const QString& agentHa
     qDebug().nospace() << "\033[34mZelvoEmulator::drawLayout IMAGEs " << imagesId << " TEXTs " << texts
                        << "\033[0m";
 
-    QImage canvas(ContentWidth, ContentHeight, QImage::Format_ARGB32);
+    // Premultiplied: on plain ARGB32 the raster engine blends antialiased
+    // glyph edges without premultiplying them, which darkens every letter.
+    QImage canvas(ContentWidth, ContentHeight, QImage::Format_ARGB32_Premultiplied);
     canvas.fill(Qt::transparent);
     {
         QPainter painter(&canvas);

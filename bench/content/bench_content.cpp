@@ -1,0 +1,258 @@
+// One "agent_content" frame from a loopback agent until the display pixmap
+// shows it, beside its floor: decoding the same ZI files and drawing them
+// and the same texts on a 320 x 216 canvas with the window's own drawing
+// code. Every request is accepted (persisting times 0, each sent once the
+// previous content is gone); the summary prints the median and the 99th
+// percentile per request of both, and their ratios.
+
+#include "ZIImage.h"
+#include "ZIImageUtil.h"
+#include "ZelvoEmulator.h"
+#include "ZelvoFrame.h"
+#include "ZelvoLayout.h"
+#include "ZelvoServer.h"
+#include "ZelvoUtil.h"
+
+#include <QApplication>
+#include <QByteArray>
+#include <QEventLoop>
+#include <QHostAddress>
+#include <QImage>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QPainter>
+#include <QPen>
+#include <QPointF>
+#include <QRect>
+#include <QString>
+#include <QStringList>
+#include <QTcpSocket>
+#include <QTemporaryDir>
+
+#include <benchmark/benchmark.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <map>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+const QString agentHash = QStringLiteral("bench");
+
+struct Request
+{
+    const char* name;
+    int layout;
+    QStringList imageIds;
+    QStringList texts;
+};
+
+const QString longText = QStringLiteral(
+    "The quick brown fox jumps over the lazy dog while the glasses show every word of this long "
+    "message, wrapped line after line until the last visible line ends in an ellipsis");
+
+const std::vector<Request>& requests()
+{
+    static const std::vector<Request> all{
+        {"layout4_four_zi", 4, {"0", "1", "2", "3"}, {}},
+        {"layout3_title_text", 3, {"4"}, {longText.left(80), longText}},
+    };
+    return all;
+}
+
+// A line drawing with some text, reduced to the glasses' lit pixels.
+QByteArray ziPicture(int width, int height, int seed)
+{
+    QImage image(width, height, QImage::Format_RGB32);
+    image.fill(Qt::white);
+    QPainter painter(&image);
+    painter.setPen(QPen(Qt::green, 3));
+    painter.drawEllipse(QRect(4 + seed, 4, width - 12 - seed, height - 8));
+    painter.drawLine(0, height - 1, width - 1, 0);
+    painter.drawText(QRect(0, 0, width, height), Qt::AlignCenter, QStringLiteral("ZELVO %1").arg(seed));
+    painter.end();
+    return ZIImageUtil::ziCompress(image).toByteArray();
+}
+
+template<typename Condition>
+void waitFor(Condition done)
+{
+    while (!done())
+        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
+}
+
+class Rig final
+{
+public:
+    Rig()
+    {
+        server.start(QHostAddress::LocalHost, 0);
+        window = std::make_unique<ZelvoEmulator>(&server, nullptr);
+        // Connected after the window: runs once its slot has drawn and shown.
+        const auto relayed = [this] {
+            relayedAt = Clock::now();
+            pending = false;
+        };
+        QObject::connect(&server, &ZelvoServer::zelvoConfigReceived, &agent, relayed);
+        QObject::connect(&server, &ZelvoServer::agentConfigReceived, &agent, relayed);
+        QObject::connect(&server, &ZelvoServer::agentContentReceived, &agent, relayed);
+
+        agent.connectToHost(QHostAddress::LocalHost, server.serverPort());
+        waitFor([this] { return server.connections().size() == 1; });
+
+        send({{"command.type", "zelvo_config"}, {"minPersistingTimeMillis", 0}, {"maxPersistingTimeMillis", 0}});
+        QJsonArray images;
+        for (int i = 0; i < 4; ++i)
+            images.append(QString::fromLatin1(ziPicture(158, 106, i).toBase64()));
+        images.append(QString::fromLatin1(ziPicture(158, 174, 4).toBase64()));
+        send({{"command.type", "agent_config"}, {"appId", agentHash}, {"images", images}});
+    }
+
+    // Microseconds from the first byte written to the content on display.
+    double show(const Request& request, int contentId)
+    {
+        const QByteArray frame = ZelvoFrame::encode(QJsonDocument(contentAction(request, contentId)).toJson(QJsonDocument::Compact));
+        waitFor([this] { return !window->isMinPersistingTimerRunning() && !window->isContentOnDisplay(); });
+        const Clock::time_point start = Clock::now();
+        send(frame);
+        return std::chrono::duration<double, std::micro>(relayedAt - start).count();
+    }
+
+    // Microseconds for the decoding and drawing alone.
+    double drawAlone(const Request& request)
+    {
+        const ZelvoLayout& layout = ZelvoLayout::builtInLayouts().at(request.layout);
+        const QString directory = ZelvoUtil::agentImageDirectory(agentHash);
+        QStringList paths;
+        for (const QString& id : request.imageIds)
+            paths.append(directory + QLatin1Char('/') + agentHash + QLatin1Char('_') + id + QStringLiteral(".zi"));
+
+        const Clock::time_point start = Clock::now();
+        QImage canvas(320, 216, QImage::Format_ARGB32);
+        canvas.fill(Qt::transparent);
+        {
+            QPainter painter(&canvas);
+            for (int i = 0; i < request.texts.size(); ++i)
+                window->drawElidedText(&painter, layout.texts().at(i), request.texts.at(i));
+            for (int i = 0; i < paths.size(); ++i)
+                painter.drawImage(QPointF(layout.images().at(i).topLeft()), ZIImageUtil::ziUncompress(paths.at(i)));
+        }
+        benchmark::DoNotOptimize(canvas.constBits());
+        return std::chrono::duration<double, std::micro>(Clock::now() - start).count();
+    }
+
+private:
+    static QJsonObject contentAction(const Request& request, int contentId)
+    {
+        return {{"command.type", "agent_content"},
+                {"appId", agentHash},
+                {"contentId", contentId},
+                {"layoutId", QString::number(request.layout)},
+                {"images.id", QJsonArray::fromStringList(request.imageIds)},
+                {"texts", QJsonArray::fromStringList(request.texts)}};
+    }
+
+    void send(const QJsonObject& action) { send(ZelvoFrame::encode(QJsonDocument(action).toJson(QJsonDocument::Compact))); }
+
+    void send(const QByteArray& frame)
+    {
+        pending = true;
+        agent.write(frame);
+        agent.flush();
+        waitFor([this] { return !pending; });
+    }
+
+    ZelvoServer server;
+    std::unique_ptr<ZelvoEmulator> window;
+    QTcpSocket agent;
+    bool pending = false;
+    Clock::time_point relayedAt;
+};
+
+Rig& rig()
+{
+    static Rig instance;
+    return instance;
+}
+
+// The per-request times of the last run of each benchmark.
+std::map<std::string, std::vector<double>> samples;
+
+void BM_Path(benchmark::State& state, const Request& request)
+{
+    std::vector<double>& times = samples[std::string("path/") + request.name];
+    times.clear();
+    int contentId = 0;
+    for (auto _ : state) {
+        const double micros = rig().show(request, ++contentId);
+        state.SetIterationTime(micros / 1e6);
+        times.push_back(micros);
+    }
+}
+
+void BM_Floor(benchmark::State& state, const Request& request)
+{
+    std::vector<double>& times = samples[std::string("floor/") + request.name];
+    times.clear();
+    for (auto _ : state) {
+        const double micros = rig().drawAlone(request);
+        state.SetIterationTime(micros / 1e6);
+        times.push_back(micros);
+    }
+}
+
+double percentile(std::vector<double> values, double fraction)
+{
+    if (values.empty())
+        return 0;
+    std::sort(values.begin(), values.end());
+    return values.at(std::min(values.size() - 1, size_t(fraction * double(values.size()))));
+}
+
+void printSummary()
+{
+    std::printf("\n%-20s %12s %12s %8s %12s %12s %8s\n", "request", "path p50", "floor p50", "ratio",
+                "path p99", "floor p99", "ratio");
+    for (const Request& request : requests()) {
+        const std::vector<double>& path = samples[std::string("path/") + request.name];
+        const std::vector<double>& floor = samples[std::string("floor/") + request.name];
+        const double pathMedian = percentile(path, 0.5);
+        const double floorMedian = percentile(floor, 0.5);
+        const double path99 = percentile(path, 0.99);
+        const double floor99 = percentile(floor, 0.99);
+        std::printf("%-20s %10.1fus %10.1fus %8.2f %10.1fus %10.1fus %8.2f\n", request.name, pathMedian,
+                    floorMedian, pathMedian / floorMedian, path99, floor99, path99 / floor99);
+    }
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    // The agent's images go to a pictures directory of the run's own.
+    QTemporaryDir home;
+    qputenv("HOME", home.path().toLocal8Bit());
+    qputenv("XDG_CONFIG_HOME", (home.path() + QStringLiteral("/.config")).toLocal8Bit());
+    qputenv("QT_QPA_PLATFORM", "offscreen");
+    qInstallMessageHandler([](QtMsgType, const QMessageLogContext&, const QString&) {});
+    QApplication application(argc, argv);
+
+    benchmark::Initialize(&argc, argv);
+    for (const Request& request : requests()) {
+        benchmark::RegisterBenchmark((std::string("Path/") + request.name).c_str(), BM_Path, request)
+            ->UseManualTime()->Unit(benchmark::kMicrosecond)->Iterations(3000);
+        benchmark::RegisterBenchmark((std::string("Floor/") + request.name).c_str(), BM_Floor, request)
+            ->UseManualTime()->Unit(benchmark::kMicrosecond)->Iterations(3000);
+    }
+    benchmark::RunSpecifiedBenchmarks();
+    benchmark::Shutdown();
+    printSummary();
+    return 0;
+}

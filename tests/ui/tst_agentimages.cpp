@@ -1,0 +1,302 @@
+#include "ContentAgent.h"
+#include "ZIImage.h"
+#include "ZIImageUtil.h"
+#include "ZelvoEmulator.h"
+#include "ZelvoServer.h"
+
+#include <QBuffer>
+#include <QByteArray>
+#include <QDir>
+#include <QDirIterator>
+#include <QFile>
+#include <QFileInfo>
+#include <QHostAddress>
+#include <QImage>
+#include <QImageReader>
+#include <QList>
+#include <QPainter>
+#include <QRegularExpression>
+#include <QStandardPaths>
+#include <QString>
+#include <QStringList>
+#include <QTest>
+
+#include <memory>
+
+#ifdef Q_OS_LINUX
+#include <csignal>
+#include <sys/resource.h>
+#endif
+
+namespace {
+
+QString agentDirectory(const QString& hash)
+{
+    return QStandardPaths::writableLocation(QStandardPaths::PicturesLocation) + QStringLiteral("/Zelvo/") + hash;
+}
+
+QByteArray fileBytes(const QString& path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+// Every entry below root, relative and sorted; directories end in "/".
+QStringList listTree(const QString& root)
+{
+    QStringList entries;
+    QDirIterator it(root, QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot,
+                    QDirIterator::Subdirectories);
+    while (it.hasNext()) {
+        it.next();
+        entries.append(QDir(root).relativeFilePath(it.filePath()) + (it.fileInfo().isDir() ? "/" : ""));
+    }
+    entries.sort();
+    return entries;
+}
+
+// What a stray write for the hash "/tmp/x" could leave in /tmp; other
+// programs use /tmp at the same time, so only these names are compared.
+QStringList tmpEntriesOfX()
+{
+    return QDir(QStringLiteral("/tmp")).entryList({QStringLiteral("x*")},
+                                                  QDir::AllEntries | QDir::Hidden | QDir::System);
+}
+
+QImage picture(int width, int height, QRgb color)
+{
+    QImage image(width, height, QImage::Format_ARGB32);
+    image.fill(Qt::white);
+    QPainter painter(&image);
+    painter.fillRect(0, 0, width / 2, height, QColor::fromRgba(color));
+    painter.fillRect(width / 2, height / 2, width - width / 2, height - height / 2, QColor(0, 0, 255, 128));
+    return image;
+}
+
+QByteArray zi(int width, int height)
+{
+    return ZIImageUtil::ziCompress(picture(width, height, 0xFF00FF00)).toByteArray();
+}
+
+QByteArray png(const QImage& image)
+{
+    QByteArray bytes;
+    QBuffer buffer(&bytes);
+    buffer.open(QIODevice::WriteOnly);
+    image.save(&buffer, "PNG");
+    return bytes;
+}
+
+QByteArray png(int width, int height)
+{
+    return png(picture(width, height, 0xFFC03000));
+}
+
+QString configuredLine(const QString& hash, bool configured)
+{
+    return QStringLiteral("Now agent ") + QRegularExpression::escape(hash)
+        + (configured ? QStringLiteral(" is CONFIGURED!!!!") : QStringLiteral(" is NOT CONFIGURED!!!!"));
+}
+
+} // namespace
+
+class TstAgentImages final : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void init();
+    void cleanup();
+
+    void configure_data();
+    void configure();
+    void reconfigureWithFewerImages();
+    void picturesDirectoryMadeWhenMissing();
+    void refusedHash_data();
+    void refusedHash();
+    void failedWriteKeepsPreviousImage();
+
+private:
+    ZelvoServer server;
+    std::unique_ptr<ZelvoEmulator> window;
+    std::unique_ptr<ContentAgent> agent;
+};
+
+void TstAgentImages::initTestCase()
+{
+    QVERIFY(server.start(QHostAddress::LocalHost, 0));
+}
+
+void TstAgentImages::init()
+{
+    window = std::make_unique<ZelvoEmulator>(&server, nullptr);
+    agent = std::make_unique<ContentAgent>(server);
+    QVERIFY(agent->isServed());
+}
+
+void TstAgentImages::cleanup()
+{
+    agent.reset();
+    QTRY_VERIFY(server.connections().isEmpty());
+    window.reset();
+}
+
+void TstAgentImages::configure_data()
+{
+    QTest::addColumn<QString>("hash");
+    QTest::addColumn<QList<QByteArray>>("payloads");
+    QTest::addColumn<QStringList>("files");
+    QTest::addColumn<QStringList>("failed");
+    QTest::addColumn<bool>("configured");
+
+    const QByteArray broken = "\x89PNG but nothing after";
+    QTest::newRow("zi png zi") << "H" << QList<QByteArray>{zi(40, 30), png(50, 40), zi(64, 8)}
+                               << QStringList{"H_0.zi", "H_1.png", "H_2.zi"} << QStringList{} << true;
+    QTest::newRow("empty list") << "nothing" << QList<QByteArray>{} << QStringList{} << QStringList{} << false;
+    QTest::newRow("broken png last") << "brokenlast" << QList<QByteArray>{zi(16, 16), broken}
+                                     << QStringList{"brokenlast_0.zi"} << QStringList{"brokenlast_1.png"}
+                                     << false;
+    QTest::newRow("broken png first") << "brokenfirst" << QList<QByteArray>{broken, zi(16, 16)}
+                                      << QStringList{"brokenfirst_1.zi"} << QStringList{"brokenfirst_0.png"}
+                                      << true;
+    QTest::newRow("zi magic only") << "magic" << QList<QByteArray>{QByteArray(".zi\x01\x02", 5)}
+                                   << QStringList{"magic_0.zi"} << QStringList{} << true;
+    QTest::newRow("png wider than 4096") << "wide" << QList<QByteArray>{zi(8, 8), png(4097, 1)}
+                                         << QStringList{"wide_0.zi"} << QStringList{"wide_1.png"} << false;
+    QTest::newRow("percent signs in hash") << "a%1b%2" << QList<QByteArray>{zi(8, 8), png(3, 3)}
+                                           << QStringList{"a%1b%2_0.zi", "a%1b%2_1.png"} << QStringList{}
+                                           << true;
+    QTest::newRow("dots in hash") << "com.example.agent" << QList<QByteArray>{png(5, 7)}
+                                  << QStringList{"com.example.agent_0.png"} << QStringList{} << true;
+}
+
+void TstAgentImages::configure()
+{
+    QFETCH(QString, hash);
+    QFETCH(QList<QByteArray>, payloads);
+    QFETCH(QStringList, files);
+    QFETCH(QStringList, failed);
+    QFETCH(bool, configured);
+
+    QTest::ignoreMessage(QtDebugMsg, QRegularExpression(QStringLiteral("AGENT %1 has %2 to SAVE")
+                                                            .arg(QRegularExpression::escape(hash),
+                                                                 QString::number(payloads.size()))));
+    for (const QString& file : failed) {
+        QTest::ignoreMessage(QtDebugMsg, QRegularExpression(QStringLiteral("ERROR SAVING IMAGE .*/")
+                                                                + QRegularExpression::escape(file)));
+    }
+    QTest::ignoreMessage(QtDebugMsg, QRegularExpression(configuredLine(hash, configured)));
+    QVERIFY(agent->configure(hash, payloads));
+
+    const QString directory = agentDirectory(hash);
+    QVERIFY(QFileInfo(directory).isDir());
+    QCOMPARE(QDir(directory).entryList(QDir::Files | QDir::Hidden), files);
+    for (const QString& file : files) {
+        const QString path = directory + QLatin1Char('/') + file;
+        const QByteArray payload = payloads.at(file.section(QLatin1Char('_'), -1).section(QLatin1Char('.'), 0, 0).toInt());
+        if (file.endsWith(QStringLiteral(".zi"))) {
+            QCOMPARE(fileBytes(path), payload);
+        } else {
+            // Re-encoded: another file, the same pixels.
+            QCOMPARE(QImageReader(path).format(), QByteArray("png"));
+            QCOMPARE(QImage(path).convertToFormat(QImage::Format_ARGB32),
+                     QImage::fromData(payload, "PNG").convertToFormat(QImage::Format_ARGB32));
+        }
+    }
+}
+
+void TstAgentImages::reconfigureWithFewerImages()
+{
+    const QString hash = QStringLiteral("twice");
+    const QList<QByteArray> first{zi(10, 10), zi(20, 20), png(6, 6)};
+    QVERIFY(agent->configure(hash, first));
+    const QByteArray replacement = zi(30, 10);
+    QVERIFY(agent->configure(hash, {replacement}));
+
+    const QString directory = agentDirectory(hash);
+    QCOMPARE(QDir(directory).entryList(QDir::Files), (QStringList{"twice_0.zi", "twice_1.zi", "twice_2.png"}));
+    QCOMPARE(fileBytes(directory + QStringLiteral("/twice_0.zi")), replacement);
+    QCOMPARE(fileBytes(directory + QStringLiteral("/twice_1.zi")), first.at(1));
+}
+
+// QDir::mkdir() is not recursive: a home without a pictures directory must
+// not lose the images.
+void TstAgentImages::picturesDirectoryMadeWhenMissing()
+{
+    const QByteArray testHome = qgetenv("HOME");
+    const QString freshHome = QDir::homePath() + QStringLiteral("/fresh-home");
+    QVERIFY(QDir().mkpath(freshHome));
+    const QByteArray payload = zi(12, 12);
+
+    QTest::ignoreMessage(QtDebugMsg, QRegularExpression(configuredLine("fresh", true)));
+    qputenv("HOME", freshHome.toLocal8Bit());
+    const bool relayed = agent->configure(QStringLiteral("fresh"), {payload});
+    qputenv("HOME", testHome);
+    QVERIFY(relayed);
+    QCOMPARE(fileBytes(freshHome + QStringLiteral("/Pictures/Zelvo/fresh/fresh_0.zi")), payload);
+}
+
+void TstAgentImages::refusedHash_data()
+{
+    QTest::addColumn<QString>("hash");
+
+    QTest::newRow("..") << "..";
+    QTest::newRow("a/b") << "a/b";
+    QTest::newRow("/tmp/x") << "/tmp/x";
+    QTest::newRow(".") << ".";
+    QTest::newRow("empty") << "";
+    QTest::newRow("NUL") << QString::fromLatin1("x\0/y", 4);
+    QTest::newRow("../../x") << "../../x";
+    QTest::newRow("longer than a file name") << QString(300, QLatin1Char('x'));
+}
+
+void TstAgentImages::refusedHash()
+{
+    QFETCH(QString, hash);
+
+    // The pictures directory exists already, as after any earlier agent.
+    QVERIFY(agent->configure(QStringLiteral("earlier"), {zi(8, 8)}));
+    const QStringList homeBefore = listTree(QDir::homePath());
+    const QStringList tmpBefore = tmpEntriesOfX();
+
+    QTest::ignoreMessage(QtDebugMsg, QRegularExpression(QStringLiteral("REFUSED AGENT HASH")));
+    QTest::ignoreMessage(QtDebugMsg, QRegularExpression(QStringLiteral(" is NOT CONFIGURED!!!!")));
+    QVERIFY(agent->configure(hash, {zi(16, 16), png(4, 4)}));
+
+    QCOMPARE(listTree(QDir::homePath()), homeBefore);
+    QCOMPARE(tmpEntriesOfX(), tmpBefore);
+}
+
+// A write that fails after the file was opened (here: past the file size
+// limit) is reported, and the image stored before stays whole.
+void TstAgentImages::failedWriteKeepsPreviousImage()
+{
+#ifdef Q_OS_LINUX
+    const QString hash = QStringLiteral("limited");
+    const QByteArray stored = QByteArray(".zi") + QByteArray(6000, 'a');
+    QVERIFY(agent->configure(hash, {stored}));
+
+    rlimit unlimited {};
+    QCOMPARE(getrlimit(RLIMIT_FSIZE, &unlimited), 0);
+    rlimit limited = unlimited;
+    limited.rlim_cur = 4096;
+    const auto previousHandler = std::signal(SIGXFSZ, SIG_IGN);
+    QCOMPARE(setrlimit(RLIMIT_FSIZE, &limited), 0);
+
+    QTest::ignoreMessage(QtDebugMsg, QRegularExpression(QStringLiteral("ERROR SAVING IMAGE .*/limited_0.zi")));
+    QTest::ignoreMessage(QtDebugMsg, QRegularExpression(configuredLine(hash, false)));
+    const bool relayed = agent->configure(hash, {QByteArray(".zi") + QByteArray(6000, 'b')});
+
+    QCOMPARE(setrlimit(RLIMIT_FSIZE, &unlimited), 0);
+    std::signal(SIGXFSZ, previousHandler);
+    QVERIFY(relayed);
+    QCOMPARE(fileBytes(agentDirectory(hash) + QStringLiteral("/limited_0.zi")), stored);
+    QCOMPARE(QDir(agentDirectory(hash)).entryList(QDir::Files | QDir::Hidden), QStringList{"limited_0.zi"});
+#else
+    QSKIP("needs a file size limit");
+#endif
+}
+
+QTEST_MAIN(TstAgentImages)
+#include "tst_agentimages.moc"

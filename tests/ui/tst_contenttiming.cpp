@@ -1,0 +1,254 @@
+#include "ContentAgent.h"
+#include "ZelvoEmulator.h"
+#include "ZelvoServer.h"
+
+#include <QElapsedTimer>
+#include <QHostAddress>
+#include <QImage>
+#include <QRegularExpression>
+#include <QString>
+#include <QStringList>
+#include <QTest>
+
+#include <limits>
+#include <memory>
+
+namespace {
+
+const QString hash = QStringLiteral("timed");
+
+// Coarse timers may fire up to 5% early.
+qint64 earliest(int millis)
+{
+    return millis * 95 / 100;
+}
+
+bool isEmpty(const QImage& image)
+{
+    const QImage argb = image.convertToFormat(QImage::Format_ARGB32);
+    for (int y = 0; y < argb.height(); ++y) {
+        for (int x = 0; x < argb.width(); ++x) {
+            if (qAlpha(argb.pixel(x, y)) != 0)
+                return false;
+        }
+    }
+    return true;
+}
+
+QRegularExpression acceptedLine(const QString& layId)
+{
+    return QRegularExpression(QStringLiteral("onAgentContent USING LAY ID \"%1\"").arg(layId));
+}
+
+const QRegularExpression skippedLine(QStringLiteral(
+    "^ZelvoEmulator::onAgentContent AGENT \"timed\" sended a new image but we are already waiting the min "
+    "persisting time, SKIPPING \\.\\.\\.\\.$"));
+
+} // namespace
+
+class TstContentTiming final : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void init();
+    void cleanup();
+
+    void defaultsSkipTheNextRequest();
+    void skippedAcceptedRemoved();
+    void maximumShorterThanMinimum();
+    void zeroTimes();
+    void negativeTimes_data();
+    void negativeTimes();
+    void configurationWhileShown_data();
+    void configurationWhileShown();
+
+private:
+    bool show(int contentId, const QString& layId = QStringLiteral("0"))
+    {
+        return agent->show(hash, contentId, layId, {}, {QStringLiteral("content %1").arg(contentId)});
+    }
+
+    ZelvoServer server;
+    std::unique_ptr<ZelvoEmulator> window;
+    std::unique_ptr<ContentAgent> agent;
+};
+
+void TstContentTiming::initTestCase()
+{
+    QVERIFY(server.start(QHostAddress::LocalHost, 0));
+}
+
+void TstContentTiming::init()
+{
+    window = std::make_unique<ZelvoEmulator>(&server, nullptr);
+    agent = std::make_unique<ContentAgent>(server);
+    QVERIFY(agent->isServed());
+}
+
+void TstContentTiming::cleanup()
+{
+    agent.reset();
+    QTRY_VERIFY(server.connections().isEmpty());
+    window.reset();
+}
+
+void TstContentTiming::defaultsSkipTheNextRequest()
+{
+    QVERIFY(show(1));
+    const QImage shown = window->displayImage();
+    QVERIFY(!isEmpty(shown));
+
+    QTest::ignoreMessage(QtDebugMsg, skippedLine);
+    QVERIFY(show(2));
+    QCOMPARE(window->contentIdOnDisplay(), 1);
+    QCOMPARE(window->displayImage(), shown);
+    QVERIFY(window->isMinPersistingTimerRunning());
+    QVERIFY(window->isMaxPersistingTimerRunning());
+}
+
+// Skipped while the minimum runs, accepted after it, and then shown for the
+// whole maximum counted from its own acceptance.
+void TstContentTiming::skippedAcceptedRemoved()
+{
+    QVERIFY(agent->setPersistingTimes(300, 1000));
+    QElapsedTimer sinceFirst;
+    sinceFirst.start();
+    QVERIFY(show(1));
+    const QImage first = window->displayImage();
+
+    QTest::ignoreMessage(QtDebugMsg, skippedLine);
+    QVERIFY(show(2));
+    QCOMPARE(window->contentIdOnDisplay(), 1);
+    QCOMPARE(window->displayImage(), first);
+
+    QTRY_VERIFY(!window->isMinPersistingTimerRunning());
+    QVERIFY(sinceFirst.elapsed() >= earliest(300));
+    QVERIFY(window->isContentOnDisplay());
+    QCOMPARE(window->displayImage(), first);
+
+    QElapsedTimer sinceThird;
+    sinceThird.start();
+    QTest::ignoreMessage(QtDebugMsg, QRegularExpression(QStringLiteral("Min persisting time \\(300 millis\\) elapsed")));
+    QTest::ignoreMessage(QtDebugMsg, acceptedLine(QStringLiteral("00")));
+    QVERIFY(show(3, QStringLiteral("00")));
+    QCOMPARE(window->contentIdOnDisplay(), 3);
+    QVERIFY(window->displayImage() != first);
+
+    QTest::ignoreMessage(QtDebugMsg, QRegularExpression(QStringLiteral(
+        "^Max persisting time \\(1000 millis\\) elapsed for content \\.\\.\\. removing content$")));
+    QTRY_VERIFY(!window->isContentOnDisplay());
+    QVERIFY(sinceThird.elapsed() >= earliest(1000));
+    QCOMPARE(window->agentOnDisplay(), QString());
+    QCOMPARE(window->contentIdOnDisplay(), -1);
+    QVERIFY(!window->isMaxPersistingTimerRunning());
+    // Neither content nor status icons.
+    QVERIFY(isEmpty(window->displayImage()));
+}
+
+void TstContentTiming::maximumShorterThanMinimum()
+{
+    QVERIFY(agent->setPersistingTimes(800, 200));
+    QElapsedTimer clock;
+    clock.start();
+    QVERIFY(show(1));
+
+    QTRY_VERIFY(!window->isContentOnDisplay());
+    QVERIFY(window->isMinPersistingTimerRunning());
+    QVERIFY(isEmpty(window->displayImage()));
+
+    QTest::ignoreMessage(QtDebugMsg, skippedLine);
+    QVERIFY(show(2));
+    QCOMPARE(window->contentIdOnDisplay(), -1);
+    QVERIFY(isEmpty(window->displayImage()));
+
+    QTRY_VERIFY(!window->isMinPersistingTimerRunning());
+    QVERIFY(clock.elapsed() >= earliest(800));
+    QVERIFY(show(3));
+    QCOMPARE(window->contentIdOnDisplay(), 3);
+    QVERIFY(!isEmpty(window->displayImage()));
+}
+
+// Each picture goes at the next pass of the event loop, and every request
+// is accepted.
+void TstContentTiming::zeroTimes()
+{
+    QVERIFY(agent->setPersistingTimes(0, 0));
+    for (int contentId = 1; contentId <= 3; ++contentId) {
+        const QString layId = QString(contentId, QLatin1Char('0'));
+        QTest::ignoreMessage(QtDebugMsg, acceptedLine(layId));
+        QTest::ignoreMessage(QtDebugMsg, QRegularExpression(QStringLiteral("Max persisting time \\(0 millis\\)")));
+        QVERIFY(show(contentId, layId));
+        QTRY_VERIFY(!window->isContentOnDisplay());
+        QVERIFY(!window->isMinPersistingTimerRunning());
+        QVERIFY(!window->isMaxPersistingTimerRunning());
+        QCOMPARE(window->contentIdOnDisplay(), -1);
+        QVERIFY(isEmpty(window->displayImage()));
+    }
+}
+
+void TstContentTiming::negativeTimes_data()
+{
+    QTest::addColumn<int>("minMillis");
+    QTest::addColumn<int>("maxMillis");
+    QTest::addColumn<bool>("stays");
+
+    QTest::newRow("-1, -1") << -1 << -1 << false;
+    QTest::newRow("-500, 60000") << -500 << 60000 << true;
+    QTest::newRow("0, -500") << 0 << -500 << false;
+    QTest::newRow("int min, int min") << std::numeric_limits<int>::min() << std::numeric_limits<int>::min() << false;
+}
+
+// Taken as 0: no timer id is left behind that would skip every later request.
+void TstContentTiming::negativeTimes()
+{
+    QFETCH(int, minMillis);
+    QFETCH(int, maxMillis);
+    QFETCH(bool, stays);
+
+    QVERIFY(agent->setPersistingTimes(minMillis, maxMillis));
+    for (int contentId = 1; contentId <= 2; ++contentId) {
+        const QString layId = QString(contentId, QLatin1Char('0'));
+        QTest::ignoreMessage(QtDebugMsg, acceptedLine(layId));
+        QVERIFY(show(contentId, layId));
+        QTRY_VERIFY(!window->isMinPersistingTimerRunning());
+        if (stays) {
+            QCOMPARE(window->contentIdOnDisplay(), contentId);
+            QVERIFY(window->isMaxPersistingTimerRunning());
+        } else {
+            QTRY_VERIFY(!window->isContentOnDisplay());
+            QVERIFY(!window->isMaxPersistingTimerRunning());
+        }
+    }
+}
+
+void TstContentTiming::configurationWhileShown_data()
+{
+    QTest::addColumn<int>("maxMillis");
+    QTest::addColumn<int>("laterMaxMillis");
+
+    QTest::newRow("shorter later") << 800 << 50;
+    QTest::newRow("longer later") << 300 << 60000;
+}
+
+// New times apply from the next accepted content; what is shown keeps the
+// life it started with.
+void TstContentTiming::configurationWhileShown()
+{
+    QFETCH(int, maxMillis);
+    QFETCH(int, laterMaxMillis);
+
+    QVERIFY(agent->setPersistingTimes(0, maxMillis));
+    QElapsedTimer clock;
+    clock.start();
+    QVERIFY(show(1));
+    QVERIFY(agent->setPersistingTimes(0, laterMaxMillis));
+    QVERIFY(window->isContentOnDisplay());
+
+    QTRY_VERIFY_WITH_TIMEOUT(!window->isContentOnDisplay(), 10000);
+    QVERIFY(clock.elapsed() >= earliest(maxMillis));
+}
+
+QTEST_MAIN(TstContentTiming)
+#include "tst_contenttiming.moc"

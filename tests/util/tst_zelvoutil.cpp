@@ -1,0 +1,319 @@
+#include "ZelvoUtil.h"
+
+#include <QBuffer>
+#include <QByteArray>
+#include <QColor>
+#include <QDir>
+#include <QDirIterator>
+#include <QFile>
+#include <QFileInfo>
+#include <QImage>
+#include <QRegularExpression>
+#include <QSize>
+#include <QStandardPaths>
+#include <QString>
+#include <QStringList>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QtEndian>
+
+namespace {
+
+QString home()
+{
+    return QDir::homePath();
+}
+
+// Every entry below root, relative, directories with a trailing "/",
+// symbolic links as "name->target"; links are not followed.
+QStringList listTree(const QString& root)
+{
+    QStringList entries;
+    QDirIterator it(root, QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot,
+                    QDirIterator::Subdirectories);
+    while (it.hasNext()) {
+        it.next();
+        const QFileInfo info = it.fileInfo();
+        QString entry = QDir(root).relativeFilePath(info.filePath());
+        if (info.isSymLink())
+            entry += QStringLiteral("->") + QDir(root).relativeFilePath(info.symLinkTarget());
+        else if (info.isDir())
+            entry += QLatin1Char('/');
+        entries.append(entry);
+    }
+    entries.sort();
+    return entries;
+}
+
+// Builds what listTree() lists: "dir/", "file", "link->target".
+void makeTree(const QString& root, const QStringList& entries)
+{
+    QDir(root).mkpath(QStringLiteral("."));
+    for (const QString& entry : entries) {
+        const QString path = root + QLatin1Char('/') + entry.section(QStringLiteral("->"), 0, 0);
+        QDir().mkpath(QFileInfo(path).absolutePath());
+        if (entry.contains(QStringLiteral("->"))) {
+            QVERIFY(QFile::link(root + QLatin1Char('/') + entry.section(QStringLiteral("->"), 1), path));
+        } else if (entry.endsWith(QLatin1Char('/'))) {
+            QVERIFY(QDir().mkpath(path));
+        } else {
+            QFile file(path);
+            QVERIFY(file.open(QIODevice::WriteOnly));
+            file.write("data");
+        }
+    }
+}
+
+quint32 crc32(const QByteArray& bytes)
+{
+    quint32 crc = 0xFFFFFFFF;
+    for (const char byte : bytes) {
+        crc ^= quint8(byte);
+        for (int bit = 0; bit < 8; ++bit)
+            crc = (crc >> 1) ^ (0xEDB88320 & (0u - (crc & 1)));
+    }
+    return ~crc;
+}
+
+QByteArray png(const QImage& image)
+{
+    QByteArray bytes;
+    QBuffer buffer(&bytes);
+    buffer.open(QIODevice::WriteOnly);
+    image.save(&buffer, "PNG");
+    return bytes;
+}
+
+// A real small PNG whose header announces another size: the pixel data no
+// longer fits, but nothing short of decoding can tell.
+QByteArray pngAnnouncing(int width, int height)
+{
+    QImage image(2, 2, QImage::Format_RGB32);
+    image.fill(Qt::red);
+    QByteArray bytes = png(image);
+    // Signature (8), IHDR length (4), "IHDR" (4), width (4), height (4) ...
+    qToBigEndian<quint32>(quint32(width), bytes.data() + 16);
+    qToBigEndian<quint32>(quint32(height), bytes.data() + 20);
+    qToBigEndian<quint32>(crc32(bytes.mid(12, 17)), bytes.data() + 29);
+    return bytes;
+}
+
+// What a stray write for the hash "/tmp/x" could leave in /tmp. Only these
+// names are compared: other programs use /tmp at the same time.
+QStringList tmpEntriesOfX()
+{
+    return QDir(QStringLiteral("/tmp")).entryList({QStringLiteral("x*")},
+                                                  QDir::AllEntries | QDir::Hidden | QDir::System);
+}
+
+QImage filled(int width, int height)
+{
+    QImage image(width, height, QImage::Format_RGB32);
+    image.fill(Qt::blue);
+    return image;
+}
+
+} // namespace
+
+class TstZelvoUtil final : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void rm_data();
+    void rm();
+    void agentImageDirectory_data();
+    void agentImageDirectory();
+    void agentImageDirectoryRefused_data();
+    void agentImageDirectoryRefused();
+    void agentImageDirectoryMakesPictures();
+    void isFileNamePart_data();
+    void isFileNamePart();
+    void readImage_data();
+    void readImage();
+};
+
+void TstZelvoUtil::rm_data()
+{
+    QTest::addColumn<QStringList>("tree");
+    QTest::addColumn<QString>("target");
+    QTest::addColumn<bool>("existed");
+    QTest::addColumn<QStringList>("left");
+
+    QTest::newRow("nothing") << QStringList{"keep"} << "missing" << false << QStringList{"keep"};
+    QTest::newRow("file") << QStringList{"f", "keep"} << "f" << true << QStringList{"keep"};
+    QTest::newRow("empty directory") << QStringList{"d/"} << "d" << true << QStringList{};
+    QTest::newRow("tree") << QStringList{"d/a", "d/sub/b", "d/sub/deeper/c", "d/empty/", "keep"} << "d" << true
+                          << QStringList{"keep"};
+    QTest::newRow("link to directory in tree")
+        << QStringList{"outside/precious", "d/link->outside"} << "d" << true
+        << QStringList{"outside/", "outside/precious"};
+    QTest::newRow("link to directory") << QStringList{"outside/precious", "link->outside"} << "link" << true
+                                       << QStringList{"outside/", "outside/precious"};
+    QTest::newRow("link to file") << QStringList{"precious", "link->precious"} << "link" << true
+                                  << QStringList{"precious"};
+    QTest::newRow("dangling link") << QStringList{"link->gone"} << "link" << true << QStringList{};
+    // Hidden entries are not listed, so their directory stays; the result
+    // still says the path existed.
+    QTest::newRow("hidden entry") << QStringList{"d/.hidden", "d/shown"} << "d" << true
+                                  << QStringList{"d/", "d/.hidden"};
+}
+
+void TstZelvoUtil::rm()
+{
+    QFETCH(QStringList, tree);
+    QFETCH(QString, target);
+    QFETCH(bool, existed);
+    QFETCH(QStringList, left);
+
+    const QTemporaryDir scratch(home() + QStringLiteral("/rm-XXXXXX"));
+    const QString root = scratch.path();
+    makeTree(root, tree);
+
+    QCOMPARE(ZelvoUtil::rm(root + QLatin1Char('/') + target), existed);
+    QCOMPARE(listTree(root), left);
+}
+
+void TstZelvoUtil::agentImageDirectory_data()
+{
+    QTest::addColumn<QString>("hash");
+
+    QTest::newRow("hex") << "3f2a9c0d";
+    QTest::newRow("dots inside") << "com.example.agent";
+    QTest::newRow("three dots") << "...";
+    QTest::newRow("spaces") << "my agent";
+    QTest::newRow("percent") << "a%1b%2";
+    QTest::newRow("unicode") << QString::fromUtf8("agent-\xc3\xa9\xe2\x82\xac");
+}
+
+void TstZelvoUtil::agentImageDirectory()
+{
+    QFETCH(QString, hash);
+
+    const QString expected = QStandardPaths::writableLocation(QStandardPaths::PicturesLocation)
+        + QStringLiteral("/Zelvo/") + hash;
+    QCOMPARE(ZelvoUtil::agentImageDirectory(hash), expected);
+    QVERIFY(QFileInfo(expected).isDir());
+    // An existing directory is reused.
+    QCOMPARE(ZelvoUtil::agentImageDirectory(hash), expected);
+}
+
+void TstZelvoUtil::agentImageDirectoryRefused_data()
+{
+    QTest::addColumn<QString>("hash");
+
+    QTest::newRow("empty") << "";
+    QTest::newRow(".") << ".";
+    QTest::newRow("..") << "..";
+    QTest::newRow("a/b") << "a/b";
+    QTest::newRow("/tmp/x") << "/tmp/x";
+    QTest::newRow("../escape") << "../escape";
+    QTest::newRow("backslash") << "a\\b";
+    QTest::newRow("NUL") << QString::fromLatin1("a\0b", 3);
+    QTest::newRow("longer than a file name") << QString(300, QLatin1Char('h'));
+    QTest::newRow("name of a file") << "taken";
+}
+
+void TstZelvoUtil::agentImageDirectoryRefused()
+{
+    QFETCH(QString, hash);
+
+    const QString zelvo = QStandardPaths::writableLocation(QStandardPaths::PicturesLocation)
+        + QStringLiteral("/Zelvo");
+    makeTree(zelvo, {QStringLiteral("taken")});
+    const QStringList homeBefore = listTree(home());
+    const QStringList tmpBefore = tmpEntriesOfX();
+
+    QTest::ignoreMessage(QtDebugMsg, QRegularExpression(QStringLiteral("REFUSED AGENT HASH")));
+    QCOMPARE(ZelvoUtil::agentImageDirectory(hash), QString());
+    QCOMPARE(listTree(home()), homeBefore);
+    QCOMPARE(tmpEntriesOfX(), tmpBefore);
+}
+
+// QDir::mkdir() is not recursive: a home without a pictures directory must
+// not lose the images.
+void TstZelvoUtil::agentImageDirectoryMakesPictures()
+{
+    const QByteArray testHome = qgetenv("HOME");
+    const QString freshHome = QDir::homePath() + QStringLiteral("/fresh-home");
+    QVERIFY(QDir().mkpath(freshHome));
+    qputenv("HOME", freshHome.toLocal8Bit());
+    const QString pictures = QStandardPaths::writableLocation(QStandardPaths::PicturesLocation);
+    const QString directory = ZelvoUtil::agentImageDirectory(QStringLiteral("fresh"));
+    qputenv("HOME", testHome);
+
+    QCOMPARE(pictures, freshHome + QStringLiteral("/Pictures"));
+    QCOMPARE(directory, pictures + QStringLiteral("/Zelvo/fresh"));
+    QVERIFY(QFileInfo(directory).isDir());
+}
+
+void TstZelvoUtil::isFileNamePart_data()
+{
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<bool>("accepted");
+
+    QTest::newRow("0") << "0" << true;
+    QTest::newRow("00") << "00" << true;
+    QTest::newRow("empty") << "" << true;
+    QTest::newRow("...") << "..." << true;
+    QTest::newRow("1.5") << "1.5" << true;
+    QTest::newRow(".") << "." << false;
+    QTest::newRow("..") << ".." << false;
+    QTest::newRow("0/../../x") << "0/../../x" << false;
+    QTest::newRow("/etc/passwd") << "/etc/passwd" << false;
+    QTest::newRow("backslash") << "..\\x" << false;
+    QTest::newRow("NUL") << QString::fromLatin1("0\0/x", 4) << false;
+}
+
+void TstZelvoUtil::isFileNamePart()
+{
+    QFETCH(QString, text);
+    QFETCH(bool, accepted);
+
+    QCOMPARE(ZelvoUtil::isFileNamePart(text), accepted);
+}
+
+void TstZelvoUtil::readImage_data()
+{
+    QTest::addColumn<QByteArray>("bytes");
+    QTest::addColumn<QSize>("size");
+    QTest::addColumn<bool>("refused");
+
+    QTest::newRow("2 x 3") << png(filled(2, 3)) << QSize(2, 3) << false;
+    QTest::newRow("4096 x 1") << png(filled(4096, 1)) << QSize(4096, 1) << false;
+    QTest::newRow("1 x 4096") << png(filled(1, 4096)) << QSize(1, 4096) << false;
+    QTest::newRow("4097 x 1") << png(filled(4097, 1)) << QSize(0, 0) << true;
+    QTest::newRow("1 x 4097") << png(filled(1, 4097)) << QSize(0, 0) << true;
+    QTest::newRow("header of 30000 x 30000") << pngAnnouncing(30000, 30000) << QSize(0, 0) << true;
+    QTest::newRow("header of 4097 x 2") << pngAnnouncing(4097, 2) << QSize(0, 0) << true;
+    QTest::newRow("no picture") << QByteArray("no picture at all") << QSize(0, 0) << false;
+    QTest::newRow("empty") << QByteArray() << QSize(0, 0) << false;
+}
+
+void TstZelvoUtil::readImage()
+{
+    QFETCH(QByteArray, bytes);
+    QFETCH(QSize, size);
+    QFETCH(bool, refused);
+
+    const QTemporaryDir scratch(home() + QStringLiteral("/read-XXXXXX"));
+    const QString path = scratch.filePath(QStringLiteral("picture.png"));
+    QFile file(path);
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    file.write(bytes);
+    file.close();
+
+    if (refused)
+        QTest::ignoreMessage(QtDebugMsg, QRegularExpression(QStringLiteral("readPngData REFUSED IMAGE")));
+    QCOMPARE(ZelvoUtil::readPngData(bytes).size(), size);
+
+    if (refused)
+        QTest::ignoreMessage(QtDebugMsg, QRegularExpression(QStringLiteral("readImageFile REFUSED IMAGE")));
+    const QImage image = ZelvoUtil::readImageFile(path);
+    QCOMPARE(image.size(), size);
+    if (!image.isNull())
+        QCOMPARE(image.pixel(0, 0), QColor(Qt::blue).rgb());
+}
+
+QTEST_GUILESS_MAIN(TstZelvoUtil)
+#include "tst_zelvoutil.moc"
