@@ -92,6 +92,8 @@ private slots:
     void initTestCase();
     void fullScreenLayout();
     void mirroredDisplay();
+    void textColour_data();
+    void textColour();
     void leaving_data();
     void leaving();
     void escapeInWindowMode();
@@ -206,6 +208,50 @@ void tst_FullScreen::mirroredDisplay()
     const QImage shownConnection = sceneArea(window, grab, iconRect(10, 12, true));
     QVERIFY(!isBlack(shownConnection));
     QVERIFY(meanDifference(shownConnection.mirrored(true, false), connection) < 12);
+}
+
+void tst_FullScreen::textColour_data()
+{
+    QTest::addColumn<bool>("inFullScreen");
+    QTest::addColumn<QRgb>("colour");
+
+    QTest::newRow("window mode") << false << qRgb(0, 255, 0);
+    QTest::newRow("full screen") << true << qRgb(255, 255, 255);
+}
+
+// Content drawn in full-screen mode is white, green otherwise: the colour is
+// taken when the content is drawn.
+void tst_FullScreen::textColour()
+{
+    QFETCH(bool, inFullScreen);
+    QFETCH(QRgb, colour);
+
+    ZelvoServer server;
+    QVERIFY(server.start(QHostAddress::LocalHost, 0));
+    ZelvoEmulator window(&server, nullptr);
+    window.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&window));
+    if (inFullScreen)
+        enterFullScreen(window);
+
+    server.processAgentContent(QStringLiteral("agent"), 1, QStringLiteral("0"), {}, {QStringLiteral("HELLO WORLD")});
+    QVERIFY(window.isContentOnDisplay());
+    const QImage content = window.displayImage().copy(0, 24, 320, 216).convertToFormat(QImage::Format_ARGB32);
+    int matching = 0;
+    int other = 0;
+    for (int y = 0; y < content.height(); ++y) {
+        for (int x = 0; x < content.width(); ++x) {
+            const QRgb pixel = content.pixel(x, y);
+            if (qAlpha(pixel) < 255)
+                continue;
+            if ((pixel & 0xffffff) == (colour & 0xffffff))
+                ++matching;
+            else
+                ++other;
+        }
+    }
+    QVERIFY(matching > 100);
+    QCOMPARE(other, 0);
 }
 
 void tst_FullScreen::leaving_data()
