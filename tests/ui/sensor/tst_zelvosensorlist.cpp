@@ -94,7 +94,6 @@ private slots:
     void freshFieldsAndIcons();
     void startStop_data();
     void startStop();
-    void accelerometerLogsEveryClick();
     void fieldValues_data();
     void fieldValues();
     void singleShots_data();
@@ -104,7 +103,6 @@ private slots:
     void programmedStop();
     void batteryPercent_data();
     void batteryPercent();
-    void unknownControls();
 };
 
 void TestZelvoSensorList::rows()
@@ -201,18 +199,6 @@ void TestZelvoSensorList::startStop()
     QCOMPARE(fixture.recorder.emitted, (QStringList{start, stop}));
     QVERIFY(!fixture.panel.isRunning(sensor));
     QVERIFY(showsPlay(button));
-}
-
-void TestZelvoSensorList::accelerometerLogsEveryClick()
-{
-    Panel fixture;
-    QVERIFY(fixture.exposed());
-    for (int click = 0; click < 3; ++click) {
-        QTest::ignoreMessage(QtDebugMsg, "Started");
-        fixture.click(fixture.panel.startStopButton(ZelvoSensorList::Accelerometer));
-    }
-    QCOMPARE(fixture.recorder.emitted,
-             (QStringList{"startAccelerometer", "stopAccelerometer", "startAccelerometer"}));
 }
 
 void TestZelvoSensorList::fieldValues_data()
@@ -359,17 +345,6 @@ void TestZelvoSensorList::batteryPercent()
     panel.setBatteryPercent(percent);
     QCOMPARE(panel.batteryPercent(), percent);
     QCOMPARE(changed.count(), 0);
-}
-
-void TestZelvoSensorList::unknownControls()
-{
-    const ZelvoSensorList panel;
-    QVERIFY(!panel.startStopButton(0));
-    QVERIFY(!panel.singleShotButton(5));
-    QVERIFY(!panel.valueEdit(ZelvoSensorList::Battery, 1));
-    QVERIFY(!panel.valueEdit(ZelvoSensorList::Compass, 3));
-    QVERIFY(!panel.valueEdit(ZelvoSensorList::Compass, -1));
-    QVERIFY(panel.valueEdit(ZelvoSensorList::Compass, 2));
 }
 
 QTEST_MAIN(TestZelvoSensorList)
