@@ -113,17 +113,19 @@ QImage ZIImageUtil::ziUncompress(const QByteArray& bytes)
         return index < available && (pixels[index] >> (bit & 7)) & 1 ? LitColor : BackgroundColor;
     };
     uchar* bits = image.bits();
+    const qsizetype stride = image.bytesPerLine();
     for (int y = 0; y < height; ++y) {
-        auto* line = reinterpret_cast<quint32*>(bits + y * image.bytesPerLine());
+        auto* line = reinterpret_cast<quint32*>(bits + y * stride);
         qint64 bit = qint64(y) * width;
         int x = 0;
         for (; x < width && (bit & 7) != 0; ++x, ++bit)
             line[x] = pixelAt(bit);
-        const qint64 wholeBytes = qBound<qint64>(0, available - (bit >> 3), (width - x) / 8);
-        const quint8* source = pixels + (bit >> 3);
-        decodeBytes(source, wholeBytes, line + x);
-        x += int(wholeBytes * 8);
-        bit += wholeBytes * 8;
+        const qint64 wholeBytes = qMin<qint64>(available - (bit >> 3), (width - x) / 8);
+        if (wholeBytes > 0) {
+            decodeBytes(pixels + (bit >> 3), wholeBytes, line + x);
+            x += int(wholeBytes * 8);
+            bit += wholeBytes * 8;
+        }
         for (; x < width; ++x, ++bit)
             line[x] = pixelAt(bit);
     }
