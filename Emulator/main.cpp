@@ -1,3 +1,4 @@
+#include "ZelvoControlServer.h"
 #include "ZelvoEmulator.h"
 #include "ZelvoServer.h"
 
@@ -22,6 +23,10 @@ int qMain(int argc, char** argv)
 
     ZelvoEmulator emulator(&server, nullptr);
     emulator.show();
+
+    // Without its port the emulator still serves agents; it says so in the log.
+    ZelvoControlServer control(&emulator, &server);
+    control.start(ZelvoControlServer::defaultPort);
 
     const int result = application.exec();
     qDebug() << "ZelvoServer::main SERVER STOP REQUESTED!!!!";

@@ -1,0 +1,410 @@
+#include "ZelvoControlCommands.h"
+
+#include "Button.h"
+#include "ZelvoEmulator.h"
+#include "ZelvoSensorList.h"
+#include "ZelvoSensorReading.h"
+#include "ZelvoServer.h"
+#include "ZelvoTracePlayer.h"
+
+#include <QBuffer>
+#include <QByteArray>
+#include <QDir>
+#include <QFile>
+#include <QImage>
+#include <QJsonArray>
+#include <QJsonObject>
+#include <QJsonValue>
+#include <QMetaObject>
+#include <QPushButton>
+#include <QSaveFile>
+#include <QString>
+#include <QTextEdit>
+#include <QTimer>
+
+#include <cmath>
+#include <memory>
+
+namespace {
+
+// Longer than any test would hold a button or wait, short enough that a
+// typo in milliseconds does not hang a CI job for days.
+constexpr double maxMillis = 3600000;
+constexpr int defaultWaitMillis = 10000;
+// Beyond this a trace file is not a trace.
+constexpr qint64 maxTraceBytes = 64 * 1024 * 1024;
+
+// A whole number of milliseconds from 0 to maxMillis; fallback when absent.
+bool readMillis(const QJsonObject& request, const QString& key, int fallback, int* millis, QString* error)
+{
+    const QJsonValue value = request.value(key);
+    if (value.isUndefined()) {
+        *millis = fallback;
+        return true;
+    }
+    const double number = value.toDouble(-1);
+    if (!value.isDouble() || number < 0 || number > maxMillis || number != std::floor(number)) {
+        *error = QStringLiteral("\"%1\" must be whole milliseconds from 0 to %2").arg(key).arg(maxMillis, 0, 'f', 0);
+        return false;
+    }
+    *millis = int(number);
+    return true;
+}
+
+QString oneOf(const QString& key, const QStringList& choices)
+{
+    return QStringLiteral("\"%1\" must be \"%2\"").arg(key, choices.join(QStringLiteral("\", \"")));
+}
+
+QJsonObject traceState(const ZelvoTracePlayer& player)
+{
+    return {{QStringLiteral("playing"), player.isPlaying()},
+            {QStringLiteral("played"), player.playedCount()},
+            {QStringLiteral("readings"), player.readingCount()}};
+}
+
+} // namespace
+
+ZelvoControlCommands::ZelvoControlCommands(ZelvoEmulator* window, ZelvoServer* server, QObject* parent)
+    : QObject(parent)
+    , window(window)
+    , server(server)
+    , player(new ZelvoTracePlayer(this))
+{
+    connect(player, &ZelvoTracePlayer::readingDue, this, &ZelvoControlCommands::shoot);
+}
+
+ZelvoControlCommands::~ZelvoControlCommands() = default;
+
+void ZelvoControlCommands::execute(const QJsonObject& request, const Reply& reply)
+{
+    const QString command = request.value(QStringLiteral("cmd")).toString();
+    if (command == QLatin1String("button"))
+        button(request, reply);
+    else if (command == QLatin1String("sensor"))
+        sensor(request, reply);
+    else if (command == QLatin1String("trace"))
+        trace(request, reply);
+    else if (command == QLatin1String("screenshot"))
+        screenshot(request, reply);
+    else if (command == QLatin1String("state"))
+        reply(state(), QString());
+    else if (command == QLatin1String("fullscreen"))
+        fullScreen(request, reply);
+    else if (command == QLatin1String("wait"))
+        wait(request, reply);
+    else if (command.isEmpty())
+        reply({}, QStringLiteral("\"cmd\" must name a command"));
+    else
+        reply({}, QStringLiteral("unknown command \"%1\"").arg(command));
+}
+
+void ZelvoControlCommands::button(const QJsonObject& request, const Reply& reply)
+{
+    const QString name = request.value(QStringLiteral("button")).toString();
+    Button* target = name == QLatin1String("plus")    ? window->plusControl()
+                     : name == QLatin1String("minus") ? window->minusControl()
+                                                      : nullptr;
+    if (!target) {
+        reply({}, oneOf(QStringLiteral("button"), {QStringLiteral("plus"), QStringLiteral("minus")}));
+        return;
+    }
+    const QString gesture = request.value(QStringLiteral("gesture")).toString();
+    const bool held = target->isPressed();
+    if (gesture == QLatin1String("release")) {
+        if (!held) {
+            reply({}, QStringLiteral("%1 is not held").arg(name));
+            return;
+        }
+        target->release(true);
+        reply({}, QString());
+        return;
+    }
+    const bool known = gesture == QLatin1String("click") || gesture == QLatin1String("press")
+                       || gesture == QLatin1String("long");
+    if (!known) {
+        reply({}, oneOf(QStringLiteral("gesture"), {QStringLiteral("click"), QStringLiteral("press"),
+                                                     QStringLiteral("release"), QStringLiteral("long")}));
+        return;
+    }
+    int holdMillis = -1;
+    QString error;
+    if (gesture == QLatin1String("press") && !readMillis(request, QStringLiteral("hold"), -1, &holdMillis, &error)) {
+        reply({}, error);
+        return;
+    }
+    // A finger cannot press a button that is already down.
+    if (held) {
+        reply({}, QStringLiteral("%1 is already held; release it first").arg(name));
+        return;
+    }
+    if (gesture == QLatin1String("long")) {
+        longPress(target, name, reply);
+        return;
+    }
+    if (gesture == QLatin1String("press") && holdMillis >= 0) {
+        holdPress(target, holdMillis, reply);
+        return;
+    }
+    target->press();
+    if (gesture == QLatin1String("click"))
+        target->release(true);
+    reply({}, QString());
+}
+
+void ZelvoControlCommands::longPress(Button* target, const QString& name, const Reply& reply)
+{
+    // The button's own timer decides when the press is long, as it does
+    // for the mouse; the answer waits for it without blocking the loop.
+    // Each pending answer has a QObject of its own as the context of its
+    // connections and timers: deleting it ends all of them, so that the
+    // answer goes exactly once (Qt keeps the running slot alive until it
+    // returns).
+    auto* waiter = new QObject(this);
+    connect(target, &Button::longPressed, waiter, [waiter, target, reply] {
+        delete waiter;
+        target->release(true);
+        reply({}, QString());
+    });
+    connect(target, &Button::released, waiter, [waiter, name, reply] {
+        delete waiter;
+        reply({}, QStringLiteral("%1 was released before the long press").arg(name));
+    });
+    target->press();
+}
+
+void ZelvoControlCommands::holdPress(Button* target, int holdMillis, const Reply& reply)
+{
+    auto* waiter = new QObject(this);
+    connect(target, &Button::released, waiter, [waiter, reply] {
+        delete waiter;
+        reply({{QStringLiteral("releasedElsewhere"), true}}, QString());
+    });
+    QTimer::singleShot(holdMillis, Qt::PreciseTimer, waiter, [waiter, target, reply] {
+        delete waiter;
+        target->release(true);
+        reply({{QStringLiteral("releasedElsewhere"), false}}, QString());
+    });
+    target->press();
+}
+
+void ZelvoControlCommands::sensor(const QJsonObject& request, const Reply& reply)
+{
+    const QString name = request.value(QStringLiteral("sensor")).toString();
+    ZelvoSensorReading reading;
+    reading.sensor = ZelvoSensorReading::sensorNamed(name);
+    if (reading.sensor == 0) {
+        reply({}, oneOf(QStringLiteral("sensor"), {QStringLiteral("battery"), QStringLiteral("accelerometer"),
+                                                    QStringLiteral("compass"), QStringLiteral("light")}));
+        return;
+    }
+    const QString action = request.value(QStringLiteral("action")).toString(QStringLiteral("shot"));
+    ZelvoSensorList* panel = window->sensorPanel();
+    if (action == QLatin1String("start") || action == QLatin1String("stop")) {
+        // Starting a running simulation changes nothing, as the answer's
+        // "changed" says; the panel's button would stop it instead.
+        const bool wanted = action == QLatin1String("start");
+        const bool changed = panel->isRunning(reading.sensor) != wanted;
+        if (changed)
+            panel->startStopButton(reading.sensor)->click();
+        reply({{QStringLiteral("running"), panel->isRunning(reading.sensor)}, {QStringLiteral("changed"), changed}},
+              QString());
+        return;
+    }
+    if (action != QLatin1String("shot")) {
+        reply({}, oneOf(QStringLiteral("action"), {QStringLiteral("shot"), QStringLiteral("start"),
+                                                    QStringLiteral("stop")}));
+        return;
+    }
+    const QJsonArray values = request.value(QStringLiteral("values")).toArray();
+    const int count = ZelvoSensorReading::valueCount(reading.sensor);
+    if (values.size() != count) {
+        reply({}, QStringLiteral("%1 takes %2 number%3 in \"values\"").arg(name).arg(count).arg(count == 1 ? "" : "s"));
+        return;
+    }
+    for (int i = 0; i < count; ++i) {
+        const double value = values.at(i).toDouble(NAN);
+        if (!values.at(i).isDouble() || !std::isfinite(float(value))) {
+            reply({}, QStringLiteral("\"values\" must hold numbers that fit a float"));
+            return;
+        }
+        reading.values[size_t(i)] = float(value);
+    }
+    shoot(reading);
+    reply({}, QString());
+}
+
+void ZelvoControlCommands::shoot(const ZelvoSensorReading& reading)
+{
+    ZelvoSensorList* panel = window->sensorPanel();
+    for (int i = 0; i < ZelvoSensorReading::valueCount(reading.sensor); ++i) {
+        // Nine significant digits give back the same float when the panel reads the field.
+        panel->valueEdit(reading.sensor, i)->setPlainText(QString::number(double(reading.values[size_t(i)]), 'g', 9));
+    }
+    panel->singleShotButton(reading.sensor)->click();
+}
+
+void ZelvoControlCommands::trace(const QJsonObject& request, const Reply& reply)
+{
+    const QString action = request.value(QStringLiteral("action")).toString(QStringLiteral("play"));
+    if (action == QLatin1String("stop")) {
+        const bool wasPlaying = player->isPlaying();
+        player->stop();
+        QJsonObject results = traceState(*player);
+        results.insert(QStringLiteral("stopped"), wasPlaying);
+        reply(results, QString());
+        return;
+    }
+    if (action != QLatin1String("play")) {
+        reply({}, oneOf(QStringLiteral("action"), {QStringLiteral("play"), QStringLiteral("stop")}));
+        return;
+    }
+    const QString path = request.value(QStringLiteral("file")).toString();
+    if (path.isEmpty() || QDir::isRelativePath(path)) {
+        reply({}, QStringLiteral("\"file\" must be an absolute path"));
+        return;
+    }
+    if (player->isPlaying()) {
+        reply({}, QStringLiteral("a trace is playing; stop it first"));
+        return;
+    }
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly)) {
+        reply({}, QStringLiteral("cannot read %1: %2").arg(path, file.errorString()));
+        return;
+    }
+    if (file.size() > maxTraceBytes) {
+        reply({}, QStringLiteral("%1 is larger than %2 bytes").arg(path).arg(maxTraceBytes));
+        return;
+    }
+    QList<ZelvoTracePlayer::TimedReading> readings;
+    QString error;
+    if (!ZelvoTracePlayer::parse(file.readAll(), &readings, &error)) {
+        reply({}, QStringLiteral("%1: %2").arg(path, error));
+        return;
+    }
+    if (readings.isEmpty()) {
+        reply({}, QStringLiteral("%1 holds no readings").arg(path));
+        return;
+    }
+    const bool waitForEnd = request.value(QStringLiteral("wait")).toBool();
+    if (waitForEnd) {
+        auto* waiter = new QObject(this);
+        connect(player, &ZelvoTracePlayer::finished, waiter, [this, waiter, reply](bool completed) {
+            delete waiter;
+            QJsonObject results = traceState(*player);
+            results.insert(QStringLiteral("completed"), completed);
+            reply(results, QString());
+        });
+    }
+    player->play(readings);
+    if (!waitForEnd) {
+        QJsonObject results = traceState(*player);
+        results.insert(QStringLiteral("duration"), double(readings.constLast().millis));
+        reply(results, QString());
+    }
+}
+
+void ZelvoControlCommands::screenshot(const QJsonObject& request, const Reply& reply)
+{
+    const QImage image = window->displayImage();
+    QJsonObject results{{QStringLiteral("width"), image.width()}, {QStringLiteral("height"), image.height()}};
+    const QJsonValue pathValue = request.value(QStringLiteral("path"));
+    if (pathValue.isUndefined()) {
+        QByteArray png;
+        QBuffer buffer(&png);
+        buffer.open(QIODevice::WriteOnly);
+        image.save(&buffer, "PNG");
+        results.insert(QStringLiteral("png"), QString::fromLatin1(png.toBase64()));
+        reply(results, QString());
+        return;
+    }
+    // The emulator's working directory means nothing to the client.
+    const QString path = pathValue.toString();
+    if (path.isEmpty() || QDir::isRelativePath(path)) {
+        reply({}, QStringLiteral("\"path\" must be an absolute path"));
+        return;
+    }
+    QSaveFile file(path);
+    if (!file.open(QIODevice::WriteOnly) || !image.save(&file, "PNG") || !file.commit()) {
+        reply({}, QStringLiteral("cannot write %1: %2").arg(path, file.errorString()));
+        return;
+    }
+    results.insert(QStringLiteral("path"), path);
+    reply(results, QString());
+}
+
+void ZelvoControlCommands::fullScreen(const QJsonObject& request, const Reply& reply)
+{
+    const QString mode = request.value(QStringLiteral("mode")).toString();
+    if (mode != QLatin1String("on") && mode != QLatin1String("off")) {
+        reply({}, oneOf(QStringLiteral("mode"), {QStringLiteral("on"), QStringLiteral("off")}));
+        return;
+    }
+    const bool wanted = mode == QLatin1String("on");
+    const bool changed = window->isFullScreenMode() != wanted;
+    if (changed)
+        QMetaObject::invokeMethod(window, wanted ? "onFullScreenOn" : "onFullScreenOff", Qt::DirectConnection);
+    reply({{QStringLiteral("fullScreen"), window->isFullScreenMode()}, {QStringLiteral("changed"), changed}},
+          QString());
+}
+
+void ZelvoControlCommands::wait(const QJsonObject& request, const Reply& reply)
+{
+    const QString agentHash = request.value(QStringLiteral("contentOf")).toString();
+    if (agentHash.isEmpty()) {
+        reply({}, QStringLiteral("\"contentOf\" must name an agent hash"));
+        return;
+    }
+    int timeoutMillis = 0;
+    QString error;
+    if (!readMillis(request, QStringLiteral("timeout"), defaultWaitMillis, &timeoutMillis, &error)) {
+        reply({}, error);
+        return;
+    }
+    const auto shown = [this, agentHash] {
+        return window->isContentOnDisplay() && window->agentOnDisplay() == agentHash;
+    };
+    const auto found = [this] { return QJsonObject{{QStringLiteral("contentId"), window->contentIdOnDisplay()}}; };
+    if (shown()) {
+        reply(found(), QString());
+        return;
+    }
+    // The window takes the content in its own slot of the same signal,
+    // connected before this one: when this runs, the content is drawn.
+    auto* waiter = new QObject(this);
+    connect(server, &ZelvoServer::agentContentReceived, waiter, [waiter, shown, found, reply] {
+        if (!shown())
+            return;
+        delete waiter;
+        reply(found(), QString());
+    });
+    QTimer::singleShot(timeoutMillis, waiter, [waiter, agentHash, timeoutMillis, reply] {
+        delete waiter;
+        reply({}, QStringLiteral("no content of %1 on the display after %2 ms").arg(agentHash).arg(timeoutMillis));
+    });
+}
+
+QJsonObject ZelvoControlCommands::state() const
+{
+    const ZelvoSensorList* panel = window->sensorPanel();
+    QJsonObject sensors;
+    for (int sensor : {ZelvoSensorList::Battery, ZelvoSensorList::Accelerometer, ZelvoSensorList::Compass,
+                       ZelvoSensorList::LightSensor})
+        sensors.insert(ZelvoSensorReading::nameOf(sensor), panel->isRunning(sensor));
+    return {
+        {QStringLiteral("agent"), window->agentOnDisplay()},
+        {QStringLiteral("contentId"), window->contentIdOnDisplay()},
+        {QStringLiteral("contentShown"), window->isContentOnDisplay()},
+        {QStringLiteral("minPersistingTimer"), window->isMinPersistingTimerRunning()},
+        {QStringLiteral("maxPersistingTimer"), window->isMaxPersistingTimerRunning()},
+        {QStringLiteral("battery"), window->battery()},
+        {QStringLiteral("charging"), window->isBatteryCharging()},
+        {QStringLiteral("agents"), server->connections().size()},
+        {QStringLiteral("fullScreen"), window->isFullScreenMode()},
+        {QStringLiteral("plusHeld"), window->plusControl()->isPressed()},
+        {QStringLiteral("minusHeld"), window->minusControl()->isPressed()},
+        {QStringLiteral("sensors"), sensors},
+        {QStringLiteral("trace"), traceState(*player)},
+    };
+}

@@ -1,0 +1,52 @@
+#pragma once
+
+#include <QObject>
+
+#include <functional>
+
+class Button;
+class QJsonObject;
+class QString;
+class ZelvoEmulator;
+class ZelvoSensorReading;
+class ZelvoServer;
+class ZelvoTracePlayer;
+
+// The commands of the control channel, applied to the window through its
+// own controls, so that the agents see exactly what a person at the mouse
+// would give them. Every command answers once, when it has been applied;
+// the ones that take time (a long press, a held press, a wait, a trace
+// played to its end) answer later from the event loop.
+class ZelvoControlCommands final : public QObject
+{
+    Q_OBJECT
+    Q_DISABLE_COPY_MOVE(ZelvoControlCommands)
+
+public:
+    // The results of a command, or a non-empty error text.
+    using Reply = std::function<void(const QJsonObject& results, const QString& error)>;
+
+    ZelvoControlCommands(ZelvoEmulator* window, ZelvoServer* server, QObject* parent = nullptr);
+    ~ZelvoControlCommands() override;
+
+    void execute(const QJsonObject& request, const Reply& reply);
+
+    ZelvoTracePlayer* tracePlayer() const { return player; }
+
+private:
+    void button(const QJsonObject& request, const Reply& reply);
+    void longPress(Button* target, const QString& name, const Reply& reply);
+    void holdPress(Button* target, int holdMillis, const Reply& reply);
+    void sensor(const QJsonObject& request, const Reply& reply);
+    void trace(const QJsonObject& request, const Reply& reply);
+    void screenshot(const QJsonObject& request, const Reply& reply);
+    void fullScreen(const QJsonObject& request, const Reply& reply);
+    void wait(const QJsonObject& request, const Reply& reply);
+    QJsonObject state() const;
+    // A single shot from the sensor panel: its fields filled, its button clicked.
+    void shoot(const ZelvoSensorReading& reading);
+
+    ZelvoEmulator* window = nullptr;
+    ZelvoServer* server = nullptr;
+    ZelvoTracePlayer* player = nullptr;
+};

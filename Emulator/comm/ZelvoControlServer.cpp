@@ -1,0 +1,59 @@
+#include "ZelvoControlServer.h"
+
+#include "ZelvoControlCommands.h"
+#include "ZelvoControlSession.h"
+
+#include <QDebug>
+#include <QFile>
+#include <QHostAddress>
+#include <QTcpServer>
+#include <QTcpSocket>
+
+ZelvoControlServer::ZelvoControlServer(ZelvoEmulator* window, ZelvoServer* server, QObject* parent)
+    : QObject(parent)
+    , listener(new QTcpServer(this))
+    , commands(new ZelvoControlCommands(window, server, this))
+{
+    connect(listener, &QTcpServer::newConnection, this, &ZelvoControlServer::onNewConnection);
+}
+
+ZelvoControlServer::~ZelvoControlServer()
+{
+    if (tokenPath.isEmpty())
+        return;
+    // Another run may have written its own token since.
+    QString error;
+    if (token.matches(ZelvoControlToken::readFile(tokenPath, &error)))
+        QFile::remove(tokenPath);
+}
+
+bool ZelvoControlServer::start(quint16 port)
+{
+    if (!listener->listen(QHostAddress::LocalHost, port)) {
+        qWarning("\033[33mZelvoControlServer::start no control channel: port %u: %s\033[0m", unsigned(port),
+                 qPrintable(listener->errorString()));
+        return false;
+    }
+    const QString path = ZelvoControlToken::filePath();
+    QString error;
+    if (!token.save(path, &error)) {
+        qWarning("\033[31mZelvoControlServer::start no control channel: %s\033[0m", qPrintable(error));
+        listener->close();
+        return false;
+    }
+    tokenPath = path;
+    qDebug("\033[33mZelvoControlServer::start control channel on 127.0.0.1:%u, token in %s\033[0m",
+           unsigned(listener->serverPort()), qPrintable(tokenPath));
+    return true;
+}
+
+quint16 ZelvoControlServer::port() const
+{
+    return listener->serverPort();
+}
+
+void ZelvoControlServer::onNewConnection()
+{
+    while (QTcpSocket* socket = listener->nextPendingConnection())
+        new ZelvoControlSession(socket, commands, &token, this);
+}

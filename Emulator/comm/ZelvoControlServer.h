@@ -1,0 +1,42 @@
+#pragma once
+
+#include "ZelvoControlToken.h"
+
+#include <QObject>
+#include <QString>
+
+class QTcpServer;
+class ZelvoControlCommands;
+class ZelvoEmulator;
+class ZelvoServer;
+
+// The control channel: scripts and CI jobs press the buttons, drive the
+// sensors and look at the display through it, as a person at the mouse
+// would. It listens on the loopback address only and admits a connection
+// that presents the token of this run (ZelvoControlToken).
+class ZelvoControlServer final : public QObject
+{
+    Q_OBJECT
+    Q_DISABLE_COPY_MOVE(ZelvoControlServer)
+
+public:
+    static constexpr quint16 defaultPort = 2001;
+
+    ZelvoControlServer(ZelvoEmulator* window, ZelvoServer* server, QObject* parent = nullptr);
+    // Removes the token file: a token of a finished run admits nothing.
+    ~ZelvoControlServer() override;
+
+    // Listens on 127.0.0.1 at the port (0 picks a free one) and writes the
+    // token file; false when either fails, and the emulator runs without.
+    bool start(quint16 port);
+    quint16 port() const;
+    ZelvoControlCommands* controlCommands() const { return commands; }
+
+private:
+    void onNewConnection();
+
+    ZelvoControlToken token;
+    QString tokenPath;
+    QTcpServer* listener = nullptr;
+    ZelvoControlCommands* commands = nullptr;
+};

@@ -1,0 +1,133 @@
+#include "ZelvoControlSession.h"
+
+#include "ZelvoControlCommands.h"
+#include "ZelvoControlToken.h"
+
+#include <QByteArray>
+#include <QDebug>
+#include <QHostAddress>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QJsonParseError>
+#include <QJsonValue>
+#include <QPointer>
+#include <QString>
+#include <QTcpSocket>
+#include <QTimer>
+
+namespace {
+
+// A connection that has not proved itself by then is dropped, so that
+// strangers cannot hold connections open for ever.
+constexpr int authTimeoutMillis = 10000;
+
+} // namespace
+
+ZelvoControlSession::ZelvoControlSession(QTcpSocket* socket, ZelvoControlCommands* commands,
+                                         const ZelvoControlToken* token, QObject* parent)
+    : QObject(parent)
+    , socket(socket)
+    , commands(commands)
+    , token(token)
+    , authTimer(new QTimer(this))
+{
+    socket->setParent(this);
+    // Qt stops reading from the network when this much waits unread: with
+    // no line end in it, the line is too long.
+    socket->setReadBufferSize(maxLineLength + 1);
+    connect(socket, &QTcpSocket::readyRead, this, &ZelvoControlSession::processLines);
+    connect(socket, &QTcpSocket::disconnected, this, &QObject::deleteLater);
+    authTimer->setSingleShot(true);
+    connect(authTimer, &QTimer::timeout, this, [this] {
+        refuse(QJsonValue::Null, QStringLiteral("no \"auth\" request within %1 ms").arg(authTimeoutMillis));
+    });
+    authTimer->start(authTimeoutMillis);
+    processLines();
+}
+
+ZelvoControlSession::~ZelvoControlSession() = default;
+
+void ZelvoControlSession::processLines()
+{
+    processing = true;
+    while (!busy && !closing) {
+        if (socket->canReadLine()) {
+            QByteArray line = socket->readLine();
+            line.chop(1);
+            busy = true;
+            handle(line);
+        } else if (socket->bytesAvailable() > maxLineLength) {
+            refuse(QJsonValue::Null, QStringLiteral("line longer than %1 bytes").arg(maxLineLength));
+        } else {
+            break;
+        }
+    }
+    processing = false;
+}
+
+void ZelvoControlSession::handle(const QByteArray& line)
+{
+    QJsonParseError parseError;
+    const QJsonDocument document = QJsonDocument::fromJson(line, &parseError);
+    if (parseError.error != QJsonParseError::NoError) {
+        reject(QStringLiteral("bad JSON at offset %1: %2").arg(parseError.offset).arg(parseError.errorString()));
+        return;
+    }
+    if (!document.isObject()) {
+        reject(QStringLiteral("a request must be one JSON object"));
+        return;
+    }
+    const QJsonObject request = document.object();
+    const QJsonValue id = request.value(QStringLiteral("id"));
+    if (request.value(QStringLiteral("cmd")).toString() == QLatin1String("auth")) {
+        // A token check repeated later on must hold as well.
+        if (!token->matches(request.value(QStringLiteral("token")).toString().toUtf8())) {
+            qWarning("\033[33mZelvoControlSession::handle wrong token from %s\033[0m",
+                     qPrintable(socket->peerAddress().toString()));
+            refuse(id, QStringLiteral("wrong token"));
+            return;
+        }
+        authenticated = true;
+        authTimer->stop();
+        answer(id, {}, QString());
+        return;
+    }
+    if (!authenticated) {
+        refuse(id, QStringLiteral("the first request must be {\"cmd\": \"auth\", \"token\": ...}"));
+        return;
+    }
+    // The session may be gone when a late answer is ready.
+    const QPointer<ZelvoControlSession> self(this);
+    commands->execute(request, [self, id](const QJsonObject& results, const QString& error) {
+        if (self)
+            self->answer(id, results, error);
+    });
+}
+
+void ZelvoControlSession::answer(const QJsonValue& id, QJsonObject results, const QString& error)
+{
+    results.insert(QStringLiteral("id"), id.isUndefined() ? QJsonValue(QJsonValue::Null) : id);
+    results.insert(QStringLiteral("ok"), error.isEmpty());
+    if (!error.isEmpty())
+        results.insert(QStringLiteral("error"), error);
+    socket->write(QJsonDocument(results).toJson(QJsonDocument::Compact) + '\n');
+    busy = false;
+    if (!processing)
+        processLines();
+}
+
+void ZelvoControlSession::reject(const QString& error)
+{
+    if (authenticated)
+        answer(QJsonValue::Null, {}, error);
+    else
+        refuse(QJsonValue::Null, error);
+}
+
+void ZelvoControlSession::refuse(const QJsonValue& id, const QString& error)
+{
+    closing = true;
+    answer(id, {}, error);
+    // Writes what is queued, then closes; disconnected() deletes the session.
+    socket->disconnectFromHost();
+}

@@ -1,0 +1,77 @@
+#include "ZelvoControlToken.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QRandomGenerator>
+#include <QSaveFile>
+#include <QStandardPaths>
+
+#include <algorithm>
+#include <array>
+
+namespace {
+
+constexpr int tokenBytes = 32;
+// A token file is one short line; anything longer is not ours.
+constexpr qint64 maxFileSize = 4096;
+
+} // namespace
+
+ZelvoControlToken::ZelvoControlToken()
+{
+    std::array<quint32, tokenBytes / sizeof(quint32)> words;
+    QRandomGenerator::system()->fillRange(words.data(), int(words.size()));
+    token = QByteArray(reinterpret_cast<const char*>(words.data()), tokenBytes).toHex();
+}
+
+QString ZelvoControlToken::filePath()
+{
+    return QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation)
+           + QStringLiteral("/Zelvo/control-token");
+}
+
+QByteArray ZelvoControlToken::readFile(const QString& path, QString* error)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly)) {
+        *error = QStringLiteral("cannot read the control token %1: %2").arg(path, file.errorString());
+        return QByteArray();
+    }
+    const QByteArray value = file.read(maxFileSize).trimmed();
+    if (value.isEmpty())
+        *error = QStringLiteral("the control token file %1 is empty").arg(path);
+    return value;
+}
+
+bool ZelvoControlToken::save(const QString& path, QString* error) const
+{
+    const QString directory = QFileInfo(path).absolutePath();
+    if (!QDir().mkpath(directory)) {
+        *error = QStringLiteral("cannot create %1").arg(directory);
+        return false;
+    }
+    QSaveFile file(path);
+    // The permissions go on the temporary file before a byte of the token
+    // is in it; the rename keeps them.
+    if (!file.open(QIODevice::WriteOnly)
+        || !file.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner)
+        || file.write(token + '\n') != token.size() + 1 || !file.commit()) {
+        *error = QStringLiteral("cannot write %1: %2").arg(path, file.errorString());
+        return false;
+    }
+    return true;
+}
+
+bool ZelvoControlToken::matches(const QByteArray& candidate) const
+{
+    // Every byte of the longer one is looked at, whatever differs first.
+    const int length = std::max(token.size(), candidate.size());
+    unsigned difference = unsigned(token.size() ^ candidate.size());
+    for (int i = 0; i < length; ++i) {
+        const unsigned char a = i < token.size() ? uchar(token.at(i)) : 0;
+        const unsigned char b = i < candidate.size() ? uchar(candidate.at(i)) : 0;
+        difference |= unsigned(a ^ b);
+    }
+    return difference == 0;
+}

@@ -1,0 +1,45 @@
+#include "ZelvoSensorReading.h"
+
+#include "ZelvoSensorList.h"
+
+#include <QLatin1String>
+
+namespace {
+
+struct SensorName
+{
+    int sensor;
+    QLatin1String name;
+};
+
+const std::array<SensorName, 4> sensorNames = {{
+    {ZelvoSensorList::Battery, QLatin1String("battery")},
+    {ZelvoSensorList::Accelerometer, QLatin1String("accelerometer")},
+    {ZelvoSensorList::Compass, QLatin1String("compass")},
+    {ZelvoSensorList::LightSensor, QLatin1String("light")},
+}};
+
+} // namespace
+
+int ZelvoSensorReading::sensorNamed(const QString& name)
+{
+    for (const SensorName& entry : sensorNames) {
+        if (name == entry.name)
+            return entry.sensor;
+    }
+    return 0;
+}
+
+QString ZelvoSensorReading::nameOf(int sensor)
+{
+    for (const SensorName& entry : sensorNames) {
+        if (sensor == entry.sensor)
+            return entry.name;
+    }
+    return QString();
+}
+
+int ZelvoSensorReading::valueCount(int sensor)
+{
+    return sensor == ZelvoSensorList::Accelerometer || sensor == ZelvoSensorList::Compass ? 3 : 1;
+}
