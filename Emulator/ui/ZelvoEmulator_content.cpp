@@ -118,9 +118,9 @@ bool ZelvoEmulator::saveAgentImages(const QString& agentHash, const QList<QStrin
     qDebug().nospace().noquote() << "\033[33mZelvoEmulator::saveAgentImages \n\t\tDIR " << directory
                                  << "!!!\033[0m";
 
-    // Like the glasses, the outcome is that of the last image; earlier
-    // failures show in the log only.
-    bool saved = false;
+    // An agent counts as configured only when every one of its images is
+    // stored; a failing image never stops the following ones.
+    bool saved = !images.isEmpty();
     for (int n = 0; n < images.size(); ++n) {
         const QByteArray bytes = QByteArray::fromBase64(images.at(n).toLocal8Bit());
         const bool zi = bytes.startsWith(".zi");
@@ -130,18 +130,21 @@ bool ZelvoEmulator::saveAgentImages(const QString& agentHash, const QList<QStrin
         const QString path = directory + QLatin1Char('/') + fileName;
         qDebug().nospace().noquote() << "\033[33mZelvoEmulator::saveAgentImages \n\t\tAGENT " << agentHash
                                      << " is saving image " << fileName << "!!!\033[0m";
+        bool written = false;
         if (zi) {
-            saved = writeFile(path, bytes);
+            written = writeFile(path, bytes);
         } else {
             const QImage image = ZelvoUtil::readPngData(bytes);
-            saved = !image.isNull() && writeFile(path, encodePng(image));
+            const QByteArray png = image.isNull() ? QByteArray() : encodePng(image);
+            written = !png.isEmpty() && writeFile(path, png);
             qDebug().nospace().noquote() << "\033[33mZelvoEmulator::saveAgentImages \n\t\tSAVE IMAGE " << path
-                                         << " ret " << (saved ? "true" : "false") << "!!!\033[0m";
+                                         << " ret " << (written ? "true" : "false") << "!!!\033[0m";
         }
-        if (!saved) {
+        if (!written) {
             qDebug().nospace().noquote() << "\033[31mZelvoEmulator::saveAgentImages \n\t\tERROR SAVING IMAGE "
                                          << path << "!!!\033[0m";
         }
+        saved = saved && written;
     }
     return saved;
 }
