@@ -23,7 +23,6 @@ namespace {
 constexpr int sensorPeriodMillis = 2000;
 constexpr int statusStripHeight = 24;
 constexpr QSize displayImageSize(320, 240);
-constexpr QSize windowDisplaySize(256, 192);
 
 QPixmap fullScreenOnPicture()
 {
@@ -135,7 +134,7 @@ void ZelvoEmulator::applyWindowModeLayout()
 {
     scene()->setSceneRect(0, 0, windowModeWidth, windowModeHeight);
     setBackgroundBrush(QPixmap(QStringLiteral(":/data/glass.png")));
-    display->setSize(windowDisplaySize.width(), windowDisplaySize.height());
+    display->setSize(256, 192);
     display->setPos(200, 150);
     display->setTransform(savedDisplayTransform);
     fullScreenButton->setPixmap(Button::Normal, fullScreenOnPicture());
