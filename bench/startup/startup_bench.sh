@@ -15,7 +15,7 @@ floor=${2:?usage: startup_bench.sh ZELVO_EMULATOR STARTUP_FLOOR [RUNS]}
 runs=${3:-7}
 target=1.5
 port=2000
-deadline_ms=30000
+deadline_ms=60000
 
 work=$(mktemp -d)
 xvfb_pid=""
@@ -47,15 +47,25 @@ done
 export DISPLAY=":$(head -n1 "$work/display")"
 export QT_QPA_PLATFORM=xcb
 
-if port_open; then
-    echo "port $port is in use: stop the running emulator first" >&2
-    exit 2
-fi
+# Waits until no program listens on the agent port (another test or emulator
+# may still hold it); fails after the start-up deadline.
+wait_port_free() {
+    local start
+    start=$(now_ms)
+    while port_open; do
+        if (( $(now_ms) - start > deadline_ms )); then
+            echo "port $port is in use: stop the running emulator first" >&2
+            return 2
+        fi
+        sleep 0.05
+    done
+}
 
 # measure PROGRAM LISTENS -> prints "startup_ms rss_kb"
 measure() {
     local program=$1 listens=$2 home
     home=$(mktemp -d "$work/home.XXXX")
+    [ "$listens" = no ] || wait_port_free
     local start
     start=$(now_ms)
     HOME=$home XDG_CONFIG_HOME=$home/.config "$program" >/dev/null 2>&1 &
@@ -81,8 +91,6 @@ measure() {
     kill -9 "$program_pid"
     wait "$program_pid" 2>/dev/null || true
     program_pid=""
-    # The next emulator needs the port again.
-    while port_open; do sleep 0.05; done
     echo "$startup $rss"
 }
 
@@ -93,12 +101,13 @@ median() { sort -n | awk '{ v[NR] = $1 } END { print (NR % 2) ? v[(NR + 1) / 2] 
 # One unmeasured start of each warms the file cache.
 measure "$floor" no >/dev/null
 measure "$emulator" yes >/dev/null
+printf '%-4s %17s %17s\n' "run" "floor ms / kB" "emulator ms / kB"
 for run in $(seq "$runs"); do
     measure "$floor" no >> "$work/floor"
     measure "$emulator" yes >> "$work/emulator"
-    printf '\rrun %d/%d' "$run" "$runs" >&2
+    printf '%-4s %17s %17s\n' "$run" "$(tail -n1 "$work/floor" | tr ' ' /)" "$(tail -n1 "$work/emulator" | tr ' ' /)"
 done
-printf '\r' >&2
+echo
 
 floor_ms=$(cut -d' ' -f1 "$work/floor" | median)
 floor_kb=$(cut -d' ' -f2 "$work/floor" | median)
