@@ -3,16 +3,43 @@
 #include "ZelvoConnection.h"
 
 #include <QDebug>
+#include <QSocketNotifier>
 #include <QTcpSocket>
 #include <QTimer>
 
+#include <cerrno>
+#include <cstring>
 #include <utility>
+
+#include <sys/socket.h>
+#include <unistd.h>
 
 namespace {
 
 // Long enough not to spin on accepts that fail, short enough that a waiting
 // agent hardly notices.
 constexpr int acceptRetryMillis = 200;
+
+// Errors of one incoming connection, not of the listening socket: the next
+// one in the backlog may be fine (see accept(2)).
+bool isConnectionError(int error)
+{
+    switch (error) {
+    case EINTR:
+    case ECONNABORTED:
+    case EPROTO:
+    case ENETDOWN:
+    case ENOPROTOOPT:
+    case EHOSTDOWN:
+    case ENONET:
+    case EHOSTUNREACH:
+    case EOPNOTSUPP:
+    case ENETUNREACH:
+        return true;
+    default:
+        return false;
+    }
+}
 
 } // namespace
 
@@ -27,9 +54,8 @@ ZelvoServer::ZelvoServer(QObject* parent)
     acceptRetryTimer->setInterval(acceptRetryMillis);
     connect(acceptRetryTimer, &QTimer::timeout, this, [this] {
         if (isListening())
-            resumeAccepting();
+            acceptNotifier->setEnabled(true);
     });
-    connect(this, &QTcpServer::acceptError, this, &ZelvoServer::onAcceptError);
     qDebug() << "\033[94mZelvoServer::ZelvoServer \033[0m";
 }
 
@@ -56,6 +82,9 @@ bool ZelvoServer::setup()
         qDebug() << "\033[94mZelvoServer::setup Server can't start. Check your port configuration\033[0m";
         return false;
     }
+    QTcpServer::pauseAccepting();
+    acceptNotifier = std::make_unique<QSocketNotifier>(socketDescriptor(), QSocketNotifier::Read);
+    connect(acceptNotifier.get(), &QSocketNotifier::activated, this, &ZelvoServer::acceptAgents);
     qDebug() << "ZelvoServer::setup LISTENING...";
     return true;
 }
@@ -63,6 +92,16 @@ bool ZelvoServer::setup()
 QList<ZelvoConnection*> ZelvoServer::connections() const
 {
     return connectionList;
+}
+
+bool ZelvoServer::hasPendingConnections() const
+{
+    return !pendingSockets.isEmpty();
+}
+
+QTcpSocket* ZelvoServer::nextPendingConnection()
+{
+    return pendingSockets.isEmpty() ? nullptr : pendingSockets.takeFirst();
 }
 
 void ZelvoServer::clientDone(ZelvoConnection* connection)
@@ -86,10 +125,6 @@ void ZelvoServer::onNewConnection()
     QTcpSocket* socket = nextPendingConnection();
     if (!socket)
         return;
-    if (acceptPaused) {
-        acceptPaused = false;
-        qDebug() << "\033[32mZelvoServer::onNewConnection ACCEPTING AGENTS AGAIN\033[0m";
-    }
     auto* connection = new ZelvoConnection(this, socket);
     // Parented so that connections awaiting their deferred deletion, or
     // dropped by clientDone, go with the server.
@@ -142,13 +177,42 @@ void ZelvoServer::onSocketDisconnected()
     connection->deleteLater();
 }
 
-void ZelvoServer::onAcceptError()
+void ZelvoServer::acceptAgents()
 {
-    // Logged once until an agent is accepted again, not at every retry.
+    for (;;) {
+        const int descriptor = ::accept4(int(socketDescriptor()), nullptr, nullptr, SOCK_CLOEXEC);
+        if (descriptor < 0) {
+            const int error = errno;
+            if (error == EAGAIN || error == EWOULDBLOCK)
+                return;
+            if (isConnectionError(error))
+                continue;
+            pauseAcceptingAfter(error);
+            return;
+        }
+        if (acceptPaused) {
+            acceptPaused = false;
+            qDebug() << "\033[32mZelvoServer::acceptAgents ACCEPTING AGENTS AGAIN\033[0m";
+        }
+        auto* socket = new QTcpSocket(this);
+        if (!socket->setSocketDescriptor(descriptor)) {
+            ::close(descriptor);
+            delete socket;
+            continue;
+        }
+        pendingSockets.append(socket);
+        emit newConnection();
+    }
+}
+
+void ZelvoServer::pauseAcceptingAfter(int error)
+{
+    acceptNotifier->setEnabled(false);
+    acceptRetryTimer->start();
+    // Once until an agent is accepted again, not at every retry.
     if (!acceptPaused) {
         acceptPaused = true;
-        qWarning().noquote() << "\033[31mZelvoServer::onAcceptError CANNOT ACCEPT AGENTS:" << errorString()
-                             << "- RETRYING UNTIL RESOURCES ARE FREE\033[0m";
+        qWarning().nospace() << "\033[31mZelvoServer::acceptAgents CANNOT ACCEPT AGENTS: " << std::strerror(error)
+                             << " - RETRYING EVERY " << acceptRetryMillis << " ms\033[0m";
     }
-    acceptRetryTimer->start();
 }

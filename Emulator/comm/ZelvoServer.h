@@ -5,11 +5,17 @@
 #include <QString>
 #include <QTcpServer>
 
+#include <memory>
+
+class QSocketNotifier;
 class QTimer;
 class ZelvoConnection;
 
 // The TCP endpoint of the agents: one ZelvoConnection per accepted socket,
 // the relay of their actions to the window, and the broadcast of events.
+// It accepts by itself rather than by QTcpServer's loop, which retries a
+// failing accept at once and forever when the process is out of file
+// descriptors; pauseAccepting() and resumeAccepting() of the base do not apply.
 class ZelvoServer : public QTcpServer
 {
     Q_OBJECT
@@ -23,6 +29,9 @@ public:
     bool setup();
 
     QList<ZelvoConnection*> connections() const;
+
+    bool hasPendingConnections() const override;
+    QTcpSocket* nextPendingConnection() override;
 
     virtual void clientDone(ZelvoConnection* connection);
 
@@ -47,13 +56,14 @@ private slots:
     void onSocketDisconnected();
 
 private:
-    void onAcceptError();
+    void acceptAgents();
+    void pauseAcceptingAfter(int error);
 
     QList<ZelvoConnection*> connectionList;
     QHostAddress address;
     quint16 port = 0;
-    // Out of file descriptors QTcpServer pauses accepting for good; this
-    // resumes it once descriptors may be free again.
+    QList<QTcpSocket*> pendingSockets;
+    std::unique_ptr<QSocketNotifier> acceptNotifier;
     QTimer* acceptRetryTimer = nullptr;
     bool acceptPaused = false;
 };

@@ -1,0 +1,352 @@
+#include "ZelvoServer.h"
+
+#include "TestAgent.h"
+#include "ZelvoConnection.h"
+#include "ZelvoSocket.h"
+
+#include <QElapsedTimer>
+#include <QFile>
+#include <QList>
+#include <QNetworkInterface>
+#include <QPointer>
+#include <QProcess>
+#include <QSignalSpy>
+#include <QString>
+#include <QTcpSocket>
+#include <QtTest>
+
+#include <memory>
+#include <vector>
+
+#include <unistd.h>
+
+namespace {
+
+using Strings = QList<QString>;
+
+QByteArray agentConfig(const QString& agentHash)
+{
+    return QStringLiteral(R"({"command.type": "agent_config", "appId": "%1"})").arg(agentHash).toUtf8();
+}
+
+// User and system CPU time that a process has used so far.
+qint64 cpuMillis(qint64 pid)
+{
+    QFile stat(QStringLiteral("/proc/%1/stat").arg(pid));
+    if (!stat.open(QIODevice::ReadOnly))
+        return -1;
+    const QByteArray line = stat.readAll();
+    // Fields after the command name, which is in parentheses and may hold spaces.
+    const QList<QByteArray> fields = line.mid(line.lastIndexOf(')') + 2).split(' ');
+    const qint64 ticks = fields.value(11).toLongLong() + fields.value(12).toLongLong();
+    return ticks * 1000 / sysconf(_SC_CLK_TCK);
+}
+
+} // namespace
+
+// Stands in for the window, whose slots are connected by signature.
+class SignatureReceiver final : public QObject
+{
+    Q_OBJECT
+
+public:
+    QList<QVariantList> calls;
+
+public slots:
+    void onZelvoConfig(int minPersistingTMillis, int maxPersistingTMillis)
+    {
+        calls << QVariantList{minPersistingTMillis, maxPersistingTMillis};
+    }
+    void onAgentConfig(const QString& agentHash, const QList<QString>& imagesArray)
+    {
+        calls << QVariantList{agentHash, QVariant::fromValue(imagesArray)};
+    }
+    void onAgentContent(const QString& agentHash, int contentId, const QString& layId,
+                        const QList<QString>& imagesId, const QList<QString>& texts)
+    {
+        calls << QVariantList{agentHash, contentId, layId, QVariant::fromValue(imagesId),
+                              QVariant::fromValue(texts)};
+    }
+};
+
+class TestZelvoServer final : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void listensOnEveryInterface();
+    void portInUse();
+    void signatureConnections_data();
+    void signatureConnections();
+    void broadcastInOrderOfAcceptance();
+    void broadcastGoesOnAfterFailedWrite();
+    void agentLeaves_data();
+    void agentLeaves();
+    void clientDoneEndsBroadcasts();
+    void manyAgentsComeAndGo();
+    void outOfFileDescriptors();
+
+private:
+    // Connects a new agent and waits until the server lists it.
+    static bool connectAgent(ZelvoServer& server, std::vector<std::unique_ptr<TestAgent>>& agents);
+};
+
+bool TestZelvoServer::connectAgent(ZelvoServer& server, std::vector<std::unique_ptr<TestAgent>>& agents)
+{
+    const int before = server.connections().size();
+    agents.push_back(std::make_unique<TestAgent>(server.serverPort()));
+    return QTest::qWaitFor([&] { return server.connections().size() == before + 1; });
+}
+
+void TestZelvoServer::listensOnEveryInterface()
+{
+    ZelvoServer server;
+    QVERIFY(server.start(QHostAddress::LocalHost, 0));
+    QVERIFY(server.isListening());
+
+    QHostAddress outside;
+    const QList<QHostAddress> addresses = QNetworkInterface::allAddresses();
+    for (const QHostAddress& address : addresses) {
+        if (!address.isLoopback() && address.protocol() == QAbstractSocket::IPv4Protocol)
+            outside = address;
+    }
+    if (outside.isNull())
+        QSKIP("This machine has no address besides loopback");
+    QTcpSocket agent;
+    agent.connectToHost(outside, server.serverPort());
+    QTRY_COMPARE(server.connections().size(), 1);
+}
+
+void TestZelvoServer::portInUse()
+{
+    ZelvoServer first;
+    QVERIFY(first.start(QHostAddress::LocalHost, 0));
+    ZelvoServer second;
+    QTest::ignoreMessage(QtDebugMsg,
+                         "\033[94mZelvoServer::setup Server can't start. Check your port configuration\033[0m");
+    QVERIFY(!second.start(QHostAddress::LocalHost, first.serverPort()));
+    QVERIFY(!second.isListening());
+}
+
+void TestZelvoServer::signatureConnections_data()
+{
+    QTest::addColumn<Qt::ConnectionType>("type");
+    QTest::newRow("direct") << Qt::DirectConnection;
+    QTest::newRow("queued") << Qt::QueuedConnection;
+}
+
+void TestZelvoServer::signatureConnections()
+{
+    QFETCH(Qt::ConnectionType, type);
+
+    ZelvoServer server;
+    QVERIFY(server.start(QHostAddress::LocalHost, 0));
+    SignatureReceiver window;
+    QVERIFY(connect(&server, SIGNAL(zelvoConfigReceived(int, int)), &window, SLOT(onZelvoConfig(int, int)), type));
+    QVERIFY(connect(&server, SIGNAL(agentConfigReceived(QString, QList<QString>)), &window,
+                    SLOT(onAgentConfig(QString, QList<QString>)), type));
+    QVERIFY(connect(&server, SIGNAL(agentContentReceived(QString, int, QString, QList<QString>, QList<QString>)),
+                    &window, SLOT(onAgentContent(QString, int, QString, QList<QString>, QList<QString>)), type));
+
+    TestAgent agent(server.serverPort());
+    QTRY_VERIFY(agent.isConnected());
+    agent.sendFrame(R"({"command.type": "zelvo_config", "minPersistingTimeMillis": 100,
+                        "maxPersistingTimeMillis": 200})");
+    agent.sendFrame(R"({"command.type": "agent_config", "appId": "a1", "images": ["WkkBAA=="]})");
+    agent.sendFrame(R"({"command.type": "agent_content", "appId": "a1", "layoutId": "4", "contentId": 9,
+                        "images.id": ["0"], "texts": ["x", "y"]})");
+    QTRY_COMPARE(window.calls.size(), 3);
+    QCOMPARE(window.calls.at(0), (QVariantList{100, 200}));
+    QCOMPARE(window.calls.at(1).at(0).toString(), QString("a1"));
+    QCOMPARE(window.calls.at(1).at(1).value<Strings>(), Strings{"WkkBAA=="});
+    QCOMPARE(window.calls.at(2).mid(0, 3), (QVariantList{"a1", 9, "4"}));
+    QCOMPARE(window.calls.at(2).at(3).value<Strings>(), Strings{"0"});
+    QCOMPARE(window.calls.at(2).at(4).value<Strings>(), (Strings{"x", "y"}));
+}
+
+void TestZelvoServer::broadcastInOrderOfAcceptance()
+{
+    ZelvoServer server;
+    QVERIFY(server.start(QHostAddress::LocalHost, 0));
+    std::vector<std::unique_ptr<TestAgent>> agents;
+    QVERIFY(connectAgent(server, agents));
+    QVERIFY(connectAgent(server, agents));
+
+    QList<quint16> written;
+    for (ZelvoConnection* connection : server.connections()) {
+        QTcpSocket* socket = connection->socket()->socket();
+        connect(socket, &QIODevice::bytesWritten, this, [&written, socket] { written << socket->peerPort(); });
+    }
+    const QByteArray event = R"({"type": 4, "values": [1, 0, 0, 0]})";
+    server.sendMessageToClients(event);
+    QCOMPARE(written, (QList<quint16>{agents.at(0)->socket.localPort(), agents.at(1)->socket.localPort()}));
+
+    const QByteArray frame = QByteArray::fromHex("00000023") + event;
+    for (const auto& agent : agents) {
+        QTRY_COMPARE(agent->socket.bytesAvailable(), qint64(frame.size()));
+        QCOMPARE(agent->socket.readAll(), frame);
+    }
+}
+
+void TestZelvoServer::broadcastGoesOnAfterFailedWrite()
+{
+    ZelvoServer server;
+    QVERIFY(server.start(QHostAddress::LocalHost, 0));
+    std::vector<std::unique_ptr<TestAgent>> agents;
+    for (int i = 0; i < 3; ++i)
+        QVERIFY(connectAgent(server, agents));
+
+    // The server learns of the reset only when it writes: its first
+    // connection ends in the middle of the broadcast.
+    agents.front()->reset();
+    server.sendMessageToClients("event");
+    QCOMPARE(server.connections().size(), 2);
+    for (std::size_t i = 1; i < agents.size(); ++i)
+        QTRY_COMPARE(agents.at(i)->socket.bytesAvailable(), qint64(4 + 5));
+}
+
+void TestZelvoServer::agentLeaves_data()
+{
+    QTest::addColumn<bool>("reset");
+    QTest::newRow("orderly close") << false;
+    QTest::newRow("reset") << true;
+}
+
+void TestZelvoServer::agentLeaves()
+{
+    QFETCH(bool, reset);
+
+    ZelvoServer server;
+    QVERIFY(server.start(QHostAddress::LocalHost, 0));
+    std::vector<std::unique_ptr<TestAgent>> agents;
+    QVERIFY(connectAgent(server, agents));
+    QVERIFY(connectAgent(server, agents));
+    const QPointer<ZelvoConnection> leaving = server.connections().first();
+    ZelvoConnection* const staying = server.connections().last();
+    QSignalSpy disconnected(leaving.data(), &ZelvoConnection::disconnected);
+
+    if (reset)
+        agents.front()->reset();
+    else
+        agents.front()->close();
+    QTRY_VERIFY(leaving.isNull());
+    QCOMPARE(disconnected.size(), 1);
+    QCOMPARE(server.connections(), QList<ZelvoConnection*>{staying});
+}
+
+void TestZelvoServer::clientDoneEndsBroadcasts()
+{
+    ZelvoServer server;
+    QVERIFY(server.start(QHostAddress::LocalHost, 0));
+    std::vector<std::unique_ptr<TestAgent>> agents;
+    QVERIFY(connectAgent(server, agents));
+    QVERIFY(connectAgent(server, agents));
+    const QPointer<ZelvoConnection> done = server.connections().first();
+
+    server.clientDone(done);
+    QCOMPARE(server.connections().size(), 1);
+    server.sendMessageToClients("event");
+    QTRY_COMPARE(agents.back()->socket.bytesAvailable(), qint64(4 + 5));
+    // Had the broadcast reached it, its bytes would have come first.
+    QVERIFY(!agents.front()->socket.waitForReadyRead(200));
+
+    agents.front()->close();
+    QTRY_VERIFY(done.isNull());
+}
+
+void TestZelvoServer::manyAgentsComeAndGo()
+{
+    // Four ways to leave, in every round: a frame then the orderly close at
+    // once; a frame, later a reset; half a frame then the orderly close; half
+    // a frame, later a reset.
+    const QByteArray whole = ZelvoFrame::encode(agentConfig(QStringLiteral("agent")));
+    const QByteArray half = whole.left(whole.size() / 2);
+    int created = 0;
+    int destroyed = 0;
+    std::vector<std::unique_ptr<TestAgent>> stayers;
+    {
+        ZelvoServer server;
+        QVERIFY(server.start(QHostAddress::LocalHost, 0));
+        QSignalSpy configs(&server, &ZelvoServer::agentConfigReceived);
+        connect(&server, &QTcpServer::newConnection, this, [&] {
+            ++created;
+            connect(server.connections().last(), &QObject::destroyed, this, [&destroyed] { ++destroyed; });
+        });
+
+        for (int round = 1; round <= 10; ++round) {
+            std::vector<std::unique_ptr<TestAgent>> agents;
+            for (int i = 0; i < 20; ++i)
+                agents.push_back(std::make_unique<TestAgent>(server.serverPort()));
+            QTRY_COMPARE(server.connections().size(), 20);
+            for (std::size_t i = 0; i < agents.size(); ++i) {
+                TestAgent& agent = *agents.at(i);
+                agent.send(i % 4 < 2 ? whole : half);
+                if (i % 2 == 0)
+                    agent.close();
+            }
+            QTRY_COMPARE(configs.size(), round * 10);
+            for (std::size_t i = 1; i < agents.size(); i += 2)
+                agents.at(i)->reset();
+            // Most resets are met by this write rather than by a read.
+            server.sendMessageToClients("bye");
+            QTRY_VERIFY(server.connections().isEmpty());
+        }
+
+        for (int i = 0; i < 20; ++i)
+            stayers.push_back(std::make_unique<TestAgent>(server.serverPort()));
+        QTRY_COMPARE(server.connections().size(), 20);
+    }
+    QCOMPARE(created, 220);
+    QCOMPARE(destroyed, created);
+    for (const auto& agent : stayers)
+        QTRY_COMPARE(agent->socket.state(), QAbstractSocket::UnconnectedState);
+}
+
+void TestZelvoServer::outOfFileDescriptors()
+{
+    QProcess server;
+    server.start(QStringLiteral(ZELVO_LIMITED_SERVER), {});
+    QVERIFY(server.waitForStarted());
+    QTRY_VERIFY(server.canReadLine());
+    const quint16 port = server.readLine().trimmed().toUShort();
+    QVERIFY(port != 0);
+
+    const QByteArray pauseLine = "ZelvoServer::acceptAgents CANNOT ACCEPT AGENTS";
+    QByteArray log;
+    const auto pauses = [&] {
+        log += server.readAllStandardError();
+        return log.count(pauseLine);
+    };
+
+    std::vector<std::unique_ptr<TestAgent>> crowd;
+    for (int i = 0; i < 200; ++i)
+        crowd.push_back(std::make_unique<TestAgent>(port));
+    QTRY_COMPARE_WITH_TIMEOUT(pauses(), 1, 20000);
+
+    // A server that spins on failing accepts burns a whole core meanwhile.
+    const qint64 cpuBefore = cpuMillis(server.processId());
+    QElapsedTimer clock;
+    clock.start();
+    QTest::qWait(1500);
+    const qint64 cpu = cpuMillis(server.processId()) - cpuBefore;
+    QVERIFY2(cpu < clock.elapsed() / 5, qPrintable(QStringLiteral("%1 ms CPU in %2 ms").arg(cpu).arg(clock.elapsed())));
+    QCOMPARE(pauses(), 1);
+
+    crowd.clear();
+    auto* own = new QTcpSocket;
+    ZelvoSocket late(own, nullptr);
+    QSignalSpy replies(&late, &ZelvoSocket::dataReceived);
+    own->connectToHost(QHostAddress::LocalHost, port);
+    QTRY_COMPARE_WITH_TIMEOUT(own->state(), QAbstractSocket::ConnectedState, 30000);
+    QVERIFY(late.sendData(agentConfig(QStringLiteral("late"))));
+    QTRY_COMPARE_WITH_TIMEOUT(replies.size(), 1, 30000);
+    QCOMPARE(replies.first().first().toByteArray(), QByteArray("late"));
+
+    server.closeWriteChannel();
+    QVERIFY(server.waitForFinished(30000));
+    pauses();
+    QVERIFY2(server.exitStatus() == QProcess::NormalExit && server.exitCode() == 0, log.right(2000).constData());
+}
+
+QTEST_GUILESS_MAIN(TestZelvoServer)
+#include "tst_zelvoserver.moc"
