@@ -1,0 +1,567 @@
+#include "../ui/AgentProbe.h"
+#include "Button.h"
+#include "ControlClient.h"
+#include "ZelvoControlServer.h"
+#include "ZelvoControlSession.h"
+#include "ZelvoControlToken.h"
+#include "ZelvoEmulator.h"
+#include "ZelvoSensorList.h"
+#include "ZelvoServer.h"
+
+#include <QBuffer>
+#include <QByteArray>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QFileInfo>
+#include <QImage>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QList>
+#include <QRegularExpression>
+#include <QString>
+#include <QTest>
+#include <QTextEdit>
+
+#include <memory>
+
+namespace {
+
+enum { Plus = 0, Minus = 1 };
+enum { Pressed = 0, Released = 1, Clicked = 2, LongPressed = 3 };
+
+// A button event as the glasses write it, with no content on display.
+QByteArray buttonEvent(int button, int gesture)
+{
+    return "{\n"
+           "    \"appId\": \"\",\n"
+           "    \"contentId\": \"-1\",\n"
+           "    \"data\": {\n"
+           "        \"type\": 4,\n"
+           "        \"values\": [\n"
+           "            \"" + QByteArray::number(button) + ".000\",\n"
+           "            \"" + QByteArray::number(gesture) + ".000\",\n"
+           "            \"0.000\",\n"
+           "            \"0.000\"\n"
+           "        ]\n"
+           "    },\n"
+           "    \"what_changed\": \"event\"\n"
+           "}\n";
+}
+
+QJsonObject contentAction(const QString& appId, int contentId)
+{
+    return {{"command.type", "agent_content"}, {"appId", appId},         {"layoutId", "0"},
+            {"contentId", contentId},          {"images.id", QJsonArray()}, {"texts", QJsonArray{"hello"}}};
+}
+
+QJsonObject buttonRequest(const QString& button, const QString& gesture)
+{
+    return {{"cmd", "button"}, {"button", button}, {"gesture", gesture}};
+}
+
+QString homePath(const QString& name)
+{
+    return QDir::home().filePath(name);
+}
+
+} // namespace
+
+class TestZelvoControl final : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void tokenFileIsPrivateAndPerRun();
+    void admission_data();
+    void admission();
+    void authenticatedConnectionServes();
+    void requestErrors_data();
+    void requestErrors();
+    void linesSplitAndBatched();
+    void overlongLineClosesConnection();
+    void buttonGesturesReachAgents_data();
+    void buttonGesturesReachAgents();
+    void longPressLeavesOthersServed();
+    void heldButtonRules();
+    void connectionGoneDuringLongPress();
+    void sensorShots_data();
+    void sensorShots();
+    void sensorStartStop();
+    void screenshotEqualsDisplay_data();
+    void screenshotEqualsDisplay();
+    void stateShowsContent();
+    void fullScreen();
+    void waitForContent();
+    void controlPortTaken();
+};
+
+void TestZelvoControl::tokenFileIsPrivateAndPerRun()
+{
+    QByteArray first;
+    {
+        ControlRig rig;
+        QVERIFY(rig.started);
+        const QFileInfo file(ZelvoControlToken::filePath());
+        QVERIFY(file.exists());
+        QCOMPARE(file.permissions() & (QFile::ReadGroup | QFile::WriteGroup | QFile::ReadOther | QFile::WriteOther),
+                 QFile::Permissions());
+        first = ControlClient::token();
+        QCOMPARE(first.size(), 64);
+        QVERIFY(QByteArray::fromHex(first).toHex() == first);
+    }
+    QVERIFY(!QFile::exists(ZelvoControlToken::filePath()));
+    ControlRig rig;
+    QVERIFY(rig.started);
+    QVERIFY(ControlClient::token() != first);
+}
+
+void TestZelvoControl::admission_data()
+{
+    QTest::addColumn<QByteArray>("line");
+    QTest::addColumn<QString>("error");
+
+    QTest::newRow("state before auth") << QByteArray(R"({"id":7,"cmd":"state"})") << "the first request must be";
+    QTest::newRow("wrong token") << QByteArray(R"({"id":7,"cmd":"auth","token":"00"})") << "wrong token";
+    QTest::newRow("no token") << QByteArray(R"({"id":7,"cmd":"auth"})") << "wrong token";
+    QTest::newRow("token as number") << QByteArray(R"({"id":7,"cmd":"auth","token":12})") << "wrong token";
+    QTest::newRow("bad JSON") << QByteArray("{\"cmd\":") << "bad JSON";
+    QTest::newRow("array") << QByteArray("[1,2]") << "one JSON object";
+}
+
+void TestZelvoControl::admission()
+{
+    QFETCH(QByteArray, line);
+    QFETCH(QString, error);
+
+    ControlRig rig;
+    QVERIFY(rig.started);
+    ControlClient client(rig.control.port());
+    client.send(line + '\n' + R"({"id":8,"cmd":"state"})" + '\n');
+    const QJsonObject answer = client.next();
+    QCOMPARE(answer.value("ok"), QJsonValue(false));
+    QVERIFY2(answer.value("error").toString().contains(error), qPrintable(answer.value("error").toString()));
+    QVERIFY(client.waitClosed());
+    // Nothing after the refused line was served.
+    QVERIFY(client.answers.isEmpty());
+}
+
+void TestZelvoControl::authenticatedConnectionServes()
+{
+    ControlRig rig;
+    QVERIFY(rig.started);
+    ControlClient client(rig.control.port());
+    const QJsonObject auth = client.call({{"cmd", "auth"}, {"token", QString::fromLatin1(ControlClient::token())}});
+    QCOMPARE(auth.value("ok"), QJsonValue(true));
+    QCOMPARE(auth.value("id"), QJsonValue(1));
+    QCOMPARE(client.call({{"cmd", "state"}}).value("ok"), QJsonValue(true));
+    // A wrong token later on ends the connection as well.
+    QCOMPARE(client.call({{"cmd", "auth"}, {"token", "x"}}).value("error"), QJsonValue("wrong token"));
+    QVERIFY(client.waitClosed());
+}
+
+void TestZelvoControl::requestErrors_data()
+{
+    QTest::addColumn<QByteArray>("line");
+    QTest::addColumn<QString>("error");
+
+    const auto row = [](const char* name, const QByteArray& line, const QString& error) {
+        QTest::newRow(name) << line << error;
+    };
+    row("bad JSON", "{\"id\":", "bad JSON at offset");
+    row("array", "[42]", "one JSON object");
+    row("no cmd", R"({"id":3})", "\"cmd\" must name a command");
+    row("unknown command", R"({"id":3,"cmd":"jump"})", "unknown command \"jump\"");
+    row("button without name", R"({"id":3,"cmd":"button","gesture":"click"})", "\"button\" must be");
+    row("button middle", R"({"id":3,"cmd":"button","button":"middle","gesture":"click"})", "\"button\" must be");
+    row("gesture missing", R"({"id":3,"cmd":"button","button":"plus"})", "\"gesture\" must be");
+    row("gesture double", R"({"id":3,"cmd":"button","button":"plus","gesture":"double"})", "\"gesture\" must be");
+    row("hold negative", R"({"id":3,"cmd":"button","button":"plus","gesture":"press","hold":-5})", "\"hold\" must be");
+    row("hold fraction", R"({"id":3,"cmd":"button","button":"plus","gesture":"press","hold":1.5})", "\"hold\" must be");
+    row("hold text", R"({"id":3,"cmd":"button","button":"plus","gesture":"press","hold":"1s"})", "\"hold\" must be");
+    row("sensor unknown", R"({"id":3,"cmd":"sensor","sensor":"altimeter","values":[1]})", "\"sensor\" must be");
+    row("sensor without values", R"({"id":3,"cmd":"sensor","sensor":"compass"})", "compass takes 3 numbers");
+    row("accelerometer two values", R"({"id":3,"cmd":"sensor","sensor":"accelerometer","values":[1,2]})",
+        "accelerometer takes 3 numbers");
+    row("light two values", R"({"id":3,"cmd":"sensor","sensor":"light","values":[1,2]})", "light takes 1 number ");
+    row("value as text", R"({"id":3,"cmd":"sensor","sensor":"light","values":["1"]})", "must hold numbers");
+    row("value beyond float", R"({"id":3,"cmd":"sensor","sensor":"light","values":[1e300]})", "fit a float");
+    row("sensor pause", R"({"id":3,"cmd":"sensor","sensor":"light","action":"pause"})", "\"action\" must be");
+    row("trace relative", R"({"id":3,"cmd":"trace","file":"trace.csv"})", "absolute path");
+    row("trace missing", R"({"id":3,"cmd":"trace","file":"/nonexistent/trace.csv"})", "cannot read");
+    row("trace rewind", R"({"id":3,"cmd":"trace","action":"rewind"})", "\"action\" must be");
+    row("screenshot relative", R"({"id":3,"cmd":"screenshot","path":"shot.png"})", "absolute path");
+    row("screenshot unwritable", "{\"id\":3,\"cmd\":\"screenshot\",\"path\":\"" + homePath("file/shot.png").toUtf8() + "\"}",
+        "cannot write");
+    row("fullscreen maybe", R"({"id":3,"cmd":"fullscreen","mode":"maybe"})", "\"mode\" must be");
+    row("wait without agent", R"({"id":3,"cmd":"wait"})", "\"contentOf\" must name");
+    row("wait timeout text", R"({"id":3,"cmd":"wait","contentOf":"a","timeout":"soon"})", "\"timeout\" must be");
+}
+
+void TestZelvoControl::requestErrors()
+{
+    QFETCH(QByteArray, line);
+    QFETCH(QString, error);
+
+    // A regular file where the screenshot row expects a directory.
+    QFile blocker(homePath("file"));
+    QVERIFY(blocker.open(QIODevice::WriteOnly));
+    blocker.close();
+
+    ControlRig rig;
+    QVERIFY(rig.started);
+    ControlClient client(rig.control.port());
+    QVERIFY(client.authenticate());
+    client.send(line + '\n');
+    const QJsonObject answer = client.next();
+    QCOMPARE(answer.value("ok"), QJsonValue(false));
+    QVERIFY2(answer.value("error").toString().contains(error), qPrintable(answer.value("error").toString()));
+    const QJsonDocument request = QJsonDocument::fromJson(line);
+    QCOMPARE(answer.value("id"), request.isObject() ? request.object().value("id") : QJsonValue(QJsonValue::Null));
+    // The connection goes on.
+    QCOMPARE(client.call({{"cmd", "state"}}).value("ok"), QJsonValue(true));
+    QCOMPARE(rig.window.plusControl()->isPressed(), false);
+}
+
+void TestZelvoControl::linesSplitAndBatched()
+{
+    ControlRig rig;
+    QVERIFY(rig.started);
+    ControlClient client(rig.control.port());
+    QVERIFY(client.authenticate());
+
+    const QByteArray request = R"({"id":"split","cmd":"state"})";
+    client.send(request.left(5));
+    QTest::qWait(20);
+    client.send(request.mid(5, 10));
+    QTest::qWait(20);
+    QVERIFY(client.answers.isEmpty());
+    client.send(request.mid(15) + '\n');
+    QCOMPARE(client.next().value("id"), QJsonValue("split"));
+
+    client.send(R"({"id":1,"cmd":"state"})" "\n" R"({"id":2,"cmd":"jump"})" "\n" R"({"id":3,"cmd":"state"})" "\n");
+    QList<QJsonValue> ids;
+    for (int i = 0; i < 3; ++i)
+        ids.append(client.next().value("id"));
+    QCOMPARE(ids, (QList<QJsonValue>{1, 2, 3}));
+}
+
+void TestZelvoControl::overlongLineClosesConnection()
+{
+    ControlRig rig;
+    QVERIFY(rig.started);
+    ControlClient client(rig.control.port());
+    QVERIFY(client.authenticate());
+    client.send(QByteArray(int(ZelvoControlSession::maxLineLength) + 10, ' '));
+    const QJsonObject answer = client.next();
+    QVERIFY(answer.value("error").toString().startsWith("line longer than"));
+    QVERIFY(client.waitClosed());
+}
+
+void TestZelvoControl::buttonGesturesReachAgents_data()
+{
+    QTest::addColumn<QList<QJsonObject>>("requests");
+    QTest::addColumn<QList<QByteArray>>("events");
+
+    QTest::newRow("plus click") << QList<QJsonObject>{buttonRequest("plus", "click")}
+                                << QList<QByteArray>{buttonEvent(Plus, Pressed), buttonEvent(Plus, Released),
+                                                     buttonEvent(Plus, Clicked)};
+    QTest::newRow("minus click") << QList<QJsonObject>{buttonRequest("minus", "click")}
+                                 << QList<QByteArray>{buttonEvent(Minus, Pressed), buttonEvent(Minus, Released),
+                                                      buttonEvent(Minus, Clicked)};
+    QTest::newRow("plus long") << QList<QJsonObject>{buttonRequest("plus", "long")}
+                               << QList<QByteArray>{buttonEvent(Plus, Pressed), buttonEvent(Plus, LongPressed),
+                                                    buttonEvent(Plus, Released), buttonEvent(Plus, Clicked)};
+    QTest::newRow("minus press, release")
+        << QList<QJsonObject>{buttonRequest("minus", "press"), buttonRequest("minus", "release")}
+        << QList<QByteArray>{buttonEvent(Minus, Pressed), buttonEvent(Minus, Released), buttonEvent(Minus, Clicked)};
+    QJsonObject held = buttonRequest("plus", "press");
+    held.insert("hold", 200);
+    QTest::newRow("plus press, hold 200") << QList<QJsonObject>{held}
+                                          << QList<QByteArray>{buttonEvent(Plus, Pressed), buttonEvent(Plus, Released),
+                                                               buttonEvent(Plus, Clicked)};
+}
+
+void TestZelvoControl::buttonGesturesReachAgents()
+{
+    QFETCH(QList<QJsonObject>, requests);
+    QFETCH(QList<QByteArray>, events);
+
+    ControlRig rig;
+    QVERIFY(rig.started);
+    AgentProbe agent(rig.server);
+    QVERIFY(AgentProbe::waitUntilServed(rig.server, {&agent}));
+    ControlClient client(rig.control.port());
+    QVERIFY(client.authenticate());
+
+    QElapsedTimer clock;
+    clock.start();
+    for (const QJsonObject& request : requests)
+        QCOMPARE(client.call(request).value("ok"), QJsonValue(true));
+    const qint64 answered = clock.elapsed();
+    if (requests.constFirst().value("gesture") == "long")
+        QVERIFY2(answered >= 740, qPrintable(QString::number(answered)));
+    if (requests.constFirst().contains("hold"))
+        QVERIFY2(answered >= 190 && answered < 740, qPrintable(QString::number(answered)));
+    QTRY_COMPARE(agent.frames, events);
+    QVERIFY(!rig.window.plusControl()->isPressed());
+    QVERIFY(!rig.window.minusControl()->isPressed());
+}
+
+void TestZelvoControl::longPressLeavesOthersServed()
+{
+    ControlRig rig;
+    QVERIFY(rig.started);
+    ControlClient pressing(rig.control.port());
+    ControlClient watching(rig.control.port());
+    QVERIFY(pressing.authenticate());
+    QVERIFY(watching.authenticate());
+
+    pressing.send(R"({"id":"long","cmd":"button","button":"minus","gesture":"long"})" "\n"
+                  R"({"id":"after","cmd":"state"})" "\n");
+    const QJsonObject during = watching.call({{"cmd", "state"}});
+    QCOMPARE(during.value("minusHeld"), QJsonValue(true));
+    QVERIFY(pressing.answers.isEmpty());
+    QCOMPARE(pressing.next().value("id"), QJsonValue("long"));
+    const QJsonObject after = pressing.next();
+    QCOMPARE(after.value("id"), QJsonValue("after"));
+    QCOMPARE(after.value("minusHeld"), QJsonValue(false));
+}
+
+void TestZelvoControl::heldButtonRules()
+{
+    ControlRig rig;
+    QVERIFY(rig.started);
+    ControlClient client(rig.control.port());
+    QVERIFY(client.authenticate());
+
+    QCOMPARE(client.call(buttonRequest("plus", "release")).value("error"), QJsonValue("plus is not held"));
+    QCOMPARE(client.call(buttonRequest("plus", "press")).value("ok"), QJsonValue(true));
+    QVERIFY(rig.window.plusControl()->isPressed());
+    for (const char* gesture : {"press", "click", "long"}) {
+        QCOMPARE(client.call(buttonRequest("plus", gesture)).value("error"),
+                 QJsonValue("plus is already held; release it first"));
+    }
+    // The mouse lets go during a long press of the channel.
+    QCOMPARE(client.call(buttonRequest("plus", "release")).value("ok"), QJsonValue(true));
+    client.send(R"({"id":"long","cmd":"button","button":"plus","gesture":"long"})" "\n");
+    QTRY_VERIFY(rig.window.plusControl()->isPressed());
+    rig.window.plusControl()->release(true);
+    QCOMPARE(client.next().value("error"), QJsonValue("plus was released before the long press"));
+}
+
+void TestZelvoControl::connectionGoneDuringLongPress()
+{
+    ControlRig rig;
+    QVERIFY(rig.started);
+    AgentProbe agent(rig.server);
+    QVERIFY(AgentProbe::waitUntilServed(rig.server, {&agent}));
+    auto client = std::make_unique<ControlClient>(rig.control.port());
+    QVERIFY(client->authenticate());
+    client->send(R"({"id":1,"cmd":"button","button":"plus","gesture":"long"})" "\n");
+    QTRY_VERIFY(rig.window.plusControl()->isPressed());
+    client.reset();
+    // The gesture ends as begun: a button never stays held for a gone script.
+    QTRY_COMPARE(agent.frames.size(), 4);
+    QVERIFY(!rig.window.plusControl()->isPressed());
+}
+
+void TestZelvoControl::sensorShots_data()
+{
+    QTest::addColumn<QString>("sensor");
+    QTest::addColumn<QJsonArray>("values");
+    QTest::addColumn<int>("eventType");
+    QTest::addColumn<QJsonArray>("eventValues");
+
+    QTest::newRow("battery 55") << "battery" << QJsonArray{55} << 2
+                                << QJsonArray{"55.000", "0.000", "0.000", "0.000"};
+    QTest::newRow("accelerometer 1 2 3") << "accelerometer" << QJsonArray{1, 2, 3} << 16
+                                         << QJsonArray{"1.000", "2.000", "3.000", "0.000"};
+    QTest::newRow("compass 10.5 -20.25 359.999") << "compass" << QJsonArray{10.5, -20.25, 359.999} << 32
+                                                 << QJsonArray{"10.500", "-20.250", "359.999", "0.000"};
+    QTest::newRow("light 0.125") << "light" << QJsonArray{0.125} << 64
+                                 << QJsonArray{"0.125", "0.000", "0.000", "0.000"};
+}
+
+void TestZelvoControl::sensorShots()
+{
+    QFETCH(QString, sensor);
+    QFETCH(QJsonArray, values);
+    QFETCH(int, eventType);
+    QFETCH(QJsonArray, eventValues);
+
+    ControlRig rig;
+    QVERIFY(rig.started);
+    AgentProbe agent(rig.server);
+    QVERIFY(AgentProbe::waitUntilServed(rig.server, {&agent}));
+    ControlClient client(rig.control.port());
+    QVERIFY(client.authenticate());
+
+    QCOMPARE(client.call({{"cmd", "sensor"}, {"sensor", sensor}, {"values", values}}).value("ok"), QJsonValue(true));
+    QVERIFY(AgentProbe::waitForAllSent(rig.window, {&agent}));
+    const QList<QByteArray> events = agent.takeEvents();
+    QCOMPARE(events.size(), 1);
+    QCOMPARE(AgentProbe::eventType(events.constFirst()), eventType);
+    QCOMPARE(AgentProbe::eventValues(events.constFirst()), eventValues);
+    // The panel shows what was sent, as if typed.
+    const int panelSensor = QStringList{"battery", "accelerometer", "compass", "light"}.indexOf(sensor) + 1;
+    QCOMPARE(rig.window.sensorPanel()->valueEdit(panelSensor, 0)->toPlainText().toDouble(), values.at(0).toDouble());
+}
+
+void TestZelvoControl::sensorStartStop()
+{
+    ControlRig rig;
+    QVERIFY(rig.started);
+    ControlClient client(rig.control.port());
+    QVERIFY(client.authenticate());
+    const auto sensorRequest = [](const char* sensor, const char* action) {
+        return QJsonObject{{"cmd", "sensor"}, {"sensor", sensor}, {"action", action}};
+    };
+
+    QJsonObject answer = client.call(sensorRequest("compass", "start"));
+    QCOMPARE(answer.value("running"), QJsonValue(true));
+    QCOMPARE(answer.value("changed"), QJsonValue(true));
+    QVERIFY(rig.window.sensorPanel()->isRunning(ZelvoSensorList::Compass));
+    answer = client.call(sensorRequest("compass", "start"));
+    QCOMPARE(answer.value("running"), QJsonValue(true));
+    QCOMPARE(answer.value("changed"), QJsonValue(false));
+
+    QCOMPARE(client.call(sensorRequest("battery", "start")).value("running"), QJsonValue(true));
+    QJsonObject state = client.call({{"cmd", "state"}});
+    QCOMPARE(state.value("charging"), QJsonValue(true));
+    QCOMPARE(state.value("sensors").toObject(),
+             (QJsonObject{{"battery", true}, {"accelerometer", false}, {"compass", true}, {"light", false}}));
+
+    answer = client.call(sensorRequest("compass", "stop"));
+    QCOMPARE(answer.value("running"), QJsonValue(false));
+    QCOMPARE(answer.value("changed"), QJsonValue(true));
+    QCOMPARE(client.call(sensorRequest("light", "stop")).value("changed"), QJsonValue(false));
+    QVERIFY(!rig.window.sensorPanel()->isRunning(ZelvoSensorList::Compass));
+}
+
+void TestZelvoControl::screenshotEqualsDisplay_data()
+{
+    QTest::addColumn<bool>("toFile");
+    QTest::newRow("file") << true;
+    QTest::newRow("base64") << false;
+}
+
+void TestZelvoControl::screenshotEqualsDisplay()
+{
+    QFETCH(bool, toFile);
+
+    ControlRig rig;
+    QVERIFY(rig.started);
+    AgentProbe agent(rig.server);
+    QVERIFY(AgentProbe::waitUntilServed(rig.server, {&agent}));
+    agent.sendAction(contentAction("shooter", 3));
+    QTRY_VERIFY(rig.window.isContentOnDisplay());
+    ControlClient client(rig.control.port());
+    QVERIFY(client.authenticate());
+
+    QJsonObject request{{"cmd", "screenshot"}};
+    const QString path = homePath("shots/display.png");
+    QVERIFY(QDir().mkpath(QFileInfo(path).absolutePath()));
+    if (toFile)
+        request.insert("path", path);
+    const QJsonObject answer = client.call(request);
+    QCOMPARE(answer.value("ok"), QJsonValue(true));
+    QCOMPARE(answer.value("width"), QJsonValue(320));
+    QCOMPARE(answer.value("height"), QJsonValue(240));
+    const QImage shot = toFile ? QImage(path)
+                               : QImage::fromData(QByteArray::fromBase64(answer.value("png").toString().toLatin1()), "PNG");
+    const QImage display = rig.window.displayImage();
+    QCOMPARE(shot.size(), QSize(320, 240));
+    QCOMPARE(shot.convertToFormat(QImage::Format_ARGB32), display.convertToFormat(QImage::Format_ARGB32));
+}
+
+void TestZelvoControl::stateShowsContent()
+{
+    ControlRig rig;
+    QVERIFY(rig.started);
+    AgentProbe agent(rig.server);
+    QVERIFY(AgentProbe::waitUntilServed(rig.server, {&agent}));
+    ControlClient client(rig.control.port());
+    QVERIFY(client.authenticate());
+
+    QJsonObject state = client.call({{"cmd", "state"}});
+    QCOMPARE(state.value("agents"), QJsonValue(1));
+    QCOMPARE(state.value("contentShown"), QJsonValue(false));
+    QCOMPARE(state.value("contentId"), QJsonValue(-1));
+    QCOMPARE(state.value("battery"), QJsonValue(rig.window.battery()));
+
+    agent.sendAction(contentAction("stateful", 12));
+    QTRY_VERIFY(rig.window.isContentOnDisplay());
+    state = client.call({{"cmd", "state"}});
+    QCOMPARE(state.value("agent"), QJsonValue("stateful"));
+    QCOMPARE(state.value("contentId"), QJsonValue(12));
+    QCOMPARE(state.value("contentShown"), QJsonValue(true));
+    QCOMPARE(state.value("minPersistingTimer"), QJsonValue(true));
+    QCOMPARE(state.value("maxPersistingTimer"), QJsonValue(true));
+    QCOMPARE(state.value("fullScreen"), QJsonValue(false));
+    QCOMPARE(state.value("trace").toObject().value("playing"), QJsonValue(false));
+}
+
+void TestZelvoControl::fullScreen()
+{
+    ControlRig rig;
+    QVERIFY(rig.started);
+    rig.window.show();
+    ControlClient client(rig.control.port());
+    QVERIFY(client.authenticate());
+
+    QJsonObject answer = client.call({{"cmd", "fullscreen"}, {"mode", "on"}});
+    QCOMPARE(answer.value("fullScreen"), QJsonValue(true));
+    QCOMPARE(answer.value("changed"), QJsonValue(true));
+    QVERIFY(rig.window.isFullScreenMode());
+    QCOMPARE(client.call({{"cmd", "fullscreen"}, {"mode", "on"}}).value("changed"), QJsonValue(false));
+    answer = client.call({{"cmd", "fullscreen"}, {"mode", "off"}});
+    QCOMPARE(answer.value("fullScreen"), QJsonValue(false));
+    QVERIFY(!rig.window.isFullScreenMode());
+    QCOMPARE(client.call({{"cmd", "state"}}).value("fullScreen"), QJsonValue(false));
+}
+
+void TestZelvoControl::waitForContent()
+{
+    ControlRig rig;
+    QVERIFY(rig.started);
+    AgentProbe agent(rig.server);
+    QVERIFY(AgentProbe::waitUntilServed(rig.server, {&agent}));
+    ControlClient client(rig.control.port());
+    QVERIFY(client.authenticate());
+
+    QCOMPARE(client.call({{"cmd", "wait"}, {"contentOf", "late"}, {"timeout", 50}}).value("error"),
+             QJsonValue("no content of late on the display after 50 ms"));
+
+    // No minimum time on display, so that the next content replaces this one.
+    agent.sendAction({{"command.type", "zelvo_config"}, {"minPersistingTimeMillis", 0},
+                      {"maxPersistingTimeMillis", 60000}});
+    client.send(R"({"id":"w","cmd":"wait","contentOf":"late","timeout":5000})" "\n");
+    agent.sendAction(contentAction("other", 1));
+    QTRY_COMPARE(rig.window.agentOnDisplay(), QString("other"));
+    QTRY_VERIFY(!rig.window.isMinPersistingTimerRunning());
+    QVERIFY(client.answers.isEmpty());
+    agent.sendAction(contentAction("late", 9));
+    const QJsonObject answer = client.next();
+    QCOMPARE(answer.value("id"), QJsonValue("w"));
+    QCOMPARE(answer.value("contentId"), QJsonValue(9));
+
+    // Already on display: at once.
+    QCOMPARE(client.call({{"cmd", "wait"}, {"contentOf", "late"}, {"timeout", 0}}).value("contentId"), QJsonValue(9));
+}
+
+void TestZelvoControl::controlPortTaken()
+{
+    ControlRig rig;
+    QVERIFY(rig.started);
+    const QByteArray token = ControlClient::token();
+    ZelvoControlServer second(&rig.window, &rig.server);
+    QTest::ignoreMessage(QtWarningMsg, QRegularExpression("ZelvoControlServer::start no control channel: port"));
+    QVERIFY(!second.start(rig.control.port()));
+    // The running channel keeps its token.
+    QCOMPARE(ControlClient::token(), token);
+}
+
+QTEST_MAIN(TestZelvoControl)
+#include "tst_zelvocontrol.moc"
