@@ -10,6 +10,7 @@
 #include <QDebug>
 #include <QGraphicsScene>
 #include <QGuiApplication>
+#include <QHash>
 #include <QListWidget>
 #include <QMessageBox>
 #include <QPainter>
@@ -27,6 +28,17 @@ constexpr QSize displayImageSize(320, 240);
 QPixmap fullScreenOnPicture()
 {
     return QPixmap(QStringLiteral(":/data/fullscreen_on.png"));
+}
+
+// Resources never change: each status icon is decoded once, not at every
+// composition of the display.
+QImage statusIcon(const QString& name)
+{
+    static QHash<QString, QImage> decoded;
+    auto icon = decoded.find(name);
+    if (icon == decoded.end())
+        icon = decoded.insert(name, QImage(name));
+    return *icon;
 }
 
 } // namespace
@@ -148,7 +160,7 @@ void ZelvoEmulator::updateDisplay(const QImage& content, bool showStatus)
 {
     contentImage = content;
 
-    QImage composed(displayImageSize, QImage::Format_ARGB32);
+    QImage composed(displayImageSize, QImage::Format_ARGB32_Premultiplied);
     composed.fill(Qt::transparent);
     QPainter painter(&composed);
     // The status strip is the transparent band of rows 0 to 23. Its icons
@@ -157,7 +169,7 @@ void ZelvoEmulator::updateDisplay(const QImage& content, bool showStatus)
     if (showStatus) {
         painter.drawImage(290, 0, batteryIcon());
         if (!server->connections().isEmpty())
-            painter.drawImage(10, 0, QImage(QStringLiteral(":data/connection")));
+            painter.drawImage(10, 0, statusIcon(QStringLiteral(":data/connection")));
     }
     if (!contentImage.isNull())
         painter.drawImage(0, statusStripHeight, contentImage);
@@ -197,7 +209,7 @@ QImage ZelvoEmulator::batteryIcon() const
     QString name = QStringLiteral(":data/battery-") + level;
     if (isBatteryCharging())
         name += QStringLiteral("-charging");
-    return QImage(name);
+    return statusIcon(name);
 }
 
 bool ZelvoEmulator::isBatteryCharging() const
