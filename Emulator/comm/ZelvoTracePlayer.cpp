@@ -6,7 +6,6 @@
 #include <QTimer>
 
 #include <algorithm>
-#include <cctype>
 #include <cmath>
 #include <limits>
 
@@ -74,7 +73,10 @@ bool ZelvoTracePlayer::parse(const QByteArray& csv, QList<TimedReading>* reading
         const QByteArray line = lines.at(i).trimmed();
         if (line.isEmpty() || line.startsWith('#'))
             continue;
-        const bool header = first && !std::isdigit(uchar(line.at(0)));
+        // A first line whose time is no number at all names the columns.
+        bool number = false;
+        line.left(line.indexOf(',')).trimmed().toDouble(&number);
+        const bool header = first && !number;
         first = false;
         if (header)
             continue;

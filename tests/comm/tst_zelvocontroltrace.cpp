@@ -1,0 +1,199 @@
+#include "../ui/AgentProbe.h"
+#include "ControlClient.h"
+#include "ZelvoControlCommands.h"
+#include "ZelvoFrame.h"
+#include "ZelvoSensorList.h"
+#include "ZelvoTracePlayer.h"
+
+#include <QByteArray>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QEventLoop>
+#include <QFile>
+#include <QHostAddress>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QList>
+#include <QString>
+#include <QTcpSocket>
+#include <QTest>
+#include <QTimer>
+
+namespace {
+
+QString writeTrace(const QString& name, const QByteArray& csv)
+{
+    const QString path = QDir::home().filePath(name);
+    QFile file(path);
+    if (!file.open(QIODevice::WriteOnly) || file.write(csv) != csv.size())
+        return QString();
+    return path;
+}
+
+QJsonObject playRequest(const QString& path, bool wait = false)
+{
+    return {{"cmd", "trace"}, {"file", path}, {"wait", wait}};
+}
+
+} // namespace
+
+class TestZelvoControlTrace final : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void parse_data();
+    void parse();
+    void readingsArriveOnTime();
+    void malformedTracePlaysNothing();
+    void stopEndsPlaying();
+};
+
+void TestZelvoControlTrace::parse_data()
+{
+    QTest::addColumn<QByteArray>("csv");
+    QTest::addColumn<int>("readings");
+    QTest::addColumn<QString>("error");
+
+    QTest::newRow("header and two readings")
+        << QByteArray("milliseconds,sensor,v0,v1,v2\n0,compass,1,2,3\n10,light,4\n") << 2 << QString();
+    QTest::newRow("comments, blank lines, CRLF, spaces")
+        << QByteArray("# walk\r\n\r\n 0 , accelerometer , 1 , 2 , 3 \r\n5,battery,80,,\r\n") << 2 << QString();
+    QTest::newRow("equal times") << QByteArray("7,light,1\n7,light,2\n") << 2 << QString();
+    QTest::newRow("empty") << QByteArray() << 0 << QString();
+    QTest::newRow("negative time") << QByteArray("-1,light,1\n") << 0 << "line 1: '-1' is not a time";
+    QTest::newRow("header twice") << QByteArray("ms,sensor,v\nms,sensor,v\n") << 0 << "line 2: 'ms' is not a time";
+    QTest::newRow("unknown sensor") << QByteArray("0,light,1\n5,altimeter,1\n") << 0 << "line 2: unknown sensor 'altimeter'";
+    QTest::newRow("compass one value") << QByteArray("0,compass,1\n") << 0 << "line 1: compass needs 3 values";
+    QTest::newRow("six fields") << QByteArray("0,compass,1,2,3,4\n") << 0 << "line 1: expected milliseconds";
+    QTest::newRow("value nan") << QByteArray("0,light,nan\n") << 0 << "line 1: 'nan' is not a finite number";
+    QTest::newRow("value text") << QByteArray("0,light,bright\n") << 0 << "line 1: 'bright' is not a finite number";
+    QTest::newRow("time goes back") << QByteArray("10,light,1\n\n5,light,1\n") << 0
+                                    << "line 3: time 5 comes before the previous reading's 10";
+}
+
+void TestZelvoControlTrace::parse()
+{
+    QFETCH(QByteArray, csv);
+    QFETCH(int, readings);
+    QFETCH(QString, error);
+
+    QList<ZelvoTracePlayer::TimedReading> parsed;
+    QString reason;
+    QCOMPARE(ZelvoTracePlayer::parse(csv, &parsed, &reason), error.isEmpty());
+    QVERIFY2(reason.startsWith(error), qPrintable(reason));
+    if (error.isEmpty())
+        QCOMPARE(parsed.size(), readings);
+}
+
+void TestZelvoControlTrace::readingsArriveOnTime()
+{
+    ControlRig rig;
+    QVERIFY(rig.started);
+
+    // The agent stamps every frame as it arrives; a loop of its own wakes
+    // for each one instead of polling.
+    QElapsedTimer clock;
+    QList<qint64> arrivals;
+    QList<QByteArray> frames;
+    QByteArray pending;
+    QTcpSocket agent;
+    QEventLoop loop;
+    const int count = 50;
+    QObject::connect(&agent, &QTcpSocket::readyRead, &agent, [&] {
+        pending += agent.readAll();
+        while (pending.size() >= ZelvoFrame::headerSize) {
+            const qint64 length = ZelvoFrame::payloadSize(pending.constData());
+            if (pending.size() < ZelvoFrame::headerSize + length)
+                break;
+            arrivals.append(clock.elapsed());
+            frames.append(pending.mid(ZelvoFrame::headerSize, int(length)));
+            pending.remove(0, int(ZelvoFrame::headerSize + length));
+        }
+        if (frames.size() >= count)
+            loop.quit();
+    });
+    agent.connectToHost(QHostAddress::LocalHost, rig.server.serverPort());
+    QVERIFY(agent.waitForConnected(5000));
+    QTRY_COMPARE(rig.server.connections().size(), 1);
+
+    QByteArray csv = "milliseconds,sensor,v0,v1,v2\n";
+    QList<qint64> times;
+    const char* sensors[] = {"accelerometer", "compass", "light", "battery"};
+    for (int i = 0; i < count; ++i) {
+        times.append(i * 20 + (i % 3) * 5);
+        csv += QByteArray::number(times.constLast()) + ',' + sensors[i % 4] + ',' + QByteArray::number(i) + ",1,2\n";
+    }
+    const QString path = writeTrace("walk.csv", csv);
+    QVERIFY(!path.isEmpty());
+
+    ControlClient client(rig.control.port());
+    QVERIFY(client.authenticate());
+    clock.start();
+    const QJsonObject answer = client.call(playRequest(path));
+    QCOMPARE(answer.value("ok"), QJsonValue(true));
+    QCOMPARE(answer.value("readings"), QJsonValue(count));
+    QCOMPARE(answer.value("duration"), QJsonValue(double(times.constLast())));
+    QTimer::singleShot(10000, &loop, &QEventLoop::quit);
+    if (frames.size() < count)
+        loop.exec();
+
+    QCOMPARE(frames.size(), count);
+    const int types[] = {16, 32, 64, 2};
+    for (int i = 0; i < count; ++i) {
+        QCOMPARE(AgentProbe::eventType(frames.at(i)), types[i % 4]);
+        QCOMPARE(AgentProbe::eventValues(frames.at(i)).at(0).toString(), QString::number(i) + ".000");
+        // The clock started before the request, so that the trace's own
+        // start lies between; a reading may not come early nor 20 ms late.
+        QVERIFY2(arrivals.at(i) >= times.at(i) && arrivals.at(i) <= times.at(i) + 20,
+                 qPrintable(QStringLiteral("reading %1 due at %2 ms came at %3 ms").arg(i).arg(times.at(i)).arg(arrivals.at(i))));
+    }
+    QTRY_COMPARE(client.call({{"cmd", "state"}}).value("trace").toObject().value("playing"), QJsonValue(false));
+}
+
+void TestZelvoControlTrace::malformedTracePlaysNothing()
+{
+    ControlRig rig;
+    QVERIFY(rig.started);
+    AgentProbe agent(rig.server);
+    QVERIFY(AgentProbe::waitUntilServed(rig.server, {&agent}));
+    ControlClient client(rig.control.port());
+    QVERIFY(client.authenticate());
+
+    const QString path = writeTrace("broken.csv", "0,light,1\n10,light,2\n20,light\n");
+    const QJsonObject answer = client.call(playRequest(path));
+    QCOMPARE(answer.value("error"), QJsonValue(path + ": line 3: expected milliseconds,sensor,v0[,v1,v2]"));
+    const QString empty = writeTrace("empty.csv", "milliseconds,sensor,v0\n");
+    QCOMPARE(client.call(playRequest(empty)).value("error"), QJsonValue(empty + " holds no readings"));
+    QTest::qWait(50);
+    QVERIFY(AgentProbe::waitForAllSent(rig.window, {&agent}));
+    QVERIFY(agent.takeEvents().isEmpty());
+}
+
+void TestZelvoControlTrace::stopEndsPlaying()
+{
+    ControlRig rig;
+    QVERIFY(rig.started);
+    ControlClient player(rig.control.port());
+    ControlClient stopper(rig.control.port());
+    QVERIFY(player.authenticate());
+    QVERIFY(stopper.authenticate());
+
+    const QString path = writeTrace("long.csv", "0,light,1\n60000,light,2\n");
+    player.send(QJsonDocument(playRequest(path, true)).toJson(QJsonDocument::Compact) + '\n');
+    QTRY_COMPARE(rig.control.controlCommands()->tracePlayer()->playedCount(), 1);
+    QJsonObject state = stopper.call({{"cmd", "state"}}).value("trace").toObject();
+    QCOMPARE(state, (QJsonObject{{"playing", true}, {"played", 1}, {"readings", 2}}));
+    QCOMPARE(stopper.call(playRequest(path)).value("error"), QJsonValue("a trace is playing; stop it first"));
+
+    const QJsonObject stopped = stopper.call({{"cmd", "trace"}, {"action", "stop"}});
+    QCOMPARE(stopped.value("stopped"), QJsonValue(true));
+    QCOMPARE(stopped.value("playing"), QJsonValue(false));
+    const QJsonObject ended = player.next();
+    QCOMPARE(ended.value("completed"), QJsonValue(false));
+    QCOMPARE(ended.value("played"), QJsonValue(1));
+    QCOMPARE(stopper.call({{"cmd", "trace"}, {"action", "stop"}}).value("stopped"), QJsonValue(false));
+}
+
+QTEST_MAIN(TestZelvoControlTrace)
+#include "tst_zelvocontroltrace.moc"
