@@ -2,8 +2,11 @@
 
 #include <QSignalSpy>
 
+#include <csignal>
+
 AgentProcess::AgentProcess(quint16 port)
-    : port(port)
+    : process(SIGKILL)
+    , port(port)
 {
     process.setProgram(QStringLiteral(ZELVO_AGENT_PATH));
 }
@@ -28,6 +31,7 @@ void AgentProcess::start(const QStringList& arguments)
 AgentResult AgentProcess::finish(int timeoutMillis)
 {
     if (process.state() != QProcess::NotRunning) {
+        qRegisterMetaType<QProcess::ExitStatus>();
         QSignalSpy finished(&process, qOverload<int, QProcess::ExitStatus>(&QProcess::finished));
         finished.wait(timeoutMillis);
     }

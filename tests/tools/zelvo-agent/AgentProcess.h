@@ -1,7 +1,8 @@
 #pragma once
 
+#include "ChildProcess.h"
+
 #include <QByteArray>
-#include <QProcess>
 #include <QStringList>
 
 struct AgentResult
@@ -31,6 +32,6 @@ public:
     static AgentResult run(const QStringList& arguments, quint16 port);
 
 private:
-    QProcess process;
+    ChildProcess process;
     quint16 port;
 };

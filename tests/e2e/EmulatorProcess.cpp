@@ -1,0 +1,128 @@
+#include "EmulatorProcess.h"
+
+#include "XDesktop.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QSet>
+#include <QSignalSpy>
+#include <QTcpServer>
+#include <QTest>
+
+#include <csignal>
+
+#include <unistd.h>
+
+namespace {
+
+constexpr quint16 agentPort = 2000;
+
+// Socket inodes of the established connections whose local port is `port`.
+QSet<QByteArray> establishedOn(quint16 port)
+{
+    QSet<QByteArray> inodes;
+    const QByteArray localPort = ':' + QByteArray::number(port, 16).toUpper().rightJustified(4, '0');
+    for (const char* table : {"/proc/net/tcp", "/proc/net/tcp6"}) {
+        QFile file(QString::fromLatin1(table));
+        if (!file.open(QIODevice::ReadOnly))
+            continue;
+        file.readLine();
+        while (!file.atEnd()) {
+            const QList<QByteArray> fields = file.readLine().simplified().split(' ');
+            // sl local remote st ... uid timeout inode; state 01 is ESTABLISHED.
+            if (fields.size() > 9 && fields.at(1).endsWith(localPort) && fields.at(3) == "01")
+                inodes.insert(fields.at(9));
+        }
+    }
+    return inodes;
+}
+
+} // namespace
+
+EmulatorProcess::EmulatorProcess(const XDesktop& desktop, const QString& home, const QString& logName)
+    : desktop(desktop)
+    , home(home)
+    , process(SIGKILL)
+    , log(QDir(XDesktop::artifactsPath()).filePath(logName + QStringLiteral(".log")))
+{
+    QDir().mkpath(QFileInfo(log).absolutePath());
+}
+
+EmulatorProcess::~EmulatorProcess()
+{
+    if (process.state() == QProcess::NotRunning)
+        return;
+    process.kill();
+    process.waitForFinished(10000);
+}
+
+bool EmulatorProcess::waitForFreePort(int timeoutMillis)
+{
+    return QTest::qWaitFor([] { return QTcpServer().listen(QHostAddress::Any, agentPort); }, timeoutMillis);
+}
+
+void EmulatorProcess::start()
+{
+    QProcessEnvironment environment = desktop.environment();
+    environment.insert(QStringLiteral("HOME"), home);
+    environment.insert(QStringLiteral("XDG_CONFIG_HOME"), QDir(home).filePath(QStringLiteral(".config")));
+    environment.insert(QStringLiteral("XDG_RUNTIME_DIR"), runtimeDir.path());
+    environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("xcb"));
+    process.setProcessEnvironment(environment);
+    process.setProcessChannelMode(QProcess::MergedChannels);
+    process.setStandardOutputFile(log, QIODevice::Append);
+    process.setWorkingDirectory(home);
+    process.start(QStringLiteral(ZELVO_EMULATOR_PATH), QStringList());
+    process.waitForStarted(10000);
+}
+
+QString EmulatorProcess::waitForMainWindow(int timeoutMillis) const
+{
+    return desktop.waitForWindow({QStringLiteral("--pid"), QString::number(pid()), QStringLiteral("--name"),
+                                  QStringLiteral("^Zelvo Emulator$")},
+                                 QStringList(), timeoutMillis);
+}
+
+int EmulatorProcess::waitForExit(int timeoutMillis)
+{
+    if (process.state() != QProcess::NotRunning) {
+        qRegisterMetaType<QProcess::ExitStatus>();
+        QSignalSpy finished(&process, qOverload<int, QProcess::ExitStatus>(&QProcess::finished));
+        finished.wait(timeoutMillis);
+    }
+    if (process.state() != QProcess::NotRunning || process.exitStatus() != QProcess::NormalExit)
+        return -1;
+    return process.exitCode();
+}
+
+int EmulatorProcess::acceptedAgents() const
+{
+    const QSet<QByteArray> established = establishedOn(agentPort);
+    int count = 0;
+    const QDir descriptors(QStringLiteral("/proc/%1/fd").arg(pid()));
+    for (const QString& descriptor : descriptors.entryList(QDir::System | QDir::NoDotAndDotDot)) {
+        // A socket descriptor links to "socket:[inode]", which is no path,
+        // so Qt's link resolution does not apply.
+        char target[64] = {};
+        const ssize_t length = ::readlink(QFile::encodeName(descriptors.filePath(descriptor)).constData(), target,
+                                          sizeof target - 1);
+        const QByteArray link(target, length > 0 ? int(length) : 0);
+        if (link.startsWith("socket:[") && established.contains(link.mid(8, link.size() - 9)))
+            ++count;
+    }
+    return count;
+}
+
+qint64 EmulatorProcess::residentKilobytes() const
+{
+    QFile status(QStringLiteral("/proc/%1/status").arg(pid()));
+    if (!status.open(QIODevice::ReadOnly))
+        return -1;
+    while (!status.atEnd()) {
+        const QByteArray line = status.readLine();
+        if (line.startsWith("VmRSS:"))
+            return line.mid(6).trimmed().split(' ').first().toLongLong();
+    }
+    return -1;
+}

@@ -1,0 +1,201 @@
+#include "AgentProcess.h"
+#include "EmulatorProcess.h"
+#include "SoakAgent.h"
+#include "XDesktop.h"
+#include "XvfbServer.h"
+
+#include <QDir>
+#include <QDirIterator>
+#include <QElapsedTimer>
+#include <QEventLoop>
+#include <QFileInfo>
+#include <QImage>
+#include <QPainter>
+#include <QRandomGenerator>
+#include <QSet>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QTimer>
+
+#include <memory>
+#include <vector>
+
+namespace {
+
+constexpr quint16 agentPort = 2000;
+constexpr int startTimeoutMillis = 60000;
+constexpr int soakMillis = 60000;
+constexpr int windowMillis = 10000;
+constexpr int agentCount = 50;
+const QPoint plusButton(570 + 39 / 2, 140 + 43 / 2);
+
+QSet<QString> treeOf(const QString& root)
+{
+    QSet<QString> entries;
+    QDirIterator it(root, QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot,
+                    QDirIterator::Subdirectories);
+    while (it.hasNext())
+        entries.insert(QDir(root).relativeFilePath(it.next()));
+    return entries;
+}
+
+// Paths below /tmp, two levels deep, whose name holds the marker.
+QStringList markedInTmp(const QString& marker)
+{
+    QStringList found;
+    QDirIterator top(QStringLiteral("/tmp"), QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot);
+    while (top.hasNext()) {
+        const QString path = top.next();
+        if (top.fileName().contains(marker))
+            found << path;
+        if (!top.fileInfo().isDir() || top.fileInfo().isSymLink())
+            continue;
+        for (const QFileInfo& inner : QDir(path).entryInfoList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot)) {
+            if (inner.fileName().contains(marker))
+                found << inner.absoluteFilePath();
+        }
+    }
+    return found;
+}
+
+double average(const QList<qint64>& samples)
+{
+    double sum = 0;
+    for (qint64 sample : samples)
+        sum += double(sample);
+    return samples.isEmpty() ? 0 : sum / samples.size();
+}
+
+} // namespace
+
+// Fifty agents, good, broken and hostile, for a minute against the real
+// program; then it must still serve, have written only its image store and
+// not have grown.
+class TestSoak final : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void soak();
+
+private:
+    XvfbServer xvfb;
+    QTemporaryDir home;
+    QTemporaryDir files;
+    std::unique_ptr<XDesktop> desktop;
+    std::unique_ptr<EmulatorProcess> emulator;
+    QString window;
+};
+
+void TestSoak::initTestCase()
+{
+    QVERIFY2(EmulatorProcess::waitForFreePort(5 * startTimeoutMillis), "port 2000 stays taken");
+    QVERIFY2(xvfb.start(QSize(1280, 1024)), qPrintable(xvfb.errorString()));
+    QVERIFY(home.isValid() && files.isValid());
+    desktop = std::make_unique<XDesktop>(xvfb.display());
+    emulator = std::make_unique<EmulatorProcess>(*desktop, home.path(), QStringLiteral("soak/emulator"));
+    qInfo().noquote() << "Screenshots and logs:" << QDir(XDesktop::artifactsPath()).filePath(QStringLiteral("soak"));
+    emulator->start();
+    window = emulator->waitForMainWindow(startTimeoutMillis);
+    QVERIFY2(!window.isEmpty(), qPrintable("no window; see " + emulator->logPath()));
+}
+
+void TestSoak::soak()
+{
+    const quint32 seed = QRandomGenerator::global()->generate();
+    qInfo() << "seed" << seed;
+    QRandomGenerator random(seed);
+    const QString marker = QStringLiteral("zelvosoak%1").arg(seed);
+    const bool tmpYExisted = QFileInfo::exists(QStringLiteral("/tmp/y"));
+    const QSet<QString> homeBefore = treeOf(home.path());
+
+    std::vector<std::unique_ptr<SoakAgent>> agents;
+    for (int i = 0; i < agentCount; ++i)
+        agents.push_back(std::make_unique<SoakAgent>(random, marker));
+
+    QList<qint64> firstWindow;
+    QList<qint64> lastWindow;
+    QElapsedTimer clock;
+    QTimer actions;
+    QObject::connect(&actions, &QTimer::timeout, [&] { agents.at(random.bounded(agentCount))->act(); });
+    QTimer sampler;
+    QObject::connect(&sampler, &QTimer::timeout, [&] {
+        const qint64 resident = emulator->residentKilobytes();
+        if (clock.elapsed() < windowMillis)
+            firstWindow << resident;
+        else if (clock.elapsed() >= soakMillis - windowMillis)
+            lastWindow << resident;
+    });
+    QEventLoop soaking;
+    QObject::connect(&sampler, &QTimer::timeout, &soaking, [&] {
+        if (!emulator->isRunning() || clock.elapsed() >= soakMillis)
+            soaking.quit();
+    });
+    clock.start();
+    actions.start(5);
+    sampler.start(250);
+    soaking.exec();
+    actions.stop();
+    sampler.stop();
+    QVERIFY2(emulator->isRunning(), qPrintable("the emulator died; see " + emulator->logPath()));
+
+    for (const auto& agent : agents)
+        agent->leave();
+    QTRY_COMPARE_WITH_TIMEOUT(emulator->acceptedAgents(), 0, startTimeoutMillis);
+    agents.clear();
+
+    // Memory: no growth between the first and the last ten seconds.
+    QVERIFY(!firstWindow.isEmpty() && !lastWindow.isEmpty());
+    const double before = average(firstWindow);
+    const double after = average(lastWindow);
+    qInfo() << "resident kB, first 10 s:" << before << "last 10 s:" << after;
+    QVERIFY2(after < before * 1.10, qPrintable(QStringLiteral("grew from %1 kB to %2 kB").arg(before).arg(after)));
+
+    // A final agent is still drawn and still hears a click.
+    QImage picture(100, 100, QImage::Format_RGB32);
+    picture.fill(Qt::red);
+    const QString picturePath = files.filePath(QStringLiteral("final.png"));
+    QVERIFY(picture.save(picturePath));
+    QCOMPARE(AgentProcess::run({"timing", "--min", "0", "--max", "600000"}, agentPort).exitCode, 0);
+    QCOMPARE(AgentProcess::run({"config", "--app", "final", picturePath}, agentPort).exitCode, 0);
+    const auto redShown = [&] {
+        // Soak content may still hold its minimum time: ask again until shown.
+        AgentProcess::run({"content", "--app", "final", "--layout", "2", "--content-id", "99", "--image", "0", "--text", "final"},
+                          agentPort);
+        const QImage shot = desktop->screenshot(window);
+        const QRgb pixel = shot.pixel(200 + 40, 150 + qRound((24 + 50) * 0.8));
+        return qRed(pixel) > 200 && qGreen(pixel) < 60 && qBlue(pixel) < 60;
+    };
+    QVERIFY(QTest::qWaitFor(redShown, startTimeoutMillis));
+    XDesktop::keep(desktop->screenshot(window), QStringLiteral("soak/final-content.png"));
+
+    AgentProcess listener(agentPort);
+    listener.start({"events", "--count", "3", "--timeout", "120"});
+    QTRY_COMPARE_WITH_TIMEOUT(emulator->acceptedAgents(), 1, startTimeoutMillis);
+    QVERIFY(desktop->click(window, plusButton));
+    const AgentResult clicked = listener.finish();
+    QCOMPARE(clicked.exitCode, 0);
+    QCOMPARE(clicked.out,
+             QByteArray(R"({"appId":"final","contentId":"99","data":{"type":4,"values":["0.000","0.000","0.000","0.000"]},"what_changed":"event"})"
+                        "\n"
+                        R"({"appId":"final","contentId":"99","data":{"type":4,"values":["0.000","1.000","0.000","0.000"]},"what_changed":"event"})"
+                        "\n"
+                        R"({"appId":"final","contentId":"99","data":{"type":4,"values":["0.000","2.000","0.000","0.000"]},"what_changed":"event"})"
+                        "\n"));
+
+    // Nothing written outside the image store.
+    QStringList strays;
+    const QString store = QStringLiteral("Pictures/Zelvo");
+    for (const QString& entry : treeOf(home.path()) - homeBefore) {
+        if (entry != QLatin1String("Pictures") && entry != store && !entry.startsWith(store + QLatin1Char('/')))
+            strays << entry;
+    }
+    QVERIFY2(strays.isEmpty(), qPrintable(strays.join(QLatin1String(", "))));
+    const QStringList inTmp = markedInTmp(marker);
+    QVERIFY2(inTmp.isEmpty(), qPrintable(inTmp.join(QLatin1String(", "))));
+    QVERIFY(tmpYExisted || !QFileInfo::exists(QStringLiteral("/tmp/y")));
+}
+
+QTEST_GUILESS_MAIN(TestSoak)
+#include "tst_soak.moc"
