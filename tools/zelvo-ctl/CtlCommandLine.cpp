@@ -1,0 +1,196 @@
+#include "CtlCommandLine.h"
+
+#include "ZelvoControlServer.h"
+#include "ZelvoControlToken.h"
+
+#include <QCommandLineOption>
+#include <QCommandLineParser>
+#include <QFileInfo>
+#include <QJsonArray>
+#include <QStringList>
+
+#include <algorithm>
+#include <cmath>
+
+namespace {
+
+const QCommandLineOption portOption(QStringLiteral("port"),
+    QStringLiteral("Control port of the emulator (default 2001)."), QStringLiteral("PORT"),
+    QString::number(ZelvoControlServer::defaultPort));
+const QCommandLineOption holdOption(QStringLiteral("hold"),
+    QStringLiteral("Release after MS milliseconds and return then."), QStringLiteral("MS"));
+const QCommandLineOption waitOption(QStringLiteral("wait"),
+    QStringLiteral("Return when the trace has ended instead of when it starts."));
+const QCommandLineOption contentOfOption(QStringLiteral("content-of"),
+    QStringLiteral("The agent hash (\"appId\") whose content to wait for."), QStringLiteral("HASH"));
+const QCommandLineOption timeoutOption(QStringLiteral("timeout"),
+    QStringLiteral("Give up after SECONDS (fractions allowed, default 10)."), QStringLiteral("SECONDS"),
+    QStringLiteral("10"));
+
+struct Command
+{
+    QString name;
+    QString arguments;
+    QString description;
+};
+
+const QList<Command>& commands()
+{
+    static const QList<Command> list = {
+        {QStringLiteral("click"), QStringLiteral("plus|minus"), QStringLiteral("Press and release a button.")},
+        {QStringLiteral("press"), QStringLiteral("plus|minus [--hold MS]"),
+         QStringLiteral("Press a button and keep it down (until 'release', or for --hold MS).")},
+        {QStringLiteral("release"), QStringLiteral("plus|minus"), QStringLiteral("Release a pressed button.")},
+        {QStringLiteral("long"), QStringLiteral("plus|minus"),
+         QStringLiteral("Hold a button until its long press fires, then release it.")},
+        {QStringLiteral("sensor"), QStringLiteral("NAME V... | start NAME | stop NAME"),
+         QStringLiteral("Send one reading of battery (1 value), accelerometer (3), compass (3) or\n"
+                        "light (1), or start or stop that sensor's simulation. Put -- before\n"
+                        "values that begin with a minus sign.")},
+        {QStringLiteral("trace"), QStringLiteral("FILE [--wait] | stop"),
+         QStringLiteral("Play a CSV trace of readings, one a line: milliseconds,sensor,v0[,v1,v2].")},
+        {QStringLiteral("screenshot"), QStringLiteral("OUT.png|-"),
+         QStringLiteral("Save the 320 x 240 display as PNG ('-' writes it to standard output).")},
+        {QStringLiteral("state"), QString(), QStringLiteral("Print the emulator's state as JSON.")},
+        {QStringLiteral("wait"), QStringLiteral("--content-of HASH [--timeout SECONDS]"),
+         QStringLiteral("Return once that agent's content is on the display.")},
+        {QStringLiteral("fullscreen"), QStringLiteral("on|off"), QStringLiteral("Switch full-screen mode.")},
+    };
+    return list;
+}
+
+QString overview()
+{
+    QString text = QStringLiteral("Usage: zelvo-ctl COMMAND [options] [ARGUMENTS]\n"
+                                  "Drives a running Zelvo Emulator as a person at the mouse would.\n\nCommands:\n");
+    for (const Command& command : commands())
+        text += QStringLiteral("  %1 %2").arg(command.name, -11).arg(command.arguments).trimmed().prepend(QStringLiteral("  ")) + QLatin1Char('\n');
+    text += QStringLiteral(
+        "\nEvery command takes --port PORT (default 2001) and --help; it returns when\n"
+        "the emulator has applied it. The token is read from %1.\n"
+        "\nExit codes: 0 done, 1 the emulator refused the request, 2 usage error or no\n"
+        "emulator reachable.\n").arg(ZelvoControlToken::filePath());
+    return text;
+}
+
+} // namespace
+
+CtlCommandLine::Status CtlCommandLine::parse(const QStringList& arguments)
+{
+    parsed = QJsonObject();
+    output.clear();
+    message.clear();
+
+    const QString name = arguments.value(1);
+    if (name.isEmpty())
+        return usageError(QStringLiteral("missing command; try 'zelvo-ctl --help'"));
+    if (name == QLatin1String("--help") || name == QLatin1String("-h") || name == QLatin1String("help")) {
+        message = overview();
+        return Status::Help;
+    }
+    const auto found = std::find_if(commands().cbegin(), commands().cend(),
+                                    [&name](const Command& command) { return command.name == name; });
+    if (found == commands().cend())
+        return usageError(QStringLiteral("unknown command '%1'; try 'zelvo-ctl --help'").arg(name));
+
+    QCommandLineParser parser;
+    parser.setApplicationDescription(found->description);
+    const QCommandLineOption helpOption = parser.addHelpOption();
+    parser.addOption(portOption);
+    if (name == QLatin1String("press"))
+        parser.addOption(holdOption);
+    else if (name == QLatin1String("trace"))
+        parser.addOption(waitOption);
+    else if (name == QLatin1String("wait"))
+        parser.addOptions({contentOfOption, timeoutOption});
+    if (!parser.parse(arguments))
+        return usageError(parser.errorText(), name);
+    if (parser.isSet(helpOption)) {
+        const QString help = parser.helpText();
+        message = QStringLiteral("Usage: zelvo-ctl %1 %2 [options]\n").arg(name, found->arguments)
+                  + help.mid(help.indexOf(QLatin1Char('\n')) + 1);
+        return Status::Help;
+    }
+    bool ok = false;
+    const uint port = parser.value(portOption).toUInt(&ok);
+    if (!ok || port < 1 || port > 65535)
+        return usageError(QStringLiteral("--port needs a number from 1 to 65535, not '%1'").arg(parser.value(portOption)), name);
+    controlPort = quint16(port);
+
+    QStringList positional = parser.positionalArguments();
+    positional.removeFirst();
+    const auto expect = [&](int count) { return positional.size() == count; };
+
+    if (name == QLatin1String("click") || name == QLatin1String("press") || name == QLatin1String("release")
+        || name == QLatin1String("long")) {
+        if (!expect(1) || (positional.first() != QLatin1String("plus") && positional.first() != QLatin1String("minus")))
+            return usageError(QStringLiteral("name the button: plus or minus"), name);
+        parsed = {{QStringLiteral("cmd"), QStringLiteral("button")}, {QStringLiteral("button"), positional.first()},
+                  {QStringLiteral("gesture"), name}};
+        if (parser.isSet(holdOption)) {
+            const int hold = parser.value(holdOption).toInt(&ok);
+            if (!ok || hold < 0)
+                return usageError(QStringLiteral("--hold needs milliseconds, not '%1'").arg(parser.value(holdOption)), name);
+            parsed.insert(QStringLiteral("hold"), hold);
+        }
+    } else if (name == QLatin1String("sensor")) {
+        const QString first = positional.value(0);
+        if (first == QLatin1String("start") || first == QLatin1String("stop")) {
+            if (!expect(2))
+                return usageError(QStringLiteral("name one sensor to %1").arg(first), name);
+            parsed = {{QStringLiteral("cmd"), name}, {QStringLiteral("action"), first},
+                      {QStringLiteral("sensor"), positional.at(1)}};
+        } else {
+            if (positional.size() < 2)
+                return usageError(QStringLiteral("give a sensor and its values"), name);
+            QJsonArray values;
+            for (const QString& text : positional.mid(1)) {
+                const double value = text.toDouble(&ok);
+                if (!ok || !std::isfinite(value))
+                    return usageError(QStringLiteral("'%1' is not a number").arg(text), name);
+                values.append(value);
+            }
+            parsed = {{QStringLiteral("cmd"), name}, {QStringLiteral("sensor"), first}, {QStringLiteral("values"), values}};
+        }
+    } else if (name == QLatin1String("trace")) {
+        if (!expect(1))
+            return usageError(QStringLiteral("give one trace file, or 'stop'"), name);
+        if (positional.first() == QLatin1String("stop"))
+            parsed = {{QStringLiteral("cmd"), name}, {QStringLiteral("action"), QStringLiteral("stop")}};
+        else
+            parsed = {{QStringLiteral("cmd"), name},
+                      {QStringLiteral("file"), QFileInfo(positional.first()).absoluteFilePath()},
+                      {QStringLiteral("wait"), parser.isSet(waitOption)}};
+    } else if (name == QLatin1String("screenshot")) {
+        if (!expect(1))
+            return usageError(QStringLiteral("give the output file, or '-' for standard output"), name);
+        output = positional.first();
+        parsed = {{QStringLiteral("cmd"), name}};
+        if (output != QLatin1String("-"))
+            parsed.insert(QStringLiteral("path"), QFileInfo(output).absoluteFilePath());
+    } else if (name == QLatin1String("state")) {
+        if (!expect(0))
+            return usageError(QStringLiteral("unexpected argument '%1'").arg(positional.first()), name);
+        parsed = {{QStringLiteral("cmd"), name}};
+    } else if (name == QLatin1String("wait")) {
+        if (!expect(0) || parser.value(contentOfOption).isEmpty())
+            return usageError(QStringLiteral("--content-of HASH is required"), name);
+        const double seconds = parser.value(timeoutOption).toDouble(&ok);
+        if (!ok || !(seconds >= 0) || seconds > 3600)
+            return usageError(QStringLiteral("--timeout needs seconds from 0 to 3600, not '%1'").arg(parser.value(timeoutOption)), name);
+        parsed = {{QStringLiteral("cmd"), name}, {QStringLiteral("contentOf"), parser.value(contentOfOption)},
+                  {QStringLiteral("timeout"), double(std::llround(seconds * 1000))}};
+    } else {
+        if (!expect(1) || (positional.first() != QLatin1String("on") && positional.first() != QLatin1String("off")))
+            return usageError(QStringLiteral("say on or off"), name);
+        parsed = {{QStringLiteral("cmd"), name}, {QStringLiteral("mode"), positional.first()}};
+    }
+    return Status::Run;
+}
+
+CtlCommandLine::Status CtlCommandLine::usageError(const QString& reason, const QString& command)
+{
+    message = command.isEmpty() ? reason
+                                : QStringLiteral("%1 (see 'zelvo-ctl %2 --help')").arg(reason, command);
+    return Status::UsageError;
+}

@@ -1,0 +1,31 @@
+#pragma once
+
+#include <QJsonObject>
+#include <QString>
+
+class QStringList;
+
+// Turns the arguments of one run into one control request:
+//   zelvo-ctl COMMAND [options] [ARGUMENTS...]
+class CtlCommandLine final
+{
+public:
+    enum class Status { Run, Help, UsageError };
+
+    Status parse(const QStringList& arguments);
+
+    const QJsonObject& request() const { return parsed; }
+    quint16 port() const { return controlPort; }
+    // Where a screenshot goes; "-" for standard output.
+    const QString& outputPath() const { return output; }
+    // The help text after Help; a one-line message after an error.
+    const QString& text() const { return message; }
+
+private:
+    Status usageError(const QString& reason, const QString& command = QString());
+
+    QJsonObject parsed;
+    quint16 controlPort = 0;
+    QString output;
+    QString message;
+};

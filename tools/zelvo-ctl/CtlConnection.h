@@ -1,0 +1,31 @@
+#pragma once
+
+#include <QJsonObject>
+#include <QString>
+#include <QTcpSocket>
+
+// One control connection of a command-line run: authenticates with the
+// token of the running emulator, sends one request and waits for its answer.
+class CtlConnection final
+{
+public:
+    enum class Result { Done, Refused, Unreachable };
+
+    explicit CtlConnection(quint16 port);
+
+    // Unreachable: no emulator or no token; Refused: the emulator answered
+    // with an error. errorString() says which.
+    Result call(const QJsonObject& request);
+
+    // The answer of a Done call without "id" and "ok".
+    const QJsonObject& results() const { return answer; }
+    const QString& errorString() const { return error; }
+
+private:
+    bool readAnswer(QJsonObject* object);
+
+    quint16 port = 0;
+    QTcpSocket socket;
+    QJsonObject answer;
+    QString error;
+};

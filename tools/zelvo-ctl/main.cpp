@@ -1,0 +1,61 @@
+#include "CtlCommandLine.h"
+#include "CtlConnection.h"
+
+#include <QByteArray>
+#include <QCoreApplication>
+#include <QFile>
+#include <QJsonDocument>
+#include <QLoggingCategory>
+
+#include <cstdio>
+
+namespace {
+
+int fail(int exitCode, const QString& message)
+{
+    std::fprintf(stderr, "zelvo-ctl: %s\n", qUtf8Printable(message));
+    return exitCode;
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    QCoreApplication application(argc, argv);
+    QCoreApplication::setApplicationName(QStringLiteral("zelvo-ctl"));
+    // The user wants one line per error, which this program writes itself.
+    QLoggingCategory::setFilterRules(QStringLiteral("*.debug=false\n*.info=false\n*.warning=false"));
+
+    CtlCommandLine commandLine;
+    switch (commandLine.parse(QCoreApplication::arguments())) {
+    case CtlCommandLine::Status::Help:
+        std::fputs(qUtf8Printable(commandLine.text()), stdout);
+        return 0;
+    case CtlCommandLine::Status::UsageError:
+        return fail(2, commandLine.text());
+    case CtlCommandLine::Status::Run:
+        break;
+    }
+
+    CtlConnection connection(commandLine.port());
+    switch (connection.call(commandLine.request())) {
+    case CtlConnection::Result::Unreachable:
+        return fail(2, connection.errorString());
+    case CtlConnection::Result::Refused:
+        return fail(1, connection.errorString());
+    case CtlConnection::Result::Done:
+        break;
+    }
+
+    const QJsonObject& results = connection.results();
+    const QString command = commandLine.request().value(QStringLiteral("cmd")).toString();
+    if (command == QLatin1String("state")) {
+        std::fputs(QJsonDocument(results).toJson(QJsonDocument::Indented).constData(), stdout);
+    } else if (commandLine.outputPath() == QLatin1String("-")) {
+        const QByteArray png = QByteArray::fromBase64(results.value(QStringLiteral("png")).toString().toLatin1());
+        QFile out;
+        if (!out.open(stdout, QIODevice::WriteOnly) || out.write(png) != png.size())
+            return fail(1, QStringLiteral("cannot write the screenshot to standard output"));
+    }
+    return 0;
+}
