@@ -1,22 +1,15 @@
 #include "ContentAgent.h"
-#include "ZIImage.h"
-#include "ZIImageUtil.h"
 #include "ZelvoEmulator.h"
 #include "ZelvoServer.h"
 
-#include <QBuffer>
 #include <QByteArray>
 #include <QDir>
-#include <QDirIterator>
-#include <QFile>
 #include <QFileInfo>
 #include <QHostAddress>
 #include <QImage>
 #include <QImageReader>
 #include <QList>
-#include <QPainter>
 #include <QRegularExpression>
-#include <QStandardPaths>
 #include <QString>
 #include <QStringList>
 #include <QTest>
@@ -32,64 +25,17 @@ namespace {
 
 QString agentDirectory(const QString& hash)
 {
-    return QStandardPaths::writableLocation(QStandardPaths::PicturesLocation) + QStringLiteral("/Zelvo/") + hash;
-}
-
-QByteArray fileBytes(const QString& path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
-
-// Every entry below root, relative and sorted; directories end in "/".
-QStringList listTree(const QString& root)
-{
-    QStringList entries;
-    QDirIterator it(root, QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot,
-                    QDirIterator::Subdirectories);
-    while (it.hasNext()) {
-        it.next();
-        entries.append(QDir(root).relativeFilePath(it.filePath()) + (it.fileInfo().isDir() ? "/" : ""));
-    }
-    entries.sort();
-    return entries;
-}
-
-// What a stray write for the hash "/tmp/x" could leave in /tmp; other
-// programs use /tmp at the same time, so only these names are compared.
-QStringList tmpEntriesOfX()
-{
-    return QDir(QStringLiteral("/tmp")).entryList({QStringLiteral("x*")},
-                                                  QDir::AllEntries | QDir::Hidden | QDir::System);
-}
-
-QImage picture(int width, int height, QRgb color)
-{
-    QImage image(width, height, QImage::Format_ARGB32);
-    image.fill(Qt::white);
-    QPainter painter(&image);
-    painter.fillRect(0, 0, width / 2, height, QColor::fromRgba(color));
-    painter.fillRect(width / 2, height / 2, width - width / 2, height - height / 2, QColor(0, 0, 255, 128));
-    return image;
+    return ContentAgent::imageDirectory(hash);
 }
 
 QByteArray zi(int width, int height)
 {
-    return ZIImageUtil::ziCompress(picture(width, height, 0xFF00FF00)).toByteArray();
-}
-
-QByteArray png(const QImage& image)
-{
-    QByteArray bytes;
-    QBuffer buffer(&bytes);
-    buffer.open(QIODevice::WriteOnly);
-    image.save(&buffer, "PNG");
-    return bytes;
+    return ContentAgent::ziPayload(width, height);
 }
 
 QByteArray png(int width, int height)
 {
-    return png(picture(width, height, 0xFFC03000));
+    return ContentAgent::pngPayload(width, height);
 }
 
 QString configuredLine(const QString& hash, bool configured)
@@ -196,7 +142,7 @@ void TstAgentImages::configure()
         const QString path = directory + QLatin1Char('/') + file;
         const QByteArray payload = payloads.at(file.section(QLatin1Char('_'), -1).section(QLatin1Char('.'), 0, 0).toInt());
         if (file.endsWith(QStringLiteral(".zi"))) {
-            QCOMPARE(fileBytes(path), payload);
+            QCOMPARE(TestFiles::read(path), payload);
         } else {
             // Re-encoded: another file, the same pixels.
             QCOMPARE(QImageReader(path).format(), QByteArray("png"));
@@ -216,8 +162,8 @@ void TstAgentImages::reconfigureWithFewerImages()
 
     const QString directory = agentDirectory(hash);
     QCOMPARE(QDir(directory).entryList(QDir::Files), (QStringList{"twice_0.zi", "twice_1.zi", "twice_2.png"}));
-    QCOMPARE(fileBytes(directory + QStringLiteral("/twice_0.zi")), replacement);
-    QCOMPARE(fileBytes(directory + QStringLiteral("/twice_1.zi")), first.at(1));
+    QCOMPARE(TestFiles::read(directory + QStringLiteral("/twice_0.zi")), replacement);
+    QCOMPARE(TestFiles::read(directory + QStringLiteral("/twice_1.zi")), first.at(1));
 }
 
 // QDir::mkdir() is not recursive: a home without a pictures directory must
@@ -234,7 +180,7 @@ void TstAgentImages::picturesDirectoryMadeWhenMissing()
     const bool relayed = agent->configure(QStringLiteral("fresh"), {payload});
     qputenv("HOME", testHome);
     QVERIFY(relayed);
-    QCOMPARE(fileBytes(freshHome + QStringLiteral("/Pictures/Zelvo/fresh/fresh_0.zi")), payload);
+    QCOMPARE(TestFiles::read(freshHome + QStringLiteral("/Pictures/Zelvo/fresh/fresh_0.zi")), payload);
 }
 
 void TstAgentImages::refusedHash_data()
@@ -257,15 +203,15 @@ void TstAgentImages::refusedHash()
 
     // The pictures directory exists already, as after any earlier agent.
     QVERIFY(agent->configure(QStringLiteral("earlier"), {zi(8, 8)}));
-    const QStringList homeBefore = listTree(QDir::homePath());
-    const QStringList tmpBefore = tmpEntriesOfX();
+    const QStringList homeBefore = TestFiles::listTree(QDir::homePath());
+    const QStringList tmpBefore = TestFiles::tmpEntriesOfX();
 
     QTest::ignoreMessage(QtDebugMsg, QRegularExpression(QStringLiteral("REFUSED AGENT HASH")));
     QTest::ignoreMessage(QtDebugMsg, QRegularExpression(QStringLiteral(" is NOT CONFIGURED!!!!")));
     QVERIFY(agent->configure(hash, {zi(16, 16), png(4, 4)}));
 
-    QCOMPARE(listTree(QDir::homePath()), homeBefore);
-    QCOMPARE(tmpEntriesOfX(), tmpBefore);
+    QCOMPARE(TestFiles::listTree(QDir::homePath()), homeBefore);
+    QCOMPARE(TestFiles::tmpEntriesOfX(), tmpBefore);
 }
 
 // A write that fails after the file was opened (here: past the file size
@@ -291,7 +237,7 @@ void TstAgentImages::failedWriteKeepsPreviousImage()
     QCOMPARE(setrlimit(RLIMIT_FSIZE, &unlimited), 0);
     std::signal(SIGXFSZ, previousHandler);
     QVERIFY(relayed);
-    QCOMPARE(fileBytes(agentDirectory(hash) + QStringLiteral("/limited_0.zi")), stored);
+    QCOMPARE(TestFiles::read(agentDirectory(hash) + QStringLiteral("/limited_0.zi")), stored);
     QCOMPARE(QDir(agentDirectory(hash)).entryList(QDir::Files | QDir::Hidden), QStringList{"limited_0.zi"});
 #else
     QSKIP("needs a file size limit");

@@ -1,12 +1,10 @@
 #include "Button.h"
 #include "ContentAgent.h"
-#include "ZIImage.h"
 #include "ZIImageUtil.h"
 #include "ZelvoEmulator.h"
 #include "ZelvoLayout.h"
 #include "ZelvoServer.h"
 
-#include <QBuffer>
 #include <QByteArray>
 #include <QColor>
 #include <QDir>
@@ -17,7 +15,6 @@
 #include <QPainter>
 #include <QRect>
 #include <QRegularExpression>
-#include <QStandardPaths>
 #include <QString>
 #include <QStringList>
 #include <QTest>
@@ -30,43 +27,22 @@ const QRect contentArea(0, 24, 320, 216);
 
 QString agentDirectory(const QString& hash)
 {
-    return QStandardPaths::writableLocation(QStandardPaths::PicturesLocation) + QStringLiteral("/Zelvo/") + hash;
+    return ContentAgent::imageDirectory(hash);
 }
 
 void writeFile(const QString& path, const QByteArray& bytes)
 {
-    QDir().mkpath(path.section(QLatin1Char('/'), 0, -2));
-    QFile file(path);
-    QVERIFY(file.open(QIODevice::WriteOnly));
-    QCOMPARE(file.write(bytes), qint64(bytes.size()));
-}
-
-// Opaque, so that composing the display cannot round any pixel: white,
-// the left half in color, the lower right quarter blue. As ZI, the color
-// green gives lit pixels and everything else background.
-QImage picture(int width, int height, QColor color)
-{
-    QImage image(width, height, QImage::Format_ARGB32);
-    image.fill(Qt::white);
-    QPainter painter(&image);
-    painter.fillRect(0, 0, width / 2, height, color);
-    painter.fillRect(width / 2, height / 2, width - width / 2, height - height / 2, Qt::blue);
-    painter.drawLine(0, 0, width - 1, height - 1);
-    return image;
+    QVERIFY(TestFiles::write(path, bytes));
 }
 
 QByteArray zi(int width, int height)
 {
-    return ZIImageUtil::ziCompress(picture(width, height, Qt::green)).toByteArray();
+    return ContentAgent::ziPayload(width, height);
 }
 
 QByteArray png(int width, int height)
 {
-    QByteArray bytes;
-    QBuffer buffer(&bytes);
-    buffer.open(QIODevice::WriteOnly);
-    picture(width, height, QColor(200, 90, 10)).save(&buffer, "PNG");
-    return bytes;
+    return ContentAgent::pngPayload(width, height);
 }
 
 // What a stored payload looks like once drawn.
@@ -612,11 +588,8 @@ void TstContentRendering::oversizedPngNotDrawn()
 {
     const QString hash = QStringLiteral("oversized");
     QVERIFY(agent->configure(hash, {zi(8, 8)}));
-    QByteArray bytes;
-    QBuffer buffer(&bytes);
-    buffer.open(QIODevice::WriteOnly);
-    QImage(4097, 3, QImage::Format_RGB32).save(&buffer, "PNG");
-    writeFile(agentDirectory(hash) + QStringLiteral("/oversized_1.png"), bytes);
+    writeFile(agentDirectory(hash) + QStringLiteral("/oversized_1.png"),
+              TestFiles::png(QImage(4097, 3, QImage::Format_RGB32)));
 
     QTest::ignoreMessage(QtDebugMsg, QRegularExpression(QStringLiteral("REFUSED IMAGE \".*/oversized_1.png\"")));
     QVERIFY(show(hash, 1, QStringLiteral("1"), {"1"}, {}));

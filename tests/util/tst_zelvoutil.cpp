@@ -1,10 +1,9 @@
 #include "ZelvoUtil.h"
+#include "TestFiles.h"
 
-#include <QBuffer>
 #include <QByteArray>
 #include <QColor>
 #include <QDir>
-#include <QDirIterator>
 #include <QFile>
 #include <QFileInfo>
 #include <QImage>
@@ -24,28 +23,7 @@ QString home()
     return QDir::homePath();
 }
 
-// Every entry below root, relative, directories with a trailing "/",
-// symbolic links as "name->target"; links are not followed.
-QStringList listTree(const QString& root)
-{
-    QStringList entries;
-    QDirIterator it(root, QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot,
-                    QDirIterator::Subdirectories);
-    while (it.hasNext()) {
-        it.next();
-        const QFileInfo info = it.fileInfo();
-        QString entry = QDir(root).relativeFilePath(info.filePath());
-        if (info.isSymLink())
-            entry += QStringLiteral("->") + QDir(root).relativeFilePath(info.symLinkTarget());
-        else if (info.isDir())
-            entry += QLatin1Char('/');
-        entries.append(entry);
-    }
-    entries.sort();
-    return entries;
-}
-
-// Builds what listTree() lists: "dir/", "file", "link->target".
+// Builds what TestFiles::listTree() lists: "dir/", "file", "link->target".
 void makeTree(const QString& root, const QStringList& entries)
 {
     QDir(root).mkpath(QStringLiteral("."));
@@ -57,9 +35,7 @@ void makeTree(const QString& root, const QStringList& entries)
         } else if (entry.endsWith(QLatin1Char('/'))) {
             QVERIFY(QDir().mkpath(path));
         } else {
-            QFile file(path);
-            QVERIFY(file.open(QIODevice::WriteOnly));
-            file.write("data");
+            QVERIFY(TestFiles::write(path, "data"));
         }
     }
 }
@@ -75,35 +51,18 @@ quint32 crc32(const QByteArray& bytes)
     return ~crc;
 }
 
-QByteArray png(const QImage& image)
-{
-    QByteArray bytes;
-    QBuffer buffer(&bytes);
-    buffer.open(QIODevice::WriteOnly);
-    image.save(&buffer, "PNG");
-    return bytes;
-}
-
 // A real small PNG whose header announces another size: the pixel data no
 // longer fits, but nothing short of decoding can tell.
 QByteArray pngAnnouncing(int width, int height)
 {
     QImage image(2, 2, QImage::Format_RGB32);
     image.fill(Qt::red);
-    QByteArray bytes = png(image);
+    QByteArray bytes = TestFiles::png(image);
     // Signature (8), IHDR length (4), "IHDR" (4), width (4), height (4) ...
     qToBigEndian<quint32>(quint32(width), bytes.data() + 16);
     qToBigEndian<quint32>(quint32(height), bytes.data() + 20);
     qToBigEndian<quint32>(crc32(bytes.mid(12, 17)), bytes.data() + 29);
     return bytes;
-}
-
-// What a stray write for the hash "/tmp/x" could leave in /tmp. Only these
-// names are compared: other programs use /tmp at the same time.
-QStringList tmpEntriesOfX()
-{
-    return QDir(QStringLiteral("/tmp")).entryList({QStringLiteral("x*")},
-                                                  QDir::AllEntries | QDir::Hidden | QDir::System);
 }
 
 QImage filled(int width, int height)
@@ -171,7 +130,7 @@ void TstZelvoUtil::rm()
     makeTree(root, tree);
 
     QCOMPARE(ZelvoUtil::rm(root + QLatin1Char('/') + target), existed);
-    QCOMPARE(listTree(root), left);
+    QCOMPARE(TestFiles::listTree(root), left);
 }
 
 void TstZelvoUtil::agentImageDirectory_data()
@@ -221,13 +180,13 @@ void TstZelvoUtil::agentImageDirectoryRefused()
     const QString zelvo = QStandardPaths::writableLocation(QStandardPaths::PicturesLocation)
         + QStringLiteral("/Zelvo");
     makeTree(zelvo, {QStringLiteral("taken")});
-    const QStringList homeBefore = listTree(home());
-    const QStringList tmpBefore = tmpEntriesOfX();
+    const QStringList homeBefore = TestFiles::listTree(home());
+    const QStringList tmpBefore = TestFiles::tmpEntriesOfX();
 
     QTest::ignoreMessage(QtDebugMsg, QRegularExpression(QStringLiteral("REFUSED AGENT HASH")));
     QCOMPARE(ZelvoUtil::agentImageDirectory(hash), QString());
-    QCOMPARE(listTree(home()), homeBefore);
-    QCOMPARE(tmpEntriesOfX(), tmpBefore);
+    QCOMPARE(TestFiles::listTree(home()), homeBefore);
+    QCOMPARE(TestFiles::tmpEntriesOfX(), tmpBefore);
 }
 
 // QDir::mkdir() is not recursive: a home without a pictures directory must
@@ -279,11 +238,11 @@ void TstZelvoUtil::readImage_data()
     QTest::addColumn<QSize>("size");
     QTest::addColumn<bool>("refused");
 
-    QTest::newRow("2 x 3") << png(filled(2, 3)) << QSize(2, 3) << false;
-    QTest::newRow("4096 x 1") << png(filled(4096, 1)) << QSize(4096, 1) << false;
-    QTest::newRow("1 x 4096") << png(filled(1, 4096)) << QSize(1, 4096) << false;
-    QTest::newRow("4097 x 1") << png(filled(4097, 1)) << QSize(0, 0) << true;
-    QTest::newRow("1 x 4097") << png(filled(1, 4097)) << QSize(0, 0) << true;
+    QTest::newRow("2 x 3") << TestFiles::png(filled(2, 3)) << QSize(2, 3) << false;
+    QTest::newRow("4096 x 1") << TestFiles::png(filled(4096, 1)) << QSize(4096, 1) << false;
+    QTest::newRow("1 x 4096") << TestFiles::png(filled(1, 4096)) << QSize(1, 4096) << false;
+    QTest::newRow("4097 x 1") << TestFiles::png(filled(4097, 1)) << QSize(0, 0) << true;
+    QTest::newRow("1 x 4097") << TestFiles::png(filled(1, 4097)) << QSize(0, 0) << true;
     QTest::newRow("header of 30000 x 30000") << pngAnnouncing(30000, 30000) << QSize(0, 0) << true;
     QTest::newRow("header of 4097 x 2") << pngAnnouncing(4097, 2) << QSize(0, 0) << true;
     QTest::newRow("no picture") << QByteArray("no picture at all") << QSize(0, 0) << false;
@@ -298,10 +257,7 @@ void TstZelvoUtil::readImage()
 
     const QTemporaryDir scratch(home() + QStringLiteral("/read-XXXXXX"));
     const QString path = scratch.filePath(QStringLiteral("picture.png"));
-    QFile file(path);
-    QVERIFY(file.open(QIODevice::WriteOnly));
-    file.write(bytes);
-    file.close();
+    QVERIFY(TestFiles::write(path, bytes));
 
     if (refused)
         QTest::ignoreMessage(QtDebugMsg, QRegularExpression(QStringLiteral("readPngData REFUSED IMAGE")));
