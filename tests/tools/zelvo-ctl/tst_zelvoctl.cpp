@@ -1,0 +1,196 @@
+#include "AgentProcess.h"
+#include "ZelvoControlServer.h"
+#include "ZelvoControlToken.h"
+
+#include <QByteArray>
+#include <QDir>
+#include <QFile>
+#include <QImage>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QProcess>
+#include <QStringList>
+#include <QTcpServer>
+#include <QTest>
+
+namespace {
+
+struct CtlResult
+{
+    int exitCode = -1;
+    QByteArray out;
+    QByteArray err;
+};
+
+CtlResult zelvoCtl(const QStringList& arguments, int timeoutMillis = 30000)
+{
+    QProcess process;
+    process.start(QStringLiteral(ZELVO_CTL_PATH), arguments);
+    CtlResult result;
+    if (!process.waitForFinished(timeoutMillis)) {
+        process.kill();
+        process.waitForFinished();
+        return result;
+    }
+    if (process.exitStatus() == QProcess::NormalExit)
+        result.exitCode = process.exitCode();
+    result.out = process.readAllStandardOutput();
+    result.err = process.readAllStandardError();
+    return result;
+}
+
+bool portIsFree(quint16 port)
+{
+    QTcpServer probe;
+    return probe.listen(QHostAddress::Any, port);
+}
+
+} // namespace
+
+class TestZelvoCtl final : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void usage_data();
+    void usage();
+    void noEmulator();
+    void headlessRun();
+    void cleanup();
+
+private:
+    QProcess emulator;
+};
+
+void TestZelvoCtl::usage_data()
+{
+    QTest::addColumn<QStringList>("arguments");
+    QTest::addColumn<int>("exitCode");
+    QTest::addColumn<QString>("output");
+
+    const auto row = [](const char* name, const QStringList& arguments, int exitCode, const QString& output) {
+        QTest::newRow(name) << arguments << exitCode << output;
+    };
+    row("nothing", {}, 2, "zelvo-ctl: missing command");
+    row("--help", {"--help"}, 0, "Usage: zelvo-ctl COMMAND");
+    row("click --help", {"click", "--help"}, 0, "Usage: zelvo-ctl click plus|minus");
+    row("jump", {"jump"}, 2, "zelvo-ctl: unknown command 'jump'");
+    row("click middle", {"click", "middle"}, 2, "zelvo-ctl: name the button: plus or minus");
+    row("click", {"click"}, 2, "zelvo-ctl: name the button");
+    row("press plus --hold soon", {"press", "plus", "--hold", "soon"}, 2, "zelvo-ctl: --hold needs milliseconds");
+    row("click plus --hold 5", {"click", "plus", "--hold", "5"}, 2, "zelvo-ctl: Unknown option 'hold'");
+    row("sensor compass x", {"sensor", "compass", "x"}, 2, "zelvo-ctl: 'x' is not a number");
+    row("sensor start", {"sensor", "start"}, 2, "zelvo-ctl: name one sensor to start");
+    row("trace", {"trace"}, 2, "zelvo-ctl: give one trace file");
+    row("screenshot", {"screenshot"}, 2, "zelvo-ctl: give the output file");
+    row("state extra", {"state", "extra"}, 2, "zelvo-ctl: unexpected argument 'extra'");
+    row("wait", {"wait"}, 2, "zelvo-ctl: --content-of HASH is required");
+    row("wait --timeout -1", {"wait", "--content-of", "a", "--timeout", "-1"}, 2, "zelvo-ctl: --timeout needs seconds");
+    row("fullscreen maybe", {"fullscreen", "maybe"}, 2, "zelvo-ctl: say on or off");
+    row("state --port 70000", {"state", "--port", "70000"}, 2, "zelvo-ctl: --port needs a number");
+}
+
+void TestZelvoCtl::usage()
+{
+    QFETCH(QStringList, arguments);
+    QFETCH(int, exitCode);
+    QFETCH(QString, output);
+
+    const CtlResult result = zelvoCtl(arguments);
+    QCOMPARE(result.exitCode, exitCode);
+    const QString text = QString::fromUtf8(exitCode == 0 ? result.out : result.err);
+    QVERIFY2(text.startsWith(output), qPrintable(text));
+    if (exitCode != 0)
+        QCOMPARE(text.count(QLatin1Char('\n')), 1);
+}
+
+void TestZelvoCtl::noEmulator()
+{
+    QFile::remove(ZelvoControlToken::filePath());
+    CtlResult result = zelvoCtl({"state"});
+    QCOMPARE(result.exitCode, 2);
+    QVERIFY2(result.err.startsWith("zelvo-ctl: cannot read the control token"), result.err.constData());
+
+    // A token left by an emulator that was killed, and nobody listening.
+    QString error;
+    QVERIFY2(ZelvoControlToken().save(ZelvoControlToken::filePath(), &error), qPrintable(error));
+    QTcpServer unused;
+    QVERIFY(unused.listen(QHostAddress::LocalHost));
+    const QString port = QString::number(unused.serverPort());
+    unused.close();
+    result = zelvoCtl({"state", "--port", port});
+    QCOMPARE(result.exitCode, 2);
+    QVERIFY2(result.err.startsWith("zelvo-ctl: no emulator control channel on 127.0.0.1:" + port.toUtf8()),
+             result.err.constData());
+}
+
+void TestZelvoCtl::headlessRun()
+{
+    if (!portIsFree(2000) || !portIsFree(ZelvoControlServer::defaultPort))
+        QSKIP("another program holds port 2000 or 2001 on this machine");
+    QFile::remove(ZelvoControlToken::filePath());
+
+    emulator.setProcessChannelMode(QProcess::MergedChannels);
+    emulator.start(QStringLiteral(ZELVO_EMULATOR_PATH), {"-platform", "offscreen"});
+    QVERIFY(emulator.waitForStarted());
+    // Up once zelvo-ctl gets an answer.
+    CtlResult state;
+    QVERIFY(QTest::qWaitFor([&] {
+        state = zelvoCtl({"state"});
+        return state.exitCode == 0 || emulator.state() != QProcess::Running;
+    }, 20000));
+    QVERIFY2(state.exitCode == 0, emulator.readAll().constData());
+    QCOMPARE(QJsonDocument::fromJson(state.out).object().value("agents"), QJsonValue(0));
+
+    // A click reaches a listening agent as its three events.
+    AgentProcess listener(2000);
+    listener.start({"events", "--count", "3", "--timeout", "20"});
+    QVERIFY(QTest::qWaitFor([] {
+        return QJsonDocument::fromJson(zelvoCtl({"state"}).out).object().value("agents").toInt() == 1;
+    }, 10000));
+    CtlResult result = zelvoCtl({"click", "minus"});
+    QCOMPARE(result.exitCode, 0);
+    const AgentResult events = listener.finish();
+    QCOMPARE(events.exitCode, 0);
+    const QList<QByteArray> lines = events.out.trimmed().split('\n');
+    QCOMPARE(lines.size(), 3);
+    for (int gesture = 0; gesture < 3; ++gesture) {
+        const QJsonObject data = QJsonDocument::fromJson(lines.at(gesture)).object().value("data").toObject();
+        QCOMPARE(data.value("type"), QJsonValue(4));
+        QCOMPARE(data.value("values").toArray().at(1).toString(), QString::number(gesture) + ".000");
+    }
+
+    // Content from an agent, awaited and photographed.
+    QCOMPARE(AgentProcess::run({"content", "--app", "ci-demo", "--layout", "0", "--text", "Hello CI"}, 2000).exitCode, 0);
+    result = zelvoCtl({"wait", "--content-of", "ci-demo", "--timeout", "10"});
+    QVERIFY2(result.exitCode == 0, result.err.constData());
+    const QString shot = QDir::home().filePath("display.png");
+    result = zelvoCtl({"screenshot", shot});
+    QVERIFY2(result.exitCode == 0, result.err.constData());
+    const QImage image(shot);
+    QCOMPARE(image.size(), QSize(320, 240));
+    result = zelvoCtl({"screenshot", "-"});
+    QCOMPARE(QImage::fromData(result.out, "PNG"), image);
+    state = zelvoCtl({"state"});
+    QCOMPARE(QJsonDocument::fromJson(state.out).object().value("agent"), QJsonValue("ci-demo"));
+
+    // Refusals of the emulator: one line, exit code 1.
+    result = zelvoCtl({"sensor", "compass", "1"});
+    QCOMPARE(result.exitCode, 1);
+    QCOMPARE(result.err, QByteArray("zelvo-ctl: compass takes 3 numbers in \"values\"\n"));
+    result = zelvoCtl({"screenshot", QDir::home().filePath("missing/display.png")});
+    QCOMPARE(result.exitCode, 1);
+    QVERIFY2(result.err.startsWith("zelvo-ctl: cannot write"), result.err.constData());
+}
+
+void TestZelvoCtl::cleanup()
+{
+    if (emulator.state() != QProcess::NotRunning) {
+        emulator.kill();
+        emulator.waitForFinished(5000);
+    }
+}
+
+QTEST_GUILESS_MAIN(TestZelvoCtl)
+#include "tst_zelvoctl.moc"
