@@ -27,6 +27,9 @@ namespace {
 constexpr int ContentWidth = 320;
 constexpr int ContentHeight = 216;
 
+const QString ZiSuffix = QStringLiteral(".zi");
+const QString PngSuffix = QStringLiteral(".png");
+
 const char* const ContentRule =
     "\033[96m~~~~~~~~~~~~~~~~~~~~~~~~~~~~~~~~~~~~~~~~~~~~~~~~~~~~~~~~~~~~~~~~~~~\033[0m";
 
@@ -70,8 +73,7 @@ QImage loadAgentImage(const QString& directory, const QString& agentHash, const 
     if (directory.isEmpty())
         return QImage();
 
-    const QString base = directory + QLatin1Char('/') + agentHash + QLatin1Char('_') + id;
-    const QString ziPath = base + QStringLiteral(".zi");
+    const QString ziPath = directory + QLatin1Char('/') + ZelvoUtil::agentImageFileName(agentHash, id, ZiSuffix);
     qDebug().nospace() << "\033[32mZelvoEmulator::drawLayout SEARCHING " << ziPath;
     if (QFile::exists(ziPath)) {
         qDebug() << "\033[35mZelvoEmulator::drawLayout FOUNDED A ZELVO IMAGE";
@@ -80,7 +82,7 @@ QImage loadAgentImage(const QString& directory, const QString& agentHash, const 
     }
 
     qDebug() << "\033[36mZelvoEmulator::drawLayout .zi not found, serching .png ...";
-    const QString pngPath = base + QStringLiteral(".png");
+    const QString pngPath = directory + QLatin1Char('/') + ZelvoUtil::agentImageFileName(agentHash, id, PngSuffix);
     qDebug().nospace() << "\033[32mZelvoEmulator::drawLayout SEARCHING " << pngPath;
     if (!QFile::exists(pngPath))
         return QImage();
@@ -124,9 +126,8 @@ bool ZelvoEmulator::saveAgentImages(const QString& agentHash, const QList<QStrin
     for (int n = 0; n < images.size(); ++n) {
         const QByteArray bytes = QByteArray::fromBase64(images.at(n).toLocal8Bit());
         const bool zi = bytes.startsWith(".zi");
-        // Both arguments in one call, so that a "%1" inside the hash stays text.
-        const QString fileName = (zi ? QStringLiteral("%1_%2.zi") : QStringLiteral("%1_%2.png"))
-                                     .arg(agentHash, QString::number(n));
+        const QString fileName =
+            ZelvoUtil::agentImageFileName(agentHash, QString::number(n), zi ? ZiSuffix : PngSuffix);
         const QString path = directory + QLatin1Char('/') + fileName;
         qDebug().nospace().noquote() << "\033[33mZelvoEmulator::saveAgentImages \n\t\tAGENT " << agentHash
                                      << " is saving image " << fileName << "!!!\033[0m";

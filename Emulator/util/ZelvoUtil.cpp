@@ -74,6 +74,11 @@ QString ZelvoUtil::agentImageDirectory(const QString& agentHash)
     return QDir(pictures).absoluteFilePath(relative);
 }
 
+QString ZelvoUtil::agentImageFileName(const QString& agentHash, const QString& imageId, const QString& suffix)
+{
+    return agentHash + QLatin1Char('_') + imageId + suffix;
+}
+
 bool ZelvoUtil::isFileNamePart(const QString& text)
 {
     return !text.contains(QLatin1Char('/')) && !text.contains(QLatin1Char('\\'))

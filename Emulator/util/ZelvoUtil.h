@@ -27,6 +27,10 @@ public:
     // hash cannot name a directory of its own there.
     static QString agentImageDirectory(const QString& agentHash);
 
+    // The file of one stored image in the agent image directory: the hash,
+    // "_", the image id and the suffix (".zi" or ".png").
+    static QString agentImageFileName(const QString& agentHash, const QString& imageId, const QString& suffix);
+
     // Whether text can be part of a file name without reaching another
     // directory: no separator, no NUL, and not "." or "..".
     static bool isFileNamePart(const QString& text);

@@ -132,7 +132,7 @@ public:
         const QString directory = ZelvoUtil::agentImageDirectory(agentHash);
         QStringList paths;
         for (const QString& id : request.imageIds)
-            paths.append(directory + QLatin1Char('/') + agentHash + QLatin1Char('_') + id + QStringLiteral(".zi"));
+            paths.append(directory + QLatin1Char('/') + ZelvoUtil::agentImageFileName(agentHash, id, QStringLiteral(".zi")));
 
         const Clock::time_point start = Clock::now();
         QImage canvas(320, 216, QImage::Format_ARGB32);
