@@ -1,0 +1,165 @@
+// Input injection through the control channel: a "button" "click" request
+// timed until a connected agent has read its three events, beside its floor
+// measured in the same run: the round trip of a "state" request on the same
+// connection, which crosses the same sockets and event loop but drives no
+// button. Median and 99th percentile of each, and their ratios.
+
+#include "ZelvoControlServer.h"
+#include "ZelvoControlToken.h"
+#include "ZelvoEmulator.h"
+#include "ZelvoFrame.h"
+#include "ZelvoServer.h"
+
+#include <QApplication>
+#include <QByteArray>
+#include <QElapsedTimer>
+#include <QEventLoop>
+#include <QHostAddress>
+#include <QTcpSocket>
+#include <QTemporaryDir>
+
+#include <benchmark/benchmark.h>
+
+#include <algorithm>
+#include <functional>
+#include <memory>
+#include <vector>
+
+namespace {
+
+constexpr int clicks = 1000;
+
+void discardMessage(QtMsgType, const QMessageLogContext&, const QString&) {}
+
+// Turns the event loop until the condition holds; false after 5 s.
+bool spinUntil(const std::function<bool()>& condition)
+{
+    QElapsedTimer clock;
+    clock.start();
+    while (!condition()) {
+        if (clock.elapsed() > 5000)
+            return false;
+        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 10);
+    }
+    return true;
+}
+
+class Rig final
+{
+public:
+    Rig()
+    {
+        server.start(QHostAddress::LocalHost, 0);
+        control.start(0);
+        agent.connectToHost(QHostAddress::LocalHost, server.serverPort());
+        QObject::connect(&agent, &QTcpSocket::readyRead, &agent, [this] { countFrames(); });
+        client.connectToHost(QHostAddress::LocalHost, control.port());
+        QString error;
+        const QByteArray token = ZelvoControlToken::readFile(ZelvoControlToken::filePath(), &error);
+        client.write(R"({"id":0,"cmd":"auth","token":")" + token + "\"}\n");
+        ready = spinUntil([this] { return server.connections().size() == 1 && client.canReadLine(); })
+                && client.readLine().contains("\"ok\":true");
+    }
+
+    // Nanoseconds from the request until the agent has read the click's three events.
+    qint64 click()
+    {
+        const int wanted = frames + 3;
+        QElapsedTimer clock;
+        clock.start();
+        client.write(R"({"id":1,"cmd":"button","button":"plus","gesture":"click"})" "\n");
+        ready = spinUntil([&] { return frames >= wanted; });
+        const qint64 elapsed = clock.nsecsElapsed();
+        ready = ready && spinUntil([this] { return client.canReadLine(); }) && client.readLine().contains("\"ok\":true");
+        return elapsed;
+    }
+
+    // Nanoseconds of the round trip of a "state" request.
+    qint64 state()
+    {
+        QElapsedTimer clock;
+        clock.start();
+        client.write(R"({"id":2,"cmd":"state"})" "\n");
+        ready = spinUntil([this] { return client.canReadLine(); });
+        const qint64 elapsed = clock.nsecsElapsed();
+        ready = ready && client.readLine().contains("\"ok\":true");
+        return elapsed;
+    }
+
+    bool ready = false;
+
+private:
+    void countFrames()
+    {
+        pending += agent.readAll();
+        while (pending.size() >= ZelvoFrame::headerSize) {
+            const qint64 length = ZelvoFrame::payloadSize(pending.constData());
+            if (pending.size() < ZelvoFrame::headerSize + length)
+                return;
+            pending.remove(0, int(ZelvoFrame::headerSize + length));
+            ++frames;
+        }
+    }
+
+    ZelvoServer server;
+    ZelvoEmulator window{&server, nullptr};
+    ZelvoControlServer control{&window, &server};
+    QTcpSocket agent;
+    QTcpSocket client;
+    QByteArray pending;
+    int frames = 0;
+};
+
+double percentile(std::vector<qint64> samples, double fraction)
+{
+    std::sort(samples.begin(), samples.end());
+    return double(samples.at(size_t(fraction * double(samples.size() - 1)))) / 1000.0;
+}
+
+void BM_ClickToAgent(benchmark::State& state)
+{
+    Rig rig;
+    if (!rig.ready) {
+        state.SkipWithError("the emulator did not come up");
+        return;
+    }
+    std::vector<qint64> clickTimes;
+    std::vector<qint64> floorTimes;
+    for (auto _ : state) {
+        const qint64 clickTime = rig.click();
+        floorTimes.push_back(rig.state());
+        clickTimes.push_back(clickTime);
+        state.SetIterationTime(double(clickTime) / 1e9);
+        if (!rig.ready) {
+            state.SkipWithError("an answer or event did not come");
+            return;
+        }
+    }
+    const double clickMedian = percentile(clickTimes, 0.5);
+    const double clickP99 = percentile(clickTimes, 0.99);
+    const double floorMedian = percentile(floorTimes, 0.5);
+    const double floorP99 = percentile(floorTimes, 0.99);
+    state.counters["click_p50_us"] = clickMedian;
+    state.counters["click_p99_us"] = clickP99;
+    state.counters["floor_p50_us"] = floorMedian;
+    state.counters["floor_p99_us"] = floorP99;
+    state.counters["ratio_p50"] = clickMedian / floorMedian;
+    state.counters["ratio_p99"] = clickP99 / floorP99;
+}
+BENCHMARK(BM_ClickToAgent)->Iterations(clicks)->UseManualTime()->Unit(benchmark::kMicrosecond);
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    // The token goes to a configuration directory of this run, never over
+    // the one of an emulator the user may have open.
+    QTemporaryDir home;
+    qputenv("XDG_CONFIG_HOME", home.path().toUtf8());
+    qputenv("QT_QPA_PLATFORM", "offscreen");
+    qInstallMessageHandler(discardMessage);
+    QApplication application(argc, argv);
+    benchmark::Initialize(&argc, argv);
+    benchmark::RunSpecifiedBenchmarks();
+    return 0;
+}
