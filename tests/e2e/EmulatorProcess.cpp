@@ -27,9 +27,11 @@ QSet<QByteArray> establishedOn(quint16 port)
         QFile file(QString::fromLatin1(table));
         if (!file.open(QIODevice::ReadOnly))
             continue;
-        file.readLine();
-        while (!file.atEnd()) {
-            const QList<QByteArray> fields = file.readLine().simplified().split(' ');
+        // Files under /proc have no size; read them whole instead of
+        // asking for their end.
+        const QList<QByteArray> lines = file.readAll().split('\n');
+        for (const QByteArray& line : lines.mid(1)) {
+            const QList<QByteArray> fields = line.simplified().split(' ');
             // sl local remote st ... uid timeout inode; state 01 is ESTABLISHED.
             if (fields.size() > 9 && fields.at(1).endsWith(localPort) && fields.at(3) == "01")
                 inodes.insert(fields.at(9));
@@ -119,8 +121,8 @@ qint64 EmulatorProcess::residentKilobytes() const
     QFile status(QStringLiteral("/proc/%1/status").arg(pid()));
     if (!status.open(QIODevice::ReadOnly))
         return -1;
-    while (!status.atEnd()) {
-        const QByteArray line = status.readLine();
+    const QList<QByteArray> lines = status.readAll().split('\n');
+    for (const QByteArray& line : lines) {
         if (line.startsWith("VmRSS:"))
             return line.mid(6).trimmed().split(' ').first().toLongLong();
     }
