@@ -11,6 +11,7 @@
 #include <cstring>
 #include <utility>
 
+#include <sys/eventfd.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -19,6 +20,9 @@ namespace {
 // Long enough not to spin on accepts that fail, short enough that a waiting
 // agent hardly notices.
 constexpr int acceptRetryMillis = 200;
+
+// Enough for storing an image, writing the log and the sanitizers' runtime.
+constexpr int reserveSize = 4;
 
 // Errors of one incoming connection, not of the listening socket: the next
 // one in the backlog may be fine (see accept(2)).
@@ -52,10 +56,7 @@ ZelvoServer::ZelvoServer(QObject* parent)
     connect(this, SIGNAL(newConnection()), this, SLOT(onNewConnection()), Qt::DirectConnection);
     acceptRetryTimer->setSingleShot(true);
     acceptRetryTimer->setInterval(acceptRetryMillis);
-    connect(acceptRetryTimer, &QTimer::timeout, this, [this] {
-        if (isListening())
-            acceptNotifier->setEnabled(true);
-    });
+    connect(acceptRetryTimer, &QTimer::timeout, this, &ZelvoServer::onAcceptRetry);
     qDebug() << "\033[94mZelvoServer::ZelvoServer \033[0m";
 }
 
@@ -63,6 +64,7 @@ ZelvoServer::~ZelvoServer()
 {
     qDebug() << "Invoked Destructor of ZelvoServer";
     qDeleteAll(std::exchange(connectionList, {}));
+    releaseReserve();
 }
 
 bool ZelvoServer::start(const QHostAddress& address, quint16 port)
@@ -85,6 +87,8 @@ bool ZelvoServer::setup()
     QTcpServer::pauseAccepting();
     acceptNotifier = std::make_unique<QSocketNotifier>(socketDescriptor(), QSocketNotifier::Read);
     connect(acceptNotifier.get(), &QSocketNotifier::activated, this, &ZelvoServer::acceptAgents);
+    if (!holdReserve())
+        pauseAcceptingAfter(EMFILE);
     qDebug() << "ZelvoServer::setup LISTENING...";
     return true;
 }
@@ -207,6 +211,8 @@ void ZelvoServer::acceptAgents()
 
 void ZelvoServer::pauseAcceptingAfter(int error)
 {
+    // First of all: what follows may need a descriptor.
+    releaseReserve();
     acceptNotifier->setEnabled(false);
     acceptRetryTimer->start();
     // Once until an agent is accepted again, not at every retry.
@@ -215,4 +221,37 @@ void ZelvoServer::pauseAcceptingAfter(int error)
         qWarning().nospace() << "\033[31mZelvoServer::acceptAgents CANNOT ACCEPT AGENTS: " << std::strerror(error)
                              << " - RETRYING EVERY " << acceptRetryMillis << " ms\033[0m";
     }
+}
+
+void ZelvoServer::onAcceptRetry()
+{
+    if (!isListening())
+        return;
+    if (holdReserve())
+        acceptNotifier->setEnabled(true);
+    else
+        acceptRetryTimer->start();
+}
+
+// Agents may take every descriptor of the process. Holding a few back while
+// accepting, and letting them go when accepting fails, leaves the emulator
+// enough to store the images of the agents it already serves.
+bool ZelvoServer::holdReserve()
+{
+    while (reserve.size() < reserveSize) {
+        // Any descriptor serves; an eventfd needs no file system.
+        const int descriptor = ::eventfd(0, EFD_CLOEXEC);
+        if (descriptor < 0) {
+            releaseReserve();
+            return false;
+        }
+        reserve.append(descriptor);
+    }
+    return true;
+}
+
+void ZelvoServer::releaseReserve()
+{
+    for (const int descriptor : std::exchange(reserve, {}))
+        ::close(descriptor);
 }

@@ -58,6 +58,9 @@ private slots:
 private:
     void acceptAgents();
     void pauseAcceptingAfter(int error);
+    void onAcceptRetry();
+    bool holdReserve();
+    void releaseReserve();
 
     QList<ZelvoConnection*> connectionList;
     QHostAddress address;
@@ -66,4 +69,6 @@ private:
     std::unique_ptr<QSocketNotifier> acceptNotifier;
     QTimer* acceptRetryTimer = nullptr;
     bool acceptPaused = false;
+    // Descriptors held back while accepting, see holdReserve().
+    QList<int> reserve;
 };
