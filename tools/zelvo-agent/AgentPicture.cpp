@@ -20,15 +20,18 @@ bool AgentPicture::load(Encoding encoding)
     encoded.clear();
     error.clear();
 
-    if (!QFileInfo(path).isFile())
+    const QFileInfo info(path);
+    if (!info.exists())
         return fail(QStringLiteral("no such file"));
+    if (!info.isFile())
+        return fail(QStringLiteral("not a file"));
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly))
         return fail(file.errorString());
     const QByteArray contents = file.readAll();
 
     // A ZI file is sent as it is in both modes: it already is the glasses' form.
-    const bool ziSuffix = QFileInfo(path).suffix().compare(QLatin1String("zi"), Qt::CaseInsensitive) == 0;
+    const bool ziSuffix = info.suffix().compare(QLatin1String("zi"), Qt::CaseInsensitive) == 0;
     if (ziSuffix || ZIImageUtil::ziDimensions(contents).isValid())
         return loadZi(contents);
 

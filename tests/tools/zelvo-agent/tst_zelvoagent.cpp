@@ -378,7 +378,7 @@ void TestZelvoAgent::errors_data()
     QTest::newRow("missing.png") << QStringList{"config", "--app", "a", path("missing.png")} << 1
                                  << path("missing.png") + ": no such file";
     QTest::newRow("a directory") << QStringList{"config", "--app", "a", pictures.path()} << 1
-                                 << pictures.path() + ": no such file";
+                                 << pictures.path() + ": not a file";
     QTest::newRow("notes.txt") << QStringList{"config", "--app", "a", path("pattern.png"), path("notes.txt")} << 1
                                << path("notes.txt") + ": not a picture";
     QTest::newRow("truncated.bmp") << QStringList{"config", "--app", "a", path("truncated.bmp")} << 1
