@@ -164,7 +164,11 @@ void ZelvoSocket::readHeader()
         qWarning().nospace() << "\033[31mZelvoSocket::readPkg FRAME OF " << packetSize
                              << " BYTES IS OVER THE LIMIT OF " << ZelvoFrame::maxPayloadSize
                              << " BYTES, SKIPPING IT\033[0m";
+        return;
     }
+    // Growing a large frame step by step copies it again and again; memory
+    // that has not been written to costs no more than its address range.
+    buffer.reserve(int(remaining));
 }
 
 void ZelvoSocket::readPayload()
@@ -176,7 +180,7 @@ void ZelvoSocket::readPayload()
     if (skipping) {
         taken = tcpSocket->skip(count);
     } else {
-        // Straight into the frame's buffer: one copy, and amortised growth.
+        // Straight into the frame's buffer, without a temporary array.
         const int collected = buffer.size();
         buffer.resize(collected + int(count));
         taken = tcpSocket->read(buffer.data() + collected, count);
