@@ -13,8 +13,8 @@ class ZelvoAction;
 class ZelvoConnection;
 
 // Cuts an agent's TCP stream into frames (see ZelvoFrame) and sends frames
-// on it. Owns the TCP socket. On the emulator's side it belongs to a
-// ZelvoConnection; with a null connection it serves the agent's side.
+// on it. Takes ownership of the TCP socket. On the emulator's side it belongs
+// to a ZelvoConnection; with a null connection it serves the agent's side.
 // Delete it with deleteLater() from its own signals.
 class ZelvoSocket final : public QObject
 {
@@ -31,6 +31,8 @@ public:
     QTcpSocket* socket() const { return tcpSocket; }
 
 signals:
+    // Never emitted: on the emulator's side the socket is connected before
+    // it is wrapped, and the log serves for debugging.
     void connected();
     void debug(QString message);
     void disconnected();

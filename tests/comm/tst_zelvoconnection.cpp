@@ -39,6 +39,7 @@ private slots:
     void agentContent_data();
     void agentContent();
     void twoAgentsReachTheSameServer();
+    void logsTheDocumentAsIndentedJson();
 
 private:
     // Sends bytes and then the sentinel; true once the sentinel is through.
@@ -250,6 +251,16 @@ void TestZelvoConnection::twoAgentsReachTheSameServer()
     QCOMPARE(agentContents->size(), 2);
     QCOMPARE(agentContents->at(0).at(0).toString(), QString("second"));
     QCOMPARE(agentContents->at(1).at(0).toString(), QString("first"));
+}
+
+void TestZelvoConnection::logsTheDocumentAsIndentedJson()
+{
+    // Built only while debug output is on; then it is the whole document.
+    QTest::ignoreMessage(QtDebugMsg, "\033[95mZelvoReceiver::dataReceived ~~~DESERIALIZATION~~~ JSON: "
+                                     "\"{\\n    \\\"appId\\\": \\\"a\\\",\\n    \\\"command.type\\\": "
+                                     "\\\"agent_config\\\"\\n}\\n\" \033[0m");
+    QVERIFY(deliver(ZelvoFrame::encode(R"({"command.type":"agent_config","appId":"a"})")));
+    QCOMPARE(agentConfigs->size(), 1);
 }
 
 QTEST_GUILESS_MAIN(TestZelvoConnection)
