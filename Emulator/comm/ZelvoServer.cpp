@@ -84,6 +84,7 @@ bool ZelvoServer::setup()
         qDebug() << "\033[94mZelvoServer::setup Server can't start. Check your port configuration\033[0m";
         return false;
     }
+    // Accepting is ours from here on (see the class comment).
     QTcpServer::pauseAccepting();
     acceptNotifier = std::make_unique<QSocketNotifier>(socketDescriptor(), QSocketNotifier::Read);
     connect(acceptNotifier.get(), &QSocketNotifier::activated, this, &ZelvoServer::acceptAgents);
