@@ -110,6 +110,12 @@ void TestSoak::initTestCase()
     emulator->start();
     window = emulator->waitForMainWindow(startTimeoutMillis);
     QVERIFY2(!window.isEmpty(), qPrintable("no window; see " + emulator->logPath()));
+    // The window can be mapped before the program enters its event loop;
+    // painted glasses mean start-up, with the files it writes, is over.
+    QVERIFY(QTest::qWaitFor([&] {
+        const QImage shot = desktop->screenshot(window);
+        return !shot.isNull() && qGray(shot.pixel(320, 460)) > 100;
+    }, startTimeoutMillis));
 }
 
 void TestSoak::soak()
