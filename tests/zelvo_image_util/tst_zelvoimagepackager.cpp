@@ -1,3 +1,4 @@
+#include "Bytes.h"
 #include "StdoutCapture.h"
 #include "ZIImage.h"
 #include "ZelvoImagePackager.h"
@@ -11,14 +12,6 @@
 #include <cstring>
 
 namespace {
-
-QByteArray bytes(std::initializer_list<int> values)
-{
-    QByteArray result;
-    for (int value : values)
-        result += char(value);
-    return result;
-}
 
 QByteArray randomBytes(QRandomGenerator& random, int length)
 {

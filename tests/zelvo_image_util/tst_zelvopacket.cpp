@@ -1,20 +1,9 @@
+#include "Bytes.h"
 #include "StdoutCapture.h"
 #include "ZelvoPacket.h"
 
 #include <QByteArray>
 #include <QtTest>
-
-namespace {
-
-QByteArray bytes(std::initializer_list<int> values)
-{
-    QByteArray result;
-    for (int value : values)
-        result += char(value);
-    return result;
-}
-
-} // namespace
 
 class TestZelvoPacket : public QObject
 {

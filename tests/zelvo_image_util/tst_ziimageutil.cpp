@@ -1,3 +1,5 @@
+#include "Bytes.h"
+#include "Pictures.h"
 #include "StdoutCapture.h"
 #include "ZIImage.h"
 #include "ZIImageUtil.h"
@@ -17,41 +19,9 @@
 
 namespace {
 
-constexpr QRgb White = 0xFFFFFFFF;
-constexpr QRgb Green = 0xFF00FF00;
-
-// Rows of '#' (lit, pure green) and '.' (white).
-QImage picture(const QStringList& rows)
+QByteArray zi(std::initializer_list<int> values)
 {
-    QImage image(rows.value(0).size(), rows.size(), QImage::Format_RGB32);
-    for (int y = 0; y < image.height(); ++y) {
-        for (int x = 0; x < image.width(); ++x)
-            image.setPixel(x, y, rows.at(y).at(x) == QLatin1Char('#') ? Green : White);
-    }
-    return image;
-}
-
-// The picture back as rows; any colour but the two of the format shows as '?'.
-QStringList pattern(const QImage& image)
-{
-    QStringList rows;
-    for (int y = 0; y < image.height(); ++y) {
-        QString row;
-        for (int x = 0; x < image.width(); ++x) {
-            const QRgb pixel = image.pixel(x, y);
-            row += pixel == Green ? QLatin1Char('#') : pixel == White ? QLatin1Char('.') : QLatin1Char('?');
-        }
-        rows += row;
-    }
-    return rows;
-}
-
-QByteArray zi(std::initializer_list<int> bytes)
-{
-    QByteArray result(".zi");
-    for (int byte : bytes)
-        result += char(byte);
-    return result;
+    return QByteArray(".zi") + bytes(values);
 }
 
 // A byte array whose heap block ends exactly at its last byte, so that the

@@ -1,3 +1,5 @@
+#include "../../util/TestFiles.h"
+#include "../../zelvo_image_util/Pictures.h"
 #include "ZIImage.h"
 #include "ZIImageUtil.h"
 
@@ -12,52 +14,12 @@
 
 namespace {
 
-constexpr QRgb White = 0xFFFFFFFF;
-constexpr QRgb Green = 0xFF00FF00;
-
 struct Run
 {
     int exitCode = -1;
     QByteArray out;
     QByteArray err;
 };
-
-// Rows of '#' and '.' painted in the two given colours.
-QImage picture(const QStringList& rows, QRgb ink, QRgb paper)
-{
-    QImage image(rows.first().size(), rows.size(), QImage::Format_ARGB32);
-    for (int y = 0; y < image.height(); ++y) {
-        for (int x = 0; x < image.width(); ++x)
-            image.setPixel(x, y, rows.at(y).at(x) == QLatin1Char('#') ? ink : paper);
-    }
-    return image;
-}
-
-QStringList pattern(const QImage& image)
-{
-    QStringList rows;
-    for (int y = 0; y < image.height(); ++y) {
-        QString row;
-        for (int x = 0; x < image.width(); ++x) {
-            const QRgb pixel = image.pixel(x, y);
-            row += pixel == Green ? QLatin1Char('#') : pixel == White ? QLatin1Char('.') : QLatin1Char('?');
-        }
-        rows += row;
-    }
-    return rows;
-}
-
-QByteArray readFile(const QString& path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
-
-bool writeFile(const QString& path, const QByteArray& bytes)
-{
-    QFile file(path);
-    return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
-}
 
 } // namespace
 
@@ -124,7 +86,7 @@ void TestZiTool::encodeInfoDecode()
     QCOMPARE(encoded.exitCode, 0);
     QCOMPARE(encoded.err, QByteArray());
 
-    const QByteArray bytes = readFile(path("drawing.zi"));
+    const QByteArray bytes = TestFiles::read(path("drawing.zi"));
     const Run info = zitool({ "info", "drawing.zi" });
     QCOMPARE(info.exitCode, 0);
     QCOMPARE(info.out, "width 13\nheight 5\nbytes 15\nhash 0x"
@@ -143,14 +105,14 @@ void TestZiTool::fitScalesLargePicturesDown()
 
     QCOMPARE(zitool({ "encode", "--dither", "--fit", "320x200", "photo.png", "photo.zi" }).exitCode, 0);
 
-    QCOMPARE(ZIImageUtil::ziDimensions(readFile(path("photo.zi"))), QSize(296, 200));
+    QCOMPARE(ZIImageUtil::ziDimensions(TestFiles::read(path("photo.zi"))), QSize(296, 200));
 }
 
 void TestZiTool::infoOfAFullDisplayFile()
 {
     // Beyond the container's bound, but a valid file all the same.
     QByteArray bytes = ZIImageUtil::ziHeader(320, 216) + QByteArray(8640, '\x01');
-    QVERIFY(writeFile(path("display.zi"), bytes));
+    QVERIFY(TestFiles::write(path("display.zi"), bytes));
 
     const Run info = zitool({ "info", "display.zi" });
 
@@ -214,8 +176,8 @@ void TestZiTool::errors()
     QVERIFY(ZIImageUtil::ziCompress(small).save(path("small.zi")));
     QVERIFY(QImage(320, 216, QImage::Format_RGB32).save(path("display.png")));
     QVERIFY(QImage(4096, 2, QImage::Format_RGB32).save(path("wide.png")));
-    QVERIFY(writeFile(path("text.png"), "not a picture\n"));
-    QVERIFY(writeFile(path("tiny.zi"), QByteArray(".zi\x00\x30\x03\xFF\x01", 8)));
+    QVERIFY(TestFiles::write(path("text.png"), "not a picture\n"));
+    QVERIFY(TestFiles::write(path("tiny.zi"), QByteArray(".zi\x00\x30\x03\xFF\x01", 8)));
 
     const Run run = zitool(arguments);
 
