@@ -1,5 +1,6 @@
 #include "AgentProbe.h"
 #include "Button.h"
+#include "EmulatorWindow.h"
 #include "ZelvoEmulator.h"
 #include "ZelvoEvent.h"
 #include "ZelvoServer.h"
@@ -64,17 +65,6 @@ QPoint viewportPosition(const ZelvoEmulator& window, const Button* button)
 }
 
 const QRect batteryIconArea(290, 0, 24, 24);
-
-bool isTransparent(const QImage& image)
-{
-    for (int y = 0; y < image.height(); ++y) {
-        for (int x = 0; x < image.width(); ++x) {
-            if (qAlpha(image.pixel(x, y)) != 0)
-                return false;
-        }
-    }
-    return true;
-}
 
 } // namespace
 
@@ -222,10 +212,8 @@ void TestDeviceEvents::buttonGestures()
     QFETCH(QList<int>, gestures);
 
     ZelvoServer server;
-    QVERIFY(server.start(QHostAddress::LocalHost, 0));
     ZelvoEmulator window(&server, nullptr);
-    window.show();
-    QVERIFY(QTest::qWaitForWindowExposed(&window));
+    QVERIFY(startAndShow(server, window));
     AgentProbe first(server);
     AgentProbe second(server);
     QVERIFY(AgentProbe::waitUntilServed(server, {&first, &second}));
@@ -261,10 +249,8 @@ void TestDeviceEvents::buttonGestures()
 void TestDeviceEvents::buttonEventsAfterContentExpired()
 {
     ZelvoServer server;
-    QVERIFY(server.start(QHostAddress::LocalHost, 0));
     ZelvoEmulator window(&server, nullptr);
-    window.show();
-    QVERIFY(QTest::qWaitForWindowExposed(&window));
+    QVERIFY(startAndShow(server, window));
     AgentProbe agent(server);
     QVERIFY(AgentProbe::waitUntilServed(server, {&agent}));
 
@@ -301,10 +287,8 @@ void TestDeviceEvents::plusShowsStatusStrip()
     QFETCH(QString, state);
 
     ZelvoServer server;
-    QVERIFY(server.start(QHostAddress::LocalHost, 0));
     ZelvoEmulator window(&server, nullptr);
-    window.show();
-    QVERIFY(QTest::qWaitForWindowExposed(&window));
+    QVERIFY(startAndShow(server, window));
     std::unique_ptr<AgentProbe> agent;
     if (agentConnected) {
         agent = std::make_unique<AgentProbe>(server);
@@ -325,10 +309,8 @@ void TestDeviceEvents::plusShowsStatusStrip()
 void TestDeviceEvents::plusLeavesContentAlone()
 {
     ZelvoServer server;
-    QVERIFY(server.start(QHostAddress::LocalHost, 0));
     ZelvoEmulator window(&server, nullptr);
-    window.show();
-    QVERIFY(QTest::qWaitForWindowExposed(&window));
+    QVERIFY(startAndShow(server, window));
     AgentProbe agent(server);
     QVERIFY(AgentProbe::waitUntilServed(server, {&agent}));
     agent.sendAction(contentAction("abc", 7));

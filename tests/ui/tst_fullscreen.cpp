@@ -1,4 +1,5 @@
 #include "Button.h"
+#include "EmulatorWindow.h"
 #include "ZelvoDisplay.h"
 #include "ZelvoEmulator.h"
 #include "ZelvoServer.h"
@@ -126,10 +127,8 @@ void tst_FullScreen::enterFullScreen(ZelvoEmulator& window)
 void tst_FullScreen::fullScreenLayout()
 {
     ZelvoServer server;
-    QVERIFY(server.start(QHostAddress::LocalHost, 0));
     ZelvoEmulator window(&server, nullptr);
-    window.show();
-    QVERIFY(QTest::qWaitForWindowExposed(&window));
+    QVERIFY(startAndShow(server, window));
 
     const int w = screenSize().width();
     const int h = screenSize().height();
@@ -171,10 +170,8 @@ void tst_FullScreen::fullScreenLayout()
 void tst_FullScreen::mirroredDisplay()
 {
     ZelvoServer server;
-    QVERIFY(server.start(QHostAddress::LocalHost, 0));
     ZelvoEmulator window(&server, nullptr);
-    window.show();
-    QVERIFY(QTest::qWaitForWindowExposed(&window));
+    QVERIFY(startAndShow(server, window));
     enterFullScreen(window);
 
     const QSizeF displaySize = window.displayItem()->size();
@@ -227,10 +224,8 @@ void tst_FullScreen::textColour()
     QFETCH(QRgb, colour);
 
     ZelvoServer server;
-    QVERIFY(server.start(QHostAddress::LocalHost, 0));
     ZelvoEmulator window(&server, nullptr);
-    window.show();
-    QVERIFY(QTest::qWaitForWindowExposed(&window));
+    QVERIFY(startAndShow(server, window));
     if (inFullScreen)
         enterFullScreen(window);
 
@@ -267,10 +262,8 @@ void tst_FullScreen::leaving()
     QFETCH(bool, escape);
 
     ZelvoServer server;
-    QVERIFY(server.start(QHostAddress::LocalHost, 0));
     ZelvoEmulator window(&server, nullptr);
-    window.show();
-    QVERIFY(QTest::qWaitForWindowExposed(&window));
+    QVERIFY(startAndShow(server, window));
     window.updateDisplay(QImage(), true);
     const QImage before = grabViewport(window);
 
@@ -306,10 +299,8 @@ void tst_FullScreen::leaving()
 void tst_FullScreen::escapeInWindowMode()
 {
     ZelvoServer server;
-    QVERIFY(server.start(QHostAddress::LocalHost, 0));
     ZelvoEmulator window(&server, nullptr);
-    window.show();
-    QVERIFY(QTest::qWaitForWindowExposed(&window));
+    QVERIFY(startAndShow(server, window));
     const QImage before = grabViewport(window);
     const Qt::WindowFlags flags = window.windowFlags();
 
@@ -335,10 +326,8 @@ void tst_FullScreen::twoClicksWithinDelay()
     QFETCH(bool, startFullScreen);
 
     ZelvoServer server;
-    QVERIFY(server.start(QHostAddress::LocalHost, 0));
     ZelvoEmulator window(&server, nullptr);
-    window.show();
-    QVERIFY(QTest::qWaitForWindowExposed(&window));
+    QVERIFY(startAndShow(server, window));
     if (startFullScreen)
         enterFullScreen(window);
 
@@ -375,10 +364,8 @@ void tst_FullScreen::screenOf1920x1080()
         QSKIP("needs a 1920 x 1080 screen");
 
     ZelvoServer server;
-    QVERIFY(server.start(QHostAddress::LocalHost, 0));
     ZelvoEmulator window(&server, nullptr);
-    window.show();
-    QVERIFY(QTest::qWaitForWindowExposed(&window));
+    QVERIFY(startAndShow(server, window));
     enterFullScreen(window);
 
     QCOMPARE(window.size(), QSize(1920, 1080));

@@ -1,4 +1,5 @@
 #include "Button.h"
+#include "EmulatorWindow.h"
 #include "ZelvoDisplay.h"
 #include "ZelvoEmulator.h"
 #include "ZelvoLayout.h"
@@ -48,18 +49,6 @@ bool samePixels(const QImage& actual, const QImage& expected)
             const QRgb q = b.pixel(x, y);
             if (qAbs(qRed(p) - qRed(q)) > 2 || qAbs(qGreen(p) - qGreen(q)) > 2 || qAbs(qBlue(p) - qBlue(q)) > 2
                 || qAbs(qAlpha(p) - qAlpha(q)) > 2)
-                return false;
-        }
-    }
-    return true;
-}
-
-bool isTransparent(const QImage& image)
-{
-    const QImage argb = image.convertToFormat(QImage::Format_ARGB32);
-    for (int y = 0; y < argb.height(); ++y) {
-        for (int x = 0; x < argb.width(); ++x) {
-            if (qAlpha(argb.pixel(x, y)) != 0)
                 return false;
         }
     }
@@ -472,10 +461,8 @@ void tst_ZelvoEmulator::connections()
 void tst_ZelvoEmulator::sensorButtonTogglesPanel()
 {
     ZelvoServer server;
-    QVERIFY(server.start(QHostAddress::LocalHost, 0));
     ZelvoEmulator window(&server, nullptr);
-    window.show();
-    QVERIFY(QTest::qWaitForWindowExposed(&window));
+    QVERIFY(startAndShow(server, window));
     ZelvoSensorList* panel = window.sensorPanel();
 
     clickItem(window, window.sensorControl());
@@ -512,10 +499,8 @@ void tst_ZelvoEmulator::panelPlacement()
     QFETCH(bool, movesBeside);
 
     ZelvoServer server;
-    QVERIFY(server.start(QHostAddress::LocalHost, 0));
     ZelvoEmulator window(&server, nullptr);
-    window.show();
-    QVERIFY(QTest::qWaitForWindowExposed(&window));
+    QVERIFY(startAndShow(server, window));
     ZelvoSensorList* panel = window.sensorPanel();
 
     // Shown once, the panel has its frame; then it is parked somewhere known.
@@ -551,10 +536,8 @@ void tst_ZelvoEmulator::closeQuestionDeclined()
     QFETCH(bool, escape);
 
     ZelvoServer server;
-    QVERIFY(server.start(QHostAddress::LocalHost, 0));
     ZelvoEmulator window(&server, nullptr);
-    window.show();
-    QVERIFY(QTest::qWaitForWindowExposed(&window));
+    QVERIFY(startAndShow(server, window));
 
     QString title;
     QString text;
@@ -596,10 +579,8 @@ void tst_ZelvoEmulator::closeConfirmedEndsEventLoop()
     QFETCH(bool, panelOpen);
 
     ZelvoServer server;
-    QVERIFY(server.start(QHostAddress::LocalHost, 0));
     ZelvoEmulator window(&server, nullptr);
-    window.show();
-    QVERIFY(QTest::qWaitForWindowExposed(&window));
+    QVERIFY(startAndShow(server, window));
     if (panelOpen)
         QVERIFY(QMetaObject::invokeMethod(&window, "onSensorClicked"));
 
