@@ -1,5 +1,6 @@
 #pragma once
 
+#include "../ui/AgentProbe.h"
 #include "ZelvoControlServer.h"
 #include "ZelvoControlToken.h"
 #include "ZelvoEmulator.h"
@@ -86,3 +87,16 @@ public:
     QList<QJsonObject> answers;
     int lastId = 0;
 };
+
+// True once the rig runs, its agent server serves every agent and the
+// control channel has let every client in with the token.
+inline bool isReady(const ControlRig& rig, const QList<ControlClient*>& clients, const QList<AgentProbe*>& agents = {})
+{
+    if (!rig.started || (!agents.isEmpty() && !AgentProbe::waitUntilServed(rig.server, agents)))
+        return false;
+    for (ControlClient* client : clients) {
+        if (!client->authenticate())
+            return false;
+    }
+    return true;
+}

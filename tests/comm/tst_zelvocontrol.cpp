@@ -210,9 +210,8 @@ void TestZelvoControl::requestErrors()
     blocker.close();
 
     ControlRig rig;
-    QVERIFY(rig.started);
     ControlClient client(rig.control.port());
-    QVERIFY(client.authenticate());
+    QVERIFY(isReady(rig, {&client}));
     client.send(line + '\n');
     const QJsonObject answer = client.next();
     QCOMPARE(answer.value("ok"), QJsonValue(false));
@@ -227,9 +226,8 @@ void TestZelvoControl::requestErrors()
 void TestZelvoControl::linesSplitAndBatched()
 {
     ControlRig rig;
-    QVERIFY(rig.started);
     ControlClient client(rig.control.port());
-    QVERIFY(client.authenticate());
+    QVERIFY(isReady(rig, {&client}));
 
     const QByteArray request = R"({"id":"split","cmd":"state"})";
     client.send(request.left(5));
@@ -250,9 +248,8 @@ void TestZelvoControl::linesSplitAndBatched()
 void TestZelvoControl::overlongLineClosesConnection()
 {
     ControlRig rig;
-    QVERIFY(rig.started);
     ControlClient client(rig.control.port());
-    QVERIFY(client.authenticate());
+    QVERIFY(isReady(rig, {&client}));
     client.send(QByteArray(int(ZelvoControlSession::maxLineLength) + 10, ' '));
     const QJsonObject answer = client.next();
     QVERIFY(answer.value("error").toString().startsWith("line longer than"));
@@ -289,11 +286,9 @@ void TestZelvoControl::buttonGesturesReachAgents()
     QFETCH(QList<QByteArray>, events);
 
     ControlRig rig;
-    QVERIFY(rig.started);
     AgentProbe agent(rig.server);
-    QVERIFY(AgentProbe::waitUntilServed(rig.server, {&agent}));
     ControlClient client(rig.control.port());
-    QVERIFY(client.authenticate());
+    QVERIFY(isReady(rig, {&client}, {&agent}));
 
     QElapsedTimer clock;
     clock.start();
@@ -312,11 +307,9 @@ void TestZelvoControl::buttonGesturesReachAgents()
 void TestZelvoControl::longPressLeavesOthersServed()
 {
     ControlRig rig;
-    QVERIFY(rig.started);
     ControlClient pressing(rig.control.port());
     ControlClient watching(rig.control.port());
-    QVERIFY(pressing.authenticate());
-    QVERIFY(watching.authenticate());
+    QVERIFY(isReady(rig, {&pressing, &watching}));
 
     pressing.send(R"({"id":"long","cmd":"button","button":"minus","gesture":"long"})" "\n"
                   R"({"id":"after","cmd":"state"})" "\n");
@@ -332,9 +325,8 @@ void TestZelvoControl::longPressLeavesOthersServed()
 void TestZelvoControl::heldButtonRules()
 {
     ControlRig rig;
-    QVERIFY(rig.started);
     ControlClient client(rig.control.port());
-    QVERIFY(client.authenticate());
+    QVERIFY(isReady(rig, {&client}));
 
     QCOMPARE(client.call(buttonRequest("plus", "release")).value("error"), QJsonValue("plus is not held"));
     QCOMPARE(client.call(buttonRequest("plus", "press")).value("ok"), QJsonValue(true));
@@ -354,11 +346,9 @@ void TestZelvoControl::heldButtonRules()
 void TestZelvoControl::connectionGoneDuringLongPress()
 {
     ControlRig rig;
-    QVERIFY(rig.started);
     AgentProbe agent(rig.server);
-    QVERIFY(AgentProbe::waitUntilServed(rig.server, {&agent}));
     auto client = std::make_unique<ControlClient>(rig.control.port());
-    QVERIFY(client->authenticate());
+    QVERIFY(isReady(rig, {client.get()}, {&agent}));
     client->send(R"({"id":1,"cmd":"button","button":"plus","gesture":"long"})" "\n");
     QTRY_VERIFY(rig.window.plusControl()->isPressed());
     client.reset();
@@ -392,11 +382,9 @@ void TestZelvoControl::sensorShots()
     QFETCH(QJsonArray, eventValues);
 
     ControlRig rig;
-    QVERIFY(rig.started);
     AgentProbe agent(rig.server);
-    QVERIFY(AgentProbe::waitUntilServed(rig.server, {&agent}));
     ControlClient client(rig.control.port());
-    QVERIFY(client.authenticate());
+    QVERIFY(isReady(rig, {&client}, {&agent}));
 
     QCOMPARE(client.call({{"cmd", "sensor"}, {"sensor", sensor}, {"values", values}}).value("ok"), QJsonValue(true));
     QVERIFY(AgentProbe::waitForAllSent(rig.window, {&agent}));
@@ -412,9 +400,8 @@ void TestZelvoControl::sensorShots()
 void TestZelvoControl::sensorStartStop()
 {
     ControlRig rig;
-    QVERIFY(rig.started);
     ControlClient client(rig.control.port());
-    QVERIFY(client.authenticate());
+    QVERIFY(isReady(rig, {&client}));
     const auto sensorRequest = [](const char* sensor, const char* action) {
         return QJsonObject{{"cmd", "sensor"}, {"sensor", sensor}, {"action", action}};
     };
@@ -479,11 +466,9 @@ void TestZelvoControl::screenshotEqualsDisplay()
 void TestZelvoControl::stateShowsContent()
 {
     ControlRig rig;
-    QVERIFY(rig.started);
     AgentProbe agent(rig.server);
-    QVERIFY(AgentProbe::waitUntilServed(rig.server, {&agent}));
     ControlClient client(rig.control.port());
-    QVERIFY(client.authenticate());
+    QVERIFY(isReady(rig, {&client}, {&agent}));
 
     QJsonObject state = client.call({{"cmd", "state"}});
     QCOMPARE(state.value("agents"), QJsonValue(1));
@@ -525,11 +510,9 @@ void TestZelvoControl::fullScreen()
 void TestZelvoControl::waitForContent()
 {
     ControlRig rig;
-    QVERIFY(rig.started);
     AgentProbe agent(rig.server);
-    QVERIFY(AgentProbe::waitUntilServed(rig.server, {&agent}));
     ControlClient client(rig.control.port());
-    QVERIFY(client.authenticate());
+    QVERIFY(isReady(rig, {&client}, {&agent}));
 
     QCOMPARE(client.call({{"cmd", "wait"}, {"contentOf", "late"}, {"timeout", 50}}).value("error"),
              QJsonValue("no content of late on the display after 50 ms"));

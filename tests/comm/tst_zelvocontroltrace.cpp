@@ -162,11 +162,9 @@ void TestZelvoControlTrace::readingsArriveOnTime()
 void TestZelvoControlTrace::malformedTracePlaysNothing()
 {
     ControlRig rig;
-    QVERIFY(rig.started);
     AgentProbe agent(rig.server);
-    QVERIFY(AgentProbe::waitUntilServed(rig.server, {&agent}));
     ControlClient client(rig.control.port());
-    QVERIFY(client.authenticate());
+    QVERIFY(isReady(rig, {&client}, {&agent}));
 
     const QString path = writeTrace("broken.csv", "0,light,1\n10,light,2\n20,light\n");
     const QJsonObject answer = client.call(playRequest(path));
@@ -181,11 +179,9 @@ void TestZelvoControlTrace::malformedTracePlaysNothing()
 void TestZelvoControlTrace::stopEndsPlaying()
 {
     ControlRig rig;
-    QVERIFY(rig.started);
     ControlClient player(rig.control.port());
     ControlClient stopper(rig.control.port());
-    QVERIFY(player.authenticate());
-    QVERIFY(stopper.authenticate());
+    QVERIFY(isReady(rig, {&player, &stopper}));
 
     const QString path = writeTrace("long.csv", "0,light,1\n60000,light,2\n");
     player.send(QJsonDocument(playRequest(path, true)).toJson(QJsonDocument::Compact) + '\n');
