@@ -1,6 +1,7 @@
 #include "ZelvoConnection.h"
 
 #include "ZelvoAction.h"
+#include "ZelvoLog.h"
 #include "ZelvoReceiver.h"
 #include "ZelvoSender.h"
 #include "ZelvoServer.h"
@@ -14,28 +15,28 @@ ZelvoConnection::ZelvoConnection(ZelvoServer* server, QTcpSocket* socket)
     : tcpSocket(socket)
     , server(server)
 {
-    qDebug() << "\033[94mZelvoConnection::ZelvoConnection \033[0m";
+    qCDebug(zelvoLog) << "\033[94mZelvoConnection::ZelvoConnection \033[0m";
 }
 
 ZelvoConnection::~ZelvoConnection()
 {
-    qDebug() << "Invoked Destructor of ZelvoConnection";
+    qCDebug(zelvoLog) << "Invoked Destructor of ZelvoConnection";
 }
 
 void ZelvoConnection::falseRun()
 {
-    qDebug() << "ZelvoConnection::falseRun 1";
+    qCDebug(zelvoLog) << "ZelvoConnection::falseRun 1";
     zelvoReceiver = std::make_unique<ZelvoReceiver>(this);
     zelvoSender = std::make_unique<ZelvoSender>(this);
     zelvoSocket = std::make_unique<ZelvoSocket>(tcpSocket, this);
     connect(zelvoSocket.get(), &ZelvoSocket::dataReceived, zelvoReceiver.get(), &ZelvoReceiver::onDataReceived);
     connect(zelvoSocket.get(), &ZelvoSocket::disconnected, this, &ZelvoConnection::onSocketDisconnected);
-    qDebug() << "ZelvoConnection::falseRun 2";
+    qCDebug(zelvoLog) << "ZelvoConnection::falseRun 2";
 }
 
 void ZelvoConnection::stop()
 {
-    qDebug() << "ZelvoConnection::stop DONE";
+    qCDebug(zelvoLog) << "ZelvoConnection::stop DONE";
 }
 
 bool ZelvoConnection::sendData(const QByteArray& data)
@@ -61,7 +62,7 @@ void ZelvoConnection::onClientDone()
 
 void ZelvoConnection::onActionReceived(const ZelvoAction& action)
 {
-    qDebug() << "ZelvoConnection::onActionReceived ACTION" << action.toString();
+    qCDebug(zelvoLog) << "ZelvoConnection::onActionReceived ACTION" << action.toString();
     const QString type = action.commandType();
     if (type == commandZelvoConfig)
         onZelvoConfig(action);
@@ -76,7 +77,7 @@ void ZelvoConnection::onZelvoConfig(const ZelvoAction& action)
     const int maxPersistingTimeMillis = action.args.value(QStringLiteral("maxPersistingTimeMillis")).toInt();
     const int minPersistingTimeMillis = action.args.value(QStringLiteral("minPersistingTimeMillis")).toInt();
     server->onZelvoConfig(minPersistingTimeMillis, maxPersistingTimeMillis);
-    qDebug() << "\033[95mZelvoConnection::onZelvoConfig ~~~ \033[0m";
+    qCDebug(zelvoLog) << "\033[95mZelvoConnection::onZelvoConfig ~~~ \033[0m";
 }
 
 void ZelvoConnection::onAgentConfig(const ZelvoAction& action)
@@ -84,7 +85,7 @@ void ZelvoConnection::onAgentConfig(const ZelvoAction& action)
     const QString agentHash = action.args.value(QStringLiteral("appId")).toString();
     const QList<QString> images = action.args.value(QStringLiteral("images")).toStringList();
     server->onAgentConfig(agentHash, images);
-    qDebug() << "mZelvoConnection::onAgentConfig ~~~ AGENT HASH ~~~ ";
+    qCDebug(zelvoLog) << "mZelvoConnection::onAgentConfig ~~~ AGENT HASH ~~~ ";
 }
 
 void ZelvoConnection::onAgentContent(const ZelvoAction& action)
@@ -95,6 +96,6 @@ void ZelvoConnection::onAgentContent(const ZelvoAction& action)
     const QList<QString> imagesId = action.args.value(QStringLiteral("images.id")).toStringList();
     const QList<QString> texts = action.args.value(QStringLiteral("texts")).toStringList();
     server->onAgentContent(agentHash, contentId, layId, imagesId, texts);
-    qDebug() << "\033[95mZelvoConnection::onAgentContent ~~~ AGENT HASH ~~~" << agentHash << "lay id" << layId
-             << "images id" << imagesId << "texts" << texts << "\033[0m";
+    qCDebug(zelvoLog) << "\033[95mZelvoConnection::onAgentContent ~~~ AGENT HASH ~~~" << agentHash << "lay id" << layId
+                      << "images id" << imagesId << "texts" << texts << "\033[0m";
 }

@@ -2,6 +2,7 @@
 
 #include "ZelvoControlCommands.h"
 #include "ZelvoControlSession.h"
+#include "ZelvoLog.h"
 
 #include <QDebug>
 #include <QFile>
@@ -42,8 +43,8 @@ bool ZelvoControlServer::start(quint16 port)
         return false;
     }
     tokenPath = path;
-    qDebug("\033[33mZelvoControlServer::start control channel on 127.0.0.1:%u, token in %s\033[0m",
-           unsigned(listener->serverPort()), qPrintable(tokenPath));
+    qCDebug(zelvoLog, "\033[33mZelvoControlServer::start control channel on 127.0.0.1:%u, token in %s\033[0m",
+                     unsigned(listener->serverPort()), qPrintable(tokenPath));
     return true;
 }
 

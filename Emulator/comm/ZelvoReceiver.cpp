@@ -2,11 +2,11 @@
 
 #include "ZelvoAction.h"
 #include "ZelvoConnection.h"
+#include "ZelvoLog.h"
 
 #include <QDebug>
 #include <QJsonDocument>
 #include <QJsonObject>
-#include <QLoggingCategory>
 
 ZelvoReceiver::ZelvoReceiver(ZelvoConnection* connection)
     : connection(connection)
@@ -15,31 +15,29 @@ ZelvoReceiver::ZelvoReceiver(ZelvoConnection* connection)
 
 ZelvoReceiver::~ZelvoReceiver()
 {
-    qDebug() << "Invoked Destructor of ZelvoReceiver";
+    qCDebug(zelvoLog) << "Invoked Destructor of ZelvoReceiver";
 }
 
 void ZelvoReceiver::onDataReceived(const QByteArray& data)
 {
-    qDebug().nospace() << "ZelvoReceiver::onDataReceived cmd [dataSize:" << data.size() << "]";
+    qCDebug(zelvoLog).nospace() << "ZelvoReceiver::onDataReceived cmd [dataSize:" << data.size() << "]";
     const QJsonDocument document = QJsonDocument::fromJson(data);
-    qDebug() << "\033[95mZelvoReceiver::dataReceived ~~~DESERIALIZATION~~~ RET:" << false << "\033[0m";
-    // Re-serialising megabytes of images costs more than parsing them; skip
-    // it when nobody would see the line.
-    if (QLoggingCategory::defaultCategory()->isDebugEnabled()) {
-        qDebug() << "\033[95mZelvoReceiver::dataReceived ~~~DESERIALIZATION~~~ JSON:"
-                 << QString::fromUtf8(document.toJson(QJsonDocument::Indented)) << "\033[0m";
-    }
+    qCDebug(zelvoLog) << "\033[95mZelvoReceiver::dataReceived ~~~DESERIALIZATION~~~ RET:" << false << "\033[0m";
+    // Re-serialising megabytes of images costs more than parsing them;
+    // qCDebug skips it when nobody would see the line.
+    qCDebug(zelvoLog) << "\033[95mZelvoReceiver::dataReceived ~~~DESERIALIZATION~~~ JSON:"
+                      << QString::fromUtf8(document.toJson(QJsonDocument::Indented)) << "\033[0m";
     const ZelvoAction action(document.object().toVariantMap());
     if (action.args.isEmpty()) {
-        qDebug() << "\033[94mZelvoReceiver::onDataReceived ---:> INVALID ACTION!!!\033[0m";
+        qCDebug(zelvoLog) << "\033[94mZelvoReceiver::onDataReceived ---:> INVALID ACTION!!!\033[0m";
         return;
     }
-    qDebug() << "mZelvoReceiver::onDataReceived ---:> Valid ACTION!!!";
+    qCDebug(zelvoLog) << "mZelvoReceiver::onDataReceived ---:> Valid ACTION!!!";
     onActionReceived(action);
 }
 
 void ZelvoReceiver::onActionReceived(const ZelvoAction& action)
 {
-    qDebug() << "ZelvoReceiver::onActionReceived COMMAND" << action.commandType();
+    qCDebug(zelvoLog) << "ZelvoReceiver::onActionReceived COMMAND" << action.commandType();
     connection->onActionReceived(action);
 }

@@ -1,6 +1,7 @@
 #include "ZelvoSender.h"
 
 #include "ZelvoConnection.h"
+#include "ZelvoLog.h"
 #include "ZelvoSocket.h"
 
 #include <QDebug>
@@ -12,7 +13,7 @@ ZelvoSender::ZelvoSender(ZelvoConnection* connection)
 
 ZelvoSender::~ZelvoSender()
 {
-    qDebug() << "Invoked Destructor of ZelvoSender";
+    qCDebug(zelvoLog) << "Invoked Destructor of ZelvoSender";
 }
 
 bool ZelvoSender::sendData(const QByteArray& data)

@@ -1,6 +1,7 @@
 #include "ZelvoServer.h"
 
 #include "ZelvoConnection.h"
+#include "ZelvoLog.h"
 
 #include <QDebug>
 #include <QSocketNotifier>
@@ -57,12 +58,12 @@ ZelvoServer::ZelvoServer(QObject* parent)
     acceptRetryTimer->setSingleShot(true);
     acceptRetryTimer->setInterval(acceptRetryMillis);
     connect(acceptRetryTimer, &QTimer::timeout, this, &ZelvoServer::onAcceptRetry);
-    qDebug() << "\033[94mZelvoServer::ZelvoServer \033[0m";
+    qCDebug(zelvoLog) << "\033[94mZelvoServer::ZelvoServer \033[0m";
 }
 
 ZelvoServer::~ZelvoServer()
 {
-    qDebug() << "Invoked Destructor of ZelvoServer";
+    qCDebug(zelvoLog) << "Invoked Destructor of ZelvoServer";
     qDeleteAll(std::exchange(connectionList, {}));
     releaseReserve();
 }
@@ -76,12 +77,12 @@ bool ZelvoServer::start(const QHostAddress& address, quint16 port)
 
 bool ZelvoServer::setup()
 {
-    qDebug().nospace().noquote() << "ZelvoServer::setup Trying to start Server <" << address.toString() << ":"
-                                 << port << ">";
+    qCDebug(zelvoLog).nospace().noquote() << "ZelvoServer::setup Trying to start Server <" << address.toString() << ":"
+                                          << port << ">";
     // Every interface, whatever address was given: agents on other hosts
     // reach the emulator as they would reach the glasses.
     if (!listen(QHostAddress::Any, port)) {
-        qDebug() << "\033[94mZelvoServer::setup Server can't start. Check your port configuration\033[0m";
+        qCDebug(zelvoLog) << "\033[94mZelvoServer::setup Server can't start. Check your port configuration\033[0m";
         return false;
     }
     // Accepting is ours from here on (see the class comment).
@@ -90,7 +91,7 @@ bool ZelvoServer::setup()
     connect(acceptNotifier.get(), &QSocketNotifier::activated, this, &ZelvoServer::acceptAgents);
     if (!holdReserve())
         pauseAcceptingAfter(EMFILE);
-    qDebug() << "ZelvoServer::setup LISTENING...";
+    qCDebug(zelvoLog) << "ZelvoServer::setup LISTENING...";
     return true;
 }
 
@@ -111,22 +112,26 @@ QTcpSocket* ZelvoServer::nextPendingConnection()
 
 void ZelvoServer::clientDone(ZelvoConnection* connection)
 {
-    qDebug() << "!!!!!!!!!!!!!!!!!!!!ZelvoServer::clientDone ....";
+    qCDebug(zelvoLog) << "!!!!!!!!!!!!!!!!!!!!ZelvoServer::clientDone ....";
     connectionList.removeAll(connection);
 }
 
 void ZelvoServer::processAgentContent(const QString& agentHash, int contentId, const QString& layId,
                                       const QList<QString>& imagesId, const QList<QString>& texts)
 {
-    QDebug line = qDebug().nospace();
-    line.noquote() << "ZelvoServer::processAgentContent Agent<" << agentHash << " LAYId " << layId;
-    line.quote() << " IMAGES " << imagesId << " TEXTS " << texts << ">";
+    if (zelvoLog().isDebugEnabled()) {
+        QDebug line = QMessageLogger(QT_MESSAGELOG_FILE, QT_MESSAGELOG_LINE, QT_MESSAGELOG_FUNC)
+                          .debug(zelvoLog())
+                          .nospace();
+        line.noquote() << "ZelvoServer::processAgentContent Agent<" << agentHash << " LAYId " << layId;
+        line.quote() << " IMAGES " << imagesId << " TEXTS " << texts << ">";
+    }
     emit agentContentReceived(agentHash, contentId, layId, imagesId, texts);
 }
 
 void ZelvoServer::onNewConnection()
 {
-    qDebug() << "ZelvoServer::onNewConnection";
+    qCDebug(zelvoLog) << "ZelvoServer::onNewConnection";
     QTcpSocket* socket = nextPendingConnection();
     if (!socket)
         return;
@@ -152,13 +157,13 @@ void ZelvoServer::onAgentConfig(const QString& agentHash, const QList<QString>& 
 void ZelvoServer::onAgentContent(const QString& agentHash, int contentId, const QString& layId,
                                  const QList<QString>& imagesId, const QList<QString>& texts)
 {
-    qDebug() << "\033[33mZelvoServer::onAgentMessage RECEIVED BITMAP FROM !!GOOD!! AGENT\033[0m";
+    qCDebug(zelvoLog) << "\033[33mZelvoServer::onAgentMessage RECEIVED BITMAP FROM !!GOOD!! AGENT\033[0m";
     processAgentContent(agentHash, contentId, layId, imagesId, texts);
 }
 
 void ZelvoServer::sendMessageToClients(const QByteArray& data)
 {
-    qDebug() << "ZelvoServer::sendMessageToClients AGENTS" << connectionList.size();
+    qCDebug(zelvoLog) << "ZelvoServer::sendMessageToClients AGENTS" << connectionList.size();
     // A write that fails ends its connection at once, which leaves the list
     // in the middle of the loop; a snapshot keeps the agents after it served.
     const QList<ZelvoConnection*> targets = connectionList;
@@ -173,7 +178,7 @@ void ZelvoServer::onSocketDisconnected()
         return;
     auto* connection = qobject_cast<ZelvoConnection*>(source);
     if (!connection) {
-        qDebug() << "ZelvoServer::onSocketDisconnected() Internal Error invalid socket";
+        qCDebug(zelvoLog) << "ZelvoServer::onSocketDisconnected() Internal Error invalid socket";
         return;
     }
     connectionList.removeOne(connection);
@@ -197,7 +202,7 @@ void ZelvoServer::acceptAgents()
         }
         if (acceptPaused) {
             acceptPaused = false;
-            qDebug() << "\033[32mZelvoServer::acceptAgents ACCEPTING AGENTS AGAIN\033[0m";
+            qCDebug(zelvoLog) << "\033[32mZelvoServer::acceptAgents ACCEPTING AGENTS AGAIN\033[0m";
         }
         auto* socket = new QTcpSocket(this);
         if (!socket->setSocketDescriptor(descriptor)) {

@@ -3,6 +3,7 @@
 #include "ZelvoAction.h"
 #include "ZelvoConnection.h"
 #include "ZelvoFrame.h"
+#include "ZelvoLog.h"
 
 #include <QDebug>
 #include <QMetaEnum>
@@ -25,11 +26,11 @@ ZelvoSocket::ZelvoSocket(QTcpSocket* socket, ZelvoConnection* connection)
 
 ZelvoSocket::~ZelvoSocket()
 {
-    qDebug() << "Invoked Destructor of ZelvoSocket";
+    qCDebug(zelvoLog) << "Invoked Destructor of ZelvoSocket";
     unwire();
     delete tcpSocket;
     tcpSocket = nullptr;
-    qDebug() << "ZelvoSocket::~ZelvoSocket socket null";
+    qCDebug(zelvoLog) << "ZelvoSocket::~ZelvoSocket socket null";
     pollTimer.reset();
 }
 
@@ -37,7 +38,7 @@ void ZelvoSocket::init()
 {
     if (tcpSocket) {
         connect(tcpSocket, &QAbstractSocket::stateChanged, this, &ZelvoSocket::statusSlot);
-        qDebug() << "Connected SIGNAL of Socket";
+        qCDebug(zelvoLog) << "Connected SIGNAL of Socket";
         connect(tcpSocket, &QIODevice::readyRead, this, &ZelvoSocket::readPkg);
         // Bytes that the socket read before we listened had their readyRead
         // already; without this they would wait for the agent's next write.
@@ -62,12 +63,12 @@ void ZelvoSocket::unwire()
 bool ZelvoSocket::sendData(const QByteArray& data)
 {
     if (!tcpSocket) {
-        qDebug() << "ZelvoSocket::sendData Null Socket return";
+        qCDebug(zelvoLog) << "ZelvoSocket::sendData Null Socket return";
         return false;
     }
-    qDebug() << "\033[96mZelvoSocket::sendData Size" << data.size() << "\033[0m";
+    qCDebug(zelvoLog) << "\033[96mZelvoSocket::sendData Size" << data.size() << "\033[0m";
     const QByteArray frame = ZelvoFrame::encode(data);
-    qDebug() << "ZelvoSocket::sendData dataSize" << frame.left(ZelvoFrame::headerSize).toHex();
+    qCDebug(zelvoLog) << "ZelvoSocket::sendData dataSize" << frame.left(ZelvoFrame::headerSize).toHex();
     tcpSocket->write(frame);
     tcpSocket->flush();
     pollTimer->start();
@@ -76,7 +77,7 @@ bool ZelvoSocket::sendData(const QByteArray& data)
 
 bool ZelvoSocket::sendCommand(const ZelvoAction& action)
 {
-    qDebug() << "ZelvoSocket::sendCommand" << action.commandType();
+    qCDebug(zelvoLog) << "ZelvoSocket::sendCommand" << action.commandType();
     return sendData(action.toBinary());
 }
 
@@ -89,16 +90,16 @@ void ZelvoSocket::statusSlot(QAbstractSocket::SocketState state)
         emit disconnected();
         if (connection)
             connection->onClientDone();
-        qDebug() << line.constData();
+        qCDebug(zelvoLog) << line.constData();
         break;
     case QAbstractSocket::ClosingState:
-        qDebug() << line.constData();
+        qCDebug(zelvoLog) << line.constData();
         emit disconnected();
         // The unconnected state that follows must not report the end twice.
         unwire();
         break;
     default:
-        qDebug() << line.constData();
+        qCDebug(zelvoLog) << line.constData();
         break;
     }
 }
@@ -119,7 +120,7 @@ void ZelvoSocket::pollAvailable()
         pollTimer->stop();
     }
     const qint64 pending = tcpSocket->bytesAvailable();
-    qDebug() << "pollAvailable Available" << pending;
+    qCDebug(zelvoLog) << "pollAvailable Available" << pending;
     if (pending == 0)
         pollTimer->stop();
     else
@@ -128,11 +129,11 @@ void ZelvoSocket::pollAvailable()
 
 bool ZelvoSocket::readFrame()
 {
-    qDebug() << "ZelvoSocket::readPkg";
+    qCDebug(zelvoLog) << "ZelvoSocket::readPkg";
     const bool startsFrame = remaining == 0;
     if (startsFrame && tcpSocket->bytesAvailable() < ZelvoFrame::headerSize)
         return false;
-    qDebug() << "ZelvoSocket::readPkg enought data";
+    qCDebug(zelvoLog) << "ZelvoSocket::readPkg enought data";
     if (startsFrame)
         readHeader();
     readPayload();
@@ -148,14 +149,14 @@ bool ZelvoSocket::readFrame()
 void ZelvoSocket::readHeader()
 {
     const QByteArray header = tcpSocket->read(ZelvoFrame::headerSize);
-    qDebug().nospace() << "readPkg READED SIZE    <<<<<< " << header.toHex();
+    qCDebug(zelvoLog).nospace() << "readPkg READED SIZE    <<<<<< " << header.toHex();
     for (int i = 0; i < ZelvoFrame::headerSize; ++i) {
-        qDebug().nospace() << "readPkg READED SIZE[" << i << "] <<<<<< "
-                           << int(quint8(header.at(ZelvoFrame::headerSize - 1 - i)));
+        qCDebug(zelvoLog).nospace() << "readPkg READED SIZE[" << i << "] <<<<<< "
+                                    << int(quint8(header.at(ZelvoFrame::headerSize - 1 - i)));
     }
     packetSize = ZelvoFrame::payloadSize(header.constData());
-    qDebug().nospace() << "readPkg READED SIZE <<<<<< " << packetSize;
-    qDebug().nospace() << "readPkg READED REMAINING<<<<<< " << packetSize - tcpSocket->bytesAvailable();
+    qCDebug(zelvoLog).nospace() << "readPkg READED SIZE <<<<<< " << packetSize;
+    qCDebug(zelvoLog).nospace() << "readPkg READED REMAINING<<<<<< " << packetSize - tcpSocket->bytesAvailable();
     // A negative length (top bit set) announces no payload: the frame is
     // delivered empty at once and the next 4 bytes are the next header.
     remaining = qMax<qint64>(packetSize, 0);
@@ -194,6 +195,6 @@ void ZelvoSocket::pkgReaded()
 {
     const QByteArray payload = std::exchange(buffer, QByteArray());
     remaining = 0;
-    qDebug() << "pkgReaded!!!!";
+    qCDebug(zelvoLog) << "pkgReaded!!!!";
     emit dataReceived(payload);
 }

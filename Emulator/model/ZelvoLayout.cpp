@@ -1,4 +1,5 @@
 #include "ZelvoLayout.h"
+#include "ZelvoLog.h"
 
 #include <QDebug>
 #include <QPoint>
@@ -110,7 +111,7 @@ bool ZelvoLayout::operator==(const ZelvoLayout& other) const
 void ZelvoLayout::appendUnique(QList<QRect>& list, const QRect& rect, const char* adder)
 {
     if (contains(rect)) {
-        qDebug().noquote() << adder << "rect already added, skipping request" << rect;
+        qCDebug(zelvoLog).noquote() << adder << "rect already added, skipping request" << rect;
         return;
     }
     list.append(rect);

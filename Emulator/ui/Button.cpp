@@ -1,4 +1,5 @@
 #include "Button.h"
+#include "ZelvoLog.h"
 
 #include <QDebug>
 #include <QFontMetrics>
@@ -105,11 +106,11 @@ void Button::release(bool inside)
     d->longPressTimer->stop();
     const bool wasPressed = d->pressedState;
     d->pressedState = false;
-    qDebug("release->isClick %d", int(wasPressed));
+    qCDebug(zelvoLog, "release->isClick %d", int(wasPressed));
     update();
     emit released();
     if (wasPressed && inside) {
-        qDebug("release->clicked");
+        qCDebug(zelvoLog, "release->clicked");
         emit clicked();
     }
 }

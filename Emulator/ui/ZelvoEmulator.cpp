@@ -2,6 +2,7 @@
 
 #include "Button.h"
 #include "ZelvoDisplay.h"
+#include "ZelvoLog.h"
 #include "ZelvoSensorList.h"
 #include "ZelvoServer.h"
 
@@ -138,7 +139,7 @@ ZelvoEmulator::ZelvoEmulator(ZelvoServer* server, QWidget* parent)
 
 ZelvoEmulator::~ZelvoEmulator()
 {
-    qDebug() << "Invoked Destructor of ZelvoEmulator";
+    qCDebug(zelvoLog) << "Invoked Destructor of ZelvoEmulator";
     delete sensorList;
 }
 
@@ -225,7 +226,7 @@ QImage ZelvoEmulator::displayImage() const
 bool ZelvoEmulator::hasEnoughSpaceRight(QListWidget* list)
 {
     const QRect desktop = QGuiApplication::primaryScreen()->virtualGeometry();
-    qDebug().nospace() << "resolution of main window " << desktop.width() << " " << desktop.height();
+    qCDebug(zelvoLog).nospace() << "resolution of main window " << desktop.width() << " " << desktop.height();
     // Measured to the desktop's right edge, which is its width only when a
     // screen left of the primary one does not shift the origin.
     const int space = desktop.x() + desktop.width() - x() - frameGeometry().width();

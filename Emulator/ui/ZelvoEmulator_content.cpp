@@ -1,6 +1,7 @@
 #include "ZelvoEmulator.h"
 #include "ZIImageUtil.h"
 #include "ZelvoLayout.h"
+#include "ZelvoLog.h"
 #include "ZelvoUtil.h"
 
 #include <QBrush>
@@ -66,27 +67,27 @@ QImage loadAgentImage(const QString& directory, const QString& agentHash, const 
 {
     path->clear();
     if (!ZelvoUtil::isFileNamePart(id)) {
-        qDebug().nospace() << "\033[31mZelvoEmulator::drawLayout REFUSED IMAGE ID " << id
-                           << ", IT NAMES A PATH OUTSIDE THE AGENT DIRECTORY!!!\033[0m";
+        qCDebug(zelvoLog).nospace() << "\033[31mZelvoEmulator::drawLayout REFUSED IMAGE ID " << id
+                                    << ", IT NAMES A PATH OUTSIDE THE AGENT DIRECTORY!!!\033[0m";
         return QImage();
     }
     if (directory.isEmpty())
         return QImage();
 
     const QString ziPath = directory + QLatin1Char('/') + ZelvoUtil::agentImageFileName(agentHash, id, ZiSuffix);
-    qDebug().nospace() << "\033[32mZelvoEmulator::drawLayout SEARCHING " << ziPath;
+    qCDebug(zelvoLog).nospace() << "\033[32mZelvoEmulator::drawLayout SEARCHING " << ziPath;
     if (QFile::exists(ziPath)) {
-        qDebug() << "\033[35mZelvoEmulator::drawLayout FOUNDED A ZELVO IMAGE";
+        qCDebug(zelvoLog) << "\033[35mZelvoEmulator::drawLayout FOUNDED A ZELVO IMAGE";
         *path = ziPath;
         return ZIImageUtil::ziUncompress(ziPath);
     }
 
-    qDebug() << "\033[36mZelvoEmulator::drawLayout .zi not found, serching .png ...";
+    qCDebug(zelvoLog) << "\033[36mZelvoEmulator::drawLayout .zi not found, serching .png ...";
     const QString pngPath = directory + QLatin1Char('/') + ZelvoUtil::agentImageFileName(agentHash, id, PngSuffix);
-    qDebug().nospace() << "\033[32mZelvoEmulator::drawLayout SEARCHING " << pngPath;
+    qCDebug(zelvoLog).nospace() << "\033[32mZelvoEmulator::drawLayout SEARCHING " << pngPath;
     if (!QFile::exists(pngPath))
         return QImage();
-    qDebug() << "\033[35mZelvoEmulator::drawLayout FOUNDED A PNG IMAGE";
+    qCDebug(zelvoLog) << "\033[35mZelvoEmulator::drawLayout FOUNDED A PNG IMAGE";
     *path = pngPath;
     return ZelvoUtil::readImageFile(pngPath);
 }
@@ -95,30 +96,30 @@ QImage loadAgentImage(const QString& directory, const QString& agentHash, const 
 
 void ZelvoEmulator::onZelvoConfig(int minPersistingTMillis, int maxPersistingTMillis)
 {
-    qDebug().nospace() << "\033[33mZelvoEmulator::onZelvoConfig \n\t\tRECEIVED CONFIG FOR ZELVO "
-                       << minPersistingTMillis << "->" << maxPersistingTMillis << "\033[0m";
+    qCDebug(zelvoLog).nospace() << "\033[33mZelvoEmulator::onZelvoConfig \n\t\tRECEIVED CONFIG FOR ZELVO "
+                                << minPersistingTMillis << "->" << maxPersistingTMillis << "\033[0m";
     this->minPersistingTMillis = minPersistingTMillis;
     this->maxPersistingTMillis = maxPersistingTMillis;
 }
 
 void ZelvoEmulator::onAgentConfig(const QString& agentHash, const QList<QString>& imagesArray)
 {
-    qDebug().nospace().noquote() << "\033[33mZelvoEmulator::configAgent \n\t\tRECEIVED CONFIG FROM AGENT "
-                                 << agentHash << "\033[0m";
+    qCDebug(zelvoLog).nospace().noquote() << "\033[33mZelvoEmulator::configAgent \n\t\tRECEIVED CONFIG FROM AGENT "
+                                          << agentHash << "\033[0m";
     const bool ok = saveAgentImages(agentHash, imagesArray);
-    qDebug().nospace().noquote() << "\033[33mZelvoEmulator::configAgent Now agent " << agentHash
-                                 << (ok ? " is CONFIGURED" : " is NOT CONFIGURED") << "!!!!\033[0m";
+    qCDebug(zelvoLog).nospace().noquote() << "\033[33mZelvoEmulator::configAgent Now agent " << agentHash
+                                          << (ok ? " is CONFIGURED" : " is NOT CONFIGURED") << "!!!!\033[0m";
 }
 
 bool ZelvoEmulator::saveAgentImages(const QString& agentHash, const QList<QString>& images)
 {
-    qDebug().nospace().noquote() << "\033[33mZelvoEmulator::saveAgentImages \n\t\tAGENT " << agentHash
-                                 << " has " << images.size() << " to SAVE!!!\033[0m";
+    qCDebug(zelvoLog).nospace().noquote() << "\033[33mZelvoEmulator::saveAgentImages \n\t\tAGENT " << agentHash
+                                          << " has " << images.size() << " to SAVE!!!\033[0m";
     const QString directory = ZelvoUtil::agentImageDirectory(agentHash);
     if (directory.isEmpty())
         return false;
-    qDebug().nospace().noquote() << "\033[33mZelvoEmulator::saveAgentImages \n\t\tDIR " << directory
-                                 << "!!!\033[0m";
+    qCDebug(zelvoLog).nospace().noquote() << "\033[33mZelvoEmulator::saveAgentImages \n\t\tDIR " << directory
+                                          << "!!!\033[0m";
 
     // An agent counts as configured only when every one of its images is
     // stored; a failing image never stops the following ones.
@@ -129,8 +130,8 @@ bool ZelvoEmulator::saveAgentImages(const QString& agentHash, const QList<QStrin
         const QString fileName =
             ZelvoUtil::agentImageFileName(agentHash, QString::number(n), zi ? ZiSuffix : PngSuffix);
         const QString path = directory + QLatin1Char('/') + fileName;
-        qDebug().nospace().noquote() << "\033[33mZelvoEmulator::saveAgentImages \n\t\tAGENT " << agentHash
-                                     << " is saving image " << fileName << "!!!\033[0m";
+        qCDebug(zelvoLog).nospace().noquote() << "\033[33mZelvoEmulator::saveAgentImages \n\t\tAGENT " << agentHash
+                                              << " is saving image " << fileName << "!!!\033[0m";
         bool written = false;
         if (zi) {
             written = writeFile(path, bytes);
@@ -138,12 +139,12 @@ bool ZelvoEmulator::saveAgentImages(const QString& agentHash, const QList<QStrin
             const QImage image = ZelvoUtil::readPngData(bytes);
             const QByteArray png = image.isNull() ? QByteArray() : encodePng(image);
             written = !png.isEmpty() && writeFile(path, png);
-            qDebug().nospace().noquote() << "\033[33mZelvoEmulator::saveAgentImages \n\t\tSAVE IMAGE " << path
-                                         << " ret " << (written ? "true" : "false") << "!!!\033[0m";
+            qCDebug(zelvoLog).nospace().noquote() << "\033[33mZelvoEmulator::saveAgentImages \n\t\tSAVE IMAGE " << path
+                                                  << " ret " << (written ? "true" : "false") << "!!!\033[0m";
         }
         if (!written) {
-            qDebug().nospace().noquote() << "\033[31mZelvoEmulator::saveAgentImages \n\t\tERROR SAVING IMAGE "
-                                         << path << "!!!\033[0m";
+            qCDebug(zelvoLog).nospace().noquote() << "\033[31mZelvoEmulator::saveAgentImages \n\t\tERROR SAVING IMAGE "
+                                                  << path << "!!!\033[0m";
         }
         saved = saved && written;
     }
@@ -155,26 +156,26 @@ void ZelvoEmulator::onAgentContent(const QString& agentHash, int contentId, cons
 {
     contentOnDisplay = true;
     if (minPersistingTimerId != -1) {
-        qDebug().nospace() << "ZelvoEmulator::onAgentContent AGENT " << agentHash
-                           << " sended a new image but we are already waiting the min persisting time, SKIPPING ....";
+        qCDebug(zelvoLog).nospace() << "ZelvoEmulator::onAgentContent AGENT " << agentHash
+                                    << " sended a new image but we are already waiting the min persisting time, SKIPPING ....";
         return;
     }
     if (layId.isEmpty()) {
-        qDebug() << "onAgentContent NULL LAY ID CAN'T process the request .... SKIPPING ... ";
+        qCDebug(zelvoLog) << "onAgentContent NULL LAY ID CAN'T process the request .... SKIPPING ... ";
         return;
     }
 
     currentAgentHash = agentHash;
     currentContentId = contentId;
-    qDebug() << ContentRule;
-    qDebug().nospace() << "\033[96mZelvoEmulator::onAgentContent USING LAY ID " << layId << "\033[0m";
-    qDebug().nospace() << "\033[96mZelvoEmulator::onAgentContent IMAGE ARRAY  " << imagesId << "\033[0m";
-    qDebug().nospace() << "\033[96mZelvoEmulator::onAgentContent TEXT ARRAY   " << texts << "\033[0m";
-    qDebug() << ContentRule;
+    qCDebug(zelvoLog) << ContentRule;
+    qCDebug(zelvoLog).nospace() << "\033[96mZelvoEmulator::onAgentContent USING LAY ID " << layId << "\033[0m";
+    qCDebug(zelvoLog).nospace() << "\033[96mZelvoEmulator::onAgentContent IMAGE ARRAY  " << imagesId << "\033[0m";
+    qCDebug(zelvoLog).nospace() << "\033[96mZelvoEmulator::onAgentContent TEXT ARRAY   " << texts << "\033[0m";
+    qCDebug(zelvoLog) << ContentRule;
 
     const int layoutNumber = layId.toInt();
     if (agentHash.isEmpty()) {
-        qDebug() << "ZelvoEmulator::onAgentContent NULL AGENT HASH CAN'T process the request .... SKIPPING ... ";
+        qCDebug(zelvoLog) << "ZelvoEmulator::onAgentContent NULL AGENT HASH CAN'T process the request .... SKIPPING ... ";
         return;
     }
 
@@ -189,17 +190,17 @@ void ZelvoEmulator::drawLayout(const ZelvoLayout& layout, const QString& agentHa
                                const QList<QString>& imagesId, const QList<QString>& texts)
 {
     if (imagesId.size() != layout.images().size()) {
-        qDebug() << "\033[31mZelvoEmulator::drawLayout images in layout don't match with image indexes\033[0m";
+        qCDebug(zelvoLog) << "\033[31mZelvoEmulator::drawLayout images in layout don't match with image indexes\033[0m";
         return;
     }
     if (texts.size() != layout.texts().size()) {
-        qDebug() << "\033[31mZelvoEmulator::drawLayout text in layout don't match with agent texts\033[0m";
+        qCDebug(zelvoLog) << "\033[31mZelvoEmulator::drawLayout text in layout don't match with agent texts\033[0m";
         return;
     }
 
     const QString directory = ZelvoUtil::agentImageDirectory(agentHash);
-    qDebug().nospace() << "\033[34mZelvoEmulator::drawLayout IMAGEs " << imagesId << " TEXTs " << texts
-                       << "\033[0m";
+    qCDebug(zelvoLog).nospace() << "\033[34mZelvoEmulator::drawLayout IMAGEs " << imagesId << " TEXTs " << texts
+                                << "\033[0m";
 
     // Premultiplied: on plain ARGB32 the raster engine blends antialiased
     // glyph edges without premultiplying them, which darkens every letter.
@@ -209,8 +210,8 @@ void ZelvoEmulator::drawLayout(const ZelvoLayout& layout, const QString& agentHa
         QPainter painter(&canvas);
         for (int i = 0; i < texts.size(); ++i) {
             const QRect& rect = layout.texts().at(i);
-            qDebug().nospace() << "\033[32mZelvoEmulator::drawLayout DRAWING text " << texts.at(i)
-                               << " on RECT " << rect << "\033[0m";
+            qCDebug(zelvoLog).nospace() << "\033[32mZelvoEmulator::drawLayout DRAWING text " << texts.at(i)
+                                        << " on RECT " << rect << "\033[0m";
             drawElidedText(&painter, rect, texts.at(i));
         }
         // Images after texts, so that they cover the texts where they overlap.
@@ -218,13 +219,13 @@ void ZelvoEmulator::drawLayout(const ZelvoLayout& layout, const QString& agentHa
             QString path;
             const QImage image = loadAgentImage(directory, agentHash, imagesId.at(i), &path);
             if (image.isNull()) {
-                qDebug().nospace() << "\033[32mZelvoEmulator::drawLayout DRAWING image " << path
-                                   << " IS NULL!!!" << "\033[0m";
+                qCDebug(zelvoLog).nospace() << "\033[32mZelvoEmulator::drawLayout DRAWING image " << path
+                                            << " IS NULL!!!" << "\033[0m";
                 continue;
             }
             const QRect& rect = layout.images().at(i);
-            qDebug().nospace() << "\033[32mZelvoEmulator::drawLayout DRAWING image " << path << " on RECT "
-                               << rect << "\033[0m";
+            qCDebug(zelvoLog).nospace() << "\033[32mZelvoEmulator::drawLayout DRAWING image " << path << " on RECT "
+                                        << rect << "\033[0m";
             // Unscaled and unclipped: the glasses let a larger image spill over.
             painter.drawImage(QPointF(rect.topLeft()), image);
         }
@@ -275,13 +276,13 @@ void ZelvoEmulator::timerEvent(QTimerEvent* event)
     QGraphicsView::timerEvent(event);
     const int id = event->timerId();
     if (id == minPersistingTimerId) {
-        qDebug().nospace() << "Min persisting time (" << minPersistingTMillis << " millis)"
-                           << " elapsed for content ";
+        qCDebug(zelvoLog).nospace() << "Min persisting time (" << minPersistingTMillis << " millis)"
+                                    << " elapsed for content ";
         killTimer(id);
         minPersistingTimerId = -1;
     } else if (id == maxPersistingTimerId) {
-        qDebug().nospace() << "Max persisting time (" << maxPersistingTMillis << " millis)"
-                           << " elapsed for content ... removing content";
+        qCDebug(zelvoLog).nospace() << "Max persisting time (" << maxPersistingTMillis << " millis)"
+                                    << " elapsed for content ... removing content";
         killTimer(id);
         maxPersistingTimerId = -1;
         onAgentContentTimeout();

@@ -1,4 +1,5 @@
 #include "ZelvoEmulator.h"
+#include "ZelvoLog.h"
 #include "ZelvoServer.h"
 
 #include <QByteArray>
@@ -43,7 +44,7 @@ void ZelvoEmulator::dispatchSensorEvent(const ZelvoEvent& event, const QString& 
     };
     const QByteArray text = QJsonDocument(message).toJson(QJsonDocument::Indented);
 
-    qDebug().noquote() << QStringLiteral("### dispatchSensorEvent ->  EVENT: ") + QString::fromUtf8(text);
+    qCDebug(zelvoLog).noquote() << QStringLiteral("### dispatchSensorEvent ->  EVENT: ") + QString::fromUtf8(text);
     server->sendMessageToClients(text);
 }
 
@@ -66,7 +67,7 @@ void ZelvoEmulator::onPlusPressed()
     // an agent's content.
     if (!contentOnDisplay)
         updateDisplay(contentImage, true);
-    qDebug() << (server->connections().isEmpty() ? "Disconnected" : "Connected");
+    qCDebug(zelvoLog) << (server->connections().isEmpty() ? "Disconnected" : "Connected");
     sendButtonEvent(PlusButton, Pressed);
 }
 

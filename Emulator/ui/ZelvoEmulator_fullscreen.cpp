@@ -2,6 +2,7 @@
 
 #include "Button.h"
 #include "ZelvoDisplay.h"
+#include "ZelvoLog.h"
 
 #include <QDebug>
 #include <QGraphicsScene>
@@ -54,7 +55,7 @@ void ZelvoEmulator::onFullScreenOnSlot()
 {
     const int w = width();
     const int h = height();
-    qDebug().nospace() << " onFullScreenOnSlot " << w << " h " << h;
+    qCDebug(zelvoLog).nospace() << " onFullScreenOnSlot " << w << " h " << h;
 
     scene()->setSceneRect(0, 0, w, h);
     display->setSize(w - 2 * displayMargin, h - 2 * displayMargin);

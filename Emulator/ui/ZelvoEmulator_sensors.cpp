@@ -1,4 +1,5 @@
 #include "ZelvoEmulator.h"
+#include "ZelvoLog.h"
 #include "ZelvoSensorList.h"
 
 #include <QDebug>
@@ -16,9 +17,9 @@ constexpr int batteryFull = 100;
 // readings are random whatever was typed.
 void logStartValues(const char* line, const float* values)
 {
-    qDebug() << line;
+    qCDebug(zelvoLog) << line;
     for (int i = 0; i < 3; ++i)
-        qDebug() << values[i];
+        qCDebug(zelvoLog) << values[i];
 }
 
 // 0 for a number the panel does not send.
@@ -57,7 +58,7 @@ void ZelvoEmulator::onSingleShotValue(float* values, int type)
 void ZelvoEmulator::onBatteryChanged(int percent)
 {
     batteryPercent = percent;
-    qDebug("battery percent %d", percent);
+    qCDebug(zelvoLog, "battery percent %d", percent);
 }
 
 void ZelvoEmulator::onStartBattery()

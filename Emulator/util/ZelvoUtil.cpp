@@ -1,4 +1,5 @@
 #include "ZelvoUtil.h"
+#include "ZelvoLog.h"
 
 #include <QBuffer>
 #include <QByteArray>
@@ -27,10 +28,10 @@ QImage readBounded(QImageReader& reader, const char* caller)
 {
     const QSize size = reader.size();
     if (size.width() > ZelvoUtil::MaxImageSide || size.height() > ZelvoUtil::MaxImageSide) {
-        qDebug().nospace() << "\033[31m" << caller << " REFUSED IMAGE " << reader.fileName()
-                           << " OF " << size.width() << " x " << size.height()
-                           << " PIXELS, MORE THAN " << ZelvoUtil::MaxImageSide << " x "
-                           << ZelvoUtil::MaxImageSide << "!!!\033[0m";
+        qCDebug(zelvoLog).nospace() << "\033[31m" << caller << " REFUSED IMAGE " << reader.fileName()
+                                    << " OF " << size.width() << " x " << size.height()
+                                    << " PIXELS, MORE THAN " << ZelvoUtil::MaxImageSide << " x "
+                                    << ZelvoUtil::MaxImageSide << "!!!\033[0m";
         return QImage();
     }
     return reader.read();
@@ -67,8 +68,8 @@ QString ZelvoUtil::agentImageDirectory(const QString& agentHash)
     const QString relative = QStringLiteral("Zelvo/") + agentHash;
     if (pictures.isEmpty() || agentHash.isEmpty() || !isFileNamePart(agentHash)
         || !QDir(pictures).mkpath(relative)) {
-        qDebug().nospace() << "\033[31mZelvoUtil::agentImageDirectory REFUSED AGENT HASH "
-                           << agentHash << ", NO IMAGE DIRECTORY!!!\033[0m";
+        qCDebug(zelvoLog).nospace() << "\033[31mZelvoUtil::agentImageDirectory REFUSED AGENT HASH "
+                                    << agentHash << ", NO IMAGE DIRECTORY!!!\033[0m";
         return QString();
     }
     return QDir(pictures).absoluteFilePath(relative);

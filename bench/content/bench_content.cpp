@@ -21,6 +21,7 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QLoggingCategory>
 #include <QPainter>
 #include <QPen>
 #include <QPointF>
@@ -242,6 +243,8 @@ int main(int argc, char** argv)
     qputenv("XDG_CONFIG_HOME", (home.path() + QStringLiteral("/.config")).toLocal8Bit());
     qputenv("QT_QPA_PLATFORM", "offscreen");
     qInstallMessageHandler([](QtMsgType, const QMessageLogContext&, const QString&) {});
+    // A log going nowhere, as for the agent link: debug lines off as well.
+    QLoggingCategory::setFilterRules(QStringLiteral("default.debug=false"));
     QApplication application(argc, argv);
 
     benchmark::Initialize(&argc, argv);

@@ -15,6 +15,7 @@
 #include <QElapsedTimer>
 #include <QEventLoop>
 #include <QHostAddress>
+#include <QLoggingCategory>
 #include <QTcpSocket>
 #include <QTemporaryDir>
 
@@ -158,6 +159,8 @@ int main(int argc, char** argv)
     qputenv("XDG_CONFIG_HOME", home.path().toUtf8());
     qputenv("QT_QPA_PLATFORM", "offscreen");
     qInstallMessageHandler(discardMessage);
+    // A log going nowhere, as for the agent link: debug lines off as well.
+    QLoggingCategory::setFilterRules(QStringLiteral("default.debug=false"));
     QApplication application(argc, argv);
     benchmark::Initialize(&argc, argv);
     benchmark::RunSpecifiedBenchmarks();

@@ -1,4 +1,5 @@
 #include "ZelvoSensorList.h"
+#include "ZelvoLog.h"
 
 #include <QDebug>
 #include <QHBoxLayout>
@@ -57,7 +58,7 @@ int ZelvoSensorList::batteryPercent() const
 
 void ZelvoSensorList::programmedStop(int sensor)
 {
-    qDebug() << "Entered Button stop";
+    qCDebug(zelvoLog) << "Entered Button stop";
     switch (sensor) {
     case 1:
         accelerometerRunning = false;
@@ -149,7 +150,7 @@ void ZelvoSensorList::startStopBattery()
 
 void ZelvoSensorList::startStopAccelerometer()
 {
-    qDebug() << "Started";
+    qCDebug(zelvoLog) << "Started";
     accelerometerRunning = !accelerometerRunning;
     if (accelerometerRunning) {
         float values[3] = {fieldValue(accelerometerEdits[0]), fieldValue(accelerometerEdits[1]),

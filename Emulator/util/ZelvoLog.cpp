@@ -1,0 +1,3 @@
+#include "ZelvoLog.h"
+
+Q_LOGGING_CATEGORY(zelvoLog, "default")
