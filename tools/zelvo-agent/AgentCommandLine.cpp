@@ -2,13 +2,13 @@
 
 #include "AgentMessages.h"
 #include "AgentPicture.h"
+#include "ToolArguments.h"
 
 #include <QCommandLineOption>
 #include <QCommandLineParser>
 #include <QStringList>
 
 #include <algorithm>
-#include <cmath>
 #include <limits>
 
 namespace {
@@ -113,7 +113,7 @@ AgentCommandLine::Status AgentCommandLine::parse(const QStringList& arguments)
     const QString command = arguments.value(1);
     if (command.isEmpty())
         return usageError(QStringLiteral("missing command; try 'zelvo-agent --help'"));
-    if (command == QLatin1String("--help") || command == QLatin1String("-h") || command == QLatin1String("help")) {
+    if (ToolArguments::isHelpRequest(command)) {
         message = overview();
         return Status::Help;
     }
@@ -142,11 +142,8 @@ AgentCommandLine::Status AgentCommandLine::parse(const QStringList& arguments)
     if (!parser.parse(arguments))
         return usageError(parser.errorText(), command);
     if (parser.isSet(helpOption)) {
-        // Our own usage line: the parser's names the program by its path
-        // and knows nothing of the command.
-        const QString help = parser.helpText();
-        message = QStringLiteral("Usage: zelvo-agent %1 [options]\n").arg(syntax.arguments)
-                  + help.mid(help.indexOf(QLatin1Char('\n')) + 1);
+        message = ToolArguments::commandHelp(QStringLiteral("Usage: zelvo-agent %1 [options]").arg(syntax.arguments),
+                                             parser);
         return Status::Help;
     }
 
@@ -168,8 +165,7 @@ AgentCommandLine::Status AgentCommandLine::parse(const QStringList& arguments)
 
 AgentCommandLine::Status AgentCommandLine::usageError(const QString& reason, const QString& command)
 {
-    message = command.isEmpty() ? reason
-                                : QStringLiteral("%1 (see 'zelvo-agent %2 --help')").arg(reason, command);
+    message = ToolArguments::usageError(QStringLiteral("zelvo-agent"), reason, command);
     return Status::UsageError;
 }
 
@@ -180,13 +176,8 @@ bool AgentCommandLine::readConnection(const QCommandLineParser& parser)
         message = QStringLiteral("--host needs a host name or address");
         return false;
     }
-    int port = 0;
-    if (!readInt(parser, portOption, 1, &port) || port > 65535) {
-        message = QStringLiteral("--port needs a number from 1 to 65535, not '%1'").arg(parser.value(portOption));
-        return false;
-    }
-    parsed.port = static_cast<quint16>(port);
-    return true;
+    parsed.port = ToolArguments::port(parser.value(portOption), &message);
+    return parsed.port != 0;
 }
 
 bool AgentCommandLine::readListening(const QCommandLineParser& parser, bool sends)
@@ -201,15 +192,14 @@ bool AgentCommandLine::readListening(const QCommandLineParser& parser, bool send
         return false;
     }
     if (parser.isSet(timeoutOption)) {
-        bool ok = false;
-        const double seconds = parser.value(timeoutOption).toDouble(&ok);
         // Past a day the millisecond count would overflow the timer anyway.
-        if (!ok || !(seconds > 0) || seconds > 86400) {
+        const qint64 millis = ToolArguments::milliseconds(parser.value(timeoutOption), 86400, false);
+        if (millis < 0) {
             message = QStringLiteral("--timeout needs a number of seconds from 0 to 86400, not '%1'")
                           .arg(parser.value(timeoutOption));
             return false;
         }
-        parsed.timeoutMillis = std::max(1, static_cast<int>(std::lround(seconds * 1000)));
+        parsed.timeoutMillis = std::max(1, static_cast<int>(millis));
     }
     parsed.raw = parser.isSet(rawOption);
     return true;

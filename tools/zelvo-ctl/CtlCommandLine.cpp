@@ -1,5 +1,6 @@
 #include "CtlCommandLine.h"
 
+#include "ToolArguments.h"
 #include "ZelvoControlServer.h"
 #include "ZelvoControlToken.h"
 
@@ -84,7 +85,7 @@ CtlCommandLine::Status CtlCommandLine::parse(const QStringList& arguments)
     const QString name = arguments.value(1);
     if (name.isEmpty())
         return usageError(QStringLiteral("missing command; try 'zelvo-ctl --help'"));
-    if (name == QLatin1String("--help") || name == QLatin1String("-h") || name == QLatin1String("help")) {
+    if (ToolArguments::isHelpRequest(name)) {
         message = overview();
         return Status::Help;
     }
@@ -106,16 +107,15 @@ CtlCommandLine::Status CtlCommandLine::parse(const QStringList& arguments)
     if (!parser.parse(arguments))
         return usageError(parser.errorText(), name);
     if (parser.isSet(helpOption)) {
-        const QString help = parser.helpText();
-        message = QStringLiteral("Usage: zelvo-ctl %1 %2 [options]\n").arg(name, found->arguments)
-                  + help.mid(help.indexOf(QLatin1Char('\n')) + 1);
+        message = ToolArguments::commandHelp(QStringLiteral("Usage: zelvo-ctl %1 %2 [options]").arg(name, found->arguments),
+                                             parser);
         return Status::Help;
     }
+    QString portError;
+    controlPort = ToolArguments::port(parser.value(portOption), &portError);
+    if (controlPort == 0)
+        return usageError(portError, name);
     bool ok = false;
-    const uint port = parser.value(portOption).toUInt(&ok);
-    if (!ok || port < 1 || port > 65535)
-        return usageError(QStringLiteral("--port needs a number from 1 to 65535, not '%1'").arg(parser.value(portOption)), name);
-    controlPort = quint16(port);
 
     QStringList positional = parser.positionalArguments();
     positional.removeFirst();
@@ -175,11 +175,11 @@ CtlCommandLine::Status CtlCommandLine::parse(const QStringList& arguments)
     } else if (name == QLatin1String("wait")) {
         if (!expect(0) || parser.value(contentOfOption).isEmpty())
             return usageError(QStringLiteral("--content-of HASH is required"), name);
-        const double seconds = parser.value(timeoutOption).toDouble(&ok);
-        if (!ok || !(seconds >= 0) || seconds > 3600)
+        const qint64 millis = ToolArguments::milliseconds(parser.value(timeoutOption), 3600, true);
+        if (millis < 0)
             return usageError(QStringLiteral("--timeout needs seconds from 0 to 3600, not '%1'").arg(parser.value(timeoutOption)), name);
         parsed = {{QStringLiteral("cmd"), name}, {QStringLiteral("contentOf"), parser.value(contentOfOption)},
-                  {QStringLiteral("timeout"), double(std::llround(seconds * 1000))}};
+                  {QStringLiteral("timeout"), double(millis)}};
     } else {
         if (!expect(1) || (positional.first() != QLatin1String("on") && positional.first() != QLatin1String("off")))
             return usageError(QStringLiteral("say on or off"), name);
@@ -190,7 +190,6 @@ CtlCommandLine::Status CtlCommandLine::parse(const QStringList& arguments)
 
 CtlCommandLine::Status CtlCommandLine::usageError(const QString& reason, const QString& command)
 {
-    message = command.isEmpty() ? reason
-                                : QStringLiteral("%1 (see 'zelvo-ctl %2 --help')").arg(reason, command);
+    message = ToolArguments::usageError(QStringLiteral("zelvo-ctl"), reason, command);
     return Status::UsageError;
 }
