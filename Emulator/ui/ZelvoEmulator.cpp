@@ -20,6 +20,8 @@
 #include <QSize>
 #include <QTimer>
 
+#include <utility>
+
 namespace {
 
 constexpr int sensorPeriodMillis = 2000;
@@ -164,19 +166,25 @@ void ZelvoEmulator::updateDisplay(const QImage& content, bool showStatus)
     QImage composed(displayImageSize, QImage::Format_ARGB32_Premultiplied);
     composed.fill(Qt::transparent);
     QPainter painter(&composed);
-    // The status strip is the transparent band of rows 0 to 23. Its icons
-    // reflect the state of this moment only: a battery or connection change
-    // shows at the next composition.
+    if (!contentImage.isNull()) {
+        // Over a transparent canvas blending gives the content's own pixels;
+        // copying them costs a fraction of it.
+        painter.setCompositionMode(QPainter::CompositionMode_Source);
+        painter.drawImage(0, statusStripHeight, contentImage);
+        painter.setCompositionMode(QPainter::CompositionMode_SourceOver);
+    }
+    // The status strip is the transparent band of rows 0 to 23, where the
+    // content never reaches. Its icons reflect the state of this moment
+    // only: a battery or connection change shows at the next composition.
     if (showStatus) {
         painter.drawImage(290, 0, batteryIcon());
         if (!server->connections().isEmpty())
             painter.drawImage(10, 0, statusIcon(QStringLiteral(":data/connection")));
     }
-    if (!contentImage.isNull())
-        painter.drawImage(0, statusStripHeight, contentImage);
     painter.end();
 
-    display->setPixmap(QPixmap::fromImage(composed));
+    // Moved: the pixmap takes over the image's pixels instead of copying them.
+    display->setPixmap(QPixmap::fromImage(std::move(composed)));
 }
 
 QImage ZelvoEmulator::batteryIcon() const
