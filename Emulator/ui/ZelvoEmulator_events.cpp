@@ -6,8 +6,10 @@
 #include <QDebug>
 #include <QJsonArray>
 #include <QJsonDocument>
-#include <QJsonObject>
 #include <QString>
+
+#include <algorithm>
+#include <iterator>
 
 namespace {
 
@@ -17,32 +19,46 @@ enum GestureCode { Pressed = 0, Released = 1, Clicked = 2, LongPressed = 3 };
 
 // Agents parse the values as text with three decimals and never in exponent
 // form, whatever the magnitude.
-QString valueText(float value)
+QByteArray valueText(float value)
 {
-    return QString::number(double(value), 'f', 3);
+    return QByteArray::number(double(value), 'f', 3);
+}
+
+// A JSON string as QJsonDocument writes it. Printable ASCII other than the
+// quote and the backslash stands for itself; any other text takes
+// QJsonDocument's own escaping, which keeps the bytes exactly its own.
+QByteArray jsonString(const QString& text)
+{
+    const bool plain = std::all_of(text.cbegin(), text.cend(), [](QChar c) {
+        return c.unicode() >= 0x20 && c.unicode() < 0x80 && c != QLatin1Char('"') && c != QLatin1Char('\\');
+    });
+    if (plain)
+        return '"' + text.toLatin1() + '"';
+    const QByteArray array = QJsonDocument(QJsonArray{text}).toJson(QJsonDocument::Compact);
+    return array.mid(1, array.size() - 2);
 }
 
 } // namespace
 
 void ZelvoEmulator::dispatchSensorEvent(const ZelvoEvent& event, const QString& appId, int contentId)
 {
-    QJsonArray values;
-    for (float value : event.values)
-        values.append(valueText(value));
-
-    const QJsonObject data{
-        {QStringLiteral("type"), event.type},
-        {QStringLiteral("values"), values},
-    };
-    // QJsonObject writes its keys in ascending order and its indented form
-    // is byte for byte the one the glasses send, final line break included.
-    const QJsonObject message{
-        {QStringLiteral("appId"), appId},
-        {QStringLiteral("contentId"), QString::number(contentId)},
-        {QStringLiteral("data"), data},
-        {QStringLiteral("what_changed"), QStringLiteral("event")},
-    };
-    const QByteArray text = QJsonDocument(message).toJson(QJsonDocument::Indented);
+    // Byte for byte the indented form of QJsonDocument, which is the one the
+    // glasses send: keys in ascending order, final line break included.
+    // Written directly, as a QJsonObject and its document cost several
+    // times more than the message's few lines.
+    QByteArray text = "{\n"
+                      "    \"appId\": " + jsonString(appId) + ",\n"
+                      "    \"contentId\": \"" + QByteArray::number(contentId) + "\",\n"
+                      "    \"data\": {\n"
+                      "        \"type\": " + QByteArray::number(event.type) + ",\n"
+                      "        \"values\": [\n";
+    const int count = int(std::size(event.values));
+    for (int i = 0; i < count; ++i)
+        text += "            \"" + valueText(event.values[i]) + (i + 1 < count ? "\",\n" : "\"\n");
+    text += "        ]\n"
+            "    },\n"
+            "    \"what_changed\": \"event\"\n"
+            "}\n";
 
     qCDebug(zelvoLog).noquote() << QStringLiteral("### dispatchSensorEvent ->  EVENT: ") + QString::fromUtf8(text);
     server->sendMessageToClients(text);
