@@ -1,0 +1,110 @@
+"""The agent protocol document's minimal agent, run against the real emulator."""
+import importlib.util
+import json
+import os
+import pathlib
+import socket
+import struct
+import subprocess
+import sys
+import tempfile
+import time
+import unittest
+
+ROOT = pathlib.Path(__file__).resolve().parents[2]
+DOCUMENT = ROOT / "docs" / "agent-protocol.md"
+AGENT = ROOT / "docs" / "examples" / "minimal_agent.py"
+APP = "minimal-agent"
+
+spec = importlib.util.spec_from_file_location("minimal_agent", AGENT)
+minimal_agent = importlib.util.module_from_spec(spec)
+spec.loader.exec_module(minimal_agent)
+
+
+def port_is_free(port):
+    with socket.socket() as probe:
+        probe.setsockopt(socket.SOL_SOCKET, socket.SO_REUSEADDR, 1)
+        try:
+            probe.bind(("", port))
+        except OSError:
+            return False
+    return True
+
+
+def read_frame(sock):
+    header = sock.recv(4, socket.MSG_WAITALL)
+    length = struct.unpack(">i", header)[0]
+    return sock.recv(length, socket.MSG_WAITALL)
+
+
+class DocumentTest(unittest.TestCase):
+    def test_document_shows_the_agent_verbatim(self):
+        self.assertIn("```python\n" + AGENT.read_text() + "```\n", DOCUMENT.read_text())
+
+
+class EmulatorTest(unittest.TestCase):
+    def ctl(self, *arguments):
+        return subprocess.run([os.environ["ZELVO_CTL"], *arguments], env=self.env,
+                              capture_output=True, text=True, timeout=60)
+
+    def setUp(self):
+        if not port_is_free(2000) or not port_is_free(2001):
+            self.skipTest("another program holds port 2000 or 2001 on this machine")
+        home = tempfile.TemporaryDirectory()
+        self.addCleanup(home.cleanup)
+        self.home = pathlib.Path(home.name)
+        self.env = dict(os.environ, HOME=home.name, XDG_CONFIG_HOME=f"{home.name}/.config",
+                        QT_QPA_PLATFORM="offscreen")
+        self.log = open(self.home / "emulator.log", "wb")
+        self.addCleanup(self.log.close)
+        emulator = subprocess.Popen([os.environ["ZELVO_EMULATOR"]], env=self.env,
+                                    stdout=self.log, stderr=subprocess.STDOUT)
+        self.addCleanup(self.stop, emulator)
+        # The control channel opens only once port 2000 listens.
+        deadline = time.monotonic() + 30
+        while self.ctl("state").returncode != 0:
+            self.assertIsNone(emulator.poll(), self.emulator_log())
+            self.assertLess(time.monotonic(), deadline, self.emulator_log())
+            time.sleep(0.1)
+
+    def stop(self, process):
+        process.kill()
+        process.wait(30)
+
+    def emulator_log(self):
+        self.log.flush()
+        return (self.home / "emulator.log").read_text(errors="replace")[-3000:]
+
+    def test_agent_shows_content_and_receives_a_click(self):
+        agent = subprocess.Popen([sys.executable, str(AGENT), "127.0.0.1", "2000", "--events", "3"],
+                                 env=self.env, stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True)
+        self.addCleanup(self.stop, agent)
+        waited = self.ctl("wait", "--content-of", APP, "--timeout", "30")
+        self.assertEqual(waited.returncode, 0, waited.stderr + self.emulator_log())
+
+        # A second agent sees the same events as raw frames.
+        with socket.create_connection(("127.0.0.1", 2000), timeout=30) as raw:
+            deadline = time.monotonic() + 30
+            while json.loads(self.ctl("state").stdout)["agents"] != 2:
+                self.assertLess(time.monotonic(), deadline, self.emulator_log())
+                time.sleep(0.1)
+            clicked = self.ctl("click", "plus")
+            self.assertEqual(clicked.returncode, 0, clicked.stderr)
+            frames = [read_frame(raw) for _ in range(3)]
+
+        out, err = agent.communicate(timeout=60)
+        self.assertEqual(agent.returncode, 0, err)
+        events = [json.loads(line) for line in out.splitlines()]
+        self.assertEqual(events, [json.loads(frame) for frame in frames])
+        for gesture, event in enumerate(events):
+            self.assertEqual(event, {"appId": APP, "contentId": "1", "what_changed": "event",
+                                     "data": {"type": 4, "values": ["0.000", f"{gesture}.000", "0.000", "0.000"]}})
+        # The clicked event is the document's example, byte for byte.
+        self.assertIn("```json\n" + frames[2].decode() + "```\n", DOCUMENT.read_text())
+
+        stored = self.home / "Pictures" / "Zelvo" / APP / f"{APP}_0.zi"
+        self.assertEqual(stored.read_bytes(), minimal_agent.picture())
+
+
+if __name__ == "__main__":
+    unittest.main()
