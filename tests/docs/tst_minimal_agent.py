@@ -16,6 +16,8 @@ DOCUMENT = ROOT / "docs" / "agent-protocol.md"
 AGENT = ROOT / "docs" / "examples" / "minimal_agent.py"
 APP = "minimal-agent"
 
+# The agent is imported from the source tree, which a test never writes to.
+sys.dont_write_bytecode = True
 spec = importlib.util.spec_from_file_location("minimal_agent", AGENT)
 minimal_agent = importlib.util.module_from_spec(spec)
 spec.loader.exec_module(minimal_agent)
