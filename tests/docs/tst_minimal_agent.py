@@ -60,43 +60,39 @@ class EmulatorTest(unittest.TestCase):
                                     stdout=self.log, stderr=subprocess.STDOUT)
         self.addCleanup(self.stop, emulator)
         # The control channel opens only once port 2000 listens.
-        deadline = time.monotonic() + 30
-        while self.ctl("state").returncode != 0:
-            self.assertIsNone(emulator.poll(), self.emulator_log())
-            self.assertLess(time.monotonic(), deadline, self.emulator_log())
-            time.sleep(0.1)
+        self.wait_until(lambda: emulator.poll() is None and self.ctl("state").returncode == 0)
 
     def stop(self, process):
         process.kill()
         process.wait(30)
 
-    def emulator_log(self):
-        self.log.flush()
-        return (self.home / "emulator.log").read_text(errors="replace")[-3000:]
+    def wait_until(self, condition):
+        deadline = time.monotonic() + 30
+        while not condition():
+            if time.monotonic() > deadline:
+                self.log.flush()
+                self.fail((self.home / "emulator.log").read_text(errors="replace")[-3000:])
+            time.sleep(0.1)
 
     def test_agent_shows_content_and_receives_a_click(self):
         agent = subprocess.Popen([sys.executable, str(AGENT), "127.0.0.1", "2000", "--events", "3"],
                                  env=self.env, stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True)
         self.addCleanup(self.stop, agent)
         waited = self.ctl("wait", "--content-of", APP, "--timeout", "30")
-        self.assertEqual(waited.returncode, 0, waited.stderr + self.emulator_log())
+        self.assertEqual(waited.returncode, 0, waited.stderr)
 
         # A second agent sees the same events as raw frames.
         with socket.create_connection(("127.0.0.1", 2000), timeout=30) as raw:
-            deadline = time.monotonic() + 30
-            while json.loads(self.ctl("state").stdout)["agents"] != 2:
-                self.assertLess(time.monotonic(), deadline, self.emulator_log())
-                time.sleep(0.1)
+            self.wait_until(lambda: json.loads(self.ctl("state").stdout)["agents"] == 2)
             clicked = self.ctl("click", "plus")
             self.assertEqual(clicked.returncode, 0, clicked.stderr)
             frames = [read_frame(raw) for _ in range(3)]
 
         out, err = agent.communicate(timeout=60)
         self.assertEqual(agent.returncode, 0, err)
-        events = [json.loads(line) for line in out.splitlines()]
-        self.assertEqual(events, [json.loads(frame) for frame in frames])
-        for gesture, event in enumerate(events):
-            self.assertEqual(event, {"appId": APP, "contentId": "1", "what_changed": "event",
+        for gesture, line in enumerate(out.splitlines()):
+            self.assertEqual(json.loads(line), json.loads(frames[gesture]))
+            self.assertEqual(json.loads(line), {"appId": APP, "contentId": "1", "what_changed": "event",
                                      "data": {"type": 4, "values": ["0.000", f"{gesture}.000", "0.000", "0.000"]}})
         # The clicked event is the document's example, byte for byte.
         self.assertIn("```json\n" + frames[2].decode() + "```\n", DOCUMENT.read_text())
