@@ -78,6 +78,8 @@ void ZelvoEmulator::onFullScreenOnSlot()
     const int h = height();
     qCDebug(zelvoLog).nospace() << " onFullScreenOnSlot " << w << " h " << h;
 
+    // A leaving switch's delayed layout may have run since this one started.
+    setBackgroundBrush(Qt::black);
     scene()->setSceneRect(0, 0, w, h);
     display->setSize(w - 2 * displayMargin, h - 2 * displayMargin);
     display->setPos(displayMargin, displayMargin);
