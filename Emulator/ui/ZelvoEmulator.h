@@ -7,6 +7,7 @@
 #include <QGraphicsView>
 #include <QImage>
 #include <QList>
+#include <QPoint>
 #include <QString>
 #include <QTransform>
 
@@ -115,12 +116,16 @@ private:
 
     // The scene as window mode shows it: at construction and on leaving full screen.
     void applyWindowModeLayout();
+    // Changes the window's flags without hiding it.
+    void setWindowFlagsInPlace(Qt::WindowFlags flags);
     void startPersistingTimers();
     void sendButtonEvent(int button, int gesture);
 
     QString currentAgentHash;
     int currentContentId = -1;
     bool fullScreen = false;
+    // The full-screen layout has been applied since the last switch to it.
+    bool fullScreenLaidOut = false;
     bool contentOnDisplay = false;
     int minPersistingTimerId = -1;
     int maxPersistingTimerId = -1;
@@ -144,5 +149,7 @@ private:
     QTimer* compassTimer = nullptr;
     QTimer* lightSensorTimer = nullptr;
     QTransform savedDisplayTransform;
+    // Where the window's frame stood before full screen, to return there.
+    QPoint windowModePosition;
     QList<ZelvoLayout> layouts;
 };

@@ -6,6 +6,7 @@
 #include <QDir>
 #include <QFileInfo>
 #include <QImage>
+#include <QMargins>
 #include <QPoint>
 #include <QRect>
 #include <QTest>
@@ -72,6 +73,56 @@ QRect XDesktop::geometry(const QString& window) const
             rect.setHeight(value);
     }
     return rect;
+}
+
+QRect XDesktop::clientGeometry(const QString& window) const
+{
+    QByteArray info;
+    if (!run(QStringLiteral("xwininfo"), {QStringLiteral("-id"), window}, &info))
+        return QRect();
+    QRect rect;
+    for (const QByteArray& line : info.split('\n')) {
+        const int colon = line.indexOf(':');
+        const QByteArray key = line.left(colon).trimmed();
+        const int value = line.mid(colon + 1).trimmed().toInt();
+        if (key == "Absolute upper-left X")
+            rect.moveLeft(value);
+        else if (key == "Absolute upper-left Y")
+            rect.moveTop(value);
+        else if (key == "Width")
+            rect.setWidth(value);
+        else if (key == "Height")
+            rect.setHeight(value);
+    }
+    return rect;
+}
+
+QMargins XDesktop::frameExtents(const QString& window) const
+{
+    // "_NET_FRAME_EXTENTS(CARDINAL) = left, right, top, bottom"
+    const QByteArray value = property(window, QStringLiteral("_NET_FRAME_EXTENTS"));
+    const QList<QByteArray> sides = value.split(',');
+    if (sides.size() != 4)
+        return QMargins();
+    return QMargins(sides.at(0).trimmed().toInt(), sides.at(2).trimmed().toInt(), sides.at(1).trimmed().toInt(),
+                    sides.at(3).trimmed().toInt());
+}
+
+QStringList XDesktop::windowStates(const QString& window) const
+{
+    QStringList states;
+    for (const QByteArray& state : property(window, QStringLiteral("_NET_WM_STATE")).split(','))
+        states.append(QString::fromLatin1(state.trimmed()));
+    states.removeAll(QString());
+    return states;
+}
+
+QByteArray XDesktop::property(const QString& window, const QString& name) const
+{
+    QByteArray line;
+    run(QStringLiteral("xprop"), {QStringLiteral("-id"), window, name}, &line);
+    const int equals = line.indexOf('=');
+    return equals < 0 ? QByteArray() : line.mid(equals + 1).trimmed();
 }
 
 bool XDesktop::click(const QString& window, const QPoint& at) const

@@ -5,6 +5,7 @@
 #include <QStringList>
 
 class QImage;
+class QMargins;
 class QPoint;
 class QRect;
 
@@ -25,6 +26,13 @@ public:
     // `known`; empty when none comes in time.
     QString waitForWindow(const QStringList& criteria, const QStringList& known, int timeoutMillis) const;
     QRect geometry(const QString& window) const;
+    // The client area on the screen, as the X server has it; under a window
+    // manager geometry() can be off by the frame.
+    QRect clientGeometry(const QString& window) const;
+    // The window manager's frame around the client area; none without one.
+    QMargins frameExtents(const QString& window) const;
+    // The states the window manager gives the window, e.g. "_NET_WM_STATE_FULLSCREEN".
+    QStringList windowStates(const QString& window) const;
 
     bool click(const QString& window, const QPoint& at) const;
     bool pressKeys(const QString& window, const QStringList& keys) const;
@@ -40,6 +48,8 @@ public:
     static QString artifactsPath();
 
 private:
+    // The value of a window property as xprop prints it; empty when unset.
+    QByteArray property(const QString& window, const QString& name) const;
     bool run(const QString& program, const QStringList& arguments, QByteArray* output = nullptr) const;
 
     QProcessEnvironment env;

@@ -1,18 +1,25 @@
 #include "XvfbServer.h"
 
 #include <QDeadlineTimer>
+#include <QProcessEnvironment>
+#include <QTest>
 
 #include <csignal>
 
 // SIGTERM lets Xvfb remove its lock file and socket; a kill would not.
 XvfbServer::XvfbServer()
     : process(SIGTERM)
+    , windowManager(SIGTERM)
 {
 }
 
 
 XvfbServer::~XvfbServer()
 {
+    if (windowManager.state() != QProcess::NotRunning) {
+        windowManager.terminate();
+        windowManager.waitForFinished(10000);
+    }
     if (process.state() == QProcess::NotRunning)
         return;
     process.terminate();
@@ -47,4 +54,27 @@ bool XvfbServer::start(const QSize& screen)
     }
     displayName = QStringLiteral(":%1").arg(number);
     return true;
+}
+
+bool XvfbServer::startWindowManager()
+{
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert(QStringLiteral("DISPLAY"), displayName);
+    windowManager.setProcessEnvironment(environment);
+    windowManager.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    windowManager.start(QStringLiteral("openbox"), QStringList());
+    if (!windowManager.waitForStarted(10000)) {
+        error = QStringLiteral("openbox does not start: %1").arg(windowManager.errorString());
+        return false;
+    }
+    // A window manager announces itself on the root window once it manages.
+    const bool managing = QTest::qWaitFor([&] {
+        QProcess query;
+        query.setProcessEnvironment(environment);
+        query.start(QStringLiteral("xprop"), {QStringLiteral("-root"), QStringLiteral("_NET_SUPPORTING_WM_CHECK")});
+        return query.waitForFinished(10000) && query.readAllStandardOutput().contains("window id");
+    }, 30000);
+    if (!managing)
+        error = QStringLiteral("openbox does not manage the display");
+    return managing;
 }

@@ -15,12 +15,16 @@ public:
     ~XvfbServer();
 
     bool start(const QSize& screen);
+    // Runs openbox on the display, as on a person's desktop, and waits
+    // until it manages windows.
+    bool startWindowManager();
     // ":N" once started.
     QString display() const { return displayName; }
     QString errorString() const { return error; }
 
 private:
     ChildProcess process;
+    ChildProcess windowManager;
     QString displayName;
     QString error;
 };
