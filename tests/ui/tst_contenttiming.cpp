@@ -1,6 +1,6 @@
 #include "ContentPictures.h"
-#include "TestAgent.h"
 #include "EmulatorWindow.h"
+#include "TestAgent.h"
 #include "ZelvoEmulator.h"
 #include "ZelvoServer.h"
 

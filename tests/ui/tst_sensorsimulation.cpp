@@ -1,6 +1,6 @@
-#include "TestAgent.h"
 #include "Button.h"
 #include "EmulatorWindow.h"
+#include "TestAgent.h"
 #include "ZelvoEmulator.h"
 #include "ZelvoEvent.h"
 #include "ZelvoSensorList.h"
