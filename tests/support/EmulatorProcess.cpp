@@ -68,6 +68,8 @@ bool EmulatorProcess::waitForFreePorts(int timeoutMillis) const
 
 bool EmulatorProcess::start()
 {
+    if ((homePath.isEmpty() && !ownHome.isValid()) || !runtimeDir.isValid())
+        return false;
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
     if (desktop)
         environment = desktop->environment();

@@ -12,7 +12,7 @@ class Desktop;
 // starts it: the built binary, no arguments, on a desktop or, without one,
 // on the offscreen platform. It runs in a temporary home of its own unless
 // given one, and its output goes to a log file among the artifacts of the
-// build. Killed with the object if it still runs.
+// build. Stopped with the object if it still runs.
 class EmulatorProcess final
 {
     Q_DISABLE_COPY_MOVE(EmulatorProcess)
@@ -39,6 +39,7 @@ public:
     // Other emulators may hold the ports for a while.
     bool waitForFreePorts(int timeoutMillis) const;
 
+    // False when it does not start, or has no home to start in.
     bool start();
     // Starts the program and waits until agents can connect; false when it
     // ends or the time runs out first.
