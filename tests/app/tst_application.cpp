@@ -1,14 +1,10 @@
-#include "ChildProcess.h"
-#include "VirtualDisplay.h"
+#include "Desktop.h"
+#include "EmulatorProcess.h"
 
-#include <QDir>
-#include <QFile>
 #include <QHostAddress>
 #include <QImage>
 #include <QPainter>
 #include <QTcpServer>
-#include <QTcpSocket>
-#include <QTemporaryDir>
 #include <QtTest>
 
 namespace {
@@ -18,21 +14,15 @@ constexpr int startDeadline = 90000;
 constexpr int answerDeadline = 30000;
 // Other programs that use the agent port may hold it for a while.
 constexpr int portDeadline = 300000;
-constexpr quint16 agentPort = 2000;
 
 const QString windowTitle = QStringLiteral("^Zelvo Emulator$");
 const QString refusalTitle = QStringLiteral("^ZelvoEmulator$");
 
-bool portAcceptsConnections()
-{
-    QTcpSocket socket;
-    socket.connectToHost(QHostAddress::LocalHost, agentPort);
-    return socket.waitForConnected(1000);
-}
+const QString logName = QStringLiteral("application/emulator");
 
 QString artifact(const QString& name)
 {
-    return QDir(QStringLiteral(ZELVO_ARTIFACT_DIR)).filePath(name);
+    return QStringLiteral("application/") + name;
 }
 
 // What the window shows right after start: the glasses, the keys at their
@@ -81,74 +71,52 @@ private slots:
     void closeAsksFirst();
 
 private:
-    // Starts the emulator on the virtual display with `home` as its home.
-    void start(ChildProcess& program, const QTemporaryDir& home);
-    // Starts it and waits until agents can connect and its window is on
-    // screen; `window` receives the window id.
-    void launch(ChildProcess& program, const QTemporaryDir& home, QString* window);
+    // Starts the emulator and waits until agents can connect and its window
+    // is on screen; `window` receives the window id.
+    void launch(EmulatorProcess& program, QString* window);
     void saveScreen(const QString& name);
 
-    VirtualDisplay display;
+    Desktop display;
 };
 
 void TestApplication::initTestCase()
 {
-    QVERIFY(QDir().mkpath(QStringLiteral(ZELVO_ARTIFACT_DIR)));
-    QVERIFY2(display.start(), "Xvfb did not start");
+    // A person's desktop has a window manager; it frames and places the
+    // window and its message boxes.
+    QVERIFY2(display.start(QSize(1280, 1024), Desktop::WindowManager::Openbox), qPrintable(display.errorString()));
 }
 
 void TestApplication::init()
 {
-    // Another run may still be releasing the port.
-    QTRY_VERIFY2_WITH_TIMEOUT(!portAcceptsConnections(), "port 2000 is held by another program",
-                              portDeadline);
+    // Another run may still be releasing the ports.
+    QVERIFY2(EmulatorProcess(&display, logName).waitForFreePorts(portDeadline),
+             "port 2000 or 2001 is held by another program");
 }
 
-void TestApplication::start(ChildProcess& program, const QTemporaryDir& home)
+void TestApplication::launch(EmulatorProcess& program, QString* window)
 {
-    QVERIFY(home.isValid());
-    const QString runtime = home.filePath(QStringLiteral("runtime"));
-    QVERIFY(QDir().mkpath(runtime));
-    QVERIFY(QFile::setPermissions(runtime, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner));
-    QProcessEnvironment environment = display.environment();
-    environment.insert(QStringLiteral("HOME"), home.path());
-    environment.insert(QStringLiteral("XDG_CONFIG_HOME"), home.filePath(QStringLiteral(".config")));
-    environment.insert(QStringLiteral("XDG_RUNTIME_DIR"), runtime);
-    program.setProcessEnvironment(environment);
-    // The log goes to the test's output, where a failure is read.
-    program.setProcessChannelMode(QProcess::ForwardedChannels);
-    program.start(QStringLiteral(ZELVO_EMULATOR), {});
-    QVERIFY2(program.waitForStarted(), qPrintable(program.errorString()));
-}
+    QVERIFY2(program.start(), "the emulator does not start");
 
-void TestApplication::launch(ChildProcess& program, const QTemporaryDir& home, QString* window)
-{
-    start(program, home);
-    if (QTest::currentTestFailed())
-        return;
-
-    const auto refused = [&] { return !display.windows(program.processId(), refusalTitle).isEmpty(); };
-    QTRY_VERIFY_WITH_TIMEOUT(portAcceptsConnections() || refused() || program.state() == QProcess::NotRunning,
-                             startDeadline);
+    const auto refused = [&] { return !display.windows(program.pid(), refusalTitle).isEmpty(); };
+    QTRY_VERIFY_WITH_TIMEOUT(program.isListening() || refused() || !program.isRunning(), startDeadline);
     QVERIFY2(!refused(), "another program took port 2000 while the emulator started");
-    QCOMPARE(program.state(), QProcess::Running);
-    QTRY_COMPARE_WITH_TIMEOUT(display.windows(program.processId(), windowTitle).size(), 1, startDeadline);
-    *window = display.windows(program.processId(), windowTitle).constFirst();
+    QVERIFY2(program.isRunning(), qPrintable("the emulator ended; see " + program.logPath()));
+    QTRY_COMPARE_WITH_TIMEOUT(display.windows(program.pid(), windowTitle).size(), 1, startDeadline);
+    *window = display.windows(program.pid(), windowTitle).constFirst();
 }
 
 void TestApplication::saveScreen(const QString& name)
 {
-    const QImage screen = display.grab(QStringLiteral("root"));
+    const QImage screen = display.screenshot(QStringLiteral("root"));
     QVERIFY(!screen.isNull());
-    QVERIFY(screen.save(artifact(name)));
+    QVERIFY(!Desktop::keep(screen, artifact(name)).isEmpty());
 }
 
 void TestApplication::startsListeningWithItsWindow()
 {
-    QTemporaryDir home;
-    ChildProcess emulator;
+    EmulatorProcess emulator(&display, logName);
     QString window;
-    launch(emulator, home, &window);
+    launch(emulator, &window);
     if (QTest::currentTestFailed())
         return;
 
@@ -156,10 +124,10 @@ void TestApplication::startsListeningWithItsWindow()
     // The window draws fully once mapped; wait until the picture settles.
     const QImage expected = expectedWindow();
     QImage shown;
-    QTRY_VERIFY_WITH_TIMEOUT((shown = display.grab(window)).size() == expected.size()
+    QTRY_VERIFY_WITH_TIMEOUT((shown = display.screenshot(window)).size() == expected.size()
                                  && differingPixels(shown, expected) < shown.width() * shown.height() / 200,
                              answerDeadline);
-    shown.save(artifact(QStringLiteral("window.png")));
+    Desktop::keep(shown, artifact(QStringLiteral("window.png")));
     saveScreen(QStringLiteral("started.png"));
 }
 
@@ -173,39 +141,34 @@ void TestApplication::refusesSecondInstance_data()
 void TestApplication::refusesSecondInstance()
 {
     QFETCH(bool, holderIsEmulator);
-    QTemporaryDir firstHome;
-    ChildProcess first;
+    EmulatorProcess first(&display, logName);
     QTcpServer unrelated;
     QString firstWindow;
     if (holderIsEmulator) {
-        launch(first, firstHome, &firstWindow);
+        launch(first, &firstWindow);
         if (QTest::currentTestFailed())
             return;
     } else {
-        QVERIFY(unrelated.listen(QHostAddress::Any, agentPort));
+        QVERIFY(unrelated.listen(QHostAddress::Any, first.ports().agent));
     }
 
-    QTemporaryDir secondHome;
-    ChildProcess second;
-    start(second, secondHome);
-    if (QTest::currentTestFailed())
-        return;
+    EmulatorProcess second(&display, logName);
+    QVERIFY2(second.start(), "the emulator does not start");
 
-    QTRY_COMPARE_WITH_TIMEOUT(display.windows(second.processId(), refusalTitle).size(), 1, startDeadline);
-    QVERIFY(display.windows(second.processId(), windowTitle).isEmpty());
+    QTRY_COMPARE_WITH_TIMEOUT(display.windows(second.pid(), refusalTitle).size(), 1, startDeadline);
+    QVERIFY(display.windows(second.pid(), windowTitle).isEmpty());
     saveScreen(QStringLiteral("refused-%1.png").arg(holderIsEmulator ? "emulator" : "unrelated"));
 
     // Dismissing the box ends the refused copy, and only it.
-    QCOMPARE(second.state(), QProcess::Running);
-    QVERIFY(display.type(display.windows(second.processId(), refusalTitle).constFirst(), {"Return"}));
-    QTRY_COMPARE_WITH_TIMEOUT(second.state(), QProcess::NotRunning, answerDeadline);
-    QCOMPARE(second.exitStatus(), QProcess::NormalExit);
-    QCOMPARE(second.exitCode(), 1);
+    QVERIFY(second.isRunning());
+    QVERIFY(display.pressKeys(display.windows(second.pid(), refusalTitle).constFirst(), {"Return"}));
+    // -1 while it still runs or when it crashed.
+    QCOMPARE(second.waitForExit(answerDeadline), 1);
 
     if (holderIsEmulator) {
-        QCOMPARE(first.state(), QProcess::Running);
-        QCOMPARE(display.windows(first.processId(), windowTitle), QStringList{firstWindow});
-        QVERIFY(portAcceptsConnections());
+        QVERIFY(first.isRunning());
+        QCOMPARE(display.windows(first.pid(), windowTitle), QStringList{firstWindow});
+        QVERIFY(first.isListening());
     }
 }
 
@@ -224,33 +187,30 @@ void TestApplication::closeAsksFirst()
 {
     QFETCH(QStringList, keys);
     QFETCH(bool, closes);
-    QTemporaryDir home;
-    ChildProcess emulator;
+    EmulatorProcess emulator(&display, logName);
     QString window;
-    launch(emulator, home, &window);
+    launch(emulator, &window);
     if (QTest::currentTestFailed())
         return;
 
-    QVERIFY(display.requestClose(window));
+    QVERIFY(display.askToClose(window));
     QString question;
-    QTRY_VERIFY_WITH_TIMEOUT(display.windows(emulator.processId(), windowTitle).size() == 2, answerDeadline);
-    for (const QString& id : display.windows(emulator.processId(), windowTitle)) {
+    QTRY_VERIFY_WITH_TIMEOUT(display.windows(emulator.pid(), windowTitle).size() == 2, answerDeadline);
+    for (const QString& id : display.windows(emulator.pid(), windowTitle)) {
         if (id != window)
             question = id;
     }
     saveScreen(QStringLiteral("close-question.png"));
-    QVERIFY(display.type(question, keys));
+    QVERIFY(display.pressKeys(question, keys));
 
     if (closes) {
-        QTRY_COMPARE_WITH_TIMEOUT(emulator.state(), QProcess::NotRunning, answerDeadline);
-        QCOMPARE(emulator.exitStatus(), QProcess::NormalExit);
-        QCOMPARE(emulator.exitCode(), 0);
-        QVERIFY(!portAcceptsConnections());
+        QCOMPARE(emulator.waitForExit(answerDeadline), 0);
+        QVERIFY(!emulator.isListening());
     } else {
-        QTRY_COMPARE_WITH_TIMEOUT(display.windows(emulator.processId(), windowTitle), QStringList{window},
+        QTRY_COMPARE_WITH_TIMEOUT(display.windows(emulator.pid(), windowTitle), QStringList{window},
                                   answerDeadline);
-        QCOMPARE(emulator.state(), QProcess::Running);
-        QVERIFY(portAcceptsConnections());
+        QVERIFY(emulator.isRunning());
+        QVERIFY(emulator.isListening());
     }
 }
 

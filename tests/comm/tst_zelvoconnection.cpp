@@ -1,6 +1,7 @@
 #include "ZelvoConnection.h"
 
 #include "TestAgent.h"
+#include "ZelvoFrame.h"
 #include "ZelvoServer.h"
 
 #include <QByteArray>

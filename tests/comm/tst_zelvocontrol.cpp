@@ -1,6 +1,5 @@
-#include "../ui/AgentProbe.h"
 #include "Button.h"
-#include "ControlClient.h"
+#include "ControlRig.h"
 #include "ZelvoControlServer.h"
 #include "ZelvoControlSession.h"
 #include "ZelvoControlToken.h"
@@ -286,7 +285,7 @@ void TestZelvoControl::buttonGesturesReachAgents()
     QFETCH(QList<QByteArray>, events);
 
     ControlRig rig;
-    AgentProbe agent(rig.server);
+    TestAgent agent(rig.server);
     ControlClient client(rig.control.port());
     QVERIFY(isReady(rig, {&client}, {&agent}));
 
@@ -299,7 +298,7 @@ void TestZelvoControl::buttonGesturesReachAgents()
         QVERIFY2(answered >= 740, qPrintable(QString::number(answered)));
     if (requests.constFirst().contains("hold"))
         QVERIFY2(answered >= 190 && answered < 740, qPrintable(QString::number(answered)));
-    QTRY_COMPARE(agent.frames, events);
+    QTRY_COMPARE(agent.frames(), events);
     QVERIFY(!rig.window.plusControl()->isPressed());
     QVERIFY(!rig.window.minusControl()->isPressed());
 }
@@ -346,14 +345,14 @@ void TestZelvoControl::heldButtonRules()
 void TestZelvoControl::connectionGoneDuringLongPress()
 {
     ControlRig rig;
-    AgentProbe agent(rig.server);
+    TestAgent agent(rig.server);
     auto client = std::make_unique<ControlClient>(rig.control.port());
     QVERIFY(isReady(rig, {client.get()}, {&agent}));
     client->send(R"({"id":1,"cmd":"button","button":"plus","gesture":"long"})" "\n");
     QTRY_VERIFY(rig.window.plusControl()->isPressed());
     client.reset();
     // The gesture ends as begun: a button never stays held for a gone script.
-    QTRY_COMPARE(agent.frames.size(), 4);
+    QTRY_COMPARE(agent.frames().size(), 4);
     QVERIFY(!rig.window.plusControl()->isPressed());
 }
 
@@ -382,16 +381,16 @@ void TestZelvoControl::sensorShots()
     QFETCH(QJsonArray, eventValues);
 
     ControlRig rig;
-    AgentProbe agent(rig.server);
+    TestAgent agent(rig.server);
     ControlClient client(rig.control.port());
     QVERIFY(isReady(rig, {&client}, {&agent}));
 
     QCOMPARE(client.call({{"cmd", "sensor"}, {"sensor", sensor}, {"values", values}}).value("ok"), QJsonValue(true));
-    QVERIFY(AgentProbe::waitForAllSent(rig.window, {&agent}));
+    QVERIFY(TestAgent::waitForAllSent(rig.window, {&agent}));
     const QList<QByteArray> events = agent.takeEvents();
     QCOMPARE(events.size(), 1);
-    QCOMPARE(AgentProbe::eventType(events.constFirst()), eventType);
-    QCOMPARE(AgentProbe::eventValues(events.constFirst()), eventValues);
+    QCOMPARE(TestAgent::eventType(events.constFirst()), eventType);
+    QCOMPARE(TestAgent::eventValues(events.constFirst()), eventValues);
     // The panel shows what was sent, as if typed.
     const int panelSensor = QStringList{"battery", "accelerometer", "compass", "light"}.indexOf(sensor) + 1;
     QCOMPARE(rig.window.sensorPanel()->valueEdit(panelSensor, 0)->toPlainText().toDouble(), values.at(0).toDouble());
@@ -440,8 +439,8 @@ void TestZelvoControl::screenshotEqualsDisplay()
 
     ControlRig rig;
     QVERIFY(rig.started);
-    AgentProbe agent(rig.server);
-    QVERIFY(AgentProbe::waitUntilServed(rig.server, {&agent}));
+    TestAgent agent(rig.server);
+    QVERIFY(TestAgent::waitUntilServed(rig.server, {&agent}));
     agent.sendAction(contentAction("shooter", 3));
     QTRY_VERIFY(rig.window.isContentOnDisplay());
     ControlClient client(rig.control.port());
@@ -466,7 +465,7 @@ void TestZelvoControl::screenshotEqualsDisplay()
 void TestZelvoControl::stateShowsContent()
 {
     ControlRig rig;
-    AgentProbe agent(rig.server);
+    TestAgent agent(rig.server);
     ControlClient client(rig.control.port());
     QVERIFY(isReady(rig, {&client}, {&agent}));
 
@@ -510,7 +509,7 @@ void TestZelvoControl::fullScreen()
 void TestZelvoControl::waitForContent()
 {
     ControlRig rig;
-    AgentProbe agent(rig.server);
+    TestAgent agent(rig.server);
     ControlClient client(rig.control.port());
     QVERIFY(isReady(rig, {&client}, {&agent}));
 

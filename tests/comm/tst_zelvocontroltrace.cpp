@@ -1,5 +1,4 @@
-#include "../ui/AgentProbe.h"
-#include "ControlClient.h"
+#include "ControlRig.h"
 #include "ZelvoControlCommands.h"
 #include "ZelvoFrame.h"
 #include "ZelvoSensorList.h"
@@ -150,8 +149,8 @@ void TestZelvoControlTrace::readingsArriveOnTime()
     QVERIFY2(start >= 0 && start <= 20, qPrintable(QString::number(start)));
     const int types[] = {16, 32, 64, 2};
     for (int i = 0; i < count; ++i) {
-        QCOMPARE(AgentProbe::eventType(frames.at(i)), types[i % 4]);
-        QCOMPARE(AgentProbe::eventValues(frames.at(i)).at(0).toString(), QString::number(i) + ".000");
+        QCOMPARE(TestAgent::eventType(frames.at(i)), types[i % 4]);
+        QCOMPARE(TestAgent::eventValues(frames.at(i)).at(0).toString(), QString::number(i) + ".000");
         const qint64 late = arrivals.at(i) - start - times.at(i);
         QVERIFY2(late <= 20,
                  qPrintable(QStringLiteral("reading %1 due at %2 ms came %3 ms late").arg(i).arg(times.at(i)).arg(late)));
@@ -162,7 +161,7 @@ void TestZelvoControlTrace::readingsArriveOnTime()
 void TestZelvoControlTrace::malformedTracePlaysNothing()
 {
     ControlRig rig;
-    AgentProbe agent(rig.server);
+    TestAgent agent(rig.server);
     ControlClient client(rig.control.port());
     QVERIFY(isReady(rig, {&client}, {&agent}));
 
@@ -172,7 +171,7 @@ void TestZelvoControlTrace::malformedTracePlaysNothing()
     const QString empty = writeTrace("empty.csv", "milliseconds,sensor,v0\n");
     QCOMPARE(client.call(playRequest(empty)).value("error"), QJsonValue(empty + " holds no readings"));
     QTest::qWait(50);
-    QVERIFY(AgentProbe::waitForAllSent(rig.window, {&agent}));
+    QVERIFY(TestAgent::waitForAllSent(rig.window, {&agent}));
     QVERIFY(agent.takeEvents().isEmpty());
 }
 

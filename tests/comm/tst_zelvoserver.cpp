@@ -1,6 +1,7 @@
 #include "ZelvoServer.h"
 
 #include "TestAgent.h"
+#include "ZelvoFrame.h"
 #include "ZelvoConnection.h"
 #include "ZelvoSocket.h"
 

@@ -1,24 +1,20 @@
 #include "SoakAgent.h"
 
 #include "AgentMessages.h"
+#include "TestAgent.h"
 #include "ZIImage.h"
 #include "ZIImageUtil.h"
 #include "ZelvoFrame.h"
-#include "ZelvoSocket.h"
 
 #include <QBuffer>
-#include <QHostAddress>
 #include <QImage>
 #include <QPainter>
 #include <QRandomGenerator>
-#include <QTcpSocket>
 #include <QtEndian>
 
-#include <sys/socket.h>
+#include <algorithm>
 
 namespace {
-
-constexpr quint16 agentPort = 2000;
 
 QByteArray header(quint32 length)
 {
@@ -60,11 +56,11 @@ const QList<QByteArray> brokenPayloads{
 
 } // namespace
 
-SoakAgent::SoakAgent(QRandomGenerator& random, const QString& marker, QObject* parent)
-    : QObject(parent)
-    , random(random)
+SoakAgent::SoakAgent(QRandomGenerator& random, const QString& marker, quint16 port)
+    : random(random)
     , ownHash(QStringLiteral("soak-%1").arg(random.generate() % 1000))
     , hostile(hostileHashes(marker))
+    , port(port)
 {
 }
 
@@ -90,9 +86,14 @@ QList<QString> SoakAgent::hostileHashes(const QString& marker)
 
 void SoakAgent::act()
 {
-    if (zelvoSocket && zelvoSocket->socket()->state() == QAbstractSocket::UnconnectedState)
-        zelvoSocket.reset();
-    if (!zelvoSocket) {
+    leaving.erase(std::remove_if(leaving.begin(), leaving.end(),
+                                 [](const std::unique_ptr<TestAgent>& gone) {
+                                     return gone->socket.state() == QAbstractSocket::UnconnectedState;
+                                 }),
+                  leaving.end());
+    if (agent && agent->socket.state() == QAbstractSocket::UnconnectedState)
+        agent.reset();
+    if (!agent) {
         if (random.bounded(100) < 70)
             connectToEmulator();
         return;
@@ -122,16 +123,14 @@ void SoakAgent::act()
 
 void SoakAgent::leave()
 {
-    if (zelvoSocket)
+    if (agent)
         retire(false);
 }
 
 void SoakAgent::connectToEmulator()
 {
-    auto* socket = new QTcpSocket;
-    socket->connectToHost(QHostAddress::LocalHost, agentPort);
     // Writes wait in the socket until it is connected.
-    zelvoSocket = std::make_unique<ZelvoSocket>(socket, nullptr);
+    agent = std::make_unique<TestAgent>(port);
 }
 
 void SoakAgent::sendConfig(const QString& agentHash)
@@ -139,25 +138,25 @@ void SoakAgent::sendConfig(const QString& agentHash)
     QList<QByteArray> images;
     for (int i = random.bounded(1, 4); i > 0; --i)
         images.append(pictures().at(random.bounded(pictures().size())));
-    zelvoSocket->sendData(AgentMessages::agentConfig(agentHash, images));
+    agent->sendFrame(AgentMessages::agentConfig(agentHash, images));
 }
 
 void SoakAgent::sendContent(const QString& agentHash, const QList<QString>& imageIds)
 {
     // Layout 2 takes one image and one text; other layouts get the same
     // and must refuse the mismatch.
-    zelvoSocket->sendData(AgentMessages::agentContent(agentHash, QString::number(random.bounded(-1, 6)),
+    agent->sendFrame(AgentMessages::agentContent(agentHash, QString::number(random.bounded(-1, 6)),
                                                       random.bounded(-3, 1000), imageIds, {QStringLiteral("soak")}));
 }
 
 void SoakAgent::sendTiming()
 {
-    zelvoSocket->sendData(AgentMessages::zelvoConfig(random.bounded(0, 300), random.bounded(0, 1500)));
+    agent->sendFrame(AgentMessages::zelvoConfig(random.bounded(0, 300), random.bounded(0, 1500)));
 }
 
 void SoakAgent::sendBrokenJson()
 {
-    zelvoSocket->sendData(brokenPayloads.at(random.bounded(brokenPayloads.size())));
+    agent->sendFrame(brokenPayloads.at(random.bounded(brokenPayloads.size())));
 }
 
 void SoakAgent::sendBadPrefix()
@@ -166,7 +165,7 @@ void SoakAgent::sendBadPrefix()
     // of the stream, so the agent leaves after them.
     const quint32 lengths[] = {0xFFFFFFFFu, 0x80000000u, 0x7FFFFFFFu, 0x40000000u};
     const quint32 length = lengths[random.bounded(4)];
-    writeRaw(header(length) + QByteArray(random.bounded(1, 2000), 'A'));
+    agent->send(header(length) + QByteArray(random.bounded(1, 2000), 'A'));
     if (length < 0x80000000u)
         retire(random.bounded(2) == 0);
 }
@@ -174,32 +173,20 @@ void SoakAgent::sendBadPrefix()
 void SoakAgent::sendTruncatedFrame()
 {
     const QByteArray payload = AgentMessages::agentConfig(ownHash, pictures());
-    writeRaw(header(quint32(payload.size())) + payload.left(random.bounded(payload.size())));
+    agent->send(header(quint32(payload.size())) + payload.left(random.bounded(payload.size())));
     retire(random.bounded(2) == 0);
-}
-
-void SoakAgent::writeRaw(const QByteArray& bytes)
-{
-    zelvoSocket->socket()->write(bytes);
-    zelvoSocket->socket()->flush();
 }
 
 void SoakAgent::retire(bool byReset)
 {
-    QTcpSocket* socket = zelvoSocket->socket();
     if (byReset) {
-        // A zero linger time makes the close a reset instead of a FIN.
-        const ::linger abortive{1, 0};
-        if (socket->socketDescriptor() != -1)
-            ::setsockopt(int(socket->socketDescriptor()), SOL_SOCKET, SO_LINGER, &abortive, sizeof abortive);
-        zelvoSocket.reset();
+        agent->reset();
+        agent.reset();
         return;
     }
-    // An orderly close finishes writing first; the socket goes when it is done.
-    ZelvoSocket* leaving = zelvoSocket.release();
-    leaving->setParent(this);
-    connect(socket, &QTcpSocket::disconnected, leaving, &QObject::deleteLater);
-    socket->disconnectFromHost();
+    // An orderly close finishes writing first; the agent goes when it is done.
+    agent->close();
+    leaving.push_back(std::move(agent));
 }
 
 QString SoakAgent::pick(const QList<QString>& choices)

@@ -2,29 +2,27 @@
 
 #include <QByteArray>
 #include <QList>
-#include <QObject>
 #include <QString>
 
 #include <memory>
+#include <vector>
 
 class QRandomGenerator;
-class ZelvoSocket;
+class TestAgent;
 
 // One agent of the soak test. Each act() does one random thing an agent,
 // a broken agent or a hostile one might do: connect, configure, send
 // content or timing, send broken or hostile frames, or go away in order or
-// by reset. Well-formed frames go through the emulator's own framing
-// socket; broken ones are written raw.
-class SoakAgent final : public QObject
+// by reset.
+class SoakAgent final
 {
-    Q_OBJECT
     Q_DISABLE_COPY_MOVE(SoakAgent)
 
 public:
     // Every hostile name the agent sends contains `marker`, so that
     // anything written with it can be found afterwards.
-    SoakAgent(QRandomGenerator& random, const QString& marker, QObject* parent = nullptr);
-    ~SoakAgent() override;
+    SoakAgent(QRandomGenerator& random, const QString& marker, quint16 port);
+    ~SoakAgent();
 
     void act();
     void leave();
@@ -39,12 +37,14 @@ private:
     void sendBrokenJson();
     void sendBadPrefix();
     void sendTruncatedFrame();
-    void writeRaw(const QByteArray& bytes);
     void retire(bool byReset);
     QString pick(const QList<QString>& choices);
 
     QRandomGenerator& random;
     QString ownHash;
     QList<QString> hostile;
-    std::unique_ptr<ZelvoSocket> zelvoSocket;
+    quint16 port;
+    std::unique_ptr<TestAgent> agent;
+    // Connections closed in order, kept until they have written everything.
+    std::vector<std::unique_ptr<TestAgent>> leaving;
 };

@@ -1,7 +1,6 @@
 #include "AgentProcess.h"
+#include "Desktop.h"
 #include "EmulatorProcess.h"
-#include "XDesktop.h"
-#include "XvfbServer.h"
 #include "ZIImage.h"
 #include "ZIImageUtil.h"
 
@@ -18,11 +17,9 @@
 #include <QTest>
 
 #include <functional>
-#include <memory>
 
 namespace {
 
-constexpr quint16 agentPort = 2000;
 constexpr int startTimeoutMillis = 60000;
 constexpr int reactionTimeoutMillis = 20000;
 const QString agentHash = QStringLiteral("e2e-agent");
@@ -118,39 +115,37 @@ private slots:
 
 private:
     QImage screenshot(const QString& keepAs = QString());
-    static AgentResult agent(const QStringList& arguments) { return AgentProcess::run(arguments, agentPort); }
+    AgentResult agent(const QStringList& arguments) const
+    {
+        return AgentProcess::run(arguments, emulator.ports().agent);
+    }
 
-    XvfbServer xvfb;
-    QTemporaryDir home;
+    Desktop desktop;
+    EmulatorProcess emulator{&desktop, QStringLiteral("endtoend/emulator")};
     QTemporaryDir files;
-    std::unique_ptr<XDesktop> desktop;
-    std::unique_ptr<EmulatorProcess> emulator;
     QString window;
     QImage windowMode;
 };
 
 void TestEndToEnd::initTestCase()
 {
-    QVERIFY2(EmulatorProcess::waitForFreePort(5 * startTimeoutMillis), "port 2000 stays taken");
-    QVERIFY2(xvfb.start(QSize(1280, 1024)), qPrintable(xvfb.errorString()));
-    QVERIFY(home.isValid() && files.isValid());
-    desktop = std::make_unique<XDesktop>(xvfb.display());
-    emulator = std::make_unique<EmulatorProcess>(*desktop, home.path(), QStringLiteral("endtoend/emulator"));
-    qInfo().noquote() << "Screenshots and logs:" << QDir(XDesktop::artifactsPath()).filePath(QStringLiteral("endtoend"));
-    emulator->start();
-    window = emulator->waitForMainWindow(startTimeoutMillis);
-    QVERIFY2(!window.isEmpty(), qPrintable("no window; see " + emulator->logPath()));
-    QCOMPARE(desktop->geometry(window).size(), QSize(640, 480));
+    QVERIFY2(emulator.waitForFreePorts(5 * startTimeoutMillis), "port 2000 or 2001 stays taken");
+    QVERIFY2(desktop.start(), qPrintable(desktop.errorString()));
+    QVERIFY(files.isValid());
+    qInfo().noquote() << "Screenshots and logs:" << QDir(Desktop::artifactsPath()).filePath(QStringLiteral("endtoend"));
+    window = emulator.startWithWindow(startTimeoutMillis);
+    QVERIFY2(!window.isEmpty(), qPrintable("no window; see " + emulator.logPath()));
+    QCOMPARE(desktop.geometry(window).size(), QSize(640, 480));
     // The start-up picture: the glasses with an empty display.
     QVERIFY(waitFor([&] { return !(windowMode = screenshot()).isNull(); }));
-    XDesktop::keep(windowMode, QStringLiteral("endtoend/started.png"));
+    Desktop::keep(windowMode, QStringLiteral("endtoend/started.png"));
 }
 
 QImage TestEndToEnd::screenshot(const QString& keepAs)
 {
-    const QImage picture = desktop->screenshot(window);
+    const QImage picture = desktop.screenshot(window);
     if (!keepAs.isEmpty())
-        XDesktop::keep(picture, QStringLiteral("endtoend/%1.png").arg(keepAs));
+        Desktop::keep(picture, QStringLiteral("endtoend/%1.png").arg(keepAs));
     return picture;
 }
 
@@ -192,7 +187,7 @@ void TestEndToEnd::contentShownAndExpired()
     QVERIFY2(lifetime.elapsed() >= 2000, qPrintable(QStringLiteral("gone after %1 ms").arg(lifetime.elapsed())));
     screenshot(QStringLiteral("content-expired"));
 
-    const QDir agentDir(QDir(home.path()).filePath(QStringLiteral("Pictures/Zelvo/") + agentHash));
+    const QDir agentDir(QDir(emulator.home()).filePath(QStringLiteral("Pictures/Zelvo/") + agentHash));
     QCOMPARE(agentDir.entryList(QDir::Files, QDir::Name),
              QStringList({agentHash + QStringLiteral("_0.png"), agentHash + QStringLiteral("_1.zi")}));
     QCOMPARE(QImage(agentDir.filePath(agentHash + QStringLiteral("_0.png"))).convertToFormat(QImage::Format_RGB32), stripes);
@@ -218,12 +213,12 @@ void TestEndToEnd::clickReachesEveryAgent()
     QCOMPARE(agent({"content", "--app", agentHash, "--layout", "0", "--content-id", "42", "--text", "Click plus"}).exitCode, 0);
     QVERIFY(waitFor([&] { return countPixels(screenshot(), displayRect, isContentGreen) > 200; }));
 
-    AgentProcess first(agentPort);
-    AgentProcess second(agentPort);
+    AgentProcess first(emulator.ports().agent);
+    AgentProcess second(emulator.ports().agent);
     first.start({"events", "--raw", "--count", "3", "--timeout", "120"});
     second.start({"events", "--raw", "--count", "3", "--timeout", "120"});
-    QTRY_COMPARE_WITH_TIMEOUT(emulator->acceptedAgents(), 2, startTimeoutMillis);
-    QVERIFY(desktop->click(window, plusButton));
+    QTRY_COMPARE_WITH_TIMEOUT(emulator.acceptedAgents(), 2, startTimeoutMillis);
+    QVERIFY(desktop.click(window, plusButton));
 
     const QByteArray expected = eventText(agentHash, 42, 4, {0, 0, 0, 0}) + eventText(agentHash, 42, 4, {0, 1, 0, 0})
                                 + eventText(agentHash, 42, 4, {0, 2, 0, 0});
@@ -237,29 +232,29 @@ void TestEndToEnd::clickReachesEveryAgent()
 
 void TestEndToEnd::sensorPanel()
 {
-    AgentProcess listener(agentPort);
+    AgentProcess listener(emulator.ports().agent);
     listener.start({"events", "--count", "2", "--timeout", "120"});
-    QTRY_COMPARE_WITH_TIMEOUT(emulator->acceptedAgents(), 1, startTimeoutMillis);
+    QTRY_COMPARE_WITH_TIMEOUT(emulator.acceptedAgents(), 1, startTimeoutMillis);
 
-    QVERIFY(desktop->click(window, sensorButton));
-    const QStringList ofEmulator{"--pid", QString::number(emulator->pid())};
-    const QString panel = desktop->waitForWindow(ofEmulator, {window}, reactionTimeoutMillis);
+    QVERIFY(desktop.click(window, sensorButton));
+    const QStringList ofEmulator{"--pid", QString::number(emulator.pid())};
+    const QString panel = desktop.waitForWindow(ofEmulator, {window}, reactionTimeoutMillis);
     QVERIFY(!panel.isEmpty());
-    const QRect panelGeometry = desktop->geometry(panel);
+    const QRect panelGeometry = desktop.geometry(panel);
     QCOMPARE(panelGeometry.size(), QSize(240, 450));
-    QCOMPARE(panelGeometry.topLeft(), desktop->geometry(window).topRight() + QPoint(1, 0));
-    XDesktop::keep(desktop->screenshot(panel), QStringLiteral("endtoend/sensor-panel.png"));
+    QCOMPARE(panelGeometry.topLeft(), desktop.geometry(window).topRight() + QPoint(1, 0));
+    Desktop::keep(desktop.screenshot(panel), QStringLiteral("endtoend/sensor-panel.png"));
 
     // One accelerometer reading typed in, then the light sensor started.
-    QVERIFY(desktop->click(panel, accelerometerFieldX));
-    QVERIFY(desktop->pressKeys(panel, {"ctrl+a"}));
-    QVERIFY(desktop->type(panel, "1.5"));
-    QVERIFY(desktop->click(panel, accelerometerFieldY));
-    QVERIFY(desktop->pressKeys(panel, {"ctrl+a"}));
-    QVERIFY(desktop->type(panel, "-2"));
-    QVERIFY(desktop->click(panel, QPoint(panelButtonX, accelerometerSingleShotY)));
-    QVERIFY(desktop->click(panel, QPoint(panelButtonX, lightSensorHeaderY)));
-    XDesktop::keep(desktop->screenshot(panel), QStringLiteral("endtoend/sensor-panel-running.png"));
+    QVERIFY(desktop.click(panel, accelerometerFieldX));
+    QVERIFY(desktop.pressKeys(panel, {"ctrl+a"}));
+    QVERIFY(desktop.type(panel, "1.5"));
+    QVERIFY(desktop.click(panel, accelerometerFieldY));
+    QVERIFY(desktop.pressKeys(panel, {"ctrl+a"}));
+    QVERIFY(desktop.type(panel, "-2"));
+    QVERIFY(desktop.click(panel, QPoint(panelButtonX, accelerometerSingleShotY)));
+    QVERIFY(desktop.click(panel, QPoint(panelButtonX, lightSensorHeaderY)));
+    Desktop::keep(desktop.screenshot(panel), QStringLiteral("endtoend/sensor-panel-running.png"));
 
     const AgentResult result = listener.finish();
     QCOMPARE(result.err, QByteArray());
@@ -277,19 +272,19 @@ void TestEndToEnd::sensorPanel()
     QCOMPARE(values.at(1).toString(), QStringLiteral("0.000"));
 
     // Stopped, the light sensor is silent for more than two of its periods.
-    QVERIFY(desktop->click(panel, QPoint(panelButtonX, lightSensorHeaderY)));
+    QVERIFY(desktop.click(panel, QPoint(panelButtonX, lightSensorHeaderY)));
     const AgentResult silence = agent({"events", "--timeout", "4.5"});
     QCOMPARE(silence.exitCode, 0);
     QCOMPARE(silence.out, QByteArray());
 
-    QVERIFY(desktop->click(window, sensorButton));
-    QVERIFY(waitFor([&] { return !desktop->findWindows(ofEmulator).contains(panel); }));
+    QVERIFY(desktop.click(window, sensorButton));
+    QVERIFY(waitFor([&] { return !desktop.findWindows(ofEmulator).contains(panel); }));
 }
 
 void TestEndToEnd::fullScreen()
 {
-    QVERIFY(desktop->click(window, fullScreenButton));
-    QVERIFY(waitFor([&] { return desktop->geometry(window) == QRect(0, 0, 1280, 1024); }));
+    QVERIFY(desktop.click(window, fullScreenButton));
+    QVERIFY(waitFor([&] { return desktop.geometry(window) == QRect(0, 0, 1280, 1024); }));
     // After the delayed layout: black margins, the display at (100, 100)
     // filling the rest, the full-screen button at the right edge.
     QImage picture;
@@ -301,8 +296,8 @@ void TestEndToEnd::fullScreen()
     }));
     screenshot(QStringLiteral("fullscreen"));
 
-    QVERIFY(desktop->pressKeys(window, {"Escape"}));
-    QVERIFY(waitFor([&] { return desktop->geometry(window).size() == QSize(640, 480); }));
+    QVERIFY(desktop.pressKeys(window, {"Escape"}));
+    QVERIFY(waitFor([&] { return desktop.geometry(window).size() == QSize(640, 480); }));
     // The window-mode picture again, display content aside.
     const auto outsideDisplayLikeAtStart = [&] {
         picture = screenshot();
@@ -326,36 +321,37 @@ void TestEndToEnd::fullScreen()
 
 void TestEndToEnd::secondCopyRefused()
 {
-    EmulatorProcess second(*desktop, home.path(), QStringLiteral("endtoend/second-copy"));
-    second.start();
-    const QString box = desktop->waitForWindow({"--pid", QString::number(second.pid())}, {}, startTimeoutMillis);
+    EmulatorProcess second(&desktop, QStringLiteral("endtoend/second-copy"));
+    second.setHome(emulator.home());
+    QVERIFY(second.start());
+    const QString box = desktop.waitForWindow({"--pid", QString::number(second.pid())}, {}, startTimeoutMillis);
     QVERIFY2(!box.isEmpty(), "the second copy shows no message");
-    XDesktop::keep(desktop->screenshot(box), QStringLiteral("endtoend/second-copy.png"));
-    QVERIFY(desktop->pressKeys(box, {"Return"}));
+    Desktop::keep(desktop.screenshot(box), QStringLiteral("endtoend/second-copy.png"));
+    QVERIFY(desktop.pressKeys(box, {"Return"}));
     QCOMPARE(second.waitForExit(startTimeoutMillis), 1);
 
-    QVERIFY(emulator->isRunning());
+    QVERIFY(emulator.isRunning());
     QCOMPARE(agent({"timing", "--min", "0", "--max", "1"}).exitCode, 0);
 }
 
 void TestEndToEnd::confirmedClose()
 {
-    const QStringList ofEmulator{"--pid", QString::number(emulator->pid())};
-    QVERIFY(desktop->askToClose(window));
-    const QString question = desktop->waitForWindow(ofEmulator, {window}, reactionTimeoutMillis);
+    const QStringList ofEmulator{"--pid", QString::number(emulator.pid())};
+    QVERIFY(desktop.askToClose(window));
+    const QString question = desktop.waitForWindow(ofEmulator, {window}, reactionTimeoutMillis);
     QVERIFY2(!question.isEmpty(), "closing asks nothing");
-    XDesktop::keep(desktop->screenshot(question), QStringLiteral("endtoend/close-question.png"));
-    QVERIFY(desktop->pressKeys(question, {"Escape"}));
-    QVERIFY(waitFor([&] { return !desktop->findWindows(ofEmulator).contains(question); }));
-    QVERIFY(emulator->isRunning());
-    QVERIFY(desktop->findWindows(ofEmulator).contains(window));
+    Desktop::keep(desktop.screenshot(question), QStringLiteral("endtoend/close-question.png"));
+    QVERIFY(desktop.pressKeys(question, {"Escape"}));
+    QVERIFY(waitFor([&] { return !desktop.findWindows(ofEmulator).contains(question); }));
+    QVERIFY(emulator.isRunning());
+    QVERIFY(desktop.findWindows(ofEmulator).contains(window));
 
-    QVERIFY(desktop->askToClose(window));
-    const QString confirmation = desktop->waitForWindow(ofEmulator, {window}, reactionTimeoutMillis);
+    QVERIFY(desktop.askToClose(window));
+    const QString confirmation = desktop.waitForWindow(ofEmulator, {window}, reactionTimeoutMillis);
     QVERIFY(!confirmation.isEmpty());
     // Cancel has the focus as the default button; OK stands before it.
-    QVERIFY(desktop->pressKeys(confirmation, {"shift+Tab", "space"}));
-    QCOMPARE(emulator->waitForExit(startTimeoutMillis), 0);
+    QVERIFY(desktop.pressKeys(confirmation, {"shift+Tab", "space"}));
+    QCOMPARE(emulator.waitForExit(startTimeoutMillis), 0);
 }
 
 QTEST_GUILESS_MAIN(TestEndToEnd)

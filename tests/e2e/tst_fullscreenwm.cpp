@@ -1,7 +1,6 @@
 #include "AgentProcess.h"
+#include "Desktop.h"
 #include "EmulatorProcess.h"
-#include "XDesktop.h"
-#include "XvfbServer.h"
 
 #include <QColor>
 #include <QImage>
@@ -13,11 +12,9 @@
 
 #include <algorithm>
 #include <functional>
-#include <memory>
 
 namespace {
 
-constexpr quint16 agentPort = 2000;
 constexpr int startTimeoutMillis = 60000;
 constexpr int reactionTimeoutMillis = 20000;
 const QSize screenSize(1920, 1080);
@@ -73,37 +70,31 @@ private slots:
     void fullScreenAndBack();
 
 private:
-    static AgentResult agent(const QStringList& arguments) { return AgentProcess::run(arguments, agentPort); }
+    AgentResult agent(const QStringList& arguments) const { return AgentProcess::run(arguments, emulator.ports().agent); }
     QImage shot(const QString& keepAs = QString()) const;
 
-    XvfbServer xvfb;
-    QTemporaryDir home;
+    Desktop desktop;
+    EmulatorProcess emulator{&desktop, QStringLiteral("fullscreenwm/emulator")};
     QTemporaryDir files;
-    std::unique_ptr<XDesktop> desktop;
-    std::unique_ptr<EmulatorProcess> emulator;
     QString window;
 };
 
 QImage TestFullScreenWm::shot(const QString& keepAs) const
 {
-    const QImage picture = desktop->screenshot(QStringLiteral("root"));
+    const QImage picture = desktop.screenshot(QStringLiteral("root"));
     if (!keepAs.isEmpty())
-        XDesktop::keep(picture, QStringLiteral("fullscreenwm/%1.png").arg(keepAs));
+        Desktop::keep(picture, QStringLiteral("fullscreenwm/%1.png").arg(keepAs));
     return picture;
 }
 
 void TestFullScreenWm::initTestCase()
 {
-    QVERIFY2(EmulatorProcess::waitForFreePort(5 * startTimeoutMillis), "port 2000 stays taken");
-    QVERIFY2(xvfb.start(screenSize), qPrintable(xvfb.errorString()));
-    QVERIFY2(xvfb.startWindowManager(), qPrintable(xvfb.errorString()));
-    QVERIFY(home.isValid() && files.isValid());
-    desktop = std::make_unique<XDesktop>(xvfb.display());
-    emulator = std::make_unique<EmulatorProcess>(*desktop, home.path(), QStringLiteral("fullscreenwm/emulator"));
-    emulator->start();
-    window = emulator->waitForMainWindow(startTimeoutMillis);
-    QVERIFY2(!window.isEmpty(), qPrintable("no window; see " + emulator->logPath()));
-    QVERIFY(waitFor([&] { return desktop->frameExtents(window).top() > 0; }));
+    QVERIFY2(emulator.waitForFreePorts(5 * startTimeoutMillis), "port 2000 or 2001 stays taken");
+    QVERIFY2(desktop.start(screenSize, Desktop::WindowManager::Openbox), qPrintable(desktop.errorString()));
+    QVERIFY(files.isValid());
+    window = emulator.startWithWindow(startTimeoutMillis);
+    QVERIFY2(!window.isEmpty(), qPrintable("no window; see " + emulator.logPath()));
+    QVERIFY(waitFor([&] { return desktop.frameExtents(window).top() > 0; }));
 
     // Red on the content's left half, blue on its right: mirrored, blue shows on the left.
     QImage halves(320, 216, QImage::Format_RGB32);
@@ -129,20 +120,20 @@ void TestFullScreenWm::fullScreenAndBack()
     QFETCH(bool, quickSwitches);
     const QString row = QString::fromLatin1(QTest::currentDataTag()).replace(QLatin1String(", "), QLatin1String("-"));
 
-    const QRect windowMode = desktop->clientGeometry(window);
-    const QMargins frame = desktop->frameExtents(window);
+    const QRect windowMode = desktop.geometry(window);
+    const QMargins frame = desktop.frameExtents(window);
     QCOMPARE(windowMode.size(), QSize(640, 480));
     QVERIFY(frame.top() > 0);
 
-    QVERIFY(desktop->click(window, fullScreenButton));
+    QVERIFY(desktop.click(window, fullScreenButton));
     if (quickSwitches) {
-        QVERIFY(desktop->pressKeys(window, {"Escape"}));
-        QVERIFY(desktop->click(window, fullScreenButton));
+        QVERIFY(desktop.pressKeys(window, {"Escape"}));
+        QVERIFY(desktop.click(window, fullScreenButton));
     }
     QVERIFY(waitFor([&] {
-        return desktop->clientGeometry(window) == QRect(QPoint(0, 0), screenSize)
-               && desktop->windowStates(window).contains(QStringLiteral("_NET_WM_STATE_FULLSCREEN"))
-               && desktop->frameExtents(window).isNull();
+        return desktop.geometry(window) == QRect(QPoint(0, 0), screenSize)
+               && desktop.windowStates(window).contains(QStringLiteral("_NET_WM_STATE_FULLSCREEN"))
+               && desktop.frameExtents(window).isNull();
     }));
     // The whole screen drawn: black margins, the mirrored content filling
     // the display, the four buttons at the right edge.
@@ -163,10 +154,10 @@ void TestFullScreenWm::fullScreenAndBack()
     shot(row + QStringLiteral("-fullscreen"));
     QVERIFY2(fullScreenDrawn, "the full screen is not drawn as a whole");
 
-    QVERIFY(desktop->pressKeys(window, {"Escape"}));
+    QVERIFY(desktop.pressKeys(window, {"Escape"}));
     QVERIFY(waitFor([&] {
-        return desktop->clientGeometry(window) == windowMode && desktop->frameExtents(window) == frame
-               && desktop->windowStates(window).isEmpty();
+        return desktop.geometry(window) == windowMode && desktop.frameExtents(window) == frame
+               && desktop.windowStates(window).isEmpty();
     }));
     // Framed on the screen again, with the glasses and the unmirrored content.
     const QRect framed = windowMode.marginsAdded(frame);

@@ -1,8 +1,7 @@
 #include "AgentProcess.h"
+#include "Desktop.h"
 #include "EmulatorProcess.h"
 #include "SoakAgent.h"
-#include "XDesktop.h"
-#include "XvfbServer.h"
 
 #include <QDir>
 #include <QDirIterator>
@@ -10,7 +9,6 @@
 #include <QEventLoop>
 #include <QFileInfo>
 #include <QImage>
-#include <QLoggingCategory>
 #include <QPainter>
 #include <QRandomGenerator>
 #include <QSet>
@@ -23,7 +21,6 @@
 
 namespace {
 
-constexpr quint16 agentPort = 2000;
 constexpr int startTimeoutMillis = 60000;
 constexpr int soakMillis = 60000;
 constexpr int windowMillis = 10000;
@@ -81,19 +78,14 @@ private slots:
     void soak();
 
 private:
-    XvfbServer xvfb;
-    QTemporaryDir home;
+    Desktop desktop;
+    EmulatorProcess emulator{&desktop, QStringLiteral("soak/emulator")};
     QTemporaryDir files;
-    std::unique_ptr<XDesktop> desktop;
-    std::unique_ptr<EmulatorProcess> emulator;
     QString window;
 };
 
 void TestSoak::initTestCase()
 {
-    // The agents' framing sockets log every frame; the test's own lines
-    // would drown in them.
-    QLoggingCategory::setFilterRules(QStringLiteral("default.debug=false"));
     // Under AddressSanitizer freed memory waits in a 256 MB quarantine before
     // it is reused, which would read as growth; a small quarantine still
     // catches use after free and lets the measure see the emulator itself.
@@ -101,19 +93,16 @@ void TestSoak::initTestCase()
     QByteArray sanitizer = qgetenv("ASAN_OPTIONS");
     qputenv("ASAN_OPTIONS", sanitizer + (sanitizer.isEmpty() ? "" : ":") + "quarantine_size_mb=4");
 
-    QVERIFY2(EmulatorProcess::waitForFreePort(5 * startTimeoutMillis), "port 2000 stays taken");
-    QVERIFY2(xvfb.start(QSize(1280, 1024)), qPrintable(xvfb.errorString()));
-    QVERIFY(home.isValid() && files.isValid());
-    desktop = std::make_unique<XDesktop>(xvfb.display());
-    emulator = std::make_unique<EmulatorProcess>(*desktop, home.path(), QStringLiteral("soak/emulator"));
-    qInfo().noquote() << "Screenshots and logs:" << QDir(XDesktop::artifactsPath()).filePath(QStringLiteral("soak"));
-    emulator->start();
-    window = emulator->waitForMainWindow(startTimeoutMillis);
-    QVERIFY2(!window.isEmpty(), qPrintable("no window; see " + emulator->logPath()));
+    QVERIFY2(emulator.waitForFreePorts(5 * startTimeoutMillis), "port 2000 or 2001 stays taken");
+    QVERIFY2(desktop.start(), qPrintable(desktop.errorString()));
+    QVERIFY(files.isValid());
+    qInfo().noquote() << "Screenshots and logs:" << QDir(Desktop::artifactsPath()).filePath(QStringLiteral("soak"));
+    window = emulator.startWithWindow(startTimeoutMillis);
+    QVERIFY2(!window.isEmpty(), qPrintable("no window; see " + emulator.logPath()));
     // The window can be mapped before the program enters its event loop;
     // painted glasses mean start-up, with the files it writes, is over.
     QVERIFY(QTest::qWaitFor([&] {
-        const QImage shot = desktop->screenshot(window);
+        const QImage shot = desktop.screenshot(window);
         return !shot.isNull() && qGray(shot.pixel(320, 460)) > 100;
     }, startTimeoutMillis));
 }
@@ -125,11 +114,11 @@ void TestSoak::soak()
     QRandomGenerator random(seed);
     const QString marker = QStringLiteral("zelvosoak%1").arg(seed);
     const bool tmpYExisted = QFileInfo::exists(QStringLiteral("/tmp/y"));
-    const QSet<QString> homeBefore = treeOf(home.path());
+    const QSet<QString> homeBefore = treeOf(emulator.home());
 
     std::vector<std::unique_ptr<SoakAgent>> agents;
     for (int i = 0; i < agentCount; ++i)
-        agents.push_back(std::make_unique<SoakAgent>(random, marker));
+        agents.push_back(std::make_unique<SoakAgent>(random, marker, emulator.ports().agent));
 
     QList<qint64> firstWindow;
     QList<qint64> lastWindow;
@@ -138,7 +127,7 @@ void TestSoak::soak()
     QObject::connect(&actions, &QTimer::timeout, [&] { agents.at(random.bounded(agentCount))->act(); });
     QTimer sampler;
     QObject::connect(&sampler, &QTimer::timeout, [&] {
-        const qint64 resident = emulator->residentKilobytes();
+        const qint64 resident = emulator.residentKilobytes();
         if (clock.elapsed() < windowMillis)
             firstWindow << resident;
         else if (clock.elapsed() >= soakMillis - windowMillis)
@@ -146,7 +135,7 @@ void TestSoak::soak()
     });
     QEventLoop soaking;
     QObject::connect(&sampler, &QTimer::timeout, &soaking, [&] {
-        if (!emulator->isRunning() || clock.elapsed() >= soakMillis)
+        if (!emulator.isRunning() || clock.elapsed() >= soakMillis)
             soaking.quit();
     });
     clock.start();
@@ -155,11 +144,11 @@ void TestSoak::soak()
     soaking.exec();
     actions.stop();
     sampler.stop();
-    QVERIFY2(emulator->isRunning(), qPrintable("the emulator died; see " + emulator->logPath()));
+    QVERIFY2(emulator.isRunning(), qPrintable("the emulator died; see " + emulator.logPath()));
 
     for (const auto& agent : agents)
         agent->leave();
-    QTRY_COMPARE_WITH_TIMEOUT(emulator->acceptedAgents(), 0, startTimeoutMillis);
+    QTRY_COMPARE_WITH_TIMEOUT(emulator.acceptedAgents(), 0, startTimeoutMillis);
     agents.clear();
 
     // Memory: no growth between the first and the last ten seconds.
@@ -174,23 +163,23 @@ void TestSoak::soak()
     picture.fill(Qt::red);
     const QString picturePath = files.filePath(QStringLiteral("final.png"));
     QVERIFY(picture.save(picturePath));
-    QCOMPARE(AgentProcess::run({"timing", "--min", "0", "--max", "600000"}, agentPort).exitCode, 0);
-    QCOMPARE(AgentProcess::run({"config", "--app", "final", picturePath}, agentPort).exitCode, 0);
+    QCOMPARE(AgentProcess::run({"timing", "--min", "0", "--max", "600000"}, emulator.ports().agent).exitCode, 0);
+    QCOMPARE(AgentProcess::run({"config", "--app", "final", picturePath}, emulator.ports().agent).exitCode, 0);
     const auto redShown = [&] {
         // Soak content may still hold its minimum time: ask again until shown.
         AgentProcess::run({"content", "--app", "final", "--layout", "2", "--content-id", "99", "--image", "0", "--text", "final"},
-                          agentPort);
-        const QImage shot = desktop->screenshot(window);
+                          emulator.ports().agent);
+        const QImage shot = desktop.screenshot(window);
         const QRgb pixel = shot.pixel(200 + 40, 150 + qRound((24 + 50) * 0.8));
         return qRed(pixel) > 200 && qGreen(pixel) < 60 && qBlue(pixel) < 60;
     };
     QVERIFY(QTest::qWaitFor(redShown, startTimeoutMillis));
-    XDesktop::keep(desktop->screenshot(window), QStringLiteral("soak/final-content.png"));
+    Desktop::keep(desktop.screenshot(window), QStringLiteral("soak/final-content.png"));
 
-    AgentProcess listener(agentPort);
+    AgentProcess listener(emulator.ports().agent);
     listener.start({"events", "--count", "3", "--timeout", "120"});
-    QTRY_COMPARE_WITH_TIMEOUT(emulator->acceptedAgents(), 1, startTimeoutMillis);
-    QVERIFY(desktop->click(window, plusButton));
+    QTRY_COMPARE_WITH_TIMEOUT(emulator.acceptedAgents(), 1, startTimeoutMillis);
+    QVERIFY(desktop.click(window, plusButton));
     const AgentResult clicked = listener.finish();
     QCOMPARE(clicked.exitCode, 0);
     QCOMPARE(clicked.out,
@@ -204,7 +193,7 @@ void TestSoak::soak()
     // Nothing written outside the image store.
     QStringList strays;
     const QString store = QStringLiteral("Pictures/Zelvo");
-    for (const QString& entry : treeOf(home.path()) - homeBefore) {
+    for (const QString& entry : treeOf(emulator.home()) - homeBefore) {
         if (entry != QLatin1String("Pictures") && entry != store && !entry.startsWith(store + QLatin1Char('/')))
             strays << entry;
     }

@@ -1,4 +1,5 @@
-#include "ContentAgent.h"
+#include "ContentPictures.h"
+#include "TestAgent.h"
 #include "ZelvoEmulator.h"
 #include "ZelvoServer.h"
 
@@ -25,17 +26,17 @@ namespace {
 
 QString agentDirectory(const QString& hash)
 {
-    return ContentAgent::imageDirectory(hash);
+    return ContentPictures::imageDirectory(hash);
 }
 
 QByteArray zi(int width, int height)
 {
-    return ContentAgent::ziPayload(width, height);
+    return ContentPictures::ziPayload(width, height);
 }
 
 QByteArray png(int width, int height)
 {
-    return ContentAgent::pngPayload(width, height);
+    return ContentPictures::pngPayload(width, height);
 }
 
 QString configuredLine(const QString& hash, bool configured)
@@ -66,7 +67,7 @@ private slots:
 private:
     ZelvoServer server;
     std::unique_ptr<ZelvoEmulator> window;
-    std::unique_ptr<ContentAgent> agent;
+    std::unique_ptr<TestAgent> agent;
 };
 
 void TstAgentImages::initTestCase()
@@ -77,8 +78,8 @@ void TstAgentImages::initTestCase()
 void TstAgentImages::init()
 {
     window = std::make_unique<ZelvoEmulator>(&server, nullptr);
-    agent = std::make_unique<ContentAgent>(server);
-    QVERIFY(agent->isServed());
+    agent = std::make_unique<TestAgent>(server);
+    QVERIFY(TestAgent::waitUntilServed(server, {agent.get()}));
 }
 
 void TstAgentImages::cleanup()

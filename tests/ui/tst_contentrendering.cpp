@@ -1,5 +1,6 @@
 #include "Button.h"
-#include "ContentAgent.h"
+#include "ContentPictures.h"
+#include "TestAgent.h"
 #include "ZIImageUtil.h"
 #include "ZelvoEmulator.h"
 #include "ZelvoLayout.h"
@@ -27,7 +28,7 @@ const QRect contentArea(0, 24, 320, 216);
 
 QString agentDirectory(const QString& hash)
 {
-    return ContentAgent::imageDirectory(hash);
+    return ContentPictures::imageDirectory(hash);
 }
 
 void writeFile(const QString& path, const QByteArray& bytes)
@@ -37,12 +38,12 @@ void writeFile(const QString& path, const QByteArray& bytes)
 
 QByteArray zi(int width, int height)
 {
-    return ContentAgent::ziPayload(width, height);
+    return ContentPictures::ziPayload(width, height);
 }
 
 QByteArray png(int width, int height)
 {
-    return ContentAgent::pngPayload(width, height);
+    return ContentPictures::pngPayload(width, height);
 }
 
 // What a stored payload looks like once drawn.
@@ -231,7 +232,7 @@ private:
 
     ZelvoServer server;
     std::unique_ptr<ZelvoEmulator> window;
-    std::unique_ptr<ContentAgent> agent;
+    std::unique_ptr<TestAgent> agent;
 };
 
 void TstContentRendering::initTestCase()
@@ -242,8 +243,8 @@ void TstContentRendering::initTestCase()
 void TstContentRendering::init()
 {
     window = std::make_unique<ZelvoEmulator>(&server, nullptr);
-    agent = std::make_unique<ContentAgent>(server);
-    QVERIFY(agent->isServed());
+    agent = std::make_unique<TestAgent>(server);
+    QVERIFY(TestAgent::waitUntilServed(server, {agent.get()}));
     QVERIFY(agent->setPersistingTimes(0, 60000));
 }
 

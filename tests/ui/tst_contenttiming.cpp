@@ -1,5 +1,6 @@
-#include "ContentAgent.h"
+#include "ContentPictures.h"
 #include "EmulatorWindow.h"
+#include "TestAgent.h"
 #include "ZelvoEmulator.h"
 #include "ZelvoServer.h"
 
@@ -61,7 +62,7 @@ private:
 
     ZelvoServer server;
     std::unique_ptr<ZelvoEmulator> window;
-    std::unique_ptr<ContentAgent> agent;
+    std::unique_ptr<TestAgent> agent;
 };
 
 void TstContentTiming::initTestCase()
@@ -72,8 +73,8 @@ void TstContentTiming::initTestCase()
 void TstContentTiming::init()
 {
     window = std::make_unique<ZelvoEmulator>(&server, nullptr);
-    agent = std::make_unique<ContentAgent>(server);
-    QVERIFY(agent->isServed());
+    agent = std::make_unique<TestAgent>(server);
+    QVERIFY(TestAgent::waitUntilServed(server, {agent.get()}));
 }
 
 void TstContentTiming::cleanup()

@@ -1,6 +1,6 @@
-#include "AgentProbe.h"
 #include "Button.h"
 #include "EmulatorWindow.h"
+#include "TestAgent.h"
 #include "ZelvoEmulator.h"
 #include "ZelvoEvent.h"
 #include "ZelvoServer.h"
@@ -160,9 +160,9 @@ void TestDeviceEvents::eventMessage()
     ZelvoServer server;
     QVERIFY(server.start(QHostAddress::LocalHost, 0));
     ZelvoEmulator window(&server, nullptr);
-    AgentProbe first(server);
-    AgentProbe second(server);
-    QVERIFY(AgentProbe::waitUntilServed(server, {&first, &second}));
+    TestAgent first(server);
+    TestAgent second(server);
+    QVERIFY(TestAgent::waitUntilServed(server, {&first, &second}));
 
     ZelvoEvent event(type);
     std::copy(values.cbegin(), values.cend(), event.values);
@@ -174,7 +174,7 @@ void TestDeviceEvents::eventMessage()
     else
         window.dispatchSensorEvent(event, appId, contentId);
 
-    QVERIFY(AgentProbe::waitForAllSent(window, {&first, &second}));
+    QVERIFY(TestAgent::waitForAllSent(window, {&first, &second}));
     const QList<QByteArray> received = first.takeEvents();
     QCOMPARE(received, QList<QByteArray>{expected});
     QCOMPARE(second.takeEvents(), received);
@@ -214,9 +214,9 @@ void TestDeviceEvents::buttonGestures()
     ZelvoServer server;
     ZelvoEmulator window(&server, nullptr);
     QVERIFY(startAndShow(server, window));
-    AgentProbe first(server);
-    AgentProbe second(server);
-    QVERIFY(AgentProbe::waitUntilServed(server, {&first, &second}));
+    TestAgent first(server);
+    TestAgent second(server);
+    QVERIFY(TestAgent::waitUntilServed(server, {&first, &second}));
     if (withContent) {
         first.sendAction(contentAction("abc", 7));
         QTRY_COMPARE(window.contentIdOnDisplay(), 7);
@@ -226,20 +226,20 @@ void TestDeviceEvents::buttonGestures()
     const QPoint inside = viewportPosition(window, control);
     QTest::mousePress(window.viewport(), Qt::LeftButton, {}, inside);
     if (longPress)
-        QTRY_COMPARE(first.frames.size(), 2);
+        QTRY_COMPARE(first.frames().size(), 2);
     const QPoint outside = window.mapFromScene(QPointF(20, 460));
     QTest::mouseRelease(window.viewport(), Qt::LeftButton, {}, releaseInside ? inside : outside);
 
-    QVERIFY(AgentProbe::waitForAllSent(window, {&first, &second}));
+    QVERIFY(TestAgent::waitForAllSent(window, {&first, &second}));
     const QList<QByteArray> events = first.takeEvents();
     QCOMPARE(second.takeEvents(), events);
     QList<int> sent;
     for (const QByteArray& event : events) {
-        const QJsonObject message = AgentProbe::message(event);
+        const QJsonObject message = TestAgent::message(event);
         QCOMPARE(message.value("appId").toString(), withContent ? QString("abc") : QString());
         QCOMPARE(message.value("contentId").toString(), withContent ? QString("7") : QString("-1"));
-        QCOMPARE(AgentProbe::eventType(event), int(ZelvoEvent::ButtonEvent));
-        const QJsonArray values = AgentProbe::eventValues(event);
+        QCOMPARE(TestAgent::eventType(event), int(ZelvoEvent::ButtonEvent));
+        const QJsonArray values = TestAgent::eventValues(event);
         QCOMPARE(values.at(0).toString(), QString::number(button) + ".000");
         sent.append(int(values.at(1).toString().toDouble()));
     }
@@ -251,8 +251,8 @@ void TestDeviceEvents::buttonEventsAfterContentExpired()
     ZelvoServer server;
     ZelvoEmulator window(&server, nullptr);
     QVERIFY(startAndShow(server, window));
-    AgentProbe agent(server);
-    QVERIFY(AgentProbe::waitUntilServed(server, {&agent}));
+    TestAgent agent(server);
+    QVERIFY(TestAgent::waitUntilServed(server, {&agent}));
 
     agent.sendAction({{"command.type", "zelvo_config"},
                       {"minPersistingTimeMillis", 100},
@@ -262,12 +262,12 @@ void TestDeviceEvents::buttonEventsAfterContentExpired()
     QTRY_VERIFY(!window.isContentOnDisplay());
 
     QTest::mouseClick(window.viewport(), Qt::LeftButton, {}, viewportPosition(window, window.minusControl()));
-    QVERIFY(AgentProbe::waitForAllSent(window, {&agent}));
+    QVERIFY(TestAgent::waitForAllSent(window, {&agent}));
     const QList<QByteArray> events = agent.takeEvents();
     QCOMPARE(events.size(), 3);
     for (const QByteArray& event : events) {
-        QCOMPARE(AgentProbe::message(event).value("appId").toString(), QString());
-        QCOMPARE(AgentProbe::message(event).value("contentId").toString(), QString("-1"));
+        QCOMPARE(TestAgent::message(event).value("appId").toString(), QString());
+        QCOMPARE(TestAgent::message(event).value("contentId").toString(), QString("-1"));
     }
 }
 
@@ -289,10 +289,10 @@ void TestDeviceEvents::plusShowsStatusStrip()
     ZelvoServer server;
     ZelvoEmulator window(&server, nullptr);
     QVERIFY(startAndShow(server, window));
-    std::unique_ptr<AgentProbe> agent;
+    std::unique_ptr<TestAgent> agent;
     if (agentConnected) {
-        agent = std::make_unique<AgentProbe>(server);
-        QVERIFY(AgentProbe::waitUntilServed(server, {agent.get()}));
+        agent = std::make_unique<TestAgent>(server);
+        QVERIFY(TestAgent::waitUntilServed(server, {agent.get()}));
     }
     QVERIFY(isTransparent(window.displayImage().copy(batteryIconArea)));
 
@@ -311,8 +311,8 @@ void TestDeviceEvents::plusLeavesContentAlone()
     ZelvoServer server;
     ZelvoEmulator window(&server, nullptr);
     QVERIFY(startAndShow(server, window));
-    AgentProbe agent(server);
-    QVERIFY(AgentProbe::waitUntilServed(server, {&agent}));
+    TestAgent agent(server);
+    QVERIFY(TestAgent::waitUntilServed(server, {&agent}));
     agent.sendAction(contentAction("abc", 7));
     QTRY_COMPARE(window.contentIdOnDisplay(), 7);
     const QImage content = window.displayImage();
@@ -323,7 +323,7 @@ void TestDeviceEvents::plusLeavesContentAlone()
     QTest::mouseRelease(window.viewport(), Qt::LeftButton, {}, plus);
     QCOMPARE(window.displayImage(), content);
 
-    QVERIFY(AgentProbe::waitForAllSent(window, {&agent}));
+    QVERIFY(TestAgent::waitForAllSent(window, {&agent}));
     QCOMPARE(agent.takeEvents().size(), 3);
 }
 

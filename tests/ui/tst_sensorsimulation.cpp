@@ -1,6 +1,6 @@
-#include "AgentProbe.h"
 #include "Button.h"
 #include "EmulatorWindow.h"
+#include "TestAgent.h"
 #include "ZelvoEmulator.h"
 #include "ZelvoEvent.h"
 #include "ZelvoSensorList.h"
@@ -29,14 +29,14 @@ namespace {
 QStringList valueTexts(const QByteArray& event)
 {
     QStringList texts;
-    for (const QJsonValue& value : AgentProbe::eventValues(event))
+    for (const QJsonValue& value : TestAgent::eventValues(event))
         texts.append(value.toString());
     return texts;
 }
 
 bool isSensorEvent(const QByteArray& event)
 {
-    const QJsonObject message = AgentProbe::message(event);
+    const QJsonObject message = TestAgent::message(event);
     return message.value("appId").toString().isEmpty() && message.value("contentId").toString() == "-1";
 }
 
@@ -53,13 +53,13 @@ void simulate(ZelvoEmulator& window, const char* slot)
 
 // Everything the window sent the agent since it last looked is one sensor
 // event of this kind with these values.
-void compareOnlyEvent(ZelvoEmulator& window, AgentProbe& agent, int type, const QStringList& values)
+void compareOnlyEvent(ZelvoEmulator& window, TestAgent& agent, int type, const QStringList& values)
 {
-    QVERIFY(AgentProbe::waitForAllSent(window, {&agent}));
+    QVERIFY(TestAgent::waitForAllSent(window, {&agent}));
     const QList<QByteArray> events = agent.takeEvents();
     QCOMPARE(events.size(), 1);
     QVERIFY(isSensorEvent(events.first()));
-    QCOMPARE(AgentProbe::eventType(events.first()), type);
+    QCOMPARE(TestAgent::eventType(events.first()), type);
     QCOMPARE(valueTexts(events.first()), values);
 }
 
@@ -107,8 +107,8 @@ void TestSensorSimulation::firstReading()
     ZelvoServer server;
     QVERIFY(server.start(QHostAddress::LocalHost, 0));
     ZelvoEmulator window(&server, nullptr);
-    AgentProbe agent(server);
-    QVERIFY(AgentProbe::waitUntilServed(server, {&agent}));
+    TestAgent agent(server);
+    QVERIFY(TestAgent::waitUntilServed(server, {&agent}));
 
     simulate(window, slot.constData());
     compareOnlyEvent(window, agent, type, values);
@@ -124,8 +124,8 @@ void TestSensorSimulation::batteryCycle()
     QVERIFY(server.start(QHostAddress::LocalHost, 0));
     ZelvoEmulator first(&server, nullptr);
     ZelvoEmulator second(&server, nullptr);
-    AgentProbe agent(server);
-    QVERIFY(AgentProbe::waitUntilServed(server, {&agent}));
+    TestAgent agent(server);
+    QVERIFY(TestAgent::waitUntilServed(server, {&agent}));
 
     for (int i = 0; i < 4; ++i)
         simulate(first, "onSimulateBattery");
@@ -134,7 +134,7 @@ void TestSensorSimulation::batteryCycle()
     for (int i = 0; i < 4; ++i)
         simulate(second, "onSimulateBattery");
 
-    QVERIFY(AgentProbe::waitForAllSent(first, {&agent}));
+    QVERIFY(TestAgent::waitForAllSent(first, {&agent}));
     const QList<QByteArray> events = agent.takeEvents();
     QCOMPARE(events.size(), 9);
     QCOMPARE(valueTexts(events.at(4)), (QStringList{"55.000", "0.000", "0.000", "0.000"}));
@@ -143,7 +143,7 @@ void TestSensorSimulation::batteryCycle()
     for (int i = 0; i < events.size(); ++i) {
         if (i == 4)
             continue;
-        QCOMPARE(AgentProbe::eventType(events.at(i)), int(ZelvoEvent::BatteryEvent));
+        QCOMPARE(TestAgent::eventType(events.at(i)), int(ZelvoEvent::BatteryEvent));
         QVERIFY(isSensorEvent(events.at(i)));
         const QStringList values = valueTexts(events.at(i));
         QCOMPARE(values.mid(1), (QStringList{"0.000", "0.000", "0.000"}));
@@ -189,8 +189,8 @@ void TestSensorSimulation::singleShot()
     ZelvoServer server;
     QVERIFY(server.start(QHostAddress::LocalHost, 0));
     ZelvoEmulator window(&server, nullptr);
-    AgentProbe agent(server);
-    QVERIFY(AgentProbe::waitUntilServed(server, {&agent}));
+    TestAgent agent(server);
+    QVERIFY(TestAgent::waitUntilServed(server, {&agent}));
 
     ZelvoSensorList* panel = window.sensorPanel();
     for (int axis = 0; axis < fields.size(); ++axis)
@@ -220,15 +220,15 @@ void TestSensorSimulation::unknownSingleShot()
     ZelvoServer server;
     QVERIFY(server.start(QHostAddress::LocalHost, 0));
     ZelvoEmulator window(&server, nullptr);
-    AgentProbe agent(server);
-    QVERIFY(AgentProbe::waitUntilServed(server, {&agent}));
+    TestAgent agent(server);
+    QVERIFY(TestAgent::waitUntilServed(server, {&agent}));
 
     float values[3] = {1, 2, 3};
     QTest::ignoreMessage(QtWarningMsg, QRegularExpression(
         QStringLiteral("onSingleShotValue unknown sensor %1, nothing sent").arg(type)));
     emit window.sensorPanel()->singleShotValue(values, type);
 
-    QVERIFY(AgentProbe::waitForAllSent(window, {&agent}));
+    QVERIFY(TestAgent::waitForAllSent(window, {&agent}));
     QCOMPARE(agent.takeEvents(), QList<QByteArray>());
 }
 
@@ -279,8 +279,8 @@ void TestSensorSimulation::panelStartsRestartsAndStops()
     ZelvoServer server;
     QVERIFY(server.start(QHostAddress::LocalHost, 0));
     ZelvoEmulator window(&server, nullptr);
-    AgentProbe agent(server);
-    QVERIFY(AgentProbe::waitUntilServed(server, {&agent}));
+    TestAgent agent(server);
+    QVERIFY(TestAgent::waitUntilServed(server, {&agent}));
     ZelvoSensorList* panel = window.sensorPanel();
     const QList<int> sensors{ZelvoSensorList::Battery, ZelvoSensorList::Accelerometer, ZelvoSensorList::Compass,
                              ZelvoSensorList::LightSensor};
@@ -303,8 +303,8 @@ void TestSensorSimulation::panelStartsRestartsAndStops()
 
     const auto readingsOf = [&agent](int type) {
         QList<QByteArray> readings;
-        for (const QByteArray& frame : agent.frames) {
-            if (AgentProbe::eventType(frame) == type)
+        for (const QByteArray& frame : agent.frames()) {
+            if (TestAgent::eventType(frame) == type)
                 readings.append(frame);
         }
         return readings;
@@ -314,7 +314,7 @@ void TestSensorSimulation::panelStartsRestartsAndStops()
     QVERIFY2(sinceRestart.elapsed() >= 1900, qPrintable(QString::number(sinceRestart.elapsed())));
     for (int type : {ZelvoEvent::BatteryEvent, ZelvoEvent::CompassEvent, ZelvoEvent::LightSensorEvent})
         QVERIFY(!readingsOf(type).isEmpty());
-    for (const QByteArray& frame : agent.frames)
+    for (const QByteArray& frame : agent.frames())
         QVERIFY(isSensorEvent(frame));
     const QByteArray accelerometer = readingsOf(ZelvoEvent::AccelerometerEvent).first();
     for (const QString& value : valueTexts(accelerometer).mid(0, 3)) {
@@ -325,11 +325,11 @@ void TestSensorSimulation::panelStartsRestartsAndStops()
     for (int sensor : sensors)
         click(panel->startStopButton(sensor));
     QVERIFY(!window.isBatteryCharging());
-    QVERIFY(AgentProbe::waitForAllSent(window, {&agent}));
+    QVERIFY(TestAgent::waitForAllSent(window, {&agent}));
     agent.takeEvents();
     // A full period with every sensor stopped brings nothing.
     QTest::qWait(2500);
-    QVERIFY(AgentProbe::waitForAllSent(window, {&agent}));
+    QVERIFY(TestAgent::waitForAllSent(window, {&agent}));
     QCOMPARE(agent.takeEvents(), QList<QByteArray>());
 }
 

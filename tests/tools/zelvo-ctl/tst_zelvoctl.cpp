@@ -1,5 +1,5 @@
 #include "AgentProcess.h"
-#include "ZelvoControlServer.h"
+#include "EmulatorProcess.h"
 #include "ZelvoControlToken.h"
 
 #include <QByteArray>
@@ -40,12 +40,6 @@ CtlResult zelvoCtl(const QStringList& arguments, int timeoutMillis = 30000)
     return result;
 }
 
-bool portIsFree(quint16 port)
-{
-    QTcpServer probe;
-    return probe.listen(QHostAddress::Any, port);
-}
-
 } // namespace
 
 class TestZelvoCtl final : public QObject
@@ -60,7 +54,7 @@ private slots:
     void cleanup();
 
 private:
-    QProcess emulator;
+    EmulatorProcess emulator{nullptr, QStringLiteral("zelvoctl/emulator")};
 };
 
 void TestZelvoCtl::usage_data()
@@ -127,24 +121,24 @@ void TestZelvoCtl::noEmulator()
 
 void TestZelvoCtl::headlessRun()
 {
-    if (!portIsFree(2000) || !portIsFree(ZelvoControlServer::defaultPort))
+    if (!emulator.portsAreFree())
         QSKIP("another program holds port 2000 or 2001 on this machine");
     QFile::remove(ZelvoControlToken::filePath());
 
-    emulator.setProcessChannelMode(QProcess::MergedChannels);
-    emulator.start(QStringLiteral(ZELVO_EMULATOR_PATH), {"-platform", "offscreen"});
-    QVERIFY(emulator.waitForStarted());
+    // zelvo-ctl finds the token under the test's own home.
+    emulator.setHome(QDir::homePath());
+    QVERIFY(emulator.start());
     // Up once zelvo-ctl gets an answer.
     CtlResult state;
     QVERIFY(QTest::qWaitFor([&] {
         state = zelvoCtl({"state"});
-        return state.exitCode == 0 || emulator.state() != QProcess::Running;
+        return state.exitCode == 0 || !emulator.isRunning();
     }, 20000));
-    QVERIFY2(state.exitCode == 0, emulator.readAll().constData());
+    QVERIFY2(state.exitCode == 0, emulator.logText().constData());
     QCOMPARE(QJsonDocument::fromJson(state.out).object().value("agents"), QJsonValue(0));
 
     // A click reaches a listening agent as its three events.
-    AgentProcess listener(2000);
+    AgentProcess listener(emulator.ports().agent);
     listener.start({"events", "--count", "3", "--timeout", "20"});
     QVERIFY(QTest::qWaitFor([] {
         return QJsonDocument::fromJson(zelvoCtl({"state"}).out).object().value("agents").toInt() == 1;
@@ -162,7 +156,7 @@ void TestZelvoCtl::headlessRun()
     }
 
     // Content from an agent, awaited and photographed.
-    QCOMPARE(AgentProcess::run({"content", "--app", "ci-demo", "--layout", "0", "--text", "Hello CI"}, 2000).exitCode, 0);
+    QCOMPARE(AgentProcess::run({"content", "--app", "ci-demo", "--layout", "0", "--text", "Hello CI"}, emulator.ports().agent).exitCode, 0);
     result = zelvoCtl({"wait", "--content-of", "ci-demo", "--timeout", "10"});
     QVERIFY2(result.exitCode == 0, result.err.constData());
     const QString shot = QDir::home().filePath("display.png");
@@ -186,10 +180,7 @@ void TestZelvoCtl::headlessRun()
 
 void TestZelvoCtl::cleanup()
 {
-    if (emulator.state() != QProcess::NotRunning) {
-        emulator.kill();
-        emulator.waitForFinished(5000);
-    }
+    emulator.stop();
 }
 
 QTEST_GUILESS_MAIN(TestZelvoCtl)

@@ -1,22 +1,9 @@
 #include "AgentProcess.h"
 
-#include <QSignalSpy>
-
-#include <csignal>
-
 AgentProcess::AgentProcess(quint16 port)
-    : process(SIGKILL)
-    , port(port)
+    : port(port)
 {
     process.setProgram(QStringLiteral(ZELVO_AGENT_PATH));
-}
-
-AgentProcess::~AgentProcess()
-{
-    if (process.state() != QProcess::NotRunning) {
-        process.kill();
-        process.waitForFinished(5000);
-    }
 }
 
 void AgentProcess::start(const QStringList& arguments)
@@ -30,14 +17,8 @@ void AgentProcess::start(const QStringList& arguments)
 
 AgentResult AgentProcess::finish(int timeoutMillis)
 {
-    if (process.state() != QProcess::NotRunning) {
-        qRegisterMetaType<QProcess::ExitStatus>();
-        QSignalSpy finished(&process, qOverload<int, QProcess::ExitStatus>(&QProcess::finished));
-        finished.wait(timeoutMillis);
-    }
     AgentResult result;
-    if (process.state() == QProcess::NotRunning && process.exitStatus() == QProcess::NormalExit)
-        result.exitCode = process.exitCode();
+    result.exitCode = process.waitForExit(timeoutMillis);
     result.out = process.readAllStandardOutput();
     result.err = process.readAllStandardError();
     return result;

@@ -1,22 +1,19 @@
 #include "EmulatorProcess.h"
 
-#include "XDesktop.h"
+#include "Desktop.h"
 
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QHostAddress>
 #include <QSet>
-#include <QSignalSpy>
 #include <QTcpServer>
+#include <QTcpSocket>
 #include <QTest>
-
-#include <csignal>
 
 #include <unistd.h>
 
 namespace {
-
-constexpr quint16 agentPort = 2000;
 
 // Socket inodes of the established connections whose local port is `port`.
 QSet<QByteArray> establishedOn(quint16 port)
@@ -40,67 +37,91 @@ QSet<QByteArray> establishedOn(quint16 port)
     return inodes;
 }
 
+bool isFree(quint16 port)
+{
+    return QTcpServer().listen(QHostAddress::Any, port);
+}
+
 } // namespace
 
-EmulatorProcess::EmulatorProcess(const XDesktop& desktop, const QString& home, const QString& logName)
+EmulatorProcess::EmulatorProcess(const Desktop* desktop, const QString& logName)
     : desktop(desktop)
-    , home(home)
-    , process(SIGKILL)
-    , log(QDir(XDesktop::artifactsPath()).filePath(logName + QStringLiteral(".log")))
+    , log(QDir(Desktop::artifactsPath()).filePath(logName + QStringLiteral(".log")))
 {
     QDir().mkpath(QFileInfo(log).absolutePath());
 }
 
-EmulatorProcess::~EmulatorProcess()
+QString EmulatorProcess::home() const
 {
-    if (process.state() == QProcess::NotRunning)
-        return;
-    process.kill();
-    process.waitForFinished(10000);
+    return homePath.isEmpty() ? ownHome.path() : homePath;
 }
 
-bool EmulatorProcess::waitForFreePort(int timeoutMillis)
+bool EmulatorProcess::portsAreFree() const
 {
-    return QTest::qWaitFor([] { return QTcpServer().listen(QHostAddress::Any, agentPort); }, timeoutMillis);
+    return isFree(served.agent) && isFree(served.control);
 }
 
-void EmulatorProcess::start()
+bool EmulatorProcess::waitForFreePorts(int timeoutMillis) const
 {
-    QProcessEnvironment environment = desktop.environment();
-    environment.insert(QStringLiteral("HOME"), home);
-    environment.insert(QStringLiteral("XDG_CONFIG_HOME"), QDir(home).filePath(QStringLiteral(".config")));
+    return QTest::qWaitFor([this] { return portsAreFree(); }, timeoutMillis);
+}
+
+bool EmulatorProcess::start()
+{
+    if ((homePath.isEmpty() && !ownHome.isValid()) || !runtimeDir.isValid())
+        return false;
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    if (desktop)
+        environment = desktop->environment();
+    else
+        environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+    environment.insert(QStringLiteral("HOME"), home());
+    environment.insert(QStringLiteral("XDG_CONFIG_HOME"), QDir(home()).filePath(QStringLiteral(".config")));
     environment.insert(QStringLiteral("XDG_RUNTIME_DIR"), runtimeDir.path());
-    environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("xcb"));
     process.setProcessEnvironment(environment);
     process.setProcessChannelMode(QProcess::MergedChannels);
     process.setStandardOutputFile(log, QIODevice::Append);
-    process.setWorkingDirectory(home);
+    process.setWorkingDirectory(home());
     process.start(QStringLiteral(ZELVO_EMULATOR_PATH), QStringList());
-    process.waitForStarted(10000);
+    return process.waitForStarted(10000);
+}
+
+bool EmulatorProcess::startUntilListening(int timeoutMillis)
+{
+    return start() && QTest::qWaitFor([this] { return !isRunning() || isListening(); }, timeoutMillis)
+           && isRunning();
+}
+
+QString EmulatorProcess::startWithWindow(int timeoutMillis)
+{
+    return startUntilListening(timeoutMillis) ? waitForMainWindow(timeoutMillis) : QString();
+}
+
+bool EmulatorProcess::isListening() const
+{
+    QTcpSocket socket;
+    socket.connectToHost(QHostAddress::LocalHost, served.agent);
+    return socket.waitForConnected(1000);
+}
+
+QByteArray EmulatorProcess::logText() const
+{
+    QFile file(log);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
 }
 
 QString EmulatorProcess::waitForMainWindow(int timeoutMillis) const
 {
-    return desktop.waitForWindow({QStringLiteral("--pid"), QString::number(pid()), QStringLiteral("--name"),
-                                  QStringLiteral("^Zelvo Emulator$")},
-                                 QStringList(), timeoutMillis);
-}
-
-int EmulatorProcess::waitForExit(int timeoutMillis)
-{
-    if (process.state() != QProcess::NotRunning) {
-        qRegisterMetaType<QProcess::ExitStatus>();
-        QSignalSpy finished(&process, qOverload<int, QProcess::ExitStatus>(&QProcess::finished));
-        finished.wait(timeoutMillis);
-    }
-    if (process.state() != QProcess::NotRunning || process.exitStatus() != QProcess::NormalExit)
-        return -1;
-    return process.exitCode();
+    if (!desktop)
+        return QString();
+    return desktop->waitForWindow({QStringLiteral("--pid"), QString::number(pid()), QStringLiteral("--name"),
+                                   QStringLiteral("^Zelvo Emulator$")},
+                                  QStringList(), timeoutMillis);
 }
 
 int EmulatorProcess::acceptedAgents() const
 {
-    const QSet<QByteArray> established = establishedOn(agentPort);
+    const QSet<QByteArray> established = establishedOn(served.agent);
     int count = 0;
     const QDir descriptors(QStringLiteral("/proc/%1/fd").arg(pid()));
     for (const QString& descriptor : descriptors.entryList(QDir::System | QDir::NoDotAndDotDot)) {

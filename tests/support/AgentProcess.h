@@ -13,15 +13,12 @@ struct AgentResult
     QByteArray err;
 };
 
-// The real zelvo-agent program, run as a developer runs it. Waiting keeps
-// the caller's event loop turning, so that a server in the same process
-// can serve the agent meanwhile. A program still running is killed with
-// the object.
+// The real zelvo-agent program, run as a developer runs it. A program
+// still running is killed with the object.
 class AgentProcess final
 {
 public:
     explicit AgentProcess(quint16 port);
-    ~AgentProcess();
 
     // The port goes right after the command, so that a --port among the
     // arguments still wins.

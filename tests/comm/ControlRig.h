@@ -1,0 +1,38 @@
+#pragma once
+
+#include "ControlClient.h"
+#include "TestAgent.h"
+#include "ZelvoControlServer.h"
+#include "ZelvoEmulator.h"
+#include "ZelvoServer.h"
+
+#include <QHostAddress>
+#include <QList>
+
+// The emulator as the program builds it, with the agent server and the
+// control channel on free loopback ports.
+struct ControlRig
+{
+    ControlRig()
+    {
+        started = server.start(QHostAddress::LocalHost, 0) && control.start(0);
+    }
+
+    ZelvoServer server;
+    ZelvoEmulator window{&server, nullptr};
+    ZelvoControlServer control{&window, &server};
+    bool started = false;
+};
+
+// True once the rig runs, its agent server serves every agent and the
+// control channel has let every client in with the token.
+inline bool isReady(const ControlRig& rig, const QList<ControlClient*>& clients, const QList<TestAgent*>& agents = {})
+{
+    if (!rig.started || (!agents.isEmpty() && !TestAgent::waitUntilServed(rig.server, agents)))
+        return false;
+    for (ControlClient* client : clients) {
+        if (!client->authenticate())
+            return false;
+    }
+    return true;
+}
