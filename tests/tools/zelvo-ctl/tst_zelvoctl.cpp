@@ -172,7 +172,7 @@ void TestZelvoCtl::headlessRun()
     QVERIFY(QTest::qWaitFor([&] {
         state = zelvoCtl({"state"});
         return state.exitCode == 0 || emulator.state() != QProcess::Running;
-    }, 20000));
+    }, 90000));
     QVERIFY2(state.exitCode == 0, emulator.readAll().constData());
     QCOMPARE(QJsonDocument::fromJson(state.out).object().value("agents"), QJsonValue(0));
 
@@ -181,7 +181,7 @@ void TestZelvoCtl::headlessRun()
     listener.start({"events", "--count", "3", "--timeout", "20"});
     QVERIFY(QTest::qWaitFor([] {
         return QJsonDocument::fromJson(zelvoCtl({"state"}).out).object().value("agents").toInt() == 1;
-    }, 10000));
+    }, 30000));
     CtlResult result = zelvoCtl({"click", "minus"});
     QCOMPARE(result.exitCode, 0);
     const AgentResult events = listener.finish();
