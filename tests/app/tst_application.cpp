@@ -223,12 +223,7 @@ void TestApplication::refusesSecondInstanceWithoutScreen()
     QFETCH(QString, platform);
     QTcpServer holder;
     QVERIFY(holder.listen(QHostAddress::Any, agentPort));
-    QTemporaryDir home;
-    QVERIFY(home.isValid());
-    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-    environment.insert(QStringLiteral("HOME"), home.path());
     ChildProcess second;
-    second.setProcessEnvironment(environment);
     second.start(QStringLiteral(ZELVO_EMULATOR), {QStringLiteral("-platform"), platform});
 
     // Nobody could dismiss a box here: the refusal goes to standard error.
