@@ -7,12 +7,32 @@
 #include <QHostAddress>
 #include <QMessageBox>
 
+#include <cstdio>
+
+namespace {
+
+constexpr quint16 agentPort = 2000;
+
+// Platforms without a screen, where a message box waits for a click that
+// can never come.
+bool nobodyCanAnswer()
+{
+    const QString platform = QGuiApplication::platformName();
+    return platform == QLatin1String("offscreen") || platform == QLatin1String("minimal");
+}
+
+} // namespace
+
 int qMain(int argc, char** argv)
 {
     QApplication application(argc, argv);
 
     ZelvoServer server;
-    if (!server.start(QHostAddress(QHostAddress::LocalHost), 2000)) {
+    if (!server.start(QHostAddress(QHostAddress::LocalHost), agentPort)) {
+        if (nobodyCanAnswer()) {
+            std::fprintf(stderr, "ZelvoEmulator already in use (port %u)\n", unsigned(agentPort));
+            return 1;
+        }
         QMessageBox::warning(nullptr, QStringLiteral("ZelvoEmulator"),
                              QStringLiteral("ZelvoEmulator already in use"),
                              QMessageBox::Ok, QMessageBox::NoButton);

@@ -63,8 +63,9 @@ void Label::setBold(bool bold)
     if (bold == d->bold)
         return;
     d->bold = bold;
-    // Bold glyphs are wider: the size must follow, or the text overflows.
-    adjustSize();
+    // The size stays until the next adjustSize(): the text, the font or the
+    // owner calling it.
+    update();
 }
 
 QColor Label::textColor() const
@@ -133,7 +134,7 @@ void Label::adjustSize()
     int width = 0;
     int height = lineSpacing * (textLines.size() - 1);
     for (const QString& line : textLines) {
-        const QRect rect = lineRect(metrics, line);
+        const QRect rect = metrics.boundingRect(line);
         width = qMax(width, rect.width());
         height += rect.height();
     }
@@ -158,7 +159,7 @@ void Label::paint(QPainter* painter, const QStyleOptionGraphicsItem* option, QWi
     bool first = true;
     for (const QString& line : lines()) {
         const QString elided = metrics.elidedText(line, Qt::TextElideMode(d->elideMode), elideWidth);
-        const QRect rect = lineRect(metrics, line);
+        const QRect rect = metrics.boundingRect(line);
         if (!first)
             y += lineSpacing;
         first = false;
@@ -185,13 +186,4 @@ QFont Label::textFont() const
 QStringList Label::lines() const
 {
     return d->text.split(QLatin1Char('\n'));
-}
-
-// An empty line between others keeps the height of a line; only an empty
-// text as a whole has no size.
-QRect Label::lineRect(const QFontMetrics& metrics, const QString& line) const
-{
-    if (line.isEmpty() && !d->text.isEmpty())
-        return QRect(0, 0, 0, metrics.height());
-    return metrics.boundingRect(line);
 }

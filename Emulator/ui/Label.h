@@ -6,7 +6,6 @@
 
 class QColor;
 class QFont;
-class QFontMetrics;
 class QString;
 
 // A multi-line text in a scene, sized to fit its lines.
@@ -47,7 +46,6 @@ private:
 
     QFont textFont() const;
     QStringList lines() const;
-    QRect lineRect(const QFontMetrics& metrics, const QString& line) const;
 
     std::unique_ptr<Private> d;
 };

@@ -67,6 +67,8 @@ private slots:
     void startsListeningWithItsWindow();
     void refusesSecondInstance_data();
     void refusesSecondInstance();
+    void refusesSecondInstanceWithoutScreen_data();
+    void refusesSecondInstanceWithoutScreen();
     void closeAsksFirst_data();
     void closeAsksFirst();
 
@@ -170,6 +172,29 @@ void TestApplication::refusesSecondInstance()
         QCOMPARE(display.windows(first.pid(), windowTitle), QStringList{firstWindow});
         QVERIFY(first.isListening());
     }
+}
+
+void TestApplication::refusesSecondInstanceWithoutScreen_data()
+{
+    QTest::addColumn<QString>("platform");
+    QTest::newRow("offscreen") << QStringLiteral("offscreen");
+    QTest::newRow("minimal") << QStringLiteral("minimal");
+}
+
+void TestApplication::refusesSecondInstanceWithoutScreen()
+{
+    QFETCH(QString, platform);
+    QTcpServer holder;
+    QVERIFY(holder.listen(QHostAddress::Any, agentPort));
+    ChildProcess second;
+    second.start(QStringLiteral(ZELVO_EMULATOR), {QStringLiteral("-platform"), platform});
+
+    // Nobody could dismiss a box here: the refusal goes to standard error.
+    QVERIFY(second.waitForFinished(startDeadline));
+    QCOMPARE(second.exitStatus(), QProcess::NormalExit);
+    QCOMPARE(second.exitCode(), 1);
+    const QByteArray errors = second.readAllStandardError();
+    QVERIFY2(errors.contains("ZelvoEmulator already in use (port 2000)\n"), errors.constData());
 }
 
 void TestApplication::closeAsksFirst_data()

@@ -296,8 +296,10 @@ void TestZelvoControl::buttonGesturesReachAgents()
     const qint64 answered = clock.elapsed();
     if (requests.constFirst().value("gesture") == "long")
         QVERIFY2(answered >= 740, qPrintable(QString::number(answered)));
+    // No upper bound: a slow machine answers late, and a hold that ran into
+    // the long press would show in the events below.
     if (requests.constFirst().contains("hold"))
-        QVERIFY2(answered >= 190 && answered < 740, qPrintable(QString::number(answered)));
+        QVERIFY2(answered >= 190, qPrintable(QString::number(answered)));
     QTRY_COMPARE(agent.frames(), events);
     QVERIFY(!rig.window.plusControl()->isPressed());
     QVERIFY(!rig.window.minusControl()->isPressed());

@@ -9,6 +9,7 @@
 #include <QHostAddress>
 #include <QImage>
 #include <QJsonArray>
+#include <QJsonDocument>
 #include <QJsonObject>
 #include <QList>
 #include <QMetaMethod>
@@ -20,6 +21,7 @@
 #include <QTest>
 
 #include <algorithm>
+#include <limits>
 #include <memory>
 
 namespace {
@@ -123,6 +125,11 @@ void TestDeviceEvents::eventMessage_data()
     QTest::newRow("values -3.5 123.4567 359.9996 0.0004")
         << 32 << QList<float>{-3.5f, 123.4567f, 359.9996f, 0.0004f} << true << QString() << -1
         << eventText("", "-1", 32, {"-3.500", "123.457", "360.000", "0.000"});
+    // Typed into the sensor panel, as QString::toFloat reads them.
+    QTest::newRow("values inf -inf nan 0")
+        << 64 << QList<float>{std::numeric_limits<float>::infinity(), -std::numeric_limits<float>::infinity(),
+                              std::numeric_limits<float>::quiet_NaN(), 0}
+        << true << QString() << -1 << eventText("", "-1", 64, {"inf", "-inf", "nan", "0.000"});
     QTest::newRow("content id 0")
         << 4 << QList<float>{0, 3, 0, 0} << false << "abc" << 0
         << eventText("abc", "0", 4, {"0.000", "3.000", "0.000", "0.000"});
@@ -177,6 +184,9 @@ void TestDeviceEvents::eventMessage()
     QVERIFY(TestAgent::waitForAllSent(window, {&first, &second}));
     const QList<QByteArray> received = first.takeEvents();
     QCOMPARE(received, QList<QByteArray>{expected});
+    QJsonParseError error;
+    QJsonDocument::fromJson(received.first(), &error);
+    QCOMPARE(error.error, QJsonParseError::NoError);
     QCOMPARE(second.takeEvents(), received);
 }
 

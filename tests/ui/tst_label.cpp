@@ -51,7 +51,7 @@ private slots:
     void sizeFitsLines();
     void emptyTextHasNoSize();
     void fontChangesResize();
-    void boldResizes();
+    void boldResizesOnlyWhenAdjusted();
     void drawsInsideItsSize();
     void emptyTextDrawsNothing();
     void elidesLinesBeyondWidth();
@@ -63,16 +63,18 @@ void TestLabel::sizeFitsLines_data()
     QTest::addColumn<QString>("text");
     QTest::addColumn<bool>("bold");
     QTest::addColumn<int>("lineCount");
+    QTest::addColumn<int>("blankLines");
     QTest::addColumn<QString>("widestLine");
 
-    QTest::newRow("Zelvo") << QStringLiteral("Zelvo") << false << 1 << QStringLiteral("Zelvo");
-    QTest::newRow("three lines") << QStringLiteral("Zelvo\nsmart glasses\nemulator") << false << 3
+    QTest::newRow("Zelvo") << QStringLiteral("Zelvo") << false << 1 << 0 << QStringLiteral("Zelvo");
+    QTest::newRow("three lines") << QStringLiteral("Zelvo\nsmart glasses\nemulator") << false << 3 << 0
                                  << QStringLiteral("smart glasses");
-    QTest::newRow("three bold lines") << QStringLiteral("Zelvo\nsmart glasses\nemulator") << true << 3
+    QTest::newRow("three bold lines") << QStringLiteral("Zelvo\nsmart glasses\nemulator") << true << 3 << 0
                                       << QStringLiteral("smart glasses");
-    QTest::newRow("blank middle line") << QStringLiteral("top\n\nbottom") << false << 3
+    // An empty line is as high as its bounding rectangle: nothing but the spacing.
+    QTest::newRow("blank middle line") << QStringLiteral("top\n\nbottom") << false << 3 << 1
                                        << QStringLiteral("bottom");
-    QTest::newRow("trailing line break") << QStringLiteral("Zelvo\n") << false << 2 << QStringLiteral("Zelvo");
+    QTest::newRow("trailing line break") << QStringLiteral("Zelvo\n") << false << 2 << 1 << QStringLiteral("Zelvo");
 }
 
 void TestLabel::sizeFitsLines()
@@ -80,6 +82,7 @@ void TestLabel::sizeFitsLines()
     QFETCH(QString, text);
     QFETCH(bool, bold);
     QFETCH(int, lineCount);
+    QFETCH(int, blankLines);
     QFETCH(QString, widestLine);
 
     Label label;
@@ -90,7 +93,7 @@ void TestLabel::sizeFitsLines()
     const QFontMetrics metrics(bold ? boldOf(label.font()) : label.font());
     const int lineHeight = metrics.boundingRect(QStringLiteral("Zelvo")).height();
     QVERIFY(lineHeight > 0);
-    QCOMPARE(label.size().height(), qreal(lineCount * lineHeight + 2 * (lineCount - 1)));
+    QCOMPARE(label.size().height(), qreal((lineCount - blankLines) * lineHeight + 2 * (lineCount - 1)));
     QCOMPARE(label.size().width(), qreal(metrics.boundingRect(widestLine).width()));
 }
 
@@ -113,14 +116,16 @@ void TestLabel::fontChangesResize()
     QVERIFY(label.size().height() > before.height());
 }
 
-void TestLabel::boldResizes()
+void TestLabel::boldResizesOnlyWhenAdjusted()
 {
     Label label(QStringLiteral("Zelvo smart glasses"));
-    const qreal regular = label.size().width();
+    const QSizeF regular = label.size();
     label.setBold(true);
     QVERIFY(label.isBold());
+    QCOMPARE(label.size(), regular);
+    label.adjustSize();
     QCOMPARE(label.size().width(), qreal(QFontMetrics(boldOf(label.font())).boundingRect(label.text()).width()));
-    QVERIFY(label.size().width() > regular);
+    QVERIFY(label.size().width() > regular.width());
 }
 
 void TestLabel::drawsInsideItsSize()

@@ -3,9 +3,11 @@
 #include "ToolArguments.h"
 #include "ZelvoControlServer.h"
 #include "ZelvoControlToken.h"
+#include "ZelvoTracePlayer.h"
 
 #include <QCommandLineOption>
 #include <QCommandLineParser>
+#include <QFile>
 #include <QFileInfo>
 #include <QJsonArray>
 #include <QStringList>
@@ -24,9 +26,30 @@ const QCommandLineOption waitOption(QStringLiteral("wait"),
     QStringLiteral("Return when the trace has ended instead of when it starts."));
 const QCommandLineOption contentOfOption(QStringLiteral("content-of"),
     QStringLiteral("The agent hash (\"appId\") whose content to wait for."), QStringLiteral("HASH"));
-const QCommandLineOption timeoutOption(QStringLiteral("timeout"),
+const QCommandLineOption answerTimeoutOption(QStringLiteral("timeout"),
+    QStringLiteral("Give up when nothing answers within SECONDS (fractions allowed, default 30)."),
+    QStringLiteral("SECONDS"), QStringLiteral("30"));
+const QCommandLineOption waitTimeoutOption(QStringLiteral("timeout"),
     QStringLiteral("Give up after SECONDS (fractions allowed, default 10)."), QStringLiteral("SECONDS"),
     QStringLiteral("10"));
+// How long an answer may take beyond the time a command waits by design.
+constexpr qint64 answerAllowanceMillis = 30000;
+constexpr double maxSeconds = 3600;
+
+// How long a trace file plays: the time of its last reading. A file the
+// emulator will refuse plays for no time.
+qint64 traceMillis(const QString& path)
+{
+    QFile file(path);
+    QList<ZelvoTracePlayer::TimedReading> readings;
+    QString error;
+    if (!file.open(QIODevice::ReadOnly) || !ZelvoTracePlayer::parse(file.readAll(), &readings, &error))
+        return 0;
+    qint64 last = 0;
+    for (const ZelvoTracePlayer::TimedReading& timed : readings)
+        last = std::max(last, timed.millis);
+    return last;
+}
 
 struct Command
 {
@@ -67,10 +90,12 @@ QString overview()
     for (const Command& command : commands())
         text += QStringLiteral("  %1 %2").arg(command.name, -11).arg(command.arguments).trimmed().prepend(QStringLiteral("  ")) + QLatin1Char('\n');
     text += QStringLiteral(
-        "\nEvery command takes --port PORT (default 2001) and --help; it returns when\n"
-        "the emulator has applied it. The token is read from %1.\n"
-        "\nExit codes: 0 done, 1 the emulator refused the request, 2 usage error or no\n"
-        "emulator reachable.\n").arg(ZelvoControlToken::filePath());
+        "\nEvery command takes --port PORT (default 2001), --timeout SECONDS and --help;\n"
+        "it returns when the emulator has applied it, or gives up when nothing answers\n"
+        "within SECONDS (default 30) on top of the time the command waits by design.\n"
+        "The token is read from %1.\n"
+        "\nExit codes: 0 done, 1 the emulator refused the request, 2 usage error, no\n"
+        "emulator reachable or no answer in time.\n").arg(ZelvoControlToken::filePath());
     return text;
 }
 
@@ -79,6 +104,7 @@ QString overview()
 CtlCommandLine::Status CtlCommandLine::parse(const QStringList& arguments)
 {
     parsed = QJsonObject();
+    waitMillis = 0;
     output.clear();
     message.clear();
 
@@ -102,8 +128,10 @@ CtlCommandLine::Status CtlCommandLine::parse(const QStringList& arguments)
         parser.addOption(holdOption);
     else if (name == QLatin1String("trace"))
         parser.addOption(waitOption);
-    else if (name == QLatin1String("wait"))
-        parser.addOptions({contentOfOption, timeoutOption});
+    if (name == QLatin1String("wait"))
+        parser.addOptions({contentOfOption, waitTimeoutOption});
+    else
+        parser.addOption(answerTimeoutOption);
     if (!parser.parse(arguments))
         return usageError(parser.errorText(), name);
     if (parser.isSet(helpOption)) {
@@ -116,6 +144,12 @@ CtlCommandLine::Status CtlCommandLine::parse(const QStringList& arguments)
     if (controlPort == 0)
         return usageError(portError, name);
     bool ok = false;
+    if (name != QLatin1String("wait")) {
+        waitMillis = ToolArguments::milliseconds(parser.value(answerTimeoutOption), maxSeconds, false);
+        if (waitMillis < 0)
+            return usageError(QStringLiteral("--timeout needs seconds above 0 up to 3600, not '%1'")
+                                  .arg(parser.value(answerTimeoutOption)), name);
+    }
 
     QStringList positional = parser.positionalArguments();
     positional.removeFirst();
@@ -132,6 +166,7 @@ CtlCommandLine::Status CtlCommandLine::parse(const QStringList& arguments)
             if (!ok || hold < 0)
                 return usageError(QStringLiteral("--hold needs milliseconds, not '%1'").arg(parser.value(holdOption)), name);
             parsed.insert(QStringLiteral("hold"), hold);
+            waitMillis += hold;
         }
     } else if (name == QLatin1String("sensor")) {
         const QString first = positional.value(0);
@@ -161,6 +196,8 @@ CtlCommandLine::Status CtlCommandLine::parse(const QStringList& arguments)
             parsed = {{QStringLiteral("cmd"), name},
                       {QStringLiteral("file"), QFileInfo(positional.first()).absoluteFilePath()},
                       {QStringLiteral("wait"), parser.isSet(waitOption)}};
+        if (parser.isSet(waitOption))
+            waitMillis += traceMillis(positional.first());
     } else if (name == QLatin1String("screenshot")) {
         if (!expect(1))
             return usageError(QStringLiteral("give the output file, or '-' for standard output"), name);
@@ -175,9 +212,10 @@ CtlCommandLine::Status CtlCommandLine::parse(const QStringList& arguments)
     } else if (name == QLatin1String("wait")) {
         if (!expect(0) || parser.value(contentOfOption).isEmpty())
             return usageError(QStringLiteral("--content-of HASH is required"), name);
-        const qint64 millis = ToolArguments::milliseconds(parser.value(timeoutOption), 3600, true);
+        const qint64 millis = ToolArguments::milliseconds(parser.value(waitTimeoutOption), maxSeconds, true);
         if (millis < 0)
-            return usageError(QStringLiteral("--timeout needs seconds from 0 to 3600, not '%1'").arg(parser.value(timeoutOption)), name);
+            return usageError(QStringLiteral("--timeout needs seconds from 0 to 3600, not '%1'").arg(parser.value(waitTimeoutOption)), name);
+        waitMillis = millis + answerAllowanceMillis;
         parsed = {{QStringLiteral("cmd"), name}, {QStringLiteral("contentOf"), parser.value(contentOfOption)},
                   {QStringLiteral("timeout"), double(millis)}};
     } else {

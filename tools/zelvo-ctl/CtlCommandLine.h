@@ -16,6 +16,9 @@ public:
 
     const QJsonObject& request() const { return parsed; }
     quint16 port() const { return controlPort; }
+    // How long to wait for the answer: --timeout, plus the time a command
+    // waits by design (a hold, a trace played to its end, the wait itself).
+    qint64 answerMillis() const { return waitMillis; }
     // Where a screenshot goes; "-" for standard output.
     const QString& outputPath() const { return output; }
     // The help text after Help; a one-line message after an error.
@@ -26,6 +29,7 @@ private:
 
     QJsonObject parsed;
     quint16 controlPort = 0;
+    qint64 waitMillis = 0;
     QString output;
     QString message;
 };

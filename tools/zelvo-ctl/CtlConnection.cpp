@@ -6,6 +6,9 @@
 #include <QHostAddress>
 #include <QJsonDocument>
 
+#include <algorithm>
+#include <limits>
+
 namespace {
 
 constexpr int connectTimeoutMillis = 5000;
@@ -17,8 +20,9 @@ QByteArray line(const QJsonObject& object)
 
 } // namespace
 
-CtlConnection::CtlConnection(quint16 port)
+CtlConnection::CtlConnection(quint16 port, qint64 answerMillis)
     : port(port)
+    , answerMillis(answerMillis)
 {
 }
 
@@ -30,8 +34,9 @@ CtlConnection::Result CtlConnection::call(const QJsonObject& request)
         error += QStringLiteral(" (is the emulator running as this user?)");
         return Result::Unreachable;
     }
+    deadline.setRemainingTime(answerMillis);
     socket.connectToHost(QHostAddress::LocalHost, port);
-    if (!socket.waitForConnected(connectTimeoutMillis)) {
+    if (!socket.waitForConnected(std::min(connectTimeoutMillis, remainingMillis()))) {
         error = QStringLiteral("no emulator control channel on 127.0.0.1:%1: %2").arg(port).arg(socket.errorString());
         return Result::Unreachable;
     }
@@ -62,14 +67,23 @@ CtlConnection::Result CtlConnection::call(const QJsonObject& request)
 
 bool CtlConnection::readAnswer(QJsonObject* object)
 {
-    // No time limit: every command ends by itself, the long ones by their
-    // own timeouts in the emulator, and a closing emulator ends the wait.
+    // A port that is not a control channel may take the request and never
+    // answer: the deadline ends the wait there.
     while (!socket.canReadLine()) {
-        if (!socket.waitForReadyRead(-1)) {
-            error = QStringLiteral("the emulator closed the connection: %1").arg(socket.errorString());
+        if (deadline.hasExpired() || !socket.waitForReadyRead(remainingMillis())) {
+            if (socket.state() == QAbstractSocket::ConnectedState)
+                error = QStringLiteral("nothing answered on 127.0.0.1:%1 within %2 s; is it the emulator's control port?")
+                            .arg(port).arg(answerMillis / 1000.0);
+            else
+                error = QStringLiteral("the emulator closed the connection: %1").arg(socket.errorString());
             return false;
         }
     }
     *object = QJsonDocument::fromJson(socket.readLine()).object();
     return true;
+}
+
+int CtlConnection::remainingMillis() const
+{
+    return int(std::min<qint64>(deadline.remainingTime(), std::numeric_limits<int>::max()));
 }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QDeadlineTimer>
 #include <QJsonObject>
 #include <QString>
 #include <QTcpSocket>
@@ -11,10 +12,11 @@ class CtlConnection final
 public:
     enum class Result { Done, Refused, Unreachable };
 
-    explicit CtlConnection(quint16 port);
+    // The whole call, connecting included, ends after answerMillis.
+    CtlConnection(quint16 port, qint64 answerMillis);
 
-    // Unreachable: no emulator or no token; Refused: the emulator answered
-    // with an error. errorString() says which.
+    // Unreachable: no emulator, no token or no answer in time; Refused: the
+    // emulator answered with an error. errorString() says which.
     Result call(const QJsonObject& request);
 
     // The answer of a Done call without "id" and "ok".
@@ -23,8 +25,11 @@ public:
 
 private:
     bool readAnswer(QJsonObject* object);
+    int remainingMillis() const;
 
     quint16 port = 0;
+    qint64 answerMillis = 0;
+    QDeadlineTimer deadline;
     QTcpSocket socket;
     QJsonObject answer;
     QString error;

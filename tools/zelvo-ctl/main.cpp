@@ -37,7 +37,7 @@ int main(int argc, char** argv)
         break;
     }
 
-    CtlConnection connection(commandLine.port());
+    CtlConnection connection(commandLine.port(), commandLine.answerMillis());
     switch (connection.call(commandLine.request())) {
     case CtlConnection::Result::Unreachable:
         return fail(2, connection.errorString());

@@ -12,8 +12,6 @@
 #include <QSpacerItem>
 #include <QTextEdit>
 
-#include <cmath>
-
 namespace {
 
 const QString playIcon = QStringLiteral(":data/sensor_play");
@@ -290,13 +288,12 @@ QPushButton* ZelvoSensorList::createPlayButton()
     return new QPushButton(QIcon(playIcon), QString());
 }
 
-// A field that holds no finite number counts as 0: agents read the values
-// as JSON numbers, which have no infinity and no NaN.
+// As QString::toFloat reads it: 0 for text that is no number, and "inf",
+// "nan" or a number beyond a float's range as the infinity or NaN it gives.
+// Events carry values as text, so these travel as "inf" and "nan".
 float ZelvoSensorList::fieldValue(const QTextEdit* edit)
 {
-    bool ok = false;
-    const float value = edit->toPlainText().toFloat(&ok);
-    return ok && std::isfinite(value) ? value : 0.0f;
+    return edit->toPlainText().toFloat();
 }
 
 void ZelvoSensorList::showRunning(QPushButton* button, bool running)

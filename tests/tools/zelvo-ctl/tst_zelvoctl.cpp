@@ -4,6 +4,7 @@
 
 #include <QByteArray>
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QImage>
 #include <QJsonArray>
@@ -50,6 +51,8 @@ private slots:
     void usage_data();
     void usage();
     void noEmulator();
+    void silentPort_data();
+    void silentPort();
     void headlessRun();
     void cleanup();
 
@@ -81,6 +84,7 @@ void TestZelvoCtl::usage_data()
     row("state extra", {"state", "extra"}, 2, "zelvo-ctl: unexpected argument 'extra'");
     row("wait", {"wait"}, 2, "zelvo-ctl: --content-of HASH is required");
     row("wait --timeout -1", {"wait", "--content-of", "a", "--timeout", "-1"}, 2, "zelvo-ctl: --timeout needs seconds");
+    row("state --timeout 0", {"state", "--timeout", "0"}, 2, "zelvo-ctl: --timeout needs seconds above 0");
     row("fullscreen maybe", {"fullscreen", "maybe"}, 2, "zelvo-ctl: say on or off");
     row("state --port 70000", {"state", "--port", "70000"}, 2, "zelvo-ctl: --port needs a number");
 }
@@ -119,6 +123,35 @@ void TestZelvoCtl::noEmulator()
              result.err.constData());
 }
 
+void TestZelvoCtl::silentPort_data()
+{
+    QTest::addColumn<QStringList>("arguments");
+    QTest::addColumn<int>("earliestMillis");
+    QTest::newRow("state --timeout 1") << QStringList{"state", "--timeout", "1"} << 1000;
+    QTest::newRow("press plus --hold 1500 --timeout 0.5")
+        << QStringList{"press", "plus", "--hold", "1500", "--timeout", "0.5"} << 2000;
+}
+
+void TestZelvoCtl::silentPort()
+{
+    QFETCH(QStringList, arguments);
+    QFETCH(int, earliestMillis);
+    QString error;
+    QVERIFY2(ZelvoControlToken().save(ZelvoControlToken::filePath(), &error), qPrintable(error));
+    // Takes connections and never says a word, like the agent port.
+    QTcpServer silent;
+    QVERIFY(silent.listen(QHostAddress::LocalHost));
+    const QString port = QString::number(silent.serverPort());
+
+    QElapsedTimer clock;
+    clock.start();
+    const CtlResult result = zelvoCtl(arguments + QStringList{"--port", port});
+    QVERIFY2(clock.elapsed() >= earliestMillis, qPrintable(QString::number(clock.elapsed())));
+    QCOMPARE(result.exitCode, 2);
+    QVERIFY2(result.err.startsWith("zelvo-ctl: nothing answered on 127.0.0.1:" + port.toUtf8() + " within "),
+             result.err.constData());
+}
+
 void TestZelvoCtl::headlessRun()
 {
     if (!emulator.portsAreFree())
@@ -133,7 +166,7 @@ void TestZelvoCtl::headlessRun()
     QVERIFY(QTest::qWaitFor([&] {
         state = zelvoCtl({"state"});
         return state.exitCode == 0 || !emulator.isRunning();
-    }, 20000));
+    }, 90000));
     QVERIFY2(state.exitCode == 0, emulator.logText().constData());
     QCOMPARE(QJsonDocument::fromJson(state.out).object().value("agents"), QJsonValue(0));
 
@@ -142,7 +175,7 @@ void TestZelvoCtl::headlessRun()
     listener.start({"events", "--count", "3", "--timeout", "20"});
     QVERIFY(QTest::qWaitFor([] {
         return QJsonDocument::fromJson(zelvoCtl({"state"}).out).object().value("agents").toInt() == 1;
-    }, 10000));
+    }, 30000));
     CtlResult result = zelvoCtl({"click", "minus"});
     QCOMPARE(result.exitCode, 0);
     const AgentResult events = listener.finish();

@@ -9,6 +9,7 @@
 #include <QTextEdit>
 
 #include <array>
+#include <limits>
 #include <memory>
 
 namespace {
@@ -214,9 +215,10 @@ void TestZelvoSensorList::fieldValues_data()
     QTest::newRow("empty") << QString() << 0.0f;
     QTest::newRow("12abc") << QStringLiteral("12abc") << 0.0f;
     QTest::newRow("1,5") << QStringLiteral("1,5") << 0.0f;
-    QTest::newRow("nan") << QStringLiteral("nan") << 0.0f;
-    QTest::newRow("inf") << QStringLiteral("inf") << 0.0f;
-    QTest::newRow("1e39") << QStringLiteral("1e39") << 0.0f;
+    QTest::newRow("nan") << QStringLiteral("nan") << std::numeric_limits<float>::quiet_NaN();
+    QTest::newRow("inf") << QStringLiteral("inf") << std::numeric_limits<float>::infinity();
+    QTest::newRow("-inf") << QStringLiteral("-inf") << -std::numeric_limits<float>::infinity();
+    QTest::newRow("1e39") << QStringLiteral("1e39") << std::numeric_limits<float>::infinity();
 }
 
 void TestZelvoSensorList::fieldValues()
