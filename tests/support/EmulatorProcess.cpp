@@ -66,6 +66,11 @@ bool EmulatorProcess::waitForFreePorts(int timeoutMillis) const
     return QTest::qWaitFor([this] { return portsAreFree(); }, timeoutMillis);
 }
 
+QString EmulatorProcess::program()
+{
+    return QStringLiteral(ZELVO_EMULATOR_PATH);
+}
+
 bool EmulatorProcess::start()
 {
     if ((homePath.isEmpty() && !ownHome.isValid()) || !runtimeDir.isValid())
@@ -82,7 +87,7 @@ bool EmulatorProcess::start()
     process.setProcessChannelMode(QProcess::MergedChannels);
     process.setStandardOutputFile(log, QIODevice::Append);
     process.setWorkingDirectory(home());
-    process.start(QStringLiteral(ZELVO_EMULATOR_PATH), QStringList());
+    process.start(program(), QStringList());
     return process.waitForStarted(10000);
 }
 

@@ -28,6 +28,9 @@ public:
 
     EmulatorProcess(const Desktop* desktop, const QString& logName);
 
+    // The built ZelvoEmulator, for a test that runs it its own way.
+    static QString program();
+
     // Before start(): the HOME to run in instead of a temporary one, for a
     // second copy in the same home or the test's own.
     void setHome(const QString& path) { homePath = path; }
