@@ -5,12 +5,16 @@
 
 #include <QByteArray>
 #include <QFile>
+#include <QFileInfo>
 #include <QImage>
 #include <QProcess>
 #include <QRegularExpression>
 #include <QStringList>
 #include <QTemporaryDir>
 #include <QtTest>
+
+#include <sys/resource.h>
+#include <sys/stat.h>
 
 namespace {
 
@@ -20,6 +24,69 @@ struct Run
     QByteArray out;
     QByteArray err;
 };
+
+quint32 crc32(const QByteArray& bytes)
+{
+    quint32 crc = 0xFFFFFFFF;
+    for (const char byte : bytes) {
+        crc ^= quint8(byte);
+        for (int bit = 0; bit < 8; ++bit)
+            crc = (crc >> 1) ^ (0xEDB88320 & (0 - (crc & 1)));
+    }
+    return ~crc;
+}
+
+QByteArray bigEndian(quint32 value)
+{
+    const char bytes[] = {char(value >> 24), char(value >> 16), char(value >> 8), char(value)};
+    return QByteArray(bytes, sizeof bytes);
+}
+
+// A black RGB PNG of side x side pixels, a few bytes a row: its zlib
+// stream is one literal zero and then copies of 258 zeros, written by hand
+// because no whole image ever needs to be in memory here.
+QByteArray blackPng(quint32 side)
+{
+    const quint64 total = quint64(side) * (3 * side + 1);
+    QByteArray deflated("\x78\x01");
+    quint32 bits = 0;
+    int count = 0;
+    // Huffman codes go most significant bit first into a stream filled from
+    // the least significant bit of each byte.
+    const auto put = [&](quint32 code, int length, bool huffman) {
+        for (int i = 0; i < length; ++i) {
+            const int bit = huffman ? (code >> (length - 1 - i)) & 1 : (code >> i) & 1;
+            bits |= quint32(bit) << count;
+            if (++count == 8) {
+                deflated.append(char(bits));
+                bits = 0;
+                count = 0;
+            }
+        }
+    };
+    put(1, 1, false); // last block
+    put(1, 2, false); // fixed codes
+    quint64 written = 0;
+    for (; written < total && (written == 0 || total - written < 258); ++written)
+        put(0x30, 8, true); // literal 0
+    for (; total - written >= 258; written += 258) {
+        put(0xC5, 8, true); // length 258
+        put(0, 5, true); // distance 1
+    }
+    for (; written < total; ++written)
+        put(0x30, 8, true);
+    put(0, 7, true); // end of block
+    if (count > 0)
+        deflated.append(char(bits));
+    deflated.append(bigEndian(quint32((total % 65521) << 16 | 1)));
+
+    const auto chunk = [](const QByteArray& type, const QByteArray& data) {
+        return bigEndian(quint32(data.size())) + type + data + bigEndian(crc32(type + data));
+    };
+    return QByteArray("\x89PNG\r\n\x1a\n", 8)
+        + chunk("IHDR", bigEndian(side) + bigEndian(side) + QByteArray("\x08\x02\x00\x00\x00", 5))
+        + chunk("IDAT", deflated) + chunk("IEND", QByteArray());
+}
 
 } // namespace
 
@@ -31,6 +98,7 @@ private slots:
     void encodeInfoDecode_data();
     void encodeInfoDecode();
     void fitScalesLargePicturesDown();
+    void fitScalesHugePicturesWhileReading();
     void infoOfAFullDisplayFile();
     void errors_data();
     void errors();
@@ -108,6 +176,19 @@ void TestZiTool::fitScalesLargePicturesDown()
     QCOMPARE(ZIImageUtil::ziDimensions(TestFiles::read(path("photo.zi"))), QSize(296, 200));
 }
 
+void TestZiTool::fitScalesHugePicturesWhileReading()
+{
+    QVERIFY(TestFiles::write(path("huge.png"), blackPng(16000)));
+
+    QCOMPARE(zitool({ "encode", "--mono", "--fit", "320x200", "huge.png", "huge.zi" }).exitCode, 0);
+
+    QCOMPARE(ZIImageUtil::ziDimensions(TestFiles::read(path("huge.zi"))), QSize(200, 200));
+    // Decoded whole, the picture alone takes a gigabyte.
+    rusage usage {};
+    QCOMPARE(getrusage(RUSAGE_CHILDREN, &usage), 0);
+    QVERIFY2(usage.ru_maxrss < 200 * 1024, qPrintable(QString::number(usage.ru_maxrss)));
+}
+
 void TestZiTool::infoOfAFullDisplayFile()
 {
     // Beyond the container's bound, but a valid file all the same.
@@ -148,6 +229,13 @@ void TestZiTool::errors_data()
     QTest::newRow("decode to an unknown suffix") << QStringList { "decode", "small.zi", "out.xyz" } << 1
                                                  << "cannot write out.xyz: no picture format for the suffix \"xyz\"";
     QTest::newRow("info of a missing file") << QStringList { "info", "missing.zi" } << 1 << "cannot read missing.zi";
+    QTest::newRow("encode of 16000 x 16000") << QStringList { "encode", "huge.png", "out.zi" } << 1
+                                             << "huge.png is 16000 x 16000 pixels, larger than the 4095 x 4095";
+    QTest::newRow("encode of a FIFO") << QStringList { "encode", "pipe.zi", "out.zi" } << 1
+                                      << "pipe.zi is not a regular file";
+    QTest::newRow("info of a FIFO") << QStringList { "info", "pipe.zi" } << 1 << "pipe.zi is not a regular file";
+    QTest::newRow("decode of a link to /dev/zero") << QStringList { "decode", "zero.zi", "out.png" } << 1
+                                                   << "zero.zi is not a regular file";
     QTest::newRow("info of a PNG") << QStringList { "info", "small.png" } << 1 << "small.png is not a ZI file";
     QTest::newRow("no command") << QStringList() << 2 << "no command given";
     QTest::newRow("unknown command") << QStringList { "convert", "a", "b" } << 2 << "unknown command \"convert\"";
@@ -178,6 +266,9 @@ void TestZiTool::errors()
     QVERIFY(QImage(4096, 2, QImage::Format_RGB32).save(path("wide.png")));
     QVERIFY(TestFiles::write(path("text.png"), "not a picture\n"));
     QVERIFY(TestFiles::write(path("tiny.zi"), QByteArray(".zi\x00\x30\x03\xFF\x01", 8)));
+    QVERIFY(QFileInfo::exists(path("huge.png")) || TestFiles::write(path("huge.png"), blackPng(16000)));
+    QVERIFY(QFileInfo::exists(path("pipe.zi")) || ::mkfifo(qPrintable(path("pipe.zi")), 0600) == 0);
+    QVERIFY(QFileInfo::exists(path("zero.zi")) || QFile::link("/dev/zero", path("zero.zi")));
 
     const Run run = zitool(arguments);
 
