@@ -112,9 +112,11 @@ QImage ZelvoUtil::readPngData(const QByteArray& bytes, qint64* budget)
     QImageReader reader(&buffer, "PNG");
     if (budget) {
         // Header only: the size and the pixel format the decoder will use.
+        // Fewer bits a pixel do not make a pixel proportionally cheaper to
+        // decode and encode again, so none counts as less than 32.
         const QSize size = reader.size();
-        const qint64 decoded = qint64(qMax(size.width(), 0)) * qMax(size.height(), 0)
-            * QImage::toPixelFormat(reader.imageFormat()).bitsPerPixel() / 8;
+        const int bits = qMax(32, int(QImage::toPixelFormat(reader.imageFormat()).bitsPerPixel()));
+        const qint64 decoded = qint64(qMax(size.width(), 0)) * qMax(size.height(), 0) * bits / 8;
         if (decoded > *budget) {
             qCDebug(zelvoLog).nospace() << "\033[31mZelvoUtil::readPngData REFUSED IMAGE OF " << size.width()
                                         << " x " << size.height() << " PIXELS, " << decoded

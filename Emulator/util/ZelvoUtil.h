@@ -40,9 +40,9 @@ public:
     static bool isFileNamePart(const QString& text);
 
     // Decoding and storing the pictures of one configuration happens on the
-    // window's thread; this many decoded bytes (a megapixel of 32 bits)
-    // keep it well under a tenth of a second, where a few kilobytes of PNG
-    // could otherwise ask for seconds.
+    // window's thread; this many decoded bytes (a megapixel at 32 bits, half
+    // that at 64) keep it under a tenth of a second, where a few kilobytes
+    // of PNG could otherwise ask for seconds.
     static constexpr qint64 MaxConfigDecodedBytes = 4 * 1024 * 1024;
 
     // A PNG payload decoded, or a null image when it is not one or is too
