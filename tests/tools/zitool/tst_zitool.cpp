@@ -15,6 +15,7 @@
 
 #include <sys/resource.h>
 #include <sys/stat.h>
+#include <zlib.h>
 
 namespace {
 
@@ -25,67 +26,42 @@ struct Run
     QByteArray err;
 };
 
-quint32 crc32(const QByteArray& bytes)
-{
-    quint32 crc = 0xFFFFFFFF;
-    for (const char byte : bytes) {
-        crc ^= quint8(byte);
-        for (int bit = 0; bit < 8; ++bit)
-            crc = (crc >> 1) ^ (0xEDB88320 & (0 - (crc & 1)));
-    }
-    return ~crc;
-}
-
 QByteArray bigEndian(quint32 value)
 {
     const char bytes[] = {char(value >> 24), char(value >> 16), char(value >> 8), char(value)};
     return QByteArray(bytes, sizeof bytes);
 }
 
-// A black RGB PNG of side x side pixels, a few bytes a row: its zlib
-// stream is one literal zero and then copies of 258 zeros, written by hand
-// because no whole image ever needs to be in memory here.
-QByteArray blackPng(quint32 side)
+QByteArray pngChunk(const QByteArray& type, const QByteArray& data)
 {
-    const quint64 total = quint64(side) * (3 * side + 1);
-    QByteArray deflated("\x78\x01");
-    quint32 bits = 0;
-    int count = 0;
-    // Huffman codes go most significant bit first into a stream filled from
-    // the least significant bit of each byte.
-    const auto put = [&](quint32 code, int length, bool huffman) {
-        for (int i = 0; i < length; ++i) {
-            const int bit = huffman ? (code >> (length - 1 - i)) & 1 : (code >> i) & 1;
-            bits |= quint32(bit) << count;
-            if (++count == 8) {
-                deflated.append(char(bits));
-                bits = 0;
-                count = 0;
-            }
-        }
-    };
-    put(1, 1, false); // last block
-    put(1, 2, false); // fixed codes
-    quint64 written = 0;
-    for (; written < total && (written == 0 || total - written < 258); ++written)
-        put(0x30, 8, true); // literal 0
-    for (; total - written >= 258; written += 258) {
-        put(0xC5, 8, true); // length 258
-        put(0, 5, true); // distance 1
-    }
-    for (; written < total; ++written)
-        put(0x30, 8, true);
-    put(0, 7, true); // end of block
-    if (count > 0)
-        deflated.append(char(bits));
-    deflated.append(bigEndian(quint32((total % 65521) << 16 | 1)));
+    const uLong crc = crc32(crc32(0, reinterpret_cast<const Bytef*>(type.constData()), uInt(type.size())),
+                            reinterpret_cast<const Bytef*>(data.constData()), uInt(data.size()));
+    return bigEndian(quint32(data.size())) + type + data + bigEndian(quint32(crc));
+}
 
-    const auto chunk = [](const QByteArray& type, const QByteArray& data) {
-        return bigEndian(quint32(data.size())) + type + data + bigEndian(crc32(type + data));
-    };
+// A black RGB PNG of side x side pixels, compressed a row at a time, so
+// that the test never holds the whole picture.
+QByteArray blackPng(int side)
+{
+    z_stream stream {};
+    deflateInit(&stream, Z_BEST_SPEED);
+    QByteArray row(3 * side + 1, '\0');
+    QByteArray idat;
+    char out[64 * 1024];
+    for (int y = 0; y <= side; ++y) {
+        stream.next_in = reinterpret_cast<Bytef*>(row.data());
+        stream.avail_in = y < side ? uInt(row.size()) : 0;
+        do {
+            stream.next_out = reinterpret_cast<Bytef*>(out);
+            stream.avail_out = sizeof out;
+            deflate(&stream, y < side ? Z_NO_FLUSH : Z_FINISH);
+            idat.append(out, int(sizeof out - stream.avail_out));
+        } while (stream.avail_out == 0);
+    }
+    deflateEnd(&stream);
     return QByteArray("\x89PNG\r\n\x1a\n", 8)
-        + chunk("IHDR", bigEndian(side) + bigEndian(side) + QByteArray("\x08\x02\x00\x00\x00", 5))
-        + chunk("IDAT", deflated) + chunk("IEND", QByteArray());
+        + pngChunk("IHDR", bigEndian(side) + bigEndian(side) + QByteArray("\x08\x02\x00\x00\x00", 5))
+        + pngChunk("IDAT", idat) + pngChunk("IEND", QByteArray());
 }
 
 } // namespace
