@@ -310,7 +310,6 @@ void TstAgentImages::plantedLinkRefused()
     QFETCH(QString, link);
     QFETCH(bool, toFolder);
 
-    QVERIFY(agent->configure(QStringLiteral("earlier"), {zi(8, 8)}));
     const QDir pictures(QStandardPaths::writableLocation(QStandardPaths::PicturesLocation));
     const QString outside = QDir::home().filePath(QStringLiteral("outside-") + hash);
     QVERIFY(QDir().mkpath(outside));
