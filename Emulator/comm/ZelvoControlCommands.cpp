@@ -2,6 +2,7 @@
 
 #include "Button.h"
 #include "ZelvoEmulator.h"
+#include "ZelvoFile.h"
 #include "ZelvoSensorList.h"
 #include "ZelvoSensorReading.h"
 #include "ZelvoServer.h"
@@ -10,7 +11,7 @@
 #include <QBuffer>
 #include <QByteArray>
 #include <QDir>
-#include <QFile>
+#include <QFileInfo>
 #include <QImage>
 #include <QJsonArray>
 #include <QJsonObject>
@@ -268,18 +269,14 @@ void ZelvoControlCommands::trace(const QJsonObject& request, const Reply& reply)
         reply({}, QStringLiteral("a trace is playing; stop it first"));
         return;
     }
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly)) {
-        reply({}, QStringLiteral("cannot read %1: %2").arg(path, file.errorString()));
-        return;
-    }
-    if (file.size() > maxTraceBytes) {
-        reply({}, QStringLiteral("%1 is larger than %2 bytes").arg(path).arg(maxTraceBytes));
+    QByteArray csv;
+    QString error;
+    if (!ZelvoFile::readRegular(path, maxTraceBytes, &csv, &error)) {
+        reply({}, error);
         return;
     }
     QList<ZelvoTracePlayer::TimedReading> readings;
-    QString error;
-    if (!ZelvoTracePlayer::parse(file.readAll(), &readings, &error)) {
+    if (!ZelvoTracePlayer::parse(csv, &readings, &error)) {
         reply({}, QStringLiteral("%1: %2").arg(path, error));
         return;
     }
@@ -325,8 +322,17 @@ void ZelvoControlCommands::screenshot(const QJsonObject& request, const Reply& r
         reply({}, QStringLiteral("\"path\" must be an absolute path"));
         return;
     }
+    // The file is replaced by renaming a new one over it: done to a device
+    // or a FIFO, that would put a plain file in its place.
+    const QFileInfo target(path);
+    if (target.exists() && !target.isFile()) {
+        reply({}, QStringLiteral("cannot write %1: not a regular file").arg(path));
+        return;
+    }
+    // flush() before commit(), because commit() overlooks a failure of the
+    // buffered bytes written while it closes the file.
     QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly) || !image.save(&file, "PNG") || !file.commit()) {
+    if (!file.open(QIODevice::WriteOnly) || !image.save(&file, "PNG") || !file.flush() || !file.commit()) {
         reply({}, QStringLiteral("cannot write %1: %2").arg(path, file.errorString()));
         return;
     }

@@ -2,6 +2,7 @@
 
 #include "ZelvoControlCommands.h"
 #include "ZelvoControlToken.h"
+#include "ZelvoJson.h"
 
 #include <QByteArray>
 #include <QDebug>
@@ -68,7 +69,7 @@ void ZelvoControlSession::processLines()
 void ZelvoControlSession::handle(const QByteArray& line)
 {
     QJsonParseError parseError;
-    const QJsonDocument document = QJsonDocument::fromJson(line, &parseError);
+    const QJsonDocument document = ZelvoJson::parse(line, &parseError);
     if (parseError.error != QJsonParseError::NoError) {
         reject(QStringLiteral("bad JSON at offset %1: %2").arg(parseError.offset).arg(parseError.errorString()));
         return;

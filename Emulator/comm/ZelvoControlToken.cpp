@@ -9,6 +9,10 @@
 
 #include <algorithm>
 #include <array>
+#include <cerrno>
+
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
 
@@ -47,8 +51,21 @@ QByteArray ZelvoControlToken::readFile(const QString& path, QString* error)
 bool ZelvoControlToken::save(const QString& path, QString* error) const
 {
     const QString directory = QFileInfo(path).absolutePath();
-    if (!QDir().mkpath(directory)) {
+    const QByteArray directoryName = QFile::encodeName(directory);
+    // A folder made here is private from the start.
+    if (!QDir().mkpath(QFileInfo(directory).absolutePath())
+        || (::mkdir(directoryName.constData(), S_IRWXU) != 0 && errno != EEXIST)) {
         *error = QStringLiteral("cannot create %1").arg(directory);
+        return false;
+    }
+    // Whoever else can write the folder, or owns it (through a link planted
+    // there), could read the token or have it replace a file of theirs.
+    struct stat status = {};
+    if (::stat(directoryName.constData(), &status) != 0 || !S_ISDIR(status.st_mode)
+        || status.st_uid != ::geteuid() || (status.st_mode & (S_IWGRP | S_IWOTH)) != 0) {
+        *error = QStringLiteral("refusing to write the control token into %1: the folder must be the user's own "
+                                "and writable by no one else")
+                     .arg(directory);
         return false;
     }
     QSaveFile file(path);

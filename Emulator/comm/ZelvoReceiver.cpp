@@ -2,6 +2,7 @@
 
 #include "ZelvoAction.h"
 #include "ZelvoConnection.h"
+#include "ZelvoJson.h"
 #include "ZelvoLog.h"
 
 #include <QDebug>
@@ -21,7 +22,7 @@ ZelvoReceiver::~ZelvoReceiver()
 void ZelvoReceiver::onDataReceived(const QByteArray& data)
 {
     qCDebug(zelvoLog).nospace() << "ZelvoReceiver::onDataReceived cmd [dataSize:" << data.size() << "]";
-    const QJsonDocument document = QJsonDocument::fromJson(data);
+    const QJsonDocument document = ZelvoJson::parse(data);
     qCDebug(zelvoLog) << "\033[95mZelvoReceiver::dataReceived ~~~DESERIALIZATION~~~ RET:" << false << "\033[0m";
     // Re-serialising megabytes of images costs more than parsing them;
     // qCDebug skips it when nobody would see the line.

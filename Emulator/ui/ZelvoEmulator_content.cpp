@@ -41,7 +41,7 @@ const char* const ContentRule =
 bool writeFile(const QString& path, const QByteArray& bytes)
 {
     QSaveFile file(path);
-    return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size() && file.flush()
+    return ZelvoUtil::isLinkFree(path) && file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size() && file.flush()
         && file.commit();
 }
 
@@ -124,6 +124,7 @@ bool ZelvoEmulator::saveAgentImages(const QString& agentHash, const QList<QStrin
     // An agent counts as configured only when every one of its images is
     // stored; a failing image never stops the following ones.
     bool saved = !images.isEmpty();
+    qint64 budget = ZelvoUtil::MaxConfigDecodedBytes;
     for (int n = 0; n < images.size(); ++n) {
         const QByteArray bytes = QByteArray::fromBase64(images.at(n).toLocal8Bit());
         const bool zi = bytes.startsWith(".zi");
@@ -136,7 +137,7 @@ bool ZelvoEmulator::saveAgentImages(const QString& agentHash, const QList<QStrin
         if (zi) {
             written = writeFile(path, bytes);
         } else {
-            const QImage image = ZelvoUtil::readPngData(bytes);
+            const QImage image = ZelvoUtil::readPngData(bytes, &budget);
             const QByteArray png = image.isNull() ? QByteArray() : encodePng(image);
             written = !png.isEmpty() && writeFile(path, png);
             qCDebug(zelvoLog).nospace().noquote() << "\033[33mZelvoEmulator::saveAgentImages \n\t\tSAVE IMAGE " << path

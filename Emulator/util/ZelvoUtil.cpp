@@ -66,13 +66,30 @@ QString ZelvoUtil::agentImageDirectory(const QString& agentHash)
     // The hash names the directory: it must be one existing or creatable
     // entry of "Zelvo", never a path that leads elsewhere.
     const QString relative = QStringLiteral("Zelvo/") + agentHash;
-    if (pictures.isEmpty() || agentHash.isEmpty() || !isFileNamePart(agentHash)
-        || !QDir(pictures).mkpath(relative)) {
+    const auto refused = [&agentHash] {
         qCDebug(zelvoLog).nospace() << "\033[31mZelvoUtil::agentImageDirectory REFUSED AGENT HASH "
                                     << agentHash << ", NO IMAGE DIRECTORY!!!\033[0m";
         return QString();
-    }
-    return QDir(pictures).absoluteFilePath(relative);
+    };
+    if (pictures.isEmpty() || agentHash.isEmpty() || !isFileNamePart(agentHash))
+        return refused();
+    // A link planted in the store, checked before anything is made through
+    // it, would send the agent's images elsewhere.
+    const QDir store(pictures);
+    if (!isLinkFree(store.filePath(QStringLiteral("Zelvo"))) || !isLinkFree(store.filePath(relative)))
+        return QString();
+    if (!store.mkpath(relative))
+        return refused();
+    return store.absoluteFilePath(relative);
+}
+
+bool ZelvoUtil::isLinkFree(const QString& path)
+{
+    if (!QFileInfo(path).isSymLink())
+        return true;
+    qCDebug(zelvoLog).nospace() << "\033[31mZelvoUtil::isLinkFree REFUSED " << path
+                                << ", IT IS A SYMBOLIC LINK!!!\033[0m";
+    return false;
 }
 
 QString ZelvoUtil::agentImageFileName(const QString& agentHash, const QString& imageId, const QString& suffix)
@@ -87,12 +104,28 @@ bool ZelvoUtil::isFileNamePart(const QString& text)
         && text != QLatin1String("..");
 }
 
-QImage ZelvoUtil::readPngData(const QByteArray& bytes)
+QImage ZelvoUtil::readPngData(const QByteArray& bytes, qint64* budget)
 {
     QBuffer buffer;
     buffer.setData(bytes);
     buffer.open(QIODevice::ReadOnly);
     QImageReader reader(&buffer, "PNG");
+    if (budget) {
+        // Header only: the size and the pixel format the decoder will use.
+        // Fewer bits a pixel do not make a pixel proportionally cheaper to
+        // decode and encode again, so none counts as less than 32.
+        const QSize size = reader.size();
+        const int bits = qMax(32, int(QImage::toPixelFormat(reader.imageFormat()).bitsPerPixel()));
+        const qint64 decoded = qint64(qMax(size.width(), 0)) * qMax(size.height(), 0) * bits / 8;
+        if (decoded > *budget) {
+            qCDebug(zelvoLog).nospace() << "\033[31mZelvoUtil::readPngData REFUSED IMAGE OF " << size.width()
+                                        << " x " << size.height() << " PIXELS, " << decoded
+                                        << " BYTES DECODED, MORE THAN THE " << *budget
+                                        << " LEFT OF ITS CONFIGURATION!!!\033[0m";
+            return QImage();
+        }
+        *budget -= decoded;
+    }
     return readBounded(reader, "ZelvoUtil::readPngData");
 }
 

@@ -31,12 +31,24 @@ public:
     // "_", the image id and the suffix (".zi" or ".png").
     static QString agentImageFileName(const QString& agentHash, const QString& imageId, const QString& suffix);
 
+    // True unless path is a symbolic link, which the store never writes
+    // through (logged).
+    static bool isLinkFree(const QString& path);
+
     // Whether text can be part of a file name without reaching another
     // directory: no separator, no NUL, and not "." or "..".
     static bool isFileNamePart(const QString& text);
 
-    // A PNG payload decoded, or a null image when it is not one or is too large.
-    static QImage readPngData(const QByteArray& bytes);
+    // Decoding and storing the pictures of one configuration happens on the
+    // window's thread; this many decoded bytes (a megapixel at 32 bits, half
+    // that at 64) keep it under a tenth of a second, where a few kilobytes
+    // of PNG could otherwise ask for seconds.
+    static constexpr qint64 MaxConfigDecodedBytes = 4 * 1024 * 1024;
+
+    // A PNG payload decoded, or a null image when it is not one or is too
+    // large. With a budget, a picture that would decode to more bytes than
+    // are left is refused (logged), and the others take theirs from it.
+    static QImage readPngData(const QByteArray& bytes, qint64* budget = nullptr);
     // A picture file decoded (format from its contents), or a null image
     // when it is unreadable or too large.
     static QImage readImageFile(const QString& path);

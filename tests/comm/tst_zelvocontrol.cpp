@@ -1,3 +1,4 @@
+#include "../util/TestFiles.h"
 #include "Button.h"
 #include "ControlRig.h"
 #include "ZelvoControlServer.h"
@@ -24,6 +25,10 @@
 #include <QTextEdit>
 
 #include <memory>
+
+#include <csignal>
+#include <sys/resource.h>
+#include <sys/stat.h>
 
 namespace {
 
@@ -90,6 +95,8 @@ private slots:
     void sensorStartStop();
     void screenshotEqualsDisplay_data();
     void screenshotEqualsDisplay();
+    void screenshotOnFullDiskFails();
+    void tokenRefusedInSharedFolder();
     void stateShowsContent();
     void fullScreen();
     void waitForContent();
@@ -189,10 +196,14 @@ void TestZelvoControl::requestErrors_data()
     row("sensor pause", R"({"id":3,"cmd":"sensor","sensor":"light","action":"pause"})", "\"action\" must be");
     row("trace relative", R"({"id":3,"cmd":"trace","file":"trace.csv"})", "absolute path");
     row("trace missing", R"({"id":3,"cmd":"trace","file":"/nonexistent/trace.csv"})", "cannot read");
+    row("trace fifo", "{\"id\":3,\"cmd\":\"trace\",\"file\":\"" + homePath("trace.fifo").toUtf8() + "\"}",
+        "trace.fifo is not a regular file");
+    row("trace device", R"({"id":3,"cmd":"trace","file":"/dev/urandom"})", "/dev/urandom is not a regular file");
     row("trace rewind", R"({"id":3,"cmd":"trace","action":"rewind"})", "\"action\" must be");
     row("screenshot relative", R"({"id":3,"cmd":"screenshot","path":"shot.png"})", "absolute path");
     row("screenshot unwritable", "{\"id\":3,\"cmd\":\"screenshot\",\"path\":\"" + homePath("file/shot.png").toUtf8() + "\"}",
         "cannot write");
+    row("screenshot device", R"({"id":3,"cmd":"screenshot","path":"/dev/full"})", "not a regular file");
     row("fullscreen maybe", R"({"id":3,"cmd":"fullscreen","mode":"maybe"})", "\"mode\" must be");
     row("wait without agent", R"({"id":3,"cmd":"wait"})", "\"contentOf\" must name");
     row("wait timeout text", R"({"id":3,"cmd":"wait","contentOf":"a","timeout":"soon"})", "\"timeout\" must be");
@@ -207,6 +218,8 @@ void TestZelvoControl::requestErrors()
     QFile blocker(homePath("file"));
     QVERIFY(blocker.open(QIODevice::WriteOnly));
     blocker.close();
+    // Opening a FIFO for reading waits for a writer that never comes.
+    QVERIFY(QFileInfo::exists(homePath("trace.fifo")) || ::mkfifo(qPrintable(homePath("trace.fifo")), 0600) == 0);
 
     ControlRig rig;
     ControlClient client(rig.control.port());
@@ -220,6 +233,7 @@ void TestZelvoControl::requestErrors()
     // The connection goes on.
     QCOMPARE(client.call({{"cmd", "state"}}).value("ok"), QJsonValue(true));
     QCOMPARE(rig.window.plusControl()->isPressed(), false);
+    QVERIFY(!QFileInfo("/dev/full").isFile());
 }
 
 void TestZelvoControl::linesSplitAndBatched()
@@ -462,6 +476,55 @@ void TestZelvoControl::screenshotEqualsDisplay()
     const QImage display = rig.window.displayImage();
     QCOMPARE(shot.size(), QSize(320, 240));
     QCOMPARE(shot.convertToFormat(QImage::Format_ARGB32), display.convertToFormat(QImage::Format_ARGB32));
+}
+
+// The file size limit stands in for a full disk: the PNG's bytes sit in
+// the file's buffer until it is closed, and fail only then.
+void TestZelvoControl::screenshotOnFullDiskFails()
+{
+    ControlRig rig;
+    ControlClient client(rig.control.port());
+    QVERIFY(isReady(rig, {&client}));
+    const QString path = homePath("full/display.png");
+    QVERIFY(QDir().mkpath(QFileInfo(path).absolutePath()));
+
+    rlimit unlimited {};
+    QCOMPARE(getrlimit(RLIMIT_FSIZE, &unlimited), 0);
+    rlimit limited = unlimited;
+    limited.rlim_cur = 100;
+    const auto previousHandler = std::signal(SIGXFSZ, SIG_IGN);
+    QCOMPARE(setrlimit(RLIMIT_FSIZE, &limited), 0);
+    client.send(R"({"id":1,"cmd":"screenshot","path":")" + path.toUtf8() + "\"}\n");
+    const QJsonObject answer = client.next();
+    QCOMPARE(setrlimit(RLIMIT_FSIZE, &unlimited), 0);
+    std::signal(SIGXFSZ, previousHandler);
+
+    QCOMPARE(answer.value("ok"), QJsonValue(false));
+    QVERIFY2(answer.value("error").toString().startsWith("cannot write " + path), qPrintable(answer.value("error").toString()));
+    QCOMPARE(QDir(QFileInfo(path).absolutePath()).entryList(QDir::Files | QDir::Hidden), QStringList());
+}
+
+// A link planted as the token's folder, into a folder others can write,
+// would let them read the token or aim it at a file of the user's.
+void TestZelvoControl::tokenRefusedInSharedFolder()
+{
+    const QString shared = homePath("shared");
+    QVERIFY(QDir().mkpath(shared));
+    QVERIFY(QFile::setPermissions(shared, QFile::Permissions(0x7777)));
+    const QString victim = homePath("victim");
+    QVERIFY(TestFiles::write(victim, "the user's own"));
+    const QString folder = QFileInfo(ZelvoControlToken::filePath()).absolutePath();
+    QVERIFY(QDir(folder).removeRecursively());
+    QVERIFY(QDir().mkpath(QFileInfo(folder).absolutePath()));
+    QVERIFY(QFile::link(victim, shared + "/control-token"));
+    QVERIFY(QFile::link(shared, folder));
+
+    QTest::ignoreMessage(QtWarningMsg, QRegularExpression("no control channel: refusing to write the control token"));
+    const ControlRig rig;
+    QVERIFY(QFile::remove(folder));
+
+    QVERIFY(!rig.started);
+    QCOMPARE(TestFiles::read(victim), QByteArray("the user's own"));
 }
 
 void TestZelvoControl::stateShowsContent()

@@ -4,16 +4,21 @@
 #include "ZelvoServer.h"
 
 #include <QByteArray>
+#include <QColor>
 #include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
 #include <QFileInfo>
 #include <QHostAddress>
 #include <QImage>
 #include <QImageReader>
 #include <QList>
 #include <QRegularExpression>
+#include <QStandardPaths>
 #include <QString>
 #include <QStringList>
 #include <QTest>
+#include <QTimer>
 
 #include <memory>
 
@@ -63,6 +68,9 @@ private slots:
     void refusedHash_data();
     void refusedHash();
     void failedWriteKeepsPreviousImage();
+    void pictureBombKeepsWindowServing();
+    void plantedLinkRefused_data();
+    void plantedLinkRefused();
 
 private:
     ZelvoServer server;
@@ -114,6 +122,9 @@ void TstAgentImages::configure_data()
     QTest::newRow("percent signs in hash") << "a%1b%2" << QList<QByteArray>{zi(8, 8), png(3, 3)}
                                            << QStringList{"a%1b%2_0.zi", "a%1b%2_1.png"} << QStringList{}
                                            << true;
+    QTest::newRow("png past the configuration budget")
+        << "budget" << QList<QByteArray>{png(1024, 1024), png(2, 2), zi(8, 8)}
+        << QStringList{"budget_0.png", "budget_2.zi"} << QStringList{"budget_1.png"} << false;
     QTest::newRow("dots in hash") << "com.example.agent" << QList<QByteArray>{png(5, 7)}
                                   << QStringList{"com.example.agent_0.png"} << QStringList{} << true;
 }
@@ -243,6 +254,84 @@ void TstAgentImages::failedWriteKeepsPreviousImage()
 #else
     QSKIP("needs a file size limit");
 #endif
+}
+
+// A PNG of a few kilobytes that decodes to 64 MiB: decoding and encoding
+// forty of them again used to stop the window for half a minute.
+void TstAgentImages::pictureBombKeepsWindowServing()
+{
+    QImage white(4096, 4096, QImage::Format_RGB32);
+    white.fill(Qt::white);
+    const QByteArray bomb = TestFiles::png(white);
+    white = QImage();
+    QList<QByteArray> payloads{png(40, 30)};
+    for (int i = 0; i < 40; ++i)
+        payloads.append(bomb);
+
+    // The window's own event loop runs the timer between the frames.
+    QElapsedTimer sinceTick;
+    qint64 longestGap = 0;
+    QTimer ticker;
+    QObject::connect(&ticker, &QTimer::timeout, [&] {
+        longestGap = qMax(longestGap, sinceTick.restart());
+    });
+    ticker.start(5);
+    sinceTick.start();
+
+    QTest::ignoreMessage(QtDebugMsg, QRegularExpression(configuredLine("bomb", false)));
+    QVERIFY(agent->configure(QStringLiteral("bomb"), payloads));
+    QVERIFY(agent->show(QStringLiteral("bomb"), 7, QStringLiteral("1"), {QStringLiteral("0")}, {}));
+    ticker.stop();
+
+    QCOMPARE(QDir(agentDirectory("bomb")).entryList(QDir::Files), QStringList{"bomb_0.png"});
+    QCOMPARE(window->agentOnDisplay(), QStringLiteral("bomb"));
+    // The stored picture is drawn at the top left of the content area.
+    const QColor drawn = window->displayImage().pixelColor(2, 24 + 10);
+    QVERIFY2(qAbs(drawn.red() - 200) < 8 && qAbs(drawn.green() - 90) < 8 && qAbs(drawn.blue() - 10) < 8,
+             qPrintable(drawn.name()));
+    // Unguarded, this took tens of seconds; a loaded machine under a
+    // sanitizer stays far below the bound.
+    QVERIFY2(longestGap < 1000, qPrintable(QString::number(longestGap)));
+}
+
+void TstAgentImages::plantedLinkRefused_data()
+{
+    QTest::addColumn<QString>("hash");
+    QTest::addColumn<QString>("link");
+    QTest::addColumn<bool>("toFolder");
+
+    QTest::newRow("image file") << "linkedfile" << "Zelvo/linkedfile/linkedfile_0.zi" << false;
+    QTest::newRow("agent folder") << "linkedagent" << "Zelvo/linkedagent" << true;
+    QTest::newRow("store folder") << "linkedstore" << "Zelvo" << true;
+}
+
+void TstAgentImages::plantedLinkRefused()
+{
+    QFETCH(QString, hash);
+    QFETCH(QString, link);
+    QFETCH(bool, toFolder);
+
+    const QDir pictures(QStandardPaths::writableLocation(QStandardPaths::PicturesLocation));
+    const QString outside = QDir::home().filePath(QStringLiteral("outside-") + hash);
+    QVERIFY(QDir().mkpath(outside));
+    const QString victim = outside + QStringLiteral("/victim");
+    QVERIFY(TestFiles::write(victim, "the user's own"));
+    const QString linkPath = pictures.filePath(link);
+    const QString stash = linkPath + QStringLiteral(".real");
+    QVERIFY(QDir().mkpath(QFileInfo(linkPath).absolutePath()));
+    QVERIFY(!QFileInfo::exists(linkPath) || QFile::rename(linkPath, stash));
+    QVERIFY(QFile::link(toFolder ? outside : victim, linkPath));
+
+    QTest::ignoreMessage(QtDebugMsg, QRegularExpression(QStringLiteral("REFUSED .*IT IS A SYMBOLIC LINK")));
+    QTest::ignoreMessage(QtDebugMsg, QRegularExpression(configuredLine(hash, false)));
+    const bool relayed = agent->configure(hash, {zi(16, 16)});
+    const QStringList written = QDir(outside).entryList(QDir::Files | QDir::Dirs | QDir::NoDotAndDotDot);
+    QVERIFY(QFile::remove(linkPath));
+    QVERIFY(!QFileInfo::exists(stash) || QFile::rename(stash, linkPath));
+
+    QVERIFY(relayed);
+    QCOMPARE(written, QStringList{"victim"});
+    QCOMPARE(TestFiles::read(victim), QByteArray("the user's own"));
 }
 
 QTEST_MAIN(TstAgentImages)

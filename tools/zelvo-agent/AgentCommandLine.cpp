@@ -3,8 +3,10 @@
 #include "AgentMessages.h"
 #include "AgentPicture.h"
 #include "ToolArguments.h"
+#include "ZelvoFrame.h"
 
 #include <QCommandLineOption>
+#include <QByteArray>
 #include <QCommandLineParser>
 #include <QStringList>
 
@@ -224,7 +226,14 @@ AgentCommandLine::Status AgentCommandLine::readConfig(const QCommandLineParser& 
         }
         images.append(picture.bytes());
     }
-    parsed.messages.append(AgentMessages::agentConfig(agentHash, images));
+    // The emulator skips a frame this large unread; say so here instead.
+    const QByteArray config = AgentMessages::agentConfig(agentHash, images);
+    if (config.size() > ZelvoFrame::maxPayloadSize) {
+        message = QStringLiteral("the configuration makes a message larger than the %1 bytes the emulator takes")
+                      .arg(ZelvoFrame::maxPayloadSize);
+        return Status::FileError;
+    }
+    parsed.messages.append(config);
     return Status::Run;
 }
 

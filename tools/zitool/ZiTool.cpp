@@ -2,11 +2,11 @@
 
 #include "ZIImage.h"
 #include "ZIImageUtil.h"
+#include "ZelvoFile.h"
 
 #include <QByteArray>
 #include <QCommandLineParser>
 #include <QCoreApplication>
-#include <QFile>
 #include <QFileInfo>
 #include <QImage>
 #include <QImageReader>
@@ -122,8 +122,25 @@ int ZiTool::encode(const QStringList& arguments)
     }
 
     const QStringList files = parser.positionalArguments().mid(1);
+    const QFileInfo input(files.at(0));
+    if (input.exists() && !input.isFile())
+        return fail(QStringLiteral("%1 is not a regular file").arg(files.at(0)));
     QImageReader reader(files.at(0));
     reader.setAutoTransform(true);
+    const auto tooLarge = [](const QSize& size) {
+        return size.width() > ZIImageUtil::MaxDimension || size.height() > ZIImageUtil::MaxDimension;
+    };
+    const auto refuseSize = [this, &files](const QSize& size) {
+        return fail(QStringLiteral("%1 is %2 pixels, larger than the 4095 x 4095 of a ZI image (try --fit)")
+                        .arg(files.at(0), sizeText(size)));
+    };
+    // The header tells the size: a picture too large is refused, or scaled
+    // while it is read, before its full size ever sits in memory.
+    const QSize announced = reader.size();
+    if (box.isValid() && (announced.width() > box.width() || announced.height() > box.height()))
+        reader.setScaledSize(announced.scaled(box, Qt::KeepAspectRatio).expandedTo(QSize(1, 1)));
+    else if (tooLarge(announced))
+        return refuseSize(announced);
     QImage picture = reader.read();
     if (picture.isNull())
         return fail(QStringLiteral("cannot read picture %1: %2").arg(files.at(0), reader.errorString()));
@@ -131,9 +148,8 @@ int ZiTool::encode(const QStringList& arguments)
         const QSize fitted = picture.size().scaled(box, Qt::KeepAspectRatio).expandedTo(QSize(1, 1));
         picture = picture.scaled(fitted, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
     }
-    if (picture.width() > ZIImageUtil::MaxDimension || picture.height() > ZIImageUtil::MaxDimension)
-        return fail(QStringLiteral("%1 is %2 pixels, larger than the 4095 x 4095 of a ZI image (try --fit)")
-                        .arg(files.at(0), sizeText(picture.size())));
+    if (tooLarge(picture.size()))
+        return refuseSize(picture.size());
     const qint64 byteCount = ZIImageUtil::ziByteCount(picture.width(), picture.height());
     if (byteCount > ZIImage::MaxSize)
         return fail(QStringLiteral("%1 is %2 pixels; its ZI form needs %3 bytes, more than the %4 a ZI image "
@@ -253,12 +269,12 @@ std::optional<int> ZiTool::parse(QCommandLineParser& parser, const QStringList& 
 
 bool ZiTool::readZi(const QString& path, QByteArray& bytes)
 {
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly)) {
-        fail(QStringLiteral("cannot read %1: %2").arg(path, file.errorString()));
+    // No ZI image is larger than its 16-bit byte count can say.
+    QString error;
+    if (!ZelvoFile::readRegular(path, ZIImage::MaxAllocSize, &bytes, &error)) {
+        fail(error);
         return false;
     }
-    bytes = file.readAll();
     if (!ZIImageUtil::ziDimensions(bytes).isValid()) {
         fail(QStringLiteral("%1 is not a ZI file").arg(path));
         return false;

@@ -104,6 +104,11 @@ void TestZelvoAgent::initTestCase()
     QVERIFY(pattern(QSize(400, 300)).save(path("large.png")));
     QVERIFY(pattern(QSize(3, 3)).save(path("tiny.png")));
     QVERIFY(ZIImageUtil::ziCompress(image).save(path("pattern.zi")));
+    // A picture all the same: PNG readers stop at its end chunk.
+    QFile padded(path("padded.png"));
+    QVERIFY(padded.open(QIODevice::WriteOnly));
+    padded.write(fileBytes(path("pattern.png")) + QByteArray(51 * 1024 * 1024, '\0'));
+    padded.close();
 
     QFile text(path("notes.txt"));
     QVERIFY(text.open(QIODevice::WriteOnly));
@@ -389,6 +394,9 @@ void TestZelvoAgent::errors_data()
                                     << path("large.png") + ": 400 x 300 pixels is too large for a ZI picture (at most 8640 bytes)";
     QTest::newRow("--zi tiny.png") << QStringList{"config", "--app", "a", "--zi", path("tiny.png")} << 1
                                    << path("tiny.png") + ": 3 x 3 pixels is too small for a ZI picture (the glasses draw none under 10 bytes)";
+    QTest::newRow("padded.png, 68 MB in Base64") << QStringList{"config", "--app", "a", path("padded.png")} << 1
+                                                << "the configuration makes a message larger than the 67108864 bytes "
+                                                   "the emulator takes";
     QTest::newRow("no command") << QStringList{} << 2 << "missing command; try 'zelvo-agent --help'";
     QTest::newRow("show") << QStringList{"show"} << 2 << "unknown command 'show'; try 'zelvo-agent --help'";
     QTest::newRow("config without --app") << QStringList{"config", path("pattern.png")} << 2

@@ -5,12 +5,17 @@
 
 #include <QByteArray>
 #include <QFile>
+#include <QFileInfo>
 #include <QImage>
 #include <QProcess>
 #include <QRegularExpression>
 #include <QStringList>
 #include <QTemporaryDir>
 #include <QtTest>
+
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <zlib.h>
 
 namespace {
 
@@ -20,6 +25,44 @@ struct Run
     QByteArray out;
     QByteArray err;
 };
+
+QByteArray bigEndian(quint32 value)
+{
+    const char bytes[] = {char(value >> 24), char(value >> 16), char(value >> 8), char(value)};
+    return QByteArray(bytes, sizeof bytes);
+}
+
+QByteArray pngChunk(const QByteArray& type, const QByteArray& data)
+{
+    const uLong crc = crc32(crc32(0, reinterpret_cast<const Bytef*>(type.constData()), uInt(type.size())),
+                            reinterpret_cast<const Bytef*>(data.constData()), uInt(data.size()));
+    return bigEndian(quint32(data.size())) + type + data + bigEndian(quint32(crc));
+}
+
+// A black RGB PNG of side x side pixels, compressed a row at a time, so
+// that the test never holds the whole picture.
+QByteArray blackPng(int side)
+{
+    z_stream stream {};
+    deflateInit(&stream, Z_BEST_SPEED);
+    QByteArray row(3 * side + 1, '\0');
+    QByteArray idat;
+    char out[64 * 1024];
+    for (int y = 0; y <= side; ++y) {
+        stream.next_in = reinterpret_cast<Bytef*>(row.data());
+        stream.avail_in = y < side ? uInt(row.size()) : 0;
+        do {
+            stream.next_out = reinterpret_cast<Bytef*>(out);
+            stream.avail_out = sizeof out;
+            deflate(&stream, y < side ? Z_NO_FLUSH : Z_FINISH);
+            idat.append(out, int(sizeof out - stream.avail_out));
+        } while (stream.avail_out == 0);
+    }
+    deflateEnd(&stream);
+    return QByteArray("\x89PNG\r\n\x1a\n", 8)
+        + pngChunk("IHDR", bigEndian(side) + bigEndian(side) + QByteArray("\x08\x02\x00\x00\x00", 5))
+        + pngChunk("IDAT", idat) + pngChunk("IEND", QByteArray());
+}
 
 } // namespace
 
@@ -31,6 +74,7 @@ private slots:
     void encodeInfoDecode_data();
     void encodeInfoDecode();
     void fitScalesLargePicturesDown();
+    void fitScalesHugePicturesWhileReading();
     void infoOfAFullDisplayFile();
     void errors_data();
     void errors();
@@ -108,6 +152,19 @@ void TestZiTool::fitScalesLargePicturesDown()
     QCOMPARE(ZIImageUtil::ziDimensions(TestFiles::read(path("photo.zi"))), QSize(296, 200));
 }
 
+void TestZiTool::fitScalesHugePicturesWhileReading()
+{
+    QVERIFY(TestFiles::write(path("huge.png"), blackPng(16000)));
+
+    QCOMPARE(zitool({ "encode", "--mono", "--fit", "320x200", "huge.png", "huge.zi" }).exitCode, 0);
+
+    QCOMPARE(ZIImageUtil::ziDimensions(TestFiles::read(path("huge.zi"))), QSize(200, 200));
+    // Decoded whole, the picture alone takes a gigabyte.
+    rusage usage {};
+    QCOMPARE(getrusage(RUSAGE_CHILDREN, &usage), 0);
+    QVERIFY2(usage.ru_maxrss < 200 * 1024, qPrintable(QString::number(usage.ru_maxrss)));
+}
+
 void TestZiTool::infoOfAFullDisplayFile()
 {
     // Beyond the container's bound, but a valid file all the same.
@@ -148,6 +205,13 @@ void TestZiTool::errors_data()
     QTest::newRow("decode to an unknown suffix") << QStringList { "decode", "small.zi", "out.xyz" } << 1
                                                  << "cannot write out.xyz: no picture format for the suffix \"xyz\"";
     QTest::newRow("info of a missing file") << QStringList { "info", "missing.zi" } << 1 << "cannot read missing.zi";
+    QTest::newRow("encode of 16000 x 16000") << QStringList { "encode", "huge.png", "out.zi" } << 1
+                                             << "huge.png is 16000 x 16000 pixels, larger than the 4095 x 4095";
+    QTest::newRow("encode of a FIFO") << QStringList { "encode", "pipe.zi", "out.zi" } << 1
+                                      << "pipe.zi is not a regular file";
+    QTest::newRow("info of a FIFO") << QStringList { "info", "pipe.zi" } << 1 << "pipe.zi is not a regular file";
+    QTest::newRow("decode of a link to /dev/zero") << QStringList { "decode", "zero.zi", "out.png" } << 1
+                                                   << "zero.zi is not a regular file";
     QTest::newRow("info of a PNG") << QStringList { "info", "small.png" } << 1 << "small.png is not a ZI file";
     QTest::newRow("no command") << QStringList() << 2 << "no command given";
     QTest::newRow("unknown command") << QStringList { "convert", "a", "b" } << 2 << "unknown command \"convert\"";
@@ -178,6 +242,9 @@ void TestZiTool::errors()
     QVERIFY(QImage(4096, 2, QImage::Format_RGB32).save(path("wide.png")));
     QVERIFY(TestFiles::write(path("text.png"), "not a picture\n"));
     QVERIFY(TestFiles::write(path("tiny.zi"), QByteArray(".zi\x00\x30\x03\xFF\x01", 8)));
+    QVERIFY(QFileInfo::exists(path("huge.png")) || TestFiles::write(path("huge.png"), blackPng(16000)));
+    QVERIFY(QFileInfo::exists(path("pipe.zi")) || ::mkfifo(qPrintable(path("pipe.zi")), 0600) == 0);
+    QVERIFY(QFileInfo::exists(path("zero.zi")) || QFile::link("/dev/zero", path("zero.zi")));
 
     const Run run = zitool(arguments);
 

@@ -1,0 +1,165 @@
+#include "ZelvoJson.h"
+
+#include <QByteArray>
+#include <QChar>
+#include <QHash>
+#include <QString>
+
+#include <algorithm>
+#include <cstring>
+#include <utility>
+#include <vector>
+
+namespace {
+
+// Qt refuses deeper documents, so the scan never needs to look further.
+constexpr int maxDepth = 1024;
+
+// Bytes [first, second) of the text.
+using Span = std::pair<int, int>;
+
+struct Container
+{
+    bool object = false;
+    bool expectKey = false;
+    QString key;
+    int memberStart = 0;
+    // Each key of the object with the span of its member, comma included.
+    QHash<QString, Span> members;
+};
+
+// The index of the quote that closes the string opening at start, or -1.
+int stringEnd(const char* data, int size, int start)
+{
+    int from = start + 1;
+    while (from < size) {
+        const auto* quote = static_cast<const char*>(std::memchr(data + from, '"', size_t(size - from)));
+        if (!quote)
+            return -1;
+        const int at = int(quote - data);
+        int backslashes = 0;
+        while (at - backslashes - 1 > start && data[at - backslashes - 1] == '\\')
+            ++backslashes;
+        if (backslashes % 2 == 0)
+            return at;
+        from = at + 1;
+    }
+    return -1;
+}
+
+// The key as Qt stores it, so that "a" and "\u0061" are one key. Escapes
+// Qt would refuse are kept as written: Qt fails on them before storing.
+QString keyText(const char* data, int size)
+{
+    const char* backslash = static_cast<const char*>(std::memchr(data, '\\', size_t(size)));
+    if (!backslash)
+        return QString::fromUtf8(data, size);
+    QString key;
+    int plain = 0;
+    for (int i = int(backslash - data); i < size; ++i) {
+        if (data[i] != '\\')
+            continue;
+        key += QString::fromUtf8(data + plain, i - plain);
+        const char escape = i + 1 < size ? data[i + 1] : '\0';
+        static const char simple[] = "\"\\/bfnrt";
+        static const char meaning[] = "\"\\/\b\f\n\r\t";
+        if (const char* found = escape ? std::strchr(simple, escape) : nullptr) {
+            key += QLatin1Char(meaning[found - simple]);
+            plain = i + 2;
+        } else if (escape == 'u' && i + 6 <= size) {
+            bool ok = false;
+            const ushort unit = QByteArray(data + i + 2, 4).toUShort(&ok, 16);
+            if (!ok)
+                return QString::fromUtf8(data, size);
+            key += QChar(unit);
+            plain = i + 6;
+        } else {
+            return QString::fromUtf8(data, size);
+        }
+        i = plain - 1;
+    }
+    return key + QString::fromUtf8(data + plain, size - plain);
+}
+
+// The members to cut: every member whose key comes again later in the same
+// object. The scan follows only strings and brackets; where the text stops
+// making sense it stops too, and Qt reports the fault.
+std::vector<Span> repeatedMembers(const QByteArray& text)
+{
+    std::vector<Span> cuts;
+    std::vector<Container> stack;
+    const char* data = text.constData();
+    const int size = text.size();
+    for (int i = 0; i < size; ++i) {
+        switch (data[i]) {
+        case '"': {
+            const int end = stringEnd(data, size, i);
+            if (end < 0)
+                return cuts;
+            if (!stack.empty() && stack.back().expectKey) {
+                Container& object = stack.back();
+                object.expectKey = false;
+                object.key = keyText(data + i + 1, end - i - 1);
+                object.memberStart = i;
+                const auto earlier = object.members.constFind(object.key);
+                if (earlier != object.members.constEnd())
+                    cuts.push_back(earlier.value());
+            }
+            i = end;
+            break;
+        }
+        case '{':
+        case '[':
+            if (stack.size() >= size_t(maxDepth))
+                return cuts;
+            stack.emplace_back();
+            stack.back().object = data[i] == '{';
+            stack.back().expectKey = stack.back().object;
+            break;
+        case '}':
+        case ']':
+            if (stack.empty())
+                return cuts;
+            stack.pop_back();
+            break;
+        case ',':
+            if (!stack.empty() && stack.back().object) {
+                Container& object = stack.back();
+                object.members.insert(object.key, {object.memberStart, i + 1});
+                object.expectKey = true;
+            }
+            break;
+        default:
+            break;
+        }
+    }
+    return cuts;
+}
+
+// The text without the given members. A cut inside an earlier, larger one
+// has gone with it.
+QByteArray without(const QByteArray& text, std::vector<Span> cuts)
+{
+    std::sort(cuts.begin(), cuts.end());
+    QByteArray kept;
+    kept.reserve(text.size());
+    int from = 0;
+    for (const Span& cut : cuts) {
+        if (cut.first < from)
+            continue;
+        kept.append(text.constData() + from, cut.first - from);
+        from = cut.second;
+    }
+    kept.append(text.constData() + from, text.size() - from);
+    return kept;
+}
+
+} // namespace
+
+QJsonDocument ZelvoJson::parse(const QByteArray& text, QJsonParseError* error)
+{
+    const std::vector<Span> cuts = repeatedMembers(text);
+    if (cuts.empty())
+        return QJsonDocument::fromJson(text, error);
+    return QJsonDocument::fromJson(without(text, cuts), error);
+}

@@ -1,0 +1,18 @@
+#pragma once
+
+#include <QJsonDocument>
+
+class QByteArray;
+struct QJsonParseError;
+
+// JSON text from outside (agent frames, control lines), parsed as
+// QJsonDocument::fromJson does, but safe against repeated keys.
+namespace ZelvoJson {
+
+// Qt 5.15's parser never frees the earlier value of a key repeated in one
+// object, so a hostile sender could make every frame leak. Earlier members
+// of a repeated key are cut from the text before Qt sees it, which keeps
+// Qt's own result: the last value of a key wins.
+QJsonDocument parse(const QByteArray& text, QJsonParseError* error = nullptr);
+
+} // namespace ZelvoJson

@@ -1,0 +1,56 @@
+#include "ZelvoFile.h"
+
+#include <QByteArray>
+#include <QFile>
+#include <QString>
+
+#include <cerrno>
+#include <cstring>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+bool ZelvoFile::readRegular(const QString& path, qint64 maxBytes, QByteArray* bytes, QString* error)
+{
+    bytes->clear();
+    // Without O_NONBLOCK, opening a FIFO waits for a writer that may never come.
+    const int descriptor = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (descriptor < 0) {
+        *error = QStringLiteral("cannot read %1: %2").arg(path, QString::fromLocal8Bit(std::strerror(errno)));
+        return false;
+    }
+    struct stat status = {};
+    if (::fstat(descriptor, &status) != 0 || !S_ISREG(status.st_mode)) {
+        ::close(descriptor);
+        *error = QStringLiteral("%1 is not a regular file").arg(path);
+        return false;
+    }
+    QFile file;
+    if (!file.open(descriptor, QIODevice::ReadOnly, QFileDevice::AutoCloseHandle)) {
+        ::close(descriptor);
+        *error = QStringLiteral("cannot read %1: %2").arg(path, file.errorString());
+        return false;
+    }
+    // Read in pieces up to one byte past the limit: the size the file
+    // announces can change while it is read, and a one-shot read would
+    // allocate the whole limit for the smallest file.
+    constexpr qint64 piece = 64 * 1024;
+    while (bytes->size() <= maxBytes) {
+        const QByteArray next = file.read(qMin(piece, maxBytes + 1 - bytes->size()));
+        if (next.isEmpty())
+            break;
+        bytes->append(next);
+    }
+    if (bytes->size() > maxBytes) {
+        bytes->clear();
+        *error = QStringLiteral("%1 is larger than %2 bytes").arg(path).arg(maxBytes);
+        return false;
+    }
+    if (file.error() != QFileDevice::NoError) {
+        bytes->clear();
+        *error = QStringLiteral("cannot read %1: %2").arg(path, file.errorString());
+        return false;
+    }
+    return true;
+}
