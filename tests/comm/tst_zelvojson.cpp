@@ -1,4 +1,4 @@
-#include "ControlClient.h"
+#include "ControlRig.h"
 #include "TestAgent.h"
 #include "ZelvoJson.h"
 
