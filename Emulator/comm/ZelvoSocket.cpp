@@ -44,7 +44,6 @@ void ZelvoSocket::init()
         connect(tcpSocket, &QAbstractSocket::stateChanged, this, &ZelvoSocket::statusSlot);
         qCDebug(zelvoLog) << "Connected SIGNAL of Socket";
         connect(tcpSocket, &QIODevice::readyRead, this, &ZelvoSocket::readPkg);
-        tcpSocket->setReadBufferSize(ZelvoFrame::socketReadBufferSize);
         // Bytes that the socket read before we listened had their readyRead
         // already; without this they would wait for the agent's next write.
         if (tcpSocket->bytesAvailable() > 0)
@@ -135,9 +134,12 @@ void ZelvoSocket::readPkg()
     // agent's next write or for the poll timer. A long burst goes on in the
     // next turns of the event loop, in order.
     for (int frames = 0; frames < ZelvoFrame::framesPerTurn; ++frames) {
-        if (!readFrame())
+        if (!readFrame()) {
+            tcpSocket->setReadBufferSize(0);
             return;
+        }
     }
+    tcpSocket->setReadBufferSize(ZelvoFrame::backlogReadBufferSize);
     readScheduled = true;
     QTimer::singleShot(0, this, [this] {
         readScheduled = false;
