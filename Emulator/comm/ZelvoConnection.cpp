@@ -1,6 +1,7 @@
 #include "ZelvoConnection.h"
 
 #include "ZelvoAction.h"
+#include "ZelvoFrame.h"
 #include "ZelvoLog.h"
 #include "ZelvoReceiver.h"
 #include "ZelvoSender.h"
@@ -10,6 +11,7 @@
 #include <QDebug>
 #include <QList>
 #include <QString>
+#include <QTcpSocket>
 
 ZelvoConnection::ZelvoConnection(ZelvoServer* server, QTcpSocket* socket)
     : tcpSocket(socket)
@@ -41,7 +43,15 @@ void ZelvoConnection::stop()
 
 bool ZelvoConnection::sendData(const QByteArray& data)
 {
-    return zelvoSender && zelvoSender->sendData(data);
+    if (!zelvoSender)
+        return false;
+    const QTcpSocket* socket = zelvoSocket->socket();
+    if (socket && socket->bytesToWrite() > ZelvoFrame::maxUnsentSize) {
+        zelvoSocket->abortConnection(QStringLiteral("ZelvoConnection::sendData AGENT READS NOTHING: %1 BYTES UNSENT")
+                                         .arg(socket->bytesToWrite()));
+        return false;
+    }
+    return zelvoSender->sendData(data);
 }
 
 bool ZelvoConnection::sendCommand(const ZelvoAction& action)

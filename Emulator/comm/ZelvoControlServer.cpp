@@ -55,6 +55,16 @@ quint16 ZelvoControlServer::port() const
 
 void ZelvoControlServer::onNewConnection()
 {
-    while (QTcpSocket* socket = listener->nextPendingConnection())
-        new ZelvoControlSession(socket, commands, &token, this);
+    while (QTcpSocket* socket = listener->nextPendingConnection()) {
+        if (sessions >= maxSessions) {
+            qWarning("\033[31mZelvoControlServer::onNewConnection %d control connections already open, "
+                     "closing the new one\033[0m", sessions);
+            socket->abort();
+            socket->deleteLater();
+            continue;
+        }
+        auto* session = new ZelvoControlSession(socket, commands, &token, this);
+        ++sessions;
+        connect(session, &QObject::destroyed, this, [this] { --sessions; });
+    }
 }

@@ -21,6 +21,9 @@ class ZelvoControlServer final : public QObject
 
 public:
     static constexpr quint16 defaultPort = 2001;
+    // Each session may hold a request line of up to a MiB; together they
+    // stay within this many. Scripts open one or two at a time.
+    static constexpr int maxSessions = 32;
 
     ZelvoControlServer(ZelvoEmulator* window, ZelvoServer* server, QObject* parent = nullptr);
     // Removes the token file: a token of a finished run admits nothing.
@@ -39,4 +42,5 @@ private:
     QString tokenPath;
     QTcpServer* listener = nullptr;
     ZelvoControlCommands* commands = nullptr;
+    int sessions = 0;
 };

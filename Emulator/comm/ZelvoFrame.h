@@ -15,6 +15,33 @@ constexpr int headerSize = 4;
 // the emulator hold gigabytes.
 constexpr qint64 maxPayloadSize = 64 * 1024 * 1024;
 
+// What the frames in progress of all agents together may hold. Room for a
+// few frames of the largest size at once; beyond it the agent whose frame
+// would grow is closed, so that agents announcing large frames and sending
+// them slowly, or never, cannot exhaust the emulator's memory.
+constexpr qint64 unfinishedFramesBudget = 4 * maxPayloadSize;
+
+// An agent that sends nothing for this long in the middle of a frame is
+// closed: its frame would otherwise hold its part of the budget for ever.
+constexpr int frameStallMillis = 60 * 1000;
+
+// What the TCP socket reads ahead while complete frames wait for their turn
+// (see framesPerTurn). Beyond it the agent's bytes wait in the kernel, and
+// TCP slows down an agent that sends faster than the emulator handles its
+// frames. Otherwise the socket reads without a bound: the frame's own
+// buffer takes what arrives at once, within the budget above.
+constexpr qint64 backlogReadBufferSize = 1024 * 1024;
+
+// Complete frames handed on in one turn of the event loop; the rest follow
+// in the next turns, so that a burst of one agent does not keep the other
+// agents, the control channel and the window waiting.
+constexpr int framesPerTurn = 64;
+
+// Output that an agent has not read yet. Events are small: an agent this
+// far behind does not read at all, and keeping its queue would grow the
+// emulator without bound. The agent is closed instead.
+constexpr qint64 maxUnsentSize = 4 * 1024 * 1024;
+
 // The header followed by the payload.
 QByteArray encode(const QByteArray& payload);
 

@@ -10,14 +10,17 @@
 #include <QTcpSocket>
 #include <QTimer>
 
+#include <new>
 #include <utility>
 
 int ZelvoSocket::pollCountdown = 3;
+qint64 ZelvoSocket::unfinishedBytes = 0;
 
 ZelvoSocket::ZelvoSocket(QTcpSocket* socket, ZelvoConnection* connection)
     : connection(connection)
     , tcpSocket(socket)
     , pollTimer(std::make_unique<QTimer>())
+    , stallTimer(new QTimer(this))
 {
     if (tcpSocket)
         tcpSocket->setParent(this);
@@ -28,6 +31,7 @@ ZelvoSocket::~ZelvoSocket()
 {
     qCDebug(zelvoLog) << "Invoked Destructor of ZelvoSocket";
     unwire();
+    releaseFrame();
     delete tcpSocket;
     tcpSocket = nullptr;
     qCDebug(zelvoLog) << "ZelvoSocket::~ZelvoSocket socket null";
@@ -48,6 +52,12 @@ void ZelvoSocket::init()
     pollTimer->setInterval(2000);
     pollTimer->setSingleShot(false);
     connect(pollTimer.get(), &QTimer::timeout, this, &ZelvoSocket::pollAvailable);
+    stallTimer->setSingleShot(true);
+    stallTimer->setInterval(ZelvoFrame::frameStallMillis);
+    connect(stallTimer, &QTimer::timeout, this, [this] {
+        abortConnection(QStringLiteral("ZelvoSocket::readPkg NO BYTES FOR %1 ms IN THE MIDDLE OF A FRAME")
+                            .arg(ZelvoFrame::frameStallMillis));
+    });
 }
 
 void ZelvoSocket::unwire()
@@ -58,6 +68,16 @@ void ZelvoSocket::unwire()
     }
     disconnect(pollTimer.get(), &QTimer::timeout, this, &ZelvoSocket::pollAvailable);
     pollTimer->stop();
+    stallTimer->stop();
+}
+
+void ZelvoSocket::abortConnection(const QString& reason)
+{
+    qWarning().noquote() << "\033[31m" + reason + ", CLOSING THE CONNECTION\033[0m";
+    releaseFrame();
+    stallTimer->stop();
+    if (tcpSocket)
+        tcpSocket->abort();
 }
 
 bool ZelvoSocket::sendData(const QByteArray& data)
@@ -106,10 +126,25 @@ void ZelvoSocket::statusSlot(QAbstractSocket::SocketState state)
 
 void ZelvoSocket::readPkg()
 {
+    // The rest of a burst already waits for its turn; reading now would let
+    // it jump the queue.
+    if (readScheduled)
+        return;
     // One readyRead may bring several frames; none of them may wait for the
-    // agent's next write or for the poll timer.
-    while (readFrame()) {
+    // agent's next write or for the poll timer. A long burst goes on in the
+    // next turns of the event loop, in order.
+    for (int frames = 0; frames < ZelvoFrame::framesPerTurn; ++frames) {
+        if (!readFrame()) {
+            tcpSocket->setReadBufferSize(0);
+            return;
+        }
     }
+    tcpSocket->setReadBufferSize(ZelvoFrame::backlogReadBufferSize);
+    readScheduled = true;
+    QTimer::singleShot(0, this, [this] {
+        readScheduled = false;
+        readPkg();
+    });
 }
 
 void ZelvoSocket::pollAvailable()
@@ -136,9 +171,15 @@ bool ZelvoSocket::readFrame()
     qCDebug(zelvoLog) << "ZelvoSocket::readPkg enought data";
     if (startsFrame)
         readHeader();
-    readPayload();
-    if (remaining > 0)
+    const qint64 before = remaining;
+    if (!readPayload())
         return false;
+    if (remaining > 0) {
+        if (startsFrame || remaining < before)
+            stallTimer->start();
+        return false;
+    }
+    stallTimer->stop();
     if (skipping)
         skipping = false;
     else
@@ -165,22 +206,20 @@ void ZelvoSocket::readHeader()
         qWarning().nospace() << "\033[31mZelvoSocket::readPkg FRAME OF " << packetSize
                              << " BYTES IS OVER THE LIMIT OF " << ZelvoFrame::maxPayloadSize
                              << " BYTES, SKIPPING IT\033[0m";
-        return;
     }
-    // Growing a large frame step by step copies it again and again; memory
-    // that has not been written to costs no more than its address range.
-    buffer.reserve(int(remaining));
 }
 
-void ZelvoSocket::readPayload()
+bool ZelvoSocket::readPayload()
 {
     const qint64 count = qMin(tcpSocket->bytesAvailable(), remaining);
     if (count <= 0)
-        return;
+        return true;
     qint64 taken = 0;
     if (skipping) {
         taken = tcpSocket->skip(count);
     } else {
+        if (!reserveFor(count))
+            return false;
         // Straight into the frame's buffer, without a temporary array.
         const int collected = buffer.size();
         buffer.resize(collected + int(count));
@@ -189,10 +228,46 @@ void ZelvoSocket::readPayload()
     }
     if (taken > 0)
         remaining -= taken;
+    return true;
+}
+
+// The buffer grows with the bytes that arrived, not with the length that
+// the header announced: a header alone costs nothing. Doubling keeps the
+// copies of a large frame linear, and the frame's own length caps it, so
+// that the payload handed on holds no slack.
+bool ZelvoSocket::reserveFor(qint64 count)
+{
+    const qint64 held = buffer.capacity();
+    const qint64 needed = buffer.size() + count;
+    if (needed <= held)
+        return true;
+    const qint64 wanted = qMin(qMax(needed, 2 * held), buffer.size() + remaining);
+    if (unfinishedBytes - held + wanted > ZelvoFrame::unfinishedFramesBudget) {
+        abortConnection(QStringLiteral("ZelvoSocket::readPkg UNFINISHED FRAMES OF ALL AGENTS OVER %1 BYTES")
+                            .arg(ZelvoFrame::unfinishedFramesBudget));
+        return false;
+    }
+    try {
+        buffer.reserve(int(wanted));
+    } catch (const std::bad_alloc&) {
+        abortConnection(QStringLiteral("ZelvoSocket::readPkg NO MEMORY FOR A FRAME OF %1 BYTES").arg(packetSize));
+        return false;
+    }
+    unfinishedBytes += buffer.capacity() - held;
+    return true;
+}
+
+void ZelvoSocket::releaseFrame()
+{
+    unfinishedBytes -= buffer.capacity();
+    buffer = QByteArray();
+    remaining = 0;
+    skipping = false;
 }
 
 void ZelvoSocket::pkgReaded()
 {
+    unfinishedBytes -= buffer.capacity();
     const QByteArray payload = std::exchange(buffer, QByteArray());
     remaining = 0;
     qCDebug(zelvoLog) << "pkgReaded!!!!";

@@ -30,6 +30,10 @@ public:
 
     QTcpSocket* socket() const { return tcpSocket; }
 
+    // Ends the connection at once, with the reason as a red log line; the
+    // end is reported as when the agent resets it.
+    void abortConnection(const QString& reason);
+
 signals:
     // Never emitted: on the emulator's side the socket is connected before
     // it is wrapped, and the log serves for debugging.
@@ -50,16 +54,23 @@ private:
     void unwire();
     bool readFrame();
     void readHeader();
-    void readPayload();
+    bool readPayload();
+    bool reserveFor(qint64 count);
+    void releaseFrame();
     void pkgReaded();
 
     ZelvoConnection* connection = nullptr;
     QTcpSocket* tcpSocket = nullptr;
     std::unique_ptr<QTimer> pollTimer;
+    QTimer* stallTimer = nullptr;
     qint64 packetSize = 0;
     qint64 remaining = 0;
     bool skipping = false;
+    bool readScheduled = false;
     QByteArray buffer;
 
     static int pollCountdown;
+    // Capacity of the buffers of all frames in progress, against
+    // ZelvoFrame::unfinishedFramesBudget.
+    static qint64 unfinishedBytes;
 };

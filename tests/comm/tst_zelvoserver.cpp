@@ -11,8 +11,10 @@
 #include <QNetworkInterface>
 #include <QPointer>
 #include <QProcess>
+#include <QRegularExpression>
 #include <QSignalSpy>
 #include <QString>
+#include <QStringList>
 #include <QTcpSocket>
 #include <QtTest>
 
@@ -41,6 +43,29 @@ qint64 cpuMillis(qint64 pid)
     const QList<QByteArray> fields = line.mid(line.lastIndexOf(')') + 2).split(' ');
     const qint64 ticks = fields.value(11).toLongLong() + fields.value(12).toLongLong();
     return ticks * 1000 / sysconf(_SC_CLK_TCK);
+}
+
+// Starts the limited server (run by program, when given, with the
+// arguments before it) and returns its port; 0 when it did not start.
+quint16 startLimitedServer(QProcess& server, const QString& program = {}, QStringList arguments = {})
+{
+    arguments << QStringLiteral(ZELVO_LIMITED_SERVER);
+    server.start(program.isEmpty() ? arguments.takeLast() : program, arguments);
+    if (!server.waitForStarted() || !QTest::qWaitFor([&] { return server.canReadLine(); }))
+        return 0;
+    return server.readLine().trimmed().toUShort();
+}
+
+// True when a new agent gets the limited server's answer to its configuration.
+bool servesNewAgent(quint16 port)
+{
+    auto* own = new QTcpSocket;
+    ZelvoSocket agent(own, nullptr);
+    QSignalSpy replies(&agent, &ZelvoSocket::dataReceived);
+    own->connectToHost(QHostAddress::LocalHost, port);
+    return QTest::qWaitFor([&] { return own->state() == QAbstractSocket::ConnectedState; }, 30000)
+        && agent.sendData(agentConfig(QStringLiteral("late"))) && replies.wait(30000)
+        && replies.first().first().toByteArray() == "late";
 }
 
 } // namespace
@@ -86,6 +111,9 @@ private slots:
     void clientDoneEndsBroadcasts();
     void manyAgentsComeAndGo();
     void outOfFileDescriptors();
+    void headersAloneUnderAddressSpaceLimit();
+    void agentThatReadsNothingIsClosed();
+    void burstLeavesOtherAgentsServed();
 
 private:
     // Connects a new agent and waits until the server lists it.
@@ -306,10 +334,7 @@ void TestZelvoServer::manyAgentsComeAndGo()
 void TestZelvoServer::outOfFileDescriptors()
 {
     QProcess server;
-    server.start(QStringLiteral(ZELVO_LIMITED_SERVER), {});
-    QVERIFY(server.waitForStarted());
-    QTRY_VERIFY(server.canReadLine());
-    const quint16 port = server.readLine().trimmed().toUShort();
+    const quint16 port = startLimitedServer(server);
     QVERIFY(port != 0);
 
     const QByteArray pauseLine = "ZelvoServer::acceptAgents CANNOT ACCEPT AGENTS";
@@ -334,19 +359,87 @@ void TestZelvoServer::outOfFileDescriptors()
     QCOMPARE(pauses(), 1);
 
     crowd.clear();
-    auto* own = new QTcpSocket;
-    ZelvoSocket late(own, nullptr);
-    QSignalSpy replies(&late, &ZelvoSocket::dataReceived);
-    own->connectToHost(QHostAddress::LocalHost, port);
-    QTRY_COMPARE_WITH_TIMEOUT(own->state(), QAbstractSocket::ConnectedState, 30000);
-    QVERIFY(late.sendData(agentConfig(QStringLiteral("late"))));
-    QTRY_COMPARE_WITH_TIMEOUT(replies.size(), 1, 30000);
-    QCOMPARE(replies.first().first().toByteArray(), QByteArray("late"));
+    QVERIFY(servesNewAgent(port));
 
     server.closeWriteChannel();
     QVERIFY(server.waitForFinished(30000));
     pauses();
     QVERIFY2(server.exitStatus() == QProcess::NormalExit && server.exitCode() == 0, log.right(2000).constData());
+}
+
+void TestZelvoServer::headersAloneUnderAddressSpaceLimit()
+{
+#ifdef __SANITIZE_ADDRESS__
+    QSKIP("AddressSanitizer's shadow memory does not fit under an address-space limit");
+#endif
+    // Room for the server, not for the 2.5 GiB that the headers announce.
+    QProcess server;
+    const quint16 port = startLimitedServer(server, QStringLiteral("prlimit"),
+                                            {QStringLiteral("--as=%1").arg(512 << 20), QStringLiteral("--")});
+    QVERIFY(port != 0);
+    std::vector<std::unique_ptr<TestAgent>> crowd;
+    for (int i = 0; i < 40; ++i) {
+        crowd.push_back(std::make_unique<TestAgent>(port));
+        QVERIFY(crowd.back()->socket.waitForConnected(5000));
+        crowd.back()->send(QByteArray::fromHex("04000000"));
+    }
+    QVERIFY(servesNewAgent(port));
+    server.closeWriteChannel();
+    QVERIFY(server.waitForFinished(30000) && server.exitStatus() == QProcess::NormalExit && server.exitCode() == 0);
+}
+
+void TestZelvoServer::agentThatReadsNothingIsClosed()
+{
+    ZelvoServer server;
+    QVERIFY(server.start(QHostAddress::LocalHost, 0));
+    std::vector<std::unique_ptr<TestAgent>> agents;
+    QVERIFY(connectAgent(server, agents));
+    QVERIFY(connectAgent(server, agents));
+    // Takes one byte off the network and leaves the rest in the kernel.
+    agents.front()->socket.setReadBufferSize(1);
+    const QPointer<ZelvoConnection> idle = server.connections().first();
+    QTcpSocket& reader = agents.back()->socket;
+
+    QTest::ignoreMessage(QtWarningMsg, QRegularExpression(QStringLiteral("AGENT READS NOTHING")));
+    const QByteArray event(64 * 1024, 'e');
+    qint64 sent = 0;
+    qint64 received = 0;
+    // Far more than the kernel's buffers and the bound together.
+    for (int i = 0; i < 2000 && server.connections().size() == 2; ++i, sent += 4 + event.size()) {
+        server.sendMessageToClients(event);
+        QCoreApplication::processEvents();
+        received += reader.readAll().size();
+    }
+    QTRY_VERIFY(idle.isNull());
+    QCOMPARE(server.connections().size(), 1);
+    QTRY_COMPARE(received += reader.readAll().size(), sent);
+}
+
+void TestZelvoServer::burstLeavesOtherAgentsServed()
+{
+    ZelvoServer server;
+    QVERIFY(server.start(QHostAddress::LocalHost, 0));
+    std::vector<std::unique_ptr<TestAgent>> agents;
+    QVERIFY(connectAgent(server, agents));
+    QVERIFY(connectAgent(server, agents));
+    // The other agent writes while the burst is being handled: the emulator
+    // sees its frame only if it goes back to the event loop in between.
+    Strings order;
+    connect(&server, &ZelvoServer::agentConfigReceived, this, [&](const QString& agentHash) {
+        if (order.isEmpty())
+            agents.back()->sendFrame(agentConfig(QStringLiteral("other")));
+        order << agentHash;
+    });
+    Strings burst;
+    QByteArray frames;
+    for (int i = 0; i < 1000; ++i)
+        frames += ZelvoFrame::encode(agentConfig(*burst.insert(burst.end(), QString::number(i))));
+    agents.front()->send(frames);
+
+    QTRY_COMPARE(order.size(), burst.size() + 1);
+    QVERIFY2(order.indexOf(QStringLiteral("other")) < burst.size(), "the other agent waited for the burst");
+    order.removeOne(QStringLiteral("other"));
+    QCOMPARE(order, burst);
 }
 
 QTEST_GUILESS_MAIN(TestZelvoServer)
