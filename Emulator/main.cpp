@@ -1,6 +1,6 @@
-#include "ZelvoControlServer.h"
-#include "ZelvoEmulator.h"
-#include "ZelvoServer.h"
+#include "comm/ZelvoControlServer.h"
+#include "ui/ZelvoEmulator.h"
+#include "comm/ZelvoServer.h"
 
 #include <QApplication>
 #include <QDebug>

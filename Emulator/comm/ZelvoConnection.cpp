@@ -1,12 +1,12 @@
-#include "ZelvoConnection.h"
+#include "comm/ZelvoConnection.h"
 
-#include "ZelvoAction.h"
-#include "ZelvoFrame.h"
-#include "ZelvoLog.h"
-#include "ZelvoReceiver.h"
-#include "ZelvoSender.h"
-#include "ZelvoServer.h"
-#include "ZelvoSocket.h"
+#include "comm/ZelvoAction.h"
+#include "comm/ZelvoFrame.h"
+#include "util/ZelvoLog.h"
+#include "comm/ZelvoReceiver.h"
+#include "comm/ZelvoSender.h"
+#include "comm/ZelvoServer.h"
+#include "comm/ZelvoSocket.h"
 
 #include <QDebug>
 #include <QList>

@@ -1,12 +1,12 @@
-#include "ZelvoControlCommands.h"
+#include "comm/ZelvoControlCommands.h"
 
-#include "Button.h"
-#include "ZelvoEmulator.h"
+#include "ui/Button.h"
+#include "ui/ZelvoEmulator.h"
 #include "ZelvoFile.h"
-#include "ZelvoSensorList.h"
-#include "ZelvoSensorReading.h"
-#include "ZelvoServer.h"
-#include "ZelvoTracePlayer.h"
+#include "ui/sensor/ZelvoSensorList.h"
+#include "comm/ZelvoSensorReading.h"
+#include "comm/ZelvoServer.h"
+#include "comm/ZelvoTracePlayer.h"
 
 #include <QBuffer>
 #include <QByteArray>

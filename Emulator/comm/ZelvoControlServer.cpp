@@ -1,8 +1,8 @@
-#include "ZelvoControlServer.h"
+#include "comm/ZelvoControlServer.h"
 
-#include "ZelvoControlCommands.h"
-#include "ZelvoControlSession.h"
-#include "ZelvoLog.h"
+#include "comm/ZelvoControlCommands.h"
+#include "comm/ZelvoControlSession.h"
+#include "util/ZelvoLog.h"
 
 #include <QDebug>
 #include <QFile>

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "ZelvoControlToken.h"
+#include "comm/ZelvoControlToken.h"
 
 #include <QObject>
 #include <QString>

@@ -1,8 +1,8 @@
-#include "ZelvoControlSession.h"
+#include "comm/ZelvoControlSession.h"
 
-#include "ZelvoControlCommands.h"
-#include "ZelvoControlToken.h"
-#include "ZelvoJson.h"
+#include "comm/ZelvoControlCommands.h"
+#include "comm/ZelvoControlToken.h"
+#include "comm/ZelvoJson.h"
 
 #include <QByteArray>
 #include <QDebug>

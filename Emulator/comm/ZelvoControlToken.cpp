@@ -1,4 +1,4 @@
-#include "ZelvoControlToken.h"
+#include "comm/ZelvoControlToken.h"
 
 #include <QDir>
 #include <QFile>

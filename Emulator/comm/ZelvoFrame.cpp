@@ -1,4 +1,4 @@
-#include "ZelvoFrame.h"
+#include "comm/ZelvoFrame.h"
 
 #include <QtEndian>
 

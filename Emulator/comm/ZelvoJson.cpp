@@ -1,4 +1,4 @@
-#include "ZelvoJson.h"
+#include "comm/ZelvoJson.h"
 
 #include <QByteArray>
 #include <QChar>

@@ -1,9 +1,9 @@
-#include "ZelvoReceiver.h"
+#include "comm/ZelvoReceiver.h"
 
-#include "ZelvoAction.h"
-#include "ZelvoConnection.h"
-#include "ZelvoJson.h"
-#include "ZelvoLog.h"
+#include "comm/ZelvoAction.h"
+#include "comm/ZelvoConnection.h"
+#include "comm/ZelvoJson.h"
+#include "util/ZelvoLog.h"
 
 #include <QDebug>
 #include <QJsonDocument>

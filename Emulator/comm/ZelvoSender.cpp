@@ -1,8 +1,8 @@
-#include "ZelvoSender.h"
+#include "comm/ZelvoSender.h"
 
-#include "ZelvoConnection.h"
-#include "ZelvoLog.h"
-#include "ZelvoSocket.h"
+#include "comm/ZelvoConnection.h"
+#include "util/ZelvoLog.h"
+#include "comm/ZelvoSocket.h"
 
 #include <QDebug>
 

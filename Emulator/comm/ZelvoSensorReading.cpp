@@ -1,6 +1,6 @@
-#include "ZelvoSensorReading.h"
+#include "comm/ZelvoSensorReading.h"
 
-#include "ZelvoSensorList.h"
+#include "ui/sensor/ZelvoSensorList.h"
 
 #include <QLatin1String>
 

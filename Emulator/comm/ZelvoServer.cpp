@@ -1,7 +1,7 @@
-#include "ZelvoServer.h"
+#include "comm/ZelvoServer.h"
 
-#include "ZelvoConnection.h"
-#include "ZelvoLog.h"
+#include "comm/ZelvoConnection.h"
+#include "util/ZelvoLog.h"
 
 #include <QDebug>
 #include <QSocketNotifier>

@@ -1,9 +1,9 @@
-#include "ZelvoSocket.h"
+#include "comm/ZelvoSocket.h"
 
-#include "ZelvoAction.h"
-#include "ZelvoConnection.h"
-#include "ZelvoFrame.h"
-#include "ZelvoLog.h"
+#include "comm/ZelvoAction.h"
+#include "comm/ZelvoConnection.h"
+#include "comm/ZelvoFrame.h"
+#include "util/ZelvoLog.h"
 
 #include <QDebug>
 #include <QMetaEnum>

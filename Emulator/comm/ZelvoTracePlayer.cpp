@@ -1,4 +1,4 @@
-#include "ZelvoTracePlayer.h"
+#include "comm/ZelvoTracePlayer.h"
 
 #include <QByteArray>
 #include <QList>

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "ZelvoSensorReading.h"
+#include "comm/ZelvoSensorReading.h"
 
 #include <QElapsedTimer>
 #include <QList>

@@ -1,4 +1,4 @@
-#include "ZelvoEvent.h"
+#include "model/ZelvoEvent.h"
 
 ZelvoEvent::ZelvoEvent(int type)
     : type(type)

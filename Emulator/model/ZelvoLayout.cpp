@@ -1,5 +1,5 @@
-#include "ZelvoLayout.h"
-#include "ZelvoLog.h"
+#include "model/ZelvoLayout.h"
+#include "util/ZelvoLog.h"
 
 #include <QDebug>
 #include <QPoint>

@@ -1,5 +1,5 @@
-#include "Button.h"
-#include "ZelvoLog.h"
+#include "ui/Button.h"
+#include "util/ZelvoLog.h"
 
 #include <QDebug>
 #include <QFontMetrics>

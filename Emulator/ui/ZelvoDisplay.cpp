@@ -1,4 +1,4 @@
-#include "ZelvoDisplay.h"
+#include "ui/ZelvoDisplay.h"
 
 #include <QPainter>
 #include <QPainterPath>

@@ -1,10 +1,10 @@
-#include "ZelvoEmulator.h"
+#include "ui/ZelvoEmulator.h"
 
-#include "Button.h"
-#include "ZelvoDisplay.h"
-#include "ZelvoLog.h"
-#include "ZelvoSensorList.h"
-#include "ZelvoServer.h"
+#include "ui/Button.h"
+#include "ui/ZelvoDisplay.h"
+#include "util/ZelvoLog.h"
+#include "ui/sensor/ZelvoSensorList.h"
+#include "comm/ZelvoServer.h"
 
 #include <QCloseEvent>
 #include <QCoreApplication>

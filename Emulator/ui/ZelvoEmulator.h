@@ -1,8 +1,8 @@
 #pragma once
 
-#include "Randomizer.h"
-#include "ZelvoEvent.h"
-#include "ZelvoLayout.h"
+#include "util/Randomizer.h"
+#include "model/ZelvoEvent.h"
+#include "model/ZelvoLayout.h"
 
 #include <QGraphicsView>
 #include <QImage>

@@ -1,8 +1,8 @@
-#include "ZelvoEmulator.h"
+#include "ui/ZelvoEmulator.h"
 #include "ZIImageUtil.h"
-#include "ZelvoLayout.h"
-#include "ZelvoLog.h"
-#include "ZelvoUtil.h"
+#include "model/ZelvoLayout.h"
+#include "util/ZelvoLog.h"
+#include "util/ZelvoUtil.h"
 
 #include <QBrush>
 #include <QBuffer>

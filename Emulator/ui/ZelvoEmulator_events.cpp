@@ -1,6 +1,6 @@
-#include "ZelvoEmulator.h"
-#include "ZelvoLog.h"
-#include "ZelvoServer.h"
+#include "ui/ZelvoEmulator.h"
+#include "util/ZelvoLog.h"
+#include "comm/ZelvoServer.h"
 
 #include <QByteArray>
 #include <QDebug>

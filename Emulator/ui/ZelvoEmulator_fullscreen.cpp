@@ -1,8 +1,8 @@
-#include "ZelvoEmulator.h"
+#include "ui/ZelvoEmulator.h"
 
-#include "Button.h"
-#include "ZelvoDisplay.h"
-#include "ZelvoLog.h"
+#include "ui/Button.h"
+#include "ui/ZelvoDisplay.h"
+#include "util/ZelvoLog.h"
 
 #include <QDebug>
 #include <QGraphicsScene>

@@ -1,5 +1,5 @@
-#include "ZelvoEmulator.h"
-#include "ZelvoLog.h"
+#include "ui/ZelvoEmulator.h"
+#include "util/ZelvoLog.h"
 
 #include <QDebug>
 #include <QDomDocument>

@@ -1,6 +1,6 @@
-#include "ZelvoEmulator.h"
-#include "ZelvoLog.h"
-#include "ZelvoSensorList.h"
+#include "ui/ZelvoEmulator.h"
+#include "util/ZelvoLog.h"
+#include "ui/sensor/ZelvoSensorList.h"
 
 #include <QDebug>
 #include <QTimer>

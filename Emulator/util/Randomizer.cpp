@@ -1,4 +1,4 @@
-#include "Randomizer.h"
+#include "util/Randomizer.h"
 
 #include <algorithm>
 #include <cmath>

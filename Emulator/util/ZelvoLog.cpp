@@ -1,3 +1,3 @@
-#include "ZelvoLog.h"
+#include "util/ZelvoLog.h"
 
 Q_LOGGING_CATEGORY(zelvoLog, "default")

@@ -1,5 +1,5 @@
-#include "ZelvoUtil.h"
-#include "ZelvoLog.h"
+#include "util/ZelvoUtil.h"
+#include "util/ZelvoLog.h"
 
 #include <QBuffer>
 #include <QByteArray>

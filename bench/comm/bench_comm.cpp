@@ -6,9 +6,9 @@
 // The log goes to a handler that drops it; the whole path is measured with
 // the debug category both on (every log text built, then dropped) and off.
 
-#include "ZelvoFrame.h"
-#include "ZelvoServer.h"
-#include "ZelvoSocket.h"
+#include "comm/ZelvoFrame.h"
+#include "comm/ZelvoServer.h"
+#include "comm/ZelvoSocket.h"
 
 #include <QByteArray>
 #include <QCoreApplication>

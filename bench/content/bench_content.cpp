@@ -7,11 +7,11 @@
 
 #include "ZIImage.h"
 #include "ZIImageUtil.h"
-#include "ZelvoEmulator.h"
-#include "ZelvoFrame.h"
-#include "ZelvoLayout.h"
-#include "ZelvoServer.h"
-#include "ZelvoUtil.h"
+#include "ui/ZelvoEmulator.h"
+#include "comm/ZelvoFrame.h"
+#include "model/ZelvoLayout.h"
+#include "comm/ZelvoServer.h"
+#include "util/ZelvoUtil.h"
 
 #include <QApplication>
 #include <QByteArray>

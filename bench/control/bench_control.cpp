@@ -4,11 +4,11 @@
 // connection, which crosses the same sockets and event loop but drives no
 // button. Median and 99th percentile of each, and their ratios.
 
-#include "ZelvoControlServer.h"
-#include "ZelvoControlToken.h"
-#include "ZelvoEmulator.h"
-#include "ZelvoFrame.h"
-#include "ZelvoServer.h"
+#include "comm/ZelvoControlServer.h"
+#include "comm/ZelvoControlToken.h"
+#include "ui/ZelvoEmulator.h"
+#include "comm/ZelvoFrame.h"
+#include "comm/ZelvoServer.h"
 
 #include <QApplication>
 #include <QByteArray>

@@ -3,11 +3,11 @@
 // to the same server-side sockets. The summary prints both with their ratio,
 // the costs per agent and the target ratio.
 
-#include "ZelvoConnection.h"
-#include "ZelvoEmulator.h"
-#include "ZelvoEvent.h"
-#include "ZelvoServer.h"
-#include "ZelvoSocket.h"
+#include "comm/ZelvoConnection.h"
+#include "ui/ZelvoEmulator.h"
+#include "model/ZelvoEvent.h"
+#include "comm/ZelvoServer.h"
+#include "comm/ZelvoSocket.h"
 
 #include <QApplication>
 #include <QByteArray>

@@ -2,9 +2,9 @@
 
 #include "ControlClient.h"
 #include "TestAgent.h"
-#include "ZelvoControlServer.h"
-#include "ZelvoEmulator.h"
-#include "ZelvoServer.h"
+#include "comm/ZelvoControlServer.h"
+#include "ui/ZelvoEmulator.h"
+#include "comm/ZelvoServer.h"
 
 #include <QHostAddress>
 #include <QList>

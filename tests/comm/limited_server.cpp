@@ -2,7 +2,7 @@
 // answers every agent configuration with a broadcast of the agent's hash, and
 // ends when its standard input is closed.
 
-#include "ZelvoServer.h"
+#include "comm/ZelvoServer.h"
 
 #include <QCoreApplication>
 #include <QHostAddress>

@@ -1,4 +1,4 @@
-#include "ZelvoAction.h"
+#include "comm/ZelvoAction.h"
 
 #include <QByteArray>
 #include <QDataStream>

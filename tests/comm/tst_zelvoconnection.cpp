@@ -1,8 +1,8 @@
-#include "ZelvoConnection.h"
+#include "comm/ZelvoConnection.h"
 
 #include "TestAgent.h"
-#include "ZelvoFrame.h"
-#include "ZelvoServer.h"
+#include "comm/ZelvoFrame.h"
+#include "comm/ZelvoServer.h"
 
 #include <QByteArray>
 #include <QList>

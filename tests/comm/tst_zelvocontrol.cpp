@@ -1,12 +1,12 @@
 #include "../util/TestFiles.h"
-#include "Button.h"
+#include "ui/Button.h"
 #include "ControlRig.h"
-#include "ZelvoControlServer.h"
-#include "ZelvoControlSession.h"
-#include "ZelvoControlToken.h"
-#include "ZelvoEmulator.h"
-#include "ZelvoSensorList.h"
-#include "ZelvoServer.h"
+#include "comm/ZelvoControlServer.h"
+#include "comm/ZelvoControlSession.h"
+#include "comm/ZelvoControlToken.h"
+#include "ui/ZelvoEmulator.h"
+#include "ui/sensor/ZelvoSensorList.h"
+#include "comm/ZelvoServer.h"
 
 #include <QBuffer>
 #include <QByteArray>

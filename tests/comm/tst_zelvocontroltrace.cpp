@@ -1,8 +1,8 @@
 #include "ControlRig.h"
-#include "ZelvoControlCommands.h"
-#include "ZelvoFrame.h"
-#include "ZelvoSensorList.h"
-#include "ZelvoTracePlayer.h"
+#include "comm/ZelvoControlCommands.h"
+#include "comm/ZelvoFrame.h"
+#include "ui/sensor/ZelvoSensorList.h"
+#include "comm/ZelvoTracePlayer.h"
 
 #include <QByteArray>
 #include <QDir>

@@ -1,9 +1,9 @@
-#include "ZelvoServer.h"
+#include "comm/ZelvoServer.h"
 
 #include "TestAgent.h"
-#include "ZelvoFrame.h"
-#include "ZelvoConnection.h"
-#include "ZelvoSocket.h"
+#include "comm/ZelvoFrame.h"
+#include "comm/ZelvoConnection.h"
+#include "comm/ZelvoSocket.h"
 
 #include <QElapsedTimer>
 #include <QFile>

@@ -1,7 +1,7 @@
-#include "ZelvoSocket.h"
+#include "comm/ZelvoSocket.h"
 
 #include "TestAgent.h"
-#include "ZelvoAction.h"
+#include "comm/ZelvoAction.h"
 
 #include <QByteArray>
 #include <QDataStream>

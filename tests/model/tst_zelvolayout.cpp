@@ -1,4 +1,4 @@
-#include "ZelvoLayout.h"
+#include "model/ZelvoLayout.h"
 
 #include <QPoint>
 #include <QRect>

@@ -1,9 +1,9 @@
 #include "TestAgent.h"
 
-#include "ZelvoEmulator.h"
-#include "ZelvoEvent.h"
-#include "ZelvoFrame.h"
-#include "ZelvoServer.h"
+#include "ui/ZelvoEmulator.h"
+#include "model/ZelvoEvent.h"
+#include "comm/ZelvoFrame.h"
+#include "comm/ZelvoServer.h"
 
 #include <QHostAddress>
 #include <QJsonDocument>

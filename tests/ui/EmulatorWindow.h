@@ -1,7 +1,7 @@
 #pragma once
 
-#include "ZelvoEmulator.h"
-#include "ZelvoServer.h"
+#include "ui/ZelvoEmulator.h"
+#include "comm/ZelvoServer.h"
 
 #include <QHostAddress>
 #include <QImage>

@@ -1,7 +1,7 @@
 #include "ContentPictures.h"
 #include "TestAgent.h"
-#include "ZelvoEmulator.h"
-#include "ZelvoServer.h"
+#include "ui/ZelvoEmulator.h"
+#include "comm/ZelvoServer.h"
 
 #include <QByteArray>
 #include <QColor>

@@ -1,4 +1,4 @@
-#include "Button.h"
+#include "ui/Button.h"
 
 #include <QApplication>
 #include <QColor>

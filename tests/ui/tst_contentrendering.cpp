@@ -1,10 +1,10 @@
-#include "Button.h"
+#include "ui/Button.h"
 #include "ContentPictures.h"
 #include "TestAgent.h"
 #include "ZIImageUtil.h"
-#include "ZelvoEmulator.h"
-#include "ZelvoLayout.h"
-#include "ZelvoServer.h"
+#include "ui/ZelvoEmulator.h"
+#include "model/ZelvoLayout.h"
+#include "comm/ZelvoServer.h"
 
 #include <QByteArray>
 #include <QColor>

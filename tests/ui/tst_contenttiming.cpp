@@ -1,8 +1,8 @@
 #include "ContentPictures.h"
 #include "EmulatorWindow.h"
 #include "TestAgent.h"
-#include "ZelvoEmulator.h"
-#include "ZelvoServer.h"
+#include "ui/ZelvoEmulator.h"
+#include "comm/ZelvoServer.h"
 
 #include <QElapsedTimer>
 #include <QHostAddress>

@@ -1,9 +1,9 @@
-#include "Button.h"
+#include "ui/Button.h"
 #include "EmulatorWindow.h"
 #include "TestAgent.h"
-#include "ZelvoEmulator.h"
-#include "ZelvoEvent.h"
-#include "ZelvoServer.h"
+#include "ui/ZelvoEmulator.h"
+#include "model/ZelvoEvent.h"
+#include "comm/ZelvoServer.h"
 
 #include <QByteArray>
 #include <QHostAddress>

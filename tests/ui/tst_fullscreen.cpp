@@ -1,8 +1,8 @@
-#include "Button.h"
+#include "ui/Button.h"
 #include "EmulatorWindow.h"
-#include "ZelvoDisplay.h"
-#include "ZelvoEmulator.h"
-#include "ZelvoServer.h"
+#include "ui/ZelvoDisplay.h"
+#include "ui/ZelvoEmulator.h"
+#include "comm/ZelvoServer.h"
 
 #include <QGraphicsScene>
 #include <QGuiApplication>

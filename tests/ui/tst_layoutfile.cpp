@@ -1,6 +1,6 @@
-#include "ZelvoEmulator.h"
-#include "ZelvoLayout.h"
-#include "ZelvoServer.h"
+#include "ui/ZelvoEmulator.h"
+#include "model/ZelvoLayout.h"
+#include "comm/ZelvoServer.h"
 
 #include <QDir>
 #include <QFile>

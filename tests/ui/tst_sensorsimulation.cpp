@@ -1,10 +1,10 @@
-#include "Button.h"
+#include "ui/Button.h"
 #include "EmulatorWindow.h"
 #include "TestAgent.h"
-#include "ZelvoEmulator.h"
-#include "ZelvoEvent.h"
-#include "ZelvoSensorList.h"
-#include "ZelvoServer.h"
+#include "ui/ZelvoEmulator.h"
+#include "model/ZelvoEvent.h"
+#include "ui/sensor/ZelvoSensorList.h"
+#include "comm/ZelvoServer.h"
 
 #include <QByteArray>
 #include <QElapsedTimer>

@@ -1,4 +1,4 @@
-#include "ZelvoDisplay.h"
+#include "ui/ZelvoDisplay.h"
 
 #include <QColor>
 #include <QGraphicsScene>

@@ -1,10 +1,10 @@
-#include "Button.h"
+#include "ui/Button.h"
 #include "EmulatorWindow.h"
-#include "ZelvoDisplay.h"
-#include "ZelvoEmulator.h"
-#include "ZelvoLayout.h"
-#include "ZelvoSensorList.h"
-#include "ZelvoServer.h"
+#include "ui/ZelvoDisplay.h"
+#include "ui/ZelvoEmulator.h"
+#include "model/ZelvoLayout.h"
+#include "ui/sensor/ZelvoSensorList.h"
+#include "comm/ZelvoServer.h"
 
 #include <QAbstractButton>
 #include <QApplication>

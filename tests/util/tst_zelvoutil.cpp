@@ -1,4 +1,4 @@
-#include "ZelvoUtil.h"
+#include "util/ZelvoUtil.h"
 #include "TestFiles.h"
 
 #include <QByteArray>

@@ -3,7 +3,7 @@
 #include "AgentMessages.h"
 #include "AgentPicture.h"
 #include "ToolArguments.h"
-#include "ZelvoFrame.h"
+#include "comm/ZelvoFrame.h"
 
 #include <QCommandLineOption>
 #include <QByteArray>

@@ -1,6 +1,6 @@
 #include "AgentSession.h"
 
-#include "ZelvoSocket.h"
+#include "comm/ZelvoSocket.h"
 
 #include <QJsonDocument>
 #include <QTcpSocket>

@@ -1,9 +1,9 @@
 #include "CtlCommandLine.h"
 
 #include "ToolArguments.h"
-#include "ZelvoControlServer.h"
-#include "ZelvoControlToken.h"
-#include "ZelvoTracePlayer.h"
+#include "comm/ZelvoControlServer.h"
+#include "comm/ZelvoControlToken.h"
+#include "comm/ZelvoTracePlayer.h"
 
 #include <QCommandLineOption>
 #include <QCommandLineParser>

@@ -1,6 +1,6 @@
 #include "CtlConnection.h"
 
-#include "ZelvoControlToken.h"
+#include "comm/ZelvoControlToken.h"
 
 #include <QByteArray>
 #include <QHostAddress>

@@ -1,5 +1,5 @@
-#include "ZelvoSensorList.h"
-#include "ZelvoLog.h"
+#include "ui/sensor/ZelvoSensorList.h"
+#include "util/ZelvoLog.h"
 
 #include <QDebug>
 #include <QHBoxLayout>

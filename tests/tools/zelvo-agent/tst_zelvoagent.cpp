@@ -1,7 +1,7 @@
 #include "AgentProcess.h"
 #include "ZIImage.h"
 #include "ZIImageUtil.h"
-#include "ZelvoServer.h"
+#include "comm/ZelvoServer.h"
 
 #include <QBuffer>
 #include <QByteArray>

@@ -1,4 +1,4 @@
-#include "ZelvoSensorList.h"
+#include "ui/sensor/ZelvoSensorList.h"
 
 #include <QIcon>
 #include <QImage>
