@@ -1,7 +1,7 @@
 #include "comm/ZelvoServer.h"
 
 #include "TestAgent.h"
-#include "comm/ZelvoFrame.h"
+#include "ZelvoFrame.h"
 #include "comm/ZelvoConnection.h"
 #include "comm/ZelvoSocket.h"
 
