@@ -1,15 +1,14 @@
 #include "comm/ZelvoSocket.h"
 
 #include "ZelvoAction.h"
-#include "comm/ZelvoConnection.h"
 #include "ZelvoFrame.h"
 #include "ZelvoLog.h"
+#include "comm/ZelvoConnection.h"
 
 #include <QDebug>
 #include <QMetaEnum>
 #include <QTcpSocket>
 #include <QTimer>
-
 
 int ZelvoSocket::pollCountdown = 3;
 
