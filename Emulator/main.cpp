@@ -1,6 +1,7 @@
 #include "comm/ZelvoControlServer.h"
 #include "ui/ZelvoEmulator.h"
 #include "comm/ZelvoServer.h"
+#include "ZelvoPorts.h"
 
 #include <QApplication>
 #include <QDebug>
@@ -10,8 +11,6 @@
 #include <cstdio>
 
 namespace {
-
-constexpr quint16 agentPort = 2000;
 
 // Platforms without a screen, where a message box waits for a click that
 // can never come.
@@ -28,9 +27,9 @@ int qMain(int argc, char** argv)
     QApplication application(argc, argv);
 
     ZelvoServer server;
-    if (!server.start(QHostAddress(QHostAddress::LocalHost), agentPort)) {
+    if (!server.start(QHostAddress(QHostAddress::LocalHost), ZelvoPorts::agent)) {
         if (nobodyCanAnswer()) {
-            std::fprintf(stderr, "ZelvoEmulator already in use (port %u)\n", unsigned(agentPort));
+            std::fprintf(stderr, "ZelvoEmulator already in use (port %u)\n", unsigned(ZelvoPorts::agent));
             return 1;
         }
         QMessageBox::warning(nullptr, QStringLiteral("ZelvoEmulator"),
@@ -38,7 +37,7 @@ int qMain(int argc, char** argv)
                              QMessageBox::Ok, QMessageBox::NoButton);
         return 1;
     }
-    qDebug() << "Zelvo Emulator started, agents connect on port 2000";
+    qDebug() << "Zelvo Emulator started, agents connect on port" << ZelvoPorts::agent;
     qDebug() << "ZelvoServer::main";
 
     ZelvoEmulator emulator(&server, nullptr);

@@ -1,8 +1,8 @@
 #include "comm/ZelvoConnection.h"
 
-#include "comm/ZelvoAction.h"
-#include "comm/ZelvoFrame.h"
-#include "util/ZelvoLog.h"
+#include "ZelvoAction.h"
+#include "ZelvoFrame.h"
+#include "ZelvoLog.h"
 #include "comm/ZelvoReceiver.h"
 #include "comm/ZelvoSender.h"
 #include "comm/ZelvoServer.h"

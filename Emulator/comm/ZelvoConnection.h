@@ -14,6 +14,32 @@ class ZelvoSocket;
 
 // One connected agent: decodes its actions, dispatches them by command type
 // to the server and carries the server's events back to the agent.
+//
+// How a connection ends, in order. [protocol] marks what agents rely on,
+// [guard] what only keeps the emulator from crashing or leaking.
+//  1. The TCP socket leaves the connected state: the agent closes in order
+//     (closing, then unconnected), resets, or we abort it (a full output
+//     queue in sendData, a frame budget or stall in ZelvoSocket).
+//  2. ZelvoSocket::statusSlot emits disconnected() once. [protocol] In the
+//     closing state it then cuts its wiring, so that the unconnected state
+//     that follows reports nothing again. [guard]
+//  3. onSocketDisconnected() relays it; the server takes the connection out
+//     of its list at once, so that no broadcast reaches it any more.
+//     [protocol]
+//  4. The server deletes it with deleteLater(): statusSlot is still running
+//     on this connection and its socket, and after a straight drop to the
+//     unconnected state it calls onClientDone() on both. [guard]
+//  5. onClientDone() -> clientDone() removes the connection from the list
+//     again, which is harmless once step 3 has run. [protocol]
+//  6. A broadcast walks a copy of the list, and a connection that a failed
+//     write ends in its middle lives on until the loop has returned (step
+//     4), so that the agents after it are still served. [guard]
+//  7. Deletion: zelvoSocket goes first (declared last), so no frame reaches
+//     a destroyed receiver; it hands its frame's memory back to the shared
+//     budget and closes the TCP socket. [guard]
+//  8. A server destroyed with agents connected deletes those in its list;
+//     as their Qt parent it also deletes those that were already out of the
+//     list and waited for their deferred deletion. [guard]
 class ZelvoConnection final : public QObject
 {
     Q_OBJECT

@@ -2,7 +2,7 @@
 
 #include "comm/ZelvoControlCommands.h"
 #include "comm/ZelvoControlSession.h"
-#include "util/ZelvoLog.h"
+#include "ZelvoLog.h"
 
 #include <QDebug>
 #include <QFile>

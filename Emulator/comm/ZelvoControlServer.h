@@ -1,6 +1,7 @@
 #pragma once
 
-#include "comm/ZelvoControlToken.h"
+#include "ZelvoControlToken.h"
+#include "ZelvoPorts.h"
 
 #include <QObject>
 #include <QString>
@@ -20,7 +21,7 @@ class ZelvoControlServer final : public QObject
     Q_DISABLE_COPY_MOVE(ZelvoControlServer)
 
 public:
-    static constexpr quint16 defaultPort = 2001;
+    static constexpr quint16 defaultPort = ZelvoPorts::control;
     // Each session may hold a request line of up to a MiB; together they
     // stay within this many. Scripts open one or two at a time.
     static constexpr int maxSessions = 32;

@@ -1,8 +1,8 @@
 #include "comm/ZelvoControlSession.h"
 
 #include "comm/ZelvoControlCommands.h"
-#include "comm/ZelvoControlToken.h"
-#include "comm/ZelvoJson.h"
+#include "ZelvoControlToken.h"
+#include "ZelvoJson.h"
 
 #include <QByteArray>
 #include <QDebug>

@@ -1,9 +1,9 @@
 #include "comm/ZelvoReceiver.h"
 
-#include "comm/ZelvoAction.h"
+#include "ZelvoAction.h"
 #include "comm/ZelvoConnection.h"
-#include "comm/ZelvoJson.h"
-#include "util/ZelvoLog.h"
+#include "ZelvoJson.h"
+#include "ZelvoLog.h"
 
 #include <QDebug>
 #include <QJsonDocument>

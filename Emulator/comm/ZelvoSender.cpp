@@ -1,7 +1,7 @@
 #include "comm/ZelvoSender.h"
 
 #include "comm/ZelvoConnection.h"
-#include "util/ZelvoLog.h"
+#include "ZelvoLog.h"
 #include "comm/ZelvoSocket.h"
 
 #include <QDebug>

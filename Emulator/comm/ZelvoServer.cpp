@@ -1,7 +1,7 @@
 #include "comm/ZelvoServer.h"
 
 #include "comm/ZelvoConnection.h"
-#include "util/ZelvoLog.h"
+#include "ZelvoLog.h"
 
 #include <QDebug>
 #include <QSocketNotifier>

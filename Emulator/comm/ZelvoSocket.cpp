@@ -1,20 +1,16 @@
 #include "comm/ZelvoSocket.h"
 
-#include "comm/ZelvoAction.h"
+#include "ZelvoAction.h"
+#include "ZelvoFrame.h"
+#include "ZelvoLog.h"
 #include "comm/ZelvoConnection.h"
-#include "comm/ZelvoFrame.h"
-#include "util/ZelvoLog.h"
 
 #include <QDebug>
 #include <QMetaEnum>
 #include <QTcpSocket>
 #include <QTimer>
 
-#include <new>
-#include <utility>
-
 int ZelvoSocket::pollCountdown = 3;
-qint64 ZelvoSocket::unfinishedBytes = 0;
 
 ZelvoSocket::ZelvoSocket(QTcpSocket* socket, ZelvoConnection* connection)
     : connection(connection)
@@ -31,7 +27,7 @@ ZelvoSocket::~ZelvoSocket()
 {
     qCDebug(zelvoLog) << "Invoked Destructor of ZelvoSocket";
     unwire();
-    releaseFrame();
+    reader.clear();
     delete tcpSocket;
     tcpSocket = nullptr;
     qCDebug(zelvoLog) << "ZelvoSocket::~ZelvoSocket socket null";
@@ -74,7 +70,7 @@ void ZelvoSocket::unwire()
 void ZelvoSocket::abortConnection(const QString& reason)
 {
     qWarning().noquote() << "\033[31m" + reason + ", CLOSING THE CONNECTION\033[0m";
-    releaseFrame();
+    reader.clear();
     stallTimer->stop();
     if (tcpSocket)
         tcpSocket->abort();
@@ -165,111 +161,38 @@ void ZelvoSocket::pollAvailable()
 bool ZelvoSocket::readFrame()
 {
     qCDebug(zelvoLog) << "ZelvoSocket::readPkg";
-    const bool startsFrame = remaining == 0;
+    // A header is read only once it is complete, so that a frame begun
+    // always has a payload length for the stall timer.
+    const bool startsFrame = !reader.inFrame();
     if (startsFrame && tcpSocket->bytesAvailable() < ZelvoFrame::headerSize)
         return false;
     qCDebug(zelvoLog) << "ZelvoSocket::readPkg enought data";
-    if (startsFrame)
-        readHeader();
-    const qint64 before = remaining;
-    if (!readPayload())
-        return false;
-    if (remaining > 0) {
-        if (startsFrame || remaining < before)
-            stallTimer->start();
-        return false;
+    if (startsFrame) {
+        reader.readFrom(tcpSocket);
+        qCDebug(zelvoLog).nospace() << "readPkg READED REMAINING<<<<<< "
+                                    << reader.announcedSize() - tcpSocket->bytesAvailable();
+    }
+    if (reader.inFrame()) {
+        const qint64 before = reader.bytesWanted();
+        if (!reader.readFrom(tcpSocket)) {
+            abortConnection(reader.error());
+            return false;
+        }
+        if (reader.inFrame()) {
+            if (startsFrame || reader.bytesWanted() < before)
+                stallTimer->start();
+            return false;
+        }
     }
     stallTimer->stop();
-    if (skipping)
-        skipping = false;
-    else
+    if (reader.hasPayload())
         pkgReaded();
     return true;
 }
 
-void ZelvoSocket::readHeader()
-{
-    const QByteArray header = tcpSocket->read(ZelvoFrame::headerSize);
-    qCDebug(zelvoLog).nospace() << "readPkg READED SIZE    <<<<<< " << header.toHex();
-    for (int i = 0; i < ZelvoFrame::headerSize; ++i) {
-        qCDebug(zelvoLog).nospace() << "readPkg READED SIZE[" << i << "] <<<<<< "
-                                    << int(quint8(header.at(ZelvoFrame::headerSize - 1 - i)));
-    }
-    packetSize = ZelvoFrame::payloadSize(header.constData());
-    qCDebug(zelvoLog).nospace() << "readPkg READED SIZE <<<<<< " << packetSize;
-    qCDebug(zelvoLog).nospace() << "readPkg READED REMAINING<<<<<< " << packetSize - tcpSocket->bytesAvailable();
-    // A negative length (top bit set) announces no payload: the frame is
-    // delivered empty at once and the next 4 bytes are the next header.
-    remaining = qMax<qint64>(packetSize, 0);
-    skipping = packetSize > ZelvoFrame::maxPayloadSize;
-    if (skipping) {
-        qWarning().nospace() << "\033[31mZelvoSocket::readPkg FRAME OF " << packetSize
-                             << " BYTES IS OVER THE LIMIT OF " << ZelvoFrame::maxPayloadSize
-                             << " BYTES, SKIPPING IT\033[0m";
-    }
-}
-
-bool ZelvoSocket::readPayload()
-{
-    const qint64 count = qMin(tcpSocket->bytesAvailable(), remaining);
-    if (count <= 0)
-        return true;
-    qint64 taken = 0;
-    if (skipping) {
-        taken = tcpSocket->skip(count);
-    } else {
-        if (!reserveFor(count))
-            return false;
-        // Straight into the frame's buffer, without a temporary array.
-        const int collected = buffer.size();
-        buffer.resize(collected + int(count));
-        taken = tcpSocket->read(buffer.data() + collected, count);
-        buffer.resize(collected + int(qMax<qint64>(taken, 0)));
-    }
-    if (taken > 0)
-        remaining -= taken;
-    return true;
-}
-
-// The buffer grows with the bytes that arrived, not with the length that
-// the header announced: a header alone costs nothing. Doubling keeps the
-// copies of a large frame linear, and the frame's own length caps it, so
-// that the payload handed on holds no slack.
-bool ZelvoSocket::reserveFor(qint64 count)
-{
-    const qint64 held = buffer.capacity();
-    const qint64 needed = buffer.size() + count;
-    if (needed <= held)
-        return true;
-    const qint64 wanted = qMin(qMax(needed, 2 * held), buffer.size() + remaining);
-    if (unfinishedBytes - held + wanted > ZelvoFrame::unfinishedFramesBudget) {
-        abortConnection(QStringLiteral("ZelvoSocket::readPkg UNFINISHED FRAMES OF ALL AGENTS OVER %1 BYTES")
-                            .arg(ZelvoFrame::unfinishedFramesBudget));
-        return false;
-    }
-    try {
-        buffer.reserve(int(wanted));
-    } catch (const std::bad_alloc&) {
-        abortConnection(QStringLiteral("ZelvoSocket::readPkg NO MEMORY FOR A FRAME OF %1 BYTES").arg(packetSize));
-        return false;
-    }
-    unfinishedBytes += buffer.capacity() - held;
-    return true;
-}
-
-void ZelvoSocket::releaseFrame()
-{
-    unfinishedBytes -= buffer.capacity();
-    buffer = QByteArray();
-    remaining = 0;
-    skipping = false;
-}
-
 void ZelvoSocket::pkgReaded()
 {
-    unfinishedBytes -= buffer.capacity();
-    const QByteArray payload = std::exchange(buffer, QByteArray());
-    remaining = 0;
+    const QByteArray payload = reader.takePayload();
     qCDebug(zelvoLog) << "pkgReaded!!!!";
     emit dataReceived(payload);
 }

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "ZelvoFrameReader.h"
+
 #include <QAbstractSocket>
 #include <QByteArray>
 #include <QObject>
@@ -12,7 +14,7 @@ class QTimer;
 class ZelvoAction;
 class ZelvoConnection;
 
-// Cuts an agent's TCP stream into frames (see ZelvoFrame) and sends frames
+// Cuts an agent's TCP stream into frames (see ZelvoFrameReader) and sends frames
 // on it. Takes ownership of the TCP socket. On the emulator's side it belongs
 // to a ZelvoConnection; with a null connection it serves the agent's side.
 // Delete it with deleteLater() from its own signals.
@@ -53,24 +55,14 @@ private:
     void init();
     void unwire();
     bool readFrame();
-    void readHeader();
-    bool readPayload();
-    bool reserveFor(qint64 count);
-    void releaseFrame();
     void pkgReaded();
 
     ZelvoConnection* connection = nullptr;
     QTcpSocket* tcpSocket = nullptr;
     std::unique_ptr<QTimer> pollTimer;
     QTimer* stallTimer = nullptr;
-    qint64 packetSize = 0;
-    qint64 remaining = 0;
-    bool skipping = false;
+    ZelvoFrameReader reader;
     bool readScheduled = false;
-    QByteArray buffer;
 
     static int pollCountdown;
-    // Capacity of the buffers of all frames in progress, against
-    // ZelvoFrame::unfinishedFramesBudget.
-    static qint64 unfinishedBytes;
 };

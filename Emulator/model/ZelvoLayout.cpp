@@ -1,5 +1,5 @@
 #include "model/ZelvoLayout.h"
-#include "util/ZelvoLog.h"
+#include "ZelvoLog.h"
 
 #include <QDebug>
 #include <QPoint>

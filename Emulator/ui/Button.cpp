@@ -1,5 +1,5 @@
 #include "ui/Button.h"
-#include "util/ZelvoLog.h"
+#include "ZelvoLog.h"
 
 #include <QDebug>
 #include <QFontMetrics>

@@ -2,7 +2,7 @@
 
 #include "ui/Button.h"
 #include "ui/ZelvoDisplay.h"
-#include "util/ZelvoLog.h"
+#include "ZelvoLog.h"
 #include "ui/sensor/ZelvoSensorList.h"
 #include "comm/ZelvoServer.h"
 

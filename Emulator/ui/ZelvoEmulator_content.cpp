@@ -1,7 +1,7 @@
 #include "ui/ZelvoEmulator.h"
 #include "ZIImageUtil.h"
 #include "model/ZelvoLayout.h"
-#include "util/ZelvoLog.h"
+#include "ZelvoLog.h"
 #include "util/ZelvoUtil.h"
 
 #include <QBrush>

@@ -1,5 +1,5 @@
 #include "util/ZelvoUtil.h"
-#include "util/ZelvoLog.h"
+#include "ZelvoLog.h"
 
 #include <QBuffer>
 #include <QByteArray>

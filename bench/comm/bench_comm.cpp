@@ -6,7 +6,7 @@
 // The log goes to a handler that drops it; the whole path is measured with
 // the debug category both on (every log text built, then dropped) and off.
 
-#include "comm/ZelvoFrame.h"
+#include "ZelvoFrame.h"
 #include "comm/ZelvoServer.h"
 #include "comm/ZelvoSocket.h"
 

@@ -8,7 +8,7 @@
 #include "ZIImage.h"
 #include "ZIImageUtil.h"
 #include "ui/ZelvoEmulator.h"
-#include "comm/ZelvoFrame.h"
+#include "ZelvoFrame.h"
 #include "model/ZelvoLayout.h"
 #include "comm/ZelvoServer.h"
 #include "util/ZelvoUtil.h"

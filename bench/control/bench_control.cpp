@@ -5,9 +5,9 @@
 // button. Median and 99th percentile of each, and their ratios.
 
 #include "comm/ZelvoControlServer.h"
-#include "comm/ZelvoControlToken.h"
+#include "ZelvoControlToken.h"
 #include "ui/ZelvoEmulator.h"
-#include "comm/ZelvoFrame.h"
+#include "ZelvoFrame.h"
 #include "comm/ZelvoServer.h"
 
 #include <QApplication>

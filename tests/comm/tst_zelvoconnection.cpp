@@ -1,7 +1,7 @@
 #include "comm/ZelvoConnection.h"
 
 #include "TestAgent.h"
-#include "comm/ZelvoFrame.h"
+#include "ZelvoFrame.h"
 #include "comm/ZelvoServer.h"
 
 #include <QByteArray>

@@ -3,7 +3,7 @@
 #include "ControlRig.h"
 #include "comm/ZelvoControlServer.h"
 #include "comm/ZelvoControlSession.h"
-#include "comm/ZelvoControlToken.h"
+#include "ZelvoControlToken.h"
 #include "ui/ZelvoEmulator.h"
 #include "ui/sensor/ZelvoSensorList.h"
 #include "comm/ZelvoServer.h"

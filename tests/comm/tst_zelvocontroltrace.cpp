@@ -1,6 +1,6 @@
 #include "ControlRig.h"
 #include "comm/ZelvoControlCommands.h"
-#include "comm/ZelvoFrame.h"
+#include "ZelvoFrame.h"
 #include "ui/sensor/ZelvoSensorList.h"
 #include "comm/ZelvoTracePlayer.h"
 

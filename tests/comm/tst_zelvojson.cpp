@@ -1,6 +1,6 @@
 #include "ControlRig.h"
 #include "TestAgent.h"
-#include "comm/ZelvoJson.h"
+#include "ZelvoJson.h"
 
 #include <QByteArray>
 #include <QFile>

@@ -1,7 +1,7 @@
 #include "comm/ZelvoServer.h"
 
 #include "TestAgent.h"
-#include "comm/ZelvoFrame.h"
+#include "ZelvoFrame.h"
 #include "comm/ZelvoConnection.h"
 #include "comm/ZelvoSocket.h"
 
@@ -105,9 +105,8 @@ private slots:
     void signatureConnections_data();
     void signatureConnections();
     void broadcastInOrderOfAcceptance();
-    void broadcastGoesOnAfterFailedWrite();
-    void agentLeaves_data();
-    void agentLeaves();
+    void connectionEnds_data();
+    void connectionEnds();
     void clientDoneEndsBroadcasts();
     void manyAgentsComeAndGo();
     void outOfFileDescriptors();
@@ -217,50 +216,68 @@ void TestZelvoServer::broadcastInOrderOfAcceptance()
     }
 }
 
-void TestZelvoServer::broadcastGoesOnAfterFailedWrite()
+void TestZelvoServer::connectionEnds_data()
 {
-    ZelvoServer server;
-    QVERIFY(server.start(QHostAddress::LocalHost, 0));
+    QTest::addColumn<QString>("how");
+    QTest::newRow("orderly close") << QStringLiteral("close");
+    QTest::newRow("reset") << QStringLiteral("reset");
+    QTest::newRow("write failure in a broadcast") << QStringLiteral("write failure");
+    QTest::newRow("server destroyed") << QStringLiteral("server destroyed");
+}
+
+// Walks every way a connection ends (see ZelvoConnection), with each agent
+// in the middle of a frame, so that its end also gives memory back.
+void TestZelvoServer::connectionEnds()
+{
+    QFETCH(QString, how);
+
+    auto server = std::make_unique<ZelvoServer>();
+    QVERIFY(server->start(QHostAddress::LocalHost, 0));
+    QSignalSpy configs(server.get(), &ZelvoServer::agentConfigReceived);
     std::vector<std::unique_ptr<TestAgent>> agents;
     for (int i = 0; i < 3; ++i)
-        QVERIFY(connectAgent(server, agents));
+        QVERIFY(connectAgent(*server, agents));
+    for (const auto& agent : agents)
+        agent->send(ZelvoFrame::encode(agentConfig(QStringLiteral("a"))) + QByteArray::fromHex("00001000") + "half");
+    QTRY_COMPARE(configs.size(), 3);
 
-    // The server learns of the reset only when it writes: its first
-    // connection ends in the middle of the broadcast.
-    agents.front()->reset();
-    server.sendMessageToClients("event");
-    QCOMPARE(server.connections().size(), 2);
-    for (std::size_t i = 1; i < agents.size(); ++i)
-        QTRY_COMPARE(agents.at(i)->socket.bytesAvailable(), qint64(4 + 5));
-}
-
-void TestZelvoServer::agentLeaves_data()
-{
-    QTest::addColumn<bool>("reset");
-    QTest::newRow("orderly close") << false;
-    QTest::newRow("reset") << true;
-}
-
-void TestZelvoServer::agentLeaves()
-{
-    QFETCH(bool, reset);
-
-    ZelvoServer server;
-    QVERIFY(server.start(QHostAddress::LocalHost, 0));
-    std::vector<std::unique_ptr<TestAgent>> agents;
-    QVERIFY(connectAgent(server, agents));
-    QVERIFY(connectAgent(server, agents));
-    const QPointer<ZelvoConnection> leaving = server.connections().first();
-    ZelvoConnection* const staying = server.connections().last();
+    QList<QPointer<ZelvoConnection>> all;
+    for (ZelvoConnection* connection : server->connections())
+        all << connection;
+    const QPointer<ZelvoConnection> leaving = all.first();
+    const QList<ZelvoConnection*> staying = server->connections().mid(1);
     QSignalSpy disconnected(leaving.data(), &ZelvoConnection::disconnected);
 
-    if (reset)
-        agents.front()->reset();
-    else
+    if (how == QLatin1String("server destroyed")) {
+        server.reset();
+        for (const QPointer<ZelvoConnection>& connection : qAsConst(all))
+            QVERIFY(connection.isNull());
+        for (const auto& agent : agents)
+            QTRY_COMPARE(agent->socket.state(), QAbstractSocket::UnconnectedState);
+        return;
+    }
+
+    int broadcasts = 0;
+    if (how == QLatin1String("close")) {
         agents.front()->close();
+    } else {
+        agents.front()->reset();
+    }
+    if (how == QLatin1String("write failure")) {
+        // The server learns of the reset only when it writes: its first
+        // connection ends in the middle of the broadcast.
+        server->sendMessageToClients("event");
+        ++broadcasts;
+        QCOMPARE(server->connections(), staying);
+    }
     QTRY_VERIFY(leaving.isNull());
     QCOMPARE(disconnected.size(), 1);
-    QCOMPARE(server.connections(), QList<ZelvoConnection*>{staying});
+    QCOMPARE(server->connections(), staying);
+
+    server->sendMessageToClients("event");
+    ++broadcasts;
+    for (std::size_t i = 1; i < agents.size(); ++i)
+        QTRY_COMPARE(agents.at(i)->socket.bytesAvailable(), qint64(broadcasts * (4 + 5)));
 }
 
 void TestZelvoServer::clientDoneEndsBroadcasts()

@@ -1,7 +1,7 @@
 #include "comm/ZelvoSocket.h"
 
 #include "TestAgent.h"
-#include "comm/ZelvoAction.h"
+#include "ZelvoAction.h"
 
 #include <QByteArray>
 #include <QDataStream>
@@ -91,8 +91,6 @@ private slots:
 
     void framing_data();
     void framing();
-    void frameSizeLimit_data();
-    void frameSizeLimit();
     void sendData_data();
     void sendData();
     void sendDataWithoutSocket();
@@ -136,28 +134,16 @@ void TestZelvoSocket::framing_data()
     QTest::addColumn<QList<int>>("counts");
     QTest::addColumn<QList<QByteArray>>("expected");
 
+    // The cases of the framing itself are the reader's; these show that
+    // the socket hands on every frame in the read that completes it.
     const QByteArray action = "{\"command.type\": \"zelvo_config\"}";
     const QByteArray whole = frame(action);
     QList<int> oneByOne = QVector<int>(whole.size() - 1, 0).toList();
     oneByOne << 1;
     QTest::newRow("one byte at a time") << split(whole, 1) << oneByOne << QList<QByteArray>{action};
-    QTest::newRow("header in two writes") << QList<QByteArray>{whole.left(2), whole.mid(2)} << QList<int>{0, 1}
-                                          << QList<QByteArray>{action};
-    QTest::newRow("payload in two writes") << QList<QByteArray>{whole.left(10), whole.mid(10)} << QList<int>{0, 1}
-                                           << QList<QByteArray>{action};
-    QTest::newRow("three frames in one write") << QList<QByteArray>{frame("first") + frame("2") + frame("third")}
-                                               << QList<int>{3} << QList<QByteArray>{"first", "2", "third"};
     QTest::newRow("two frames and a half, then the rest")
         << QList<QByteArray>{frame("one") + frame("two") + frame("three").left(6), frame("three").mid(6)}
         << QList<int>{2, 3} << QList<QByteArray>{"one", "two", "three"};
-    QTest::newRow("length 0 then a frame") << QList<QByteArray>{header(0) + frame("next")} << QList<int>{2}
-                                           << QList<QByteArray>{QByteArray(), "next"};
-    QTest::newRow("prefix 0x80000000 then a frame") << QList<QByteArray>{header(0x80000000) + frame("next")}
-                                                    << QList<int>{2} << QList<QByteArray>{QByteArray(), "next"};
-    QTest::newRow("prefix 0xffffffff then a frame") << QList<QByteArray>{header(0xffffffff) + frame("next")}
-                                                    << QList<int>{2} << QList<QByteArray>{QByteArray(), "next"};
-    QTest::newRow("binary payload") << QList<QByteArray>{frame(QByteArray("\0\xff\0\x01", 4))} << QList<int>{1}
-                                    << QList<QByteArray>{QByteArray("\0\xff\0\x01", 4)};
 }
 
 void TestZelvoSocket::framing()
@@ -183,40 +169,6 @@ void TestZelvoSocket::framing()
         QCOMPARE(delivered.size(), counts.at(i));
     }
     QCOMPARE(payloads(delivered), expected);
-}
-
-void TestZelvoSocket::frameSizeLimit_data()
-{
-    QTest::addColumn<qint64>("length");
-    QTest::addColumn<bool>("delivered");
-
-    QTest::newRow("64 MiB") << qint64(64 * 1024 * 1024) << true;
-    QTest::newRow("64 MiB and one byte") << qint64(64 * 1024 * 1024 + 1) << false;
-}
-
-void TestZelvoSocket::frameSizeLimit()
-{
-    QFETCH(qint64, length);
-    QFETCH(bool, delivered);
-
-    TestAgent agent(port());
-    QTcpSocket* accepted = accept(agent.socket);
-    QVERIFY(accepted);
-    ZelvoSocket framing(accepted, nullptr);
-    QSignalSpy received(&framing, &ZelvoSocket::dataReceived);
-    if (!delivered) {
-        const QString warning = QStringLiteral(
-            "\033[31mZelvoSocket::readPkg FRAME OF %1 BYTES IS OVER THE LIMIT OF 67108864 BYTES, SKIPPING IT\033[0m");
-        QTest::ignoreMessage(QtWarningMsg, qPrintable(warning.arg(length)));
-    }
-
-    const QByteArray big(int(length), 'z');
-    agent.send(header(length) + big + frame("next"));
-    QTRY_COMPARE_WITH_TIMEOUT(received.size(), delivered ? 2 : 1, 60000);
-    QCOMPARE(received.last().at(0).toByteArray(), QByteArray("next"));
-    if (delivered)
-        QVERIFY(received.first().at(0).toByteArray() == big);
-    QCOMPARE(accepted->state(), QAbstractSocket::ConnectedState);
 }
 
 void TestZelvoSocket::sendData_data()

@@ -4,7 +4,7 @@
 #include "TestAgent.h"
 #include "ZIImage.h"
 #include "ZIImageUtil.h"
-#include "comm/ZelvoFrame.h"
+#include "ZelvoFrame.h"
 
 #include <QBuffer>
 #include <QImage>

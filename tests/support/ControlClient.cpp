@@ -1,6 +1,6 @@
 #include "ControlClient.h"
 
-#include "comm/ZelvoControlToken.h"
+#include "ZelvoControlToken.h"
 
 #include <QHostAddress>
 #include <QJsonDocument>

@@ -2,7 +2,7 @@
 
 #include "ui/ZelvoEmulator.h"
 #include "model/ZelvoEvent.h"
-#include "comm/ZelvoFrame.h"
+#include "ZelvoFrame.h"
 #include "comm/ZelvoServer.h"
 
 #include <QHostAddress>

@@ -3,7 +3,8 @@
 #include "AgentMessages.h"
 #include "AgentPicture.h"
 #include "ToolArguments.h"
-#include "comm/ZelvoFrame.h"
+#include "ZelvoFrame.h"
+#include "ZelvoPorts.h"
 
 #include <QCommandLineOption>
 #include <QByteArray>
@@ -23,7 +24,8 @@ const QString eventsCommand = QStringLiteral("events");
 const QCommandLineOption hostOption(QStringLiteral("host"),
     QStringLiteral("Emulator host (default 127.0.0.1)."), QStringLiteral("HOST"), QStringLiteral("127.0.0.1"));
 const QCommandLineOption portOption(QStringLiteral("port"),
-    QStringLiteral("Emulator port (default 2000)."), QStringLiteral("PORT"), QStringLiteral("2000"));
+    QStringLiteral("Emulator port (default %1).").arg(ZelvoPorts::agent), QStringLiteral("PORT"),
+    QString::number(ZelvoPorts::agent));
 const QCommandLineOption verboseOption(QStringLiteral("verbose"),
     QStringLiteral("Write the protocol log to standard error."));
 const QCommandLineOption listenOption(QStringLiteral("listen"),
@@ -63,11 +65,11 @@ QString overview()
         "  timing   Set how long content stays on the display (\"zelvo_config\").\n"
         "  events   Print the emulator's button and sensor events.\n"
         "\n"
-        "Every command takes --host HOST (default 127.0.0.1), --port PORT (default 2000)\n"
+        "Every command takes --host HOST (default 127.0.0.1), --port PORT (default %1)\n"
         "and --help. Run 'zelvo-agent COMMAND --help' for the options of a command.\n"
         "\n"
         "Exit codes: 0 done, 1 a file is missing or no picture, 2 usage error or no\n"
-        "emulator reachable, 3 fewer events than --count before listening ended.\n");
+        "emulator reachable, 3 fewer events than --count before listening ended.\n").arg(ZelvoPorts::agent);
 }
 
 struct CommandSyntax

@@ -1,6 +1,6 @@
 #include "AgentMessages.h"
 
-#include "comm/ZelvoAction.h"
+#include "ZelvoAction.h"
 
 #include <QByteArray>
 #include <QJsonArray>

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "ZelvoPorts.h"
+
 #include <QByteArray>
 #include <QList>
 #include <QString>
@@ -9,7 +11,7 @@
 struct AgentRequest
 {
     QString host = QStringLiteral("127.0.0.1");
-    quint16 port = 2000;
+    quint16 port = ZelvoPorts::agent;
     QList<QByteArray> messages;
     bool listen = false;
     // Events to wait for; 0 waits until the timeout or the emulator's close.

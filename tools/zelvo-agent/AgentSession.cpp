@@ -1,7 +1,8 @@
 #include "AgentSession.h"
 
-#include "comm/ZelvoSocket.h"
+#include "ZelvoFrame.h"
 
+#include <QDebug>
 #include <QJsonDocument>
 #include <QTcpSocket>
 
@@ -17,7 +18,7 @@ constexpr int connectTimeoutMillis = 5000;
 AgentSession::AgentSession(const AgentRequest& request, QObject* parent)
     : QObject(parent)
     , request(request)
-    , pendingSocket(std::make_unique<QTcpSocket>())
+    , socket(std::make_unique<QTcpSocket>())
 {
     connectTimer.setSingleShot(true);
     listenTimer.setSingleShot(true);
@@ -28,33 +29,33 @@ AgentSession::AgentSession(const AgentRequest& request, QObject* parent)
 
 AgentSession::~AgentSession()
 {
-    // The framing socket goes after our other members; its socket must not
-    // call back into a half-destroyed session.
-    if (zelvoSocket)
-        zelvoSocket->socket()->disconnect(this);
+    // The socket goes after our other members; it must not call back into a
+    // half-destroyed session.
+    socket->disconnect(this);
 }
 
 void AgentSession::start()
 {
-    connect(pendingSocket.get(), &QTcpSocket::connected, this, &AgentSession::onConnected);
-    connect(pendingSocket.get(), &QAbstractSocket::errorOccurred, this, &AgentSession::onConnectError);
+    connect(socket.get(), &QTcpSocket::connected, this, &AgentSession::onConnected);
+    connect(socket.get(), &QAbstractSocket::errorOccurred, this, &AgentSession::onConnectError);
     connectTimer.start(connectTimeoutMillis);
-    pendingSocket->connectToHost(request.host, request.port);
+    socket->connectToHost(request.host, request.port);
 }
 
 void AgentSession::onConnected()
 {
     connectTimer.stop();
-    pendingSocket->disconnect(this);
-    zelvoSocket = std::make_unique<ZelvoSocket>(pendingSocket.release(), nullptr);
-    QTcpSocket* tcpSocket = zelvoSocket->socket();
-    connect(zelvoSocket.get(), &ZelvoSocket::dataReceived, this, &AgentSession::onEvent);
-    connect(tcpSocket, &QTcpSocket::disconnected, this, &AgentSession::onClosedByEmulator);
-    connect(tcpSocket, &QTcpSocket::bytesWritten, this, &AgentSession::onWritten);
+    socket->disconnect(this);
+    connect(socket.get(), &QIODevice::readyRead, this, &AgentSession::onReadyRead);
+    connect(socket.get(), &QTcpSocket::disconnected, this, &AgentSession::onClosedByEmulator);
+    connect(socket.get(), &QTcpSocket::bytesWritten, this, &AgentSession::onWritten);
     for (const QByteArray& message : qAsConst(request.messages))
-        zelvoSocket->sendData(message);
-    // The flush in sendData may have written everything already.
+        socket->write(ZelvoFrame::encode(message));
+    // The flush may write everything at once, without a bytesWritten.
+    socket->flush();
     onWritten();
+    // Events that arrived with the connection had their readyRead already.
+    onReadyRead();
 }
 
 void AgentSession::onConnectError()
@@ -63,16 +64,16 @@ void AgentSession::onConnectError()
     QString reason;
     if (!connectTimer.isActive())
         reason = QStringLiteral(" (no answer within %1 s)").arg(connectTimeoutMillis / 1000);
-    else if (pendingSocket->error() != QAbstractSocket::ConnectionRefusedError)
-        reason = QStringLiteral(" (%1)").arg(pendingSocket->errorString());
-    pendingSocket->disconnect(this);
-    pendingSocket->abort();
+    else if (socket->error() != QAbstractSocket::ConnectionRefusedError)
+        reason = QStringLiteral(" (%1)").arg(socket->errorString());
+    socket->disconnect(this);
+    socket->abort();
     finish(2, QStringLiteral("no emulator listening on %1%2").arg(where, reason));
 }
 
 void AgentSession::onWritten()
 {
-    if (sent || finishing || zelvoSocket->socket()->bytesToWrite() > 0)
+    if (sent || finishing || socket->bytesToWrite() > 0)
         return;
     sent = true;
     if (!request.listen) {
@@ -81,6 +82,18 @@ void AgentSession::onWritten()
     }
     if (request.timeoutMillis > 0)
         listenTimer.start(request.timeoutMillis);
+}
+
+void AgentSession::onReadyRead()
+{
+    if (!reader.append(socket->readAll())) {
+        // A frame too large to hold: the events after it cannot be told apart.
+        qWarning().noquote() << reader.error();
+        socket->abort();
+        return;
+    }
+    while (reader.hasPayload())
+        onEvent(reader.takePayload());
 }
 
 void AgentSession::onEvent(const QByteArray& payload)
@@ -135,11 +148,10 @@ void AgentSession::finish(int code, const QString& message)
     error = message;
     connectTimer.stop();
     listenTimer.stop();
-    QTcpSocket* tcpSocket = zelvoSocket ? zelvoSocket->socket() : nullptr;
-    if (tcpSocket && tcpSocket->state() != QAbstractSocket::UnconnectedState) {
+    if (socket->state() != QAbstractSocket::UnconnectedState) {
         // Writes what is still pending, then closes; disconnected() reports.
-        tcpSocket->disconnectFromHost();
-        if (tcpSocket->state() != QAbstractSocket::UnconnectedState)
+        socket->disconnectFromHost();
+        if (socket->state() != QAbstractSocket::UnconnectedState)
             return;
     }
     report();

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "AgentRequest.h"
+#include "ZelvoFrameReader.h"
 
 #include <QAbstractSocket>
 #include <QFile>
@@ -10,7 +11,6 @@
 #include <memory>
 
 class QTcpSocket;
-class ZelvoSocket;
 
 // One connection to the emulator: connect, send the request's messages as
 // frames, optionally print the events that come back, then disconnect in
@@ -35,6 +35,7 @@ private:
     void onConnected();
     void onConnectError();
     void onWritten();
+    void onReadyRead();
     void onEvent(const QByteArray& payload);
     void onListeningTimeout();
     void onClosedByEmulator();
@@ -43,9 +44,8 @@ private:
     void report();
 
     AgentRequest request;
-    // Ours until connected, then owned by the framing socket.
-    std::unique_ptr<QTcpSocket> pendingSocket;
-    std::unique_ptr<ZelvoSocket> zelvoSocket;
+    std::unique_ptr<QTcpSocket> socket;
+    ZelvoFrameReader reader;
     QTimer connectTimer;
     QTimer listenTimer;
     QFile output;

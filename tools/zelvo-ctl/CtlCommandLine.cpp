@@ -1,8 +1,8 @@
 #include "CtlCommandLine.h"
 
 #include "ToolArguments.h"
-#include "comm/ZelvoControlServer.h"
-#include "comm/ZelvoControlToken.h"
+#include "ZelvoControlToken.h"
+#include "ZelvoPorts.h"
 #include "comm/ZelvoTracePlayer.h"
 
 #include <QCommandLineOption>
@@ -18,8 +18,8 @@
 namespace {
 
 const QCommandLineOption portOption(QStringLiteral("port"),
-    QStringLiteral("Control port of the emulator (default 2001)."), QStringLiteral("PORT"),
-    QString::number(ZelvoControlServer::defaultPort));
+    QStringLiteral("Control port of the emulator (default %1).").arg(ZelvoPorts::control), QStringLiteral("PORT"),
+    QString::number(ZelvoPorts::control));
 const QCommandLineOption holdOption(QStringLiteral("hold"),
     QStringLiteral("Release after MS milliseconds and return then."), QStringLiteral("MS"));
 const QCommandLineOption waitOption(QStringLiteral("wait"),
@@ -90,12 +90,12 @@ QString overview()
     for (const Command& command : commands())
         text += QStringLiteral("  %1 %2").arg(command.name, -11).arg(command.arguments).trimmed().prepend(QStringLiteral("  ")) + QLatin1Char('\n');
     text += QStringLiteral(
-        "\nEvery command takes --port PORT (default 2001), --timeout SECONDS and --help;\n"
+        "\nEvery command takes --port PORT (default %1), --timeout SECONDS and --help;\n"
         "it returns when the emulator has applied it, or gives up when nothing answers\n"
         "within SECONDS (default 30) on top of the time the command waits by design.\n"
-        "The token is read from %1.\n"
+        "The token is read from %2.\n"
         "\nExit codes: 0 done, 1 the emulator refused the request, 2 usage error, no\n"
-        "emulator reachable or no answer in time.\n").arg(ZelvoControlToken::filePath());
+        "emulator reachable or no answer in time.\n").arg(ZelvoPorts::control).arg(ZelvoControlToken::filePath());
     return text;
 }
 

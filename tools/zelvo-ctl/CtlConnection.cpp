@@ -1,6 +1,6 @@
 #include "CtlConnection.h"
 
-#include "comm/ZelvoControlToken.h"
+#include "ZelvoControlToken.h"
 
 #include <QByteArray>
 #include <QHostAddress>

@@ -1,5 +1,5 @@
 #include "ui/sensor/ZelvoSensorList.h"
-#include "util/ZelvoLog.h"
+#include "ZelvoLog.h"
 
 #include <QDebug>
 #include <QHBoxLayout>

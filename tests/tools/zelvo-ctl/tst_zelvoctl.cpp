@@ -1,6 +1,6 @@
 #include "AgentProcess.h"
 #include "EmulatorProcess.h"
-#include "comm/ZelvoControlToken.h"
+#include "ZelvoControlToken.h"
 
 #include <QByteArray>
 #include <QDir>

@@ -1,4 +1,4 @@
-#include "comm/ZelvoFrame.h"
+#include "ZelvoFrame.h"
 
 #include <QtEndian>
 

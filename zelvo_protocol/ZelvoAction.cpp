@@ -1,4 +1,4 @@
-#include "comm/ZelvoAction.h"
+#include "ZelvoAction.h"
 
 #include <QDataStream>
 #include <QIODevice>

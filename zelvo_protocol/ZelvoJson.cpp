@@ -1,4 +1,4 @@
-#include "comm/ZelvoJson.h"
+#include "ZelvoJson.h"
 
 #include <QByteArray>
 #include <QChar>

@@ -1,4 +1,4 @@
-#include "comm/ZelvoControlToken.h"
+#include "ZelvoControlToken.h"
 
 #include <QDir>
 #include <QFile>

@@ -2,7 +2,7 @@
 
 #include <QLoggingCategory>
 
-// The emulator's log lines go to the category named "default", the one of
+// The log lines of the emulator and its tools go to the category named "default", the one of
 // qDebug(), so that rules and handlers treat them alike. Through qCDebug a
 // line whose debug output is off is not even formatted.
 Q_DECLARE_LOGGING_CATEGORY(zelvoLog)

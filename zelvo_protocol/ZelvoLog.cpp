@@ -1,3 +1,3 @@
-#include "util/ZelvoLog.h"
+#include "ZelvoLog.h"
 
 Q_LOGGING_CATEGORY(zelvoLog, "default")

@@ -1,0 +1,151 @@
+#include "ZelvoFrameReader.h"
+
+#include <QBuffer>
+#include <QByteArray>
+#include <QDataStream>
+#include <QIODevice>
+#include <QList>
+#include <QtTest>
+
+namespace {
+
+// Frames built by hand, independent of the code under test.
+QByteArray header(qint64 length)
+{
+    QByteArray bytes;
+    QDataStream(&bytes, QIODevice::WriteOnly) << quint32(length);
+    return bytes;
+}
+
+QByteArray frame(const QByteArray& payload)
+{
+    return header(payload.size()) + payload;
+}
+
+QList<QByteArray> split(const QByteArray& bytes, int size)
+{
+    QList<QByteArray> chunks;
+    for (int i = 0; i < bytes.size(); i += size)
+        chunks << bytes.mid(i, size);
+    return chunks;
+}
+
+QList<QByteArray> takeAll(ZelvoFrameReader& reader)
+{
+    QList<QByteArray> payloads;
+    while (reader.hasPayload())
+        payloads << reader.takePayload();
+    return payloads;
+}
+
+} // namespace
+
+class TestZelvoFrameReader final : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void framing_data();
+    void framing();
+    void frameSizeLimit_data();
+    void frameSizeLimit();
+    void readFromLeavesTheNextFrame();
+};
+
+void TestZelvoFrameReader::framing_data()
+{
+    QTest::addColumn<QList<QByteArray>>("writes");
+    // How many payloads are out after each write.
+    QTest::addColumn<QList<int>>("counts");
+    QTest::addColumn<QList<QByteArray>>("expected");
+
+    const QByteArray action = "{\"command.type\": \"zelvo_config\"}";
+    const QByteArray whole = frame(action);
+    QList<int> oneByOne = QVector<int>(whole.size() - 1, 0).toList();
+    oneByOne << 1;
+    QTest::newRow("one byte at a time") << split(whole, 1) << oneByOne << QList<QByteArray>{action};
+    QTest::newRow("header in two writes") << QList<QByteArray>{whole.left(2), whole.mid(2)} << QList<int>{0, 1}
+                                          << QList<QByteArray>{action};
+    QTest::newRow("payload in two writes") << QList<QByteArray>{whole.left(10), whole.mid(10)} << QList<int>{0, 1}
+                                           << QList<QByteArray>{action};
+    QTest::newRow("three frames in one write") << QList<QByteArray>{frame("first") + frame("2") + frame("third")}
+                                               << QList<int>{3} << QList<QByteArray>{"first", "2", "third"};
+    QTest::newRow("two frames and a half, then the rest")
+        << QList<QByteArray>{frame("one") + frame("two") + frame("three").left(6), frame("three").mid(6)}
+        << QList<int>{2, 3} << QList<QByteArray>{"one", "two", "three"};
+    QTest::newRow("length 0 then a frame") << QList<QByteArray>{header(0) + frame("next")} << QList<int>{2}
+                                           << QList<QByteArray>{QByteArray(), "next"};
+    QTest::newRow("prefix 0x80000000 then a frame") << QList<QByteArray>{header(0x80000000) + frame("next")}
+                                                    << QList<int>{2} << QList<QByteArray>{QByteArray(), "next"};
+    QTest::newRow("prefix 0xffffffff then a frame") << QList<QByteArray>{header(0xffffffff) + frame("next")}
+                                                    << QList<int>{2} << QList<QByteArray>{QByteArray(), "next"};
+    QTest::newRow("binary payload") << QList<QByteArray>{frame(QByteArray("\0\xff\0\x01", 4))} << QList<int>{1}
+                                    << QList<QByteArray>{QByteArray("\0\xff\0\x01", 4)};
+}
+
+void TestZelvoFrameReader::framing()
+{
+    QFETCH(QList<QByteArray>, writes);
+    QFETCH(QList<int>, counts);
+    QFETCH(QList<QByteArray>, expected);
+
+    ZelvoFrameReader reader;
+    QList<QByteArray> delivered;
+    for (int i = 0; i < writes.size(); ++i) {
+        QVERIFY(reader.append(writes.at(i)));
+        // No payload waits for more input.
+        delivered << takeAll(reader);
+        QCOMPARE(delivered.size(), counts.at(i));
+    }
+    QCOMPARE(delivered, expected);
+    QVERIFY(!reader.inFrame());
+}
+
+void TestZelvoFrameReader::frameSizeLimit_data()
+{
+    QTest::addColumn<qint64>("length");
+    QTest::addColumn<bool>("delivered");
+
+    QTest::newRow("64 MiB") << qint64(64 * 1024 * 1024) << true;
+    QTest::newRow("64 MiB and one byte") << qint64(64 * 1024 * 1024 + 1) << false;
+}
+
+void TestZelvoFrameReader::frameSizeLimit()
+{
+    QFETCH(qint64, length);
+    QFETCH(bool, delivered);
+
+    ZelvoFrameReader reader;
+    if (!delivered) {
+        const QString warning = QStringLiteral(
+            "\033[31mZelvoSocket::readPkg FRAME OF %1 BYTES IS OVER THE LIMIT OF 67108864 BYTES, SKIPPING IT\033[0m");
+        QTest::ignoreMessage(QtWarningMsg, qPrintable(warning.arg(length)));
+    }
+
+    const QByteArray big(int(length), 'z');
+    // In pieces, as a socket brings them.
+    for (const QByteArray& piece : split(header(length) + big + frame("next"), 1 << 20))
+        QVERIFY2(reader.append(piece), qPrintable(reader.error()));
+    const QList<QByteArray> received = takeAll(reader);
+    QCOMPARE(received.size(), delivered ? 2 : 1);
+    QCOMPARE(received.last(), QByteArray("next"));
+    if (delivered)
+        QVERIFY(received.first() == big);
+}
+
+void TestZelvoFrameReader::readFromLeavesTheNextFrame()
+{
+    QByteArray bytes = frame("first") + frame("second");
+    QBuffer device(&bytes);
+    QVERIFY(device.open(QIODevice::ReadOnly));
+    ZelvoFrameReader reader;
+
+    QVERIFY(reader.readFrom(&device));
+    QCOMPARE(reader.bytesWanted(), qint64(5));
+    QVERIFY(reader.readFrom(&device));
+    QCOMPARE(takeAll(reader), QList<QByteArray>{"first"});
+    QCOMPARE(device.bytesAvailable(), qint64(4 + 6));
+}
+
+QTEST_GUILESS_MAIN(TestZelvoFrameReader)
+#include "tst_zelvoframereader.moc"

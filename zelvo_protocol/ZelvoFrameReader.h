@@ -1,0 +1,65 @@
+#pragma once
+
+#include <QByteArray>
+#include <QList>
+#include <QString>
+#include <QtGlobal>
+
+class QIODevice;
+
+// Cuts a byte stream into the payloads of its frames (see ZelvoFrame): bytes
+// go in as they arrive, in pieces of any size, and complete payloads come
+// out in order. A frame over ZelvoFrame::maxPayloadSize is skipped with a
+// warning instead of held. The frames in progress of all readers together
+// stay within ZelvoFrame::unfinishedFramesBudget; a reader whose frame would
+// pass it fails, and its owner ends the stream.
+class ZelvoFrameReader final
+{
+    Q_DISABLE_COPY_MOVE(ZelvoFrameReader)
+
+public:
+    ZelvoFrameReader() = default;
+    ~ZelvoFrameReader();
+
+    // Takes all bytes. False when a frame cannot be held: error() says why,
+    // the frame in progress is dropped, and the bytes after it are not read.
+    bool append(const QByteArray& bytes);
+    // Takes what the device has of the frame in progress, its header or its
+    // payload and never more, so that the next frame waits in the device;
+    // payloads are read without an extra copy.
+    bool readFrom(QIODevice* device);
+
+    // What the frame in progress lacks: the rest of its header, or of its
+    // payload (to be skipped or kept).
+    qint64 bytesWanted() const;
+    // A frame has begun and is not complete yet.
+    bool inFrame() const { return !header.isEmpty() || remaining > 0; }
+    // The length the last header announced.
+    qint64 announcedSize() const { return packetSize; }
+
+    bool hasPayload() const { return !payloads.isEmpty(); }
+    QByteArray takePayload() { return payloads.takeFirst(); }
+
+    QString error() const { return failure; }
+    // Drops the frame in progress and gives its memory back to the budget.
+    void clear();
+
+private:
+    using Source = qint64 (*)(void* source, char* into, qint64 count);
+    bool consume(void* source, Source take, qint64 count);
+    void startFrame();
+    bool reserveFor(qint64 count);
+    void finishFrame();
+
+    QByteArray header;
+    QByteArray buffer;
+    QList<QByteArray> payloads;
+    QString failure;
+    qint64 packetSize = 0;
+    qint64 remaining = 0;
+    bool skipping = false;
+
+    // Capacity of the buffers of all frames in progress, against
+    // ZelvoFrame::unfinishedFramesBudget.
+    static qint64 unfinishedBytes;
+};
