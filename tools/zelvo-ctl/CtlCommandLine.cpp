@@ -1,9 +1,9 @@
 #include "CtlCommandLine.h"
 
 #include "ToolArguments.h"
-#include "comm/ZelvoControlServer.h"
+#include "control/ZelvoControlServer.h"
 #include "comm/ZelvoControlToken.h"
-#include "comm/ZelvoTracePlayer.h"
+#include "control/ZelvoTracePlayer.h"
 
 #include <QCommandLineOption>
 #include <QCommandLineParser>
