@@ -55,6 +55,7 @@ public:
 
     // What a person does at the window, for the mouse, the keys, the control
     // channel and tests alike: each action has this one road.
+
     // Full screen on or off; answers whether the window is in full-screen
     // mode afterwards (it stays in window mode when there is no screen).
     bool setFullScreen(bool on);
@@ -129,6 +130,7 @@ private:
     Button* button(Control which) const;
     void enterFullScreen();
     void leaveFullScreen();
+
     // The scene as window mode shows it: at construction and on leaving full screen.
     void applyWindowModeLayout();
     // Changes the window's flags without hiding it.

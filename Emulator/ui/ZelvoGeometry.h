@@ -5,7 +5,7 @@
 #include <QSize>
 
 // Where the glasses' parts sit, in one place for the window, the full-screen
-// layout, the content drawing and the control channel's screenshots.
+// layout and the content drawing.
 namespace ZelvoGeometry {
 
 // The display image: a transparent status strip on top, the agents' content
