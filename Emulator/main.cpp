@@ -1,4 +1,4 @@
-#include "comm/ZelvoControlServer.h"
+#include "control/ZelvoControlServer.h"
 #include "ui/ZelvoEmulator.h"
 #include "comm/ZelvoServer.h"
 #include "ZelvoPorts.h"

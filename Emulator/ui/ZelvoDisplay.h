@@ -1,5 +1,7 @@
 #pragma once
 
+#include "ui/ZelvoGeometry.h"
+
 #include <QGraphicsPixmapItem>
 
 // The glasses' screen in the scene: shows its pixmap scaled to a size of its
@@ -17,6 +19,6 @@ public:
     void paint(QPainter* painter, const QStyleOptionGraphicsItem* option, QWidget* widget) override;
 
 private:
-    int width = 256;
-    int height = 192;
+    int width = ZelvoGeometry::displaySize.width();
+    int height = ZelvoGeometry::displaySize.height();
 };

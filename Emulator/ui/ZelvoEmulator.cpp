@@ -3,6 +3,7 @@
 #include "ui/Button.h"
 #include "ui/ZelvoDisplay.h"
 #include "ZelvoLog.h"
+#include "ui/ZelvoGeometry.h"
 #include "ui/sensor/ZelvoSensorList.h"
 #include "comm/ZelvoServer.h"
 
@@ -25,8 +26,6 @@
 namespace {
 
 constexpr int sensorPeriodMillis = 2000;
-constexpr int statusStripHeight = 24;
-constexpr QSize displayImageSize(320, 240);
 
 QPixmap fullScreenOnPicture()
 {
@@ -134,7 +133,7 @@ ZelvoEmulator::ZelvoEmulator(ZelvoServer* server, QWidget* parent)
     applyWindowModeLayout();
 
     setWindowTitle(tr("Zelvo Emulator"));
-    setFixedSize(windowModeWidth, windowModeHeight);
+    setFixedSize(ZelvoGeometry::windowModeSize);
 
     updateDisplay(contentImage, false);
 }
@@ -147,39 +146,39 @@ ZelvoEmulator::~ZelvoEmulator()
 
 void ZelvoEmulator::applyWindowModeLayout()
 {
-    scene()->setSceneRect(0, 0, windowModeWidth, windowModeHeight);
+    scene()->setSceneRect(QRect(QPoint(0, 0), ZelvoGeometry::windowModeSize));
     setBackgroundBrush(QPixmap(QStringLiteral(":/data/glass.png")));
-    display->setSize(256, 192);
-    display->setPos(200, 150);
+    display->setSize(ZelvoGeometry::displaySize.width(), ZelvoGeometry::displaySize.height());
+    display->setPos(ZelvoGeometry::displayPosition);
     display->setTransform(savedDisplayTransform);
     fullScreenButton->setPixmap(Button::Normal, fullScreenOnPicture());
-    fullScreenButton->setPos(606, 4);
-    plusButton->setPos(570, 140);
-    minusButton->setPos(565, 200);
-    sensorButton->setPos(570, 60);
+    fullScreenButton->setPos(ZelvoGeometry::fullScreenButtonPosition);
+    plusButton->setPos(ZelvoGeometry::plusButtonPosition);
+    minusButton->setPos(ZelvoGeometry::minusButtonPosition);
+    sensorButton->setPos(ZelvoGeometry::sensorButtonPosition);
 }
 
 void ZelvoEmulator::updateDisplay(const QImage& content, bool showStatus)
 {
     contentImage = content;
 
-    QImage composed(displayImageSize, QImage::Format_ARGB32_Premultiplied);
+    QImage composed(ZelvoGeometry::displayImageSize, QImage::Format_ARGB32_Premultiplied);
     composed.fill(Qt::transparent);
     QPainter painter(&composed);
     if (!contentImage.isNull()) {
         // Over a transparent canvas blending gives the content's own pixels;
         // copying them costs a fraction of it.
         painter.setCompositionMode(QPainter::CompositionMode_Source);
-        painter.drawImage(0, statusStripHeight, contentImage);
+        painter.drawImage(ZelvoGeometry::contentArea.topLeft(), contentImage);
         painter.setCompositionMode(QPainter::CompositionMode_SourceOver);
     }
     // The status strip is the transparent band of rows 0 to 23, where the
     // content never reaches. Its icons reflect the state of this moment
     // only: a battery or connection change shows at the next composition.
     if (showStatus) {
-        painter.drawImage(290, 0, batteryIcon());
+        painter.drawImage(ZelvoGeometry::batteryIconPosition, batteryIcon());
         if (!server->connections().isEmpty())
-            painter.drawImage(10, 0, statusIcon(QStringLiteral(":data/connection")));
+            painter.drawImage(ZelvoGeometry::connectionIconPosition, statusIcon(QStringLiteral(":data/connection")));
     }
     painter.end();
 
@@ -239,6 +238,36 @@ bool ZelvoEmulator::hasEnoughSpaceRight(QListWidget* list)
     // screen left of the primary one does not shift the origin.
     const int space = desktop.x() + desktop.width() - x() - frameGeometry().width();
     return space > list->frameGeometry().width();
+}
+
+Button* ZelvoEmulator::button(Control which) const
+{
+    switch (which) {
+    case Control::FullScreen:
+        return fullScreenButton;
+    case Control::Plus:
+        return plusButton;
+    case Control::Minus:
+        return minusButton;
+    case Control::Sensor:
+        return sensorButton;
+    }
+    Q_UNREACHABLE();
+}
+
+const Button* ZelvoEmulator::control(Control which) const
+{
+    return button(which);
+}
+
+void ZelvoEmulator::pressControl(Control which)
+{
+    button(which)->press();
+}
+
+void ZelvoEmulator::releaseControl(Control which)
+{
+    button(which)->release(true);
 }
 
 void ZelvoEmulator::onSensorClicked()

@@ -50,6 +50,19 @@ public:
     void dispatchSensorEvent(const ZelvoEvent& event, const QString& appId, int contentId);
     void broadcastSensorEvent(const ZelvoEvent& event);
 
+    // The window's buttons, as a person presses them with the mouse.
+    enum class Control { FullScreen, Plus, Minus, Sensor };
+
+    // What a person does at the window, for the mouse, the keys, the control
+    // channel and tests alike: each action has this one road.
+
+    // Full screen on or off; answers whether the window is in full-screen
+    // mode afterwards (it stays in window mode when there is no screen).
+    bool setFullScreen(bool on);
+    void pressControl(Control which);
+    // A release over the button: a click, unless the press became long.
+    void releaseControl(Control which);
+
     // Read-only views of the window's state, for tools and tests.
     QString agentOnDisplay() const { return currentAgentHash; }
     int contentIdOnDisplay() const { return currentContentId; }
@@ -61,12 +74,16 @@ public:
     bool isBatteryCharging() const;
     QImage displayImage() const;
     const QList<ZelvoLayout>& layoutList() const { return layouts; }
-    ZelvoDisplay* displayItem() const { return display; }
-    Button* fullScreenControl() const { return fullScreenButton; }
-    Button* plusControl() const { return plusButton; }
-    Button* minusControl() const { return minusButton; }
-    Button* sensorControl() const { return sensorButton; }
-    ZelvoSensorList* sensorPanel() const { return sensorList; }
+    const ZelvoDisplay* displayItem() const { return display; }
+    const Button* control(Control which) const;
+    const Button* fullScreenControl() const { return fullScreenButton; }
+    const Button* plusControl() const { return plusButton; }
+    const Button* minusControl() const { return minusButton; }
+    const Button* sensorControl() const { return sensorButton; }
+    const ZelvoSensorList* sensorPanel() const { return sensorList; }
+    // The panel offers its own operations (a reading, a simulation started
+    // or stopped) to whoever holds the window.
+    ZelvoSensorList* sensorPanel() { return sensorList; }
 
 protected:
     void timerEvent(QTimerEvent* event) override;
@@ -110,9 +127,9 @@ private slots:
     void onSimulateLightSensor();
 
 private:
-    // The fixed size of the window outside full-screen mode.
-    static constexpr int windowModeWidth = 640;
-    static constexpr int windowModeHeight = 480;
+    Button* button(Control which) const;
+    void enterFullScreen();
+    void leaveFullScreen();
 
     // The scene as window mode shows it: at construction and on leaving full screen.
     void applyWindowModeLayout();

@@ -1,4 +1,5 @@
 #include "ui/ZelvoEmulator.h"
+#include "ui/ZelvoGeometry.h"
 #include "ZIImageUtil.h"
 #include "model/ZelvoLayout.h"
 #include "ZelvoLog.h"
@@ -24,9 +25,6 @@
 #include <QTimerEvent>
 
 namespace {
-
-constexpr int ContentWidth = 320;
-constexpr int ContentHeight = 216;
 
 const QString ZiSuffix = QStringLiteral(".zi");
 const QString PngSuffix = QStringLiteral(".png");
@@ -205,7 +203,7 @@ void ZelvoEmulator::drawLayout(const ZelvoLayout& layout, const QString& agentHa
 
     // Premultiplied: on plain ARGB32 the raster engine blends antialiased
     // glyph edges without premultiplying them, which darkens every letter.
-    QImage canvas(ContentWidth, ContentHeight, QImage::Format_ARGB32_Premultiplied);
+    QImage canvas(ZelvoGeometry::contentArea.size(), QImage::Format_ARGB32_Premultiplied);
     canvas.fill(Qt::transparent);
     {
         QPainter painter(&canvas);

@@ -3,6 +3,7 @@
 #include "ui/Button.h"
 #include "ui/ZelvoDisplay.h"
 #include "ZelvoLog.h"
+#include "ui/ZelvoGeometry.h"
 
 #include <QDebug>
 #include <QGraphicsScene>
@@ -19,43 +20,66 @@ namespace {
 // The scene is laid out again only when the window has had time to take its
 // new size.
 constexpr int relayoutDelayMillis = 400;
-constexpr int displayMargin = 100;
 
 } // namespace
 
 void ZelvoEmulator::onFullScreenToggle()
 {
-    if (fullScreen)
-        onFullScreenOff();
-    else
-        onFullScreenOn();
+    setFullScreen(!fullScreen);
 }
 
 void ZelvoEmulator::onFullScreenOn()
 {
+    setFullScreen(true);
+}
+
+void ZelvoEmulator::onFullScreenOff()
+{
+    setFullScreen(false);
+}
+
+bool ZelvoEmulator::setFullScreen(bool on)
+{
+    if (on == fullScreen)
+        return fullScreen;
+    if (on)
+        enterFullScreen();
+    else
+        leaveFullScreen();
+    return fullScreen;
+}
+
+void ZelvoEmulator::enterFullScreen()
+{
+    // Without a screen there is nothing to fill; the window stays as it is.
+    const QScreen* screen = QGuiApplication::primaryScreen();
+    if (!screen) {
+        qWarning("\033[33mZelvoEmulator: no screen for full-screen mode\033[0m");
+        return;
+    }
     fullScreen = true;
     // The frame's place, to come back to; a switch still under way has
     // already left it.
     if (!isFullScreen() && !(windowFlags() & Qt::FramelessWindowHint))
         windowModePosition = pos();
-    const QRect screen = QGuiApplication::primaryScreen()->geometry();
+    const QRect screenRect = screen->geometry();
     setWindowFlagsInPlace(Qt::Window | Qt::FramelessWindowHint);
     // The size hints must allow the screen's size before the window asks
     // for full screen, or a window manager keeps it at its fixed size.
-    setFixedSize(screen.width(), screen.height());
+    setFixedSize(screenRect.width(), screenRect.height());
     move(0, 0);
     showFullScreen();
     setBackgroundBrush(Qt::black);
     QTimer::singleShot(relayoutDelayMillis, this, &ZelvoEmulator::onFullScreenOnSlot);
 }
 
-void ZelvoEmulator::onFullScreenOff()
+void ZelvoEmulator::leaveFullScreen()
 {
     fullScreen = false;
     fullScreenLaidOut = false;
     setWindowFlagsInPlace(windowFlags() & ~Qt::FramelessWindowHint);
     showNormal();
-    setFixedSize(windowModeWidth, windowModeHeight);
+    setFixedSize(ZelvoGeometry::windowModeSize);
     // A frameless window's move() places its client area; the window
     // manager puts the frame back where it stood.
     windowHandle()->setFramePosition(windowModePosition);
@@ -81,21 +105,22 @@ void ZelvoEmulator::onFullScreenOnSlot()
     // A leaving switch's delayed layout may have run since this one started.
     setBackgroundBrush(Qt::black);
     scene()->setSceneRect(0, 0, w, h);
-    display->setSize(w - 2 * displayMargin, h - 2 * displayMargin);
-    display->setPos(displayMargin, displayMargin);
+    constexpr int margin = ZelvoGeometry::fullScreenDisplayMargin;
+    display->setSize(w - 2 * margin, h - 2 * margin);
+    display->setPos(margin, margin);
     // Laid out again after a late resize, the display is already mirrored.
     if (!fullScreenLaidOut)
         savedDisplayTransform = display->transform();
     fullScreenLaidOut = fullScreen;
     // The glasses show their screen mirrored: a point x of the display item
     // lands at (w - 200) - x, within the item's own rectangle.
-    display->setTransform(QTransform(savedDisplayTransform).scale(-1, 1).translate(2 * displayMargin - w, 0));
+    display->setTransform(QTransform(savedDisplayTransform).scale(-1, 1).translate(2 * margin - w, 0));
 
     fullScreenButton->setPixmap(Button::Normal, QPixmap(QStringLiteral(":/data/fullscreen_off.png")));
-    fullScreenButton->setPos(w - 34, 4);
-    plusButton->setPos(w - 72, 140);
-    minusButton->setPos(w - 72, 200);
-    sensorButton->setPos(w - 72, 60);
+    fullScreenButton->setPos(ZelvoGeometry::fromRightEdge(w, ZelvoGeometry::fullScreenButtonFromRight));
+    plusButton->setPos(ZelvoGeometry::fromRightEdge(w, ZelvoGeometry::plusButtonFromRight));
+    minusButton->setPos(ZelvoGeometry::fromRightEdge(w, ZelvoGeometry::minusButtonFromRight));
+    sensorButton->setPos(ZelvoGeometry::fromRightEdge(w, ZelvoGeometry::sensorButtonFromRight));
 }
 
 void ZelvoEmulator::onFullScreenOffSlot()
@@ -104,7 +129,7 @@ void ZelvoEmulator::onFullScreenOffSlot()
     // lets its late confirmation make the window full screen again.
     if (!fullScreen && isFullScreen()) {
         showNormal();
-        resize(windowModeWidth, windowModeHeight);
+        resize(ZelvoGeometry::windowModeSize);
     }
     applyWindowModeLayout();
 }
@@ -132,7 +157,7 @@ void ZelvoEmulator::keyPressEvent(QKeyEvent* event)
 {
     QGraphicsView::keyPressEvent(event);
     if (event->key() == Qt::Key_Escape && fullScreen) {
-        onFullScreenOff();
+        setFullScreen(false);
         event->accept();
     }
 }

@@ -4,7 +4,7 @@
 // connection, which crosses the same sockets and event loop but drives no
 // button. Median and 99th percentile of each, and their ratios.
 
-#include "comm/ZelvoControlServer.h"
+#include "control/ZelvoControlServer.h"
 #include "ZelvoControlToken.h"
 #include "ui/ZelvoEmulator.h"
 #include "ZelvoFrame.h"

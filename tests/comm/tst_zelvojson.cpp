@@ -1,4 +1,4 @@
-#include "ControlRig.h"
+#include "../control/ControlRig.h"
 #include "TestAgent.h"
 #include "ZelvoJson.h"
 

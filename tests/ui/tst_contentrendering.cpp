@@ -380,8 +380,8 @@ void TstContentRendering::titleOnOneLine()
 
 void TstContentRendering::textWhiteInFullScreen()
 {
-    window->fullScreenControl()->press();
-    window->fullScreenControl()->release(true);
+    window->pressControl(ZelvoEmulator::Control::FullScreen);
+    window->releaseControl(ZelvoEmulator::Control::FullScreen);
     QTRY_VERIFY(window->isFullScreenMode());
 
     QVERIFY(show(QStringLiteral("white"), 1, QStringLiteral("0"), {}, {"white text"}));

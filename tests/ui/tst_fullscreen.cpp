@@ -28,7 +28,7 @@ QSize screenSize()
     return QGuiApplication::primaryScreen()->geometry().size();
 }
 
-void clickItem(ZelvoEmulator& window, QGraphicsItem* item)
+void clickItem(ZelvoEmulator& window, const QGraphicsItem* item)
 {
     QTest::mouseClick(window.viewport(), Qt::LeftButton, Qt::NoModifier,
                       window.mapFromScene(item->sceneBoundingRect().center()));
@@ -145,7 +145,7 @@ void tst_FullScreen::fullScreenLayout()
     QCOMPARE(window.pos(), QPoint(0, 0));
     QCOMPARE(window.scene()->sceneRect(), QRectF(0, 0, w, h));
 
-    ZelvoDisplay* display = window.displayItem();
+    const ZelvoDisplay* display = window.displayItem();
     QCOMPARE(display->size(), QSize(w - 200, h - 200));
     // Mirrored within its own rectangle: its left edge shows on the right.
     QCOMPARE(display->sceneBoundingRect(), QRectF(100, 100, w - 200, h - 200));

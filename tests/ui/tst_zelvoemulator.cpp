@@ -81,7 +81,7 @@ void whenQuestionShown(QObject* context, const std::function<void(QMessageBox*)>
     poll->start(10);
 }
 
-void clickItem(ZelvoEmulator& window, QGraphicsItem* item)
+void clickItem(ZelvoEmulator& window, const QGraphicsItem* item)
 {
     QTest::mouseClick(window.viewport(), Qt::LeftButton, Qt::NoModifier,
                       window.mapFromScene(item->sceneBoundingRect().center()));
@@ -303,11 +303,11 @@ void tst_ZelvoEmulator::sceneItems()
     QVERIFY(server.start(QHostAddress::LocalHost, 0));
     ZelvoEmulator window(&server, nullptr);
 
-    const QHash<QString, Button*> buttons = {{"fullScreenButton", window.fullScreenControl()},
+    const QHash<QString, const Button*> buttons = {{"fullScreenButton", window.fullScreenControl()},
                                              {"plusButton", window.plusControl()},
                                              {"minusButton", window.minusControl()},
                                              {"sensorButton", window.sensorControl()}};
-    Button* button = buttons.value(item);
+    const Button* button = buttons.value(item);
     QVERIFY(button);
     QCOMPARE(button->scene(), window.scene());
     QCOMPARE(button->pos(), position);
@@ -348,7 +348,7 @@ void tst_ZelvoEmulator::windowSettings()
     QCOMPARE(scene->sceneRect(), QRectF(0, 0, 640, 480));
     QCOMPARE(scene->items().size(), 5);
 
-    ZelvoDisplay* display = window.displayItem();
+    const ZelvoDisplay* display = window.displayItem();
     QCOMPARE(display->scene(), scene);
     QCOMPARE(display->pos(), QPointF(200, 150));
     QCOMPARE(display->boundingRect(), QRectF(0, 0, 256, 192));
@@ -431,29 +431,29 @@ void tst_ZelvoEmulator::connections()
     QVERIFY(server.start(QHostAddress::LocalHost, 0));
     ZelvoEmulator window(&server, nullptr);
 
-    const QHash<QString, QObject*> named = {{"server", &server},
+    const QHash<QString, const QObject*> named = {{"server", &server},
                                             {"sensorList", window.sensorPanel()},
                                             {"fullScreenButton", window.fullScreenControl()},
                                             {"plusButton", window.plusControl()},
                                             {"minusButton", window.minusControl()},
                                             {"sensorButton", window.sensorControl()}};
     // The timers have no names: exactly one of the four must be connected.
-    QList<QObject*> candidates;
+    QList<const QObject*> candidates;
     for (QTimer* timer : window.findChildren<QTimer*>(QString(), Qt::FindDirectChildrenOnly))
         candidates.append(timer);
     candidates += named.values();
 
     const QByteArray signalSignature = QByteArray::number(QSIGNAL_CODE) + signal;
     const QByteArray slotSignature = QByteArray::number(QSLOT_CODE) + slot;
-    QList<QObject*> connected;
-    for (QObject* candidate : qAsConst(candidates)) {
+    QList<const QObject*> connected;
+    for (const QObject* candidate : qAsConst(candidates)) {
         if (candidate->metaObject()->indexOfSignal(signal.constData()) != -1
             && QObject::disconnect(candidate, signalSignature.constData(), &window, slotSignature.constData()))
             connected.append(candidate);
     }
     QCOMPARE(connected.size(), 1);
     if (sender.endsWith(QLatin1String("Timer")))
-        QVERIFY(qobject_cast<QTimer*>(connected.constFirst()));
+        QVERIFY(qobject_cast<const QTimer*>(connected.constFirst()));
     else
         QCOMPARE(connected.constFirst(), named.value(sender));
 }

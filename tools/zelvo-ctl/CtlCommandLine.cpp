@@ -3,7 +3,8 @@
 #include "ToolArguments.h"
 #include "ZelvoControlToken.h"
 #include "ZelvoPorts.h"
-#include "comm/ZelvoTracePlayer.h"
+#include "control/ZelvoTracePlayer.h"
+#include "control/ZelvoControlServer.h"
 
 #include <QCommandLineOption>
 #include <QCommandLineParser>

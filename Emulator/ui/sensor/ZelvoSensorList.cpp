@@ -136,79 +136,113 @@ bool ZelvoSensorList::isRunning(int sensor) const
     }
 }
 
+bool ZelvoSensorList::setRunning(int sensor, bool running)
+{
+    if (!startStopButton(sensor) || isRunning(sensor) == running)
+        return false;
+    // The start signals carry the fields, for the log only.
+    const std::array<float, 3> fields = fieldValues(sensor);
+    float values[3] = {fields[0], fields[1], fields[2]};
+    switch (sensor) {
+    case Battery:
+        batteryRunning = running;
+        if (running)
+            emit startBattery();
+        else
+            emit stopBattery();
+        break;
+    case Accelerometer:
+        qCDebug(zelvoLog) << "Started";
+        accelerometerRunning = running;
+        if (running)
+            emit startAccelerometer(values);
+        else
+            emit stopAccelerometer();
+        break;
+    case Compass:
+        compassRunning = running;
+        if (running)
+            emit startCompass(values);
+        else
+            emit stopCompass();
+        break;
+    case LightSensor:
+        lightSensorRunning = running;
+        if (running)
+            emit startLightSensor(values);
+        else
+            emit stopLightSensor();
+        break;
+    }
+    showRunning(startStopButton(sensor), running);
+    return true;
+}
+
+void ZelvoSensorList::sendReading(int sensor, const std::array<float, 3>& values)
+{
+    if (!singleShotButton(sensor))
+        return;
+    for (int axis = 0; axis < 3; ++axis) {
+        QTextEdit* edit = valueEdit(sensor, axis);
+        // A field that already reads as the value keeps the text typed into it.
+        // Nine significant digits give back the same float when read.
+        if (edit && fieldValue(edit) != values[size_t(axis)])
+            edit->setPlainText(QString::number(double(values[size_t(axis)]), 'g', 9));
+    }
+    float sent[3] = {values[0], values[1], values[2]};
+    if (sensor == Battery || sensor == LightSensor)
+        sent[1] = sent[2] = 0.0f;
+    emit singleShotValue(sent, sensor);
+}
+
+std::array<float, 3> ZelvoSensorList::fieldValues(int sensor) const
+{
+    std::array<float, 3> values = {0.0f, 0.0f, 0.0f};
+    for (int axis = 0; axis < 3; ++axis) {
+        if (const QTextEdit* edit = valueEdit(sensor, axis))
+            values[size_t(axis)] = fieldValue(edit);
+    }
+    return values;
+}
+
 void ZelvoSensorList::startStopBattery()
 {
-    batteryRunning = !batteryRunning;
-    if (batteryRunning)
-        emit startBattery();
-    else
-        emit stopBattery();
-    showRunning(batteryButton, batteryRunning);
+    setRunning(Battery, !batteryRunning);
 }
 
 void ZelvoSensorList::startStopAccelerometer()
 {
-    qCDebug(zelvoLog) << "Started";
-    accelerometerRunning = !accelerometerRunning;
-    if (accelerometerRunning) {
-        float values[3] = {fieldValue(accelerometerEdits[0]), fieldValue(accelerometerEdits[1]),
-                           fieldValue(accelerometerEdits[2])};
-        emit startAccelerometer(values);
-    } else {
-        emit stopAccelerometer();
-    }
-    showRunning(accelerometerButton, accelerometerRunning);
+    setRunning(Accelerometer, !accelerometerRunning);
 }
 
 void ZelvoSensorList::startStopCompass()
 {
-    compassRunning = !compassRunning;
-    if (compassRunning) {
-        float values[3] = {fieldValue(compassEdits[0]), fieldValue(compassEdits[1]),
-                           fieldValue(compassEdits[2])};
-        emit startCompass(values);
-    } else {
-        emit stopCompass();
-    }
-    showRunning(compassButton, compassRunning);
+    setRunning(Compass, !compassRunning);
 }
 
 void ZelvoSensorList::startStopLightSensor()
 {
-    lightSensorRunning = !lightSensorRunning;
-    if (lightSensorRunning) {
-        float values[3] = {fieldValue(lightValueEdit), 0.0f, 0.0f};
-        emit startLightSensor(values);
-    } else {
-        emit stopLightSensor();
-    }
-    showRunning(lightSensorButton, lightSensorRunning);
+    setRunning(LightSensor, !lightSensorRunning);
 }
 
 void ZelvoSensorList::singleShotBattery()
 {
-    float values[3] = {fieldValue(batteryValueEdit), 0.0f, 0.0f};
-    emit singleShotValue(values, Battery);
+    sendReading(Battery, fieldValues(Battery));
 }
 
 void ZelvoSensorList::singleShotAcc()
 {
-    float values[3] = {fieldValue(accelerometerEdits[0]), fieldValue(accelerometerEdits[1]),
-                       fieldValue(accelerometerEdits[2])};
-    emit singleShotValue(values, Accelerometer);
+    sendReading(Accelerometer, fieldValues(Accelerometer));
 }
 
 void ZelvoSensorList::singleShotCompass()
 {
-    float values[3] = {fieldValue(compassEdits[0]), fieldValue(compassEdits[1]),
-                       fieldValue(compassEdits[2])};
-    emit singleShotValue(values, Compass);
+    sendReading(Compass, fieldValues(Compass));
 }
 
 void ZelvoSensorList::singleShotLight()
 {
-    float values[3] = {fieldValue(lightValueEdit), 0.0f, 0.0f};
-    emit singleShotValue(values, LightSensor);
+    sendReading(LightSensor, fieldValues(LightSensor));
 }
 
 QPushButton* ZelvoSensorList::addHeaderRow(const QString& icon, const QString& title,

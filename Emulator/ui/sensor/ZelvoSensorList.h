@@ -32,6 +32,13 @@ public:
     // Stops a simulation from code: 1 accelerometer, 2 compass, 3 light sensor.
     void programmedStop(int sensor);
 
+    // What the panel's buttons do, for every other road to the same action
+    // too. A reading of a sensor, sent once and shown in its fields; the
+    // values beyond the sensor's own count are ignored.
+    void sendReading(int sensor, const std::array<float, 3>& values);
+    // Starts or stops a simulation; answers whether that changed anything.
+    bool setRunning(int sensor, bool running);
+
     // The panel's controls, for driving it as a user would; nullptr for an
     // unknown sensor or axis.
     QPushButton* startStopButton(int sensor) const;
@@ -72,6 +79,8 @@ private:
     static QTextEdit* createField(Qt::InputMethodHints hints);
     static QPushButton* createPlayButton();
     static float fieldValue(const QTextEdit* edit);
+    // The sensor's fields as numbers; 0 for the axes it has no field for.
+    std::array<float, 3> fieldValues(int sensor) const;
     static void showRunning(QPushButton* button, bool running);
 
     QTextEdit* batteryValueEdit = nullptr;

@@ -100,6 +100,10 @@ private slots:
     void singleShots_data();
     void singleShots();
     void singleShotKeepsRunningState();
+    void sendReading_data();
+    void sendReading();
+    void setRunning_data();
+    void setRunning();
     void programmedStop_data();
     void programmedStop();
     void batteryPercent_data();
@@ -277,6 +281,104 @@ void TestZelvoSensorList::singleShotKeepsRunningState()
     QVERIFY(fixture.panel.isRunning(ZelvoSensorList::Compass));
     QVERIFY(showsPause(fixture.panel.startStopButton(ZelvoSensorList::Compass)));
     QCOMPARE(fixture.recorder.emitted, (QStringList{"startCompass", "singleShotValue(3)"}));
+}
+
+void TestZelvoSensorList::sendReading_data()
+{
+    QTest::addColumn<int>("sensor");
+    QTest::addColumn<QStringList>("typed");
+    QTest::addColumn<QList<float>>("reading");
+    QTest::addColumn<QStringList>("shown");
+    QTest::addColumn<QList<float>>("sent");
+
+    QTest::newRow("compass 90 7.5 1000 over 90 abc 1e3")
+        << int(ZelvoSensorList::Compass) << QStringList{"90", "abc", "1e3"} << QList<float>{90.0f, 7.5f, 1000.0f}
+        << QStringList{"90", "7.5", "1e3"} << QList<float>{90.0f, 7.5f, 1000.0f};
+    QTest::newRow("accelerometer -0.1 0 3e-5 over 0 0 0")
+        << int(ZelvoSensorList::Accelerometer) << QStringList{"0", "0", "0"} << QList<float>{-0.1f, 0.0f, 3e-5f}
+        << QStringList{"-0.100000001", "0", "2.99999992e-05"} << QList<float>{-0.1f, 0.0f, 3e-5f};
+    QTest::newRow("light sensor 0.1 5 6 over 250")
+        << int(ZelvoSensorList::LightSensor) << QStringList{"250"} << QList<float>{0.1f, 5.0f, 6.0f}
+        << QStringList{"0.100000001"} << QList<float>{0.1f, 0.0f, 0.0f};
+    QTest::newRow("battery 60 over 60")
+        << int(ZelvoSensorList::Battery) << QStringList{"60"} << QList<float>{60.0f, 1.0f, 2.0f}
+        << QStringList{"60"} << QList<float>{60.0f, 0.0f, 0.0f};
+    QTest::newRow("unknown sensor 9") << 9 << QStringList() << QList<float>{1.0f, 2.0f, 3.0f} << QStringList()
+                                      << QList<float>();
+}
+
+// A reading sent by code goes the way of the panel's button, and the fields
+// show it; a field that already reads as the value keeps its text.
+void TestZelvoSensorList::sendReading()
+{
+    QFETCH(int, sensor);
+    QFETCH(QStringList, typed);
+    QFETCH(QList<float>, reading);
+    QFETCH(QStringList, shown);
+    QFETCH(QList<float>, sent);
+
+    Panel fixture;
+    fixture.type(sensor, typed);
+    fixture.panel.sendReading(sensor, {reading.at(0), reading.at(1), reading.at(2)});
+    if (sent.isEmpty()) {
+        QVERIFY(fixture.recorder.emitted.isEmpty());
+        return;
+    }
+    QCOMPARE(fixture.recorder.emitted, QStringList{QStringLiteral("singleShotValue(%1)").arg(sensor)});
+    const Values& got = fixture.recorder.lastValues;
+    QCOMPARE((QList<float>{got[0], got[1], got[2]}), sent);
+    for (int axis = 0; axis < shown.size(); ++axis)
+        QCOMPARE(fixture.panel.valueEdit(sensor, axis)->toPlainText(), shown.at(axis));
+
+    // The button sends again exactly what the fields now hold.
+    fixture.click(fixture.panel.singleShotButton(sensor));
+    QCOMPARE(fixture.recorder.emitted.size(), 2);
+    QCOMPARE((QList<float>{got[0], got[1], got[2]}), sent);
+}
+
+void TestZelvoSensorList::setRunning_data()
+{
+    QTest::addColumn<int>("sensor");
+    QTest::addColumn<QString>("start");
+    QTest::addColumn<QString>("stop");
+
+    QTest::newRow("battery") << int(ZelvoSensorList::Battery) << "startBattery" << "stopBattery";
+    QTest::newRow("accelerometer") << int(ZelvoSensorList::Accelerometer) << "startAccelerometer"
+                                   << "stopAccelerometer";
+    QTest::newRow("compass") << int(ZelvoSensorList::Compass) << "startCompass" << "stopCompass";
+    QTest::newRow("light sensor") << int(ZelvoSensorList::LightSensor) << "startLightSensor" << "stopLightSensor";
+    QTest::newRow("unknown sensor 0") << 0 << QString() << QString();
+}
+
+// Asked for the state it is in, the panel changes nothing and says so;
+// otherwise it does what its button does.
+void TestZelvoSensorList::setRunning()
+{
+    QFETCH(int, sensor);
+    QFETCH(QString, start);
+    QFETCH(QString, stop);
+
+    Panel fixture;
+    QVERIFY(!fixture.panel.setRunning(sensor, false));
+    if (start.isEmpty()) {
+        QVERIFY(!fixture.panel.setRunning(sensor, true));
+        QVERIFY(fixture.recorder.emitted.isEmpty());
+        return;
+    }
+    if (sensor == ZelvoSensorList::Accelerometer)
+        QTest::ignoreMessage(QtDebugMsg, "Started");
+    QVERIFY(fixture.panel.setRunning(sensor, true));
+    QVERIFY(!fixture.panel.setRunning(sensor, true));
+    QVERIFY(fixture.panel.isRunning(sensor));
+    QVERIFY(showsPause(fixture.panel.startStopButton(sensor)));
+    QCOMPARE(fixture.recorder.emitted, QStringList{start});
+
+    if (sensor == ZelvoSensorList::Accelerometer)
+        QTest::ignoreMessage(QtDebugMsg, "Started");
+    fixture.click(fixture.panel.startStopButton(sensor));
+    QVERIFY(!fixture.panel.setRunning(sensor, false));
+    QVERIFY(showsPlay(fixture.panel.startStopButton(sensor)));
+    QCOMPARE(fixture.recorder.emitted, (QStringList{start, stop}));
 }
 
 void TestZelvoSensorList::programmedStop_data()

@@ -2,7 +2,7 @@
 
 #include "ControlClient.h"
 #include "TestAgent.h"
-#include "comm/ZelvoControlServer.h"
+#include "control/ZelvoControlServer.h"
 #include "ui/ZelvoEmulator.h"
 #include "comm/ZelvoServer.h"
 

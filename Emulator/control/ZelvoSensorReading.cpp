@@ -1,4 +1,4 @@
-#include "comm/ZelvoSensorReading.h"
+#include "control/ZelvoSensorReading.h"
 
 #include "ui/sensor/ZelvoSensorList.h"
 

@@ -1,19 +1,19 @@
 #pragma once
 
+#include "ui/ZelvoEmulator.h"
+
 #include <QObject>
 
 #include <functional>
 
-class Button;
 class QJsonObject;
 class QString;
-class ZelvoEmulator;
 class ZelvoSensorReading;
 class ZelvoServer;
 class ZelvoTracePlayer;
 
-// The commands of the control channel, applied to the window through its
-// own controls, so that the agents see exactly what a person at the mouse
+// The commands of the control channel, applied through the operations the
+// window and its sensor panel offer to a person at the mouse, so that the agents see exactly what a person at the mouse
 // would give them. Every command answers once, when it has been applied;
 // the ones that take time (a long press, a held press, a wait, a trace
 // played to its end) answer later from the event loop.
@@ -35,15 +35,17 @@ public:
 
 private:
     void button(const QJsonObject& request, const Reply& reply);
-    void longPress(Button* target, const QString& name, const Reply& reply);
-    void holdPress(Button* target, int holdMillis, const Reply& reply);
+    using Control = ZelvoEmulator::Control;
+
+    void longPress(Control target, const QString& name, const Reply& reply);
+    void holdPress(Control target, int holdMillis, const Reply& reply);
     void sensor(const QJsonObject& request, const Reply& reply);
     void trace(const QJsonObject& request, const Reply& reply);
     void screenshot(const QJsonObject& request, const Reply& reply);
     void fullScreen(const QJsonObject& request, const Reply& reply);
     void wait(const QJsonObject& request, const Reply& reply);
     QJsonObject state() const;
-    // A single shot from the sensor panel: its fields filled, its button clicked.
+    // A single shot from the sensor panel, as its button sends one.
     void shoot(const ZelvoSensorReading& reading);
 
     ZelvoEmulator* window = nullptr;

@@ -1,12 +1,12 @@
-#include "comm/ZelvoControlCommands.h"
+#include "control/ZelvoControlCommands.h"
 
+#include "control/ZelvoSensorReading.h"
+#include "control/ZelvoTracePlayer.h"
+#include "comm/ZelvoServer.h"
 #include "ui/Button.h"
 #include "ui/ZelvoEmulator.h"
-#include "ZelvoFile.h"
 #include "ui/sensor/ZelvoSensorList.h"
-#include "comm/ZelvoSensorReading.h"
-#include "comm/ZelvoServer.h"
-#include "comm/ZelvoTracePlayer.h"
+#include "ZelvoFile.h"
 
 #include <QBuffer>
 #include <QByteArray>
@@ -16,11 +16,8 @@
 #include <QJsonArray>
 #include <QJsonObject>
 #include <QJsonValue>
-#include <QMetaObject>
-#include <QPushButton>
 #include <QSaveFile>
 #include <QString>
-#include <QTextEdit>
 #include <QTimer>
 
 #include <cmath>
@@ -103,21 +100,19 @@ void ZelvoControlCommands::execute(const QJsonObject& request, const Reply& repl
 void ZelvoControlCommands::button(const QJsonObject& request, const Reply& reply)
 {
     const QString name = request.value(QStringLiteral("button")).toString();
-    Button* target = name == QLatin1String("plus")    ? window->plusControl()
-                     : name == QLatin1String("minus") ? window->minusControl()
-                                                      : nullptr;
-    if (!target) {
+    if (name != QLatin1String("plus") && name != QLatin1String("minus")) {
         reply({}, oneOf(QStringLiteral("button"), {QStringLiteral("plus"), QStringLiteral("minus")}));
         return;
     }
+    const Control target = name == QLatin1String("plus") ? Control::Plus : Control::Minus;
     const QString gesture = request.value(QStringLiteral("gesture")).toString();
-    const bool held = target->isPressed();
+    const bool held = window->control(target)->isPressed();
     if (gesture == QLatin1String("release")) {
         if (!held) {
             reply({}, QStringLiteral("%1 is not held").arg(name));
             return;
         }
-        target->release(true);
+        window->releaseControl(target);
         reply({}, QString());
         return;
     }
@@ -147,13 +142,13 @@ void ZelvoControlCommands::button(const QJsonObject& request, const Reply& reply
         holdPress(target, holdMillis, reply);
         return;
     }
-    target->press();
+    window->pressControl(target);
     if (gesture == QLatin1String("click"))
-        target->release(true);
+        window->releaseControl(target);
     reply({}, QString());
 }
 
-void ZelvoControlCommands::longPress(Button* target, const QString& name, const Reply& reply)
+void ZelvoControlCommands::longPress(Control target, const QString& name, const Reply& reply)
 {
     // The button's own timer decides when the press is long, as it does
     // for the mouse; the answer waits for it without blocking the loop.
@@ -162,31 +157,32 @@ void ZelvoControlCommands::longPress(Button* target, const QString& name, const 
     // answer goes exactly once (Qt keeps the running slot alive until it
     // returns).
     auto* waiter = new QObject(this);
-    connect(target, &Button::longPressed, waiter, [waiter, target, reply] {
+    const Button* button = window->control(target);
+    connect(button, &Button::longPressed, waiter, [this, waiter, target, reply] {
         delete waiter;
-        target->release(true);
+        window->releaseControl(target);
         reply({}, QString());
     });
-    connect(target, &Button::released, waiter, [waiter, name, reply] {
+    connect(button, &Button::released, waiter, [waiter, name, reply] {
         delete waiter;
         reply({}, QStringLiteral("%1 was released before the long press").arg(name));
     });
-    target->press();
+    window->pressControl(target);
 }
 
-void ZelvoControlCommands::holdPress(Button* target, int holdMillis, const Reply& reply)
+void ZelvoControlCommands::holdPress(Control target, int holdMillis, const Reply& reply)
 {
     auto* waiter = new QObject(this);
-    connect(target, &Button::released, waiter, [waiter, reply] {
+    connect(window->control(target), &Button::released, waiter, [waiter, reply] {
         delete waiter;
         reply({{QStringLiteral("releasedElsewhere"), true}}, QString());
     });
-    QTimer::singleShot(holdMillis, Qt::PreciseTimer, waiter, [waiter, target, reply] {
+    QTimer::singleShot(holdMillis, Qt::PreciseTimer, waiter, [this, waiter, target, reply] {
         delete waiter;
-        target->release(true);
+        window->releaseControl(target);
         reply({{QStringLiteral("releasedElsewhere"), false}}, QString());
     });
-    target->press();
+    window->pressControl(target);
 }
 
 void ZelvoControlCommands::sensor(const QJsonObject& request, const Reply& reply)
@@ -204,10 +200,7 @@ void ZelvoControlCommands::sensor(const QJsonObject& request, const Reply& reply
     if (action == QLatin1String("start") || action == QLatin1String("stop")) {
         // Starting a running simulation changes nothing, as the answer's
         // "changed" says; the panel's button would stop it instead.
-        const bool wanted = action == QLatin1String("start");
-        const bool changed = panel->isRunning(reading.sensor) != wanted;
-        if (changed)
-            panel->startStopButton(reading.sensor)->click();
+        const bool changed = panel->setRunning(reading.sensor, action == QLatin1String("start"));
         reply({{QStringLiteral("running"), panel->isRunning(reading.sensor)}, {QStringLiteral("changed"), changed}},
               QString());
         return;
@@ -237,12 +230,7 @@ void ZelvoControlCommands::sensor(const QJsonObject& request, const Reply& reply
 
 void ZelvoControlCommands::shoot(const ZelvoSensorReading& reading)
 {
-    ZelvoSensorList* panel = window->sensorPanel();
-    for (int i = 0; i < ZelvoSensorReading::valueCount(reading.sensor); ++i) {
-        // Nine significant digits give back the same float when the panel reads the field.
-        panel->valueEdit(reading.sensor, i)->setPlainText(QString::number(double(reading.values[size_t(i)]), 'g', 9));
-    }
-    panel->singleShotButton(reading.sensor)->click();
+    window->sensorPanel()->sendReading(reading.sensor, reading.values);
 }
 
 void ZelvoControlCommands::trace(const QJsonObject& request, const Reply& reply)
@@ -347,12 +335,9 @@ void ZelvoControlCommands::fullScreen(const QJsonObject& request, const Reply& r
         reply({}, oneOf(QStringLiteral("mode"), {QStringLiteral("on"), QStringLiteral("off")}));
         return;
     }
-    const bool wanted = mode == QLatin1String("on");
-    const bool changed = window->isFullScreenMode() != wanted;
-    if (changed)
-        QMetaObject::invokeMethod(window, wanted ? "onFullScreenOn" : "onFullScreenOff", Qt::DirectConnection);
-    reply({{QStringLiteral("fullScreen"), window->isFullScreenMode()}, {QStringLiteral("changed"), changed}},
-          QString());
+    const bool before = window->isFullScreenMode();
+    const bool after = window->setFullScreen(mode == QLatin1String("on"));
+    reply({{QStringLiteral("fullScreen"), after}, {QStringLiteral("changed"), after != before}}, QString());
 }
 
 void ZelvoControlCommands::wait(const QJsonObject& request, const Reply& reply)

@@ -1,6 +1,6 @@
-#include "comm/ZelvoControlSession.h"
+#include "control/ZelvoControlSession.h"
 
-#include "comm/ZelvoControlCommands.h"
+#include "control/ZelvoControlCommands.h"
 #include "ZelvoControlToken.h"
 #include "ZelvoJson.h"
 

@@ -1,8 +1,8 @@
 #include "ControlRig.h"
-#include "comm/ZelvoControlCommands.h"
+#include "control/ZelvoControlCommands.h"
 #include "ZelvoFrame.h"
 #include "ui/sensor/ZelvoSensorList.h"
-#include "comm/ZelvoTracePlayer.h"
+#include "control/ZelvoTracePlayer.h"
 
 #include <QByteArray>
 #include <QDir>

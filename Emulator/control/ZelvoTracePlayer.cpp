@@ -1,4 +1,4 @@
-#include "comm/ZelvoTracePlayer.h"
+#include "control/ZelvoTracePlayer.h"
 
 #include <QByteArray>
 #include <QList>

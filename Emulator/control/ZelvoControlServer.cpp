@@ -1,7 +1,7 @@
-#include "comm/ZelvoControlServer.h"
+#include "control/ZelvoControlServer.h"
 
-#include "comm/ZelvoControlCommands.h"
-#include "comm/ZelvoControlSession.h"
+#include "control/ZelvoControlCommands.h"
+#include "control/ZelvoControlSession.h"
 #include "ZelvoLog.h"
 
 #include <QDebug>

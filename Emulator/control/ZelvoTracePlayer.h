@@ -1,6 +1,6 @@
 #pragma once
 
-#include "comm/ZelvoSensorReading.h"
+#include "control/ZelvoSensorReading.h"
 
 #include <QElapsedTimer>
 #include <QList>

@@ -1,8 +1,8 @@
 #include "../util/TestFiles.h"
 #include "ui/Button.h"
 #include "ControlRig.h"
-#include "comm/ZelvoControlServer.h"
-#include "comm/ZelvoControlSession.h"
+#include "control/ZelvoControlServer.h"
+#include "control/ZelvoControlSession.h"
 #include "ZelvoControlToken.h"
 #include "ui/ZelvoEmulator.h"
 #include "ui/sensor/ZelvoSensorList.h"
@@ -354,7 +354,7 @@ void TestZelvoControl::heldButtonRules()
     QCOMPARE(client.call(buttonRequest("plus", "release")).value("ok"), QJsonValue(true));
     client.send(R"({"id":"long","cmd":"button","button":"plus","gesture":"long"})" "\n");
     QTRY_VERIFY(rig.window.plusControl()->isPressed());
-    rig.window.plusControl()->release(true);
+    rig.window.releaseControl(ZelvoEmulator::Control::Plus);
     QCOMPARE(client.next().value("error"), QJsonValue("plus was released before the long press"));
 }
 
