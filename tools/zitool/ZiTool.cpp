@@ -34,7 +34,7 @@ ZiTool::ZiTool()
 {
 }
 
-int ZiTool::run(const QStringList& arguments)
+ExitCode ZiTool::run(const QStringList& arguments)
 {
     // The codec's and Qt's log lines would bury the one line an error gets;
     // --verbose brings them back.
@@ -56,7 +56,7 @@ int ZiTool::run(const QStringList& arguments)
         return usageError(parser.errorText(), QString());
     if (parser.isSet(QStringLiteral("help"))) {
         printHelp(parser);
-        return Success;
+        return ExitCode::Success;
     }
     const QString command = parser.positionalArguments().value(0);
     if (command == QLatin1String("encode"))
@@ -70,7 +70,7 @@ int ZiTool::run(const QStringList& arguments)
     return usageError(QStringLiteral("unknown command \"%1\"").arg(command), QString());
 }
 
-int ZiTool::encode(const QStringList& arguments)
+ExitCode ZiTool::encode(const QStringList& arguments)
 {
     QCommandLineParser parser;
     parser.setApplicationDescription(QStringLiteral(
@@ -170,10 +170,10 @@ int ZiTool::encode(const QStringList& arguments)
                    .arg(files.at(1))
                    .arg(image.size())
                    .arg(ZIImageUtil::MinDecodeSize);
-    return Success;
+    return ExitCode::Success;
 }
 
-int ZiTool::decode(const QStringList& arguments)
+ExitCode ZiTool::decode(const QStringList& arguments)
 {
     QCommandLineParser parser;
     parser.setApplicationDescription(
@@ -188,7 +188,7 @@ int ZiTool::decode(const QStringList& arguments)
     const QStringList files = parser.positionalArguments().mid(1);
     QByteArray bytes;
     if (!readZi(files.at(0), bytes))
-        return Failure;
+        return ExitCode::Failure;
     if (bytes.size() < ZIImageUtil::MinDecodeSize)
         return fail(QStringLiteral("%1 is too short to decode: %2 bytes, ZI readers need at least %3")
                         .arg(files.at(0))
@@ -212,10 +212,10 @@ int ZiTool::decode(const QStringList& arguments)
     }
     if (!file.commit())
         return fail(QStringLiteral("cannot write %1: %2").arg(files.at(1), file.errorString()));
-    return Success;
+    return ExitCode::Success;
 }
 
-int ZiTool::info(const QStringList& arguments)
+ExitCode ZiTool::info(const QStringList& arguments)
 {
     QCommandLineParser parser;
     parser.setApplicationDescription(
@@ -229,7 +229,7 @@ int ZiTool::info(const QStringList& arguments)
     const QString path = parser.positionalArguments().at(1);
     QByteArray bytes;
     if (!readZi(path, bytes))
-        return Failure;
+        return ExitCode::Failure;
     const QSize size = ZIImageUtil::ziDimensions(bytes);
     const quint32 hash = ZIImage::hash(reinterpret_cast<const quint8*>(bytes.constData()), bytes.size());
     out << "width " << size.width() << "\n"
@@ -243,10 +243,10 @@ int ZiTool::info(const QStringList& arguments)
                    .arg(bytes.size())
                    .arg(sizeText(size))
                    .arg(expected);
-    return Success;
+    return ExitCode::Success;
 }
 
-std::optional<int> ZiTool::parse(QCommandLineParser& parser, const QStringList& arguments, int files)
+std::optional<ExitCode> ZiTool::parse(QCommandLineParser& parser, const QStringList& arguments, int files)
 {
     const QCommandLineOption verbose(QStringLiteral("verbose"), QStringLiteral("Shows the codec's log lines."));
     parser.addOption(verbose);
@@ -256,7 +256,7 @@ std::optional<int> ZiTool::parse(QCommandLineParser& parser, const QStringList& 
         return usageError(parser.errorText(), command);
     if (parser.isSet(QStringLiteral("help"))) {
         printHelp(parser);
-        return Success;
+        return ExitCode::Success;
     }
     if (parser.isSet(verbose))
         QLoggingCategory::setFilterRules(QString());
@@ -293,15 +293,15 @@ void ZiTool::printHelp(const QCommandLineParser& parser)
     out << text;
 }
 
-int ZiTool::fail(const QString& message)
+ExitCode ZiTool::fail(const QString& message)
 {
     err << "zitool: " << message << "\n";
-    return Failure;
+    return ExitCode::Failure;
 }
 
-int ZiTool::usageError(const QString& message, const QString& command)
+ExitCode ZiTool::usageError(const QString& message, const QString& command)
 {
     const QString help = command.isEmpty() ? QStringLiteral("zitool --help") : QStringLiteral("zitool %1 --help").arg(command);
     err << "zitool: " << message << " (see \"" << help << "\")\n";
-    return UsageError;
+    return ExitCode::UsageError;
 }
