@@ -32,7 +32,7 @@ QImage contentPicture()
     for (int y = 0; y < Height; ++y) {
         auto* line = reinterpret_cast<QRgb*>(picture.scanLine(y));
         for (int x = 0; x < Width; ++x)
-            line[x] = random.bounded(2) ? ZIImageUtil::LitColor : ZIImageUtil::BackgroundColor;
+            line[x] = random.bounded(2) ? ZIImageUtil::litColor : ZIImageUtil::backgroundColor;
     }
     return picture;
 }
@@ -41,7 +41,7 @@ void decodeFloor(benchmark::State& state)
 {
     QImage picture(Width, Height, QImage::Format_RGB32);
     for (auto _ : state) {
-        picture.fill(ZIImageUtil::BackgroundColor);
+        picture.fill(ZIImageUtil::backgroundColor);
         benchmark::DoNotOptimize(picture.constBits());
         benchmark::ClobberMemory();
     }

@@ -43,7 +43,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         return 0;
     const QImage image = ZIImageUtil::ziUncompress(bytes);
 
-    if (bytes.size() < ZIImageUtil::MinDecodeSize || dimensions.isEmpty()) {
+    if (bytes.size() < ZIImageUtil::minDecodeSize || dimensions.isEmpty()) {
         check(image.isNull());
         return 0;
     }

@@ -115,7 +115,7 @@ ExitCode ZiTool::encode(const QStringList& arguments)
         const QRegularExpressionMatch match =
             QRegularExpression(QStringLiteral("^(\\d{1,4})x(\\d{1,4})$")).match(parser.value(fit));
         box = match.hasMatch() ? QSize(match.captured(1).toInt(), match.captured(2).toInt()) : QSize();
-        if (box.isEmpty() || box.width() > ZIImageUtil::MaxDimension || box.height() > ZIImageUtil::MaxDimension)
+        if (box.isEmpty() || box.width() > ZIImageUtil::maxDimension || box.height() > ZIImageUtil::maxDimension)
             return usageError(QStringLiteral("--fit takes a size like 320x200 up to 4095x4095, not \"%1\"")
                                   .arg(parser.value(fit)),
                               QStringLiteral("encode"));
@@ -128,7 +128,7 @@ ExitCode ZiTool::encode(const QStringList& arguments)
     QImageReader reader(files.at(0));
     reader.setAutoTransform(true);
     const auto tooLarge = [](const QSize& size) {
-        return size.width() > ZIImageUtil::MaxDimension || size.height() > ZIImageUtil::MaxDimension;
+        return size.width() > ZIImageUtil::maxDimension || size.height() > ZIImageUtil::maxDimension;
     };
     const auto refuseSize = [this, &files](const QSize& size) {
         return fail(QStringLiteral("%1 is %2 pixels, larger than the 4095 x 4095 of a ZI image (try --fit)")
@@ -151,12 +151,12 @@ ExitCode ZiTool::encode(const QStringList& arguments)
     if (tooLarge(picture.size()))
         return refuseSize(picture.size());
     const qint64 byteCount = ZIImageUtil::ziByteCount(picture.width(), picture.height());
-    if (byteCount > ZIImage::MaxSize)
+    if (byteCount > ZIImage::maxSize)
         return fail(QStringLiteral("%1 is %2 pixels; its ZI form needs %3 bytes, more than the %4 a ZI image "
                                    "may hold (try --fit)")
                         .arg(files.at(0), sizeText(picture.size()))
                         .arg(byteCount)
-                        .arg(ZIImage::MaxSize));
+                        .arg(ZIImage::maxSize));
 
     if (reduce)
         picture = ZIImageUtil::toMono(picture, percent);
@@ -165,11 +165,11 @@ ExitCode ZiTool::encode(const QStringList& arguments)
     const ZIImage image = ZIImageUtil::ziCompress(picture);
     if (!image.save(files.at(1)))
         return fail(QStringLiteral("cannot write %1").arg(files.at(1)));
-    if (image.size() < ZIImageUtil::MinDecodeSize)
+    if (image.size() < ZIImageUtil::minDecodeSize)
         err << QStringLiteral("zitool: warning: %1 holds %2 bytes; ZI readers refuse images shorter than %3 bytes\n")
                    .arg(files.at(1))
                    .arg(image.size())
-                   .arg(ZIImageUtil::MinDecodeSize);
+                   .arg(ZIImageUtil::minDecodeSize);
     return ExitCode::Success;
 }
 
@@ -189,11 +189,11 @@ ExitCode ZiTool::decode(const QStringList& arguments)
     QByteArray bytes;
     if (!readZi(files.at(0), bytes))
         return ExitCode::Failure;
-    if (bytes.size() < ZIImageUtil::MinDecodeSize)
+    if (bytes.size() < ZIImageUtil::minDecodeSize)
         return fail(QStringLiteral("%1 is too short to decode: %2 bytes, ZI readers need at least %3")
                         .arg(files.at(0))
                         .arg(bytes.size())
-                        .arg(ZIImageUtil::MinDecodeSize));
+                        .arg(ZIImageUtil::minDecodeSize));
     const QImage image = ZIImageUtil::ziUncompress(bytes);
     if (image.isNull())
         return fail(QStringLiteral("%1 holds an image without pixels").arg(files.at(0)));
@@ -271,7 +271,7 @@ bool ZiTool::readZi(const QString& path, QByteArray& bytes)
 {
     // No ZI image is larger than its 16-bit byte count can say.
     QString error;
-    if (!ZelvoFile::readRegular(path, ZIImage::MaxAllocSize, &bytes, &error)) {
+    if (!ZelvoFile::readRegular(path, ZIImage::maxAllocSize, &bytes, &error)) {
         fail(error);
         return false;
     }
