@@ -89,14 +89,14 @@ void ZIImage::fromByteArray(const QByteArray& bytes)
 
 void ZIImage::alloc(int length)
 {
-    if (length < MinAllocSize) {
+    if (length < minAllocSize) {
         printf("\033[31mZIImage::alloc dataSize(%d) is too small\033[0m\n", length);
         return;
     }
     // Refused rather than cut to the 16 bits of the byte count, which would
     // hand out a buffer of some unrelated size.
-    if (length > MaxAllocSize) {
-        printf("\033[31mZIImage::alloc dataSize(%d) exceed MAX(%d)\033[0m\n", length, MaxAllocSize);
+    if (length > maxAllocSize) {
+        printf("\033[31mZIImage::alloc dataSize(%d) exceed MAX(%d)\033[0m\n", length, maxAllocSize);
         return;
     }
     buffer = std::make_unique<quint8[]>(size_t(length));
@@ -174,8 +174,8 @@ void ZIImage::clear()
 void ZIImage::assign(const char* where, const quint8* bytes, int length)
 {
     clear();
-    if (length > MaxSize) {
-        printf("\033[31m%s dataSize(%d) exceed MAX(%d)\033[0m\n", where, length, MaxSize);
+    if (length > maxSize) {
+        printf("\033[31m%s dataSize(%d) exceed MAX(%d)\033[0m\n", where, length, maxSize);
         return;
     }
     if (length < 1 || !bytes)

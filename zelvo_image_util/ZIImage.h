@@ -15,11 +15,11 @@ class ZIImage
 public:
     // 320 x 216 pixels at one bit each; a full display image with its
     // header (8646 bytes) does not fit.
-    static constexpr int MaxSize = 8640;
+    static constexpr int maxSize = 8640;
     // The smallest buffer alloc() hands out: a header and one pixel byte.
-    static constexpr int MinAllocSize = 7;
+    static constexpr int minAllocSize = 7;
     // The byte count is 16 bits wide; alloc() refuses anything larger.
-    static constexpr int MaxAllocSize = 0xFFFF;
+    static constexpr int maxAllocSize = 0xFFFF;
 
     ZIImage();
     ZIImage(const char* bytes, int length);

@@ -16,7 +16,7 @@
 
 namespace {
 
-constexpr char Magic[] = { '.', 'z', 'i' };
+constexpr char magic[] = { '.', 'z', 'i' };
 
 // Eight decoded pixels for every value of a pixel byte, so that a whole byte
 // is written into a scan line at once.
@@ -27,7 +27,7 @@ constexpr std::array<PixelRun, 256> makePixelRuns()
     std::array<PixelRun, 256> runs {};
     for (int value = 0; value < 256; ++value) {
         for (int bit = 0; bit < 8; ++bit)
-            runs[value][bit] = (value >> bit) & 1 ? ZIImageUtil::LitColor : ZIImageUtil::BackgroundColor;
+            runs[value][bit] = (value >> bit) & 1 ? ZIImageUtil::litColor : ZIImageUtil::backgroundColor;
     }
     return runs;
 }
@@ -79,13 +79,13 @@ int luminanceOnWhite(QRgb premultiplied)
         + 114 * (qBlue(premultiplied) + paper);
 }
 
-constexpr int FullLuminance = 255000;
+constexpr int fullLuminance = 255000;
 
 } // namespace
 
 QImage ZIImageUtil::ziUncompress(const QByteArray& bytes)
 {
-    if (bytes.size() < MinDecodeSize) {
+    if (bytes.size() < minDecodeSize) {
         qWarning("\033[31mZIImageUtil::ziUncompress NoT enought bytes!!!\033[0m");
         return QImage();
     }
@@ -97,7 +97,7 @@ QImage ZIImageUtil::ziUncompress(const QByteArray& bytes)
     const int width = size.width();
     const int height = size.height();
     qDebug("ZIImageUtil::ziUncompress open ZLV ziImage <%d x %d> ziBuffer=%d Vs %lld", width, height,
-           bytes.size(), ziByteCount(width, height) - HeaderSize);
+           bytes.size(), ziByteCount(width, height) - headerSize);
 
     QImage image(width, height, QImage::Format_RGB32);
     if (image.isNull())
@@ -106,11 +106,11 @@ QImage ZIImageUtil::ziUncompress(const QByteArray& bytes)
     // Pixels run on from one row into the next without padding, so a row may
     // start and end in the middle of a byte. Pixels beyond the end of the
     // data stay white.
-    const auto* pixels = reinterpret_cast<const quint8*>(bytes.constData()) + HeaderSize;
-    const qint64 available = bytes.size() - HeaderSize;
+    const auto* pixels = reinterpret_cast<const quint8*>(bytes.constData()) + headerSize;
+    const qint64 available = bytes.size() - headerSize;
     const auto pixelAt = [pixels, available](qint64 bit) {
         const qint64 index = bit >> 3;
-        return index < available && (pixels[index] >> (bit & 7)) & 1 ? LitColor : BackgroundColor;
+        return index < available && (pixels[index] >> (bit & 7)) & 1 ? litColor : backgroundColor;
     };
     uchar* bits = image.bits();
     const qsizetype stride = image.bytesPerLine();
@@ -140,7 +140,7 @@ QImage ZIImageUtil::ziUncompress(const QString& path)
         return QImage();
     }
     // Nothing past the largest image the header can announce is ever used.
-    return ziUncompress(file.read(ziByteCount(MaxDimension, MaxDimension)));
+    return ziUncompress(file.read(ziByteCount(maxDimension, maxDimension)));
 }
 
 ZIImage ZIImageUtil::ziCompress(const QImage& image)
@@ -154,11 +154,11 @@ ZIImage ZIImageUtil::ziCompress(const QImage& image)
     const QByteArray bytes = ziEncode(image);
     if (bytes.isEmpty()) {
         qWarning("\033[31mZIImageUtil::ziCompress ziImage <%d x %d> exceeds the format's %d x %d\033[0m", width,
-                 height, MaxDimension, MaxDimension);
+                 height, maxDimension, maxDimension);
         return result;
     }
     qDebug("\033[33mZIImageUtil::ziCompress currentByteIndex %lld!!!\033[0m",
-           HeaderSize + qint64(width) * height / 8);
+           headerSize + qint64(width) * height / 8);
     qDebug("ZIImageUtil::ziCompress DONE BUFF_SIZE %d!!!!", bytes.size());
     result.fromByteArray(bytes);
     return result;
@@ -170,11 +170,11 @@ QByteArray ZIImageUtil::ziEncode(const QImage& image)
     const int height = image.height();
     // Larger sides cannot be written into the 12-bit fields; cutting them
     // would announce a different picture than the one encoded.
-    if (width > MaxDimension || height > MaxDimension)
+    if (width > maxDimension || height > maxDimension)
         return QByteArray();
 
     QByteArray bytes(int(ziByteCount(width, height)), '\0');
-    std::memcpy(bytes.data(), ziHeader(width, height).constData(), HeaderSize);
+    std::memcpy(bytes.data(), ziHeader(width, height).constData(), headerSize);
 
     // Scan lines read as 0xAARRGGBB words, the values pixel() would return.
     const bool direct = image.format() == QImage::Format_RGB32 || image.format() == QImage::Format_ARGB32;
@@ -182,7 +182,7 @@ QByteArray ZIImageUtil::ziEncode(const QImage& image)
 
     // Rows are not padded: a row's first pixels complete the byte that the
     // previous row left open.
-    auto* out = reinterpret_cast<quint8*>(bytes.data()) + HeaderSize;
+    auto* out = reinterpret_cast<quint8*>(bytes.data()) + headerSize;
     quint32 pending = 0;
     int pendingBits = 0;
     for (int y = 0; y < height; ++y) {
@@ -215,26 +215,26 @@ QByteArray ZIImageUtil::ziEncode(const QImage& image)
 qint64 ZIImageUtil::ziByteCount(int width, int height)
 {
     if (width <= 0 || height <= 0)
-        return HeaderSize;
-    return HeaderSize + (qint64(width) * height + 7) / 8;
+        return headerSize;
+    return headerSize + (qint64(width) * height + 7) / 8;
 }
 
 QByteArray ZIImageUtil::ziHeader(int width, int height)
 {
-    const char header[HeaderSize] = {
-        Magic[0],
-        Magic[1],
-        Magic[2],
+    const char header[headerSize] = {
+        magic[0],
+        magic[1],
+        magic[2],
         char((width >> 4) & 0xFF),
         char(((width & 0x0F) << 4) | ((height >> 8) & 0x0F)),
         char(height & 0xFF),
     };
-    return QByteArray(header, HeaderSize);
+    return QByteArray(header, headerSize);
 }
 
 QSize ZIImageUtil::ziDimensions(const QByteArray& bytes)
 {
-    if (bytes.size() < HeaderSize || std::memcmp(bytes.constData(), Magic, sizeof(Magic)) != 0)
+    if (bytes.size() < headerSize || std::memcmp(bytes.constData(), magic, sizeof(magic)) != 0)
         return QSize();
     const auto* header = reinterpret_cast<const quint8*>(bytes.constData());
     return QSize((header[3] << 4) | (header[4] >> 4), ((header[4] & 0x0F) << 8) | header[5]);
@@ -244,14 +244,14 @@ QImage ZIImageUtil::toMono(const QImage& picture, int thresholdPercent)
 {
     if (picture.isNull())
         return QImage();
-    const int cut = qBound(0, thresholdPercent, 100) * (FullLuminance / 100);
+    const int cut = qBound(0, thresholdPercent, 100) * (fullLuminance / 100);
     const QImage source = picture.convertToFormat(QImage::Format_ARGB32_Premultiplied);
     QImage mono(source.size(), QImage::Format_RGB32);
     for (int y = 0; y < source.height(); ++y) {
         const auto* in = reinterpret_cast<const QRgb*>(source.constScanLine(y));
         auto* out = reinterpret_cast<quint32*>(mono.scanLine(y));
         for (int x = 0; x < source.width(); ++x)
-            out[x] = luminanceOnWhite(in[x]) < cut ? LitColor : BackgroundColor;
+            out[x] = luminanceOnWhite(in[x]) < cut ? litColor : backgroundColor;
     }
     return mono;
 }
@@ -272,9 +272,9 @@ QImage ZIImageUtil::toDithered(const QImage& picture)
         auto* out = reinterpret_cast<quint32*>(mono.scanLine(y));
         for (int x = 0; x < width; ++x) {
             const float value = float(luminanceOnWhite(in[x])) + current[size_t(x) + 1];
-            const bool lit = value < FullLuminance / 2.0f;
-            out[x] = lit ? LitColor : BackgroundColor;
-            const float error = value - (lit ? 0.0f : float(FullLuminance));
+            const bool lit = value < fullLuminance / 2.0f;
+            out[x] = lit ? litColor : backgroundColor;
+            const float error = value - (lit ? 0.0f : float(fullLuminance));
             current[size_t(x) + 2] += error * 7 / 16;
             next[size_t(x)] += error * 3 / 16;
             next[size_t(x) + 1] += error * 5 / 16;

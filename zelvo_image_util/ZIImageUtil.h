@@ -16,13 +16,13 @@ class ZIImageUtil final
 {
 public:
     // Width and height are 12-bit fields.
-    static constexpr int MaxDimension = 0xFFF;
-    static constexpr int HeaderSize = 6;
+    static constexpr int maxDimension = 0xFFF;
+    static constexpr int headerSize = 6;
     // The decoder refuses anything shorter, whatever its header says.
-    static constexpr int MinDecodeSize = 10;
+    static constexpr int minDecodeSize = 10;
     // Lit pixels of decoded images; the background is white.
-    static constexpr quint32 LitColor = 0xFF00FF00;
-    static constexpr quint32 BackgroundColor = 0xFFFFFFFF;
+    static constexpr quint32 litColor = 0xFF00FF00;
+    static constexpr quint32 backgroundColor = 0xFFFFFFFF;
 
     ZIImageUtil() = delete;
 
@@ -31,7 +31,7 @@ public:
     static ZIImage ziCompress(const QImage& image);
 
     // The complete ZI byte sequence of a picture, without the container's
-    // bound; empty when a side exceeds MaxDimension.
+    // bound; empty when a side exceeds maxDimension.
     static QByteArray ziEncode(const QImage& image);
 
     // Length of the ZI form of a width x height picture, header included.
@@ -51,7 +51,7 @@ public:
             & ((argb & 0x0000FFu) != 0x0000FFu);
     }
 
-    // Pictures reduced to lit and background pixels (LitColor on white),
+    // Pictures reduced to lit and background pixels (litColor on white),
     // ready for ziCompress. Dark is lit: the glasses draw lit pixels as
     // light on a see-through lens, so dark ink on paper becomes the drawing.
     // Transparent areas count as white paper. A pixel is lit when its

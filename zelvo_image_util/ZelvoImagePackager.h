@@ -13,15 +13,15 @@ class ZelvoPacket;
 class ZelvoImagePackager
 {
 public:
-    static constexpr int PacketType = '?';
-    static constexpr int HashIndex = 8;
+    static constexpr int packetType = '?';
+    static constexpr int hashIndex = 8;
     // The whole image size, header included, so that unpack() allocates
     // exactly what pack() was given.
-    static constexpr int ByteCountIndex = 12;
-    static constexpr int HeaderBytesIndex = 14;
-    static constexpr int HeaderBytes = 6;
-    static constexpr int DataIndex = 4;
-    static constexpr int DataBytes = 16;
+    static constexpr int byteCountIndex = 12;
+    static constexpr int headerBytesIndex = 14;
+    static constexpr int headerBytes = 6;
+    static constexpr int dataIndex = 4;
+    static constexpr int dataBytes = 16;
 
     explicit ZelvoImagePackager(int imageId);
     virtual ~ZelvoImagePackager();

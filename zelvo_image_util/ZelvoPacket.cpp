@@ -8,7 +8,7 @@ namespace {
 
 bool fits(int index, int width)
 {
-    return index >= 0 && index <= ZelvoPacket::Size - width;
+    return index >= 0 && index <= ZelvoPacket::size - width;
 }
 
 } // namespace
@@ -17,24 +17,24 @@ ZelvoPacket::ZelvoPacket() = default;
 
 ZelvoPacket::ZelvoPacket(int type)
 {
-    bytes[TypeIndex] = quint8(type);
+    bytes[typeIndex] = quint8(type);
 }
 
 ZelvoPacket::~ZelvoPacket() = default;
 
 quint8 ZelvoPacket::type() const
 {
-    return bytes[TypeIndex];
+    return bytes[typeIndex];
 }
 
 quint8 ZelvoPacket::userByte() const
 {
-    return bytes[UserByteIndex];
+    return bytes[userByteIndex];
 }
 
 void ZelvoPacket::setUserByte(quint8 value)
 {
-    bytes[UserByteIndex] = value;
+    bytes[userByteIndex] = value;
 }
 
 int ZelvoPacket::uint16FromIndex(int index) const
@@ -82,24 +82,24 @@ void ZelvoPacket::setUint32FromIndex(int index, quint32 value)
 
 quint16 ZelvoPacket::sequenceNumber() const
 {
-    return quint16(uint16FromIndex(SequenceNumberIndex));
+    return quint16(uint16FromIndex(sequenceNumberIndex));
 }
 
 void ZelvoPacket::setSequenceNumber(quint16 value)
 {
     printf("ZelvoPacket::setSequenceNumber  %u", unsigned(value));
-    setUint16FromIndex(SequenceNumberIndex, value);
+    setUint16FromIndex(sequenceNumberIndex, value);
 }
 
 quint32 ZelvoPacket::imageIdField() const
 {
-    return quint32(uint32FromIndex(ImageIdIndex));
+    return quint32(uint32FromIndex(imageIdIndex));
 }
 
 void ZelvoPacket::setSequenceNumber(quint32 value)
 {
     printf("ZelvoPacket::setSequenceNumber  %x", unsigned(value));
-    setUint32FromIndex(ImageIdIndex, value);
+    setUint32FromIndex(imageIdIndex, value);
 }
 
 const quint8* ZelvoPacket::constData() const
@@ -114,7 +114,7 @@ quint8* ZelvoPacket::data()
 
 QByteArray ZelvoPacket::toByteArray() const
 {
-    return QByteArray(reinterpret_cast<const char*>(bytes.data()), Size);
+    return QByteArray(reinterpret_cast<const char*>(bytes.data()), size);
 }
 
 void ZelvoPacket::dump() const

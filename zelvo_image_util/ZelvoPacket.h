@@ -13,11 +13,11 @@ class QByteArray;
 class ZelvoPacket
 {
 public:
-    static constexpr int Size = 20;
-    static constexpr int TypeIndex = 0;
-    static constexpr int UserByteIndex = 1;
-    static constexpr int SequenceNumberIndex = 2;
-    static constexpr int ImageIdIndex = 4;
+    static constexpr int size = 20;
+    static constexpr int typeIndex = 0;
+    static constexpr int userByteIndex = 1;
+    static constexpr int sequenceNumberIndex = 2;
+    static constexpr int imageIdIndex = 4;
 
     ZelvoPacket();
     explicit ZelvoPacket(int type);
@@ -46,5 +46,5 @@ public:
     void dump() const;
 
 private:
-    std::array<quint8, Size> bytes {};
+    std::array<quint8, size> bytes {};
 };

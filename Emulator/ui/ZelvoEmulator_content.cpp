@@ -26,10 +26,10 @@
 
 namespace {
 
-const QString ZiSuffix = QStringLiteral(".zi");
-const QString PngSuffix = QStringLiteral(".png");
+const QString ziSuffix = QStringLiteral(".zi");
+const QString pngSuffix = QStringLiteral(".png");
 
-const char* const ContentRule =
+const char* const contentRule =
     "\033[96m~~~~~~~~~~~~~~~~~~~~~~~~~~~~~~~~~~~~~~~~~~~~~~~~~~~~~~~~~~~~~~~~~~~\033[0m";
 
 // The whole file or nothing: a failed write never leaves a truncated
@@ -72,7 +72,7 @@ QImage loadAgentImage(const QString& directory, const QString& agentHash, const 
     if (directory.isEmpty())
         return QImage();
 
-    const QString ziPath = directory + QLatin1Char('/') + ZelvoUtil::agentImageFileName(agentHash, id, ZiSuffix);
+    const QString ziPath = directory + QLatin1Char('/') + ZelvoUtil::agentImageFileName(agentHash, id, ziSuffix);
     qCDebug(zelvoLog).nospace() << "\033[32mZelvoEmulator::drawLayout SEARCHING " << ziPath;
     if (QFile::exists(ziPath)) {
         qCDebug(zelvoLog) << "\033[35mZelvoEmulator::drawLayout FOUNDED A ZELVO IMAGE";
@@ -81,7 +81,7 @@ QImage loadAgentImage(const QString& directory, const QString& agentHash, const 
     }
 
     qCDebug(zelvoLog) << "\033[36mZelvoEmulator::drawLayout .zi not found, serching .png ...";
-    const QString pngPath = directory + QLatin1Char('/') + ZelvoUtil::agentImageFileName(agentHash, id, PngSuffix);
+    const QString pngPath = directory + QLatin1Char('/') + ZelvoUtil::agentImageFileName(agentHash, id, pngSuffix);
     qCDebug(zelvoLog).nospace() << "\033[32mZelvoEmulator::drawLayout SEARCHING " << pngPath;
     if (!QFile::exists(pngPath))
         return QImage();
@@ -122,12 +122,12 @@ bool ZelvoEmulator::saveAgentImages(const QString& agentHash, const QList<QStrin
     // An agent counts as configured only when every one of its images is
     // stored; a failing image never stops the following ones.
     bool saved = !images.isEmpty();
-    qint64 budget = ZelvoUtil::MaxConfigDecodedBytes;
+    qint64 budget = ZelvoUtil::maxConfigDecodedBytes;
     for (int n = 0; n < images.size(); ++n) {
         const QByteArray bytes = QByteArray::fromBase64(images.at(n).toLocal8Bit());
         const bool zi = bytes.startsWith(".zi");
         const QString fileName =
-            ZelvoUtil::agentImageFileName(agentHash, QString::number(n), zi ? ZiSuffix : PngSuffix);
+            ZelvoUtil::agentImageFileName(agentHash, QString::number(n), zi ? ziSuffix : pngSuffix);
         const QString path = directory + QLatin1Char('/') + fileName;
         qCDebug(zelvoLog).nospace().noquote() << "\033[33mZelvoEmulator::saveAgentImages \n\t\tAGENT " << agentHash
                                               << " is saving image " << fileName << "!!!\033[0m";
@@ -166,11 +166,11 @@ void ZelvoEmulator::onAgentContent(const QString& agentHash, int contentId, cons
 
     currentAgentHash = agentHash;
     currentContentId = contentId;
-    qCDebug(zelvoLog) << ContentRule;
+    qCDebug(zelvoLog) << contentRule;
     qCDebug(zelvoLog).nospace() << "\033[96mZelvoEmulator::onAgentContent USING LAY ID " << layId << "\033[0m";
     qCDebug(zelvoLog).nospace() << "\033[96mZelvoEmulator::onAgentContent IMAGE ARRAY  " << imagesId << "\033[0m";
     qCDebug(zelvoLog).nospace() << "\033[96mZelvoEmulator::onAgentContent TEXT ARRAY   " << texts << "\033[0m";
-    qCDebug(zelvoLog) << ContentRule;
+    qCDebug(zelvoLog) << contentRule;
 
     const int layoutNumber = layId.toInt();
     if (agentHash.isEmpty()) {

@@ -27,11 +27,11 @@ void removeFile(const QString& path)
 QImage readBounded(QImageReader& reader, const char* caller)
 {
     const QSize size = reader.size();
-    if (size.width() > ZelvoUtil::MaxImageSide || size.height() > ZelvoUtil::MaxImageSide) {
+    if (size.width() > ZelvoUtil::maxImageSide || size.height() > ZelvoUtil::maxImageSide) {
         qCDebug(zelvoLog).nospace() << "\033[31m" << caller << " REFUSED IMAGE " << reader.fileName()
                                     << " OF " << size.width() << " x " << size.height()
-                                    << " PIXELS, MORE THAN " << ZelvoUtil::MaxImageSide << " x "
-                                    << ZelvoUtil::MaxImageSide << "!!!\033[0m";
+                                    << " PIXELS, MORE THAN " << ZelvoUtil::maxImageSide << " x "
+                                    << ZelvoUtil::maxImageSide << "!!!\033[0m";
         return QImage();
     }
     return reader.read();

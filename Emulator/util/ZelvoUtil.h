@@ -14,7 +14,7 @@ public:
     // Pictures announcing a larger side are refused before decoding: the
     // display is 320 x 216, and a few hundred bytes of PNG header can
     // otherwise ask for gigabytes.
-    static constexpr int MaxImageSide = 4096;
+    static constexpr int maxImageSide = 4096;
 
     ZelvoUtil() = delete;
 
@@ -43,7 +43,7 @@ public:
     // window's thread; this many decoded bytes (a megapixel at 32 bits, half
     // that at 64) keep it under a tenth of a second, where a few kilobytes
     // of PNG could otherwise ask for seconds.
-    static constexpr qint64 MaxConfigDecodedBytes = 4 * 1024 * 1024;
+    static constexpr qint64 maxConfigDecodedBytes = 4 * 1024 * 1024;
 
     // A PNG payload decoded, or a null image when it is not one or is too
     // large. With a budget, a picture that would decode to more bytes than

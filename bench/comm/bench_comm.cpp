@@ -5,6 +5,7 @@
 // shown beside the same ratio for the plain socket and for the parse alone.
 // The log goes to a handler that drops it; the whole path is measured with
 // the debug category both on (every log text built, then dropped) and off.
+// Each figure is the median of 5 runs; scripts/bench sets them side by side.
 
 #include "ZelvoFrame.h"
 #include "comm/ZelvoServer.h"
@@ -24,11 +25,7 @@
 
 #include <benchmark/benchmark.h>
 
-#include <cstdio>
 #include <functional>
-#include <map>
-#include <string>
-#include <vector>
 
 namespace {
 
@@ -161,62 +158,6 @@ BENCHMARK(parseAlone)->Name("fromJson alone")->Arg(4 * MiB)->Arg(32 * MiB)->Appl
 BENCHMARK(wholePath)->Name("frame to agentConfigReceived")->ArgNames({"size", "debug"})
     ->Args({4 * MiB, 0})->Args({32 * MiB, 0})->Args({4 * MiB, 1})->Apply(sizes);
 
-// Keeps the median of every benchmark for the table of figures and floors.
-class TableReporter final : public benchmark::ConsoleReporter
-{
-public:
-    void ReportRuns(const std::vector<Run>& runs) override
-    {
-        for (const Run& run : runs) {
-            if (run.run_type == Run::RT_Aggregate && run.aggregate_name == "median")
-                medians[run.run_name.function_name + '/' + run.run_name.args] = run.GetAdjustedRealTime();
-        }
-        ConsoleReporter::ReportRuns(runs);
-    }
-
-    void printTable() const
-    {
-        struct Row
-        {
-            const char* figure;
-            std::string name;
-            const char* floor;
-            std::string floorName;
-            const char* target;
-        };
-        const std::string config4 = "frame to agentConfigReceived/size:4194304/debug:0";
-        const std::vector<Row> rows = {
-            {"framing, 200 B frames", "framing/200", "plain socket, 204 B", "plain socket/200", "none"},
-            {"framing, 4 MiB frames", "framing/4194304", "plain socket, 4 MiB + 4 B", "plain socket/4194304",
-             "<= 2"},
-            {"frame to signal, 4 MiB agent_config", config4, "fromJson alone, 4 MiB", "fromJson alone/4194304",
-             "<= 3"},
-            {"same, debug log on (dropped)", "frame to agentConfigReceived/size:4194304/debug:1",
-             "fromJson alone, 4 MiB", "fromJson alone/4194304", "none"},
-            {"framing, 32 MiB frame", "framing/33554432", "framing, 4 MiB frame", "framing/4194304", "~8"},
-            {"  plain socket, 32 MiB", "plain socket/33554432", "plain socket, 4 MiB", "plain socket/4194304",
-             "~8"},
-            {"frame to signal, 32 MiB", "frame to agentConfigReceived/size:33554432/debug:0",
-             "frame to signal, 4 MiB", config4, "~8"},
-            {"  fromJson alone, 32 MiB", "fromJson alone/33554432", "fromJson alone, 4 MiB",
-             "fromJson alone/4194304", "~8"},
-        };
-        std::printf("\nMedians of 5 runs; ratio = figure / floor.\n");
-        std::printf("%-38s %12s   %-28s %12s %8s %8s\n", "figure", "us", "floor", "us", "ratio", "target");
-        for (const Row& row : rows) {
-            const auto figure = medians.find(row.name);
-            const auto floor = medians.find(row.floorName);
-            if (figure == medians.end() || floor == medians.end())
-                continue;
-            std::printf("%-38s %12.1f   %-28s %12.1f %8.2f %8s\n", row.figure, figure->second, row.floor,
-                        floor->second, figure->second / floor->second, row.target);
-        }
-    }
-
-private:
-    std::map<std::string, double> medians;
-};
-
 } // namespace
 
 int main(int argc, char** argv)
@@ -224,9 +165,7 @@ int main(int argc, char** argv)
     QCoreApplication application(argc, argv);
     qInstallMessageHandler(dropMessage);
     benchmark::Initialize(&argc, argv);
-    TableReporter reporter;
-    benchmark::RunSpecifiedBenchmarks(&reporter);
-    reporter.printTable();
+    benchmark::RunSpecifiedBenchmarks();
     benchmark::Shutdown();
     return 0;
 }

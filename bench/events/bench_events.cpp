@@ -1,7 +1,7 @@
 // One button event broadcast to 1 ... 500 agents on loopback, timed until the
 // last agent has read it, beside its floor: the same frame written straight
-// to the same server-side sockets. The summary prints both with their ratio,
-// the costs per agent and the target ratio.
+// to the same server-side sockets. scripts/bench prints both with their
+// ratio; the broadcast may take at most twice its floor, at every size.
 
 #include "comm/ZelvoConnection.h"
 #include "ui/ZelvoEmulator.h"
@@ -23,17 +23,12 @@
 #include <sys/resource.h>
 
 #include <algorithm>
-#include <cstdio>
-#include <map>
 #include <memory>
-#include <string>
 #include <vector>
 
 namespace {
 
 const int agentCounts[] = {1, 10, 100, 500};
-// The broadcast may take at most this many times its floor, at every size.
-constexpr double targetRatio = 2.0;
 
 // The emulator with its agents, kept while both benchmarks of one size run,
 // so that broadcast and floor write to the very same sockets.
@@ -196,55 +191,6 @@ void registerBenchmarks(Rigs* rigs)
     }
 }
 
-// The usual console output, then one line per size: broadcast beside floor,
-// in wall time and in this process's CPU time (steadier on a busy machine).
-// The floor itself grows faster than linearly, as the event loop polls more
-// sockets; what the emulator adds per agent is the last column.
-class SideBySideReporter final : public benchmark::ConsoleReporter
-{
-public:
-    void ReportRuns(const std::vector<Run>& runs) override
-    {
-        ConsoleReporter::ReportRuns(runs);
-        for (const Run& run : runs) {
-            if (run.run_type == Run::RT_Iteration && !run.error_occurred) {
-                Figures& figures = results[run.run_name.function_name][std::stoi(run.run_name.args)];
-                figures.real = run.GetAdjustedRealTime();
-                figures.cpu = run.GetAdjustedCPUTime();
-            }
-        }
-    }
-
-    void Finalize() override
-    {
-        ConsoleReporter::Finalize();
-        std::printf("\n%6s | %14s %10s %6s | %14s %10s %6s | %16s %12s %16s | %6s\n", "agents", "broadcast us",
-                    "floor us", "ratio", "broadcast cpu", "floor cpu", "ratio", "broadcast/agent", "floor/agent",
-                    "cpu over floor/agent", "target");
-        for (int agents : agentCounts) {
-            const auto broadcast = results["Broadcast"].find(agents);
-            const auto floor = results["Floor"].find(agents);
-            // A benchmark filter may have left out either figure of this size.
-            if (broadcast == results["Broadcast"].end() || floor == results["Floor"].end())
-                continue;
-            const Figures& path = broadcast->second;
-            const Figures& plain = floor->second;
-            std::printf("%6d | %14.1f %10.1f %6.2f | %14.1f %10.1f %6.2f | %16.2f %12.2f %16.2f | <= %3.1f\n",
-                        agents, path.real, plain.real, path.real / plain.real, path.cpu, plain.cpu,
-                        path.cpu / plain.cpu, path.real / agents, plain.real / agents, (path.cpu - plain.cpu) / agents,
-                        targetRatio);
-        }
-    }
-
-private:
-    struct Figures
-    {
-        double real = 0;
-        double cpu = 0;
-    };
-    std::map<std::string, std::map<int, Figures>> results;
-};
-
 void raiseOpenFileLimit()
 {
     rlimit limit{};
@@ -266,8 +212,7 @@ int main(int argc, char** argv)
     benchmark::Initialize(&argc, argv);
     Rigs rigs;
     registerBenchmarks(&rigs);
-    SideBySideReporter reporter;
-    benchmark::RunSpecifiedBenchmarks(&reporter);
+    benchmark::RunSpecifiedBenchmarks();
     benchmark::Shutdown();
     return 0;
 }

@@ -3,15 +3,23 @@
 # agents can connect on port 2000 and its window is mapped, and its resident
 # memory when idle (VmRSS 2 s after that), against the floor program that
 # only shows a plain 640 x 480 window. Runs alternate between the two so that
-# both see the same machine load; the table shows medians.
+# both see the same machine load; the table shows medians. With --json, the
+# medians, ratios and verdicts also go to FILE as one JSON object, for
+# scripts/bench.
 #
-#   startup_bench.sh ZELVO_EMULATOR STARTUP_FLOOR [RUNS]
+#   startup_bench.sh [--json FILE] ZELVO_EMULATOR STARTUP_FLOOR [RUNS]
 #
 # Exits 1 when the emulator misses a target (1.5x the floor), 2 on errors.
 set -euo pipefail
 
-emulator=${1:?usage: startup_bench.sh ZELVO_EMULATOR STARTUP_FLOOR [RUNS]}
-floor=${2:?usage: startup_bench.sh ZELVO_EMULATOR STARTUP_FLOOR [RUNS]}
+usage="usage: startup_bench.sh [--json FILE] ZELVO_EMULATOR STARTUP_FLOOR [RUNS]"
+json=""
+if [ "${1:-}" = --json ]; then
+    json=${2:?$usage}
+    shift 2
+fi
+emulator=${1:?$usage}
+floor=${2:?$usage}
 runs=${3:-7}
 target=1.5
 port=2000
@@ -115,6 +123,7 @@ emulator_ms=$(cut -d' ' -f1 "$work/emulator" | median)
 emulator_kb=$(cut -d' ' -f2 "$work/emulator" | median)
 
 status=0
+figures=()
 row() {
     local name=$1 unit=$2 floor_value=$3 value=$4 verdict
     local ratio
@@ -126,10 +135,16 @@ row() {
         status=1
     fi
     printf '%-22s %10s %12s %8sx %8sx  %s\n' "$name ($unit)" "$floor_value" "$value" "$ratio" "$target" "$verdict"
+    figures+=("$(printf '{"name": "%s", "unit": "%s", "floor": %s, "value": %s, "ratio": %s, "verdict": "%s"}' \
+        "$name" "$unit" "$floor_value" "$value" "$ratio" "$verdict")")
 }
 
 echo "ZelvoEmulator start-up, median of $runs runs (alternating with the floor)"
 printf '%-22s %10s %12s %9s %9s  %s\n' "measure" "floor" "emulator" "ratio" "target" ""
 row "start-up" "ms" "$floor_ms" "$emulator_ms"
 row "idle memory" "kB RSS" "$floor_kb" "$emulator_kb"
+if [ -n "$json" ]; then
+    joined=$(IFS=,; echo "${figures[*]}")
+    printf '{"runs": %s, "target": %s, "figures": [%s]}\n' "$runs" "$target" "$joined" > "$json"
+fi
 exit $status

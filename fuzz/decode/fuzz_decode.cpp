@@ -17,7 +17,7 @@
 
 namespace {
 
-constexpr qint64 MaxPixels = 1 << 20;
+constexpr qint64 maxPixels = 1 << 20;
 
 void check(bool condition)
 {
@@ -39,11 +39,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     // No copy: the sanitizer flags any read past the fuzzer's own buffer.
     const QByteArray bytes = QByteArray::fromRawData(reinterpret_cast<const char*>(data), int(size));
     const QSize dimensions = ZIImageUtil::ziDimensions(bytes);
-    if (qint64(dimensions.width()) * dimensions.height() > MaxPixels)
+    if (qint64(dimensions.width()) * dimensions.height() > maxPixels)
         return 0;
     const QImage image = ZIImageUtil::ziUncompress(bytes);
 
-    if (bytes.size() < ZIImageUtil::MinDecodeSize || dimensions.isEmpty()) {
+    if (bytes.size() < ZIImageUtil::minDecodeSize || dimensions.isEmpty()) {
         check(image.isNull());
         return 0;
     }

@@ -32,16 +32,16 @@ extern "C" int LLVMFuzzerInitialize(int*, char***)
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
 {
     QList<ZelvoPacket> packets;
-    for (std::size_t offset = 0; offset + ZelvoPacket::Size <= size; offset += ZelvoPacket::Size) {
+    for (std::size_t offset = 0; offset + ZelvoPacket::size <= size; offset += ZelvoPacket::size) {
         ZelvoPacket packet;
-        std::memcpy(packet.data(), data + offset, ZelvoPacket::Size);
+        std::memcpy(packet.data(), data + offset, ZelvoPacket::size);
         packets.append(packet);
     }
     const ZelvoImagePackager packager(1);
     const ZIImage image = packager.unpack(packets);
     if (image.isNull())
         return 0;
-    check(image.size() == packets.first().uint16FromIndex(ZelvoImagePackager::ByteCountIndex));
+    check(image.size() == packets.first().uint16FromIndex(ZelvoImagePackager::byteCountIndex));
     check(packager.unpack(packager.pack(image)) == image);
     return 0;
 }

@@ -537,11 +537,11 @@ void TstContentRendering::ziHeaderBeyondData()
     for (int y = 0; y < content.height(); ++y) {
         for (int x = 0; x < content.width(); ++x) {
             const QRgb pixel = content.pixel(x, y);
-            QVERIFY2(pixel == ZIImageUtil::LitColor || pixel == ZIImageUtil::BackgroundColor,
+            QVERIFY2(pixel == ZIImageUtil::litColor || pixel == ZIImageUtil::backgroundColor,
                      qPrintable(QStringLiteral("(%1, %2)").arg(x).arg(y)));
         }
     }
-    QCOMPARE(content.pixel(0, 0), ZIImageUtil::LitColor);
+    QCOMPARE(content.pixel(0, 0), ZIImageUtil::litColor);
 }
 
 void TstContentRendering::refusedImageId_data()

@@ -24,7 +24,7 @@ QByteArray randomBytes(QRandomGenerator& random, int length)
 ZelvoPacket packetOf(const QByteArray& bytes)
 {
     ZelvoPacket packet;
-    std::memcpy(packet.data(), bytes.constData(), size_t(qMin(bytes.size(), ZelvoPacket::Size)));
+    std::memcpy(packet.data(), bytes.constData(), size_t(qMin(bytes.size(), ZelvoPacket::size)));
     return packet;
 }
 
@@ -94,7 +94,7 @@ void TestZelvoImagePackager::packetCount()
         QCOMPARE(packets.at(i).type(), quint8('?'));
         QCOMPARE(packets.at(i).sequenceNumber(), quint16(i));
     }
-    QCOMPARE(packets.at(0).uint16FromIndex(ZelvoImagePackager::ByteCountIndex), size);
+    QCOMPARE(packets.at(0).uint16FromIndex(ZelvoImagePackager::byteCountIndex), size);
 }
 
 void TestZelvoImagePackager::roundTripOfEverySize()
@@ -104,7 +104,7 @@ void TestZelvoImagePackager::roundTripOfEverySize()
     int firstFailure = 0;
     // Packing and unpacking print a line each; keep them out of the report.
     const QByteArray printed = StdoutCapture::of([&] {
-        for (int size = 7; size <= ZIImage::MaxSize && firstFailure == 0; ++size) {
+        for (int size = 7; size <= ZIImage::maxSize && firstFailure == 0; ++size) {
             const ZIImage image(randomBytes(random, size));
             if (packager.unpack(packager.pack(image)) != image)
                 firstFailure = size;
@@ -178,7 +178,7 @@ void TestZelvoImagePackager::unpackRefuses()
     for (int i = 0; i < packets; ++i)
         list.append(ZelvoPacket('?'));
     if (!list.isEmpty())
-        list.first().setUint16FromIndex(ZelvoImagePackager::ByteCountIndex, quint16(byteCount));
+        list.first().setUint16FromIndex(ZelvoImagePackager::byteCountIndex, quint16(byteCount));
 
     ZIImage image;
     const QByteArray printed = StdoutCapture::of([&] { image = ZelvoImagePackager(1).unpack(list); });
@@ -235,13 +235,13 @@ void TestZelvoImagePackager::randomPacketsNeverCrash()
             QList<ZelvoPacket> packets;
             const int count = int(random.bounded(6));
             for (int i = 0; i < count; ++i)
-                packets.append(packetOf(randomBytes(random, ZelvoPacket::Size)));
+                packets.append(packetOf(randomBytes(random, ZelvoPacket::size)));
 
             const ZIImage image = packager.unpack(packets);
 
-            const int byteCount = count > 0 ? packets.first().uint16FromIndex(ZelvoImagePackager::ByteCountIndex) : 0;
-            const bool rebuilt = count >= 2 && byteCount >= ZIImage::MinAllocSize;
-            const QByteArray header = packets.value(0).toByteArray().mid(ZelvoImagePackager::HeaderBytesIndex);
+            const int byteCount = count > 0 ? packets.first().uint16FromIndex(ZelvoImagePackager::byteCountIndex) : 0;
+            const bool rebuilt = count >= 2 && byteCount >= ZIImage::minAllocSize;
+            const QByteArray header = packets.value(0).toByteArray().mid(ZelvoImagePackager::headerBytesIndex);
             if (image.size() != (rebuilt ? byteCount : 0) || (rebuilt && image.toByteArray().left(6) != header))
                 firstMismatch = packets.value(0).toByteArray().toHex();
         }

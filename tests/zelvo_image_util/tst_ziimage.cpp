@@ -71,7 +71,7 @@ void TestZIImage::copying_data()
     for (const auto& [route, name] : routes) {
         for (int length : { 0, 1, 8640, 8641, 8646, 65535, 65536, 73536 }) {
             // Only alloc() makes an image to copy beyond the bound, and at most 65535 bytes.
-            if ((route == Copy || route == Assignment) && (length == 0 || length > ZIImage::MaxAllocSize))
+            if ((route == Copy || route == Assignment) && (length == 0 || length > ZIImage::maxAllocSize))
                 continue;
             QTest::addRow("%s, %d bytes", name, length) << int(route) << length;
         }
@@ -82,7 +82,7 @@ void TestZIImage::copying()
 {
     QFETCH(int, route);
     QFETCH(int, length);
-    const bool accepted = length >= 1 && length <= ZIImage::MaxSize;
+    const bool accepted = length >= 1 && length <= ZIImage::maxSize;
     const QByteArray bytes = pattern(length);
     const ZIImage source = accepted ? ZIImage(bytes) : ZIImage(length);
     ZIImage image(QByteArray("previous"));
@@ -112,7 +112,7 @@ void TestZIImage::copying()
 
     QCOMPARE(image.toByteArray(), accepted ? bytes : QByteArray());
     QCOMPARE(image.isNull(), !accepted);
-    QCOMPARE(printed, length > ZIImage::MaxSize ? exceedMessage(where, length) : QByteArray());
+    QCOMPARE(printed, length > ZIImage::maxSize ? exceedMessage(where, length) : QByteArray());
 }
 
 void TestZIImage::nullSourceGivesEmptyImageSilently()
@@ -225,7 +225,7 @@ void TestZIImage::load()
     // A file beyond the bound still counts as read; the image is emptied.
     QVERIFY(loaded);
     QCOMPARE(image.toByteArray(), accepted ? bytes : QByteArray());
-    QCOMPARE(printed, length > ZIImage::MaxSize ? exceedMessage("ZIImage::fromByteArray", length) : QByteArray());
+    QCOMPARE(printed, length > ZIImage::maxSize ? exceedMessage("ZIImage::fromByteArray", length) : QByteArray());
 }
 
 void TestZIImage::loadOfMissingFileKeepsImage()

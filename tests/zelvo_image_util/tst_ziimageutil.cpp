@@ -368,7 +368,7 @@ void TestZIImageUtil::roundTrip_data()
     for (int i = 0; i < 40; ++i) {
         const int width = int(random.bounded(1, 4096));
         const int lowest = (25 + width - 1) / width;
-        const int highest = qMin(4095, (ZIImage::MaxSize - 6) * 8 / width);
+        const int highest = qMin(4095, (ZIImage::maxSize - 6) * 8 / width);
         addRow(QSize(width, int(random.bounded(lowest, highest + 1))));
     }
 }

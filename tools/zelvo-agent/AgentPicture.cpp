@@ -75,14 +75,14 @@ bool AgentPicture::loadZi(const QByteArray& contents)
 
 bool AgentPicture::encodeZi(const QImage& picture)
 {
-    if (ZIImageUtil::ziByteCount(picture.width(), picture.height()) > ZIImage::MaxSize) {
+    if (ZIImageUtil::ziByteCount(picture.width(), picture.height()) > ZIImage::maxSize) {
         return fail(QStringLiteral("%1 x %2 pixels is too large for a ZI picture (at most %3 bytes)")
-                        .arg(picture.width()).arg(picture.height()).arg(ZIImage::MaxSize));
+                        .arg(picture.width()).arg(picture.height()).arg(ZIImage::maxSize));
     }
     encoded = ZIImageUtil::ziCompress(ZIImageUtil::toMono(picture)).toByteArray();
-    if (encoded.size() < ZIImageUtil::MinDecodeSize) {
+    if (encoded.size() < ZIImageUtil::minDecodeSize) {
         return fail(QStringLiteral("%1 x %2 pixels is too small for a ZI picture (the glasses draw none under %3 bytes)")
-                        .arg(picture.width()).arg(picture.height()).arg(ZIImageUtil::MinDecodeSize));
+                        .arg(picture.width()).arg(picture.height()).arg(ZIImageUtil::minDecodeSize));
     }
     return true;
 }

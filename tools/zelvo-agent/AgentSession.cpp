@@ -68,7 +68,7 @@ void AgentSession::onConnectError()
         reason = QStringLiteral(" (%1)").arg(socket->errorString());
     socket->disconnect(this);
     socket->abort();
-    finish(2, QStringLiteral("no emulator listening on %1%2").arg(where, reason));
+    finish(ExitCode::Unreachable, QStringLiteral("no emulator listening on %1%2").arg(where, reason));
 }
 
 void AgentSession::onWritten()
@@ -77,7 +77,7 @@ void AgentSession::onWritten()
         return;
     sent = true;
     if (!request.listen) {
-        finish(0);
+        finish(ExitCode::Success);
         return;
     }
     if (request.timeoutMillis > 0)
@@ -112,17 +112,17 @@ void AgentSession::onEvent(const QByteArray& payload)
     }
     output.flush();
     if (request.count > 0 && received >= request.count)
-        finish(0);
+        finish(ExitCode::Success);
 }
 
 void AgentSession::onListeningTimeout()
 {
     if (request.count > 0) {
-        finish(3, QStringLiteral("timed out after %1 s with %2 of %3 events")
+        finish(ExitCode::MissingEvents, QStringLiteral("timed out after %1 s with %2 of %3 events")
                       .arg(request.timeoutMillis / 1000.0).arg(received).arg(request.count));
         return;
     }
-    finish(0);
+    finish(ExitCode::Success);
 }
 
 void AgentSession::onClosedByEmulator()
@@ -132,14 +132,14 @@ void AgentSession::onClosedByEmulator()
         return;
     }
     if (!sent)
-        finish(2, QStringLiteral("the emulator closed the connection before the message left"));
+        finish(ExitCode::Unreachable, QStringLiteral("the emulator closed the connection before the message left"));
     else if (received < request.count)
-        finish(3, QStringLiteral("the emulator closed the connection after %1 of %2 events").arg(received).arg(request.count));
+        finish(ExitCode::MissingEvents, QStringLiteral("the emulator closed the connection after %1 of %2 events").arg(received).arg(request.count));
     else
-        finish(0, QStringLiteral("the emulator closed the connection"));
+        finish(ExitCode::Success, QStringLiteral("the emulator closed the connection"));
 }
 
-void AgentSession::finish(int code, const QString& message)
+void AgentSession::finish(ExitCode code, const QString& message)
 {
     if (finishing)
         return;
@@ -162,5 +162,5 @@ void AgentSession::report()
     if (reported)
         return;
     reported = true;
-    emit finished(exitCode, error);
+    emit finished(toInt(exitCode), error);
 }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "AgentRequest.h"
+#include "ExitCode.h"
 #include "ZelvoFrameReader.h"
 
 #include <QAbstractSocket>
@@ -40,7 +41,7 @@ private:
     void onListeningTimeout();
     void onClosedByEmulator();
     void startListening();
-    void finish(int exitCode, const QString& error = QString());
+    void finish(ExitCode exitCode, const QString& error = QString());
     void report();
 
     AgentRequest request;
@@ -53,6 +54,6 @@ private:
     bool sent = false;
     bool finishing = false;
     bool reported = false;
-    int exitCode = 0;
+    ExitCode exitCode = ExitCode::Success;
     QString error;
 };

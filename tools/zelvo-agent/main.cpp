@@ -1,5 +1,6 @@
 #include "AgentCommandLine.h"
 #include "AgentSession.h"
+#include "ExitCode.h"
 
 #include <QCoreApplication>
 #include <QLoggingCategory>
@@ -32,13 +33,13 @@ int main(int argc, char** argv)
     switch (commandLine.parse(QCoreApplication::arguments())) {
     case AgentCommandLine::Status::Help:
         std::fputs(qUtf8Printable(commandLine.text()), stdout);
-        return 0;
+        return toInt(ExitCode::Success);
     case AgentCommandLine::Status::UsageError:
         printError(commandLine.text());
-        return 2;
+        return toInt(ExitCode::UsageError);
     case AgentCommandLine::Status::FileError:
         printError(commandLine.text());
-        return 1;
+        return toInt(ExitCode::Failure);
     case AgentCommandLine::Status::Run:
         break;
     }

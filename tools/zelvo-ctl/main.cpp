@@ -1,5 +1,6 @@
 #include "CtlCommandLine.h"
 #include "CtlConnection.h"
+#include "ExitCode.h"
 
 #include <QByteArray>
 #include <QCoreApplication>
@@ -11,10 +12,10 @@
 
 namespace {
 
-int fail(int exitCode, const QString& message)
+int fail(ExitCode exitCode, const QString& message)
 {
     std::fprintf(stderr, "zelvo-ctl: %s\n", qUtf8Printable(message));
-    return exitCode;
+    return toInt(exitCode);
 }
 
 } // namespace
@@ -30,9 +31,9 @@ int main(int argc, char** argv)
     switch (commandLine.parse(QCoreApplication::arguments())) {
     case CtlCommandLine::Status::Help:
         std::fputs(qUtf8Printable(commandLine.text()), stdout);
-        return 0;
+        return toInt(ExitCode::Success);
     case CtlCommandLine::Status::UsageError:
-        return fail(2, commandLine.text());
+        return fail(ExitCode::UsageError, commandLine.text());
     case CtlCommandLine::Status::Run:
         break;
     }
@@ -40,9 +41,9 @@ int main(int argc, char** argv)
     CtlConnection connection(commandLine.port(), commandLine.answerMillis());
     switch (connection.call(commandLine.request())) {
     case CtlConnection::Result::Unreachable:
-        return fail(2, connection.errorString());
+        return fail(ExitCode::Unreachable, connection.errorString());
     case CtlConnection::Result::Refused:
-        return fail(1, connection.errorString());
+        return fail(ExitCode::Failure, connection.errorString());
     case CtlConnection::Result::Done:
         break;
     }
@@ -55,7 +56,7 @@ int main(int argc, char** argv)
         const QByteArray png = QByteArray::fromBase64(results.value(QStringLiteral("png")).toString().toLatin1());
         QFile out;
         if (!out.open(stdout, QIODevice::WriteOnly) || out.write(png) != png.size())
-            return fail(1, QStringLiteral("cannot write the screenshot to standard output"));
+            return fail(ExitCode::Failure, QStringLiteral("cannot write the screenshot to standard output"));
     }
-    return 0;
+    return toInt(ExitCode::Success);
 }

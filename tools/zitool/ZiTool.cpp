@@ -34,7 +34,7 @@ ZiTool::ZiTool()
 {
 }
 
-int ZiTool::run(const QStringList& arguments)
+ExitCode ZiTool::run(const QStringList& arguments)
 {
     // The codec's and Qt's log lines would bury the one line an error gets;
     // --verbose brings them back.
@@ -56,7 +56,7 @@ int ZiTool::run(const QStringList& arguments)
         return usageError(parser.errorText(), QString());
     if (parser.isSet(QStringLiteral("help"))) {
         printHelp(parser);
-        return Success;
+        return ExitCode::Success;
     }
     const QString command = parser.positionalArguments().value(0);
     if (command == QLatin1String("encode"))
@@ -70,7 +70,7 @@ int ZiTool::run(const QStringList& arguments)
     return usageError(QStringLiteral("unknown command \"%1\"").arg(command), QString());
 }
 
-int ZiTool::encode(const QStringList& arguments)
+ExitCode ZiTool::encode(const QStringList& arguments)
 {
     QCommandLineParser parser;
     parser.setApplicationDescription(QStringLiteral(
@@ -115,7 +115,7 @@ int ZiTool::encode(const QStringList& arguments)
         const QRegularExpressionMatch match =
             QRegularExpression(QStringLiteral("^(\\d{1,4})x(\\d{1,4})$")).match(parser.value(fit));
         box = match.hasMatch() ? QSize(match.captured(1).toInt(), match.captured(2).toInt()) : QSize();
-        if (box.isEmpty() || box.width() > ZIImageUtil::MaxDimension || box.height() > ZIImageUtil::MaxDimension)
+        if (box.isEmpty() || box.width() > ZIImageUtil::maxDimension || box.height() > ZIImageUtil::maxDimension)
             return usageError(QStringLiteral("--fit takes a size like 320x200 up to 4095x4095, not \"%1\"")
                                   .arg(parser.value(fit)),
                               QStringLiteral("encode"));
@@ -128,7 +128,7 @@ int ZiTool::encode(const QStringList& arguments)
     QImageReader reader(files.at(0));
     reader.setAutoTransform(true);
     const auto tooLarge = [](const QSize& size) {
-        return size.width() > ZIImageUtil::MaxDimension || size.height() > ZIImageUtil::MaxDimension;
+        return size.width() > ZIImageUtil::maxDimension || size.height() > ZIImageUtil::maxDimension;
     };
     const auto refuseSize = [this, &files](const QSize& size) {
         return fail(QStringLiteral("%1 is %2 pixels, larger than the 4095 x 4095 of a ZI image (try --fit)")
@@ -151,12 +151,12 @@ int ZiTool::encode(const QStringList& arguments)
     if (tooLarge(picture.size()))
         return refuseSize(picture.size());
     const qint64 byteCount = ZIImageUtil::ziByteCount(picture.width(), picture.height());
-    if (byteCount > ZIImage::MaxSize)
+    if (byteCount > ZIImage::maxSize)
         return fail(QStringLiteral("%1 is %2 pixels; its ZI form needs %3 bytes, more than the %4 a ZI image "
                                    "may hold (try --fit)")
                         .arg(files.at(0), sizeText(picture.size()))
                         .arg(byteCount)
-                        .arg(ZIImage::MaxSize));
+                        .arg(ZIImage::maxSize));
 
     if (reduce)
         picture = ZIImageUtil::toMono(picture, percent);
@@ -165,15 +165,15 @@ int ZiTool::encode(const QStringList& arguments)
     const ZIImage image = ZIImageUtil::ziCompress(picture);
     if (!image.save(files.at(1)))
         return fail(QStringLiteral("cannot write %1").arg(files.at(1)));
-    if (image.size() < ZIImageUtil::MinDecodeSize)
+    if (image.size() < ZIImageUtil::minDecodeSize)
         err << QStringLiteral("zitool: warning: %1 holds %2 bytes; ZI readers refuse images shorter than %3 bytes\n")
                    .arg(files.at(1))
                    .arg(image.size())
-                   .arg(ZIImageUtil::MinDecodeSize);
-    return Success;
+                   .arg(ZIImageUtil::minDecodeSize);
+    return ExitCode::Success;
 }
 
-int ZiTool::decode(const QStringList& arguments)
+ExitCode ZiTool::decode(const QStringList& arguments)
 {
     QCommandLineParser parser;
     parser.setApplicationDescription(
@@ -188,12 +188,12 @@ int ZiTool::decode(const QStringList& arguments)
     const QStringList files = parser.positionalArguments().mid(1);
     QByteArray bytes;
     if (!readZi(files.at(0), bytes))
-        return Failure;
-    if (bytes.size() < ZIImageUtil::MinDecodeSize)
+        return ExitCode::Failure;
+    if (bytes.size() < ZIImageUtil::minDecodeSize)
         return fail(QStringLiteral("%1 is too short to decode: %2 bytes, ZI readers need at least %3")
                         .arg(files.at(0))
                         .arg(bytes.size())
-                        .arg(ZIImageUtil::MinDecodeSize));
+                        .arg(ZIImageUtil::minDecodeSize));
     const QImage image = ZIImageUtil::ziUncompress(bytes);
     if (image.isNull())
         return fail(QStringLiteral("%1 holds an image without pixels").arg(files.at(0)));
@@ -212,10 +212,10 @@ int ZiTool::decode(const QStringList& arguments)
     }
     if (!file.commit())
         return fail(QStringLiteral("cannot write %1: %2").arg(files.at(1), file.errorString()));
-    return Success;
+    return ExitCode::Success;
 }
 
-int ZiTool::info(const QStringList& arguments)
+ExitCode ZiTool::info(const QStringList& arguments)
 {
     QCommandLineParser parser;
     parser.setApplicationDescription(
@@ -229,7 +229,7 @@ int ZiTool::info(const QStringList& arguments)
     const QString path = parser.positionalArguments().at(1);
     QByteArray bytes;
     if (!readZi(path, bytes))
-        return Failure;
+        return ExitCode::Failure;
     const QSize size = ZIImageUtil::ziDimensions(bytes);
     const quint32 hash = ZIImage::hash(reinterpret_cast<const quint8*>(bytes.constData()), bytes.size());
     out << "width " << size.width() << "\n"
@@ -243,10 +243,10 @@ int ZiTool::info(const QStringList& arguments)
                    .arg(bytes.size())
                    .arg(sizeText(size))
                    .arg(expected);
-    return Success;
+    return ExitCode::Success;
 }
 
-std::optional<int> ZiTool::parse(QCommandLineParser& parser, const QStringList& arguments, int files)
+std::optional<ExitCode> ZiTool::parse(QCommandLineParser& parser, const QStringList& arguments, int files)
 {
     const QCommandLineOption verbose(QStringLiteral("verbose"), QStringLiteral("Shows the codec's log lines."));
     parser.addOption(verbose);
@@ -256,7 +256,7 @@ std::optional<int> ZiTool::parse(QCommandLineParser& parser, const QStringList& 
         return usageError(parser.errorText(), command);
     if (parser.isSet(QStringLiteral("help"))) {
         printHelp(parser);
-        return Success;
+        return ExitCode::Success;
     }
     if (parser.isSet(verbose))
         QLoggingCategory::setFilterRules(QString());
@@ -271,7 +271,7 @@ bool ZiTool::readZi(const QString& path, QByteArray& bytes)
 {
     // No ZI image is larger than its 16-bit byte count can say.
     QString error;
-    if (!ZelvoFile::readRegular(path, ZIImage::MaxAllocSize, &bytes, &error)) {
+    if (!ZelvoFile::readRegular(path, ZIImage::maxAllocSize, &bytes, &error)) {
         fail(error);
         return false;
     }
@@ -293,15 +293,15 @@ void ZiTool::printHelp(const QCommandLineParser& parser)
     out << text;
 }
 
-int ZiTool::fail(const QString& message)
+ExitCode ZiTool::fail(const QString& message)
 {
     err << "zitool: " << message << "\n";
-    return Failure;
+    return ExitCode::Failure;
 }
 
-int ZiTool::usageError(const QString& message, const QString& command)
+ExitCode ZiTool::usageError(const QString& message, const QString& command)
 {
     const QString help = command.isEmpty() ? QStringLiteral("zitool --help") : QStringLiteral("zitool %1 --help").arg(command);
     err << "zitool: " << message << " (see \"" << help << "\")\n";
-    return UsageError;
+    return ExitCode::UsageError;
 }

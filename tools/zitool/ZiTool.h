@@ -1,5 +1,7 @@
 #pragma once
 
+#include "ExitCode.h"
+
 #include <QTextStream>
 
 #include <optional>
@@ -10,28 +12,26 @@ class QString;
 class QStringList;
 
 // The zitool commands. Results go to standard output, one line per error to
-// standard error; run() returns the exit code: 0 done, 1 failed, 2 usage.
+// standard error; run() returns the exit code.
 class ZiTool final
 {
 public:
-    enum ExitCode { Success = 0, Failure = 1, UsageError = 2 };
-
     ZiTool();
 
-    int run(const QStringList& arguments);
+    ExitCode run(const QStringList& arguments);
 
 private:
-    int encode(const QStringList& arguments);
-    int decode(const QStringList& arguments);
-    int info(const QStringList& arguments);
+    ExitCode encode(const QStringList& arguments);
+    ExitCode decode(const QStringList& arguments);
+    ExitCode info(const QStringList& arguments);
 
     // Parses a command's arguments, which must hold exactly `files` file
     // names; the exit code when the command ends here (help or misuse).
-    std::optional<int> parse(QCommandLineParser& parser, const QStringList& arguments, int files);
+    std::optional<ExitCode> parse(QCommandLineParser& parser, const QStringList& arguments, int files);
     void printHelp(const QCommandLineParser& parser);
     bool readZi(const QString& path, QByteArray& bytes);
-    int fail(const QString& message);
-    int usageError(const QString& message, const QString& command);
+    ExitCode fail(const QString& message);
+    ExitCode usageError(const QString& message, const QString& command);
 
     QTextStream out;
     QTextStream err;

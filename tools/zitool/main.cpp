@@ -6,5 +6,5 @@ int main(int argc, char* argv[])
 {
     QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("zitool"));
-    return ZiTool().run(QCoreApplication::arguments());
+    return toInt(ZiTool().run(QCoreApplication::arguments()));
 }

@@ -187,7 +187,7 @@ void TestZelvoAgent::config()
             for (int y = 0; y < source.height(); ++y) {
                 for (int x = 0; x < source.width(); ++x) {
                     const bool dark = source.pixel(x, y) == QColor(Qt::black).rgb();
-                    QCOMPARE(decoded.pixel(x, y), dark ? ZIImageUtil::LitColor : ZIImageUtil::BackgroundColor);
+                    QCOMPARE(decoded.pixel(x, y), dark ? ZIImageUtil::litColor : ZIImageUtil::backgroundColor);
                 }
             }
         }

@@ -1,0 +1,146 @@
+#!/usr/bin/env python3
+"""Prints the benchmarks' figures beside their floors as one table.
+
+Reads the JSON that each benchmark wrote to the results folder given as the
+only argument: Google Benchmark's report of bench_<name> in bench_<name>.json,
+the start-up script's own in bench_startup.json. Which run is a figure, which
+is its floor and what their ratio should stay below is written here, once.
+"""
+import json
+import pathlib
+import re
+import sys
+
+rows = []
+
+
+def add(bench, figure, value, floor, floor_value, ratio, target):
+    rows.append((bench, figure, value, floor, floor_value, ratio, target))
+
+
+# Suffixes that Google Benchmark appends to a run's name for its options.
+OPTION = re.compile(r"^(repeats|iterations|min_time|min_warmup_time|threads):|^(real_time|manual_time|process_time)$")
+
+
+def runs(report, aggregate=None):
+    """Each run's figures by its name and arguments ("framing/200"): the
+    given aggregate of repeated runs, else the run itself."""
+    found = {}
+    for run in report.get("benchmarks", []):
+        if run.get("error_occurred"):
+            continue
+        name = "/".join(part for part in run["run_name"].split("/") if not OPTION.match(part))
+        if run.get("run_type") == "aggregate":
+            if run.get("aggregate_name") == aggregate:
+                found[name] = run
+        elif name not in found:
+            found[name] = run
+    return found
+
+
+def micros(run, time):
+    factors = {"ns": 1e-3, "us": 1.0, "ms": 1e3, "s": 1e6}
+    return run[time] * factors[run.get("time_unit", "ns")]
+
+
+def comm(report):
+    medians = runs(report, "median")
+    config4 = "frame to agentConfigReceived/size:4194304/debug:0"
+    for figure, name, floor, floor_name, target in (
+            ("framing, 200 B frames", "framing/200", "plain socket, 204 B", "plain socket/200", "none"),
+            ("framing, 4 MiB frames", "framing/4194304", "plain socket, 4 MiB + 4 B", "plain socket/4194304", "<= 2"),
+            ("frame to signal, 4 MiB agent_config", config4, "fromJson alone, 4 MiB", "fromJson alone/4194304",
+             "<= 3"),
+            ("same, debug log on (dropped)", "frame to agentConfigReceived/size:4194304/debug:1",
+             "fromJson alone, 4 MiB", "fromJson alone/4194304", "none"),
+            ("framing, 32 MiB frame", "framing/33554432", "framing, 4 MiB frame", "framing/4194304", "~8"),
+            ("  plain socket, 32 MiB", "plain socket/33554432", "plain socket, 4 MiB", "plain socket/4194304", "~8"),
+            ("frame to signal, 32 MiB", "frame to agentConfigReceived/size:33554432/debug:0",
+             "frame to signal, 4 MiB", config4, "~8"),
+            ("  fromJson alone, 32 MiB", "fromJson alone/33554432", "fromJson alone, 4 MiB",
+             "fromJson alone/4194304", "~8")):
+        if name in medians and floor_name in medians:
+            value = micros(medians[name], "real_time")
+            floor_value = micros(medians[floor_name], "real_time")
+            add("comm", figure, "%.1f us" % value, floor, "%.1f us" % floor_value, "%.2f" % (value / floor_value),
+                target)
+
+
+def image(report):
+    # CPU time: the machine is often shared, and waiting is not work.
+    medians = runs(report, "median")
+    for name, floor_name, target in (("decode 320x216", "floor/fill 320x216", 3.0),
+                                     ("encode 320x216", "floor/read 320x216", 5.0)):
+        if name in medians and floor_name in medians:
+            value = micros(medians[name], "cpu_time")
+            floor_value = micros(medians[floor_name], "cpu_time")
+            add("image", name + " (cpu)", "%.2f us" % value, "floor", "%.2f us" % floor_value,
+                "%.2f" % (value / floor_value), "<= %.1f" % target)
+
+
+def content(report):
+    found = runs(report)
+    names = [name[len("Path/"):] for name in found if name.startswith("Path/")]
+    for request in names:
+        path, floor = found["Path/" + request], found.get("Floor/" + request)
+        if not floor:
+            continue
+        for q in ("p50", "p99"):
+            value, floor_value = path[q + "_us"], floor[q + "_us"]
+            add("content", "%s %s" % (request, q), "%.1f us" % value, "draw alone " + q, "%.1f us" % floor_value,
+                "%.2f" % (value / floor_value), "<= 2")
+
+
+def events(report):
+    found = runs(report)
+    for name, run in found.items():
+        agents = name.split("/")[-1]
+        floor = found.get("Floor/" + agents)
+        if not name.startswith("Broadcast/") or not floor:
+            continue
+        value, floor_value = micros(run, "real_time"), micros(floor, "real_time")
+        add("events", "broadcast to %s agent%s" % (agents, "" if agents == "1" else "s"), "%.1f us" % value,
+            "plain writes", "%.1f us" % floor_value, "%.2f" % (value / floor_value), "<= 2.0")
+
+
+def control(report):
+    for run in runs(report).values():
+        if "click_p50_us" not in run:
+            continue
+        for q in ("p50", "p99"):
+            add("control", "click to agent " + q, "%.1f us" % run["click_%s_us" % q], "state round trip " + q,
+                "%.1f us" % run["floor_%s_us" % q], "%.2f" % run["ratio_" + q], "<= 2")
+
+
+def startup(report):
+    for figure in report.get("figures", []):
+        add("startup", "%s (%s)" % (figure["name"], figure["unit"]), str(figure["value"]), "plain Qt window",
+            str(figure["floor"]), "%.2f" % figure["ratio"], "<= %s (%s)" % (report["target"], figure["verdict"]))
+
+
+# In this order in the table; any other benchmark follows in name order.
+readers = {"bench_comm": comm, "bench_zicodec": image, "bench_content": content,
+           "bench_events": events, "bench_control": control, "bench_startup": startup}
+order = list(readers)
+results = pathlib.Path(sys.argv[1])
+names = {path.stem for path in results.glob("*.txt")} | {path.stem for path in results.glob("*.json")}
+for name in sorted(names, key=lambda stem: (order.index(stem) if stem in order else len(order), stem)):
+    before = len(rows)
+    output = results / (name + ".json")
+    try:
+        report = json.loads(output.read_text())
+    except (OSError, ValueError):
+        report = None
+    if report is not None and name in readers:
+        readers[name](report)
+    if len(rows) == before:
+        add(name.replace("bench_", ""), "(no figures; see %s)" % (results / (name + ".txt")), "-", "-", "-", "-",
+            "-")
+
+header = ("bench", "figure", "value", "floor", "floor value", "ratio", "target")
+widths = [max(len(str(row[i])) for row in rows + [header]) for i in range(len(header))]
+print()
+print("| " + " | ".join(h.ljust(w) for h, w in zip(header, widths)) + " |")
+print("|" + "|".join("-" * (w + 2) for w in widths) + "|")
+for row in rows:
+    print("| " + " | ".join(str(c).ljust(w) for c, w in zip(row, widths)) + " |")
