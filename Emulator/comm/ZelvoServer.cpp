@@ -1,6 +1,7 @@
 #include "comm/ZelvoServer.h"
 
 #include "comm/ZelvoConnection.h"
+#include "record/ZelvoRecorder.h"
 #include "util/ZelvoLog.h"
 
 #include <QDebug>
@@ -51,6 +52,7 @@ bool isConnectionError(int error)
 ZelvoServer::ZelvoServer(QObject* parent)
     : QTcpServer(parent)
     , acceptRetryTimer(new QTimer(this))
+    , records(new ZelvoRecorder(ZelvoRecorder::defaultCapacity, this))
 {
     // The window connects to the relayed signals by signature.
     qRegisterMetaType<QList<QString>>("QList<QString>");

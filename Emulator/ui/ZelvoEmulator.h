@@ -11,11 +11,14 @@
 #include <QString>
 #include <QTransform>
 
+#include <memory>
+
 class Button;
 class QListWidget;
 class QPainter;
 class QTimer;
 class ZelvoDisplay;
+class ZelvoMessagesWindow;
 class ZelvoSensorList;
 class ZelvoServer;
 
@@ -67,6 +70,8 @@ public:
     Button* minusControl() const { return minusButton; }
     Button* sensorControl() const { return sensorButton; }
     ZelvoSensorList* sensorPanel() const { return sensorList; }
+    // Null until F12 or the background's menu first asks for it.
+    ZelvoMessagesWindow* messages() const { return messagesWindow.get(); }
 
 protected:
     void timerEvent(QTimerEvent* event) override;
@@ -120,6 +125,7 @@ private:
     void setWindowFlagsInPlace(Qt::WindowFlags flags);
     void startPersistingTimers();
     void sendButtonEvent(int button, int gesture);
+    void toggleMessagesWindow();
 
     QString currentAgentHash;
     int currentContentId = -1;
@@ -152,4 +158,5 @@ private:
     // Where the window's frame stood before full screen, to return there.
     QPoint windowModePosition;
     QList<ZelvoLayout> layouts;
+    std::unique_ptr<ZelvoMessagesWindow> messagesWindow;
 };
