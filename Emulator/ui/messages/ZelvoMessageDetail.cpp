@@ -45,6 +45,7 @@ ZelvoMessageDetail::ZelvoMessageDetail(QWidget* parent)
     : QWidget(parent)
     , headline(new QLabel(this))
     , json(new QPlainTextEdit(this))
+    , pictureArea(new QScrollArea(this))
     , pictures(new QWidget)
     , pictureRow(new QHBoxLayout(pictures))
 {
@@ -56,7 +57,6 @@ ZelvoMessageDetail::ZelvoMessageDetail(QWidget* parent)
     pictureRow->setContentsMargins(0, 0, 0, 0);
     pictureRow->addStretch();
 
-    auto* pictureArea = new QScrollArea(this);
     pictureArea->setWidget(pictures);
     pictureArea->setWidgetResizable(true);
     pictureArea->setFixedHeight(thumbnailSize + 24);
@@ -177,4 +177,5 @@ void ZelvoMessageDetail::setPictures(const QList<QByteArray>& decoded)
         label->setFrameShape(QFrame::Box);
         pictureRow->insertWidget(pictureCount(), label);
     }
+    pictureArea->setVisible(pictureCount() > 0);
 }

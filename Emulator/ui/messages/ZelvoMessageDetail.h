@@ -10,6 +10,7 @@ class QHBoxLayout;
 class QJsonValue;
 class QLabel;
 class QPlainTextEdit;
+class QScrollArea;
 class ZelvoRecord;
 
 // The pane under the list: the selected record's sentence and, for a
@@ -49,6 +50,7 @@ private:
 
     QLabel* headline = nullptr;
     QPlainTextEdit* json = nullptr;
+    QScrollArea* pictureArea = nullptr;
     QWidget* pictures = nullptr;
     QHBoxLayout* pictureRow = nullptr;
 };

@@ -62,10 +62,15 @@ ZelvoMessagesWindow::ZelvoMessagesWindow(ZelvoRecorder* recorder, QWidget* paren
     view->verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
     view->verticalHeader()->setDefaultSectionSize(view->fontMetrics().height() + 6);
     view->horizontalHeader()->setStretchLastSection(true);
-    view->setColumnWidth(ZelvoRecordModel::TimeColumn, 100);
-    view->setColumnWidth(ZelvoRecordModel::AgentColumn, 120);
-    view->setColumnWidth(ZelvoRecordModel::DirectionColumn, 70);
-    view->setColumnWidth(ZelvoRecordModel::KindColumn, 110);
+    // Widths by the longest usual text, not by measuring rows as they come,
+    // so that the columns keep still while the stream runs.
+    const auto fit = [this](int column, const QString& widest) {
+        view->setColumnWidth(column, view->fontMetrics().horizontalAdvance(widest) + 16);
+    };
+    fit(ZelvoRecordModel::TimeColumn, QStringLiteral("00:00:00.000"));
+    fit(ZelvoRecordModel::AgentColumn, QStringLiteral("an-agent-hash"));
+    fit(ZelvoRecordModel::DirectionColumn, tr("Direction"));
+    fit(ZelvoRecordModel::KindColumn, QStringLiteral("agent_content"));
 
     // Whether to follow is decided before the row arrives: afterwards the
     // scroll bar's maximum has already grown.
@@ -98,7 +103,7 @@ ZelvoMessagesWindow::ZelvoMessagesWindow(ZelvoRecorder* recorder, QWidget* paren
     layout->addLayout(bar);
     layout->addWidget(splitter, 1);
 
-    resize(900, 600);
+    resize(1000, 640);
     restoreGeometry(QSettings(settingsOrganization, settingsApplication).value(geometryKey).toByteArray());
     addAgents(0, model->rowCount() - 1);
 }
