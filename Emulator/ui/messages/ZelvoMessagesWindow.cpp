@@ -17,6 +17,7 @@
 #include <QSplitter>
 #include <QTableView>
 #include <QVBoxLayout>
+#include <QWindow>
 
 namespace {
 
@@ -104,7 +105,6 @@ ZelvoMessagesWindow::ZelvoMessagesWindow(ZelvoRecorder* recorder, QWidget* paren
     layout->addWidget(splitter, 1);
 
     resize(1000, 640);
-    restoreGeometry(QSettings(settingsOrganization, settingsApplication).value(geometryKey).toByteArray());
     addAgents(0, model->rowCount() - 1);
 }
 
@@ -121,6 +121,12 @@ void ZelvoMessagesWindow::toggle()
         hide();
         return;
     }
+    restoreGeometry(QSettings(settingsOrganization, settingsApplication).value(geometryKey).toByteArray());
+    // A window manager places a window that is mapped again by its own rule
+    // unless the program has named the place; restoring a place the window
+    // already had names none.
+    if (QWindow* handle = windowHandle())
+        handle->setPosition(geometry().topLeft());
     show();
     raise();
     activateWindow();
