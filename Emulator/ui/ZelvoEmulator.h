@@ -70,8 +70,6 @@ public:
     Button* minusControl() const { return minusButton; }
     Button* sensorControl() const { return sensorButton; }
     ZelvoSensorList* sensorPanel() const { return sensorList; }
-    // Null until F12 or the background's menu first asks for it.
-    ZelvoMessagesWindow* messages() const { return messagesWindow.get(); }
 
 protected:
     void timerEvent(QTimerEvent* event) override;
@@ -158,5 +156,6 @@ private:
     // Where the window's frame stood before full screen, to return there.
     QPoint windowModePosition;
     QList<ZelvoLayout> layouts;
+    // Made when F12 or the background's menu first asks for it.
     std::unique_ptr<ZelvoMessagesWindow> messagesWindow;
 };

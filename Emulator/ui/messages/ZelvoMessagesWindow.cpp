@@ -128,6 +128,8 @@ void ZelvoMessagesWindow::toggle()
     if (QWindow* handle = windowHandle())
         handle->setPosition(geometry().topLeft());
     show();
+    if (followStream)
+        view->scrollToBottom();
     raise();
     activateWindow();
 }
