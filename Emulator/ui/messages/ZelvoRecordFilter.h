@@ -15,7 +15,6 @@ public:
 
     // Empty for every agent; link events without an agent then show too.
     void setAgent(const QString& agent);
-    QString agent() const { return agentShown; }
     void setSearchText(const QString& text);
 
 protected:
