@@ -2,6 +2,7 @@
 
 #include "comm/ZelvoConnection.h"
 #include "ZelvoLog.h"
+#include "record/ZelvoRecorder.h"
 
 #include <QDebug>
 #include <QSocketNotifier>
@@ -51,6 +52,7 @@ bool isConnectionError(int error)
 ZelvoServer::ZelvoServer(QObject* parent)
     : QTcpServer(parent)
     , acceptRetryTimer(new QTimer(this))
+    , records(new ZelvoRecorder(ZelvoRecorder::defaultCapacity, this))
 {
     // The window connects to the relayed signals by signature.
     qRegisterMetaType<QList<QString>>("QList<QString>");

@@ -10,6 +10,7 @@
 class QSocketNotifier;
 class QTimer;
 class ZelvoConnection;
+class ZelvoRecorder;
 
 // The TCP endpoint of the agents: one ZelvoConnection per accepted socket,
 // the relay of their actions to the window, and the broadcast of events.
@@ -29,6 +30,8 @@ public:
     bool setup();
 
     QList<ZelvoConnection*> connections() const;
+    // What became of the agents' messages, for the window and the tools.
+    ZelvoRecorder* recorder() const { return records; }
 
     bool hasPendingConnections() const override;
     QTcpSocket* nextPendingConnection() override;
@@ -68,6 +71,7 @@ private:
     QList<QTcpSocket*> pendingSockets;
     std::unique_ptr<QSocketNotifier> acceptNotifier;
     QTimer* acceptRetryTimer = nullptr;
+    ZelvoRecorder* records = nullptr;
     bool acceptPaused = false;
     // Descriptors held back while accepting, see holdReserve().
     QList<int> reserve;

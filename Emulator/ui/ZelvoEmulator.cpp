@@ -4,6 +4,7 @@
 #include "ui/ZelvoDisplay.h"
 #include "ZelvoLog.h"
 #include "ui/ZelvoGeometry.h"
+#include "ui/messages/ZelvoMessagesWindow.h"
 #include "ui/sensor/ZelvoSensorList.h"
 #include "comm/ZelvoServer.h"
 
@@ -14,10 +15,12 @@
 #include <QGuiApplication>
 #include <QHash>
 #include <QListWidget>
+#include <QMenu>
 #include <QMessageBox>
 #include <QPainter>
 #include <QPixmap>
 #include <QScreen>
+#include <QShortcut>
 #include <QSize>
 #include <QTimer>
 
@@ -136,12 +139,34 @@ ZelvoEmulator::ZelvoEmulator(ZelvoServer* server, QWidget* parent)
     setFixedSize(ZelvoGeometry::windowModeSize);
 
     updateDisplay(contentImage, false);
+
+    // From the Messages window too, so that F12 closes what it opened.
+    auto* messagesShortcut = new QShortcut(QKeySequence(Qt::Key_F12), this);
+    messagesShortcut->setContext(Qt::ApplicationShortcut);
+    connect(messagesShortcut, &QShortcut::activated, this, [this] { toggleMessagesWindow(); });
+    // Only the glasses' background has a menu: the display and the buttons
+    // keep what a right click does to them.
+    setContextMenuPolicy(Qt::CustomContextMenu);
+    connect(this, &QWidget::customContextMenuRequested, this, [this](const QPoint& at) {
+        if (itemAt(at))
+            return;
+        QMenu menu;
+        menu.addAction(tr("Messages"), this, [this] { toggleMessagesWindow(); });
+        menu.exec(viewport()->mapToGlobal(at));
+    });
 }
 
 ZelvoEmulator::~ZelvoEmulator()
 {
     qCDebug(zelvoLog) << "Invoked Destructor of ZelvoEmulator";
     delete sensorList;
+}
+
+void ZelvoEmulator::toggleMessagesWindow()
+{
+    if (!messagesWindow)
+        messagesWindow = std::make_unique<ZelvoMessagesWindow>(server->recorder());
+    messagesWindow->toggle();
 }
 
 void ZelvoEmulator::applyWindowModeLayout()

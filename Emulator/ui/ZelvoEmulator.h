@@ -11,11 +11,14 @@
 #include <QString>
 #include <QTransform>
 
+#include <memory>
+
 class Button;
 class QListWidget;
 class QPainter;
 class QTimer;
 class ZelvoDisplay;
+class ZelvoMessagesWindow;
 class ZelvoSensorList;
 class ZelvoServer;
 
@@ -137,6 +140,7 @@ private:
     void setWindowFlagsInPlace(Qt::WindowFlags flags);
     void startPersistingTimers();
     void sendButtonEvent(int button, int gesture);
+    void toggleMessagesWindow();
 
     QString currentAgentHash;
     int currentContentId = -1;
@@ -169,4 +173,6 @@ private:
     // Where the window's frame stood before full screen, to return there.
     QPoint windowModePosition;
     QList<ZelvoLayout> layouts;
+    // Made when F12 or the background's menu first asks for it.
+    std::unique_ptr<ZelvoMessagesWindow> messagesWindow;
 };

@@ -188,6 +188,12 @@ bool Desktop::click(const QString& window, const QPoint& at) const
                          QStringLiteral("click"), QStringLiteral("1")});
 }
 
+bool Desktop::move(const QString& window, const QPoint& to) const
+{
+    return run(xdotool, {QStringLiteral("windowmove"), QStringLiteral("--sync"), window, QString::number(to.x()),
+                         QString::number(to.y())});
+}
+
 bool Desktop::pressKeys(const QString& window, const QStringList& keys) const
 {
     // Keys go to the focused window, as they do for a person; without a

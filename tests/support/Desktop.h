@@ -53,6 +53,9 @@ public:
     QStringList windowStates(const QString& window) const;
 
     bool click(const QString& window, const QPoint& at) const;
+    // Puts the window's client area at `to` on the screen, as a person
+    // dragging the title bar would.
+    bool move(const QString& window, const QPoint& to) const;
     // Gives `window` the keyboard focus and presses `keys` (xdotool key
     // names) one after the other.
     bool pressKeys(const QString& window, const QStringList& keys) const;

@@ -1,0 +1,133 @@
+#pragma once
+
+#include <QByteArray>
+#include <QJsonObject>
+#include <QString>
+#include <QVector>
+
+#include <array>
+
+// What became of one agent message, or one thing the emulator did on the
+// agent link: made where the decision is made, from numbers and enums only.
+// The human sentence and the JSON form are built when someone reads them,
+// so that recording costs an agent next to nothing when nobody looks.
+class ZelvoRecord
+{
+public:
+    enum class Direction { In, Out, Link };
+
+    enum class Kind {
+        ConnectionOpened,
+        ConnectionClosed,
+        FrameReceived,
+        ZelvoConfig,
+        AgentConfig,
+        AgentContent,
+        ContentRemoved,
+        EventSent,
+    };
+
+    // The small fixed set of outcomes; a reader colours by it.
+    enum class Outcome {
+        Info,       // opened, closed, a frame received: nothing decided yet
+        NoAction,   // the frame is no action
+        Configured, // an agent's images were stored
+        TimingSet,
+        Drawn,
+        Skipped,    // the minimum persisting time of the previous content runs
+        NotDrawn,   // accepted, but nothing could be drawn
+        Removed,    // content removed at its maximum time
+        Refused,    // a path outside the agent's folder, a picture over a limit
+        Sent,       // an event went out
+    };
+
+    // Why, where the outcome needs one.
+    enum class Reason {
+        None,
+        NotJson,
+        NotObject,
+        NoCommandType,
+        UnknownCommandType,
+        FrameTooLarge,
+        MinTimeRunning,
+        NoLayoutId,
+        NoAgentHash,
+        NoSuchLayout,
+        CountsDoNotFit,
+        ImageNotStored,
+        ImageUnreadable,
+        AgentPathOutside,
+        ImagePathOutside,
+        NotAPicture,
+        PictureTooLarge,
+        OverBudget,
+        WriteFailed,
+    };
+
+    // One image of a configuration that was not stored.
+    struct ImageRefusal
+    {
+        int index = 0;
+        Reason reason = Reason::None;
+    };
+
+    ZelvoRecord() = default;
+    ZelvoRecord(Direction direction, Kind kind, Outcome outcome, Reason reason = Reason::None);
+
+    // Set by the recorder.
+    quint64 sequence = 0;
+    qint64 timeMillis = 0; // since the epoch, UTC
+
+    Direction direction = Direction::Link;
+    Kind kind = Kind::FrameReceived;
+    Outcome outcome = Outcome::Info;
+    Reason reason = Reason::None;
+
+    QString agent;
+    int contentId = -1;
+
+    // The facts the sentence is made from; which ones apply depends on the
+    // kind (see toJson()).
+    // The peer address, the command type, the layout id or the image id.
+    QString detail;
+    // Frame bytes; the bytes a refused picture would decode to.
+    qint64 size = 0;
+    // The limit that size went over.
+    qint64 limit = 0;
+    // Agents connected after opening or closing, or reached by an event;
+    // images stored by a configuration.
+    int count = 0;
+    // Images and texts a layout takes, and those a message gave.
+    int layoutImages = 0;
+    int layoutTexts = 0;
+    int givenImages = 0;
+    int givenTexts = 0;
+    // Skipped: the content whose minimum time runs, and for how long still.
+    int blockingContentId = -1;
+    qint64 remainingMillis = 0;
+    // Timing: the persisting times; removal: the maximum time that ran out.
+    int minMillis = 0;
+    int maxMillis = 0;
+    // Events.
+    int eventType = 0;
+    std::array<float, 4> eventValues{};
+    QVector<ImageRefusal> refusals;
+    // The frame of a received message, shared with the one the agent sent
+    // (no copy); may be let go by the recorder to keep within its budget.
+    QByteArray payload;
+
+    // The human sentence, e.g. "content 3 skipped: the minimum persisting
+    // time of content 2 runs for 1200 ms more".
+    QString sentence() const;
+
+    // Stable field names: seq, time, direction, kind, outcome, reason,
+    // agent, contentId, sentence, and the facts of the kind.
+    QJsonObject toJson() const;
+
+    static QString directionName(Direction direction);
+    static QString kindName(Kind kind);
+    static QString outcomeName(Outcome outcome);
+    static QString reasonName(Reason reason);
+    // "image 9 is not a PNG or ZI picture" style explanation of one reason.
+    static QString reasonText(Reason reason);
+};

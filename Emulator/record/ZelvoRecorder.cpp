@@ -1,0 +1,78 @@
+#include "record/ZelvoRecorder.h"
+
+#include <QDateTime>
+
+#include <utility>
+
+ZelvoRecorder::ZelvoRecorder(int capacity, QObject* parent)
+    : QObject(parent)
+    , ring(qMax(1, capacity))
+{
+}
+
+ZelvoRecorder::~ZelvoRecorder() = default;
+
+quint64 ZelvoRecorder::append(ZelvoRecord record)
+{
+    if (count == ring.size()) {
+        emit aboutToDropOldest(1);
+        heldPayloadBytes -= ring[first].payload.size();
+        ring[first] = ZelvoRecord();
+        first = slot(1);
+        --count;
+        payloadsReleased = qMax(0, payloadsReleased - 1);
+        emit oldestDropped(1);
+    }
+    record.sequence = nextSequence++;
+    record.timeMillis = QDateTime::currentMSecsSinceEpoch();
+    heldPayloadBytes += record.payload.size();
+    emit aboutToAppend(count);
+    ring[slot(count)] = std::move(record);
+    ++count;
+    if (heldPayloadBytes > payloadBudget)
+        releasePayloads();
+    const ZelvoRecord& stored = ring[slot(count - 1)];
+    emit appended(stored);
+    return stored.sequence;
+}
+
+const ZelvoRecord& ZelvoRecorder::at(int index) const
+{
+    Q_ASSERT(index >= 0 && index < count);
+    return ring[slot(index)];
+}
+
+QVector<ZelvoRecord> ZelvoRecorder::since(quint64 sequence) const
+{
+    QVector<ZelvoRecord> records;
+    if (count == 0 || sequence >= lastSequence())
+        return records;
+    // Sequence numbers are consecutive within the ring.
+    const quint64 oldest = at(0).sequence;
+    const int start = sequence < oldest ? 0 : int(sequence - oldest + 1);
+    records.reserve(count - start);
+    for (int index = start; index < count; ++index)
+        records.append(at(index));
+    return records;
+}
+
+void ZelvoRecorder::clear()
+{
+    emit aboutToClear();
+    ring.fill(ZelvoRecord());
+    first = 0;
+    count = 0;
+    payloadsReleased = 0;
+    heldPayloadBytes = 0;
+    emit cleared();
+}
+
+// Oldest first, never the newest: its reader may still want to see it.
+void ZelvoRecorder::releasePayloads()
+{
+    while (heldPayloadBytes > payloadBudget && payloadsReleased < count - 1) {
+        ZelvoRecord& record = ring[slot(payloadsReleased++)];
+        heldPayloadBytes -= record.payload.size();
+        record.payload = QByteArray();
+    }
+}
