@@ -1,5 +1,7 @@
 #pragma once
 
+#include "record/ZelvoRecord.h"
+
 #include <QHostAddress>
 #include <QList>
 #include <QString>
@@ -10,6 +12,7 @@
 class QSocketNotifier;
 class QTimer;
 class ZelvoConnection;
+class ZelvoRecorder;
 
 // The TCP endpoint of the agents: one ZelvoConnection per accepted socket,
 // the relay of their actions to the window, and the broadcast of events.
@@ -29,6 +32,9 @@ public:
     bool setup();
 
     QList<ZelvoConnection*> connections() const;
+
+    // What became of every agent message, for whoever wants to read it.
+    ZelvoRecorder* recorder() const { return messageRecorder; }
 
     bool hasPendingConnections() const override;
     QTcpSocket* nextPendingConnection() override;
@@ -57,12 +63,14 @@ private slots:
 
 private:
     void acceptAgents();
+    void recordLink(ZelvoRecord::Kind kind, const QString& peer);
     void pauseAcceptingAfter(int error);
     void onAcceptRetry();
     bool holdReserve();
     void releaseReserve();
 
     QList<ZelvoConnection*> connectionList;
+    ZelvoRecorder* messageRecorder = nullptr;
     QHostAddress address;
     quint16 port = 0;
     QList<QTcpSocket*> pendingSockets;

@@ -206,6 +206,8 @@ void ZelvoSocket::readHeader()
         qWarning().nospace() << "\033[31mZelvoSocket::readPkg FRAME OF " << packetSize
                              << " BYTES IS OVER THE LIMIT OF " << ZelvoFrame::maxPayloadSize
                              << " BYTES, SKIPPING IT\033[0m";
+        if (connection)
+            connection->recordSkippedFrame(packetSize, ZelvoFrame::maxPayloadSize);
     }
 }
 
