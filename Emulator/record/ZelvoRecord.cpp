@@ -77,6 +77,8 @@ QString ZelvoRecord::sentence() const
                     .arg(limit);
             return QStringLiteral("no action: ") + reasonText(reason);
         }
+        if (detail.isEmpty())
+            return QStringLiteral("received a message of %1 bytes").arg(size);
         return contentId >= 0 && detail == QLatin1String("agent_content")
             ? QStringLiteral("received %1 of %2 bytes for %3").arg(detail).arg(size).arg(content)
             : QStringLiteral("received %1 of %2 bytes").arg(detail).arg(size);

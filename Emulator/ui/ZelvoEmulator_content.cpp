@@ -318,7 +318,7 @@ void ZelvoEmulator::drawLayout(const ZelvoLayout& layout, const QString& agentHa
 void ZelvoEmulator::recordContent(ZelvoRecord record)
 {
     lastOutcome = record;
-    server->recorder()->append(std::move(record));
+    lastOutcome.sequence = server->recorder()->append(std::move(record));
 }
 
 void ZelvoEmulator::drawElidedText(QPainter* painter, const QRect& rect, const QString& text)
