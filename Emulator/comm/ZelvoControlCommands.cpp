@@ -389,6 +389,14 @@ void ZelvoControlCommands::wait(const QJsonObject& request, const Reply& reply)
         return;
     }
     const int contentId = idValue.toInt();
+    // Only records after this one count: the same content id may have been
+    // sent before.
+    const QJsonValue sinceValue = request.value(QStringLiteral("since"));
+    if (!sinceValue.isUndefined() && (!sinceValue.isDouble() || sinceValue.toDouble() < 0)) {
+        reply({}, QStringLiteral("\"since\" must be a sequence number from 0"));
+        return;
+    }
+    const quint64 since = quint64(sinceValue.toDouble());
     int timeoutMillis = 0;
     QString error;
     if (!readMillis(request, QStringLiteral("timeout"), defaultWaitMillis, &timeoutMillis, &error)) {
@@ -402,16 +410,19 @@ void ZelvoControlCommands::wait(const QJsonObject& request, const Reply& reply)
     // Drawn answers at once; skipped, not drawn or refused fails at once with
     // the reason, rather than waiting for a content that will not come.
     const auto settle = [reply](const ZelvoRecord& record) {
-        if (record.outcome == ZelvoRecord::Outcome::Drawn)
-            reply({{QStringLiteral("contentId"), record.contentId}}, QString());
-        else
-            reply({}, record.sentence());
+        const QString sentence = record.sentence();
+        const QJsonObject results{{QStringLiteral("contentId"), record.contentId},
+                                  {QStringLiteral("outcome"), ZelvoRecord::outcomeName(record.outcome)},
+                                  {QStringLiteral("sentence"), sentence}};
+        reply(results, record.outcome == ZelvoRecord::Outcome::Drawn ? QString() : sentence);
     };
 
     // The content's fate may be known already: the latest matching record.
     const ZelvoRecorder* recorder = server->recorder();
     for (int index = recorder->size() - 1; index >= 0; --index) {
         const ZelvoRecord& record = recorder->at(index);
+        if (record.sequence <= since)
+            break;
         if (!matches(record))
             continue;
         // Without a content id, drawn content counts only while it is shown.

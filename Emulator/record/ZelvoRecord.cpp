@@ -87,7 +87,9 @@ QString ZelvoRecord::sentence() const
     case Kind::AgentConfig: {
         QString text = outcome == Outcome::Configured
             ? QStringLiteral("configured: %1 stored").arg(counted(count, QStringLiteral("image")))
-            : QStringLiteral("refused: ") + reasonText(reason);
+            : reason == Reason::AgentPathOutside
+                ? QStringLiteral("refused because the agent's name %1 would name a path outside its folder").arg(quoted(agent))
+                : QStringLiteral("refused: ") + reasonText(reason);
         for (const ImageRefusal& refusal : refusals)
             text += QStringLiteral("; image %1 refused: %2").arg(refusal.index).arg(reasonText(refusal.reason));
         return text;
@@ -102,6 +104,12 @@ QString ZelvoRecord::sentence() const
                 .arg(blockingContentId)
                 .arg(remainingMillis);
         case Outcome::Refused:
+            if (reason == Reason::ImagePathOutside)
+                return QStringLiteral("%1 refused because image id %2 would name a path outside the agent's folder")
+                    .arg(content, quoted(detail));
+            if (reason == Reason::AgentPathOutside)
+                return QStringLiteral("%1 refused because the agent's name %2 would name a path outside its folder")
+                    .arg(content, quoted(agent));
             return QStringLiteral("%1 refused because %2").arg(content, reasonText(reason));
         default:
             break;

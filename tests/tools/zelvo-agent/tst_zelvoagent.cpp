@@ -212,7 +212,7 @@ void TestZelvoAgent::content_data()
                                              << 0 << "4" << QStringList{"0", "1", "2", "3"} << QStringList{};
     QTest::newRow("--content-id -5") << QStringList{"--layout", "0", "--content-id", "-5", "--text", "x"} << -5 << "0"
                                      << QStringList{} << QStringList{"x"};
-    QTest::newRow("--layout abc, ids as given") << QStringList{"--layout", "abc", "--image", "00"} << 0 << "abc"
+    QTest::newRow("--layout abc --force, ids as given") << QStringList{"--layout", "abc", "--image", "00", "--force"} << 0 << "abc"
                                                 << QStringList{"00"} << QStringList{};
     QTest::newRow("--text with quotes and umlauts")
         << QStringList{"--layout", "0", "--text", "Grüße, \"Zelvo\" ✓"} << 0 << "0" << QStringList{}
