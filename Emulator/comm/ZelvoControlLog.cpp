@@ -67,7 +67,8 @@ void ZelvoControlLog::write(const ZelvoRecord& record)
         return;
     if (socket->bytesToWrite() > maxUnsentBytes) {
         qWarning("\033[31mZelvoControlLog::write a log follower reads nothing, closing it\033[0m");
-        disconnect();
+        // The closed socket takes no more lines (see above); its session
+        // goes with it and takes this along.
         socket->abort();
         return;
     }
