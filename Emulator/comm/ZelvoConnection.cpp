@@ -7,15 +7,19 @@
 #include "comm/ZelvoSender.h"
 #include "comm/ZelvoServer.h"
 #include "comm/ZelvoSocket.h"
+#include "record/ZelvoRecorder.h"
 
 #include <QDebug>
 #include <QList>
 #include <QString>
 #include <QTcpSocket>
 
+#include <utility>
+
 ZelvoConnection::ZelvoConnection(ZelvoServer* server, QTcpSocket* socket)
     : tcpSocket(socket)
     , server(server)
+    , peerName(socket ? QStringLiteral("%1:%2").arg(socket->peerAddress().toString()).arg(socket->peerPort()) : QString())
 {
     qCDebug(zelvoLog) << "\033[94mZelvoConnection::ZelvoConnection \033[0m";
 }
@@ -80,6 +84,32 @@ void ZelvoConnection::onActionReceived(const ZelvoAction& action)
         onAgentConfig(action);
     else if (type == commandAgentContent)
         onAgentContent(action);
+    else
+        recordFrame(QByteArray(), action, ZelvoRecord::Outcome::NoAction,
+                    type.isEmpty() ? ZelvoRecord::Reason::NoCommandType : ZelvoRecord::Reason::UnknownCommandType);
+}
+
+void ZelvoConnection::recordFrame(const QByteArray& payload, const ZelvoAction& action, ZelvoRecord::Outcome outcome,
+                                  ZelvoRecord::Reason reason)
+{
+    ZelvoRecord record(ZelvoRecord::Direction::In, ZelvoRecord::Kind::FrameReceived, outcome, reason);
+    record.agent = action.args.value(QStringLiteral("appId")).toString();
+    record.detail = action.commandType();
+    if (record.detail == commandAgentContent)
+        record.contentId = action.args.value(QStringLiteral("contentId")).toInt();
+    record.size = payload.size();
+    record.payload = payload;
+    server->recorder()->append(std::move(record));
+}
+
+void ZelvoConnection::recordSkippedFrame(qint64 size, qint64 limit)
+{
+    ZelvoRecord record(ZelvoRecord::Direction::In, ZelvoRecord::Kind::FrameReceived, ZelvoRecord::Outcome::NoAction,
+                       ZelvoRecord::Reason::FrameTooLarge);
+    record.detail = peerName;
+    record.size = size;
+    record.limit = limit;
+    server->recorder()->append(std::move(record));
 }
 
 void ZelvoConnection::onZelvoConfig(const ZelvoAction& action)

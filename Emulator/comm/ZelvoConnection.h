@@ -1,7 +1,10 @@
 #pragma once
 
+#include "record/ZelvoRecord.h"
+
 #include <QByteArray>
 #include <QObject>
+#include <QString>
 
 #include <memory>
 
@@ -58,6 +61,15 @@ public:
     bool sendCommand(const ZelvoAction& action);
 
     ZelvoSocket* socket() const { return zelvoSocket.get(); }
+    // The agent's address and port, as text; kept after the socket closed.
+    const QString& peer() const { return peerName; }
+
+    // Records a received frame of this agent: what it holds, or why it is
+    // no action.
+    void recordFrame(const QByteArray& payload, const ZelvoAction& action,
+                     ZelvoRecord::Outcome outcome = ZelvoRecord::Outcome::Info,
+                     ZelvoRecord::Reason reason = ZelvoRecord::Reason::None);
+    void recordSkippedFrame(qint64 size, qint64 limit);
 
 signals:
     void disconnected();
@@ -80,6 +92,7 @@ private:
     // Handed to the framing socket, which owns it from then on.
     QTcpSocket* tcpSocket = nullptr;
     ZelvoServer* server = nullptr;
+    QString peerName;
     std::unique_ptr<ZelvoReceiver> zelvoReceiver;
     std::unique_ptr<ZelvoSender> zelvoSender;
     // Declared last so that it goes first: no frame reaches a destroyed

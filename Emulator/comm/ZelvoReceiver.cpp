@@ -8,6 +8,7 @@
 #include <QDebug>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QJsonParseError>
 
 ZelvoReceiver::ZelvoReceiver(ZelvoConnection* connection)
     : connection(connection)
@@ -22,7 +23,8 @@ ZelvoReceiver::~ZelvoReceiver()
 void ZelvoReceiver::onDataReceived(const QByteArray& data)
 {
     qCDebug(zelvoLog).nospace() << "ZelvoReceiver::onDataReceived cmd [dataSize:" << data.size() << "]";
-    const QJsonDocument document = ZelvoJson::parse(data);
+    QJsonParseError parseError;
+    const QJsonDocument document = ZelvoJson::parse(data, &parseError);
     qCDebug(zelvoLog) << "\033[95mZelvoReceiver::dataReceived ~~~DESERIALIZATION~~~ RET:" << false << "\033[0m";
     // Re-serialising megabytes of images costs more than parsing them;
     // qCDebug skips it when nobody would see the line.
@@ -31,8 +33,13 @@ void ZelvoReceiver::onDataReceived(const QByteArray& data)
     const ZelvoAction action(document.object().toVariantMap());
     if (action.args.isEmpty()) {
         qCDebug(zelvoLog) << "\033[94mZelvoReceiver::onDataReceived ---:> INVALID ACTION!!!\033[0m";
+        const ZelvoRecord::Reason reason = parseError.error != QJsonParseError::NoError ? ZelvoRecord::Reason::NotJson
+            : !document.isObject()                                                  ? ZelvoRecord::Reason::NotObject
+                                                                                     : ZelvoRecord::Reason::NoCommandType;
+        connection->recordFrame(data, action, ZelvoRecord::Outcome::NoAction, reason);
         return;
     }
+    connection->recordFrame(data, action);
     qCDebug(zelvoLog) << "mZelvoReceiver::onDataReceived ---:> Valid ACTION!!!";
     onActionReceived(action);
 }

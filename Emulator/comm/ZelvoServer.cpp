@@ -51,8 +51,8 @@ bool isConnectionError(int error)
 
 ZelvoServer::ZelvoServer(QObject* parent)
     : QTcpServer(parent)
+    , messageRecorder(new ZelvoRecorder(ZelvoRecorder::defaultCapacity, this))
     , acceptRetryTimer(new QTimer(this))
-    , records(new ZelvoRecorder(ZelvoRecorder::defaultCapacity, this))
 {
     // The window connects to the relayed signals by signature.
     qRegisterMetaType<QList<QString>>("QList<QString>");
@@ -143,7 +143,16 @@ void ZelvoServer::onNewConnection()
     connection->setParent(this);
     connect(connection, SIGNAL(disconnected()), this, SLOT(onSocketDisconnected()), Qt::DirectConnection);
     connectionList.append(connection);
+    recordLink(ZelvoRecord::Kind::ConnectionOpened, connection->peer());
     connection->falseRun();
+}
+
+void ZelvoServer::recordLink(ZelvoRecord::Kind kind, const QString& peer)
+{
+    ZelvoRecord record(ZelvoRecord::Direction::Link, kind, ZelvoRecord::Outcome::Info);
+    record.detail = peer;
+    record.count = connectionList.size();
+    messageRecorder->append(std::move(record));
 }
 
 void ZelvoServer::onZelvoConfig(int minPersistingTimeMillis, int maxPersistingTimeMillis)
@@ -184,6 +193,7 @@ void ZelvoServer::onSocketDisconnected()
         return;
     }
     connectionList.removeOne(connection);
+    recordLink(ZelvoRecord::Kind::ConnectionClosed, connection->peer());
     // Deferred: this runs inside the connection's own signal, and its framing
     // socket's state handler still uses both when the signal returns.
     connection->deleteLater();

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "record/ZelvoRecord.h"
+
 #include <QHostAddress>
 #include <QList>
 #include <QString>
@@ -30,8 +32,8 @@ public:
     bool setup();
 
     QList<ZelvoConnection*> connections() const;
-    // What became of the agents' messages, for the window and the tools.
-    ZelvoRecorder* recorder() const { return records; }
+    // What became of every agent message, for whoever wants to read it.
+    ZelvoRecorder* recorder() const { return messageRecorder; }
 
     bool hasPendingConnections() const override;
     QTcpSocket* nextPendingConnection() override;
@@ -60,18 +62,19 @@ private slots:
 
 private:
     void acceptAgents();
+    void recordLink(ZelvoRecord::Kind kind, const QString& peer);
     void pauseAcceptingAfter(int error);
     void onAcceptRetry();
     bool holdReserve();
     void releaseReserve();
 
     QList<ZelvoConnection*> connectionList;
+    ZelvoRecorder* messageRecorder = nullptr;
     QHostAddress address;
     quint16 port = 0;
     QList<QTcpSocket*> pendingSockets;
     std::unique_ptr<QSocketNotifier> acceptNotifier;
     QTimer* acceptRetryTimer = nullptr;
-    ZelvoRecorder* records = nullptr;
     bool acceptPaused = false;
     // Descriptors held back while accepting, see holdReserve().
     QList<int> reserve;

@@ -171,6 +171,8 @@ bool ZelvoSocket::readFrame()
         reader.readFrom(tcpSocket);
         qCDebug(zelvoLog).nospace() << "readPkg READED REMAINING<<<<<< "
                                     << reader.announcedSize() - tcpSocket->bytesAvailable();
+        if (connection && reader.announcedSize() > ZelvoFrame::maxPayloadSize)
+            connection->recordSkippedFrame(reader.announcedSize(), ZelvoFrame::maxPayloadSize);
     }
     if (reader.inFrame()) {
         const qint64 before = reader.bytesWanted();

@@ -7,6 +7,7 @@
 #include "ui/ZelvoEmulator.h"
 #include "ui/sensor/ZelvoSensorList.h"
 #include "ZelvoFile.h"
+#include "record/ZelvoRecorder.h"
 
 #include <QBuffer>
 #include <QByteArray>
@@ -21,6 +22,7 @@
 #include <QTimer>
 
 #include <cmath>
+#include <limits>
 #include <memory>
 
 namespace {
@@ -61,6 +63,18 @@ QJsonObject traceState(const ZelvoTracePlayer& player)
             {QStringLiteral("readings"), player.readingCount()}};
 }
 
+// The outcome of the latest content message, or null before any.
+QJsonValue lastOutcome(const ZelvoRecord& record)
+{
+    if (record.sequence == 0)
+        return QJsonValue::Null;
+    return QJsonObject{{QStringLiteral("seq"), double(record.sequence)},
+                       {QStringLiteral("outcome"), ZelvoRecord::outcomeName(record.outcome)},
+                       {QStringLiteral("agent"), record.agent},
+                       {QStringLiteral("contentId"), record.contentId},
+                       {QStringLiteral("sentence"), record.sentence()}};
+}
+
 } // namespace
 
 ZelvoControlCommands::ZelvoControlCommands(ZelvoEmulator* window, ZelvoServer* server, QObject* parent)
@@ -73,6 +87,11 @@ ZelvoControlCommands::ZelvoControlCommands(ZelvoEmulator* window, ZelvoServer* s
 }
 
 ZelvoControlCommands::~ZelvoControlCommands() = default;
+
+ZelvoRecorder* ZelvoControlCommands::recorder() const
+{
+    return server->recorder();
+}
 
 void ZelvoControlCommands::execute(const QJsonObject& request, const Reply& reply)
 {
@@ -347,28 +366,65 @@ void ZelvoControlCommands::wait(const QJsonObject& request, const Reply& reply)
         reply({}, QStringLiteral("\"contentOf\" must name an agent hash"));
         return;
     }
+    const QJsonValue idValue = request.value(QStringLiteral("contentId"));
+    const bool anyContent = idValue.isUndefined();
+    if (!anyContent && (!idValue.isDouble() || idValue.toDouble() != std::floor(idValue.toDouble())
+                        || std::abs(idValue.toDouble()) > std::numeric_limits<int>::max())) {
+        reply({}, QStringLiteral("\"contentId\" must be a whole number"));
+        return;
+    }
+    const int contentId = idValue.toInt();
+    // Only records after this one count: the same content id may have been
+    // sent before.
+    const QJsonValue sinceValue = request.value(QStringLiteral("since"));
+    if (!sinceValue.isUndefined() && (!sinceValue.isDouble() || sinceValue.toDouble() < 0)) {
+        reply({}, QStringLiteral("\"since\" must be a sequence number from 0"));
+        return;
+    }
+    const quint64 since = quint64(sinceValue.toDouble());
     int timeoutMillis = 0;
     QString error;
     if (!readMillis(request, QStringLiteral("timeout"), defaultWaitMillis, &timeoutMillis, &error)) {
         reply({}, error);
         return;
     }
-    const auto shown = [this, agentHash] {
-        return window->isContentOnDisplay() && window->agentOnDisplay() == agentHash;
+    const auto matches = [agentHash, anyContent, contentId](const ZelvoRecord& record) {
+        return record.kind == ZelvoRecord::Kind::AgentContent && record.agent == agentHash
+            && (anyContent || record.contentId == contentId);
     };
-    const auto found = [this] { return QJsonObject{{QStringLiteral("contentId"), window->contentIdOnDisplay()}}; };
-    if (shown()) {
-        reply(found(), QString());
-        return;
+    // Drawn answers at once; skipped, not drawn or refused fails at once with
+    // the reason, rather than waiting for a content that will not come.
+    const auto settle = [reply](const ZelvoRecord& record) {
+        const QString sentence = record.sentence();
+        const QJsonObject results{{QStringLiteral("contentId"), record.contentId},
+                                  {QStringLiteral("outcome"), ZelvoRecord::outcomeName(record.outcome)},
+                                  {QStringLiteral("sentence"), sentence}};
+        reply(results, record.outcome == ZelvoRecord::Outcome::Drawn ? QString() : sentence);
+    };
+
+    // The content's fate may be known already: the latest matching record.
+    const ZelvoRecorder* recorder = server->recorder();
+    for (int index = recorder->size() - 1; index >= 0; --index) {
+        const ZelvoRecord& record = recorder->at(index);
+        if (record.sequence <= since)
+            break;
+        if (!matches(record))
+            continue;
+        // Without a content id, drawn content counts only while it is shown.
+        const bool shown = window->drawnAgent() == agentHash && window->drawnContentId() == record.contentId;
+        if (record.outcome != ZelvoRecord::Outcome::Drawn || !anyContent || shown) {
+            settle(record);
+            return;
+        }
+        break;
     }
-    // The window takes the content in its own slot of the same signal,
-    // connected before this one: when this runs, the content is drawn.
+
     auto* waiter = new QObject(this);
-    connect(server, &ZelvoServer::agentContentReceived, waiter, [waiter, shown, found, reply] {
-        if (!shown())
+    connect(server->recorder(), &ZelvoRecorder::appended, waiter, [waiter, matches, settle](const ZelvoRecord& record) {
+        if (!matches(record))
             return;
         delete waiter;
-        reply(found(), QString());
+        settle(record);
     });
     QTimer::singleShot(timeoutMillis, waiter, [waiter, agentHash, timeoutMillis, reply] {
         delete waiter;
@@ -397,5 +453,8 @@ QJsonObject ZelvoControlCommands::state() const
         {QStringLiteral("minusHeld"), window->minusControl()->isPressed()},
         {QStringLiteral("sensors"), sensors},
         {QStringLiteral("trace"), traceState(*player)},
+        {QStringLiteral("drawnAgent"), window->drawnAgent()},
+        {QStringLiteral("drawnContentId"), window->drawnContentId()},
+        {QStringLiteral("lastOutcome"), lastOutcome(window->lastContentOutcome())},
     };
 }

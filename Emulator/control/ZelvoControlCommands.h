@@ -9,6 +9,7 @@
 class QJsonObject;
 class QString;
 class ZelvoSensorReading;
+class ZelvoRecorder;
 class ZelvoServer;
 class ZelvoTracePlayer;
 
@@ -32,6 +33,7 @@ public:
     void execute(const QJsonObject& request, const Reply& reply);
 
     ZelvoTracePlayer* tracePlayer() const { return player; }
+    ZelvoRecorder* recorder() const;
 
 private:
     void button(const QJsonObject& request, const Reply& reply);

@@ -3,6 +3,7 @@
 #include "control/ZelvoControlCommands.h"
 #include "ZelvoControlToken.h"
 #include "ZelvoJson.h"
+#include "control/ZelvoControlLog.h"
 
 #include <QByteArray>
 #include <QDebug>
@@ -51,7 +52,7 @@ ZelvoControlSession::~ZelvoControlSession() = default;
 void ZelvoControlSession::processLines()
 {
     processing = true;
-    while (!busy && !closing) {
+    while (!busy && !closing && !following) {
         if (socket->canReadLine()) {
             QByteArray line = socket->readLine();
             line.chop(1);
@@ -97,12 +98,32 @@ void ZelvoControlSession::handle(const QByteArray& line)
         refuse(id, QStringLiteral("the first request must be {\"cmd\": \"auth\", \"token\": ...}"));
         return;
     }
+    if (request.value(QStringLiteral("cmd")).toString() == QLatin1String("log")) {
+        log(id, request);
+        return;
+    }
     // The session may be gone when a late answer is ready.
     const QPointer<ZelvoControlSession> self(this);
     commands->execute(request, [self, id](const QJsonObject& results, const QString& error) {
         if (self)
             self->answer(id, results, error);
     });
+}
+
+void ZelvoControlSession::log(const QJsonValue& id, const QJsonObject& request)
+{
+    ZelvoControlLog::Request parsed;
+    const QString error = ZelvoControlLog::read(request, &parsed);
+    if (!error.isEmpty()) {
+        answer(id, {}, error);
+        return;
+    }
+    ZelvoRecorder* recorder = commands->recorder();
+    if (parsed.follow) {
+        following = true;
+        new ZelvoControlLog(recorder, socket, parsed.agent, this);
+    }
+    answer(id, ZelvoControlLog::answer(*recorder, parsed), QString());
 }
 
 void ZelvoControlSession::answer(const QJsonValue& id, QJsonObject results, const QString& error)

@@ -35,6 +35,8 @@ public:
 private:
     void processLines();
     void handle(const QByteArray& line);
+    // The "log" command; with "follow" the connection streams records from then on.
+    void log(const QJsonValue& id, const QJsonObject& request);
     void answer(const QJsonValue& id, QJsonObject results, const QString& error);
     // A request without an id: answered, or refused before "auth".
     void reject(const QString& error);
@@ -49,4 +51,5 @@ private:
     bool busy = false;
     bool processing = false;
     bool closing = false;
+    bool following = false;
 };

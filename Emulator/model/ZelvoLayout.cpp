@@ -1,5 +1,4 @@
 #include "model/ZelvoLayout.h"
-#include "ZelvoLog.h"
 
 #include <QDebug>
 #include <QPoint>
@@ -111,7 +110,9 @@ bool ZelvoLayout::operator==(const ZelvoLayout& other) const
 void ZelvoLayout::appendUnique(QList<QRect>& list, const QRect& rect, const char* adder)
 {
     if (contains(rect)) {
-        qCDebug(zelvoLog).noquote() << adder << "rect already added, skipping request" << rect;
+        // The default category, as every emulator log line; the model library
+        // stands on Qt alone so that tools can use the layouts.
+        qDebug().noquote() << adder << "rect already added, skipping request" << rect;
         return;
     }
     list.append(rect);

@@ -77,6 +77,8 @@ QString ZelvoRecord::sentence() const
                     .arg(limit);
             return QStringLiteral("no action: ") + reasonText(reason);
         }
+        if (detail.isEmpty())
+            return QStringLiteral("received a message of %1 bytes").arg(size);
         return contentId >= 0 && detail == QLatin1String("agent_content")
             ? QStringLiteral("received %1 of %2 bytes for %3").arg(detail).arg(size).arg(content)
             : QStringLiteral("received %1 of %2 bytes").arg(detail).arg(size);
@@ -85,7 +87,9 @@ QString ZelvoRecord::sentence() const
     case Kind::AgentConfig: {
         QString text = outcome == Outcome::Configured
             ? QStringLiteral("configured: %1 stored").arg(counted(count, QStringLiteral("image")))
-            : QStringLiteral("refused: ") + reasonText(reason);
+            : reason == Reason::AgentPathOutside
+                ? QStringLiteral("refused because the agent's name %1 would name a path outside its folder").arg(quoted(agent))
+                : QStringLiteral("refused: ") + reasonText(reason);
         for (const ImageRefusal& refusal : refusals)
             text += QStringLiteral("; image %1 refused: %2").arg(refusal.index).arg(reasonText(refusal.reason));
         return text;
@@ -100,6 +104,12 @@ QString ZelvoRecord::sentence() const
                 .arg(blockingContentId)
                 .arg(remainingMillis);
         case Outcome::Refused:
+            if (reason == Reason::ImagePathOutside)
+                return QStringLiteral("%1 refused because image id %2 would name a path outside the agent's folder")
+                    .arg(content, quoted(detail));
+            if (reason == Reason::AgentPathOutside)
+                return QStringLiteral("%1 refused because the agent's name %2 would name a path outside its folder")
+                    .arg(content, quoted(agent));
             return QStringLiteral("%1 refused because %2").arg(content, reasonText(reason));
         default:
             break;

@@ -3,7 +3,9 @@
 #include "util/Randomizer.h"
 #include "model/ZelvoEvent.h"
 #include "model/ZelvoLayout.h"
+#include "record/ZelvoRecord.h"
 
+#include <QDeadlineTimer>
 #include <QGraphicsView>
 #include <QImage>
 #include <QList>
@@ -42,7 +44,8 @@ public:
     bool hasEnoughSpaceRight(QListWidget* list);
     bool confirmClose();
 
-    bool saveAgentImages(const QString& agentHash, const QList<QString>& images);
+    // With a record, fills in what was stored and what was refused, and why.
+    bool saveAgentImages(const QString& agentHash, const QList<QString>& images, ZelvoRecord* record = nullptr);
     void drawLayout(const ZelvoLayout& layout, const QString& agentHash,
                     const QList<QString>& imagesId, const QList<QString>& texts);
     void drawElidedText(QPainter* painter, const QRect& rect, const QString& text);
@@ -70,6 +73,13 @@ public:
     QString agentOnDisplay() const { return currentAgentHash; }
     int contentIdOnDisplay() const { return currentContentId; }
     bool isContentOnDisplay() const { return contentOnDisplay; }
+    // What the display really shows: the members above are set before the
+    // content is checked, these only once it was drawn. -1 and empty when
+    // the display shows no agent content.
+    QString drawnAgent() const { return drawnAgentHash; }
+    int drawnContentId() const { return drawnContent; }
+    // The record of the latest content message or removal.
+    const ZelvoRecord& lastContentOutcome() const { return lastOutcome; }
     bool isFullScreenMode() const { return fullScreen; }
     bool isMinPersistingTimerRunning() const { return minPersistingTimerId != -1; }
     bool isMaxPersistingTimerRunning() const { return maxPersistingTimerId != -1; }
@@ -141,6 +151,8 @@ private:
     void startPersistingTimers();
     void sendButtonEvent(int button, int gesture);
     void toggleMessagesWindow();
+    // Appends a content outcome to the server's record and keeps it as the last.
+    void recordContent(ZelvoRecord record);
 
     QString currentAgentHash;
     int currentContentId = -1;
@@ -149,6 +161,12 @@ private:
     bool fullScreenLaidOut = false;
     bool contentOnDisplay = false;
     int minPersistingTimerId = -1;
+    // When the running minimum time ends, and for which content.
+    QDeadlineTimer minPersistingDeadline;
+    int minPersistingContentId = -1;
+    QString drawnAgentHash;
+    int drawnContent = -1;
+    ZelvoRecord lastOutcome;
     int maxPersistingTimerId = -1;
     int minPersistingTMillis = 4000;
     int maxPersistingTMillis = 6000;

@@ -4,6 +4,8 @@
 #include "model/ZelvoLayout.h"
 #include "ZelvoLog.h"
 #include "util/ZelvoUtil.h"
+#include "comm/ZelvoServer.h"
+#include "record/ZelvoRecorder.h"
 
 #include <QBrush>
 #include <QBuffer>
@@ -23,6 +25,8 @@
 #include <QTextLayout>
 #include <QTextLine>
 #include <QTimerEvent>
+
+#include <utility>
 
 namespace {
 
@@ -59,35 +63,47 @@ QFont contentFont()
 }
 
 // The stored picture for one image id: the .zi file, else the .png file.
-// path receives the file that was read, empty when there was none.
+// path receives the file that was read, empty when there was none; a null
+// image sets refusal to why.
 QImage loadAgentImage(const QString& directory, const QString& agentHash, const QString& id,
-                      QString* path)
+                      QString* path, ZelvoRecord::Reason* refusal)
 {
     path->clear();
     if (!ZelvoUtil::isFileNamePart(id)) {
         qCDebug(zelvoLog).nospace() << "\033[31mZelvoEmulator::drawLayout REFUSED IMAGE ID " << id
                                     << ", IT NAMES A PATH OUTSIDE THE AGENT DIRECTORY!!!\033[0m";
+        *refusal = ZelvoRecord::Reason::ImagePathOutside;
         return QImage();
     }
-    if (directory.isEmpty())
+    if (directory.isEmpty()) {
+        *refusal = ZelvoRecord::Reason::AgentPathOutside;
         return QImage();
+    }
 
     const QString ziPath = directory + QLatin1Char('/') + ZelvoUtil::agentImageFileName(agentHash, id, ziSuffix);
     qCDebug(zelvoLog).nospace() << "\033[32mZelvoEmulator::drawLayout SEARCHING " << ziPath;
     if (QFile::exists(ziPath)) {
         qCDebug(zelvoLog) << "\033[35mZelvoEmulator::drawLayout FOUNDED A ZELVO IMAGE";
         *path = ziPath;
-        return ZIImageUtil::ziUncompress(ziPath);
+        const QImage image = ZIImageUtil::ziUncompress(ziPath);
+        if (image.isNull())
+            *refusal = ZelvoRecord::Reason::ImageUnreadable;
+        return image;
     }
 
     qCDebug(zelvoLog) << "\033[36mZelvoEmulator::drawLayout .zi not found, serching .png ...";
     const QString pngPath = directory + QLatin1Char('/') + ZelvoUtil::agentImageFileName(agentHash, id, pngSuffix);
     qCDebug(zelvoLog).nospace() << "\033[32mZelvoEmulator::drawLayout SEARCHING " << pngPath;
-    if (!QFile::exists(pngPath))
+    if (!QFile::exists(pngPath)) {
+        *refusal = ZelvoRecord::Reason::ImageNotStored;
         return QImage();
+    }
     qCDebug(zelvoLog) << "\033[35mZelvoEmulator::drawLayout FOUNDED A PNG IMAGE";
     *path = pngPath;
-    return ZelvoUtil::readImageFile(pngPath);
+    const QImage image = ZelvoUtil::readImageFile(pngPath);
+    if (image.isNull())
+        *refusal = ZelvoRecord::Reason::ImageUnreadable;
+    return image;
 }
 
 } // namespace
@@ -98,24 +114,36 @@ void ZelvoEmulator::onZelvoConfig(int minPersistingTMillis, int maxPersistingTMi
                                 << minPersistingTMillis << "->" << maxPersistingTMillis << "\033[0m";
     this->minPersistingTMillis = minPersistingTMillis;
     this->maxPersistingTMillis = maxPersistingTMillis;
+    ZelvoRecord record(ZelvoRecord::Direction::In, ZelvoRecord::Kind::ZelvoConfig, ZelvoRecord::Outcome::TimingSet);
+    record.minMillis = minPersistingTMillis;
+    record.maxMillis = maxPersistingTMillis;
+    server->recorder()->append(std::move(record));
 }
 
 void ZelvoEmulator::onAgentConfig(const QString& agentHash, const QList<QString>& imagesArray)
 {
     qCDebug(zelvoLog).nospace().noquote() << "\033[33mZelvoEmulator::configAgent \n\t\tRECEIVED CONFIG FROM AGENT "
                                           << agentHash << "\033[0m";
-    const bool ok = saveAgentImages(agentHash, imagesArray);
+    ZelvoRecord record(ZelvoRecord::Direction::In, ZelvoRecord::Kind::AgentConfig, ZelvoRecord::Outcome::Configured);
+    record.agent = agentHash;
+    const bool ok = saveAgentImages(agentHash, imagesArray, &record);
     qCDebug(zelvoLog).nospace().noquote() << "\033[33mZelvoEmulator::configAgent Now agent " << agentHash
                                           << (ok ? " is CONFIGURED" : " is NOT CONFIGURED") << "!!!!\033[0m";
+    server->recorder()->append(std::move(record));
 }
 
-bool ZelvoEmulator::saveAgentImages(const QString& agentHash, const QList<QString>& images)
+bool ZelvoEmulator::saveAgentImages(const QString& agentHash, const QList<QString>& images, ZelvoRecord* record)
 {
     qCDebug(zelvoLog).nospace().noquote() << "\033[33mZelvoEmulator::saveAgentImages \n\t\tAGENT " << agentHash
                                           << " has " << images.size() << " to SAVE!!!\033[0m";
     const QString directory = ZelvoUtil::agentImageDirectory(agentHash);
-    if (directory.isEmpty())
+    if (directory.isEmpty()) {
+        if (record) {
+            record->outcome = ZelvoRecord::Outcome::Refused;
+            record->reason = ZelvoRecord::Reason::AgentPathOutside;
+        }
         return false;
+    }
     qCDebug(zelvoLog).nospace().noquote() << "\033[33mZelvoEmulator::saveAgentImages \n\t\tDIR " << directory
                                           << "!!!\033[0m";
 
@@ -132,10 +160,11 @@ bool ZelvoEmulator::saveAgentImages(const QString& agentHash, const QList<QStrin
         qCDebug(zelvoLog).nospace().noquote() << "\033[33mZelvoEmulator::saveAgentImages \n\t\tAGENT " << agentHash
                                               << " is saving image " << fileName << "!!!\033[0m";
         bool written = false;
+        ZelvoRecord::Reason refusal = ZelvoRecord::Reason::WriteFailed;
         if (zi) {
             written = writeFile(path, bytes);
         } else {
-            const QImage image = ZelvoUtil::readPngData(bytes, &budget);
+            const QImage image = ZelvoUtil::readPngData(bytes, &budget, &refusal);
             const QByteArray png = image.isNull() ? QByteArray() : encodePng(image);
             written = !png.isEmpty() && writeFile(path, png);
             qCDebug(zelvoLog).nospace().noquote() << "\033[33mZelvoEmulator::saveAgentImages \n\t\tSAVE IMAGE " << path
@@ -144,8 +173,17 @@ bool ZelvoEmulator::saveAgentImages(const QString& agentHash, const QList<QStrin
         if (!written) {
             qCDebug(zelvoLog).nospace().noquote() << "\033[31mZelvoEmulator::saveAgentImages \n\t\tERROR SAVING IMAGE "
                                                   << path << "!!!\033[0m";
+            if (record)
+                record->refusals.append({n, refusal});
+        } else if (record) {
+            ++record->count;
         }
         saved = saved && written;
+    }
+    // Nothing stored of what was sent: the configuration as a whole is refused.
+    if (record && record->count == 0 && !record->refusals.isEmpty()) {
+        record->outcome = ZelvoRecord::Outcome::Refused;
+        record->reason = record->refusals.constFirst().reason;
     }
     return saved;
 }
@@ -154,13 +192,23 @@ void ZelvoEmulator::onAgentContent(const QString& agentHash, int contentId, cons
                                    const QList<QString>& imagesId, const QList<QString>& texts)
 {
     contentOnDisplay = true;
+    ZelvoRecord record(ZelvoRecord::Direction::In, ZelvoRecord::Kind::AgentContent, ZelvoRecord::Outcome::NotDrawn);
+    record.agent = agentHash;
+    record.contentId = contentId;
     if (minPersistingTimerId != -1) {
         qCDebug(zelvoLog).nospace() << "ZelvoEmulator::onAgentContent AGENT " << agentHash
                                     << " sended a new image but we are already waiting the min persisting time, SKIPPING ....";
+        record.outcome = ZelvoRecord::Outcome::Skipped;
+        record.reason = ZelvoRecord::Reason::MinTimeRunning;
+        record.blockingContentId = minPersistingContentId;
+        record.remainingMillis = minPersistingDeadline.remainingTime();
+        recordContent(std::move(record));
         return;
     }
     if (layId.isEmpty()) {
         qCDebug(zelvoLog) << "onAgentContent NULL LAY ID CAN'T process the request .... SKIPPING ... ";
+        record.reason = ZelvoRecord::Reason::NoLayoutId;
+        recordContent(std::move(record));
         return;
     }
 
@@ -175,25 +223,41 @@ void ZelvoEmulator::onAgentContent(const QString& agentHash, int contentId, cons
     const int layoutNumber = layId.toInt();
     if (agentHash.isEmpty()) {
         qCDebug(zelvoLog) << "ZelvoEmulator::onAgentContent NULL AGENT HASH CAN'T process the request .... SKIPPING ... ";
+        record.reason = ZelvoRecord::Reason::NoAgentHash;
+        recordContent(std::move(record));
         return;
     }
 
     startPersistingTimers();
     const QList<ZelvoLayout>& builtIns = ZelvoLayout::builtInLayouts();
-    if (layoutNumber < 0 || layoutNumber >= builtIns.size())
+    if (layoutNumber < 0 || layoutNumber >= builtIns.size()) {
+        record.reason = ZelvoRecord::Reason::NoSuchLayout;
+        record.detail = layId;
+        recordContent(std::move(record));
         return;
+    }
     drawLayout(builtIns.at(layoutNumber), agentHash, imagesId, texts);
 }
 
 void ZelvoEmulator::drawLayout(const ZelvoLayout& layout, const QString& agentHash,
                                const QList<QString>& imagesId, const QList<QString>& texts)
 {
-    if (imagesId.size() != layout.images().size()) {
-        qCDebug(zelvoLog) << "\033[31mZelvoEmulator::drawLayout images in layout don't match with image indexes\033[0m";
-        return;
-    }
-    if (texts.size() != layout.texts().size()) {
-        qCDebug(zelvoLog) << "\033[31mZelvoEmulator::drawLayout text in layout don't match with agent texts\033[0m";
+    ZelvoRecord record(ZelvoRecord::Direction::In, ZelvoRecord::Kind::AgentContent, ZelvoRecord::Outcome::NotDrawn);
+    record.agent = agentHash;
+    record.contentId = currentContentId;
+    const bool imagesFit = imagesId.size() == layout.images().size();
+    const bool textsFit = texts.size() == layout.texts().size();
+    if (!imagesFit || !textsFit) {
+        if (!imagesFit)
+            qCDebug(zelvoLog) << "\033[31mZelvoEmulator::drawLayout images in layout don't match with image indexes\033[0m";
+        else
+            qCDebug(zelvoLog) << "\033[31mZelvoEmulator::drawLayout text in layout don't match with agent texts\033[0m";
+        record.reason = ZelvoRecord::Reason::CountsDoNotFit;
+        record.layoutImages = layout.images().size();
+        record.layoutTexts = layout.texts().size();
+        record.givenImages = imagesId.size();
+        record.givenTexts = texts.size();
+        recordContent(std::move(record));
         return;
     }
 
@@ -216,8 +280,14 @@ void ZelvoEmulator::drawLayout(const ZelvoLayout& layout, const QString& agentHa
         // Images after texts, so that they cover the texts where they overlap.
         for (int i = 0; i < imagesId.size(); ++i) {
             QString path;
-            const QImage image = loadAgentImage(directory, agentHash, imagesId.at(i), &path);
+            ZelvoRecord::Reason refusal = ZelvoRecord::Reason::None;
+            const QImage image = loadAgentImage(directory, agentHash, imagesId.at(i), &path, &refusal);
             if (image.isNull()) {
+                // The first image missing tells the agent why; the rest is drawn all the same.
+                if (record.reason == ZelvoRecord::Reason::None) {
+                    record.reason = refusal;
+                    record.detail = imagesId.at(i);
+                }
                 qCDebug(zelvoLog).nospace() << "\033[32mZelvoEmulator::drawLayout DRAWING image " << path
                                             << " IS NULL!!!" << "\033[0m";
                 continue;
@@ -230,6 +300,23 @@ void ZelvoEmulator::drawLayout(const ZelvoLayout& layout, const QString& agentHa
         }
     }
     updateDisplay(canvas, true);
+    // The display shows this content now, complete or not.
+    drawnAgentHash = agentHash;
+    drawnContent = currentContentId;
+    if (record.reason == ZelvoRecord::Reason::None) {
+        record.outcome = ZelvoRecord::Outcome::Drawn;
+        record.detail = QString::number(layout.index());
+    } else if (record.reason == ZelvoRecord::Reason::ImagePathOutside
+               || record.reason == ZelvoRecord::Reason::AgentPathOutside) {
+        record.outcome = ZelvoRecord::Outcome::Refused;
+    }
+    recordContent(std::move(record));
+}
+
+void ZelvoEmulator::recordContent(ZelvoRecord record)
+{
+    lastOutcome = record;
+    lastOutcome.sequence = server->recorder()->append(std::move(record));
 }
 
 void ZelvoEmulator::drawElidedText(QPainter* painter, const QRect& rect, const QString& text)
@@ -267,6 +354,8 @@ void ZelvoEmulator::startPersistingTimers()
     // startTimer() refuses negative intervals and returns 0, an id that no
     // timer event would ever clear; such times count as 0 instead.
     minPersistingTimerId = startTimer(qMax(0, minPersistingTMillis), Qt::CoarseTimer);
+    minPersistingDeadline.setRemainingTime(qMax(0, minPersistingTMillis));
+    minPersistingContentId = currentContentId;
     maxPersistingTimerId = startTimer(qMax(0, maxPersistingTMillis), Qt::CoarseTimer);
 }
 
@@ -290,6 +379,15 @@ void ZelvoEmulator::timerEvent(QTimerEvent* event)
 
 void ZelvoEmulator::onAgentContentTimeout()
 {
+    if (!currentAgentHash.isEmpty()) {
+        ZelvoRecord record(ZelvoRecord::Direction::Link, ZelvoRecord::Kind::ContentRemoved, ZelvoRecord::Outcome::Removed);
+        record.agent = currentAgentHash;
+        record.contentId = currentContentId;
+        record.maxMillis = maxPersistingTMillis;
+        recordContent(std::move(record));
+    }
+    drawnAgentHash.clear();
+    drawnContent = -1;
     currentAgentHash.clear();
     currentContentId = -1;
     updateDisplay(QImage(), false);

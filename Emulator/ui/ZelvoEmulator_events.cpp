@@ -1,6 +1,7 @@
 #include "ui/ZelvoEmulator.h"
 #include "ZelvoLog.h"
 #include "comm/ZelvoServer.h"
+#include "record/ZelvoRecorder.h"
 
 #include <QByteArray>
 #include <QDebug>
@@ -10,6 +11,7 @@
 
 #include <algorithm>
 #include <iterator>
+#include <utility>
 
 namespace {
 
@@ -62,6 +64,14 @@ void ZelvoEmulator::dispatchSensorEvent(const ZelvoEvent& event, const QString& 
 
     qCDebug(zelvoLog).noquote() << QStringLiteral("### dispatchSensorEvent ->  EVENT: ") + QString::fromUtf8(text);
     server->sendMessageToClients(text);
+
+    ZelvoRecord record(ZelvoRecord::Direction::Out, ZelvoRecord::Kind::EventSent, ZelvoRecord::Outcome::Sent);
+    record.agent = appId;
+    record.contentId = contentId;
+    record.eventType = event.type;
+    std::copy(std::begin(event.values), std::end(event.values), record.eventValues.begin());
+    record.count = server->connections().size();
+    server->recorder()->append(std::move(record));
 }
 
 void ZelvoEmulator::broadcastSensorEvent(const ZelvoEvent& event)

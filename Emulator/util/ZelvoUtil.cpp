@@ -24,17 +24,23 @@ void removeFile(const QString& path)
 
 // QImageReader::size() reads the header only, so the bound holds before
 // any pixel memory is allocated.
-QImage readBounded(QImageReader& reader, const char* caller)
+QImage readBounded(QImageReader& reader, const char* caller, ZelvoRecord::Reason* refusal)
 {
+    const auto refuse = [refusal](ZelvoRecord::Reason reason) {
+        if (refusal)
+            *refusal = reason;
+        return QImage();
+    };
     const QSize size = reader.size();
     if (size.width() > ZelvoUtil::maxImageSide || size.height() > ZelvoUtil::maxImageSide) {
         qCDebug(zelvoLog).nospace() << "\033[31m" << caller << " REFUSED IMAGE " << reader.fileName()
                                     << " OF " << size.width() << " x " << size.height()
                                     << " PIXELS, MORE THAN " << ZelvoUtil::maxImageSide << " x "
                                     << ZelvoUtil::maxImageSide << "!!!\033[0m";
-        return QImage();
+        return refuse(ZelvoRecord::Reason::PictureTooLarge);
     }
-    return reader.read();
+    const QImage image = reader.read();
+    return image.isNull() ? refuse(ZelvoRecord::Reason::NotAPicture) : image;
 }
 
 } // namespace
@@ -104,7 +110,7 @@ bool ZelvoUtil::isFileNamePart(const QString& text)
         && text != QLatin1String("..");
 }
 
-QImage ZelvoUtil::readPngData(const QByteArray& bytes, qint64* budget)
+QImage ZelvoUtil::readPngData(const QByteArray& bytes, qint64* budget, ZelvoRecord::Reason* refusal)
 {
     QBuffer buffer;
     buffer.setData(bytes);
@@ -122,15 +128,17 @@ QImage ZelvoUtil::readPngData(const QByteArray& bytes, qint64* budget)
                                         << " x " << size.height() << " PIXELS, " << decoded
                                         << " BYTES DECODED, MORE THAN THE " << *budget
                                         << " LEFT OF ITS CONFIGURATION!!!\033[0m";
+            if (refusal)
+                *refusal = ZelvoRecord::Reason::OverBudget;
             return QImage();
         }
         *budget -= decoded;
     }
-    return readBounded(reader, "ZelvoUtil::readPngData");
+    return readBounded(reader, "ZelvoUtil::readPngData", refusal);
 }
 
-QImage ZelvoUtil::readImageFile(const QString& path)
+QImage ZelvoUtil::readImageFile(const QString& path, ZelvoRecord::Reason* refusal)
 {
     QImageReader reader(path);
-    return readBounded(reader, "ZelvoUtil::readImageFile");
+    return readBounded(reader, "ZelvoUtil::readImageFile", refusal);
 }

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "record/ZelvoRecord.h"
+
 #include <QtGlobal>
 
 class QByteArray;
@@ -48,8 +50,10 @@ public:
     // A PNG payload decoded, or a null image when it is not one or is too
     // large. With a budget, a picture that would decode to more bytes than
     // are left is refused (logged), and the others take theirs from it.
-    static QImage readPngData(const QByteArray& bytes, qint64* budget = nullptr);
+    // A refused picture sets refusal to why.
+    static QImage readPngData(const QByteArray& bytes, qint64* budget = nullptr,
+                              ZelvoRecord::Reason* refusal = nullptr);
     // A picture file decoded (format from its contents), or a null image
     // when it is unreadable or too large.
-    static QImage readImageFile(const QString& path);
+    static QImage readImageFile(const QString& path, ZelvoRecord::Reason* refusal = nullptr);
 };

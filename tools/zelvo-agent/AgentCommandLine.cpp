@@ -1,4 +1,5 @@
 #include "AgentCommandLine.h"
+#include "AgentLayouts.h"
 
 #include "AgentMessages.h"
 #include "AgentPicture.h"
@@ -20,6 +21,7 @@ const QString configCommand = QStringLiteral("config");
 const QString contentCommand = QStringLiteral("content");
 const QString timingCommand = QStringLiteral("timing");
 const QString eventsCommand = QStringLiteral("events");
+const QString layoutsCommand = QStringLiteral("layouts");
 
 const QCommandLineOption hostOption(QStringLiteral("host"),
     QStringLiteral("Emulator host (default 127.0.0.1)."), QStringLiteral("HOST"), QStringLiteral("127.0.0.1"));
@@ -48,6 +50,8 @@ const QCommandLineOption imageOption(QStringLiteral("image"),
     QStringLiteral("Number of a configured picture for the next image area; repeat in layout order."), QStringLiteral("ID"));
 const QCommandLineOption textOption(QStringLiteral("text"),
     QStringLiteral("Text for the next text area; repeat in layout order."), QStringLiteral("TEXT"));
+const QCommandLineOption forceOption(QStringLiteral("force"),
+    QStringLiteral("Send the content even when it does not fit its layout, to see how the emulator treats it."));
 const QCommandLineOption minOption(QStringLiteral("min"),
     QStringLiteral("Minimum time content stays on the display, in milliseconds."), QStringLiteral("MS"));
 const QCommandLineOption maxOption(QStringLiteral("max"),
@@ -64,12 +68,14 @@ QString overview()
         "  content  Show pictures and texts in a layout (\"agent_content\").\n"
         "  timing   Set how long content stays on the display (\"zelvo_config\").\n"
         "  events   Print the emulator's button and sensor events.\n"
+        "  layouts  Print the layouts: the images and texts each takes, with their sizes.\n"
         "\n"
         "Every command takes --host HOST (default 127.0.0.1), --port PORT (default %1)\n"
         "and --help. Run 'zelvo-agent COMMAND --help' for the options of a command.\n"
         "\n"
-        "Exit codes: 0 done, 1 a file is missing or no picture, 2 usage error or no\n"
-        "emulator reachable, 3 fewer events than --count before listening ended.\n").arg(ZelvoPorts::agent);
+        "Exit codes: 0 done, 1 a file is missing or no picture, or the content was not\n"
+        "drawn, 2 usage error, content that does not fit its layout or no emulator\n"
+        "reachable, 3 fewer events than --count before listening ended.\n").arg(ZelvoPorts::agent);
 }
 
 struct CommandSyntax
@@ -87,7 +93,10 @@ CommandSyntax syntaxOf(const QString& command)
                                "image ids of the content command.")};
     if (command == contentCommand)
         return {QStringLiteral("content --app HASH --layout N"),
-                QStringLiteral("Sends an \"agent_content\": the layout, the configured pictures and the texts to show.")};
+                QStringLiteral("Sends an \"agent_content\": the layout, the configured pictures and the texts to show.\n"
+                               "Content that does not fit its layout is refused before sending (unless --force).\n"
+                               "When the emulator's control channel is reachable, prints what became of the\n"
+                               "content and exits with 1 when it was not drawn.")};
     if (command == timingCommand)
         return {QStringLiteral("timing --min MS --max MS"),
                 QStringLiteral("Sends a \"zelvo_config\" with the minimum and maximum persisting times of content.")};
@@ -121,6 +130,11 @@ AgentCommandLine::Status AgentCommandLine::parse(const QStringList& arguments)
         message = overview();
         return Status::Help;
     }
+    // Nothing to send: the table is all there is to it.
+    if (command == layoutsCommand) {
+        message = AgentLayouts::table();
+        return Status::Help;
+    }
     if (!isCommand(command))
         return usageError(QStringLiteral("unknown command '%1'; try 'zelvo-agent --help'").arg(command));
 
@@ -135,7 +149,7 @@ AgentCommandLine::Status AgentCommandLine::parse(const QStringList& arguments)
     if (command == configCommand)
         parser.addOptions({appOption, ziOption});
     else if (command == contentCommand)
-        parser.addOptions({appOption, layoutOption, contentIdOption, imageOption, textOption});
+        parser.addOptions({appOption, layoutOption, contentIdOption, imageOption, textOption, forceOption});
     else if (command == timingCommand)
         parser.addOptions({minOption, maxOption});
     const bool sends = command != eventsCommand;
@@ -251,10 +265,18 @@ AgentCommandLine::Status AgentCommandLine::readContent(const QCommandLineParser&
         return usageError(QStringLiteral("--content-id needs a whole number, not '%1'").arg(parser.value(contentIdOption)),
                           contentCommand);
     }
+    const QStringList images = parser.values(imageOption);
+    const QStringList texts = parser.values(textOption);
+    if (!parser.isSet(forceOption)) {
+        message = AgentLayouts::check(parser.value(layoutOption), images.size(), texts.size());
+        if (!message.isEmpty())
+            return Status::UsageError;
+    }
     // Layout and image ids go out as the text given: the glasses read them
     // as text too, and an agent may want to see how they treat odd ones.
-    parsed.messages.append(AgentMessages::agentContent(agentHash, parser.value(layoutOption), contentId,
-                                                       parser.values(imageOption), parser.values(textOption)));
+    parsed.messages.append(AgentMessages::agentContent(agentHash, parser.value(layoutOption), contentId, images, texts));
+    parsed.outcomeAgent = agentHash;
+    parsed.outcomeContentId = contentId;
     return Status::Run;
 }
 

@@ -20,4 +20,7 @@ struct AgentRequest
     int timeoutMillis = 0;
     // Events written byte for byte as they arrived instead of compact lines.
     bool raw = false;
+    // Content sent: whose and which, to ask the emulator what became of it.
+    QString outcomeAgent;
+    int outcomeContentId = 0;
 };

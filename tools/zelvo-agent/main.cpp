@@ -1,4 +1,5 @@
 #include "AgentCommandLine.h"
+#include "AgentOutcome.h"
 #include "AgentSession.h"
 #include "ExitCode.h"
 
@@ -44,11 +45,13 @@ int main(int argc, char** argv)
         break;
     }
 
+    AgentOutcome outcome(commandLine.request());
+    outcome.prepare();
     AgentSession session(commandLine.request());
-    QObject::connect(&session, &AgentSession::finished, &application, [](int exitCode, const QString& error) {
+    QObject::connect(&session, &AgentSession::finished, &application, [&outcome](int exitCode, const QString& error) {
         if (!error.isEmpty())
             printError(error);
-        QCoreApplication::exit(exitCode);
+        QCoreApplication::exit(exitCode == 0 ? outcome.report() : exitCode);
     });
     QTimer::singleShot(0, &session, &AgentSession::start);
     return QCoreApplication::exec();

@@ -4,7 +4,6 @@
 #include "ZelvoControlToken.h"
 #include "ZelvoPorts.h"
 #include "control/ZelvoTracePlayer.h"
-#include "control/ZelvoControlServer.h"
 
 #include <QCommandLineOption>
 #include <QCommandLineParser>
@@ -27,6 +26,15 @@ const QCommandLineOption waitOption(QStringLiteral("wait"),
     QStringLiteral("Return when the trace has ended instead of when it starts."));
 const QCommandLineOption contentOfOption(QStringLiteral("content-of"),
     QStringLiteral("The agent hash (\"appId\") whose content to wait for."), QStringLiteral("HASH"));
+const QCommandLineOption contentIdOption(QStringLiteral("content-id"),
+    QStringLiteral("Wait for this content id of the agent only."), QStringLiteral("N"));
+const QCommandLineOption followOption(QStringLiteral("follow"),
+    QStringLiteral("Keep printing new records until the emulator ends or the command is stopped."));
+const QCommandLineOption jsonOption(QStringLiteral("json"), QStringLiteral("Print each record as one JSON line."));
+const QCommandLineOption agentOption(QStringLiteral("agent"),
+    QStringLiteral("Only the records of this agent hash."), QStringLiteral("HASH"));
+const QCommandLineOption sinceOption(QStringLiteral("since"),
+    QStringLiteral("Only the records after this sequence number."), QStringLiteral("SEQ"));
 const QCommandLineOption answerTimeoutOption(QStringLiteral("timeout"),
     QStringLiteral("Give up when nothing answers within SECONDS (fractions allowed, default 30)."),
     QStringLiteral("SECONDS"), QStringLiteral("30"));
@@ -77,8 +85,11 @@ const QList<Command>& commands()
         {QStringLiteral("screenshot"), QStringLiteral("OUT.png|-"),
          QStringLiteral("Save the 320 x 240 display as PNG ('-' writes it to standard output).")},
         {QStringLiteral("state"), QString(), QStringLiteral("Print the emulator's state as JSON.")},
-        {QStringLiteral("wait"), QStringLiteral("--content-of HASH [--timeout SECONDS]"),
-         QStringLiteral("Return once that agent's content is on the display.")},
+        {QStringLiteral("wait"), QStringLiteral("--content-of HASH [--content-id N] [--timeout SECONDS]"),
+         QStringLiteral("Return once that agent's content was drawn; fail at once with the reason\n"
+                        "when it was skipped, not drawn or refused.")},
+        {QStringLiteral("log"), QStringLiteral("[--follow] [--json] [--agent HASH] [--since SEQ]"),
+         QStringLiteral("Print what became of the agents' messages, one record a line.")},
         {QStringLiteral("fullscreen"), QStringLiteral("on|off"), QStringLiteral("Switch full-screen mode.")},
     };
     return list;
@@ -105,6 +116,7 @@ QString overview()
 CtlCommandLine::Status CtlCommandLine::parse(const QStringList& arguments)
 {
     parsed = QJsonObject();
+    jsonLines = false;
     waitMillis = 0;
     output.clear();
     message.clear();
@@ -129,8 +141,10 @@ CtlCommandLine::Status CtlCommandLine::parse(const QStringList& arguments)
         parser.addOption(holdOption);
     else if (name == QLatin1String("trace"))
         parser.addOption(waitOption);
+    if (name == QLatin1String("log"))
+        parser.addOptions({followOption, jsonOption, agentOption, sinceOption});
     if (name == QLatin1String("wait"))
-        parser.addOptions({contentOfOption, waitTimeoutOption});
+        parser.addOptions({contentOfOption, contentIdOption, waitTimeoutOption});
     else
         parser.addOption(answerTimeoutOption);
     if (!parser.parse(arguments))
@@ -219,6 +233,27 @@ CtlCommandLine::Status CtlCommandLine::parse(const QStringList& arguments)
         waitMillis = millis + answerAllowanceMillis;
         parsed = {{QStringLiteral("cmd"), name}, {QStringLiteral("contentOf"), parser.value(contentOfOption)},
                   {QStringLiteral("timeout"), double(millis)}};
+        if (parser.isSet(contentIdOption)) {
+            bool ok = false;
+            const int contentId = parser.value(contentIdOption).toInt(&ok);
+            if (!ok)
+                return usageError(QStringLiteral("--content-id needs a whole number, not '%1'").arg(parser.value(contentIdOption)), name);
+            parsed.insert(QStringLiteral("contentId"), contentId);
+        }
+    } else if (name == QLatin1String("log")) {
+        if (!expect(0))
+            return usageError(QStringLiteral("unexpected argument '%1'").arg(positional.first()), name);
+        parsed = {{QStringLiteral("cmd"), name}, {QStringLiteral("follow"), parser.isSet(followOption)}};
+        if (parser.isSet(agentOption))
+            parsed.insert(QStringLiteral("agent"), parser.value(agentOption));
+        if (parser.isSet(sinceOption)) {
+            bool ok = false;
+            const qulonglong since = parser.value(sinceOption).toULongLong(&ok);
+            if (!ok)
+                return usageError(QStringLiteral("--since needs a sequence number, not '%1'").arg(parser.value(sinceOption)), name);
+            parsed.insert(QStringLiteral("since"), double(since));
+        }
+        jsonLines = parser.isSet(jsonOption);
     } else {
         if (!expect(1) || (positional.first() != QLatin1String("on") && positional.first() != QLatin1String("off")))
             return usageError(QStringLiteral("say on or off"), name);

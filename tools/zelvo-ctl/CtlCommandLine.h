@@ -21,6 +21,8 @@ public:
     qint64 answerMillis() const { return waitMillis; }
     // Where a screenshot goes; "-" for standard output.
     const QString& outputPath() const { return output; }
+    // log --json: records as JSON lines.
+    bool printsJson() const { return jsonLines; }
     // The help text after Help; a one-line message after an error.
     const QString& text() const { return message; }
 
@@ -31,5 +33,6 @@ private:
     quint16 controlPort = 0;
     qint64 waitMillis = 0;
     QString output;
+    bool jsonLines = false;
     QString message;
 };

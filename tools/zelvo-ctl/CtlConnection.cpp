@@ -83,6 +83,16 @@ bool CtlConnection::readAnswer(QJsonObject* object)
     return true;
 }
 
+bool CtlConnection::next(QJsonObject* object)
+{
+    while (!socket.canReadLine()) {
+        if (!socket.waitForReadyRead(-1))
+            return false;
+    }
+    *object = QJsonDocument::fromJson(socket.readLine()).object();
+    return true;
+}
+
 int CtlConnection::remainingMillis() const
 {
     return int(std::min<qint64>(deadline.remainingTime(), std::numeric_limits<int>::max()));

@@ -19,6 +19,10 @@ public:
     // emulator answered with an error. errorString() says which.
     Result call(const QJsonObject& request);
 
+    // After a Done call that asked to follow: the next line the emulator
+    // streams, waiting as long as it takes; false once the connection ends.
+    bool next(QJsonObject* object);
+
     // The answer of a Done call without "id" and "ok".
     const QJsonObject& results() const { return answer; }
     const QString& errorString() const { return error; }

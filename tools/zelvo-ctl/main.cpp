@@ -1,10 +1,12 @@
 #include "CtlCommandLine.h"
 #include "CtlConnection.h"
 #include "ExitCode.h"
+#include "CtlLog.h"
 
 #include <QByteArray>
 #include <QCoreApplication>
 #include <QFile>
+#include <QJsonArray>
 #include <QJsonDocument>
 #include <QLoggingCategory>
 
@@ -50,7 +52,19 @@ int main(int argc, char** argv)
 
     const QJsonObject& results = connection.results();
     const QString command = commandLine.request().value(QStringLiteral("cmd")).toString();
-    if (command == QLatin1String("state")) {
+    if (command == QLatin1String("log")) {
+        const bool json = commandLine.printsJson();
+        for (const QJsonValue record : results.value(QStringLiteral("records")).toArray())
+            std::printf("%s\n", qUtf8Printable(CtlLog::line(record.toObject(), json)));
+        std::fflush(stdout);
+        if (commandLine.request().value(QStringLiteral("follow")).toBool()) {
+            QJsonObject record;
+            while (connection.next(&record)) {
+                std::printf("%s\n", qUtf8Printable(CtlLog::line(record, json)));
+                std::fflush(stdout);
+            }
+        }
+    } else if (command == QLatin1String("state")) {
         std::fputs(QJsonDocument(results).toJson(QJsonDocument::Indented).constData(), stdout);
     } else if (commandLine.outputPath() == QLatin1String("-")) {
         const QByteArray png = QByteArray::fromBase64(results.value(QStringLiteral("png")).toString().toLatin1());

@@ -212,7 +212,7 @@ void TestZelvoAgent::content_data()
                                              << 0 << "4" << QStringList{"0", "1", "2", "3"} << QStringList{};
     QTest::newRow("--content-id -5") << QStringList{"--layout", "0", "--content-id", "-5", "--text", "x"} << -5 << "0"
                                      << QStringList{} << QStringList{"x"};
-    QTest::newRow("--layout abc, ids as given") << QStringList{"--layout", "abc", "--image", "00"} << 0 << "abc"
+    QTest::newRow("--layout abc --force, ids as given") << QStringList{"--layout", "abc", "--image", "00", "--force"} << 0 << "abc"
                                                 << QStringList{"00"} << QStringList{};
     QTest::newRow("--text with quotes and umlauts")
         << QStringList{"--layout", "0", "--text", "Grüße, \"Zelvo\" ✓"} << 0 << "0" << QStringList{}
@@ -409,6 +409,15 @@ void TestZelvoAgent::errors_data()
                                             << "--content-id needs a whole number, not 'x' (see 'zelvo-agent content --help')";
     QTest::newRow("content extra") << QStringList{"content", "--app", "a", "--layout", "0", "extra"} << 2
                                    << "unexpected argument 'extra' (see 'zelvo-agent content --help')";
+    QTest::newRow("content --layout 2 --image 0") << QStringList{"content", "--app", "a", "--layout", "2", "--image", "0"} << 2
+                                                  << "layout 2 takes 1 image and 1 text; given 1 image and 0 texts";
+    QTest::newRow("content --layout 4 --image 0 --text t")
+        << QStringList{"content", "--app", "a", "--layout", "4", "--image", "0", "--text", "t"} << 2
+        << "layout 4 takes 4 images and 0 texts; given 1 image and 1 text";
+    QTest::newRow("content --layout 7") << QStringList{"content", "--app", "a", "--layout", "7"} << 2
+                                        << "layout \"7\" does not exist; the layouts are 0 to 4 (see 'zelvo-agent layouts')";
+    QTest::newRow("content --layout two") << QStringList{"content", "--app", "a", "--layout", "two"} << 2
+                                          << "layout \"two\" does not exist; the layouts are 0 to 4 (see 'zelvo-agent layouts')";
     QTest::newRow("timing without --max") << QStringList{"timing", "--min", "10"} << 2
                                           << "--min MS and --max MS are required (see 'zelvo-agent timing --help')";
     QTest::newRow("timing --min -1") << QStringList{"timing", "--min", "-1", "--max", "10"} << 2
@@ -452,6 +461,10 @@ void TestZelvoAgent::help_data()
     QTest::newRow("content -h") << QStringList{"content", "-h"} << "--content-id <N>";
     QTest::newRow("timing --help") << QStringList{"timing", "--help"} << "--max <MS>";
     QTest::newRow("events --help") << QStringList{"events", "--help"} << "--raw";
+    QTest::newRow("layouts") << QStringList{"layouts"} << "layout 3: 1 image and 2 texts\n"
+                                                          "  image 0: 158 x 174 at (0, 42)\n"
+                                                          "  text  0: 320 x 40 at (0, 0)\n"
+                                                          "  text  1: 158 x 174 at (162, 42)\n";
 }
 
 void TestZelvoAgent::help()

@@ -1,0 +1,263 @@
+#include "EmulatorProcess.h"
+#include "TestAgent.h"
+#include "ZelvoControlToken.h"
+
+#include <QBuffer>
+#include <QByteArray>
+#include <QDir>
+#include <QFile>
+#include <QImage>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QProcess>
+#include <QStringList>
+#include <QTest>
+
+namespace {
+
+struct CtlResult
+{
+    int exitCode = -1;
+    QByteArray out;
+    QByteArray err;
+};
+
+CtlResult zelvoCtl(const QStringList& arguments)
+{
+    QProcess process;
+    process.start(QStringLiteral(ZELVO_CTL_PATH), arguments);
+    CtlResult result;
+    if (!process.waitForFinished(30000)) {
+        process.kill();
+        process.waitForFinished();
+        return result;
+    }
+    if (process.exitStatus() == QProcess::NormalExit)
+        result.exitCode = process.exitCode();
+    result.out = process.readAllStandardOutput();
+    result.err = process.readAllStandardError();
+    return result;
+}
+
+QByteArray json(const QJsonObject& object)
+{
+    return QJsonDocument(object).toJson(QJsonDocument::Compact);
+}
+
+// The agent protocol's frame, written out here so that the emulator's own
+// framing code cannot hide a fault of its own.
+QByteArray framed(const QList<QByteArray>& payloads)
+{
+    QByteArray bytes;
+    for (const QByteArray& payload : payloads) {
+        const quint32 size = quint32(payload.size());
+        bytes += char(size >> 24);
+        bytes += char(size >> 16);
+        bytes += char(size >> 8);
+        bytes += char(size);
+        bytes += payload;
+    }
+    return bytes;
+}
+
+QByteArray content(const QString& hash, int contentId, const QString& layout, const QStringList& images,
+                   const QStringList& texts)
+{
+    return json({{"command.type", "agent_content"}, {"appId", hash}, {"contentId", contentId}, {"layoutId", layout},
+                 {"images.id", QJsonArray::fromStringList(images)}, {"texts", QJsonArray::fromStringList(texts)}});
+}
+
+QString png(int width, int height)
+{
+    QImage image(width, height, QImage::Format_RGB32);
+    image.fill(Qt::green);
+    QByteArray bytes;
+    QBuffer buffer(&bytes);
+    buffer.open(QIODevice::WriteOnly);
+    image.save(&buffer, "PNG");
+    return QString::fromLatin1(bytes.toBase64());
+}
+
+QByteArray config(const QString& hash, const QStringList& images)
+{
+    return json({{"command.type", "agent_config"}, {"appId", hash}, {"images", QJsonArray::fromStringList(images)}});
+}
+
+QByteArray timing(int minMillis, int maxMillis)
+{
+    return json({{"command.type", "zelvo_config"}, {"minPersistingTimeMillis", minMillis},
+                 {"maxPersistingTimeMillis", maxMillis}});
+}
+
+} // namespace
+
+// Wrong messages sent to the real program over a real agent connection,
+// and what a script reads back of them through zelvo-ctl.
+class TestMessageRecord final : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void init();
+    void outcomes_data();
+    void outcomes();
+    void followedLog();
+    void cleanupTestCase();
+
+private:
+    QJsonObject state() const;
+    QList<QJsonObject> recordsSince(quint64 sequence) const;
+
+    EmulatorProcess emulator{nullptr, QStringLiteral("messagerecord/emulator")};
+    quint64 seen = 0;
+};
+
+QJsonObject TestMessageRecord::state() const
+{
+    return QJsonDocument::fromJson(zelvoCtl({"state"}).out).object();
+}
+
+QList<QJsonObject> TestMessageRecord::recordsSince(quint64 sequence) const
+{
+    QList<QJsonObject> records;
+    const CtlResult result = zelvoCtl({"log", "--json", "--since", QString::number(sequence)});
+    for (const QByteArray& line : result.out.split('\n')) {
+        if (!line.isEmpty())
+            records.append(QJsonDocument::fromJson(line).object());
+    }
+    return records;
+}
+
+void TestMessageRecord::initTestCase()
+{
+    if (!emulator.portsAreFree())
+        QSKIP("another program holds port 2000 or 2001 on this machine");
+    QFile::remove(ZelvoControlToken::filePath());
+    emulator.setHome(QDir::homePath());
+    QVERIFY(emulator.start());
+    QVERIFY2(QTest::qWaitFor([this] { return zelvoCtl({"state"}).exitCode == 0 || !emulator.isRunning(); }, 90000),
+             emulator.logText().constData());
+}
+
+// Every row starts once the minimum time of the content before has run out.
+void TestMessageRecord::init()
+{
+    QTRY_VERIFY_WITH_TIMEOUT(!state().value("minPersistingTimer").toBool(), 20000);
+    const QList<QJsonObject> records = recordsSince(seen);
+    if (!records.isEmpty())
+        seen = quint64(records.last().value("seq").toDouble());
+}
+
+void TestMessageRecord::outcomes_data()
+{
+    QTest::addColumn<QByteArray>("bytes");
+    QTest::addColumn<QString>("kind");
+    QTest::addColumn<QString>("outcome");
+    QTest::addColumn<QString>("reason");
+    QTest::addColumn<QString>("sentence");
+    // For content: the exit code of "wait --content-of HASH --content-id 2".
+    QTest::addColumn<int>("waitExit");
+
+    const auto row = [](const char* name, const QByteArray& bytes, const char* kind, const char* outcome,
+                        const char* reason, const char* sentence, int waitExit = -1) {
+        QTest::newRow(name) << bytes << QString(kind) << QString(outcome) << QString(reason) << QString(sentence)
+                            << waitExit;
+    };
+    row("not JSON", framed({"nonsense"}), "frame", "no_action", "not_json", "no action: the frame is not JSON");
+    row("[1, 2]", framed({"[1, 2]"}), "frame", "no_action", "not_object", "not a JSON object");
+    row("no command.type", framed({json({{"appId", "a"}})}), "frame", "no_action", "no_command_type", "\"command.type\"");
+    row("AGENT_CONFIG", framed({json({{"command.type", "AGENT_CONFIG"}, {"appId", "a"}})}), "frame", "no_action",
+        "unknown_command_type", "none of zelvo_config");
+    // A header announcing more than the limit; the agent never sends the rest.
+    row("frame over the limit", QByteArray::fromHex("04000001"), "frame", "no_action", "frame_too_large",
+        "over the limit of 67108864 bytes");
+    row("timing 0 60000", framed({timing(0, 60000)}), "zelvo_config", "timing_set", "", "at least 0 ms and at most 60000 ms");
+    row("layout 7", framed({content("l7", 2, "7", {}, {})}), "agent_content", "not_drawn", "no_such_layout",
+        "content 2 not drawn because layout \"7\" does not exist", 1);
+    row("layout 2, 1 image 0 texts", framed({content("l2", 2, "2", {"0"}, {})}), "agent_content", "not_drawn",
+        "counts_do_not_fit", "the layout takes 1 image and 1 text and the message has 1 image and 0 texts", 1);
+    row("image 9 never stored", framed({content("i9", 2, "1", {"9"}, {})}), "agent_content", "not_drawn", "image_not_stored",
+        "image \"9\" of this agent is not stored", 1);
+    row("image id ../x", framed({content("up", 2, "1", {"../x"}, {})}), "agent_content", "refused", "image_path_outside",
+        "image id \"../x\" would name a path outside", 1);
+    row("appId ../x", framed({config("../x", {png(4, 4)})}), "agent_config", "refused", "agent_path_outside",
+        "the agent's name \"../x\" would name a path outside its folder");
+    row("PNG 5000 x 1", framed({config("wide", {png(5000, 1)})}), "agent_config", "refused", "picture_too_large",
+        "the PNG is too large");
+    row("PNG 2000 x 2000", framed({config("big", {png(2000, 2000)})}), "agent_config", "refused", "over_budget",
+        "more than its budget");
+    row("PNG 4 x 4 and 5000 x 1", framed({config("half", {png(4, 4), png(5000, 1)})}), "agent_config", "configured", "",
+        "configured: 1 image stored; image 1 refused: the PNG is too large");
+    row("content during the minimum time", framed({timing(3000, 60000), content("busy", 1, "0", {}, {"first"}),
+        content("busy", 2, "0", {}, {"second"})}), "agent_content", "skipped", "min_time_running",
+        "content 2 skipped because the minimum persisting time of content 1 runs for", 1);
+    row("text in layout 0", framed({timing(0, 60000), content("ok", 2, "0", {}, {"hello"})}), "agent_content", "drawn", "",
+        "content 2 drawn with layout 0", 0);
+}
+
+void TestMessageRecord::outcomes()
+{
+    QFETCH(QByteArray, bytes);
+    QFETCH(QString, kind);
+    QFETCH(QString, outcome);
+    QFETCH(QString, reason);
+    QFETCH(QString, sentence);
+    QFETCH(int, waitExit);
+
+    TestAgent agent(emulator.ports().agent);
+    QVERIFY(agent.waitForConnected());
+    agent.send(bytes);
+
+    QJsonObject found;
+    QTRY_VERIFY_WITH_TIMEOUT([&] {
+        for (const QJsonObject& record : recordsSince(seen)) {
+            if (record.value("kind").toString() == kind && record.value("outcome").toString() != "info")
+                found = record;
+        }
+        return !found.isEmpty();
+    }(), 20000);
+    QCOMPARE(found.value("outcome").toString(), outcome);
+    QCOMPARE(found.value("reason").toString(), reason);
+    QVERIFY2(found.value("sentence").toString().contains(sentence), qPrintable(found.value("sentence").toString()));
+
+    if (waitExit < 0)
+        return;
+    const CtlResult wait = zelvoCtl({"wait", "--content-of", found.value("agent").toString(), "--content-id", "2",
+                                     "--timeout", "10"});
+    QCOMPARE(wait.exitCode, waitExit);
+    if (waitExit != 0)
+        QVERIFY2(wait.err.contains(sentence.toUtf8()), wait.err.constData());
+    const QJsonObject shown = state();
+    QCOMPARE(shown.value("lastOutcome").toObject().value("outcome").toString(), outcome);
+    // What the display really shows: the skipped content is not it.
+    if (outcome == "skipped")
+        QCOMPARE(shown.value("drawnContentId").toInt(), 1);
+    if (outcome == "drawn")
+        QCOMPARE(shown.value("drawnAgent").toString(), found.value("agent").toString());
+}
+
+void TestMessageRecord::followedLog()
+{
+    QProcess follower;
+    follower.start(QStringLiteral(ZELVO_CTL_PATH), {"log", "--follow", "--agent", "followed", "--since",
+                                                    QString::number(seen)});
+    QVERIFY(follower.waitForStarted());
+    TestAgent agent(emulator.ports().agent);
+    QVERIFY(agent.waitForConnected());
+    agent.sendFrame(content("followed", 2, "9", {}, {}));
+    QByteArray out;
+    QTRY_VERIFY_WITH_TIMEOUT((out += follower.readAllStandardOutput()).contains("layout \"9\" does not exist"), 20000);
+    QVERIFY2(out.contains(" in frame followed: received agent_content"), out.constData());
+    follower.kill();
+    follower.waitForFinished();
+}
+
+void TestMessageRecord::cleanupTestCase()
+{
+    emulator.stop();
+}
+
+QTEST_GUILESS_MAIN(TestMessageRecord)
+#include "tst_messagerecord.moc"

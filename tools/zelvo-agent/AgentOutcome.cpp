@@ -1,0 +1,62 @@
+#include "AgentOutcome.h"
+
+#include "AgentRequest.h"
+#include "CtlConnection.h"
+#include "ZelvoPorts.h"
+
+#include <QHostAddress>
+#include <QJsonObject>
+
+#include <cstdio>
+
+namespace {
+
+// Briefly: the content is handled as soon as its frame arrives.
+constexpr int outcomeWaitMillis = 2000;
+constexpr int answerMillis = outcomeWaitMillis + 3000;
+
+bool isLocal(const QString& host)
+{
+    return host == QLatin1String("localhost") || QHostAddress(host).isLoopback();
+}
+
+} // namespace
+
+AgentOutcome::AgentOutcome(const AgentRequest& request)
+    : request(request)
+{
+}
+
+void AgentOutcome::prepare()
+{
+    if (request.outcomeAgent.isEmpty() || !isLocal(request.host))
+        return;
+    CtlConnection connection(ZelvoPorts::control, answerMillis);
+    // Records after the newest possible one: none, only the newest number.
+    reachable = connection.call({{QStringLiteral("cmd"), QStringLiteral("log")},
+                                 {QStringLiteral("since"), 9007199254740992.0}})
+        == CtlConnection::Result::Done;
+    lastSequence = quint64(connection.results().value(QStringLiteral("last")).toDouble());
+}
+
+int AgentOutcome::report() const
+{
+    if (!reachable)
+        return 0;
+    CtlConnection connection(ZelvoPorts::control, answerMillis);
+    const CtlConnection::Result result = connection.call({{QStringLiteral("cmd"), QStringLiteral("wait")},
+                                                          {QStringLiteral("contentOf"), request.outcomeAgent},
+                                                          {QStringLiteral("contentId"), request.outcomeContentId},
+                                                          {QStringLiteral("since"), double(lastSequence)},
+                                                          {QStringLiteral("timeout"), outcomeWaitMillis}});
+    const QString sentence = connection.results().value(QStringLiteral("sentence")).toString();
+    if (result == CtlConnection::Result::Done) {
+        std::printf("%s\n", qUtf8Printable(sentence));
+        return 0;
+    }
+    // A wait that timed out says nothing about the content.
+    if (sentence.isEmpty())
+        return 0;
+    std::fprintf(stderr, "zelvo-agent: %s\n", qUtf8Printable(sentence));
+    return 1;
+}
