@@ -1,12 +1,13 @@
 #include "control/ZelvoControlCommands.h"
 
-#include "control/ZelvoSensorReading.h"
 #include "control/ZelvoTracePlayer.h"
 #include "comm/ZelvoServer.h"
 #include "ui/Button.h"
 #include "ui/ZelvoEmulator.h"
 #include "ui/sensor/ZelvoSensorList.h"
 #include "ZelvoFile.h"
+#include "ZelvoSensorReading.h"
+#include "ZelvoTrace.h"
 #include "record/ZelvoRecorder.h"
 
 #include <QBuffer>
@@ -282,8 +283,8 @@ void ZelvoControlCommands::trace(const QJsonObject& request, const Reply& reply)
         reply({}, error);
         return;
     }
-    QList<ZelvoTracePlayer::TimedReading> readings;
-    if (!ZelvoTracePlayer::parse(csv, &readings, &error)) {
+    QList<ZelvoTrace::TimedReading> readings;
+    if (!ZelvoTrace::parse(csv, &readings, &error)) {
         reply({}, QStringLiteral("%1: %2").arg(path, error));
         return;
     }

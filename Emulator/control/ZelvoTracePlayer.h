@@ -1,39 +1,25 @@
 #pragma once
 
-#include "control/ZelvoSensorReading.h"
+#include "ZelvoTrace.h"
 
 #include <QElapsedTimer>
 #include <QList>
 #include <QObject>
 
-class QByteArray;
-class QString;
 class QTimer;
 
-// Plays a recorded series of sensor readings in real time. A trace is CSV,
-// one reading a line: "milliseconds,sensor,v0[,v1,v2]", the time counted
-// from the start of playing, the sensor by its control name. A header line
-// first, empty lines and lines starting with '#' are allowed.
+// Plays a trace's readings in real time.
 class ZelvoTracePlayer final : public QObject
 {
     Q_OBJECT
     Q_DISABLE_COPY_MOVE(ZelvoTracePlayer)
 
 public:
-    struct TimedReading
-    {
-        qint64 millis = 0;
-        ZelvoSensorReading reading;
-    };
-
     explicit ZelvoTracePlayer(QObject* parent = nullptr);
     ~ZelvoTracePlayer() override;
 
-    // All readings of a trace, or false with *error naming the first bad line.
-    static bool parse(const QByteArray& csv, QList<TimedReading>* readings, QString* error);
-
     // Replaces nothing: a trace that plays must be stopped first.
-    void play(const QList<TimedReading>& readings);
+    void play(const QList<ZelvoTrace::TimedReading>& readings);
     void stop();
 
     bool isPlaying() const { return playing; }
@@ -49,7 +35,7 @@ private:
     void onTimeout();
     void finish(bool completed);
 
-    QList<TimedReading> trace;
+    QList<ZelvoTrace::TimedReading> trace;
     int played = 0;
     bool playing = false;
     QElapsedTimer clock;

@@ -3,7 +3,7 @@
 #include "ToolArguments.h"
 #include "ZelvoControlToken.h"
 #include "ZelvoPorts.h"
-#include "control/ZelvoTracePlayer.h"
+#include "ZelvoTrace.h"
 
 #include <QCommandLineOption>
 #include <QCommandLineParser>
@@ -50,12 +50,12 @@ constexpr double maxSeconds = 3600;
 qint64 traceMillis(const QString& path)
 {
     QFile file(path);
-    QList<ZelvoTracePlayer::TimedReading> readings;
+    QList<ZelvoTrace::TimedReading> readings;
     QString error;
-    if (!file.open(QIODevice::ReadOnly) || !ZelvoTracePlayer::parse(file.readAll(), &readings, &error))
+    if (!file.open(QIODevice::ReadOnly) || !ZelvoTrace::parse(file.readAll(), &readings, &error))
         return 0;
     qint64 last = 0;
-    for (const ZelvoTracePlayer::TimedReading& timed : readings)
+    for (const ZelvoTrace::TimedReading& timed : readings)
         last = std::max(last, timed.millis);
     return last;
 }

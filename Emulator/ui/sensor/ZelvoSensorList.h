@@ -1,5 +1,7 @@
 #pragma once
 
+#include "ZelvoSensorReading.h"
+
 #include <QListWidget>
 
 #include <array>
@@ -21,8 +23,13 @@ class ZelvoSensorList final : public QListWidget
     Q_DISABLE_COPY_MOVE(ZelvoSensorList)
 
 public:
-    // The sensors as singleShotValue() numbers them.
-    enum Sensor { Battery = 1, Accelerometer = 2, Compass = 3, LightSensor = 4 };
+    // The sensors as singleShotValue() numbers them: the numbers of a reading.
+    enum Sensor {
+        Battery = ZelvoSensorReading::Battery,
+        Accelerometer = ZelvoSensorReading::Accelerometer,
+        Compass = ZelvoSensorReading::Compass,
+        LightSensor = ZelvoSensorReading::LightSensor
+    };
 
     explicit ZelvoSensorList(QWidget* parent = nullptr);
     ~ZelvoSensorList() override;

@@ -1,6 +1,4 @@
-#include "control/ZelvoSensorReading.h"
-
-#include "ui/sensor/ZelvoSensorList.h"
+#include "ZelvoSensorReading.h"
 
 #include <QLatin1String>
 
@@ -13,10 +11,10 @@ struct SensorName
 };
 
 const std::array<SensorName, 4> sensorNames = {{
-    {ZelvoSensorList::Battery, QLatin1String("battery")},
-    {ZelvoSensorList::Accelerometer, QLatin1String("accelerometer")},
-    {ZelvoSensorList::Compass, QLatin1String("compass")},
-    {ZelvoSensorList::LightSensor, QLatin1String("light")},
+    {ZelvoSensorReading::Battery, QLatin1String("battery")},
+    {ZelvoSensorReading::Accelerometer, QLatin1String("accelerometer")},
+    {ZelvoSensorReading::Compass, QLatin1String("compass")},
+    {ZelvoSensorReading::LightSensor, QLatin1String("light")},
 }};
 
 } // namespace
@@ -41,5 +39,5 @@ QString ZelvoSensorReading::nameOf(int sensor)
 
 int ZelvoSensorReading::valueCount(int sensor)
 {
-    return sensor == ZelvoSensorList::Accelerometer || sensor == ZelvoSensorList::Compass ? 3 : 1;
+    return sensor == Accelerometer || sensor == Compass ? 3 : 1;
 }

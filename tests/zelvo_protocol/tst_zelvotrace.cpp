@@ -1,0 +1,55 @@
+#include "ZelvoTrace.h"
+
+#include <QByteArray>
+#include <QList>
+#include <QString>
+#include <QTest>
+
+class TestZelvoTrace final : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void parse_data();
+    void parse();
+};
+
+void TestZelvoTrace::parse_data()
+{
+    QTest::addColumn<QByteArray>("csv");
+    QTest::addColumn<int>("readings");
+    QTest::addColumn<QString>("error");
+
+    QTest::newRow("header and two readings")
+        << QByteArray("milliseconds,sensor,v0,v1,v2\n0,compass,1,2,3\n10,light,4\n") << 2 << QString();
+    QTest::newRow("comments, blank lines, CRLF, spaces")
+        << QByteArray("# walk\r\n\r\n 0 , accelerometer , 1 , 2 , 3 \r\n5,battery,80,,\r\n") << 2 << QString();
+    QTest::newRow("equal times") << QByteArray("7,light,1\n7,light,2\n") << 2 << QString();
+    QTest::newRow("empty") << QByteArray() << 0 << QString();
+    QTest::newRow("negative time") << QByteArray("-1,light,1\n") << 0 << "line 1: '-1' is not a time";
+    QTest::newRow("header twice") << QByteArray("ms,sensor,v\nms,sensor,v\n") << 0 << "line 2: 'ms' is not a time";
+    QTest::newRow("unknown sensor") << QByteArray("0,light,1\n5,altimeter,1\n") << 0 << "line 2: unknown sensor 'altimeter'";
+    QTest::newRow("compass one value") << QByteArray("0,compass,1\n") << 0 << "line 1: compass needs 3 values";
+    QTest::newRow("six fields") << QByteArray("0,compass,1,2,3,4\n") << 0 << "line 1: expected milliseconds";
+    QTest::newRow("value nan") << QByteArray("0,light,nan\n") << 0 << "line 1: 'nan' is not a finite number";
+    QTest::newRow("value text") << QByteArray("0,light,bright\n") << 0 << "line 1: 'bright' is not a finite number";
+    QTest::newRow("time goes back") << QByteArray("10,light,1\n\n5,light,1\n") << 0
+                                    << "line 3: time 5 comes before the previous reading's 10";
+}
+
+void TestZelvoTrace::parse()
+{
+    QFETCH(QByteArray, csv);
+    QFETCH(int, readings);
+    QFETCH(QString, error);
+
+    QList<ZelvoTrace::TimedReading> parsed;
+    QString reason;
+    QCOMPARE(ZelvoTrace::parse(csv, &parsed, &reason), error.isEmpty());
+    QVERIFY2(reason.startsWith(error), qPrintable(reason));
+    if (error.isEmpty())
+        QCOMPARE(parsed.size(), readings);
+}
+
+QTEST_GUILESS_MAIN(TestZelvoTrace)
+#include "tst_zelvotrace.moc"
