@@ -44,20 +44,29 @@ QString AgentReplay::parse(const QStringList& arguments, Options* options)
 {
     options->agentPort = ZelvoPorts::agent;
     options->controlPort = ZelvoPorts::control;
-    for (int i = 2; i < arguments.size(); ++i) {
-        const QString argument = arguments.at(i);
-        const bool hasValue = i + 1 < arguments.size();
+    // "--port=P" reads as "--port P", as in the other commands.
+    QStringList split;
+    for (const QString& argument : arguments) {
+        const int equals = argument.indexOf(QLatin1Char('='));
+        if (argument.startsWith(QLatin1String("--")) && equals > 2)
+            split << argument.left(equals) << argument.mid(equals + 1);
+        else
+            split << argument;
+    }
+    for (int i = 2; i < split.size(); ++i) {
+        const QString argument = split.at(i);
+        const bool hasValue = i + 1 < split.size();
         bool ok = true;
         if (argument == QLatin1String("--speed") && hasValue) {
-            options->speed = arguments.at(++i).toDouble(&ok);
+            options->speed = split.at(++i).toDouble(&ok);
             if (!ok || !(options->speed > 0 && options->speed <= 1000))
-                return QStringLiteral("--speed needs a factor above 0 up to 1000, not '%1'").arg(arguments.at(i));
+                return QStringLiteral("--speed needs a factor above 0 up to 1000, not '%1'").arg(split.at(i));
         } else if (argument == QLatin1String("--expect-display") && hasValue) {
-            options->displayDirectory = arguments.at(++i);
+            options->displayDirectory = split.at(++i);
         } else if ((argument == QLatin1String("--port") || argument == QLatin1String("--control-port")) && hasValue) {
-            const uint port = arguments.at(++i).toUInt(&ok);
+            const uint port = split.at(++i).toUInt(&ok);
             if (!ok || port == 0 || port > 65535)
-                return QStringLiteral("%1 needs a port from 1 to 65535, not '%2'").arg(argument, arguments.at(i));
+                return QStringLiteral("%1 needs a port from 1 to 65535, not '%2'").arg(argument, split.at(i));
             (argument == QLatin1String("--port") ? options->agentPort : options->controlPort) = quint16(port);
         } else if (!argument.startsWith(QLatin1String("--")) && options->file.isEmpty()) {
             options->file = argument;
