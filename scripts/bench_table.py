@@ -112,6 +112,18 @@ def control(report):
                 "%.1f us" % run["floor_%s_us" % q], "%.2f" % run["ratio_" + q], "<= 2")
 
 
+def recording(report):
+    found = runs(report)
+    on, off = found.get("Content30/recording:1"), found.get("Content30/recording:0")
+    if not on or not off:
+        return
+    for q in ("p50", "p99"):
+        add("recording", "content at 30/s, recording, " + q, "%.1f us" % on[q + "_us"], "not recording",
+            "%.1f us" % off[q + "_us"], "%.2f" % (on[q + "_us"] / off[q + "_us"]), "<= 1.5")
+    add("recording", "frames lost in 10 s", "%d" % on["frames_lost"], "-", "-", "-", "0")
+    add("recording", "animated PNG size", "%.1f KiB/s" % (on["bytes_per_s"] / 1024), "-", "-", "-", "none")
+
+
 def startup(report):
     for figure in report.get("figures", []):
         add("startup", "%s (%s)" % (figure["name"], figure["unit"]), str(figure["value"]), "plain Qt window",
@@ -120,7 +132,8 @@ def startup(report):
 
 # In this order in the table; any other benchmark follows in name order.
 readers = {"bench_comm": comm, "bench_zicodec": image, "bench_content": content,
-           "bench_events": events, "bench_control": control, "bench_startup": startup}
+           "bench_events": events, "bench_control": control,
+           "bench_recording": recording, "bench_startup": startup}
 order = list(readers)
 results = pathlib.Path(sys.argv[1])
 names = {path.stem for path in results.glob("*.txt")} | {path.stem for path in results.glob("*.json")}

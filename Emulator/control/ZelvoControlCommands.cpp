@@ -9,6 +9,8 @@
 #include "ZelvoSensorReading.h"
 #include "ZelvoTrace.h"
 #include "record/ZelvoRecorder.h"
+#include "recording/ZelvoDisplayRecorder.h"
+#include "recording/ZelvoSessionRecorder.h"
 
 #include <QBuffer>
 #include <QByteArray>
@@ -105,6 +107,8 @@ void ZelvoControlCommands::execute(const QJsonObject& request, const Reply& repl
         trace(request, reply);
     else if (command == QLatin1String("screenshot"))
         screenshot(request, reply);
+    else if (command == QLatin1String("record"))
+        record(request, reply);
     else if (command == QLatin1String("state"))
         reply(state(), QString());
     else if (command == QLatin1String("fullscreen"))
@@ -312,7 +316,8 @@ void ZelvoControlCommands::trace(const QJsonObject& request, const Reply& reply)
 
 void ZelvoControlCommands::screenshot(const QJsonObject& request, const Reply& reply)
 {
-    const QImage image = window->displayImage();
+    const QImage shown = window->displayImage();
+    const QImage image = request.value(QStringLiteral("opaque")).toBool() ? ZelvoDisplayRecorder::opaque(shown) : shown;
     QJsonObject results{{QStringLiteral("width"), image.width()}, {QStringLiteral("height"), image.height()}};
     const QJsonValue pathValue = request.value(QStringLiteral("path"));
     if (pathValue.isUndefined()) {
@@ -346,6 +351,66 @@ void ZelvoControlCommands::screenshot(const QJsonObject& request, const Reply& r
     }
     results.insert(QStringLiteral("path"), path);
     reply(results, QString());
+}
+
+void ZelvoControlCommands::record(const QJsonObject& request, const Reply& reply)
+{
+    ZelvoDisplayRecorder* display = window->displayRecorder();
+    ZelvoSessionRecorder* session = window->sessionRecorder();
+    const QString what = request.value(QStringLiteral("what")).toString();
+    const QString path = request.value(QStringLiteral("file")).toString();
+    QString error;
+    if (what == QLatin1String("display")) {
+        const QJsonValue seconds = request.value(QStringLiteral("seconds"));
+        if (!seconds.isUndefined() && (!seconds.isDouble() || seconds.toDouble() <= 0)) {
+            reply({}, QStringLiteral("\"seconds\" must be a number above 0"));
+            return;
+        }
+        if (!display->start(path, seconds.toDouble(0), &error)) {
+            reply({}, error);
+            return;
+        }
+        reply({{QStringLiteral("file"), path}, {QStringLiteral("frames"), display->frameCount()}}, QString());
+    } else if (what == QLatin1String("session")) {
+        if (!session->start(path, &error)) {
+            reply({}, error);
+            return;
+        }
+        reply({{QStringLiteral("file"), path}}, QString());
+    } else if (what == QLatin1String("stop")) {
+        const bool displayWasRecording = display->isRecording();
+        const bool sessionWasRecording = session->isRecording();
+        if (!displayWasRecording && !sessionWasRecording) {
+            reply({}, QStringLiteral("nothing is being recorded"));
+            return;
+        }
+        QJsonObject results;
+        if (displayWasRecording) {
+            const QString displayPath = display->path();
+            const int frames = display->frameCount();
+            if (!display->stop(&error)) {
+                session->stop();
+                reply({}, error);
+                return;
+            }
+            results.insert(QStringLiteral("display"),
+                           QJsonObject{{QStringLiteral("file"), displayPath}, {QStringLiteral("frames"), frames}});
+        }
+        if (sessionWasRecording) {
+            const QString sessionPath = session->path();
+            const int lines = session->lineCount();
+            if (!session->stop(&error)) {
+                reply({}, error);
+                return;
+            }
+            results.insert(QStringLiteral("session"),
+                           QJsonObject{{QStringLiteral("file"), sessionPath}, {QStringLiteral("records"), lines}});
+        }
+        reply(results, QString());
+    } else {
+        reply({}, oneOf(QStringLiteral("what"), {QStringLiteral("display"), QStringLiteral("session"),
+                                                  QStringLiteral("stop")}));
+    }
 }
 
 void ZelvoControlCommands::fullScreen(const QJsonObject& request, const Reply& reply)
@@ -454,6 +519,8 @@ QJsonObject ZelvoControlCommands::state() const
         {QStringLiteral("minusHeld"), window->minusControl()->isPressed()},
         {QStringLiteral("sensors"), sensors},
         {QStringLiteral("trace"), traceState(*player)},
+        {QStringLiteral("recording"), QJsonObject{{QStringLiteral("display"), window->displayRecorder()->isRecording()},
+                                                  {QStringLiteral("session"), window->sessionRecorder()->isRecording()}}},
         {QStringLiteral("drawnAgent"), window->drawnAgent()},
         {QStringLiteral("drawnContentId"), window->drawnContentId()},
         {QStringLiteral("lastOutcome"), lastOutcome(window->lastContentOutcome())},

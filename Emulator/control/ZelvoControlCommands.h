@@ -44,6 +44,7 @@ private:
     void sensor(const QJsonObject& request, const Reply& reply);
     void trace(const QJsonObject& request, const Reply& reply);
     void screenshot(const QJsonObject& request, const Reply& reply);
+    void record(const QJsonObject& request, const Reply& reply);
     void fullScreen(const QJsonObject& request, const Reply& reply);
     void wait(const QJsonObject& request, const Reply& reply);
     QJsonObject state() const;

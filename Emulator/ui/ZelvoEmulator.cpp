@@ -7,6 +7,8 @@
 #include "ui/messages/ZelvoMessagesWindow.h"
 #include "ui/sensor/ZelvoSensorList.h"
 #include "comm/ZelvoServer.h"
+#include "recording/ZelvoDisplayRecorder.h"
+#include "recording/ZelvoSessionRecorder.h"
 
 #include <QCloseEvent>
 #include <QCoreApplication>
@@ -69,12 +71,15 @@ ZelvoEmulator::ZelvoEmulator(ZelvoServer* server, QWidget* parent)
     , accelerometerTimer(new QTimer(this))
     , compassTimer(new QTimer(this))
     , lightSensorTimer(new QTimer(this))
+    , displayRecording(new ZelvoDisplayRecorder(this))
+    , sessionRecording(new ZelvoSessionRecorder(server->recorder(), this))
     // Every window gets its own copies, a second window in a process included.
     , layouts(ZelvoLayout::builtInLayouts())
 {
     setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
 
+    connect(this, &ZelvoEmulator::displayChanged, displayRecording, &ZelvoDisplayRecorder::showImage);
     connect(server, SIGNAL(zelvoConfigReceived(int,int)), this, SLOT(onZelvoConfig(int,int)));
     connect(server, SIGNAL(agentConfigReceived(QString,QList<QString>)),
             this, SLOT(onAgentConfig(QString,QList<QString>)));
@@ -159,6 +164,8 @@ ZelvoEmulator::ZelvoEmulator(ZelvoServer* server, QWidget* parent)
 ZelvoEmulator::~ZelvoEmulator()
 {
     qCDebug(zelvoLog) << "Invoked Destructor of ZelvoEmulator";
+    // What was recorded until the window closed is kept.
+    stopRecordings();
     delete sensorList;
 }
 
@@ -209,6 +216,14 @@ void ZelvoEmulator::updateDisplay(const QImage& content, bool showStatus)
 
     // Moved: the pixmap takes over the image's pixels instead of copying them.
     display->setPixmap(QPixmap::fromImage(std::move(composed)));
+    // The pixmap's own image: shared, not copied.
+    emit displayChanged(display->pixmap().toImage());
+}
+
+void ZelvoEmulator::stopRecordings()
+{
+    displayRecording->stop();
+    sessionRecording->stop();
 }
 
 QImage ZelvoEmulator::batteryIcon() const

@@ -20,9 +20,11 @@ class QListWidget;
 class QPainter;
 class QTimer;
 class ZelvoDisplay;
+class ZelvoDisplayRecorder;
 class ZelvoMessagesWindow;
 class ZelvoSensorList;
 class ZelvoServer;
+class ZelvoSessionRecorder;
 
 // The main window: the glasses with their display, the hardware buttons and
 // the hub that connects the agent server, the sensor panel and the timers.
@@ -97,6 +99,16 @@ public:
     // The panel offers its own operations (a reading, a simulation started
     // or stopped) to whoever holds the window.
     ZelvoSensorList* sensorPanel() { return sensorList; }
+    // The recordings of the display and of the agent link, for the control
+    // channel and the window's own buttons alike.
+    ZelvoDisplayRecorder* displayRecorder() const { return displayRecording; }
+    ZelvoSessionRecorder* sessionRecorder() const { return sessionRecording; }
+    // Ends every recording, writing what was recorded so far.
+    void stopRecordings();
+
+signals:
+    // The display image was composed anew (it may look as it did before).
+    void displayChanged(const QImage& image);
 
 protected:
     void timerEvent(QTimerEvent* event) override;
@@ -187,6 +199,8 @@ private:
     QTimer* accelerometerTimer = nullptr;
     QTimer* compassTimer = nullptr;
     QTimer* lightSensorTimer = nullptr;
+    ZelvoDisplayRecorder* displayRecording = nullptr;
+    ZelvoSessionRecorder* sessionRecording = nullptr;
     QTransform savedDisplayTransform;
     // Where the window's frame stood before full screen, to return there.
     QPoint windowModePosition;

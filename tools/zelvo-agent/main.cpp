@@ -1,5 +1,6 @@
 #include "AgentCommandLine.h"
 #include "AgentOutcome.h"
+#include "AgentReplay.h"
 #include "AgentSession.h"
 #include "ExitCode.h"
 
@@ -29,6 +30,16 @@ int main(int argc, char** argv)
     // writes itself. Decided before parsing, which already reads pictures.
     if (!QCoreApplication::arguments().contains(QLatin1String("--verbose")))
         QLoggingCategory::setFilterRules(QStringLiteral("*.debug=false\n*.info=false\n*.warning=false"));
+
+    if (QCoreApplication::arguments().value(1) == QLatin1String("replay")) {
+        AgentReplay::Options options;
+        const QString usage = AgentReplay::parse(QCoreApplication::arguments(), &options);
+        if (!usage.isEmpty()) {
+            printError(usage);
+            return toInt(ExitCode::UsageError);
+        }
+        return AgentReplay(options).run();
+    }
 
     AgentCommandLine commandLine;
     switch (commandLine.parse(QCoreApplication::arguments())) {

@@ -2,6 +2,7 @@
 
 #include "ToolArguments.h"
 #include "ZelvoControlToken.h"
+#include "ZelvoImageComparison.h"
 #include "ZelvoPorts.h"
 #include "ZelvoTrace.h"
 
@@ -41,6 +42,21 @@ const QCommandLineOption answerTimeoutOption(QStringLiteral("timeout"),
 const QCommandLineOption waitTimeoutOption(QStringLiteral("timeout"),
     QStringLiteral("Give up after SECONDS (fractions allowed, default 10)."), QStringLiteral("SECONDS"),
     QStringLiteral("10"));
+const QCommandLineOption secondsOption(QStringLiteral("seconds"),
+    QStringLiteral("Record for SECONDS (fractions allowed)."), QStringLiteral("SECONDS"));
+const QCommandLineOption untilStoppedOption(QStringLiteral("until-stopped"),
+    QStringLiteral("Record until 'zelvo-ctl record stop'."));
+const QCommandLineOption expectOption(QStringLiteral("expect"),
+    QStringLiteral("Compare the display with this golden picture; exit 1 when they differ."), QStringLiteral("GOLDEN.png"));
+const QCommandLineOption toleranceOption(QStringLiteral("tolerance"),
+    QStringLiteral("Largest channel difference (0 to 255) that still counts as equal (default %1).")
+        .arg(ZelvoImageComparison::defaultTolerance),
+    QStringLiteral("N"), QString::number(ZelvoImageComparison::defaultTolerance));
+const QCommandLineOption diffOption(QStringLiteral("diff"),
+    QStringLiteral("Where the difference picture goes when the display differs (default GOLDEN-diff.png)."),
+    QStringLiteral("OUT.png"));
+const QCommandLineOption opaqueOption(QStringLiteral("opaque"),
+    QStringLiteral("The display on its black background, as the glasses show it, instead of transparent."));
 // How long an answer may take beyond the time a command waits by design.
 constexpr qint64 answerAllowanceMillis = 30000;
 constexpr double maxSeconds = 3600;
@@ -82,8 +98,12 @@ const QList<Command>& commands()
                         "values that begin with a minus sign.")},
         {QStringLiteral("trace"), QStringLiteral("FILE [--wait] | stop"),
          QStringLiteral("Play a CSV trace of readings, one a line: milliseconds,sensor,v0[,v1,v2].")},
-        {QStringLiteral("screenshot"), QStringLiteral("OUT.png|-"),
-         QStringLiteral("Save the 320 x 240 display as PNG ('-' writes it to standard output).")},
+        {QStringLiteral("screenshot"), QStringLiteral("[OUT.png|-] [--opaque] [--expect GOLDEN.png [--tolerance N] [--diff OUT.png]]"),
+         QStringLiteral("Save the 320 x 240 display as PNG ('-' writes it to standard output), or\n"
+                        "compare it with a golden picture.")},
+        {QStringLiteral("record"), QStringLiteral("display FILE --seconds N | --until-stopped | session FILE | stop"),
+         QStringLiteral("Record the display as animated PNG (GIF when FILE ends in .gif), one frame per\n"
+                        "change, or every agent frame and device event as JSON lines; 'stop' ends both.")},
         {QStringLiteral("state"), QString(), QStringLiteral("Print the emulator's state as JSON.")},
         {QStringLiteral("wait"), QStringLiteral("--content-of HASH [--content-id N] [--timeout SECONDS]"),
          QStringLiteral("Return once that agent's content was drawn; fail at once with the reason\n"
@@ -119,6 +139,8 @@ CtlCommandLine::Status CtlCommandLine::parse(const QStringList& arguments)
     jsonLines = false;
     waitMillis = 0;
     output.clear();
+    golden.clear();
+    diff.clear();
     message.clear();
 
     const QString name = arguments.value(1);
@@ -143,6 +165,10 @@ CtlCommandLine::Status CtlCommandLine::parse(const QStringList& arguments)
         parser.addOption(waitOption);
     if (name == QLatin1String("log"))
         parser.addOptions({followOption, jsonOption, agentOption, sinceOption});
+    if (name == QLatin1String("record"))
+        parser.addOptions({secondsOption, untilStoppedOption});
+    if (name == QLatin1String("screenshot"))
+        parser.addOptions({expectOption, toleranceOption, diffOption, opaqueOption});
     if (name == QLatin1String("wait"))
         parser.addOptions({contentOfOption, contentIdOption, waitTimeoutOption});
     else
@@ -214,12 +240,51 @@ CtlCommandLine::Status CtlCommandLine::parse(const QStringList& arguments)
         if (parser.isSet(waitOption))
             waitMillis += traceMillis(positional.first());
     } else if (name == QLatin1String("screenshot")) {
-        if (!expect(1))
+        golden = parser.value(expectOption);
+        if (golden.isEmpty() ? !expect(1) : positional.size() > 1)
             return usageError(QStringLiteral("give the output file, or '-' for standard output"), name);
-        output = positional.first();
-        parsed = {{QStringLiteral("cmd"), name}};
-        if (output != QLatin1String("-"))
+        output = positional.value(0);
+        parsed = {{QStringLiteral("cmd"), name}, {QStringLiteral("opaque"), parser.isSet(opaqueOption)}};
+        // A comparison needs the picture here; the emulator sends it back.
+        if (!output.isEmpty() && output != QLatin1String("-") && golden.isEmpty())
             parsed.insert(QStringLiteral("path"), QFileInfo(output).absoluteFilePath());
+        if (!golden.isEmpty()) {
+            tolerance = parser.value(toleranceOption).toInt(&ok);
+            if (!ok || tolerance < 0 || tolerance > 255)
+                return usageError(QStringLiteral("--tolerance needs a number from 0 to 255, not '%1'")
+                                      .arg(parser.value(toleranceOption)), name);
+            diff = parser.isSet(diffOption) ? parser.value(diffOption)
+                                            : QFileInfo(golden).path() + QLatin1Char('/') + QFileInfo(golden).completeBaseName()
+                                                  + QStringLiteral("-diff.png");
+        } else if (parser.isSet(toleranceOption) || parser.isSet(diffOption)) {
+            return usageError(QStringLiteral("--tolerance and --diff go with --expect"), name);
+        }
+    } else if (name == QLatin1String("record")) {
+        const QString what = positional.value(0);
+        if (what == QLatin1String("stop")) {
+            if (!expect(1) || parser.isSet(secondsOption) || parser.isSet(untilStoppedOption))
+                return usageError(QStringLiteral("'record stop' takes nothing more"), name);
+            parsed = {{QStringLiteral("cmd"), name}, {QStringLiteral("what"), what}};
+        } else if (what == QLatin1String("session")) {
+            if (!expect(2) || parser.isSet(secondsOption) || parser.isSet(untilStoppedOption))
+                return usageError(QStringLiteral("give the session's file; 'record stop' ends it"), name);
+            parsed = {{QStringLiteral("cmd"), name}, {QStringLiteral("what"), what},
+                      {QStringLiteral("file"), QFileInfo(positional.at(1)).absoluteFilePath()}};
+        } else if (what == QLatin1String("display")) {
+            if (!expect(2) || parser.isSet(secondsOption) == parser.isSet(untilStoppedOption))
+                return usageError(QStringLiteral("give the file and either --seconds N or --until-stopped"), name);
+            parsed = {{QStringLiteral("cmd"), name}, {QStringLiteral("what"), what},
+                      {QStringLiteral("file"), QFileInfo(positional.at(1)).absoluteFilePath()}};
+            if (parser.isSet(secondsOption)) {
+                const qint64 millis = ToolArguments::milliseconds(parser.value(secondsOption), maxSeconds, false);
+                if (millis <= 0)
+                    return usageError(QStringLiteral("--seconds needs seconds above 0 up to 3600, not '%1'")
+                                          .arg(parser.value(secondsOption)), name);
+                parsed.insert(QStringLiteral("seconds"), double(millis) / 1000);
+            }
+        } else {
+            return usageError(QStringLiteral("record display, session or stop"), name);
+        }
     } else if (name == QLatin1String("state")) {
         if (!expect(0))
             return usageError(QStringLiteral("unexpected argument '%1'").arg(positional.first()), name);

@@ -21,6 +21,11 @@ public:
     qint64 answerMillis() const { return waitMillis; }
     // Where a screenshot goes; "-" for standard output.
     const QString& outputPath() const { return output; }
+    // screenshot --expect: the golden picture, the tolerance and where the
+    // difference picture goes; golden is empty without --expect.
+    const QString& goldenPath() const { return golden; }
+    int comparisonTolerance() const { return tolerance; }
+    const QString& differencePath() const { return diff; }
     // log --json: records as JSON lines.
     bool printsJson() const { return jsonLines; }
     // The help text after Help; a one-line message after an error.
@@ -33,6 +38,9 @@ private:
     quint16 controlPort = 0;
     qint64 waitMillis = 0;
     QString output;
+    QString golden;
+    QString diff;
+    int tolerance = 0;
     bool jsonLines = false;
     QString message;
 };

@@ -2,10 +2,12 @@
 #include "CtlConnection.h"
 #include "ExitCode.h"
 #include "CtlLog.h"
+#include "ZelvoImageComparison.h"
 
 #include <QByteArray>
 #include <QCoreApplication>
 #include <QFile>
+#include <QImage>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QLoggingCategory>
@@ -18,6 +20,32 @@ int fail(ExitCode exitCode, const QString& message)
 {
     std::fprintf(stderr, "zelvo-ctl: %s\n", qUtf8Printable(message));
     return toInt(exitCode);
+}
+
+// screenshot --expect: the display against the golden picture.
+int compareWithGolden(const CtlCommandLine& commandLine, const QByteArray& png)
+{
+    const QImage shown = QImage::fromData(png, "PNG");
+    const QImage golden(commandLine.goldenPath());
+    if (golden.isNull())
+        return fail(ExitCode::UsageError, QStringLiteral("cannot read the golden picture %1").arg(commandLine.goldenPath()));
+    const QString output = commandLine.outputPath();
+    if (!output.isEmpty() && output != QLatin1String("-") && !shown.save(output, "PNG"))
+        return fail(ExitCode::Failure, QStringLiteral("cannot write %1").arg(output));
+    const ZelvoImageComparison comparison = ZelvoImageComparison::compare(shown, golden, commandLine.comparisonTolerance());
+    if (comparison.matches())
+        return toInt(ExitCode::Success);
+    const QString diff = commandLine.differencePath();
+    if (!comparison.difference.save(diff, "PNG"))
+        return fail(ExitCode::Failure, QStringLiteral("the display differs from %1, and %2 cannot be written")
+                                           .arg(commandLine.goldenPath(), diff));
+    if (!comparison.sameSize)
+        return fail(ExitCode::Failure, QStringLiteral("the display is %1 x %2, %3 is %4 x %5; the display is in %6")
+                                           .arg(shown.width()).arg(shown.height()).arg(commandLine.goldenPath())
+                                           .arg(golden.width()).arg(golden.height()).arg(diff));
+    return fail(ExitCode::Failure, QStringLiteral("the display differs from %1 in %2 pixels (by up to %3); see %4")
+                                       .arg(commandLine.goldenPath()).arg(comparison.differingPixels)
+                                       .arg(comparison.largestDifference).arg(diff));
 }
 
 } // namespace
@@ -66,6 +94,15 @@ int main(int argc, char** argv)
         }
     } else if (command == QLatin1String("state")) {
         std::fputs(QJsonDocument(results).toJson(QJsonDocument::Indented).constData(), stdout);
+    } else if (command == QLatin1String("screenshot") && !commandLine.goldenPath().isEmpty()) {
+        return compareWithGolden(commandLine,
+                                 QByteArray::fromBase64(results.value(QStringLiteral("png")).toString().toLatin1()));
+    } else if (command == QLatin1String("record")) {
+        for (const QString& what : {QStringLiteral("display"), QStringLiteral("session")}) {
+            const QJsonObject done = results.value(what).toObject();
+            if (!done.isEmpty())
+                std::printf("%s: %s\n", qUtf8Printable(what), qUtf8Printable(done.value(QStringLiteral("file")).toString()));
+        }
     } else if (commandLine.outputPath() == QLatin1String("-")) {
         const QByteArray png = QByteArray::fromBase64(results.value(QStringLiteral("png")).toString().toLatin1());
         QFile out;

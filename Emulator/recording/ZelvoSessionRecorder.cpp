@@ -1,0 +1,72 @@
+#include "recording/ZelvoSessionRecorder.h"
+
+#include "record/ZelvoRecorder.h"
+
+#include <QDir>
+#include <QFileInfo>
+#include <QJsonDocument>
+#include <QJsonObject>
+
+ZelvoSessionRecorder::ZelvoSessionRecorder(ZelvoRecorder* source, QObject* parent)
+    : QObject(parent)
+    , source(source)
+{
+}
+
+ZelvoSessionRecorder::~ZelvoSessionRecorder() = default;
+
+bool ZelvoSessionRecorder::start(const QString& path, QString* error)
+{
+    const auto fail = [error](const QString& reason) {
+        if (error)
+            *error = reason;
+        return false;
+    };
+    if (isRecording())
+        return fail(QStringLiteral("the session is being recorded into %1; stop it first").arg(file.fileName()));
+    if (path.isEmpty() || QDir::isRelativePath(path))
+        return fail(QStringLiteral("the recording's file must be an absolute path"));
+    const QFileInfo target(path);
+    if (target.exists() && !target.isFile())
+        return fail(QStringLiteral("cannot write %1: not a regular file").arg(path));
+    file.setFileName(path);
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate))
+        return fail(QStringLiteral("cannot write %1: %2").arg(path, file.errorString()));
+    lines = 0;
+    failed = false;
+    connect(source, &ZelvoRecorder::appended, this, &ZelvoSessionRecorder::write);
+    emit recordingChanged(true);
+    return true;
+}
+
+bool ZelvoSessionRecorder::stop(QString* error)
+{
+    if (!isRecording())
+        return true;
+    disconnect(source, &ZelvoRecorder::appended, this, &ZelvoSessionRecorder::write);
+    failed = !file.flush() || failed;
+    const QString reason = failed ? QStringLiteral("cannot write %1: %2").arg(file.fileName(), file.errorString())
+                                  : QString();
+    file.close();
+    if (error)
+        *error = reason;
+    emit recordingChanged(false);
+    return reason.isEmpty();
+}
+
+void ZelvoSessionRecorder::write(const ZelvoRecord& record)
+{
+    QJsonObject json = record.toJson();
+    if (!record.payload.isEmpty()) {
+        const QString text = QString::fromUtf8(record.payload);
+        if (text.toUtf8() == record.payload)
+            json.insert(QStringLiteral("payload"), text);
+        else
+            json.insert(QStringLiteral("payloadBase64"), QString::fromLatin1(record.payload.toBase64()));
+    }
+    QByteArray line = QJsonDocument(json).toJson(QJsonDocument::Compact);
+    line.append('\n');
+    if (file.write(line) != line.size())
+        failed = true;
+    ++lines;
+}

@@ -1,0 +1,176 @@
+// An agent sends content 30 times a second for 10 seconds while the display
+// is recorded, beside the same run with no recording: the content path's
+// cost (first byte written to the content on display, median and 99th
+// percentile), the frames the recording lost, and the file's size per
+// second of recording.
+
+#include "ZelvoFrame.h"
+#include "comm/ZelvoServer.h"
+#include "recording/ZelvoDisplayRecorder.h"
+#include "ui/ZelvoEmulator.h"
+
+#include <QApplication>
+#include <QElapsedTimer>
+#include <QEventLoop>
+#include <QFileInfo>
+#include <QHostAddress>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QLoggingCategory>
+#include <QTcpSocket>
+#include <QTemporaryDir>
+#include <QTimer>
+
+#include <benchmark/benchmark.h>
+
+#include <algorithm>
+#include <chrono>
+#include <memory>
+#include <vector>
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+constexpr int contentPerSecond = 30;
+constexpr int seconds = 10;
+
+template<typename Condition>
+void waitFor(Condition done)
+{
+    while (!done())
+        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
+}
+
+void sleepUntil(const QElapsedTimer& clock, qint64 millis)
+{
+    const qint64 remaining = millis - clock.elapsed();
+    if (remaining <= 0)
+        return;
+    QEventLoop loop;
+    QTimer::singleShot(int(remaining), Qt::PreciseTimer, &loop, &QEventLoop::quit);
+    loop.exec();
+}
+
+double percentile(std::vector<double> values, double fraction)
+{
+    if (values.empty())
+        return 0;
+    std::sort(values.begin(), values.end());
+    return values.at(std::min(values.size() - 1, size_t(fraction * double(values.size()))));
+}
+
+class Rig final
+{
+public:
+    Rig()
+    {
+        server.start(QHostAddress::LocalHost, 0);
+        window = std::make_unique<ZelvoEmulator>(&server, nullptr);
+        // Connected after the window: runs once its slot has drawn and shown.
+        const auto relayed = [this] {
+            relayedAt = Clock::now();
+            pending = false;
+        };
+        QObject::connect(&server, &ZelvoServer::zelvoConfigReceived, &agent, relayed);
+        QObject::connect(&server, &ZelvoServer::agentContentReceived, &agent, relayed);
+        agent.connectToHost(QHostAddress::LocalHost, server.serverPort());
+        waitFor([this] { return server.connections().size() == 1; });
+        // Every content is drawn at once and stays until the next one.
+        send({{"command.type", "zelvo_config"}, {"minPersistingTimeMillis", 0}, {"maxPersistingTimeMillis", 600000}});
+    }
+
+    // Microseconds from the first byte written to the content on display.
+    double show(int contentId)
+    {
+        const Clock::time_point start = Clock::now();
+        send({{"command.type", "agent_content"},
+              {"appId", "bench"},
+              {"contentId", contentId},
+              {"layoutId", "0"},
+              {"images.id", QJsonArray()},
+              {"texts", QJsonArray{QStringLiteral("Recorded while the agent keeps sending: frame %1").arg(contentId)}}});
+        return std::chrono::duration<double, std::micro>(relayedAt - start).count();
+    }
+
+    ZelvoDisplayRecorder* recorder() const { return window->displayRecorder(); }
+
+private:
+    void send(const QJsonObject& action)
+    {
+        pending = true;
+        agent.write(ZelvoFrame::encode(QJsonDocument(action).toJson(QJsonDocument::Compact)));
+        agent.flush();
+        waitFor([this] { return !pending; });
+    }
+
+    ZelvoServer server;
+    std::unique_ptr<ZelvoEmulator> window;
+    QTcpSocket agent;
+    bool pending = false;
+    Clock::time_point relayedAt;
+};
+
+Rig& rig()
+{
+    static Rig instance;
+    return instance;
+}
+
+// One 10-second run at 30 content a second; with recording, the frames it
+// lost (each content changes the display) and the file's bytes per second.
+void BM_Content(benchmark::State& state)
+{
+    const bool recording = state.range(0) != 0;
+    static int contentId = 0;
+    QTemporaryDir directory;
+    const QString path = directory.filePath(QStringLiteral("display.png"));
+    std::vector<double> times;
+    for (auto _ : state) {
+        if (recording && !rig().recorder()->start(path, 0)) {
+            state.SkipWithError("the recording did not start");
+            return;
+        }
+        QElapsedTimer clock;
+        clock.start();
+        for (int i = 0; i < contentPerSecond * seconds; ++i) {
+            sleepUntil(clock, qint64(i) * 1000 / contentPerSecond);
+            times.push_back(rig().show(++contentId));
+        }
+        sleepUntil(clock, qint64(seconds) * 1000);
+        if (recording) {
+            // The display as it was at the start, then one frame per content.
+            const int expected = 1 + contentPerSecond * seconds;
+            state.counters["frames_lost"] = expected - rig().recorder()->frameCount();
+            if (!rig().recorder()->stop()) {
+                state.SkipWithError("the recording was not written");
+                return;
+            }
+            state.counters["bytes_per_s"] = double(QFileInfo(path).size()) / seconds;
+        }
+        state.SetIterationTime(double(clock.elapsed()) / 1000);
+    }
+    state.counters["p50_us"] = percentile(times, 0.5);
+    state.counters["p99_us"] = percentile(times, 0.99);
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    QTemporaryDir home;
+    qputenv("HOME", home.path().toLocal8Bit());
+    qputenv("XDG_CONFIG_HOME", (home.path() + QStringLiteral("/.config")).toLocal8Bit());
+    qputenv("QT_QPA_PLATFORM", "offscreen");
+    qInstallMessageHandler([](QtMsgType, const QMessageLogContext&, const QString&) {});
+    QLoggingCategory::setFilterRules(QStringLiteral("default.debug=false"));
+    QApplication application(argc, argv);
+
+    benchmark::Initialize(&argc, argv);
+    benchmark::RegisterBenchmark("Content30", BM_Content)
+        ->ArgName("recording")->Arg(0)->Arg(1)->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(1);
+    benchmark::RunSpecifiedBenchmarks();
+    benchmark::Shutdown();
+    return 0;
+}

@@ -1,0 +1,186 @@
+#include "AgentProcess.h"
+#include "EmulatorProcess.h"
+#include "TestAgent.h"
+
+#include <QDir>
+#include <QFile>
+#include <QImage>
+#include <QPainter>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <functional>
+
+namespace {
+
+struct CtlResult
+{
+    int exitCode = -1;
+    QByteArray err;
+};
+
+CtlResult zelvoCtl(const QStringList& arguments)
+{
+    QProcess process;
+    process.start(QStringLiteral(ZELVO_CTL_PATH), arguments);
+    CtlResult result;
+    if (!process.waitForFinished(60000)) {
+        process.kill();
+        process.waitForFinished();
+        return result;
+    }
+    if (process.exitStatus() == QProcess::NormalExit)
+        result.exitCode = process.exitCode();
+    result.err = process.readAllStandardError();
+    return result;
+}
+
+// What a row does to the golden picture before the comparison.
+using PictureChange = std::function<void(QImage&)>;
+
+} // namespace
+
+Q_DECLARE_METATYPE(PictureChange)
+
+// A session recorded from the real program and played back to it with
+// zelvo-agent replay, and the display checked against golden pictures with
+// zelvo-ctl screenshot --expect.
+class TestRecordings final : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void replay_data();
+    void replay();
+    void screenshotExpect_data();
+    void screenshotExpect();
+
+private:
+    EmulatorProcess emulator{nullptr, QStringLiteral("recordings/emulator")};
+    QTemporaryDir work;
+    QString session;
+    QStringList texts{QStringLiteral("First words"), QStringLiteral("Second words")};
+};
+
+void TestRecordings::initTestCase()
+{
+    if (!emulator.portsAreFree())
+        QSKIP("another program holds port 2000 or 2001 on this machine");
+    // zelvo-ctl and zelvo-agent find the control token under the test's home.
+    emulator.setHome(QDir::homePath());
+    QVERIFY(emulator.startUntilListening(90000));
+    QVERIFY(QTest::qWaitFor([] { return zelvoCtl({"state"}).exitCode == 0; }, 30000));
+
+    session = work.filePath("session.jsonl");
+    CtlResult result = zelvoCtl({"record", "session", session});
+    QVERIFY2(result.exitCode == 0, result.err.constData());
+    // One connection throughout, so that the link sign shows in every
+    // picture as it will while the replay's connections are open. No
+    // minimum time: content drawn at once makes the replay deterministic.
+    TestAgent agent(emulator.ports().agent);
+    QVERIFY(agent.waitForConnected());
+    QVERIFY(agent.setPersistingTimes(0, 600000));
+    QDir().mkpath(work.filePath("golden"));
+    for (int i = 0; i < texts.size(); ++i) {
+        QVERIFY(agent.show(QStringLiteral("replay-demo"), i + 1, QStringLiteral("0"), {}, {texts.at(i)}));
+        result = zelvoCtl({"wait", "--content-of", "replay-demo", "--content-id", QString::number(i + 1)});
+        QVERIFY2(result.exitCode == 0, result.err.constData());
+        result = zelvoCtl({"screenshot", work.filePath(QStringLiteral("golden/content-%1.png").arg(i + 1))});
+        QVERIFY2(result.exitCode == 0, result.err.constData());
+    }
+    result = zelvoCtl({"record", "stop"});
+    QVERIFY2(result.exitCode == 0, result.err.constData());
+    agent.close();
+    QVERIFY(QTest::qWaitFor([this] { return emulator.acceptedAgents() == 0; }, 10000));
+}
+
+void TestRecordings::replay_data()
+{
+    QTest::addColumn<QString>("from");
+    QTest::addColumn<QString>("to");
+    QTest::addColumn<int>("exitCode");
+    QTest::addColumn<QStringList>("differences");
+
+    QTest::newRow("recorded session") << QString() << QString() << 0 << QStringList();
+    QTest::newRow("second text changed") << "Second words" << "Other words" << 1 << QStringList{"content-2-diff.png"};
+}
+
+void TestRecordings::replay()
+{
+    QFETCH(QString, from);
+    QFETCH(QString, to);
+    QFETCH(int, exitCode);
+    QFETCH(QStringList, differences);
+
+    QFile recorded(session);
+    QVERIFY(recorded.open(QIODevice::ReadOnly));
+    const QByteArray lines = recorded.readAll();
+    QCOMPARE(lines.count("\"commandType\":\"agent_content\""), texts.size());
+    QTemporaryDir dir;
+    const QString played = dir.filePath("session.jsonl");
+    QFile file(played);
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    file.write(from.isEmpty() ? lines : QByteArray(lines).replace(from.toUtf8(), to.toUtf8()));
+    file.close();
+    const QString display = dir.filePath("display");
+    QDir().mkpath(display);
+    for (int i = 1; i <= texts.size(); ++i) {
+        const QString name = QStringLiteral("content-%1.png").arg(i);
+        QVERIFY(QFile::copy(work.filePath("golden/" + name), QDir(display).filePath(name)));
+    }
+
+    const AgentResult result = AgentProcess::run({"replay", played, "--speed", "4", "--expect-display", display},
+                                                 emulator.ports().agent);
+    QVERIFY2(result.exitCode == exitCode, result.out + result.err);
+    QVERIFY2(result.out.contains("0 events recorded, 0 received: the same"), result.out.constData());
+    QCOMPARE(QDir(display).entryList({"*-diff.png"}, QDir::Files), differences);
+    for (const QString& difference : differences)
+        QCOMPARE(QImage(QDir(display).filePath(difference)).size(), QSize(320, 240));
+}
+
+void TestRecordings::screenshotExpect_data()
+{
+    QTest::addColumn<PictureChange>("change");
+    QTest::addColumn<int>("exitCode");
+
+    QTest::newRow("same picture") << PictureChange([](QImage&) {}) << 0;
+    QTest::newRow("one pixel off by 4") << PictureChange([](QImage& image) {
+        const QColor pixel = image.pixelColor(5, 5);
+        image.setPixelColor(5, 5, QColor(qMin(pixel.red() + 4, 255), pixel.green(), pixel.blue(), qMax(pixel.alpha(), 4)));
+    }) << 0;
+    QTest::newRow("a box painted over") << PictureChange([](QImage& image) {
+        QPainter(&image).fillRect(100, 100, 40, 30, Qt::magenta);
+    }) << 1;
+}
+
+void TestRecordings::screenshotExpect()
+{
+    QFETCH(PictureChange, change);
+    QFETCH(int, exitCode);
+
+    QTemporaryDir dir;
+    const QString golden = dir.filePath("golden.png");
+    CtlResult result = zelvoCtl({"screenshot", golden});
+    QVERIFY2(result.exitCode == 0, result.err.constData());
+    QImage picture(golden);
+    change(picture);
+    QVERIFY(picture.save(golden));
+
+    const QString diff = dir.filePath("diff.png");
+    result = zelvoCtl({"screenshot", "--expect", golden, "--diff", diff});
+    QVERIFY2(result.exitCode == exitCode, result.err.constData());
+    QCOMPARE(QFile::exists(diff), exitCode != 0);
+    if (exitCode != 0) {
+        QVERIFY2(result.err.contains("differs from"), result.err.constData());
+        // The difference picture marks the box, and nothing far from it.
+        const QImage difference(diff);
+        QCOMPARE(difference.size(), QSize(320, 240));
+        QCOMPARE(difference.pixelColor(120, 115), QColor(Qt::red));
+        QVERIFY(difference.pixelColor(10, 200) != QColor(Qt::red));
+    }
+}
+
+QTEST_GUILESS_MAIN(TestRecordings)
+#include "tst_recordings.moc"
