@@ -19,6 +19,7 @@ class Button;
 class QListWidget;
 class QPainter;
 class QTimer;
+class ZelvoDevicePanel;
 class ZelvoDisplay;
 class ZelvoMessagesWindow;
 class ZelvoSensorList;
@@ -66,6 +67,10 @@ public:
     // mode afterwards (it stays in window mode when there is no screen).
     bool setFullScreen(bool on);
     void pressControl(Control which);
+    // The battery level the status strip shows (clamped to 0 to 100) and
+    // whether it shows the charging bolt, with the battery event a reading
+    // of that level gives; the sensor panel's level follows.
+    void setBattery(int percent, bool charging);
     // A release over the button: a click, unless the press became long.
     void releaseControl(Control which);
 
@@ -84,7 +89,9 @@ public:
     bool isMinPersistingTimerRunning() const { return minPersistingTimerId != -1; }
     bool isMaxPersistingTimerRunning() const { return maxPersistingTimerId != -1; }
     int battery() const { return batteryPercent; }
+    // The bolt shows while the battery simulation runs or when charging was set.
     bool isBatteryCharging() const;
+    bool isChargingSet() const { return chargingSet; }
     QImage displayImage() const;
     const QList<ZelvoLayout>& layoutList() const { return layouts; }
     const ZelvoDisplay* displayItem() const { return display; }
@@ -97,6 +104,12 @@ public:
     // The panel offers its own operations (a reading, a simulation started
     // or stopped) to whoever holds the window.
     ZelvoSensorList* sensorPanel() { return sensorList; }
+
+    void toggleDevicePanel();
+
+signals:
+    // The level or the charging state the status strip shows changed.
+    void batteryLevelChanged(int percent, bool charging);
 
 protected:
     void timerEvent(QTimerEvent* event) override;
@@ -171,6 +184,11 @@ private:
     int minPersistingTMillis = 4000;
     int maxPersistingTMillis = 6000;
     int batteryPercent = 20;
+    // Charging as set by setBattery(), beside the running battery simulation.
+    bool chargingSet = false;
+    // Whether the last composition drew the status strip's icons, so that a
+    // changed battery can be shown at once where they are shown.
+    bool statusShown = false;
     QImage contentImage;
     Randomizer randomizer;
     ZelvoServer* server = nullptr;
@@ -193,4 +211,5 @@ private:
     QList<ZelvoLayout> layouts;
     // Made when F12 or the background's menu first asks for it.
     std::unique_ptr<ZelvoMessagesWindow> messagesWindow;
+    std::unique_ptr<ZelvoDevicePanel> devicePanel;
 };

@@ -61,14 +61,30 @@ void ZelvoEmulator::onBatteryChanged(int percent)
     qCDebug(zelvoLog, "battery percent %d", percent);
 }
 
+void ZelvoEmulator::setBattery(int percent, bool charging)
+{
+    percent = qBound(0, percent, batteryFull);
+    onBatteryChanged(percent);
+    chargingSet = charging;
+    sensorList->setBatteryPercent(percent);
+    sensorList->sendReading(ZelvoSensorList::Battery, {float(percent), 0.0f, 0.0f});
+    // The strip is drawn only at compositions; where it is shown now, the
+    // new level should not wait for the next content.
+    if (statusShown)
+        updateDisplay(contentImage, true);
+    emit batteryLevelChanged(percent, isBatteryCharging());
+}
+
 void ZelvoEmulator::onStartBattery()
 {
     batteryTimer->start();
+    emit batteryLevelChanged(batteryPercent, isBatteryCharging());
 }
 
 void ZelvoEmulator::onStopBattery()
 {
     batteryTimer->stop();
+    emit batteryLevelChanged(batteryPercent, isBatteryCharging());
 }
 
 void ZelvoEmulator::onStartAccelerometer(float* values)

@@ -64,7 +64,7 @@ int main(int argc, char** argv)
                 std::fflush(stdout);
             }
         }
-    } else if (command == QLatin1String("state")) {
+    } else if (command == QLatin1String("state") || command == QLatin1String("link")) {
         std::fputs(QJsonDocument(results).toJson(QJsonDocument::Indented).constData(), stdout);
     } else if (commandLine.outputPath() == QLatin1String("-")) {
         const QByteArray png = QByteArray::fromBase64(results.value(QStringLiteral("png")).toString().toLatin1());
