@@ -106,10 +106,8 @@ public:
     ZelvoSensorList* sensorPanel() { return sensorList; }
 
     void toggleDevicePanel();
-
-signals:
-    // The level or the charging state the status strip shows changed.
-    void batteryLevelChanged(int percent, bool charging);
+    // Made when a person first asks for it; nullptr until then.
+    ZelvoDevicePanel* devicePanelWindow() const { return devicePanel.get(); }
 
 protected:
     void timerEvent(QTimerEvent* event) override;
@@ -166,6 +164,8 @@ private:
     void toggleMessagesWindow();
     // Appends a content outcome to the server's record and keeps it as the last.
     void recordContent(ZelvoRecord record);
+    // The device panel follows the battery; the window declares no signals.
+    void showBatteryInPanel();
 
     QString currentAgentHash;
     int currentContentId = -1;

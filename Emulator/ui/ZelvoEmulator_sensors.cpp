@@ -1,5 +1,6 @@
 #include "ui/ZelvoEmulator.h"
 #include "ZelvoLog.h"
+#include "ui/device/ZelvoDevicePanel.h"
 #include "ui/sensor/ZelvoSensorList.h"
 
 #include <QDebug>
@@ -72,19 +73,25 @@ void ZelvoEmulator::setBattery(int percent, bool charging)
     // new level should not wait for the next content.
     if (statusShown)
         updateDisplay(contentImage, true);
-    emit batteryLevelChanged(percent, isBatteryCharging());
+    showBatteryInPanel();
+}
+
+void ZelvoEmulator::showBatteryInPanel()
+{
+    if (devicePanel)
+        devicePanel->showBattery(batteryPercent, isBatteryCharging());
 }
 
 void ZelvoEmulator::onStartBattery()
 {
     batteryTimer->start();
-    emit batteryLevelChanged(batteryPercent, isBatteryCharging());
+    showBatteryInPanel();
 }
 
 void ZelvoEmulator::onStopBattery()
 {
     batteryTimer->stop();
-    emit batteryLevelChanged(batteryPercent, isBatteryCharging());
+    showBatteryInPanel();
 }
 
 void ZelvoEmulator::onStartAccelerometer(float* values)

@@ -225,7 +225,9 @@ void TestZelvoDeviceFaults::panelFollowsAndDrives()
     ControlRig rig;
     ControlClient client(rig.control.port());
     QVERIFY(isReady(rig, {&client}));
-    ZelvoDevicePanel panel(&rig.window, &rig.server);
+    rig.window.toggleDevicePanel();
+    ZelvoDevicePanel& panel = *rig.window.devicePanelWindow();
+    QVERIFY(panel.isVisible());
 
     QVERIFY(client.call(linkRequest("refuse", "on", true)).value("ok").toBool());
     QVERIFY(client.call({{"cmd", "battery"}, {"level", 70}, {"charging", true}}).value("ok").toBool());
@@ -240,6 +242,8 @@ void TestZelvoDeviceFaults::panelFollowsAndDrives()
     QCOMPARE(state.value("link").toObject().value("refused"), QJsonValue(false));
     QCOMPARE(state.value("battery"), QJsonValue(90));
     QCOMPARE(state.value("charging"), QJsonValue(false));
+    rig.window.toggleDevicePanel();
+    QVERIFY(!panel.isVisible());
 }
 
 QTEST_MAIN(TestZelvoDeviceFaults)

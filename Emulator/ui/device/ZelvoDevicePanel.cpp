@@ -82,7 +82,6 @@ ZelvoDevicePanel::ZelvoDevicePanel(ZelvoEmulator* window, ZelvoServer* server, Q
         if (record.direction == ZelvoRecord::Direction::Link)
             showLink();
     });
-    connect(window, &ZelvoEmulator::batteryLevelChanged, this, &ZelvoDevicePanel::showBattery);
     showLink();
     showBattery(window->battery(), window->isBatteryCharging());
 }

@@ -13,7 +13,7 @@ class ZelvoServer;
 // "Zelvo Device": the link faults and the battery for people who prefer
 // clicking, in a small top-level window of its own. Every control calls the
 // same operation of the server or the window as the control channel does,
-// and follows what the channel changes.
+// and follows what the channel changes. The window makes and owns it.
 class ZelvoDevicePanel final : public QWidget
 {
     Q_OBJECT
@@ -31,9 +31,11 @@ public:
     QCheckBox* chargingBox() const { return charging; }
     QLabel* linkLabel() const { return linkState; }
 
+    // Called by the window whenever the level or the charging it shows changes.
+    void showBattery(int percent, bool charging);
+
 private:
     void showLink();
-    void showBattery(int percent, bool charging);
 
     ZelvoEmulator* window = nullptr;
     ZelvoServer* server = nullptr;
