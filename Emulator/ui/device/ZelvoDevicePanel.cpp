@@ -35,6 +35,8 @@ ZelvoDevicePanel::ZelvoDevicePanel(ZelvoEmulator* window, ZelvoServer* server, Q
     , charging(new QCheckBox(tr("Charging")))
 {
     setWindowTitle(tr("Zelvo Device"));
+    // Refusing and a delay make the state long; the panel keeps its width.
+    linkState->setWordWrap(true);
 
     delay->setRange(0, maxDelayMillis);
     delay->setSuffix(tr(" ms"));
