@@ -62,12 +62,17 @@ bool ZelvoSender::sendCommand(const ZelvoAction& action)
 
 void ZelvoSender::sendDue()
 {
-    // A write that fails aborts the connection, whose deletion is deferred:
-    // this object lives until the loop returns.
     while (!waiting.isEmpty() && waiting.head().due.hasExpired()) {
         const Delayed next = waiting.dequeue();
         waitingBytes -= next.data.size();
-        sendData(next.data);
+        // Once the connection has ended (a failed write aborts it), the rest
+        // has no one to go to; the connection's deletion is only deferred.
+        const QTcpSocket* socket = connection->socket()->socket();
+        if (!socket || socket->state() != QAbstractSocket::ConnectedState || !sendData(next.data)) {
+            waiting.clear();
+            waitingBytes = 0;
+            return;
+        }
     }
     if (!waiting.isEmpty())
         dueTimer->start(int(waiting.head().due.remainingTime()));

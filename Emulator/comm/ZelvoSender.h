@@ -27,8 +27,6 @@ public:
     bool sendData(const QByteArray& data);
     bool sendCommand(const ZelvoAction& action);
 
-    int waitingCount() const { return waiting.size(); }
-
 private:
     struct Delayed
     {

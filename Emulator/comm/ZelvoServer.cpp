@@ -126,7 +126,6 @@ void ZelvoServer::setLinkRefused(bool refused)
     ZelvoRecord record(ZelvoRecord::Direction::Link, ZelvoRecord::Kind::LinkRefusal, ZelvoRecord::Outcome::Info);
     record.refusing = refused;
     messageRecorder->append(std::move(record));
-    emit linkChanged();
 }
 
 void ZelvoServer::setLinkDelay(int millis)
@@ -138,7 +137,6 @@ void ZelvoServer::setLinkDelay(int millis)
     ZelvoRecord record(ZelvoRecord::Direction::Link, ZelvoRecord::Kind::LinkDelay, ZelvoRecord::Outcome::Info);
     record.delayMillis = millis;
     messageRecorder->append(std::move(record));
-    emit linkChanged();
 }
 
 int ZelvoServer::dropLinks()

@@ -41,7 +41,8 @@ public:
     virtual void clientDone(ZelvoConnection* connection);
 
     // Link faults on demand, for the control channel and the device panel
-    // alike; each is written to the record.
+    // alike; each change is written to the record, which is how others
+    // learn of it.
     // While refused, new agents are accepted and closed at once: the port
     // stays ours, so no other program can take it meanwhile.
     void setLinkRefused(bool refused);
@@ -63,8 +64,6 @@ signals:
     void agentConfigReceived(QString agentHash, QList<QString> imagesByteArray);
     void agentContentReceived(QString agentHash, int contentId, QString layId,
                               QList<QString> imagesId, QList<QString> texts);
-    // The refusal or the delay changed.
-    void linkChanged();
 
 public slots:
     void onNewConnection();

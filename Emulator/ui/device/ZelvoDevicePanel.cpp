@@ -79,7 +79,8 @@ ZelvoDevicePanel::ZelvoDevicePanel(ZelvoEmulator* window, ZelvoServer* server, Q
     connect(charging, &QCheckBox::toggled, window,
             [this](bool on) { this->window->setBattery(battery->value(), on); });
 
-    connect(server, &ZelvoServer::linkChanged, this, &ZelvoDevicePanel::showLink);
+    // Agents coming and going, and the faults set from anywhere, are all
+    // records of the link.
     connect(server->recorder(), &ZelvoRecorder::appended, this, [this](const ZelvoRecord& record) {
         if (record.direction == ZelvoRecord::Direction::Link)
             showLink();
