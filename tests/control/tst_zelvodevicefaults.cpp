@@ -99,6 +99,9 @@ void TestZelvoDeviceFaults::dropClosesEveryAgent()
     TestAgent first(rig.server);
     TestAgent second(rig.server);
     QVERIFY(isReady(rig, {&client}, {&first, &second}));
+    // A message held back by a slow link goes down with it.
+    QVERIFY(client.call(linkRequest("delay", "millis", 60000)).value("ok").toBool());
+    QVERIFY(client.call({{"cmd", "battery"}, {"level", 50}}).value("ok").toBool());
     const quint64 since = rig.server.recorder()->lastSequence();
 
     const QJsonObject answer = client.call(linkRequest("drop"));
@@ -107,8 +110,10 @@ void TestZelvoDeviceFaults::dropClosesEveryAgent()
     QTRY_COMPARE(first.socket.state(), QAbstractSocket::UnconnectedState);
     QTRY_COMPARE(second.socket.state(), QAbstractSocket::UnconnectedState);
     QCOMPARE(kindsSince(*rig.server.recorder(), since), QStringList({"link_dropped", "closed", "closed"}));
+    QVERIFY(first.frames().isEmpty());
 
     // The link comes back by itself: the glasses are in range again.
+    QVERIFY(client.call(linkRequest("delay", "millis", 0)).value("ok").toBool());
     TestAgent again(rig.server);
     QVERIFY(TestAgent::waitUntilServed(rig.server, {&again}));
 }
