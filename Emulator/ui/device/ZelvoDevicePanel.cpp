@@ -24,7 +24,7 @@ constexpr int maxDelayMillis = 3600000;
 
 ZelvoDevicePanel::ZelvoDevicePanel(ZelvoEmulator* window, ZelvoServer* server, QWidget* parent)
     : QWidget(parent)
-    , window(window)
+    , emulator(window)
     , server(server)
     , linkState(new QLabel)
     , refuse(new QCheckBox(tr("Refuse new agents")))
@@ -74,10 +74,10 @@ ZelvoDevicePanel::ZelvoDevicePanel(ZelvoEmulator* window, ZelvoServer* server, Q
     connect(delay, QOverload<int>::of(&QSpinBox::valueChanged), server, &ZelvoServer::setLinkDelay);
     connect(drop, &QPushButton::clicked, server, &ZelvoServer::dropLinks);
     connect(battery, &QSlider::valueChanged, window,
-            [this](int percent) { this->window->setBattery(percent, charging->isChecked()); });
+            [this](int percent) { emulator->setBattery(percent, charging->isChecked()); });
     connect(battery, &QSlider::sliderMoved, batteryText, [this](int percent) { batteryText->setText(tr("%1 %").arg(percent)); });
     connect(charging, &QCheckBox::toggled, window,
-            [this](bool on) { this->window->setBattery(battery->value(), on); });
+            [this](bool on) { emulator->setBattery(battery->value(), on); });
 
     // Agents coming and going, and the faults set from anywhere, are all
     // records of the link.
@@ -115,7 +115,7 @@ void ZelvoDevicePanel::showBattery(int percent, bool isCharging)
     batteryText->setText(tr("%1 %").arg(percent));
     // The box holds the charging that was set; the simulation's bolt shows
     // in the state only.
-    charging->setChecked(window->isChargingSet());
-    charging->setToolTip(isCharging && !window->isChargingSet() ? tr("The battery simulation runs: the bolt shows")
+    charging->setChecked(emulator->isChargingSet());
+    charging->setToolTip(isCharging && !emulator->isChargingSet() ? tr("The battery simulation runs: the bolt shows")
                                                                  : QString());
 }

@@ -37,7 +37,7 @@ public:
 private:
     void showLink();
 
-    ZelvoEmulator* window = nullptr;
+    ZelvoEmulator* emulator = nullptr;
     ZelvoServer* server = nullptr;
     QLabel* linkState = nullptr;
     QCheckBox* refuse = nullptr;
