@@ -1,7 +1,6 @@
 #include "comm/ZelvoConnection.h"
 
 #include "ZelvoAction.h"
-#include "ZelvoFrame.h"
 #include "ZelvoLog.h"
 #include "comm/ZelvoReceiver.h"
 #include "comm/ZelvoSender.h"
@@ -47,15 +46,13 @@ void ZelvoConnection::stop()
 
 bool ZelvoConnection::sendData(const QByteArray& data)
 {
-    if (!zelvoSender)
-        return false;
-    const QTcpSocket* socket = zelvoSocket->socket();
-    if (socket && socket->bytesToWrite() > ZelvoFrame::maxUnsentSize) {
-        zelvoSocket->abortConnection(QStringLiteral("ZelvoConnection::sendData AGENT READS NOTHING: %1 BYTES UNSENT")
-                                         .arg(socket->bytesToWrite()));
-        return false;
-    }
-    return zelvoSender->sendData(data);
+    return zelvoSender && zelvoSender->send(data, server->linkDelay());
+}
+
+void ZelvoConnection::drop()
+{
+    if (zelvoSocket && zelvoSocket->socket())
+        zelvoSocket->socket()->abort();
 }
 
 bool ZelvoConnection::sendCommand(const ZelvoAction& action)

@@ -22,7 +22,8 @@ class ZelvoSocket;
 // [guard] what only keeps the emulator from crashing or leaking.
 //  1. The TCP socket leaves the connected state: the agent closes in order
 //     (closing, then unconnected), resets, or we abort it (a full output
-//     queue in sendData, a frame budget or stall in ZelvoSocket).
+//     queue in sendData, a frame budget or stall in ZelvoSocket, a dropped
+//     link).
 //  2. ZelvoSocket::statusSlot emits disconnected() once. [protocol] In the
 //     closing state it then cuts its wiring, so that the unconnected state
 //     that follows reports nothing again. [guard]
@@ -57,7 +58,11 @@ public:
     void falseRun();
     void stop();
 
+    // Through the sender, as late as the server's link delay says.
     bool sendData(const QByteArray& data);
+    // Ends the connection at once, as when the glasses go out of range;
+    // messages that wait for a slowed link go with it.
+    void drop();
     bool sendCommand(const ZelvoAction& action);
 
     ZelvoSocket* socket() const { return zelvoSocket.get(); }

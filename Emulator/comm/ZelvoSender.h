@@ -1,12 +1,17 @@
 #pragma once
 
 #include <QByteArray>
+#include <QDeadlineTimer>
 #include <QObject>
+#include <QQueue>
 
+class QTimer;
 class ZelvoAction;
 class ZelvoConnection;
 
-// The outbound side of a connection: every event for an agent leaves here.
+// The outbound side of a connection: every event for an agent leaves here,
+// at once or, while the link is slowed down, a given time later; in the
+// order it was sent either way.
 class ZelvoSender final : public QObject
 {
     Q_OBJECT
@@ -16,9 +21,23 @@ public:
     explicit ZelvoSender(ZelvoConnection* connection);
     ~ZelvoSender() override;
 
+    // Writes now, or after delayMillis; a message never overtakes one sent
+    // before it, so with messages still waiting even a delay of 0 queues.
+    bool send(const QByteArray& data, int delayMillis);
     bool sendData(const QByteArray& data);
     bool sendCommand(const ZelvoAction& action);
 
 private:
+    struct Delayed
+    {
+        QDeadlineTimer due;
+        QByteArray data;
+    };
+
+    void sendDue();
+
     ZelvoConnection* connection = nullptr;
+    QQueue<Delayed> waiting;
+    qint64 waitingBytes = 0;
+    QTimer* dueTimer = nullptr;
 };

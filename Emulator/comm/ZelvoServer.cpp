@@ -118,6 +118,45 @@ void ZelvoServer::clientDone(ZelvoConnection* connection)
     connectionList.removeAll(connection);
 }
 
+void ZelvoServer::setLinkRefused(bool refused)
+{
+    if (refused == linkRefused)
+        return;
+    linkRefused = refused;
+    ZelvoRecord record(ZelvoRecord::Direction::Link, ZelvoRecord::Kind::LinkRefusal, ZelvoRecord::Outcome::Info);
+    record.refusing = refused;
+    messageRecorder->append(std::move(record));
+}
+
+void ZelvoServer::setLinkDelay(int millis)
+{
+    millis = qMax(millis, 0);
+    if (millis == linkDelayMillis)
+        return;
+    linkDelayMillis = millis;
+    ZelvoRecord record(ZelvoRecord::Direction::Link, ZelvoRecord::Kind::LinkDelay, ZelvoRecord::Outcome::Info);
+    record.delayMillis = millis;
+    messageRecorder->append(std::move(record));
+}
+
+int ZelvoServer::dropLinks()
+{
+    // Each connection leaves the list while it is dropped.
+    const QList<ZelvoConnection*> dropped = connectionList;
+    ZelvoRecord record(ZelvoRecord::Direction::Link, ZelvoRecord::Kind::LinkDropped, ZelvoRecord::Outcome::Info);
+    record.count = dropped.size();
+    messageRecorder->append(std::move(record));
+    for (ZelvoConnection* connection : dropped)
+        connection->drop();
+    return dropped.size();
+}
+
+void ZelvoServer::clearLinkFaults()
+{
+    setLinkRefused(false);
+    setLinkDelay(0);
+}
+
 void ZelvoServer::processAgentContent(const QString& agentHash, int contentId, const QString& layId,
                                       const QList<QString>& imagesId, const QList<QString>& texts)
 {
@@ -137,6 +176,15 @@ void ZelvoServer::onNewConnection()
     QTcpSocket* socket = nextPendingConnection();
     if (!socket)
         return;
+    if (linkRefused) {
+        ZelvoRecord record(ZelvoRecord::Direction::Link, ZelvoRecord::Kind::ConnectionRefused,
+                           ZelvoRecord::Outcome::Refused);
+        record.detail = QStringLiteral("%1:%2").arg(socket->peerAddress().toString()).arg(socket->peerPort());
+        messageRecorder->append(std::move(record));
+        socket->abort();
+        socket->deleteLater();
+        return;
+    }
     auto* connection = new ZelvoConnection(this, socket);
     // Parented so that connections awaiting their deferred deletion, or
     // dropped by clientDone, go with the server.

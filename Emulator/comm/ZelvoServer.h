@@ -40,6 +40,22 @@ public:
 
     virtual void clientDone(ZelvoConnection* connection);
 
+    // Link faults on demand, for the control channel and the device panel
+    // alike; each change is written to the record, which is how others
+    // learn of it.
+    // While refused, new agents are accepted and closed at once: the port
+    // stays ours, so no other program can take it meanwhile.
+    void setLinkRefused(bool refused);
+    bool isLinkRefused() const { return linkRefused; }
+    // Every message to agents leaves this much later, in order; 0 ends it.
+    void setLinkDelay(int millis);
+    int linkDelay() const { return linkDelayMillis; }
+    // Closes every agent connection at once; answers how many there were.
+    int dropLinks();
+    // Back to a healthy link: accepting, no delay. Messages already waiting
+    // still leave at their time.
+    void clearLinkFaults();
+
     void processAgentContent(const QString& agentHash, int contentId, const QString& layId,
                              const QList<QString>& imagesId, const QList<QString>& texts);
 
@@ -78,4 +94,6 @@ private:
     bool acceptPaused = false;
     // Descriptors held back while accepting, see holdReserve().
     QList<int> reserve;
+    bool linkRefused = false;
+    int linkDelayMillis = 0;
 };

@@ -115,6 +115,10 @@ void ZelvoControlCommands::execute(const QJsonObject& request, const Reply& repl
         fullScreen(request, reply);
     else if (command == QLatin1String("wait"))
         wait(request, reply);
+    else if (command == QLatin1String("link"))
+        link(request, reply);
+    else if (command == QLatin1String("battery"))
+        battery(request, reply);
     else if (command.isEmpty())
         reply({}, QStringLiteral("\"cmd\" must name a command"));
     else
@@ -254,7 +258,70 @@ void ZelvoControlCommands::sensor(const QJsonObject& request, const Reply& reply
 
 void ZelvoControlCommands::shoot(const ZelvoSensorReading& reading)
 {
+    const float level = reading.values[0];
+    if (reading.sensor == ZelvoSensorList::Battery && level >= 0 && level <= 100 && level == std::floor(level)) {
+        window->setBattery(int(level), window->isChargingSet());
+        return;
+    }
     window->sensorPanel()->sendReading(reading.sensor, reading.values);
+}
+
+void ZelvoControlCommands::link(const QJsonObject& request, const Reply& reply)
+{
+    const QString action = request.value(QStringLiteral("action")).toString(QStringLiteral("state"));
+    QJsonObject results;
+    if (action == QLatin1String("drop")) {
+        results.insert(QStringLiteral("dropped"), server->dropLinks());
+    } else if (action == QLatin1String("refuse")) {
+        const QJsonValue on = request.value(QStringLiteral("on"));
+        if (!on.isBool()) {
+            reply({}, QStringLiteral("\"on\" must be true or false"));
+            return;
+        }
+        server->setLinkRefused(on.toBool());
+    } else if (action == QLatin1String("delay")) {
+        int millis = 0;
+        QString error;
+        if (request.value(QStringLiteral("millis")).isUndefined()
+            || !readMillis(request, QStringLiteral("millis"), 0, &millis, &error)) {
+            reply({}, error.isEmpty() ? QStringLiteral("\"millis\" must be given") : error);
+            return;
+        }
+        server->setLinkDelay(millis);
+    } else if (action != QLatin1String("state")) {
+        reply({}, oneOf(QStringLiteral("action"), {QStringLiteral("state"), QStringLiteral("drop"),
+                                                    QStringLiteral("refuse"), QStringLiteral("delay")}));
+        return;
+    }
+    const QJsonObject state = linkState();
+    for (auto it = state.begin(); it != state.end(); ++it)
+        results.insert(it.key(), it.value());
+    reply(results, QString());
+}
+
+QJsonObject ZelvoControlCommands::linkState() const
+{
+    return {{QStringLiteral("refused"), server->isLinkRefused()},
+            {QStringLiteral("delayMillis"), server->linkDelay()},
+            {QStringLiteral("agents"), server->connections().size()}};
+}
+
+void ZelvoControlCommands::battery(const QJsonObject& request, const Reply& reply)
+{
+    const QJsonValue level = request.value(QStringLiteral("level"));
+    const double percent = level.toDouble(-1);
+    if (!level.isDouble() || percent < 0 || percent > 100 || percent != std::floor(percent)) {
+        reply({}, QStringLiteral("\"level\" must be a whole percent from 0 to 100"));
+        return;
+    }
+    const QJsonValue charging = request.value(QStringLiteral("charging"));
+    if (!charging.isUndefined() && !charging.isBool()) {
+        reply({}, QStringLiteral("\"charging\" must be true or false"));
+        return;
+    }
+    window->setBattery(int(percent), charging.isBool() ? charging.toBool() : window->isChargingSet());
+    reply({{QStringLiteral("battery"), window->battery()}, {QStringLiteral("charging"), window->isBatteryCharging()}},
+          QString());
 }
 
 void ZelvoControlCommands::trace(const QJsonObject& request, const Reply& reply)
@@ -521,6 +588,7 @@ QJsonObject ZelvoControlCommands::state() const
         {QStringLiteral("trace"), traceState(*player)},
         {QStringLiteral("recording"), QJsonObject{{QStringLiteral("display"), window->displayRecorder()->isRecording()},
                                                   {QStringLiteral("session"), window->sessionRecorder()->isRecording()}}},
+        {QStringLiteral("link"), linkState()},
         {QStringLiteral("drawnAgent"), window->drawnAgent()},
         {QStringLiteral("drawnContentId"), window->drawnContentId()},
         {QStringLiteral("lastOutcome"), lastOutcome(window->lastContentOutcome())},

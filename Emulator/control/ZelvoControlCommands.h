@@ -47,8 +47,12 @@ private:
     void record(const QJsonObject& request, const Reply& reply);
     void fullScreen(const QJsonObject& request, const Reply& reply);
     void wait(const QJsonObject& request, const Reply& reply);
+    void link(const QJsonObject& request, const Reply& reply);
+    void battery(const QJsonObject& request, const Reply& reply);
+    QJsonObject linkState() const;
     QJsonObject state() const;
-    // A single shot from the sensor panel, as its button sends one.
+    // A single shot from the sensor panel, as its button sends one; a
+    // battery reading of a whole percent sets the shown level as well.
     void shoot(const ZelvoSensorReading& reading);
 
     ZelvoEmulator* window = nullptr;

@@ -135,6 +135,15 @@ QString ZelvoRecord::sentence() const
         const QString target = agent.isEmpty() ? QString() : QStringLiteral(" for %1 of %2").arg(content, agent);
         return QStringLiteral("%1%2 sent to %3").arg(what, target, counted(count, QStringLiteral("agent")));
     }
+    case Kind::ConnectionRefused:
+        return QStringLiteral("agent at %1 refused because the link refuses new agents").arg(detail);
+    case Kind::LinkDropped:
+        return QStringLiteral("link dropped: %1 disconnected").arg(counted(count, QStringLiteral("agent")));
+    case Kind::LinkRefusal:
+        return refusing ? QStringLiteral("link refuses new agents") : QStringLiteral("link accepts new agents again");
+    case Kind::LinkDelay:
+        return delayMillis > 0 ? QStringLiteral("messages to agents leave %1 ms late").arg(delayMillis)
+                               : QStringLiteral("messages to agents leave at once again");
     }
     return QString();
 }
@@ -206,6 +215,18 @@ QJsonObject ZelvoRecord::toJson() const
         json.insert(QStringLiteral("agents"), count);
         break;
     }
+    case Kind::ConnectionRefused:
+        json.insert(QStringLiteral("peer"), detail);
+        break;
+    case Kind::LinkDropped:
+        json.insert(QStringLiteral("agents"), count);
+        break;
+    case Kind::LinkRefusal:
+        json.insert(QStringLiteral("refusing"), refusing);
+        break;
+    case Kind::LinkDelay:
+        json.insert(QStringLiteral("delayMillis"), delayMillis);
+        break;
     }
     return json;
 }
@@ -241,9 +262,17 @@ QString ZelvoRecord::kindName(Kind kind)
     case Kind::ContentRemoved:
         return QStringLiteral("removed");
     case Kind::EventSent:
+        return QStringLiteral("event");
+    case Kind::ConnectionRefused:
+        return QStringLiteral("refused");
+    case Kind::LinkDropped:
+        return QStringLiteral("link_dropped");
+    case Kind::LinkRefusal:
+        return QStringLiteral("link_refusal");
+    case Kind::LinkDelay:
         break;
     }
-    return QStringLiteral("event");
+    return QStringLiteral("link_delay");
 }
 
 QString ZelvoRecord::outcomeName(Outcome outcome)

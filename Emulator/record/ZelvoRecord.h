@@ -25,6 +25,11 @@ public:
         AgentContent,
         ContentRemoved,
         EventSent,
+        // The link faults a person or a script causes, and what they did.
+        ConnectionRefused,
+        LinkDropped,
+        LinkRefusal,
+        LinkDelay,
     };
 
     // The small fixed set of outcomes; a reader colours by it.
@@ -94,8 +99,8 @@ public:
     qint64 size = 0;
     // The limit that size went over.
     qint64 limit = 0;
-    // Agents connected after opening or closing, or reached by an event;
-    // images stored by a configuration.
+    // Agents connected after opening or closing, reached by an event or
+    // dropped with the link; images stored by a configuration.
     int count = 0;
     // Images and texts a layout takes, and those a message gave.
     int layoutImages = 0;
@@ -108,6 +113,9 @@ public:
     // Timing: the persisting times; removal: the maximum time that ran out.
     int minMillis = 0;
     int maxMillis = 0;
+    // Link faults: refusing new agents or not, the delay of outgoing messages.
+    bool refusing = false;
+    int delayMillis = 0;
     // Events.
     int eventType = 0;
     std::array<float, 4> eventValues{};

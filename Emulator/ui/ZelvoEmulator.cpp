@@ -4,6 +4,7 @@
 #include "ui/ZelvoDisplay.h"
 #include "ZelvoLog.h"
 #include "ui/ZelvoGeometry.h"
+#include "ui/device/ZelvoDevicePanel.h"
 #include "ui/messages/ZelvoMessagesWindow.h"
 #include "ui/sensor/ZelvoSensorList.h"
 #include "comm/ZelvoServer.h"
@@ -157,6 +158,7 @@ ZelvoEmulator::ZelvoEmulator(ZelvoServer* server, QWidget* parent)
             return;
         QMenu menu;
         menu.addAction(tr("Messages"), this, [this] { toggleMessagesWindow(); });
+        menu.addAction(tr("Device"), this, [this] { toggleDevicePanel(); });
         menu.exec(viewport()->mapToGlobal(at));
     });
 }
@@ -171,9 +173,19 @@ ZelvoEmulator::~ZelvoEmulator()
 
 void ZelvoEmulator::toggleMessagesWindow()
 {
-    if (!messagesWindow)
+    if (!messagesWindow) {
         messagesWindow = std::make_unique<ZelvoMessagesWindow>(server->recorder());
+        connect(messagesWindow.get(), &ZelvoMessagesWindow::devicePanelRequested, this,
+                &ZelvoEmulator::toggleDevicePanel);
+    }
     messagesWindow->toggle();
+}
+
+void ZelvoEmulator::toggleDevicePanel()
+{
+    if (!devicePanel)
+        devicePanel = std::make_unique<ZelvoDevicePanel>(this, server);
+    devicePanel->setVisible(!devicePanel->isVisible());
 }
 
 void ZelvoEmulator::applyWindowModeLayout()
@@ -193,6 +205,7 @@ void ZelvoEmulator::applyWindowModeLayout()
 void ZelvoEmulator::updateDisplay(const QImage& content, bool showStatus)
 {
     contentImage = content;
+    statusShown = showStatus;
 
     QImage composed(ZelvoGeometry::displayImageSize, QImage::Format_ARGB32_Premultiplied);
     composed.fill(Qt::transparent);
@@ -262,7 +275,7 @@ QImage ZelvoEmulator::batteryIcon() const
 
 bool ZelvoEmulator::isBatteryCharging() const
 {
-    return batteryTimer->isActive();
+    return chargingSet || batteryTimer->isActive();
 }
 
 QImage ZelvoEmulator::displayImage() const

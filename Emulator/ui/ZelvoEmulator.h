@@ -19,6 +19,7 @@ class Button;
 class QListWidget;
 class QPainter;
 class QTimer;
+class ZelvoDevicePanel;
 class ZelvoDisplay;
 class ZelvoDisplayRecorder;
 class ZelvoMessagesWindow;
@@ -68,6 +69,10 @@ public:
     // mode afterwards (it stays in window mode when there is no screen).
     bool setFullScreen(bool on);
     void pressControl(Control which);
+    // The battery level the status strip shows (clamped to 0 to 100) and
+    // whether it shows the charging bolt, with the battery event a reading
+    // of that level gives; the sensor panel's level follows.
+    void setBattery(int percent, bool charging);
     // A release over the button: a click, unless the press became long.
     void releaseControl(Control which);
 
@@ -86,7 +91,9 @@ public:
     bool isMinPersistingTimerRunning() const { return minPersistingTimerId != -1; }
     bool isMaxPersistingTimerRunning() const { return maxPersistingTimerId != -1; }
     int battery() const { return batteryPercent; }
+    // The bolt shows while the battery simulation runs or when charging was set.
     bool isBatteryCharging() const;
+    bool isChargingSet() const { return chargingSet; }
     QImage displayImage() const;
     const QList<ZelvoLayout>& layoutList() const { return layouts; }
     const ZelvoDisplay* displayItem() const { return display; }
@@ -105,6 +112,10 @@ public:
     ZelvoSessionRecorder* sessionRecorder() const { return sessionRecording; }
     // Ends every recording, writing what was recorded so far.
     void stopRecordings();
+
+    void toggleDevicePanel();
+    // Made when a person first asks for it; nullptr until then.
+    ZelvoDevicePanel* devicePanelWindow() const { return devicePanel.get(); }
 
 signals:
     // The display image was composed anew (it may look as it did before).
@@ -165,6 +176,8 @@ private:
     void toggleMessagesWindow();
     // Appends a content outcome to the server's record and keeps it as the last.
     void recordContent(ZelvoRecord record);
+    // The device panel, if open, follows the battery.
+    void showBatteryInPanel();
 
     QString currentAgentHash;
     int currentContentId = -1;
@@ -183,6 +196,11 @@ private:
     int minPersistingTMillis = 4000;
     int maxPersistingTMillis = 6000;
     int batteryPercent = 20;
+    // Charging as set by setBattery(), beside the running battery simulation.
+    bool chargingSet = false;
+    // Whether the last composition drew the status strip's icons, so that a
+    // changed battery can be shown at once where they are shown.
+    bool statusShown = false;
     QImage contentImage;
     Randomizer randomizer;
     ZelvoServer* server = nullptr;
@@ -207,4 +225,5 @@ private:
     QList<ZelvoLayout> layouts;
     // Made when F12 or the background's menu first asks for it.
     std::unique_ptr<ZelvoMessagesWindow> messagesWindow;
+    std::unique_ptr<ZelvoDevicePanel> devicePanel;
 };

@@ -1,5 +1,6 @@
 #include "ui/ZelvoEmulator.h"
 #include "ZelvoLog.h"
+#include "ui/device/ZelvoDevicePanel.h"
 #include "ui/sensor/ZelvoSensorList.h"
 
 #include <QDebug>
@@ -61,14 +62,36 @@ void ZelvoEmulator::onBatteryChanged(int percent)
     qCDebug(zelvoLog, "battery percent %d", percent);
 }
 
+void ZelvoEmulator::setBattery(int percent, bool charging)
+{
+    percent = qBound(0, percent, batteryFull);
+    onBatteryChanged(percent);
+    chargingSet = charging;
+    sensorList->setBatteryPercent(percent);
+    sensorList->sendReading(ZelvoSensorList::Battery, {float(percent), 0.0f, 0.0f});
+    // The strip is drawn only at compositions; where it is shown now, the
+    // new level should not wait for the next content.
+    if (statusShown)
+        updateDisplay(contentImage, true);
+    showBatteryInPanel();
+}
+
+void ZelvoEmulator::showBatteryInPanel()
+{
+    if (devicePanel)
+        devicePanel->showBattery(batteryPercent, isBatteryCharging());
+}
+
 void ZelvoEmulator::onStartBattery()
 {
     batteryTimer->start();
+    showBatteryInPanel();
 }
 
 void ZelvoEmulator::onStopBattery()
 {
     batteryTimer->stop();
+    showBatteryInPanel();
 }
 
 void ZelvoEmulator::onStartAccelerometer(float* values)

@@ -36,6 +36,8 @@ const QCommandLineOption agentOption(QStringLiteral("agent"),
     QStringLiteral("Only the records of this agent hash."), QStringLiteral("HASH"));
 const QCommandLineOption sinceOption(QStringLiteral("since"),
     QStringLiteral("Only the records after this sequence number."), QStringLiteral("SEQ"));
+const QCommandLineOption chargingOption(QStringLiteral("charging"),
+    QStringLiteral("Show the charging bolt (on) or not (off); unchanged when not given."), QStringLiteral("on|off"));
 const QCommandLineOption answerTimeoutOption(QStringLiteral("timeout"),
     QStringLiteral("Give up when nothing answers within SECONDS (fractions allowed, default 30)."),
     QStringLiteral("SECONDS"), QStringLiteral("30"));
@@ -111,6 +113,12 @@ const QList<Command>& commands()
         {QStringLiteral("log"), QStringLiteral("[--follow] [--json] [--agent HASH] [--since SEQ]"),
          QStringLiteral("Print what became of the agents' messages, one record a line.")},
         {QStringLiteral("fullscreen"), QStringLiteral("on|off"), QStringLiteral("Switch full-screen mode.")},
+        {QStringLiteral("link"), QStringLiteral("[drop | refuse on|off | delay MS]"),
+         QStringLiteral("Print the link's state as JSON, after dropping every agent connection,\n"
+                        "refusing new agents (or no longer), or sending every message to agents\n"
+                        "MS milliseconds late (0 ends it).")},
+        {QStringLiteral("battery"), QStringLiteral("LEVEL [--charging on|off]"),
+         QStringLiteral("Show the battery at LEVEL percent (0 to 100) and send agents its event.")},
     };
     return list;
 }
@@ -163,6 +171,8 @@ CtlCommandLine::Status CtlCommandLine::parse(const QStringList& arguments)
         parser.addOption(holdOption);
     else if (name == QLatin1String("trace"))
         parser.addOption(waitOption);
+    if (name == QLatin1String("battery"))
+        parser.addOption(chargingOption);
     if (name == QLatin1String("log"))
         parser.addOptions({followOption, jsonOption, agentOption, sinceOption});
     if (name == QLatin1String("record"))
@@ -319,6 +329,33 @@ CtlCommandLine::Status CtlCommandLine::parse(const QStringList& arguments)
             parsed.insert(QStringLiteral("since"), double(since));
         }
         jsonLines = parser.isSet(jsonOption);
+    } else if (name == QLatin1String("link")) {
+        const QString action = positional.value(0, QStringLiteral("state"));
+        parsed = {{QStringLiteral("cmd"), name}, {QStringLiteral("action"), action}};
+        const bool alone = (action == QLatin1String("state") || action == QLatin1String("drop")) && positional.size() <= 1;
+        const bool switched = action == QLatin1String("refuse") && expect(2)
+                              && (positional.at(1) == QLatin1String("on") || positional.at(1) == QLatin1String("off"));
+        if (switched) {
+            parsed.insert(QStringLiteral("on"), positional.at(1) == QLatin1String("on"));
+        } else if (action == QLatin1String("delay") && expect(2)) {
+            const int millis = positional.at(1).toInt(&ok);
+            if (!ok || millis < 0)
+                return usageError(QStringLiteral("delay needs milliseconds from 0, not '%1'").arg(positional.at(1)), name);
+            parsed.insert(QStringLiteral("millis"), millis);
+        } else if (!alone) {
+            return usageError(QStringLiteral("say nothing, drop, refuse on|off or delay MS"), name);
+        }
+    } else if (name == QLatin1String("battery")) {
+        const int level = positional.value(0).toInt(&ok);
+        if (!expect(1) || !ok || level < 0 || level > 100)
+            return usageError(QStringLiteral("give the level as a whole percent from 0 to 100"), name);
+        parsed = {{QStringLiteral("cmd"), name}, {QStringLiteral("level"), level}};
+        if (parser.isSet(chargingOption)) {
+            const QString charging = parser.value(chargingOption);
+            if (charging != QLatin1String("on") && charging != QLatin1String("off"))
+                return usageError(QStringLiteral("--charging takes on or off, not '%1'").arg(charging), name);
+            parsed.insert(QStringLiteral("charging"), charging == QLatin1String("on"));
+        }
     } else {
         if (!expect(1) || (positional.first() != QLatin1String("on") && positional.first() != QLatin1String("off")))
             return usageError(QStringLiteral("say on or off"), name);

@@ -92,7 +92,7 @@ int main(int argc, char** argv)
                 std::fflush(stdout);
             }
         }
-    } else if (command == QLatin1String("state")) {
+    } else if (command == QLatin1String("state") || command == QLatin1String("link")) {
         std::fputs(QJsonDocument(results).toJson(QJsonDocument::Indented).constData(), stdout);
     } else if (command == QLatin1String("screenshot") && !commandLine.goldenPath().isEmpty()) {
         return compareWithGolden(commandLine,

@@ -12,6 +12,7 @@
 #include <QItemSelectionModel>
 #include <QLabel>
 #include <QLineEdit>
+#include <QPushButton>
 #include <QScrollBar>
 #include <QSettings>
 #include <QSplitter>
@@ -92,6 +93,9 @@ ZelvoMessagesWindow::ZelvoMessagesWindow(ZelvoRecorder* recorder, QWidget* paren
     bar->addWidget(new QLabel(tr("Agent")));
     bar->addWidget(agentChoice);
     bar->addWidget(search, 1);
+    auto* deviceButton = new QPushButton(tr("Device..."));
+    connect(deviceButton, &QPushButton::clicked, this, &ZelvoMessagesWindow::devicePanelRequested);
+    bar->addWidget(deviceButton);
 
     auto* splitter = new QSplitter(Qt::Vertical);
     splitter->addWidget(view);

@@ -33,6 +33,10 @@ public:
     QTableView* recordView() const { return view; }
     ZelvoMessageDetail* detailPane() const { return detail; }
 
+signals:
+    // A person asks for the device panel (link and battery).
+    void devicePanelRequested();
+
 protected:
     void hideEvent(QHideEvent* event) override;
 

@@ -1,0 +1,121 @@
+#include "ui/device/ZelvoDevicePanel.h"
+
+#include "comm/ZelvoServer.h"
+#include "record/ZelvoRecorder.h"
+#include "ui/ZelvoEmulator.h"
+
+#include <QCheckBox>
+#include <QFormLayout>
+#include <QGroupBox>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QPushButton>
+#include <QSignalBlocker>
+#include <QSlider>
+#include <QSpinBox>
+#include <QVBoxLayout>
+
+namespace {
+
+// As long as the control channel lets a delay be.
+constexpr int maxDelayMillis = 3600000;
+
+} // namespace
+
+ZelvoDevicePanel::ZelvoDevicePanel(ZelvoEmulator* window, ZelvoServer* server, QWidget* parent)
+    : QWidget(parent)
+    , emulator(window)
+    , server(server)
+    , linkState(new QLabel)
+    , refuse(new QCheckBox(tr("Refuse new agents")))
+    , delay(new QSpinBox)
+    , drop(new QPushButton(tr("Drop link")))
+    , battery(new QSlider(Qt::Horizontal))
+    , batteryText(new QLabel)
+    , charging(new QCheckBox(tr("Charging")))
+{
+    setWindowTitle(tr("Zelvo Device"));
+    // Refusing and a delay make the state long; the panel keeps its width.
+    linkState->setWordWrap(true);
+
+    delay->setRange(0, maxDelayMillis);
+    delay->setSuffix(tr(" ms"));
+    delay->setSpecialValueText(tr("none"));
+    // One delay when the typing is done, not one per digit.
+    delay->setKeyboardTracking(false);
+    // One level, and one battery event, where the slider is let go.
+    battery->setRange(0, 100);
+    battery->setTracking(false);
+    batteryText->setMinimumWidth(batteryText->fontMetrics().horizontalAdvance(QStringLiteral("100 %")));
+
+    auto* linkForm = new QFormLayout;
+    linkForm->addRow(tr("State"), linkState);
+    linkForm->addRow(QString(), refuse);
+    linkForm->addRow(tr("Delay"), delay);
+    linkForm->addRow(QString(), drop);
+    auto* linkGroup = new QGroupBox(tr("Link"));
+    linkGroup->setLayout(linkForm);
+
+    auto* level = new QHBoxLayout;
+    level->addWidget(battery, 1);
+    level->addWidget(batteryText);
+    auto* batteryForm = new QFormLayout;
+    batteryForm->addRow(tr("Level"), level);
+    batteryForm->addRow(QString(), charging);
+    auto* batteryGroup = new QGroupBox(tr("Battery"));
+    batteryGroup->setLayout(batteryForm);
+
+    auto* layout = new QVBoxLayout(this);
+    layout->addWidget(linkGroup);
+    layout->addWidget(batteryGroup);
+    layout->addStretch(1);
+
+    connect(refuse, &QCheckBox::toggled, server, &ZelvoServer::setLinkRefused);
+    connect(delay, QOverload<int>::of(&QSpinBox::valueChanged), server, &ZelvoServer::setLinkDelay);
+    connect(drop, &QPushButton::clicked, server, &ZelvoServer::dropLinks);
+    connect(battery, &QSlider::valueChanged, window,
+            [this](int percent) { emulator->setBattery(percent, charging->isChecked()); });
+    connect(battery, &QSlider::sliderMoved, batteryText, [this](int percent) { batteryText->setText(tr("%1 %").arg(percent)); });
+    connect(charging, &QCheckBox::toggled, window,
+            [this](bool on) { emulator->setBattery(battery->value(), on); });
+
+    // Agents coming and going, and the faults set from anywhere, are all
+    // records of the link.
+    connect(server->recorder(), &ZelvoRecorder::appended, this, [this](const ZelvoRecord& record) {
+        if (record.direction == ZelvoRecord::Direction::Link)
+            showLink();
+    });
+    showLink();
+    showBattery(window->battery(), window->isBatteryCharging());
+}
+
+ZelvoDevicePanel::~ZelvoDevicePanel() = default;
+
+void ZelvoDevicePanel::showLink()
+{
+    const int agents = server->connections().size();
+    QString text = agents == 1 ? tr("1 agent connected") : tr("%1 agents connected").arg(agents);
+    if (server->isLinkRefused())
+        text += tr(", refusing new agents");
+    if (server->linkDelay() > 0)
+        text += tr(", messages %1 ms late").arg(server->linkDelay());
+    linkState->setText(text);
+    // Showing the state must not set it again.
+    const QSignalBlocker refuseBlocker(refuse);
+    const QSignalBlocker delayBlocker(delay);
+    refuse->setChecked(server->isLinkRefused());
+    delay->setValue(server->linkDelay());
+}
+
+void ZelvoDevicePanel::showBattery(int percent, bool isCharging)
+{
+    const QSignalBlocker batteryBlocker(battery);
+    const QSignalBlocker chargingBlocker(charging);
+    battery->setValue(percent);
+    batteryText->setText(tr("%1 %").arg(percent));
+    // The box holds the charging that was set; the simulation's bolt shows
+    // in the state only.
+    charging->setChecked(emulator->isChargingSet());
+    charging->setToolTip(isCharging && !emulator->isChargingSet() ? tr("The battery simulation runs: the bolt shows")
+                                                                 : QString());
+}

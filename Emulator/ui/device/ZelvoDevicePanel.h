@@ -1,0 +1,49 @@
+#pragma once
+
+#include <QWidget>
+
+class QCheckBox;
+class QLabel;
+class QPushButton;
+class QSlider;
+class QSpinBox;
+class ZelvoEmulator;
+class ZelvoServer;
+
+// "Zelvo Device": the link faults and the battery for people who prefer
+// clicking, in a small top-level window of its own. Every control calls the
+// same operation of the server or the window as the control channel does,
+// and follows what the channel changes. The window makes and owns it.
+class ZelvoDevicePanel final : public QWidget
+{
+    Q_OBJECT
+    Q_DISABLE_COPY_MOVE(ZelvoDevicePanel)
+
+public:
+    // The window and the server must outlive the panel.
+    ZelvoDevicePanel(ZelvoEmulator* window, ZelvoServer* server, QWidget* parent = nullptr);
+    ~ZelvoDevicePanel() override;
+
+    QCheckBox* refuseBox() const { return refuse; }
+    QSpinBox* delayBox() const { return delay; }
+    QPushButton* dropButton() const { return drop; }
+    QSlider* batterySlider() const { return battery; }
+    QCheckBox* chargingBox() const { return charging; }
+    QLabel* linkLabel() const { return linkState; }
+
+    // Called by the window whenever the level or the charging it shows changes.
+    void showBattery(int percent, bool charging);
+
+private:
+    void showLink();
+
+    ZelvoEmulator* emulator = nullptr;
+    ZelvoServer* server = nullptr;
+    QLabel* linkState = nullptr;
+    QCheckBox* refuse = nullptr;
+    QSpinBox* delay = nullptr;
+    QPushButton* drop = nullptr;
+    QSlider* battery = nullptr;
+    QLabel* batteryText = nullptr;
+    QCheckBox* charging = nullptr;
+};
