@@ -42,6 +42,11 @@ bool ZelvoInstance::readEnvironment(QString* error)
     return true;
 }
 
+bool ZelvoInstance::locate(const QString& portsFile, QString* error)
+{
+    return readEnvironment(error) && (portsFile.isEmpty() || readPortsFile(portsFile, error));
+}
+
 bool ZelvoInstance::readPortsFile(const QString& path, QString* error)
 {
     QFile file(path);

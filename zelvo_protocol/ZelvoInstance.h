@@ -23,6 +23,10 @@ public:
     // is no port (0 counts as one: any free port).
     bool readEnvironment(QString* error);
 
+    // What a tool talks to: the environment, then the ports file over it
+    // when one is named; false with *error when either is unusable.
+    bool locate(const QString& portsFile, QString* error);
+
     // Takes the ports and the token file from a ports file the emulator
     // wrote; false with *error when it is missing or not one.
     bool readPortsFile(const QString& path, QString* error);

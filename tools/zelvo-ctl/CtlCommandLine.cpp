@@ -2,6 +2,7 @@
 
 #include "ToolArguments.h"
 #include "ZelvoControlToken.h"
+#include "ZelvoInstance.h"
 #include "ZelvoPorts.h"
 #include "control/ZelvoTracePlayer.h"
 
@@ -18,8 +19,11 @@
 namespace {
 
 const QCommandLineOption portOption(QStringLiteral("port"),
-    QStringLiteral("Control port of the emulator (default %1).").arg(ZelvoPorts::control), QStringLiteral("PORT"),
-    QString::number(ZelvoPorts::control));
+    QStringLiteral("Control port of the emulator (default %1, or $%2, or the ports file's).")
+        .arg(ZelvoPorts::control).arg(QLatin1String(ZelvoInstance::controlPortVariable)), QStringLiteral("PORT"));
+const QCommandLineOption portsFileOption(QStringLiteral("ports-file"),
+    QStringLiteral("The ports file the emulator wrote (--ports-file): its control port and token."),
+    QStringLiteral("FILE"));
 const QCommandLineOption holdOption(QStringLiteral("hold"),
     QStringLiteral("Release after MS milliseconds and return then."), QStringLiteral("MS"));
 const QCommandLineOption waitOption(QStringLiteral("wait"),
@@ -91,6 +95,13 @@ const QList<Command>& commands()
         {QStringLiteral("log"), QStringLiteral("[--follow] [--json] [--agent HASH] [--since SEQ]"),
          QStringLiteral("Print what became of the agents' messages, one record a line.")},
         {QStringLiteral("fullscreen"), QStringLiteral("on|off"), QStringLiteral("Switch full-screen mode.")},
+        {QStringLiteral("ready"), QStringLiteral("[--timeout SECONDS]"),
+         QStringLiteral("Return as soon as the emulator answers; exit 2 when it has not within\n"
+                        "SECONDS (default 30).")},
+        {QStringLiteral("reset"), QString(),
+         QStringLiteral("Bring the emulator back to the state of a fresh start: no content, default\n"
+                        "times, sensors and traces stopped, its agents' images and the message\n"
+                        "record deleted. Connected agents stay connected.")},
     };
     return list;
 }
@@ -102,12 +113,17 @@ QString overview()
     for (const Command& command : commands())
         text += QStringLiteral("  %1 %2").arg(command.name, -11).arg(command.arguments).trimmed().prepend(QStringLiteral("  ")) + QLatin1Char('\n');
     text += QStringLiteral(
-        "\nEvery command takes --port PORT (default %1), --timeout SECONDS and --help;\n"
-        "it returns when the emulator has applied it, or gives up when nothing answers\n"
-        "within SECONDS (default 30) on top of the time the command waits by design.\n"
-        "The token is read from %2.\n"
+        "\nEvery command takes --port PORT (default %1), --ports-file FILE, --timeout\n"
+        "SECONDS and --help; it returns when the emulator has applied it, or gives up\n"
+        "when nothing answers within SECONDS (default 30) on top of the time the command\n"
+        "waits by design. The token is read from %2, or from %3/control-token\n"
+        "when %3 is set, or from the file the ports file names. %4 sets the port;\n"
+        "the options win over the environment.\n"
         "\nExit codes: 0 done, 1 the emulator refused the request, 2 usage error, no\n"
-        "emulator reachable or no answer in time.\n").arg(ZelvoPorts::control).arg(ZelvoControlToken::filePath());
+        "emulator reachable or no answer in time.\n")
+        .arg(ZelvoPorts::control)
+        .arg(ZelvoControlToken::filePath(), QLatin1String("$") + QLatin1String(ZelvoInstance::dataDirVariable),
+             QLatin1String("$") + QLatin1String(ZelvoInstance::controlPortVariable));
     return text;
 }
 
@@ -117,6 +133,9 @@ CtlCommandLine::Status CtlCommandLine::parse(const QStringList& arguments)
 {
     parsed = QJsonObject();
     jsonLines = false;
+    readyCommand = false;
+    controlPort = 0;
+    portsFile.clear();
     waitMillis = 0;
     output.clear();
     message.clear();
@@ -136,7 +155,7 @@ CtlCommandLine::Status CtlCommandLine::parse(const QStringList& arguments)
     QCommandLineParser parser;
     parser.setApplicationDescription(found->description);
     const QCommandLineOption helpOption = parser.addHelpOption();
-    parser.addOption(portOption);
+    parser.addOptions({portOption, portsFileOption});
     if (name == QLatin1String("press"))
         parser.addOption(holdOption);
     else if (name == QLatin1String("trace"))
@@ -154,10 +173,18 @@ CtlCommandLine::Status CtlCommandLine::parse(const QStringList& arguments)
                                              parser);
         return Status::Help;
     }
-    QString portError;
-    controlPort = ToolArguments::port(parser.value(portOption), &portError);
-    if (controlPort == 0)
-        return usageError(portError, name);
+    if (parser.isSet(portOption)) {
+        QString portError;
+        controlPort = ToolArguments::port(parser.value(portOption), &portError);
+        if (controlPort == 0)
+            return usageError(portError, name);
+    }
+    if (parser.isSet(portsFileOption))
+        portsFile = QFileInfo(parser.value(portsFileOption)).absoluteFilePath();
+    ZelvoInstance environment;
+    QString environmentError;
+    if (!environment.readEnvironment(&environmentError))
+        return usageError(environmentError, name);
     bool ok = false;
     if (name != QLatin1String("wait")) {
         waitMillis = ToolArguments::milliseconds(parser.value(answerTimeoutOption), maxSeconds, false);
@@ -220,10 +247,12 @@ CtlCommandLine::Status CtlCommandLine::parse(const QStringList& arguments)
         parsed = {{QStringLiteral("cmd"), name}};
         if (output != QLatin1String("-"))
             parsed.insert(QStringLiteral("path"), QFileInfo(output).absoluteFilePath());
-    } else if (name == QLatin1String("state")) {
+    } else if (name == QLatin1String("state") || name == QLatin1String("reset") || name == QLatin1String("ready")) {
         if (!expect(0))
             return usageError(QStringLiteral("unexpected argument '%1'").arg(positional.first()), name);
-        parsed = {{QStringLiteral("cmd"), name}};
+        // Ready asks for the state: any answer means the emulator is up.
+        readyCommand = name == QLatin1String("ready");
+        parsed = {{QStringLiteral("cmd"), readyCommand ? QStringLiteral("state") : name}};
     } else if (name == QLatin1String("wait")) {
         if (!expect(0) || parser.value(contentOfOption).isEmpty())
             return usageError(QStringLiteral("--content-of HASH is required"), name);
@@ -260,6 +289,15 @@ CtlCommandLine::Status CtlCommandLine::parse(const QStringList& arguments)
         parsed = {{QStringLiteral("cmd"), name}, {QStringLiteral("mode"), positional.first()}};
     }
     return Status::Run;
+}
+
+bool CtlCommandLine::locate(ZelvoInstance* instance, QString* error) const
+{
+    if (!instance->locate(portsFile, error))
+        return false;
+    if (controlPort != 0)
+        instance->controlPort = controlPort;
+    return true;
 }
 
 CtlCommandLine::Status CtlCommandLine::usageError(const QString& reason, const QString& command)

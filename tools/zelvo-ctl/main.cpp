@@ -2,14 +2,18 @@
 #include "CtlConnection.h"
 #include "ExitCode.h"
 #include "CtlLog.h"
+#include "ZelvoInstance.h"
 
 #include <QByteArray>
 #include <QCoreApplication>
+#include <QDeadlineTimer>
 #include <QFile>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QLoggingCategory>
+#include <QThread>
 
+#include <algorithm>
 #include <cstdio>
 
 namespace {
@@ -18,6 +22,28 @@ int fail(ExitCode exitCode, const QString& message)
 {
     std::fprintf(stderr, "zelvo-ctl: %s\n", qUtf8Printable(message));
     return toInt(exitCode);
+}
+
+// Asks until the emulator answers, or the time is up: it may still be
+// starting, with neither its ports file nor its token written yet.
+int waitUntilReady(const CtlCommandLine& commandLine)
+{
+    constexpr int retryMillis = 50;
+    QDeadlineTimer deadline(commandLine.answerMillis());
+    QString error;
+    do {
+        ZelvoInstance instance;
+        if (commandLine.locate(&instance, &error)) {
+            CtlConnection connection(instance.controlPort, instance.tokenFile(),
+                                     std::max<qint64>(1, deadline.remainingTime()));
+            if (connection.call(commandLine.request()) != CtlConnection::Result::Unreachable)
+                return toInt(ExitCode::Success);
+            error = connection.errorString();
+        }
+        QThread::msleep(std::min<qint64>(retryMillis, deadline.remainingTime()));
+    } while (!deadline.hasExpired());
+    return fail(ExitCode::Unreachable, QStringLiteral("not ready after %1 s: %2")
+                                           .arg(commandLine.answerMillis() / 1000.0).arg(error));
 }
 
 } // namespace
@@ -40,7 +66,13 @@ int main(int argc, char** argv)
         break;
     }
 
-    CtlConnection connection(commandLine.port(), commandLine.answerMillis());
+    if (commandLine.waitsUntilReady())
+        return waitUntilReady(commandLine);
+    ZelvoInstance instance;
+    QString error;
+    if (!commandLine.locate(&instance, &error))
+        return fail(ExitCode::Unreachable, error);
+    CtlConnection connection(instance.controlPort, instance.tokenFile(), commandLine.answerMillis());
     switch (connection.call(commandLine.request())) {
     case CtlConnection::Result::Unreachable:
         return fail(ExitCode::Unreachable, connection.errorString());
