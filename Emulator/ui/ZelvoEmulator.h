@@ -155,6 +155,8 @@ private:
     // Changes the window's flags without hiding it.
     void setWindowFlagsInPlace(Qt::WindowFlags flags);
     void startPersistingTimers();
+    // The battery simulation starts its charge cycle at 0 again.
+    static void restartBatteryCycle();
     void sendButtonEvent(int button, int gesture);
     void toggleMessagesWindow();
     // Appends a content outcome to the server's record and keeps it as the last.
@@ -180,9 +182,6 @@ private:
     int minPersistingTMillis = defaultMinPersistingMillis;
     int maxPersistingTMillis = defaultMaxPersistingMillis;
     int batteryPercent = firstBatteryPercent;
-    // The level the battery simulation sends next; it continues where it
-    // was when the simulation is stopped and started again.
-    int simulatedBatteryLevel = 0;
     QImage contentImage;
     Randomizer randomizer;
     ZelvoServer* server = nullptr;

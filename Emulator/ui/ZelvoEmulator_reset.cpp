@@ -36,7 +36,7 @@ void ZelvoEmulator::reset()
 
     batteryPercent = firstBatteryPercent;
     sensorList->setBatteryPercent(batteryPercent);
-    simulatedBatteryLevel = 0;
+    restartBatteryCycle();
     randomizer.restart();
     accelerometerEvent = ZelvoEvent(ZelvoEvent::AccelerometerEvent);
     compassEvent = ZelvoEvent(ZelvoEvent::CompassEvent);
