@@ -1,4 +1,4 @@
-#include "ChildProcess.h"
+#include "AgentProcess.h"
 #include "EmulatorProcess.h"
 #include "TestAgent.h"
 #include "ZelvoControlToken.h"
@@ -19,15 +19,8 @@ namespace {
 
 constexpr int startMillis = 90000;
 
-struct Run
-{
-    int exitCode = -1;
-    QByteArray out;
-    QByteArray err;
-};
-
 // A tool run to its end, with variables added to the test's environment.
-Run run(const QString& program, const QStringList& arguments, const QStringList& variables = {})
+AgentResult run(const QString& program, const QStringList& arguments, const QStringList& variables = {})
 {
     ChildProcess process;
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
@@ -35,19 +28,19 @@ Run run(const QString& program, const QStringList& arguments, const QStringList&
         environment.insert(variable.section(QLatin1Char('='), 0, 0), variable.section(QLatin1Char('='), 1));
     process.setProcessEnvironment(environment);
     process.start(program, arguments);
-    Run result;
+    AgentResult result;
     result.exitCode = process.waitForExit(60000);
     result.out = process.readAllStandardOutput();
     result.err = process.readAllStandardError();
     return result;
 }
 
-Run ctl(const QStringList& arguments, const QStringList& variables = {})
+AgentResult ctl(const QStringList& arguments, const QStringList& variables = {})
 {
     return run(QStringLiteral(ZELVO_CTL_PATH), arguments, variables);
 }
 
-Run agent(const QStringList& arguments, const QStringList& variables = {})
+AgentResult agent(const QStringList& arguments, const QStringList& variables = {})
 {
     return run(QStringLiteral(ZELVO_AGENT_PATH), arguments, variables);
 }
@@ -131,11 +124,11 @@ void TestInstances::sideBySide()
             != ZelvoControlToken::readFile(second.tokenFile(), &error));
 
     // The first keeps its token and its images to itself after the second started.
-    const Run config = agent({"config", "--ports-file", first.portsFile(), "--app", "shared", picture});
+    const AgentResult config = agent({"config", "--ports-file", first.portsFile(), "--app", "shared", picture});
     QVERIFY2(config.exitCode == 0, config.err.constData());
     const QString stored = QDir(home.path()).filePath("one/images/shared/shared_0.png");
     QTRY_VERIFY_WITH_TIMEOUT(QFileInfo::exists(stored), 20000);
-    const Run content = agent({"content", "--ports-file", first.portsFile(), "--app", "shared", "--layout", "1",
+    const AgentResult content = agent({"content", "--ports-file", first.portsFile(), "--app", "shared", "--layout", "1",
                                "--image", "0"});
     QVERIFY2(content.exitCode == 0 && content.out.contains("drawn"), content.err.constData());
     QCOMPARE(filesUnder(QDir(home.path()).filePath("one/images")), QStringList{stored});
@@ -189,7 +182,7 @@ void TestInstances::resetEqualsFreshStart()
     QVERIFY(QDir(store + "/swapped").removeRecursively() && QFile::link(outside, store + "/swapped"));
     QVERIFY(state(portsFile) != fresh);
 
-    const Run reset = ctl({"reset", "--ports-file", portsFile});
+    const AgentResult reset = ctl({"reset", "--ports-file", portsFile});
     QVERIFY2(reset.exitCode == 0, reset.err.constData());
     const QJsonObject after = state(portsFile);
     for (const QString& key : fresh.keys())
