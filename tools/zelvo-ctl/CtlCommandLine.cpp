@@ -113,17 +113,17 @@ QString overview()
     for (const Command& command : commands())
         text += QStringLiteral("  %1 %2").arg(command.name, -11).arg(command.arguments).trimmed().prepend(QStringLiteral("  ")) + QLatin1Char('\n');
     text += QStringLiteral(
-        "\nEvery command takes --port PORT (default %1), --ports-file FILE, --timeout\n"
-        "SECONDS and --help; it returns when the emulator has applied it, or gives up\n"
-        "when nothing answers within SECONDS (default 30) on top of the time the command\n"
-        "waits by design. The token is read from %2, or from %3/control-token\n"
-        "when %3 is set, or from the file the ports file names. %4 sets the port;\n"
-        "the options win over the environment.\n"
+        "\nEvery command takes --port PORT, --ports-file FILE, --timeout SECONDS and\n"
+        "--help; it returns when the emulator has applied it, or gives up when nothing\n"
+        "answers within SECONDS (default 30) on top of the time the command waits by\n"
+        "design. The port and the token come from --port, then the ports file, then\n"
+        "$%1 and $%2 (the token in DIR/control-token);\n"
+        "else port %3 and %4.\n"
         "\nExit codes: 0 done, 1 the emulator refused the request, 2 usage error, no\n"
         "emulator reachable or no answer in time.\n")
+        .arg(QLatin1String(ZelvoInstance::controlPortVariable), QLatin1String(ZelvoInstance::dataDirVariable))
         .arg(ZelvoPorts::control)
-        .arg(ZelvoControlToken::filePath(), QLatin1String("$") + QLatin1String(ZelvoInstance::dataDirVariable),
-             QLatin1String("$") + QLatin1String(ZelvoInstance::controlPortVariable));
+        .arg(ZelvoControlToken::filePath());
     return text;
 }
 
