@@ -11,6 +11,7 @@
 #include "record/ZelvoRecorder.h"
 #include "recording/ZelvoDisplayRecorder.h"
 #include "recording/ZelvoSessionRecorder.h"
+#include "util/ZelvoUtil.h"
 
 #include <QBuffer>
 #include <QByteArray>
@@ -119,6 +120,8 @@ void ZelvoControlCommands::execute(const QJsonObject& request, const Reply& repl
         link(request, reply);
     else if (command == QLatin1String("battery"))
         battery(request, reply);
+    else if (command == QLatin1String("reset"))
+        reset(reply);
     else if (command.isEmpty())
         reply({}, QStringLiteral("\"cmd\" must name a command"));
     else
@@ -563,6 +566,16 @@ void ZelvoControlCommands::wait(const QJsonObject& request, const Reply& reply)
         delete waiter;
         reply({}, QStringLiteral("no content of %1 on the display after %2 ms").arg(agentHash).arg(timeoutMillis));
     });
+}
+
+void ZelvoControlCommands::reset(const Reply& reply)
+{
+    // The trace first, so that no reading of it arrives after the reset.
+    player->stop();
+    window->reset();
+    server->recorder()->clear();
+    ZelvoUtil::removeAgentImages();
+    reply({}, QString());
 }
 
 QJsonObject ZelvoControlCommands::state() const

@@ -50,6 +50,9 @@ private:
     void link(const QJsonObject& request, const Reply& reply);
     void battery(const QJsonObject& request, const Reply& reply);
     QJsonObject linkState() const;
+    // A fresh start without restarting: the window, the trace, the record
+    // and the stored images; the agents stay connected.
+    void reset(const Reply& reply);
     QJsonObject state() const;
     // A single shot from the sensor panel, as its button sends one; a
     // battery reading of a whole percent sets the shown level as well.

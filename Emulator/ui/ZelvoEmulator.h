@@ -32,7 +32,8 @@ class ZelvoSessionRecorder;
 // Its definitions are split by concern: ZelvoEmulator.cpp (window, display,
 // closing), ZelvoEmulator_content.cpp (images, drawing, timing),
 // ZelvoEmulator_layouts.cpp (layout file), ZelvoEmulator_fullscreen.cpp,
-// ZelvoEmulator_events.cpp (button events) and ZelvoEmulator_sensors.cpp.
+// ZelvoEmulator_events.cpp (button events), ZelvoEmulator_sensors.cpp and
+// ZelvoEmulator_reset.cpp.
 class ZelvoEmulator : public QGraphicsView
 {
     Q_OBJECT
@@ -68,6 +69,11 @@ public:
     // Full screen on or off; answers whether the window is in full-screen
     // mode afterwards (it stays in window mode when there is no screen).
     bool setFullScreen(bool on);
+    // Back to the state of a fresh start, the agents still connected:
+    // no content and its timers stopped, the default persisting times,
+    // every sensor stopped, the battery and the random streams as they
+    // began, window mode, no button held.
+    void reset();
     void pressControl(Control which);
     // The battery level the status strip shows (clamped to 0 to 100) and
     // whether it shows the charging bolt, with the battery event a reading
@@ -172,6 +178,8 @@ private:
     // Changes the window's flags without hiding it.
     void setWindowFlagsInPlace(Qt::WindowFlags flags);
     void startPersistingTimers();
+    // The battery simulation starts its charge cycle at 0 again.
+    static void restartBatteryCycle();
     void sendButtonEvent(int button, int gesture);
     void toggleMessagesWindow();
     // Appends a content outcome to the server's record and keeps it as the last.
@@ -193,9 +201,12 @@ private:
     int drawnContent = -1;
     ZelvoRecord lastOutcome;
     int maxPersistingTimerId = -1;
-    int minPersistingTMillis = 4000;
-    int maxPersistingTMillis = 6000;
-    int batteryPercent = 20;
+    static constexpr int defaultMinPersistingMillis = 4000;
+    static constexpr int defaultMaxPersistingMillis = 6000;
+    static constexpr int firstBatteryPercent = 20;
+    int minPersistingTMillis = defaultMinPersistingMillis;
+    int maxPersistingTMillis = defaultMaxPersistingMillis;
+    int batteryPercent = firstBatteryPercent;
     // Charging as set by setBattery(), beside the running battery simulation.
     bool chargingSet = false;
     // Whether the last composition drew the status strip's icons, so that a

@@ -14,6 +14,11 @@ constexpr double lightSensorRange = 100.0;
 constexpr int batteryStep = 20;
 constexpr int batteryFull = 100;
 
+// One charge cycle per program, not per window: it continues where it was
+// when the simulation is stopped and started again, and only a reset
+// starts it anew.
+int simulatedBatteryLevel = 0;
+
 // The panel's start fields are logged for the developer only: simulated
 // readings are random whatever was typed.
 void logStartValues(const char* line, const float* values)
@@ -127,11 +132,13 @@ void ZelvoEmulator::onStopLightSensor()
     lightSensorTimer->stop();
 }
 
+void ZelvoEmulator::restartBatteryCycle()
+{
+    simulatedBatteryLevel = 0;
+}
+
 void ZelvoEmulator::onSimulateBattery()
 {
-    // One charge cycle per program, not per window: it continues where it
-    // was when the simulation is stopped and started again.
-    static int simulatedBatteryLevel = 0;
     if (simulatedBatteryLevel > batteryFull)
         simulatedBatteryLevel = 0;
     ZelvoEvent event(ZelvoEvent::BatteryEvent);

@@ -118,6 +118,7 @@ void TestApplication::saveScreen(const QString& name)
 void TestApplication::startsListeningWithItsWindow()
 {
     EmulatorProcess emulator(&display, logName);
+    emulator.useDefaultPorts();
     QString window;
     launch(emulator, &window);
     if (QTest::currentTestFailed())
@@ -145,6 +146,7 @@ void TestApplication::refusesSecondInstance()
 {
     QFETCH(bool, holderIsEmulator);
     EmulatorProcess first(&display, logName);
+    first.useDefaultPorts();
     QTcpServer unrelated;
     QString firstWindow;
     if (holderIsEmulator) {
@@ -156,6 +158,8 @@ void TestApplication::refusesSecondInstance()
     }
 
     EmulatorProcess second(&display, logName);
+    second.useDefaultPorts();
+
     QVERIFY2(second.start(), "the emulator does not start");
 
     QTRY_COMPARE_WITH_TIMEOUT(display.windows(second.pid(), refusalTitle).size(), 1, startDeadline);
@@ -213,6 +217,7 @@ void TestApplication::closeAsksFirst()
     QFETCH(QStringList, keys);
     QFETCH(bool, closes);
     EmulatorProcess emulator(&display, logName);
+    emulator.useDefaultPorts();
     QString window;
     launch(emulator, &window);
     if (QTest::currentTestFailed())

@@ -129,6 +129,8 @@ private:
 
 void TestEndToEnd::initTestCase()
 {
+    // The second copy below must meet this one on the default ports.
+    emulator.useDefaultPorts();
     QVERIFY2(emulator.waitForFreePorts(5 * startTimeoutMillis), "port 2000 or 2001 stays taken");
     QVERIFY2(desktop.start(), qPrintable(desktop.errorString()));
     QVERIFY(files.isValid());
@@ -323,6 +325,7 @@ void TestEndToEnd::secondCopyRefused()
 {
     EmulatorProcess second(&desktop, QStringLiteral("endtoend/second-copy"));
     second.setHome(emulator.home());
+    second.useDefaultPorts();
     QVERIFY(second.start());
     const QString box = desktop.waitForWindow({"--pid", QString::number(second.pid())}, {}, startTimeoutMillis);
     QVERIFY2(!box.isEmpty(), "the second copy shows no message");

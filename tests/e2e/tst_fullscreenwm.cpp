@@ -89,7 +89,6 @@ QImage TestFullScreenWm::shot(const QString& keepAs) const
 
 void TestFullScreenWm::initTestCase()
 {
-    QVERIFY2(emulator.waitForFreePorts(5 * startTimeoutMillis), "port 2000 or 2001 stays taken");
     QVERIFY2(desktop.start(screenSize, Desktop::WindowManager::Openbox), qPrintable(desktop.errorString()));
     QVERIFY(files.isValid());
     window = emulator.startWithWindow(startTimeoutMillis);

@@ -44,7 +44,6 @@ QString TestMessagesWindow::messagesWindow() const
 
 void TestMessagesWindow::f12OpensAndClosesTheWindow()
 {
-    QVERIFY2(emulator.waitForFreePorts(5 * startTimeoutMillis), "port 2000 or 2001 stays taken");
     QVERIFY2(desktop.start(QSize(1920, 1080), Desktop::WindowManager::Openbox), qPrintable(desktop.errorString()));
     QString glasses = emulator.startWithWindow(startTimeoutMillis);
     QVERIFY2(!glasses.isEmpty(), qPrintable("no window; see " + emulator.logPath()));
@@ -76,7 +75,6 @@ void TestMessagesWindow::f12OpensAndClosesTheWindow()
     emulator.stop();
     EmulatorProcess again(&desktop, QStringLiteral("messageswindow/again"));
     again.setHome(emulator.home());
-    QVERIFY(again.waitForFreePorts(startTimeoutMillis));
     glasses = again.startWithWindow(startTimeoutMillis);
     QVERIFY2(!glasses.isEmpty(), qPrintable("no window; see " + again.logPath()));
     QVERIFY(desktop.pressKeys(glasses, {"F12"}));

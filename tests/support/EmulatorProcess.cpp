@@ -1,6 +1,7 @@
 #include "EmulatorProcess.h"
 
 #include "Desktop.h"
+#include "ZelvoInstance.h"
 
 #include <QDir>
 #include <QFile>
@@ -71,6 +72,27 @@ QString EmulatorProcess::program()
     return QStringLiteral(ZELVO_EMULATOR_PATH);
 }
 
+QString EmulatorProcess::portsFile() const
+{
+    return defaultPorts ? QString() : QDir(runtimeDir.path()).filePath(QStringLiteral("ports.json"));
+}
+
+bool EmulatorProcess::waitForPorts(int timeoutMillis)
+{
+    if (defaultPorts)
+        return true;
+    ZelvoInstance instance;
+    QString error;
+    const bool told = QTest::qWaitFor([&] { return !isRunning() || instance.readPortsFile(portsFile(), &error); },
+                                      timeoutMillis)
+                      && isRunning();
+    if (told) {
+        served = {instance.agentPort, instance.controlPort};
+        token = instance.tokenFile();
+    }
+    return told;
+}
+
 bool EmulatorProcess::start()
 {
     if ((homePath.isEmpty() && !ownHome.isValid()) || !runtimeDir.isValid())
@@ -80,6 +102,10 @@ bool EmulatorProcess::start()
         environment = desktop->environment();
     else
         environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+    // The test's own choice of instance must not leak into the program's.
+    for (const char* variable : {ZelvoInstance::agentPortVariable, ZelvoInstance::controlPortVariable,
+                                 ZelvoInstance::dataDirVariable})
+        environment.remove(QLatin1String(variable));
     environment.insert(QStringLiteral("HOME"), home());
     environment.insert(QStringLiteral("XDG_CONFIG_HOME"), QDir(home()).filePath(QStringLiteral(".config")));
     environment.insert(QStringLiteral("XDG_RUNTIME_DIR"), runtimeDir.path());
@@ -87,14 +113,23 @@ bool EmulatorProcess::start()
     process.setProcessChannelMode(QProcess::MergedChannels);
     process.setStandardOutputFile(log, QIODevice::Append);
     process.setWorkingDirectory(home());
-    process.start(program(), QStringList());
+    QStringList programArguments;
+    if (!defaultPorts) {
+        // A file of an earlier run would tell its ports instead.
+        QFile::remove(portsFile());
+        programArguments = QStringList{QStringLiteral("--agent-port"), QStringLiteral("0"),
+                                       QStringLiteral("--control-port"), QStringLiteral("0"),
+                                       QStringLiteral("--ports-file"), portsFile()};
+    }
+    token = QDir(home()).filePath(QStringLiteral(".config/Zelvo/control-token"));
+    process.start(program(), programArguments + arguments);
     return process.waitForStarted(10000);
 }
 
 bool EmulatorProcess::startUntilListening(int timeoutMillis)
 {
-    return start() && QTest::qWaitFor([this] { return !isRunning() || isListening(); }, timeoutMillis)
-           && isRunning();
+    return start() && waitForPorts(timeoutMillis)
+           && QTest::qWaitFor([this] { return !isRunning() || isListening(); }, timeoutMillis) && isRunning();
 }
 
 QString EmulatorProcess::startWithWindow(int timeoutMillis)

@@ -5,6 +5,7 @@
 #include "AgentPicture.h"
 #include "ToolArguments.h"
 #include "ZelvoFrame.h"
+#include "ZelvoInstance.h"
 #include "ZelvoPorts.h"
 
 #include <QCommandLineOption>
@@ -26,8 +27,11 @@ const QString layoutsCommand = QStringLiteral("layouts");
 const QCommandLineOption hostOption(QStringLiteral("host"),
     QStringLiteral("Emulator host (default 127.0.0.1)."), QStringLiteral("HOST"), QStringLiteral("127.0.0.1"));
 const QCommandLineOption portOption(QStringLiteral("port"),
-    QStringLiteral("Emulator port (default %1).").arg(ZelvoPorts::agent), QStringLiteral("PORT"),
-    QString::number(ZelvoPorts::agent));
+    QStringLiteral("Emulator port (default %1, or $%2, or the ports file's).")
+        .arg(ZelvoPorts::agent).arg(QLatin1String(ZelvoInstance::agentPortVariable)), QStringLiteral("PORT"));
+const QCommandLineOption portsFileOption(QStringLiteral("ports-file"),
+    QStringLiteral("The ports file the emulator wrote (--ports-file): its agent and control ports."),
+    QStringLiteral("FILE"));
 const QCommandLineOption verboseOption(QStringLiteral("verbose"),
     QStringLiteral("Write the protocol log to standard error."));
 const QCommandLineOption listenOption(QStringLiteral("listen"),
@@ -70,8 +74,10 @@ QString overview()
         "  events   Print the emulator's button and sensor events.\n"
         "  layouts  Print the layouts: the images and texts each takes, with their sizes.\n"
         "\n"
-        "Every command takes --host HOST (default 127.0.0.1), --port PORT (default %1)\n"
-        "and --help. Run 'zelvo-agent COMMAND --help' for the options of a command.\n"
+        "Every command takes --host HOST (default 127.0.0.1), --port PORT (default %1),\n"
+        "--ports-file FILE and --help. Run 'zelvo-agent COMMAND --help' for the options\n"
+        "of a command. ZELVO_AGENT_PORT, ZELVO_CONTROL_PORT and ZELVO_DATA_DIR name the\n"
+        "emulator as they do for the emulator itself; the options win over them.\n"
         "\n"
         "Exit codes: 0 done, 1 a file is missing or no picture, or the content was not\n"
         "drawn, 2 usage error, content that does not fit its layout or no emulator\n"
@@ -145,7 +151,7 @@ AgentCommandLine::Status AgentCommandLine::parse(const QStringList& arguments)
         parser.addPositionalArgument(QStringLiteral("FILE"), QStringLiteral("A picture: ZI, PNG or any format Qt reads."),
                                      QStringLiteral("FILE..."));
     const QCommandLineOption helpOption = parser.addHelpOption();
-    parser.addOptions({hostOption, portOption});
+    parser.addOptions({hostOption, portOption, portsFileOption});
     if (command == configCommand)
         parser.addOptions({appOption, ziOption});
     else if (command == contentCommand)
@@ -194,7 +200,16 @@ bool AgentCommandLine::readConnection(const QCommandLineParser& parser)
         message = QStringLiteral("--host needs a host name or address");
         return false;
     }
-    parsed.port = ToolArguments::port(parser.value(portOption), &message);
+    ZelvoInstance instance;
+    if (!instance.locate(parser.value(portsFileOption), &message))
+        return false;
+    parsed.port = instance.agentPort;
+    parsed.controlPort = instance.controlPort;
+    parsed.tokenFile = instance.tokenFile();
+    if (parser.isSet(portOption))
+        parsed.port = ToolArguments::port(parser.value(portOption), &message);
+    else if (parsed.port == 0)
+        message = QStringLiteral("the agent port must not be 0");
     return parsed.port != 0;
 }
 

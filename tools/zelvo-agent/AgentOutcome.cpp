@@ -2,7 +2,6 @@
 
 #include "AgentRequest.h"
 #include "CtlConnection.h"
-#include "ZelvoPorts.h"
 
 #include <QHostAddress>
 #include <QJsonObject>
@@ -31,7 +30,7 @@ void AgentOutcome::prepare()
 {
     if (request.outcomeAgent.isEmpty() || !isLocal(request.host))
         return;
-    CtlConnection connection(ZelvoPorts::control, answerMillis);
+    CtlConnection connection(request.controlPort, request.tokenFile, answerMillis);
     // Records after the newest possible one: none, only the newest number.
     reachable = connection.call({{QStringLiteral("cmd"), QStringLiteral("log")},
                                  {QStringLiteral("since"), 9007199254740992.0}})
@@ -43,7 +42,7 @@ int AgentOutcome::report() const
 {
     if (!reachable)
         return 0;
-    CtlConnection connection(ZelvoPorts::control, answerMillis);
+    CtlConnection connection(request.controlPort, request.tokenFile, answerMillis);
     const CtlConnection::Result result = connection.call({{QStringLiteral("cmd"), QStringLiteral("wait")},
                                                           {QStringLiteral("contentOf"), request.outcomeAgent},
                                                           {QStringLiteral("contentId"), request.outcomeContentId},

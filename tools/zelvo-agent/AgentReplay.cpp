@@ -5,6 +5,7 @@
 #include "ZelvoFrame.h"
 #include "ZelvoFrameReader.h"
 #include "ZelvoImageComparison.h"
+#include "ZelvoInstance.h"
 #include "ZelvoPorts.h"
 
 #include <QDir>
@@ -42,8 +43,6 @@ QString eventLine(int type, const QString& agent, int contentId, const QVector<f
 
 QString AgentReplay::parse(const QStringList& arguments, Options* options)
 {
-    options->agentPort = ZelvoPorts::agent;
-    options->controlPort = ZelvoPorts::control;
     // "--port=P" reads as "--port P", as in the other commands.
     QStringList split;
     for (const QString& argument : arguments) {
@@ -53,6 +52,18 @@ QString AgentReplay::parse(const QStringList& arguments, Options* options)
         else
             split << argument;
     }
+    // The environment and a ports file name the instance; --port and
+    // --control-port override them.
+    const int portsFileAt = split.indexOf(QStringLiteral("--ports-file"));
+    ZelvoInstance instance;
+    QString error;
+    if (!instance.locate(portsFileAt > 0 ? split.value(portsFileAt + 1) : QString(), &error))
+        return error;
+    options->agentPort = instance.agentPort;
+    options->controlPort = instance.controlPort;
+    options->tokenFile = instance.tokenFile();
+    if (portsFileAt > 0)
+        split.erase(split.begin() + portsFileAt, split.begin() + qMin(portsFileAt + 2, int(split.size())));
     for (int i = 2; i < split.size(); ++i) {
         const QString argument = split.at(i);
         const bool hasValue = i + 1 < split.size();
@@ -186,7 +197,7 @@ void AgentReplay::waitUntil(qint64 millis)
 bool AgentReplay::checkDisplay(const Frame& frame, int number)
 {
     // Wait until the emulator has decided about this content, then read the display.
-    CtlConnection wait(options.controlPort, controlMillis);
+    CtlConnection wait(options.controlPort, options.tokenFile, controlMillis);
     const CtlConnection::Result waited = wait.call({{QStringLiteral("cmd"), QStringLiteral("wait")},
                                                     {QStringLiteral("contentOf"), frame.agent},
                                                     {QStringLiteral("contentId"), frame.contentId},
@@ -195,7 +206,7 @@ bool AgentReplay::checkDisplay(const Frame& frame, int number)
         std::fprintf(stderr, "zelvo-agent: %s\n", qUtf8Printable(wait.errorString()));
         return false;
     }
-    CtlConnection screenshot(options.controlPort, controlMillis);
+    CtlConnection screenshot(options.controlPort, options.tokenFile, controlMillis);
     if (screenshot.call({{QStringLiteral("cmd"), QStringLiteral("screenshot")}}) != CtlConnection::Result::Done) {
         std::fprintf(stderr, "zelvo-agent: %s\n", qUtf8Printable(screenshot.errorString()));
         return false;

@@ -30,6 +30,7 @@ public:
         QString displayDirectory;
         quint16 agentPort = 0;
         quint16 controlPort = 0;
+        QString tokenFile;
     };
 
     // Parses "replay FILE [--speed F] [--expect-display DIR] [--port P]

@@ -12,6 +12,9 @@ struct AgentRequest
 {
     QString host = QStringLiteral("127.0.0.1");
     quint16 port = ZelvoPorts::agent;
+    // The same emulator's control channel, asked what became of content.
+    quint16 controlPort = ZelvoPorts::control;
+    QString tokenFile;
     QList<QByteArray> messages;
     bool listen = false;
     // Events to wait for; 0 waits until the timeout or the emulator's close.

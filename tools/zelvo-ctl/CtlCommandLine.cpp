@@ -3,6 +3,7 @@
 #include "ToolArguments.h"
 #include "ZelvoControlToken.h"
 #include "ZelvoImageComparison.h"
+#include "ZelvoInstance.h"
 #include "ZelvoPorts.h"
 #include "ZelvoTrace.h"
 
@@ -19,8 +20,11 @@
 namespace {
 
 const QCommandLineOption portOption(QStringLiteral("port"),
-    QStringLiteral("Control port of the emulator (default %1).").arg(ZelvoPorts::control), QStringLiteral("PORT"),
-    QString::number(ZelvoPorts::control));
+    QStringLiteral("Control port of the emulator (default %1, or $%2, or the ports file's).")
+        .arg(ZelvoPorts::control).arg(QLatin1String(ZelvoInstance::controlPortVariable)), QStringLiteral("PORT"));
+const QCommandLineOption portsFileOption(QStringLiteral("ports-file"),
+    QStringLiteral("The ports file the emulator wrote (--ports-file): its control port and token."),
+    QStringLiteral("FILE"));
 const QCommandLineOption holdOption(QStringLiteral("hold"),
     QStringLiteral("Release after MS milliseconds and return then."), QStringLiteral("MS"));
 const QCommandLineOption waitOption(QStringLiteral("wait"),
@@ -119,6 +123,13 @@ const QList<Command>& commands()
                         "MS milliseconds late (0 ends it).")},
         {QStringLiteral("battery"), QStringLiteral("LEVEL [--charging on|off]"),
          QStringLiteral("Show the battery at LEVEL percent (0 to 100) and send agents its event.")},
+        {QStringLiteral("ready"), QStringLiteral("[--timeout SECONDS]"),
+         QStringLiteral("Return as soon as the emulator answers; exit 2 when it has not within\n"
+                        "SECONDS (default 30).")},
+        {QStringLiteral("reset"), QString(),
+         QStringLiteral("Bring the emulator back to the state of a fresh start: no content, default\n"
+                        "times, sensors and traces stopped, its agents' images and the message\n"
+                        "record deleted. Connected agents stay connected.")},
     };
     return list;
 }
@@ -130,12 +141,17 @@ QString overview()
     for (const Command& command : commands())
         text += QStringLiteral("  %1 %2").arg(command.name, -11).arg(command.arguments).trimmed().prepend(QStringLiteral("  ")) + QLatin1Char('\n');
     text += QStringLiteral(
-        "\nEvery command takes --port PORT (default %1), --timeout SECONDS and --help;\n"
-        "it returns when the emulator has applied it, or gives up when nothing answers\n"
-        "within SECONDS (default 30) on top of the time the command waits by design.\n"
-        "The token is read from %2.\n"
+        "\nEvery command takes --port PORT, --ports-file FILE, --timeout SECONDS and\n"
+        "--help; it returns when the emulator has applied it, or gives up when nothing\n"
+        "answers within SECONDS (default 30) on top of the time the command waits by\n"
+        "design. The port and the token come from --port, then the ports file, then\n"
+        "$%1 and $%2 (the token in DIR/control-token);\n"
+        "else port %3 and %4.\n"
         "\nExit codes: 0 done, 1 the emulator refused the request, 2 usage error, no\n"
-        "emulator reachable or no answer in time.\n").arg(ZelvoPorts::control).arg(ZelvoControlToken::filePath());
+        "emulator reachable or no answer in time.\n")
+        .arg(QLatin1String(ZelvoInstance::controlPortVariable), QLatin1String(ZelvoInstance::dataDirVariable))
+        .arg(ZelvoPorts::control)
+        .arg(ZelvoControlToken::filePath());
     return text;
 }
 
@@ -145,6 +161,9 @@ CtlCommandLine::Status CtlCommandLine::parse(const QStringList& arguments)
 {
     parsed = QJsonObject();
     jsonLines = false;
+    readyCommand = false;
+    controlPort = 0;
+    portsFile.clear();
     waitMillis = 0;
     output.clear();
     golden.clear();
@@ -166,7 +185,7 @@ CtlCommandLine::Status CtlCommandLine::parse(const QStringList& arguments)
     QCommandLineParser parser;
     parser.setApplicationDescription(found->description);
     const QCommandLineOption helpOption = parser.addHelpOption();
-    parser.addOption(portOption);
+    parser.addOptions({portOption, portsFileOption});
     if (name == QLatin1String("press"))
         parser.addOption(holdOption);
     else if (name == QLatin1String("trace"))
@@ -190,10 +209,18 @@ CtlCommandLine::Status CtlCommandLine::parse(const QStringList& arguments)
                                              parser);
         return Status::Help;
     }
-    QString portError;
-    controlPort = ToolArguments::port(parser.value(portOption), &portError);
-    if (controlPort == 0)
-        return usageError(portError, name);
+    if (parser.isSet(portOption)) {
+        QString portError;
+        controlPort = ToolArguments::port(parser.value(portOption), &portError);
+        if (controlPort == 0)
+            return usageError(portError, name);
+    }
+    if (parser.isSet(portsFileOption))
+        portsFile = QFileInfo(parser.value(portsFileOption)).absoluteFilePath();
+    ZelvoInstance environment;
+    QString environmentError;
+    if (!environment.readEnvironment(&environmentError))
+        return usageError(environmentError, name);
     bool ok = false;
     if (name != QLatin1String("wait")) {
         waitMillis = ToolArguments::milliseconds(parser.value(answerTimeoutOption), maxSeconds, false);
@@ -295,10 +322,12 @@ CtlCommandLine::Status CtlCommandLine::parse(const QStringList& arguments)
         } else {
             return usageError(QStringLiteral("record display, session or stop"), name);
         }
-    } else if (name == QLatin1String("state")) {
+    } else if (name == QLatin1String("state") || name == QLatin1String("reset") || name == QLatin1String("ready")) {
         if (!expect(0))
             return usageError(QStringLiteral("unexpected argument '%1'").arg(positional.first()), name);
-        parsed = {{QStringLiteral("cmd"), name}};
+        // Ready asks for the state: any answer means the emulator is up.
+        readyCommand = name == QLatin1String("ready");
+        parsed = {{QStringLiteral("cmd"), readyCommand ? QStringLiteral("state") : name}};
     } else if (name == QLatin1String("wait")) {
         if (!expect(0) || parser.value(contentOfOption).isEmpty())
             return usageError(QStringLiteral("--content-of HASH is required"), name);
@@ -362,6 +391,15 @@ CtlCommandLine::Status CtlCommandLine::parse(const QStringList& arguments)
         parsed = {{QStringLiteral("cmd"), name}, {QStringLiteral("mode"), positional.first()}};
     }
     return Status::Run;
+}
+
+bool CtlCommandLine::locate(ZelvoInstance* instance, QString* error) const
+{
+    if (!instance->locate(portsFile, error))
+        return false;
+    if (controlPort != 0)
+        instance->controlPort = controlPort;
+    return true;
 }
 
 CtlCommandLine::Status CtlCommandLine::usageError(const QString& reason, const QString& command)

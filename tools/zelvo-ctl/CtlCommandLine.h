@@ -3,6 +3,8 @@
 #include <QJsonObject>
 #include <QString>
 
+class ZelvoInstance;
+
 class QStringList;
 
 // Turns the arguments of one run into one control request:
@@ -15,7 +17,11 @@ public:
     Status parse(const QStringList& arguments);
 
     const QJsonObject& request() const { return parsed; }
-    quint16 port() const { return controlPort; }
+    // The emulator to talk to: the environment, then --ports-file, then
+    // --port; false with *error when the ports file is not there (yet).
+    bool locate(ZelvoInstance* instance, QString* error) const;
+    // Whether the command waits for the emulator to come up.
+    bool waitsUntilReady() const { return readyCommand; }
     // How long to wait for the answer: --timeout, plus the time a command
     // waits by design (a hold, a trace played to its end, the wait itself).
     qint64 answerMillis() const { return waitMillis; }
@@ -36,6 +42,8 @@ private:
 
     QJsonObject parsed;
     quint16 controlPort = 0;
+    QString portsFile;
+    bool readyCommand = false;
     qint64 waitMillis = 0;
     QString output;
     QString golden;

@@ -20,15 +20,15 @@ QByteArray line(const QJsonObject& object)
 
 } // namespace
 
-CtlConnection::CtlConnection(quint16 port, qint64 answerMillis)
+CtlConnection::CtlConnection(quint16 port, const QString& tokenFile, qint64 answerMillis)
     : port(port)
+    , tokenPath(tokenFile)
     , answerMillis(answerMillis)
 {
 }
 
 CtlConnection::Result CtlConnection::call(const QJsonObject& request)
 {
-    const QString tokenPath = ZelvoControlToken::filePath();
     const QByteArray token = ZelvoControlToken::readFile(tokenPath, &error);
     if (token.isEmpty()) {
         error += QStringLiteral(" (is the emulator running as this user?)");

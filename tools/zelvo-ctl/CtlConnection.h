@@ -13,7 +13,7 @@ public:
     enum class Result { Done, Refused, Unreachable };
 
     // The whole call, connecting included, ends after answerMillis.
-    CtlConnection(quint16 port, qint64 answerMillis);
+    CtlConnection(quint16 port, const QString& tokenFile, qint64 answerMillis);
 
     // Unreachable: no emulator, no token or no answer in time; Refused: the
     // emulator answered with an error. errorString() says which.
@@ -32,6 +32,7 @@ private:
     int remainingMillis() const;
 
     quint16 port = 0;
+    QString tokenPath;
     qint64 answerMillis = 0;
     QDeadlineTimer deadline;
     QTcpSocket socket;

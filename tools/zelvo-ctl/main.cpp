@@ -3,15 +3,19 @@
 #include "ExitCode.h"
 #include "CtlLog.h"
 #include "ZelvoImageComparison.h"
+#include "ZelvoInstance.h"
 
 #include <QByteArray>
 #include <QCoreApplication>
+#include <QDeadlineTimer>
 #include <QFile>
 #include <QImage>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QLoggingCategory>
+#include <QThread>
 
+#include <algorithm>
 #include <cstdio>
 
 namespace {
@@ -48,6 +52,28 @@ int compareWithGolden(const CtlCommandLine& commandLine, const QByteArray& png)
                                        .arg(comparison.largestDifference).arg(diff));
 }
 
+// Asks until the emulator answers, or the time is up: it may still be
+// starting, with neither its ports file nor its token written yet.
+int waitUntilReady(const CtlCommandLine& commandLine)
+{
+    constexpr int retryMillis = 50;
+    QDeadlineTimer deadline(commandLine.answerMillis());
+    QString error;
+    do {
+        ZelvoInstance instance;
+        if (commandLine.locate(&instance, &error)) {
+            CtlConnection connection(instance.controlPort, instance.tokenFile(),
+                                     std::max<qint64>(1, deadline.remainingTime()));
+            if (connection.call(commandLine.request()) != CtlConnection::Result::Unreachable)
+                return toInt(ExitCode::Success);
+            error = connection.errorString();
+        }
+        QThread::msleep(std::min<qint64>(retryMillis, deadline.remainingTime()));
+    } while (!deadline.hasExpired());
+    return fail(ExitCode::Unreachable, QStringLiteral("not ready after %1 s: %2")
+                                           .arg(commandLine.answerMillis() / 1000.0).arg(error));
+}
+
 } // namespace
 
 int main(int argc, char** argv)
@@ -68,7 +94,13 @@ int main(int argc, char** argv)
         break;
     }
 
-    CtlConnection connection(commandLine.port(), commandLine.answerMillis());
+    if (commandLine.waitsUntilReady())
+        return waitUntilReady(commandLine);
+    ZelvoInstance instance;
+    QString error;
+    if (!commandLine.locate(&instance, &error))
+        return fail(ExitCode::Unreachable, error);
+    CtlConnection connection(instance.controlPort, instance.tokenFile(), commandLine.answerMillis());
     switch (connection.call(commandLine.request())) {
     case CtlConnection::Result::Unreachable:
         return fail(ExitCode::Unreachable, connection.errorString());

@@ -158,8 +158,9 @@ void TestZelvoCtl::headlessRun()
         QSKIP("another program holds port 2000 or 2001 on this machine");
     QFile::remove(ZelvoControlToken::filePath());
 
-    // zelvo-ctl finds the token under the test's own home.
+    // zelvo-ctl finds the default port and the token under the test's own home.
     emulator.setHome(QDir::homePath());
+    emulator.useDefaultPorts();
     QVERIFY(emulator.start());
     // Up once zelvo-ctl gets an answer.
     CtlResult state;

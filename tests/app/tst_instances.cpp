@@ -1,0 +1,274 @@
+#include "AgentProcess.h"
+#include "EmulatorProcess.h"
+#include "TestAgent.h"
+#include "ZelvoControlToken.h"
+#include "ZelvoInstance.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QImage>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QProcess>
+#include <QTcpServer>
+#include <QTemporaryDir>
+#include <QTest>
+
+namespace {
+
+constexpr int startMillis = 90000;
+
+// A tool run to its end, with variables added to the test's environment.
+AgentResult run(const QString& program, const QStringList& arguments, const QStringList& variables = {})
+{
+    ChildProcess process;
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    for (const QString& variable : variables)
+        environment.insert(variable.section(QLatin1Char('='), 0, 0), variable.section(QLatin1Char('='), 1));
+    process.setProcessEnvironment(environment);
+    process.start(program, arguments);
+    AgentResult result;
+    result.exitCode = process.waitForExit(60000);
+    result.out = process.readAllStandardOutput();
+    result.err = process.readAllStandardError();
+    return result;
+}
+
+AgentResult ctl(const QStringList& arguments, const QStringList& variables = {})
+{
+    return run(QStringLiteral(ZELVO_CTL_PATH), arguments, variables);
+}
+
+AgentResult agent(const QStringList& arguments, const QStringList& variables = {})
+{
+    return run(QStringLiteral(ZELVO_AGENT_PATH), arguments, variables);
+}
+
+QJsonObject state(const QString& portsFile)
+{
+    return QJsonDocument::fromJson(ctl({"state", "--ports-file", portsFile}).out).object();
+}
+
+QStringList filesUnder(const QString& path)
+{
+    QStringList files;
+    for (const QFileInfo& entry : QDir(path).entryInfoList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::System)) {
+        if (entry.isDir() && !entry.isSymLink())
+            files += filesUnder(entry.filePath());
+        else
+            files += entry.filePath();
+    }
+    return files;
+}
+
+} // namespace
+
+// Emulators side by side, each found by its ports file or the ZELVO_*
+// variables, each brought back to its fresh start by reset.
+class TestInstances final : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void sideBySide();
+    void resetEqualsFreshStart_data();
+    void resetEqualsFreshStart();
+    void readyWaitsForStart();
+    void environment();
+    void portNotTaken_data();
+    void portNotTaken();
+
+private:
+    QTemporaryDir files;
+    QString picture;
+};
+
+void TestInstances::initTestCase()
+{
+    QVERIFY(files.isValid());
+    picture = files.filePath(QStringLiteral("picture.png"));
+    QImage image(40, 30, QImage::Format_RGB32);
+    image.fill(Qt::green);
+    QVERIFY(image.save(picture));
+}
+
+void TestInstances::sideBySide()
+{
+    // One home for both, as on a CI machine: only the data folders differ.
+    QTemporaryDir home;
+    EmulatorProcess first(nullptr, QStringLiteral("instances/first"));
+    EmulatorProcess second(nullptr, QStringLiteral("instances/second"));
+    for (EmulatorProcess* emulator : {&first, &second}) {
+        emulator->setHome(home.path());
+        emulator->setArguments({"--data-dir", QDir(home.path()).filePath(emulator == &first ? "one" : "two/deeper")});
+        QVERIFY2(emulator->startUntilListening(startMillis), emulator->logText().constData());
+    }
+    QVERIFY(first.ports().agent != second.ports().agent);
+    QVERIFY(first.ports().control != second.ports().control);
+
+    for (EmulatorProcess* emulator : {&first, &second}) {
+        QFile portsFile(emulator->portsFile());
+        QVERIFY(portsFile.open(QIODevice::ReadOnly));
+        const QJsonObject told = QJsonDocument::fromJson(portsFile.readAll()).object();
+        QCOMPARE(told.value("pid").toDouble(), double(emulator->pid()));
+        const QFileInfo token(emulator->tokenFile());
+        QCOMPARE(told.value("tokenFile").toString(), token.filePath());
+        QCOMPARE(token.permissions(), QFile::ReadOwner | QFile::WriteOwner | QFile::ReadUser | QFile::WriteUser);
+        QCOMPARE(QFileInfo(token.path()).permissions(), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner
+                                                            | QFile::ReadUser | QFile::WriteUser | QFile::ExeUser);
+    }
+    QString error;
+    QVERIFY(ZelvoControlToken::readFile(first.tokenFile(), &error)
+            != ZelvoControlToken::readFile(second.tokenFile(), &error));
+
+    // The first keeps its token and its images to itself after the second started.
+    const AgentResult config = agent({"config", "--ports-file", first.portsFile(), "--app", "shared", picture});
+    QVERIFY2(config.exitCode == 0, config.err.constData());
+    const QString stored = QDir(home.path()).filePath("one/images/shared/shared_0.png");
+    QTRY_VERIFY_WITH_TIMEOUT(QFileInfo::exists(stored), 20000);
+    const AgentResult content = agent({"content", "--ports-file", first.portsFile(), "--app", "shared", "--layout", "1",
+                               "--image", "0"});
+    QVERIFY2(content.exitCode == 0 && content.out.contains("drawn"), content.err.constData());
+    QCOMPARE(filesUnder(QDir(home.path()).filePath("one/images")), QStringList{stored});
+    QVERIFY(filesUnder(QDir(home.path()).filePath("two/deeper/images")).isEmpty());
+    QVERIFY(!QFileInfo::exists(QDir(home.path()).filePath("Pictures/Zelvo")));
+    QCOMPARE(state(first.portsFile()).value("drawnAgent").toString(), QStringLiteral("shared"));
+    QCOMPARE(state(second.portsFile()).value("drawnAgent").toString(), QString());
+}
+
+void TestInstances::resetEqualsFreshStart_data()
+{
+    QTest::addColumn<bool>("dataDir");
+    QTest::newRow("--data-dir") << true;
+    QTest::newRow("home folders") << false;
+}
+
+void TestInstances::resetEqualsFreshStart()
+{
+    QFETCH(bool, dataDir);
+    QTemporaryDir home;
+    EmulatorProcess emulator(nullptr, QStringLiteral("instances/reset"));
+    emulator.setHome(home.path());
+    const QString data = QDir(home.path()).filePath("data");
+    if (dataDir)
+        emulator.setArguments({"--data-dir", data});
+    const QString store = dataDir ? data + "/images" : home.path() + "/Pictures/Zelvo";
+    // Images of another run in the shared pictures folder, and a folder
+    // outside that an agent's folder will turn into a link to.
+    QVERIFY(QDir().mkpath(store + "/earlier") && QFile::copy(picture, store + "/earlier/earlier_0.png"));
+    const QString outside = QDir(home.path()).filePath("outside");
+    QVERIFY(QDir().mkpath(outside) && QFile::copy(picture, outside + "/keep.png"));
+    QVERIFY2(emulator.startUntilListening(startMillis), emulator.logText().constData());
+    const QString portsFile = emulator.portsFile();
+
+    TestAgent connected(emulator.ports().agent);
+    QVERIFY(connected.waitForConnected());
+    QTRY_COMPARE_WITH_TIMEOUT(state(portsFile).value("agents").toInt(), 1, 20000);
+    const QJsonObject fresh = state(portsFile);
+
+    // Everything reset undoes, as far as a headless run allows.
+    for (const QStringList& arguments : QList<QStringList>{{"timing", "--min", "100", "--max", "600000"},
+                                                           {"config", "--app", "seen", picture},
+                                                           {"config", "--app", "swapped", picture},
+                                                           {"content", "--app", "seen", "--layout", "1", "--image", "0"}})
+        QCOMPARE(agent(QStringList{arguments.first(), "--ports-file", portsFile} + arguments.mid(1)).exitCode, 0);
+    for (const QStringList& arguments : QList<QStringList>{{"sensor", "start", "compass"},
+                                                           {"sensor", "start", "battery"},
+                                                           {"press", "minus"}})
+        QCOMPARE(ctl(arguments + QStringList{"--ports-file", portsFile}).exitCode, 0);
+    QTRY_VERIFY_WITH_TIMEOUT(QFileInfo::exists(store + "/swapped/swapped_0.png"), 20000);
+    QVERIFY(QDir(store + "/swapped").removeRecursively() && QFile::link(outside, store + "/swapped"));
+    QVERIFY(state(portsFile) != fresh);
+
+    const AgentResult reset = ctl({"reset", "--ports-file", portsFile});
+    QVERIFY2(reset.exitCode == 0, reset.err.constData());
+    const QJsonObject after = state(portsFile);
+    for (const QString& key : fresh.keys())
+        QVERIFY2(after.value(key) == fresh.value(key), qPrintable(key));
+    QCOMPARE(after.keys(), fresh.keys());
+    QVERIFY(ctl({"log", "--ports-file", portsFile}).out.isEmpty());
+    QVERIFY(connected.isConnected());
+
+    // Only this run's agents lose their images, and nothing is reached
+    // through a link; in a data folder of its own every image goes.
+    const QStringList kept = dataDir ? QStringList() : QStringList{store + "/earlier/earlier_0.png"};
+    QCOMPARE(filesUnder(store), kept);
+    QVERIFY(QFileInfo::exists(outside + "/keep.png"));
+}
+
+void TestInstances::readyWaitsForStart()
+{
+    EmulatorProcess emulator(nullptr, QStringLiteral("instances/ready"));
+    QCOMPARE(ctl({"ready", "--ports-file", emulator.portsFile(), "--timeout", "0.3"}).exitCode, 2);
+    ChildProcess ready;
+    ready.start(QStringLiteral(ZELVO_CTL_PATH), {"ready", "--ports-file", emulator.portsFile(), "--timeout", "90"});
+    QVERIFY(emulator.start());
+    QCOMPARE(ready.waitForExit(startMillis), 0);
+    // Ready means ready: the control channel answers at once.
+    QCOMPARE(ctl({"state", "--ports-file", emulator.portsFile(), "--timeout", "5"}).exitCode, 0);
+}
+
+void TestInstances::environment()
+{
+    QTemporaryDir home;
+    const QString data = QDir(home.path()).filePath("from-environment");
+    const QString portsFile = QDir(home.path()).filePath("ports.json");
+    ChildProcess emulator;
+    QProcessEnvironment variables = QProcessEnvironment::systemEnvironment();
+    variables.insert("HOME", home.path());
+    variables.insert("XDG_CONFIG_HOME", home.path() + "/.config");
+    variables.insert(ZelvoInstance::agentPortVariable, "0");
+    variables.insert(ZelvoInstance::controlPortVariable, "0");
+    variables.insert(ZelvoInstance::dataDirVariable, data);
+    emulator.setProcessEnvironment(variables);
+    emulator.start(EmulatorProcess::program(), {"--ports-file", portsFile});
+    ZelvoInstance told;
+    QString error;
+    QTRY_VERIFY_WITH_TIMEOUT(told.readPortsFile(portsFile, &error), startMillis);
+    QCOMPARE(told.tokenFile(), data + "/control-token");
+
+    // The tools find it through the same variables; an option beats them.
+    const QStringList found{QStringLiteral("ZELVO_AGENT_PORT=%1").arg(told.agentPort),
+                            QStringLiteral("ZELVO_CONTROL_PORT=%1").arg(told.controlPort), "ZELVO_DATA_DIR=" + data};
+    QCOMPARE(agent({"config", "--app", "env", picture}, found).exitCode, 0);
+    QTRY_VERIFY_WITH_TIMEOUT(QFileInfo::exists(data + "/images/env/env_0.png"), 20000);
+    QCOMPARE(ctl({"state"}, found).exitCode, 0);
+    const QStringList wrongPort{"ZELVO_CONTROL_PORT=1", "ZELVO_DATA_DIR=" + data};
+    QCOMPARE(ctl({"state", "--timeout", "5"}, wrongPort).exitCode, 2);
+    QCOMPARE(ctl({"state", "--port", QString::number(told.controlPort)}, wrongPort).exitCode, 0);
+    QCOMPARE(ctl({"state", "--ports-file", portsFile}, wrongPort).exitCode, 0);
+}
+
+void TestInstances::portNotTaken_data()
+{
+    QTest::addColumn<QString>("option");
+    QTest::addColumn<QString>("value");
+    QTest::addColumn<QByteArray>("message");
+    QTest::newRow("--agent-port held") << "--agent-port" << "held" << QByteArray("already in use (port ");
+    QTest::newRow("--control-port held") << "--control-port" << "held" << QByteArray("no control channel: port ");
+    QTest::newRow("--agent-port 70000") << "--agent-port" << "70000" << QByteArray("--agent-port needs a port");
+}
+
+void TestInstances::portNotTaken()
+{
+    QFETCH(QString, option);
+    QFETCH(QString, value);
+    QFETCH(QByteArray, message);
+    QTcpServer holder;
+    QVERIFY(holder.listen(QHostAddress::Any));
+    if (value == QLatin1String("held"))
+        value = QString::number(holder.serverPort());
+    ChildProcess emulator;
+    QTemporaryDir data;
+    emulator.start(EmulatorProcess::program(), {"--agent-port", "0", "--control-port", "0", "--data-dir", data.path(),
+                                                option, value});
+    // Nobody could dismiss a box here: the reason goes to standard error.
+    QCOMPARE(emulator.waitForExit(startMillis), 1);
+    const QByteArray errors = emulator.readAllStandardError();
+    QVERIFY2(errors.contains(message) && errors.contains(value.toUtf8()), errors.constData());
+}
+
+QTEST_GUILESS_MAIN(TestInstances)
+#include "tst_instances.moc"
