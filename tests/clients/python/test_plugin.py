@@ -1,22 +1,15 @@
-"""The pytest plugin, run on a small agent test as a user would."""
+"""The pytest plugin, run as a user would: the README's test of an agent, a
+test that sees what the one before left, and a failing one."""
 import os
 import pathlib
+import re
 
-PACKAGE = pathlib.Path(__file__).resolve().parents[3] / "clients" / "python"
+ROOT = pathlib.Path(__file__).resolve().parents[3]
 
 AGENT_TESTS = '''
-from zelvo import Gesture, Kind
-
-def test_click_reaches_the_agent(zelvo):
-    agent = zelvo.agent()
-    agent.config("tried", [b".zi\\x01\\x00\\x08" + b"\\xff" * 16])
-    agent.content(2, images=[0], texts=["Hello"], content_id=3)
-    zelvo.control.wait_content("tried", 3)
-    zelvo.control.click("plus")
-    assert [e.gesture for e in agent.events(Kind.BUTTON, 3)][-1] == Gesture.CLICKED
-
 def test_the_previous_test_left_nothing(zelvo):
-    assert zelvo.control.state()["drawnAgent"] == "" and zelvo.images("tried") == []
+    assert zelvo.control.state()["drawnAgent"] == ""
+    assert zelvo.images("minimal-agent") == []
 
 def test_failing_shows_the_messages(zelvo):
     zelvo.agent().content(9, texts=["lost"], app_id="failing", content_id=8)
@@ -24,11 +17,22 @@ def test_failing_shows_the_messages(zelvo):
 '''
 
 
+def readme_test() -> str:
+    section = (ROOT / "README.md").read_text().split("## Testing your agent in CI")[1]
+    return re.search(r"```python\n(.*?)```", section, re.S).group(1)
+
+
 def test_fixture_runs_agent_tests_and_reports_messages(pytester, monkeypatch):
-    pytester.makepyfile(test_agent=AGENT_TESTS)
-    monkeypatch.setenv("PYTHONPATH", os.pathsep.join([str(PACKAGE), os.environ.get("PYTHONPATH", "")]))
+    assert len(readme_test().splitlines()) == 10
+    pytester.makepyfile(test_a_readme=readme_test(), test_b_more=AGENT_TESTS)
+    example = pytester.path / "docs" / "examples" / "minimal_agent.py"
+    example.parent.mkdir(parents=True)
+    example.write_text((ROOT / "docs" / "examples" / "minimal_agent.py").read_text())
+    monkeypatch.setenv("PYTHONPATH", os.pathsep.join([str(ROOT / "clients" / "python"),
+                                                      os.environ.get("PYTHONPATH", "")]))
     result = pytester.runpytest_subprocess("-p", "zelvo.pytest_plugin", "-p", "no:cacheprovider",
                                            "--zelvo-emulator", os.environ["ZELVO_EMULATOR"])
     result.assert_outcomes(passed=2, failed=1)
     result.stdout.fnmatch_lines(["*zelvo messages*",
                                  '*agent_content failing: content 8 not drawn because layout "9" does not exist*'])
+    result.stdout.no_fnmatch_line("*minimal-agent: content 1 drawn*")
