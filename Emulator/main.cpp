@@ -1,14 +1,23 @@
 #include "control/ZelvoControlServer.h"
 #include "ui/ZelvoEmulator.h"
 #include "comm/ZelvoServer.h"
-#include "ZelvoPorts.h"
+#include "util/ZelvoUtil.h"
+#include "ZelvoInstance.h"
 
 #include <QApplication>
+#include <QCommandLineOption>
+#include <QCommandLineParser>
 #include <QDebug>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
 #include <QHostAddress>
 #include <QMessageBox>
 
+#include <cerrno>
 #include <cstdio>
+
+#include <sys/stat.h>
 
 namespace {
 
@@ -20,36 +29,136 @@ bool nobodyCanAnswer()
     return platform == QLatin1String("offscreen") || platform == QLatin1String("minimal");
 }
 
+int startFailed(const QString& message)
+{
+    std::fprintf(stderr, "ZelvoEmulator: %s\n", qUtf8Printable(message));
+    return 1;
+}
+
+// The instance's data directory, private from the start when made here.
+bool makeDataDirectory(const QString& path)
+{
+    const QByteArray name = QFile::encodeName(path);
+    return QDir().mkpath(QFileInfo(path).absolutePath())
+           && (::mkdir(name.constData(), S_IRWXU) == 0 || (errno == EEXIST && QFileInfo(path).isDir()));
+}
+
+struct Options
+{
+    ZelvoInstance instance;
+    bool control = true;
+    // Set by an option or the environment rather than by default.
+    bool controlPortChosen = false;
+    QString portsFile;
+};
+
+// The environment first, then the command line over it; false with
+// *error on a value that cannot be used.
+bool readOptions(const QApplication& application, Options* options, QString* error)
+{
+    const QCommandLineOption agentPort(QStringLiteral("agent-port"),
+        QStringLiteral("Port agents connect to, 0 for any free one (default 2000, or $%1).")
+            .arg(QLatin1String(ZelvoInstance::agentPortVariable)), QStringLiteral("N"));
+    const QCommandLineOption controlPort(QStringLiteral("control-port"),
+        QStringLiteral("Port of the control channel on 127.0.0.1, 0 for any free one (default 2001, or $%1).")
+            .arg(QLatin1String(ZelvoInstance::controlPortVariable)), QStringLiteral("N"));
+    const QCommandLineOption noControl(QStringLiteral("no-control"), QStringLiteral("Run without the control channel."));
+    const QCommandLineOption dataDir(QStringLiteral("data-dir"),
+        QStringLiteral("Keep the agents' images and the control token in DIR instead of the home folders "
+                       "(made if missing, mode 0700; or $%1).").arg(QLatin1String(ZelvoInstance::dataDirVariable)),
+        QStringLiteral("DIR"));
+    const QCommandLineOption portsFile(QStringLiteral("ports-file"),
+        QStringLiteral("Once both ports listen, write them, the token file and the process id to FILE as JSON."),
+        QStringLiteral("FILE"));
+
+    QCommandLineParser parser;
+    parser.setApplicationDescription(QStringLiteral("The desktop emulator of the Zelvo smart glasses."));
+    parser.addHelpOption();
+    parser.addVersionOption();
+    parser.addOptions({agentPort, controlPort, noControl, dataDir, portsFile});
+    // Help, version and unknown options end the program here.
+    parser.process(application);
+
+    ZelvoInstance& instance = options->instance;
+    if (!instance.readEnvironment(error))
+        return false;
+    options->controlPortChosen = qEnvironmentVariableIsSet(ZelvoInstance::controlPortVariable);
+    const auto readPort = [&parser, error](const QCommandLineOption& option, quint16* port) {
+        if (!parser.isSet(option) || ZelvoInstance::parsePort(parser.value(option), port))
+            return true;
+        *error = QStringLiteral("--%1 needs a port from 0 to 65535, not '%2'")
+                     .arg(option.names().constFirst(), parser.value(option));
+        return false;
+    };
+    if (!readPort(agentPort, &instance.agentPort) || !readPort(controlPort, &instance.controlPort))
+        return false;
+    options->controlPortChosen = options->controlPortChosen || parser.isSet(controlPort);
+    if (parser.isSet(dataDir))
+        instance.dataDirectory = parser.value(dataDir);
+    if (!instance.dataDirectory.isEmpty())
+        instance.dataDirectory = QFileInfo(instance.dataDirectory).absoluteFilePath();
+    options->control = !parser.isSet(noControl);
+    if (parser.isSet(portsFile))
+        options->portsFile = QFileInfo(parser.value(portsFile)).absoluteFilePath();
+    return true;
+}
+
 } // namespace
 
 int qMain(int argc, char** argv)
 {
     QApplication application(argc, argv);
+    QCoreApplication::setApplicationName(QStringLiteral("ZelvoEmulator"));
+    QCoreApplication::setApplicationVersion(QStringLiteral(ZELVO_VERSION));
+
+    Options options;
+    QString error;
+    if (!readOptions(application, &options, &error))
+        return startFailed(error);
+    const ZelvoInstance& instance = options.instance;
+    if (!instance.dataDirectory.isEmpty()) {
+        if (!makeDataDirectory(instance.dataDirectory))
+            return startFailed(QStringLiteral("cannot create the data directory %1").arg(instance.dataDirectory));
+        ZelvoUtil::setDataDirectory(instance.dataDirectory);
+    }
 
     ZelvoServer server;
-    if (!server.start(QHostAddress(QHostAddress::LocalHost), ZelvoPorts::agent)) {
-        if (nobodyCanAnswer()) {
-            std::fprintf(stderr, "ZelvoEmulator already in use (port %u)\n", unsigned(ZelvoPorts::agent));
+    if (!server.start(QHostAddress(QHostAddress::LocalHost), instance.agentPort)) {
+        std::fprintf(stderr, "ZelvoEmulator already in use (port %u)\n", unsigned(instance.agentPort));
+        if (nobodyCanAnswer())
             return 1;
-        }
         QMessageBox::warning(nullptr, QStringLiteral("ZelvoEmulator"),
                              QStringLiteral("ZelvoEmulator already in use"),
                              QMessageBox::Ok, QMessageBox::NoButton);
         return 1;
     }
-    qDebug() << "Zelvo Emulator started, agents connect on port" << ZelvoPorts::agent;
+    qDebug() << "Zelvo Emulator started, agents connect on port" << server.serverPort();
     qDebug() << "ZelvoServer::main";
 
     ZelvoEmulator emulator(&server, nullptr);
     emulator.show();
 
-    // Without its port the emulator still serves agents; it says so in the log.
     ZelvoControlServer control(&emulator, &server);
-    control.start(ZelvoControlServer::defaultPort);
+    if (options.control && !control.start(instance.controlPort, instance.tokenFile())) {
+        std::fprintf(stderr, "ZelvoEmulator: no control channel: %s\n", qUtf8Printable(control.errorString()));
+        // Without the port it was asked for, or that a ports file would
+        // announce, a script has nothing to talk to; a person at the window
+        // still has the emulator, as with the default port.
+        if ((options.controlPortChosen || !options.portsFile.isEmpty()) && nobodyCanAnswer())
+            return 1;
+    }
+    const bool controlListens = !control.tokenFile().isEmpty();
+    if (!options.portsFile.isEmpty() && (controlListens || !options.control)
+        && !ZelvoInstance::writePortsFile(options.portsFile, server.serverPort(), control.port(), control.tokenFile(),
+                                          &error))
+        return startFailed(error);
 
     const int result = application.exec();
     qDebug() << "ZelvoServer::main SERVER STOP REQUESTED!!!!";
     qDebug() << "ZelvoServer::main SERVER STOPPED!!!!";
+    // Ports of a finished run would send a script to whoever takes them next.
+    if (!options.portsFile.isEmpty())
+        QFile::remove(options.portsFile);
     return result;
 }
 

@@ -29,8 +29,10 @@ ZelvoControlToken::ZelvoControlToken()
     token = QByteArray(reinterpret_cast<const char*>(words.data()), tokenBytes).toHex();
 }
 
-QString ZelvoControlToken::filePath()
+QString ZelvoControlToken::filePath(const QString& dataDirectory)
 {
+    if (!dataDirectory.isEmpty())
+        return QDir(dataDirectory).absoluteFilePath(QStringLiteral("control-token"));
     return QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation)
            + QStringLiteral("/Zelvo/control-token");
 }

@@ -12,8 +12,9 @@ public:
     // A new random token, 32 bytes as 64 hexadecimal digits.
     ZelvoControlToken();
 
-    // Where the emulator keeps the token of its current run.
-    static QString filePath();
+    // Where the emulator keeps the token of its current run: in its data
+    // directory when it has one, else in the user's configuration folder.
+    static QString filePath(const QString& dataDirectory = QString());
     // The token in the file, trimmed; empty with *error set when unreadable.
     static QByteArray readFile(const QString& path, QString* error);
 

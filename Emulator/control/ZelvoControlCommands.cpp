@@ -8,6 +8,7 @@
 #include "ui/sensor/ZelvoSensorList.h"
 #include "ZelvoFile.h"
 #include "record/ZelvoRecorder.h"
+#include "util/ZelvoUtil.h"
 
 #include <QBuffer>
 #include <QByteArray>
@@ -110,6 +111,8 @@ void ZelvoControlCommands::execute(const QJsonObject& request, const Reply& repl
         fullScreen(request, reply);
     else if (command == QLatin1String("wait"))
         wait(request, reply);
+    else if (command == QLatin1String("reset"))
+        reset(reply);
     else if (command.isEmpty())
         reply({}, QStringLiteral("\"cmd\" must name a command"));
     else
@@ -430,6 +433,16 @@ void ZelvoControlCommands::wait(const QJsonObject& request, const Reply& reply)
         delete waiter;
         reply({}, QStringLiteral("no content of %1 on the display after %2 ms").arg(agentHash).arg(timeoutMillis));
     });
+}
+
+void ZelvoControlCommands::reset(const Reply& reply)
+{
+    // The trace first, so that no reading of it arrives after the reset.
+    player->stop();
+    window->reset();
+    server->recorder()->clear();
+    ZelvoUtil::removeAgentImages();
+    reply({}, QString());
 }
 
 QJsonObject ZelvoControlCommands::state() const

@@ -46,6 +46,9 @@ private:
     void screenshot(const QJsonObject& request, const Reply& reply);
     void fullScreen(const QJsonObject& request, const Reply& reply);
     void wait(const QJsonObject& request, const Reply& reply);
+    // A fresh start without restarting: the window, the trace, the record
+    // and the stored images; the agents stay connected.
+    void reset(const Reply& reply);
     QJsonObject state() const;
     // A single shot from the sensor panel, as its button sends one.
     void shoot(const ZelvoSensorReading& reading);

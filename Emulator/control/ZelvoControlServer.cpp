@@ -28,21 +28,19 @@ ZelvoControlServer::~ZelvoControlServer()
         QFile::remove(tokenPath);
 }
 
-bool ZelvoControlServer::start(quint16 port)
+bool ZelvoControlServer::start(quint16 port, const QString& tokenFile)
 {
     if (!listener->listen(QHostAddress::LocalHost, port)) {
-        qWarning("\033[33mZelvoControlServer::start no control channel: port %u: %s\033[0m", unsigned(port),
-                 qPrintable(listener->errorString()));
+        startError = QStringLiteral("port %1: %2").arg(port).arg(listener->errorString());
+        qWarning("\033[33mZelvoControlServer::start no control channel: %s\033[0m", qPrintable(startError));
         return false;
     }
-    const QString path = ZelvoControlToken::filePath();
-    QString error;
-    if (!token.save(path, &error)) {
-        qWarning("\033[31mZelvoControlServer::start no control channel: %s\033[0m", qPrintable(error));
+    if (!token.save(tokenFile, &startError)) {
+        qWarning("\033[31mZelvoControlServer::start no control channel: %s\033[0m", qPrintable(startError));
         listener->close();
         return false;
     }
-    tokenPath = path;
+    tokenPath = tokenFile;
     qCDebug(zelvoLog, "\033[33mZelvoControlServer::start control channel on 127.0.0.1:%u, token in %s\033[0m",
                      unsigned(listener->serverPort()), qPrintable(tokenPath));
     return true;

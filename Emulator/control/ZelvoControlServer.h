@@ -32,7 +32,11 @@ public:
 
     // Listens on 127.0.0.1 at the port (0 picks a free one) and writes the
     // token file; false when either fails, and the emulator runs without.
-    bool start(quint16 port);
+    bool start(quint16 port, const QString& tokenFile = ZelvoControlToken::filePath());
+    // Why the last start failed.
+    const QString& errorString() const { return startError; }
+    // The token file of this run; empty while the channel is closed.
+    const QString& tokenFile() const { return tokenPath; }
     quint16 port() const;
     ZelvoControlCommands* controlCommands() const { return commands; }
 
@@ -41,6 +45,7 @@ private:
 
     ZelvoControlToken token;
     QString tokenPath;
+    QString startError;
     QTcpServer* listener = nullptr;
     ZelvoControlCommands* commands = nullptr;
     int sessions = 0;

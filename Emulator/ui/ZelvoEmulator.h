@@ -29,7 +29,8 @@ class ZelvoServer;
 // Its definitions are split by concern: ZelvoEmulator.cpp (window, display,
 // closing), ZelvoEmulator_content.cpp (images, drawing, timing),
 // ZelvoEmulator_layouts.cpp (layout file), ZelvoEmulator_fullscreen.cpp,
-// ZelvoEmulator_events.cpp (button events) and ZelvoEmulator_sensors.cpp.
+// ZelvoEmulator_events.cpp (button events), ZelvoEmulator_sensors.cpp and
+// ZelvoEmulator_reset.cpp.
 class ZelvoEmulator : public QGraphicsView
 {
     Q_OBJECT
@@ -65,6 +66,11 @@ public:
     // Full screen on or off; answers whether the window is in full-screen
     // mode afterwards (it stays in window mode when there is no screen).
     bool setFullScreen(bool on);
+    // Back to the state of a fresh start, the agents still connected:
+    // no content and its timers stopped, the default persisting times,
+    // every sensor stopped, the battery and the random streams as they
+    // began, window mode, no button held.
+    void reset();
     void pressControl(Control which);
     // A release over the button: a click, unless the press became long.
     void releaseControl(Control which);
@@ -168,9 +174,15 @@ private:
     int drawnContent = -1;
     ZelvoRecord lastOutcome;
     int maxPersistingTimerId = -1;
-    int minPersistingTMillis = 4000;
-    int maxPersistingTMillis = 6000;
-    int batteryPercent = 20;
+    static constexpr int defaultMinPersistingMillis = 4000;
+    static constexpr int defaultMaxPersistingMillis = 6000;
+    static constexpr int firstBatteryPercent = 20;
+    int minPersistingTMillis = defaultMinPersistingMillis;
+    int maxPersistingTMillis = defaultMaxPersistingMillis;
+    int batteryPercent = firstBatteryPercent;
+    // The level the battery simulation sends next; it continues where it
+    // was when the simulation is stopped and started again.
+    int simulatedBatteryLevel = 0;
     QImage contentImage;
     Randomizer randomizer;
     ZelvoServer* server = nullptr;

@@ -106,9 +106,6 @@ void ZelvoEmulator::onStopLightSensor()
 
 void ZelvoEmulator::onSimulateBattery()
 {
-    // One charge cycle per program, not per window: it continues where it
-    // was when the simulation is stopped and started again.
-    static int simulatedBatteryLevel = 0;
     if (simulatedBatteryLevel > batteryFull)
         simulatedBatteryLevel = 0;
     ZelvoEvent event(ZelvoEvent::BatteryEvent);

@@ -67,6 +67,12 @@ void Randomizer::plantSeeds(long x)
         seeds[j] = multiplyModulo(seeds[j - 1], jumpMultiplier, jumpQ, jumpR);
 }
 
+void Randomizer::restart()
+{
+    stream = 0;
+    plantSeeds(defaultSeed);
+}
+
 void Randomizer::putSeed(long x)
 {
     if (x > 0)

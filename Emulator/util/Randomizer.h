@@ -22,6 +22,8 @@ public:
     double random();
     void plantSeeds(long x);
     void putSeed(long x);
+    // Back to the state of construction: the default seed, the first stream.
+    void restart();
     double normal(double mean, double sigma);
     // Prints the verdict of the published check values and 1000 draws.
     void test();

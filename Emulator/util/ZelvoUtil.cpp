@@ -10,6 +10,7 @@
 #include <QFileInfo>
 #include <QImage>
 #include <QImageReader>
+#include <QSet>
 #include <QSize>
 #include <QStandardPaths>
 #include <QString>
@@ -43,6 +44,30 @@ QImage readBounded(QImageReader& reader, const char* caller, ZelvoRecord::Reason
     return image.isNull() ? refuse(ZelvoRecord::Reason::NotAPicture) : image;
 }
 
+// Where this run keeps the agents' images, and whose directories it made
+// or used there.
+struct ImageStore
+{
+    QString dataDirectory;
+    QSet<QString> agentsSeen;
+
+    QString base() const
+    {
+        return dataDirectory.isEmpty() ? QStandardPaths::writableLocation(QStandardPaths::PicturesLocation)
+                                       : dataDirectory;
+    }
+    QString folder() const
+    {
+        return dataDirectory.isEmpty() ? QStringLiteral("Zelvo") : QStringLiteral("images");
+    }
+};
+
+ImageStore& imageStore()
+{
+    static ImageStore store;
+    return store;
+}
+
 } // namespace
 
 bool ZelvoUtil::rm(const QString& path)
@@ -68,10 +93,11 @@ bool ZelvoUtil::rm(const QString& path)
 
 QString ZelvoUtil::agentImageDirectory(const QString& agentHash)
 {
-    const QString pictures = QStandardPaths::writableLocation(QStandardPaths::PicturesLocation);
+    ImageStore& images = imageStore();
+    const QString pictures = images.base();
     // The hash names the directory: it must be one existing or creatable
-    // entry of "Zelvo", never a path that leads elsewhere.
-    const QString relative = QStringLiteral("Zelvo/") + agentHash;
+    // entry of the store, never a path that leads elsewhere.
+    const QString relative = images.folder() + QLatin1Char('/') + agentHash;
     const auto refused = [&agentHash] {
         qCDebug(zelvoLog).nospace() << "\033[31mZelvoUtil::agentImageDirectory REFUSED AGENT HASH "
                                     << agentHash << ", NO IMAGE DIRECTORY!!!\033[0m";
@@ -82,11 +108,32 @@ QString ZelvoUtil::agentImageDirectory(const QString& agentHash)
     // A link planted in the store, checked before anything is made through
     // it, would send the agent's images elsewhere.
     const QDir store(pictures);
-    if (!isLinkFree(store.filePath(QStringLiteral("Zelvo"))) || !isLinkFree(store.filePath(relative)))
+    if (!isLinkFree(store.filePath(images.folder())) || !isLinkFree(store.filePath(relative)))
         return QString();
     if (!store.mkpath(relative))
         return refused();
+    images.agentsSeen.insert(agentHash);
     return store.absoluteFilePath(relative);
+}
+
+void ZelvoUtil::setDataDirectory(const QString& path)
+{
+    imageStore().dataDirectory = path;
+}
+
+void ZelvoUtil::removeAgentImages()
+{
+    ImageStore& images = imageStore();
+    const QDir folder(QDir(images.base()).filePath(images.folder()));
+    if (isLinkFree(folder.path()) && folder.exists()) {
+        const QStringList agents = images.dataDirectory.isEmpty()
+            ? images.agentsSeen.values()
+            : folder.entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot);
+        // rm() removes a link in the folder itself and never follows it.
+        for (const QString& agent : agents)
+            rm(folder.filePath(agent));
+    }
+    images.agentsSeen.clear();
 }
 
 bool ZelvoUtil::isLinkFree(const QString& path)

@@ -1,0 +1,45 @@
+#include "ui/ZelvoEmulator.h"
+
+#include "ui/Button.h"
+#include "ui/sensor/ZelvoSensorList.h"
+#include "ZelvoLog.h"
+
+#include <QDebug>
+
+void ZelvoEmulator::reset()
+{
+    qCDebug(zelvoLog) << "\033[33mZelvoEmulator::reset back to the state of a fresh start\033[0m";
+    // Released away from the button: the agents see the release, no click.
+    for (Button* held : {plusButton, minusButton}) {
+        if (held->isPressed())
+            held->release(false);
+    }
+    setFullScreen(false);
+    for (int sensor : {ZelvoSensorList::Battery, ZelvoSensorList::Accelerometer, ZelvoSensorList::Compass,
+                       ZelvoSensorList::LightSensor})
+        sensorList->setRunning(sensor, false);
+
+    for (int* timerId : {&minPersistingTimerId, &maxPersistingTimerId}) {
+        if (*timerId != -1)
+            killTimer(*timerId);
+        *timerId = -1;
+    }
+    minPersistingContentId = -1;
+    minPersistingTMillis = defaultMinPersistingMillis;
+    maxPersistingTMillis = defaultMaxPersistingMillis;
+    currentAgentHash.clear();
+    currentContentId = -1;
+    drawnAgentHash.clear();
+    drawnContent = -1;
+    contentOnDisplay = false;
+    lastOutcome = ZelvoRecord();
+
+    batteryPercent = firstBatteryPercent;
+    sensorList->setBatteryPercent(batteryPercent);
+    simulatedBatteryLevel = 0;
+    randomizer.restart();
+    accelerometerEvent = ZelvoEvent(ZelvoEvent::AccelerometerEvent);
+    compassEvent = ZelvoEvent(ZelvoEvent::CompassEvent);
+    lightSensorEvent = ZelvoEvent(ZelvoEvent::LightSensorEvent);
+    updateDisplay(QImage(), false);
+}

@@ -1,0 +1,103 @@
+#include "ZelvoInstance.h"
+
+#include "ZelvoControlToken.h"
+
+#include <QCoreApplication>
+#include <QFile>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QJsonParseError>
+#include <QSaveFile>
+
+namespace {
+
+// A ports file is a line of JSON; anything longer is not one.
+constexpr qint64 maxPortsFileSize = 64 * 1024;
+
+const QString agentPortKey = QStringLiteral("agentPort");
+const QString controlPortKey = QStringLiteral("controlPort");
+const QString tokenFileKey = QStringLiteral("tokenFile");
+const QString pidKey = QStringLiteral("pid");
+
+bool readPortVariable(const char* name, quint16* port, QString* error)
+{
+    if (!qEnvironmentVariableIsSet(name))
+        return true;
+    const QString text = qEnvironmentVariable(name);
+    if (ZelvoInstance::parsePort(text, port))
+        return true;
+    *error = QStringLiteral("%1 needs a port from 0 to 65535, not '%2'").arg(QLatin1String(name), text);
+    return false;
+}
+
+} // namespace
+
+bool ZelvoInstance::readEnvironment(QString* error)
+{
+    if (!readPortVariable(agentPortVariable, &agentPort, error)
+        || !readPortVariable(controlPortVariable, &controlPort, error))
+        return false;
+    if (qEnvironmentVariableIsSet(dataDirVariable))
+        dataDirectory = qEnvironmentVariable(dataDirVariable);
+    return true;
+}
+
+bool ZelvoInstance::readPortsFile(const QString& path, QString* error)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly)) {
+        *error = QStringLiteral("cannot read the ports file %1: %2").arg(path, file.errorString());
+        return false;
+    }
+    QJsonParseError parseError;
+    const QJsonDocument document = QJsonDocument::fromJson(file.read(maxPortsFileSize), &parseError);
+    const QJsonObject object = document.object();
+    const auto isPort = [&object](const QString& key) {
+        const double number = object.value(key).toDouble(-1);
+        return number >= 0 && number <= 65535 && number == qint64(number);
+    };
+    if (parseError.error != QJsonParseError::NoError || !document.isObject() || !isPort(agentPortKey)
+        || !isPort(controlPortKey) || !object.value(tokenFileKey).isString()) {
+        *error = QStringLiteral("%1 is not a ports file of the emulator").arg(path);
+        return false;
+    }
+    agentPort = quint16(object.value(agentPortKey).toInt());
+    controlPort = quint16(object.value(controlPortKey).toInt());
+    portsFileToken = object.value(tokenFileKey).toString();
+    return true;
+}
+
+bool ZelvoInstance::writePortsFile(const QString& path, quint16 agentPort, quint16 controlPort,
+                                   const QString& tokenFile, QString* error)
+{
+    const QJsonObject object{{agentPortKey, agentPort},
+                             {controlPortKey, controlPort},
+                             {tokenFileKey, tokenFile},
+                             {pidKey, double(QCoreApplication::applicationPid())}};
+    // flush() before commit(): commit() overlooks a failure of the buffered
+    // bytes written while it closes the file.
+    QSaveFile file(path);
+    if (!file.open(QIODevice::WriteOnly) || file.write(QJsonDocument(object).toJson(QJsonDocument::Compact) + '\n') < 0
+        || !file.flush() || !file.commit()) {
+        *error = QStringLiteral("cannot write the ports file %1: %2").arg(path, file.errorString());
+        return false;
+    }
+    return true;
+}
+
+QString ZelvoInstance::tokenFile() const
+{
+    if (!portsFileToken.isEmpty())
+        return portsFileToken;
+    return ZelvoControlToken::filePath(dataDirectory);
+}
+
+bool ZelvoInstance::parsePort(const QString& text, quint16* port)
+{
+    bool ok = false;
+    const uint number = text.trimmed().toUInt(&ok);
+    if (!ok || number > 65535)
+        return false;
+    *port = quint16(number);
+    return true;
+}

@@ -1,0 +1,42 @@
+#pragma once
+
+#include "ZelvoPorts.h"
+
+#include <QString>
+
+// Where one emulator serves and keeps its files, so that several can run
+// side by side: its two ports and its data directory. The emulator and the
+// tools read the same environment variables; their options override them.
+class ZelvoInstance final
+{
+public:
+    static constexpr const char* agentPortVariable = "ZELVO_AGENT_PORT";
+    static constexpr const char* controlPortVariable = "ZELVO_CONTROL_PORT";
+    static constexpr const char* dataDirVariable = "ZELVO_DATA_DIR";
+
+    quint16 agentPort = ZelvoPorts::agent;
+    quint16 controlPort = ZelvoPorts::control;
+    // Empty: the user's home folders, as a single emulator uses them.
+    QString dataDirectory;
+
+    // Takes what the environment sets; false with *error on a value that
+    // is no port (0 counts as one: any free port).
+    bool readEnvironment(QString* error);
+
+    // Takes the ports and the token file from a ports file the emulator
+    // wrote; false with *error when it is missing or not one.
+    bool readPortsFile(const QString& path, QString* error);
+    // Written atomically, so that whoever waits for the file reads it whole.
+    static bool writePortsFile(const QString& path, quint16 agentPort, quint16 controlPort,
+                               const QString& tokenFile, QString* error);
+
+    // The control token of this instance: from the ports file once read,
+    // else in the data directory, else in the user's configuration folder.
+    QString tokenFile() const;
+
+    // A port number given as text, 0 to 65535; false otherwise.
+    static bool parsePort(const QString& text, quint16* port);
+
+private:
+    QString portsFileToken;
+};
