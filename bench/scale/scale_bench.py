@@ -32,6 +32,7 @@ PICTURE = b".zi\x04\x00\x30" + b"\x55" * (64 * 48 // 8)
 IDLE_SECONDS = 2.0
 STARTUP_TARGET = 3.0   # eight at once, against one alone
 MEMORY_TARGET = 1.0    # resident memory of each, against one alone
+ALONE_RUNS = 3
 
 
 @dataclass
@@ -39,6 +40,7 @@ class Instance:
     app_id: str
     emulator: Emulator
     startup_ms: float = 0.0
+    startup_cpu_ms: float = 0.0
     rss_kb: int = 0
     pss_kb: int = 0
     round_trip_ms: float = 0.0
@@ -55,6 +57,12 @@ def memory_kb(pid: int) -> tuple[int, int]:
                 return int(line.split()[1])
         return 0
     return field_kb(f"/proc/{pid}/status", "VmRSS"), field_kb(f"/proc/{pid}/smaps_rollup", "Pss")
+
+
+def cpu_ms(pid: int) -> float:
+    """User and system time the process has used so far."""
+    fields = Path(f"/proc/{pid}/stat").read_text().rsplit(")", 1)[1].split()
+    return (int(fields[11]) + int(fields[12])) * 1000 / os.sysconf("SC_CLK_TCK")
 
 
 def in_parallel(instances: list[Instance], work: Callable[[Instance], None]) -> None:
@@ -75,6 +83,8 @@ def start(instance: Instance) -> None:
     instance.emulator.start()
     instance.emulator.control.state()
     instance.startup_ms = (time.monotonic() - began) * 1000
+    assert instance.emulator.process is not None
+    instance.startup_cpu_ms = cpu_ms(instance.emulator.process.pid)
 
 
 def round_trip(instance: Instance) -> None:
@@ -140,15 +150,23 @@ def main() -> int:
         os.environ.update(HOME=home, XDG_CONFIG_HOME=f"{home}/.config", QT_QPA_PLATFORM="offscreen")
         for name in ("ZELVO_AGENT_PORT", "ZELVO_CONTROL_PORT", "ZELVO_DATA_DIR"):
             os.environ.pop(name, None)
-        # One alone first: the baseline of every ratio.
+        # One alone first, a few times: the baseline of every ratio.
+        alone_runs = []
+        for _ in range(ALONE_RUNS):
+            instances, problems = measure(args.emulator, 1, Path(home))
+            if problems:
+                print("one alone: " + "; ".join(problems), file=sys.stderr)
+                return 2
+            alone_runs += instances
         results = {}
-        for count in [1] + counts:
+        for count in counts:
             instances, problems = measure(args.emulator, count, Path(home))
             if problems:
                 print(f"{count} at once: " + "; ".join(problems), file=sys.stderr)
-            results.setdefault(count, (instances, problems))
+            results[count] = (instances, problems)
 
-    alone = results[1][0][0]
+    alone = {name: statistics.median(getattr(i, name) for i in alone_runs)
+             for name in ("startup_ms", "startup_cpu_ms", "rss_kb", "pss_kb", "round_trip_ms")}
     figures = []
     rows = []
     missed = False
@@ -159,34 +177,39 @@ def main() -> int:
         pss = statistics.median(i.pss_kb for i in instances)
         trip = statistics.median(i.round_trip_ms for i in instances)
         checks = {
-            "start-up to ready, median (ms)": (startup, alone.startup_ms,
+            "start-up to ready, median (ms)": (startup, alone["startup_ms"],
                                                STARTUP_TARGET if count == 8 else None),
-            "start-up to ready, slowest (ms)": (max(i.startup_ms for i in instances), alone.startup_ms, None),
-            "idle memory, median (kB RSS)": (rss, alone.rss_kb, MEMORY_TARGET),
-            "idle memory, median (kB PSS)": (pss, alone.pss_kb, None),
-            "round trip, median (ms)": (trip, alone.round_trip_ms, None),
-            "round trip, slowest (ms)": (max(i.round_trip_ms for i in instances), alone.round_trip_ms, None),
+            "start-up to ready, slowest (ms)": (max(i.startup_ms for i in instances), alone["startup_ms"], None),
+            "start-up CPU time, median (ms)": (statistics.median(i.startup_cpu_ms for i in instances),
+                                               alone["startup_cpu_ms"], None),
+            "idle memory, median (kB RSS)": (rss, alone["rss_kb"], MEMORY_TARGET),
+            "idle memory, median (kB PSS)": (pss, alone["pss_kb"], None),
+            "round trip, median (ms)": (trip, alone["round_trip_ms"], None),
+            "round trip, slowest (ms)": (max(i.round_trip_ms for i in instances), alone["round_trip_ms"], None),
         }
         for name, (value, floor, target) in checks.items():
-            ratio = value / floor if floor else float("nan")
+            # Judged as shown, to two decimals: a few pages either way are noise.
+            ratio = round(value / floor, 2) if floor else float("nan")
             verdict = "none" if target is None else ("ok" if ratio <= target else "MISSED")
             missed |= verdict == "MISSED"
             figures.append({"name": f"{count} at once, {name}", "value": round(value, 1),
-                            "floor": round(floor, 1), "ratio": round(ratio, 2),
+                            "floor": round(floor, 1), "ratio": ratio,
                             "target": target, "verdict": verdict})
         figures.append({"name": f"{count} at once, nothing shared", "value": "no" if problems else "yes",
                         "floor": "-", "ratio": "-", "target": "yes",
                         "verdict": "MISSED" if problems else "ok"})
         missed |= bool(problems)
-        rows.append((count, f"{startup:.0f}", f"{startup / alone.startup_ms:.2f}",
-                     f"{max(i.startup_ms for i in instances):.0f}", f"{rss:.0f}", f"{rss / alone.rss_kb:.2f}",
-                     f"{pss:.0f}", f"{trip:.1f}", f"{trip / alone.round_trip_ms:.2f}",
+        rows.append((count, f"{startup:.0f}", f"{startup / alone['startup_ms']:.2f}",
+                     f"{max(i.startup_ms for i in instances):.0f}",
+                     f"{statistics.median(i.startup_cpu_ms for i in instances):.0f}", f"{rss:.0f}", f"{rss / alone['rss_kb']:.2f}",
+                     f"{pss:.0f}", f"{trip:.1f}", f"{trip / alone['round_trip_ms']:.2f}",
                      f"{max(i.round_trip_ms for i in instances):.1f}", "no" if problems else "yes"))
 
-    header = ("at once", "start-up ms", "ratio", "slowest ms", "RSS kB", "ratio", "PSS kB",
+    header = ("at once", "start-up ms", "ratio", "slowest ms", "CPU ms", "RSS kB", "ratio", "PSS kB",
               "round trip ms", "ratio", "slowest ms", "isolated")
-    print(f"one alone: start-up {alone.startup_ms:.0f} ms, RSS {alone.rss_kb} kB, "
-          f"PSS {alone.pss_kb} kB, round trip {alone.round_trip_ms:.1f} ms")
+    print(f"one alone (median of {ALONE_RUNS}): start-up {alone['startup_ms']:.0f} ms "
+          f"({alone['startup_cpu_ms']:.0f} ms CPU), RSS {alone['rss_kb']:.0f} kB, "
+          f"PSS {alone['pss_kb']:.0f} kB, round trip {alone['round_trip_ms']:.1f} ms")
     widths = [max(len(str(row[i])) for row in rows + [header]) for i in range(len(header))]
     print("| " + " | ".join(h.ljust(w) for h, w in zip(header, widths)) + " |")
     print("|" + "|".join("-" * (w + 2) for w in widths) + "|")
