@@ -127,8 +127,9 @@ def scale(report):
             shown = "yes (%s)" % figure["verdict"]
         else:
             shown = "<= %s (%s)" % (target, figure["verdict"])
-        add("scale", figure["name"], str(figure["value"]), "one alone", str(figure["floor"]), str(figure["ratio"]),
-            shown)
+        ratio = figure["ratio"]
+        add("scale", figure["name"], str(figure["value"]), "one alone", str(figure["floor"]),
+            "%.2f" % ratio if isinstance(ratio, float) else str(ratio), shown)
 
 
 # In this order in the table; any other benchmark follows in name order.
