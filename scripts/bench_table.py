@@ -130,10 +130,25 @@ def startup(report):
             str(figure["floor"]), "%.2f" % figure["ratio"], "<= %s (%s)" % (report["target"], figure["verdict"]))
 
 
+def scale(report):
+    for figure in report.get("figures", []):
+        target = figure["target"]
+        if target is None:
+            shown = "none"
+        elif target == "yes":
+            shown = "yes (%s)" % figure["verdict"]
+        else:
+            shown = "<= %s (%s)" % (target, figure["verdict"])
+        ratio = figure["ratio"]
+        add("scale", figure["name"], str(figure["value"]), "one alone", str(figure["floor"]),
+            "%.2f" % ratio if isinstance(ratio, float) else str(ratio), shown)
+
+
 # In this order in the table; any other benchmark follows in name order.
 readers = {"bench_comm": comm, "bench_zicodec": image, "bench_content": content,
            "bench_events": events, "bench_control": control,
-           "bench_recording": recording, "bench_startup": startup}
+           "bench_recording": recording, "bench_startup": startup,
+           "bench_scale": scale}
 order = list(readers)
 results = pathlib.Path(sys.argv[1])
 names = {path.stem for path in results.glob("*.txt")} | {path.stem for path in results.glob("*.json")}

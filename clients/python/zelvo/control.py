@@ -1,0 +1,190 @@
+"""The control channel: one JSON request a line, answered in order."""
+from __future__ import annotations
+
+import base64
+import json
+import os
+import socket
+import time
+from pathlib import Path
+from typing import Any, Optional, Union
+
+from .errors import ZelvoError, ZelvoRefused, ZelvoTimeout
+
+BUTTONS = ("plus", "minus")
+SENSORS = ("battery", "accelerometer", "compass", "light")
+
+
+def default_token_file() -> Path:
+    """Where an emulator started without a data folder keeps its token."""
+    data_dir = os.environ.get("ZELVO_DATA_DIR")
+    if data_dir:
+        return Path(data_dir) / "control-token"
+    config = os.environ.get("XDG_CONFIG_HOME") or Path.home() / ".config"
+    return Path(config) / "Zelvo" / "control-token"
+
+
+class Control:
+    """One authenticated control connection. Every command returns once the
+    emulator applied it; a refusal raises `ZelvoRefused`, silence beyond
+    `timeout` seconds (plus any hold or wait the request asks for)
+    `ZelvoTimeout`, after which the connection is closed."""
+
+    def __init__(self, port: int, token: Union[str, bytes], host: str = "127.0.0.1",
+                 timeout: float = 30.0) -> None:
+        self.timeout = timeout
+        try:
+            self._socket = socket.create_connection((host, port), timeout=timeout)
+        except OSError as error:
+            raise ZelvoError(f"no control channel at {host} port {port}: {error}") from error
+        self._lines = self._socket.makefile("rb")
+        self._next_id = 0
+        token_text = token.decode("ascii") if isinstance(token, bytes) else token
+        try:
+            self.request("auth", token=token_text.strip())
+        except ZelvoError:
+            self.close()
+            raise
+
+    @classmethod
+    def from_token_file(cls, port: int, token_file: Union[str, os.PathLike, None] = None,
+                        **options: Any) -> Control:
+        path = Path(token_file) if token_file else default_token_file()
+        try:
+            token = path.read_text().strip()
+        except OSError as error:
+            raise ZelvoError(f"cannot read the control token {path}: {error}") from error
+        return cls(port, token, **options)
+
+    def __enter__(self) -> Control:
+        return self
+
+    def __exit__(self, *exc_info: object) -> None:
+        self.close()
+
+    def close(self) -> None:
+        self._lines.close()
+        self._socket.close()
+
+    def request(self, cmd: str, extra_seconds: float = 0.0, **fields: Any) -> dict:
+        """Sends one request and returns its answer's results."""
+        if self._socket.fileno() < 0:
+            raise ZelvoError(f"{cmd}: the control connection is closed")
+        self._next_id += 1
+        request = {"id": self._next_id, "cmd": cmd, **fields}
+        try:
+            self._socket.settimeout(self.timeout + extra_seconds)
+            self._socket.sendall(json.dumps(request).encode("utf-8") + b"\n")
+            line = self._lines.readline()
+        except socket.timeout as error:
+            # A late answer would be taken for the next request's.
+            self.close()
+            raise ZelvoTimeout(f"{cmd}: no answer within {self.timeout + extra_seconds:g} s") from error
+        except OSError as error:
+            self.close()
+            raise ZelvoError(f"{cmd}: control connection failed: {error}") from error
+        if not line:
+            self.close()
+            raise ZelvoError(f"{cmd}: the emulator closed the control connection")
+        try:
+            answer = json.loads(line)
+        except ValueError as error:
+            raise ZelvoError(f"{cmd}: answer is not JSON: {line[:200]!r}") from error
+        if not answer.get("ok"):
+            raise ZelvoRefused(cmd, str(answer.get("error", "refused without a reason")))
+        answer.pop("ok")
+        answer.pop("id", None)
+        return answer
+
+    def click(self, button: str = "plus") -> None:
+        self.request("button", button=button, gesture="click")
+
+    def press(self, button: str = "plus", hold_ms: Optional[int] = None) -> None:
+        """Presses and keeps the button down, or releases it after `hold_ms`."""
+        if hold_ms is None:
+            self.request("button", button=button, gesture="press")
+        else:
+            self.request("button", hold_ms / 1000, button=button, gesture="press", hold=hold_ms)
+
+    def release(self, button: str = "plus") -> dict:
+        return self.request("button", button=button, gesture="release")
+
+    def long_press(self, button: str = "plus") -> None:
+        self.request("button", button=button, gesture="long")
+
+    def sensor(self, name: str, *values: float) -> None:
+        """Sends one reading of `name` with these values."""
+        self.request("sensor", sensor=name, values=list(values))
+
+    def simulate(self, name: str, running: bool = True) -> bool:
+        """Starts or stops the sensor's simulation; whether that changed it."""
+        return self.request("sensor", sensor=name, action="start" if running else "stop")["changed"]
+
+    def trace(self, path: Union[str, os.PathLike], wait: bool = False,
+              timeout: Optional[float] = None) -> dict:
+        """Plays a CSV trace; with `wait`, returns once it ended (or raises
+        `ZelvoTimeout` after `timeout` more seconds)."""
+        extra = (timeout if timeout is not None else 600.0) if wait else 0.0
+        return self.request("trace", extra, file=str(Path(path).resolve()), wait=wait)
+
+    def stop_trace(self) -> dict:
+        return self.request("trace", action="stop")
+
+    def screenshot(self, path: Union[str, os.PathLike, None] = None) -> Union[bytes, Path]:
+        """The 320 x 240 display as PNG bytes, or written to `path`."""
+        if path is None:
+            return base64.b64decode(self.request("screenshot")["png"])
+        target = Path(path).resolve()
+        self.request("screenshot", path=str(target))
+        return target
+
+    def state(self) -> dict:
+        return self.request("state")
+
+    def wait_content(self, app_id: str, content_id: Optional[int] = None,
+                     since: Optional[int] = None, timeout: float = 10.0) -> dict:
+        """Returns once that content was drawn; raises `ZelvoRefused` with the
+        emulator's sentence at once when it was skipped, not drawn or refused."""
+        fields: dict[str, Any] = {"contentOf": app_id, "timeout": int(timeout * 1000)}
+        if content_id is not None:
+            fields["contentId"] = content_id
+        if since is not None:
+            fields["since"] = since
+        return self.request("wait", timeout, **fields)
+
+    def log(self, since: Optional[int] = None, agent: Optional[str] = None) -> tuple[list[dict], int]:
+        """The records after `since`, oldest first, and the newest sequence number."""
+        fields: dict[str, Any] = {}
+        if since is not None:
+            fields["since"] = since
+        if agent is not None:
+            fields["agent"] = agent
+        answer = self.request("log", **fields)
+        return answer["records"], answer["last"]
+
+    def reset(self) -> dict:
+        """Brings the emulator back to the state of a fresh start."""
+        return self.request("reset")
+
+    def fullscreen(self, on: bool = True) -> bool:
+        """Switches full screen; whether that changed it."""
+        return self.request("fullscreen", mode="on" if on else "off")["changed"]
+
+
+def wait_ready(port: int, token_file: Union[str, os.PathLike, None] = None,
+               host: str = "127.0.0.1", timeout: float = 30.0) -> Control:
+    """A control connection once the emulator answers `state`."""
+    deadline = time.monotonic() + timeout
+    while True:
+        try:
+            control = Control.from_token_file(port, token_file, host=host,
+                                              timeout=max(deadline - time.monotonic(), 0.1))
+            control.state()
+            control.timeout = 30.0
+            return control
+        except ZelvoRefused:
+            raise
+        except ZelvoError as error:
+            if time.monotonic() >= deadline:
+                raise ZelvoTimeout(f"no emulator answered on port {port} within {timeout:g} s: {error}") from error
+        time.sleep(0.05)

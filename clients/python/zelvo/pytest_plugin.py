@@ -1,0 +1,56 @@
+"""The `zelvo` fixture: one emulator per test session (per worker under
+pytest-xdist), reset before every test, and the messages a failing test's
+agents sent attached to its report."""
+from __future__ import annotations
+
+from typing import Iterator, Optional
+
+import pytest
+
+from .emulator import Emulator
+from .errors import ZelvoError
+
+_LOG_START = pytest.StashKey[int]()
+
+
+def pytest_addoption(parser: pytest.Parser) -> None:
+    group = parser.getgroup("zelvo")
+    group.addoption("--zelvo-emulator", metavar="PROGRAM",
+                    help="the ZelvoEmulator to start (default: $ZELVO_EMULATOR, then PATH)")
+    group.addoption("--zelvo-ports-file", metavar="FILE",
+                    help="use the running emulator that wrote FILE instead of starting one")
+
+
+@pytest.fixture(scope="session")
+def zelvo_session(request: pytest.FixtureRequest) -> Iterator[Emulator]:
+    ports_file: Optional[str] = request.config.getoption("--zelvo-ports-file")
+    emulator = (Emulator.attach(ports_file) if ports_file
+                else Emulator(program=request.config.getoption("--zelvo-emulator")))
+    with emulator:
+        yield emulator
+
+
+@pytest.fixture
+def zelvo(zelvo_session: Emulator, request: pytest.FixtureRequest) -> Iterator[Emulator]:
+    zelvo_session.control.reset()
+    # Only this test's messages go into its report.
+    request.node.stash[_LOG_START] = zelvo_session.control.log()[1]
+    yield zelvo_session
+    zelvo_session.close_agents()
+
+
+@pytest.hookimpl(hookwrapper=True)
+def pytest_runtest_makereport(item: pytest.Item, call: pytest.CallInfo) -> Iterator[None]:
+    outcome = yield
+    report: pytest.TestReport = outcome.get_result()
+    emulator = getattr(item, "funcargs", {}).get("zelvo")
+    if report.when != "call" or not report.failed or not isinstance(emulator, Emulator):
+        return
+    try:
+        records, _ = emulator.control.log(since=item.stash.get(_LOG_START, 0))
+    except ZelvoError as error:
+        report.sections.append(("zelvo messages", f"the message record could not be read: {error}"))
+        return
+    lines = [f"{record['seq']} {record['direction']} {record['kind']} {record['agent']}: "
+             f"{record['sentence']}" for record in records]
+    report.sections.append(("zelvo messages", "\n".join(lines) or "no messages"))

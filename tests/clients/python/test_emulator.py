@@ -1,0 +1,91 @@
+"""The package against real emulators: isolation, reset, attaching, errors."""
+import pytest
+
+from conftest import zi_picture
+from zelvo import Button, Control, Emulator, Gesture, Kind, ZelvoError, ZelvoRefused, ZelvoTimeout
+
+
+def test_two_emulators_keep_to_themselves(emulator):
+    with Emulator() as other:
+        assert {emulator.ports.agent, emulator.ports.control}.isdisjoint(
+            {other.ports.agent, other.ports.control})
+        assert emulator.ports.token_file.read_text() != other.ports.token_file.read_text()
+        with pytest.raises(ZelvoRefused, match="wrong token"):
+            Control(other.ports.control, emulator.ports.token_file.read_text())
+        mine, theirs = emulator.agent(), other.agent()
+        for agent, name in ((mine, "first"), (theirs, "second")):
+            agent.config(name, [zi_picture()])
+            agent.content(1, images=[0], content_id=1)
+        emulator.control.wait_content("first", 1)
+        other.control.wait_content("second", 1)
+        assert [path.name for path in emulator.images("first")] == ["first_0.zi"]
+        assert emulator.images("second") == [] and other.images("first") == []
+
+        emulator.control.click("plus")
+        other.control.sensor("compass", 1, 2, 3)
+        clicked = mine.events(count=3)
+        assert [event.gesture for event in clicked] == [Gesture.PRESSED, Gesture.RELEASED, Gesture.CLICKED]
+        assert {(event.app_id, event.content_id) for event in clicked} == {("first", 1)}
+        assert theirs.events()[0].values == (1.0, 2.0, 3.0, 0.0)
+
+
+def test_reset_gives_the_state_of_a_fresh_start(emulator):
+    fresh = emulator.control.state()
+    agent = emulator.agent()
+    agent.timing(100, 60000)
+    agent.config("resetting", [zi_picture()])
+    agent.content(2, images=[0], texts=["before"], content_id=4)
+    control = emulator.control
+    control.wait_content("resetting", 4)
+    control.sensor("battery", 42)
+    control.simulate("light")
+    control.fullscreen(True)
+    control.press("minus")
+    assert control.state() != fresh
+
+    control.reset()
+    after = control.state()
+    # The agent stays connected; all else is as fresh.
+    assert after.pop("agents") == 1 and fresh.pop("agents") == 0
+    assert after == fresh
+    assert emulator.images("resetting") == []
+    assert control.log()[0] == []
+    # The agent is still connected: events reach it after the reset.
+    control.click("plus")
+    while (event := agent.events(Kind.BUTTON)[0]).gesture != Gesture.CLICKED:
+        assert event.button == Button.MINUS or event.app_id == ""
+
+
+def test_attach_by_ports_file_and_by_environment(emulator, monkeypatch):
+    ports = emulator.ports
+    with Emulator.attach(emulator.data_dir / "ports.json") as attached:
+        assert attached.ports == ports and attached.control.state()["agents"] == 0
+    monkeypatch.setenv("ZELVO_AGENT_PORT", str(ports.agent))
+    monkeypatch.setenv("ZELVO_CONTROL_PORT", str(ports.control))
+    monkeypatch.setenv("ZELVO_DATA_DIR", str(ports.token_file.parent))
+    with Emulator.attach(timeout=5) as attached, attached.agent("by-env"):
+        assert attached.control.state()["agents"] == 1
+
+
+@pytest.mark.parametrize("request_", [
+    pytest.param(lambda control: control.click("middle"), id="unknown button"),
+    pytest.param(lambda control: control.wait_content("nobody", 1, timeout=0.2), id="wait for no content"),
+    pytest.param(lambda control: control.request("teleport"), id="unknown command"),
+])
+def test_a_refusal_raises_and_the_channel_goes_on(emulator, request_):
+    with pytest.raises(ZelvoRefused):
+        request_(emulator.control)
+    assert emulator.control.state()["battery"] >= 0
+
+
+def test_missing_events_time_out_and_keep_what_came(emulator):
+    agent = emulator.agent()
+    emulator.control.sensor("light", 55)
+    with pytest.raises(ZelvoTimeout, match="0 of 1 button events"):
+        agent.events(Kind.BUTTON, timeout=0.3)
+    assert agent.events()[0].values[0] == 55.0
+
+
+def test_an_emulator_that_cannot_start_is_reported(tmp_path):
+    with pytest.raises(ZelvoError, match="exited with code 1"):
+        Emulator(program="/bin/false").start()
