@@ -6,6 +6,7 @@
 #include "ui/ZelvoGeometry.h"
 #include "ui/messages/ZelvoMessagesWindow.h"
 #include "ui/sensor/ZelvoSensorList.h"
+#include "util/ZelvoPictureCache.h"
 #include "comm/ZelvoServer.h"
 
 #include <QCloseEvent>
@@ -71,6 +72,7 @@ ZelvoEmulator::ZelvoEmulator(ZelvoServer* server, QWidget* parent)
     , lightSensorTimer(new QTimer(this))
     // Every window gets its own copies, a second window in a process included.
     , layouts(ZelvoLayout::builtInLayouts())
+    , pictureCache(std::make_unique<ZelvoPictureCache>())
 {
     setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
@@ -208,7 +210,7 @@ void ZelvoEmulator::updateDisplay(const QImage& content, bool showStatus)
     painter.end();
 
     // Moved: the pixmap takes over the image's pixels instead of copying them.
-    display->setPixmap(QPixmap::fromImage(std::move(composed)));
+    display->setPixmap(QPixmap::fromImage(std::move(composed)), currentContentId);
 }
 
 QImage ZelvoEmulator::batteryIcon() const

@@ -21,6 +21,7 @@ class QPainter;
 class QTimer;
 class ZelvoDisplay;
 class ZelvoMessagesWindow;
+class ZelvoPictureCache;
 class ZelvoSensorList;
 class ZelvoServer;
 
@@ -193,4 +194,6 @@ private:
     QList<ZelvoLayout> layouts;
     // Made when F12 or the background's menu first asks for it.
     std::unique_ptr<ZelvoMessagesWindow> messagesWindow;
+    // The agents' pictures, decoded when their configuration stores them.
+    std::unique_ptr<ZelvoPictureCache> pictureCache;
 };

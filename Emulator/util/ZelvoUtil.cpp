@@ -68,24 +68,30 @@ bool ZelvoUtil::rm(const QString& path)
 
 QString ZelvoUtil::agentImageDirectory(const QString& agentHash)
 {
+    const QString path = agentImagePath(agentHash);
+    if (path.isEmpty() || QDir().mkpath(path))
+        return path;
+    qCDebug(zelvoLog).nospace() << "\033[31mZelvoUtil::agentImageDirectory REFUSED AGENT HASH " << agentHash
+                                << ", NO IMAGE DIRECTORY!!!\033[0m";
+    return QString();
+}
+
+QString ZelvoUtil::agentImagePath(const QString& agentHash)
+{
     const QString pictures = QStandardPaths::writableLocation(QStandardPaths::PicturesLocation);
-    // The hash names the directory: it must be one existing or creatable
-    // entry of "Zelvo", never a path that leads elsewhere.
+    // The hash names the directory: it must be one entry of "Zelvo", never
+    // a path that leads elsewhere.
     const QString relative = QStringLiteral("Zelvo/") + agentHash;
-    const auto refused = [&agentHash] {
+    if (pictures.isEmpty() || agentHash.isEmpty() || !isFileNamePart(agentHash)) {
         qCDebug(zelvoLog).nospace() << "\033[31mZelvoUtil::agentImageDirectory REFUSED AGENT HASH "
                                     << agentHash << ", NO IMAGE DIRECTORY!!!\033[0m";
         return QString();
-    };
-    if (pictures.isEmpty() || agentHash.isEmpty() || !isFileNamePart(agentHash))
-        return refused();
-    // A link planted in the store, checked before anything is made through
-    // it, would send the agent's images elsewhere.
+    }
+    // A link planted in the store, checked before anything is made or read
+    // through it, would send the agent's images elsewhere.
     const QDir store(pictures);
     if (!isLinkFree(store.filePath(QStringLiteral("Zelvo"))) || !isLinkFree(store.filePath(relative)))
         return QString();
-    if (!store.mkpath(relative))
-        return refused();
     return store.absoluteFilePath(relative);
 }
 

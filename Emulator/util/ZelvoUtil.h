@@ -28,6 +28,8 @@ public:
     // pictures directory, made when missing. Empty (and logged) when the
     // hash cannot name a directory of its own there.
     static QString agentImageDirectory(const QString& agentHash);
+    // The same path, checked the same way but not made: for reading.
+    static QString agentImagePath(const QString& agentHash);
 
     // The file of one stored image in the agent image directory: the hash,
     // "_", the image id and the suffix (".zi" or ".png").
