@@ -314,17 +314,24 @@ void TstContentRendering::layouts()
     QCOMPARE(window->contentIdOnDisplay(), 7);
 }
 
+// Files of an earlier run: the .zi before the .png of the same image. A
+// configuration of this run decides instead, the older file beside it
+// notwithstanding.
 void TstContentRendering::ziBeforePng()
 {
     const QString hash = QStringLiteral("both");
     const QByteArray ziPayload = zi(64, 32);
-    QVERIFY(agent->configure(hash, {ziPayload}));
-    QVERIFY(agent->configure(hash, {png(90, 90)}));
-    QVERIFY(QFile::exists(agentDirectory(hash) + QStringLiteral("/both_0.png")));
-
+    writeFile(agentDirectory(hash) + QStringLiteral("/both_0.zi"), ziPayload);
+    writeFile(agentDirectory(hash) + QStringLiteral("/both_0.png"), png(90, 90));
     QVERIFY(show(hash, 1, QStringLiteral("1"), {"0"}, {}));
-    const QString difference = compareContent(contentOf(*window), ZelvoLayout::builtInLayouts().at(1),
-                                              {shown(ziPayload)}, {}, 0);
+    QString difference = compareContent(contentOf(*window), ZelvoLayout::builtInLayouts().at(1),
+                                        {shown(ziPayload)}, {}, 0);
+    QVERIFY2(difference.isEmpty(), qPrintable(difference));
+
+    QVERIFY(agent->configure(hash, {png(90, 90)}));
+    QVERIFY(QFile::exists(agentDirectory(hash) + QStringLiteral("/both_0.zi")));
+    QVERIFY(show(hash, 2, QStringLiteral("1"), {"0"}, {}));
+    difference = compareContent(contentOf(*window), ZelvoLayout::builtInLayouts().at(1), {shown(png(90, 90))}, {}, 0);
     QVERIFY2(difference.isEmpty(), qPrintable(difference));
 }
 
@@ -507,8 +514,9 @@ void TstContentRendering::undecodableZi()
 {
     QFETCH(QByteArray, file);
 
+    // As an earlier run or another program left them.
     const QString hash = QStringLiteral("hostile");
-    QVERIFY(agent->configure(hash, {png(40, 40), png(40, 40)}));
+    writeFile(agentDirectory(hash) + QStringLiteral("/hostile_0.png"), png(40, 40));
     writeFile(agentDirectory(hash) + QStringLiteral("/hostile_0.zi"), file);
 
     QTest::ignoreMessage(QtDebugMsg, QRegularExpression(QStringLiteral("DRAWING image \".*/hostile_0.zi\" IS NULL")));
@@ -525,7 +533,6 @@ void TstContentRendering::undecodableZi()
 void TstContentRendering::ziHeaderBeyondData()
 {
     const QString hash = QStringLiteral("short");
-    QVERIFY(agent->configure(hash, {zi(8, 8)}));
     QByteArray bytes(".zi\xff\xff\xff", 6);
     bytes.append(QByteArray(4, '\xff'));
     writeFile(agentDirectory(hash) + QStringLiteral("/short_0.zi"), bytes);
