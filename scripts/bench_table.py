@@ -112,6 +112,23 @@ def control(report):
                 "%.1f us" % run["floor_%s_us" % q], "%.2f" % run["ratio_" + q], "<= 2")
 
 
+def animation(report):
+    # Frame to pixels and CPU against the bare view's, and the requests of
+    # the rate that were not drawn.
+    for run in report.get("runs", []):
+        where = "%s, %d/s" % (run["platform"], run["rate"])
+        add("animation", where + " drawn of sent", "%d/%d" % (run["drawn"], run["sent"]), "skipped",
+            str(run["skipped"]), "-", "all drawn at 60/s")
+        for q in ("p50", "p99"):
+            value, floor_value = run[q + "_ms"], run["floor_%s_ms" % q]
+            add("animation", "%s frame to pixels %s" % (where, q), "%.2f ms" % value, "bare view " + q,
+                "%.2f ms" % floor_value, "%.2f" % (value / floor_value) if floor_value else "-",
+                "p99 < 20 ms" if q == "p99" else "none")
+        add("animation", where + " CPU (s per s)", "%.3f" % run["cpu_per_s"], "bare view CPU",
+            "%.3f" % run["floor_cpu_per_s"],
+            "%.2f" % (run["cpu_per_s"] / run["floor_cpu_per_s"]) if run["floor_cpu_per_s"] else "-", "< 0.5")
+
+
 def startup(report):
     for figure in report.get("figures", []):
         add("startup", "%s (%s)" % (figure["name"], figure["unit"]), str(figure["value"]), "plain Qt window",
@@ -120,7 +137,7 @@ def startup(report):
 
 # In this order in the table; any other benchmark follows in name order.
 readers = {"bench_comm": comm, "bench_zicodec": image, "bench_content": content,
-           "bench_events": events, "bench_control": control, "bench_startup": startup}
+           "bench_events": events, "bench_control": control, "bench_animation": animation, "bench_startup": startup}
 order = list(readers)
 results = pathlib.Path(sys.argv[1])
 names = {path.stem for path in results.glob("*.txt")} | {path.stem for path in results.glob("*.json")}
