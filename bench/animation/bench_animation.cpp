@@ -96,11 +96,15 @@ QString text(int frame)
     return QStringLiteral("Frame %1").arg(frame);
 }
 
+// Sleeps between events, so that this process leaves the emulator its core;
+// the timer only bounds each sleep.
 void waitFor(const std::function<bool()>& done, int timeoutMillis = 30000)
 {
     QDeadlineTimer deadline(timeoutMillis);
+    QTimer wake;
+    wake.start(20);
     while (!done() && !deadline.hasExpired())
-        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 50);
+        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
 }
 
 // Sends at rate frames a second for the given time; calls frame(n) at each tick.
@@ -143,10 +147,15 @@ public:
     bool isUp() const { return agent.state() == QAbstractSocket::ConnectedState; }
     qint64 pid() const { return process.processId(); }
 
-    void send(const QJsonObject& action)
+    // The time of the write that carries the frame's last byte: taken before
+    // it, since the emulator may run before this process returns from it.
+    qint64 send(const QJsonObject& action)
     {
-        agent.write(ZelvoFrame::encode(QJsonDocument(action).toJson(QJsonDocument::Compact)));
+        const QByteArray frame = ZelvoFrame::encode(QJsonDocument(action).toJson(QJsonDocument::Compact));
+        const qint64 sentAt = nowNs();
+        agent.write(frame);
         agent.flush();
+        return sentAt;
     }
 
     QHash<int, qint64> paints;
@@ -257,13 +266,12 @@ int main(int argc, char** argv)
         elapsed.start();
         tick(rate, [&](int frame) {
             ++contentId;
-            emulator.send({{"command.type", "agent_content"},
-                           {"appId", "animation"},
-                           {"contentId", contentId},
-                           {"layoutId", "2"},
-                           {"images.id", QJsonArray{QString::number(frame % pictureCount)}},
-                           {"texts", QJsonArray{text(frame)}}});
-            sent.insert(contentId, nowNs());
+            sent.insert(contentId, emulator.send({{"command.type", "agent_content"},
+                                                  {"appId", "animation"},
+                                                  {"contentId", contentId},
+                                                  {"layoutId", "2"},
+                                                  {"images.id", QJsonArray{QString::number(frame % pictureCount)}},
+                                                  {"texts", QJsonArray{text(frame)}}}));
         });
         waitFor([&] { return emulator.paints.contains(contentId); }, 2000);
         const double cpu = (cpuSeconds(emulator.pid()) - cpuBefore) / (double(elapsed.nsecsElapsed()) / 1e9);
