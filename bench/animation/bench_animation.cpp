@@ -166,7 +166,10 @@ public:
         QTcpSocket control;
         control.connectToHost(QHostAddress::LocalHost, 2001);
         control.waitForConnected(5000);
-        const QByteArray token = ZelvoControlToken::readFile(ZelvoControlToken::filePath(), nullptr);
+        QString error;
+        const QByteArray token = ZelvoControlToken::readFile(ZelvoControlToken::filePath(), &error);
+        if (token.isEmpty())
+            std::fprintf(stderr, "bench_animation: %s\n", qPrintable(error));
         const auto call = [&control](const QJsonObject& request) {
             control.write(QJsonDocument(request).toJson(QJsonDocument::Compact) + '\n');
             while (!control.canReadLine() && control.waitForReadyRead(10000)) {
