@@ -25,6 +25,7 @@
 #include <QSize>
 #include <QTimer>
 
+#include <algorithm>
 #include <utility>
 
 namespace {
@@ -190,7 +191,11 @@ void ZelvoEmulator::updateDisplay(const QImage& content, bool showStatus)
     contentImage = content;
 
     QImage composed(ZelvoGeometry::displayImageSize, QImage::Format_ARGB32_Premultiplied);
-    composed.fill(Qt::transparent);
+    // Content of the content area's size overwrites all of it below.
+    if (contentImage.size() == ZelvoGeometry::contentArea.size())
+        std::fill_n(composed.bits(), composed.bytesPerLine() * ZelvoGeometry::contentArea.top(), uchar(0));
+    else
+        composed.fill(Qt::transparent);
     QPainter painter(&composed);
     if (!contentImage.isNull()) {
         // Over a transparent canvas blending gives the content's own pixels;
