@@ -1,12 +1,29 @@
 #include "ui/ZelvoDisplay.h"
 
+#include <QDeadlineTimer>
+#include <QDebug>
+#include <QLoggingCategory>
 #include <QPainter>
 #include <QPainterPath>
 #include <QSize>
 
+namespace {
+
+Q_LOGGING_CATEGORY(paintLog, "zelvo.paint", QtWarningMsg)
+
+} // namespace
+
 ZelvoDisplay::ZelvoDisplay(QGraphicsItem* parent)
-    : QGraphicsPixmapItem(parent)
+    : QGraphicsItem(parent)
 {
+}
+
+void ZelvoDisplay::setPixmap(const QPixmap& pixmap, int contentId)
+{
+    picture = pixmap;
+    pictureContentId = contentId;
+    painted = false;
+    update();
 }
 
 QSize ZelvoDisplay::size() const
@@ -41,5 +58,9 @@ void ZelvoDisplay::paint(QPainter* painter, const QStyleOptionGraphicsItem* opti
 {
     Q_UNUSED(option)
     Q_UNUSED(widget)
-    painter->drawPixmap(boundingRect().toRect(), pixmap());
+    painter->drawPixmap(boundingRect().toRect(), picture);
+    if (!painted && paintLog().isInfoEnabled())
+        qCInfo(paintLog).nospace() << "display painted content " << pictureContentId << " at "
+                                   << QDeadlineTimer::current(Qt::PreciseTimer).deadlineNSecs();
+    painted = true;
 }

@@ -7,6 +7,7 @@
 #include "ui/device/ZelvoDevicePanel.h"
 #include "ui/messages/ZelvoMessagesWindow.h"
 #include "ui/sensor/ZelvoSensorList.h"
+#include "util/ZelvoPictureCache.h"
 #include "comm/ZelvoServer.h"
 #include "recording/ZelvoDisplayRecorder.h"
 #include "recording/ZelvoSessionRecorder.h"
@@ -27,6 +28,7 @@
 #include <QSize>
 #include <QTimer>
 
+#include <algorithm>
 #include <utility>
 
 namespace {
@@ -76,6 +78,7 @@ ZelvoEmulator::ZelvoEmulator(ZelvoServer* server, QWidget* parent)
     , sessionRecording(new ZelvoSessionRecorder(server->recorder(), this))
     // Every window gets its own copies, a second window in a process included.
     , layouts(ZelvoLayout::builtInLayouts())
+    , pictureCache(std::make_unique<ZelvoPictureCache>())
 {
     setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
@@ -208,7 +211,11 @@ void ZelvoEmulator::updateDisplay(const QImage& content, bool showStatus)
     statusShown = showStatus;
 
     QImage composed(ZelvoGeometry::displayImageSize, QImage::Format_ARGB32_Premultiplied);
-    composed.fill(Qt::transparent);
+    // Content of the content area's size overwrites all of it below.
+    if (contentImage.size() == ZelvoGeometry::contentArea.size())
+        std::fill_n(composed.bits(), composed.bytesPerLine() * ZelvoGeometry::contentArea.top(), uchar(0));
+    else
+        composed.fill(Qt::transparent);
     QPainter painter(&composed);
     if (!contentImage.isNull()) {
         // Over a transparent canvas blending gives the content's own pixels;
@@ -228,7 +235,7 @@ void ZelvoEmulator::updateDisplay(const QImage& content, bool showStatus)
     painter.end();
 
     // Moved: the pixmap takes over the image's pixels instead of copying them.
-    display->setPixmap(QPixmap::fromImage(std::move(composed)));
+    display->setPixmap(QPixmap::fromImage(std::move(composed)), currentContentId);
     // The pixmap's own image: shared, not copied.
     emit displayChanged(display->pixmap().toImage());
 }

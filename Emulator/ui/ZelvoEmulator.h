@@ -23,6 +23,7 @@ class ZelvoDevicePanel;
 class ZelvoDisplay;
 class ZelvoDisplayRecorder;
 class ZelvoMessagesWindow;
+class ZelvoPictureCache;
 class ZelvoSensorList;
 class ZelvoServer;
 class ZelvoSessionRecorder;
@@ -237,4 +238,6 @@ private:
     // Made when F12 or the background's menu first asks for it.
     std::unique_ptr<ZelvoMessagesWindow> messagesWindow;
     std::unique_ptr<ZelvoDevicePanel> devicePanel;
+    // The agents' pictures, decoded when their configuration stores them.
+    std::unique_ptr<ZelvoPictureCache> pictureCache;
 };

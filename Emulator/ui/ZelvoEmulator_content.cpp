@@ -3,6 +3,7 @@
 #include "ZIImageUtil.h"
 #include "model/ZelvoLayout.h"
 #include "ZelvoLog.h"
+#include "util/ZelvoPictureCache.h"
 #include "util/ZelvoUtil.h"
 #include "comm/ZelvoServer.h"
 #include "record/ZelvoRecorder.h"
@@ -12,7 +13,6 @@
 #include <QByteArray>
 #include <QColor>
 #include <QDebug>
-#include <QFile>
 #include <QFont>
 #include <QFontMetrics>
 #include <QImage>
@@ -22,6 +22,7 @@
 #include <QPointF>
 #include <QRect>
 #include <QSaveFile>
+#include <QSize>
 #include <QTextLayout>
 #include <QTextLine>
 #include <QTimerEvent>
@@ -60,50 +61,6 @@ QFont contentFont()
     QFont font(QStringLiteral("DejaVu Sans"), 20, QFont::Bold);
     font.setCapitalization(QFont::AllUppercase);
     return font;
-}
-
-// The stored picture for one image id: the .zi file, else the .png file.
-// path receives the file that was read, empty when there was none; a null
-// image sets refusal to why.
-QImage loadAgentImage(const QString& directory, const QString& agentHash, const QString& id,
-                      QString* path, ZelvoRecord::Reason* refusal)
-{
-    path->clear();
-    if (!ZelvoUtil::isFileNamePart(id)) {
-        qCDebug(zelvoLog).nospace() << "\033[31mZelvoEmulator::drawLayout REFUSED IMAGE ID " << id
-                                    << ", IT NAMES A PATH OUTSIDE THE AGENT DIRECTORY!!!\033[0m";
-        *refusal = ZelvoRecord::Reason::ImagePathOutside;
-        return QImage();
-    }
-    if (directory.isEmpty()) {
-        *refusal = ZelvoRecord::Reason::AgentPathOutside;
-        return QImage();
-    }
-
-    const QString ziPath = directory + QLatin1Char('/') + ZelvoUtil::agentImageFileName(agentHash, id, ziSuffix);
-    qCDebug(zelvoLog).nospace() << "\033[32mZelvoEmulator::drawLayout SEARCHING " << ziPath;
-    if (QFile::exists(ziPath)) {
-        qCDebug(zelvoLog) << "\033[35mZelvoEmulator::drawLayout FOUNDED A ZELVO IMAGE";
-        *path = ziPath;
-        const QImage image = ZIImageUtil::ziUncompress(ziPath);
-        if (image.isNull())
-            *refusal = ZelvoRecord::Reason::ImageUnreadable;
-        return image;
-    }
-
-    qCDebug(zelvoLog) << "\033[36mZelvoEmulator::drawLayout .zi not found, serching .png ...";
-    const QString pngPath = directory + QLatin1Char('/') + ZelvoUtil::agentImageFileName(agentHash, id, pngSuffix);
-    qCDebug(zelvoLog).nospace() << "\033[32mZelvoEmulator::drawLayout SEARCHING " << pngPath;
-    if (!QFile::exists(pngPath)) {
-        *refusal = ZelvoRecord::Reason::ImageNotStored;
-        return QImage();
-    }
-    qCDebug(zelvoLog) << "\033[35mZelvoEmulator::drawLayout FOUNDED A PNG IMAGE";
-    *path = pngPath;
-    const QImage image = ZelvoUtil::readImageFile(pngPath);
-    if (image.isNull())
-        *refusal = ZelvoRecord::Reason::ImageUnreadable;
-    return image;
 }
 
 } // namespace
@@ -150,6 +107,7 @@ bool ZelvoEmulator::saveAgentImages(const QString& agentHash, const QList<QStrin
     // An agent counts as configured only when every one of its images is
     // stored; a failing image never stops the following ones.
     bool saved = !images.isEmpty();
+    pictureCache->forgetAgent(agentHash);
     qint64 budget = ZelvoUtil::maxConfigDecodedBytes;
     for (int n = 0; n < images.size(); ++n) {
         const QByteArray bytes = QByteArray::fromBase64(images.at(n).toLocal8Bit());
@@ -161,10 +119,20 @@ bool ZelvoEmulator::saveAgentImages(const QString& agentHash, const QList<QStrin
                                               << " is saving image " << fileName << "!!!\033[0m";
         bool written = false;
         ZelvoRecord::Reason refusal = ZelvoRecord::Reason::WriteFailed;
+        // Decoded here once; content drawn later takes it from the cache.
+        QImage image;
         if (zi) {
             written = writeFile(path, bytes);
+            // Kept to the same budget as PNG: a ZI header may announce
+            // 4095 x 4095 pixels. One past it is decoded when first drawn.
+            const QSize size = ZIImageUtil::ziDimensions(bytes);
+            const qint64 decoded = qint64(size.width()) * size.height() * 4;
+            if (written && size.isValid() && decoded <= budget) {
+                budget -= decoded;
+                image = ZIImageUtil::ziUncompress(bytes);
+            }
         } else {
-            const QImage image = ZelvoUtil::readPngData(bytes, &budget, &refusal);
+            image = ZelvoUtil::readPngData(bytes, &budget, &refusal);
             const QByteArray png = image.isNull() ? QByteArray() : encodePng(image);
             written = !png.isEmpty() && writeFile(path, png);
             qCDebug(zelvoLog).nospace().noquote() << "\033[33mZelvoEmulator::saveAgentImages \n\t\tSAVE IMAGE " << path
@@ -175,8 +143,10 @@ bool ZelvoEmulator::saveAgentImages(const QString& agentHash, const QList<QStrin
                                                   << path << "!!!\033[0m";
             if (record)
                 record->refusals.append({n, refusal});
-        } else if (record) {
-            ++record->count;
+        } else {
+            pictureCache->insert(agentHash, QString::number(n), path, image);
+            if (record)
+                ++record->count;
         }
         saved = saved && written;
     }
@@ -261,7 +231,6 @@ void ZelvoEmulator::drawLayout(const ZelvoLayout& layout, const QString& agentHa
         return;
     }
 
-    const QString directory = ZelvoUtil::agentImageDirectory(agentHash);
     qCDebug(zelvoLog).nospace() << "\033[34mZelvoEmulator::drawLayout IMAGEs " << imagesId << " TEXTs " << texts
                                 << "\033[0m";
 
@@ -281,7 +250,7 @@ void ZelvoEmulator::drawLayout(const ZelvoLayout& layout, const QString& agentHa
         for (int i = 0; i < imagesId.size(); ++i) {
             QString path;
             ZelvoRecord::Reason refusal = ZelvoRecord::Reason::None;
-            const QImage image = loadAgentImage(directory, agentHash, imagesId.at(i), &path, &refusal);
+            const QImage image = pictureCache->picture(agentHash, imagesId.at(i), &path, &refusal);
             if (image.isNull()) {
                 // The first image missing tells the agent why; the rest is drawn all the same.
                 if (record.reason == ZelvoRecord::Reason::None) {

@@ -93,26 +93,35 @@ bool ZelvoUtil::rm(const QString& path)
 
 QString ZelvoUtil::agentImageDirectory(const QString& agentHash)
 {
-    ImageStore& images = imageStore();
+    const QString path = agentImagePath(agentHash);
+    if (path.isEmpty())
+        return path;
+    if (!QDir().mkpath(path)) {
+        qCDebug(zelvoLog).nospace() << "\033[31mZelvoUtil::agentImageDirectory REFUSED AGENT HASH " << agentHash
+                                    << ", NO IMAGE DIRECTORY!!!\033[0m";
+        return QString();
+    }
+    imageStore().agentsSeen.insert(agentHash);
+    return path;
+}
+
+QString ZelvoUtil::agentImagePath(const QString& agentHash)
+{
+    const ImageStore& images = imageStore();
     const QString pictures = images.base();
-    // The hash names the directory: it must be one existing or creatable
-    // entry of the store, never a path that leads elsewhere.
+    // The hash names the directory: it must be one entry of the store,
+    // never a path that leads elsewhere.
     const QString relative = images.folder() + QLatin1Char('/') + agentHash;
-    const auto refused = [&agentHash] {
+    if (pictures.isEmpty() || agentHash.isEmpty() || !isFileNamePart(agentHash)) {
         qCDebug(zelvoLog).nospace() << "\033[31mZelvoUtil::agentImageDirectory REFUSED AGENT HASH "
                                     << agentHash << ", NO IMAGE DIRECTORY!!!\033[0m";
         return QString();
-    };
-    if (pictures.isEmpty() || agentHash.isEmpty() || !isFileNamePart(agentHash))
-        return refused();
-    // A link planted in the store, checked before anything is made through
-    // it, would send the agent's images elsewhere.
+    }
+    // A link planted in the store, checked before anything is made or read
+    // through it, would send the agent's images elsewhere.
     const QDir store(pictures);
     if (!isLinkFree(store.filePath(images.folder())) || !isLinkFree(store.filePath(relative)))
         return QString();
-    if (!store.mkpath(relative))
-        return refused();
-    images.agentsSeen.insert(agentHash);
     return store.absoluteFilePath(relative);
 }
 

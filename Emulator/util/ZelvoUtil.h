@@ -28,6 +28,8 @@ public:
     // pictures directory (or the data directory), made when missing. Empty
     // (and logged) when the hash cannot name a directory of its own there.
     static QString agentImageDirectory(const QString& agentHash);
+    // The same path, checked the same way but not made: for reading.
+    static QString agentImagePath(const QString& agentHash);
 
     // With a data directory, the agents' image directories live in its
     // "images" folder instead of "Zelvo" in the user's pictures directory,

@@ -2,6 +2,7 @@
 #include "ContentPictures.h"
 #include "TestAgent.h"
 #include "ZIImageUtil.h"
+#include "ui/ZelvoDisplay.h"
 #include "ui/ZelvoEmulator.h"
 #include "model/ZelvoLayout.h"
 #include "comm/ZelvoServer.h"
@@ -9,12 +10,16 @@
 #include <QByteArray>
 #include <QColor>
 #include <QDir>
+#include <QEvent>
 #include <QFile>
+#include <QGraphicsScene>
 #include <QHostAddress>
 #include <QImage>
 #include <QList>
+#include <QPaintEvent>
 #include <QPainter>
 #include <QRect>
+#include <QRegion>
 #include <QRegularExpression>
 #include <QString>
 #include <QStringList>
@@ -192,6 +197,27 @@ QString words(int count, const QString& word)
     return list.join(QLatin1Char(' '));
 }
 
+// Collects the regions a widget paints.
+class PaintSpy final : public QObject
+{
+public:
+    PaintSpy(QWidget* widget, QRegion* painted)
+        : painted(painted)
+    {
+        widget->installEventFilter(this);
+    }
+
+    bool eventFilter(QObject* watched, QEvent* event) override
+    {
+        if (event->type() == QEvent::Paint)
+            *painted += static_cast<QPaintEvent*>(event)->region();
+        return QObject::eventFilter(watched, event);
+    }
+
+private:
+    QRegion* painted;
+};
+
 } // namespace
 
 class TstContentRendering final : public QObject
@@ -202,6 +228,7 @@ private slots:
     void initTestCase();
     void init();
     void cleanup();
+    void contentRepaintsOnlyTheDisplay();
 
     void layouts_data();
     void layouts();
@@ -253,6 +280,28 @@ void TstContentRendering::cleanup()
     agent.reset();
     QTRY_VERIFY(server.connections().isEmpty());
     window.reset();
+}
+
+// Content changes at animation rates: each one repaints the display's own
+// area of the window, never the glasses around it.
+void TstContentRendering::contentRepaintsOnlyTheDisplay()
+{
+    window->show();
+    QVERIFY(QTest::qWaitForWindowExposed(window.get()));
+    QRegion painted;
+    PaintSpy spy(window->viewport(), &painted);
+    // Whatever showing the window left to paint comes first.
+    QCoreApplication::processEvents();
+    painted = QRegion();
+
+    QVERIFY(agent->configure(QStringLiteral("area"), {png(40, 40)}));
+    QVERIFY(show(QStringLiteral("area"), 1, QStringLiteral("2"), {"0"}, {"moving"}));
+    QTRY_VERIFY(!painted.isEmpty());
+    const QRect display = window->mapFromScene(window->displayItem()->sceneBoundingRect()).boundingRect();
+    QVERIFY2(display.adjusted(-2, -2, 2, 2).contains(painted.boundingRect()),
+             qPrintable(QStringLiteral("painted %1,%2 %3x%4")
+                            .arg(painted.boundingRect().x()).arg(painted.boundingRect().y())
+                            .arg(painted.boundingRect().width()).arg(painted.boundingRect().height())));
 }
 
 bool TstContentRendering::show(const QString& hash, int contentId, const QString& layId,
@@ -314,17 +363,24 @@ void TstContentRendering::layouts()
     QCOMPARE(window->contentIdOnDisplay(), 7);
 }
 
+// Files of an earlier run: the .zi before the .png of the same image. A
+// configuration of this run decides instead, the older file beside it
+// notwithstanding.
 void TstContentRendering::ziBeforePng()
 {
     const QString hash = QStringLiteral("both");
     const QByteArray ziPayload = zi(64, 32);
-    QVERIFY(agent->configure(hash, {ziPayload}));
-    QVERIFY(agent->configure(hash, {png(90, 90)}));
-    QVERIFY(QFile::exists(agentDirectory(hash) + QStringLiteral("/both_0.png")));
-
+    writeFile(agentDirectory(hash) + QStringLiteral("/both_0.zi"), ziPayload);
+    writeFile(agentDirectory(hash) + QStringLiteral("/both_0.png"), png(90, 90));
     QVERIFY(show(hash, 1, QStringLiteral("1"), {"0"}, {}));
-    const QString difference = compareContent(contentOf(*window), ZelvoLayout::builtInLayouts().at(1),
-                                              {shown(ziPayload)}, {}, 0);
+    QString difference = compareContent(contentOf(*window), ZelvoLayout::builtInLayouts().at(1),
+                                        {shown(ziPayload)}, {}, 0);
+    QVERIFY2(difference.isEmpty(), qPrintable(difference));
+
+    QVERIFY(agent->configure(hash, {png(90, 90)}));
+    QVERIFY(QFile::exists(agentDirectory(hash) + QStringLiteral("/both_0.zi")));
+    QVERIFY(show(hash, 2, QStringLiteral("1"), {"0"}, {}));
+    difference = compareContent(contentOf(*window), ZelvoLayout::builtInLayouts().at(1), {shown(png(90, 90))}, {}, 0);
     QVERIFY2(difference.isEmpty(), qPrintable(difference));
 }
 
@@ -507,8 +563,9 @@ void TstContentRendering::undecodableZi()
 {
     QFETCH(QByteArray, file);
 
+    // As an earlier run or another program left them.
     const QString hash = QStringLiteral("hostile");
-    QVERIFY(agent->configure(hash, {png(40, 40), png(40, 40)}));
+    writeFile(agentDirectory(hash) + QStringLiteral("/hostile_0.png"), png(40, 40));
     writeFile(agentDirectory(hash) + QStringLiteral("/hostile_0.zi"), file);
 
     QTest::ignoreMessage(QtDebugMsg, QRegularExpression(QStringLiteral("DRAWING image \".*/hostile_0.zi\" IS NULL")));
@@ -525,7 +582,6 @@ void TstContentRendering::undecodableZi()
 void TstContentRendering::ziHeaderBeyondData()
 {
     const QString hash = QStringLiteral("short");
-    QVERIFY(agent->configure(hash, {zi(8, 8)}));
     QByteArray bytes(".zi\xff\xff\xff", 6);
     bytes.append(QByteArray(4, '\xff'));
     writeFile(agentDirectory(hash) + QStringLiteral("/short_0.zi"), bytes);

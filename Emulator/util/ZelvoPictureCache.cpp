@@ -1,0 +1,125 @@
+#include "util/ZelvoPictureCache.h"
+#include "ZIImageUtil.h"
+#include "ZelvoLog.h"
+#include "util/ZelvoUtil.h"
+
+#include <QChar>
+#include <QDebug>
+#include <QFile>
+#include <QLatin1Char>
+#include <QStringList>
+
+ZelvoPictureCache::ZelvoPictureCache(int budgetBytes)
+    : pictures(budgetBytes)
+{
+}
+
+// NUL never occurs in a hash that names a directory, so no two pairs meet.
+QString ZelvoPictureCache::key(const QString& agentHash, const QString& imageId)
+{
+    return agentHash + QChar(QChar::Null) + imageId;
+}
+
+void ZelvoPictureCache::forgetAgent(const QString& agentHash)
+{
+    const QString prefix = key(agentHash, QString());
+    const QStringList cached = pictures.keys();
+    for (const QString& k : cached) {
+        if (k.startsWith(prefix))
+            pictures.remove(k);
+    }
+    for (auto it = storedPaths.begin(); it != storedPaths.end();) {
+        if (it.key().startsWith(prefix))
+            it = storedPaths.erase(it);
+        else
+            ++it;
+    }
+}
+
+void ZelvoPictureCache::insert(const QString& agentHash, const QString& imageId, const QString& path,
+                               const QImage& image)
+{
+    const QString k = key(agentHash, imageId);
+    storedPaths.insert(k, path);
+    // A stored file that does not decode is found unreadable when drawn.
+    if (image.isNull())
+        pictures.remove(k);
+    else
+        keep(k, path, image);
+}
+
+void ZelvoPictureCache::keep(const QString& key, const QString& path, const QImage& image)
+{
+    // A picture larger than the whole budget is read from its file each
+    // time instead; whatever the key held before goes all the same.
+    if (image.sizeInBytes() > pictures.maxCost())
+        pictures.remove(key);
+    else
+        pictures.insert(key, new Picture{image, path}, int(image.sizeInBytes()));
+}
+
+QImage ZelvoPictureCache::picture(const QString& agentHash, const QString& imageId, QString* path,
+                                  ZelvoRecord::Reason* refusal)
+{
+    path->clear();
+    if (!ZelvoUtil::isFileNamePart(imageId)) {
+        qCDebug(zelvoLog).nospace() << "\033[31mZelvoEmulator::drawLayout REFUSED IMAGE ID " << imageId
+                                    << ", IT NAMES A PATH OUTSIDE THE AGENT DIRECTORY!!!\033[0m";
+        *refusal = ZelvoRecord::Reason::ImagePathOutside;
+        return QImage();
+    }
+    const QString k = key(agentHash, imageId);
+    if (const Picture* kept = pictures.object(k)) {
+        *path = kept->path;
+        return kept->image;
+    }
+    const QImage image = load(agentHash, imageId, path, refusal);
+    if (!image.isNull())
+        keep(k, *path, image);
+    return image;
+}
+
+QImage ZelvoPictureCache::load(const QString& agentHash, const QString& imageId, QString* path,
+                               ZelvoRecord::Reason* refusal) const
+{
+    QStringList candidates;
+    const QString stored = storedPaths.value(key(agentHash, imageId));
+    if (!stored.isEmpty()) {
+        candidates.append(stored);
+    } else {
+        // Looked up without being made: drawing creates no directory.
+        const QString directory = ZelvoUtil::agentImagePath(agentHash);
+        if (directory.isEmpty()) {
+            *refusal = ZelvoRecord::Reason::AgentPathOutside;
+            return QImage();
+        }
+        for (const char* suffix : {".zi", ".png"})
+            candidates.append(directory + QLatin1Char('/')
+                              + ZelvoUtil::agentImageFileName(agentHash, imageId, QLatin1String(suffix)));
+    }
+
+    for (const QString& candidate : qAsConst(candidates)) {
+        qCDebug(zelvoLog).nospace() << "\033[32mZelvoEmulator::drawLayout SEARCHING " << candidate;
+        const bool zi = candidate.endsWith(QLatin1String(".zi"));
+        // Opening is the test of existence: one system call, not two.
+        QFile file(candidate);
+        if (!file.open(QIODevice::ReadOnly)) {
+            if (zi)
+                qCDebug(zelvoLog) << "\033[36mZelvoEmulator::drawLayout .zi not found, serching .png ...";
+            continue;
+        }
+        qCDebug(zelvoLog) << (zi ? "\033[35mZelvoEmulator::drawLayout FOUNDED A ZELVO IMAGE"
+                                 : "\033[35mZelvoEmulator::drawLayout FOUNDED A PNG IMAGE");
+        *path = candidate;
+        // A .zi that exists but cannot be decoded does not fall back to the .png.
+        const QImage image =
+            zi ? ZIImageUtil::ziUncompress(file.read(ZIImageUtil::ziByteCount(ZIImageUtil::maxDimension,
+                                                                              ZIImageUtil::maxDimension)))
+               : ZelvoUtil::readImageFile(candidate);
+        if (image.isNull())
+            *refusal = ZelvoRecord::Reason::ImageUnreadable;
+        return image;
+    }
+    *refusal = ZelvoRecord::Reason::ImageNotStored;
+    return QImage();
+}

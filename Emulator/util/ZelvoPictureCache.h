@@ -1,0 +1,49 @@
+#pragma once
+
+#include "record/ZelvoRecord.h"
+
+#include <QCache>
+#include <QHash>
+#include <QImage>
+#include <QString>
+
+// The agents' stored pictures, kept decoded so that content sent many times
+// a second decodes nothing. A configuration fills it with the pictures it
+// has just decoded and written; a picture dropped for the budget, or stored
+// by an earlier run, is decoded again from its file when it is drawn.
+class ZelvoPictureCache final
+{
+public:
+    // Decoded bytes of all agents together; the least recently drawn
+    // pictures go first.
+    static constexpr int defaultBudget = 64 * 1024 * 1024;
+
+    explicit ZelvoPictureCache(int budgetBytes = defaultBudget);
+
+    // A new configuration of the agent replaces all of its pictures.
+    void forgetAgent(const QString& agentHash);
+    // The picture that path now holds for the agent's image id.
+    void insert(const QString& agentHash, const QString& imageId, const QString& path, const QImage& image);
+
+    // The agent's picture for an image id, from memory or else from its file
+    // (the one this run stored, else .zi before .png). path receives the
+    // file, empty when there is none; a null image sets refusal to why.
+    QImage picture(const QString& agentHash, const QString& imageId, QString* path, ZelvoRecord::Reason* refusal);
+
+private:
+    struct Picture
+    {
+        QImage image;
+        QString path;
+    };
+
+    static QString key(const QString& agentHash, const QString& imageId);
+    QImage load(const QString& agentHash, const QString& imageId, QString* path, ZelvoRecord::Reason* refusal) const;
+    void keep(const QString& key, const QString& path, const QImage& image);
+
+    QCache<QString, Picture> pictures;
+    // The file each image id was last stored to in this run, kept beyond
+    // the budget: after a configuration changed an image from ZI to PNG, an
+    // older .zi of the same id still lies beside it and must not come back.
+    QHash<QString, QString> storedPaths;
+};
