@@ -572,6 +572,7 @@ void ZelvoControlCommands::reset(const Reply& reply)
 {
     // The trace first, so that no reading of it arrives after the reset.
     player->stop();
+    server->clearLinkFaults();
     window->reset();
     server->recorder()->clear();
     ZelvoUtil::removeAgentImages();

@@ -2,6 +2,7 @@
 
 #include "ui/Button.h"
 #include "ui/sensor/ZelvoSensorList.h"
+#include "util/ZelvoPictureCache.h"
 #include "ZelvoLog.h"
 
 #include <QDebug>
@@ -15,6 +16,7 @@ void ZelvoEmulator::reset()
             held->release(false);
     }
     setFullScreen(false);
+    stopRecordings();
     for (int sensor : {ZelvoSensorList::Battery, ZelvoSensorList::Accelerometer, ZelvoSensorList::Compass,
                        ZelvoSensorList::LightSensor})
         sensorList->setRunning(sensor, false);
@@ -34,7 +36,11 @@ void ZelvoEmulator::reset()
     contentOnDisplay = false;
     lastOutcome = ZelvoRecord();
 
+    // The stored images go with the reset; so do their decoded copies.
+    pictureCache->clear();
+
     batteryPercent = firstBatteryPercent;
+    chargingSet = false;
     sensorList->setBatteryPercent(batteryPercent);
     restartBatteryCycle();
     randomizer.restart();
@@ -42,4 +48,5 @@ void ZelvoEmulator::reset()
     compassEvent = ZelvoEvent(ZelvoEvent::CompassEvent);
     lightSensorEvent = ZelvoEvent(ZelvoEvent::LightSensorEvent);
     updateDisplay(QImage(), false);
+    showBatteryInPanel();
 }

@@ -36,6 +36,12 @@ void ZelvoPictureCache::forgetAgent(const QString& agentHash)
     }
 }
 
+void ZelvoPictureCache::clear()
+{
+    pictures.clear();
+    storedPaths.clear();
+}
+
 void ZelvoPictureCache::insert(const QString& agentHash, const QString& imageId, const QString& path,
                                const QImage& image)
 {

@@ -22,6 +22,8 @@ public:
 
     // A new configuration of the agent replaces all of its pictures.
     void forgetAgent(const QString& agentHash);
+    // Every agent's pictures, as when their files are deleted.
+    void clear();
     // The picture that path now holds for the agent's image id.
     void insert(const QString& agentHash, const QString& imageId, const QString& path, const QImage& image);
 
