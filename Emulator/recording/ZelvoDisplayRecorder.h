@@ -37,7 +37,7 @@ public:
     static QImage opaque(const QImage& image);
 
 public slots:
-    // The display now shows image; connected to the window's displayChanged.
+    // The display now shows image; the window calls it after each composition.
     void showImage(const QImage& image);
 
 signals:

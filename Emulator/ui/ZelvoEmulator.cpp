@@ -83,7 +83,6 @@ ZelvoEmulator::ZelvoEmulator(ZelvoServer* server, QWidget* parent)
     setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
 
-    connect(this, &ZelvoEmulator::displayChanged, displayRecording, &ZelvoDisplayRecorder::showImage);
     connect(server, SIGNAL(zelvoConfigReceived(int,int)), this, SLOT(onZelvoConfig(int,int)));
     connect(server, SIGNAL(agentConfigReceived(QString,QList<QString>)),
             this, SLOT(onAgentConfig(QString,QList<QString>)));
@@ -236,8 +235,9 @@ void ZelvoEmulator::updateDisplay(const QImage& content, bool showStatus)
 
     // Moved: the pixmap takes over the image's pixels instead of copying them.
     display->setPixmap(QPixmap::fromImage(std::move(composed)), currentContentId);
-    // The pixmap's own image: shared, not copied.
-    emit displayChanged(display->pixmap().toImage());
+    // The pixmap's own image: shared, not copied. A direct call, since the
+    // window declares no signals of its own.
+    displayRecording->showImage(display->pixmap().toImage());
 }
 
 void ZelvoEmulator::stopRecordings()

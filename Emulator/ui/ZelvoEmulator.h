@@ -124,9 +124,6 @@ public:
     // Made when a person first asks for it; nullptr until then.
     ZelvoDevicePanel* devicePanelWindow() const { return devicePanel.get(); }
 
-signals:
-    // The display image was composed anew (it may look as it did before).
-    void displayChanged(const QImage& image);
 
 protected:
     void timerEvent(QTimerEvent* event) override;

@@ -68,8 +68,10 @@ void TestRecordings::initTestCase()
 {
     if (!emulator.portsAreFree())
         QSKIP("another program holds port 2000 or 2001 on this machine");
-    // zelvo-ctl and zelvo-agent find the control token under the test's home.
+    // zelvo-ctl and zelvo-agent find the control token under the test's
+    // home, and the emulator on its usual ports.
     emulator.setHome(QDir::homePath());
+    emulator.useDefaultPorts();
     QVERIFY(emulator.startUntilListening(90000));
     QVERIFY(QTest::qWaitFor([] { return zelvoCtl({"state"}).exitCode == 0; }, 30000));
 
