@@ -1,5 +1,7 @@
 #include "ControlRig.h"
 #include "record/ZelvoRecorder.h"
+#include "recording/ZelvoDisplayRecorder.h"
+#include "recording/ZelvoSessionRecorder.h"
 #include "ui/device/ZelvoDevicePanel.h"
 #include "ui/sensor/ZelvoSensorList.h"
 
@@ -10,6 +12,7 @@
 #include <QImage>
 #include <QJsonArray>
 #include <QJsonObject>
+#include <QPushButton>
 #include <QSlider>
 #include <QString>
 #include <QTest>
@@ -238,6 +241,20 @@ void TestZelvoDeviceFaults::panelFollowsAndDrives()
     QCOMPARE(state.value("link").toObject().value("refused"), QJsonValue(false));
     QCOMPARE(state.value("battery"), QJsonValue(90));
     QCOMPARE(state.value("charging"), QJsonValue(false));
+
+    // Recordings started elsewhere show on their buttons.
+    QVERIFY(rig.window.displayRecorder()->start(QDir::home().filePath("panel.png"), 0));
+    QVERIFY(rig.window.sessionRecorder()->start(QDir::home().filePath("panel.jsonl")));
+    QVERIFY(panel.recordDisplayButton()->isChecked() && !panel.recordDisplayButton()->icon().isNull());
+    QVERIFY(panel.recordSessionButton()->isChecked() && !panel.recordSessionButton()->icon().isNull());
+    QVERIFY(client.call({{"cmd", "record"}, {"what", "stop"}}).value("ok").toBool());
+    QVERIFY(!panel.recordDisplayButton()->isChecked() && panel.recordDisplayButton()->icon().isNull());
+    QVERIFY(!panel.recordSessionButton()->isChecked());
+    // A click while recording stops it; no file is asked for.
+    QVERIFY(rig.window.sessionRecorder()->start(QDir::home().filePath("panel.jsonl")));
+    panel.recordSessionButton()->click();
+    QVERIFY(!rig.window.sessionRecorder()->isRecording() && !panel.recordSessionButton()->isChecked());
+
     rig.window.toggleDevicePanel();
     QVERIFY(!panel.isVisible());
 }

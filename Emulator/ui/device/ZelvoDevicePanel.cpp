@@ -2,23 +2,42 @@
 
 #include "comm/ZelvoServer.h"
 #include "record/ZelvoRecorder.h"
+#include "recording/ZelvoDisplayRecorder.h"
+#include "recording/ZelvoSessionRecorder.h"
 #include "ui/ZelvoEmulator.h"
 
 #include <QCheckBox>
+#include <QDir>
+#include <QFileDialog>
 #include <QFormLayout>
 #include <QGroupBox>
 #include <QHBoxLayout>
 #include <QLabel>
+#include <QMessageBox>
+#include <QPainter>
 #include <QPushButton>
 #include <QSignalBlocker>
 #include <QSlider>
 #include <QSpinBox>
+#include <QStandardPaths>
 #include <QVBoxLayout>
 
 namespace {
 
 // As long as the control channel lets a delay be.
 constexpr int maxDelayMillis = 3600000;
+
+QIcon redDot()
+{
+    QPixmap dot(16, 16);
+    dot.fill(Qt::transparent);
+    QPainter painter(&dot);
+    painter.setRenderHint(QPainter::Antialiasing);
+    painter.setPen(Qt::NoPen);
+    painter.setBrush(Qt::red);
+    painter.drawEllipse(QRectF(2, 2, 12, 12));
+    return QIcon(dot);
+}
 
 } // namespace
 
@@ -33,6 +52,8 @@ ZelvoDevicePanel::ZelvoDevicePanel(ZelvoEmulator* window, ZelvoServer* server, Q
     , battery(new QSlider(Qt::Horizontal))
     , batteryText(new QLabel)
     , charging(new QCheckBox(tr("Charging")))
+    , recordDisplay(new QPushButton(tr("Record display")))
+    , recordSession(new QPushButton(tr("Record session")))
 {
     setWindowTitle(tr("Zelvo Device"));
     // Refusing and a delay make the state long; the panel keeps its width.
@@ -65,9 +86,18 @@ ZelvoDevicePanel::ZelvoDevicePanel(ZelvoEmulator* window, ZelvoServer* server, Q
     auto* batteryGroup = new QGroupBox(tr("Battery"));
     batteryGroup->setLayout(batteryForm);
 
+    recordDisplay->setCheckable(true);
+    recordSession->setCheckable(true);
+    auto* recordLayout = new QHBoxLayout;
+    recordLayout->addWidget(recordDisplay);
+    recordLayout->addWidget(recordSession);
+    auto* recordGroup = new QGroupBox(tr("Recording"));
+    recordGroup->setLayout(recordLayout);
+
     auto* layout = new QVBoxLayout(this);
     layout->addWidget(linkGroup);
     layout->addWidget(batteryGroup);
+    layout->addWidget(recordGroup);
     layout->addStretch(1);
 
     connect(refuse, &QCheckBox::toggled, server, &ZelvoServer::setLinkRefused);
@@ -85,8 +115,31 @@ ZelvoDevicePanel::ZelvoDevicePanel(ZelvoEmulator* window, ZelvoServer* server, Q
         if (record.direction == ZelvoRecord::Direction::Link)
             showLink();
     });
+    ZelvoDisplayRecorder* display = window->displayRecorder();
+    ZelvoSessionRecorder* session = window->sessionRecorder();
+    connect(recordDisplay, &QPushButton::clicked, this, [this, display] {
+        toggleRecording(
+            recordDisplay, display->isRecording(), QStringLiteral("zelvo-display.png"),
+            tr("Animated PNG (*.png);;GIF (*.gif)"),
+            [display](const QString& path, QString* error) { return display->start(path, 0, error); },
+            [display](QString* error) { return display->stop(error); });
+    });
+    connect(recordSession, &QPushButton::clicked, this, [this, session] {
+        toggleRecording(
+            recordSession, session->isRecording(), QStringLiteral("zelvo-session.jsonl"), tr("JSON lines (*.jsonl)"),
+            [session](const QString& path, QString* error) { return session->start(path, error); },
+            [session](QString* error) { return session->stop(error); });
+    });
+    // Recordings started or ended through the control channel show too.
+    connect(display, &ZelvoDisplayRecorder::recordingChanged, recordDisplay,
+            [this](bool recording) { showRecording(recordDisplay, recording); });
+    connect(session, &ZelvoSessionRecorder::recordingChanged, recordSession,
+            [this](bool recording) { showRecording(recordSession, recording); });
+
     showLink();
     showBattery(window->battery(), window->isBatteryCharging());
+    showRecording(recordDisplay, display->isRecording());
+    showRecording(recordSession, session->isRecording());
 }
 
 ZelvoDevicePanel::~ZelvoDevicePanel() = default;
@@ -118,4 +171,30 @@ void ZelvoDevicePanel::showBattery(int percent, bool isCharging)
     charging->setChecked(emulator->isChargingSet());
     charging->setToolTip(isCharging && !emulator->isChargingSet() ? tr("The battery simulation runs: the bolt shows")
                                                                  : QString());
+}
+
+void ZelvoDevicePanel::toggleRecording(QPushButton* button, bool recording, const QString& fileName,
+                                       const QString& filter, const Start& start, const Stop& stop)
+{
+    // The click toggled the button already; the recorder's signal sets it
+    // once the recording really started or ended.
+    showRecording(button, recording);
+    QString error;
+    if (recording) {
+        stop(&error);
+    } else {
+        const QDir pictures(QStandardPaths::writableLocation(QStandardPaths::PicturesLocation));
+        const QString path = QFileDialog::getSaveFileName(this, button->text(), pictures.filePath(fileName), filter);
+        if (path.isEmpty())
+            return;
+        start(path, &error);
+    }
+    if (!error.isEmpty())
+        QMessageBox::warning(this, button->text(), error);
+}
+
+void ZelvoDevicePanel::showRecording(QPushButton* button, bool recording)
+{
+    button->setChecked(recording);
+    button->setIcon(recording ? redDot() : QIcon());
 }

@@ -2,6 +2,8 @@
 
 #include <QWidget>
 
+#include <functional>
+
 class QCheckBox;
 class QLabel;
 class QPushButton;
@@ -10,10 +12,11 @@ class QSpinBox;
 class ZelvoEmulator;
 class ZelvoServer;
 
-// "Zelvo Device": the link faults and the battery for people who prefer
-// clicking, in a small top-level window of its own. Every control calls the
-// same operation of the server or the window as the control channel does,
-// and follows what the channel changes. The window makes and owns it.
+// "Zelvo Device": the link faults, the battery and the recordings for people
+// who prefer clicking, in a small top-level window of its own. Every control
+// calls the same operation of the server or the window as the control
+// channel does, and follows what the channel changes. The window makes and
+// owns it.
 class ZelvoDevicePanel final : public QWidget
 {
     Q_OBJECT
@@ -30,12 +33,21 @@ public:
     QSlider* batterySlider() const { return battery; }
     QCheckBox* chargingBox() const { return charging; }
     QLabel* linkLabel() const { return linkState; }
+    QPushButton* recordDisplayButton() const { return recordDisplay; }
+    QPushButton* recordSessionButton() const { return recordSession; }
 
     // Called by the window whenever the level or the charging it shows changes.
     void showBattery(int percent, bool charging);
 
 private:
+    using Start = std::function<bool(const QString& path, QString* error)>;
+    using Stop = std::function<bool(QString* error)>;
+
     void showLink();
+    // Stops a running recording, or asks for a file and starts one.
+    void toggleRecording(QPushButton* button, bool recording, const QString& fileName, const QString& filter,
+                         const Start& start, const Stop& stop);
+    static void showRecording(QPushButton* button, bool recording);
 
     ZelvoEmulator* emulator = nullptr;
     ZelvoServer* server = nullptr;
@@ -46,4 +58,6 @@ private:
     QSlider* battery = nullptr;
     QLabel* batteryText = nullptr;
     QCheckBox* charging = nullptr;
+    QPushButton* recordDisplay = nullptr;
+    QPushButton* recordSession = nullptr;
 };

@@ -130,13 +130,56 @@ class Control:
     def stop_trace(self) -> dict:
         return self.request("trace", action="stop")
 
-    def screenshot(self, path: Union[str, os.PathLike, None] = None) -> Union[bytes, Path]:
-        """The 320 x 240 display as PNG bytes, or written to `path`."""
+    def screenshot(self, path: Union[str, os.PathLike, None] = None,
+                   opaque: bool = False) -> Union[bytes, Path]:
+        """The 320 x 240 display as PNG bytes, or written to `path`; `opaque`
+        gives black where the glasses show nothing instead of transparency."""
+        fields: dict[str, Any] = {"opaque": True} if opaque else {}
         if path is None:
-            return base64.b64decode(self.request("screenshot")["png"])
+            return base64.b64decode(self.request("screenshot", **fields)["png"])
         target = Path(path).resolve()
-        self.request("screenshot", path=str(target))
+        self.request("screenshot", path=str(target), **fields)
         return target
+
+    def record_display(self, path: Union[str, os.PathLike],
+                       seconds: Optional[float] = None) -> Path:
+        """Records the display as an animated PNG at `path`, for `seconds` or
+        until `record_stop`."""
+        target = Path(path).resolve()
+        fields: dict[str, Any] = {} if seconds is None else {"seconds": seconds}
+        self.request("record", what="display", file=str(target), **fields)
+        return target
+
+    def record_session(self, path: Union[str, os.PathLike]) -> Path:
+        """Records every message and event as JSON lines at `path` until `record_stop`."""
+        target = Path(path).resolve()
+        self.request("record", what="session", file=str(target))
+        return target
+
+    def record_stop(self) -> dict:
+        """Ends the recordings; per recording its `file` and `frames` or `records`."""
+        return self.request("record", what="stop")
+
+    def link(self) -> dict:
+        """The link faults: `refused`, `delayMillis`, and the `agents` connected."""
+        return self.request("link")
+
+    def link_drop(self) -> int:
+        """Drops every agent connection; how many there were."""
+        return self.request("link", action="drop")["dropped"]
+
+    def link_refuse(self, on: bool = True) -> dict:
+        """Refuses new agent connections, or accepts them again."""
+        return self.request("link", action="refuse", on=on)
+
+    def link_delay(self, ms: int) -> dict:
+        """Delays every agent message both ways by `ms` milliseconds; 0 ends it."""
+        return self.request("link", action="delay", millis=ms)
+
+    def battery(self, level: int, charging: Optional[bool] = None) -> dict:
+        """Sets the battery level, and whether it charges when given."""
+        fields: dict[str, Any] = {} if charging is None else {"charging": charging}
+        return self.request("battery", level=level, **fields)
 
     def state(self) -> dict:
         return self.request("state")

@@ -1,4 +1,6 @@
-"""The package against real emulators: isolation, reset, attaching, errors."""
+"""The package against real emulators: isolation, reset, attaching, faults, errors."""
+import time
+
 import pytest
 
 from conftest import zi_picture
@@ -66,6 +68,34 @@ def test_attach_by_ports_file_and_by_environment(emulator, monkeypatch):
     monkeypatch.setenv("ZELVO_DATA_DIR", str(ports.token_file.parent))
     with Emulator.attach(timeout=5) as attached, attached.agent("by-env"):
         assert attached.control.state()["agents"] == 1
+
+
+def test_link_faults_battery_and_display_recording(emulator, tmp_path):
+    control, agent = emulator.control, emulator.agent()
+    control.battery(37, charging=True)
+    assert agent.events(Kind.BATTERY)[0].values[0] == 37.0
+    assert (control.state()["battery"], control.state()["charging"]) == (37, True)
+
+    control.link_delay(300)
+    started = time.monotonic()
+    control.click("plus")
+    assert agent.events(Kind.BUTTON, count=3)[-1].gesture == Gesture.CLICKED
+    assert time.monotonic() - started >= 0.3
+    assert control.link() == {"refused": False, "delayMillis": 300, "agents": 1}
+    control.link_refuse(True)
+    with pytest.raises(ZelvoError, match="closed|failed"):
+        emulator.agent().events()
+    assert control.link_drop() == 1
+    with pytest.raises(ZelvoError, match="closed|failed"):
+        agent.events()
+
+    animation = control.record_display(tmp_path / "display.png", seconds=0.2)
+    deadline = time.monotonic() + 10
+    while control.state()["recording"]["display"]:
+        assert time.monotonic() < deadline
+    assert b"acTL" in animation.read_bytes()
+    with pytest.raises(ZelvoRefused, match="nothing is being recorded"):
+        control.record_stop()
 
 
 @pytest.mark.parametrize("request_", [
