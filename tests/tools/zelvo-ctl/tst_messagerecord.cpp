@@ -1,7 +1,8 @@
+#include "CtlProcess.h"
 #include "EmulatorProcess.h"
-#include "ZelvoInstance.h"
 #include "TestAgent.h"
 #include "ZelvoControlToken.h"
+#include "ZelvoInstance.h"
 
 #include <QBuffer>
 #include <QByteArray>
@@ -16,30 +17,6 @@
 #include <QTest>
 
 namespace {
-
-struct CtlResult
-{
-    int exitCode = -1;
-    QByteArray out;
-    QByteArray err;
-};
-
-CtlResult zelvoCtl(const QStringList& arguments)
-{
-    QProcess process;
-    process.start(QStringLiteral(ZELVO_CTL_PATH), arguments);
-    CtlResult result;
-    if (!process.waitForFinished(30000)) {
-        process.kill();
-        process.waitForFinished();
-        return result;
-    }
-    if (process.exitStatus() == QProcess::NormalExit)
-        result.exitCode = process.exitCode();
-    result.out = process.readAllStandardOutput();
-    result.err = process.readAllStandardError();
-    return result;
-}
 
 QByteArray json(const QJsonObject& object)
 {
@@ -117,13 +94,13 @@ private:
 
 QJsonObject TestMessageRecord::state() const
 {
-    return QJsonDocument::fromJson(zelvoCtl({"state"}).out).object();
+    return QJsonDocument::fromJson(CtlProcess::run({"state"}).out).object();
 }
 
 QList<QJsonObject> TestMessageRecord::recordsSince(quint64 sequence) const
 {
     QList<QJsonObject> records;
-    const CtlResult result = zelvoCtl({"log", "--json", "--since", QString::number(sequence)});
+    const CtlResult result = CtlProcess::run({"log", "--json", "--since", QString::number(sequence)});
     for (const QByteArray& line : result.out.split('\n')) {
         if (!line.isEmpty())
             records.append(QJsonDocument::fromJson(line).object());
@@ -138,7 +115,7 @@ void TestMessageRecord::initTestCase()
     QVERIFY2(emulator.startUntilListening(90000), emulator.logText().constData());
     // Every zelvo-ctl of this test finds the control port as a CI job would.
     qputenv(ZelvoInstance::controlPortVariable, QByteArray::number(emulator.ports().control));
-    QVERIFY2(QTest::qWaitFor([this] { return zelvoCtl({"state"}).exitCode == 0 || !emulator.isRunning(); }, 90000),
+    QVERIFY2(QTest::qWaitFor([this] { return CtlProcess::run({"state"}).exitCode == 0 || !emulator.isRunning(); }, 90000),
              emulator.logText().constData());
 }
 
@@ -225,7 +202,7 @@ void TestMessageRecord::outcomes()
 
     if (waitExit < 0)
         return;
-    const CtlResult wait = zelvoCtl({"wait", "--content-of", found.value("agent").toString(), "--content-id", "2",
+    const CtlResult wait = CtlProcess::run({"wait", "--content-of", found.value("agent").toString(), "--content-id", "2",
                                      "--timeout", "10"});
     QCOMPARE(wait.exitCode, waitExit);
     if (waitExit != 0)
@@ -242,7 +219,7 @@ void TestMessageRecord::outcomes()
 void TestMessageRecord::followedLog()
 {
     QProcess follower;
-    follower.start(QStringLiteral(ZELVO_CTL_PATH), {"log", "--follow", "--agent", "followed", "--since",
+    follower.start(CtlProcess::program(), {"log", "--follow", "--agent", "followed", "--since",
                                                     QString::number(seen)});
     QVERIFY(follower.waitForStarted());
     TestAgent agent(emulator.ports().agent);

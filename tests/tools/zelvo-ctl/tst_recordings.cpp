@@ -1,4 +1,5 @@
 #include "AgentProcess.h"
+#include "CtlProcess.h"
 #include "EmulatorProcess.h"
 #include "TestAgent.h"
 
@@ -13,28 +14,6 @@
 #include <functional>
 
 namespace {
-
-struct CtlResult
-{
-    int exitCode = -1;
-    QByteArray err;
-};
-
-CtlResult zelvoCtl(const QStringList& arguments)
-{
-    QProcess process;
-    process.start(QStringLiteral(ZELVO_CTL_PATH), arguments);
-    CtlResult result;
-    if (!process.waitForFinished(60000)) {
-        process.kill();
-        process.waitForFinished();
-        return result;
-    }
-    if (process.exitStatus() == QProcess::NormalExit)
-        result.exitCode = process.exitCode();
-    result.err = process.readAllStandardError();
-    return result;
-}
 
 // What a row does to the golden picture before the comparison.
 using PictureChange = std::function<void(QImage&)>;
@@ -73,10 +52,10 @@ void TestRecordings::initTestCase()
     emulator.setHome(QDir::homePath());
     emulator.useDefaultPorts();
     QVERIFY(emulator.startUntilListening(90000));
-    QVERIFY(QTest::qWaitFor([] { return zelvoCtl({"state"}).exitCode == 0; }, 30000));
+    QVERIFY(QTest::qWaitFor([] { return CtlProcess::run({"state"}).exitCode == 0; }, 30000));
 
     session = work.filePath("session.jsonl");
-    CtlResult result = zelvoCtl({"record", "session", session});
+    CtlResult result = CtlProcess::run({"record", "session", session});
     QVERIFY2(result.exitCode == 0, result.err.constData());
     // One connection throughout, so that the link sign shows in every
     // picture as it will while the replay's connections are open. No
@@ -87,12 +66,12 @@ void TestRecordings::initTestCase()
     QDir().mkpath(work.filePath("golden"));
     for (int i = 0; i < texts.size(); ++i) {
         QVERIFY(agent.show(QStringLiteral("replay-demo"), i + 1, QStringLiteral("0"), {}, {texts.at(i)}));
-        result = zelvoCtl({"wait", "--content-of", "replay-demo", "--content-id", QString::number(i + 1)});
+        result = CtlProcess::run({"wait", "--content-of", "replay-demo", "--content-id", QString::number(i + 1)});
         QVERIFY2(result.exitCode == 0, result.err.constData());
-        result = zelvoCtl({"screenshot", work.filePath(QStringLiteral("golden/content-%1.png").arg(i + 1))});
+        result = CtlProcess::run({"screenshot", work.filePath(QStringLiteral("golden/content-%1.png").arg(i + 1))});
         QVERIFY2(result.exitCode == 0, result.err.constData());
     }
-    result = zelvoCtl({"record", "stop"});
+    result = CtlProcess::run({"record", "stop"});
     QVERIFY2(result.exitCode == 0, result.err.constData());
     agent.close();
     QVERIFY(QTest::qWaitFor([this] { return emulator.acceptedAgents() == 0; }, 10000));
@@ -164,14 +143,14 @@ void TestRecordings::screenshotExpect()
 
     QTemporaryDir dir;
     const QString golden = dir.filePath("golden.png");
-    CtlResult result = zelvoCtl({"screenshot", golden});
+    CtlResult result = CtlProcess::run({"screenshot", golden});
     QVERIFY2(result.exitCode == 0, result.err.constData());
     QImage picture(golden);
     change(picture);
     QVERIFY(picture.save(golden));
 
     const QString diff = dir.filePath("diff.png");
-    result = zelvoCtl({"screenshot", "--expect", golden, "--diff", diff});
+    result = CtlProcess::run({"screenshot", "--expect", golden, "--diff", diff});
     QVERIFY2(result.exitCode == exitCode, result.err.constData());
     QCOMPARE(QFile::exists(diff), exitCode != 0);
     if (exitCode != 0) {

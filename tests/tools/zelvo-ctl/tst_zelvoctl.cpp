@@ -1,4 +1,5 @@
 #include "AgentProcess.h"
+#include "CtlProcess.h"
 #include "EmulatorProcess.h"
 #include "ZelvoControlToken.h"
 
@@ -14,34 +15,6 @@
 #include <QStringList>
 #include <QTcpServer>
 #include <QTest>
-
-namespace {
-
-struct CtlResult
-{
-    int exitCode = -1;
-    QByteArray out;
-    QByteArray err;
-};
-
-CtlResult zelvoCtl(const QStringList& arguments, int timeoutMillis = 30000)
-{
-    QProcess process;
-    process.start(QStringLiteral(ZELVO_CTL_PATH), arguments);
-    CtlResult result;
-    if (!process.waitForFinished(timeoutMillis)) {
-        process.kill();
-        process.waitForFinished();
-        return result;
-    }
-    if (process.exitStatus() == QProcess::NormalExit)
-        result.exitCode = process.exitCode();
-    result.out = process.readAllStandardOutput();
-    result.err = process.readAllStandardError();
-    return result;
-}
-
-} // namespace
 
 class TestZelvoCtl final : public QObject
 {
@@ -95,7 +68,7 @@ void TestZelvoCtl::usage()
     QFETCH(int, exitCode);
     QFETCH(QString, output);
 
-    const CtlResult result = zelvoCtl(arguments);
+    const CtlResult result = CtlProcess::run(arguments);
     QCOMPARE(result.exitCode, exitCode);
     const QString text = QString::fromUtf8(exitCode == 0 ? result.out : result.err);
     QVERIFY2(text.startsWith(output), qPrintable(text));
@@ -106,7 +79,7 @@ void TestZelvoCtl::usage()
 void TestZelvoCtl::noEmulator()
 {
     QFile::remove(ZelvoControlToken::filePath());
-    CtlResult result = zelvoCtl({"state"});
+    CtlResult result = CtlProcess::run({"state"});
     QCOMPARE(result.exitCode, 2);
     QVERIFY2(result.err.startsWith("zelvo-ctl: cannot read the control token"), result.err.constData());
 
@@ -117,7 +90,7 @@ void TestZelvoCtl::noEmulator()
     QVERIFY(unused.listen(QHostAddress::LocalHost));
     const QString port = QString::number(unused.serverPort());
     unused.close();
-    result = zelvoCtl({"state", "--port", port});
+    result = CtlProcess::run({"state", "--port", port});
     QCOMPARE(result.exitCode, 2);
     QVERIFY2(result.err.startsWith("zelvo-ctl: no emulator control channel on 127.0.0.1:" + port.toUtf8()),
              result.err.constData());
@@ -145,7 +118,7 @@ void TestZelvoCtl::silentPort()
 
     QElapsedTimer clock;
     clock.start();
-    const CtlResult result = zelvoCtl(arguments + QStringList{"--port", port});
+    const CtlResult result = CtlProcess::run(arguments + QStringList{"--port", port});
     QVERIFY2(clock.elapsed() >= earliestMillis, qPrintable(QString::number(clock.elapsed())));
     QCOMPARE(result.exitCode, 2);
     QVERIFY2(result.err.startsWith("zelvo-ctl: nothing answered on 127.0.0.1:" + port.toUtf8() + " within "),
@@ -165,7 +138,7 @@ void TestZelvoCtl::headlessRun()
     // Up once zelvo-ctl gets an answer.
     CtlResult state;
     QVERIFY(QTest::qWaitFor([&] {
-        state = zelvoCtl({"state"});
+        state = CtlProcess::run({"state"});
         return state.exitCode == 0 || !emulator.isRunning();
     }, 90000));
     QVERIFY2(state.exitCode == 0, emulator.logText().constData());
@@ -175,9 +148,9 @@ void TestZelvoCtl::headlessRun()
     AgentProcess listener(emulator.ports().agent);
     listener.start({"events", "--count", "3", "--timeout", "20"});
     QVERIFY(QTest::qWaitFor([] {
-        return QJsonDocument::fromJson(zelvoCtl({"state"}).out).object().value("agents").toInt() == 1;
+        return QJsonDocument::fromJson(CtlProcess::run({"state"}).out).object().value("agents").toInt() == 1;
     }, 30000));
-    CtlResult result = zelvoCtl({"click", "minus"});
+    CtlResult result = CtlProcess::run({"click", "minus"});
     QCOMPARE(result.exitCode, 0);
     const AgentResult events = listener.finish();
     QCOMPARE(events.exitCode, 0);
@@ -191,23 +164,23 @@ void TestZelvoCtl::headlessRun()
 
     // Content from an agent, awaited and photographed.
     QCOMPARE(AgentProcess::run({"content", "--app", "ci-demo", "--layout", "0", "--text", "Hello CI"}, emulator.ports().agent).exitCode, 0);
-    result = zelvoCtl({"wait", "--content-of", "ci-demo", "--timeout", "10"});
+    result = CtlProcess::run({"wait", "--content-of", "ci-demo", "--timeout", "10"});
     QVERIFY2(result.exitCode == 0, result.err.constData());
     const QString shot = QDir::home().filePath("display.png");
-    result = zelvoCtl({"screenshot", shot});
+    result = CtlProcess::run({"screenshot", shot});
     QVERIFY2(result.exitCode == 0, result.err.constData());
     const QImage image(shot);
     QCOMPARE(image.size(), QSize(320, 240));
-    result = zelvoCtl({"screenshot", "-"});
+    result = CtlProcess::run({"screenshot", "-"});
     QCOMPARE(QImage::fromData(result.out, "PNG"), image);
-    state = zelvoCtl({"state"});
+    state = CtlProcess::run({"state"});
     QCOMPARE(QJsonDocument::fromJson(state.out).object().value("agent"), QJsonValue("ci-demo"));
 
     // Refusals of the emulator: one line, exit code 1.
-    result = zelvoCtl({"sensor", "compass", "1"});
+    result = CtlProcess::run({"sensor", "compass", "1"});
     QCOMPARE(result.exitCode, 1);
     QCOMPARE(result.err, QByteArray("zelvo-ctl: compass takes 3 numbers in \"values\"\n"));
-    result = zelvoCtl({"screenshot", QDir::home().filePath("missing/display.png")});
+    result = CtlProcess::run({"screenshot", QDir::home().filePath("missing/display.png")});
     QCOMPARE(result.exitCode, 1);
     QVERIFY2(result.err.startsWith("zelvo-ctl: cannot write"), result.err.constData());
 }

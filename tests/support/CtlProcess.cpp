@@ -1,0 +1,19 @@
+#include "CtlProcess.h"
+
+#include "ChildProcess.h"
+
+QString CtlProcess::program()
+{
+    return QStringLiteral(ZELVO_CTL_PATH);
+}
+
+CtlResult CtlProcess::run(const QStringList& arguments, int timeoutMillis)
+{
+    ChildProcess process;
+    process.start(program(), arguments);
+    CtlResult result;
+    result.exitCode = process.waitForExit(timeoutMillis);
+    result.out = process.readAllStandardOutput();
+    result.err = process.readAllStandardError();
+    return result;
+}
