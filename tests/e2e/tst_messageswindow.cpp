@@ -1,5 +1,6 @@
 #include "Desktop.h"
 #include "EmulatorProcess.h"
+#include "TestAgent.h"
 
 #include <QImage>
 #include <QRect>
@@ -48,6 +49,10 @@ void TestMessagesWindow::f12OpensAndClosesTheWindow()
     QString glasses = emulator.startWithWindow(startTimeoutMillis);
     QVERIFY2(!glasses.isEmpty(), qPrintable("no window; see " + emulator.logPath()));
     const QRect glassesPlace = desktop.geometry(glasses);
+    // Content for a layout that does not exist: its row tells why, in red.
+    TestAgent agent(emulator.ports().agent);
+    QVERIFY(agent.socket.waitForConnected(reactionTimeoutMillis));
+    QVERIFY(agent.show(QStringLiteral("messages-agent"), 3, QStringLiteral("7"), {}, {QStringLiteral("lost")}));
 
     QVERIFY(desktop.pressKeys(glasses, {"F12"}));
     QString messages = messagesWindow();
@@ -56,7 +61,22 @@ void TestMessagesWindow::f12OpensAndClosesTheWindow()
     const QRect opened = desktop.geometry(messages);
     QVERIFY2(opened.width() >= 600 && opened.height() >= 400,
              qPrintable(QStringLiteral("%1 x %2").arg(opened.width()).arg(opened.height())));
+    // The refused row's red, within the list of the window.
+    const auto refusedRowShown = [&] {
+        const QImage shot = desktop.screenshot(messages);
+        int red = 0;
+        for (int y = 0; y < shot.height(); ++y) {
+            for (int x = 0; x < shot.width(); ++x) {
+                const QRgb pixel = shot.pixel(x, y);
+                red += qRed(pixel) > 220 && qGreen(pixel) > 170 && qGreen(pixel) < 220 && qBlue(pixel) > 170
+                       && qBlue(pixel) < 220;
+            }
+        }
+        return red > 2000;
+    };
+    const bool refusedShown = waitFor(refusedRowShown);
     QVERIFY(!Desktop::keep(desktop.screenshot(QStringLiteral("root")), QStringLiteral("messageswindow/open.png")).isEmpty());
+    QVERIFY2(refusedShown, "no refused row in the Messages window");
 
     // A person moves it aside; F12 in the Messages window closes it: the
     // shortcut belongs to the program, not to one window.
