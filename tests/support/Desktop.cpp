@@ -103,8 +103,10 @@ QStringList Desktop::findWindows(const QStringList& criteria) const
 {
     QByteArray found;
     // xdotool exits 1 when nothing matches; that is an empty answer here.
+    // A search can stall while windows come and go; callers wait for a
+    // window in a loop, so a stalled one is cut short and asked again.
     run(xdotool, QStringList{QStringLiteral("search"), QStringLiteral("--all"), QStringLiteral("--onlyvisible")} + criteria,
-        &found);
+        &found, 5000);
     return QString::fromLatin1(found).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
 }
 
@@ -253,12 +255,12 @@ QString Desktop::artifactsPath()
     return QStringLiteral(ZELVO_TEST_ARTIFACTS);
 }
 
-bool Desktop::run(const QString& program, const QStringList& arguments, QByteArray* output) const
+bool Desktop::run(const QString& program, const QStringList& arguments, QByteArray* output, int timeoutMillis) const
 {
     ChildProcess process;
     process.setProcessEnvironment(environment());
     process.start(program, arguments);
-    if (!process.waitForFinished(30000))
+    if (!process.waitForFinished(timeoutMillis))
         return false;
     if (output)
         *output = process.readAllStandardOutput();

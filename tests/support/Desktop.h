@@ -76,7 +76,10 @@ private:
     bool startWindowManager();
     // The value of a window property as xprop prints it; empty when unset.
     QByteArray property(const QString& window, const QString& name) const;
-    bool run(const QString& program, const QStringList& arguments, QByteArray* output = nullptr) const;
+    // False when the program fails or is still running after timeoutMillis
+    // (it is killed then).
+    bool run(const QString& program, const QStringList& arguments, QByteArray* output = nullptr,
+             int timeoutMillis = 30000) const;
 
     // SIGTERM lets Xvfb remove its lock file and socket; a kill would not.
     ChildProcess xvfb{SIGTERM};
