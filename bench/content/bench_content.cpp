@@ -5,6 +5,8 @@
 // previous content is gone); each run reports the median and the 99th
 // percentile of its requests, which scripts/bench sets side by side.
 
+#include "BenchSupport.h"
+#include "LoopbackRig.h"
 #include "ZIImage.h"
 #include "ZIImageUtil.h"
 #include "ui/ZelvoEmulator.h"
@@ -43,7 +45,7 @@
 
 namespace {
 
-using Clock = std::chrono::steady_clock;
+using Clock = LoopbackRig::Clock;
 
 const QString agentHash = QStringLiteral("bench");
 
@@ -82,48 +84,27 @@ QByteArray ziPicture(int width, int height, int seed)
     return ZIImageUtil::ziCompress(image).toByteArray();
 }
 
-template<typename Condition>
-void waitFor(Condition done)
-{
-    while (!done())
-        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
-}
-
 class Rig final
 {
 public:
     Rig()
     {
-        server.start(QHostAddress::LocalHost, 0);
-        window = std::make_unique<ZelvoEmulator>(&server, nullptr);
-        // Connected after the window: runs once its slot has drawn and shown.
-        const auto relayed = [this] {
-            relayedAt = Clock::now();
-            pending = false;
-        };
-        QObject::connect(&server, &ZelvoServer::zelvoConfigReceived, &agent, relayed);
-        QObject::connect(&server, &ZelvoServer::agentConfigReceived, &agent, relayed);
-        QObject::connect(&server, &ZelvoServer::agentContentReceived, &agent, relayed);
-
-        agent.connectToHost(QHostAddress::LocalHost, server.serverPort());
-        waitFor([this] { return server.connections().size() == 1; });
-
-        send({{"command.type", "zelvo_config"}, {"minPersistingTimeMillis", 0}, {"maxPersistingTimeMillis", 0}});
+        loopback.send(QJsonObject{{"command.type", "zelvo_config"}, {"minPersistingTimeMillis", 0}, {"maxPersistingTimeMillis", 0}});
         QJsonArray images;
         for (int i = 0; i < 4; ++i)
             images.append(QString::fromLatin1(ziPicture(158, 106, i).toBase64()));
         images.append(QString::fromLatin1(ziPicture(158, 174, 4).toBase64()));
-        send({{"command.type", "agent_config"}, {"appId", agentHash}, {"images", images}});
+        loopback.send(QJsonObject{{"command.type", "agent_config"}, {"appId", agentHash}, {"images", images}});
     }
 
     // Microseconds from the first byte written to the content on display.
     double show(const Request& request, int contentId)
     {
         const QByteArray frame = ZelvoFrame::encode(QJsonDocument(contentAction(request, contentId)).toJson(QJsonDocument::Compact));
-        waitFor([this] { return !window->isMinPersistingTimerRunning() && !window->isContentOnDisplay(); });
+        ZelvoEmulator& window = loopback.window();
+        waitFor([&window] { return !window.isMinPersistingTimerRunning() && !window.isContentOnDisplay(); });
         const Clock::time_point start = Clock::now();
-        send(frame);
-        return std::chrono::duration<double, std::micro>(relayedAt - start).count();
+        return std::chrono::duration<double, std::micro>(loopback.send(frame) - start).count();
     }
 
     // Microseconds for the drawing alone, on the window's canvas with its
@@ -142,7 +123,7 @@ public:
         {
             QPainter painter(&canvas);
             for (int i = 0; i < request.texts.size(); ++i)
-                window->drawElidedText(&painter, layout.texts().at(i), request.texts.at(i));
+                loopback.window().drawElidedText(&painter, layout.texts().at(i), request.texts.at(i));
             for (int i = 0; i < pictures.size(); ++i)
                 painter.drawImage(QPointF(layout.images().at(i).topLeft()), pictures.at(i));
         }
@@ -171,21 +152,7 @@ private:
                 {"texts", QJsonArray::fromStringList(request.texts)}};
     }
 
-    void send(const QJsonObject& action) { send(ZelvoFrame::encode(QJsonDocument(action).toJson(QJsonDocument::Compact))); }
-
-    void send(const QByteArray& frame)
-    {
-        pending = true;
-        agent.write(frame);
-        agent.flush();
-        waitFor([this] { return !pending; });
-    }
-
-    ZelvoServer server;
-    std::unique_ptr<ZelvoEmulator> window;
-    QTcpSocket agent;
-    bool pending = false;
-    Clock::time_point relayedAt;
+    LoopbackRig loopback;
     QHash<QString, QImage> pictures;
 };
 
@@ -193,14 +160,6 @@ Rig& rig()
 {
     static Rig instance;
     return instance;
-}
-
-double percentile(std::vector<double> values, double fraction)
-{
-    if (values.empty())
-        return 0;
-    std::sort(values.begin(), values.end());
-    return values.at(std::min(values.size() - 1, size_t(fraction * double(values.size()))));
 }
 
 // Times each request with show and reports the median and the 99th

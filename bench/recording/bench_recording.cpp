@@ -4,8 +4,8 @@
 // percentile), the frames the recording lost, and the file's size per
 // second of recording.
 
-#include "ZelvoFrame.h"
-#include "comm/ZelvoServer.h"
+#include "BenchSupport.h"
+#include "LoopbackRig.h"
 #include "recording/ZelvoDisplayRecorder.h"
 #include "ui/ZelvoEmulator.h"
 
@@ -13,35 +13,24 @@
 #include <QElapsedTimer>
 #include <QEventLoop>
 #include <QFileInfo>
-#include <QHostAddress>
 #include <QJsonArray>
-#include <QJsonDocument>
 #include <QJsonObject>
 #include <QLoggingCategory>
-#include <QTcpSocket>
 #include <QTemporaryDir>
 #include <QTimer>
 
 #include <benchmark/benchmark.h>
 
-#include <algorithm>
 #include <chrono>
 #include <memory>
 #include <vector>
 
 namespace {
 
-using Clock = std::chrono::steady_clock;
+using Clock = LoopbackRig::Clock;
 
 constexpr int contentPerSecond = 30;
 constexpr int seconds = 10;
-
-template<typename Condition>
-void waitFor(Condition done)
-{
-    while (!done())
-        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
-}
 
 void sleepUntil(const QElapsedTimer& clock, qint64 millis)
 {
@@ -53,63 +42,34 @@ void sleepUntil(const QElapsedTimer& clock, qint64 millis)
     loop.exec();
 }
 
-double percentile(std::vector<double> values, double fraction)
-{
-    if (values.empty())
-        return 0;
-    std::sort(values.begin(), values.end());
-    return values.at(std::min(values.size() - 1, size_t(fraction * double(values.size()))));
-}
-
 class Rig final
 {
 public:
     Rig()
     {
-        server.start(QHostAddress::LocalHost, 0);
-        window = std::make_unique<ZelvoEmulator>(&server, nullptr);
-        // Connected after the window: runs once its slot has drawn and shown.
-        const auto relayed = [this] {
-            relayedAt = Clock::now();
-            pending = false;
-        };
-        QObject::connect(&server, &ZelvoServer::zelvoConfigReceived, &agent, relayed);
-        QObject::connect(&server, &ZelvoServer::agentContentReceived, &agent, relayed);
-        agent.connectToHost(QHostAddress::LocalHost, server.serverPort());
-        waitFor([this] { return server.connections().size() == 1; });
         // Every content is drawn at once and stays until the next one.
-        send({{"command.type", "zelvo_config"}, {"minPersistingTimeMillis", 0}, {"maxPersistingTimeMillis", 600000}});
+        loopback.send(QJsonObject{{"command.type", "zelvo_config"}, {"minPersistingTimeMillis", 0},
+                                  {"maxPersistingTimeMillis", 600000}});
     }
 
     // Microseconds from the first byte written to the content on display.
     double show(int contentId)
     {
         const Clock::time_point start = Clock::now();
-        send({{"command.type", "agent_content"},
-              {"appId", "bench"},
-              {"contentId", contentId},
-              {"layoutId", "0"},
-              {"images.id", QJsonArray()},
-              {"texts", QJsonArray{QStringLiteral("Recorded while the agent keeps sending: frame %1").arg(contentId)}}});
-        return std::chrono::duration<double, std::micro>(relayedAt - start).count();
+        const Clock::time_point shown = loopback.send(QJsonObject{
+            {"command.type", "agent_content"},
+            {"appId", "bench"},
+            {"contentId", contentId},
+            {"layoutId", "0"},
+            {"images.id", QJsonArray()},
+            {"texts", QJsonArray{QStringLiteral("Recorded while the agent keeps sending: frame %1").arg(contentId)}}});
+        return std::chrono::duration<double, std::micro>(shown - start).count();
     }
 
-    ZelvoDisplayRecorder* recorder() const { return window->displayRecorder(); }
+    ZelvoDisplayRecorder* recorder() { return loopback.window().displayRecorder(); }
 
 private:
-    void send(const QJsonObject& action)
-    {
-        pending = true;
-        agent.write(ZelvoFrame::encode(QJsonDocument(action).toJson(QJsonDocument::Compact)));
-        agent.flush();
-        waitFor([this] { return !pending; });
-    }
-
-    ZelvoServer server;
-    std::unique_ptr<ZelvoEmulator> window;
-    QTcpSocket agent;
-    bool pending = false;
-    Clock::time_point relayedAt;
+    LoopbackRig loopback;
 };
 
 Rig& rig()

@@ -1,0 +1,38 @@
+#pragma once
+
+#include "comm/ZelvoServer.h"
+#include "ui/ZelvoEmulator.h"
+
+#include <QTcpSocket>
+
+#include <chrono>
+#include <memory>
+
+class QByteArray;
+class QJsonObject;
+
+// The emulator's server and window in this process, with one agent on a
+// real loopback connection. A frame sent returns once the window's slot
+// has handled it, with the moment that happened.
+class LoopbackRig final
+{
+    Q_DISABLE_COPY_MOVE(LoopbackRig)
+
+public:
+    using Clock = std::chrono::steady_clock;
+
+    LoopbackRig();
+    ~LoopbackRig();
+
+    Clock::time_point send(const QByteArray& frame);
+    Clock::time_point send(const QJsonObject& action);
+
+    ZelvoEmulator& window() { return *emulator; }
+
+private:
+    ZelvoServer server;
+    std::unique_ptr<ZelvoEmulator> emulator;
+    QTcpSocket agent;
+    bool pending = false;
+    Clock::time_point relayedAt;
+};
