@@ -18,9 +18,9 @@ ZelvoDisplay::ZelvoDisplay(QGraphicsItem* parent)
 {
 }
 
-void ZelvoDisplay::setPixmap(const QPixmap& pixmap, int contentId)
+void ZelvoDisplay::setImage(const QImage& image, int contentId)
 {
-    picture = pixmap;
+    picture = image;
     pictureContentId = contentId;
     painted = false;
     update();
@@ -46,7 +46,7 @@ QRectF ZelvoDisplay::boundingRect() const
 }
 
 // The item is hit, collides and covers where it draws, not where the
-// pixmap's own size would put it.
+// image's own size would put it.
 QPainterPath ZelvoDisplay::shape() const
 {
     QPainterPath path;
@@ -58,7 +58,7 @@ void ZelvoDisplay::paint(QPainter* painter, const QStyleOptionGraphicsItem* opti
 {
     Q_UNUSED(option)
     Q_UNUSED(widget)
-    painter->drawPixmap(boundingRect().toRect(), picture);
+    painter->drawImage(boundingRect(), picture);
     if (!painted && paintLog().isInfoEnabled())
         qCInfo(paintLog).nospace() << "display painted content " << pictureContentId << " at "
                                    << QDeadlineTimer::current(Qt::PreciseTimer).deadlineNSecs();

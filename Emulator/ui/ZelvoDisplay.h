@@ -3,13 +3,15 @@
 #include "ui/ZelvoGeometry.h"
 
 #include <QGraphicsItem>
-#include <QPixmap>
+#include <QImage>
 
-// The glasses' screen in the scene: shows its pixmap scaled to a size of its
-// own, whatever the pixmap's size (the 320 x 240 display image at 256 x 192).
+// The glasses' screen in the scene: shows its image scaled to a size of its
+// own, whatever the image's size (the 320 x 240 display image at 256 x 192).
+// An image rather than a pixmap: the raster engine draws both alike, and an
+// image is shown as composed, with no conversion and no scan for alpha.
 //
 // With the category "zelvo.paint" enabled at info level (off by default), the
-// first paint of each new pixmap logs "display painted content ID at NS",
+// first paint of each new image logs "display painted content ID at NS",
 // NS on the monotonic clock that every process of the machine shares: how a
 // benchmark learns when a frame reached the window's pixels.
 class ZelvoDisplay final : public QGraphicsItem
@@ -20,10 +22,10 @@ public:
     QSize size() const;
     void setSize(int width, int height);
 
-    QPixmap pixmap() const { return picture; }
+    QImage image() const { return picture; }
     // Repaints the item's own area only: its bounds do not depend on the
-    // pixmap, so the scene's index is left alone.
-    void setPixmap(const QPixmap& pixmap, int contentId = -1);
+    // image, so the scene's index is left alone.
+    void setImage(const QImage& image, int contentId = -1);
 
     QRectF boundingRect() const override;
     QPainterPath shape() const override;
@@ -32,7 +34,7 @@ public:
 private:
     int width = ZelvoGeometry::displaySize.width();
     int height = ZelvoGeometry::displaySize.height();
-    QPixmap picture;
+    QImage picture;
     int pictureContentId = -1;
     bool painted = true;
 };

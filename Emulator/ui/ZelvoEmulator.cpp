@@ -28,9 +28,6 @@
 #include <QSize>
 #include <QTimer>
 
-#include <algorithm>
-#include <utility>
-
 namespace {
 
 constexpr int sensorPeriodMillis = 2000;
@@ -146,7 +143,7 @@ ZelvoEmulator::ZelvoEmulator(ZelvoServer* server, QWidget* parent)
     setWindowTitle(tr("Zelvo Emulator"));
     setFixedSize(ZelvoGeometry::windowModeSize);
 
-    updateDisplay(contentImage, false);
+    updateDisplay(QImage(), false);
 
     // From the Messages window too, so that F12 closes what it opened.
     auto* messagesShortcut = new QShortcut(QKeySequence(Qt::Key_F12), this);
@@ -206,38 +203,66 @@ void ZelvoEmulator::applyWindowModeLayout()
 
 void ZelvoEmulator::updateDisplay(const QImage& content, bool showStatus)
 {
-    contentImage = content;
-    statusShown = showStatus;
-
-    QImage composed(ZelvoGeometry::displayImageSize, QImage::Format_ARGB32_Premultiplied);
-    // Content of the content area's size overwrites all of it below.
-    if (contentImage.size() == ZelvoGeometry::contentArea.size())
-        std::fill_n(composed.bits(), composed.bytesPerLine() * ZelvoGeometry::contentArea.top(), uchar(0));
-    else
-        composed.fill(Qt::transparent);
+    QImage composed = blankDisplayImage();
     QPainter painter(&composed);
-    if (!contentImage.isNull()) {
+    if (!content.isNull()) {
         // Over a transparent canvas blending gives the content's own pixels;
         // copying them costs a fraction of it.
         painter.setCompositionMode(QPainter::CompositionMode_Source);
-        painter.drawImage(ZelvoGeometry::contentArea.topLeft(), contentImage);
+        painter.drawImage(ZelvoGeometry::contentArea.topLeft(), content);
         painter.setCompositionMode(QPainter::CompositionMode_SourceOver);
     }
-    // The status strip is the transparent band of rows 0 to 23, where the
-    // content never reaches. Its icons reflect the state of this moment
-    // only: a battery or connection change shows at the next composition.
-    if (showStatus) {
-        painter.drawImage(ZelvoGeometry::batteryIconPosition, batteryIcon());
-        if (!server->connections().isEmpty())
-            painter.drawImage(ZelvoGeometry::connectionIconPosition, statusIcon(QStringLiteral(":data/connection")));
-    }
+    drawStatusStrip(&painter, showStatus);
     painter.end();
+    showDisplayImage(composed);
+}
 
-    // Moved: the pixmap takes over the image's pixels instead of copying them.
-    display->setPixmap(QPixmap::fromImage(std::move(composed)), currentContentId);
-    // The pixmap's own image: shared, not copied. A direct call, since the
-    // window declares no signals of its own.
-    displayRecording->showImage(display->pixmap().toImage());
+QImage ZelvoEmulator::blankDisplayImage()
+{
+    // Premultiplied: on plain ARGB32 the raster engine blends antialiased
+    // glyph edges without premultiplying them, which darkens every letter.
+    QImage image(ZelvoGeometry::displayImageSize, QImage::Format_ARGB32_Premultiplied);
+    image.fill(Qt::transparent);
+    return image;
+}
+
+// The status strip is the band of rows 0 to 23, where the content never
+// reaches. Its icons reflect the state of this moment only: a battery or
+// connection change shows at the next composition.
+void ZelvoEmulator::drawStatusStrip(QPainter* painter, bool showStatus)
+{
+    statusShown = showStatus;
+    painter->save();
+    painter->resetTransform();
+    painter->setClipping(false);
+    painter->setCompositionMode(QPainter::CompositionMode_Source);
+    painter->fillRect(QRect(0, 0, ZelvoGeometry::displayImageSize.width(), ZelvoGeometry::contentArea.top()),
+                      Qt::transparent);
+    painter->setCompositionMode(QPainter::CompositionMode_SourceOver);
+    if (showStatus) {
+        painter->drawImage(ZelvoGeometry::batteryIconPosition, batteryIcon());
+        if (!server->connections().isEmpty())
+            painter->drawImage(ZelvoGeometry::connectionIconPosition, statusIcon(QStringLiteral(":data/connection")));
+    }
+    painter->restore();
+}
+
+void ZelvoEmulator::redrawStatusStrip(bool showStatus)
+{
+    // Drawn on a copy: the image shown so far may be held by a recording.
+    QImage composed = display->image();
+    QPainter painter(&composed);
+    drawStatusStrip(&painter, showStatus);
+    painter.end();
+    showDisplayImage(composed);
+}
+
+void ZelvoEmulator::showDisplayImage(const QImage& image)
+{
+    display->setImage(image, currentContentId);
+    // Shared, not copied. A direct call, since the window declares no
+    // signals of its own.
+    displayRecording->showImage(image);
 }
 
 void ZelvoEmulator::stopRecordings()
@@ -287,7 +312,7 @@ bool ZelvoEmulator::isBatteryCharging() const
 
 QImage ZelvoEmulator::displayImage() const
 {
-    return display->pixmap().toImage();
+    return display->image();
 }
 
 bool ZelvoEmulator::hasEnoughSpaceRight(QListWidget* list)

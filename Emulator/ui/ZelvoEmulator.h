@@ -44,6 +44,8 @@ public:
     ZelvoEmulator(ZelvoServer* server, QWidget* parent);
     ~ZelvoEmulator() override;
 
+    // Shows content of the content area's size (none: an empty display)
+    // below the status strip, with or without the strip's icons.
     void updateDisplay(const QImage& content, bool showStatus);
     QImage batteryIcon() const;
     bool hasEnoughSpaceRight(QListWidget* list);
@@ -184,6 +186,14 @@ private:
     void recordContent(ZelvoRecord record);
     // The device panel, if open, follows the battery.
     void showBatteryInPanel();
+    // A display image with nothing shown yet, content drawn into it later.
+    static QImage blankDisplayImage();
+    // Clears the strip of rows 0 to 23 and draws its icons of this moment
+    // when shown; the content below is left as it is.
+    void drawStatusStrip(QPainter* painter, bool showStatus);
+    // The strip drawn again over the content shown now.
+    void redrawStatusStrip(bool showStatus);
+    void showDisplayImage(const QImage& image);
 
     QString currentAgentHash;
     int currentContentId = -1;
@@ -210,7 +220,6 @@ private:
     // Whether the last composition drew the status strip's icons, so that a
     // changed battery can be shown at once where they are shown.
     bool statusShown = false;
-    QImage contentImage;
     Randomizer randomizer;
     ZelvoServer* server = nullptr;
     ZelvoDisplay* display = nullptr;

@@ -234,12 +234,13 @@ void ZelvoEmulator::drawLayout(const ZelvoLayout& layout, const QString& agentHa
     qCDebug(zelvoLog).nospace() << "\033[34mZelvoEmulator::drawLayout IMAGEs " << imagesId << " TEXTs " << texts
                                 << "\033[0m";
 
-    // Premultiplied: on plain ARGB32 the raster engine blends antialiased
-    // glyph edges without premultiplying them, which darkens every letter.
-    QImage canvas(ZelvoGeometry::contentArea.size(), QImage::Format_ARGB32_Premultiplied);
-    canvas.fill(Qt::transparent);
+    // Drawn straight into the display image, clipped to the content area,
+    // instead of into an image of its own copied there after.
+    QImage composed = blankDisplayImage();
     {
-        QPainter painter(&canvas);
+        QPainter painter(&composed);
+        painter.setClipRect(ZelvoGeometry::contentArea);
+        painter.translate(ZelvoGeometry::contentArea.topLeft());
         for (int i = 0; i < texts.size(); ++i) {
             const QRect& rect = layout.texts().at(i);
             qCDebug(zelvoLog).nospace() << "\033[32mZelvoEmulator::drawLayout DRAWING text " << texts.at(i)
@@ -267,8 +268,9 @@ void ZelvoEmulator::drawLayout(const ZelvoLayout& layout, const QString& agentHa
             // Unscaled and unclipped: the glasses let a larger image spill over.
             painter.drawImage(QPointF(rect.topLeft()), image);
         }
+        drawStatusStrip(&painter, true);
     }
-    updateDisplay(canvas, true);
+    showDisplayImage(composed);
     // The display shows this content now, complete or not.
     drawnAgentHash = agentHash;
     drawnContent = currentContentId;

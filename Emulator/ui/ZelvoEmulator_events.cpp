@@ -92,7 +92,7 @@ void ZelvoEmulator::onPlusPressed()
     // Holding plus shows the status strip, as on the glasses, but never over
     // an agent's content.
     if (!contentOnDisplay)
-        updateDisplay(contentImage, true);
+        redrawStatusStrip(true);
     qCDebug(zelvoLog) << (server->connections().isEmpty() ? "Disconnected" : "Connected");
     sendButtonEvent(PlusButton, Pressed);
 }
@@ -100,7 +100,7 @@ void ZelvoEmulator::onPlusPressed()
 void ZelvoEmulator::onPlusReleased()
 {
     if (!contentOnDisplay)
-        updateDisplay(contentImage, false);
+        redrawStatusStrip(false);
     sendButtonEvent(PlusButton, Released);
 }
 

@@ -77,7 +77,7 @@ void ZelvoEmulator::setBattery(int percent, bool charging)
     // The strip is drawn only at compositions; where it is shown now, the
     // new level should not wait for the next content.
     if (statusShown)
-        updateDisplay(contentImage, true);
+        redrawStatusStrip(true);
     showBatteryInPanel();
 }
 

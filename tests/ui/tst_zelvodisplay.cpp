@@ -4,13 +4,12 @@
 #include <QGraphicsScene>
 #include <QImage>
 #include <QPainter>
-#include <QPixmap>
 #include <QTest>
 
 namespace {
 
 // A 320 x 240 picture in four single-coloured quarters.
-QPixmap quarters()
+QImage quarters()
 {
     QImage image(320, 240, QImage::Format_RGB32);
     QPainter painter(&image);
@@ -18,7 +17,7 @@ QPixmap quarters()
     painter.fillRect(160, 0, 160, 120, Qt::green);
     painter.fillRect(0, 120, 160, 120, Qt::blue);
     painter.fillRect(160, 120, 160, 120, Qt::yellow);
-    return QPixmap::fromImage(image);
+    return image;
 }
 
 QImage rendered(QGraphicsScene& scene)
@@ -74,7 +73,7 @@ void TestZelvoDisplay::paintsPixmapScaled()
 
     QGraphicsScene scene(0, 0, 640, 480);
     auto* display = new ZelvoDisplay;
-    display->setPixmap(quarters());
+    display->setImage(quarters());
     display->setPos(200, 150);
     scene.addItem(display);
 
@@ -101,7 +100,7 @@ void TestZelvoDisplay::setSizeMovesItemInScene()
 
     QGraphicsScene scene(0, 0, 800, 600);
     auto* display = new ZelvoDisplay;
-    display->setPixmap(quarters());
+    display->setImage(quarters());
     scene.addItem(display);
     // Index the item at its old size first, so that a stale index would show.
     QVERIFY(scene.items(QPointF(10, 10)).contains(display));
