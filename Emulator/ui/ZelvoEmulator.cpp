@@ -28,6 +28,8 @@
 #include <QSize>
 #include <QTimer>
 
+#include <algorithm>
+
 namespace {
 
 constexpr int sensorPeriodMillis = 2000;
@@ -222,29 +224,39 @@ QImage ZelvoEmulator::blankDisplayImage()
     // Premultiplied: on plain ARGB32 the raster engine blends antialiased
     // glyph edges without premultiplying them, which darkens every letter.
     QImage image(ZelvoGeometry::displayImageSize, QImage::Format_ARGB32_Premultiplied);
-    image.fill(Qt::transparent);
+    // The strip's rows are left to drawStatusStrip, which replaces them all.
+    const int top = ZelvoGeometry::contentArea.top();
+    std::fill_n(image.scanLine(top), size_t(image.bytesPerLine()) * size_t(image.height() - top), uchar(0));
     return image;
 }
 
 // The status strip is the band of rows 0 to 23, where the content never
 // reaches. Its icons reflect the state of this moment only: a battery or
-// connection change shows at the next composition.
+// connection change shows at the next composition. The strip with icons is
+// composed once for each state and then copied, as every content draws it.
 void ZelvoEmulator::drawStatusStrip(QPainter* painter, bool showStatus)
 {
     statusShown = showStatus;
-    painter->save();
-    painter->resetTransform();
-    painter->setClipping(false);
+    const QRect strip(0, 0, ZelvoGeometry::displayImageSize.width(), ZelvoGeometry::contentArea.top());
     painter->setCompositionMode(QPainter::CompositionMode_Source);
-    painter->fillRect(QRect(0, 0, ZelvoGeometry::displayImageSize.width(), ZelvoGeometry::contentArea.top()),
-                      Qt::transparent);
-    painter->setCompositionMode(QPainter::CompositionMode_SourceOver);
-    if (showStatus) {
-        painter->drawImage(ZelvoGeometry::batteryIconPosition, batteryIcon());
-        if (!server->connections().isEmpty())
-            painter->drawImage(ZelvoGeometry::connectionIconPosition, statusIcon(QStringLiteral(":data/connection")));
+    if (!showStatus) {
+        painter->fillRect(strip, Qt::transparent);
+    } else {
+        const QString battery = batteryIconName();
+        const bool connected = !server->connections().isEmpty();
+        if (statusStrip.isNull() || battery != statusStripBattery || connected != statusStripConnected) {
+            statusStrip = QImage(strip.size(), QImage::Format_ARGB32_Premultiplied);
+            statusStrip.fill(Qt::transparent);
+            QPainter icons(&statusStrip);
+            icons.drawImage(ZelvoGeometry::batteryIconPosition, statusIcon(battery));
+            if (connected)
+                icons.drawImage(ZelvoGeometry::connectionIconPosition, statusIcon(QStringLiteral(":data/connection")));
+            statusStripBattery = battery;
+            statusStripConnected = connected;
+        }
+        painter->drawImage(strip.topLeft(), statusStrip);
     }
-    painter->restore();
+    painter->setCompositionMode(QPainter::CompositionMode_SourceOver);
 }
 
 void ZelvoEmulator::redrawStatusStrip(bool showStatus)
@@ -271,7 +283,7 @@ void ZelvoEmulator::stopRecordings()
     sessionRecording->stop();
 }
 
-QImage ZelvoEmulator::batteryIcon() const
+QString ZelvoEmulator::batteryIconName() const
 {
     QString level;
     switch (batteryPercent) {
@@ -302,7 +314,12 @@ QImage ZelvoEmulator::batteryIcon() const
     QString name = QStringLiteral(":data/battery-") + level;
     if (isBatteryCharging())
         name += QStringLiteral("-charging");
-    return statusIcon(name);
+    return name;
+}
+
+QImage ZelvoEmulator::batteryIcon() const
+{
+    return statusIcon(batteryIconName());
 }
 
 bool ZelvoEmulator::isBatteryCharging() const

@@ -48,6 +48,8 @@ public:
     // below the status strip, with or without the strip's icons.
     void updateDisplay(const QImage& content, bool showStatus);
     QImage batteryIcon() const;
+    // The resource of the battery icon for the level and charging of now.
+    QString batteryIconName() const;
     bool hasEnoughSpaceRight(QListWidget* list);
     bool confirmClose();
 
@@ -186,10 +188,11 @@ private:
     void recordContent(ZelvoRecord record);
     // The device panel, if open, follows the battery.
     void showBatteryInPanel();
-    // A display image with nothing shown yet, content drawn into it later.
+    // A display image with an empty content area, content drawn into it
+    // later; its strip is drawStatusStrip's to draw.
     static QImage blankDisplayImage();
-    // Clears the strip of rows 0 to 23 and draws its icons of this moment
-    // when shown; the content below is left as it is.
+    // Replaces the strip of rows 0 to 23, drawn by an untransformed painter,
+    // with its icons of this moment when shown; the content below stays.
     void drawStatusStrip(QPainter* painter, bool showStatus);
     // The strip drawn again over the content shown now.
     void redrawStatusStrip(bool showStatus);
@@ -220,6 +223,10 @@ private:
     // Whether the last composition drew the status strip's icons, so that a
     // changed battery can be shown at once where they are shown.
     bool statusShown = false;
+    // The strip with icons last composed and the state it shows.
+    QImage statusStrip;
+    QString statusStripBattery;
+    bool statusStripConnected = false;
     Randomizer randomizer;
     ZelvoServer* server = nullptr;
     ZelvoDisplay* display = nullptr;

@@ -239,6 +239,7 @@ void ZelvoEmulator::drawLayout(const ZelvoLayout& layout, const QString& agentHa
     QImage composed = blankDisplayImage();
     {
         QPainter painter(&composed);
+        drawStatusStrip(&painter, true);
         painter.setClipRect(ZelvoGeometry::contentArea);
         painter.translate(ZelvoGeometry::contentArea.topLeft());
         for (int i = 0; i < texts.size(); ++i) {
@@ -268,7 +269,6 @@ void ZelvoEmulator::drawLayout(const ZelvoLayout& layout, const QString& agentHa
             // Unscaled and unclipped: the glasses let a larger image spill over.
             painter.drawImage(QPointF(rect.topLeft()), image);
         }
-        drawStatusStrip(&painter, true);
     }
     showDisplayImage(composed);
     // The display shows this content now, complete or not.
