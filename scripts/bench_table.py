@@ -89,6 +89,13 @@ def content(report):
             value, floor_value = path[q + "_us"], floor[q + "_us"]
             add("content", "%s %s" % (request, q), "%.1f us" % value, "draw alone " + q, "%.1f us" % floor_value,
                 "%.2f" % (value / floor_value), target)
+        carried = found.get("SocketFloor/" + request)
+        if carried:
+            # Context: the frame's bytes over a plain socket, then the drawing.
+            for q in ("p50", "p99"):
+                value, floor_value = path[q + "_us"], carried[q + "_us"]
+                add("content", "%s %s" % (request, q), "%.1f us" % value, "plain socket + draw alone " + q,
+                    "%.1f us" % floor_value, "%.2f" % (value / floor_value), "none")
 
 
 def events(report):

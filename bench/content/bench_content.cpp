@@ -1,9 +1,11 @@
-// One "agent_content" frame from a loopback agent until the display pixmap
-// shows it, beside its floor: drawing the same pictures, decoded
+// One "agent_content" frame from a loopback agent until the display image
+// shows it, beside two floors: drawing alone (the same pictures, decoded
 // beforehand, and the same texts on a 320 x 216 canvas with the window's own
-// drawing code. Every request is accepted (persisting times 0, each sent once the
-// previous content is gone); each run reports the median and the 99th
-// percentile of its requests, which scripts/bench sets side by side.
+// drawing code), and the same frame's bytes carried by a plain loopback
+// socket, then drawn alone: what a frame to pixels costs without any of the
+// emulator's own work. Every request is accepted (persisting times 0, each
+// sent once the previous content is gone); each run reports the median and
+// the 99th percentile of its requests, which scripts/bench sets side by side.
 
 #include "BenchSupport.h"
 #include "LoopbackRig.h"
@@ -32,6 +34,7 @@
 #include <QRect>
 #include <QString>
 #include <QStringList>
+#include <QTcpServer>
 #include <QTcpSocket>
 #include <QTemporaryDir>
 
@@ -95,12 +98,17 @@ public:
             images.append(QString::fromLatin1(ziPicture(158, 106, i).toBase64()));
         images.append(QString::fromLatin1(ziPicture(158, 174, 4).toBase64()));
         loopback.send(QJsonObject{{"command.type", "agent_config"}, {"appId", agentHash}, {"images", images}});
+
+        plainServer.listen(QHostAddress::LocalHost);
+        plainSender.connectToHost(QHostAddress::LocalHost, plainServer.serverPort());
+        waitFor([this] { return plainServer.hasPendingConnections(); });
+        plainReceiver.reset(plainServer.nextPendingConnection());
     }
 
     // Microseconds from the first byte written to the content on display.
     double show(const Request& request, int contentId)
     {
-        const QByteArray frame = ZelvoFrame::encode(QJsonDocument(contentAction(request, contentId)).toJson(QJsonDocument::Compact));
+        const QByteArray frame = encoded(request, contentId);
         ZelvoEmulator& window = loopback.window();
         waitFor([&window] { return !window.isMinPersistingTimerRunning() && !window.isContentOnDisplay(); });
         const Clock::time_point start = Clock::now();
@@ -131,7 +139,29 @@ public:
         return std::chrono::duration<double, std::micro>(Clock::now() - start).count();
     }
 
+    // Microseconds for the same frame's bytes over a plain loopback socket,
+    // read whole where they arrive, and then the drawing alone.
+    double carryAndDrawAlone(const Request& request, int contentId)
+    {
+        const QByteArray frame = encoded(request, contentId);
+        const Clock::time_point start = Clock::now();
+        plainSender.write(frame);
+        plainSender.flush();
+        QByteArray received;
+        waitFor([&] {
+            received += plainReceiver->readAll();
+            return received.size() == frame.size();
+        });
+        benchmark::DoNotOptimize(received.constData());
+        return std::chrono::duration<double, std::micro>(Clock::now() - start).count() + drawAlone(request);
+    }
+
 private:
+    static QByteArray encoded(const Request& request, int contentId)
+    {
+        return ZelvoFrame::encode(QJsonDocument(contentAction(request, contentId)).toJson(QJsonDocument::Compact));
+    }
+
     QImage decoded(const QString& id)
     {
         if (!pictures.contains(id)) {
@@ -154,6 +184,9 @@ private:
 
     LoopbackRig loopback;
     QHash<QString, QImage> pictures;
+    QTcpServer plainServer;
+    QTcpSocket plainSender;
+    std::unique_ptr<QTcpSocket> plainReceiver;
 };
 
 Rig& rig()
@@ -189,6 +222,12 @@ void BM_Floor(benchmark::State& state, const Request& request)
     timeRequests(state, [&] { return rig().drawAlone(request); });
 }
 
+void BM_SocketFloor(benchmark::State& state, const Request& request)
+{
+    int contentId = 0;
+    timeRequests(state, [&] { return rig().carryAndDrawAlone(request, ++contentId); });
+}
+
 } // namespace
 
 int main(int argc, char** argv)
@@ -208,6 +247,8 @@ int main(int argc, char** argv)
         benchmark::RegisterBenchmark((std::string("Path/") + request.name).c_str(), BM_Path, request)
             ->UseManualTime()->Unit(benchmark::kMicrosecond)->Iterations(3000);
         benchmark::RegisterBenchmark((std::string("Floor/") + request.name).c_str(), BM_Floor, request)
+            ->UseManualTime()->Unit(benchmark::kMicrosecond)->Iterations(3000);
+        benchmark::RegisterBenchmark((std::string("SocketFloor/") + request.name).c_str(), BM_SocketFloor, request)
             ->UseManualTime()->Unit(benchmark::kMicrosecond)->Iterations(3000);
     }
     benchmark::RunSpecifiedBenchmarks();
