@@ -21,11 +21,13 @@
 #include <QPoint>
 #include <QPointF>
 #include <QRect>
+#include <QRegion>
 #include <QSaveFile>
 #include <QSize>
 #include <QTextLayout>
 #include <QTextLine>
 #include <QTimerEvent>
+#include <QVector>
 
 #include <utility>
 
@@ -234,14 +236,35 @@ void ZelvoEmulator::drawLayout(const ZelvoLayout& layout, const QString& agentHa
     qCDebug(zelvoLog).nospace() << "\033[34mZelvoEmulator::drawLayout IMAGEs " << imagesId << " TEXTs " << texts
                                 << "\033[0m";
 
+    struct Picture
+    {
+        QImage image;
+        QString path;
+        ZelvoRecord::Reason refusal = ZelvoRecord::Reason::None;
+    };
+    QVector<Picture> pictures(imagesId.size());
+    // Where opaque pictures will cover the content area, clearing it first
+    // is wasted work: an animation of full-area pictures clears nothing.
+    QRegion uncovered(QRect(QPoint(0, 0), ZelvoGeometry::contentArea.size()));
+    for (int i = 0; i < imagesId.size(); ++i) {
+        Picture& picture = pictures[i];
+        picture.image = pictureCache->picture(agentHash, imagesId.at(i), &picture.path, &picture.refusal);
+        if (!picture.image.isNull() && !picture.image.hasAlphaChannel())
+            uncovered -= QRect(layout.images().at(i).topLeft(), picture.image.size());
+    }
+
     // Drawn straight into the display image, clipped to the content area,
     // instead of into an image of its own copied there after.
-    QImage composed = blankDisplayImage();
+    QImage composed(ZelvoGeometry::displayImageSize, QImage::Format_ARGB32_Premultiplied);
     {
         QPainter painter(&composed);
         drawStatusStrip(&painter, true);
         painter.setClipRect(ZelvoGeometry::contentArea);
         painter.translate(ZelvoGeometry::contentArea.topLeft());
+        painter.setCompositionMode(QPainter::CompositionMode_Source);
+        for (const QRect& rect : uncovered)
+            painter.fillRect(rect, Qt::transparent);
+        painter.setCompositionMode(QPainter::CompositionMode_SourceOver);
         for (int i = 0; i < texts.size(); ++i) {
             const QRect& rect = layout.texts().at(i);
             qCDebug(zelvoLog).nospace() << "\033[32mZelvoEmulator::drawLayout DRAWING text " << texts.at(i)
@@ -249,25 +272,23 @@ void ZelvoEmulator::drawLayout(const ZelvoLayout& layout, const QString& agentHa
             drawElidedText(&painter, rect, texts.at(i));
         }
         // Images after texts, so that they cover the texts where they overlap.
-        for (int i = 0; i < imagesId.size(); ++i) {
-            QString path;
-            ZelvoRecord::Reason refusal = ZelvoRecord::Reason::None;
-            const QImage image = pictureCache->picture(agentHash, imagesId.at(i), &path, &refusal);
-            if (image.isNull()) {
+        for (int i = 0; i < pictures.size(); ++i) {
+            const Picture& picture = pictures.at(i);
+            if (picture.image.isNull()) {
                 // The first image missing tells the agent why; the rest is drawn all the same.
                 if (record.reason == ZelvoRecord::Reason::None) {
-                    record.reason = refusal;
+                    record.reason = picture.refusal;
                     record.detail = imagesId.at(i);
                 }
-                qCDebug(zelvoLog).nospace() << "\033[32mZelvoEmulator::drawLayout DRAWING image " << path
+                qCDebug(zelvoLog).nospace() << "\033[32mZelvoEmulator::drawLayout DRAWING image " << picture.path
                                             << " IS NULL!!!" << "\033[0m";
                 continue;
             }
             const QRect& rect = layout.images().at(i);
-            qCDebug(zelvoLog).nospace() << "\033[32mZelvoEmulator::drawLayout DRAWING image " << path << " on RECT "
-                                        << rect << "\033[0m";
+            qCDebug(zelvoLog).nospace() << "\033[32mZelvoEmulator::drawLayout DRAWING image " << picture.path
+                                        << " on RECT " << rect << "\033[0m";
             // Unscaled and unclipped: the glasses let a larger image spill over.
-            painter.drawImage(QPointF(rect.topLeft()), image);
+            painter.drawImage(QPointF(rect.topLeft()), picture.image);
         }
     }
     showDisplayImage(composed);

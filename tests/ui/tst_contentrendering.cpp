@@ -51,6 +51,17 @@ QByteArray png(int width, int height)
     return ContentPictures::pngPayload(width, height);
 }
 
+// Opaque on the left, clear on the right: only the left half covers.
+QByteArray halfClearPng(int width, int height)
+{
+    QImage image = ContentPictures::picture(width, height, Qt::red);
+    QPainter painter(&image);
+    painter.setCompositionMode(QPainter::CompositionMode_Source);
+    painter.fillRect(width / 2, 0, width - width / 2, height, Qt::transparent);
+    painter.end();
+    return TestFiles::png(image);
+}
+
 // What a stored payload looks like once drawn.
 QImage shown(const QByteArray& payload)
 {
@@ -337,6 +348,8 @@ void TstContentRendering::layouts_data()
         << QStringList{"0", "1", "2", "3"} << QStringList{};
     QTest::newRow("2: 400 x 300 covers the text") << 2 << QList<QByteArray>{png(400, 300)} << QStringList{"0"}
                                                   << QStringList{"hidden under the picture"};
+    QTest::newRow("1: png half clear") << 1 << QList<QByteArray>{halfClearPng(100, 60)} << QStringList{"0"}
+                                       << QStringList{};
     QTest::newRow("1: missing image") << 1 << QList<QByteArray>{} << QStringList{"5"} << QStringList{};
 }
 
@@ -346,6 +359,13 @@ void TstContentRendering::layouts()
     QFETCH(QList<QByteArray>, payloads);
     QFETCH(QStringList, imageIds);
     QFETCH(QStringList, texts);
+
+    // Content of opaque pictures over the whole area first, twice: what it
+    // leaves in memory the display reuses must not show where the row's
+    // content draws nothing.
+    QVERIFY(agent->configure(QStringLiteral("cover"), {zi(320, 216)}));
+    for (int id = 1; id <= 2; ++id)
+        QVERIFY(show(QStringLiteral("cover"), id, QStringLiteral("1"), {"0"}, {}));
 
     const QString hash = QStringLiteral("layouts");
     QVERIFY(QDir(agentDirectory(hash)).removeRecursively());
