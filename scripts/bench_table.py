@@ -79,7 +79,7 @@ def image(report):
 
 
 def content(report):
-    found = runs(report)
+    found = runs(report, "median")
     names = [name[len("Path/"):] for name in found if name.startswith("Path/")]
     for request in names:
         path, floor = found["Path/" + request], found.get("Floor/" + request)
