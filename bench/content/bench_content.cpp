@@ -28,7 +28,6 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QList>
-#include <QLoggingCategory>
 #include <QPainter>
 #include <QPen>
 #include <QPointF>
@@ -41,7 +40,6 @@
 
 #include <benchmark/benchmark.h>
 
-#include <algorithm>
 #include <chrono>
 #include <memory>
 #include <string>
@@ -233,14 +231,8 @@ void BM_SocketFloor(benchmark::State& state, const Request& request)
 
 int main(int argc, char** argv)
 {
-    // The agent's images go to a pictures directory of the run's own.
     QTemporaryDir home;
-    qputenv("HOME", home.path().toLocal8Bit());
-    qputenv("XDG_CONFIG_HOME", (home.path() + QStringLiteral("/.config")).toLocal8Bit());
-    qputenv("QT_QPA_PLATFORM", "offscreen");
-    qInstallMessageHandler([](QtMsgType, const QMessageLogContext&, const QString&) {});
-    // A log going nowhere, as for the agent link: debug lines off as well.
-    QLoggingCategory::setFilterRules(QStringLiteral("default.debug=false"));
+    prepareQuietOffscreenRun(home.path());
     QApplication application(argc, argv);
 
     benchmark::Initialize(&argc, argv);

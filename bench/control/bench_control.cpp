@@ -4,6 +4,7 @@
 // connection, which crosses the same sockets and event loop but drives no
 // button. Median and 99th percentile of each, and their ratios.
 
+#include "BenchSupport.h"
 #include "control/ZelvoControlServer.h"
 #include "ZelvoControlToken.h"
 #include "ui/ZelvoEmulator.h"
@@ -15,22 +16,17 @@
 #include <QElapsedTimer>
 #include <QEventLoop>
 #include <QHostAddress>
-#include <QLoggingCategory>
 #include <QTcpSocket>
 #include <QTemporaryDir>
 
 #include <benchmark/benchmark.h>
 
-#include <algorithm>
 #include <functional>
-#include <memory>
 #include <vector>
 
 namespace {
 
 constexpr int clicks = 1000;
-
-void discardMessage(QtMsgType, const QMessageLogContext&, const QString&) {}
 
 // Turns the event loop until the condition holds; false after 5 s.
 bool spinUntil(const std::function<bool()>& condition)
@@ -111,12 +107,6 @@ private:
     int frames = 0;
 };
 
-double percentile(std::vector<qint64> samples, double fraction)
-{
-    std::sort(samples.begin(), samples.end());
-    return double(samples.at(size_t(fraction * double(samples.size() - 1)))) / 1000.0;
-}
-
 void BM_ClickToAgent(benchmark::State& state)
 {
     Rig rig;
@@ -124,12 +114,13 @@ void BM_ClickToAgent(benchmark::State& state)
         state.SkipWithError("the emulator did not come up");
         return;
     }
-    std::vector<qint64> clickTimes;
-    std::vector<qint64> floorTimes;
+    // Microseconds.
+    std::vector<double> clickTimes;
+    std::vector<double> floorTimes;
     for (auto _ : state) {
         const qint64 clickTime = rig.click();
-        floorTimes.push_back(rig.state());
-        clickTimes.push_back(clickTime);
+        floorTimes.push_back(double(rig.state()) / 1000);
+        clickTimes.push_back(double(clickTime) / 1000);
         state.SetIterationTime(double(clickTime) / 1e9);
         if (!rig.ready) {
             state.SkipWithError("an answer or event did not come");
@@ -153,14 +144,8 @@ BENCHMARK(BM_ClickToAgent)->Iterations(clicks)->UseManualTime()->Unit(benchmark:
 
 int main(int argc, char** argv)
 {
-    // The token goes to a configuration directory of this run, never over
-    // the one of an emulator the user may have open.
     QTemporaryDir home;
-    qputenv("XDG_CONFIG_HOME", home.path().toUtf8());
-    qputenv("QT_QPA_PLATFORM", "offscreen");
-    qInstallMessageHandler(discardMessage);
-    // A log going nowhere, as for the agent link: debug lines off as well.
-    QLoggingCategory::setFilterRules(QStringLiteral("default.debug=false"));
+    prepareQuietOffscreenRun(home.path());
     QApplication application(argc, argv);
     benchmark::Initialize(&argc, argv);
     benchmark::RunSpecifiedBenchmarks();

@@ -15,14 +15,12 @@
 #include <QFileInfo>
 #include <QJsonArray>
 #include <QJsonObject>
-#include <QLoggingCategory>
 #include <QTemporaryDir>
 #include <QTimer>
 
 #include <benchmark/benchmark.h>
 
 #include <chrono>
-#include <memory>
 #include <vector>
 
 namespace {
@@ -120,11 +118,7 @@ void BM_Content(benchmark::State& state)
 int main(int argc, char** argv)
 {
     QTemporaryDir home;
-    qputenv("HOME", home.path().toLocal8Bit());
-    qputenv("XDG_CONFIG_HOME", (home.path() + QStringLiteral("/.config")).toLocal8Bit());
-    qputenv("QT_QPA_PLATFORM", "offscreen");
-    qInstallMessageHandler([](QtMsgType, const QMessageLogContext&, const QString&) {});
-    QLoggingCategory::setFilterRules(QStringLiteral("default.debug=false"));
+    prepareQuietOffscreenRun(home.path());
     QApplication application(argc, argv);
 
     benchmark::Initialize(&argc, argv);

@@ -3,6 +3,8 @@
 #include <QCoreApplication>
 #include <QEventLoop>
 
+class QString;
+
 #include <vector>
 
 // The value below which the fraction of the samples lies; 0 without any.
@@ -16,3 +18,10 @@ void waitFor(Condition done)
     while (!done())
         QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
 }
+
+// Before the application is made: pictures and the control token go to the
+// run's own home (HOME, and XDG_CONFIG_HOME within it), never over those of
+// an emulator the user may have open; the platform is offscreen; the log
+// goes nowhere, its debug lines off as well, as for an agent link that
+// nobody reads.
+void prepareQuietOffscreenRun(const QString& home);

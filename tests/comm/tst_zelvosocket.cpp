@@ -1,5 +1,6 @@
 #include "comm/ZelvoSocket.h"
 
+#include "../zelvo_protocol/HandFrames.h"
 #include "TestAgent.h"
 #include "ZelvoAction.h"
 
@@ -16,26 +17,9 @@
 
 namespace {
 
-// Frames built by hand, independent of the code under test.
-QByteArray header(qint64 length)
-{
-    QByteArray bytes;
-    QDataStream(&bytes, QIODevice::WriteOnly) << quint32(length);
-    return bytes;
-}
-
-QByteArray frame(const QByteArray& payload)
-{
-    return header(payload.size()) + payload;
-}
-
-QList<QByteArray> split(const QByteArray& bytes, int size)
-{
-    QList<QByteArray> chunks;
-    for (int i = 0; i < bytes.size(); i += size)
-        chunks << bytes.mid(i, size);
-    return chunks;
-}
+using HandFrames::frame;
+using HandFrames::header;
+using HandFrames::split;
 
 QList<QByteArray> payloads(const QSignalSpy& spy)
 {

@@ -1,6 +1,7 @@
 #include "AgentProcess.h"
 #include "Desktop.h"
 #include "EmulatorProcess.h"
+#include "ScreenPixels.h"
 #include "ZIImage.h"
 #include "ZIImageUtil.h"
 
@@ -49,26 +50,12 @@ constexpr int lightSensorHeaderY = 1 + 3 * (62 + 48) + 31;
 const QPoint accelerometerFieldX(39, accelerometerSingleShotY);
 const QPoint accelerometerFieldY(103, accelerometerSingleShotY);
 
-bool looksLike(QRgb pixel, const QColor& colour)
-{
-    return qAbs(qRed(pixel) - colour.red()) < 48 && qAbs(qGreen(pixel) - colour.green()) < 48
-           && qAbs(qBlue(pixel) - colour.blue()) < 48;
-}
+using ScreenPixels::countPixels;
+using ScreenPixels::looksLike;
 
 bool isContentGreen(QRgb pixel)
 {
     return qGreen(pixel) > 160 && qRed(pixel) < 120 && qBlue(pixel) < 120;
-}
-
-int countPixels(const QImage& picture, const QRect& area, const std::function<bool(QRgb)>& test)
-{
-    int count = 0;
-    const QRect inside = area & picture.rect();
-    for (int y = inside.top(); y <= inside.bottom(); ++y) {
-        for (int x = inside.left(); x <= inside.right(); ++x)
-            count += test(picture.pixel(x, y)) ? 1 : 0;
-    }
-    return count;
 }
 
 // Anything an agent could have drawn: saturated red, green or blue.

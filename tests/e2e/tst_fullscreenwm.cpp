@@ -1,6 +1,7 @@
 #include "AgentProcess.h"
 #include "Desktop.h"
 #include "EmulatorProcess.h"
+#include "ScreenPixels.h"
 
 #include <QColor>
 #include <QImage>
@@ -33,22 +34,8 @@ QPoint fullScreenPoint(int x, int y)
 const QList<QRect> fullScreenButtons{QRect(1886, 4, 28, 28), QRect(1848, 60, 39, 43), QRect(1848, 140, 39, 43),
                                      QRect(1848, 200, 33, 38)};
 
-bool looksLike(QRgb pixel, const QColor& colour)
-{
-    return qAbs(qRed(pixel) - colour.red()) < 48 && qAbs(qGreen(pixel) - colour.green()) < 48
-           && qAbs(qBlue(pixel) - colour.blue()) < 48;
-}
-
-int countPixels(const QImage& picture, const QRect& area, const std::function<bool(QRgb)>& test)
-{
-    int count = 0;
-    const QRect inside = area & picture.rect();
-    for (int y = inside.top(); y <= inside.bottom(); ++y) {
-        for (int x = inside.left(); x <= inside.right(); ++x)
-            count += test(picture.pixel(x, y)) ? 1 : 0;
-    }
-    return count;
-}
+using ScreenPixels::countPixels;
+using ScreenPixels::looksLike;
 
 // Waits by the wall clock: every look at the screen runs a program.
 bool waitFor(const std::function<bool()>& condition)
