@@ -360,10 +360,10 @@ void TstContentRendering::layouts()
     QFETCH(QStringList, imageIds);
     QFETCH(QStringList, texts);
 
-    // Content of opaque pictures over the whole area first, twice: what it
-    // leaves in memory the display reuses must not show where the row's
+    // Content of an opaque picture over the whole area first, twice: what
+    // it leaves in memory the display reuses must not show where the row's
     // content draws nothing.
-    QVERIFY(agent->configure(QStringLiteral("cover"), {zi(320, 216)}));
+    QVERIFY(agent->configure(QStringLiteral("cover"), {png(320, 216)}));
     for (int id = 1; id <= 2; ++id)
         QVERIFY(show(QStringLiteral("cover"), id, QStringLiteral("1"), {"0"}, {}));
 
