@@ -43,6 +43,7 @@
 #include <chrono>
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace {
@@ -236,13 +237,14 @@ int main(int argc, char** argv)
     QApplication application(argc, argv);
 
     benchmark::Initialize(&argc, argv);
+    using Run = void (*)(benchmark::State&, const Request&);
+    const std::pair<const char*, Run> runs[] = {{"Path/", BM_Path}, {"Floor/", BM_Floor},
+                                                {"SocketFloor/", BM_SocketFloor}};
     for (const Request& request : requests()) {
-        benchmark::RegisterBenchmark((std::string("Path/") + request.name).c_str(), BM_Path, request)
-            ->UseManualTime()->Unit(benchmark::kMicrosecond)->Iterations(3000)->Repetitions(5);
-        benchmark::RegisterBenchmark((std::string("Floor/") + request.name).c_str(), BM_Floor, request)
-            ->UseManualTime()->Unit(benchmark::kMicrosecond)->Iterations(3000)->Repetitions(5);
-        benchmark::RegisterBenchmark((std::string("SocketFloor/") + request.name).c_str(), BM_SocketFloor, request)
-            ->UseManualTime()->Unit(benchmark::kMicrosecond)->Iterations(3000)->Repetitions(5);
+        for (const auto& [prefix, run] : runs) {
+            benchmark::RegisterBenchmark((std::string(prefix) + request.name).c_str(), run, request)
+                ->UseManualTime()->Unit(benchmark::kMicrosecond)->Iterations(3000)->Repetitions(5);
+        }
     }
     benchmark::RunSpecifiedBenchmarks();
     benchmark::Shutdown();
