@@ -136,30 +136,48 @@ std::vector<Span> repeatedMembers(const QByteArray& text)
     return cuts;
 }
 
-// The text without the given members. A cut inside an earlier, larger one
-// has gone with it.
-QByteArray without(const QByteArray& text, std::vector<Span> cuts)
+// Appends text[from, to) without the cuts that lie in it, starting at
+// cuts[next], and moves next past them. Every member cut must be sound JSON
+// as it was written (it is parsed alone, with its own repeats cut first),
+// so that cutting never turns a refused text into an accepted one. Each
+// byte is parsed once: a cut's text leaves out the cuts inside it.
+bool appendKept(QByteArray& kept, const QByteArray& text, int from, int to, const std::vector<Span>& cuts, size_t& next,
+                QJsonParseError* error)
 {
-    std::sort(cuts.begin(), cuts.end());
-    QByteArray kept;
-    kept.reserve(text.size());
-    int from = 0;
-    for (const Span& cut : cuts) {
-        if (cut.first < from)
-            continue;
+    while (next < cuts.size() && cuts[next].first < to) {
+        const Span cut = cuts[next++];
         kept.append(text.constData() + from, cut.first - from);
+        // The member without its comma, as the only member of an object.
+        QByteArray member("{");
+        if (!appendKept(member, text, cut.first, cut.second - 1, cuts, next, error))
+            return false;
+        member.append('}');
+        QJsonParseError memberError;
+        QJsonDocument::fromJson(member, &memberError);
+        if (memberError.error != QJsonParseError::NoError) {
+            if (error)
+                *error = {cut.first + memberError.offset - 1, memberError.error};
+            return false;
+        }
         from = cut.second;
     }
-    kept.append(text.constData() + from, text.size() - from);
-    return kept;
+    kept.append(text.constData() + from, to - from);
+    return true;
 }
 
 } // namespace
 
 QJsonDocument ZelvoJson::parse(const QByteArray& text, QJsonParseError* error)
 {
-    const std::vector<Span> cuts = repeatedMembers(text);
+    std::vector<Span> cuts = repeatedMembers(text);
     if (cuts.empty())
         return QJsonDocument::fromJson(text, error);
-    return QJsonDocument::fromJson(without(text, cuts), error);
+    // Members nest, so in start order a cut's inner cuts follow it.
+    std::sort(cuts.begin(), cuts.end());
+    QByteArray kept;
+    kept.reserve(text.size());
+    size_t next = 0;
+    if (!appendKept(kept, text, 0, text.size(), cuts, next, error))
+        return {};
+    return QJsonDocument::fromJson(kept, error);
 }

@@ -12,7 +12,8 @@ namespace ZelvoJson {
 // Qt 5.15's parser never frees the earlier value of a key repeated in one
 // object, so a hostile sender could make every frame leak. Earlier members
 // of a repeated key are cut from the text before Qt sees it, which keeps
-// Qt's own result: the last value of a key wins.
+// Qt's own result: the last value of a key wins. What is cut is parsed on
+// its own, so a text is refused exactly when Qt would refuse it.
 QJsonDocument parse(const QByteArray& text, QJsonParseError* error = nullptr);
 
 } // namespace ZelvoJson

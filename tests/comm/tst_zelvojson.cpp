@@ -1,10 +1,10 @@
 #include "../control/ControlRig.h"
+#include "ResidentMemory.h"
 #include "TestAgent.h"
 #include "ZelvoJson.h"
 #include "record/ZelvoRecorder.h"
 
 #include <QByteArray>
-#include <QFile>
 #include <QJsonDocument>
 #include <QSignalSpy>
 #include <QTest>
@@ -16,6 +16,8 @@ class TestZelvoJson final : public QObject
 private slots:
     void lastValueWins_data();
     void lastValueWins();
+    void cutMembersAreChecked_data();
+    void cutMembersAreChecked();
     void repeatedKeysLeaveMemoryFlat_data();
     void repeatedKeysLeaveMemoryFlat();
 };
@@ -45,6 +47,48 @@ void TestZelvoJson::lastValueWins()
     QCOMPARE(error.error, expectedError.error);
 }
 
+void TestZelvoJson::cutMembersAreChecked_data()
+{
+    QTest::addColumn<QByteArray>("members");
+    QTest::addColumn<bool>("valid");
+
+    QTest::newRow("misspelt literal") << QByteArray(R"("minPersistingTimeMillis": tru, "minPersistingTimeMillis": 5)")
+                                      << false;
+    QTest::newRow("numbers without commas") << QByteArray(R"("minPersistingTimeMillis": 1 2 3, "minPersistingTimeMillis": 5)")
+                                            << false;
+    QTest::newRow("no JSON at all") << QByteArray(R"("x": @@@ not json ### !!, "x": 0, "minPersistingTimeMillis": 5)")
+                                    << false;
+    QTest::newRow("broken repeat inside a repeat")
+        << QByteArray(R"("x": {"y": [}, "y": 1}, "x": 0, "minPersistingTimeMillis": 5)") << false;
+    QTest::newRow("sound repeat") << QByteArray(R"("minPersistingTimeMillis": [{"a":1,"a":2}], "minPersistingTimeMillis": 5)")
+                                  << true;
+}
+
+// A frame counts as JSON exactly when Qt's own parser takes it; a frame
+// that does not is never applied.
+void TestZelvoJson::cutMembersAreChecked()
+{
+    QFETCH(QByteArray, members);
+    QFETCH(bool, valid);
+
+    const QByteArray frame = R"({"command.type":"zelvo_config",)" + members + R"(, "maxPersistingTimeMillis": 7})";
+    QJsonParseError error;
+    QJsonParseError qtError;
+    ZelvoJson::parse(frame, &error);
+    QJsonDocument::fromJson(frame, &qtError);
+    QCOMPARE(error.error == QJsonParseError::NoError, valid);
+    QCOMPARE(qtError.error == QJsonParseError::NoError, valid);
+
+    ControlRig rig;
+    TestAgent agent(rig.server.serverPort());
+    QVERIFY(isReady(rig, {}, {&agent}));
+    QSignalSpy configs(&rig.server, &ZelvoServer::zelvoConfigReceived);
+    agent.sendFrame(frame);
+    agent.sendFrame(R"({"command.type":"zelvo_config","minPersistingTimeMillis":1,"maxPersistingTimeMillis":2})");
+    QTRY_COMPARE(configs.count(), valid ? 2 : 1);
+    QCOMPARE(configs.first(), (QVariantList{valid ? 5 : 1, valid ? 7 : 2}));
+}
+
 void TestZelvoJson::repeatedKeysLeaveMemoryFlat_data()
 {
     QTest::addColumn<bool>("control");
@@ -63,12 +107,6 @@ void TestZelvoJson::repeatedKeysLeaveMemoryFlat()
     QVERIFY(isReady(rig, {&client}));
     QSignalSpy configs(&rig.server, &ZelvoServer::zelvoConfigReceived);
     const QByteArray repeated = R"("a":[")" + QByteArray(64 * 1024, 'A') + R"("],"a":1})";
-    const auto resident = [] {
-        QFile status(QStringLiteral("/proc/self/status"));
-        status.open(QIODevice::ReadOnly);
-        const QByteArray text = status.readAll();
-        return text.mid(text.indexOf("VmRSS:") + 6).trimmed().split(' ').first().toLongLong();
-    };
 
     qint64 before = 0;
     for (int sent = 0; sent < 1000; sent += 50) {
@@ -83,12 +121,12 @@ void TestZelvoJson::repeatedKeysLeaveMemoryFlat()
         // own budget; what must not stay is what the parser dropped.
         rig.server.recorder()->clear();
         if (sent == 0)
-            before = resident();
+            before = residentKilobytes();
     }
     // Under AddressSanitizer freed memory waits in quarantine; LeakSanitizer
     // checks the same at exit instead.
 #if !defined(__SANITIZE_ADDRESS__)
-    QVERIFY2(resident() - before < 16 * 1024, qPrintable(QString::number(resident() - before)));
+    QVERIFY2(residentKilobytes() - before < 16 * 1024, qPrintable(QString::number(residentKilobytes() - before)));
 #endif
 }
 

@@ -1,6 +1,7 @@
 #include "EmulatorProcess.h"
 
 #include "Desktop.h"
+#include "ResidentMemory.h"
 #include "ZelvoInstance.h"
 
 #include <QDir>
@@ -179,13 +180,5 @@ int EmulatorProcess::acceptedAgents() const
 
 qint64 EmulatorProcess::residentKilobytes() const
 {
-    QFile status(QStringLiteral("/proc/%1/status").arg(pid()));
-    if (!status.open(QIODevice::ReadOnly))
-        return -1;
-    const QList<QByteArray> lines = status.readAll().split('\n');
-    for (const QByteArray& line : lines) {
-        if (line.startsWith("VmRSS:"))
-            return line.mid(6).trimmed().split(' ').first().toLongLong();
-    }
-    return -1;
+    return ::residentKilobytes(pid());
 }
