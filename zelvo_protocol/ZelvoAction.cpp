@@ -3,6 +3,8 @@
 #include <QDataStream>
 #include <QIODevice>
 
+#include <limits>
+
 namespace {
 
 constexpr int streamVersion = QDataStream::Qt_4_6;
@@ -17,6 +19,20 @@ ZelvoAction::ZelvoAction(const QVariantMap& args)
 QString ZelvoAction::commandType() const
 {
     return args.value(QStringLiteral("command.type")).toString();
+}
+
+int ZelvoAction::intArg(const QString& key, bool* clamped) const
+{
+    const QVariant value = args.value(key);
+    bool number = false;
+    const double asDouble = value.toDouble(&number);
+    const bool outside = number
+        && (asDouble > std::numeric_limits<int>::max() || asDouble < std::numeric_limits<int>::min());
+    if (clamped)
+        *clamped = outside;
+    if (outside)
+        return asDouble > 0 ? std::numeric_limits<int>::max() : std::numeric_limits<int>::min();
+    return value.toInt();
 }
 
 QString ZelvoAction::toString() const

@@ -21,6 +21,10 @@ public:
     explicit ZelvoAction(const QVariantMap& args);
 
     QString commandType() const;
+    // The member as an int by Qt's variant rules; a number (or numeric
+    // text) beyond the int range is clamped to the nearest bound instead of
+    // wrapping, and *clamped says so.
+    int intArg(const QString& key, bool* clamped = nullptr) const;
     QString toString() const;
 
     // The binary form: an int32 entry count, then key (QString) and value

@@ -2,6 +2,8 @@
 
 #include <QLatin1String>
 
+#include <cmath>
+
 namespace {
 
 struct SensorName
@@ -40,4 +42,9 @@ QString ZelvoSensorReading::nameOf(int sensor)
 int ZelvoSensorReading::valueCount(int sensor)
 {
     return sensor == Accelerometer || sensor == Compass ? 3 : 1;
+}
+
+bool ZelvoSensorReading::isBatteryLevel(double percent)
+{
+    return percent >= 0 && percent <= 100 && percent == std::floor(percent);
 }

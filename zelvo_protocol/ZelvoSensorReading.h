@@ -19,6 +19,8 @@ public:
     static QString nameOf(int sensor);
     // How many values the sensor's single shot takes: 1 or 3.
     static int valueCount(int sensor);
+    // A battery level is a whole percent from 0 to 100, whoever sets it.
+    static bool isBatteryLevel(double percent);
 
     int sensor = 0;
     std::array<float, 3> values = {0.0f, 0.0f, 0.0f};

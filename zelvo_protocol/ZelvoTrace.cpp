@@ -1,9 +1,12 @@
 #include "ZelvoTrace.h"
 
+#include "ZelvoQuote.h"
+
 #include <QByteArray>
 #include <QList>
 #include <QString>
 
+#include <algorithm>
 #include <cmath>
 
 namespace {
@@ -18,14 +21,15 @@ bool parseLine(const QByteArray& line, ZelvoTrace::TimedReading* timed, QString*
     bool ok = false;
     timed->millis = fields.at(0).trimmed().toLongLong(&ok);
     if (!ok || timed->millis < 0) {
-        *error = QStringLiteral("'%1' is not a time in milliseconds").arg(QString::fromUtf8(fields.at(0).trimmed()));
+        *error = QStringLiteral("%1 is not a time in milliseconds")
+                     .arg(ZelvoQuote::quoted(QString::fromUtf8(fields.at(0).trimmed())));
         return false;
     }
     const QString name = QString::fromUtf8(fields.at(1).trimmed());
     ZelvoSensorReading& reading = timed->reading;
     reading.sensor = ZelvoSensorReading::sensorNamed(name);
     if (reading.sensor == 0) {
-        *error = QStringLiteral("unknown sensor '%1'").arg(name);
+        *error = QStringLiteral("unknown sensor %1").arg(ZelvoQuote::quoted(name));
         return false;
     }
     const int given = fields.size() - 2;
@@ -41,43 +45,56 @@ bool parseLine(const QByteArray& line, ZelvoTrace::TimedReading* timed, QString*
             continue;
         reading.values[size_t(i)] = text.toFloat(&ok);
         if (!ok || !std::isfinite(reading.values[size_t(i)])) {
-            *error = QStringLiteral("'%1' is not a finite number").arg(QString::fromUtf8(text));
+            *error = QStringLiteral("%1 is not a finite number").arg(ZelvoQuote::quoted(QString::fromUtf8(text)));
             return false;
         }
+    }
+    if (reading.sensor == ZelvoSensorReading::Battery && !ZelvoSensorReading::isBatteryLevel(reading.values[0])) {
+        *error = QStringLiteral("battery takes a whole percent from 0 to 100, not %1").arg(reading.values[0]);
+        return false;
     }
     return true;
 }
 
 } // namespace
 
-bool ZelvoTrace::parse(const QByteArray& csv, QList<TimedReading>* readings, QString* error)
+bool ZelvoTrace::parse(const QByteArray& csv, Readings* readings, QString* error)
 {
     readings->clear();
-    const QList<QByteArray> lines = csv.split('\n');
+    // One allocation, and no copy of the text by lines. The shortest
+    // reading, "0,light,1", bounds how many lines can be readings; what is
+    // reserved and never filled is never touched, so it costs no memory.
+    constexpr int shortestLine = 10;
+    readings->reserve(size_t(std::min(csv.count('\n'), csv.size() / shortestLine) + 1));
     bool first = true;
-    for (int i = 0; i < lines.size(); ++i) {
-        const QByteArray line = lines.at(i).trimmed();
+    int number = 0;
+    for (int from = 0; from <= csv.size(); ++number) {
+        int end = csv.indexOf('\n', from);
+        if (end < 0)
+            end = csv.size();
+        const QByteArray line = QByteArray::fromRawData(csv.constData() + from, end - from).trimmed();
+        from = end + 1;
         if (line.isEmpty() || line.startsWith('#'))
             continue;
         // A first line whose time is no number at all names the columns.
-        bool number = false;
-        line.left(line.indexOf(',')).trimmed().toDouble(&number);
-        const bool header = first && !number;
+        bool isNumber = false;
+        line.left(line.indexOf(',')).trimmed().toDouble(&isNumber);
+        const bool header = first && !isNumber;
         first = false;
         if (header)
             continue;
         TimedReading timed;
         QString reason;
         if (!parseLine(line, &timed, &reason)) {
-            *error = QStringLiteral("line %1: %2").arg(i + 1).arg(reason);
+            *error = QStringLiteral("line %1: %2").arg(number + 1).arg(reason);
             return false;
         }
-        if (!readings->isEmpty() && timed.millis < readings->constLast().millis) {
+        if (!readings->empty() && timed.millis < readings->back().millis) {
             *error = QStringLiteral("line %1: time %2 comes before the previous reading's %3")
-                         .arg(i + 1).arg(timed.millis).arg(readings->constLast().millis);
+                         .arg(number + 1).arg(timed.millis).arg(readings->back().millis);
             return false;
         }
-        readings->append(timed);
+        readings->push_back(timed);
     }
     return true;
 }

@@ -2,7 +2,7 @@
 
 #include "ZelvoSensorReading.h"
 
-#include <QList>
+#include <vector>
 
 class QByteArray;
 class QString;
@@ -21,6 +21,9 @@ public:
         ZelvoSensorReading reading;
     };
 
+    // Held as parsed, side by side: a trace may have millions of readings.
+    using Readings = std::vector<TimedReading>;
+
     // All readings of a trace, or false with *error naming the first bad line.
-    static bool parse(const QByteArray& csv, QList<TimedReading>* readings, QString* error);
+    static bool parse(const QByteArray& csv, Readings* readings, QString* error);
 };

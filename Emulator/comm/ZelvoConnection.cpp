@@ -44,9 +44,20 @@ void ZelvoConnection::stop()
     qCDebug(zelvoLog) << "ZelvoConnection::stop DONE";
 }
 
-bool ZelvoConnection::sendData(const QByteArray& data)
+bool ZelvoConnection::sendData(const QByteArray& data, bool* dropped)
 {
-    return zelvoSender && zelvoSender->send(data, server->linkDelay());
+    return zelvoSender && zelvoSender->send(data, dropped);
+}
+
+int ZelvoConnection::linkDelay() const
+{
+    return server->linkDelay();
+}
+
+void ZelvoConnection::onLinkDelayChanged()
+{
+    if (zelvoSender)
+        zelvoSender->onDelayChanged();
 }
 
 void ZelvoConnection::drop()
@@ -93,7 +104,14 @@ void ZelvoConnection::recordFrame(const QByteArray& payload, const ZelvoAction& 
     record.agent = action.args.value(QStringLiteral("appId")).toString();
     record.detail = action.commandType();
     if (record.detail == commandAgentContent)
-        record.contentId = action.args.value(QStringLiteral("contentId")).toInt();
+        record.contentId = action.intArg(QStringLiteral("contentId"), &record.clamped);
+    if (record.detail == commandZelvoConfig) {
+        bool minClamped = false;
+        bool maxClamped = false;
+        action.intArg(QStringLiteral("minPersistingTimeMillis"), &minClamped);
+        action.intArg(QStringLiteral("maxPersistingTimeMillis"), &maxClamped);
+        record.clamped = minClamped || maxClamped;
+    }
     record.size = payload.size();
     record.payload = payload;
     server->recorder()->append(std::move(record));
@@ -111,8 +129,8 @@ void ZelvoConnection::recordSkippedFrame(qint64 size, qint64 limit)
 
 void ZelvoConnection::onZelvoConfig(const ZelvoAction& action)
 {
-    const int maxPersistingTimeMillis = action.args.value(QStringLiteral("maxPersistingTimeMillis")).toInt();
-    const int minPersistingTimeMillis = action.args.value(QStringLiteral("minPersistingTimeMillis")).toInt();
+    const int maxPersistingTimeMillis = action.intArg(QStringLiteral("maxPersistingTimeMillis"));
+    const int minPersistingTimeMillis = action.intArg(QStringLiteral("minPersistingTimeMillis"));
     server->onZelvoConfig(minPersistingTimeMillis, maxPersistingTimeMillis);
     qCDebug(zelvoLog) << "\033[95mZelvoConnection::onZelvoConfig ~~~ \033[0m";
 }
@@ -129,7 +147,7 @@ void ZelvoConnection::onAgentContent(const ZelvoAction& action)
 {
     const QString agentHash = action.args.value(QStringLiteral("appId")).toString();
     const QString layId = action.args.value(QStringLiteral("layoutId")).toString();
-    const int contentId = action.args.value(QStringLiteral("contentId")).toInt();
+    const int contentId = action.intArg(QStringLiteral("contentId"));
     const QList<QString> imagesId = action.args.value(QStringLiteral("images.id")).toStringList();
     const QList<QString> texts = action.args.value(QStringLiteral("texts")).toStringList();
     server->onAgentContent(agentHash, contentId, layId, imagesId, texts);

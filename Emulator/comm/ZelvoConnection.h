@@ -58,8 +58,11 @@ public:
     void falseRun();
     void stop();
 
-    // Through the sender, as late as the server's link delay says.
-    bool sendData(const QByteArray& data);
+    // Through the sender, as late as the server's link delay says; see
+    // ZelvoSender::send.
+    bool sendData(const QByteArray& data, bool* dropped = nullptr);
+    int linkDelay() const;
+    void onLinkDelayChanged();
     // Ends the connection at once, as when the glasses go out of range;
     // messages that wait for a slowed link go with it.
     void drop();

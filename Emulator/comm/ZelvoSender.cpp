@@ -9,6 +9,8 @@
 #include <QTcpSocket>
 #include <QTimer>
 
+#include <limits>
+
 ZelvoSender::ZelvoSender(ZelvoConnection* connection)
     : connection(connection)
     , dueTimer(new QTimer(this))
@@ -16,6 +18,7 @@ ZelvoSender::ZelvoSender(ZelvoConnection* connection)
     dueTimer->setSingleShot(true);
     dueTimer->setTimerType(Qt::PreciseTimer);
     connect(dueTimer, &QTimer::timeout, this, &ZelvoSender::sendDue);
+    clock.start();
 }
 
 ZelvoSender::~ZelvoSender()
@@ -23,25 +26,38 @@ ZelvoSender::~ZelvoSender()
     qCDebug(zelvoLog) << "Invoked Destructor of ZelvoSender";
 }
 
-bool ZelvoSender::send(const QByteArray& data, int delayMillis)
+bool ZelvoSender::send(const QByteArray& data, bool* dropped)
 {
-    if (delayMillis <= 0 && waiting.isEmpty())
+    if (dropped)
+        *dropped = false;
+    if (connection->linkDelay() <= 0 && waiting.isEmpty())
         return sendData(data);
     // The same bound as for bytes the agent has not read: a slowed link
     // must not grow the emulator without limit either.
     if (waitingBytes + data.size() > ZelvoFrame::maxUnsentSize) {
         qWarning().nospace() << "\033[31mZelvoSender::send " << waitingBytes
                               << " BYTES WAIT FOR THE SLOWED LINK, MESSAGE DROPPED\033[0m";
+        if (dropped)
+            *dropped = true;
         return false;
     }
-    QDeadlineTimer due(qMax(delayMillis, 0), Qt::PreciseTimer);
-    if (!waiting.isEmpty() && due < waiting.last().due)
-        due = waiting.last().due;
-    waiting.enqueue({due, data});
+    waiting.enqueue({clock.elapsed(), data});
     waitingBytes += data.size();
     if (!dueTimer->isActive())
-        dueTimer->start(int(waiting.head().due.remainingTime()));
+        scheduleHead();
     return true;
+}
+
+void ZelvoSender::onDelayChanged()
+{
+    if (!waiting.isEmpty())
+        scheduleHead();
+}
+
+void ZelvoSender::scheduleHead()
+{
+    const qint64 due = waiting.head().sentAt + connection->linkDelay();
+    dueTimer->start(int(qBound<qint64>(0, due - clock.elapsed(), std::numeric_limits<int>::max())));
 }
 
 bool ZelvoSender::sendData(const QByteArray& data)
@@ -49,7 +65,7 @@ bool ZelvoSender::sendData(const QByteArray& data)
     const QTcpSocket* socket = connection->socket()->socket();
     if (socket && socket->bytesToWrite() > ZelvoFrame::maxUnsentSize) {
         connection->socket()->abortConnection(
-            QStringLiteral("ZelvoSender::sendData AGENT READS NOTHING: %1 BYTES UNSENT").arg(socket->bytesToWrite()));
+            ZelvoRecord::Reason::EventsUnread, QStringLiteral("ZelvoSender::sendData AGENT READS NOTHING: %1 BYTES UNSENT").arg(socket->bytesToWrite()));
         return false;
     }
     return connection->socket()->sendData(data);
@@ -62,7 +78,8 @@ bool ZelvoSender::sendCommand(const ZelvoAction& action)
 
 void ZelvoSender::sendDue()
 {
-    while (!waiting.isEmpty() && waiting.head().due.hasExpired()) {
+    // One delay for all, so the due times keep the order of sending.
+    while (!waiting.isEmpty() && waiting.head().sentAt + connection->linkDelay() <= clock.elapsed()) {
         const Delayed next = waiting.dequeue();
         waitingBytes -= next.data.size();
         // Once the connection has ended (a failed write aborts it), the rest
@@ -75,5 +92,5 @@ void ZelvoSender::sendDue()
         }
     }
     if (!waiting.isEmpty())
-        dueTimer->start(int(waiting.head().due.remainingTime()));
+        scheduleHead();
 }

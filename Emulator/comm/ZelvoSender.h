@@ -1,7 +1,7 @@
 #pragma once
 
 #include <QByteArray>
-#include <QDeadlineTimer>
+#include <QElapsedTimer>
 #include <QObject>
 #include <QQueue>
 
@@ -10,8 +10,9 @@ class ZelvoAction;
 class ZelvoConnection;
 
 // The outbound side of a connection: every event for an agent leaves here,
-// at once or, while the link is slowed down, a given time later; in the
-// order it was sent either way.
+// at once or, while the link is slowed down, the link's delay after it was
+// sent; in the order it was sent either way. The delay in force counts, so
+// lowering it lets waiting messages go sooner.
 class ZelvoSender final : public QObject
 {
     Q_OBJECT
@@ -21,23 +22,30 @@ public:
     explicit ZelvoSender(ZelvoConnection* connection);
     ~ZelvoSender() override;
 
-    // Writes now, or after delayMillis; a message never overtakes one sent
-    // before it, so with messages still waiting even a delay of 0 queues.
-    bool send(const QByteArray& data, int delayMillis);
+    // Writes now, or once the link's delay has passed; a message never
+    // overtakes one sent before it, so with messages still waiting even a
+    // delay of 0 queues. False when it will not go out; *dropped then says
+    // whether that is because the waiting messages are at their bound.
+    bool send(const QByteArray& data, bool* dropped = nullptr);
+    // The link's delay changed: waiting messages are due at their time of
+    // sending plus the new delay.
+    void onDelayChanged();
     bool sendData(const QByteArray& data);
     bool sendCommand(const ZelvoAction& action);
 
 private:
     struct Delayed
     {
-        QDeadlineTimer due;
+        qint64 sentAt = 0; // on clock
         QByteArray data;
     };
 
     void sendDue();
+    void scheduleHead();
 
     ZelvoConnection* connection = nullptr;
     QQueue<Delayed> waiting;
     qint64 waitingBytes = 0;
     QTimer* dueTimer = nullptr;
+    QElapsedTimer clock;
 };

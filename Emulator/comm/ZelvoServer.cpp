@@ -1,6 +1,7 @@
 #include "comm/ZelvoServer.h"
 
 #include "comm/ZelvoConnection.h"
+#include "comm/ZelvoSocket.h"
 #include "ZelvoLog.h"
 #include "record/ZelvoRecorder.h"
 
@@ -137,6 +138,8 @@ void ZelvoServer::setLinkDelay(int millis)
     ZelvoRecord record(ZelvoRecord::Direction::Link, ZelvoRecord::Kind::LinkDelay, ZelvoRecord::Outcome::Info);
     record.delayMillis = millis;
     messageRecorder->append(std::move(record));
+    for (ZelvoConnection* connection : qAsConst(connectionList))
+        connection->onLinkDelayChanged();
 }
 
 int ZelvoServer::dropLinks()
@@ -155,6 +158,7 @@ void ZelvoServer::clearLinkFaults()
 {
     setLinkRefused(false);
     setLinkDelay(0);
+    droppedMessages = 0;
 }
 
 void ZelvoServer::processAgentContent(const QString& agentHash, int contentId, const QString& layId,
@@ -195,9 +199,9 @@ void ZelvoServer::onNewConnection()
     connection->falseRun();
 }
 
-void ZelvoServer::recordLink(ZelvoRecord::Kind kind, const QString& peer)
+void ZelvoServer::recordLink(ZelvoRecord::Kind kind, const QString& peer, ZelvoRecord::Reason reason)
 {
-    ZelvoRecord record(ZelvoRecord::Direction::Link, kind, ZelvoRecord::Outcome::Info);
+    ZelvoRecord record(ZelvoRecord::Direction::Link, kind, ZelvoRecord::Outcome::Info, reason);
     record.detail = peer;
     record.count = connectionList.size();
     messageRecorder->append(std::move(record));
@@ -220,14 +224,20 @@ void ZelvoServer::onAgentContent(const QString& agentHash, int contentId, const 
     processAgentContent(agentHash, contentId, layId, imagesId, texts);
 }
 
-void ZelvoServer::sendMessageToClients(const QByteArray& data)
+QStringList ZelvoServer::sendMessageToClients(const QByteArray& data)
 {
     qCDebug(zelvoLog) << "ZelvoServer::sendMessageToClients AGENTS" << connectionList.size();
     // A write that fails ends its connection at once, which leaves the list
     // in the middle of the loop; a snapshot keeps the agents after it served.
     const QList<ZelvoConnection*> targets = connectionList;
-    for (ZelvoConnection* connection : targets)
-        connection->sendData(data);
+    QStringList dropped;
+    for (ZelvoConnection* connection : targets) {
+        bool full = false;
+        if (!connection->sendData(data, &full) && full)
+            dropped.append(connection->peer());
+    }
+    droppedMessages += dropped.size();
+    return dropped;
 }
 
 void ZelvoServer::onSocketDisconnected()
@@ -241,7 +251,8 @@ void ZelvoServer::onSocketDisconnected()
         return;
     }
     connectionList.removeOne(connection);
-    recordLink(ZelvoRecord::Kind::ConnectionClosed, connection->peer());
+    recordLink(ZelvoRecord::Kind::ConnectionClosed, connection->peer(),
+               connection->socket() ? connection->socket()->closeReason() : ZelvoRecord::Reason::None);
     // Deferred: this runs inside the connection's own signal, and its framing
     // socket's state handler still uses both when the signal returns.
     connection->deleteLater();

@@ -5,6 +5,7 @@
 #include <QHostAddress>
 #include <QList>
 #include <QString>
+#include <QStringList>
 #include <QTcpServer>
 
 #include <memory>
@@ -52,8 +53,11 @@ public:
     int linkDelay() const { return linkDelayMillis; }
     // Closes every agent connection at once; answers how many there were.
     int dropLinks();
-    // Back to a healthy link: accepting, no delay. Messages already waiting
-    // still leave at their time.
+    // Messages not sent to an agent because too many already waited for
+    // the slowed link, since the start or the last clearLinkFaults().
+    qint64 droppedMessageCount() const { return droppedMessages; }
+    // Back to a healthy link: accepting, no delay, so that messages already
+    // waiting leave at once; no messages dropped.
     void clearLinkFaults();
 
     void processAgentContent(const QString& agentHash, int contentId, const QString& layId,
@@ -71,14 +75,16 @@ public slots:
     void onAgentConfig(const QString& agentHash, const QList<QString>& imagesByteArray);
     void onAgentContent(const QString& agentHash, int contentId, const QString& layId,
                         const QList<QString>& imagesId, const QList<QString>& texts);
-    void sendMessageToClients(const QByteArray& data);
+    // The peers of the agents the message did not reach because too many
+    // messages already waited for the slowed link.
+    QStringList sendMessageToClients(const QByteArray& data);
 
 private slots:
     void onSocketDisconnected();
 
 private:
     void acceptAgents();
-    void recordLink(ZelvoRecord::Kind kind, const QString& peer);
+    void recordLink(ZelvoRecord::Kind kind, const QString& peer, ZelvoRecord::Reason reason = ZelvoRecord::Reason::None);
     void pauseAcceptingAfter(int error);
     void onAcceptRetry();
     bool holdReserve();
@@ -96,4 +102,5 @@ private:
     QList<int> reserve;
     bool linkRefused = false;
     int linkDelayMillis = 0;
+    qint64 droppedMessages = 0;
 };

@@ -51,7 +51,8 @@ void ZelvoSocket::init()
     stallTimer->setSingleShot(true);
     stallTimer->setInterval(ZelvoFrame::frameStallMillis);
     connect(stallTimer, &QTimer::timeout, this, [this] {
-        abortConnection(QStringLiteral("ZelvoSocket::readPkg NO BYTES FOR %1 ms IN THE MIDDLE OF A FRAME")
+        abortConnection(ZelvoRecord::Reason::FrameStalled,
+                        QStringLiteral("ZelvoSocket::readPkg NO BYTES FOR %1 ms IN THE MIDDLE OF A FRAME")
                             .arg(ZelvoFrame::frameStallMillis));
     });
 }
@@ -67,9 +68,10 @@ void ZelvoSocket::unwire()
     stallTimer->stop();
 }
 
-void ZelvoSocket::abortConnection(const QString& reason)
+void ZelvoSocket::abortConnection(ZelvoRecord::Reason reason, const QString& logLine)
 {
-    qWarning().noquote() << "\033[31m" + reason + ", CLOSING THE CONNECTION\033[0m";
+    qWarning().noquote() << "\033[31m" + logLine + ", CLOSING THE CONNECTION\033[0m";
+    abortReason = reason;
     reader.clear();
     stallTimer->stop();
     if (tcpSocket)
@@ -177,7 +179,7 @@ bool ZelvoSocket::readFrame()
     if (reader.inFrame()) {
         const qint64 before = reader.bytesWanted();
         if (!reader.readFrom(tcpSocket)) {
-            abortConnection(reader.error());
+            abortConnection(ZelvoRecord::Reason::FrameNotHeld, reader.error());
             return false;
         }
         if (reader.inFrame()) {

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "ZelvoFrameReader.h"
+#include "record/ZelvoRecord.h"
 
 #include <QAbstractSocket>
 #include <QByteArray>
@@ -32,9 +33,11 @@ public:
 
     QTcpSocket* socket() const { return tcpSocket; }
 
-    // Ends the connection at once, with the reason as a red log line; the
-    // end is reported as when the agent resets it.
-    void abortConnection(const QString& reason);
+    // Ends the connection at once, with the log line in red; the end is
+    // reported as when the agent resets it, and recorded with the reason.
+    void abortConnection(ZelvoRecord::Reason reason, const QString& logLine);
+    // Why the emulator ended the connection; None when the agent did.
+    ZelvoRecord::Reason closeReason() const { return abortReason; }
 
 signals:
     // Never emitted: on the emulator's side the socket is connected before
@@ -63,6 +66,7 @@ private:
     QTimer* stallTimer = nullptr;
     ZelvoFrameReader reader;
     bool readScheduled = false;
+    ZelvoRecord::Reason abortReason = ZelvoRecord::Reason::None;
 
     static int pollCountdown;
 };

@@ -28,6 +28,7 @@
 #include <cmath>
 #include <limits>
 #include <memory>
+#include <utility>
 
 namespace {
 
@@ -262,7 +263,7 @@ void ZelvoControlCommands::sensor(const QJsonObject& request, const Reply& reply
 void ZelvoControlCommands::shoot(const ZelvoSensorReading& reading)
 {
     const float level = reading.values[0];
-    if (reading.sensor == ZelvoSensorList::Battery && level >= 0 && level <= 100 && level == std::floor(level)) {
+    if (reading.sensor == ZelvoSensorList::Battery && ZelvoSensorReading::isBatteryLevel(level)) {
         window->setBattery(int(level), window->isChargingSet());
         return;
     }
@@ -306,14 +307,15 @@ QJsonObject ZelvoControlCommands::linkState() const
 {
     return {{QStringLiteral("refused"), server->isLinkRefused()},
             {QStringLiteral("delayMillis"), server->linkDelay()},
-            {QStringLiteral("agents"), server->connections().size()}};
+            {QStringLiteral("agents"), server->connections().size()},
+            {QStringLiteral("droppedEvents"), double(server->droppedMessageCount())}};
 }
 
 void ZelvoControlCommands::battery(const QJsonObject& request, const Reply& reply)
 {
     const QJsonValue level = request.value(QStringLiteral("level"));
     const double percent = level.toDouble(-1);
-    if (!level.isDouble() || percent < 0 || percent > 100 || percent != std::floor(percent)) {
+    if (!level.isDouble() || !ZelvoSensorReading::isBatteryLevel(percent)) {
         reply({}, QStringLiteral("\"level\" must be a whole percent from 0 to 100"));
         return;
     }
@@ -357,12 +359,15 @@ void ZelvoControlCommands::trace(const QJsonObject& request, const Reply& reply)
         reply({}, error);
         return;
     }
-    QList<ZelvoTrace::TimedReading> readings;
-    if (!ZelvoTrace::parse(csv, &readings, &error)) {
+    ZelvoTrace::Readings readings;
+    const bool parsed = ZelvoTrace::parse(csv, &readings, &error);
+    // The text is done with before playing, so that it is not held twice.
+    csv = QByteArray();
+    if (!parsed) {
         reply({}, QStringLiteral("%1: %2").arg(path, error));
         return;
     }
-    if (readings.isEmpty()) {
+    if (readings.empty()) {
         reply({}, QStringLiteral("%1 holds no readings").arg(path));
         return;
     }
@@ -376,10 +381,11 @@ void ZelvoControlCommands::trace(const QJsonObject& request, const Reply& reply)
             reply(results, QString());
         });
     }
-    player->play(readings);
+    const qint64 duration = readings.back().millis;
+    player->play(std::move(readings));
     if (!waitForEnd) {
         QJsonObject results = traceState(*player);
-        results.insert(QStringLiteral("duration"), double(readings.constLast().millis));
+        results.insert(QStringLiteral("duration"), double(duration));
         reply(results, QString());
     }
 }

@@ -1,9 +1,20 @@
 #include "control/ZelvoTracePlayer.h"
 
+#include "util/ZelvoMemory.h"
+
 #include <QTimer>
 
 #include <algorithm>
 #include <limits>
+#include <utility>
+
+namespace {
+
+// A reading reaches every agent and the record; a few hundred take a few
+// milliseconds, short enough for the window and the channel to wait.
+constexpr int readingsPerSlice = 200;
+
+} // namespace
 
 ZelvoTracePlayer::ZelvoTracePlayer(QObject* parent)
     : QObject(parent)
@@ -16,9 +27,10 @@ ZelvoTracePlayer::ZelvoTracePlayer(QObject* parent)
 
 ZelvoTracePlayer::~ZelvoTracePlayer() = default;
 
-void ZelvoTracePlayer::play(const QList<ZelvoTrace::TimedReading>& readings)
+void ZelvoTracePlayer::play(ZelvoTrace::Readings readings)
 {
-    trace = readings;
+    trace = std::move(readings);
+    total = int(trace.size());
     played = 0;
     playing = true;
     clock.start();
@@ -33,22 +45,30 @@ void ZelvoTracePlayer::stop()
 
 void ZelvoTracePlayer::onTimeout()
 {
-    // Every reading whose time has come goes now, so that a late wake-up
-    // never lets the trace fall behind for good.
-    while (playing && played < trace.size() && trace.at(played).millis <= clock.elapsed())
-        emit readingDue(trace.at(played++).reading);
+    // Every reading whose time has come goes, so that a late wake-up never
+    // lets the trace fall behind for good; but a slice at a time.
+    for (int slice = 0; playing && played < total && trace[size_t(played)].millis <= clock.elapsed(); ++slice) {
+        if (slice == readingsPerSlice) {
+            timer->start(0);
+            return;
+        }
+        emit readingDue(trace[size_t(played++)].reading);
+    }
     if (!playing)
         return;
-    if (played == trace.size()) {
+    if (played == total) {
         finish(true);
         return;
     }
-    timer->start(int(std::min<qint64>(trace.at(played).millis - clock.elapsed(), std::numeric_limits<int>::max())));
+    timer->start(int(std::min<qint64>(trace[size_t(played)].millis - clock.elapsed(), std::numeric_limits<int>::max())));
 }
 
 void ZelvoTracePlayer::finish(bool completed)
 {
     timer->stop();
     playing = false;
+    // Its memory goes back now, not when the next trace replaces it.
+    ZelvoTrace::Readings().swap(trace);
+    ZelvoMemory::giveBack();
     emit finished(completed);
 }

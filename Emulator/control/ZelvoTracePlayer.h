@@ -3,12 +3,13 @@
 #include "ZelvoTrace.h"
 
 #include <QElapsedTimer>
-#include <QList>
 #include <QObject>
 
 class QTimer;
 
-// Plays a trace's readings in real time.
+// Plays a trace's readings in real time. Readings that are due go out a
+// slice at a time, the event loop serving the window, the control channel
+// and the agents between slices, however many fall due at once.
 class ZelvoTracePlayer final : public QObject
 {
     Q_OBJECT
@@ -19,12 +20,12 @@ public:
     ~ZelvoTracePlayer() override;
 
     // Replaces nothing: a trace that plays must be stopped first.
-    void play(const QList<ZelvoTrace::TimedReading>& readings);
+    void play(ZelvoTrace::Readings readings);
     void stop();
 
     bool isPlaying() const { return playing; }
     int playedCount() const { return played; }
-    int readingCount() const { return trace.size(); }
+    int readingCount() const { return total; }
 
 signals:
     void readingDue(const ZelvoSensorReading& reading);
@@ -35,7 +36,8 @@ private:
     void onTimeout();
     void finish(bool completed);
 
-    QList<ZelvoTrace::TimedReading> trace;
+    ZelvoTrace::Readings trace;
+    int total = 0;
     int played = 0;
     bool playing = false;
     QElapsedTimer clock;

@@ -68,6 +68,9 @@ QString ZelvoRecord::sentence() const
     case Kind::ConnectionOpened:
         return QStringLiteral("agent connected from %1, %2 connected").arg(detail, counted(count, QStringLiteral("agent")));
     case Kind::ConnectionClosed:
+        if (reason != Reason::None)
+            return QStringLiteral("agent at %1 closed because %2, %3 remain")
+                .arg(detail, reasonText(reason), counted(count, QStringLiteral("agent")));
         return QStringLiteral("agent at %1 disconnected, %2 remain").arg(detail, counted(count, QStringLiteral("agent")));
     case Kind::FrameReceived:
         if (outcome == Outcome::NoAction) {
@@ -79,9 +82,10 @@ QString ZelvoRecord::sentence() const
         }
         if (detail.isEmpty())
             return QStringLiteral("received a message of %1 bytes").arg(size);
-        return contentId >= 0 && detail == QLatin1String("agent_content")
-            ? QStringLiteral("received %1 of %2 bytes for %3").arg(detail).arg(size).arg(content)
-            : QStringLiteral("received %1 of %2 bytes").arg(detail).arg(size);
+        return (contentId >= 0 && detail == QLatin1String("agent_content")
+                    ? QStringLiteral("received %1 of %2 bytes for %3").arg(detail).arg(size).arg(content)
+                    : QStringLiteral("received %1 of %2 bytes").arg(detail).arg(size))
+            + (clamped ? QStringLiteral("; a number beyond the 32-bit range was taken as its nearest bound") : QString());
     case Kind::ZelvoConfig:
         return QStringLiteral("timing set: content stays at least %1 ms and at most %2 ms").arg(minMillis).arg(maxMillis);
     case Kind::AgentConfig: {
@@ -133,6 +137,8 @@ QString ZelvoRecord::sentence() const
     case Kind::EventSent: {
         const QString what = QStringLiteral("%1 event (%2)").arg(eventKindName(eventType), eventValuesText(eventType, eventValues));
         const QString target = agent.isEmpty() ? QString() : QStringLiteral(" for %1 of %2").arg(content, agent);
+        if (outcome == Outcome::Dropped)
+            return QStringLiteral("%1%2 dropped for the agent at %3 because %4").arg(what, target, detail, reasonText(reason));
         return QStringLiteral("%1%2 sent to %3").arg(what, target, counted(count, QStringLiteral("agent")));
     }
     case Kind::ConnectionRefused:
@@ -174,6 +180,8 @@ QJsonObject ZelvoRecord::toJson() const
             json.insert(QStringLiteral("commandType"), detail);
         if (reason == Reason::FrameTooLarge)
             json.insert(QStringLiteral("limit"), double(limit));
+        if (clamped)
+            json.insert(QStringLiteral("clamped"), true);
         break;
     case Kind::ZelvoConfig:
         json.insert(QStringLiteral("minPersistingTimeMillis"), minMillis);
@@ -213,6 +221,8 @@ QJsonObject ZelvoRecord::toJson() const
         json.insert(QStringLiteral("eventType"), eventType);
         json.insert(QStringLiteral("values"), values);
         json.insert(QStringLiteral("agents"), count);
+        if (outcome == Outcome::Dropped)
+            json.insert(QStringLiteral("peer"), detail);
         break;
     }
     case Kind::ConnectionRefused:
@@ -297,9 +307,11 @@ QString ZelvoRecord::outcomeName(Outcome outcome)
     case Outcome::Refused:
         return QStringLiteral("refused");
     case Outcome::Sent:
+        return QStringLiteral("sent");
+    case Outcome::Dropped:
         break;
     }
-    return QStringLiteral("sent");
+    return QStringLiteral("dropped");
 }
 
 QString ZelvoRecord::reasonName(Reason reason)
@@ -323,9 +335,13 @@ QString ZelvoRecord::reasonName(Reason reason)
     case Reason::NotAPicture: return QStringLiteral("not_a_picture");
     case Reason::PictureTooLarge: return QStringLiteral("picture_too_large");
     case Reason::OverBudget: return QStringLiteral("over_budget");
-    case Reason::WriteFailed: break;
+    case Reason::WriteFailed: return QStringLiteral("write_failed");
+    case Reason::FrameNotHeld: return QStringLiteral("frame_not_held");
+    case Reason::FrameStalled: return QStringLiteral("frame_stalled");
+    case Reason::EventsUnread: return QStringLiteral("events_unread");
+    case Reason::DelayedEventsFull: break;
     }
-    return QStringLiteral("write_failed");
+    return QStringLiteral("delayed_events_full");
 }
 
 QString ZelvoRecord::reasonText(Reason reason)
@@ -349,7 +365,11 @@ QString ZelvoRecord::reasonText(Reason reason)
     case Reason::NotAPicture: return QStringLiteral("it is neither a ZI nor a PNG picture");
     case Reason::PictureTooLarge: return QStringLiteral("the PNG is too large");
     case Reason::OverBudget: return QStringLiteral("the pictures of the configuration decode to more than its budget");
-    case Reason::WriteFailed: break;
+    case Reason::WriteFailed: return QStringLiteral("its file could not be written");
+    case Reason::FrameNotHeld: return QStringLiteral("its unfinished frame did not fit the budget of all agents' unfinished frames");
+    case Reason::FrameStalled: return QStringLiteral("no bytes came in the middle of its frame for 60 s");
+    case Reason::EventsUnread: return QStringLiteral("it left more than 4 MiB of events unread");
+    case Reason::DelayedEventsFull: break;
     }
-    return QStringLiteral("its file could not be written");
+    return QStringLiteral("more than 4 MiB of events already waited for the slowed link");
 }

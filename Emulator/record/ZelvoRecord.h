@@ -44,6 +44,7 @@ public:
         Removed,    // content removed at its maximum time
         Refused,    // a path outside the agent's folder, a picture over a limit
         Sent,       // an event went out
+        Dropped,    // an event did not go out to an agent
     };
 
     // Why, where the outcome needs one.
@@ -67,6 +68,11 @@ public:
         PictureTooLarge,
         OverBudget,
         WriteFailed,
+        // Why the emulator closed an agent, or dropped an event for it.
+        FrameNotHeld,
+        FrameStalled,
+        EventsUnread,
+        DelayedEventsFull,
     };
 
     // One image of a configuration that was not stored.
@@ -116,6 +122,9 @@ public:
     // Link faults: refusing new agents or not, the delay of outgoing messages.
     bool refusing = false;
     int delayMillis = 0;
+    // A received frame: a number in it was beyond the int range and
+    // taken as the nearest bound.
+    bool clamped = false;
     // Events.
     int eventType = 0;
     std::array<float, 4> eventValues{};

@@ -8,6 +8,7 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QString>
+#include <QStringList>
 
 #include <algorithm>
 #include <iterator>
@@ -63,15 +64,24 @@ void ZelvoEmulator::dispatchSensorEvent(const ZelvoEvent& event, const QString& 
             "}\n";
 
     qCDebug(zelvoLog).noquote() << QStringLiteral("### dispatchSensorEvent ->  EVENT: ") + QString::fromUtf8(text);
-    server->sendMessageToClients(text);
+    const QStringList dropped = server->sendMessageToClients(text);
 
     ZelvoRecord record(ZelvoRecord::Direction::Out, ZelvoRecord::Kind::EventSent, ZelvoRecord::Outcome::Sent);
     record.agent = appId;
     record.contentId = contentId;
     record.eventType = event.type;
     std::copy(std::begin(event.values), std::end(event.values), record.eventValues.begin());
-    record.count = server->connections().size();
-    server->recorder()->append(std::move(record));
+    record.count = server->connections().size() - dropped.size();
+    // Sent to no one but dropped for some: only the drops are news.
+    if (record.count > 0 || dropped.isEmpty())
+        server->recorder()->append(record);
+    record.outcome = ZelvoRecord::Outcome::Dropped;
+    record.reason = ZelvoRecord::Reason::DelayedEventsFull;
+    record.count = 0;
+    for (const QString& peer : dropped) {
+        record.detail = peer;
+        server->recorder()->append(record);
+    }
 }
 
 void ZelvoEmulator::broadcastSensorEvent(const ZelvoEvent& event)

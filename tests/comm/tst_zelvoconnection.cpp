@@ -3,12 +3,16 @@
 #include "TestAgent.h"
 #include "ZelvoFrame.h"
 #include "comm/ZelvoServer.h"
+#include "record/ZelvoRecorder.h"
 
 #include <QByteArray>
+#include <QJsonObject>
 #include <QList>
 #include <QSignalSpy>
 #include <QString>
 #include <QtTest>
+
+#include <limits>
 
 namespace {
 
@@ -35,6 +39,8 @@ private slots:
     void ignoredPayloads();
     void zelvoConfig_data();
     void zelvoConfig();
+    void numbersBeyondIntAreClamped_data();
+    void numbersBeyondIntAreClamped();
     void agentConfig_data();
     void agentConfig();
     void agentContent_data();
@@ -147,6 +153,44 @@ void TestZelvoConnection::zelvoConfig()
     QCOMPARE(zelvoConfigs->first(), (QList<QVariant>{min, max}));
     QCOMPARE(agentConfigs->size(), 0);
     QCOMPARE(agentContents->size(), 0);
+}
+
+void TestZelvoConnection::numbersBeyondIntAreClamped_data()
+{
+    QTest::addColumn<QByteArray>("number");
+    QTest::addColumn<int>("taken");
+    QTest::addColumn<bool>("clamped");
+
+    QTest::newRow("2147483648") << QByteArray("2147483648") << std::numeric_limits<int>::max() << true;
+    QTest::newRow("9007199254740993") << QByteArray("9007199254740993") << std::numeric_limits<int>::max() << true;
+    QTest::newRow("text 99999999999") << QByteArray(R"("99999999999")") << std::numeric_limits<int>::max() << true;
+    QTest::newRow("-1e300") << QByteArray("-1e300") << std::numeric_limits<int>::min() << true;
+    QTest::newRow("-2147483648") << QByteArray("-2147483648") << std::numeric_limits<int>::min() << false;
+    QTest::newRow("text 2147483647") << QByteArray(R"("2147483647")") << std::numeric_limits<int>::max() << false;
+}
+
+// A number past the int range takes the nearest bound, never a wrapped
+// value, and the frame's record says so.
+void TestZelvoConnection::numbersBeyondIntAreClamped()
+{
+    QFETCH(QByteArray, number);
+    QFETCH(int, taken);
+    QFETCH(bool, clamped);
+
+    QVERIFY(deliver(ZelvoFrame::encode(R"({"command.type": "zelvo_config", "maxPersistingTimeMillis": 9000,
+        "minPersistingTimeMillis": )" + number + "}")));
+    QCOMPARE(zelvoConfigs->first(), (QList<QVariant>{taken, 9000}));
+    zelvoConfigs->clear();
+    QVERIFY(deliver(ZelvoFrame::encode(R"({"command.type": "agent_content", "appId": "a", "contentId": )" + number + "}")));
+    QCOMPARE(agentContents->first().at(1).toInt(), taken);
+
+    QList<bool> recorded;
+    for (int i = 0; i < server->recorder()->size(); ++i) {
+        const QJsonObject record = server->recorder()->at(i).toJson();
+        if (record.value("kind") == "frame" && record.value("size").toInt() != sentinel.size())
+            recorded << record.value("clamped").toBool();
+    }
+    QCOMPARE(recorded, (QList<bool>{clamped, clamped}));
 }
 
 void TestZelvoConnection::agentConfig_data()

@@ -4,9 +4,11 @@
 #include "ZelvoFrame.h"
 #include "comm/ZelvoConnection.h"
 #include "comm/ZelvoSocket.h"
+#include "record/ZelvoRecorder.h"
 
 #include <QElapsedTimer>
 #include <QFile>
+#include <QJsonObject>
 #include <QList>
 #include <QNetworkInterface>
 #include <QPointer>
@@ -430,6 +432,13 @@ void TestZelvoServer::agentThatReadsNothingIsClosed()
     QTRY_VERIFY(idle.isNull());
     QCOMPARE(server.connections().size(), 1);
     QTRY_COMPARE(received += reader.readAll().size(), sent);
+    // The record says why, not only the log.
+    QStringList closed;
+    for (int i = 0; i < server.recorder()->size(); ++i) {
+        if (server.recorder()->at(i).kind == ZelvoRecord::Kind::ConnectionClosed)
+            closed << server.recorder()->at(i).toJson().value("reason").toString();
+    }
+    QCOMPARE(closed, QStringList{"events_unread"});
 }
 
 void TestZelvoServer::burstLeavesOtherAgentsServed()

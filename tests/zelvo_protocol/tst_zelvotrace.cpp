@@ -33,6 +33,11 @@ void TestZelvoTrace::parse_data()
     QTest::newRow("six fields") << QByteArray("0,compass,1,2,3,4\n") << 0 << "line 1: expected milliseconds";
     QTest::newRow("value nan") << QByteArray("0,light,nan\n") << 0 << "line 1: 'nan' is not a finite number";
     QTest::newRow("value text") << QByteArray("0,light,bright\n") << 0 << "line 1: 'bright' is not a finite number";
+    QTest::newRow("value of a million digits") << "0,light," + QByteArray(1 << 20, '7') << 0
+                                               << "line 1: '77777777777777777777777777777777...' (1048576 characters)";
+    QTest::newRow("battery 150") << QByteArray("0,battery,150\n") << 0 << "line 1: battery takes a whole percent";
+    QTest::newRow("battery -3") << QByteArray("0,battery,-3\n") << 0 << "line 1: battery takes a whole percent";
+    QTest::newRow("battery 50.5") << QByteArray("0,battery,50.5\n") << 0 << "line 1: battery takes a whole percent";
     QTest::newRow("time goes back") << QByteArray("10,light,1\n\n5,light,1\n") << 0
                                     << "line 3: time 5 comes before the previous reading's 10";
 }
@@ -43,12 +48,14 @@ void TestZelvoTrace::parse()
     QFETCH(int, readings);
     QFETCH(QString, error);
 
-    QList<ZelvoTrace::TimedReading> parsed;
+    ZelvoTrace::Readings parsed;
     QString reason;
     QCOMPARE(ZelvoTrace::parse(csv, &parsed, &reason), error.isEmpty());
     QVERIFY2(reason.startsWith(error), qPrintable(reason));
+    // However long the bad value, the error stays a line.
+    QVERIFY2(reason.size() < 120, qPrintable(reason.left(200)));
     if (error.isEmpty())
-        QCOMPARE(parsed.size(), readings);
+        QCOMPARE(int(parsed.size()), readings);
 }
 
 QTEST_GUILESS_MAIN(TestZelvoTrace)

@@ -72,7 +72,7 @@ constexpr double maxSeconds = 3600;
 qint64 traceMillis(const QString& path)
 {
     QFile file(path);
-    QList<ZelvoTrace::TimedReading> readings;
+    ZelvoTrace::Readings readings;
     QString error;
     if (!file.open(QIODevice::ReadOnly) || !ZelvoTrace::parse(file.readAll(), &readings, &error))
         return 0;

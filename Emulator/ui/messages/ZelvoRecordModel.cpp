@@ -16,8 +16,10 @@ QVariant outcomeBackground(const ZelvoRecord& record)
         return QBrush(QColor(0xc8, 0xee, 0xc8));
     case ZelvoRecord::Outcome::Skipped:
         return QBrush(QColor(0xfa, 0xec, 0xa8));
-    // Each of these is a message the emulator did not act on.
+    // Each of these is a message the emulator did not act on, or one that
+    // did not go out.
     case ZelvoRecord::Outcome::Refused:
+    case ZelvoRecord::Outcome::Dropped:
     case ZelvoRecord::Outcome::NotDrawn:
     case ZelvoRecord::Outcome::NoAction:
         return QBrush(QColor(0xf6, 0xc4, 0xc4));

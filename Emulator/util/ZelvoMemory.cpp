@@ -1,0 +1,15 @@
+#include "util/ZelvoMemory.h"
+
+// Any header of the C library says which one it is.
+#include <cstdlib>
+
+#if defined(__GLIBC__)
+#include <malloc.h>
+#endif
+
+void ZelvoMemory::giveBack()
+{
+#if defined(__GLIBC__)
+    malloc_trim(0);
+#endif
+}

@@ -1,0 +1,11 @@
+#pragma once
+
+namespace ZelvoMemory {
+
+// Hands the memory that large, finished work freed back to the system.
+// The C library keeps freed memory below the top of its heap for reuse,
+// so a burst (a trace of millions of readings, the answers a client left
+// unread) would otherwise keep the emulator large after it ended.
+void giveBack();
+
+} // namespace ZelvoMemory
