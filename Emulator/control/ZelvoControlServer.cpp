@@ -7,6 +7,8 @@
 #include <QDebug>
 #include <QFile>
 #include <QHostAddress>
+#include <QJsonObject>
+#include <QJsonValue>
 #include <QTcpServer>
 #include <QTcpSocket>
 
@@ -54,15 +56,44 @@ quint16 ZelvoControlServer::port() const
 void ZelvoControlServer::onNewConnection()
 {
     while (QTcpSocket* socket = listener->nextPendingConnection()) {
-        if (sessions >= maxSessions) {
-            qWarning("\033[31mZelvoControlServer::onNewConnection %d control connections already open, "
-                     "closing the new one\033[0m", sessions);
-            socket->abort();
-            socket->deleteLater();
+        if (admitted.size() >= maxSessions) {
+            refuse(socket, QStringLiteral("%1 control connections are open already").arg(maxSessions));
             continue;
         }
-        auto* session = new ZelvoControlSession(socket, commands, &token, this);
-        ++sessions;
-        connect(session, &QObject::destroyed, this, [this] { --sessions; });
+        // The oldest stranger makes room: a client with the token
+        // authenticates at once, so a few idle connections never keep it out.
+        if (authenticating.size() >= maxAuthenticating)
+            static_cast<ZelvoControlSession*>(authenticating.takeFirst())
+                ->close(QStringLiteral("closed for a newer connection: only %1 may wait to authenticate")
+                            .arg(maxAuthenticating));
+        auto* session = new ZelvoControlSession(
+            socket, commands, &token, [this](ZelvoControlSession* asking) { return admit(asking); }, this);
+        if (!session->isAuthenticated())
+            authenticating.append(session);
+        connect(session, &QObject::destroyed, this, [this](QObject* gone) {
+            authenticating.removeOne(gone);
+            admitted.remove(gone);
+        });
     }
+}
+
+QString ZelvoControlServer::admit(ZelvoControlSession* session)
+{
+    authenticating.removeOne(session);
+    if (admitted.size() >= maxSessions) {
+        qWarning("\033[31mZelvoControlServer::admit %d control connections already open, closing the new one\033[0m",
+                 maxSessions);
+        return QStringLiteral("%1 control connections are open already").arg(maxSessions);
+    }
+    admitted.insert(session);
+    return QString();
+}
+
+void ZelvoControlServer::refuse(QTcpSocket* socket, const QString& reason)
+{
+    qWarning("\033[31mZelvoControlServer::onNewConnection %s\033[0m", qPrintable(reason));
+    connect(socket, &QTcpSocket::disconnected, socket, &QObject::deleteLater);
+    socket->write(ZelvoControlSession::answerLine(QJsonValue::Null, {}, reason));
+    // Writes the line, then closes.
+    socket->disconnectFromHost();
 }

@@ -3,11 +3,15 @@
 #include "ZelvoControlToken.h"
 #include "ZelvoPorts.h"
 
+#include <QList>
 #include <QObject>
+#include <QSet>
 #include <QString>
 
 class QTcpServer;
+class QTcpSocket;
 class ZelvoControlCommands;
+class ZelvoControlSession;
 class ZelvoEmulator;
 class ZelvoServer;
 
@@ -25,6 +29,9 @@ public:
     // Each session may hold a request line of up to a MiB; together they
     // stay within this many. Scripts open one or two at a time.
     static constexpr int maxSessions = 32;
+    // Connections that have not authenticated yet have slots of their own,
+    // so that strangers never take those of the clients with the token.
+    static constexpr int maxAuthenticating = 8;
 
     ZelvoControlServer(ZelvoEmulator* window, ZelvoServer* server, QObject* parent = nullptr);
     // Removes the token file: a token of a finished run admits nothing.
@@ -42,11 +49,17 @@ public:
 
 private:
     void onNewConnection();
+    // Empty when the session that presented the token may stay, else why not.
+    QString admit(ZelvoControlSession* session);
+    // Tells a connection without a session why in one line, then closes it.
+    void refuse(QTcpSocket* socket, const QString& reason);
 
     ZelvoControlToken token;
     QString tokenPath;
     QString startError;
     QTcpServer* listener = nullptr;
     ZelvoControlCommands* commands = nullptr;
-    int sessions = 0;
+    // Sessions still authenticating, oldest first, and the admitted ones.
+    QList<QObject*> authenticating;
+    QSet<QObject*> admitted;
 };

@@ -4,6 +4,7 @@
 #include "ZelvoControlToken.h"
 #include "ZelvoJson.h"
 #include "control/ZelvoControlLog.h"
+#include "util/ZelvoMemory.h"
 
 #include <QByteArray>
 #include <QDebug>
@@ -17,20 +18,21 @@
 #include <QTcpSocket>
 #include <QTimer>
 
+#include <utility>
+
 namespace {
 
-// A connection that has not proved itself by then is dropped, so that
-// strangers cannot hold connections open for ever.
-constexpr int authTimeoutMillis = 10000;
+constexpr int requestsPerTurn = 64;
 
 } // namespace
 
 ZelvoControlSession::ZelvoControlSession(QTcpSocket* socket, ZelvoControlCommands* commands,
-                                         const ZelvoControlToken* token, QObject* parent)
+                                         const ZelvoControlToken* token, Admission admit, QObject* parent)
     : QObject(parent)
     , socket(socket)
     , commands(commands)
     , token(token)
+    , admit(std::move(admit))
     , authTimer(new QTimer(this))
 {
     socket->setParent(this);
@@ -38,6 +40,11 @@ ZelvoControlSession::ZelvoControlSession(QTcpSocket* socket, ZelvoControlCommand
     // no line end in it, the line is too long.
     socket->setReadBufferSize(maxLineLength + 1);
     connect(socket, &QTcpSocket::readyRead, this, &ZelvoControlSession::processLines);
+    // Requests held back while answers waited go on once they are out.
+    connect(socket, &QTcpSocket::bytesWritten, this, [this] {
+        if (!processing && this->socket->bytesToWrite() <= ZelvoControlLog::maxUnsentBytes)
+            processLines();
+    });
     connect(socket, &QTcpSocket::disconnected, this, &QObject::deleteLater);
     authTimer->setSingleShot(true);
     connect(authTimer, &QTimer::timeout, this, [this] {
@@ -47,12 +54,29 @@ ZelvoControlSession::ZelvoControlSession(QTcpSocket* socket, ZelvoControlCommand
     processLines();
 }
 
-ZelvoControlSession::~ZelvoControlSession() = default;
+ZelvoControlSession::~ZelvoControlSession()
+{
+    if (heldMany)
+        ZelvoMemory::giveBack();
+}
 
 void ZelvoControlSession::processLines()
 {
+    if (turnScheduled)
+        return;
     processing = true;
-    while (!busy && !closing && !following) {
+    for (int handled = 0;
+         !busy && !closing && !following && socket->bytesToWrite() <= ZelvoControlLog::maxUnsentBytes; ++handled) {
+        // A client that pipelines many requests has them handled a few at
+        // a time, the window and the other clients served in between.
+        if (handled == requestsPerTurn) {
+            turnScheduled = true;
+            QTimer::singleShot(0, this, [this] {
+                turnScheduled = false;
+                processLines();
+            });
+            break;
+        }
         if (socket->canReadLine()) {
             QByteArray line = socket->readLine();
             line.chop(1);
@@ -88,6 +112,13 @@ void ZelvoControlSession::handle(const QByteArray& line)
                      qPrintable(socket->peerAddress().toString()));
             refuse(id, QStringLiteral("wrong token"));
             return;
+        }
+        if (!authenticated) {
+            const QString refusal = admit(this);
+            if (!refusal.isEmpty()) {
+                refuse(QJsonValue::Null, refusal);
+                return;
+            }
         }
         authenticated = true;
         authTimer->stop();
@@ -126,13 +157,25 @@ void ZelvoControlSession::log(const QJsonValue& id, const QJsonObject& request)
     answer(id, ZelvoControlLog::answer(*recorder, parsed), QString());
 }
 
-void ZelvoControlSession::answer(const QJsonValue& id, QJsonObject results, const QString& error)
+QByteArray ZelvoControlSession::answerLine(const QJsonValue& id, QJsonObject results, const QString& error)
 {
     results.insert(QStringLiteral("id"), id.isUndefined() ? QJsonValue(QJsonValue::Null) : id);
     results.insert(QStringLiteral("ok"), error.isEmpty());
     if (!error.isEmpty())
         results.insert(QStringLiteral("error"), error);
-    socket->write(QJsonDocument(results).toJson(QJsonDocument::Compact) + '\n');
+    return QJsonDocument(results).toJson(QJsonDocument::Compact) + '\n';
+}
+
+void ZelvoControlSession::close(const QString& reason)
+{
+    if (!closing)
+        refuse(QJsonValue::Null, reason);
+}
+
+void ZelvoControlSession::answer(const QJsonValue& id, QJsonObject results, const QString& error)
+{
+    socket->write(answerLine(id, std::move(results), error));
+    heldMany = heldMany || socket->bytesToWrite() > maxLineLength;
     busy = false;
     if (!processing)
         processLines();

@@ -2,6 +2,8 @@
 
 #include <QObject>
 
+#include <functional>
+
 class QByteArray;
 class QJsonObject;
 class QJsonValue;
@@ -16,7 +18,9 @@ class ZelvoControlToken;
 // "ok": true, ...results} or {"id": ..., "ok": false, "error": ...}. The
 // first request must be {"cmd": "auth", "token": ...}. Requests of one
 // connection are applied one after the other, each answered before the
-// next is read, so that answers come in the order of the requests.
+// next is read, so that answers come in the order of the requests. While
+// more answers wait for a client that does not read them than a log
+// follower may leave unread, its further requests wait unread too.
 class ZelvoControlSession final : public QObject
 {
     Q_OBJECT
@@ -27,10 +31,25 @@ public:
     // cannot make the emulator buffer without bound.
     static constexpr qint64 maxLineLength = 1024 * 1024;
 
+    // A connection that has not proved itself by then is dropped, so that
+    // strangers cannot hold connections open.
+    static constexpr int authTimeoutMillis = 2000;
+
+    // Asked once the token matched: empty to let the session in, else why
+    // it may not, which it is told before it is closed.
+    using Admission = std::function<QString(ZelvoControlSession*)>;
+
     // Takes the socket as its child; deletes itself when the socket closes.
     ZelvoControlSession(QTcpSocket* socket, ZelvoControlCommands* commands, const ZelvoControlToken* token,
-                        QObject* parent);
+                        Admission admit, QObject* parent);
     ~ZelvoControlSession() override;
+
+    bool isAuthenticated() const { return authenticated; }
+    // Tells the client why in one line, then closes the connection.
+    void close(const QString& reason);
+
+    // One answer line of the wire format.
+    static QByteArray answerLine(const QJsonValue& id, QJsonObject results, const QString& error);
 
 private:
     void processLines();
@@ -46,10 +65,14 @@ private:
     QTcpSocket* socket = nullptr;
     ZelvoControlCommands* commands = nullptr;
     const ZelvoControlToken* token = nullptr;
+    Admission admit;
     QTimer* authTimer = nullptr;
     bool authenticated = false;
     bool busy = false;
     bool processing = false;
+    bool turnScheduled = false;
+    // Answers of a MiB or more waited at some time: memory to give back.
+    bool heldMany = false;
     bool closing = false;
     bool following = false;
 };

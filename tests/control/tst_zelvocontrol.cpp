@@ -1,6 +1,7 @@
 #include "../util/TestFiles.h"
 #include "ui/Button.h"
 #include "ControlRig.h"
+#include "ResidentMemory.h"
 #include "control/ZelvoControlServer.h"
 #include "control/ZelvoControlSession.h"
 #include "ZelvoControlToken.h"
@@ -21,6 +22,7 @@
 #include <QList>
 #include <QRegularExpression>
 #include <QString>
+#include <QTcpSocket>
 #include <QTest>
 #include <QTextEdit>
 
@@ -85,6 +87,7 @@ private slots:
     void requestErrors();
     void linesSplitAndBatched();
     void overlongLineClosesConnection();
+    void unreadAnswersStayBounded();
     void buttonGesturesReachAgents_data();
     void buttonGesturesReachAgents();
     void longPressLeavesOthersServed();
@@ -267,6 +270,43 @@ void TestZelvoControl::overlongLineClosesConnection()
     const QJsonObject answer = client.next();
     QVERIFY(answer.value("error").toString().startsWith("line longer than"));
     QVERIFY(client.waitClosed());
+}
+
+// A client that sends request after request and reads no answer holds
+// a bounded part of the emulator, while other clients are answered at once
+// and none of its own requests is lost.
+void TestZelvoControl::unreadAnswersStayBounded()
+{
+    ControlRig rig;
+    ControlClient other(rig.control.port());
+    QVERIFY(isReady(rig, {&other}));
+    QTcpSocket hoarder;
+    // Takes one byte off the network and leaves the rest in the kernel.
+    hoarder.setReadBufferSize(1);
+    hoarder.connectToHost(QHostAddress::LocalHost, rig.control.port());
+    QVERIFY(hoarder.waitForConnected(5000));
+    const qint64 before = residentKilobytes();
+
+    const int count = 40000;
+    QByteArray requests = R"({"cmd":"auth","token":")" + ControlClient::token() + "\"}\n";
+    for (int i = 0; i < count; ++i)
+        requests += R"({"cmd":"state"})" "\n";
+    hoarder.write(requests);
+    for (int i = 0; i < 20; ++i) {
+        QElapsedTimer clock;
+        clock.start();
+        QCOMPARE(other.call({{"cmd", "state"}}).value("ok"), QJsonValue(true));
+        // A slow machine under the sanitizers still answers well within this.
+        QVERIFY2(clock.elapsed() < 500, qPrintable(QString::number(clock.elapsed())));
+    }
+#if !defined(__SANITIZE_ADDRESS__)
+    // Its answers, all held, would take 40 MB.
+    QVERIFY2(residentKilobytes() - before < 16 * 1024, qPrintable(QString::number(residentKilobytes() - before)));
+#endif
+
+    hoarder.setReadBufferSize(0);
+    int answers = 0;
+    QTRY_VERIFY_WITH_TIMEOUT((answers += hoarder.readAll().count('\n')) == count + 1, 120000);
 }
 
 void TestZelvoControl::buttonGesturesReachAgents_data()

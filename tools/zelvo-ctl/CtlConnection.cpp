@@ -50,8 +50,12 @@ CtlConnection::Result CtlConnection::call(const QJsonObject& request)
     if (!readAnswer(&auth))
         return Result::Unreachable;
     if (!auth.value(QStringLiteral("ok")).toBool()) {
-        error = QStringLiteral("the emulator refused the token in %1: %2")
-                    .arg(tokenPath, auth.value(QStringLiteral("error")).toString());
+        // Without our id the emulator refused the connection itself, as when
+        // its control connections are all taken.
+        const QString reason = auth.value(QStringLiteral("error")).toString();
+        error = auth.value(QStringLiteral("id")).isNull()
+            ? QStringLiteral("the emulator refused the connection: %1").arg(reason)
+            : QStringLiteral("the emulator refused the token in %1: %2").arg(tokenPath, reason);
         return Result::Unreachable;
     }
     if (!readAnswer(&answer))

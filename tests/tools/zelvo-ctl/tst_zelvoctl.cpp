@@ -1,4 +1,5 @@
 #include "AgentProcess.h"
+#include "ControlClient.h"
 #include "CtlProcess.h"
 #include "EmulatorProcess.h"
 #include "ZelvoControlToken.h"
@@ -14,7 +15,11 @@
 #include <QProcess>
 #include <QStringList>
 #include <QTcpServer>
+#include <QTcpSocket>
 #include <QTest>
+
+#include <memory>
+#include <vector>
 
 class TestZelvoCtl final : public QObject
 {
@@ -27,6 +32,7 @@ private slots:
     void silentPort_data();
     void silentPort();
     void headlessRun();
+    void strangersLeaveTheSlotsFree();
     void cleanup();
 
 private:
@@ -183,6 +189,39 @@ void TestZelvoCtl::headlessRun()
     result = CtlProcess::run({"screenshot", QDir::home().filePath("missing/display.png")});
     QCOMPARE(result.exitCode, 1);
     QVERIFY2(result.err.startsWith("zelvo-ctl: cannot write"), result.err.constData());
+}
+
+// Connections that never authenticate cannot keep a client with the token
+// out; a connection turned away is told why, and zelvo-ctl says it.
+void TestZelvoCtl::strangersLeaveTheSlotsFree()
+{
+    QVERIFY(emulator.startUntilListening(60000));
+    QString error;
+    const QString token = QString::fromLatin1(ZelvoControlToken::readFile(emulator.tokenFile(), &error));
+    QVERIFY2(!token.isEmpty(), qPrintable(error));
+    std::vector<std::unique_ptr<ControlClient>> strangers;
+    for (int i = 0; i < 40; ++i)
+        strangers.push_back(std::make_unique<ControlClient>(emulator.ports().control));
+
+    std::vector<std::unique_ptr<ControlClient>> clients;
+    for (int i = 0; i < 32; ++i) {
+        clients.push_back(std::make_unique<ControlClient>(emulator.ports().control));
+        QVERIFY2(clients.back()->call({{"cmd", "auth"}, {"token", token}}).value("ok").toBool(), qPrintable(QString::number(i)));
+    }
+    const QStringList ports{"--ports-file", emulator.portsFile()};
+    CtlResult result = CtlProcess::run(QStringList{"state"} + ports);
+    QCOMPARE(result.exitCode, 2);
+    QCOMPARE(result.err, QByteArray("zelvo-ctl: the emulator refused the connection: "
+                                    "32 control connections are open already\n"));
+    // Each stranger heard why it was closed, at the latest when its time to
+    // authenticate ran out.
+    for (const auto& stranger : strangers) {
+        QVERIFY(stranger->waitClosed());
+        QVERIFY(!stranger->answers.isEmpty());
+        QCOMPARE(stranger->answers.first().value("ok"), QJsonValue(false));
+    }
+    clients.pop_back();
+    QTRY_COMPARE(CtlProcess::run(QStringList{"state"} + ports).exitCode, 0);
 }
 
 void TestZelvoCtl::cleanup()
