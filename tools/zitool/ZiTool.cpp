@@ -7,6 +7,7 @@
 #include <QByteArray>
 #include <QCommandLineParser>
 #include <QCoreApplication>
+#include <QFile>
 #include <QFileInfo>
 #include <QImage>
 #include <QImageReader>
@@ -24,6 +25,28 @@ namespace {
 QString sizeText(const QSize& size)
 {
     return QStringLiteral("%1 x %2").arg(size.width()).arg(size.height());
+}
+
+// A picture that must be read whole may take this much, as 32-bit pixels.
+constexpr qint64 maxWholePictureBytes = 256 * 1024 * 1024;
+
+// Qt scales a JPEG while decoding it and a PNG row by row as it is read,
+// unless the PNG is interlaced; every other picture it reads whole first.
+bool scalesWhileReading(const QByteArray& format, const QString& path)
+{
+    if (format == "jpeg")
+        return true;
+    if (format != "png")
+        return false;
+    // The interlace method is the last byte of the header chunk, which a
+    // PNG must have first: after the signature, its length and type, the
+    // width, height, bit depth, colour type, compression and filter.
+    constexpr int interlaceOffset = 8 + 4 + 4 + 4 + 4 + 1 + 1 + 1 + 1;
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return false;
+    const QByteArray header = file.read(interlaceOffset + 1);
+    return header.size() == interlaceOffset + 1 && header.at(interlaceOffset) == 0;
 }
 
 } // namespace
@@ -137,10 +160,19 @@ ExitCode ZiTool::encode(const QStringList& arguments)
     // The header tells the size: a picture too large is refused, or scaled
     // while it is read, before its full size ever sits in memory.
     const QSize announced = reader.size();
-    if (box.isValid() && (announced.width() > box.width() || announced.height() > box.height()))
+    if (box.isValid() && (announced.width() > box.width() || announced.height() > box.height())) {
+        const qint64 wholeBytes = 4 * qint64(announced.width()) * announced.height();
+        if (!scalesWhileReading(reader.format(), files.at(0)) && wholeBytes > maxWholePictureBytes)
+            return fail(QStringLiteral("%1 is %2 pixels, which Qt reads whole before scaling: %3 MiB, more than "
+                                       "the %4 MiB zitool reads at once (scale it down first, or save it as a PNG "
+                                       "without interlacing)")
+                            .arg(files.at(0), sizeText(announced))
+                            .arg(wholeBytes >> 20)
+                            .arg(maxWholePictureBytes >> 20));
         reader.setScaledSize(announced.scaled(box, Qt::KeepAspectRatio).expandedTo(QSize(1, 1)));
-    else if (tooLarge(announced))
+    } else if (tooLarge(announced)) {
         return refuseSize(announced);
+    }
     QImage picture = reader.read();
     if (picture.isNull())
         return fail(QStringLiteral("cannot read picture %1: %2").arg(files.at(0), reader.errorString()));
@@ -269,9 +301,11 @@ std::optional<ExitCode> ZiTool::parse(QCommandLineParser& parser, const QStringL
 
 bool ZiTool::readZi(const QString& path, QByteArray& bytes)
 {
-    // No ZI image is larger than its 16-bit byte count can say.
+    // As large as a ZI file can be, 4095 x 4095: the emulator stores and
+    // draws those too.
     QString error;
-    if (!ZelvoFile::readRegular(path, ZIImage::maxAllocSize, &bytes, &error)) {
+    if (!ZelvoFile::readRegular(path, ZIImageUtil::ziByteCount(ZIImageUtil::maxDimension, ZIImageUtil::maxDimension),
+                                &bytes, &error)) {
         fail(error);
         return false;
     }

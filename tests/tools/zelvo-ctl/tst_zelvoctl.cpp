@@ -195,20 +195,23 @@ void TestZelvoCtl::headlessRun()
 // out; a connection turned away is told why, and zelvo-ctl says it.
 void TestZelvoCtl::strangersLeaveTheSlotsFree()
 {
-    QVERIFY(emulator.startUntilListening(60000));
+    // Its own free ports, whatever the tests before it used.
+    EmulatorProcess instance{nullptr, QStringLiteral("zelvoctl/strangers")};
+    QVERIFY(instance.startUntilListening(60000));
     QString error;
-    const QString token = QString::fromLatin1(ZelvoControlToken::readFile(emulator.tokenFile(), &error));
+    const QString token = QString::fromLatin1(ZelvoControlToken::readFile(instance.tokenFile(), &error));
     QVERIFY2(!token.isEmpty(), qPrintable(error));
     std::vector<std::unique_ptr<ControlClient>> strangers;
     for (int i = 0; i < 40; ++i)
-        strangers.push_back(std::make_unique<ControlClient>(emulator.ports().control));
+        strangers.push_back(std::make_unique<ControlClient>(instance.ports().control));
 
     std::vector<std::unique_ptr<ControlClient>> clients;
     for (int i = 0; i < 32; ++i) {
-        clients.push_back(std::make_unique<ControlClient>(emulator.ports().control));
-        QVERIFY2(clients.back()->call({{"cmd", "auth"}, {"token", token}}).value("ok").toBool(), qPrintable(QString::number(i)));
+        clients.push_back(std::make_unique<ControlClient>(instance.ports().control));
+        const QJsonObject answer = clients.back()->call({{"cmd", "auth"}, {"token", token}});
+        QVERIFY2(answer.value("ok").toBool(), QJsonDocument(answer).toJson().constData());
     }
-    const QStringList ports{"--ports-file", emulator.portsFile()};
+    const QStringList ports{"--ports-file", instance.portsFile()};
     CtlResult result = CtlProcess::run(QStringList{"state"} + ports);
     QCOMPARE(result.exitCode, 2);
     QCOMPARE(result.err, QByteArray("zelvo-ctl: the emulator refused the connection: "
