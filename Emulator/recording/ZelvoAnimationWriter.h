@@ -31,7 +31,6 @@ public:
     // Writes what ends the file.
     virtual bool finish() = 0;
 
-    int frameCount() const { return frames; }
     QString errorString() const { return error; }
 
 protected:
@@ -41,6 +40,7 @@ protected:
     bool fail(const QString& reason);
     qint64 size() const { return end; }
 
+    // Frames appended so far.
     int frames = 0;
 
 private:

@@ -13,6 +13,10 @@ namespace {
 
 // Longer than any recording a person or a test makes.
 constexpr double maxSeconds = 24 * 3600;
+// Frames handed to the workers and not yet written: half a second of a
+// display that changes 30 times a second, more than a machine that keeps
+// up ever holds.
+constexpr int maxEncoding = 16;
 
 } // namespace
 
@@ -125,6 +129,13 @@ void ZelvoDisplayRecorder::addFrame(const QImage& image)
 {
     lastRecorded = image;
     const qint64 millis = clock.elapsed();
+    // On a machine too busy to encode as fast as the display changes, the
+    // display waits for the oldest frame, so that memory and the time to
+    // stop stay bounded and no frame is lost.
+    if (encoding.size() >= maxEncoding) {
+        encoding.head().encoded.waitForFinished();
+        writeEncoded();
+    }
     // The frame written last was shown until now.
     if (encoding.isEmpty() && openFrameMillis >= 0) {
         writer->setLastDelay(int(millis - openFrameMillis));
