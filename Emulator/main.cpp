@@ -1,7 +1,7 @@
 #include "control/ZelvoControlServer.h"
 #include "ui/ZelvoEmulator.h"
 #include "comm/ZelvoServer.h"
-#include "util/ZelvoUtil.h"
+#include "util/ZelvoImageStore.h"
 #include "ZelvoInstance.h"
 
 #include <QApplication>
@@ -119,7 +119,6 @@ int qMain(int argc, char** argv)
     if (!instance.dataDirectory.isEmpty()) {
         if (!makeDataDirectory(instance.dataDirectory))
             return startFailed(QStringLiteral("cannot create the data directory %1").arg(instance.dataDirectory));
-        ZelvoUtil::setDataDirectory(instance.dataDirectory);
     }
 
     ZelvoServer server;
@@ -136,6 +135,8 @@ int qMain(int argc, char** argv)
     qDebug() << "ZelvoServer::main";
 
     ZelvoEmulator emulator(&server, nullptr);
+    if (!instance.dataDirectory.isEmpty())
+        emulator.imageStore()->setDataDirectory(instance.dataDirectory);
     emulator.show();
 
     ZelvoControlServer control(&emulator, &server);
