@@ -28,6 +28,11 @@ ZelvoConnection::~ZelvoConnection()
     qCDebug(zelvoLog) << "Invoked Destructor of ZelvoConnection";
 }
 
+std::shared_ptr<ZelvoFrameBudget> ZelvoConnection::frameBudget() const
+{
+    return server->frameBudget();
+}
+
 void ZelvoConnection::falseRun()
 {
     qCDebug(zelvoLog) << "ZelvoConnection::falseRun 1";
@@ -102,10 +107,10 @@ void ZelvoConnection::recordFrame(const QByteArray& payload, const ZelvoAction& 
 {
     ZelvoRecord record(ZelvoRecord::Direction::In, ZelvoRecord::Kind::FrameReceived, outcome, reason);
     record.agent = action.args.value(QStringLiteral("appId")).toString();
-    record.detail = action.commandType();
-    if (record.detail == commandAgentContent)
+    record.commandType = action.commandType();
+    if (record.commandType == commandAgentContent)
         record.contentId = action.intArg(QStringLiteral("contentId"), &record.clamped);
-    if (record.detail == commandZelvoConfig) {
+    if (record.commandType == commandZelvoConfig) {
         bool minClamped = false;
         bool maxClamped = false;
         action.intArg(QStringLiteral("minPersistingTimeMillis"), &minClamped);
@@ -121,7 +126,7 @@ void ZelvoConnection::recordSkippedFrame(qint64 size, qint64 limit)
 {
     ZelvoRecord record(ZelvoRecord::Direction::In, ZelvoRecord::Kind::FrameReceived, ZelvoRecord::Outcome::NoAction,
                        ZelvoRecord::Reason::FrameTooLarge);
-    record.detail = peerName;
+    record.peer = peerName;
     record.size = size;
     record.limit = limit;
     server->recorder()->append(std::move(record));

@@ -2,6 +2,7 @@
 
 #include "comm/ZelvoConnection.h"
 #include "comm/ZelvoSocket.h"
+#include "ZelvoFrameBudget.h"
 #include "ZelvoLog.h"
 #include "record/ZelvoRecorder.h"
 
@@ -53,6 +54,7 @@ bool isConnectionError(int error)
 ZelvoServer::ZelvoServer(QObject* parent)
     : QTcpServer(parent)
     , messageRecorder(new ZelvoRecorder(ZelvoRecorder::defaultCapacity, this))
+    , unfinishedFrames(std::make_shared<ZelvoFrameBudget>())
     , acceptRetryTimer(new QTimer(this))
 {
     // The window connects to the relayed signals by signature.
@@ -183,7 +185,7 @@ void ZelvoServer::onNewConnection()
     if (linkRefused) {
         ZelvoRecord record(ZelvoRecord::Direction::Link, ZelvoRecord::Kind::ConnectionRefused,
                            ZelvoRecord::Outcome::Refused);
-        record.detail = QStringLiteral("%1:%2").arg(socket->peerAddress().toString()).arg(socket->peerPort());
+        record.peer = QStringLiteral("%1:%2").arg(socket->peerAddress().toString()).arg(socket->peerPort());
         messageRecorder->append(std::move(record));
         socket->abort();
         socket->deleteLater();
@@ -202,7 +204,7 @@ void ZelvoServer::onNewConnection()
 void ZelvoServer::recordLink(ZelvoRecord::Kind kind, const QString& peer, ZelvoRecord::Reason reason)
 {
     ZelvoRecord record(ZelvoRecord::Direction::Link, kind, ZelvoRecord::Outcome::Info, reason);
-    record.detail = peer;
+    record.peer = peer;
     record.count = connectionList.size();
     messageRecorder->append(std::move(record));
 }

@@ -79,7 +79,7 @@ void ZelvoEmulator::dispatchSensorEvent(const ZelvoEvent& event, const QString& 
     record.reason = ZelvoRecord::Reason::DelayedEventsFull;
     record.count = 0;
     for (const QString& peer : dropped) {
-        record.detail = peer;
+        record.peer = peer;
         server->recorder()->append(record);
     }
 }
