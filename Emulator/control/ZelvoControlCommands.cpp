@@ -122,6 +122,9 @@ void ZelvoControlCommands::execute(const QJsonObject& request, const Reply& repl
         battery(request, reply);
     else if (command == QLatin1String("reset"))
         reset(reply);
+    else if (command == QLatin1String("web"))
+        reply({{QStringLiteral("url"), webAddress}},
+              webAddress.isEmpty() ? QStringLiteral("no web page; start the emulator with --web-port PORT") : QString());
     else if (command.isEmpty())
         reply({}, QStringLiteral("\"cmd\" must name a command"));
     else

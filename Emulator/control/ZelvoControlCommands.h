@@ -33,6 +33,9 @@ public:
     void execute(const QJsonObject& request, const Reply& reply);
 
     ZelvoTracePlayer* tracePlayer() const { return player; }
+    // The web page's address with its token, which the "web" command
+    // tells; empty while no page is served.
+    void setWebAddress(const QString& address) { webAddress = address; }
     ZelvoRecorder* recorder() const;
 
 private:
@@ -61,4 +64,5 @@ private:
     ZelvoEmulator* window = nullptr;
     ZelvoServer* server = nullptr;
     ZelvoTracePlayer* player = nullptr;
+    QString webAddress;
 };

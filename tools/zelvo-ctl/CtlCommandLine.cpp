@@ -126,6 +126,9 @@ const QList<Command>& commands()
         {QStringLiteral("ready"), QStringLiteral("[--timeout SECONDS]"),
          QStringLiteral("Return as soon as the emulator answers; exit 2 when it has not within\n"
                         "SECONDS (default 30).")},
+        {QStringLiteral("web"), QString(),
+         QStringLiteral("Print the address of the emulator's web page, its token in it (the emulator\n"
+                        "serves the page when started with --web-port PORT).")},
         {QStringLiteral("reset"), QString(),
          QStringLiteral("Bring the emulator back to the state of a fresh start: no content, default\n"
                         "times, sensors and traces stopped, its agents' images and the message\n"
@@ -322,7 +325,8 @@ CtlCommandLine::Status CtlCommandLine::parse(const QStringList& arguments)
         } else {
             return usageError(QStringLiteral("record display, session or stop"), name);
         }
-    } else if (name == QLatin1String("state") || name == QLatin1String("reset") || name == QLatin1String("ready")) {
+    } else if (name == QLatin1String("state") || name == QLatin1String("reset") || name == QLatin1String("ready")
+               || name == QLatin1String("web")) {
         if (!expect(0))
             return usageError(QStringLiteral("unexpected argument '%1'").arg(positional.first()), name);
         // Ready asks for the state: any answer means the emulator is up.
