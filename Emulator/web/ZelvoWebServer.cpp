@@ -79,6 +79,7 @@ ZelvoWebServer::ZelvoWebServer(ZelvoEmulator* window, ZelvoControlCommands* comm
     connect(stateTimer, &QTimer::timeout, this, &ZelvoWebServer::refreshState);
     connect(window, &ZelvoEmulator::displayShown, this, &ZelvoWebServer::onDisplayShown);
     frame = window->displayImage();
+    frames = frame.isNull() ? 0 : 1;
 }
 
 ZelvoWebServer::~ZelvoWebServer()
@@ -174,14 +175,14 @@ void ZelvoWebServer::answer(QTcpSocket* socket, const ZelvoHttpRequest& request,
     if (!token->matches(request.queryValue("token"))) {
         socket->write(response("401 Unauthorized"));
     } else if (request.path() == livePath && request.isWebSocketUpgrade()) {
-        if (viewers < maxViewers) {
-            ++viewers;
-            // The socket goes on living inside the viewer's WebSocket.
-            connect(socket, &QObject::destroyed, this, [this] {
-                if (--viewers == 0)
-                    stateTimer->stop();
-            });
+        if (viewerCount() < maxViewers) {
             delete guard;
+            // A handshake that fails leaves the socket to close.
+            upgrading.append(socket);
+            connect(socket, &QTcpSocket::disconnected, this, [this, socket] {
+                if (upgrading.removeOne(socket))
+                    socket->deleteLater();
+            });
             upgrader->handleConnection(socket);
             return;
         }
@@ -217,7 +218,21 @@ void ZelvoWebServer::closeAfterAnswer(QTcpSocket* socket, QObject* guard)
 void ZelvoWebServer::onNewViewer()
 {
     while (QWebSocket* socket = upgrader->nextPendingConnection()) {
-        new ZelvoWebViewer(socket, this);
+        auto* viewer = new ZelvoWebViewer(socket, this);
+        ++viewers;
+        connect(viewer, &QObject::destroyed, this, [this] {
+            if (--viewers == 0)
+                stateTimer->stop();
+        });
+        // The WebSocket runs on the connection's socket but leaves it to
+        // its owner: the viewer, from now on.
+        for (QTcpSocket* connection : qAsConst(upgrading)) {
+            if (connection->peerPort() == socket->peerPort() && connection->peerAddress() == socket->peerAddress()) {
+                upgrading.removeOne(connection);
+                connection->setParent(viewer);
+                break;
+            }
+        }
         stateTimer->start();
     }
 }

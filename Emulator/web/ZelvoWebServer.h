@@ -3,6 +3,7 @@
 #include <QByteArray>
 #include <QHostAddress>
 #include <QImage>
+#include <QList>
 #include <QObject>
 #include <QString>
 #include <QUrl>
@@ -51,7 +52,8 @@ public:
     // Writes address() to path, readable by its owner only, and removes it
     // again when the server ends.
     bool writeAddressFile(const QString& path, QString* error);
-    int viewerCount() const { return viewers; }
+    // Viewers watching, and those whose WebSocket handshake runs.
+    int viewerCount() const { return viewers + upgrading.size(); }
 
     // The display as the viewers get it: the content id it shows (-1 for
     // none) in four bytes, big-endian, then the image as PNG; encoded once
@@ -95,6 +97,6 @@ private:
     quint64 encodedNumber = 0;
     QByteArray currentState;
     int pendingRequests = 0;
-    // Upgrades handed over and not yet a viewer count as viewers already.
+    QList<QTcpSocket*> upgrading;
     int viewers = 0;
 };
