@@ -1,8 +1,10 @@
 """The web page of a real headless emulator in headless Chromium: the agent's
 content reaches the page's pixels, the record and the sensors follow, and a
 click on plus gives the agent its three button events."""
+import json
 import os
 import struct
+import subprocess
 import urllib.error
 import urllib.request
 import zlib
@@ -66,6 +68,22 @@ def test_without_the_token_the_page_is_refused(emulator):
             urllib.request.urlopen(address, timeout=10)
         assert refusal.value.code == 401
         assert refusal.value.read() == b""
+
+
+def test_the_address_is_told_by_the_ports_file_the_address_file_and_zelvo_ctl(emulator):
+    url = emulator.control.request("web")["url"]
+    ports_file = emulator.data_dir / "ports.json"
+    assert url.startswith(f"http://127.0.0.1:{json.loads(ports_file.read_text())['webPort']}/?token=")
+    address_file = emulator.data_dir / "web-address"
+    assert address_file.read_text() == url + "\n"
+    assert address_file.stat().st_mode & 0o077 == 0
+    ctl = [os.environ["ZELVO_CTL"], "web", "--ports-file", str(ports_file)]
+    told = subprocess.run(ctl, capture_output=True, text=True, timeout=60)
+    assert (told.returncode, told.stdout) == (0, url + "\n")
+    with Emulator() as without:
+        ctl[-1] = str(without.data_dir / "ports.json")
+        refused = subprocess.run(ctl, capture_output=True, text=True, timeout=60)
+        assert refused.returncode == 1 and "--web-port" in refused.stderr
 
 
 def test_page_shows_the_content_and_plus_reaches_the_agent(emulator, browser):
