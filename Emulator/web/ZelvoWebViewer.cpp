@@ -80,7 +80,7 @@ void ZelvoWebViewer::flush()
         stateDirty = false;
         socket->sendTextMessage(QString::fromUtf8(QByteArray("{\"type\":\"state\",\"state\":") + server->state() + '}'));
     }
-    if (socket->bytesToWrite() > maxUnsentBytes)
+    if (socket->bytesToWrite() > maxUnsentBytes || unshown >= maxUnshown)
         return;
     const ZelvoRecorder* recorder = server->controlCommands()->recorder();
     if (recordsCleared || recordSent < recorder->lastSequence()) {
@@ -96,10 +96,12 @@ void ZelvoWebViewer::flush()
             message.insert(QStringLiteral("cleared"), true);
         recordsCleared = false;
         recordSent = last;
+        ++unshown;
         sendText(message);
     }
-    if (frameSent < server->frameNumber() && socket->bytesToWrite() <= maxUnsentBytes) {
+    if (frameSent < server->frameNumber() && unshown < maxUnshown && socket->bytesToWrite() <= maxUnsentBytes) {
         frameSent = server->frameNumber();
+        ++unshown;
         socket->sendBinaryMessage(server->encodedFrame());
     }
 }
@@ -117,6 +119,11 @@ void ZelvoWebViewer::onRequest(const QString& message)
     const double id = request.value(QStringLiteral("id")).toDouble(-1);
     if (parseError.error != QJsonParseError::NoError || !document.isObject()) {
         sendAnswer(id, {}, QStringLiteral("a request is one JSON object"));
+        return;
+    }
+    if (request.contains(QStringLiteral("shown"))) {
+        unshown = std::max(0, unshown - 1);
+        scheduleFlush();
         return;
     }
     const QString command = request.value(QStringLiteral("cmd")).toString();

@@ -12,10 +12,13 @@ class ZelvoWebServer;
 // the state and the message record as they change (JSON text), and takes
 // the page's requests, which it applies as the control channel's commands.
 //
-// What it sends is bounded: past maxUnsentBytes waiting in the socket it
-// sends no frames and no records, only the latest of each once the viewer
-// has read, so a slow viewer skips frames and its memory stays flat. One
-// that reads nothing while cutOffBytes wait is closed.
+// What it sends is bounded: the page tells when it has shown a frame or a
+// batch of records ({"shown": true}), and no more than maxUnshown of them
+// are on their way at once, so that a frame never waits behind a backlog
+// in the socket; past maxUnsentBytes waiting in the socket it sends no frames and
+// no records. Then the newest of each follows once the viewer has caught
+// up, so a slow viewer skips frames, sees no old ones, and its memory stays
+// flat. One that reads nothing while cutOffBytes wait is closed.
 class ZelvoWebViewer final : public QObject
 {
     Q_OBJECT
@@ -23,6 +26,7 @@ class ZelvoWebViewer final : public QObject
 
 public:
     static constexpr qint64 maxUnsentBytes = 512 * 1024;
+    static constexpr int maxUnshown = 3;
     static constexpr qint64 cutOffBytes = 8 * 1024 * 1024;
     // The records a viewer gets when it opens the page, and at most at once.
     static constexpr int recordsAtOnce = 200;
@@ -50,6 +54,7 @@ private:
     ZelvoWebServer* server = nullptr;
     QTimer* flushTimer = nullptr;
     quint64 frameSent = 0;
+    int unshown = 0;
     quint64 recordSent = 0;
     bool recordsCleared = false;
     bool stateDirty = true;
