@@ -22,6 +22,8 @@
 #include <QWebSocketServer>
 #include <QtEndian>
 
+#include <algorithm>
+
 namespace {
 
 // How often the viewers' state is compared with the emulator's, for what
@@ -69,8 +71,7 @@ ZelvoWebServer::ZelvoWebServer(ZelvoEmulator* window, ZelvoControlCommands* comm
     if (file.open(QIODevice::ReadOnly))
         page = file.readAll();
     pagePolicy = "Content-Security-Policy: default-src 'none'; script-src " + inlineHash(page, "script")
-                 + "; style-src " + inlineHash(page, "style")
-                 + "; connect-src 'self'; base-uri 'none'; form-action 'none'; frame-ancestors 'none'\r\n";
+                 + "; style-src " + inlineHash(page, "style") + "; connect-src 'self'";
     upgrader->setHandshakeTimeout(requestTimeoutMillis);
     upgrader->setMaxPendingConnections(maxViewers);
     stateTimer->setInterval(stateIntervalMillis);
@@ -194,11 +195,23 @@ void ZelvoWebServer::answer(QTcpSocket* socket, const ZelvoHttpRequest& request,
     } else {
         const QByteArray head = response("200 OK",
                                          "Content-Type: text/html; charset=utf-8\r\nReferrer-Policy: no-referrer\r\n"
-                                         "X-Content-Type-Options: nosniff\r\n" + pagePolicy,
+                                         "X-Content-Type-Options: nosniff\r\n" + policyFor(request),
                                          page);
         socket->write(request.method() == "HEAD" ? head.left(head.size() - page.size()) : head);
     }
     closeAfterAnswer(socket, guard);
+}
+
+QByteArray ZelvoWebServer::policyFor(const ZelvoHttpRequest& request) const
+{
+    // The stream's address in full, for browsers whose 'self' does not
+    // cover WebSocket addresses; a host the browser would not send adds none.
+    const QByteArray host = request.field("host");
+    const bool plain = !host.isEmpty() && std::all_of(host.begin(), host.end(), [](char c) {
+        return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || QByteArray(".:-[]").contains(c);
+    });
+    return pagePolicy + (plain ? " ws://" + host : QByteArray())
+           + "; base-uri 'none'; form-action 'none'; frame-ancestors 'none'\r\n";
 }
 
 void ZelvoWebServer::closeAfterAnswer(QTcpSocket* socket, QObject* guard)

@@ -76,6 +76,7 @@ private:
     void readRequest(QTcpSocket* socket, QObject* guard);
     void answer(QTcpSocket* socket, const ZelvoHttpRequest& request, QObject* guard);
     void closeAfterAnswer(QTcpSocket* socket, QObject* guard);
+    QByteArray policyFor(const ZelvoHttpRequest& request) const;
     // Tells the viewers when the state differs from what they were told.
     void refreshState();
 
@@ -89,6 +90,7 @@ private:
     QString startError;
     QString addressPath;
     QByteArray page;
+    // The page's Content-Security-Policy up to its connect-src.
     QByteArray pagePolicy;
     QImage frame;
     int frameContentId = -1;

@@ -222,6 +222,7 @@ void TestZelvoWebServer::answers()
     QCOMPARE(answer.size() > headEnd, hasBody);
     if (hasBody) {
         QVERIFY(answer.contains("Content-Security-Policy: default-src 'none'"));
+        QVERIFY(answer.contains("; connect-src 'self' ws://127.0.0.1; base-uri 'none';"));
         QVERIFY(answer.mid(headEnd).contains("<canvas id=\"display\" width=\"320\" height=\"240\">"));
     } else if (status != "200 OK") {
         QVERIFY(answer.contains("\r\nContent-Length: 0\r\n"));
