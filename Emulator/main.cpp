@@ -1,3 +1,4 @@
+#include "clock/ZelvoClock.h"
 #include "control/ZelvoControlServer.h"
 #include "ui/ZelvoEmulator.h"
 #include "comm/ZelvoServer.h"
@@ -20,6 +21,8 @@
 #include <sys/stat.h>
 
 namespace {
+
+constexpr char clockVariable[] = "ZELVO_CLOCK";
 
 // Platforms without a screen, where a message box waits for a click that
 // can never come.
@@ -50,6 +53,7 @@ struct Options
     // Set by an option or the environment rather than by default.
     bool controlPortChosen = false;
     QString portsFile;
+    ZelvoClock::Mode clock = ZelvoClock::Mode::Real;
 };
 
 // The environment first, then the command line over it; false with
@@ -75,7 +79,11 @@ bool readOptions(const QApplication& application, Options* options, QString* err
     parser.setApplicationDescription(QStringLiteral("The desktop emulator of the Zelvo smart glasses."));
     parser.addHelpOption();
     parser.addVersionOption();
-    parser.addOptions({agentPort, controlPort, noControl, dataDir, portsFile});
+    const QCommandLineOption clock(QStringLiteral("clock"),
+        QStringLiteral("\"real\" (default) or \"manual\": the device's time stands still until the control "
+                       "channel advances it (or $%1).").arg(QLatin1String(clockVariable)),
+        QStringLiteral("MODE"));
+    parser.addOptions({agentPort, controlPort, noControl, dataDir, portsFile, clock});
     // Help, version and unknown options end the program here.
     parser.process(application);
 
@@ -97,6 +105,11 @@ bool readOptions(const QApplication& application, Options* options, QString* err
         instance.dataDirectory = parser.value(dataDir);
     if (!instance.dataDirectory.isEmpty())
         instance.dataDirectory = QFileInfo(instance.dataDirectory).absoluteFilePath();
+    const QString clockMode = parser.isSet(clock) ? parser.value(clock) : qEnvironmentVariable(clockVariable);
+    if (!clockMode.isEmpty() && !ZelvoClock::modeNamed(clockMode, &options->clock)) {
+        *error = QStringLiteral("--clock needs \"real\" or \"manual\", not '%1'").arg(clockMode);
+        return false;
+    }
     options->control = !parser.isSet(noControl);
     if (parser.isSet(portsFile))
         options->portsFile = QFileInfo(parser.value(portsFile)).absoluteFilePath();
@@ -122,7 +135,8 @@ int qMain(int argc, char** argv)
         ZelvoUtil::setDataDirectory(instance.dataDirectory);
     }
 
-    ZelvoServer server;
+    ZelvoClock clock(options.clock);
+    ZelvoServer server(&clock);
     if (!server.start(QHostAddress(QHostAddress::LocalHost), instance.agentPort)) {
         std::fprintf(stderr, "ZelvoEmulator already in use (port %u)\n", unsigned(instance.agentPort));
         if (nobodyCanAnswer())

@@ -1,5 +1,6 @@
 #include "comm/ZelvoServer.h"
 
+#include "clock/ZelvoClock.h"
 #include "comm/ZelvoConnection.h"
 #include "ZelvoLog.h"
 #include "record/ZelvoRecorder.h"
@@ -49,9 +50,11 @@ bool isConnectionError(int error)
 
 } // namespace
 
-ZelvoServer::ZelvoServer(QObject* parent)
+ZelvoServer::ZelvoServer(ZelvoClock* clock, QObject* parent)
     : QTcpServer(parent)
-    , messageRecorder(new ZelvoRecorder(ZelvoRecorder::defaultCapacity, this))
+    , ownClock(clock ? nullptr : std::make_unique<ZelvoClock>())
+    , deviceClock(clock ? clock : ownClock.get())
+    , messageRecorder(new ZelvoRecorder(ZelvoRecorder::defaultCapacity, deviceClock, this))
     , acceptRetryTimer(new QTimer(this))
 {
     // The window connects to the relayed signals by signature.

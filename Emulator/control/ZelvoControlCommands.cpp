@@ -1,5 +1,6 @@
 #include "control/ZelvoControlCommands.h"
 
+#include "clock/ZelvoClock.h"
 #include "control/ZelvoTracePlayer.h"
 #include "comm/ZelvoServer.h"
 #include "ui/Button.h"
@@ -85,7 +86,7 @@ ZelvoControlCommands::ZelvoControlCommands(ZelvoEmulator* window, ZelvoServer* s
     : QObject(parent)
     , window(window)
     , server(server)
-    , player(new ZelvoTracePlayer(this))
+    , player(new ZelvoTracePlayer(server->clock(), this))
 {
     connect(player, &ZelvoTracePlayer::readingDue, this, &ZelvoControlCommands::shoot);
 }
@@ -122,6 +123,8 @@ void ZelvoControlCommands::execute(const QJsonObject& request, const Reply& repl
         battery(request, reply);
     else if (command == QLatin1String("reset"))
         reset(reply);
+    else if (command == QLatin1String("clock"))
+        clock(request, reply);
     else if (command.isEmpty())
         reply({}, QStringLiteral("\"cmd\" must name a command"));
     else
@@ -199,6 +202,7 @@ void ZelvoControlCommands::longPress(Control target, const QString& name, const 
         reply({}, QStringLiteral("%1 was released before the long press").arg(name));
     });
     window->pressControl(target);
+    passManualTime(Button::longPressMillis);
 }
 
 void ZelvoControlCommands::holdPress(Control target, int holdMillis, const Reply& reply)
@@ -208,12 +212,20 @@ void ZelvoControlCommands::holdPress(Control target, int holdMillis, const Reply
         delete waiter;
         reply({{QStringLiteral("releasedElsewhere"), true}}, QString());
     });
-    QTimer::singleShot(holdMillis, Qt::PreciseTimer, waiter, [this, waiter, target, reply] {
+    server->clock()->singleShot(holdMillis, waiter, [this, waiter, target, reply] {
         delete waiter;
         window->releaseControl(target);
         reply({{QStringLiteral("releasedElsewhere"), false}}, QString());
     });
     window->pressControl(target);
+    passManualTime(holdMillis);
+}
+
+void ZelvoControlCommands::passManualTime(qint64 millis)
+{
+    ZelvoClock* deviceClock = server->clock();
+    if (deviceClock->isManual())
+        deviceClock->advance(millis);
 }
 
 void ZelvoControlCommands::sensor(const QJsonObject& request, const Reply& reply)
@@ -377,6 +389,8 @@ void ZelvoControlCommands::trace(const QJsonObject& request, const Reply& reply)
         });
     }
     player->play(readings);
+    if (waitForEnd)
+        passManualTime(readings.constLast().millis);
     if (!waitForEnd) {
         QJsonObject results = traceState(*player);
         results.insert(QStringLiteral("duration"), double(readings.constLast().millis));
@@ -562,10 +576,47 @@ void ZelvoControlCommands::wait(const QJsonObject& request, const Reply& reply)
         delete waiter;
         settle(record);
     });
+    // The agent sends in its own time, so the wait counts real time on
+    // either clock.
     QTimer::singleShot(timeoutMillis, waiter, [waiter, agentHash, timeoutMillis, reply] {
         delete waiter;
         reply({}, QStringLiteral("no content of %1 on the display after %2 ms").arg(agentHash).arg(timeoutMillis));
     });
+}
+
+void ZelvoControlCommands::clock(const QJsonObject& request, const Reply& reply)
+{
+    const QString action = request.value(QStringLiteral("action")).toString(QStringLiteral("state"));
+    ZelvoClock* deviceClock = server->clock();
+    if (action == QLatin1String("pause")) {
+        deviceClock->pause();
+    } else if (action == QLatin1String("resume")) {
+        deviceClock->resume();
+    } else if (action == QLatin1String("advance")) {
+        int millis = 0;
+        QString error;
+        if (request.value(QStringLiteral("ms")).isUndefined()
+            || !readMillis(request, QStringLiteral("ms"), 0, &millis, &error)) {
+            reply({}, error.isEmpty() ? QStringLiteral("\"ms\" must be given") : error);
+            return;
+        }
+        if (!deviceClock->advance(millis)) {
+            reply({}, QStringLiteral("the clock runs in real time; pause it first"));
+            return;
+        }
+    } else if (action != QLatin1String("state")) {
+        reply({}, oneOf(QStringLiteral("action"), {QStringLiteral("state"), QStringLiteral("pause"),
+                                                    QStringLiteral("resume"), QStringLiteral("advance")}));
+        return;
+    }
+    reply({{QStringLiteral("clock"), clockState()}}, QString());
+}
+
+QJsonObject ZelvoControlCommands::clockState() const
+{
+    const ZelvoClock* deviceClock = server->clock();
+    return {{QStringLiteral("mode"), ZelvoClock::modeName(deviceClock->mode())},
+            {QStringLiteral("now"), double(deviceClock->now())}};
 }
 
 void ZelvoControlCommands::reset(const Reply& reply)
@@ -606,5 +657,6 @@ QJsonObject ZelvoControlCommands::state() const
         {QStringLiteral("drawnAgent"), window->drawnAgent()},
         {QStringLiteral("drawnContentId"), window->drawnContentId()},
         {QStringLiteral("lastOutcome"), lastOutcome(window->lastContentOutcome())},
+        {QStringLiteral("clock"), clockState()},
     };
 }

@@ -49,6 +49,12 @@ private:
     void wait(const QJsonObject& request, const Reply& reply);
     void link(const QJsonObject& request, const Reply& reply);
     void battery(const QJsonObject& request, const Reply& reply);
+    // Pauses, resumes or advances the device clock, or tells its state.
+    void clock(const QJsonObject& request, const Reply& reply);
+    QJsonObject clockState() const;
+    // On a manual clock a command that holds for device time moves the
+    // clock by that time itself, since nothing else would.
+    void passManualTime(qint64 millis);
     QJsonObject linkState() const;
     // A fresh start without restarting: the window, the trace, the record
     // and the stored images; the agents stay connected.

@@ -1,5 +1,6 @@
 #include "recording/ZelvoDisplayRecorder.h"
 
+#include "clock/ZelvoClock.h"
 #include "recording/ZelvoApngWriter.h"
 #include "recording/ZelvoGifWriter.h"
 
@@ -8,7 +9,6 @@
 #include <QFileInfo>
 #include <QPainter>
 #include <QSaveFile>
-#include <QTimer>
 #include <QtConcurrent>
 
 namespace {
@@ -28,12 +28,14 @@ QByteArray encodePng(const QImage& image)
 
 } // namespace
 
-ZelvoDisplayRecorder::ZelvoDisplayRecorder(QObject* parent)
+ZelvoDisplayRecorder::ZelvoDisplayRecorder(ZelvoClock* clock, QObject* parent)
     : QObject(parent)
-    , limit(new QTimer(this))
+    , ownClock(clock ? nullptr : std::make_unique<ZelvoClock>())
+    , clock(clock ? clock : ownClock.get())
+    , limit(new ZelvoClockTimer(this->clock, this))
 {
     limit->setSingleShot(true);
-    connect(limit, &QTimer::timeout, this, [this] { stop(); });
+    connect(limit, &ZelvoClockTimer::timeout, this, [this] { stop(); });
 }
 
 ZelvoDisplayRecorder::~ZelvoDisplayRecorder()
@@ -65,7 +67,7 @@ bool ZelvoDisplayRecorder::start(const QString& path, double seconds, QString* e
     frames.clear();
     lastRecorded = QImage();
     recording = true;
-    clock.start();
+    startMillis = clock->now();
     if (seconds > 0)
         limit->start(int(seconds * 1000));
     // The first frame is what the display shows now.
@@ -79,7 +81,7 @@ bool ZelvoDisplayRecorder::stop(QString* error)
 {
     if (!recording)
         return true;
-    const qint64 end = clock.elapsed();
+    const qint64 end = clock->now() - startMillis;
     recording = false;
     limit->stop();
     QVector<ZelvoAnimationFrame> encoded;
@@ -129,5 +131,5 @@ void ZelvoDisplayRecorder::showImage(const QImage& image)
 void ZelvoDisplayRecorder::addFrame(const QImage& image)
 {
     lastRecorded = image;
-    frames.append({clock.elapsed(), QtConcurrent::run(encodePng, image)});
+    frames.append({clock->now() - startMillis, QtConcurrent::run(encodePng, image)});
 }

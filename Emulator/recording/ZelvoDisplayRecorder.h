@@ -1,26 +1,30 @@
 #pragma once
 
-#include <QElapsedTimer>
 #include <QFuture>
 #include <QImage>
 #include <QObject>
 #include <QString>
 #include <QVector>
 
-class QTimer;
+#include <memory>
+
+class ZelvoClock;
+class ZelvoClockTimer;
 
 // Records the display as an animation: one frame per change of the display
 // image, each shown as long as the display showed it. The file is an
 // animated PNG, or a GIF when its name ends in ".gif"; it is written when
 // the recording stops. Frames are compressed on worker threads as they come,
-// so that recording costs the drawing of content next to nothing.
+// so that recording costs the drawing of content next to nothing. Frames
+// last as long as the device clock says, which is a real-time clock of its
+// own unless one is given.
 class ZelvoDisplayRecorder final : public QObject
 {
     Q_OBJECT
     Q_DISABLE_COPY_MOVE(ZelvoDisplayRecorder)
 
 public:
-    explicit ZelvoDisplayRecorder(QObject* parent = nullptr);
+    explicit ZelvoDisplayRecorder(ZelvoClock* clock = nullptr, QObject* parent = nullptr);
     ~ZelvoDisplayRecorder() override;
 
     // Starts recording into path (absolute), for seconds or, when seconds
@@ -58,8 +62,10 @@ private:
     QImage current;
     QImage lastRecorded;
     QVector<Frame> frames;
-    QElapsedTimer clock;
-    QTimer* limit = nullptr;
+    std::unique_ptr<ZelvoClock> ownClock;
+    ZelvoClock* clock = nullptr;
+    qint64 startMillis = 0;
+    ZelvoClockTimer* limit = nullptr;
     QString filePath;
     bool recording = false;
 };

@@ -5,7 +5,6 @@
 #include "model/ZelvoLayout.h"
 #include "record/ZelvoRecord.h"
 
-#include <QDeadlineTimer>
 #include <QGraphicsView>
 #include <QImage>
 #include <QList>
@@ -18,7 +17,8 @@
 class Button;
 class QListWidget;
 class QPainter;
-class QTimer;
+class ZelvoClock;
+class ZelvoClockTimer;
 class ZelvoDevicePanel;
 class ZelvoDisplay;
 class ZelvoDisplayRecorder;
@@ -99,8 +99,10 @@ public:
     // The record of the latest content message or removal.
     const ZelvoRecord& lastContentOutcome() const { return lastOutcome; }
     bool isFullScreenMode() const { return fullScreen; }
-    bool isMinPersistingTimerRunning() const { return minPersistingTimerId != -1; }
-    bool isMaxPersistingTimerRunning() const { return maxPersistingTimerId != -1; }
+    bool isMinPersistingTimerRunning() const;
+    bool isMaxPersistingTimerRunning() const;
+    // The device clock of the window and its server.
+    ZelvoClock* clock() const { return deviceClock; }
     int battery() const { return batteryPercent; }
     // The bolt shows while the battery simulation runs or when charging was set.
     bool isBatteryCharging() const;
@@ -130,7 +132,6 @@ public:
 
 
 protected:
-    void timerEvent(QTimerEvent* event) override;
     void keyPressEvent(QKeyEvent* event) override;
     void resizeEvent(QResizeEvent* event) override;
     void closeEvent(QCloseEvent* event) override;
@@ -141,6 +142,8 @@ private slots:
     void onAgentContent(const QString& agentHash, int contentId, const QString& layId,
                         const QList<QString>& imagesId, const QList<QString>& texts);
     void onAgentContentTimeout();
+    void onMinPersistingElapsed();
+    void onMaxPersistingElapsed();
     void onFullScreenToggle();
     void onFullScreenOn();
     void onFullScreenOff();
@@ -204,14 +207,14 @@ private:
     // The full-screen layout has been applied since the last switch to it.
     bool fullScreenLaidOut = false;
     bool contentOnDisplay = false;
-    int minPersistingTimerId = -1;
-    // When the running minimum time ends, and for which content.
-    QDeadlineTimer minPersistingDeadline;
+    ZelvoClock* deviceClock = nullptr;
+    ZelvoClockTimer* minPersistingTimer = nullptr;
+    // The content whose minimum time runs.
     int minPersistingContentId = -1;
     QString drawnAgentHash;
     int drawnContent = -1;
     ZelvoRecord lastOutcome;
-    int maxPersistingTimerId = -1;
+    ZelvoClockTimer* maxPersistingTimer = nullptr;
     static constexpr int defaultMinPersistingMillis = 4000;
     static constexpr int defaultMaxPersistingMillis = 6000;
     static constexpr int firstBatteryPercent = 20;
@@ -238,10 +241,10 @@ private:
     ZelvoEvent compassEvent;
     ZelvoEvent lightSensorEvent;
     ZelvoSensorList* sensorList = nullptr;
-    QTimer* batteryTimer = nullptr;
-    QTimer* accelerometerTimer = nullptr;
-    QTimer* compassTimer = nullptr;
-    QTimer* lightSensorTimer = nullptr;
+    ZelvoClockTimer* batteryTimer = nullptr;
+    ZelvoClockTimer* accelerometerTimer = nullptr;
+    ZelvoClockTimer* compassTimer = nullptr;
+    ZelvoClockTimer* lightSensorTimer = nullptr;
     ZelvoDisplayRecorder* displayRecording = nullptr;
     ZelvoSessionRecorder* sessionRecording = nullptr;
     QTransform savedDisplayTransform;

@@ -1,4 +1,5 @@
 #include "ui/Button.h"
+#include "clock/ZelvoClockTimer.h"
 
 #include <QApplication>
 #include <QColor>
@@ -11,7 +12,6 @@
 #include <QPointer>
 #include <QSignalSpy>
 #include <QTest>
-#include <QTimer>
 
 #include <memory>
 
@@ -315,7 +315,7 @@ void TestButton::timerDiesWithButton()
     auto button = std::make_unique<Button>(filled(QSize(10, 10), normalColor));
     QSignalSpy longPressed(button.get(), &Button::longPressed);
     button->press();
-    const QPointer<QTimer> timer = button->findChild<QTimer*>();
+    const QPointer<ZelvoClockTimer> timer = button->findChild<ZelvoClockTimer*>();
     QVERIFY(timer);
     QVERIFY(timer->isActive());
     button.reset();
