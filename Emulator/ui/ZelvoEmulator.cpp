@@ -17,6 +17,7 @@
 #include <QCoreApplication>
 #include <QDebug>
 #include <QGraphicsScene>
+#include <QGraphicsSimpleTextItem>
 #include <QGuiApplication>
 #include <QHash>
 #include <QListWidget>
@@ -158,6 +159,9 @@ ZelvoEmulator::ZelvoEmulator(ZelvoServer* server, QWidget* parent)
     setFixedSize(ZelvoGeometry::windowModeSize);
 
     updateDisplay(QImage(), false);
+    connect(deviceClock, &ZelvoClock::modeChanged, this, &ZelvoEmulator::showClockMark);
+    connect(deviceClock, &ZelvoClock::advanced, this, &ZelvoEmulator::showClockMark);
+    showClockMark();
 
     // From the Messages window too, so that F12 closes what it opened.
     auto* messagesShortcut = new QShortcut(QKeySequence(Qt::Key_F12), this);
@@ -213,6 +217,22 @@ void ZelvoEmulator::applyWindowModeLayout()
     plusButton->setPos(ZelvoGeometry::plusButtonPosition);
     minusButton->setPos(ZelvoGeometry::minusButtonPosition);
     sensorButton->setPos(ZelvoGeometry::sensorButtonPosition);
+    showClockMark();
+}
+
+void ZelvoEmulator::showClockMark()
+{
+    if (!clockMark) {
+        if (!deviceClock->isManual())
+            return;
+        clockMark = scene()->addSimpleText(QString());
+        clockMark->setBrush(Qt::white);
+        clockMark->setZValue(10);
+    }
+    clockMark->setVisible(deviceClock->isManual());
+    clockMark->setText(tr("Device clock paused at %1 s").arg(double(deviceClock->now()) / 1000, 0, 'f', 3));
+    constexpr qreal margin = 6;
+    clockMark->setPos(margin, scene()->sceneRect().bottom() - clockMark->boundingRect().height() - margin);
 }
 
 void ZelvoEmulator::updateDisplay(const QImage& content, bool showStatus)

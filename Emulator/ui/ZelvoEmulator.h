@@ -15,6 +15,7 @@
 #include <memory>
 
 class Button;
+class QGraphicsSimpleTextItem;
 class QListWidget;
 class QPainter;
 class ZelvoClock;
@@ -142,8 +143,6 @@ private slots:
     void onAgentContent(const QString& agentHash, int contentId, const QString& layId,
                         const QList<QString>& imagesId, const QList<QString>& texts);
     void onAgentContentTimeout();
-    void onMinPersistingElapsed();
-    void onMaxPersistingElapsed();
     void onFullScreenToggle();
     void onFullScreenOn();
     void onFullScreenOff();
@@ -183,6 +182,8 @@ private:
     // Changes the window's flags without hiding it.
     void setWindowFlagsInPlace(Qt::WindowFlags flags);
     void startPersistingTimers();
+    void onMinPersistingElapsed();
+    void onMaxPersistingElapsed();
     // The battery simulation starts its charge cycle at 0 again.
     static void restartBatteryCycle();
     void sendButtonEvent(int button, int gesture);
@@ -200,6 +201,9 @@ private:
     // The strip drawn again over the content shown now.
     void redrawStatusStrip(bool showStatus);
     void showDisplayImage(const QImage& image);
+    // While the clock is manual, a line at the foot of the window (not on
+    // the glasses' display) says so and where it stands.
+    void showClockMark();
 
     QString currentAgentHash;
     int currentContentId = -1;
@@ -247,6 +251,8 @@ private:
     ZelvoClockTimer* lightSensorTimer = nullptr;
     ZelvoDisplayRecorder* displayRecording = nullptr;
     ZelvoSessionRecorder* sessionRecording = nullptr;
+    // Made when the clock first turns manual.
+    QGraphicsSimpleTextItem* clockMark = nullptr;
     QTransform savedDisplayTransform;
     // Where the window's frame stood before full screen, to return there.
     QPoint windowModePosition;

@@ -121,6 +121,7 @@ void ZelvoEmulator::onFullScreenOnSlot()
     plusButton->setPos(ZelvoGeometry::fromRightEdge(w, ZelvoGeometry::plusButtonFromRight));
     minusButton->setPos(ZelvoGeometry::fromRightEdge(w, ZelvoGeometry::minusButtonFromRight));
     sensorButton->setPos(ZelvoGeometry::fromRightEdge(w, ZelvoGeometry::sensorButtonFromRight));
+    showClockMark();
 }
 
 void ZelvoEmulator::onFullScreenOffSlot()

@@ -249,6 +249,7 @@ void TestInstances::portNotTaken_data()
     QTest::newRow("--agent-port held") << "--agent-port" << "held" << QByteArray("already in use (port ");
     QTest::newRow("--control-port held") << "--control-port" << "held" << QByteArray("no control channel: port ");
     QTest::newRow("--agent-port 70000") << "--agent-port" << "70000" << QByteArray("--agent-port needs a port");
+    QTest::newRow("--clock later") << "--clock" << "later" << QByteArray("--clock needs \"real\" or \"manual\"");
 }
 
 void TestInstances::portNotTaken()

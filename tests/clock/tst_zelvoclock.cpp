@@ -4,6 +4,8 @@
 
 #include <QDir>
 #include <QFile>
+#include <QGraphicsScene>
+#include <QGraphicsSimpleTextItem>
 #include <QJsonArray>
 #include <QJsonObject>
 #include <QList>
@@ -46,6 +48,18 @@ QList<int> eventTypes(ControlRig& rig, TestAgent& agent)
     for (const QByteArray& frame : agent.takeEvents())
         types.append(TestAgent::eventType(frame));
     return types;
+}
+
+// The line at the foot of the window that says the clock is manual; empty
+// when none shows.
+QString clockMark(const ZelvoEmulator& window)
+{
+    for (const QGraphicsItem* item : window.scene()->items()) {
+        const auto* text = dynamic_cast<const QGraphicsSimpleTextItem*>(item);
+        if (text && text->isVisible())
+            return text->text();
+    }
+    return QString();
 }
 
 } // namespace
@@ -203,6 +217,8 @@ void TestZelvoClock::controlRequest()
     QTest::qWait(20);
     QCOMPARE(clockOf(client.call({{"cmd", "state"}})), paused);
     QCOMPARE(clockOf(client.call(advance(250))).value("now"), QJsonValue(frozen + 250));
+    QCOMPARE(clockMark(rig.window),
+             QStringLiteral("Device clock paused at %1 s").arg((frozen + 250) / 1000, 0, 'f', 3));
 
     QCOMPARE(client.call({{"cmd", "clock"}, {"action", "advance"}}).value("error"), QJsonValue("\"ms\" must be given"));
     QVERIFY(client.call({{"cmd", "clock"}, {"action", "advance"}, {"ms", -1}}).value("error").toString().startsWith(
@@ -215,6 +231,7 @@ void TestZelvoClock::controlRequest()
     QCOMPARE(clockOf(client.call({{"cmd", "state"}})).value("mode"), QJsonValue("manual"));
     const QJsonObject resumed = clockOf(client.call({{"cmd", "clock"}, {"action", "resume"}}));
     QCOMPARE(resumed.value("mode"), QJsonValue("real"));
+    QCOMPARE(clockMark(rig.window), QString());
     QVERIFY(resumed.value("now").toDouble() >= frozen + 250);
     QTRY_VERIFY(clockOf(client.call({{"cmd", "state"}})).value("now").toDouble() > frozen + 260);
 }

@@ -123,6 +123,9 @@ const QList<Command>& commands()
                         "MS milliseconds late (0 ends it).")},
         {QStringLiteral("battery"), QStringLiteral("LEVEL [--charging on|off]"),
          QStringLiteral("Show the battery at LEVEL percent (0 to 100) and send agents its event.")},
+        {QStringLiteral("clock"), QStringLiteral("pause | resume | advance MS | state"),
+         QStringLiteral("Stop the device's time, let it run again, move it MS milliseconds on\n"
+                        "(every timer due on the way fires first), or print it as JSON.")},
         {QStringLiteral("ready"), QStringLiteral("[--timeout SECONDS]"),
          QStringLiteral("Return as soon as the emulator answers; exit 2 when it has not within\n"
                         "SECONDS (default 30).")},
@@ -384,6 +387,18 @@ CtlCommandLine::Status CtlCommandLine::parse(const QStringList& arguments)
             if (charging != QLatin1String("on") && charging != QLatin1String("off"))
                 return usageError(QStringLiteral("--charging takes on or off, not '%1'").arg(charging), name);
             parsed.insert(QStringLiteral("charging"), charging == QLatin1String("on"));
+        }
+    } else if (name == QLatin1String("clock")) {
+        const QString action = positional.value(0, QStringLiteral("state"));
+        parsed = {{QStringLiteral("cmd"), name}, {QStringLiteral("action"), action}};
+        if (action == QLatin1String("advance") && expect(2)) {
+            const int millis = positional.at(1).toInt(&ok);
+            if (!ok || millis < 0)
+                return usageError(QStringLiteral("advance needs milliseconds from 0, not '%1'").arg(positional.at(1)), name);
+            parsed.insert(QStringLiteral("ms"), millis);
+        } else if (positional.size() > 1 || !QStringList{QStringLiteral("pause"), QStringLiteral("resume"),
+                                                         QStringLiteral("state")}.contains(action)) {
+            return usageError(QStringLiteral("say pause, resume, advance MS or state"), name);
         }
     } else {
         if (!expect(1) || (positional.first() != QLatin1String("on") && positional.first() != QLatin1String("off")))
