@@ -50,6 +50,8 @@ def test_reset_gives_the_state_of_a_fresh_start(emulator):
     # The agent stays connected; all else is as fresh.
     assert after.pop("agents") == 1 and fresh.pop("agents") == 0
     assert after["link"].pop("agents") == 1 and fresh["link"].pop("agents") == 0
+    # The clock runs on through a reset; its mode stays.
+    assert after.pop("clock")["mode"] == fresh.pop("clock")["mode"] == "real"
     assert after == fresh
     assert emulator.images("resetting") == []
     assert control.log()[0] == []
