@@ -56,6 +56,16 @@ bool readMillis(const QJsonObject& request, const QString& key, int fallback, in
     return true;
 }
 
+// The same, when the request must give it.
+bool readGivenMillis(const QJsonObject& request, const QString& key, int* millis, QString* error)
+{
+    if (request.value(key).isUndefined()) {
+        *error = QStringLiteral("\"%1\" must be given").arg(key);
+        return false;
+    }
+    return readMillis(request, key, 0, millis, error);
+}
+
 QString oneOf(const QString& key, const QStringList& choices)
 {
     return QStringLiteral("\"%1\" must be \"%2\"").arg(key, choices.join(QStringLiteral("\", \"")));
@@ -297,9 +307,8 @@ void ZelvoControlCommands::link(const QJsonObject& request, const Reply& reply)
     } else if (action == QLatin1String("delay")) {
         int millis = 0;
         QString error;
-        if (request.value(QStringLiteral("millis")).isUndefined()
-            || !readMillis(request, QStringLiteral("millis"), 0, &millis, &error)) {
-            reply({}, error.isEmpty() ? QStringLiteral("\"millis\" must be given") : error);
+        if (!readGivenMillis(request, QStringLiteral("millis"), &millis, &error)) {
+            reply({}, error);
             return;
         }
         server->setLinkDelay(millis);
@@ -595,9 +604,8 @@ void ZelvoControlCommands::clock(const QJsonObject& request, const Reply& reply)
     } else if (action == QLatin1String("advance")) {
         int millis = 0;
         QString error;
-        if (request.value(QStringLiteral("ms")).isUndefined()
-            || !readMillis(request, QStringLiteral("ms"), 0, &millis, &error)) {
-            reply({}, error.isEmpty() ? QStringLiteral("\"ms\" must be given") : error);
+        if (!readGivenMillis(request, QStringLiteral("ms"), &millis, &error)) {
+            reply({}, error);
             return;
         }
         if (!deviceClock->advance(millis)) {

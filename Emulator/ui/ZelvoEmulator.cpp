@@ -161,7 +161,6 @@ ZelvoEmulator::ZelvoEmulator(ZelvoServer* server, QWidget* parent)
     updateDisplay(QImage(), false);
     connect(deviceClock, &ZelvoClock::modeChanged, this, &ZelvoEmulator::showClockMark);
     connect(deviceClock, &ZelvoClock::advanced, this, &ZelvoEmulator::showClockMark);
-    showClockMark();
 
     // From the Messages window too, so that F12 closes what it opened.
     auto* messagesShortcut = new QShortcut(QKeySequence(Qt::Key_F12), this);

@@ -1,15 +1,14 @@
 #include "../control/ControlRig.h"
+#include "../util/TestFiles.h"
 #include "clock/ZelvoClock.h"
 #include "clock/ZelvoClockTimer.h"
 
 #include <QDir>
-#include <QFile>
 #include <QGraphicsScene>
 #include <QGraphicsSimpleTextItem>
 #include <QJsonArray>
 #include <QJsonObject>
 #include <QList>
-#include <QPair>
 #include <QString>
 #include <QTest>
 
@@ -27,10 +26,7 @@ QJsonObject advance(int millis)
 QString writeFile(const QString& name, const QByteArray& bytes)
 {
     const QString path = QDir::home().filePath(name);
-    QFile file(path);
-    if (!file.open(QIODevice::WriteOnly) || file.write(bytes) != bytes.size())
-        return QString();
-    return path;
+    return TestFiles::write(path, bytes) ? path : QString();
 }
 
 QJsonObject content(int contentId)
@@ -77,7 +73,8 @@ private slots:
     void sameRunTwice();
 };
 
-// Timers given as (start, interval, repeating); fired lists "name@time".
+// Timers started in this order with these intervals, repeating or not;
+// "fired" lists each expiry as "index@time" in the order they fired.
 void TestZelvoClock::firesInDeadlineOrder_data()
 {
     QTest::addColumn<QList<int>>("intervals");
