@@ -153,12 +153,12 @@ def main() -> int:
     print(f"six tests, manual clock: {manual * 1000:9.1f} ms  ({speedup:.0f} times faster, target >= {SPEEDUP_TARGET:g})")
     print(f"six tests, no waits:     {floor * 1000:9.1f} ms  (manual / this = {work:.2f}, target <= {WORK_TARGET:g})")
     figures = [
+        {"name": "six agent tests, real clock (ms)", "value": round(real * 1000, 1),
+         "floor_name": "same, manual clock", "floor": round(manual * 1000, 1),
+         "target": f">= {SPEEDUP_TARGET:g} ({'ok' if fast else 'MISSED'})"},
         {"name": "six agent tests, manual clock (ms)", "value": round(manual * 1000, 1),
-         "floor_name": "same, real clock", "floor": round(real * 1000, 1), "ratio": speedup,
-         "target": f">= {SPEEDUP_TARGET:g} times faster ({'met' if fast else 'missed'})"},
-        {"name": "six agent tests, manual clock (ms)", "value": round(manual * 1000, 1),
-         "floor_name": "same, every wait removed", "floor": round(floor * 1000, 1), "ratio": work,
-         "target": f"<= {WORK_TARGET:g} ({'met' if lean else 'missed'})"},
+         "floor_name": "same, every wait removed", "floor": round(floor * 1000, 1),
+         "target": f"<= {WORK_TARGET:g} ({'ok' if lean else 'MISSED'})"},
     ]
     if args.json:
         args.json.write_text(json.dumps({"figures": figures}, indent=2) + "\n")
