@@ -2,6 +2,7 @@
 
 #include "clock/ZelvoClock.h"
 #include "comm/ZelvoConnection.h"
+#include "ZelvoFrameBudget.h"
 #include "ZelvoLog.h"
 #include "record/ZelvoRecorder.h"
 
@@ -55,6 +56,7 @@ ZelvoServer::ZelvoServer(ZelvoClock* clock, QObject* parent)
     , ownClock(clock ? nullptr : std::make_unique<ZelvoClock>())
     , deviceClock(clock ? clock : ownClock.get())
     , messageRecorder(new ZelvoRecorder(ZelvoRecorder::defaultCapacity, deviceClock, this))
+    , unfinishedFrames(std::make_shared<ZelvoFrameBudget>())
     , acceptRetryTimer(new QTimer(this))
 {
     // The window connects to the relayed signals by signature.
@@ -182,7 +184,7 @@ void ZelvoServer::onNewConnection()
     if (linkRefused) {
         ZelvoRecord record(ZelvoRecord::Direction::Link, ZelvoRecord::Kind::ConnectionRefused,
                            ZelvoRecord::Outcome::Refused);
-        record.detail = QStringLiteral("%1:%2").arg(socket->peerAddress().toString()).arg(socket->peerPort());
+        record.peer = QStringLiteral("%1:%2").arg(socket->peerAddress().toString()).arg(socket->peerPort());
         messageRecorder->append(std::move(record));
         socket->abort();
         socket->deleteLater();
@@ -201,7 +203,7 @@ void ZelvoServer::onNewConnection()
 void ZelvoServer::recordLink(ZelvoRecord::Kind kind, const QString& peer)
 {
     ZelvoRecord record(ZelvoRecord::Direction::Link, kind, ZelvoRecord::Outcome::Info);
-    record.detail = peer;
+    record.peer = peer;
     record.count = connectionList.size();
     messageRecorder->append(std::move(record));
 }

@@ -13,6 +13,7 @@ class QSocketNotifier;
 class QTimer;
 class ZelvoClock;
 class ZelvoConnection;
+class ZelvoFrameBudget;
 class ZelvoRecorder;
 
 // The TCP endpoint of the agents: one ZelvoConnection per accepted socket,
@@ -39,6 +40,8 @@ public:
     // What became of every agent message, for whoever wants to read it.
     ZelvoRecorder* recorder() const { return messageRecorder; }
     ZelvoClock* clock() const { return deviceClock; }
+    // What the unfinished frames of this server's agents may hold together.
+    std::shared_ptr<ZelvoFrameBudget> frameBudget() const { return unfinishedFrames; }
 
     bool hasPendingConnections() const override;
     QTcpSocket* nextPendingConnection() override;
@@ -93,6 +96,7 @@ private:
     ZelvoClock* deviceClock = nullptr;
     QList<ZelvoConnection*> connectionList;
     ZelvoRecorder* messageRecorder = nullptr;
+    std::shared_ptr<ZelvoFrameBudget> unfinishedFrames;
     QHostAddress address;
     quint16 port = 0;
     QList<QTcpSocket*> pendingSockets;

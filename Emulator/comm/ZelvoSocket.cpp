@@ -19,6 +19,7 @@ ZelvoSocket::ZelvoSocket(QTcpSocket* socket, ZelvoConnection* connection, ZelvoC
     , ownClock(clock ? nullptr : std::make_unique<ZelvoClock>())
     , pollTimer(std::make_unique<ZelvoClockTimer>(clock ? clock : ownClock.get()))
     , stallTimer(new ZelvoClockTimer(pollTimer->clock(), this))
+    , reader(connection ? connection->frameBudget() : nullptr)
 {
     if (tcpSocket)
         tcpSocket->setParent(this);

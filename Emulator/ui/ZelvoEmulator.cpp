@@ -8,6 +8,7 @@
 #include "ui/device/ZelvoDevicePanel.h"
 #include "ui/messages/ZelvoMessagesWindow.h"
 #include "ui/sensor/ZelvoSensorList.h"
+#include "util/ZelvoImageStore.h"
 #include "util/ZelvoPictureCache.h"
 #include "comm/ZelvoServer.h"
 #include "recording/ZelvoDisplayRecorder.h"
@@ -81,7 +82,8 @@ ZelvoEmulator::ZelvoEmulator(ZelvoServer* server, QWidget* parent)
     , sessionRecording(new ZelvoSessionRecorder(server->recorder(), this))
     // Every window gets its own copies, a second window in a process included.
     , layouts(ZelvoLayout::builtInLayouts())
-    , pictureCache(std::make_unique<ZelvoPictureCache>())
+    , agentImages(std::make_unique<ZelvoImageStore>())
+    , pictureCache(std::make_unique<ZelvoPictureCache>(agentImages.get()))
 {
     setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
@@ -303,9 +305,9 @@ void ZelvoEmulator::redrawStatusStrip(bool showStatus)
 void ZelvoEmulator::showDisplayImage(const QImage& image)
 {
     display->setImage(image, currentContentId);
-    // Shared, not copied. A direct call, since the window declares no
-    // signals of its own.
+    // Shared, not copied.
     displayRecording->showImage(image);
+    emit displayShown(image, currentContentId);
 }
 
 void ZelvoEmulator::stopRecordings()

@@ -24,6 +24,7 @@ class ZelvoDevicePanel;
 class ZelvoDisplay;
 class ZelvoDisplayRecorder;
 class ZelvoMessagesWindow;
+class ZelvoImageStore;
 class ZelvoPictureCache;
 class ZelvoSensorList;
 class ZelvoServer;
@@ -124,6 +125,8 @@ public:
     // channel and the window's own buttons alike.
     ZelvoDisplayRecorder* displayRecorder() const { return displayRecording; }
     ZelvoSessionRecorder* sessionRecorder() const { return sessionRecording; }
+    // Where this emulator keeps its agents' images.
+    ZelvoImageStore* imageStore() const { return agentImages.get(); }
     // Ends every recording, writing what was recorded so far.
     void stopRecordings();
 
@@ -131,6 +134,10 @@ public:
     // Made when a person first asks for it; nullptr until then.
     ZelvoDevicePanel* devicePanelWindow() const { return devicePanel.get(); }
 
+signals:
+    // The display shows a newly composed image, of the content contentId
+    // (-1 for none); for those who watch it from elsewhere.
+    void displayShown(const QImage& image, int contentId);
 
 protected:
     void keyPressEvent(QKeyEvent* event) override;
@@ -261,5 +268,6 @@ private:
     std::unique_ptr<ZelvoMessagesWindow> messagesWindow;
     std::unique_ptr<ZelvoDevicePanel> devicePanel;
     // The agents' pictures, decoded when their configuration stores them.
+    std::unique_ptr<ZelvoImageStore> agentImages;
     std::unique_ptr<ZelvoPictureCache> pictureCache;
 };

@@ -217,11 +217,13 @@ void TestZelvoClock::controlRequest()
     QCOMPARE(clockMark(rig.window),
              QStringLiteral("Device clock paused at %1 s").arg((frozen + 250) / 1000, 0, 'f', 3));
 
-    QCOMPARE(client.call({{"cmd", "clock"}, {"action", "advance"}}).value("error"), QJsonValue("\"ms\" must be given"));
-    QVERIFY(client.call({{"cmd", "clock"}, {"action", "advance"}, {"ms", -1}}).value("error").toString().startsWith(
-        "\"ms\" must be whole milliseconds"));
-    QCOMPARE(client.call({{"cmd", "clock"}, {"action", "stop"}}).value("error"),
-             QJsonValue("\"action\" must be \"state\", \"pause\", \"resume\", \"advance\""));
+    QCOMPARE(client.call({{"cmd", "clock"}, {"action", "advance"}}).value("error"),
+             QJsonValue("\"ms\" is missing; it must be a whole number from 0 to 3600000"));
+    QCOMPARE(client.call({{"cmd", "clock"}, {"action", "advance"}, {"ms", -1}}).value("error"),
+             QJsonValue("\"ms\" must be a whole number from 0 to 3600000"));
+    QVERIFY(client.call({{"cmd", "clock"}, {"action", "stop"}}).value("error").toString().startsWith("\"action\" must be "));
+    QCOMPARE(client.call({{"cmd", "clock"}, {"action", "pause"}, {"ms", 5}}).value("error"),
+             QJsonValue("\"ms\" is not a field of clock pause"));
 
     // A reset keeps the mode; resuming runs on from the advanced time.
     QVERIFY(client.call({{"cmd", "reset"}}).value("ok").toBool());
