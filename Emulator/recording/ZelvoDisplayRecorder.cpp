@@ -122,6 +122,7 @@ QImage ZelvoDisplayRecorder::opaque(const QImage& image)
 void ZelvoDisplayRecorder::showImage(const QImage& image)
 {
     current = image;
+    emit imageShown(image);
     // A recomposition that changed nothing is no new frame.
     if (recording && image != lastRecorded)
         addFrame(image);

@@ -50,6 +50,10 @@ public slots:
     void showImage(const QImage& image);
 
 signals:
+    // Every composed display, recorded or not, for those who watch it from
+    // elsewhere: the window itself declares no signals, since tools reach
+    // its slots by index.
+    void imageShown(const QImage& image);
     void recordingChanged(bool recording);
     // A recording ended, by stop() or at its time; error is empty when the
     // file was written.

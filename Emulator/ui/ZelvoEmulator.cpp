@@ -307,7 +307,6 @@ void ZelvoEmulator::showDisplayImage(const QImage& image)
     display->setImage(image, currentContentId);
     // Shared, not copied.
     displayRecording->showImage(image);
-    emit displayShown(image, currentContentId);
 }
 
 void ZelvoEmulator::stopRecordings()
