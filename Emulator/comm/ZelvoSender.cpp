@@ -1,5 +1,6 @@
 #include "comm/ZelvoSender.h"
 
+#include "clock/ZelvoClock.h"
 #include "comm/ZelvoConnection.h"
 #include "ZelvoFrame.h"
 #include "ZelvoLog.h"
@@ -7,18 +8,16 @@
 
 #include <QDebug>
 #include <QTcpSocket>
-#include <QTimer>
 
 #include <limits>
 
-ZelvoSender::ZelvoSender(ZelvoConnection* connection)
+ZelvoSender::ZelvoSender(ZelvoConnection* connection, ZelvoClock* clock)
     : connection(connection)
-    , dueTimer(new QTimer(this))
+    , clock(clock)
+    , dueTimer(new ZelvoClockTimer(clock, this))
 {
     dueTimer->setSingleShot(true);
-    dueTimer->setTimerType(Qt::PreciseTimer);
-    connect(dueTimer, &QTimer::timeout, this, &ZelvoSender::sendDue);
-    clock.start();
+    connect(dueTimer, &ZelvoClockTimer::timeout, this, &ZelvoSender::sendDue);
 }
 
 ZelvoSender::~ZelvoSender()
@@ -41,23 +40,19 @@ bool ZelvoSender::send(const QByteArray& data, bool* dropped)
             *dropped = true;
         return false;
     }
-    waiting.enqueue({clock.elapsed(), data});
+    waiting.enqueue({clock->now(), data});
     waitingBytes += data.size();
     if (!dueTimer->isActive())
-        scheduleHead();
+        startDueTimer();
     return true;
 }
 
 void ZelvoSender::onDelayChanged()
 {
-    if (!waiting.isEmpty())
-        scheduleHead();
-}
-
-void ZelvoSender::scheduleHead()
-{
-    const qint64 due = waiting.head().sentAt + connection->linkDelay();
-    dueTimer->start(int(qBound<qint64>(0, due - clock.elapsed(), std::numeric_limits<int>::max())));
+    // Not through the due timer: a manual clock would hold messages that
+    // are already due until it is next advanced.
+    dueTimer->stop();
+    sendDue();
 }
 
 bool ZelvoSender::sendData(const QByteArray& data)
@@ -79,7 +74,7 @@ bool ZelvoSender::sendCommand(const ZelvoAction& action)
 void ZelvoSender::sendDue()
 {
     // One delay for all, so the due times keep the order of sending.
-    while (!waiting.isEmpty() && waiting.head().sentAt + connection->linkDelay() <= clock.elapsed()) {
+    while (!waiting.isEmpty() && waiting.head().sentAt + connection->linkDelay() <= clock->now()) {
         const Delayed next = waiting.dequeue();
         waitingBytes -= next.data.size();
         // Once the connection has ended (a failed write aborts it), the rest
@@ -92,5 +87,11 @@ void ZelvoSender::sendDue()
         }
     }
     if (!waiting.isEmpty())
-        scheduleHead();
+        startDueTimer();
+}
+
+void ZelvoSender::startDueTimer()
+{
+    const qint64 due = waiting.head().sentAt + connection->linkDelay();
+    dueTimer->start(int(qBound<qint64>(0, due - clock->now(), std::numeric_limits<int>::max())));
 }

@@ -1,12 +1,12 @@
 #pragma once
 
 #include <QByteArray>
-#include <QElapsedTimer>
 #include <QObject>
 #include <QQueue>
 
-class QTimer;
 class ZelvoAction;
+class ZelvoClock;
+class ZelvoClockTimer;
 class ZelvoConnection;
 
 // The outbound side of a connection: every event for an agent leaves here,
@@ -19,7 +19,8 @@ class ZelvoSender final : public QObject
     Q_DISABLE_COPY_MOVE(ZelvoSender)
 
 public:
-    explicit ZelvoSender(ZelvoConnection* connection);
+    // Delays are counted on clock.
+    ZelvoSender(ZelvoConnection* connection, ZelvoClock* clock);
     ~ZelvoSender() override;
 
     // Writes now, or once the link's delay has passed; a message never
@@ -36,16 +37,16 @@ public:
 private:
     struct Delayed
     {
-        qint64 sentAt = 0; // on clock
+        qint64 sentAt = 0; // on the clock
         QByteArray data;
     };
 
     void sendDue();
-    void scheduleHead();
+    void startDueTimer();
 
     ZelvoConnection* connection = nullptr;
     QQueue<Delayed> waiting;
     qint64 waitingBytes = 0;
-    QTimer* dueTimer = nullptr;
-    QElapsedTimer clock;
+    ZelvoClock* clock = nullptr;
+    ZelvoClockTimer* dueTimer = nullptr;
 };

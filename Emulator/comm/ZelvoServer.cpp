@@ -1,5 +1,6 @@
 #include "comm/ZelvoServer.h"
 
+#include "clock/ZelvoClock.h"
 #include "comm/ZelvoConnection.h"
 #include "comm/ZelvoSocket.h"
 #include "ZelvoFrameBudget.h"
@@ -51,9 +52,11 @@ bool isConnectionError(int error)
 
 } // namespace
 
-ZelvoServer::ZelvoServer(QObject* parent)
+ZelvoServer::ZelvoServer(ZelvoClock* clock, QObject* parent)
     : QTcpServer(parent)
-    , messageRecorder(new ZelvoRecorder(ZelvoRecorder::defaultCapacity, this))
+    , ownClock(clock ? nullptr : std::make_unique<ZelvoClock>())
+    , deviceClock(clock ? clock : ownClock.get())
+    , messageRecorder(new ZelvoRecorder(ZelvoRecorder::defaultCapacity, deviceClock, this))
     , unfinishedFrames(std::make_shared<ZelvoFrameBudget>())
     , acceptRetryTimer(new QTimer(this))
 {
@@ -140,7 +143,10 @@ void ZelvoServer::setLinkDelay(int millis)
     ZelvoRecord record(ZelvoRecord::Direction::Link, ZelvoRecord::Kind::LinkDelay, ZelvoRecord::Outcome::Info);
     record.delayMillis = millis;
     messageRecorder->append(std::move(record));
-    for (ZelvoConnection* connection : qAsConst(connectionList))
+    // Messages now due go at once, and a failed write ends its connection
+    // in the middle of the loop.
+    const QList<ZelvoConnection*> targets = connectionList;
+    for (ZelvoConnection* connection : targets)
         connection->onLinkDelayChanged();
 }
 

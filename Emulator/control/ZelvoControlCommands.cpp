@@ -1,5 +1,6 @@
 #include "control/ZelvoControlCommands.h"
 
+#include "clock/ZelvoClock.h"
 #include "control/ZelvoControlRequest.h"
 #include "control/ZelvoTracePlayer.h"
 #include "comm/ZelvoServer.h"
@@ -72,7 +73,7 @@ ZelvoControlCommands::ZelvoControlCommands(ZelvoEmulator* window, ZelvoServer* s
     : QObject(parent)
     , window(window)
     , server(server)
-    , player(new ZelvoTracePlayer(this))
+    , player(new ZelvoTracePlayer(server->clock(), this))
 {
     connect(player, &ZelvoTracePlayer::readingDue, this, &ZelvoControlCommands::shoot);
 }
@@ -111,6 +112,10 @@ ZelvoControlCommands::Operation ZelvoControlCommands::operation(const QString& o
         {QStringLiteral("battery"), &C::battery},
         {QStringLiteral("reset"), &C::reset},
         {QStringLiteral("web"), &C::web},
+        {QStringLiteral("clock pause"), &C::clock},
+        {QStringLiteral("clock resume"), &C::clock},
+        {QStringLiteral("clock advance"), &C::clock},
+        {QStringLiteral("clock state"), &C::clock},
     };
     return operations.value(operationName);
 }
@@ -169,12 +174,21 @@ void ZelvoControlCommands::press(const ZelvoControlRequest& request, const Reply
         delete waiter;
         reply({{QStringLiteral("releasedElsewhere"), true}}, QString());
     });
-    QTimer::singleShot(request.whole(QStringLiteral("hold")), Qt::PreciseTimer, waiter, [this, waiter, target, reply] {
+    const int holdMillis = request.whole(QStringLiteral("hold"));
+    server->clock()->singleShot(holdMillis, waiter, [this, waiter, target, reply] {
         delete waiter;
         window->releaseControl(target);
         reply({{QStringLiteral("releasedElsewhere"), false}}, QString());
     });
     window->pressControl(target);
+    passManualTime(holdMillis);
+}
+
+void ZelvoControlCommands::passManualTime(qint64 millis)
+{
+    ZelvoClock* deviceClock = server->clock();
+    if (deviceClock->isManual())
+        deviceClock->advance(millis);
 }
 
 void ZelvoControlCommands::release(const ZelvoControlRequest& request, const Reply& reply)
@@ -208,6 +222,7 @@ void ZelvoControlCommands::longPress(const ZelvoControlRequest& request, const R
         reply({}, QStringLiteral("%1 was released before the long press").arg(name));
     });
     window->pressControl(target);
+    passManualTime(Button::longPressMillis);
 }
 
 void ZelvoControlCommands::sensorShot(const ZelvoControlRequest& request, const Reply& reply)
@@ -325,6 +340,8 @@ void ZelvoControlCommands::playTrace(const ZelvoControlRequest& request, const R
     }
     const qint64 duration = readings.back().millis;
     player->play(std::move(readings));
+    if (waitForEnd)
+        passManualTime(duration);
     if (!waitForEnd) {
         QJsonObject results = traceState(*player);
         results.insert(QStringLiteral("duration"), double(duration));
@@ -492,6 +509,8 @@ void ZelvoControlCommands::wait(const ZelvoControlRequest& request, const Reply&
         delete waiter;
         settle(record);
     });
+    // The agent sends in its own time, so the wait counts real time on
+    // either clock.
     QTimer::singleShot(timeoutMillis, waiter, [waiter, agentHash, timeoutMillis, reply] {
         delete waiter;
         reply({}, QStringLiteral("no content of %1 on the display after %2 ms").arg(agentHash).arg(timeoutMillis));
@@ -534,6 +553,27 @@ void ZelvoControlCommands::waitRemoved(const ZelvoControlRequest& request, const
         delete waiter;
         reply({}, QStringLiteral("content of %1 still on the display after %2 ms").arg(agentHash).arg(timeoutMillis));
     });
+}
+
+void ZelvoControlCommands::clock(const ZelvoControlRequest& request, const Reply& reply)
+{
+    ZelvoClock* deviceClock = server->clock();
+    if (request.action() == QLatin1String("pause")) {
+        deviceClock->pause();
+    } else if (request.action() == QLatin1String("resume")) {
+        deviceClock->resume();
+    } else if (request.action() == QLatin1String("advance") && !deviceClock->advance(request.whole(QStringLiteral("ms")))) {
+        reply({}, QStringLiteral("the clock runs in real time; pause it first"));
+        return;
+    }
+    reply({{QStringLiteral("clock"), clockState()}}, QString());
+}
+
+QJsonObject ZelvoControlCommands::clockState() const
+{
+    const ZelvoClock* deviceClock = server->clock();
+    return {{QStringLiteral("mode"), ZelvoClock::modeName(deviceClock->mode())},
+            {QStringLiteral("now"), double(deviceClock->now())}};
 }
 
 void ZelvoControlCommands::reset(const ZelvoControlRequest&, const Reply& reply)
@@ -580,5 +620,6 @@ void ZelvoControlCommands::state(const ZelvoControlRequest&, const Reply& reply)
         {QStringLiteral("drawnAgent"), window->drawnAgent()},
         {QStringLiteral("drawnContentId"), window->drawnContentId()},
         {QStringLiteral("lastOutcome"), lastOutcome(window->lastContentOutcome())},
+        {QStringLiteral("clock"), clockState()},
     }, QString());
 }

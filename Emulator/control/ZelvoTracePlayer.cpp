@@ -1,5 +1,6 @@
 #include "control/ZelvoTracePlayer.h"
 
+#include "clock/ZelvoClock.h"
 #include "util/ZelvoMemory.h"
 
 #include <QTimer>
@@ -16,13 +17,17 @@ constexpr int readingsPerSlice = 200;
 
 } // namespace
 
-ZelvoTracePlayer::ZelvoTracePlayer(QObject* parent)
+ZelvoTracePlayer::ZelvoTracePlayer(ZelvoClock* clock, QObject* parent)
     : QObject(parent)
-    , timer(new QTimer(this))
+    , clock(clock)
+    , timer(new ZelvoClockTimer(clock, this))
+    , nextSlice(new QTimer(this))
 {
     timer->setSingleShot(true);
-    timer->setTimerType(Qt::PreciseTimer);
-    connect(timer, &QTimer::timeout, this, &ZelvoTracePlayer::onTimeout);
+    connect(timer, &ZelvoClockTimer::timeout, this, &ZelvoTracePlayer::onTimeout);
+    nextSlice->setSingleShot(true);
+    nextSlice->setInterval(0);
+    connect(nextSlice, &QTimer::timeout, this, &ZelvoTracePlayer::onTimeout);
 }
 
 ZelvoTracePlayer::~ZelvoTracePlayer() = default;
@@ -33,7 +38,7 @@ void ZelvoTracePlayer::play(ZelvoTrace::Readings readings)
     total = int(trace.size());
     played = 0;
     playing = true;
-    clock.start();
+    startMillis = clock->now();
     onTimeout();
 }
 
@@ -47,9 +52,9 @@ void ZelvoTracePlayer::onTimeout()
 {
     // Every reading whose time has come goes, so that a late wake-up never
     // lets the trace fall behind for good; but a slice at a time.
-    for (int slice = 0; playing && played < total && trace[size_t(played)].millis <= clock.elapsed(); ++slice) {
+    for (int slice = 0; playing && played < total && trace[size_t(played)].millis <= elapsed(); ++slice) {
         if (slice == readingsPerSlice) {
-            timer->start(0);
+            nextSlice->start();
             return;
         }
         emit readingDue(trace[size_t(played++)].reading);
@@ -60,12 +65,18 @@ void ZelvoTracePlayer::onTimeout()
         finish(true);
         return;
     }
-    timer->start(int(std::min<qint64>(trace[size_t(played)].millis - clock.elapsed(), std::numeric_limits<int>::max())));
+    timer->start(int(std::min<qint64>(trace[size_t(played)].millis - elapsed(), std::numeric_limits<int>::max())));
+}
+
+qint64 ZelvoTracePlayer::elapsed() const
+{
+    return clock->now() - startMillis;
 }
 
 void ZelvoTracePlayer::finish(bool completed)
 {
     timer->stop();
+    nextSlice->stop();
     playing = false;
     // Its memory goes back now, not when the next trace replaces it.
     ZelvoTrace::Readings().swap(trace);

@@ -2,21 +2,23 @@
 
 #include "ZelvoTrace.h"
 
-#include <QElapsedTimer>
 #include <QObject>
 
 class QTimer;
+class ZelvoClock;
+class ZelvoClockTimer;
 
-// Plays a trace's readings in real time. Readings that are due go out a
-// slice at a time, the event loop serving the window, the control channel
-// and the agents between slices, however many fall due at once.
+// Plays a trace's readings at their times on the device clock. Readings
+// that are due go out a slice at a time, the event loop serving the
+// window, the control channel and the agents between slices, however many
+// fall due at once.
 class ZelvoTracePlayer final : public QObject
 {
     Q_OBJECT
     Q_DISABLE_COPY_MOVE(ZelvoTracePlayer)
 
 public:
-    explicit ZelvoTracePlayer(QObject* parent = nullptr);
+    explicit ZelvoTracePlayer(ZelvoClock* clock, QObject* parent = nullptr);
     ~ZelvoTracePlayer() override;
 
     // Replaces nothing: a trace that plays must be stopped first.
@@ -35,11 +37,18 @@ signals:
 private:
     void onTimeout();
     void finish(bool completed);
+    qint64 elapsed() const;
 
     ZelvoTrace::Readings trace;
     int total = 0;
     int played = 0;
     bool playing = false;
-    QElapsedTimer clock;
-    QTimer* timer = nullptr;
+    ZelvoClock* clock = nullptr;
+    // When the trace began, on the clock.
+    qint64 startMillis = 0;
+    // Waits for the next reading's time.
+    ZelvoClockTimer* timer = nullptr;
+    // Goes round the event loop between slices: not the device's time,
+    // which a manual clock would hold still.
+    QTimer* nextSlice = nullptr;
 };

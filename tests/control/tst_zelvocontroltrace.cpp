@@ -50,6 +50,7 @@ private slots:
     void malformedTracePlaysNothing();
     void stopEndsPlaying();
     void manyReadingsAtOnceLeaveTheChannelServed();
+    void slicesKeepTheManualClock();
 };
 
 void TestZelvoControlTrace::readingsArriveOnTime()
@@ -199,6 +200,32 @@ void TestZelvoControlTrace::manyReadingsAtOnceLeaveTheChannelServed()
     // Held as lines and maps, the trace alone took tens of megabytes.
     QVERIFY2(residentKilobytes() - before < 8 * 1024, qPrintable(QString::number(residentKilobytes() - before)));
 #endif
+}
+
+// On the manual clock every slice of the readings due now goes without
+// the clock moving, and the next reading waits for the clock.
+void TestZelvoControlTrace::slicesKeepTheManualClock()
+{
+    ControlRig rig(ZelvoClock::Mode::Manual);
+    ControlClient client(rig.control.port());
+    QVERIFY(isReady(rig, {&client}));
+    const int count = 1000;
+    QByteArray csv;
+    for (int i = 0; i < count; ++i)
+        csv += "0,light,1\n";
+    csv += "5000,light,2\n";
+    const QString path = writeTrace("manual.csv", csv);
+    const ZelvoTracePlayer* player = rig.control.controlCommands()->tracePlayer();
+
+    QCOMPARE(client.call(playRequest(path)).value("ok"), QJsonValue(true));
+    QTRY_COMPARE(player->playedCount(), count);
+    QCOMPARE(client.call({{"cmd", "state"}}).value("trace").toObject(),
+             (QJsonObject{{"playing", true}, {"played", count}, {"readings", count + 1}}));
+    QVERIFY(client.call({{"cmd", "clock"}, {"action", "advance"}, {"ms", 4999}}).value("ok").toBool());
+    QCOMPARE(player->playedCount(), count);
+    QVERIFY(client.call({{"cmd", "clock"}, {"action", "advance"}, {"ms", 1}}).value("ok").toBool());
+    QCOMPARE(player->playedCount(), count + 1);
+    QVERIFY(!player->isPlaying());
 }
 
 QTEST_MAIN(TestZelvoControlTrace)

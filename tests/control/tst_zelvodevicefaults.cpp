@@ -12,6 +12,7 @@
 #include <QImage>
 #include <QJsonArray>
 #include <QJsonObject>
+#include <QLabel>
 #include <QPushButton>
 #include <QSlider>
 #include <QString>
@@ -145,14 +146,18 @@ void TestZelvoDeviceFaults::delayedMessagesLeaveLateAndInOrder()
     QCOMPARE(client.call(linkRequest("delay", "millis", -5)).value("ok"), QJsonValue(false));
 }
 
-// Events held past the bound are dropped and recorded so; lowering the
-// delay lets those held go at their time of sending plus the new delay.
+// Events held past the bound are dropped and recorded so; a new delay
+// counts from each held event's time of sending on the device clock, so
+// lowering it releases them.
 void TestZelvoDeviceFaults::heldEventsDroppedTruthfullyAndReleased()
 {
-    ControlRig rig;
+    ControlRig rig(ZelvoClock::Mode::Manual);
     ControlClient client(rig.control.port());
     TestAgent agent(rig.server);
     QVERIFY(isReady(rig, {&client}, {&agent}));
+    const auto advance = [&](int millis) {
+        return client.call({{"cmd", "clock"}, {"action", "advance"}, {"ms", millis}}).value("ok").toBool();
+    };
     QVERIFY(client.call(linkRequest("delay", "millis", 3600000)).value("ok").toBool());
     for (int level : {10, 20})
         QVERIFY(client.call({{"cmd", "battery"}, {"level", level}}).value("ok").toBool());
@@ -172,18 +177,24 @@ void TestZelvoDeviceFaults::heldEventsDroppedTruthfullyAndReleased()
     QCOMPARE(last.value("reason"), QJsonValue("delayed_events_full"));
     const int dropped = client.call(linkRequest("state")).value("droppedEvents").toInt();
     QVERIFY2(dropped > 0 && dropped < count, qPrintable(QString::number(dropped)));
-    QVERIFY(agent.frames().isEmpty());
+    const int held = 2 + count - dropped;
 
-    // An hour's delay ends: what waits comes now, in order, and exactly
-    // what was not dropped.
-    QVERIFY(client.call(linkRequest("delay", "millis", 0)).value("ok").toBool());
+    // Sent at 0, due at 1500 under the lower delay.
+    QVERIFY(advance(1000));
+    QVERIFY(client.call(linkRequest("delay", "millis", 1500)).value("ok").toBool());
+    QVERIFY(agent.frames().isEmpty());
+    QVERIFY(advance(500));
+    QVERIFY(agent.waitForFrames(held));
+    QCOMPARE(TestAgent::eventValues(agent.frames().at(0)).at(0).toString(), QString("10.000"));
+    QCOMPARE(TestAgent::eventValues(agent.frames().at(1)).at(0).toString(), QString("20.000"));
+
+    // Sent at 1500, due at 3000; with no delay it goes now, without the
+    // clock moving.
     QVERIFY(client.call({{"cmd", "battery"}, {"level", 30}}).value("ok").toBool());
-    QVERIFY(agent.waitForFrames(2 + count - dropped + 1));
-    const QList<QByteArray> frames = agent.frames();
-    QCOMPARE(frames.size(), 2 + count - dropped + 1);
-    QCOMPARE(TestAgent::eventValues(frames.at(0)).at(0).toString(), QString("10.000"));
-    QCOMPARE(TestAgent::eventValues(frames.at(1)).at(0).toString(), QString("20.000"));
-    QCOMPARE(TestAgent::eventValues(frames.last()).at(0).toString(), QString("30.000"));
+    QCOMPARE(agent.frames().size(), held);
+    QVERIFY(client.call(linkRequest("delay", "millis", 0)).value("ok").toBool());
+    QVERIFY(agent.waitForFrames(held + 1));
+    QCOMPARE(TestAgent::eventValues(agent.frames().last()).at(0).toString(), QString("30.000"));
 }
 
 void TestZelvoDeviceFaults::battery_data()
@@ -298,6 +309,16 @@ void TestZelvoDeviceFaults::panelFollowsAndDrives()
     QVERIFY(rig.window.sessionRecorder()->start(QDir::home().filePath("panel.jsonl")));
     panel.recordSessionButton()->click();
     QVERIFY(!rig.window.sessionRecorder()->isRecording() && !panel.recordSessionButton()->isChecked());
+
+    // The clock paused elsewhere shows, and resumes from the panel.
+    QCOMPARE(panel.clockButton()->text(), QString("Pause"));
+    QVERIFY(client.call({{"cmd", "clock"}, {"action", "pause"}}).value("ok").toBool());
+    QVERIFY(client.call({{"cmd", "clock"}, {"action", "advance"}, {"ms", 1500}}).value("ok").toBool());
+    const QString paused = QString::number(rig.clock.now() / 1000.0, 'f', 3);
+    QVERIFY2(panel.clockLabel()->text().contains(paused), qPrintable(panel.clockLabel()->text()));
+    panel.clockButton()->click();
+    QCOMPARE(client.call({{"cmd", "clock"}}).value("clock").toObject().value("mode"), QJsonValue("real"));
+    QCOMPARE(panel.clockButton()->text(), QString("Pause"));
 
     rig.window.toggleDevicePanel();
     QVERIFY(!panel.isVisible());
