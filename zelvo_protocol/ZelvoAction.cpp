@@ -3,11 +3,51 @@
 #include <QDataStream>
 #include <QIODevice>
 
+#include <cmath>
 #include <limits>
 
 namespace {
 
 constexpr int streamVersion = QDataStream::Qt_4_6;
+
+// Digits after an optional sign: an integer, however long.
+bool isIntegerText(const QString& text)
+{
+    const int from = text.startsWith(QLatin1Char('-')) || text.startsWith(QLatin1Char('+')) ? 1 : 0;
+    if (text.size() == from)
+        return false;
+    for (int i = from; i < text.size(); ++i) {
+        if (text.at(i) < QLatin1Char('0') || text.at(i) > QLatin1Char('9'))
+            return false;
+    }
+    return true;
+}
+
+// The whole number Qt's variant makes of the value before it cuts it to
+// an int: a double rounded half up (2.5 to 3, -2.5 to -2), text read as an
+// integer only; false when it makes none.
+bool wholeNumber(const QVariant& value, double* whole)
+{
+    const int type = value.userType();
+    if (type == QMetaType::Double || type == QMetaType::Float) {
+        *whole = std::floor(value.toDouble() + 0.5);
+        return true;
+    }
+    if (type == QMetaType::QString) {
+        const QString text = value.toString().trimmed();
+        bool ok = false;
+        *whole = double(text.toLongLong(&ok));
+        // Past 64 bits Qt reads no number at all; it is still one.
+        if (!ok && isIntegerText(text)) {
+            *whole = text.startsWith(QLatin1Char('-')) ? -HUGE_VAL : HUGE_VAL;
+            ok = true;
+        }
+        return ok;
+    }
+    bool ok = false;
+    *whole = double(value.toLongLong(&ok));
+    return ok;
+}
 
 } // namespace
 
@@ -24,14 +64,13 @@ QString ZelvoAction::commandType() const
 int ZelvoAction::intArg(const QString& key, bool* clamped) const
 {
     const QVariant value = args.value(key);
-    bool number = false;
-    const double asDouble = value.toDouble(&number);
-    const bool outside = number
-        && (asDouble > std::numeric_limits<int>::max() || asDouble < std::numeric_limits<int>::min());
+    double whole = 0;
+    const bool outside = wholeNumber(value, &whole)
+        && (whole > std::numeric_limits<int>::max() || whole < std::numeric_limits<int>::min());
     if (clamped)
         *clamped = outside;
     if (outside)
-        return asDouble > 0 ? std::numeric_limits<int>::max() : std::numeric_limits<int>::min();
+        return whole > 0 ? std::numeric_limits<int>::max() : std::numeric_limits<int>::min();
     return value.toInt();
 }
 

@@ -21,9 +21,9 @@ public:
     explicit ZelvoAction(const QVariantMap& args);
 
     QString commandType() const;
-    // The member as an int by Qt's variant rules; a number (or numeric
-    // text) beyond the int range is clamped to the nearest bound instead of
-    // wrapping, and *clamped says so.
+    // The member as an int by Qt's variant rules; a number (or integer
+    // text) that those rules round beyond the int range is clamped to the
+    // nearest bound instead of wrapping, and *clamped says so.
     int intArg(const QString& key, bool* clamped = nullptr) const;
     QString toString() const;
 

@@ -167,6 +167,20 @@ void TestZelvoConnection::numbersBeyondIntAreClamped_data()
     QTest::newRow("-1e300") << QByteArray("-1e300") << std::numeric_limits<int>::min() << true;
     QTest::newRow("-2147483648") << QByteArray("-2147483648") << std::numeric_limits<int>::min() << false;
     QTest::newRow("text 2147483647") << QByteArray(R"("2147483647")") << std::numeric_limits<int>::max() << false;
+    // Halves round up, as Qt's variant rounds them, negative ones too.
+    QTest::newRow("2.5") << QByteArray("2.5") << 3 << false;
+    QTest::newRow("-2.5") << QByteArray("-2.5") << -2 << false;
+    QTest::newRow("-0.5") << QByteArray("-0.5") << 0 << false;
+    QTest::newRow("-2.6") << QByteArray("-2.6") << -3 << false;
+    QTest::newRow("2147483647.4") << QByteArray("2147483647.4") << std::numeric_limits<int>::max() << false;
+    QTest::newRow("2147483647.5") << QByteArray("2147483647.5") << std::numeric_limits<int>::max() << true;
+    QTest::newRow("-2147483648.5") << QByteArray("-2147483648.5") << std::numeric_limits<int>::min() << false;
+    QTest::newRow("-2147483648.6") << QByteArray("-2147483648.6") << std::numeric_limits<int>::min() << true;
+    QTest::newRow("text -2147483649") << QByteArray(R"("-2147483649")") << std::numeric_limits<int>::min() << true;
+    QTest::newRow("text of 20 digits") << QByteArray(R"("99999999999999999999")") << std::numeric_limits<int>::max() << true;
+    // Text Qt reads as no integer stays 0, however large its value.
+    QTest::newRow("text 5.5") << QByteArray(R"("5.5")") << 0 << false;
+    QTest::newRow("text 1e10") << QByteArray(R"("1e10")") << 0 << false;
 }
 
 // A number past the int range takes the nearest bound, never a wrapped
