@@ -171,7 +171,8 @@ class Control:
         return self.request("record", what="stop")
 
     def link(self) -> dict:
-        """The link faults: `refused`, `delayMillis`, and the `agents` connected."""
+        """The link faults: `refused`, `delayMillis`, the `agents` connected, and
+        `droppedEvents`, the events that did not fit the delayed link."""
         return self.request("link")
 
     def link_drop(self) -> int:

@@ -83,7 +83,7 @@ def test_link_faults_battery_and_display_recording(emulator, tmp_path):
     control.click("plus")
     assert agent.events(Kind.BUTTON, count=3)[-1].gesture == Gesture.CLICKED
     assert time.monotonic() - started >= 0.3
-    assert control.link() == {"refused": False, "delayMillis": 300, "agents": 1}
+    assert control.link() == {"refused": False, "delayMillis": 300, "agents": 1, "droppedEvents": 0}
     control.link_refuse(True)
     with pytest.raises(ZelvoError, match="closed|failed"):
         emulator.agent().events()
