@@ -155,8 +155,11 @@ void TestZelvoDeviceFaults::heldEventsDroppedTruthfullyAndReleased()
     ControlClient client(rig.control.port());
     TestAgent agent(rig.server);
     QVERIFY(isReady(rig, {&client}, {&agent}));
+    // The clock answers once the events due on the way have gone, which
+    // takes the sanitizers many seconds.
+    const int patience = 120000;
     const auto advance = [&](int millis) {
-        return client.call({{"cmd", "clock"}, {"action", "advance"}, {"ms", millis}}).value("ok").toBool();
+        return client.call({{"cmd", "clock"}, {"action", "advance"}, {"ms", millis}}, patience).value("ok").toBool();
     };
     QVERIFY(client.call(linkRequest("delay", "millis", 3600000)).value("ok").toBool());
     for (int level : {10, 20})
@@ -168,7 +171,7 @@ void TestZelvoDeviceFaults::heldEventsDroppedTruthfullyAndReleased()
     for (int i = 0; i < count; ++i)
         requests += R"({"cmd":"sensor","sensor":"light","values":[5]})" "\n";
     client.send(requests);
-    QTRY_COMPARE_WITH_TIMEOUT(client.answers.size(), count, 60000);
+    QTRY_COMPARE_WITH_TIMEOUT(client.answers.size(), count, patience);
     client.answers.clear();
     const ZelvoRecorder& recorder = *rig.server.recorder();
     const QJsonObject last = recorder.at(recorder.size() - 1).toJson();
@@ -184,7 +187,7 @@ void TestZelvoDeviceFaults::heldEventsDroppedTruthfullyAndReleased()
     QVERIFY(client.call(linkRequest("delay", "millis", 1500)).value("ok").toBool());
     QVERIFY(agent.frames().isEmpty());
     QVERIFY(advance(500));
-    QVERIFY(agent.waitForFrames(held));
+    QVERIFY(agent.waitForFrames(held, patience));
     QCOMPARE(TestAgent::eventValues(agent.frames().at(0)).at(0).toString(), QString("10.000"));
     QCOMPARE(TestAgent::eventValues(agent.frames().at(1)).at(0).toString(), QString("20.000"));
 
@@ -193,7 +196,7 @@ void TestZelvoDeviceFaults::heldEventsDroppedTruthfullyAndReleased()
     QVERIFY(client.call({{"cmd", "battery"}, {"level", 30}}).value("ok").toBool());
     QCOMPARE(agent.frames().size(), held);
     QVERIFY(client.call(linkRequest("delay", "millis", 0)).value("ok").toBool());
-    QVERIFY(agent.waitForFrames(held + 1));
+    QVERIFY(agent.waitForFrames(held + 1, patience));
     QCOMPARE(TestAgent::eventValues(agent.frames().last()).at(0).toString(), QString("30.000"));
 }
 
