@@ -2,22 +2,13 @@
 // piece at a time: a prefix of a head is never complete, and once the
 // bytes hold a whole head every longer prefix reads to the same request.
 
+#include "FuzzCheck.h"
 #include "web/ZelvoHttpRequest.h"
 
 #include <QByteArray>
 
 #include <cstddef>
 #include <cstdint>
-
-namespace {
-
-void check(bool condition)
-{
-    if (!condition)
-        __builtin_trap();
-}
-
-} // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
 {

@@ -2,6 +2,7 @@
 // which lets the last of a repeated key win. Both must accept the same
 // texts and give the same document.
 
+#include "FuzzCheck.h"
 #include "ZelvoJson.h"
 
 #include <QByteArray>
@@ -12,16 +13,6 @@
 
 #include <cstddef>
 #include <cstdint>
-
-namespace {
-
-void check(bool condition)
-{
-    if (!condition)
-        __builtin_trap();
-}
-
-} // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
 {

@@ -2,6 +2,7 @@
 // pieces whose sizes the first byte chooses, and from a device. All three
 // must deliver the same payloads and stop at the same point of a frame.
 
+#include "FuzzCheck.h"
 #include "ZelvoFrameReader.h"
 
 #include <QBuffer>
@@ -13,12 +14,6 @@
 #include <cstdint>
 
 namespace {
-
-void check(bool condition)
-{
-    if (!condition)
-        __builtin_trap();
-}
 
 QList<QByteArray> takeAll(ZelvoFrameReader& reader)
 {

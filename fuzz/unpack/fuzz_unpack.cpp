@@ -1,6 +1,7 @@
 // Rebuilds images from packets cut out of arbitrary bytes, 20 bytes each.
 // Any image that unpack() returns must survive pack() and unpack() again.
 
+#include "FuzzCheck.h"
 #include "ZIImage.h"
 #include "ZelvoImagePackager.h"
 #include "ZelvoPacket.h"
@@ -11,16 +12,6 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
-
-namespace {
-
-void check(bool condition)
-{
-    if (!condition)
-        __builtin_trap();
-}
-
-} // namespace
 
 extern "C" int LLVMFuzzerInitialize(int*, char***)
 {
