@@ -7,6 +7,7 @@
 #include "ui/device/ZelvoDevicePanel.h"
 #include "ui/messages/ZelvoMessagesWindow.h"
 #include "ui/sensor/ZelvoSensorList.h"
+#include "util/ZelvoImageStore.h"
 #include "util/ZelvoPictureCache.h"
 #include "comm/ZelvoServer.h"
 #include "recording/ZelvoDisplayRecorder.h"
@@ -78,6 +79,7 @@ ZelvoEmulator::ZelvoEmulator(ZelvoServer* server, QWidget* parent)
     // Every window gets its own copies, a second window in a process included.
     , layouts(ZelvoLayout::builtInLayouts())
     , pictureCache(std::make_unique<ZelvoPictureCache>())
+    , imageStore(std::make_unique<ZelvoImageStore>())
 {
     setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
