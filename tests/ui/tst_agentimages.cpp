@@ -281,7 +281,10 @@ void TstAgentImages::photoStoredWhileOthersServed()
         for (int x = 0; x < photo.width(); ++x)
             line[x] = qRgb(x * 255 / photo.width(), y * 255 / photo.height(), (x * 7 + y * 13) & 0xFF);
     }
-    const QByteArray bomb = TestFiles::pngAnnouncing(40000, 40000);
+    const QJsonObject config{{"command.type", "agent_config"},
+                             {"appId", "photo"},
+                             {"images", QJsonArray{QString::fromLatin1(TestFiles::png(photo).toBase64()),
+                                                   QString::fromLatin1(TestFiles::pngAnnouncing(40000, 40000).toBase64())}}};
 
     QStringList order;
     int photoFrames = 0;
@@ -302,10 +305,7 @@ void TstAgentImages::photoStoredWhileOthersServed()
         "ERROR SAVING IMAGE .*/photo_1.png!!! image 1 \\(40000 x 40000, 6.0 GiB decoded\\) refused: "
         "over the 256 MiB a picture may decode to")));
     QTest::ignoreMessage(QtDebugMsg, QRegularExpression(configuredLine("photo", false)));
-    agent->sendAction({{"command.type", "agent_config"},
-                       {"appId", "photo"},
-                       {"images", QJsonArray{QString::fromLatin1(TestFiles::png(photo).toBase64()),
-                                             QString::fromLatin1(bomb.toBase64())}}});
+    agent->sendAction(config);
     agent->sendAction({{"command.type", "agent_content"}, {"appId", "photo"}, {"contentId", 7},
                        {"layoutId", "1"}, {"images.id", QJsonArray{"0"}}, {"texts", QJsonArray{}}});
     // The configuration is being stored; the content behind it waits unread.
