@@ -1,7 +1,6 @@
 #include "util/ZelvoUtil.h"
 #include "ZelvoLog.h"
 
-#include <QBuffer>
 #include <QByteArray>
 #include <QChar>
 #include <QDebug>
@@ -172,15 +171,6 @@ qint64 ZelvoUtil::pictureBytes(QImageReader& reader, int index, ZelvoRecord::Ima
         return bytes;
     *refusal = {index, ZelvoRecord::Reason::PictureTooLarge, size.width(), size.height(), bytes, maxPictureBytes};
     return -1;
-}
-
-QImage ZelvoUtil::readPngData(const QByteArray& bytes, ZelvoRecord::ImageRefusal* refusal)
-{
-    QBuffer buffer;
-    buffer.setData(bytes);
-    buffer.open(QIODevice::ReadOnly);
-    QImageReader reader(&buffer, "PNG");
-    return readBounded(reader, "ZelvoUtil::readPngData", refusal);
 }
 
 QImage ZelvoUtil::readImageFile(const QString& path, ZelvoRecord::ImageRefusal* refusal)

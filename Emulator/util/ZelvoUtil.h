@@ -4,7 +4,6 @@
 
 #include <QtGlobal>
 
-class QByteArray;
 class QImage;
 class QImageReader;
 class QString;
@@ -61,9 +60,7 @@ public:
     // refusal says why with the numbers.
     static qint64 pictureBytes(QImageReader& reader, int index, ZelvoRecord::ImageRefusal* refusal);
 
-    // A PNG payload decoded, or a null image when it is not one or is over
-    // the bound; refusal says why.
-    static QImage readPngData(const QByteArray& bytes, ZelvoRecord::ImageRefusal* refusal = nullptr);
-    // A picture file decoded (format from its contents), likewise.
+    // A picture file decoded (format from its contents), or a null image
+    // when it is none or is over the bound; refusal says why.
     static QImage readImageFile(const QString& path, ZelvoRecord::ImageRefusal* refusal = nullptr);
 };

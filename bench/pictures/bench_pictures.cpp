@@ -3,7 +3,7 @@
 // - one 4000 x 3000 photo-like PNG in a configuration: the time until it is
 //   stored against Qt decoding and encoding the same picture alone; the
 //   longest the window's event loop was held meanwhile (a 1 ms timer's
-//   lateness); content showing it right after, against drawing the part of
+//   lateness, beside its lateness with nothing to do); content showing it right after, against drawing the part of
 //   it that shows alone; the process's peak memory;
 // - 20 pictures of 4096 x 4096 white (a few KiB of PNG, 64 MiB decoded
 //   each) in one configuration: the loop held, the peak memory;
@@ -219,6 +219,14 @@ void BM_Photo(benchmark::State& state)
     state.counters["content_after_ms"] = percentile(content, 0.5);
     state.counters["floor_draw_ms"] = percentile(drawFloor, 0.5);
     state.counters["loop_held_ms"] = *std::max_element(held.begin(), held.end());
+    // The same timer with nothing to do for as long: what the machine alone
+    // makes it late by.
+    {
+        LoopWatch idle;
+        const Clock::time_point start = Clock::now();
+        waitFor([start, &stored] { return millisSince(start) >= percentile(stored, 0.5); });
+        state.counters["floor_idle_loop_held_ms"] = idle.longestMillis();
+    }
     state.counters["png_MiB"] = double(png.size()) / (1024 * 1024);
     state.counters["peak_MiB"] = peakMiB();
 }
