@@ -1,7 +1,8 @@
 #include "control/ZelvoControlServer.h"
 #include "ui/ZelvoEmulator.h"
 #include "comm/ZelvoServer.h"
-#include "util/ZelvoUtil.h"
+#include "shell/ZelvoStopSignals.h"
+#include "util/ZelvoImageStore.h"
 #include "ZelvoInstance.h"
 
 #include <QApplication>
@@ -115,11 +116,22 @@ int qMain(int argc, char** argv)
     QString error;
     if (!readOptions(application, &options, &error))
         return startFailed(error);
+
+    // A service manager, a CI job or Ctrl-C ends the run as closing the
+    // window does: recordings finished, agents closed, this run's files
+    // removed, exit code 0. Declared before everything it must outlive, so
+    // that a second signal still ends a stop that hangs.
+    ZelvoStopSignals stopSignals;
+    if (!stopSignals.install(&error))
+        std::fprintf(stderr, "ZelvoEmulator: %s\n", qUtf8Printable(error));
+    QObject::connect(&stopSignals, &ZelvoStopSignals::stopRequested, &application, [](int signal) {
+        qDebug().noquote() << "ZelvoServer::main" << ZelvoStopSignals::name(signal) << "received, stopping";
+        QCoreApplication::exit(0);
+    });
     const ZelvoInstance& instance = options.instance;
     if (!instance.dataDirectory.isEmpty()) {
         if (!makeDataDirectory(instance.dataDirectory))
             return startFailed(QStringLiteral("cannot create the data directory %1").arg(instance.dataDirectory));
-        ZelvoUtil::setDataDirectory(instance.dataDirectory);
     }
 
     ZelvoServer server;
@@ -136,6 +148,8 @@ int qMain(int argc, char** argv)
     qDebug() << "ZelvoServer::main";
 
     ZelvoEmulator emulator(&server, nullptr);
+    if (!instance.dataDirectory.isEmpty())
+        emulator.imageStore()->setDataDirectory(instance.dataDirectory);
     emulator.show();
 
     ZelvoControlServer control(&emulator, &server);

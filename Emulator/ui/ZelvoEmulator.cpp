@@ -8,6 +8,7 @@
 #include "ui/messages/ZelvoMessagesWindow.h"
 #include "ui/sensor/ZelvoSensorList.h"
 #include "util/ZelvoImageStore.h"
+#include "util/ZelvoImageWriter.h"
 #include "util/ZelvoPictureCache.h"
 #include "comm/ZelvoServer.h"
 #include "recording/ZelvoDisplayRecorder.h"
@@ -78,8 +79,9 @@ ZelvoEmulator::ZelvoEmulator(ZelvoServer* server, QWidget* parent)
     , sessionRecording(new ZelvoSessionRecorder(server->recorder(), this))
     // Every window gets its own copies, a second window in a process included.
     , layouts(ZelvoLayout::builtInLayouts())
-    , pictureCache(std::make_unique<ZelvoPictureCache>())
-    , imageStore(std::make_unique<ZelvoImageStore>())
+    , agentImages(std::make_unique<ZelvoImageStore>())
+    , pictureCache(std::make_unique<ZelvoPictureCache>(agentImages.get()))
+    , imageWriter(std::make_unique<ZelvoImageWriter>())
 {
     setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);

@@ -4,7 +4,7 @@
 #include "model/ZelvoEvent.h"
 #include "model/ZelvoLayout.h"
 #include "record/ZelvoRecord.h"
-#include "util/ZelvoImageStore.h"
+#include "util/ZelvoImageWriter.h"
 
 #include <QDeadlineTimer>
 #include <QGraphicsView>
@@ -24,6 +24,7 @@ class ZelvoDevicePanel;
 class ZelvoDisplay;
 class ZelvoDisplayRecorder;
 class ZelvoMessagesWindow;
+class ZelvoImageStore;
 class ZelvoPictureCache;
 class ZelvoSensorList;
 class ZelvoServer;
@@ -123,6 +124,8 @@ public:
     // channel and the window's own buttons alike.
     ZelvoDisplayRecorder* displayRecorder() const { return displayRecording; }
     ZelvoSessionRecorder* sessionRecorder() const { return sessionRecording; }
+    // Where this emulator keeps its agents' images.
+    ZelvoImageStore* imageStore() const { return agentImages.get(); }
     // Ends every recording, writing what was recorded so far.
     void stopRecordings();
 
@@ -186,7 +189,7 @@ private:
     static void restartBatteryCycle();
     void sendButtonEvent(int button, int gesture);
     void toggleMessagesWindow();
-    void onAgentImagesSaved(const ZelvoImageStore::Configuration& configuration, bool imagesSent);
+    void onAgentImagesSaved(const ZelvoImageWriter::Configuration& configuration, bool imagesSent);
     // onAgentContent once the agent's pictures are stored.
     void showAgentContent(const QString& agentHash, int contentId, const QString& layId,
                           const QList<QString>& imagesId, const QList<QString>& texts);
@@ -258,7 +261,8 @@ private:
     std::unique_ptr<ZelvoMessagesWindow> messagesWindow;
     std::unique_ptr<ZelvoDevicePanel> devicePanel;
     // The agents' pictures, decoded when their configuration stores them.
+    std::unique_ptr<ZelvoImageStore> agentImages;
     std::unique_ptr<ZelvoPictureCache> pictureCache;
     // Declared after the cache, so that its threads are done before the cache goes.
-    std::unique_ptr<ZelvoImageStore> imageStore;
+    std::unique_ptr<ZelvoImageWriter> imageWriter;
 };

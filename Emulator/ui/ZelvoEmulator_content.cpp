@@ -4,6 +4,7 @@
 #include "model/ZelvoLayout.h"
 #include "ZelvoLog.h"
 #include "util/ZelvoImageStore.h"
+#include "util/ZelvoImageWriter.h"
 #include "util/ZelvoPictureCache.h"
 #include "util/ZelvoUtil.h"
 #include "comm/ZelvoServer.h"
@@ -14,6 +15,7 @@
 #include <QDebug>
 #include <QFont>
 #include <QFontMetrics>
+#include <QGlyphRun>
 #include <QImage>
 #include <QPainter>
 #include <QPen>
@@ -27,6 +29,7 @@
 #include <QTimerEvent>
 #include <QVector>
 
+#include <algorithm>
 #include <functional>
 #include <utility>
 
@@ -40,6 +43,33 @@ QFont contentFont()
     QFont font(QStringLiteral("DejaVu Sans"), 20, QFont::Bold);
     font.setCapitalization(QFont::AllUppercase);
     return font;
+}
+
+// Characters that neither the content font nor any fallback the font
+// system picks can show: they are drawn as empty boxes. Laid out only when
+// the content font lacks one of them, which text in its scripts never does.
+int missingGlyphs(const QList<QString>& texts)
+{
+    const QFont font = contentFont();
+    const QFontMetrics metrics(font);
+    int missing = 0;
+    for (const QString& text : texts) {
+        const QVector<uint> characters = text.toUcs4();
+        const bool covered = std::all_of(characters.cbegin(), characters.cend(), [&metrics](uint character) {
+            return QChar::isSpace(character) || metrics.inFontUcs4(character);
+        });
+        if (covered)
+            continue;
+        QTextLayout layout(text, font);
+        layout.beginLayout();
+        layout.createLine();
+        layout.endLayout();
+        for (const QGlyphRun& run : layout.glyphRuns()) {
+            const QVector<quint32> glyphs = run.glyphIndexes();
+            missing += int(std::count(glyphs.cbegin(), glyphs.cend(), 0u));
+        }
+    }
+    return missing;
 }
 
 } // namespace
@@ -67,7 +97,7 @@ void ZelvoEmulator::saveAgentImages(const QString& agentHash, const QList<QStrin
 {
     qCDebug(zelvoLog).nospace().noquote() << "\033[33mZelvoEmulator::saveAgentImages \n\t\tAGENT " << agentHash
                                           << " has " << images.size() << " to SAVE!!!\033[0m";
-    const QString directory = ZelvoUtil::agentImageDirectory(agentHash);
+    const QString directory = agentImages->agentImageDirectory(agentHash);
     if (!directory.isEmpty())
         qCDebug(zelvoLog).nospace().noquote() << "\033[33mZelvoEmulator::saveAgentImages \n\t\tDIR " << directory
                                               << "!!!\033[0m";
@@ -75,14 +105,14 @@ void ZelvoEmulator::saveAgentImages(const QString& agentHash, const QList<QStrin
     // that its content finds these pictures.
     const std::function<void()> release = server->holdRelayingAgent();
     const bool sent = !images.isEmpty();
-    imageStore->store(agentHash, directory, images,
-                      [this, release, sent](const ZelvoImageStore::Configuration& configuration) {
-                          onAgentImagesSaved(configuration, sent);
-                          release();
-                      });
+    imageWriter->store(agentHash, directory, images,
+                       [this, release, sent](const ZelvoImageWriter::Configuration& configuration) {
+                           onAgentImagesSaved(configuration, sent);
+                           release();
+                       });
 }
 
-void ZelvoEmulator::onAgentImagesSaved(const ZelvoImageStore::Configuration& configuration, bool imagesSent)
+void ZelvoEmulator::onAgentImagesSaved(const ZelvoImageWriter::Configuration& configuration, bool imagesSent)
 {
     const QString& agentHash = configuration.agentHash;
     ZelvoRecord record(ZelvoRecord::Direction::In, ZelvoRecord::Kind::AgentConfig, ZelvoRecord::Outcome::Configured);
@@ -93,7 +123,7 @@ void ZelvoEmulator::onAgentImagesSaved(const ZelvoImageStore::Configuration& con
     } else {
         pictureCache->forgetAgent(agentHash);
     }
-    for (const ZelvoImageStore::Image& image : configuration.images) {
+    for (const ZelvoImageWriter::Image& image : configuration.images) {
         qCDebug(zelvoLog).nospace().noquote() << "\033[33mZelvoEmulator::saveAgentImages \n\t\tAGENT " << agentHash
                                               << " is saving image " << image.fileName << "!!!\033[0m";
         if (!image.zi)
@@ -129,9 +159,9 @@ void ZelvoEmulator::onAgentContent(const QString& agentHash, int contentId, cons
     // Content waits for the agent's configurations being stored, by
     // whichever connection it came, so that it finds their pictures; the
     // connection it came by reads nothing further meanwhile.
-    if (imageStore->isStoring(agentHash)) {
+    if (imageWriter->isStoring(agentHash)) {
         const std::function<void()> release = server->holdRelayingAgent();
-        imageStore->whenStored(agentHash, [=] {
+        imageWriter->whenStored(agentHash, [=] {
             showAgentContent(agentHash, contentId, layId, imagesId, texts);
             release();
         });
@@ -147,6 +177,7 @@ void ZelvoEmulator::showAgentContent(const QString& agentHash, int contentId, co
     ZelvoRecord record(ZelvoRecord::Direction::In, ZelvoRecord::Kind::AgentContent, ZelvoRecord::Outcome::NotDrawn);
     record.agent = agentHash;
     record.contentId = contentId;
+    record.layoutId = layId;
     if (minPersistingTimerId != -1) {
         qCDebug(zelvoLog).nospace() << "ZelvoEmulator::onAgentContent AGENT " << agentHash
                                     << " sended a new image but we are already waiting the min persisting time, SKIPPING ....";
@@ -184,7 +215,6 @@ void ZelvoEmulator::showAgentContent(const QString& agentHash, int contentId, co
     const QList<ZelvoLayout>& builtIns = ZelvoLayout::builtInLayouts();
     if (layoutNumber < 0 || layoutNumber >= builtIns.size()) {
         record.reason = ZelvoRecord::Reason::NoSuchLayout;
-        record.detail = layId;
         recordContent(std::move(record));
         return;
     }
@@ -200,6 +230,7 @@ void ZelvoEmulator::drawLayout(const ZelvoLayout& layout, const QString& agentHa
     ZelvoRecord record(ZelvoRecord::Direction::In, ZelvoRecord::Kind::AgentContent, ZelvoRecord::Outcome::NotDrawn);
     record.agent = agentHash;
     record.contentId = currentContentId;
+    record.layoutId = QString::number(layout.index());
     const bool imagesFit = imagesId.size() == layout.images().size();
     const bool textsFit = texts.size() == layout.texts().size();
     if (!imagesFit || !textsFit) {
@@ -265,7 +296,7 @@ void ZelvoEmulator::drawLayout(const ZelvoLayout& layout, const QString& agentHa
                     || picture.refusal == ZelvoRecord::Reason::AgentPathOutside) {
                     if (record.reason == ZelvoRecord::Reason::None) {
                         record.reason = picture.refusal;
-                        record.detail = imagesId.at(i);
+                        record.imageId = imagesId.at(i);
                     }
                 } else {
                     record.imagesLeftOut.append({imagesId.at(i), picture.refusal});
@@ -285,9 +316,9 @@ void ZelvoEmulator::drawLayout(const ZelvoLayout& layout, const QString& agentHa
     // The display shows this content now, complete or not.
     drawnAgentHash = agentHash;
     drawnContent = currentContentId;
+    record.missingGlyphs = missingGlyphs(texts);
     if (record.reason == ZelvoRecord::Reason::None) {
         record.outcome = ZelvoRecord::Outcome::Drawn;
-        record.detail = QString::number(layout.index());
     } else {
         record.outcome = ZelvoRecord::Outcome::Refused;
     }

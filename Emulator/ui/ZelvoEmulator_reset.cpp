@@ -39,7 +39,7 @@ void ZelvoEmulator::reset()
 
     // The stored images go with the reset; so do their decoded copies.
     // Configurations being stored end first, so that none writes after it.
-    imageStore->finishAll();
+    imageWriter->finishAll();
     pictureCache->clear();
 
     batteryPercent = firstBatteryPercent;

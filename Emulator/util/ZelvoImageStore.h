@@ -1,109 +1,39 @@
 #pragma once
 
-#include "record/ZelvoRecord.h"
-#include "util/ZelvoUtil.h"
-
-#include <QHash>
-#include <QImage>
-#include <QList>
-#include <QMutex>
-#include <QObject>
-#include <QSemaphore>
+#include <QSet>
 #include <QString>
-#include <QThreadPool>
-#include <QVector>
 
-#include <functional>
-#include <memory>
-
-// Stores the pictures of agent configurations into the agents' directories
-// off the window's thread: Base64, decoding, encoding again and writing run
-// on a pool of its own, so that a configuration of photos holds neither the
-// window nor the other agents. Each file is replaced whole (written beside
-// it, then renamed). Configurations of one agent are stored one after the
-// other, in the order given; what is done is handed back on the window's
-// thread, in that order.
-//
-// Memory is bounded by a budget of decoded bytes shared by every picture
-// being decoded at once, of all agents: a picture waits until its bytes are
-// free. A picture that would decode to more than the whole budget is
-// refused, since no display needs one that large.
-class ZelvoImageStore final : public QObject
+// Where one emulator keeps its agents' images: "Zelvo" in the user's
+// pictures directory, or "images" in its data directory, one directory per
+// agent hash. It remembers whose directories this run made or used, so
+// that a reset in the shared pictures directory deletes only those.
+class ZelvoImageStore final
 {
-    Q_OBJECT
-    Q_DISABLE_COPY_MOVE(ZelvoImageStore)
-
 public:
-    // What became of one picture of a configuration.
-    struct Image
-    {
-        int index = 0;
-        QString fileName;
-        QString path;
-        bool zi = false;
-        bool stored = false;
-        ZelvoRecord::ImageRefusal refusal;
-        // The part that can show on the content area, for the picture cache;
-        // null when the picture is not stored or does not decode.
-        QImage visible;
-    };
+    ZelvoImageStore() = default;
 
-    struct Configuration
-    {
-        QString agentHash;
-        // Empty when the agent's hash names no directory of its own.
-        QString directory;
-        QVector<Image> images;
-    };
+    // With a data directory, the agents' image directories live in its
+    // "images" folder instead, so that emulators side by side never share
+    // a file.
+    void setDataDirectory(const QString& path);
 
-    using Done = std::function<void(const Configuration&)>;
+    // The absolute path of the agent's image directory, made when missing.
+    // Empty (and logged) when the hash cannot name a directory of its own
+    // there.
+    QString agentImageDirectory(const QString& agentHash);
+    // The same path, checked the same way but not made: for reading.
+    QString agentImagePath(const QString& agentHash) const;
 
-    explicit ZelvoImageStore(qint64 budgetBytes = ZelvoUtil::maxPictureBytes, QObject* parent = nullptr);
-    ~ZelvoImageStore() override;
-
-    // Stores the Base64 images of one configuration in directory (empty:
-    // none is stored) and calls done on this object's thread once all are.
-    void store(const QString& agentHash, const QString& directory, const QList<QString>& images, Done done);
-
-    // Calls then once every configuration of the agent asked for so far is
-    // stored and handed back; at once when none is pending.
-    void whenStored(const QString& agentHash, std::function<void()> then);
-    bool isStoring(const QString& agentHash) const;
-
-    // Configurations being stored or waiting, of all agents.
-    int pending() const { return running.size() + waiting.size(); }
-
-    // Stores what was asked for, handing each configuration back, before
-    // it returns: for a reset, which deletes the files afterwards.
-    void finishAll();
+    // Deletes the stored images: the whole store of a data directory; in
+    // the user's pictures directory, which other runs share, only the
+    // directories of the agents this run has handed one to. Never through
+    // a symbolic link.
+    void removeAgentImages();
 
 private:
-    struct Job
-    {
-        quint64 id = 0;
-        Configuration configuration;
-        QList<QString> payloads;
-        Done done;
-        // Instead of a configuration: called in its turn.
-        std::function<void()> then;
-    };
+    QString base() const;
+    QString folder() const;
 
-    // Starts the agent's next configuration, calling what waits before it.
-    void startNext(const QString& agentHash);
-
-    void start(Job job);
-    Image storeImage(const QString& agentHash, const QString& directory, int index, const QString& payload);
-    // Hands back the configurations the pool has finished, in order.
-    void deliverFinished();
-
-    qint64 budgetBytes;
-    // Free KiB of the budget, taken by the pool's threads while they decode.
-    QSemaphore budgetKiB;
-    QHash<quint64, Job> running;
-    QList<Job> waiting;
-    quint64 nextId = 1;
-    QMutex finishedLock;
-    QList<std::pair<quint64, Configuration>> finished;
-    // Declared last: its threads are waited for before the rest goes.
-    std::unique_ptr<QThreadPool> pool;
+    QString dataDirectory;
+    QSet<QString> agentsSeen;
 };

@@ -8,7 +8,7 @@ class QImage;
 class QImageReader;
 class QString;
 
-// File helpers of the emulator: the agents' image store on disk and the
+// File helpers of the emulator: the files of the agents' image store and the
 // guarded decoding of the pictures it holds.
 class ZelvoUtil final
 {
@@ -17,7 +17,7 @@ public:
     // photo decodes to 244 MiB), and a few hundred bytes of PNG header can
     // otherwise ask for gigabytes: a picture announcing more is refused
     // before its pixels are allocated. It is also the budget of the pictures
-    // being decoded at once, of all agents (ZelvoImageStore).
+    // being decoded at once, of all agents (ZelvoImageWriter).
     static constexpr qint64 maxPictureBytes = 256 * 1024 * 1024;
 
     ZelvoUtil() = delete;
@@ -25,23 +25,6 @@ public:
     // Removes a file or a whole directory tree; a symbolic link is removed
     // itself, never followed. False when nothing existed at path.
     static bool rm(const QString& path);
-
-    // The absolute path of the agent's image directory under the user's
-    // pictures directory (or the data directory), made when missing. Empty
-    // (and logged) when the hash cannot name a directory of its own there.
-    static QString agentImageDirectory(const QString& agentHash);
-    // The same path, checked the same way but not made: for reading.
-    static QString agentImagePath(const QString& agentHash);
-
-    // With a data directory, the agents' image directories live in its
-    // "images" folder instead of "Zelvo" in the user's pictures directory,
-    // so that emulators side by side never share a file.
-    static void setDataDirectory(const QString& path);
-    // Deletes the stored images: the whole store of a data directory; in
-    // the user's pictures directory, which other runs share, only the
-    // directories of the agents this run has handed one to. Never through
-    // a symbolic link.
-    static void removeAgentImages();
 
     // The file of one stored image in the agent image directory: the hash,
     // "_", the image id and the suffix (".zi" or ".png").
