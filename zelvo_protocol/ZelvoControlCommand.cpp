@@ -153,7 +153,13 @@ QList<ZelvoControlCommand> declarations()
                        "record deleted. Connected agents stay connected."),
         QString(), QString(), false, {}, {{}}};
 
-    return {buttons, sensors, trace, screenshot, record, state, wait, log, fullscreen, link, battery, reset};
+    ZelvoControlCommand web{
+        QStringLiteral("web"),
+        QStringLiteral("Print the address of the emulator's web page, its token in it (the emulator\n"
+                       "serves the page when started with --web-port PORT)."),
+        QString(), QString(), false, {}, {{}}};
+
+    return {buttons, sensors, trace, screenshot, record, state, wait, log, fullscreen, link, battery, reset, web};
 }
 
 QString mustBe(const ZelvoControlField& field)

@@ -109,6 +109,7 @@ ZelvoControlCommands::Operation ZelvoControlCommands::operation(const QString& o
         {QStringLiteral("link delay"), &C::link},
         {QStringLiteral("battery"), &C::battery},
         {QStringLiteral("reset"), &C::reset},
+        {QStringLiteral("web"), &C::web},
     };
     return operations.value(operationName);
 }
@@ -538,6 +539,12 @@ void ZelvoControlCommands::reset(const ZelvoControlRequest&, const Reply& reply)
     server->recorder()->clear();
     window->imageStore()->removeAgentImages();
     reply({}, QString());
+}
+
+void ZelvoControlCommands::web(const ZelvoControlRequest&, const Reply& reply)
+{
+    reply({{QStringLiteral("url"), webAddress}},
+          webAddress.isEmpty() ? QStringLiteral("no web page; start the emulator with --web-port PORT") : QString());
 }
 
 void ZelvoControlCommands::state(const ZelvoControlRequest&, const Reply& reply)

@@ -41,6 +41,9 @@ public:
     static Operation operation(const QString& operationName);
 
     ZelvoTracePlayer* tracePlayer() const { return player; }
+    // The web page's address with its token, which the "web" command
+    // tells; empty while no page is served.
+    void setWebAddress(const QString& address) { webAddress = address; }
     ZelvoRecorder* recorder() const;
 
 private:
@@ -69,6 +72,7 @@ private:
     // and the stored images; the agents stay connected.
     void reset(const ZelvoControlRequest& request, const Reply& reply);
     void state(const ZelvoControlRequest& request, const Reply& reply);
+    void web(const ZelvoControlRequest& request, const Reply& reply);
     QJsonObject linkState() const;
     // A single shot from the sensor panel, as its button sends one; a
     // battery reading of a whole percent sets the shown level as well.
@@ -77,4 +81,5 @@ private:
     ZelvoEmulator* window = nullptr;
     ZelvoServer* server = nullptr;
     ZelvoTracePlayer* player = nullptr;
+    QString webAddress;
 };

@@ -276,9 +276,9 @@ void ZelvoEmulator::redrawStatusStrip(bool showStatus)
 void ZelvoEmulator::showDisplayImage(const QImage& image)
 {
     display->setImage(image, currentContentId);
-    // Shared, not copied. A direct call, since the window declares no
-    // signals of its own.
+    // Shared, not copied.
     displayRecording->showImage(image);
+    emit displayShown(image, currentContentId);
 }
 
 void ZelvoEmulator::stopRecordings()

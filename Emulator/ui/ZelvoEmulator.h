@@ -133,6 +133,10 @@ public:
     // Made when a person first asks for it; nullptr until then.
     ZelvoDevicePanel* devicePanelWindow() const { return devicePanel.get(); }
 
+signals:
+    // The display shows a newly composed image, of the content contentId
+    // (-1 for none); for those who watch it from elsewhere.
+    void displayShown(const QImage& image, int contentId);
 
 protected:
     void timerEvent(QTimerEvent* event) override;
