@@ -1,3 +1,4 @@
+#include "clock/ZelvoClock.h"
 #include "control/ZelvoControlCommands.h"
 #include "control/ZelvoControlServer.h"
 #include "web/ZelvoWebServer.h"
@@ -23,6 +24,8 @@
 #include <sys/stat.h>
 
 namespace {
+
+constexpr char clockVariable[] = "ZELVO_CLOCK";
 
 // Platforms without a screen, where a message box waits for a click that
 // can never come.
@@ -53,6 +56,7 @@ struct Options
     // Set by an option or the environment rather than by default.
     bool controlPortChosen = false;
     QString portsFile;
+    ZelvoClock::Mode clock = ZelvoClock::Mode::Real;
     // The web page's port, when it is served at all.
     bool web = false;
     quint16 webPort = 0;
@@ -84,12 +88,16 @@ bool readOptions(const QApplication& application, Options* options, QString* err
     const QCommandLineOption webHost(QStringLiteral("web-host"),
         QStringLiteral("Serve the web page on ADDRESS instead of 127.0.0.1 (0.0.0.0 for every interface)."),
         QStringLiteral("ADDRESS"));
+    const QCommandLineOption clock(QStringLiteral("clock"),
+        QStringLiteral("\"real\" (default) or \"manual\": the device's time stands still until the control "
+                       "channel advances it (or $%1).").arg(QLatin1String(clockVariable)),
+        QStringLiteral("MODE"));
 
     QCommandLineParser parser;
     parser.setApplicationDescription(QStringLiteral("The desktop emulator of the Zelvo smart glasses."));
     parser.addHelpOption();
     parser.addVersionOption();
-    parser.addOptions({agentPort, controlPort, noControl, dataDir, portsFile, webPort, webHost});
+    parser.addOptions({agentPort, controlPort, noControl, dataDir, portsFile, webPort, webHost, clock});
     // Help, version and unknown options end the program here.
     parser.process(application);
 
@@ -127,6 +135,11 @@ bool readOptions(const QApplication& application, Options* options, QString* err
         instance.dataDirectory = parser.value(dataDir);
     if (!instance.dataDirectory.isEmpty())
         instance.dataDirectory = QFileInfo(instance.dataDirectory).absoluteFilePath();
+    const QString clockMode = parser.isSet(clock) ? parser.value(clock) : qEnvironmentVariable(clockVariable);
+    if (!clockMode.isEmpty() && !ZelvoClock::modeNamed(clockMode, &options->clock)) {
+        *error = QStringLiteral("--clock needs \"real\" or \"manual\", not '%1'").arg(clockMode);
+        return false;
+    }
     options->control = !parser.isSet(noControl);
     if (parser.isSet(portsFile))
         options->portsFile = QFileInfo(parser.value(portsFile)).absoluteFilePath();
@@ -179,7 +192,8 @@ int qMain(int argc, char** argv)
             return startFailed(QStringLiteral("cannot create the data directory %1").arg(instance.dataDirectory));
     }
 
-    ZelvoServer server;
+    ZelvoClock clock(options.clock);
+    ZelvoServer server(&clock);
     if (!server.start(QHostAddress(QHostAddress::LocalHost), instance.agentPort)) {
         std::fprintf(stderr, "ZelvoEmulator already in use (port %u)\n", unsigned(instance.agentPort));
         if (nobodyCanAnswer())

@@ -1,5 +1,6 @@
 #include "control/ZelvoControlCommands.h"
 
+#include "clock/ZelvoClock.h"
 #include "control/ZelvoControlRequest.h"
 #include "control/ZelvoTracePlayer.h"
 #include "comm/ZelvoServer.h"
@@ -71,7 +72,7 @@ ZelvoControlCommands::ZelvoControlCommands(ZelvoEmulator* window, ZelvoServer* s
     : QObject(parent)
     , window(window)
     , server(server)
-    , player(new ZelvoTracePlayer(this))
+    , player(new ZelvoTracePlayer(server->clock(), this))
 {
     connect(player, &ZelvoTracePlayer::readingDue, this, &ZelvoControlCommands::shoot);
 }
@@ -110,6 +111,10 @@ ZelvoControlCommands::Operation ZelvoControlCommands::operation(const QString& o
         {QStringLiteral("battery"), &C::battery},
         {QStringLiteral("reset"), &C::reset},
         {QStringLiteral("web"), &C::web},
+        {QStringLiteral("clock pause"), &C::clock},
+        {QStringLiteral("clock resume"), &C::clock},
+        {QStringLiteral("clock advance"), &C::clock},
+        {QStringLiteral("clock state"), &C::clock},
     };
     return operations.value(operationName);
 }
@@ -168,12 +173,21 @@ void ZelvoControlCommands::press(const ZelvoControlRequest& request, const Reply
         delete waiter;
         reply({{QStringLiteral("releasedElsewhere"), true}}, QString());
     });
-    QTimer::singleShot(request.whole(QStringLiteral("hold")), Qt::PreciseTimer, waiter, [this, waiter, target, reply] {
+    const int holdMillis = request.whole(QStringLiteral("hold"));
+    server->clock()->singleShot(holdMillis, waiter, [this, waiter, target, reply] {
         delete waiter;
         window->releaseControl(target);
         reply({{QStringLiteral("releasedElsewhere"), false}}, QString());
     });
     window->pressControl(target);
+    passManualTime(holdMillis);
+}
+
+void ZelvoControlCommands::passManualTime(qint64 millis)
+{
+    ZelvoClock* deviceClock = server->clock();
+    if (deviceClock->isManual())
+        deviceClock->advance(millis);
 }
 
 void ZelvoControlCommands::release(const ZelvoControlRequest& request, const Reply& reply)
@@ -207,6 +221,7 @@ void ZelvoControlCommands::longPress(const ZelvoControlRequest& request, const R
         reply({}, QStringLiteral("%1 was released before the long press").arg(name));
     });
     window->pressControl(target);
+    passManualTime(Button::longPressMillis);
 }
 
 void ZelvoControlCommands::sensorShot(const ZelvoControlRequest& request, const Reply& reply)
@@ -319,6 +334,8 @@ void ZelvoControlCommands::playTrace(const ZelvoControlRequest& request, const R
         });
     }
     player->play(readings);
+    if (waitForEnd)
+        passManualTime(readings.constLast().millis);
     if (!waitForEnd) {
         QJsonObject results = traceState(*player);
         results.insert(QStringLiteral("duration"), double(readings.constLast().millis));
@@ -486,6 +503,8 @@ void ZelvoControlCommands::wait(const ZelvoControlRequest& request, const Reply&
         delete waiter;
         settle(record);
     });
+    // The agent sends in its own time, so the wait counts real time on
+    // either clock.
     QTimer::singleShot(timeoutMillis, waiter, [waiter, agentHash, timeoutMillis, reply] {
         delete waiter;
         reply({}, QStringLiteral("no content of %1 on the display after %2 ms").arg(agentHash).arg(timeoutMillis));
@@ -528,6 +547,27 @@ void ZelvoControlCommands::waitRemoved(const ZelvoControlRequest& request, const
         delete waiter;
         reply({}, QStringLiteral("content of %1 still on the display after %2 ms").arg(agentHash).arg(timeoutMillis));
     });
+}
+
+void ZelvoControlCommands::clock(const ZelvoControlRequest& request, const Reply& reply)
+{
+    ZelvoClock* deviceClock = server->clock();
+    if (request.action() == QLatin1String("pause")) {
+        deviceClock->pause();
+    } else if (request.action() == QLatin1String("resume")) {
+        deviceClock->resume();
+    } else if (request.action() == QLatin1String("advance") && !deviceClock->advance(request.whole(QStringLiteral("ms")))) {
+        reply({}, QStringLiteral("the clock runs in real time; pause it first"));
+        return;
+    }
+    reply({{QStringLiteral("clock"), clockState()}}, QString());
+}
+
+QJsonObject ZelvoControlCommands::clockState() const
+{
+    const ZelvoClock* deviceClock = server->clock();
+    return {{QStringLiteral("mode"), ZelvoClock::modeName(deviceClock->mode())},
+            {QStringLiteral("now"), double(deviceClock->now())}};
 }
 
 void ZelvoControlCommands::reset(const ZelvoControlRequest&, const Reply& reply)
@@ -574,5 +614,6 @@ void ZelvoControlCommands::state(const ZelvoControlRequest&, const Reply& reply)
         {QStringLiteral("drawnAgent"), window->drawnAgent()},
         {QStringLiteral("drawnContentId"), window->drawnContentId()},
         {QStringLiteral("lastOutcome"), lastOutcome(window->lastContentOutcome())},
+        {QStringLiteral("clock"), clockState()},
     }, QString());
 }

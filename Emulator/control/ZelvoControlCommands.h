@@ -68,6 +68,12 @@ private:
     void waitRemoved(const ZelvoControlRequest& request, const Reply& reply);
     void link(const ZelvoControlRequest& request, const Reply& reply);
     void battery(const ZelvoControlRequest& request, const Reply& reply);
+    // Pauses, resumes or advances the device clock, or tells its state.
+    void clock(const ZelvoControlRequest& request, const Reply& reply);
+    QJsonObject clockState() const;
+    // On a manual clock a command that holds for device time moves the
+    // clock by that time itself, since nothing else would.
+    void passManualTime(qint64 millis);
     // A fresh start without restarting: the window, the trace, the record
     // and the stored images; the agents stay connected.
     void reset(const ZelvoControlRequest& request, const Reply& reply);

@@ -78,7 +78,9 @@ ZelvoWebServer::ZelvoWebServer(ZelvoEmulator* window, ZelvoControlCommands* comm
     connect(listener, &QTcpServer::newConnection, this, &ZelvoWebServer::onNewConnection);
     connect(upgrader, &QWebSocketServer::newConnection, this, &ZelvoWebServer::onNewViewer);
     connect(stateTimer, &QTimer::timeout, this, &ZelvoWebServer::refreshState);
-    connect(window, &ZelvoEmulator::displayShown, this, &ZelvoWebServer::onDisplayShown);
+    connect(window->displayRecorder(), &ZelvoDisplayRecorder::imageShown, this, [this](const QImage& image) {
+        onDisplayShown(image, this->window->contentIdOnDisplay());
+    });
     frame = window->displayImage();
     frames = frame.isNull() ? 0 : 1;
 }
