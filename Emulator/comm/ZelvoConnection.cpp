@@ -10,6 +10,8 @@
 
 #include <QDebug>
 #include <QList>
+#include <QPointer>
+#include <QScopedValueRollback>
 #include <QString>
 #include <QTcpSocket>
 
@@ -54,6 +56,27 @@ bool ZelvoConnection::sendData(const QByteArray& data)
     return zelvoSender && zelvoSender->send(data, server->linkDelay());
 }
 
+void ZelvoConnection::holdFrames()
+{
+    if (zelvoSocket)
+        zelvoSocket->holdFrames();
+}
+
+void ZelvoConnection::releaseFrames()
+{
+    if (zelvoSocket)
+        zelvoSocket->releaseFrames();
+}
+
+void ZelvoConnection::deleteWhenDone()
+{
+    if (!zelvoSocket || !zelvoSocket->hasWaitingFrames()) {
+        deleteLater();
+        return;
+    }
+    connect(zelvoSocket.get(), &ZelvoSocket::drained, this, &QObject::deleteLater, Qt::UniqueConnection);
+}
+
 void ZelvoConnection::drop()
 {
     if (zelvoSocket && zelvoSocket->socket())
@@ -78,6 +101,7 @@ void ZelvoConnection::onClientDone()
 
 void ZelvoConnection::onActionReceived(const ZelvoAction& action)
 {
+    const QScopedValueRollback<QPointer<ZelvoConnection>> relaying(server->relaying, this);
     qCDebug(zelvoLog) << "ZelvoConnection::onActionReceived ACTION" << action.toString();
     const QString type = action.commandType();
     if (type == commandZelvoConfig)

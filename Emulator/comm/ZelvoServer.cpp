@@ -162,6 +162,17 @@ void ZelvoServer::clearLinkFaults()
     setLinkDelay(0);
 }
 
+std::function<void()> ZelvoServer::holdRelayingAgent()
+{
+    if (!relaying)
+        return [] {};
+    relaying->holdFrames();
+    return [connection = relaying] {
+        if (connection)
+            connection->releaseFrames();
+    };
+}
+
 void ZelvoServer::processAgentContent(const QString& agentHash, int contentId, const QString& layId,
                                       const QList<QString>& imagesId, const QList<QString>& texts)
 {
@@ -249,7 +260,7 @@ void ZelvoServer::onSocketDisconnected()
     recordLink(ZelvoRecord::Kind::ConnectionClosed, connection->peer());
     // Deferred: this runs inside the connection's own signal, and its framing
     // socket's state handler still uses both when the signal returns.
-    connection->deleteLater();
+    connection->deleteWhenDone();
 }
 
 void ZelvoServer::acceptAgents()
