@@ -10,6 +10,8 @@
 
 #include <QDebug>
 #include <QList>
+#include <QPointer>
+#include <QScopedValueRollback>
 #include <QString>
 #include <QTcpSocket>
 
@@ -65,6 +67,27 @@ void ZelvoConnection::onLinkDelayChanged()
         zelvoSender->onDelayChanged();
 }
 
+void ZelvoConnection::holdFrames()
+{
+    if (zelvoSocket)
+        zelvoSocket->holdFrames();
+}
+
+void ZelvoConnection::releaseFrames()
+{
+    if (zelvoSocket)
+        zelvoSocket->releaseFrames();
+}
+
+void ZelvoConnection::deleteWhenDone()
+{
+    if (!zelvoSocket || !zelvoSocket->hasWaitingFrames()) {
+        deleteLater();
+        return;
+    }
+    connect(zelvoSocket.get(), &ZelvoSocket::drained, this, &QObject::deleteLater, Qt::UniqueConnection);
+}
+
 void ZelvoConnection::drop()
 {
     if (zelvoSocket && zelvoSocket->socket())
@@ -89,6 +112,7 @@ void ZelvoConnection::onClientDone()
 
 void ZelvoConnection::onActionReceived(const ZelvoAction& action)
 {
+    const QScopedValueRollback<QPointer<ZelvoConnection>> relaying(server->relaying, this);
     qCDebug(zelvoLog) << "ZelvoConnection::onActionReceived ACTION" << action.toString();
     const QString type = action.commandType();
     if (type == commandZelvoConfig)

@@ -169,6 +169,17 @@ void ZelvoServer::clearLinkFaults()
     droppedMessages = 0;
 }
 
+std::function<void()> ZelvoServer::holdRelayingAgent()
+{
+    if (!relaying)
+        return [] {};
+    relaying->holdFrames();
+    return [connection = relaying] {
+        if (connection)
+            connection->releaseFrames();
+    };
+}
+
 void ZelvoServer::processAgentContent(const QString& agentHash, int contentId, const QString& layId,
                                       const QList<QString>& imagesId, const QList<QString>& texts)
 {
@@ -263,7 +274,7 @@ void ZelvoServer::onSocketDisconnected()
                connection->socket() ? connection->socket()->closeReason() : ZelvoRecord::Reason::None);
     // Deferred: this runs inside the connection's own signal, and its framing
     // socket's state handler still uses both when the signal returns.
-    connection->deleteLater();
+    connection->deleteWhenDone();
 }
 
 void ZelvoServer::acceptAgents()

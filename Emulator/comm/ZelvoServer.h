@@ -4,10 +4,12 @@
 
 #include <QHostAddress>
 #include <QList>
+#include <QPointer>
 #include <QString>
 #include <QStringList>
 #include <QTcpServer>
 
+#include <functional>
 #include <memory>
 
 class QSocketNotifier;
@@ -68,6 +70,13 @@ public:
     // waiting leave at once; no messages dropped.
     void clearLinkFaults();
 
+    // For a slot of a relayed signal that finishes its work later (the
+    // window storing a configuration's pictures): the agent whose action is
+    // being relayed reads no further frame until the returned function is
+    // called, once, so that its later frames find that work done. Other
+    // agents go on meanwhile. Outside a relay it holds nothing.
+    std::function<void()> holdRelayingAgent();
+
     void processAgentContent(const QString& agentHash, int contentId, const QString& layId,
                              const QList<QString>& imagesId, const QList<QString>& texts);
 
@@ -91,6 +100,8 @@ private slots:
     void onSocketDisconnected();
 
 private:
+    friend class ZelvoConnection;
+
     void acceptAgents();
     void recordLink(ZelvoRecord::Kind kind, const QString& peer, ZelvoRecord::Reason reason = ZelvoRecord::Reason::None);
     void pauseAcceptingAfter(int error);
@@ -114,4 +125,6 @@ private:
     bool linkRefused = false;
     int linkDelayMillis = 0;
     qint64 droppedMessages = 0;
+    // The connection whose action is being relayed, set by it meanwhile.
+    QPointer<ZelvoConnection> relaying;
 };

@@ -81,6 +81,22 @@ void ZelvoSocket::abortConnection(ZelvoRecord::Reason reason, const QString& log
         tcpSocket->abort();
 }
 
+void ZelvoSocket::holdFrames()
+{
+    ++holds;
+}
+
+void ZelvoSocket::releaseFrames()
+{
+    if (holds > 0 && --holds == 0 && !readScheduled) {
+        readScheduled = true;
+        QTimer::singleShot(0, this, [this] {
+            readScheduled = false;
+            readPkg();
+        });
+    }
+}
+
 bool ZelvoSocket::sendData(const QByteArray& data)
 {
     if (!tcpSocket) {
@@ -133,10 +149,18 @@ void ZelvoSocket::readPkg()
         return;
     // One readyRead may bring several frames; none of them may wait for the
     // agent's next write or for the poll timer. A long burst goes on in the
-    // next turns of the event loop, in order.
+    // next turns of the event loop, in order. A held agent's bytes wait in
+    // the kernel beyond the backlog, as those of a long burst do.
     for (int frames = 0; frames < ZelvoFrame::framesPerTurn; ++frames) {
+        if (holds > 0) {
+            tcpSocket->setReadBufferSize(ZelvoFrame::backlogReadBufferSize);
+            return;
+        }
         if (!readFrame()) {
             tcpSocket->setReadBufferSize(0);
+            // What a closed socket still held has been handed on.
+            if (tcpSocket->state() == QAbstractSocket::UnconnectedState)
+                emit drained();
             return;
         }
     }

@@ -42,6 +42,13 @@ public:
     // Why the emulator ended the connection; None when the agent did.
     ZelvoRecord::Reason closeReason() const { return abortReason; }
 
+    // While held, complete frames wait for their turn, in order; the last
+    // release hands them on again in the next turn of the event loop.
+    void holdFrames();
+    void releaseFrames();
+    // A hold, or frames of a burst waiting for their next turn.
+    bool hasWaitingFrames() const { return holds > 0 || readScheduled; }
+
 signals:
     // Never emitted: on the emulator's side the socket is connected before
     // it is wrapped, and the log serves for debugging.
@@ -49,6 +56,8 @@ signals:
     void debug(QString message);
     void disconnected();
     void dataReceived(QByteArray data);
+    // The socket has closed and no complete frame of it waits any more.
+    void drained();
 
 protected slots:
     void statusSlot(QAbstractSocket::SocketState state);
@@ -71,6 +80,7 @@ private:
     ZelvoFrameReader reader;
     bool readScheduled = false;
     ZelvoRecord::Reason abortReason = ZelvoRecord::Reason::None;
+    int holds = 0;
 
     static int pollCountdown;
 };

@@ -9,6 +9,7 @@
 #include "ui/messages/ZelvoMessagesWindow.h"
 #include "ui/sensor/ZelvoSensorList.h"
 #include "util/ZelvoImageStore.h"
+#include "util/ZelvoImageWriter.h"
 #include "util/ZelvoPictureCache.h"
 #include "comm/ZelvoServer.h"
 #include "recording/ZelvoDisplayRecorder.h"
@@ -84,6 +85,7 @@ ZelvoEmulator::ZelvoEmulator(ZelvoServer* server, QWidget* parent)
     , layouts(ZelvoLayout::builtInLayouts())
     , agentImages(std::make_unique<ZelvoImageStore>())
     , pictureCache(std::make_unique<ZelvoPictureCache>(agentImages.get()))
+    , imageWriter(std::make_unique<ZelvoImageWriter>())
 {
     setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);

@@ -3,6 +3,7 @@
 
 #include "ui/Button.h"
 #include "ui/sensor/ZelvoSensorList.h"
+#include "util/ZelvoImageStore.h"
 #include "util/ZelvoPictureCache.h"
 #include "ZelvoLog.h"
 
@@ -35,6 +36,8 @@ void ZelvoEmulator::reset()
     lastOutcome = ZelvoRecord();
 
     // The stored images go with the reset; so do their decoded copies.
+    // Configurations being stored end first, so that none writes after it.
+    imageWriter->finishAll();
     pictureCache->clear();
 
     batteryPercent = firstBatteryPercent;

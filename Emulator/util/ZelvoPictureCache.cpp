@@ -8,6 +8,8 @@
 #include <QDebug>
 #include <QFile>
 #include <QLatin1Char>
+#include <QPoint>
+#include <QRect>
 #include <QStringList>
 
 ZelvoPictureCache::ZelvoPictureCache(const ZelvoImageStore* store, int budgetBytes)
@@ -20,6 +22,17 @@ ZelvoPictureCache::ZelvoPictureCache(const ZelvoImageStore* store, int budgetByt
 QString ZelvoPictureCache::key(const QString& agentHash, const QString& imageId)
 {
     return agentHash + QChar(QChar::Null) + imageId;
+}
+
+QImage ZelvoPictureCache::visiblePart(const QImage& image)
+{
+    if (image.isNull())
+        return image;
+    const QImage::Format drawn = image.hasAlphaChannel() ? QImage::Format_ARGB32_Premultiplied : QImage::Format_RGB32;
+    const QSize shown = image.size().boundedTo(visibleSize);
+    if (shown == image.size())
+        return image.format() == drawn ? image : image.convertToFormat(drawn);
+    return image.copy(QRect(QPoint(0, 0), shown)).convertToFormat(drawn);
 }
 
 void ZelvoPictureCache::forgetAgent(const QString& agentHash)
@@ -120,10 +133,10 @@ QImage ZelvoPictureCache::load(const QString& agentHash, const QString& imageId,
                                  : "\033[35mZelvoEmulator::drawLayout FOUNDED A PNG IMAGE");
         *path = candidate;
         // A .zi that exists but cannot be decoded does not fall back to the .png.
-        const QImage image =
+        const QImage image = visiblePart(
             zi ? ZIImageUtil::ziUncompress(file.read(ZIImageUtil::ziByteCount(ZIImageUtil::maxDimension,
                                                                               ZIImageUtil::maxDimension)))
-               : ZelvoUtil::readImageFile(candidate);
+               : ZelvoUtil::readImageFile(candidate));
         if (image.isNull())
             *refusal = ZelvoRecord::Reason::ImageUnreadable;
         return image;
