@@ -3,6 +3,7 @@
 #include "control/ZelvoControlCommands.h"
 #include "record/ZelvoRecorder.h"
 #include "web/ZelvoWebServer.h"
+#include "ZelvoJson.h"
 
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -114,7 +115,7 @@ void ZelvoWebViewer::sendText(const QJsonObject& message)
 void ZelvoWebViewer::onRequest(const QString& message)
 {
     QJsonParseError parseError;
-    const QJsonDocument document = QJsonDocument::fromJson(message.toUtf8(), &parseError);
+    const QJsonDocument document = ZelvoJson::parse(message.toUtf8(), &parseError);
     const QJsonObject request = document.object();
     const double id = request.value(QStringLiteral("id")).toDouble(-1);
     if (parseError.error != QJsonParseError::NoError || !document.isObject()) {

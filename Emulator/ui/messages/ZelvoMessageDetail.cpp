@@ -3,6 +3,7 @@
 #include "record/ZelvoRecord.h"
 
 #include "ZIImageUtil.h"
+#include "ZelvoJson.h"
 
 #include <QBuffer>
 #include <QFontDatabase>
@@ -93,7 +94,7 @@ void ZelvoMessageDetail::showRecord(const ZelvoRecord& record)
 QString ZelvoMessageDetail::readable(const QByteArray& payload, QList<QByteArray>* decoded)
 {
     QJsonParseError error;
-    const QJsonDocument document = QJsonDocument::fromJson(payload, &error);
+    const QJsonDocument document = ZelvoJson::parse(payload, &error);
     if (error.error != QJsonParseError::NoError || document.isNull()) {
         QString raw = QString::fromUtf8(payload.left(maxRawBytes));
         if (payload.size() > maxRawBytes)

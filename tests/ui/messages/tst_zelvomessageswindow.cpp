@@ -148,6 +148,9 @@ void tst_ZelvoMessagesWindow::detail_data()
                                           << QStringList{QStringLiteral("…(300 bytes)")} << 0;
     QTest::newRow("PNG of 25 megapixels") << message({png(huge).toBase64()}) << QStringList{"bytes)"} << 0;
     QTest::newRow("not JSON") << QByteArray("{\"command.type\": ") << QStringList{"{\"command.type\": "} << 0;
+    // Qt's parser keeps an earlier array or object of a repeated key for good.
+    QTest::newRow("repeated key") << QByteArray(R"({"command.type": "agent_config", "appId": ["first"], "appId": "a"})")
+                                  << QStringList{"\"appId\": \"a\""} << 0;
 }
 
 // Long Base64 strings never reach the pane whole; the pictures they carry
