@@ -6,6 +6,7 @@
 #include "comm/ZelvoServer.h"
 #include "shell/ZelvoStopSignals.h"
 #include "util/ZelvoImageStore.h"
+#include "ZelvoLog.h"
 #include "ZelvoInstance.h"
 
 #include <QApplication>
@@ -183,7 +184,7 @@ int qMain(int argc, char** argv)
     if (!stopSignals.install(&error))
         std::fprintf(stderr, "ZelvoEmulator: %s\n", qUtf8Printable(error));
     QObject::connect(&stopSignals, &ZelvoStopSignals::stopRequested, &application, [](int signal) {
-        qDebug().noquote() << "ZelvoServer::main" << ZelvoStopSignals::name(signal) << "received, stopping";
+        qCDebug(zelvoWindowLog).noquote() << "ZelvoServer::main" << ZelvoStopSignals::name(signal) << "received, stopping";
         QCoreApplication::exit(0);
     });
     const ZelvoInstance& instance = options.instance;
@@ -203,8 +204,8 @@ int qMain(int argc, char** argv)
                              QMessageBox::Ok, QMessageBox::NoButton);
         return 1;
     }
-    qDebug() << "Zelvo Emulator started, agents connect on port" << server.serverPort();
-    qDebug() << "ZelvoServer::main";
+    qCDebug(zelvoWindowLog) << "Zelvo Emulator started, agents connect on port" << server.serverPort();
+    qCDebug(zelvoWindowLog) << "ZelvoServer::main";
 
     ZelvoEmulator emulator(&server, nullptr);
     if (!instance.dataDirectory.isEmpty())
@@ -240,8 +241,8 @@ int qMain(int argc, char** argv)
         return startFailed(error);
 
     const int result = application.exec();
-    qDebug() << "ZelvoServer::main SERVER STOP REQUESTED!!!!";
-    qDebug() << "ZelvoServer::main SERVER STOPPED!!!!";
+    qCDebug(zelvoWindowLog) << "ZelvoServer::main SERVER STOP REQUESTED!!!!";
+    qCDebug(zelvoWindowLog) << "ZelvoServer::main SERVER STOPPED!!!!";
     // Ports of a finished run would send a script to whoever takes them next.
     if (!options.portsFile.isEmpty())
         QFile::remove(options.portsFile);
