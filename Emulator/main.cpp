@@ -28,6 +28,16 @@ namespace {
 
 constexpr char clockVariable[] = "ZELVO_CLOCK";
 
+QtMessageHandler qtMessageHandler = nullptr;
+
+// Lines that quote a frame or a text cut it themselves; this bounds any
+// other, such as the dozen that name an agent whose app id is a megabyte.
+void boundedMessage(QtMsgType type, const QMessageLogContext& context, const QString& message)
+{
+    qtMessageHandler(type, context,
+                     message.size() <= ZelvoLog::payloadQuoted ? message : ZelvoLog::payload(message.toUtf8()));
+}
+
 // Platforms without a screen, where a message box waits for a click that
 // can never come.
 bool nobodyCanAnswer()
@@ -167,6 +177,11 @@ bool startWeb(ZelvoWebServer* web, const Options& options, const QString& tokenF
 
 int qMain(int argc, char** argv)
 {
+    // Each part logs in a category of its own, yet its lines read as they
+    // always have; QT_MESSAGE_PATTERN="%{category}: %{message}" names the
+    // category to switch.
+    qSetMessagePattern(QStringLiteral("%{message}"));
+    qtMessageHandler = qInstallMessageHandler(boundedMessage);
     QApplication application(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("ZelvoEmulator"));
     QCoreApplication::setApplicationVersion(QStringLiteral(ZELVO_VERSION));

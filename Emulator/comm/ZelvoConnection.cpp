@@ -162,6 +162,9 @@ void ZelvoConnection::onAgentContent(const ZelvoAction& action)
     const QList<QString> imagesId = action.args.value(QStringLiteral("images.id")).toStringList();
     const QList<QString> texts = action.args.value(QStringLiteral("texts")).toStringList();
     server->onAgentContent(agentHash, contentId, layId, imagesId, texts);
-    qCDebug(zelvoLinkLog) << "\033[95mZelvoConnection::onAgentContent ~~~ AGENT HASH ~~~" << agentHash << "lay id" << layId
-                      << "images id" << imagesId << "texts" << texts << "\033[0m";
+    qCDebug(zelvoLinkLog).noquote() << "\033[95mZelvoConnection::onAgentContent ~~~ AGENT HASH ~~~"
+                                    << QLatin1Char('"') + ZelvoLog::payload(agentHash.toUtf8()) + QLatin1Char('"')
+                                    << "lay id" << QLatin1Char('"') + ZelvoLog::payload(layId.toUtf8()) + QLatin1Char('"')
+                                    << "images id" << ZelvoLog::payload(imagesId) << "texts" << ZelvoLog::payload(texts)
+                                    << "\033[0m";
 }

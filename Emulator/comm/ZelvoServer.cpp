@@ -180,8 +180,9 @@ void ZelvoServer::processAgentContent(const QString& agentHash, int contentId, c
         QDebug line = QMessageLogger(QT_MESSAGELOG_FILE, QT_MESSAGELOG_LINE, QT_MESSAGELOG_FUNC)
                           .debug(zelvoLinkLog())
                           .nospace();
-        line.noquote() << "ZelvoServer::processAgentContent Agent<" << agentHash << " LAYId " << layId;
-        line.quote() << " IMAGES " << imagesId << " TEXTS " << texts << ">";
+        line.noquote() << "ZelvoServer::processAgentContent Agent<" << agentHash << " LAYId "
+                       << ZelvoLog::payload(layId.toUtf8()) << " IMAGES " << ZelvoLog::payload(imagesId) << " TEXTS "
+                       << ZelvoLog::payload(texts) << ">";
     }
     emit agentContentReceived(agentHash, contentId, layId, imagesId, texts);
 }

@@ -164,10 +164,13 @@ def test_debug_lines_are_off_unless_asked_for_and_warnings_stay(rules, link_line
         with pytest.raises(ZelvoRefused, match="wrong token"):
             Control(started.ports.control, "not the token")
         agent = started.agent()
+        # Every line that quotes it stops after 4 KiB.
+        agent.send({"command.type": "agent_config", "appId": "long" * 25000, "images": []})
         agent.config("quiet", [zi_picture()])
         agent.content(1, images=[0], content_id=1)
         started.control.wait_content("quiet", 1)
         log = started.log_file.read_text(errors="replace")
     assert "wrong token from" in log
+    assert max(len(line) for line in log.splitlines()) < 4200
     assert ("ZelvoReceiver::onActionReceived" in log) == link_lines
     assert ("ZelvoEmulator::onAgentContent" in log) == content_lines
