@@ -211,11 +211,16 @@ def clock(report):
     named_figures("clock", report)
 
 
+def web(report):
+    named_figures("web", report)
+
+
 # In this order in the table; any other benchmark follows in name order.
 readers = {"bench_comm": comm, "bench_zicodec": image, "bench_content": content,
            "bench_events": events, "bench_control": control,
            "bench_recording": recording, "bench_recording_memory": recording_memory, "bench_pictures": pictures,
-           "bench_animation": animation, "bench_startup": startup, "bench_scale": scale, "bench_clock": clock}
+           "bench_animation": animation, "bench_startup": startup, "bench_scale": scale, "bench_clock": clock,
+           "bench_web": web}
 order = list(readers)
 results = pathlib.Path(sys.argv[1])
 names = {path.stem for path in results.glob("*.txt")} | {path.stem for path in results.glob("*.json")}

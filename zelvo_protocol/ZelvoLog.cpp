@@ -1,3 +1,32 @@
 #include "ZelvoLog.h"
 
-Q_LOGGING_CATEGORY(zelvoLog, "default")
+#include <QByteArray>
+#include <QDebug>
+#include <QString>
+
+Q_LOGGING_CATEGORY(zelvoLinkLog, "zelvo.link")
+Q_LOGGING_CATEGORY(zelvoContentLog, "zelvo.content")
+Q_LOGGING_CATEGORY(zelvoControlLog, "zelvo.control")
+Q_LOGGING_CATEGORY(zelvoSensorsLog, "zelvo.sensors")
+Q_LOGGING_CATEGORY(zelvoRecordingsLog, "zelvo.recordings")
+Q_LOGGING_CATEGORY(zelvoWebLog, "zelvo.web")
+Q_LOGGING_CATEGORY(zelvoWindowLog, "zelvo.window")
+
+QString ZelvoLog::payload(const QByteArray& utf8)
+{
+    if (utf8.size() <= payloadQuoted)
+        return QString::fromUtf8(utf8);
+    int cut = payloadQuoted;
+    // Not inside a character: continuation bytes are 10xxxxxx.
+    while (cut > 0 && (uchar(utf8.at(cut)) & 0xC0) == 0x80)
+        --cut;
+    return QString::fromUtf8(utf8.constData(), cut)
+        + QStringLiteral("... (%1 bytes left out)").arg(utf8.size() - cut);
+}
+
+QString ZelvoLog::payload(const QStringList& list)
+{
+    QString text;
+    QDebug(&text).nospace() << list;
+    return payload(text.toUtf8());
+}

@@ -27,7 +27,7 @@ ZelvoReceiver::ZelvoReceiver(ZelvoConnection* connection)
 
 ZelvoReceiver::~ZelvoReceiver()
 {
-    qCDebug(zelvoLog) << "Invoked Destructor of ZelvoReceiver";
+    qCDebug(zelvoLinkLog) << "Invoked Destructor of ZelvoReceiver";
 }
 
 struct ZelvoReceiver::Parsed
@@ -47,7 +47,7 @@ ZelvoReceiver::Parsed ZelvoReceiver::parse(const QByteArray& data)
 
 void ZelvoReceiver::onDataReceived(const QByteArray& data)
 {
-    qCDebug(zelvoLog).nospace() << "ZelvoReceiver::onDataReceived cmd [dataSize:" << data.size() << "]";
+    qCDebug(zelvoLinkLog).nospace() << "ZelvoReceiver::onDataReceived cmd [dataSize:" << data.size() << "]";
     if (data.size() < offThreadParseBytes) {
         handle(data, parse(data));
         return;
@@ -69,18 +69,17 @@ void ZelvoReceiver::handle(const QByteArray& data, const Parsed& parsed)
 {
     const QJsonDocument& document = parsed.document;
     const QJsonParseError& parseError = parsed.error;
-    qCDebug(zelvoLog) << "\033[95mZelvoReceiver::dataReceived ~~~DESERIALIZATION~~~ RET:" << false << "\033[0m";
+    qCDebug(zelvoLinkLog) << "\033[95mZelvoReceiver::dataReceived ~~~DESERIALIZATION~~~ RET:" << false << "\033[0m";
     // Re-serialising megabytes of images costs more than parsing them, on
     // the window's thread: a large frame shows its beginning as it came.
     // qCDebug skips both when nobody would see the line.
-    qCDebug(zelvoLog) << "\033[95mZelvoReceiver::dataReceived ~~~DESERIALIZATION~~~ JSON:"
-                      << (data.size() < offThreadParseBytes
-                              ? QString::fromUtf8(document.toJson(QJsonDocument::Indented))
-                              : QStringLiteral("%1 ... (%2 bytes)").arg(QString::fromUtf8(data.left(1024))).arg(data.size()))
-                      << "\033[0m";
+    qCDebug(zelvoLinkLog) << "\033[95mZelvoReceiver::dataReceived ~~~DESERIALIZATION~~~ JSON:"
+                          << ZelvoLog::payload(data.size() < offThreadParseBytes
+                                                   ? document.toJson(QJsonDocument::Indented) : data)
+                          << "\033[0m";
     const ZelvoAction action(parsed.args);
     if (action.args.isEmpty()) {
-        qCDebug(zelvoLog) << "\033[94mZelvoReceiver::onDataReceived ---:> INVALID ACTION!!!\033[0m";
+        qCDebug(zelvoLinkLog) << "\033[94mZelvoReceiver::onDataReceived ---:> INVALID ACTION!!!\033[0m";
         const ZelvoRecord::Reason reason = parseError.error != QJsonParseError::NoError ? ZelvoRecord::Reason::NotJson
             : !document.isObject()                                                  ? ZelvoRecord::Reason::NotObject
                                                                                      : ZelvoRecord::Reason::NoCommandType;
@@ -88,12 +87,12 @@ void ZelvoReceiver::handle(const QByteArray& data, const Parsed& parsed)
         return;
     }
     connection->recordFrame(data, action);
-    qCDebug(zelvoLog) << "mZelvoReceiver::onDataReceived ---:> Valid ACTION!!!";
+    qCDebug(zelvoLinkLog) << "mZelvoReceiver::onDataReceived ---:> Valid ACTION!!!";
     onActionReceived(action);
 }
 
 void ZelvoReceiver::onActionReceived(const ZelvoAction& action)
 {
-    qCDebug(zelvoLog) << "ZelvoReceiver::onActionReceived COMMAND" << action.commandType();
+    qCDebug(zelvoLinkLog) << "ZelvoReceiver::onActionReceived COMMAND" << action.commandType();
     connection->onActionReceived(action);
 }

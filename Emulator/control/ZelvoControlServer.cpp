@@ -34,16 +34,16 @@ bool ZelvoControlServer::start(quint16 port, const QString& tokenFile)
 {
     if (!listener->listen(QHostAddress::LocalHost, port)) {
         startError = QStringLiteral("port %1: %2").arg(port).arg(listener->errorString());
-        qWarning("\033[33mZelvoControlServer::start no control channel: %s\033[0m", qPrintable(startError));
+        qCWarning(zelvoControlLog, "\033[33mZelvoControlServer::start no control channel: %s\033[0m", qPrintable(startError));
         return false;
     }
     if (!token.save(tokenFile, &startError)) {
-        qWarning("\033[31mZelvoControlServer::start no control channel: %s\033[0m", qPrintable(startError));
+        qCWarning(zelvoControlLog, "\033[31mZelvoControlServer::start no control channel: %s\033[0m", qPrintable(startError));
         listener->close();
         return false;
     }
     tokenPath = tokenFile;
-    qCDebug(zelvoLog, "\033[33mZelvoControlServer::start control channel on 127.0.0.1:%u, token in %s\033[0m",
+    qCDebug(zelvoControlLog, "\033[33mZelvoControlServer::start control channel on 127.0.0.1:%u, token in %s\033[0m",
                      unsigned(listener->serverPort()), qPrintable(tokenPath));
     return true;
 }
@@ -81,7 +81,7 @@ QString ZelvoControlServer::admit(ZelvoControlSession* session)
 {
     authenticating.removeOne(session);
     if (admitted.size() >= maxSessions) {
-        qWarning("\033[31mZelvoControlServer::admit %d control connections already open, closing the new one\033[0m",
+        qCWarning(zelvoControlLog, "\033[31mZelvoControlServer::admit %d control connections already open, closing the new one\033[0m",
                  maxSessions);
         return QStringLiteral("%1 control connections are open already").arg(maxSessions);
     }
@@ -91,7 +91,7 @@ QString ZelvoControlServer::admit(ZelvoControlSession* session)
 
 void ZelvoControlServer::refuse(QTcpSocket* socket, const QString& reason)
 {
-    qWarning("\033[31mZelvoControlServer::onNewConnection %s\033[0m", qPrintable(reason));
+    qCWarning(zelvoControlLog, "\033[31mZelvoControlServer::onNewConnection %s\033[0m", qPrintable(reason));
     connect(socket, &QTcpSocket::disconnected, socket, &QObject::deleteLater);
     socket->write(ZelvoControlSession::answerLine(QJsonValue::Null, {}, reason));
     // Writes the line, then closes.

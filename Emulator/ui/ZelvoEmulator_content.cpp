@@ -76,7 +76,7 @@ int missingGlyphs(const QList<QString>& texts)
 
 void ZelvoEmulator::onZelvoConfig(int minPersistingTMillis, int maxPersistingTMillis)
 {
-    qCDebug(zelvoLog).nospace() << "\033[33mZelvoEmulator::onZelvoConfig \n\t\tRECEIVED CONFIG FOR ZELVO "
+    qCDebug(zelvoContentLog).nospace() << "\033[33mZelvoEmulator::onZelvoConfig \n\t\tRECEIVED CONFIG FOR ZELVO "
                                 << minPersistingTMillis << "->" << maxPersistingTMillis << "\033[0m";
     this->minPersistingTMillis = minPersistingTMillis;
     this->maxPersistingTMillis = maxPersistingTMillis;
@@ -88,18 +88,18 @@ void ZelvoEmulator::onZelvoConfig(int minPersistingTMillis, int maxPersistingTMi
 
 void ZelvoEmulator::onAgentConfig(const QString& agentHash, const QList<QString>& imagesArray)
 {
-    qCDebug(zelvoLog).nospace().noquote() << "\033[33mZelvoEmulator::configAgent \n\t\tRECEIVED CONFIG FROM AGENT "
+    qCDebug(zelvoContentLog).nospace().noquote() << "\033[33mZelvoEmulator::configAgent \n\t\tRECEIVED CONFIG FROM AGENT "
                                           << agentHash << "\033[0m";
     saveAgentImages(agentHash, imagesArray);
 }
 
 void ZelvoEmulator::saveAgentImages(const QString& agentHash, const QList<QString>& images)
 {
-    qCDebug(zelvoLog).nospace().noquote() << "\033[33mZelvoEmulator::saveAgentImages \n\t\tAGENT " << agentHash
+    qCDebug(zelvoContentLog).nospace().noquote() << "\033[33mZelvoEmulator::saveAgentImages \n\t\tAGENT " << agentHash
                                           << " has " << images.size() << " to SAVE!!!\033[0m";
     const QString directory = agentImages->agentImageDirectory(agentHash);
     if (!directory.isEmpty())
-        qCDebug(zelvoLog).nospace().noquote() << "\033[33mZelvoEmulator::saveAgentImages \n\t\tDIR " << directory
+        qCDebug(zelvoContentLog).nospace().noquote() << "\033[33mZelvoEmulator::saveAgentImages \n\t\tDIR " << directory
                                               << "!!!\033[0m";
     // Stored off this thread; the agent's later frames wait until then, so
     // that its content finds these pictures.
@@ -124,14 +124,14 @@ void ZelvoEmulator::onAgentImagesSaved(const ZelvoImageWriter::Configuration& co
         pictureCache->forgetAgent(agentHash);
     }
     for (const ZelvoImageWriter::Image& image : configuration.images) {
-        qCDebug(zelvoLog).nospace().noquote() << "\033[33mZelvoEmulator::saveAgentImages \n\t\tAGENT " << agentHash
+        qCDebug(zelvoContentLog).nospace().noquote() << "\033[33mZelvoEmulator::saveAgentImages \n\t\tAGENT " << agentHash
                                               << " is saving image " << image.fileName << "!!!\033[0m";
         if (!image.zi)
-            qCDebug(zelvoLog).nospace().noquote() << "\033[33mZelvoEmulator::saveAgentImages \n\t\tSAVE IMAGE "
+            qCDebug(zelvoContentLog).nospace().noquote() << "\033[33mZelvoEmulator::saveAgentImages \n\t\tSAVE IMAGE "
                                                   << image.path << " ret " << (image.stored ? "true" : "false")
                                                   << "!!!\033[0m";
         if (!image.stored) {
-            qCDebug(zelvoLog).nospace().noquote() << "\033[31mZelvoEmulator::saveAgentImages \n\t\tERROR SAVING IMAGE "
+            qCDebug(zelvoContentLog).nospace().noquote() << "\033[31mZelvoEmulator::saveAgentImages \n\t\tERROR SAVING IMAGE "
                                                   << image.path << "!!! " << ZelvoRecord::refusalText(image.refusal)
                                                   << "\033[0m";
             record.refusals.append(image.refusal);
@@ -148,7 +148,7 @@ void ZelvoEmulator::onAgentImagesSaved(const ZelvoImageWriter::Configuration& co
     // An agent counts as configured only when every one of its images is
     // stored; a failing image never stops the following ones.
     const bool configured = imagesSent && !configuration.directory.isEmpty() && record.refusals.isEmpty();
-    qCDebug(zelvoLog).nospace().noquote() << "\033[33mZelvoEmulator::configAgent Now agent " << agentHash
+    qCDebug(zelvoContentLog).nospace().noquote() << "\033[33mZelvoEmulator::configAgent Now agent " << agentHash
                                           << (configured ? " is CONFIGURED" : " is NOT CONFIGURED") << "!!!!\033[0m";
     server->recorder()->append(std::move(record));
 }
@@ -179,7 +179,7 @@ void ZelvoEmulator::showAgentContent(const QString& agentHash, int contentId, co
     record.contentId = contentId;
     record.layoutId = layId;
     if (minPersistingTimer->isActive()) {
-        qCDebug(zelvoLog).nospace() << "ZelvoEmulator::onAgentContent AGENT " << agentHash
+        qCDebug(zelvoContentLog).nospace() << "ZelvoEmulator::onAgentContent AGENT " << agentHash
                                     << " sended a new image but we are already waiting the min persisting time, SKIPPING ....";
         record.outcome = ZelvoRecord::Outcome::Skipped;
         record.reason = ZelvoRecord::Reason::MinTimeRunning;
@@ -189,7 +189,7 @@ void ZelvoEmulator::showAgentContent(const QString& agentHash, int contentId, co
         return;
     }
     if (layId.isEmpty()) {
-        qCDebug(zelvoLog) << "onAgentContent NULL LAY ID CAN'T process the request .... SKIPPING ... ";
+        qCDebug(zelvoContentLog) << "onAgentContent NULL LAY ID CAN'T process the request .... SKIPPING ... ";
         record.reason = ZelvoRecord::Reason::NoLayoutId;
         recordContent(std::move(record));
         return;
@@ -197,15 +197,18 @@ void ZelvoEmulator::showAgentContent(const QString& agentHash, int contentId, co
 
     currentAgentHash = agentHash;
     currentContentId = contentId;
-    qCDebug(zelvoLog) << contentRule;
-    qCDebug(zelvoLog).nospace() << "\033[96mZelvoEmulator::onAgentContent USING LAY ID " << layId << "\033[0m";
-    qCDebug(zelvoLog).nospace() << "\033[96mZelvoEmulator::onAgentContent IMAGE ARRAY  " << imagesId << "\033[0m";
-    qCDebug(zelvoLog).nospace() << "\033[96mZelvoEmulator::onAgentContent TEXT ARRAY   " << texts << "\033[0m";
-    qCDebug(zelvoLog) << contentRule;
+    qCDebug(zelvoContentLog) << contentRule;
+    qCDebug(zelvoContentLog).nospace() << "\033[96mZelvoEmulator::onAgentContent USING LAY ID " << ZelvoLog::payload(layId.toUtf8())
+                                       << "\033[0m";
+    qCDebug(zelvoContentLog).nospace().noquote() << "\033[96mZelvoEmulator::onAgentContent IMAGE ARRAY  "
+                                                 << ZelvoLog::payload(imagesId) << "\033[0m";
+    qCDebug(zelvoContentLog).nospace().noquote() << "\033[96mZelvoEmulator::onAgentContent TEXT ARRAY   "
+                                                 << ZelvoLog::payload(texts) << "\033[0m";
+    qCDebug(zelvoContentLog) << contentRule;
 
     const int layoutNumber = layId.toInt();
     if (agentHash.isEmpty()) {
-        qCDebug(zelvoLog) << "ZelvoEmulator::onAgentContent NULL AGENT HASH CAN'T process the request .... SKIPPING ... ";
+        qCDebug(zelvoContentLog) << "ZelvoEmulator::onAgentContent NULL AGENT HASH CAN'T process the request .... SKIPPING ... ";
         record.reason = ZelvoRecord::Reason::NoAgentHash;
         recordContent(std::move(record));
         return;
@@ -235,9 +238,9 @@ void ZelvoEmulator::drawLayout(const ZelvoLayout& layout, const QString& agentHa
     const bool textsFit = texts.size() == layout.texts().size();
     if (!imagesFit || !textsFit) {
         if (!imagesFit)
-            qCDebug(zelvoLog) << "\033[31mZelvoEmulator::drawLayout images in layout don't match with image indexes\033[0m";
+            qCDebug(zelvoContentLog) << "\033[31mZelvoEmulator::drawLayout images in layout don't match with image indexes\033[0m";
         else
-            qCDebug(zelvoLog) << "\033[31mZelvoEmulator::drawLayout text in layout don't match with agent texts\033[0m";
+            qCDebug(zelvoContentLog) << "\033[31mZelvoEmulator::drawLayout text in layout don't match with agent texts\033[0m";
         record.reason = ZelvoRecord::Reason::CountsDoNotFit;
         record.layoutImages = layout.images().size();
         record.layoutTexts = layout.texts().size();
@@ -247,8 +250,9 @@ void ZelvoEmulator::drawLayout(const ZelvoLayout& layout, const QString& agentHa
         return;
     }
 
-    qCDebug(zelvoLog).nospace() << "\033[34mZelvoEmulator::drawLayout IMAGEs " << imagesId << " TEXTs " << texts
-                                << "\033[0m";
+    qCDebug(zelvoContentLog).nospace().noquote() << "\033[34mZelvoEmulator::drawLayout IMAGEs "
+                                                 << ZelvoLog::payload(imagesId) << " TEXTs " << ZelvoLog::payload(texts)
+                                                 << "\033[0m";
 
     struct Picture
     {
@@ -281,8 +285,9 @@ void ZelvoEmulator::drawLayout(const ZelvoLayout& layout, const QString& agentHa
         painter.setCompositionMode(QPainter::CompositionMode_SourceOver);
         for (int i = 0; i < texts.size(); ++i) {
             const QRect& rect = layout.texts().at(i);
-            qCDebug(zelvoLog).nospace() << "\033[32mZelvoEmulator::drawLayout DRAWING text " << texts.at(i)
-                                        << " on RECT " << rect << "\033[0m";
+            qCDebug(zelvoContentLog).nospace() << "\033[32mZelvoEmulator::drawLayout DRAWING text "
+                                               << ZelvoLog::payload(texts.at(i).toUtf8())
+                                               << " on RECT " << rect << "\033[0m";
             drawElidedText(&painter, rect, texts.at(i));
         }
         // Images after texts, so that they cover the texts where they overlap.
@@ -301,13 +306,13 @@ void ZelvoEmulator::drawLayout(const ZelvoLayout& layout, const QString& agentHa
                 } else {
                     record.imagesLeftOut.append({imagesId.at(i), picture.refusal});
                 }
-                qCDebug(zelvoLog).nospace() << "\033[32mZelvoEmulator::drawLayout DRAWING image " << picture.path
+                qCDebug(zelvoContentLog).nospace() << "\033[32mZelvoEmulator::drawLayout DRAWING image " << picture.path
                                             << " IS NULL!!!" << "\033[0m";
                 continue;
             }
             const QRect& rect = layout.images().at(i);
-            qCDebug(zelvoLog).nospace() << "\033[32mZelvoEmulator::drawLayout DRAWING image " << picture.path
-                                        << " on RECT " << rect << "\033[0m";
+            qCDebug(zelvoContentLog).nospace() << "\033[32mZelvoEmulator::drawLayout DRAWING image " << picture.path
+                                               << " on RECT " << rect << "\033[0m";
             // Unscaled and unclipped: the glasses let a larger image spill over.
             painter.drawImage(QPointF(rect.topLeft()), picture.image);
         }
@@ -369,13 +374,13 @@ void ZelvoEmulator::startPersistingTimers()
 
 void ZelvoEmulator::onMinPersistingElapsed()
 {
-    qCDebug(zelvoLog).nospace() << "Min persisting time (" << minPersistingTMillis << " millis)"
+    qCDebug(zelvoContentLog).nospace() << "Min persisting time (" << minPersistingTMillis << " millis)"
                                 << " elapsed for content ";
 }
 
 void ZelvoEmulator::onMaxPersistingElapsed()
 {
-    qCDebug(zelvoLog).nospace() << "Max persisting time (" << maxPersistingTMillis << " millis)"
+    qCDebug(zelvoContentLog).nospace() << "Max persisting time (" << maxPersistingTMillis << " millis)"
                                 << " elapsed for content ... removing content";
     onAgentContentTimeout();
 }

@@ -63,7 +63,7 @@ void ZelvoEmulator::dispatchSensorEvent(const ZelvoEvent& event, const QString& 
             "    \"what_changed\": \"event\"\n"
             "}\n";
 
-    qCDebug(zelvoLog).noquote() << QStringLiteral("### dispatchSensorEvent ->  EVENT: ") + QString::fromUtf8(text);
+    qCDebug(zelvoLinkLog).noquote() << QStringLiteral("### dispatchSensorEvent ->  EVENT: ") + QString::fromUtf8(text);
     const QStringList dropped = server->sendMessageToClients(text);
 
     ZelvoRecord record(ZelvoRecord::Direction::Out, ZelvoRecord::Kind::EventSent, ZelvoRecord::Outcome::Sent);
@@ -103,7 +103,7 @@ void ZelvoEmulator::onPlusPressed()
     // an agent's content.
     if (!contentOnDisplay)
         redrawStatusStrip(true);
-    qCDebug(zelvoLog) << (server->connections().isEmpty() ? "Disconnected" : "Connected");
+    qCDebug(zelvoLinkLog) << (server->connections().isEmpty() ? "Disconnected" : "Connected");
     sendButtonEvent(PlusButton, Pressed);
 }
 

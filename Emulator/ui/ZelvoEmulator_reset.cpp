@@ -11,7 +11,7 @@
 
 void ZelvoEmulator::reset()
 {
-    qCDebug(zelvoLog) << "\033[33mZelvoEmulator::reset back to the state of a fresh start\033[0m";
+    qCDebug(zelvoWindowLog) << "\033[33mZelvoEmulator::reset back to the state of a fresh start\033[0m";
     // Released away from the button: the agents see the release, no click.
     for (Button* held : {plusButton, minusButton}) {
         if (held->isPressed())

@@ -84,7 +84,7 @@ QImage ZelvoPictureCache::picture(const QString& agentHash, const QString& image
 {
     path->clear();
     if (!ZelvoUtil::isFileNamePart(imageId)) {
-        qCDebug(zelvoLog).nospace() << "\033[31mZelvoEmulator::drawLayout REFUSED IMAGE ID " << imageId
+        qCDebug(zelvoContentLog).nospace() << "\033[31mZelvoEmulator::drawLayout REFUSED IMAGE ID " << imageId
                                     << ", IT NAMES A PATH OUTSIDE THE AGENT DIRECTORY!!!\033[0m";
         *refusal = ZelvoRecord::Reason::ImagePathOutside;
         return QImage();
@@ -120,16 +120,16 @@ QImage ZelvoPictureCache::load(const QString& agentHash, const QString& imageId,
     }
 
     for (const QString& candidate : qAsConst(candidates)) {
-        qCDebug(zelvoLog).nospace() << "\033[32mZelvoEmulator::drawLayout SEARCHING " << candidate;
+        qCDebug(zelvoContentLog).nospace() << "\033[32mZelvoEmulator::drawLayout SEARCHING " << candidate;
         const bool zi = candidate.endsWith(QLatin1String(".zi"));
         // Opening is the test of existence: one system call, not two.
         QFile file(candidate);
         if (!file.open(QIODevice::ReadOnly)) {
             if (zi)
-                qCDebug(zelvoLog) << "\033[36mZelvoEmulator::drawLayout .zi not found, serching .png ...";
+                qCDebug(zelvoContentLog) << "\033[36mZelvoEmulator::drawLayout .zi not found, serching .png ...";
             continue;
         }
-        qCDebug(zelvoLog) << (zi ? "\033[35mZelvoEmulator::drawLayout FOUNDED A ZELVO IMAGE"
+        qCDebug(zelvoContentLog) << (zi ? "\033[35mZelvoEmulator::drawLayout FOUNDED A ZELVO IMAGE"
                                  : "\033[35mZelvoEmulator::drawLayout FOUNDED A PNG IMAGE");
         *path = candidate;
         // A .zi that exists but cannot be decoded does not fall back to the .png.

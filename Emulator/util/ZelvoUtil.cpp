@@ -17,7 +17,7 @@ namespace {
 void removeFile(const QString& path)
 {
     if (!QFile::remove(path))
-        qWarning("problems removing file %s", path.toLocal8Bit().constData());
+        qCWarning(zelvoContentLog, "problems removing file %s", path.toLocal8Bit().constData());
 }
 
 QImage readBounded(QImageReader& reader, const char* caller, ZelvoRecord::ImageRefusal* refusal)
@@ -25,7 +25,7 @@ QImage readBounded(QImageReader& reader, const char* caller, ZelvoRecord::ImageR
     ZelvoRecord::ImageRefusal ignored;
     ZelvoRecord::ImageRefusal* why = refusal ? refusal : &ignored;
     if (ZelvoUtil::pictureBytes(reader, why->index, why) < 0) {
-        qCDebug(zelvoLog).nospace().noquote() << "\033[31m" << caller << " REFUSED IMAGE " << reader.fileName()
+        qCDebug(zelvoContentLog).nospace().noquote() << "\033[31m" << caller << " REFUSED IMAGE " << reader.fileName()
                                               << ": " << ZelvoRecord::refusalText(*why) << "\033[0m";
         return QImage();
     }
@@ -62,7 +62,7 @@ bool ZelvoUtil::isLinkFree(const QString& path)
 {
     if (!QFileInfo(path).isSymLink())
         return true;
-    qCDebug(zelvoLog).nospace() << "\033[31mZelvoUtil::isLinkFree REFUSED " << path
+    qCDebug(zelvoContentLog).nospace() << "\033[31mZelvoUtil::isLinkFree REFUSED " << path
                                 << ", IT IS A SYMBOLIC LINK!!!\033[0m";
     return false;
 }
