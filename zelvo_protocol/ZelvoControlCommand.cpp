@@ -39,8 +39,9 @@ QList<ZelvoControlCommand> declarations()
     ZelvoControlCommand sensors{
         QStringLiteral("sensor"),
         QStringLiteral("Send one reading of battery (1 value), accelerometer (3), compass (3) or\n"
-                       "light (1), or start or stop that sensor's simulation. Put -- before\n"
-                       "values that begin with a minus sign."),
+                       "light (1), as the sensor panel's single shot does (a battery reading\n"
+                       "leaves the shown level alone; 'battery' sets it), or start or stop that\n"
+                       "sensor's simulation. Put -- before values that begin with a minus sign."),
         QStringLiteral("action"), QStringLiteral("shot"), false, {sensor},
         {{QStringLiteral("shot"), QString(), {Field::numbers(QStringLiteral("values")).rest(QStringLiteral("V..."))}},
          {QStringLiteral("start"), QString(), {}},

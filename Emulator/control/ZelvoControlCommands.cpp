@@ -252,13 +252,11 @@ void ZelvoControlCommands::simulate(const ZelvoControlRequest& request, const Re
     reply({{QStringLiteral("running"), panel->isRunning(sensor)}, {QStringLiteral("changed"), changed}}, QString());
 }
 
+// A reading of a script or a trace is the panel's single shot: the agents
+// get it, and a battery reading leaves the shown level alone, which only
+// the battery command sets.
 void ZelvoControlCommands::shoot(const ZelvoSensorReading& reading)
 {
-    const float level = reading.values[0];
-    if (reading.sensor == ZelvoSensorList::Battery && ZelvoSensorReading::isBatteryLevel(level)) {
-        window->setBattery(int(level), window->isChargingSet());
-        return;
-    }
     window->sensorPanel()->sendReading(reading.sensor, reading.values);
 }
 

@@ -68,7 +68,7 @@ private slots:
     void heldEventsDroppedTruthfullyAndReleased();
     void battery_data();
     void battery();
-    void batteryTraceDrivesTheShownLevel();
+    void batteryReadingsLeaveTheShownLevel();
     void panelFollowsAndDrives();
 };
 
@@ -250,12 +250,16 @@ void TestZelvoDeviceFaults::battery()
     QVERIFY(looksLike(rig.window.displayImage().copy(290, 0, 24, 24), QImage(icon)));
 }
 
-void TestZelvoDeviceFaults::batteryTraceDrivesTheShownLevel()
+// A trace's battery readings and the sensor command's are the panel's
+// single shot: sent to the agents, the shown level left to the battery
+// command.
+void TestZelvoDeviceFaults::batteryReadingsLeaveTheShownLevel()
 {
     ControlRig rig;
     ControlClient client(rig.control.port());
     TestAgent agent(rig.server);
     QVERIFY(isReady(rig, {&client}, {&agent}));
+    QVERIFY(client.call({{"cmd", "battery"}, {"level", 60}}).value("ok").toBool());
     const QString path = QDir::home().filePath("draining.csv");
     QFile file(path);
     QVERIFY(file.open(QIODevice::WriteOnly));
@@ -263,12 +267,14 @@ void TestZelvoDeviceFaults::batteryTraceDrivesTheShownLevel()
     file.close();
 
     QVERIFY(client.call({{"cmd", "trace"}, {"file", path}, {"wait", true}}).value("ok").toBool());
-    QVERIFY(agent.waitForFrames(2));
+    QVERIFY(client.call({{"cmd", "sensor"}, {"sensor", "battery"}, {"values", QJsonArray{12}}}).value("ok").toBool());
+    QVERIFY(agent.waitForFrames(4));
     QStringList levels;
     for (const QByteArray& frame : agent.frames())
         levels.append(TestAgent::eventValues(frame).at(0).toString());
-    QCOMPARE(levels, QStringList({"30.000", "5.000"}));
-    QCOMPARE(rig.window.battery(), 5);
+    QCOMPARE(levels, QStringList({"60.000", "30.000", "5.000", "12.000"}));
+    QCOMPARE(rig.window.battery(), 60);
+    QCOMPARE(client.call({{"cmd", "state"}}).value("battery"), QJsonValue(60));
 
     // A level the battery command refuses, a trace may not play either.
     QVERIFY(file.open(QIODevice::Append));

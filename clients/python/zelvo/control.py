@@ -118,7 +118,9 @@ class Control:
         self.request("button", button=button_name(button), gesture="long")
 
     def sensor(self, name: Union[str, Kind], *values: float) -> None:
-        """Sends one reading of `name` with these values."""
+        """Sends one reading of `name` with these values, as the sensor panel's
+        single shot does: a battery reading leaves the shown level alone
+        (`battery` sets it)."""
         self.request("sensor", sensor=sensor_name(name), values=list(values))
 
     def simulate(self, name: Union[str, Kind], running: bool = True) -> bool:
