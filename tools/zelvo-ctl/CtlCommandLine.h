@@ -2,10 +2,9 @@
 
 #include <QJsonObject>
 #include <QString>
+#include <QtContainerFwd> // QStringList, which Qt 6 makes an alias
 
 class ZelvoInstance;
-
-class QStringList;
 
 // Turns the arguments of one run into one control request:
 //   zelvo-ctl COMMAND [options] [ARGUMENTS...]
