@@ -1,6 +1,7 @@
 #include "control/ZelvoControlServer.h"
 #include "ui/ZelvoEmulator.h"
 #include "comm/ZelvoServer.h"
+#include "shell/ZelvoStopSignals.h"
 #include "util/ZelvoUtil.h"
 #include "ZelvoInstance.h"
 
@@ -115,6 +116,18 @@ int qMain(int argc, char** argv)
     QString error;
     if (!readOptions(application, &options, &error))
         return startFailed(error);
+
+    // A service manager, a CI job or Ctrl-C ends the run as closing the
+    // window does: recordings finished, agents closed, this run's files
+    // removed, exit code 0. Declared before everything it must outlive, so
+    // that a second signal still ends a stop that hangs.
+    ZelvoStopSignals stopSignals;
+    if (!stopSignals.install(&error))
+        std::fprintf(stderr, "ZelvoEmulator: %s\n", qUtf8Printable(error));
+    QObject::connect(&stopSignals, &ZelvoStopSignals::stopRequested, &application, [](int signal) {
+        qDebug().noquote() << "ZelvoServer::main" << ZelvoStopSignals::name(signal) << "received, stopping";
+        QCoreApplication::exit(0);
+    });
     const ZelvoInstance& instance = options.instance;
     if (!instance.dataDirectory.isEmpty()) {
         if (!makeDataDirectory(instance.dataDirectory))

@@ -1,5 +1,8 @@
 #include "recording/ZelvoApngWriter.h"
 
+#include <QBuffer>
+#include <QImage>
+#include <QVector>
 #include <QtEndian>
 
 #include <array>
@@ -7,6 +10,9 @@
 namespace {
 
 const QByteArray signature("\x89PNG\r\n\x1a\n", 8);
+
+// The longest a frame's delay can say with a denominator of 1000.
+constexpr int longestDelayMillis = 65535;
 
 struct Chunk
 {
@@ -44,15 +50,41 @@ QByteArray bigEndian16(quint16 value)
     return bytes;
 }
 
-void appendChunk(QByteArray* out, const char* type, const QByteArray& data)
+// A chunk's data and CRC, without its length: what is rewritten in place.
+QByteArray chunkBody(const char* type, const QByteArray& data)
 {
     const QByteArray typed = QByteArray(type, 4) + data;
-    out->append(bigEndian32(quint32(data.size())));
-    out->append(typed);
-    out->append(bigEndian32(ZelvoApngWriter::crc(typed)));
+    return typed + bigEndian32(ZelvoApngWriter::crc(typed));
+}
+
+QByteArray chunk(const char* type, const QByteArray& data)
+{
+    return bigEndian32(quint32(data.size())) + chunkBody(type, data);
+}
+
+QByteArray animationControl(int frames)
+{
+    // Played forever.
+    return bigEndian32(quint32(frames)) + bigEndian32(0);
+}
+
+quint16 delayOf(int delayMillis)
+{
+    return quint16(delayMillis == ZelvoAnimationWriter::openDelay ? longestDelayMillis
+                                                                   : qBound(0, delayMillis, longestDelayMillis));
 }
 
 } // namespace
+
+QByteArray ZelvoApngWriter::encodeFrame(const QImage& image)
+{
+    QByteArray png;
+    QBuffer buffer(&png);
+    buffer.open(QIODevice::WriteOnly);
+    // One pixel format for all frames, so that they share one PNG header.
+    image.convertToFormat(QImage::Format_ARGB32).save(&buffer, "PNG");
+    return png;
+}
 
 quint32 ZelvoApngWriter::crc(const QByteArray& bytes)
 {
@@ -72,39 +104,47 @@ quint32 ZelvoApngWriter::crc(const QByteArray& bytes)
     return c ^ 0xffffffffu;
 }
 
-QByteArray ZelvoApngWriter::encode(const QVector<ZelvoAnimationFrame>& frames)
+bool ZelvoApngWriter::append(const QByteArray& frame, int delayMillis)
 {
-    if (frames.isEmpty())
-        return {};
-    QByteArray header;
-    QByteArray out = signature;
-    quint32 sequence = 0;
-    for (int index = 0; index < frames.size(); ++index) {
-        QVector<Chunk> chunks;
-        if (!readChunks(frames.at(index).png, &chunks))
-            return {};
+    QVector<Chunk> chunks;
+    if (!readChunks(frame, &chunks))
+        return fail(QStringLiteral("a frame is no PNG"));
+    QByteArray out;
+    if (frames == 0) {
+        header = chunks.first().data;
+        out = signature + chunk("IHDR", header);
+        countAt = size() + out.size() + 4;
+        out += chunk("acTL", animationControl(1));
+    } else if (chunks.first().data != header) {
         // Every frame covers the whole picture, so all must share its header.
-        if (index == 0) {
-            header = chunks.first().data;
-            appendChunk(&out, "IHDR", header);
-            appendChunk(&out, "acTL", bigEndian32(quint32(frames.size())) + bigEndian32(0));
-        } else if (chunks.first().data != header) {
-            return {};
-        }
-        // Source blending: each frame replaces the last, transparent pixels included.
-        const QByteArray control = bigEndian32(sequence++) + header.left(8) + bigEndian32(0) + bigEndian32(0)
-                                   + bigEndian16(quint16(qBound(0, frames.at(index).delayMillis, 65535)))
-                                   + bigEndian16(1000) + QByteArray(1, '\0') + QByteArray(1, '\0');
-        appendChunk(&out, "fcTL", control);
-        for (const Chunk& chunk : qAsConst(chunks)) {
-            if (chunk.type != "IDAT")
-                continue;
-            if (index == 0)
-                appendChunk(&out, "IDAT", chunk.data);
-            else
-                appendChunk(&out, "fdAT", bigEndian32(sequence++) + chunk.data);
-        }
+        return fail(QStringLiteral("a frame differs in size or format from the first"));
     }
-    appendChunk(&out, "IEND", QByteArray());
-    return out;
+    // Source blending: each frame replaces the last, transparent pixels included.
+    lastControl = bigEndian32(sequence++) + header.left(8) + bigEndian32(0) + bigEndian32(0)
+                  + bigEndian16(delayOf(delayMillis)) + bigEndian16(1000) + QByteArray(1, '\0')
+                  + QByteArray(1, '\0');
+    lastControlAt = size() + out.size() + 4;
+    out += chunk("fcTL", lastControl);
+    for (const Chunk& data : qAsConst(chunks)) {
+        if (data.type != "IDAT")
+            continue;
+        out += frames == 0 ? chunk("IDAT", data.data) : chunk("fdAT", bigEndian32(sequence++) + data.data);
+    }
+    if (!write(out))
+        return false;
+    ++frames;
+    return frames == 1 || writeAt(countAt, chunkBody("acTL", animationControl(frames)));
+}
+
+bool ZelvoApngWriter::setLastDelay(int delayMillis)
+{
+    if (frames == 0)
+        return true;
+    qToBigEndian(delayOf(delayMillis), lastControl.data() + 20);
+    return writeAt(lastControlAt, chunkBody("fcTL", lastControl));
+}
+
+bool ZelvoApngWriter::finish()
+{
+    return write(chunk("IEND", QByteArray()));
 }

@@ -1,19 +1,34 @@
 #pragma once
 
-#include "recording/ZelvoAnimationFrame.h"
+#include "recording/ZelvoAnimationWriter.h"
 
-#include <QByteArray>
-#include <QVector>
+class QImage;
 
-// Joins PNG frames of one size and format into an animated PNG that loops
-// forever. The frames' image data is taken as it is: each frame's IDAT
-// chunks become the animation's frame data, so nothing is compressed twice.
-class ZelvoApngWriter final
+// An animated PNG that loops forever, written as the frames come. Each
+// frame is a PNG of its own, encoded off the GUI thread, whose IDAT chunks
+// become the animation's frame data, so nothing is compressed twice. The
+// frame count in the acTL chunk is kept up to date after every frame: a
+// file cut short by a kill still says how many frames it holds, and lacks
+// only its IEND.
+class ZelvoApngWriter final : public ZelvoAnimationWriter
 {
 public:
-    // An empty array when there are no frames or a frame is no PNG of the
-    // first frame's size and format.
-    static QByteArray encode(const QVector<ZelvoAnimationFrame>& frames);
+    using ZelvoAnimationWriter::ZelvoAnimationWriter;
+
+    // The frame as a PNG file; safe on any thread.
+    static QByteArray encodeFrame(const QImage& image);
     // The CRC-32 of a PNG chunk (type and data).
     static quint32 crc(const QByteArray& bytes);
+
+    bool append(const QByteArray& frame, int delayMillis) override;
+    bool setLastDelay(int delayMillis) override;
+    bool finish() override;
+
+private:
+    QByteArray header;
+    quint32 sequence = 0;
+    qint64 countAt = 0;
+    // The last frame's fcTL chunk, rewritten when its length is known.
+    QByteArray lastControl;
+    qint64 lastControlAt = 0;
 };

@@ -3,11 +3,9 @@
 #include "recording/ZelvoApngWriter.h"
 #include "recording/ZelvoGifWriter.h"
 
-#include <QBuffer>
 #include <QDir>
 #include <QFileInfo>
 #include <QPainter>
-#include <QSaveFile>
 #include <QTimer>
 #include <QtConcurrent>
 
@@ -15,16 +13,10 @@ namespace {
 
 // Longer than any recording a person or a test makes.
 constexpr double maxSeconds = 24 * 3600;
-
-QByteArray encodePng(const QImage& image)
-{
-    QByteArray png;
-    QBuffer buffer(&png);
-    buffer.open(QIODevice::WriteOnly);
-    // One pixel format for all frames, so that they share one PNG header.
-    image.convertToFormat(QImage::Format_ARGB32).save(&buffer, "PNG");
-    return png;
-}
+// Frames handed to the workers and not yet written: half a second of a
+// display that changes 30 times a second, more than a machine that keeps
+// up ever holds.
+constexpr int maxEncoding = 16;
 
 } // namespace
 
@@ -34,13 +26,14 @@ ZelvoDisplayRecorder::ZelvoDisplayRecorder(QObject* parent)
 {
     limit->setSingleShot(true);
     connect(limit, &QTimer::timeout, this, [this] { stop(); });
+    connect(&oldest, &QFutureWatcher<QByteArray>::finished, this, &ZelvoDisplayRecorder::writeEncoded);
 }
 
 ZelvoDisplayRecorder::~ZelvoDisplayRecorder()
 {
     // The workers hold copies of the frames only; let them end.
-    for (Frame& frame : frames)
-        frame.png.waitForFinished();
+    for (Frame& frame : encoding)
+        frame.encoded.waitForFinished();
 }
 
 bool ZelvoDisplayRecorder::start(const QString& path, double seconds, QString* error)
@@ -51,7 +44,7 @@ bool ZelvoDisplayRecorder::start(const QString& path, double seconds, QString* e
         return false;
     };
     if (recording)
-        return fail(QStringLiteral("the display is being recorded into %1; stop it first").arg(filePath));
+        return fail(QStringLiteral("the display is being recorded into %1; stop it first").arg(file.fileName()));
     if (path.isEmpty() || QDir::isRelativePath(path))
         return fail(QStringLiteral("the recording's file must be an absolute path"));
     const QFileInfo target(path);
@@ -61,8 +54,19 @@ bool ZelvoDisplayRecorder::start(const QString& path, double seconds, QString* e
         return fail(QStringLiteral("cannot write %1: no such directory").arg(path));
     if (!(seconds >= 0 && seconds <= maxSeconds))
         return fail(QStringLiteral("the recording's length must be from 0 to %1 seconds").arg(maxSeconds));
-    filePath = path;
-    frames.clear();
+    file.setFileName(path);
+    // Unbuffered: each frame reaches the file whole as soon as it is written.
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate | QIODevice::Unbuffered))
+        return fail(QStringLiteral("cannot write %1: %2").arg(path, file.errorString()));
+    if (path.endsWith(QLatin1String(".gif"), Qt::CaseInsensitive)) {
+        writer = std::make_unique<ZelvoGifWriter>(&file);
+        encode = &ZelvoGifWriter::encodeFrame;
+    } else {
+        writer = std::make_unique<ZelvoApngWriter>(&file);
+        encode = &ZelvoApngWriter::encodeFrame;
+    }
+    frames = 0;
+    openFrameMillis = -1;
     lastRecorded = QImage();
     recording = true;
     clock.start();
@@ -82,30 +86,25 @@ bool ZelvoDisplayRecorder::stop(QString* error)
     const qint64 end = clock.elapsed();
     recording = false;
     limit->stop();
-    QVector<ZelvoAnimationFrame> encoded;
-    encoded.reserve(frames.size());
-    for (int i = 0; i < frames.size(); ++i) {
-        const qint64 next = i + 1 < frames.size() ? frames.at(i + 1).millis : end;
-        encoded.append({frames[i].png.result(), int(next - frames.at(i).millis)});
-    }
-    const int count = frames.size();
-    frames.clear();
-    lastRecorded = QImage();
-    const bool gif = filePath.endsWith(QLatin1String(".gif"), Qt::CaseInsensitive);
-    const QByteArray bytes = gif ? ZelvoGifWriter::encode(encoded) : ZelvoApngWriter::encode(encoded);
+    for (Frame& frame : encoding)
+        frame.encoded.waitForFinished();
+    writeEncoded();
+    if (openFrameMillis >= 0)
+        writer->setLastDelay(int(end - openFrameMillis));
     QString reason;
-    if (bytes.isEmpty()) {
-        reason = QStringLiteral("nothing to write into %1: the display showed no picture").arg(filePath);
-    } else {
-        // flush() before commit(): commit() overlooks a failed write of buffered bytes.
-        QSaveFile file(filePath);
-        if (!file.open(QIODevice::WriteOnly) || file.write(bytes) != bytes.size() || !file.flush() || !file.commit())
-            reason = QStringLiteral("cannot write %1: %2").arg(filePath, file.errorString());
+    if (frames == 0) {
+        reason = QStringLiteral("nothing to write into %1: the display showed no picture").arg(file.fileName());
+        file.remove();
+    } else if (!writer->finish()) {
+        reason = QStringLiteral("cannot write %1: %2").arg(file.fileName(), writer->errorString());
     }
+    file.close();
+    writer.reset();
+    lastRecorded = QImage();
     if (error)
         *error = reason;
     emit recordingChanged(false);
-    emit finished(filePath, count, reason);
+    emit finished(file.fileName(), frames, reason);
     return reason.isEmpty();
 }
 
@@ -129,5 +128,35 @@ void ZelvoDisplayRecorder::showImage(const QImage& image)
 void ZelvoDisplayRecorder::addFrame(const QImage& image)
 {
     lastRecorded = image;
-    frames.append({clock.elapsed(), QtConcurrent::run(encodePng, image)});
+    const qint64 millis = clock.elapsed();
+    // On a machine too busy to encode as fast as the display changes, the
+    // display waits for the oldest frame, so that memory and the time to
+    // stop stay bounded and no frame is lost.
+    if (encoding.size() >= maxEncoding) {
+        encoding.head().encoded.waitForFinished();
+        writeEncoded();
+    }
+    // The frame written last was shown until now.
+    if (encoding.isEmpty() && openFrameMillis >= 0) {
+        writer->setLastDelay(int(millis - openFrameMillis));
+        openFrameMillis = -1;
+    }
+    encoding.enqueue({millis, QtConcurrent::run(encode, image)});
+    ++frames;
+    if (encoding.size() == 1)
+        oldest.setFuture(encoding.head().encoded);
+}
+
+void ZelvoDisplayRecorder::writeEncoded()
+{
+    // In the order they were shown, however the workers finish.
+    while (!encoding.isEmpty() && encoding.head().encoded.isFinished()) {
+        const Frame frame = encoding.dequeue();
+        const int delay = encoding.isEmpty() ? ZelvoAnimationWriter::openDelay
+                                             : int(encoding.head().millis - frame.millis);
+        writer->append(frame.encoded.result(), delay);
+        openFrameMillis = encoding.isEmpty() ? frame.millis : -1;
+    }
+    if (!encoding.isEmpty())
+        oldest.setFuture(encoding.head().encoded);
 }

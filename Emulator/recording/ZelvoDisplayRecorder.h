@@ -1,19 +1,26 @@
 #pragma once
 
 #include <QElapsedTimer>
+#include <QFile>
 #include <QFuture>
+#include <QFutureWatcher>
 #include <QImage>
 #include <QObject>
+#include <QQueue>
 #include <QString>
-#include <QVector>
+
+#include <memory>
 
 class QTimer;
+class ZelvoAnimationWriter;
 
 // Records the display as an animation: one frame per change of the display
 // image, each shown as long as the display showed it. The file is an
-// animated PNG, or a GIF when its name ends in ".gif"; it is written when
-// the recording stops. Frames are compressed on worker threads as they come,
-// so that recording costs the drawing of content next to nothing.
+// animated PNG, or a GIF when its name ends in ".gif". Frames are encoded on
+// worker threads as they come, so that recording costs the drawing of
+// content next to nothing, and written to the file in order as soon as
+// each is encoded: memory stays flat however long the recording runs, and a
+// killed program leaves every frame encoded until then.
 class ZelvoDisplayRecorder final : public QObject
 {
     Q_OBJECT
@@ -23,15 +30,15 @@ public:
     explicit ZelvoDisplayRecorder(QObject* parent = nullptr);
     ~ZelvoDisplayRecorder() override;
 
-    // Starts recording into path (absolute), for seconds or, when seconds
-    // is 0, until stop(). False with a reason when it cannot start.
+    // Starts recording into path (absolute, replaced), for seconds or, when
+    // seconds is 0, until stop(). False with a reason when it cannot start.
     bool start(const QString& path, double seconds, QString* error = nullptr);
-    // Stops and writes the file; false with a reason when it cannot be
+    // Stops and finishes the file; false with a reason when it could not be
     // written. Stopping when not recording does nothing and succeeds.
     bool stop(QString* error = nullptr);
     bool isRecording() const { return recording; }
-    QString path() const { return filePath; }
-    int frameCount() const { return frames.size(); }
+    QString path() const { return file.fileName(); }
+    int frameCount() const { return frames; }
 
     // The picture with its transparent pixels on black, as the glasses show it.
     static QImage opaque(const QImage& image);
@@ -50,16 +57,25 @@ private:
     struct Frame
     {
         qint64 millis = 0;
-        QFuture<QByteArray> png;
+        QFuture<QByteArray> encoded;
     };
 
     void addFrame(const QImage& image);
+    // Writes the encoded frames at the head of the queue.
+    void writeEncoded();
 
     QImage current;
     QImage lastRecorded;
-    QVector<Frame> frames;
+    // Frames still being encoded, oldest first.
+    QQueue<Frame> encoding;
+    QFutureWatcher<QByteArray> oldest;
+    QByteArray (*encode)(const QImage&) = nullptr;
+    std::unique_ptr<ZelvoAnimationWriter> writer;
+    QFile file;
+    // When the frame written last was taken, while its length is still open.
+    qint64 openFrameMillis = -1;
+    int frames = 0;
     QElapsedTimer clock;
     QTimer* limit = nullptr;
-    QString filePath;
     bool recording = false;
 };

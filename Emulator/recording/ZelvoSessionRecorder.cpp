@@ -30,7 +30,9 @@ bool ZelvoSessionRecorder::start(const QString& path, QString* error)
     if (target.exists() && !target.isFile())
         return fail(QStringLiteral("cannot write %1: not a regular file").arg(path));
     file.setFileName(path);
-    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate))
+    // Unbuffered: each line reaches the file whole, in one write, as soon
+    // as its record is made, so that a killed program loses none.
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate | QIODevice::Unbuffered))
         return fail(QStringLiteral("cannot write %1: %2").arg(path, file.errorString()));
     lines = 0;
     failed = false;
@@ -44,7 +46,6 @@ bool ZelvoSessionRecorder::stop(QString* error)
     if (!isRecording())
         return true;
     disconnect(source, &ZelvoRecorder::appended, this, &ZelvoSessionRecorder::write);
-    failed = !file.flush() || failed;
     const QString reason = failed ? QStringLiteral("cannot write %1: %2").arg(file.fileName(), file.errorString())
                                   : QString();
     file.close();

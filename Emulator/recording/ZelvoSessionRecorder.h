@@ -9,8 +9,9 @@ class ZelvoRecorder;
 
 // Writes every record of the agent link (frames with their full payloads,
 // content outcomes, events sent) as one JSON line each, in the message
-// record's form, from start() to stop(). A received frame's payload is
-// "payload" when it is UTF-8 text and "payloadBase64" otherwise.
+// record's form, from start() to stop(), each line written as its record
+// is made. A received frame's payload is "payload" when it is UTF-8 text
+// and "payloadBase64" otherwise.
 class ZelvoSessionRecorder final : public QObject
 {
     Q_OBJECT

@@ -1,4 +1,4 @@
-#include "recording/ZelvoApngWriter.h"
+#include "AnimationFile.h"
 #include "recording/ZelvoDisplayRecorder.h"
 
 #include <QFile>
@@ -7,9 +7,6 @@
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
-#include <QtEndian>
-
-#include <gif_lib.h>
 
 namespace {
 
@@ -22,80 +19,17 @@ QImage picture(QColor colour)
     return image;
 }
 
-struct Frame
+// The file as a kill would leave it with its last write cut in two.
+QString cutInLastWrite(const QString& path, qint64 lastFrameStart)
 {
-    QImage image;
-    int delayMillis = 0;
-};
-
-quint32 readInt(const QByteArray& bytes, int at)
-{
-    return qFromBigEndian<quint32>(bytes.constData() + at);
-}
-
-QByteArray chunk(const QByteArray& type, const QByteArray& data)
-{
-    QByteArray out(4, Qt::Uninitialized);
-    qToBigEndian(quint32(data.size()), out.data());
-    QByteArray crc(4, Qt::Uninitialized);
-    qToBigEndian(ZelvoApngWriter::crc(type + data), crc.data());
-    return out + type + data + crc;
-}
-
-// Reads an animated PNG chunk by chunk, checking every CRC, and rebuilds each
-// frame as a PNG of its own that Qt then decodes.
-QVector<Frame> readApng(const QByteArray& file, int* declaredFrames)
-{
-    QVector<Frame> frames;
-    QByteArray header;
-    QByteArray frameData;
-    auto finishFrame = [&] {
-        if (frames.isEmpty() || frameData.isEmpty())
-            return;
-        const QByteArray png = file.left(8) + chunk("IHDR", header) + chunk("IDAT", frameData) + chunk("IEND", {});
-        frames.last().image = QImage::fromData(png, "PNG");
-        frameData.clear();
-    };
-    int at = 8;
-    while (at < file.size()) {
-        const int length = int(readInt(file, at));
-        const QByteArray type = file.mid(at + 4, 4);
-        const QByteArray data = file.mid(at + 8, length);
-        if (readInt(file, at + 8 + length) != ZelvoApngWriter::crc(type + data))
-            return {};
-        if (type == "IHDR")
-            header = data;
-        else if (type == "acTL")
-            *declaredFrames = int(readInt(data, 0));
-        else if (type == "fcTL") {
-            finishFrame();
-            const int numerator = qFromBigEndian<quint16>(data.constData() + 20);
-            const int denominator = qFromBigEndian<quint16>(data.constData() + 22);
-            frames.append({QImage(), numerator * 1000 / denominator});
-        } else if (type == "IDAT")
-            frameData += data;
-        else if (type == "fdAT")
-            frameData += data.mid(4);
-        at += 12 + length;
-    }
-    finishFrame();
-    return frames;
-}
-
-int readGif(const QString& path, QVector<int>* delays)
-{
-    int error = 0;
-    GifFileType* gif = DGifOpenFileName(qPrintable(path), &error);
-    if (!gif || DGifSlurp(gif) == GIF_ERROR)
-        return -1;
-    for (int i = 0; i < gif->ImageCount; ++i) {
-        GraphicsControlBlock control;
-        DGifSavedExtensionToGCB(gif, i, &control);
-        delays->append(control.DelayTime * 10);
-    }
-    const int count = gif->ImageCount;
-    DGifCloseFile(gif, &error);
-    return count;
+    QFile file(path);
+    file.open(QIODevice::ReadOnly);
+    const QByteArray bytes = file.readAll();
+    const QString cut = path + QStringLiteral(".cut") + path.mid(path.lastIndexOf(QLatin1Char('.')));
+    QFile out(cut);
+    out.open(QIODevice::WriteOnly);
+    out.write(bytes.left(lastFrameStart + (bytes.size() - lastFrameStart) / 2));
+    return cut;
 }
 
 } // namespace
@@ -121,6 +55,7 @@ void TestZelvoDisplayRecorder::recordsOneFramePerChange()
     QFETCH(QString, fileName);
     QTemporaryDir dir;
     const QString path = dir.filePath(fileName);
+    const bool gif = fileName.endsWith(QLatin1String(".gif"));
     const QVector<QImage> shown{picture(Qt::green), picture(Qt::red), picture(QColor(0, 0, 255, 128))};
 
     // Each frame is held for a time of its own, the point of the check:
@@ -131,37 +66,43 @@ void TestZelvoDisplayRecorder::recordsOneFramePerChange()
     QSignalSpy changes(&recorder, &ZelvoDisplayRecorder::recordingChanged);
     recorder.showImage(shown.at(0));
     QVERIFY(recorder.start(path, 0));
+    qint64 lastFrameStart = 0;
     for (int i = 0; i < shown.size(); ++i) {
+        lastFrameStart = QFile(path).size();
         recorder.showImage(shown.at(i));
         // The same picture composed again is no new frame.
         recorder.showImage(shown.at(i));
+        // Each frame reaches the file while the recording runs, readable
+        // as it would be after a kill.
+        QTRY_COMPARE(AnimationFile::read(path).frames.size(), i + 1);
+        const AnimationFile sofar = AnimationFile::read(path);
+        QVERIFY(!sofar.finished);
+        QCOMPARE(sofar.declaredFrames, gif ? -1 : i + 1);
         QTest::qWait(holdMillis.at(i));
     }
     QString error;
     QVERIFY2(recorder.stop(&error), qPrintable(error));
     QCOMPARE(changes.count(), 2);
 
-    QFile file(path);
-    QVERIFY(file.open(QIODevice::ReadOnly));
-    if (fileName.endsWith(QLatin1String(".gif"))) {
-        QVector<int> delays;
-        QCOMPARE(readGif(path, &delays), shown.size());
-        // Hundredths of a second, rounded.
-        for (int i = 0; i < delays.size(); ++i)
-            QVERIFY2(delays.at(i) >= holdMillis.at(i) - 5, qPrintable(QString::number(delays.at(i))));
-        return;
+    const AnimationFile file = AnimationFile::read(path);
+    QVERIFY(file.finished);
+    QCOMPARE(file.frames.size(), shown.size());
+    QCOMPARE(file.declaredFrames, gif ? -1 : shown.size());
+    for (int i = 0; i < file.frames.size(); ++i) {
+        // GIF shows the frames on black, which its delays check well enough.
+        if (!gif)
+            QCOMPARE(file.frames.at(i).image.convertToFormat(QImage::Format_ARGB32),
+                     shown.at(i).convertToFormat(QImage::Format_ARGB32));
+        // Whole milliseconds from a clock read at both ends; GIF's
+        // hundredths of a second, rounded.
+        QVERIFY2(file.frames.at(i).delayMillis >= holdMillis.at(i) - (gif ? 5 : 1),
+                 qPrintable(QStringLiteral("%1 ms held %2").arg(file.frames.at(i).delayMillis).arg(holdMillis.at(i))));
     }
-    int declared = 0;
-    const QVector<Frame> frames = readApng(file.readAll(), &declared);
-    QCOMPARE(declared, shown.size());
-    QCOMPARE(frames.size(), shown.size());
-    for (int i = 0; i < frames.size(); ++i) {
-        QCOMPARE(frames.at(i).image.convertToFormat(QImage::Format_ARGB32),
-                 shown.at(i).convertToFormat(QImage::Format_ARGB32));
-        // Whole milliseconds from a clock read at both ends.
-        QVERIFY2(frames.at(i).delayMillis >= holdMillis.at(i) - 1,
-                 qPrintable(QStringLiteral("%1 ms held %2").arg(frames.at(i).delayMillis).arg(holdMillis.at(i))));
-    }
+
+    // A kill inside the last frame's write leaves the frames before it.
+    const AnimationFile cut = AnimationFile::read(cutInLastWrite(path, lastFrameStart));
+    QVERIFY(!cut.finished);
+    QCOMPARE(cut.frames.size(), shown.size() - 1);
 }
 
 QTEST_GUILESS_MAIN(TestZelvoDisplayRecorder)

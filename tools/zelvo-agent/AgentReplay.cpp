@@ -108,11 +108,18 @@ bool AgentReplay::load(QString* error)
     qint64 start = -1;
     int lineNumber = 0;
     while (!file.atEnd()) {
-        const QByteArray line = file.readLine().trimmed();
+        const QByteArray read = file.readLine();
+        const QByteArray line = read.trimmed();
         ++lineNumber;
         if (line.isEmpty())
             continue;
         const QJsonObject record = QJsonDocument::fromJson(line).object();
+        // An emulator killed while it wrote a line leaves that line cut.
+        if (record.isEmpty() && file.atEnd() && !read.endsWith('\n')) {
+            std::fprintf(stderr, "zelvo-agent: %s:%d: the last line is cut short, skipped\n",
+                         qUtf8Printable(options.file), lineNumber);
+            break;
+        }
         if (record.isEmpty()) {
             *error = QStringLiteral("%1:%2: not a JSON record").arg(options.file).arg(lineNumber);
             return false;

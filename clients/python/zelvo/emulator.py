@@ -129,7 +129,12 @@ class Emulator:
 
     def stop(self) -> None:
         """Closes the agents and the control connection handed out, ends an
-        emulator this object started and removes its temporary folder."""
+        emulator this object started and removes its temporary folder.
+
+        The emulator is ended with SIGTERM, on which it stops as when its
+        window is closed: running recordings are finished and written, its
+        agents' connections closed and its ports file removed, and it exits
+        with code 0. Only one that has not ended after 10 seconds is killed."""
         self.close_agents()
         if self._control is not None:
             self._control.close()
