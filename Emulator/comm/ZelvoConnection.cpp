@@ -134,5 +134,5 @@ void ZelvoConnection::onAgentContent(const ZelvoAction& action)
     const QList<QString> texts = action.args.value(QStringLiteral("texts")).toStringList();
     server->onAgentContent(agentHash, contentId, layId, imagesId, texts);
     qCDebug(zelvoLog) << "\033[95mZelvoConnection::onAgentContent ~~~ AGENT HASH ~~~" << agentHash << "lay id" << layId
-                      << "images id" << imagesId << "texts" << texts << "\033[0m";
+                      << "images id" << ZelvoLogList{imagesId} << "texts" << ZelvoLogList{texts} << "\033[0m";
 }

@@ -165,7 +165,7 @@ void ZelvoServer::processAgentContent(const QString& agentHash, int contentId, c
                           .debug(zelvoLog())
                           .nospace();
         line.noquote() << "ZelvoServer::processAgentContent Agent<" << agentHash << " LAYId " << layId;
-        line.quote() << " IMAGES " << imagesId << " TEXTS " << texts << ">";
+        line.quote() << " IMAGES " << ZelvoLogList{imagesId} << " TEXTS " << ZelvoLogList{texts} << ">";
     }
     emit agentContentReceived(agentHash, contentId, layId, imagesId, texts);
 }

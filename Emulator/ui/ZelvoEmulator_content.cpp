@@ -188,8 +188,8 @@ void ZelvoEmulator::onAgentContent(const QString& agentHash, int contentId, cons
     currentContentId = contentId;
     qCDebug(zelvoLog) << contentRule;
     qCDebug(zelvoLog).nospace() << "\033[96mZelvoEmulator::onAgentContent USING LAY ID " << layId << "\033[0m";
-    qCDebug(zelvoLog).nospace() << "\033[96mZelvoEmulator::onAgentContent IMAGE ARRAY  " << imagesId << "\033[0m";
-    qCDebug(zelvoLog).nospace() << "\033[96mZelvoEmulator::onAgentContent TEXT ARRAY   " << texts << "\033[0m";
+    qCDebug(zelvoLog).nospace() << "\033[96mZelvoEmulator::onAgentContent IMAGE ARRAY  " << ZelvoLogList{imagesId} << "\033[0m";
+    qCDebug(zelvoLog).nospace() << "\033[96mZelvoEmulator::onAgentContent TEXT ARRAY   " << ZelvoLogList{texts} << "\033[0m";
     qCDebug(zelvoLog) << contentRule;
 
     const int layoutNumber = layId.toInt();
@@ -233,7 +233,7 @@ void ZelvoEmulator::drawLayout(const ZelvoLayout& layout, const QString& agentHa
         return;
     }
 
-    qCDebug(zelvoLog).nospace() << "\033[34mZelvoEmulator::drawLayout IMAGEs " << imagesId << " TEXTs " << texts
+    qCDebug(zelvoLog).nospace() << "\033[34mZelvoEmulator::drawLayout IMAGEs " << ZelvoLogList{imagesId} << " TEXTs " << ZelvoLogList{texts}
                                 << "\033[0m";
 
     struct Picture

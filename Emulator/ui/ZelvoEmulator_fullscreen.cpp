@@ -98,10 +98,6 @@ void ZelvoEmulator::setWindowFlagsInPlace(Qt::WindowFlags flags)
 
 void ZelvoEmulator::onFullScreenOnSlot()
 {
-    // Switching on again before the window system has confirmed the normal
-    // window lets its late confirmation take the full screen away again.
-    if (fullScreen && !isFullScreen())
-        showFullScreen();
     const int w = width();
     const int h = height();
     qCDebug(zelvoLog).nospace() << " onFullScreenOnSlot " << w << " h " << h;
