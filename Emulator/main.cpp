@@ -2,7 +2,7 @@
 #include "ui/ZelvoEmulator.h"
 #include "comm/ZelvoServer.h"
 #include "shell/ZelvoStopSignals.h"
-#include "util/ZelvoUtil.h"
+#include "util/ZelvoImageStore.h"
 #include "ZelvoInstance.h"
 
 #include <QApplication>
@@ -132,7 +132,6 @@ int qMain(int argc, char** argv)
     if (!instance.dataDirectory.isEmpty()) {
         if (!makeDataDirectory(instance.dataDirectory))
             return startFailed(QStringLiteral("cannot create the data directory %1").arg(instance.dataDirectory));
-        ZelvoUtil::setDataDirectory(instance.dataDirectory);
     }
 
     ZelvoServer server;
@@ -149,6 +148,8 @@ int qMain(int argc, char** argv)
     qDebug() << "ZelvoServer::main";
 
     ZelvoEmulator emulator(&server, nullptr);
+    if (!instance.dataDirectory.isEmpty())
+        emulator.imageStore()->setDataDirectory(instance.dataDirectory);
     emulator.show();
 
     ZelvoControlServer control(&emulator, &server);

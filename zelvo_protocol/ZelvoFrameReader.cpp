@@ -1,6 +1,7 @@
 #include "ZelvoFrameReader.h"
 
 #include "ZelvoFrame.h"
+#include "ZelvoFrameBudget.h"
 #include "ZelvoLog.h"
 
 #include <QDebug>
@@ -9,8 +10,6 @@
 #include <cstring>
 #include <new>
 #include <utility>
-
-qint64 ZelvoFrameReader::unfinishedBytes = 0;
 
 namespace {
 
@@ -38,6 +37,11 @@ qint64 takeFromDevice(void* source, char* into, qint64 count)
 }
 
 } // namespace
+
+ZelvoFrameReader::ZelvoFrameReader(std::shared_ptr<ZelvoFrameBudget> budget)
+    : budget(budget ? std::move(budget) : std::make_shared<ZelvoFrameBudget>())
+{
+}
 
 ZelvoFrameReader::~ZelvoFrameReader()
 {
@@ -131,9 +135,8 @@ bool ZelvoFrameReader::reserveFor(qint64 count)
     if (needed <= held)
         return true;
     const qint64 wanted = qMin(qMax(needed, 2 * held), buffer.size() + remaining);
-    if (unfinishedBytes - held + wanted > ZelvoFrame::unfinishedFramesBudget) {
-        failure = QStringLiteral("ZelvoSocket::readPkg UNFINISHED FRAMES OF ALL AGENTS OVER %1 BYTES")
-                      .arg(ZelvoFrame::unfinishedFramesBudget);
+    if (!budget->allows(held, wanted)) {
+        failure = QStringLiteral("ZelvoSocket::readPkg UNFINISHED FRAMES OF ALL AGENTS OVER %1 BYTES").arg(budget->limit());
         clear();
         return false;
     }
@@ -144,7 +147,7 @@ bool ZelvoFrameReader::reserveFor(qint64 count)
         clear();
         return false;
     }
-    unfinishedBytes += buffer.capacity() - held;
+    budget->change(held, buffer.capacity());
     return true;
 }
 
@@ -155,13 +158,13 @@ void ZelvoFrameReader::finishFrame()
         skipping = false;
         return;
     }
-    unfinishedBytes -= buffer.capacity();
+    budget->change(buffer.capacity(), 0);
     payloads.append(std::exchange(buffer, QByteArray()));
 }
 
 void ZelvoFrameReader::clear()
 {
-    unfinishedBytes -= buffer.capacity();
+    budget->change(buffer.capacity(), 0);
     buffer = QByteArray();
     header.clear();
     remaining = 0;

@@ -5,20 +5,24 @@
 #include <QString>
 #include <QtGlobal>
 
+#include <memory>
+
 class QIODevice;
+class ZelvoFrameBudget;
 
 // Cuts a byte stream into the payloads of its frames (see ZelvoFrame): bytes
 // go in as they arrive, in pieces of any size, and complete payloads come
 // out in order. A frame over ZelvoFrame::maxPayloadSize is skipped with a
-// warning instead of held. The frames in progress of all readers together
-// stay within ZelvoFrame::unfinishedFramesBudget; a reader whose frame would
-// pass it fails, and its owner ends the stream.
+// warning instead of held. The frames in progress of the readers that share
+// a budget stay within it; a reader whose frame would pass it fails, and its
+// owner ends the stream.
 class ZelvoFrameReader final
 {
     Q_DISABLE_COPY_MOVE(ZelvoFrameReader)
 
 public:
-    ZelvoFrameReader() = default;
+    // Without a budget to share, the reader has one of its own.
+    explicit ZelvoFrameReader(std::shared_ptr<ZelvoFrameBudget> budget = nullptr);
     ~ZelvoFrameReader();
 
     // Takes all bytes. False when a frame cannot be held: error() says why,
@@ -59,7 +63,7 @@ private:
     qint64 remaining = 0;
     bool skipping = false;
 
-    // Capacity of the buffers of all frames in progress, against
-    // ZelvoFrame::unfinishedFramesBudget.
-    static qint64 unfinishedBytes;
+    // Holds the capacity of the frame's buffer; shared, so that it outlives
+    // whichever of its readers goes last.
+    std::shared_ptr<ZelvoFrameBudget> budget;
 };

@@ -28,6 +28,11 @@ ZelvoConnection::~ZelvoConnection()
     qCDebug(zelvoLog) << "Invoked Destructor of ZelvoConnection";
 }
 
+std::shared_ptr<ZelvoFrameBudget> ZelvoConnection::frameBudget() const
+{
+    return server->frameBudget();
+}
+
 void ZelvoConnection::falseRun()
 {
     qCDebug(zelvoLog) << "ZelvoConnection::falseRun 1";
@@ -91,8 +96,8 @@ void ZelvoConnection::recordFrame(const QByteArray& payload, const ZelvoAction& 
 {
     ZelvoRecord record(ZelvoRecord::Direction::In, ZelvoRecord::Kind::FrameReceived, outcome, reason);
     record.agent = action.args.value(QStringLiteral("appId")).toString();
-    record.detail = action.commandType();
-    if (record.detail == commandAgentContent)
+    record.commandType = action.commandType();
+    if (record.commandType == commandAgentContent)
         record.contentId = action.args.value(QStringLiteral("contentId")).toInt();
     record.size = payload.size();
     record.payload = payload;
@@ -103,7 +108,7 @@ void ZelvoConnection::recordSkippedFrame(qint64 size, qint64 limit)
 {
     ZelvoRecord record(ZelvoRecord::Direction::In, ZelvoRecord::Kind::FrameReceived, ZelvoRecord::Outcome::NoAction,
                        ZelvoRecord::Reason::FrameTooLarge);
-    record.detail = peerName;
+    record.peer = peerName;
     record.size = size;
     record.limit = limit;
     server->recorder()->append(std::move(record));

@@ -10,6 +10,7 @@
 
 class QTcpSocket;
 class ZelvoAction;
+class ZelvoFrameBudget;
 class ZelvoReceiver;
 class ZelvoSender;
 class ZelvoServer;
@@ -68,6 +69,8 @@ public:
     ZelvoSocket* socket() const { return zelvoSocket.get(); }
     // The agent's address and port, as text; kept after the socket closed.
     const QString& peer() const { return peerName; }
+    // What the unfinished frames of all its server's agents may hold.
+    std::shared_ptr<ZelvoFrameBudget> frameBudget() const;
 
     // Records a received frame of this agent: what it holds, or why it is
     // no action.

@@ -1,6 +1,7 @@
 #include "comm/ZelvoServer.h"
 
 #include "comm/ZelvoConnection.h"
+#include "ZelvoFrameBudget.h"
 #include "ZelvoLog.h"
 #include "record/ZelvoRecorder.h"
 
@@ -52,6 +53,7 @@ bool isConnectionError(int error)
 ZelvoServer::ZelvoServer(QObject* parent)
     : QTcpServer(parent)
     , messageRecorder(new ZelvoRecorder(ZelvoRecorder::defaultCapacity, this))
+    , unfinishedFrames(std::make_shared<ZelvoFrameBudget>())
     , acceptRetryTimer(new QTimer(this))
 {
     // The window connects to the relayed signals by signature.
@@ -179,7 +181,7 @@ void ZelvoServer::onNewConnection()
     if (linkRefused) {
         ZelvoRecord record(ZelvoRecord::Direction::Link, ZelvoRecord::Kind::ConnectionRefused,
                            ZelvoRecord::Outcome::Refused);
-        record.detail = QStringLiteral("%1:%2").arg(socket->peerAddress().toString()).arg(socket->peerPort());
+        record.peer = QStringLiteral("%1:%2").arg(socket->peerAddress().toString()).arg(socket->peerPort());
         messageRecorder->append(std::move(record));
         socket->abort();
         socket->deleteLater();
@@ -198,7 +200,7 @@ void ZelvoServer::onNewConnection()
 void ZelvoServer::recordLink(ZelvoRecord::Kind kind, const QString& peer)
 {
     ZelvoRecord record(ZelvoRecord::Direction::Link, kind, ZelvoRecord::Outcome::Info);
-    record.detail = peer;
+    record.peer = peer;
     record.count = connectionList.size();
     messageRecorder->append(std::move(record));
 }

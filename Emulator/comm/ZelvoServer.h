@@ -12,6 +12,7 @@
 class QSocketNotifier;
 class QTimer;
 class ZelvoConnection;
+class ZelvoFrameBudget;
 class ZelvoRecorder;
 
 // The TCP endpoint of the agents: one ZelvoConnection per accepted socket,
@@ -34,6 +35,8 @@ public:
     QList<ZelvoConnection*> connections() const;
     // What became of every agent message, for whoever wants to read it.
     ZelvoRecorder* recorder() const { return messageRecorder; }
+    // What the unfinished frames of this server's agents may hold together.
+    std::shared_ptr<ZelvoFrameBudget> frameBudget() const { return unfinishedFrames; }
 
     bool hasPendingConnections() const override;
     QTcpSocket* nextPendingConnection() override;
@@ -86,6 +89,7 @@ private:
 
     QList<ZelvoConnection*> connectionList;
     ZelvoRecorder* messageRecorder = nullptr;
+    std::shared_ptr<ZelvoFrameBudget> unfinishedFrames;
     QHostAddress address;
     quint16 port = 0;
     QList<QTcpSocket*> pendingSockets;

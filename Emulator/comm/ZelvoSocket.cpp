@@ -17,6 +17,7 @@ ZelvoSocket::ZelvoSocket(QTcpSocket* socket, ZelvoConnection* connection)
     , tcpSocket(socket)
     , pollTimer(std::make_unique<QTimer>())
     , stallTimer(new QTimer(this))
+    , reader(connection ? connection->frameBudget() : nullptr)
 {
     if (tcpSocket)
         tcpSocket->setParent(this);

@@ -1,22 +1,24 @@
 #include "control/ZelvoControlCommands.h"
 
+#include "control/ZelvoControlRequest.h"
 #include "control/ZelvoTracePlayer.h"
 #include "comm/ZelvoServer.h"
 #include "ui/Button.h"
 #include "ui/ZelvoEmulator.h"
 #include "ui/sensor/ZelvoSensorList.h"
+#include "ZelvoControlCommand.h"
 #include "ZelvoFile.h"
 #include "ZelvoSensorReading.h"
 #include "ZelvoTrace.h"
 #include "record/ZelvoRecorder.h"
 #include "recording/ZelvoDisplayRecorder.h"
 #include "recording/ZelvoSessionRecorder.h"
-#include "util/ZelvoUtil.h"
+#include "util/ZelvoImageStore.h"
 
 #include <QBuffer>
 #include <QByteArray>
-#include <QDir>
 #include <QFileInfo>
+#include <QHash>
 #include <QImage>
 #include <QJsonArray>
 #include <QJsonObject>
@@ -26,45 +28,29 @@
 #include <QTimer>
 
 #include <cmath>
-#include <limits>
-#include <memory>
 
 namespace {
 
-// Longer than any test would hold a button or wait, short enough that a
-// typo in milliseconds does not hang a CI job for days.
-constexpr double maxMillis = 3600000;
-constexpr int defaultWaitMillis = 10000;
 // Beyond this a trace file is not a trace.
 constexpr qint64 maxTraceBytes = 64 * 1024 * 1024;
-
-// A whole number of milliseconds from 0 to maxMillis; fallback when absent.
-bool readMillis(const QJsonObject& request, const QString& key, int fallback, int* millis, QString* error)
-{
-    const QJsonValue value = request.value(key);
-    if (value.isUndefined()) {
-        *millis = fallback;
-        return true;
-    }
-    const double number = value.toDouble(-1);
-    if (!value.isDouble() || number < 0 || number > maxMillis || number != std::floor(number)) {
-        *error = QStringLiteral("\"%1\" must be whole milliseconds from 0 to %2").arg(key).arg(maxMillis, 0, 'f', 0);
-        return false;
-    }
-    *millis = int(number);
-    return true;
-}
-
-QString oneOf(const QString& key, const QStringList& choices)
-{
-    return QStringLiteral("\"%1\" must be \"%2\"").arg(key, choices.join(QStringLiteral("\", \"")));
-}
 
 QJsonObject traceState(const ZelvoTracePlayer& player)
 {
     return {{QStringLiteral("playing"), player.isPlaying()},
             {QStringLiteral("played"), player.playedCount()},
             {QStringLiteral("readings"), player.readingCount()}};
+}
+
+// What a recording wrote: its file, how many frames or records, and bytes.
+QJsonObject written(const QString& path, const QString& countKey, int count)
+{
+    return {{QStringLiteral("file"), path}, {countKey, count}, {QStringLiteral("bytes"), double(QFileInfo(path).size())}};
+}
+
+ZelvoEmulator::Control controlOf(const ZelvoControlRequest& request)
+{
+    return request.text(QStringLiteral("button")) == QLatin1String("plus") ? ZelvoEmulator::Control::Plus
+                                                                           : ZelvoEmulator::Control::Minus;
 }
 
 // The outcome of the latest content message, or null before any.
@@ -97,96 +83,117 @@ ZelvoRecorder* ZelvoControlCommands::recorder() const
     return server->recorder();
 }
 
-void ZelvoControlCommands::execute(const QJsonObject& request, const Reply& reply)
+ZelvoControlCommands::Operation ZelvoControlCommands::operation(const QString& operationName)
 {
-    const QString command = request.value(QStringLiteral("cmd")).toString();
-    if (command == QLatin1String("button"))
-        button(request, reply);
-    else if (command == QLatin1String("sensor"))
-        sensor(request, reply);
-    else if (command == QLatin1String("trace"))
-        trace(request, reply);
-    else if (command == QLatin1String("screenshot"))
-        screenshot(request, reply);
-    else if (command == QLatin1String("record"))
-        record(request, reply);
-    else if (command == QLatin1String("state"))
-        reply(state(), QString());
-    else if (command == QLatin1String("fullscreen"))
-        fullScreen(request, reply);
-    else if (command == QLatin1String("wait"))
-        wait(request, reply);
-    else if (command == QLatin1String("link"))
-        link(request, reply);
-    else if (command == QLatin1String("battery"))
-        battery(request, reply);
-    else if (command == QLatin1String("reset"))
-        reset(reply);
-    else if (command.isEmpty())
-        reply({}, QStringLiteral("\"cmd\" must name a command"));
-    else
-        reply({}, QStringLiteral("unknown command \"%1\"").arg(command));
+    using C = ZelvoControlCommands;
+    static const QHash<QString, Operation> operations = {
+        {QStringLiteral("button click"), &C::click},
+        {QStringLiteral("button press"), &C::press},
+        {QStringLiteral("button release"), &C::release},
+        {QStringLiteral("button long"), &C::longPress},
+        {QStringLiteral("sensor shot"), &C::sensorShot},
+        {QStringLiteral("sensor start"), &C::simulate},
+        {QStringLiteral("sensor stop"), &C::simulate},
+        {QStringLiteral("trace play"), &C::playTrace},
+        {QStringLiteral("trace stop"), &C::stopTrace},
+        {QStringLiteral("screenshot"), &C::screenshot},
+        {QStringLiteral("record display"), &C::recordDisplay},
+        {QStringLiteral("record session"), &C::recordSession},
+        {QStringLiteral("record stop"), &C::stopRecording},
+        {QStringLiteral("state"), &C::state},
+        {QStringLiteral("wait"), &C::wait},
+        {QStringLiteral("fullscreen"), &C::fullScreen},
+        {QStringLiteral("link state"), &C::link},
+        {QStringLiteral("link drop"), &C::link},
+        {QStringLiteral("link refuse"), &C::link},
+        {QStringLiteral("link delay"), &C::link},
+        {QStringLiteral("battery"), &C::battery},
+        {QStringLiteral("reset"), &C::reset},
+    };
+    return operations.value(operationName);
 }
 
-void ZelvoControlCommands::button(const QJsonObject& request, const Reply& reply)
+void ZelvoControlCommands::execute(const QJsonObject& json, const Reply& reply)
 {
-    const QString name = request.value(QStringLiteral("button")).toString();
-    if (name != QLatin1String("plus") && name != QLatin1String("minus")) {
-        reply({}, oneOf(QStringLiteral("button"), {QStringLiteral("plus"), QStringLiteral("minus")}));
-        return;
-    }
-    const Control target = name == QLatin1String("plus") ? Control::Plus : Control::Minus;
-    const QString gesture = request.value(QStringLiteral("gesture")).toString();
-    const bool held = window->control(target)->isPressed();
-    if (gesture == QLatin1String("release")) {
-        if (!held) {
-            reply({}, QStringLiteral("%1 is not held").arg(name));
-            return;
-        }
-        window->releaseControl(target);
-        reply({}, QString());
-        return;
-    }
-    const bool known = gesture == QLatin1String("click") || gesture == QLatin1String("press")
-                       || gesture == QLatin1String("long");
-    if (!known) {
-        reply({}, oneOf(QStringLiteral("gesture"), {QStringLiteral("click"), QStringLiteral("press"),
-                                                     QStringLiteral("release"), QStringLiteral("long")}));
-        return;
-    }
-    int holdMillis = -1;
-    QString error;
-    if (gesture == QLatin1String("press") && !readMillis(request, QStringLiteral("hold"), -1, &holdMillis, &error)) {
+    const ZelvoControlCommand* command = nullptr;
+    const ZelvoControlCommand::Action* action = nullptr;
+    const QString error = ZelvoControlCommand::check(json, &command, &action);
+    if (!error.isEmpty()) {
         reply({}, error);
         return;
     }
+    const Operation apply = operation(command->operationName(*action));
+    if (!apply) {
+        reply({}, QStringLiteral("unknown command \"%1\"").arg(command->operationName(*action)));
+        return;
+    }
+    (this->*apply)(ZelvoControlRequest(json, action->name, command->fieldsOf(*action)), reply);
+}
+
+bool ZelvoControlCommands::isFree(const ZelvoControlRequest& request, const Reply& reply) const
+{
     // A finger cannot press a button that is already down.
-    if (held) {
-        reply({}, QStringLiteral("%1 is already held; release it first").arg(name));
+    if (!window->control(controlOf(request))->isPressed())
+        return true;
+    reply({}, QStringLiteral("%1 is already held; release it first").arg(request.text(QStringLiteral("button"))));
+    return false;
+}
+
+void ZelvoControlCommands::click(const ZelvoControlRequest& request, const Reply& reply)
+{
+    if (!isFree(request, reply))
         return;
-    }
-    if (gesture == QLatin1String("long")) {
-        longPress(target, name, reply);
-        return;
-    }
-    if (gesture == QLatin1String("press") && holdMillis >= 0) {
-        holdPress(target, holdMillis, reply);
-        return;
-    }
-    window->pressControl(target);
-    if (gesture == QLatin1String("click"))
-        window->releaseControl(target);
+    window->pressControl(controlOf(request));
+    window->releaseControl(controlOf(request));
     reply({}, QString());
 }
 
-void ZelvoControlCommands::longPress(Control target, const QString& name, const Reply& reply)
+void ZelvoControlCommands::press(const ZelvoControlRequest& request, const Reply& reply)
 {
-    // The button's own timer decides when the press is long, as it does
-    // for the mouse; the answer waits for it without blocking the loop.
+    if (!isFree(request, reply))
+        return;
+    const Control target = controlOf(request);
+    if (!request.has(QStringLiteral("hold"))) {
+        window->pressControl(target);
+        reply({}, QString());
+        return;
+    }
     // Each pending answer has a QObject of its own as the context of its
     // connections and timers: deleting it ends all of them, so that the
     // answer goes exactly once (Qt keeps the running slot alive until it
     // returns).
+    auto* waiter = new QObject(this);
+    connect(window->control(target), &Button::released, waiter, [waiter, reply] {
+        delete waiter;
+        reply({{QStringLiteral("releasedElsewhere"), true}}, QString());
+    });
+    QTimer::singleShot(request.whole(QStringLiteral("hold")), Qt::PreciseTimer, waiter, [this, waiter, target, reply] {
+        delete waiter;
+        window->releaseControl(target);
+        reply({{QStringLiteral("releasedElsewhere"), false}}, QString());
+    });
+    window->pressControl(target);
+}
+
+void ZelvoControlCommands::release(const ZelvoControlRequest& request, const Reply& reply)
+{
+    const Control target = controlOf(request);
+    if (!window->control(target)->isPressed()) {
+        reply({}, QStringLiteral("%1 is not held").arg(request.text(QStringLiteral("button"))));
+        return;
+    }
+    window->releaseControl(target);
+    reply({}, QString());
+}
+
+void ZelvoControlCommands::longPress(const ZelvoControlRequest& request, const Reply& reply)
+{
+    if (!isFree(request, reply))
+        return;
+    // The button's own timer decides when the press is long, as it does
+    // for the mouse; the answer waits for it without blocking the loop.
+    const Control target = controlOf(request);
+    const QString name = request.text(QStringLiteral("button"));
     auto* waiter = new QObject(this);
     const Button* button = window->control(target);
     connect(button, &Button::longPressed, waiter, [this, waiter, target, reply] {
@@ -201,62 +208,31 @@ void ZelvoControlCommands::longPress(Control target, const QString& name, const 
     window->pressControl(target);
 }
 
-void ZelvoControlCommands::holdPress(Control target, int holdMillis, const Reply& reply)
+void ZelvoControlCommands::sensorShot(const ZelvoControlRequest& request, const Reply& reply)
 {
-    auto* waiter = new QObject(this);
-    connect(window->control(target), &Button::released, waiter, [waiter, reply] {
-        delete waiter;
-        reply({{QStringLiteral("releasedElsewhere"), true}}, QString());
-    });
-    QTimer::singleShot(holdMillis, Qt::PreciseTimer, waiter, [this, waiter, target, reply] {
-        delete waiter;
-        window->releaseControl(target);
-        reply({{QStringLiteral("releasedElsewhere"), false}}, QString());
-    });
-    window->pressControl(target);
-}
-
-void ZelvoControlCommands::sensor(const QJsonObject& request, const Reply& reply)
-{
-    const QString name = request.value(QStringLiteral("sensor")).toString();
+    const QString name = request.text(QStringLiteral("sensor"));
     ZelvoSensorReading reading;
     reading.sensor = ZelvoSensorReading::sensorNamed(name);
-    if (reading.sensor == 0) {
-        reply({}, oneOf(QStringLiteral("sensor"), {QStringLiteral("battery"), QStringLiteral("accelerometer"),
-                                                    QStringLiteral("compass"), QStringLiteral("light")}));
-        return;
-    }
-    const QString action = request.value(QStringLiteral("action")).toString(QStringLiteral("shot"));
-    ZelvoSensorList* panel = window->sensorPanel();
-    if (action == QLatin1String("start") || action == QLatin1String("stop")) {
-        // Starting a running simulation changes nothing, as the answer's
-        // "changed" says; the panel's button would stop it instead.
-        const bool changed = panel->setRunning(reading.sensor, action == QLatin1String("start"));
-        reply({{QStringLiteral("running"), panel->isRunning(reading.sensor)}, {QStringLiteral("changed"), changed}},
-              QString());
-        return;
-    }
-    if (action != QLatin1String("shot")) {
-        reply({}, oneOf(QStringLiteral("action"), {QStringLiteral("shot"), QStringLiteral("start"),
-                                                    QStringLiteral("stop")}));
-        return;
-    }
-    const QJsonArray values = request.value(QStringLiteral("values")).toArray();
+    const QJsonArray values = request.numbers(QStringLiteral("values"));
     const int count = ZelvoSensorReading::valueCount(reading.sensor);
     if (values.size() != count) {
         reply({}, QStringLiteral("%1 takes %2 number%3 in \"values\"").arg(name).arg(count).arg(count == 1 ? "" : "s"));
         return;
     }
-    for (int i = 0; i < count; ++i) {
-        const double value = values.at(i).toDouble(NAN);
-        if (!values.at(i).isDouble() || !std::isfinite(float(value))) {
-            reply({}, QStringLiteral("\"values\" must hold numbers that fit a float"));
-            return;
-        }
-        reading.values[size_t(i)] = float(value);
-    }
+    for (int i = 0; i < count; ++i)
+        reading.values[size_t(i)] = float(values.at(i).toDouble());
     shoot(reading);
     reply({}, QString());
+}
+
+void ZelvoControlCommands::simulate(const ZelvoControlRequest& request, const Reply& reply)
+{
+    const int sensor = ZelvoSensorReading::sensorNamed(request.text(QStringLiteral("sensor")));
+    ZelvoSensorList* panel = window->sensorPanel();
+    // Starting a running simulation changes nothing, as the answer's
+    // "changed" says; the panel's button would stop it instead.
+    const bool changed = panel->setRunning(sensor, request.action() == QLatin1String("start"));
+    reply({{QStringLiteral("running"), panel->isRunning(sensor)}, {QStringLiteral("changed"), changed}}, QString());
 }
 
 void ZelvoControlCommands::shoot(const ZelvoSensorReading& reading)
@@ -269,33 +245,15 @@ void ZelvoControlCommands::shoot(const ZelvoSensorReading& reading)
     window->sensorPanel()->sendReading(reading.sensor, reading.values);
 }
 
-void ZelvoControlCommands::link(const QJsonObject& request, const Reply& reply)
+void ZelvoControlCommands::link(const ZelvoControlRequest& request, const Reply& reply)
 {
-    const QString action = request.value(QStringLiteral("action")).toString(QStringLiteral("state"));
     QJsonObject results;
-    if (action == QLatin1String("drop")) {
+    if (request.action() == QLatin1String("drop"))
         results.insert(QStringLiteral("dropped"), server->dropLinks());
-    } else if (action == QLatin1String("refuse")) {
-        const QJsonValue on = request.value(QStringLiteral("on"));
-        if (!on.isBool()) {
-            reply({}, QStringLiteral("\"on\" must be true or false"));
-            return;
-        }
-        server->setLinkRefused(on.toBool());
-    } else if (action == QLatin1String("delay")) {
-        int millis = 0;
-        QString error;
-        if (request.value(QStringLiteral("millis")).isUndefined()
-            || !readMillis(request, QStringLiteral("millis"), 0, &millis, &error)) {
-            reply({}, error.isEmpty() ? QStringLiteral("\"millis\" must be given") : error);
-            return;
-        }
-        server->setLinkDelay(millis);
-    } else if (action != QLatin1String("state")) {
-        reply({}, oneOf(QStringLiteral("action"), {QStringLiteral("state"), QStringLiteral("drop"),
-                                                    QStringLiteral("refuse"), QStringLiteral("delay")}));
-        return;
-    }
+    else if (request.action() == QLatin1String("refuse"))
+        server->setLinkRefused(request.isOn(QStringLiteral("on")));
+    else if (request.action() == QLatin1String("delay"))
+        server->setLinkDelay(request.whole(QStringLiteral("millis")));
     const QJsonObject state = linkState();
     for (auto it = state.begin(); it != state.end(); ++it)
         results.insert(it.key(), it.value());
@@ -309,48 +267,31 @@ QJsonObject ZelvoControlCommands::linkState() const
             {QStringLiteral("agents"), server->connections().size()}};
 }
 
-void ZelvoControlCommands::battery(const QJsonObject& request, const Reply& reply)
+void ZelvoControlCommands::battery(const ZelvoControlRequest& request, const Reply& reply)
 {
-    const QJsonValue level = request.value(QStringLiteral("level"));
-    const double percent = level.toDouble(-1);
-    if (!level.isDouble() || percent < 0 || percent > 100 || percent != std::floor(percent)) {
-        reply({}, QStringLiteral("\"level\" must be a whole percent from 0 to 100"));
-        return;
-    }
-    const QJsonValue charging = request.value(QStringLiteral("charging"));
-    if (!charging.isUndefined() && !charging.isBool()) {
-        reply({}, QStringLiteral("\"charging\" must be true or false"));
-        return;
-    }
-    window->setBattery(int(percent), charging.isBool() ? charging.toBool() : window->isChargingSet());
+    const bool charging = request.has(QStringLiteral("charging")) ? request.isOn(QStringLiteral("charging"))
+                                                                  : window->isChargingSet();
+    window->setBattery(request.whole(QStringLiteral("level")), charging);
     reply({{QStringLiteral("battery"), window->battery()}, {QStringLiteral("charging"), window->isBatteryCharging()}},
           QString());
 }
 
-void ZelvoControlCommands::trace(const QJsonObject& request, const Reply& reply)
+void ZelvoControlCommands::stopTrace(const ZelvoControlRequest&, const Reply& reply)
 {
-    const QString action = request.value(QStringLiteral("action")).toString(QStringLiteral("play"));
-    if (action == QLatin1String("stop")) {
-        const bool wasPlaying = player->isPlaying();
-        player->stop();
-        QJsonObject results = traceState(*player);
-        results.insert(QStringLiteral("stopped"), wasPlaying);
-        reply(results, QString());
-        return;
-    }
-    if (action != QLatin1String("play")) {
-        reply({}, oneOf(QStringLiteral("action"), {QStringLiteral("play"), QStringLiteral("stop")}));
-        return;
-    }
-    const QString path = request.value(QStringLiteral("file")).toString();
-    if (path.isEmpty() || QDir::isRelativePath(path)) {
-        reply({}, QStringLiteral("\"file\" must be an absolute path"));
-        return;
-    }
+    const bool wasPlaying = player->isPlaying();
+    player->stop();
+    QJsonObject results = traceState(*player);
+    results.insert(QStringLiteral("stopped"), wasPlaying);
+    reply(results, QString());
+}
+
+void ZelvoControlCommands::playTrace(const ZelvoControlRequest& request, const Reply& reply)
+{
     if (player->isPlaying()) {
         reply({}, QStringLiteral("a trace is playing; stop it first"));
         return;
     }
+    const QString path = request.text(QStringLiteral("file"));
     QByteArray csv;
     QString error;
     if (!ZelvoFile::readRegular(path, maxTraceBytes, &csv, &error)) {
@@ -366,7 +307,7 @@ void ZelvoControlCommands::trace(const QJsonObject& request, const Reply& reply)
         reply({}, QStringLiteral("%1 holds no readings").arg(path));
         return;
     }
-    const bool waitForEnd = request.value(QStringLiteral("wait")).toBool();
+    const bool waitForEnd = request.isOn(QStringLiteral("wait"));
     if (waitForEnd) {
         auto* waiter = new QObject(this);
         connect(player, &ZelvoTracePlayer::finished, waiter, [this, waiter, reply](bool completed) {
@@ -384,13 +325,12 @@ void ZelvoControlCommands::trace(const QJsonObject& request, const Reply& reply)
     }
 }
 
-void ZelvoControlCommands::screenshot(const QJsonObject& request, const Reply& reply)
+void ZelvoControlCommands::screenshot(const ZelvoControlRequest& request, const Reply& reply)
 {
     const QImage shown = window->displayImage();
-    const QImage image = request.value(QStringLiteral("opaque")).toBool() ? ZelvoDisplayRecorder::opaque(shown) : shown;
+    const QImage image = request.isOn(QStringLiteral("opaque")) ? ZelvoDisplayRecorder::opaque(shown) : shown;
     QJsonObject results{{QStringLiteral("width"), image.width()}, {QStringLiteral("height"), image.height()}};
-    const QJsonValue pathValue = request.value(QStringLiteral("path"));
-    if (pathValue.isUndefined()) {
+    if (!request.has(QStringLiteral("path"))) {
         QByteArray png;
         QBuffer buffer(&png);
         buffer.open(QIODevice::WriteOnly);
@@ -399,14 +339,9 @@ void ZelvoControlCommands::screenshot(const QJsonObject& request, const Reply& r
         reply(results, QString());
         return;
     }
-    // The emulator's working directory means nothing to the client.
-    const QString path = pathValue.toString();
-    if (path.isEmpty() || QDir::isRelativePath(path)) {
-        reply({}, QStringLiteral("\"path\" must be an absolute path"));
-        return;
-    }
     // The file is replaced by renaming a new one over it: done to a device
     // or a FIFO, that would put a plain file in its place.
+    const QString path = request.text(QStringLiteral("path"));
     const QFileInfo target(path);
     if (target.exists() && !target.isFile()) {
         reply({}, QStringLiteral("cannot write %1: not a regular file").arg(path));
@@ -423,107 +358,95 @@ void ZelvoControlCommands::screenshot(const QJsonObject& request, const Reply& r
     reply(results, QString());
 }
 
-void ZelvoControlCommands::record(const QJsonObject& request, const Reply& reply)
+void ZelvoControlCommands::recordDisplay(const ZelvoControlRequest& request, const Reply& reply)
 {
     ZelvoDisplayRecorder* display = window->displayRecorder();
-    ZelvoSessionRecorder* session = window->sessionRecorder();
-    const QString what = request.value(QStringLiteral("what")).toString();
-    const QString path = request.value(QStringLiteral("file")).toString();
+    const QString path = request.text(QStringLiteral("file"));
+    const double seconds = request.number(QStringLiteral("seconds"));
     QString error;
-    if (what == QLatin1String("display")) {
-        const QJsonValue seconds = request.value(QStringLiteral("seconds"));
-        if (!seconds.isUndefined() && (!seconds.isDouble() || seconds.toDouble() <= 0)) {
-            reply({}, QStringLiteral("\"seconds\" must be a number above 0"));
-            return;
-        }
-        if (!display->start(path, seconds.toDouble(0), &error)) {
-            reply({}, error);
-            return;
-        }
-        reply({{QStringLiteral("file"), path}, {QStringLiteral("frames"), display->frameCount()}}, QString());
-    } else if (what == QLatin1String("session")) {
-        if (!session->start(path, &error)) {
-            reply({}, error);
-            return;
-        }
-        reply({{QStringLiteral("file"), path}}, QString());
-    } else if (what == QLatin1String("stop")) {
-        const bool displayWasRecording = display->isRecording();
-        const bool sessionWasRecording = session->isRecording();
-        if (!displayWasRecording && !sessionWasRecording) {
-            reply({}, QStringLiteral("nothing is being recorded"));
-            return;
-        }
-        QJsonObject results;
-        if (displayWasRecording) {
-            const QString displayPath = display->path();
-            const int frames = display->frameCount();
-            if (!display->stop(&error)) {
-                session->stop();
-                reply({}, error);
-                return;
-            }
-            results.insert(QStringLiteral("display"),
-                           QJsonObject{{QStringLiteral("file"), displayPath}, {QStringLiteral("frames"), frames}});
-        }
-        if (sessionWasRecording) {
-            const QString sessionPath = session->path();
-            const int lines = session->lineCount();
-            if (!session->stop(&error)) {
-                reply({}, error);
-                return;
-            }
-            results.insert(QStringLiteral("session"),
-                           QJsonObject{{QStringLiteral("file"), sessionPath}, {QStringLiteral("records"), lines}});
-        }
-        reply(results, QString());
-    } else {
-        reply({}, oneOf(QStringLiteral("what"), {QStringLiteral("display"), QStringLiteral("session"),
-                                                  QStringLiteral("stop")}));
-    }
-}
-
-void ZelvoControlCommands::fullScreen(const QJsonObject& request, const Reply& reply)
-{
-    const QString mode = request.value(QStringLiteral("mode")).toString();
-    if (mode != QLatin1String("on") && mode != QLatin1String("off")) {
-        reply({}, oneOf(QStringLiteral("mode"), {QStringLiteral("on"), QStringLiteral("off")}));
-        return;
-    }
-    const bool before = window->isFullScreenMode();
-    const bool after = window->setFullScreen(mode == QLatin1String("on"));
-    reply({{QStringLiteral("fullScreen"), after}, {QStringLiteral("changed"), after != before}}, QString());
-}
-
-void ZelvoControlCommands::wait(const QJsonObject& request, const Reply& reply)
-{
-    const QString agentHash = request.value(QStringLiteral("contentOf")).toString();
-    if (agentHash.isEmpty()) {
-        reply({}, QStringLiteral("\"contentOf\" must name an agent hash"));
-        return;
-    }
-    const QJsonValue idValue = request.value(QStringLiteral("contentId"));
-    const bool anyContent = idValue.isUndefined();
-    if (!anyContent && (!idValue.isDouble() || idValue.toDouble() != std::floor(idValue.toDouble())
-                        || std::abs(idValue.toDouble()) > std::numeric_limits<int>::max())) {
-        reply({}, QStringLiteral("\"contentId\" must be a whole number"));
-        return;
-    }
-    const int contentId = idValue.toInt();
-    // Only records after this one count: the same content id may have been
-    // sent before.
-    const QJsonValue sinceValue = request.value(QStringLiteral("since"));
-    if (!sinceValue.isUndefined() && (!sinceValue.isDouble() || sinceValue.toDouble() < 0)) {
-        reply({}, QStringLiteral("\"since\" must be a sequence number from 0"));
-        return;
-    }
-    const quint64 since = quint64(sinceValue.toDouble());
-    int timeoutMillis = 0;
-    QString error;
-    if (!readMillis(request, QStringLiteral("timeout"), defaultWaitMillis, &timeoutMillis, &error)) {
+    if (!display->start(path, seconds, &error)) {
         reply({}, error);
         return;
     }
+    if (!request.isOn(QStringLiteral("wait")) || seconds <= 0) {
+        reply({{QStringLiteral("file"), path}, {QStringLiteral("frames"), display->frameCount()}}, QString());
+        return;
+    }
+    // Ended at its time, by "record stop" or by a reset: answered once the
+    // file is written, with what it holds.
+    auto* waiter = new QObject(this);
+    connect(display, &ZelvoDisplayRecorder::finished, waiter,
+            [waiter, reply](const QString& finishedPath, int frames, const QString& failure) {
+                delete waiter;
+                reply(failure.isEmpty() ? written(finishedPath, QStringLiteral("frames"), frames) : QJsonObject(), failure);
+            });
+}
+
+void ZelvoControlCommands::recordSession(const ZelvoControlRequest& request, const Reply& reply)
+{
+    const QString path = request.text(QStringLiteral("file"));
+    QString error;
+    if (!window->sessionRecorder()->start(path, &error)) {
+        reply({}, error);
+        return;
+    }
+    reply({{QStringLiteral("file"), path}}, QString());
+}
+
+void ZelvoControlCommands::stopRecording(const ZelvoControlRequest&, const Reply& reply)
+{
+    ZelvoDisplayRecorder* display = window->displayRecorder();
+    ZelvoSessionRecorder* session = window->sessionRecorder();
+    const bool displayWasRecording = display->isRecording();
+    const bool sessionWasRecording = session->isRecording();
+    if (!displayWasRecording && !sessionWasRecording) {
+        reply({}, QStringLiteral("nothing is being recorded"));
+        return;
+    }
+    QJsonObject results;
+    QString error;
+    if (displayWasRecording) {
+        const QString displayPath = display->path();
+        const int frames = display->frameCount();
+        if (!display->stop(&error)) {
+            session->stop();
+            reply({}, error);
+            return;
+        }
+        results.insert(QStringLiteral("display"), written(displayPath, QStringLiteral("frames"), frames));
+    }
+    if (sessionWasRecording) {
+        const QString sessionPath = session->path();
+        const int lines = session->lineCount();
+        if (!session->stop(&error)) {
+            reply({}, error);
+            return;
+        }
+        results.insert(QStringLiteral("session"), written(sessionPath, QStringLiteral("records"), lines));
+    }
+    reply(results, QString());
+}
+
+void ZelvoControlCommands::fullScreen(const ZelvoControlRequest& request, const Reply& reply)
+{
+    const bool before = window->isFullScreenMode();
+    const bool after = window->setFullScreen(request.text(QStringLiteral("mode")) == QLatin1String("on"));
+    reply({{QStringLiteral("fullScreen"), after}, {QStringLiteral("changed"), after != before}}, QString());
+}
+
+void ZelvoControlCommands::wait(const ZelvoControlRequest& request, const Reply& reply)
+{
+    if (request.isOn(QStringLiteral("removed"))) {
+        waitRemoved(request, reply);
+        return;
+    }
+    const QString agentHash = request.text(QStringLiteral("contentOf"));
+    const bool anyContent = !request.has(QStringLiteral("contentId"));
+    const int contentId = request.whole(QStringLiteral("contentId"));
+    // Only records after this one count: the same content id may have been
+    // sent before.
+    const quint64 since = quint64(request.number(QStringLiteral("since")));
+    const int timeoutMillis = request.whole(QStringLiteral("timeout"));
     const auto matches = [agentHash, anyContent, contentId](const ZelvoRecord& record) {
         return record.kind == ZelvoRecord::Kind::AgentContent && record.agent == agentHash
             && (anyContent || record.contentId == contentId);
@@ -568,25 +491,63 @@ void ZelvoControlCommands::wait(const QJsonObject& request, const Reply& reply)
     });
 }
 
-void ZelvoControlCommands::reset(const Reply& reply)
+void ZelvoControlCommands::waitRemoved(const ZelvoControlRequest& request, const Reply& reply)
+{
+    const QString agentHash = request.text(QStringLiteral("contentOf"));
+    const bool anyContent = !request.has(QStringLiteral("contentId"));
+    const int contentId = request.whole(QStringLiteral("contentId"));
+    const int timeoutMillis = request.whole(QStringLiteral("timeout"));
+    const auto shown = [this, agentHash, anyContent, contentId] {
+        return window->drawnAgent() == agentHash && (anyContent || window->drawnContentId() == contentId);
+    };
+    const auto gone = [reply] { reply({{QStringLiteral("removed"), true}}, QString()); };
+    if (!shown()) {
+        gone();
+        return;
+    }
+    // The display changes with a record: other content drawn over it (the
+    // display already shows it then), its removal at the maximum time
+    // (recorded just before the display is cleared), or a reset.
+    auto* waiter = new QObject(this);
+    connect(server->recorder(), &ZelvoRecorder::appended, waiter,
+            [waiter, shown, gone, agentHash](const ZelvoRecord& record) {
+                const bool removal = record.kind == ZelvoRecord::Kind::ContentRemoved && record.agent == agentHash;
+                if (!removal && shown())
+                    return;
+                delete waiter;
+                gone();
+            });
+    connect(server->recorder(), &ZelvoRecorder::cleared, waiter, [waiter, shown, gone] {
+        if (shown())
+            return;
+        delete waiter;
+        gone();
+    });
+    QTimer::singleShot(timeoutMillis, waiter, [waiter, agentHash, timeoutMillis, reply] {
+        delete waiter;
+        reply({}, QStringLiteral("content of %1 still on the display after %2 ms").arg(agentHash).arg(timeoutMillis));
+    });
+}
+
+void ZelvoControlCommands::reset(const ZelvoControlRequest&, const Reply& reply)
 {
     // The trace first, so that no reading of it arrives after the reset.
     player->stop();
     server->clearLinkFaults();
     window->reset();
     server->recorder()->clear();
-    ZelvoUtil::removeAgentImages();
+    window->imageStore()->removeAgentImages();
     reply({}, QString());
 }
 
-QJsonObject ZelvoControlCommands::state() const
+void ZelvoControlCommands::state(const ZelvoControlRequest&, const Reply& reply)
 {
     const ZelvoSensorList* panel = window->sensorPanel();
     QJsonObject sensors;
     for (int sensor : {ZelvoSensorList::Battery, ZelvoSensorList::Accelerometer, ZelvoSensorList::Compass,
                        ZelvoSensorList::LightSensor})
         sensors.insert(ZelvoSensorReading::nameOf(sensor), panel->isRunning(sensor));
-    return {
+    reply({
         {QStringLiteral("agent"), window->agentOnDisplay()},
         {QStringLiteral("contentId"), window->contentIdOnDisplay()},
         {QStringLiteral("contentShown"), window->isContentOnDisplay()},
@@ -606,5 +567,5 @@ QJsonObject ZelvoControlCommands::state() const
         {QStringLiteral("drawnAgent"), window->drawnAgent()},
         {QStringLiteral("drawnContentId"), window->drawnContentId()},
         {QStringLiteral("lastOutcome"), lastOutcome(window->lastContentOutcome())},
-    };
+    }, QString());
 }

@@ -8,16 +8,18 @@
 
 class QJsonObject;
 class QString;
+class ZelvoControlRequest;
 class ZelvoSensorReading;
 class ZelvoRecorder;
 class ZelvoServer;
 class ZelvoTracePlayer;
 
-// The commands of the control channel, applied through the operations the
-// window and its sensor panel offer to a person at the mouse, so that the agents see exactly what a person at the mouse
-// would give them. Every command answers once, when it has been applied;
-// the ones that take time (a long press, a held press, a wait, a trace
-// played to its end) answer later from the event loop.
+// The commands of the control channel (declared in ZelvoControlCommand),
+// applied through the operations the window and its sensor panel offer to
+// a person at the mouse, so that the agents see exactly what a person at
+// the mouse would give them. Every command answers once, when it has been
+// applied; the ones that take time (a long press, a held press, a wait, a
+// trace played to its end) answer later from the event loop.
 class ZelvoControlCommands final : public QObject
 {
     Q_OBJECT
@@ -26,34 +28,48 @@ class ZelvoControlCommands final : public QObject
 public:
     // The results of a command, or a non-empty error text.
     using Reply = std::function<void(const QJsonObject& results, const QString& error)>;
+    // What a declared command does, by its operation name ("button click").
+    using Operation = void (ZelvoControlCommands::*)(const ZelvoControlRequest& request, const Reply& reply);
 
     ZelvoControlCommands(ZelvoEmulator* window, ZelvoServer* server, QObject* parent = nullptr);
     ~ZelvoControlCommands() override;
 
+    // Checks the request against its declaration and applies it.
     void execute(const QJsonObject& request, const Reply& reply);
+    // The operation of "button click", "state" and so on; null for "log",
+    // which the session serves, and for names no command declares.
+    static Operation operation(const QString& operationName);
 
     ZelvoTracePlayer* tracePlayer() const { return player; }
     ZelvoRecorder* recorder() const;
 
 private:
-    void button(const QJsonObject& request, const Reply& reply);
     using Control = ZelvoEmulator::Control;
 
-    void longPress(Control target, const QString& name, const Reply& reply);
-    void holdPress(Control target, int holdMillis, const Reply& reply);
-    void sensor(const QJsonObject& request, const Reply& reply);
-    void trace(const QJsonObject& request, const Reply& reply);
-    void screenshot(const QJsonObject& request, const Reply& reply);
-    void record(const QJsonObject& request, const Reply& reply);
-    void fullScreen(const QJsonObject& request, const Reply& reply);
-    void wait(const QJsonObject& request, const Reply& reply);
-    void link(const QJsonObject& request, const Reply& reply);
-    void battery(const QJsonObject& request, const Reply& reply);
-    QJsonObject linkState() const;
+    void click(const ZelvoControlRequest& request, const Reply& reply);
+    void press(const ZelvoControlRequest& request, const Reply& reply);
+    void release(const ZelvoControlRequest& request, const Reply& reply);
+    void longPress(const ZelvoControlRequest& request, const Reply& reply);
+    // False after replying with why, when the button is held already.
+    bool isFree(const ZelvoControlRequest& request, const Reply& reply) const;
+    void sensorShot(const ZelvoControlRequest& request, const Reply& reply);
+    void simulate(const ZelvoControlRequest& request, const Reply& reply);
+    void playTrace(const ZelvoControlRequest& request, const Reply& reply);
+    void stopTrace(const ZelvoControlRequest& request, const Reply& reply);
+    void screenshot(const ZelvoControlRequest& request, const Reply& reply);
+    void recordDisplay(const ZelvoControlRequest& request, const Reply& reply);
+    void recordSession(const ZelvoControlRequest& request, const Reply& reply);
+    void stopRecording(const ZelvoControlRequest& request, const Reply& reply);
+    void fullScreen(const ZelvoControlRequest& request, const Reply& reply);
+    void wait(const ZelvoControlRequest& request, const Reply& reply);
+    void waitRemoved(const ZelvoControlRequest& request, const Reply& reply);
+    void link(const ZelvoControlRequest& request, const Reply& reply);
+    void battery(const ZelvoControlRequest& request, const Reply& reply);
     // A fresh start without restarting: the window, the trace, the record
     // and the stored images; the agents stay connected.
-    void reset(const Reply& reply);
-    QJsonObject state() const;
+    void reset(const ZelvoControlRequest& request, const Reply& reply);
+    void state(const ZelvoControlRequest& request, const Reply& reply);
+    QJsonObject linkState() const;
     // A single shot from the sensor panel, as its button sends one; a
     // battery reading of a whole percent sets the shown level as well.
     void shoot(const ZelvoSensorReading& reading);

@@ -1,6 +1,7 @@
 #include "control/ZelvoControlLog.h"
 
 #include "record/ZelvoRecorder.h"
+#include "ZelvoControlCommand.h"
 
 #include <QDebug>
 #include <QJsonArray>
@@ -8,8 +9,6 @@
 #include <QJsonObject>
 #include <QJsonValue>
 #include <QTcpSocket>
-
-#include <cmath>
 
 namespace {
 
@@ -22,22 +21,14 @@ bool wanted(const ZelvoRecord& record, const QString& agent)
 
 QString ZelvoControlLog::read(const QJsonObject& json, Request* request)
 {
-    const QJsonValue since = json.value(QStringLiteral("since"));
-    if (!since.isUndefined()) {
-        const double number = since.toDouble(-1);
-        // Exact in a double up to 2^53, far beyond any run's records.
-        if (!since.isDouble() || number < 0 || number != std::floor(number) || number > 9007199254740992.0)
-            return QStringLiteral("\"since\" must be a sequence number from 0");
-        request->since = quint64(number);
-    }
-    const QJsonValue follow = json.value(QStringLiteral("follow"));
-    if (!follow.isUndefined() && !follow.isBool())
-        return QStringLiteral("\"follow\" must be true or false");
-    request->follow = follow.toBool();
-    const QJsonValue agent = json.value(QStringLiteral("agent"));
-    if (!agent.isUndefined() && !agent.isString())
-        return QStringLiteral("\"agent\" must be an agent hash");
-    request->agent = agent.toString();
+    const ZelvoControlCommand* command = nullptr;
+    const ZelvoControlCommand::Action* action = nullptr;
+    const QString error = ZelvoControlCommand::check(json, &command, &action);
+    if (!error.isEmpty())
+        return error;
+    request->since = quint64(json.value(QStringLiteral("since")).toDouble());
+    request->follow = json.value(QStringLiteral("follow")).toBool();
+    request->agent = json.value(QStringLiteral("agent")).toString();
     return QString();
 }
 

@@ -3,7 +3,121 @@
 #include <QJsonArray>
 #include <QStringList>
 
+#include <cstddef>
+
 namespace {
+
+using Record = ZelvoRecord;
+
+template <typename Enum>
+struct Named
+{
+    Enum value;
+    const char* name;
+};
+
+// The names of each enum, once: the record's JSON and every reader use them.
+const Named<Record::Direction> directions[] = {
+    {Record::Direction::In, "in"},
+    {Record::Direction::Out, "out"},
+    {Record::Direction::Link, "link"},
+};
+
+const Named<Record::Kind> kinds[] = {
+    {Record::Kind::ConnectionOpened, "opened"},
+    {Record::Kind::ConnectionClosed, "closed"},
+    {Record::Kind::FrameReceived, "frame"},
+    {Record::Kind::ZelvoConfig, "zelvo_config"},
+    {Record::Kind::AgentConfig, "agent_config"},
+    {Record::Kind::AgentContent, "agent_content"},
+    {Record::Kind::ContentRemoved, "removed"},
+    {Record::Kind::EventSent, "event"},
+    {Record::Kind::ConnectionRefused, "refused"},
+    {Record::Kind::LinkDropped, "link_dropped"},
+    {Record::Kind::LinkRefusal, "link_refusal"},
+    {Record::Kind::LinkDelay, "link_delay"},
+};
+
+const Named<Record::Outcome> outcomes[] = {
+    {Record::Outcome::Info, "info"},
+    {Record::Outcome::NoAction, "no_action"},
+    {Record::Outcome::Configured, "configured"},
+    {Record::Outcome::TimingSet, "timing_set"},
+    {Record::Outcome::Drawn, "drawn"},
+    {Record::Outcome::Skipped, "skipped"},
+    {Record::Outcome::NotDrawn, "not_drawn"},
+    {Record::Outcome::Removed, "removed"},
+    {Record::Outcome::Refused, "refused"},
+    {Record::Outcome::Sent, "sent"},
+};
+
+const Named<Record::Reason> reasons[] = {
+    {Record::Reason::None, "none"},
+    {Record::Reason::NotJson, "not_json"},
+    {Record::Reason::NotObject, "not_object"},
+    {Record::Reason::NoCommandType, "no_command_type"},
+    {Record::Reason::UnknownCommandType, "unknown_command_type"},
+    {Record::Reason::FrameTooLarge, "frame_too_large"},
+    {Record::Reason::MinTimeRunning, "min_time_running"},
+    {Record::Reason::NoLayoutId, "no_layout_id"},
+    {Record::Reason::NoAgentHash, "no_agent_hash"},
+    {Record::Reason::NoSuchLayout, "no_such_layout"},
+    {Record::Reason::CountsDoNotFit, "counts_do_not_fit"},
+    {Record::Reason::ImageNotStored, "image_not_stored"},
+    {Record::Reason::ImageUnreadable, "image_unreadable"},
+    {Record::Reason::AgentPathOutside, "agent_path_outside"},
+    {Record::Reason::ImagePathOutside, "image_path_outside"},
+    {Record::Reason::NotAPicture, "not_a_picture"},
+    {Record::Reason::PictureTooLarge, "picture_too_large"},
+    {Record::Reason::OverBudget, "over_budget"},
+    {Record::Reason::WriteFailed, "write_failed"},
+};
+
+struct Explained
+{
+    Record::Reason reason;
+    const char* text;
+};
+
+const Explained explanations[] = {
+    {Record::Reason::NotJson, "the frame is not JSON"},
+    {Record::Reason::NotObject, "the frame is not a JSON object"},
+    {Record::Reason::NoCommandType, "the message has no \"command.type\""},
+    {Record::Reason::UnknownCommandType, "the \"command.type\" is none of zelvo_config, agent_config, agent_content"},
+    {Record::Reason::FrameTooLarge, "the frame is over the size limit"},
+    {Record::Reason::MinTimeRunning, "the minimum persisting time of the previous content runs"},
+    {Record::Reason::NoLayoutId, "the message has no \"layoutId\""},
+    {Record::Reason::NoAgentHash, "the message has no \"appId\""},
+    {Record::Reason::NoSuchLayout, "the layout does not exist"},
+    {Record::Reason::CountsDoNotFit, "the image and text counts do not fit the layout"},
+    {Record::Reason::ImageNotStored, "an image of this agent is not stored"},
+    {Record::Reason::ImageUnreadable, "a stored image cannot be read"},
+    {Record::Reason::AgentPathOutside, "the agent's name would name a path outside its folder"},
+    {Record::Reason::ImagePathOutside, "an image id would name a path outside the agent's folder"},
+    {Record::Reason::NotAPicture, "it is neither a ZI nor a PNG picture"},
+    {Record::Reason::PictureTooLarge, "the PNG is too large"},
+    {Record::Reason::OverBudget, "the pictures of the configuration decode to more than its budget"},
+    {Record::Reason::WriteFailed, "its file could not be written"},
+};
+
+template <typename Enum, size_t count>
+QString nameIn(const Named<Enum> (&table)[count], Enum value)
+{
+    for (const Named<Enum>& each : table) {
+        if (each.value == value)
+            return QLatin1String(each.name);
+    }
+    return QString();
+}
+
+// Drawn text in a script no installed font covers shows as empty boxes.
+QString glyphNote(int missing)
+{
+    if (missing == 0)
+        return QString();
+    return missing == 1 ? QStringLiteral("; 1 character of its text has no glyph in any installed font")
+                        : QStringLiteral("; %1 characters of its text have no glyph in any installed font").arg(missing);
+}
 
 // "1 image", "0 texts".
 QString counted(int number, const QString& noun)
@@ -66,9 +180,9 @@ QString ZelvoRecord::sentence() const
     const QString content = QStringLiteral("content %1").arg(contentId);
     switch (kind) {
     case Kind::ConnectionOpened:
-        return QStringLiteral("agent connected from %1, %2 connected").arg(detail, counted(count, QStringLiteral("agent")));
+        return QStringLiteral("agent connected from %1, %2 connected").arg(peer, counted(count, QStringLiteral("agent")));
     case Kind::ConnectionClosed:
-        return QStringLiteral("agent at %1 disconnected, %2 remain").arg(detail, counted(count, QStringLiteral("agent")));
+        return QStringLiteral("agent at %1 disconnected, %2 remain").arg(peer, counted(count, QStringLiteral("agent")));
     case Kind::FrameReceived:
         if (outcome == Outcome::NoAction) {
             if (reason == Reason::FrameTooLarge)
@@ -77,11 +191,11 @@ QString ZelvoRecord::sentence() const
                     .arg(limit);
             return QStringLiteral("no action: ") + reasonText(reason);
         }
-        if (detail.isEmpty())
+        if (commandType.isEmpty())
             return QStringLiteral("received a message of %1 bytes").arg(size);
-        return contentId >= 0 && detail == QLatin1String("agent_content")
-            ? QStringLiteral("received %1 of %2 bytes for %3").arg(detail).arg(size).arg(content)
-            : QStringLiteral("received %1 of %2 bytes").arg(detail).arg(size);
+        return contentId >= 0 && commandType == QLatin1String("agent_content")
+            ? QStringLiteral("received %1 of %2 bytes for %3").arg(commandType).arg(size).arg(content)
+            : QStringLiteral("received %1 of %2 bytes").arg(commandType).arg(size);
     case Kind::ZelvoConfig:
         return QStringLiteral("timing set: content stays at least %1 ms and at most %2 ms").arg(minMillis).arg(maxMillis);
     case Kind::AgentConfig: {
@@ -97,7 +211,7 @@ QString ZelvoRecord::sentence() const
     case Kind::AgentContent:
         switch (outcome) {
         case Outcome::Drawn:
-            return QStringLiteral("%1 drawn with layout %2").arg(content, detail);
+            return QStringLiteral("%1 drawn with layout %2").arg(content, layoutId) + glyphNote(missingGlyphs);
         case Outcome::Skipped:
             return QStringLiteral("%1 skipped because the minimum persisting time of content %2 runs for %3 ms more")
                 .arg(content)
@@ -106,7 +220,7 @@ QString ZelvoRecord::sentence() const
         case Outcome::Refused:
             if (reason == Reason::ImagePathOutside)
                 return QStringLiteral("%1 refused because image id %2 would name a path outside the agent's folder")
-                    .arg(content, quoted(detail));
+                    .arg(content, quoted(imageId));
             if (reason == Reason::AgentPathOutside)
                 return QStringLiteral("%1 refused because the agent's name %2 would name a path outside its folder")
                     .arg(content, quoted(agent));
@@ -116,15 +230,15 @@ QString ZelvoRecord::sentence() const
         }
         switch (reason) {
         case Reason::NoSuchLayout:
-            return QStringLiteral("%1 not drawn because layout %2 does not exist").arg(content, quoted(detail));
+            return QStringLiteral("%1 not drawn because layout %2 does not exist").arg(content, quoted(layoutId));
         case Reason::CountsDoNotFit:
             return QStringLiteral("%1 not drawn because the layout takes %2 and %3 and the message has %4 and %5")
                 .arg(content, counted(layoutImages, QStringLiteral("image")), counted(layoutTexts, QStringLiteral("text")),
                      counted(givenImages, QStringLiteral("image")), counted(givenTexts, QStringLiteral("text")));
         case Reason::ImageNotStored:
-            return QStringLiteral("%1 not drawn because image %2 of this agent is not stored").arg(content, quoted(detail));
+            return QStringLiteral("%1 not drawn because image %2 of this agent is not stored").arg(content, quoted(imageId));
         case Reason::ImageUnreadable:
-            return QStringLiteral("%1 not drawn because image %2 of this agent cannot be read").arg(content, quoted(detail));
+            return QStringLiteral("%1 not drawn because image %2 of this agent cannot be read").arg(content, quoted(imageId));
         default:
             return QStringLiteral("%1 not drawn because %2").arg(content, reasonText(reason));
         }
@@ -136,7 +250,7 @@ QString ZelvoRecord::sentence() const
         return QStringLiteral("%1%2 sent to %3").arg(what, target, counted(count, QStringLiteral("agent")));
     }
     case Kind::ConnectionRefused:
-        return QStringLiteral("agent at %1 refused because the link refuses new agents").arg(detail);
+        return QStringLiteral("agent at %1 refused because the link refuses new agents").arg(peer);
     case Kind::LinkDropped:
         return QStringLiteral("link dropped: %1 disconnected").arg(counted(count, QStringLiteral("agent")));
     case Kind::LinkRefusal:
@@ -165,13 +279,15 @@ QJsonObject ZelvoRecord::toJson() const
     switch (kind) {
     case Kind::ConnectionOpened:
     case Kind::ConnectionClosed:
-        json.insert(QStringLiteral("peer"), detail);
+        json.insert(QStringLiteral("peer"), peer);
         json.insert(QStringLiteral("agents"), count);
         break;
     case Kind::FrameReceived:
         json.insert(QStringLiteral("size"), double(size));
-        if (!detail.isEmpty())
-            json.insert(QStringLiteral("commandType"), detail);
+        if (!commandType.isEmpty())
+            json.insert(QStringLiteral("commandType"), commandType);
+        if (!peer.isEmpty())
+            json.insert(QStringLiteral("peer"), peer);
         if (reason == Reason::FrameTooLarge)
             json.insert(QStringLiteral("limit"), double(limit));
         break;
@@ -189,9 +305,11 @@ QJsonObject ZelvoRecord::toJson() const
         break;
     }
     case Kind::AgentContent:
-        json.insert(QStringLiteral("layoutId"), outcome == Outcome::Drawn || reason == Reason::NoSuchLayout ? detail : QString());
-        if (reason == Reason::ImageNotStored || reason == Reason::ImageUnreadable || reason == Reason::ImagePathOutside)
-            json.insert(QStringLiteral("imageId"), detail);
+        json.insert(QStringLiteral("layoutId"), layoutId);
+        if (!imageId.isEmpty())
+            json.insert(QStringLiteral("imageId"), imageId);
+        if (missingGlyphs > 0)
+            json.insert(QStringLiteral("missingGlyphs"), missingGlyphs);
         if (reason == Reason::CountsDoNotFit) {
             json.insert(QStringLiteral("layoutImages"), layoutImages);
             json.insert(QStringLiteral("layoutTexts"), layoutTexts);
@@ -216,7 +334,7 @@ QJsonObject ZelvoRecord::toJson() const
         break;
     }
     case Kind::ConnectionRefused:
-        json.insert(QStringLiteral("peer"), detail);
+        json.insert(QStringLiteral("peer"), peer);
         break;
     case Kind::LinkDropped:
         json.insert(QStringLiteral("agents"), count);
@@ -233,123 +351,29 @@ QJsonObject ZelvoRecord::toJson() const
 
 QString ZelvoRecord::directionName(Direction direction)
 {
-    switch (direction) {
-    case Direction::In:
-        return QStringLiteral("in");
-    case Direction::Out:
-        return QStringLiteral("out");
-    case Direction::Link:
-        break;
-    }
-    return QStringLiteral("link");
+    return nameIn(directions, direction);
 }
 
 QString ZelvoRecord::kindName(Kind kind)
 {
-    switch (kind) {
-    case Kind::ConnectionOpened:
-        return QStringLiteral("opened");
-    case Kind::ConnectionClosed:
-        return QStringLiteral("closed");
-    case Kind::FrameReceived:
-        return QStringLiteral("frame");
-    case Kind::ZelvoConfig:
-        return QStringLiteral("zelvo_config");
-    case Kind::AgentConfig:
-        return QStringLiteral("agent_config");
-    case Kind::AgentContent:
-        return QStringLiteral("agent_content");
-    case Kind::ContentRemoved:
-        return QStringLiteral("removed");
-    case Kind::EventSent:
-        return QStringLiteral("event");
-    case Kind::ConnectionRefused:
-        return QStringLiteral("refused");
-    case Kind::LinkDropped:
-        return QStringLiteral("link_dropped");
-    case Kind::LinkRefusal:
-        return QStringLiteral("link_refusal");
-    case Kind::LinkDelay:
-        break;
-    }
-    return QStringLiteral("link_delay");
+    return nameIn(kinds, kind);
 }
 
 QString ZelvoRecord::outcomeName(Outcome outcome)
 {
-    switch (outcome) {
-    case Outcome::Info:
-        return QStringLiteral("info");
-    case Outcome::NoAction:
-        return QStringLiteral("no_action");
-    case Outcome::Configured:
-        return QStringLiteral("configured");
-    case Outcome::TimingSet:
-        return QStringLiteral("timing_set");
-    case Outcome::Drawn:
-        return QStringLiteral("drawn");
-    case Outcome::Skipped:
-        return QStringLiteral("skipped");
-    case Outcome::NotDrawn:
-        return QStringLiteral("not_drawn");
-    case Outcome::Removed:
-        return QStringLiteral("removed");
-    case Outcome::Refused:
-        return QStringLiteral("refused");
-    case Outcome::Sent:
-        break;
-    }
-    return QStringLiteral("sent");
+    return nameIn(outcomes, outcome);
 }
 
 QString ZelvoRecord::reasonName(Reason reason)
 {
-    switch (reason) {
-    case Reason::None: return QStringLiteral("none");
-    case Reason::NotJson: return QStringLiteral("not_json");
-    case Reason::NotObject: return QStringLiteral("not_object");
-    case Reason::NoCommandType: return QStringLiteral("no_command_type");
-    case Reason::UnknownCommandType: return QStringLiteral("unknown_command_type");
-    case Reason::FrameTooLarge: return QStringLiteral("frame_too_large");
-    case Reason::MinTimeRunning: return QStringLiteral("min_time_running");
-    case Reason::NoLayoutId: return QStringLiteral("no_layout_id");
-    case Reason::NoAgentHash: return QStringLiteral("no_agent_hash");
-    case Reason::NoSuchLayout: return QStringLiteral("no_such_layout");
-    case Reason::CountsDoNotFit: return QStringLiteral("counts_do_not_fit");
-    case Reason::ImageNotStored: return QStringLiteral("image_not_stored");
-    case Reason::ImageUnreadable: return QStringLiteral("image_unreadable");
-    case Reason::AgentPathOutside: return QStringLiteral("agent_path_outside");
-    case Reason::ImagePathOutside: return QStringLiteral("image_path_outside");
-    case Reason::NotAPicture: return QStringLiteral("not_a_picture");
-    case Reason::PictureTooLarge: return QStringLiteral("picture_too_large");
-    case Reason::OverBudget: return QStringLiteral("over_budget");
-    case Reason::WriteFailed: break;
-    }
-    return QStringLiteral("write_failed");
+    return nameIn(reasons, reason);
 }
 
 QString ZelvoRecord::reasonText(Reason reason)
 {
-    switch (reason) {
-    case Reason::None: return QString();
-    case Reason::NotJson: return QStringLiteral("the frame is not JSON");
-    case Reason::NotObject: return QStringLiteral("the frame is not a JSON object");
-    case Reason::NoCommandType: return QStringLiteral("the message has no \"command.type\"");
-    case Reason::UnknownCommandType: return QStringLiteral("the \"command.type\" is none of zelvo_config, agent_config, agent_content");
-    case Reason::FrameTooLarge: return QStringLiteral("the frame is over the size limit");
-    case Reason::MinTimeRunning: return QStringLiteral("the minimum persisting time of the previous content runs");
-    case Reason::NoLayoutId: return QStringLiteral("the message has no \"layoutId\"");
-    case Reason::NoAgentHash: return QStringLiteral("the message has no \"appId\"");
-    case Reason::NoSuchLayout: return QStringLiteral("the layout does not exist");
-    case Reason::CountsDoNotFit: return QStringLiteral("the image and text counts do not fit the layout");
-    case Reason::ImageNotStored: return QStringLiteral("an image of this agent is not stored");
-    case Reason::ImageUnreadable: return QStringLiteral("a stored image cannot be read");
-    case Reason::AgentPathOutside: return QStringLiteral("the agent's name would name a path outside its folder");
-    case Reason::ImagePathOutside: return QStringLiteral("an image id would name a path outside the agent's folder");
-    case Reason::NotAPicture: return QStringLiteral("it is neither a ZI nor a PNG picture");
-    case Reason::PictureTooLarge: return QStringLiteral("the PNG is too large");
-    case Reason::OverBudget: return QStringLiteral("the pictures of the configuration decode to more than its budget");
-    case Reason::WriteFailed: break;
+    for (const Explained& each : explanations) {
+        if (each.reason == reason)
+            return QLatin1String(each.text);
     }
-    return QStringLiteral("its file could not be written");
+    return QString();
 }

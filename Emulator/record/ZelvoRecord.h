@@ -2,6 +2,7 @@
 
 #include <QByteArray>
 #include <QJsonObject>
+#include <QMetaType>
 #include <QString>
 #include <QVector>
 
@@ -11,10 +12,15 @@
 // agent link: made where the decision is made, from numbers and enums only.
 // The human sentence and the JSON form are built when someone reads them,
 // so that recording costs an agent next to nothing when nobody looks.
+// Its kinds, outcomes and reasons are named in one table each (see
+// ZelvoRecord.cpp); the names are the record's stable JSON form.
 class ZelvoRecord
 {
+    Q_GADGET
+
 public:
     enum class Direction { In, Out, Link };
+    Q_ENUM(Direction)
 
     enum class Kind {
         ConnectionOpened,
@@ -31,6 +37,7 @@ public:
         LinkRefusal,
         LinkDelay,
     };
+    Q_ENUM(Kind)
 
     // The small fixed set of outcomes; a reader colours by it.
     enum class Outcome {
@@ -45,6 +52,7 @@ public:
         Refused,    // a path outside the agent's folder, a picture over a limit
         Sent,       // an event went out
     };
+    Q_ENUM(Outcome)
 
     // Why, where the outcome needs one.
     enum class Reason {
@@ -68,6 +76,7 @@ public:
         OverBudget,
         WriteFailed,
     };
+    Q_ENUM(Reason)
 
     // One image of a configuration that was not stored.
     struct ImageRefusal
@@ -93,8 +102,16 @@ public:
 
     // The facts the sentence is made from; which ones apply depends on the
     // kind (see toJson()).
-    // The peer address, the command type, the layout id or the image id.
-    QString detail;
+    // The agent's address and port: opened, closed, refused, a skipped frame.
+    QString peer;
+    // A received frame's "command.type".
+    QString commandType;
+    // Content: the layout the message named, and the image that is missing
+    // or refused.
+    QString layoutId;
+    QString imageId;
+    // Content: the characters of its texts that no installed font can show.
+    int missingGlyphs = 0;
     // Frame bytes; the bytes a refused picture would decode to.
     qint64 size = 0;
     // The limit that size went over.

@@ -7,6 +7,7 @@
 #include "ui/device/ZelvoDevicePanel.h"
 #include "ui/messages/ZelvoMessagesWindow.h"
 #include "ui/sensor/ZelvoSensorList.h"
+#include "util/ZelvoImageStore.h"
 #include "util/ZelvoPictureCache.h"
 #include "comm/ZelvoServer.h"
 #include "recording/ZelvoDisplayRecorder.h"
@@ -77,7 +78,8 @@ ZelvoEmulator::ZelvoEmulator(ZelvoServer* server, QWidget* parent)
     , sessionRecording(new ZelvoSessionRecorder(server->recorder(), this))
     // Every window gets its own copies, a second window in a process included.
     , layouts(ZelvoLayout::builtInLayouts())
-    , pictureCache(std::make_unique<ZelvoPictureCache>())
+    , agentImages(std::make_unique<ZelvoImageStore>())
+    , pictureCache(std::make_unique<ZelvoPictureCache>(agentImages.get()))
 {
     setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);

@@ -23,6 +23,7 @@ class ZelvoDevicePanel;
 class ZelvoDisplay;
 class ZelvoDisplayRecorder;
 class ZelvoMessagesWindow;
+class ZelvoImageStore;
 class ZelvoPictureCache;
 class ZelvoSensorList;
 class ZelvoServer;
@@ -121,6 +122,8 @@ public:
     // channel and the window's own buttons alike.
     ZelvoDisplayRecorder* displayRecorder() const { return displayRecording; }
     ZelvoSessionRecorder* sessionRecorder() const { return sessionRecording; }
+    // Where this emulator keeps its agents' images.
+    ZelvoImageStore* imageStore() const { return agentImages.get(); }
     // Ends every recording, writing what was recorded so far.
     void stopRecordings();
 
@@ -252,5 +255,6 @@ private:
     std::unique_ptr<ZelvoMessagesWindow> messagesWindow;
     std::unique_ptr<ZelvoDevicePanel> devicePanel;
     // The agents' pictures, decoded when their configuration stores them.
+    std::unique_ptr<ZelvoImageStore> agentImages;
     std::unique_ptr<ZelvoPictureCache> pictureCache;
 };

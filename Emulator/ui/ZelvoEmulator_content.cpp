@@ -3,6 +3,7 @@
 #include "ZIImageUtil.h"
 #include "model/ZelvoLayout.h"
 #include "ZelvoLog.h"
+#include "util/ZelvoImageStore.h"
 #include "util/ZelvoPictureCache.h"
 #include "util/ZelvoUtil.h"
 #include "comm/ZelvoServer.h"
@@ -15,6 +16,7 @@
 #include <QDebug>
 #include <QFont>
 #include <QFontMetrics>
+#include <QGlyphRun>
 #include <QImage>
 #include <QPainter>
 #include <QPen>
@@ -29,6 +31,7 @@
 #include <QTimerEvent>
 #include <QVector>
 
+#include <algorithm>
 #include <utility>
 
 namespace {
@@ -65,6 +68,33 @@ QFont contentFont()
     return font;
 }
 
+// Characters that neither the content font nor any fallback the font
+// system picks can show: they are drawn as empty boxes. Laid out only when
+// the content font lacks one of them, which text in its scripts never does.
+int missingGlyphs(const QList<QString>& texts)
+{
+    const QFont font = contentFont();
+    const QFontMetrics metrics(font);
+    int missing = 0;
+    for (const QString& text : texts) {
+        const QVector<uint> characters = text.toUcs4();
+        const bool covered = std::all_of(characters.cbegin(), characters.cend(), [&metrics](uint character) {
+            return QChar::isSpace(character) || metrics.inFontUcs4(character);
+        });
+        if (covered)
+            continue;
+        QTextLayout layout(text, font);
+        layout.beginLayout();
+        layout.createLine();
+        layout.endLayout();
+        for (const QGlyphRun& run : layout.glyphRuns()) {
+            const QVector<quint32> glyphs = run.glyphIndexes();
+            missing += int(std::count(glyphs.cbegin(), glyphs.cend(), 0u));
+        }
+    }
+    return missing;
+}
+
 } // namespace
 
 void ZelvoEmulator::onZelvoConfig(int minPersistingTMillis, int maxPersistingTMillis)
@@ -95,7 +125,7 @@ bool ZelvoEmulator::saveAgentImages(const QString& agentHash, const QList<QStrin
 {
     qCDebug(zelvoLog).nospace().noquote() << "\033[33mZelvoEmulator::saveAgentImages \n\t\tAGENT " << agentHash
                                           << " has " << images.size() << " to SAVE!!!\033[0m";
-    const QString directory = ZelvoUtil::agentImageDirectory(agentHash);
+    const QString directory = agentImages->agentImageDirectory(agentHash);
     if (directory.isEmpty()) {
         if (record) {
             record->outcome = ZelvoRecord::Outcome::Refused;
@@ -167,6 +197,7 @@ void ZelvoEmulator::onAgentContent(const QString& agentHash, int contentId, cons
     ZelvoRecord record(ZelvoRecord::Direction::In, ZelvoRecord::Kind::AgentContent, ZelvoRecord::Outcome::NotDrawn);
     record.agent = agentHash;
     record.contentId = contentId;
+    record.layoutId = layId;
     if (minPersistingTimerId != -1) {
         qCDebug(zelvoLog).nospace() << "ZelvoEmulator::onAgentContent AGENT " << agentHash
                                     << " sended a new image but we are already waiting the min persisting time, SKIPPING ....";
@@ -204,7 +235,6 @@ void ZelvoEmulator::onAgentContent(const QString& agentHash, int contentId, cons
     const QList<ZelvoLayout>& builtIns = ZelvoLayout::builtInLayouts();
     if (layoutNumber < 0 || layoutNumber >= builtIns.size()) {
         record.reason = ZelvoRecord::Reason::NoSuchLayout;
-        record.detail = layId;
         recordContent(std::move(record));
         return;
     }
@@ -217,6 +247,7 @@ void ZelvoEmulator::drawLayout(const ZelvoLayout& layout, const QString& agentHa
     ZelvoRecord record(ZelvoRecord::Direction::In, ZelvoRecord::Kind::AgentContent, ZelvoRecord::Outcome::NotDrawn);
     record.agent = agentHash;
     record.contentId = currentContentId;
+    record.layoutId = QString::number(layout.index());
     const bool imagesFit = imagesId.size() == layout.images().size();
     const bool textsFit = texts.size() == layout.texts().size();
     if (!imagesFit || !textsFit) {
@@ -278,7 +309,7 @@ void ZelvoEmulator::drawLayout(const ZelvoLayout& layout, const QString& agentHa
                 // The first image missing tells the agent why; the rest is drawn all the same.
                 if (record.reason == ZelvoRecord::Reason::None) {
                     record.reason = picture.refusal;
-                    record.detail = imagesId.at(i);
+                    record.imageId = imagesId.at(i);
                 }
                 qCDebug(zelvoLog).nospace() << "\033[32mZelvoEmulator::drawLayout DRAWING image " << picture.path
                                             << " IS NULL!!!" << "\033[0m";
@@ -295,9 +326,9 @@ void ZelvoEmulator::drawLayout(const ZelvoLayout& layout, const QString& agentHa
     // The display shows this content now, complete or not.
     drawnAgentHash = agentHash;
     drawnContent = currentContentId;
+    record.missingGlyphs = missingGlyphs(texts);
     if (record.reason == ZelvoRecord::Reason::None) {
         record.outcome = ZelvoRecord::Outcome::Drawn;
-        record.detail = QString::number(layout.index());
     } else if (record.reason == ZelvoRecord::Reason::ImagePathOutside
                || record.reason == ZelvoRecord::Reason::AgentPathOutside) {
         record.outcome = ZelvoRecord::Outcome::Refused;

@@ -1,6 +1,7 @@
 #include "util/ZelvoPictureCache.h"
 #include "ZIImageUtil.h"
 #include "ZelvoLog.h"
+#include "util/ZelvoImageStore.h"
 #include "util/ZelvoUtil.h"
 
 #include <QChar>
@@ -9,8 +10,9 @@
 #include <QLatin1Char>
 #include <QStringList>
 
-ZelvoPictureCache::ZelvoPictureCache(int budgetBytes)
-    : pictures(budgetBytes)
+ZelvoPictureCache::ZelvoPictureCache(const ZelvoImageStore* store, int budgetBytes)
+    : store(store)
+    , pictures(budgetBytes)
 {
 }
 
@@ -94,7 +96,7 @@ QImage ZelvoPictureCache::load(const QString& agentHash, const QString& imageId,
         candidates.append(stored);
     } else {
         // Looked up without being made: drawing creates no directory.
-        const QString directory = ZelvoUtil::agentImagePath(agentHash);
+        const QString directory = store->agentImagePath(agentHash);
         if (directory.isEmpty()) {
             *refusal = ZelvoRecord::Reason::AgentPathOutside;
             return QImage();

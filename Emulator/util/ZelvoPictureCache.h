@@ -7,6 +7,8 @@
 #include <QImage>
 #include <QString>
 
+class ZelvoImageStore;
+
 // The agents' stored pictures, kept decoded so that content sent many times
 // a second decodes nothing. A configuration fills it with the pictures it
 // has just decoded and written; a picture dropped for the budget, or stored
@@ -18,7 +20,8 @@ public:
     // pictures go first.
     static constexpr int defaultBudget = 64 * 1024 * 1024;
 
-    explicit ZelvoPictureCache(int budgetBytes = defaultBudget);
+    // Reads the pictures of the store, which outlives it.
+    explicit ZelvoPictureCache(const ZelvoImageStore* store, int budgetBytes = defaultBudget);
 
     // A new configuration of the agent replaces all of its pictures.
     void forgetAgent(const QString& agentHash);
@@ -43,6 +46,7 @@ private:
     QImage load(const QString& agentHash, const QString& imageId, QString* path, ZelvoRecord::Reason* refusal) const;
     void keep(const QString& key, const QString& path, const QImage& image);
 
+    const ZelvoImageStore* store = nullptr;
     QCache<QString, Picture> pictures;
     // The file each image id was last stored to in this run, kept beyond
     // the budget: after a configuration changed an image from ZI to PNG, an

@@ -10,9 +10,7 @@
 #include <QFileInfo>
 #include <QImage>
 #include <QImageReader>
-#include <QSet>
 #include <QSize>
-#include <QStandardPaths>
 #include <QString>
 
 namespace {
@@ -44,30 +42,6 @@ QImage readBounded(QImageReader& reader, const char* caller, ZelvoRecord::Reason
     return image.isNull() ? refuse(ZelvoRecord::Reason::NotAPicture) : image;
 }
 
-// Where this run keeps the agents' images, and whose directories it made
-// or used there.
-struct ImageStore
-{
-    QString dataDirectory;
-    QSet<QString> agentsSeen;
-
-    QString base() const
-    {
-        return dataDirectory.isEmpty() ? QStandardPaths::writableLocation(QStandardPaths::PicturesLocation)
-                                       : dataDirectory;
-    }
-    QString folder() const
-    {
-        return dataDirectory.isEmpty() ? QStringLiteral("Zelvo") : QStringLiteral("images");
-    }
-};
-
-ImageStore& imageStore()
-{
-    static ImageStore store;
-    return store;
-}
-
 } // namespace
 
 bool ZelvoUtil::rm(const QString& path)
@@ -89,60 +63,6 @@ bool ZelvoUtil::rm(const QString& path)
         rm(entry.absoluteFilePath());
     QDir().rmdir(info.absoluteFilePath());
     return true;
-}
-
-QString ZelvoUtil::agentImageDirectory(const QString& agentHash)
-{
-    const QString path = agentImagePath(agentHash);
-    if (path.isEmpty())
-        return path;
-    if (!QDir().mkpath(path)) {
-        qCDebug(zelvoLog).nospace() << "\033[31mZelvoUtil::agentImageDirectory REFUSED AGENT HASH " << agentHash
-                                    << ", NO IMAGE DIRECTORY!!!\033[0m";
-        return QString();
-    }
-    imageStore().agentsSeen.insert(agentHash);
-    return path;
-}
-
-QString ZelvoUtil::agentImagePath(const QString& agentHash)
-{
-    const ImageStore& images = imageStore();
-    const QString pictures = images.base();
-    // The hash names the directory: it must be one entry of the store,
-    // never a path that leads elsewhere.
-    const QString relative = images.folder() + QLatin1Char('/') + agentHash;
-    if (pictures.isEmpty() || agentHash.isEmpty() || !isFileNamePart(agentHash)) {
-        qCDebug(zelvoLog).nospace() << "\033[31mZelvoUtil::agentImageDirectory REFUSED AGENT HASH "
-                                    << agentHash << ", NO IMAGE DIRECTORY!!!\033[0m";
-        return QString();
-    }
-    // A link planted in the store, checked before anything is made or read
-    // through it, would send the agent's images elsewhere.
-    const QDir store(pictures);
-    if (!isLinkFree(store.filePath(images.folder())) || !isLinkFree(store.filePath(relative)))
-        return QString();
-    return store.absoluteFilePath(relative);
-}
-
-void ZelvoUtil::setDataDirectory(const QString& path)
-{
-    imageStore().dataDirectory = path;
-}
-
-void ZelvoUtil::removeAgentImages()
-{
-    ImageStore& images = imageStore();
-    const QDir folder(QDir(images.base()).filePath(images.folder()));
-    if (isLinkFree(folder.path()) && folder.exists()) {
-        const QStringList agents = images.dataDirectory.isEmpty()
-            ? images.agentsSeen.values()
-            : folder.entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot);
-        // rm() removes a link in the folder itself and never follows it.
-        for (const QString& agent : agents)
-            rm(folder.filePath(agent));
-    }
-    images.agentsSeen.clear();
 }
 
 bool ZelvoUtil::isLinkFree(const QString& path)

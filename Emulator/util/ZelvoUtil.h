@@ -24,23 +24,6 @@ public:
     // itself, never followed. False when nothing existed at path.
     static bool rm(const QString& path);
 
-    // The absolute path of the agent's image directory under the user's
-    // pictures directory (or the data directory), made when missing. Empty
-    // (and logged) when the hash cannot name a directory of its own there.
-    static QString agentImageDirectory(const QString& agentHash);
-    // The same path, checked the same way but not made: for reading.
-    static QString agentImagePath(const QString& agentHash);
-
-    // With a data directory, the agents' image directories live in its
-    // "images" folder instead of "Zelvo" in the user's pictures directory,
-    // so that emulators side by side never share a file.
-    static void setDataDirectory(const QString& path);
-    // Deletes the stored images: the whole store of a data directory; in
-    // the user's pictures directory, which other runs share, only the
-    // directories of the agents this run has handed one to. Never through
-    // a symbolic link.
-    static void removeAgentImages();
-
     // The file of one stored image in the agent image directory: the hash,
     // "_", the image id and the suffix (".zi" or ".png").
     static QString agentImageFileName(const QString& agentHash, const QString& imageId, const QString& suffix);

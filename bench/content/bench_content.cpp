@@ -16,6 +16,7 @@
 #include "ZelvoFrame.h"
 #include "model/ZelvoLayout.h"
 #include "comm/ZelvoServer.h"
+#include "util/ZelvoImageStore.h"
 #include "util/ZelvoUtil.h"
 
 #include <QApplication>
@@ -165,7 +166,7 @@ private:
     QImage decoded(const QString& id)
     {
         if (!pictures.contains(id)) {
-            const QString directory = ZelvoUtil::agentImageDirectory(agentHash);
+            const QString directory = loopback.window().imageStore()->agentImagePath(agentHash);
             pictures.insert(id, ZIImageUtil::ziUncompress(
                                     directory + QLatin1Char('/') + ZelvoUtil::agentImageFileName(agentHash, id, QStringLiteral(".zi"))));
         }

@@ -179,19 +179,22 @@ void TestZelvoControl::requestErrors_data()
     row("array", "[42]", "one JSON object");
     row("no cmd", R"({"id":3})", "\"cmd\" must name a command");
     row("unknown command", R"({"id":3,"cmd":"jump"})", "unknown command \"jump\"");
-    row("button without name", R"({"id":3,"cmd":"button","gesture":"click"})", "\"button\" must be");
+    row("button without name", R"({"id":3,"cmd":"button","gesture":"click"})",
+        "\"button\" is missing; it must be \"plus\" or \"minus\"");
     row("button middle", R"({"id":3,"cmd":"button","button":"middle","gesture":"click"})", "\"button\" must be");
-    row("gesture missing", R"({"id":3,"cmd":"button","button":"plus"})", "\"gesture\" must be");
+    row("gesture missing", R"({"id":3,"cmd":"button","button":"plus"})", "\"gesture\" is missing; it must be");
     row("gesture double", R"({"id":3,"cmd":"button","button":"plus","gesture":"double"})", "\"gesture\" must be");
     row("hold negative", R"({"id":3,"cmd":"button","button":"plus","gesture":"press","hold":-5})", "\"hold\" must be");
     row("hold fraction", R"({"id":3,"cmd":"button","button":"plus","gesture":"press","hold":1.5})", "\"hold\" must be");
     row("hold text", R"({"id":3,"cmd":"button","button":"plus","gesture":"press","hold":"1s"})", "\"hold\" must be");
     row("sensor unknown", R"({"id":3,"cmd":"sensor","sensor":"altimeter","values":[1]})", "\"sensor\" must be");
-    row("sensor without values", R"({"id":3,"cmd":"sensor","sensor":"compass"})", "compass takes 3 numbers");
+    row("sensor without values", R"({"id":3,"cmd":"sensor","sensor":"compass"})", "\"values\" is missing");
+    row("compass one value", R"({"id":3,"cmd":"sensor","sensor":"compass","values":[1]})", "compass takes 3 numbers");
     row("accelerometer two values", R"({"id":3,"cmd":"sensor","sensor":"accelerometer","values":[1,2]})",
         "accelerometer takes 3 numbers");
     row("light two values", R"({"id":3,"cmd":"sensor","sensor":"light","values":[1,2]})", "light takes 1 number ");
-    row("value as text", R"({"id":3,"cmd":"sensor","sensor":"light","values":["1"]})", "must hold numbers");
+    row("value as text", R"({"id":3,"cmd":"sensor","sensor":"light","values":["1"]})",
+        "\"values\" must be numbers that fit a float");
     row("value beyond float", R"({"id":3,"cmd":"sensor","sensor":"light","values":[1e300]})", "fit a float");
     row("sensor pause", R"({"id":3,"cmd":"sensor","sensor":"light","action":"pause"})", "\"action\" must be");
     row("trace relative", R"({"id":3,"cmd":"trace","file":"trace.csv"})", "absolute path");
@@ -205,7 +208,22 @@ void TestZelvoControl::requestErrors_data()
         "cannot write");
     row("screenshot device", R"({"id":3,"cmd":"screenshot","path":"/dev/full"})", "not a regular file");
     row("fullscreen maybe", R"({"id":3,"cmd":"fullscreen","mode":"maybe"})", "\"mode\" must be");
-    row("wait without agent", R"({"id":3,"cmd":"wait"})", "\"contentOf\" must name");
+    row("wait without agent", R"({"id":3,"cmd":"wait"})", "\"contentOf\" is missing; it must be an agent hash");
+    row("wait empty agent", R"({"id":3,"cmd":"wait","contentOf":""})", "\"contentOf\" must be an agent hash");
+    // One text for each kind of mistake, naming the field.
+    row("level as text", R"({"id":3,"cmd":"battery","level":"50"})", "\"level\" must be a whole number from 0 to 100");
+    row("level 101", R"({"id":3,"cmd":"battery","level":101})", "\"level\" must be a whole number from 0 to 100");
+    row("charging as number", R"({"id":3,"cmd":"battery","level":5,"charging":1})", "\"charging\" must be true or false");
+    row("unknown field", R"({"id":3,"cmd":"state","verbose":true})", "\"verbose\" is not a field of state");
+    row("hold with click", R"({"id":3,"cmd":"button","button":"plus","gesture":"click","hold":5})",
+        "\"hold\" is not a field of button click");
+    row("gesture as number", R"({"id":3,"cmd":"button","button":"plus","gesture":1})",
+        "\"gesture\" must be \"click\", \"press\", \"release\" or \"long\"");
+    row("record without what", R"({"id":3,"cmd":"record"})", "\"what\" is missing");
+    row("seconds 0", R"({"id":3,"cmd":"record","what":"display","file":"/tmp/x.png","seconds":0})",
+        "\"seconds\" must be a number above 0 up to 3600");
+    row("delay without millis", R"({"id":3,"cmd":"link","action":"delay"})", "\"millis\" is missing");
+    row("log since negative", R"({"id":3,"cmd":"log","since":-1})", "\"since\" must be a whole number from 0");
     row("wait timeout text", R"({"id":3,"cmd":"wait","contentOf":"a","timeout":"soon"})", "\"timeout\" must be");
 }
 

@@ -1,6 +1,7 @@
 #include "TestFiles.h"
 #include "ZIImage.h"
 #include "ZIImageUtil.h"
+#include "util/ZelvoImageStore.h"
 #include "util/ZelvoPictureCache.h"
 #include "util/ZelvoUtil.h"
 
@@ -15,6 +16,9 @@
 Q_DECLARE_METATYPE(ZelvoRecord::Reason)
 
 namespace {
+
+// The default store: the pictures directory of the test's own home.
+const ZelvoImageStore imageStore;
 
 // Pictures told apart by size and colour, exact since nothing is antialiased.
 QImage solid(int side, QColor color)
@@ -91,7 +95,7 @@ void TstZelvoPictureCache::reconfiguredPictureIsTheNewOne_data()
 void TstZelvoPictureCache::reconfiguredPictureIsTheNewOne()
 {
     QFETCH(int, budget);
-    ZelvoPictureCache cache(budget);
+    ZelvoPictureCache cache(&imageStore, budget);
     const QImage first = ZIImageUtil::ziUncompress(ZIImageUtil::ziCompress(solid(8, Qt::green)).toByteArray());
     store(&cache, QStringLiteral("a"), QStringLiteral("0"), first, ".zi");
     QCOMPARE(drawn(cache, QStringLiteral("a"), QStringLiteral("0")), first);
@@ -108,7 +112,7 @@ void TstZelvoPictureCache::reconfiguredPictureIsTheNewOne()
 
 void TstZelvoPictureCache::agentsKeepTheirOwnPictures()
 {
-    ZelvoPictureCache cache;
+    ZelvoPictureCache cache(&imageStore);
     store(&cache, QStringLiteral("a"), QStringLiteral("0"), solid(8, Qt::red), ".png");
     store(&cache, QStringLiteral("b"), QStringLiteral("0"), solid(9, Qt::blue), ".png");
     store(&cache, QStringLiteral("b"), QStringLiteral("1"), solid(10, Qt::yellow), ".png");
@@ -132,7 +136,7 @@ void TstZelvoPictureCache::budgetBelowOneAgentStillDraws()
 {
     const QColor colors[] = {Qt::red, Qt::green, Qt::blue, Qt::magenta};
     // Room for one and a half of the four pictures.
-    ZelvoPictureCache cache(int(solid(40, Qt::red).sizeInBytes() * 3 / 2));
+    ZelvoPictureCache cache(&imageStore, int(solid(40, Qt::red).sizeInBytes() * 3 / 2));
     for (int i = 0; i < 4; ++i)
         store(&cache, QStringLiteral("a"), QString::number(i), solid(40, colors[i]), ".png");
     for (int round = 0; round < 3; ++round) {
@@ -165,7 +169,7 @@ void TstZelvoPictureCache::picturesOfAnEarlierRun()
     if (files.contains(QLatin1String("png")))
         store(nullptr, QStringLiteral("a"), QStringLiteral("0"), solid(12, Qt::red), ".png");
 
-    ZelvoPictureCache cache;
+    ZelvoPictureCache cache(&imageStore);
     ZelvoRecord::Reason reason = ZelvoRecord::Reason::None;
     QCOMPARE(drawn(cache, QStringLiteral("a"), QStringLiteral("0"), &reason).width(), side);
     QCOMPARE(reason, refusal);

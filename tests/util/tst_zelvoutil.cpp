@@ -1,3 +1,4 @@
+#include "util/ZelvoImageStore.h"
 #include "util/ZelvoUtil.h"
 #include "TestFiles.h"
 
@@ -151,10 +152,11 @@ void TstZelvoUtil::agentImageDirectory()
 
     const QString expected = QStandardPaths::writableLocation(QStandardPaths::PicturesLocation)
         + QStringLiteral("/Zelvo/") + hash;
-    QCOMPARE(ZelvoUtil::agentImageDirectory(hash), expected);
+    ZelvoImageStore store;
+    QCOMPARE(store.agentImageDirectory(hash), expected);
     QVERIFY(QFileInfo(expected).isDir());
     // An existing directory is reused.
-    QCOMPARE(ZelvoUtil::agentImageDirectory(hash), expected);
+    QCOMPARE(store.agentImageDirectory(hash), expected);
 }
 
 void TstZelvoUtil::agentImageDirectoryRefused_data()
@@ -184,7 +186,7 @@ void TstZelvoUtil::agentImageDirectoryRefused()
     const QStringList tmpBefore = TestFiles::tmpEntriesOfX();
 
     QTest::ignoreMessage(QtDebugMsg, QRegularExpression(QStringLiteral("REFUSED AGENT HASH")));
-    QCOMPARE(ZelvoUtil::agentImageDirectory(hash), QString());
+    QCOMPARE(ZelvoImageStore().agentImageDirectory(hash), QString());
     QCOMPARE(TestFiles::listTree(home()), homeBefore);
     QCOMPARE(TestFiles::tmpEntriesOfX(), tmpBefore);
 }
@@ -198,7 +200,7 @@ void TstZelvoUtil::agentImageDirectoryMakesPictures()
     QVERIFY(QDir().mkpath(freshHome));
     qputenv("HOME", freshHome.toLocal8Bit());
     const QString pictures = QStandardPaths::writableLocation(QStandardPaths::PicturesLocation);
-    const QString directory = ZelvoUtil::agentImageDirectory(QStringLiteral("fresh"));
+    const QString directory = ZelvoImageStore().agentImageDirectory(QStringLiteral("fresh"));
     qputenv("HOME", testHome);
 
     QCOMPARE(pictures, freshHome + QStringLiteral("/Pictures"));

@@ -53,9 +53,17 @@ int AgentOutcome::report() const
         std::printf("%s\n", qUtf8Printable(sentence));
         return 0;
     }
-    // A wait that timed out says nothing about the content.
-    if (sentence.isEmpty())
-        return 0;
+    // No record of the content: it never arrived. While the link refuses new
+    // agents, the emulator closed this run's connection unread.
+    if (sentence.isEmpty()) {
+        CtlConnection link(request.controlPort, request.tokenFile, answerMillis);
+        if (link.call({{QStringLiteral("cmd"), QStringLiteral("link")}}) != CtlConnection::Result::Done
+            || !link.results().value(QStringLiteral("refused")).toBool())
+            return 0;
+        std::fprintf(stderr, "zelvo-agent: nothing was delivered: the emulator refuses new agents "
+                             "('zelvo-ctl link refuse off' ends that)\n");
+        return 1;
+    }
     std::fprintf(stderr, "zelvo-agent: %s\n", qUtf8Printable(sentence));
     return 1;
 }

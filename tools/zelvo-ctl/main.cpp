@@ -74,6 +74,30 @@ int waitUntilReady(const CtlCommandLine& commandLine)
                                            .arg(commandLine.answerMillis() / 1000.0).arg(error));
 }
 
+// What a recording wrote, one line each: "display: FILE, 42 frames, 81234
+// bytes"; for one that has only begun, until when it runs.
+QString recordingSummary(const QJsonObject& request, const QJsonObject& results)
+{
+    const QString what = request.value(QStringLiteral("what")).toString();
+    if (what != QLatin1String("stop") && !results.contains(QStringLiteral("bytes")))
+        return QStringLiteral("%1: recording to %2 until 'zelvo-ctl record stop'\n")
+            .arg(what, results.value(QStringLiteral("file")).toString());
+    const QJsonObject written = what == QLatin1String("stop") ? results : QJsonObject{{what, results}};
+    QString text;
+    for (const QString& recording : {QStringLiteral("display"), QStringLiteral("session")}) {
+        const QJsonObject done = written.value(recording).toObject();
+        if (done.isEmpty())
+            continue;
+        const QString counted = recording == QLatin1String("display") ? QStringLiteral("frames") : QStringLiteral("records");
+        text += QStringLiteral("%1: %2, %3 %4, %5 bytes\n")
+                    .arg(recording, done.value(QStringLiteral("file")).toString())
+                    .arg(done.value(counted).toInt())
+                    .arg(counted)
+                    .arg(qint64(done.value(QStringLiteral("bytes")).toDouble()));
+    }
+    return text;
+}
+
 } // namespace
 
 int main(int argc, char** argv)
@@ -113,7 +137,7 @@ int main(int argc, char** argv)
     const QJsonObject& results = connection.results();
     const QString command = commandLine.request().value(QStringLiteral("cmd")).toString();
     if (command == QLatin1String("log")) {
-        const bool json = commandLine.printsJson();
+        const bool json = commandLine.extra(QStringLiteral("json")).toBool();
         for (const QJsonValue record : results.value(QStringLiteral("records")).toArray())
             std::printf("%s\n", qUtf8Printable(CtlLog::line(record.toObject(), json)));
         std::fflush(stdout);
@@ -130,16 +154,15 @@ int main(int argc, char** argv)
         return compareWithGolden(commandLine,
                                  QByteArray::fromBase64(results.value(QStringLiteral("png")).toString().toLatin1()));
     } else if (command == QLatin1String("record")) {
-        for (const QString& what : {QStringLiteral("display"), QStringLiteral("session")}) {
-            const QJsonObject done = results.value(what).toObject();
-            if (!done.isEmpty())
-                std::printf("%s: %s\n", qUtf8Printable(what), qUtf8Printable(done.value(QStringLiteral("file")).toString()));
-        }
+        std::fputs(qUtf8Printable(recordingSummary(commandLine.request(), results)), stdout);
     } else if (commandLine.outputPath() == QLatin1String("-")) {
         const QByteArray png = QByteArray::fromBase64(results.value(QStringLiteral("png")).toString().toLatin1());
         QFile out;
         if (!out.open(stdout, QIODevice::WriteOnly) || out.write(png) != png.size())
             return fail(ExitCode::Failure, QStringLiteral("cannot write the screenshot to standard output"));
     }
+    // Done, but to something that already was so: a script should know.
+    if (results.value(QStringLiteral("changed")) == QJsonValue(false))
+        std::printf("%s: nothing changed, it already was so\n", qUtf8Printable(commandLine.words()));
     return toInt(ExitCode::Success);
 }

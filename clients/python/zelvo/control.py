@@ -10,6 +10,7 @@ from pathlib import Path
 from typing import Any, Optional, Union
 
 from .errors import ZelvoError, ZelvoRefused, ZelvoTimeout
+from .events import Button, Kind, button_name, sensor_name
 
 BUTTONS = ("plus", "minus")
 SENSORS = ("battery", "accelerometer", "compass", "light")
@@ -96,29 +97,31 @@ class Control:
         answer.pop("id", None)
         return answer
 
-    def click(self, button: str = "plus") -> None:
-        self.request("button", button=button, gesture="click")
+    # Buttons are "plus" or "minus", or a `Button`; sensors "battery",
+    # "accelerometer", "compass" or "light", or their `Kind`.
+    def click(self, button: Union[str, Button] = "plus") -> None:
+        self.request("button", button=button_name(button), gesture="click")
 
-    def press(self, button: str = "plus", hold_ms: Optional[int] = None) -> None:
+    def press(self, button: Union[str, Button] = "plus", hold_ms: Optional[int] = None) -> None:
         """Presses and keeps the button down, or releases it after `hold_ms`."""
         if hold_ms is None:
-            self.request("button", button=button, gesture="press")
+            self.request("button", button=button_name(button), gesture="press")
         else:
-            self.request("button", hold_ms / 1000, button=button, gesture="press", hold=hold_ms)
+            self.request("button", hold_ms / 1000, button=button_name(button), gesture="press", hold=hold_ms)
 
-    def release(self, button: str = "plus") -> dict:
-        return self.request("button", button=button, gesture="release")
+    def release(self, button: Union[str, Button] = "plus") -> dict:
+        return self.request("button", button=button_name(button), gesture="release")
 
-    def long_press(self, button: str = "plus") -> None:
-        self.request("button", button=button, gesture="long")
+    def long_press(self, button: Union[str, Button] = "plus") -> None:
+        self.request("button", button=button_name(button), gesture="long")
 
-    def sensor(self, name: str, *values: float) -> None:
+    def sensor(self, name: Union[str, Kind], *values: float) -> None:
         """Sends one reading of `name` with these values."""
-        self.request("sensor", sensor=name, values=list(values))
+        self.request("sensor", sensor=sensor_name(name), values=list(values))
 
-    def simulate(self, name: str, running: bool = True) -> bool:
+    def simulate(self, name: Union[str, Kind], running: bool = True) -> bool:
         """Starts or stops the sensor's simulation; whether that changed it."""
-        return self.request("sensor", sensor=name, action="start" if running else "stop")["changed"]
+        return self.request("sensor", sensor=sensor_name(name), action="start" if running else "stop")["changed"]
 
     def trace(self, path: Union[str, os.PathLike], wait: bool = False,
               timeout: Optional[float] = None) -> dict:
@@ -142,12 +145,17 @@ class Control:
         return target
 
     def record_display(self, path: Union[str, os.PathLike],
-                       seconds: Optional[float] = None) -> Path:
+                       seconds: Optional[float] = None, wait: bool = False) -> Path:
         """Records the display as an animated PNG at `path`, for `seconds` or
-        until `record_stop`."""
+        until `record_stop`; with `seconds` and `wait`, returns once the
+        file is written."""
         target = Path(path).resolve()
         fields: dict[str, Any] = {} if seconds is None else {"seconds": seconds}
-        self.request("record", what="display", file=str(target), **fields)
+        extra = 0.0
+        if wait and seconds is not None:
+            fields["wait"] = True
+            extra = seconds
+        self.request("record", extra, what="display", file=str(target), **fields)
         return target
 
     def record_session(self, path: Union[str, os.PathLike]) -> Path:
@@ -195,6 +203,14 @@ class Control:
             fields["since"] = since
         return self.request("wait", timeout, **fields)
 
+    def wait_removed(self, app_id: str, content_id: Optional[int] = None, timeout: float = 10.0) -> dict:
+        """Returns once none of that content is on the display (at once when
+        it is not); raises `ZelvoRefused` when it still is after `timeout`."""
+        fields: dict[str, Any] = {"contentOf": app_id, "removed": True, "timeout": int(timeout * 1000)}
+        if content_id is not None:
+            fields["contentId"] = content_id
+        return self.request("wait", timeout, **fields)
+
     def log(self, since: Optional[int] = None, agent: Optional[str] = None) -> tuple[list[dict], int]:
         """The records after `since`, oldest first, and the newest sequence number."""
         fields: dict[str, Any] = {}
@@ -216,18 +232,23 @@ class Control:
 
 def wait_ready(port: int, token_file: Union[str, os.PathLike, None] = None,
                host: str = "127.0.0.1", timeout: float = 30.0) -> Control:
-    """A control connection once the emulator answers `state`."""
+    """A control connection once the emulator answers `state`, asking again
+    until `timeout` seconds have passed: a starting emulator may not have
+    written its token yet, or a file may still hold an earlier run's."""
     deadline = time.monotonic() + timeout
     while True:
+        control: Optional[Control] = None
         try:
             control = Control.from_token_file(port, token_file, host=host,
-                                              timeout=max(deadline - time.monotonic(), 0.1))
+                                              timeout=max(deadline - time.monotonic(), 0.01))
             control.state()
+            # Later requests wait as long as any other connection's.
             control.timeout = 30.0
             return control
-        except ZelvoRefused:
-            raise
         except ZelvoError as error:
-            if time.monotonic() >= deadline:
+            if control is not None:
+                control.close()
+            left = deadline - time.monotonic()
+            if left <= 0:
                 raise ZelvoTimeout(f"no emulator answered on port {port} within {timeout:g} s: {error}") from error
-        time.sleep(0.05)
+        time.sleep(min(0.05, left))

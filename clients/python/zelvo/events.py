@@ -4,7 +4,7 @@ from __future__ import annotations
 import enum
 import json
 from dataclasses import dataclass
-from typing import Optional
+from typing import Optional, Union
 
 from .errors import ZelvoError
 
@@ -29,15 +29,42 @@ class Gesture(enum.IntEnum):
     LONG_PRESSED = 3
 
 
+# The names the control channel gives the buttons and sensors.
+_BUTTON_NAMES = {Button.PLUS: "plus", Button.MINUS: "minus"}
+_SENSOR_NAMES = {Kind.BATTERY: "battery", Kind.ACCELEROMETER: "accelerometer",
+                 Kind.COMPASS: "compass", Kind.LIGHT: "light"}
+
+
+def button_name(button: Union[str, Button]) -> str:
+    """"plus" or "minus" for a `Button`; a name is taken as it is."""
+    return _BUTTON_NAMES[button] if isinstance(button, Button) else button
+
+
+def sensor_name(sensor: Union[str, Kind]) -> str:
+    """The control channel's name of a sensor `Kind`; a name is taken as it is."""
+    if isinstance(sensor, Kind):
+        if sensor not in _SENSOR_NAMES:
+            raise ValueError(f"{sensor!r} is not a sensor")
+        return _SENSOR_NAMES[sensor]
+    return sensor
+
+
 @dataclass(frozen=True)
 class Event:
+    """One event as an agent receives it.
+
+    `kind` says what sent it; `values` are its four numbers as sent (a
+    button event: the button, then the gesture; a reading: its values, the
+    unused ones 0). `app_id` and `content_id` name the content that was on
+    the display when a button event left: `""` and -1 when none, and always
+    so for sensor readings. `button` and `gesture` are set for button events
+    only.
+    """
+
     kind: Kind
     values: tuple[float, float, float, float]
-    # The content on the display when a button event left: "" and -1 when
-    # none, and always so for sensor readings.
     app_id: str
     content_id: int
-    # Button events only.
     button: Optional[Button] = None
     gesture: Optional[Gesture] = None
 

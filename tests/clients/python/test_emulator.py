@@ -89,13 +89,32 @@ def test_link_faults_battery_and_display_recording(emulator, tmp_path):
     with pytest.raises(ZelvoError, match="closed|failed"):
         agent.events()
 
-    animation = control.record_display(tmp_path / "display.png", seconds=0.2)
-    deadline = time.monotonic() + 10
-    while control.state()["recording"]["display"]:
-        assert time.monotonic() < deadline
+    animation = control.record_display(tmp_path / "display.png", seconds=0.2, wait=True)
+    assert not control.state()["recording"]["display"]
     assert b"acTL" in animation.read_bytes()
     with pytest.raises(ZelvoRefused, match="nothing is being recorded"):
         control.record_stop()
+
+
+def test_enums_name_buttons_and_sensors_and_removal_is_awaited(emulator):
+    control, agent = emulator.control, emulator.agent()
+    control.long_press(Button.MINUS)
+    assert [event.button for event in agent.events(Kind.BUTTON, count=4)] == [Button.MINUS] * 4
+    control.sensor(Kind.LIGHT, 12.5)
+    assert agent.events(Kind.LIGHT)[0].values[0] == 12.5
+    assert control.simulate(Kind.COMPASS) and not control.simulate(Kind.COMPASS)
+
+    agent.timing(0, 300)
+    agent.config("leaving", [zi_picture()])
+    agent.content(1, images=[0], content_id=3)
+    control.wait_content("leaving", 3)
+    assert control.wait_removed("leaving", 3, timeout=10) == {"removed": True}
+    assert control.state()["drawnAgent"] == ""
+    with pytest.raises(ZelvoRefused, match="still on the display"):
+        agent.timing(0, 60000)
+        agent.content(1, images=[0], content_id=4)
+        control.wait_content("leaving", 4)
+        control.wait_removed("leaving", timeout=0.2)
 
 
 @pytest.mark.parametrize("request_", [

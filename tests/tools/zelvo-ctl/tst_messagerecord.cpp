@@ -62,6 +62,19 @@ QByteArray config(const QString& hash, const QStringList& images)
     return json({{"command.type", "agent_config"}, {"appId", hash}, {"images", QJsonArray::fromStringList(images)}});
 }
 
+// The "layoutId" of the last frame's payload.
+QString lastLayoutId(const QByteArray& frames)
+{
+    QByteArray payload;
+    for (int at = 0; at + 4 <= frames.size();) {
+        const int size = int(quint8(frames.at(at)) << 24 | quint8(frames.at(at + 1)) << 16
+                             | quint8(frames.at(at + 2)) << 8 | quint8(frames.at(at + 3)));
+        payload = frames.mid(at + 4, size);
+        at += 4 + size;
+    }
+    return QJsonDocument::fromJson(payload).object().value("layoutId").toString();
+}
+
 QByteArray timing(int minMillis, int maxMillis)
 {
     return json({{"command.type", "zelvo_config"}, {"minPersistingTimeMillis", minMillis},
@@ -173,6 +186,9 @@ void TestMessageRecord::outcomes_data()
         "content 2 skipped because the minimum persisting time of content 1 runs for", 1);
     row("text in layout 0", framed({timing(0, 60000), content("ok", 2, "0", {}, {"hello"})}), "agent_content", "drawn", "",
         "content 2 drawn with layout 0", 0);
+    // Private-use characters, which no font on a plain machine covers.
+    row("text without glyphs", framed({timing(0, 60000), content("boxes", 2, "0", {}, {QString::fromUtf8("A\xee\x80\x80\xee\x80\x81")})}),
+        "agent_content", "drawn", "", "content 2 drawn with layout 0; 2 characters of its text have no glyph in any installed font", 0);
 }
 
 void TestMessageRecord::outcomes()
@@ -199,6 +215,11 @@ void TestMessageRecord::outcomes()
     QCOMPARE(found.value("outcome").toString(), outcome);
     QCOMPARE(found.value("reason").toString(), reason);
     QVERIFY2(found.value("sentence").toString().contains(sentence), qPrintable(found.value("sentence").toString()));
+    // Every fact of the message stays in the record, the layout beside a missing image.
+    if (kind == "agent_content")
+        QCOMPARE(found.value("layoutId").toString(), lastLayoutId(bytes));
+    if (reason.startsWith("image_"))
+        QVERIFY(!found.value("imageId").toString().isEmpty());
 
     if (waitExit < 0)
         return;

@@ -5,9 +5,11 @@
 
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QImage>
 #include <QPainter>
 #include <QProcess>
+#include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -35,6 +37,7 @@ private slots:
     void replay();
     void screenshotExpect_data();
     void screenshotExpect();
+    void recordingSummaries();
 
 private:
     EmulatorProcess emulator{nullptr, QStringLiteral("recordings/emulator")};
@@ -172,6 +175,46 @@ void TestRecordings::screenshotExpect()
         QCOMPARE(difference.pixelColor(120, 115), QColor(Qt::red));
         QVERIFY(difference.pixelColor(10, 200) != QColor(Qt::red));
     }
+}
+
+// A script that records and then uploads needs the file written when the
+// command returns, and what is in it.
+void TestRecordings::recordingSummaries()
+{
+    const auto summary = [](const QString& what, const QString& path, const QString& counted) {
+        return QRegularExpression(QStringLiteral("%1: %2, [1-9][0-9]* %3, %4 bytes\n")
+                                      .arg(what, QRegularExpression::escape(path), counted)
+                                      .arg(QFileInfo(path).size()));
+    };
+    const QString timed = work.filePath("timed.png");
+    CtlResult result = CtlProcess::run({"record", "display", timed, "--seconds", "0.3"});
+    QVERIFY2(result.exitCode == 0, result.err.constData());
+    QVERIFY(QFileInfo(timed).size() > 0);
+    QVERIFY2(summary("display", timed, "frames").match(QString::fromUtf8(result.out)).hasMatch(), result.out.constData());
+
+    const QString stopped = work.filePath("stopped.gif");
+    const QString lines = work.filePath("stopped.jsonl");
+    result = CtlProcess::run({"record", "display", stopped, "--until-stopped"});
+    QCOMPARE(QString::fromUtf8(result.out),
+             QStringLiteral("display: recording to %1 until 'zelvo-ctl record stop'\n").arg(stopped));
+    QCOMPARE(CtlProcess::run({"record", "session", lines}).exitCode, 0);
+    TestAgent agent(emulator.ports().agent);
+    QVERIFY(agent.waitForConnected());
+    QVERIFY(agent.show(QStringLiteral("summary"), 1, QStringLiteral("0"), {}, {QStringLiteral("Summed up")}));
+    QCOMPARE(CtlProcess::run({"wait", "--content-of", "summary", "--content-id", "1"}).exitCode, 0);
+    result = CtlProcess::run({"record", "stop"});
+    QVERIFY2(result.exitCode == 0, result.err.constData());
+    const QStringList printed = QString::fromUtf8(result.out).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+    QCOMPARE(printed.size(), 2);
+    QVERIFY2(summary("display", stopped, "frames").match(printed.at(0) + QLatin1Char('\n')).hasMatch(), qPrintable(printed.at(0)));
+    QVERIFY2(summary("session", lines, "records").match(printed.at(1) + QLatin1Char('\n')).hasMatch(), qPrintable(printed.at(1)));
+
+    // Done, but to what already was so: said, and still a success.
+    QCOMPARE(CtlProcess::run({"sensor", "start", "light"}).out, QByteArray());
+    result = CtlProcess::run({"sensor", "start", "light"});
+    QCOMPARE(result.exitCode, 0);
+    QCOMPARE(result.out, QByteArray("sensor start light: nothing changed, it already was so\n"));
+    QCOMPARE(CtlProcess::run({"sensor", "stop", "light"}).exitCode, 0);
 }
 
 QTEST_GUILESS_MAIN(TestRecordings)

@@ -46,19 +46,28 @@ void TestZelvoCtl::usage_data()
     row("--help", {"--help"}, 0, "Usage: zelvo-ctl COMMAND");
     row("click --help", {"click", "--help"}, 0, "Usage: zelvo-ctl click plus|minus");
     row("jump", {"jump"}, 2, "zelvo-ctl: unknown command 'jump'");
-    row("click middle", {"click", "middle"}, 2, "zelvo-ctl: name the button: plus or minus");
-    row("click", {"click"}, 2, "zelvo-ctl: name the button");
-    row("press plus --hold soon", {"press", "plus", "--hold", "soon"}, 2, "zelvo-ctl: --hold needs milliseconds");
+    row("click middle", {"click", "middle"}, 2, "zelvo-ctl: plus|minus takes plus or minus, not 'middle'");
+    row("click", {"click"}, 2, "zelvo-ctl: missing plus|minus");
+    row("press plus --hold soon", {"press", "plus", "--hold", "soon"}, 2,
+        "zelvo-ctl: --hold takes a whole number from 0 to 3600000, not 'soon'");
     row("click plus --hold 5", {"click", "plus", "--hold", "5"}, 2, "zelvo-ctl: Unknown option 'hold'");
-    row("sensor compass x", {"sensor", "compass", "x"}, 2, "zelvo-ctl: 'x' is not a number");
-    row("sensor start", {"sensor", "start"}, 2, "zelvo-ctl: name one sensor to start");
-    row("trace", {"trace"}, 2, "zelvo-ctl: give one trace file");
-    row("screenshot", {"screenshot"}, 2, "zelvo-ctl: give the output file");
+    row("sensor compass x", {"sensor", "compass", "x"}, 2, "zelvo-ctl: V... takes numbers that fit a float, not 'x'");
+    row("sensor start", {"sensor", "start"}, 2, "zelvo-ctl: missing NAME");
+    row("sensor start altimeter", {"sensor", "start", "altimeter"}, 2,
+        "zelvo-ctl: NAME takes battery, accelerometer, compass or light, not 'altimeter'");
+    row("trace", {"trace"}, 2, "zelvo-ctl: missing FILE");
+    row("trace stop --wait", {"trace", "stop", "--wait"}, 2, "zelvo-ctl: --wait does not go with 'trace stop'");
+    row("screenshot", {"screenshot"}, 2, "zelvo-ctl: give OUT.png, or '-'");
+    row("record display x.png", {"record", "display", "x.png"}, 2, "zelvo-ctl: give either --seconds SECONDS or --until-stopped");
+    row("record rewind", {"record", "rewind"}, 2, "zelvo-ctl: display|session|stop takes display, session or stop, not 'rewind'");
+    row("battery 101", {"battery", "101"}, 2, "zelvo-ctl: LEVEL takes a whole number from 0 to 100, not '101'");
+    row("link delay soon", {"link", "delay", "soon"}, 2, "zelvo-ctl: MS takes a whole number from 0 to 3600000");
     row("state extra", {"state", "extra"}, 2, "zelvo-ctl: unexpected argument 'extra'");
-    row("wait", {"wait"}, 2, "zelvo-ctl: --content-of HASH is required");
-    row("wait --timeout -1", {"wait", "--content-of", "a", "--timeout", "-1"}, 2, "zelvo-ctl: --timeout needs seconds");
+    row("wait", {"wait"}, 2, "zelvo-ctl: missing --content-of HASH");
+    row("wait --timeout -1", {"wait", "--content-of", "a", "--timeout", "-1"}, 2,
+        "zelvo-ctl: --timeout takes a number from 0 to 3600, not '-1'");
     row("state --timeout 0", {"state", "--timeout", "0"}, 2, "zelvo-ctl: --timeout needs seconds above 0");
-    row("fullscreen maybe", {"fullscreen", "maybe"}, 2, "zelvo-ctl: say on or off");
+    row("fullscreen maybe", {"fullscreen", "maybe"}, 2, "zelvo-ctl: on|off takes on or off, not 'maybe'");
     row("state --port 70000", {"state", "--port", "70000"}, 2, "zelvo-ctl: --port needs a number");
 }
 
@@ -183,6 +192,15 @@ void TestZelvoCtl::headlessRun()
     result = CtlProcess::run({"screenshot", QDir::home().filePath("missing/display.png")});
     QCOMPARE(result.exitCode, 1);
     QVERIFY2(result.err.startsWith("zelvo-ctl: cannot write"), result.err.constData());
+
+    // Content that never arrives is a failure, said with its reason.
+    QCOMPARE(CtlProcess::run({"link", "refuse", "on"}).exitCode, 0);
+    const AgentResult refused = AgentProcess::run({"content", "--app", "ci-demo", "--layout", "0", "--text", "Lost"},
+                                                  emulator.ports().agent);
+    QCOMPARE(refused.exitCode, 1);
+    QVERIFY2(refused.err.startsWith("zelvo-agent: nothing was delivered: the emulator refuses new agents"),
+             refused.err.constData());
+    QCOMPARE(CtlProcess::run({"link", "refuse", "off"}).exitCode, 0);
 }
 
 void TestZelvoCtl::cleanup()

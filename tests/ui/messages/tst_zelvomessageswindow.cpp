@@ -30,7 +30,7 @@ ZelvoRecord content(int contentId)
                        drawn ? ZelvoRecord::Reason::None : ZelvoRecord::Reason::NoSuchLayout);
     record.agent = drawn ? QStringLiteral("a") : QStringLiteral("b");
     record.contentId = contentId;
-    record.detail = drawn ? QStringLiteral("1") : QStringLiteral("9");
+    record.layoutId = drawn ? QStringLiteral("1") : QStringLiteral("9");
     return record;
 }
 
@@ -161,7 +161,7 @@ void tst_ZelvoMessagesWindow::detail()
     ZelvoRecorder recorder;
     ZelvoMessagesWindow window(&recorder);
     ZelvoRecord record(ZelvoRecord::Direction::In, ZelvoRecord::Kind::FrameReceived, ZelvoRecord::Outcome::Info);
-    record.detail = QStringLiteral("agent_config");
+    record.commandType = QStringLiteral("agent_config");
     record.size = payload.size();
     record.payload = payload;
     recorder.append(record);

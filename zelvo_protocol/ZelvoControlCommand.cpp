@@ -1,0 +1,240 @@
+#include "ZelvoControlCommand.h"
+
+#include <QJsonObject>
+#include <QJsonValue>
+
+#include <algorithm>
+#include <limits>
+
+namespace {
+
+using Field = ZelvoControlField;
+
+// Longer than any test would hold a button or wait, short enough that a
+// typo in milliseconds does not hang a CI job for days.
+constexpr double maxMillis = 3600000;
+// Sequence numbers are exact in a double up to 2^53, far beyond any run's records.
+constexpr double maxSequence = 9007199254740992.0;
+
+QList<ZelvoControlCommand> declarations()
+{
+    const Field button = Field::choice(QStringLiteral("button"), {QStringLiteral("plus"), QStringLiteral("minus")})
+                             .positional(QStringLiteral("plus|minus"));
+    const Field sensor = Field::choice(QStringLiteral("sensor"), {QStringLiteral("battery"), QStringLiteral("accelerometer"),
+                                                                  QStringLiteral("compass"), QStringLiteral("light")})
+                             .positional(QStringLiteral("NAME"));
+    const Field file = Field::path(QStringLiteral("file")).positional(QStringLiteral("FILE"));
+    const Field since = Field::whole(QStringLiteral("since"), 0, maxSequence);
+
+    ZelvoControlCommand buttons{
+        QStringLiteral("button"), QString(), QStringLiteral("gesture"), QString(), true, {button},
+        {{QStringLiteral("click"), QStringLiteral("Press and release a button."), {}},
+         {QStringLiteral("press"), QStringLiteral("Press a button and keep it down (until 'release', or for --hold MS)."),
+          {Field::whole(QStringLiteral("hold"), 0, maxMillis)
+               .option(QStringLiteral("hold"), QStringLiteral("MS"), QStringLiteral("Release after MS milliseconds and return then."))
+               .delaysAnswer()}},
+         {QStringLiteral("release"), QStringLiteral("Release a pressed button."), {}},
+         {QStringLiteral("long"), QStringLiteral("Hold a button until its long press fires, then release it."), {}}}};
+
+    ZelvoControlCommand sensors{
+        QStringLiteral("sensor"),
+        QStringLiteral("Send one reading of battery (1 value), accelerometer (3), compass (3) or\n"
+                       "light (1), or start or stop that sensor's simulation. Put -- before\n"
+                       "values that begin with a minus sign."),
+        QStringLiteral("action"), QStringLiteral("shot"), false, {sensor},
+        {{QStringLiteral("shot"), QString(), {Field::numbers(QStringLiteral("values")).rest(QStringLiteral("V..."))}},
+         {QStringLiteral("start"), QString(), {}},
+         {QStringLiteral("stop"), QString(), {}}}};
+
+    ZelvoControlCommand trace{
+        QStringLiteral("trace"),
+        QStringLiteral("Play a CSV trace of readings, one a line: milliseconds,sensor,v0[,v1,v2]."),
+        QStringLiteral("action"), QStringLiteral("play"), false, {},
+        {{QStringLiteral("play"), QString(),
+          {file, Field::onOff(QStringLiteral("wait"))
+                     .flag(QStringLiteral("wait"), QStringLiteral("Return when the trace has ended instead of when it starts."))}},
+         {QStringLiteral("stop"), QString(), {}}}};
+
+    ZelvoControlCommand screenshot{
+        QStringLiteral("screenshot"),
+        QStringLiteral("Save the 320 x 240 display as PNG ('-' writes it to standard output), or\n"
+                       "compare it with a golden picture."),
+        QString(), QString(), false,
+        {Field::path(QStringLiteral("path")),
+         Field::onOff(QStringLiteral("opaque"))
+             .flag(QStringLiteral("opaque"),
+                   QStringLiteral("The display on its black background, as the glasses show it, instead of transparent."))},
+        {{}}};
+
+    ZelvoControlCommand record{
+        QStringLiteral("record"),
+        QStringLiteral("Record the display as animated PNG (GIF when FILE ends in .gif), one frame per\n"
+                       "change, or every agent frame and device event as JSON lines; 'stop' ends both\n"
+                       "and says what each wrote."),
+        QStringLiteral("what"), QString(), false, {},
+        {{QStringLiteral("display"), QString(),
+          {file,
+           Field::number(QStringLiteral("seconds"), 0, maxMillis / 1000, true)
+               .option(QStringLiteral("seconds"), QStringLiteral("SECONDS"),
+                       QStringLiteral("Record for SECONDS (fractions allowed) and return once the file is written."))
+               .delaysAnswer(1000),
+           // Answers once the file is written instead of when recording starts.
+           Field::onOff(QStringLiteral("wait"))}},
+         {QStringLiteral("session"), QString(), {file}},
+         {QStringLiteral("stop"), QString(), {}}}};
+
+    ZelvoControlCommand state{QStringLiteral("state"), QStringLiteral("Print the emulator's state as JSON."),
+                              QString(), QString(), false, {}, {{}}};
+
+    ZelvoControlCommand wait{
+        QStringLiteral("wait"),
+        QStringLiteral("Return once that agent's content was drawn, or with --removed once none of\n"
+                       "it is on the display; fail at once with the reason when it was skipped,\n"
+                       "not drawn or refused."),
+        QString(), QString(), false,
+        {Field::text(QStringLiteral("contentOf"), QStringLiteral("an agent hash"))
+             .option(QStringLiteral("content-of"), QStringLiteral("HASH"),
+                     QStringLiteral("The agent hash (\"appId\") whose content to wait for."))
+             .required(),
+         Field::whole(QStringLiteral("contentId"), std::numeric_limits<int>::min(), std::numeric_limits<int>::max())
+             .option(QStringLiteral("content-id"), QStringLiteral("N"), QStringLiteral("Wait for this content id of the agent only.")),
+         since.option(QStringLiteral("since"), QStringLiteral("SEQ"),
+                      QStringLiteral("Only what happened after this sequence number of the record.")),
+         Field::onOff(QStringLiteral("removed"))
+             .flag(QStringLiteral("removed"), QStringLiteral("Wait until that content is no longer on the display.")),
+         Field::whole(QStringLiteral("timeout"), 0, maxMillis)
+             .option(QStringLiteral("timeout"), QStringLiteral("SECONDS"),
+                     QStringLiteral("Give up after SECONDS (fractions allowed, default 10)."))
+             .inSeconds()
+             .byDefault(10000)
+             .delaysAnswer()},
+        {{}}};
+
+    ZelvoControlCommand log{
+        QStringLiteral("log"), QStringLiteral("Print what became of the agents' messages, one record a line."),
+        QString(), QString(), false,
+        {Field::onOff(QStringLiteral("follow"))
+             .flag(QStringLiteral("follow"),
+                   QStringLiteral("Keep printing new records until the emulator ends or the command is stopped.")),
+         Field::text(QStringLiteral("agent"))
+             .option(QStringLiteral("agent"), QStringLiteral("HASH"), QStringLiteral("Only the records of this agent hash.")),
+         since.option(QStringLiteral("since"), QStringLiteral("SEQ"), QStringLiteral("Only the records after this sequence number."))},
+        {{}}};
+
+    ZelvoControlCommand fullscreen{
+        QStringLiteral("fullscreen"), QStringLiteral("Switch full-screen mode."), QString(), QString(), false,
+        {Field::choice(QStringLiteral("mode"), {QStringLiteral("on"), QStringLiteral("off")}).positional(QStringLiteral("on|off"))},
+        {{}}};
+
+    ZelvoControlCommand link{
+        QStringLiteral("link"),
+        QStringLiteral("Print the link's state as JSON, after dropping every agent connection,\n"
+                       "refusing new agents (or no longer), or sending every message to agents\n"
+                       "MS milliseconds late (0 ends it)."),
+        QStringLiteral("action"), QStringLiteral("state"), false, {},
+        {{QStringLiteral("state"), QString(), {}},
+         {QStringLiteral("drop"), QString(), {}},
+         {QStringLiteral("refuse"), QString(), {Field::onOff(QStringLiteral("on")).positional(QStringLiteral("on|off"))}},
+         {QStringLiteral("delay"), QString(), {Field::whole(QStringLiteral("millis"), 0, maxMillis).positional(QStringLiteral("MS"))}}}};
+
+    ZelvoControlCommand battery{
+        QStringLiteral("battery"), QStringLiteral("Show the battery at LEVEL percent (0 to 100) and send agents its event."),
+        QString(), QString(), false,
+        {Field::whole(QStringLiteral("level"), 0, 100).positional(QStringLiteral("LEVEL")),
+         Field::onOff(QStringLiteral("charging"))
+             .option(QStringLiteral("charging"), QStringLiteral("on|off"),
+                     QStringLiteral("Show the charging bolt (on) or not (off); unchanged when not given."))},
+        {{}}};
+
+    ZelvoControlCommand reset{
+        QStringLiteral("reset"),
+        QStringLiteral("Bring the emulator back to the state of a fresh start: no content, default\n"
+                       "times, sensors and traces stopped, its agents' images and the message\n"
+                       "record deleted. Connected agents stay connected."),
+        QString(), QString(), false, {}, {{}}};
+
+    return {buttons, sensors, trace, screenshot, record, state, wait, log, fullscreen, link, battery, reset};
+}
+
+QString mustBe(const ZelvoControlField& field)
+{
+    return QStringLiteral("\"%1\" must be %2").arg(field.key, field.expected());
+}
+
+} // namespace
+
+const QList<ZelvoControlCommand>& ZelvoControlCommand::all()
+{
+    static const QList<ZelvoControlCommand> commands = declarations();
+    return commands;
+}
+
+const ZelvoControlCommand* ZelvoControlCommand::find(const QString& name)
+{
+    const QList<ZelvoControlCommand>& commands = all();
+    const auto found = std::find_if(commands.cbegin(), commands.cend(),
+                                    [&name](const ZelvoControlCommand& command) { return command.name == name; });
+    return found == commands.cend() ? nullptr : &*found;
+}
+
+const ZelvoControlCommand::Action* ZelvoControlCommand::action(const QString& actionName) const
+{
+    const auto found = std::find_if(actions.cbegin(), actions.cend(),
+                                    [&actionName](const Action& action) { return action.name == actionName; });
+    return found == actions.cend() ? nullptr : &*found;
+}
+
+QList<ZelvoControlField> ZelvoControlCommand::fieldsOf(const Action& action) const
+{
+    return fields + action.fields;
+}
+
+QString ZelvoControlCommand::operationName(const Action& action) const
+{
+    return action.name.isEmpty() ? name : name + QLatin1Char(' ') + action.name;
+}
+
+QString ZelvoControlCommand::check(const QJsonObject& request, const ZelvoControlCommand** command,
+                                   const Action** action)
+{
+    const QString name = request.value(QStringLiteral("cmd")).toString();
+    if (name.isEmpty())
+        return QStringLiteral("\"cmd\" must name a command");
+    const ZelvoControlCommand* found = find(name);
+    if (!found)
+        return QStringLiteral("unknown command \"%1\"").arg(name);
+
+    const Action* chosen = &found->actions.constFirst();
+    if (!found->actionKey.isEmpty()) {
+        QStringList names;
+        for (const Action& each : found->actions)
+            names.append(each.name);
+        const ZelvoControlField actionField = ZelvoControlField::choice(found->actionKey, names);
+        const QJsonValue given = request.value(found->actionKey);
+        if (given.isUndefined() && found->defaultAction.isEmpty())
+            return QStringLiteral("\"%1\" is missing; it must be %2").arg(found->actionKey, actionField.expected());
+        chosen = found->action(given.isUndefined() ? found->defaultAction : given.toString());
+        if (!given.isUndefined() && (!given.isString() || !chosen))
+            return mustBe(actionField);
+    }
+
+    const QList<ZelvoControlField> fields = found->fieldsOf(*chosen);
+    for (auto it = request.begin(); it != request.end(); ++it) {
+        const QString key = it.key();
+        const bool known = key == QLatin1String("cmd") || key == QLatin1String("id") || key == found->actionKey
+                           || std::any_of(fields.cbegin(), fields.cend(),
+                                          [&key](const ZelvoControlField& field) { return field.key == key; });
+        if (!known)
+            return QStringLiteral("\"%1\" is not a field of %2").arg(key, found->operationName(*chosen));
+    }
+    for (const ZelvoControlField& field : fields) {
+        const QJsonValue value = request.value(field.key);
+        if (value.isUndefined() && field.isRequired)
+            return QStringLiteral("\"%1\" is missing; it must be %2").arg(field.key, field.expected());
+        if (!value.isUndefined() && !field.accepts(value))
+            return mustBe(field);
+    }
+    *command = found;
+    *action = chosen;
+    return QString();
+}
