@@ -1,4 +1,7 @@
+#include "clock/ZelvoClock.h"
+#include "control/ZelvoControlCommands.h"
 #include "control/ZelvoControlServer.h"
+#include "web/ZelvoWebServer.h"
 #include "ui/ZelvoEmulator.h"
 #include "comm/ZelvoServer.h"
 #include "shell/ZelvoStopSignals.h"
@@ -21,6 +24,8 @@
 #include <sys/stat.h>
 
 namespace {
+
+constexpr char clockVariable[] = "ZELVO_CLOCK";
 
 // Platforms without a screen, where a message box waits for a click that
 // can never come.
@@ -51,6 +56,11 @@ struct Options
     // Set by an option or the environment rather than by default.
     bool controlPortChosen = false;
     QString portsFile;
+    ZelvoClock::Mode clock = ZelvoClock::Mode::Real;
+    // The web page's port, when it is served at all.
+    bool web = false;
+    quint16 webPort = 0;
+    QHostAddress webHost = QHostAddress(QHostAddress::LocalHost);
 };
 
 // The environment first, then the command line over it; false with
@@ -72,11 +82,22 @@ bool readOptions(const QApplication& application, Options* options, QString* err
         QStringLiteral("Once both ports listen, write them, the token file and the process id to FILE as JSON."),
         QStringLiteral("FILE"));
 
+    const QCommandLineOption webPort(QStringLiteral("web-port"),
+        QStringLiteral("Serve the web page of this emulator on PORT, 0 for any free one (or $%1).")
+            .arg(QLatin1String(ZelvoInstance::webPortVariable)), QStringLiteral("PORT"));
+    const QCommandLineOption webHost(QStringLiteral("web-host"),
+        QStringLiteral("Serve the web page on ADDRESS instead of 127.0.0.1 (0.0.0.0 for every interface)."),
+        QStringLiteral("ADDRESS"));
+    const QCommandLineOption clock(QStringLiteral("clock"),
+        QStringLiteral("\"real\" (default) or \"manual\": the device's time stands still until the control "
+                       "channel advances it (or $%1).").arg(QLatin1String(clockVariable)),
+        QStringLiteral("MODE"));
+
     QCommandLineParser parser;
     parser.setApplicationDescription(QStringLiteral("The desktop emulator of the Zelvo smart glasses."));
     parser.addHelpOption();
     parser.addVersionOption();
-    parser.addOptions({agentPort, controlPort, noControl, dataDir, portsFile});
+    parser.addOptions({agentPort, controlPort, noControl, dataDir, portsFile, webPort, webHost, clock});
     // Help, version and unknown options end the program here.
     parser.process(application);
 
@@ -93,15 +114,52 @@ bool readOptions(const QApplication& application, Options* options, QString* err
     };
     if (!readPort(agentPort, &instance.agentPort) || !readPort(controlPort, &instance.controlPort))
         return false;
+    if (qEnvironmentVariableIsSet(ZelvoInstance::webPortVariable)) {
+        const QString text = qEnvironmentVariable(ZelvoInstance::webPortVariable);
+        if (!ZelvoInstance::parsePort(text, &options->webPort)) {
+            *error = QStringLiteral("%1 needs a port from 0 to 65535, not '%2'")
+                         .arg(QLatin1String(ZelvoInstance::webPortVariable), text);
+            return false;
+        }
+        options->web = true;
+    }
+    if (!readPort(webPort, &options->webPort))
+        return false;
+    options->web = options->web || parser.isSet(webPort);
+    if (parser.isSet(webHost) && !options->webHost.setAddress(parser.value(webHost))) {
+        *error = QStringLiteral("--web-host needs an IP address, not '%1'").arg(parser.value(webHost));
+        return false;
+    }
     options->controlPortChosen = options->controlPortChosen || parser.isSet(controlPort);
     if (parser.isSet(dataDir))
         instance.dataDirectory = parser.value(dataDir);
     if (!instance.dataDirectory.isEmpty())
         instance.dataDirectory = QFileInfo(instance.dataDirectory).absoluteFilePath();
+    const QString clockMode = parser.isSet(clock) ? parser.value(clock) : qEnvironmentVariable(clockVariable);
+    if (!clockMode.isEmpty() && !ZelvoClock::modeNamed(clockMode, &options->clock)) {
+        *error = QStringLiteral("--clock needs \"real\" or \"manual\", not '%1'").arg(clockMode);
+        return false;
+    }
     options->control = !parser.isSet(noControl);
     if (parser.isSet(portsFile))
         options->portsFile = QFileInfo(parser.value(portsFile)).absoluteFilePath();
     return true;
+}
+
+// Serves the web page and writes its address beside the token it holds;
+// false with *error when it cannot.
+bool startWeb(ZelvoWebServer* web, const Options& options, const QString& tokenFile, QString* error)
+{
+    // The page asks for the control token, so it is served with the channel only.
+    if (tokenFile.isEmpty()) {
+        *error = QStringLiteral("the web page needs the control channel");
+        return false;
+    }
+    if (!web->start(options.webHost, options.webPort)) {
+        *error = web->errorString();
+        return false;
+    }
+    return web->writeAddressFile(QFileInfo(tokenFile).dir().filePath(QStringLiteral("web-address")), error);
 }
 
 } // namespace
@@ -134,7 +192,8 @@ int qMain(int argc, char** argv)
             return startFailed(QStringLiteral("cannot create the data directory %1").arg(instance.dataDirectory));
     }
 
-    ZelvoServer server;
+    ZelvoClock clock(options.clock);
+    ZelvoServer server(&clock);
     if (!server.start(QHostAddress(QHostAddress::LocalHost), instance.agentPort)) {
         std::fprintf(stderr, "ZelvoEmulator already in use (port %u)\n", unsigned(instance.agentPort));
         if (nobodyCanAnswer())
@@ -162,9 +221,22 @@ int qMain(int argc, char** argv)
             return 1;
     }
     const bool controlListens = !control.tokenFile().isEmpty();
+
+    ZelvoWebServer web(&emulator, control.controlCommands(), &control.accessToken());
+    if (options.web) {
+        if (startWeb(&web, options, control.tokenFile(), &error)) {
+            const QString address = web.address().toString();
+            control.controlCommands()->setWebAddress(address);
+            std::fprintf(stderr, "ZelvoEmulator: the web page of this emulator is at\n    %s\n", qUtf8Printable(address));
+        } else {
+            std::fprintf(stderr, "ZelvoEmulator: no web page: %s\n", qUtf8Printable(error));
+            if (nobodyCanAnswer())
+                return 1;
+        }
+    }
     if (!options.portsFile.isEmpty() && (controlListens || !options.control)
-        && !ZelvoInstance::writePortsFile(options.portsFile, server.serverPort(), control.port(), control.tokenFile(),
-                                          &error))
+        && !ZelvoInstance::writePortsFile(options.portsFile, server.serverPort(), control.port(), web.port(),
+                                          control.tokenFile(), &error))
         return startFailed(error);
 
     const int result = application.exec();

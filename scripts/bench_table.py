@@ -168,18 +168,27 @@ def scale(report):
             "%.2f" % ratio if isinstance(ratio, float) else str(ratio), shown)
 
 
-def recording_memory(report):
+def named_figures(bench, report):
+    """Figures that name their floor and target themselves."""
     for figure in report.get("figures", []):
         value, floor = figure["value"], figure["floor"]
         ratio = "%.2f" % (value / floor) if isinstance(value, (int, float)) and floor else "-"
-        add("recording", figure["name"], str(value), figure["floor_name"], str(floor), ratio, figure["target"])
+        add(bench, figure["name"], str(value), figure["floor_name"], str(floor), ratio, figure["target"])
+
+
+def recording_memory(report):
+    named_figures("recording", report)
+
+
+def clock(report):
+    named_figures("clock", report)
 
 
 # In this order in the table; any other benchmark follows in name order.
 readers = {"bench_comm": comm, "bench_zicodec": image, "bench_content": content,
            "bench_events": events, "bench_control": control,
            "bench_recording": recording, "bench_recording_memory": recording_memory, "bench_animation": animation,
-           "bench_startup": startup, "bench_scale": scale}
+           "bench_startup": startup, "bench_scale": scale, "bench_clock": clock}
 order = list(readers)
 results = pathlib.Path(sys.argv[1])
 names = {path.stem for path in results.glob("*.txt")} | {path.stem for path in results.glob("*.json")}

@@ -153,7 +153,23 @@ QList<ZelvoControlCommand> declarations()
                        "record deleted. Connected agents stay connected."),
         QString(), QString(), false, {}, {{}}};
 
-    return {buttons, sensors, trace, screenshot, record, state, wait, log, fullscreen, link, battery, reset};
+    ZelvoControlCommand web{
+        QStringLiteral("web"),
+        QStringLiteral("Print the address of the emulator's web page, its token in it (the emulator\n"
+                       "serves the page when started with --web-port PORT)."),
+        QString(), QString(), false, {}, {{}}};
+
+    ZelvoControlCommand clock{
+        QStringLiteral("clock"),
+        QStringLiteral("Stop the device's time, let it run again, move it MS milliseconds on\n"
+                       "(every timer due on the way fires first), or print it as JSON."),
+        QStringLiteral("action"), QStringLiteral("state"), false, {},
+        {{QStringLiteral("pause"), QString(), {}},
+         {QStringLiteral("resume"), QString(), {}},
+         {QStringLiteral("advance"), QString(), {Field::whole(QStringLiteral("ms"), 0, maxMillis).positional(QStringLiteral("MS"))}},
+         {QStringLiteral("state"), QString(), {}}}};
+
+    return {buttons, sensors, trace, screenshot, record, state, wait, log, fullscreen, link, battery, reset, web, clock};
 }
 
 QString mustBe(const ZelvoControlField& field)

@@ -70,12 +70,17 @@ bool ZelvoControlToken::save(const QString& path, QString* error) const
                      .arg(directory);
         return false;
     }
+    return writeOwnerOnly(path, token + '\n', error);
+}
+
+bool ZelvoControlToken::writeOwnerOnly(const QString& path, const QByteArray& bytes, QString* error)
+{
     QSaveFile file(path);
-    // The permissions go on the temporary file before a byte of the token
+    // The permissions go on the temporary file before a byte of the secret
     // is in it; the rename keeps them.
     if (!file.open(QIODevice::WriteOnly)
         || !file.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner)
-        || file.write(token + '\n') != token.size() + 1 || !file.commit()) {
+        || file.write(bytes) != bytes.size() || !file.commit()) {
         *error = QStringLiteral("cannot write %1: %2").arg(path, file.errorString());
         return false;
     }

@@ -21,6 +21,9 @@ public:
     const QByteArray& value() const { return token; }
     // Writes the token atomically, readable by the owner only.
     bool save(const QString& path, QString* error) const;
+    // Writes bytes atomically into a file readable by its owner only (the
+    // token, or an address that holds it).
+    static bool writeOwnerOnly(const QString& path, const QByteArray& bytes, QString* error);
     // In constant time, so that answer times say nothing about the token.
     bool matches(const QByteArray& candidate) const;
 

@@ -16,6 +16,7 @@ constexpr qint64 maxPortsFileSize = 64 * 1024;
 
 const QString agentPortKey = QStringLiteral("agentPort");
 const QString controlPortKey = QStringLiteral("controlPort");
+const QString webPortKey = QStringLiteral("webPort");
 const QString tokenFileKey = QStringLiteral("tokenFile");
 const QString pidKey = QStringLiteral("pid");
 
@@ -72,11 +73,12 @@ bool ZelvoInstance::readPortsFile(const QString& path, QString* error)
     return true;
 }
 
-bool ZelvoInstance::writePortsFile(const QString& path, quint16 agentPort, quint16 controlPort,
+bool ZelvoInstance::writePortsFile(const QString& path, quint16 agentPort, quint16 controlPort, quint16 webPort,
                                    const QString& tokenFile, QString* error)
 {
     const QJsonObject object{{agentPortKey, agentPort},
                              {controlPortKey, controlPort},
+                             {webPortKey, webPort},
                              {tokenFileKey, tokenFile},
                              {pidKey, double(QCoreApplication::applicationPid())}};
     // flush() before commit(): commit() overlooks a failure of the buffered

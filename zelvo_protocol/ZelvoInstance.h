@@ -13,6 +13,8 @@ public:
     static constexpr const char* agentPortVariable = "ZELVO_AGENT_PORT";
     static constexpr const char* controlPortVariable = "ZELVO_CONTROL_PORT";
     static constexpr const char* dataDirVariable = "ZELVO_DATA_DIR";
+    // The port of the web page; it is served only when this or its option is set.
+    static constexpr const char* webPortVariable = "ZELVO_WEB_PORT";
 
     quint16 agentPort = ZelvoPorts::agent;
     quint16 controlPort = ZelvoPorts::control;
@@ -31,7 +33,8 @@ public:
     // wrote; false with *error when it is missing or not one.
     bool readPortsFile(const QString& path, QString* error);
     // Written atomically, so that whoever waits for the file reads it whole.
-    static bool writePortsFile(const QString& path, quint16 agentPort, quint16 controlPort,
+    // webPort is 0 when no web page is served.
+    static bool writePortsFile(const QString& path, quint16 agentPort, quint16 controlPort, quint16 webPort,
                                const QString& tokenFile, QString* error);
 
     // The control token of this instance: from the ports file once read,

@@ -37,8 +37,8 @@ void ZelvoConnection::falseRun()
 {
     qCDebug(zelvoLog) << "ZelvoConnection::falseRun 1";
     zelvoReceiver = std::make_unique<ZelvoReceiver>(this);
-    zelvoSender = std::make_unique<ZelvoSender>(this);
-    zelvoSocket = std::make_unique<ZelvoSocket>(tcpSocket, this);
+    zelvoSender = std::make_unique<ZelvoSender>(this, server->clock());
+    zelvoSocket = std::make_unique<ZelvoSocket>(tcpSocket, this, server->clock());
     connect(zelvoSocket.get(), &ZelvoSocket::dataReceived, zelvoReceiver.get(), &ZelvoReceiver::onDataReceived);
     connect(zelvoSocket.get(), &ZelvoSocket::disconnected, this, &ZelvoConnection::onSocketDisconnected);
     qCDebug(zelvoLog) << "ZelvoConnection::falseRun 2";

@@ -1,5 +1,6 @@
 #include "comm/ZelvoSender.h"
 
+#include "clock/ZelvoClock.h"
 #include "comm/ZelvoConnection.h"
 #include "ZelvoFrame.h"
 #include "ZelvoLog.h"
@@ -7,15 +8,17 @@
 
 #include <QDebug>
 #include <QTcpSocket>
-#include <QTimer>
 
-ZelvoSender::ZelvoSender(ZelvoConnection* connection)
+#include <algorithm>
+#include <limits>
+
+ZelvoSender::ZelvoSender(ZelvoConnection* connection, ZelvoClock* clock)
     : connection(connection)
-    , dueTimer(new QTimer(this))
+    , clock(clock)
+    , dueTimer(new ZelvoClockTimer(clock, this))
 {
     dueTimer->setSingleShot(true);
-    dueTimer->setTimerType(Qt::PreciseTimer);
-    connect(dueTimer, &QTimer::timeout, this, &ZelvoSender::sendDue);
+    connect(dueTimer, &ZelvoClockTimer::timeout, this, &ZelvoSender::sendDue);
 }
 
 ZelvoSender::~ZelvoSender()
@@ -34,13 +37,13 @@ bool ZelvoSender::send(const QByteArray& data, int delayMillis)
                               << " BYTES WAIT FOR THE SLOWED LINK, MESSAGE DROPPED\033[0m";
         return false;
     }
-    QDeadlineTimer due(qMax(delayMillis, 0), Qt::PreciseTimer);
-    if (!waiting.isEmpty() && due < waiting.last().due)
-        due = waiting.last().due;
+    qint64 due = clock->now() + qMax(delayMillis, 0);
+    if (!waiting.isEmpty())
+        due = std::max(due, waiting.last().due);
     waiting.enqueue({due, data});
     waitingBytes += data.size();
     if (!dueTimer->isActive())
-        dueTimer->start(int(waiting.head().due.remainingTime()));
+        startDueTimer();
     return true;
 }
 
@@ -62,7 +65,7 @@ bool ZelvoSender::sendCommand(const ZelvoAction& action)
 
 void ZelvoSender::sendDue()
 {
-    while (!waiting.isEmpty() && waiting.head().due.hasExpired()) {
+    while (!waiting.isEmpty() && waiting.head().due <= clock->now()) {
         const Delayed next = waiting.dequeue();
         waitingBytes -= next.data.size();
         // Once the connection has ended (a failed write aborts it), the rest
@@ -75,5 +78,10 @@ void ZelvoSender::sendDue()
         }
     }
     if (!waiting.isEmpty())
-        dueTimer->start(int(waiting.head().due.remainingTime()));
+        startDueTimer();
+}
+
+void ZelvoSender::startDueTimer()
+{
+    dueTimer->start(int(std::min<qint64>(waiting.head().due - clock->now(), std::numeric_limits<int>::max())));
 }

@@ -1,12 +1,12 @@
 #pragma once
 
 #include <QByteArray>
-#include <QDeadlineTimer>
 #include <QObject>
 #include <QQueue>
 
-class QTimer;
 class ZelvoAction;
+class ZelvoClock;
+class ZelvoClockTimer;
 class ZelvoConnection;
 
 // The outbound side of a connection: every event for an agent leaves here,
@@ -18,7 +18,8 @@ class ZelvoSender final : public QObject
     Q_DISABLE_COPY_MOVE(ZelvoSender)
 
 public:
-    explicit ZelvoSender(ZelvoConnection* connection);
+    // Delays are counted on clock.
+    ZelvoSender(ZelvoConnection* connection, ZelvoClock* clock);
     ~ZelvoSender() override;
 
     // Writes now, or after delayMillis; a message never overtakes one sent
@@ -30,14 +31,16 @@ public:
 private:
     struct Delayed
     {
-        QDeadlineTimer due;
+        qint64 due = 0; // on the clock
         QByteArray data;
     };
 
     void sendDue();
+    void startDueTimer();
 
     ZelvoConnection* connection = nullptr;
     QQueue<Delayed> waiting;
     qint64 waitingBytes = 0;
-    QTimer* dueTimer = nullptr;
+    ZelvoClock* clock = nullptr;
+    ZelvoClockTimer* dueTimer = nullptr;
 };

@@ -1,5 +1,6 @@
 #include "comm/ZelvoServer.h"
 
+#include "clock/ZelvoClock.h"
 #include "comm/ZelvoConnection.h"
 #include "ZelvoFrameBudget.h"
 #include "ZelvoLog.h"
@@ -50,9 +51,11 @@ bool isConnectionError(int error)
 
 } // namespace
 
-ZelvoServer::ZelvoServer(QObject* parent)
+ZelvoServer::ZelvoServer(ZelvoClock* clock, QObject* parent)
     : QTcpServer(parent)
-    , messageRecorder(new ZelvoRecorder(ZelvoRecorder::defaultCapacity, this))
+    , ownClock(clock ? nullptr : std::make_unique<ZelvoClock>())
+    , deviceClock(clock ? clock : ownClock.get())
+    , messageRecorder(new ZelvoRecorder(ZelvoRecorder::defaultCapacity, deviceClock, this))
     , unfinishedFrames(std::make_shared<ZelvoFrameBudget>())
     , acceptRetryTimer(new QTimer(this))
 {

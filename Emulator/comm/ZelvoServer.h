@@ -11,6 +11,7 @@
 
 class QSocketNotifier;
 class QTimer;
+class ZelvoClock;
 class ZelvoConnection;
 class ZelvoFrameBudget;
 class ZelvoRecorder;
@@ -26,7 +27,10 @@ class ZelvoServer : public QTcpServer
     Q_DISABLE_COPY_MOVE(ZelvoServer)
 
 public:
-    explicit ZelvoServer(QObject* parent = nullptr);
+    // Every timed behaviour of the link and of whoever builds on this
+    // server follows clock; without one the server keeps a real-time clock
+    // of its own.
+    explicit ZelvoServer(ZelvoClock* clock = nullptr, QObject* parent = nullptr);
     ~ZelvoServer() override;
 
     bool start(const QHostAddress& address, quint16 port);
@@ -35,6 +39,7 @@ public:
     QList<ZelvoConnection*> connections() const;
     // What became of every agent message, for whoever wants to read it.
     ZelvoRecorder* recorder() const { return messageRecorder; }
+    ZelvoClock* clock() const { return deviceClock; }
     // What the unfinished frames of this server's agents may hold together.
     std::shared_ptr<ZelvoFrameBudget> frameBudget() const { return unfinishedFrames; }
 
@@ -87,6 +92,8 @@ private:
     bool holdReserve();
     void releaseReserve();
 
+    std::unique_ptr<ZelvoClock> ownClock;
+    ZelvoClock* deviceClock = nullptr;
     QList<ZelvoConnection*> connectionList;
     ZelvoRecorder* messageRecorder = nullptr;
     std::shared_ptr<ZelvoFrameBudget> unfinishedFrames;

@@ -3,6 +3,7 @@
 #include "ZelvoAction.h"
 #include "ZelvoFrame.h"
 #include "ZelvoLog.h"
+#include "clock/ZelvoClock.h"
 #include "comm/ZelvoConnection.h"
 
 #include <QDebug>
@@ -12,11 +13,12 @@
 
 int ZelvoSocket::pollCountdown = 3;
 
-ZelvoSocket::ZelvoSocket(QTcpSocket* socket, ZelvoConnection* connection)
+ZelvoSocket::ZelvoSocket(QTcpSocket* socket, ZelvoConnection* connection, ZelvoClock* clock)
     : connection(connection)
     , tcpSocket(socket)
-    , pollTimer(std::make_unique<QTimer>())
-    , stallTimer(new QTimer(this))
+    , ownClock(clock ? nullptr : std::make_unique<ZelvoClock>())
+    , pollTimer(std::make_unique<ZelvoClockTimer>(clock ? clock : ownClock.get()))
+    , stallTimer(new ZelvoClockTimer(pollTimer->clock(), this))
     , reader(connection ? connection->frameBudget() : nullptr)
 {
     if (tcpSocket)
@@ -48,10 +50,10 @@ void ZelvoSocket::init()
     }
     pollTimer->setInterval(2000);
     pollTimer->setSingleShot(false);
-    connect(pollTimer.get(), &QTimer::timeout, this, &ZelvoSocket::pollAvailable);
+    connect(pollTimer.get(), &ZelvoClockTimer::timeout, this, &ZelvoSocket::pollAvailable);
     stallTimer->setSingleShot(true);
     stallTimer->setInterval(ZelvoFrame::frameStallMillis);
-    connect(stallTimer, &QTimer::timeout, this, [this] {
+    connect(stallTimer, &ZelvoClockTimer::timeout, this, [this] {
         abortConnection(QStringLiteral("ZelvoSocket::readPkg NO BYTES FOR %1 ms IN THE MIDDLE OF A FRAME")
                             .arg(ZelvoFrame::frameStallMillis));
     });
@@ -63,7 +65,7 @@ void ZelvoSocket::unwire()
         disconnect(tcpSocket, &QAbstractSocket::stateChanged, this, &ZelvoSocket::statusSlot);
         disconnect(tcpSocket, &QIODevice::readyRead, this, &ZelvoSocket::readPkg);
     }
-    disconnect(pollTimer.get(), &QTimer::timeout, this, &ZelvoSocket::pollAvailable);
+    disconnect(pollTimer.get(), &ZelvoClockTimer::timeout, this, &ZelvoSocket::pollAvailable);
     pollTimer->stop();
     stallTimer->stop();
 }

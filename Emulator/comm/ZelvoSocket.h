@@ -10,13 +10,16 @@
 #include <memory>
 
 class QTcpSocket;
-class QTimer;
 class ZelvoAction;
+class ZelvoClock;
+class ZelvoClockTimer;
 class ZelvoConnection;
 
 // Cuts an agent's TCP stream into frames (see ZelvoFrameReader) and sends frames
 // on it. Takes ownership of the TCP socket. On the emulator's side it belongs
 // to a ZelvoConnection; with a null connection it serves the agent's side.
+// Its poll and stall timers run on the clock given, or on a real-time
+// clock of its own.
 // Delete it with deleteLater() from its own signals.
 class ZelvoSocket final : public QObject
 {
@@ -24,7 +27,7 @@ class ZelvoSocket final : public QObject
     Q_DISABLE_COPY_MOVE(ZelvoSocket)
 
 public:
-    ZelvoSocket(QTcpSocket* socket, ZelvoConnection* connection);
+    ZelvoSocket(QTcpSocket* socket, ZelvoConnection* connection, ZelvoClock* clock = nullptr);
     ~ZelvoSocket() override;
 
     bool sendData(const QByteArray& data);
@@ -59,8 +62,9 @@ private:
 
     ZelvoConnection* connection = nullptr;
     QTcpSocket* tcpSocket = nullptr;
-    std::unique_ptr<QTimer> pollTimer;
-    QTimer* stallTimer = nullptr;
+    std::unique_ptr<ZelvoClock> ownClock;
+    std::unique_ptr<ZelvoClockTimer> pollTimer;
+    ZelvoClockTimer* stallTimer = nullptr;
     ZelvoFrameReader reader;
     bool readScheduled = false;
 

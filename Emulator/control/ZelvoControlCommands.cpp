@@ -1,5 +1,6 @@
 #include "control/ZelvoControlCommands.h"
 
+#include "clock/ZelvoClock.h"
 #include "control/ZelvoControlRequest.h"
 #include "control/ZelvoTracePlayer.h"
 #include "comm/ZelvoServer.h"
@@ -71,7 +72,7 @@ ZelvoControlCommands::ZelvoControlCommands(ZelvoEmulator* window, ZelvoServer* s
     : QObject(parent)
     , window(window)
     , server(server)
-    , player(new ZelvoTracePlayer(this))
+    , player(new ZelvoTracePlayer(server->clock(), this))
 {
     connect(player, &ZelvoTracePlayer::readingDue, this, &ZelvoControlCommands::shoot);
 }
@@ -109,6 +110,11 @@ ZelvoControlCommands::Operation ZelvoControlCommands::operation(const QString& o
         {QStringLiteral("link delay"), &C::link},
         {QStringLiteral("battery"), &C::battery},
         {QStringLiteral("reset"), &C::reset},
+        {QStringLiteral("web"), &C::web},
+        {QStringLiteral("clock pause"), &C::clock},
+        {QStringLiteral("clock resume"), &C::clock},
+        {QStringLiteral("clock advance"), &C::clock},
+        {QStringLiteral("clock state"), &C::clock},
     };
     return operations.value(operationName);
 }
@@ -167,12 +173,21 @@ void ZelvoControlCommands::press(const ZelvoControlRequest& request, const Reply
         delete waiter;
         reply({{QStringLiteral("releasedElsewhere"), true}}, QString());
     });
-    QTimer::singleShot(request.whole(QStringLiteral("hold")), Qt::PreciseTimer, waiter, [this, waiter, target, reply] {
+    const int holdMillis = request.whole(QStringLiteral("hold"));
+    server->clock()->singleShot(holdMillis, waiter, [this, waiter, target, reply] {
         delete waiter;
         window->releaseControl(target);
         reply({{QStringLiteral("releasedElsewhere"), false}}, QString());
     });
     window->pressControl(target);
+    passManualTime(holdMillis);
+}
+
+void ZelvoControlCommands::passManualTime(qint64 millis)
+{
+    ZelvoClock* deviceClock = server->clock();
+    if (deviceClock->isManual())
+        deviceClock->advance(millis);
 }
 
 void ZelvoControlCommands::release(const ZelvoControlRequest& request, const Reply& reply)
@@ -206,6 +221,7 @@ void ZelvoControlCommands::longPress(const ZelvoControlRequest& request, const R
         reply({}, QStringLiteral("%1 was released before the long press").arg(name));
     });
     window->pressControl(target);
+    passManualTime(Button::longPressMillis);
 }
 
 void ZelvoControlCommands::sensorShot(const ZelvoControlRequest& request, const Reply& reply)
@@ -318,6 +334,8 @@ void ZelvoControlCommands::playTrace(const ZelvoControlRequest& request, const R
         });
     }
     player->play(readings);
+    if (waitForEnd)
+        passManualTime(readings.constLast().millis);
     if (!waitForEnd) {
         QJsonObject results = traceState(*player);
         results.insert(QStringLiteral("duration"), double(readings.constLast().millis));
@@ -485,6 +503,8 @@ void ZelvoControlCommands::wait(const ZelvoControlRequest& request, const Reply&
         delete waiter;
         settle(record);
     });
+    // The agent sends in its own time, so the wait counts real time on
+    // either clock.
     QTimer::singleShot(timeoutMillis, waiter, [waiter, agentHash, timeoutMillis, reply] {
         delete waiter;
         reply({}, QStringLiteral("no content of %1 on the display after %2 ms").arg(agentHash).arg(timeoutMillis));
@@ -529,6 +549,27 @@ void ZelvoControlCommands::waitRemoved(const ZelvoControlRequest& request, const
     });
 }
 
+void ZelvoControlCommands::clock(const ZelvoControlRequest& request, const Reply& reply)
+{
+    ZelvoClock* deviceClock = server->clock();
+    if (request.action() == QLatin1String("pause")) {
+        deviceClock->pause();
+    } else if (request.action() == QLatin1String("resume")) {
+        deviceClock->resume();
+    } else if (request.action() == QLatin1String("advance") && !deviceClock->advance(request.whole(QStringLiteral("ms")))) {
+        reply({}, QStringLiteral("the clock runs in real time; pause it first"));
+        return;
+    }
+    reply({{QStringLiteral("clock"), clockState()}}, QString());
+}
+
+QJsonObject ZelvoControlCommands::clockState() const
+{
+    const ZelvoClock* deviceClock = server->clock();
+    return {{QStringLiteral("mode"), ZelvoClock::modeName(deviceClock->mode())},
+            {QStringLiteral("now"), double(deviceClock->now())}};
+}
+
 void ZelvoControlCommands::reset(const ZelvoControlRequest&, const Reply& reply)
 {
     // The trace first, so that no reading of it arrives after the reset.
@@ -538,6 +579,12 @@ void ZelvoControlCommands::reset(const ZelvoControlRequest&, const Reply& reply)
     server->recorder()->clear();
     window->imageStore()->removeAgentImages();
     reply({}, QString());
+}
+
+void ZelvoControlCommands::web(const ZelvoControlRequest&, const Reply& reply)
+{
+    reply({{QStringLiteral("url"), webAddress}},
+          webAddress.isEmpty() ? QStringLiteral("no web page; start the emulator with --web-port PORT") : QString());
 }
 
 void ZelvoControlCommands::state(const ZelvoControlRequest&, const Reply& reply)
@@ -567,5 +614,6 @@ void ZelvoControlCommands::state(const ZelvoControlRequest&, const Reply& reply)
         {QStringLiteral("drawnAgent"), window->drawnAgent()},
         {QStringLiteral("drawnContentId"), window->drawnContentId()},
         {QStringLiteral("lastOutcome"), lastOutcome(window->lastContentOutcome())},
+        {QStringLiteral("clock"), clockState()},
     }, QString());
 }

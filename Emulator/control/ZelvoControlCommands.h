@@ -41,6 +41,9 @@ public:
     static Operation operation(const QString& operationName);
 
     ZelvoTracePlayer* tracePlayer() const { return player; }
+    // The web page's address with its token, which the "web" command
+    // tells; empty while no page is served.
+    void setWebAddress(const QString& address) { webAddress = address; }
     ZelvoRecorder* recorder() const;
 
 private:
@@ -65,10 +68,17 @@ private:
     void waitRemoved(const ZelvoControlRequest& request, const Reply& reply);
     void link(const ZelvoControlRequest& request, const Reply& reply);
     void battery(const ZelvoControlRequest& request, const Reply& reply);
+    // Pauses, resumes or advances the device clock, or tells its state.
+    void clock(const ZelvoControlRequest& request, const Reply& reply);
+    QJsonObject clockState() const;
+    // On a manual clock a command that holds for device time moves the
+    // clock by that time itself, since nothing else would.
+    void passManualTime(qint64 millis);
     // A fresh start without restarting: the window, the trace, the record
     // and the stored images; the agents stay connected.
     void reset(const ZelvoControlRequest& request, const Reply& reply);
     void state(const ZelvoControlRequest& request, const Reply& reply);
+    void web(const ZelvoControlRequest& request, const Reply& reply);
     QJsonObject linkState() const;
     // A single shot from the sensor panel, as its button sends one; a
     // battery reading of a whole percent sets the shown level as well.
@@ -77,4 +87,5 @@ private:
     ZelvoEmulator* window = nullptr;
     ZelvoServer* server = nullptr;
     ZelvoTracePlayer* player = nullptr;
+    QString webAddress;
 };

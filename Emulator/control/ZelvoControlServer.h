@@ -39,6 +39,8 @@ public:
     const QString& tokenFile() const { return tokenPath; }
     quint16 port() const;
     ZelvoControlCommands* controlCommands() const { return commands; }
+    // The secret of this run, which the web page asks for too.
+    const ZelvoControlToken& accessToken() const { return token; }
 
 private:
     void onNewConnection();

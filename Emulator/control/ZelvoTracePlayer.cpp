@@ -1,17 +1,17 @@
 #include "control/ZelvoTracePlayer.h"
 
-#include <QTimer>
+#include "clock/ZelvoClock.h"
 
 #include <algorithm>
 #include <limits>
 
-ZelvoTracePlayer::ZelvoTracePlayer(QObject* parent)
+ZelvoTracePlayer::ZelvoTracePlayer(ZelvoClock* clock, QObject* parent)
     : QObject(parent)
-    , timer(new QTimer(this))
+    , clock(clock)
+    , timer(new ZelvoClockTimer(clock, this))
 {
     timer->setSingleShot(true);
-    timer->setTimerType(Qt::PreciseTimer);
-    connect(timer, &QTimer::timeout, this, &ZelvoTracePlayer::onTimeout);
+    connect(timer, &ZelvoClockTimer::timeout, this, &ZelvoTracePlayer::onTimeout);
 }
 
 ZelvoTracePlayer::~ZelvoTracePlayer() = default;
@@ -21,7 +21,7 @@ void ZelvoTracePlayer::play(const QList<ZelvoTrace::TimedReading>& readings)
     trace = readings;
     played = 0;
     playing = true;
-    clock.start();
+    startMillis = clock->now();
     onTimeout();
 }
 
@@ -35,7 +35,7 @@ void ZelvoTracePlayer::onTimeout()
 {
     // Every reading whose time has come goes now, so that a late wake-up
     // never lets the trace fall behind for good.
-    while (playing && played < trace.size() && trace.at(played).millis <= clock.elapsed())
+    while (playing && played < trace.size() && trace.at(played).millis <= elapsed())
         emit readingDue(trace.at(played++).reading);
     if (!playing)
         return;
@@ -43,7 +43,12 @@ void ZelvoTracePlayer::onTimeout()
         finish(true);
         return;
     }
-    timer->start(int(std::min<qint64>(trace.at(played).millis - clock.elapsed(), std::numeric_limits<int>::max())));
+    timer->start(int(std::min<qint64>(trace.at(played).millis - elapsed(), std::numeric_limits<int>::max())));
+}
+
+qint64 ZelvoTracePlayer::elapsed() const
+{
+    return clock->now() - startMillis;
 }
 
 void ZelvoTracePlayer::finish(bool completed)

@@ -2,20 +2,20 @@
 
 #include "ZelvoTrace.h"
 
-#include <QElapsedTimer>
 #include <QList>
 #include <QObject>
 
-class QTimer;
+class ZelvoClock;
+class ZelvoClockTimer;
 
-// Plays a trace's readings in real time.
+// Plays a trace's readings at their times on the device clock.
 class ZelvoTracePlayer final : public QObject
 {
     Q_OBJECT
     Q_DISABLE_COPY_MOVE(ZelvoTracePlayer)
 
 public:
-    explicit ZelvoTracePlayer(QObject* parent = nullptr);
+    explicit ZelvoTracePlayer(ZelvoClock* clock, QObject* parent = nullptr);
     ~ZelvoTracePlayer() override;
 
     // Replaces nothing: a trace that plays must be stopped first.
@@ -34,10 +34,13 @@ signals:
 private:
     void onTimeout();
     void finish(bool completed);
+    qint64 elapsed() const;
 
     QList<ZelvoTrace::TimedReading> trace;
     int played = 0;
     bool playing = false;
-    QElapsedTimer clock;
-    QTimer* timer = nullptr;
+    ZelvoClock* clock = nullptr;
+    // When the trace began, on the clock.
+    qint64 startMillis = 0;
+    ZelvoClockTimer* timer = nullptr;
 };

@@ -1,11 +1,13 @@
 #include "record/ZelvoRecorder.h"
 
-#include <QDateTime>
+#include "clock/ZelvoClock.h"
 
 #include <utility>
 
-ZelvoRecorder::ZelvoRecorder(int capacity, QObject* parent)
+ZelvoRecorder::ZelvoRecorder(int capacity, const ZelvoClock* clock, QObject* parent)
     : QObject(parent)
+    , ownClock(clock ? nullptr : std::make_unique<ZelvoClock>())
+    , clock(clock ? clock : ownClock.get())
     , ring(qMax(1, capacity))
 {
 }
@@ -24,7 +26,7 @@ quint64 ZelvoRecorder::append(ZelvoRecord record)
         emit oldestDropped(1);
     }
     record.sequence = nextSequence++;
-    record.timeMillis = QDateTime::currentMSecsSinceEpoch();
+    record.timeMillis = clock->epochMillis();
     heldPayloadBytes += record.payload.size();
     emit aboutToAppend(count);
     ring[slot(count)] = std::move(record);

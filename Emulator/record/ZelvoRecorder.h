@@ -5,6 +5,10 @@
 #include <QObject>
 #include <QVector>
 
+#include <memory>
+
+class ZelvoClock;
+
 // The last records of what happened on the agent link, in a bounded ring.
 // Appending stores the record as it is and formats nothing. Index 0 is the
 // oldest record kept; a list model reads by index and follows the signals:
@@ -21,7 +25,9 @@ public:
     // of payloads the oldest records keep their facts but let their payload go.
     static constexpr qint64 payloadBudget = 64 * 1024 * 1024;
 
-    explicit ZelvoRecorder(int capacity = defaultCapacity, QObject* parent = nullptr);
+    // Records are stamped on clock; without one, on a real-time clock of its own.
+    explicit ZelvoRecorder(int capacity = defaultCapacity, const ZelvoClock* clock = nullptr,
+                           QObject* parent = nullptr);
     ~ZelvoRecorder() override;
 
     // Stamps the record with the next sequence number and the time; returns
@@ -51,6 +57,8 @@ private:
     int slot(int index) const { return (first + index) % ring.size(); }
     void releasePayloads();
 
+    std::unique_ptr<ZelvoClock> ownClock;
+    const ZelvoClock* clock = nullptr;
     QVector<ZelvoRecord> ring;
     int first = 0;
     int count = 0;

@@ -1,12 +1,12 @@
 #include "recording/ZelvoDisplayRecorder.h"
 
+#include "clock/ZelvoClock.h"
 #include "recording/ZelvoApngWriter.h"
 #include "recording/ZelvoGifWriter.h"
 
 #include <QDir>
 #include <QFileInfo>
 #include <QPainter>
-#include <QTimer>
 #include <QtConcurrent>
 
 namespace {
@@ -20,12 +20,14 @@ constexpr int maxEncoding = 16;
 
 } // namespace
 
-ZelvoDisplayRecorder::ZelvoDisplayRecorder(QObject* parent)
+ZelvoDisplayRecorder::ZelvoDisplayRecorder(ZelvoClock* clock, QObject* parent)
     : QObject(parent)
-    , limit(new QTimer(this))
+    , ownClock(clock ? nullptr : std::make_unique<ZelvoClock>())
+    , clock(clock ? clock : ownClock.get())
+    , limit(new ZelvoClockTimer(this->clock, this))
 {
     limit->setSingleShot(true);
-    connect(limit, &QTimer::timeout, this, [this] { stop(); });
+    connect(limit, &ZelvoClockTimer::timeout, this, [this] { stop(); });
     connect(&oldest, &QFutureWatcher<QByteArray>::finished, this, &ZelvoDisplayRecorder::writeEncoded);
 }
 
@@ -69,7 +71,7 @@ bool ZelvoDisplayRecorder::start(const QString& path, double seconds, QString* e
     openFrameMillis = -1;
     lastRecorded = QImage();
     recording = true;
-    clock.start();
+    startMillis = clock->now();
     if (seconds > 0)
         limit->start(int(seconds * 1000));
     // The first frame is what the display shows now.
@@ -83,7 +85,7 @@ bool ZelvoDisplayRecorder::stop(QString* error)
 {
     if (!recording)
         return true;
-    const qint64 end = clock.elapsed();
+    const qint64 end = clock->now() - startMillis;
     recording = false;
     limit->stop();
     for (Frame& frame : encoding)
@@ -120,6 +122,7 @@ QImage ZelvoDisplayRecorder::opaque(const QImage& image)
 void ZelvoDisplayRecorder::showImage(const QImage& image)
 {
     current = image;
+    emit imageShown(image);
     // A recomposition that changed nothing is no new frame.
     if (recording && image != lastRecorded)
         addFrame(image);
@@ -128,7 +131,7 @@ void ZelvoDisplayRecorder::showImage(const QImage& image)
 void ZelvoDisplayRecorder::addFrame(const QImage& image)
 {
     lastRecorded = image;
-    const qint64 millis = clock.elapsed();
+    const qint64 millis = clock->now() - startMillis;
     // On a machine too busy to encode as fast as the display changes, the
     // display waits for the oldest frame, so that memory and the time to
     // stop stay bounded and no frame is lost.

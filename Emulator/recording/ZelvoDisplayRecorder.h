@@ -1,6 +1,5 @@
 #pragma once
 
-#include <QElapsedTimer>
 #include <QFile>
 #include <QFuture>
 #include <QFutureWatcher>
@@ -11,8 +10,9 @@
 
 #include <memory>
 
-class QTimer;
 class ZelvoAnimationWriter;
+class ZelvoClock;
+class ZelvoClockTimer;
 
 // Records the display as an animation: one frame per change of the display
 // image, each shown as long as the display showed it. The file is an
@@ -20,14 +20,16 @@ class ZelvoAnimationWriter;
 // worker threads as they come, so that recording costs the drawing of
 // content next to nothing, and written to the file in order as soon as
 // each is encoded: memory stays flat however long the recording runs, and a
-// killed program leaves every frame encoded until then.
+// killed program leaves every frame encoded until then. Frames last as
+// long as the device clock says, which is a real-time clock of its own
+// unless one is given.
 class ZelvoDisplayRecorder final : public QObject
 {
     Q_OBJECT
     Q_DISABLE_COPY_MOVE(ZelvoDisplayRecorder)
 
 public:
-    explicit ZelvoDisplayRecorder(QObject* parent = nullptr);
+    explicit ZelvoDisplayRecorder(ZelvoClock* clock = nullptr, QObject* parent = nullptr);
     ~ZelvoDisplayRecorder() override;
 
     // Starts recording into path (absolute, replaced), for seconds or, when
@@ -48,6 +50,10 @@ public slots:
     void showImage(const QImage& image);
 
 signals:
+    // Every composed display, recorded or not, for those who watch it from
+    // elsewhere: the window itself declares no signals, since tools reach
+    // its slots by index.
+    void imageShown(const QImage& image);
     void recordingChanged(bool recording);
     // A recording ended, by stop() or at its time; error is empty when the
     // file was written.
@@ -75,7 +81,9 @@ private:
     // When the frame written last was taken, while its length is still open.
     qint64 openFrameMillis = -1;
     int frames = 0;
-    QElapsedTimer clock;
-    QTimer* limit = nullptr;
+    std::unique_ptr<ZelvoClock> ownClock;
+    ZelvoClock* clock = nullptr;
+    qint64 startMillis = 0;
+    ZelvoClockTimer* limit = nullptr;
     bool recording = false;
 };

@@ -1,5 +1,6 @@
 #include "ui/Button.h"
 #include "ZelvoLog.h"
+#include "clock/ZelvoClock.h"
 
 #include <QDebug>
 #include <QFontMetrics>
@@ -7,20 +8,14 @@
 #include <QPainter>
 #include <QPixmap>
 #include <QString>
-#include <QTimer>
 
 #include <array>
 
 struct Button::Private
 {
-    explicit Private(Button* owner)
-        : longPressTimer(new QTimer(owner))
-    {
-        longPressTimer->setSingleShot(true);
-        longPressTimer->setInterval(750);
-    }
-
-    QTimer* longPressTimer = nullptr;
+    // Until the button is given a clock it keeps one of its own.
+    std::unique_ptr<ZelvoClock> ownClock = std::make_unique<ZelvoClock>();
+    ZelvoClockTimer* longPressTimer = nullptr;
     QString text;
     bool pressedState = false;
     std::array<QPixmap, 3> pixmaps;
@@ -39,13 +34,24 @@ Button::Button(const QPixmap& normal, const QPixmap& pressed, QGraphicsItem* par
 Button::Button(const QPixmap& normal, const QPixmap& pressed, const QPixmap& disabled,
                QGraphicsItem* parent)
     : QGraphicsWidget(parent)
-    , d(std::make_unique<Private>(this))
+    , d(std::make_unique<Private>())
 {
     d->pixmaps = {normal, pressed, disabled};
     setMinimumSize(normal.size());
     setMaximumSize(normal.size());
     setAcceptHoverEvents(true);
-    connect(d->longPressTimer, &QTimer::timeout, this, &Button::onLongPressed);
+    setClock(d->ownClock.get());
+}
+
+void Button::setClock(ZelvoClock* clock)
+{
+    delete d->longPressTimer;
+    d->longPressTimer = new ZelvoClockTimer(clock, this);
+    d->longPressTimer->setSingleShot(true);
+    d->longPressTimer->setInterval(longPressMillis);
+    connect(d->longPressTimer, &ZelvoClockTimer::timeout, this, &Button::onLongPressed);
+    if (clock != d->ownClock.get())
+        d->ownClock.reset();
 }
 
 Button::~Button() = default;

@@ -6,6 +6,7 @@
 
 class QPixmap;
 class QString;
+class ZelvoClock;
 
 // A push button of the glasses, drawn from pictures, living in a scene.
 // A left press held 750 ms emits longPressed() before the release.
@@ -16,12 +17,16 @@ class Button final : public QGraphicsWidget
 
 public:
     enum ButtonPixmap { Normal, Pressed, Disabled };
+    static constexpr int longPressMillis = 750;
 
     explicit Button(const QPixmap& normal, QGraphicsItem* parent = nullptr);
     Button(const QPixmap& normal, const QPixmap& pressed, QGraphicsItem* parent = nullptr);
     Button(const QPixmap& normal, const QPixmap& pressed, const QPixmap& disabled,
            QGraphicsItem* parent = nullptr);
     ~Button() override;
+
+    // The long press is timed on clock from now on; set before any press.
+    void setClock(ZelvoClock* clock);
 
     void setPixmap(int which, const QPixmap& pixmap);
     QPixmap pixmap(int which) const;

@@ -1,6 +1,7 @@
 #include "ui/ZelvoEmulator.h"
 
 #include "ui/Button.h"
+#include "clock/ZelvoClock.h"
 #include "ui/ZelvoDisplay.h"
 #include "ZelvoLog.h"
 #include "ui/ZelvoGeometry.h"
@@ -17,6 +18,7 @@
 #include <QCoreApplication>
 #include <QDebug>
 #include <QGraphicsScene>
+#include <QGraphicsSimpleTextItem>
 #include <QGuiApplication>
 #include <QHash>
 #include <QListWidget>
@@ -27,7 +29,6 @@
 #include <QScreen>
 #include <QShortcut>
 #include <QSize>
-#include <QTimer>
 
 #include <algorithm>
 
@@ -70,11 +71,14 @@ ZelvoEmulator::ZelvoEmulator(ZelvoServer* server, QWidget* parent)
     , lightSensorEvent(ZelvoEvent::LightSensorEvent)
     // A top-level window of its own beside the glasses; the destructor deletes it.
     , sensorList(new ZelvoSensorList(nullptr))
-    , batteryTimer(new QTimer(this))
-    , accelerometerTimer(new QTimer(this))
-    , compassTimer(new QTimer(this))
-    , lightSensorTimer(new QTimer(this))
-    , displayRecording(new ZelvoDisplayRecorder(this))
+    , deviceClock(server->clock())
+    , minPersistingTimer(new ZelvoClockTimer(deviceClock, this))
+    , maxPersistingTimer(new ZelvoClockTimer(deviceClock, this))
+    , batteryTimer(new ZelvoClockTimer(deviceClock, this))
+    , accelerometerTimer(new ZelvoClockTimer(deviceClock, this))
+    , compassTimer(new ZelvoClockTimer(deviceClock, this))
+    , lightSensorTimer(new ZelvoClockTimer(deviceClock, this))
+    , displayRecording(new ZelvoDisplayRecorder(deviceClock, this))
     , sessionRecording(new ZelvoSessionRecorder(server->recorder(), this))
     // Every window gets its own copies, a second window in a process included.
     , layouts(ZelvoLayout::builtInLayouts())
@@ -90,6 +94,10 @@ ZelvoEmulator::ZelvoEmulator(ZelvoServer* server, QWidget* parent)
     connect(server, SIGNAL(agentContentReceived(QString,int,QString,QList<QString>,QList<QString>)),
             this, SLOT(onAgentContent(QString,int,QString,QList<QString>,QList<QString>)));
 
+    // Long presses last on the device's time; the full-screen and sensor
+    // buttons have no use for one, but every button counts alike.
+    for (Button* button : {fullScreenButton, plusButton, minusButton, sensorButton})
+        button->setClock(deviceClock);
     plusButton->setText(QStringLiteral("+"));
     minusButton->setText(QStringLiteral("-"));
 
@@ -106,8 +114,13 @@ ZelvoEmulator::ZelvoEmulator(ZelvoServer* server, QWidget* parent)
 
     sensorList->setBatteryPercent(batteryPercent);
 
-    // QTimer repeats unless told otherwise.
-    for (QTimer* timer : {batteryTimer, accelerometerTimer, compassTimer, lightSensorTimer})
+    // Each behaves as a one-shot timer.
+    for (ZelvoClockTimer* timer : {minPersistingTimer, maxPersistingTimer})
+        timer->setSingleShot(true);
+    connect(minPersistingTimer, &ZelvoClockTimer::timeout, this, &ZelvoEmulator::onMinPersistingElapsed);
+    connect(maxPersistingTimer, &ZelvoClockTimer::timeout, this, &ZelvoEmulator::onMaxPersistingElapsed);
+    // A clock timer repeats unless told otherwise.
+    for (ZelvoClockTimer* timer : {batteryTimer, accelerometerTimer, compassTimer, lightSensorTimer})
         timer->setInterval(sensorPeriodMillis);
     connect(batteryTimer, SIGNAL(timeout()), this, SLOT(onSimulateBattery()));
     connect(accelerometerTimer, SIGNAL(timeout()), this, SLOT(onSimulateAccelerometer()));
@@ -148,6 +161,8 @@ ZelvoEmulator::ZelvoEmulator(ZelvoServer* server, QWidget* parent)
     setFixedSize(ZelvoGeometry::windowModeSize);
 
     updateDisplay(QImage(), false);
+    connect(deviceClock, &ZelvoClock::modeChanged, this, &ZelvoEmulator::showClockMark);
+    connect(deviceClock, &ZelvoClock::advanced, this, &ZelvoEmulator::showClockMark);
 
     // From the Messages window too, so that F12 closes what it opened.
     auto* messagesShortcut = new QShortcut(QKeySequence(Qt::Key_F12), this);
@@ -203,6 +218,22 @@ void ZelvoEmulator::applyWindowModeLayout()
     plusButton->setPos(ZelvoGeometry::plusButtonPosition);
     minusButton->setPos(ZelvoGeometry::minusButtonPosition);
     sensorButton->setPos(ZelvoGeometry::sensorButtonPosition);
+    showClockMark();
+}
+
+void ZelvoEmulator::showClockMark()
+{
+    if (!clockMark) {
+        if (!deviceClock->isManual())
+            return;
+        clockMark = scene()->addSimpleText(QString());
+        clockMark->setBrush(Qt::white);
+        clockMark->setZValue(10);
+    }
+    clockMark->setVisible(deviceClock->isManual());
+    clockMark->setText(tr("Device clock paused at %1 s").arg(double(deviceClock->now()) / 1000, 0, 'f', 3));
+    constexpr qreal margin = 6;
+    clockMark->setPos(margin, scene()->sceneRect().bottom() - clockMark->boundingRect().height() - margin);
 }
 
 void ZelvoEmulator::updateDisplay(const QImage& content, bool showStatus)
@@ -274,8 +305,7 @@ void ZelvoEmulator::redrawStatusStrip(bool showStatus)
 void ZelvoEmulator::showDisplayImage(const QImage& image)
 {
     display->setImage(image, currentContentId);
-    // Shared, not copied. A direct call, since the window declares no
-    // signals of its own.
+    // Shared, not copied.
     displayRecording->showImage(image);
 }
 
@@ -322,6 +352,16 @@ QString ZelvoEmulator::batteryIconName() const
 QImage ZelvoEmulator::batteryIcon() const
 {
     return statusIcon(batteryIconName());
+}
+
+bool ZelvoEmulator::isMinPersistingTimerRunning() const
+{
+    return minPersistingTimer->isActive();
+}
+
+bool ZelvoEmulator::isMaxPersistingTimerRunning() const
+{
+    return maxPersistingTimer->isActive();
 }
 
 bool ZelvoEmulator::isBatteryCharging() const

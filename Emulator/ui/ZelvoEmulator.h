@@ -5,7 +5,6 @@
 #include "model/ZelvoLayout.h"
 #include "record/ZelvoRecord.h"
 
-#include <QDeadlineTimer>
 #include <QGraphicsView>
 #include <QImage>
 #include <QList>
@@ -16,9 +15,11 @@
 #include <memory>
 
 class Button;
+class QGraphicsSimpleTextItem;
 class QListWidget;
 class QPainter;
-class QTimer;
+class ZelvoClock;
+class ZelvoClockTimer;
 class ZelvoDevicePanel;
 class ZelvoDisplay;
 class ZelvoDisplayRecorder;
@@ -100,8 +101,10 @@ public:
     // The record of the latest content message or removal.
     const ZelvoRecord& lastContentOutcome() const { return lastOutcome; }
     bool isFullScreenMode() const { return fullScreen; }
-    bool isMinPersistingTimerRunning() const { return minPersistingTimerId != -1; }
-    bool isMaxPersistingTimerRunning() const { return maxPersistingTimerId != -1; }
+    bool isMinPersistingTimerRunning() const;
+    bool isMaxPersistingTimerRunning() const;
+    // The device clock of the window and its server.
+    ZelvoClock* clock() const { return deviceClock; }
     int battery() const { return batteryPercent; }
     // The bolt shows while the battery simulation runs or when charging was set.
     bool isBatteryCharging() const;
@@ -131,9 +134,7 @@ public:
     // Made when a person first asks for it; nullptr until then.
     ZelvoDevicePanel* devicePanelWindow() const { return devicePanel.get(); }
 
-
 protected:
-    void timerEvent(QTimerEvent* event) override;
     void keyPressEvent(QKeyEvent* event) override;
     void resizeEvent(QResizeEvent* event) override;
     void closeEvent(QCloseEvent* event) override;
@@ -183,6 +184,8 @@ private:
     // Changes the window's flags without hiding it.
     void setWindowFlagsInPlace(Qt::WindowFlags flags);
     void startPersistingTimers();
+    void onMinPersistingElapsed();
+    void onMaxPersistingElapsed();
     // The battery simulation starts its charge cycle at 0 again.
     static void restartBatteryCycle();
     void sendButtonEvent(int button, int gesture);
@@ -200,6 +203,9 @@ private:
     // The strip drawn again over the content shown now.
     void redrawStatusStrip(bool showStatus);
     void showDisplayImage(const QImage& image);
+    // While the clock is manual, a line at the foot of the window (not on
+    // the glasses' display) says so and where it stands.
+    void showClockMark();
 
     QString currentAgentHash;
     int currentContentId = -1;
@@ -207,14 +213,14 @@ private:
     // The full-screen layout has been applied since the last switch to it.
     bool fullScreenLaidOut = false;
     bool contentOnDisplay = false;
-    int minPersistingTimerId = -1;
-    // When the running minimum time ends, and for which content.
-    QDeadlineTimer minPersistingDeadline;
+    ZelvoClock* deviceClock = nullptr;
+    ZelvoClockTimer* minPersistingTimer = nullptr;
+    // The content whose minimum time runs.
     int minPersistingContentId = -1;
     QString drawnAgentHash;
     int drawnContent = -1;
     ZelvoRecord lastOutcome;
-    int maxPersistingTimerId = -1;
+    ZelvoClockTimer* maxPersistingTimer = nullptr;
     static constexpr int defaultMinPersistingMillis = 4000;
     static constexpr int defaultMaxPersistingMillis = 6000;
     static constexpr int firstBatteryPercent = 20;
@@ -241,12 +247,14 @@ private:
     ZelvoEvent compassEvent;
     ZelvoEvent lightSensorEvent;
     ZelvoSensorList* sensorList = nullptr;
-    QTimer* batteryTimer = nullptr;
-    QTimer* accelerometerTimer = nullptr;
-    QTimer* compassTimer = nullptr;
-    QTimer* lightSensorTimer = nullptr;
+    ZelvoClockTimer* batteryTimer = nullptr;
+    ZelvoClockTimer* accelerometerTimer = nullptr;
+    ZelvoClockTimer* compassTimer = nullptr;
+    ZelvoClockTimer* lightSensorTimer = nullptr;
     ZelvoDisplayRecorder* displayRecording = nullptr;
     ZelvoSessionRecorder* sessionRecording = nullptr;
+    // Made when the clock first turns manual.
+    QGraphicsSimpleTextItem* clockMark = nullptr;
     QTransform savedDisplayTransform;
     // Where the window's frame stood before full screen, to return there.
     QPoint windowModePosition;

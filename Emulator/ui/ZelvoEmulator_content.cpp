@@ -1,4 +1,5 @@
 #include "ui/ZelvoEmulator.h"
+#include "clock/ZelvoClockTimer.h"
 #include "ui/ZelvoGeometry.h"
 #include "ZIImageUtil.h"
 #include "model/ZelvoLayout.h"
@@ -28,7 +29,6 @@
 #include <QSize>
 #include <QTextLayout>
 #include <QTextLine>
-#include <QTimerEvent>
 #include <QVector>
 
 #include <algorithm>
@@ -198,13 +198,13 @@ void ZelvoEmulator::onAgentContent(const QString& agentHash, int contentId, cons
     record.agent = agentHash;
     record.contentId = contentId;
     record.layoutId = layId;
-    if (minPersistingTimerId != -1) {
+    if (minPersistingTimer->isActive()) {
         qCDebug(zelvoLog).nospace() << "ZelvoEmulator::onAgentContent AGENT " << agentHash
                                     << " sended a new image but we are already waiting the min persisting time, SKIPPING ....";
         record.outcome = ZelvoRecord::Outcome::Skipped;
         record.reason = ZelvoRecord::Reason::MinTimeRunning;
         record.blockingContentId = minPersistingContentId;
-        record.remainingMillis = minPersistingDeadline.remainingTime();
+        record.remainingMillis = minPersistingTimer->remainingTime();
         recordContent(std::move(record));
         return;
     }
@@ -372,32 +372,23 @@ void ZelvoEmulator::drawElidedText(QPainter* painter, const QRect& rect, const Q
 
 void ZelvoEmulator::startPersistingTimers()
 {
-    if (maxPersistingTimerId != -1)
-        killTimer(maxPersistingTimerId);
-    // startTimer() refuses negative intervals and returns 0, an id that no
-    // timer event would ever clear; such times count as 0 instead.
-    minPersistingTimerId = startTimer(qMax(0, minPersistingTMillis), Qt::CoarseTimer);
-    minPersistingDeadline.setRemainingTime(qMax(0, minPersistingTMillis));
+    // Negative times count as 0, as the timers take them.
+    minPersistingTimer->start(minPersistingTMillis);
     minPersistingContentId = currentContentId;
-    maxPersistingTimerId = startTimer(qMax(0, maxPersistingTMillis), Qt::CoarseTimer);
+    maxPersistingTimer->start(maxPersistingTMillis);
 }
 
-void ZelvoEmulator::timerEvent(QTimerEvent* event)
+void ZelvoEmulator::onMinPersistingElapsed()
 {
-    QGraphicsView::timerEvent(event);
-    const int id = event->timerId();
-    if (id == minPersistingTimerId) {
-        qCDebug(zelvoLog).nospace() << "Min persisting time (" << minPersistingTMillis << " millis)"
-                                    << " elapsed for content ";
-        killTimer(id);
-        minPersistingTimerId = -1;
-    } else if (id == maxPersistingTimerId) {
-        qCDebug(zelvoLog).nospace() << "Max persisting time (" << maxPersistingTMillis << " millis)"
-                                    << " elapsed for content ... removing content";
-        killTimer(id);
-        maxPersistingTimerId = -1;
-        onAgentContentTimeout();
-    }
+    qCDebug(zelvoLog).nospace() << "Min persisting time (" << minPersistingTMillis << " millis)"
+                                << " elapsed for content ";
+}
+
+void ZelvoEmulator::onMaxPersistingElapsed()
+{
+    qCDebug(zelvoLog).nospace() << "Max persisting time (" << maxPersistingTMillis << " millis)"
+                                << " elapsed for content ... removing content";
+    onAgentContentTimeout();
 }
 
 void ZelvoEmulator::onAgentContentTimeout()

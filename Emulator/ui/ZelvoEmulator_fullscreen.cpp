@@ -1,6 +1,7 @@
 #include "ui/ZelvoEmulator.h"
 
 #include "ui/Button.h"
+#include "clock/ZelvoClock.h"
 #include "ui/ZelvoDisplay.h"
 #include "ZelvoLog.h"
 #include "ui/ZelvoGeometry.h"
@@ -12,7 +13,6 @@
 #include <QPixmap>
 #include <QResizeEvent>
 #include <QScreen>
-#include <QTimer>
 #include <QWindow>
 
 namespace {
@@ -70,7 +70,7 @@ void ZelvoEmulator::enterFullScreen()
     move(0, 0);
     showFullScreen();
     setBackgroundBrush(Qt::black);
-    QTimer::singleShot(relayoutDelayMillis, this, &ZelvoEmulator::onFullScreenOnSlot);
+    deviceClock->singleShot(relayoutDelayMillis, this, [this] { onFullScreenOnSlot(); });
 }
 
 void ZelvoEmulator::leaveFullScreen()
@@ -83,7 +83,7 @@ void ZelvoEmulator::leaveFullScreen()
     // A frameless window's move() places its client area; the window
     // manager puts the frame back where it stood.
     windowHandle()->setFramePosition(windowModePosition);
-    QTimer::singleShot(relayoutDelayMillis, this, &ZelvoEmulator::onFullScreenOffSlot);
+    deviceClock->singleShot(relayoutDelayMillis, this, [this] { onFullScreenOffSlot(); });
 }
 
 void ZelvoEmulator::setWindowFlagsInPlace(Qt::WindowFlags flags)
@@ -121,6 +121,7 @@ void ZelvoEmulator::onFullScreenOnSlot()
     plusButton->setPos(ZelvoGeometry::fromRightEdge(w, ZelvoGeometry::plusButtonFromRight));
     minusButton->setPos(ZelvoGeometry::fromRightEdge(w, ZelvoGeometry::minusButtonFromRight));
     sensorButton->setPos(ZelvoGeometry::fromRightEdge(w, ZelvoGeometry::sensorButtonFromRight));
+    showClockMark();
 }
 
 void ZelvoEmulator::onFullScreenOffSlot()

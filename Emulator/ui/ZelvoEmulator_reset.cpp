@@ -1,4 +1,5 @@
 #include "ui/ZelvoEmulator.h"
+#include "clock/ZelvoClockTimer.h"
 
 #include "ui/Button.h"
 #include "ui/sensor/ZelvoSensorList.h"
@@ -21,11 +22,8 @@ void ZelvoEmulator::reset()
                        ZelvoSensorList::LightSensor})
         sensorList->setRunning(sensor, false);
 
-    for (int* timerId : {&minPersistingTimerId, &maxPersistingTimerId}) {
-        if (*timerId != -1)
-            killTimer(*timerId);
-        *timerId = -1;
-    }
+    minPersistingTimer->stop();
+    maxPersistingTimer->stop();
     minPersistingContentId = -1;
     minPersistingTMillis = defaultMinPersistingMillis;
     maxPersistingTMillis = defaultMaxPersistingMillis;

@@ -1,10 +1,10 @@
 #include "ui/ZelvoEmulator.h"
+#include "clock/ZelvoClockTimer.h"
 #include "ZelvoLog.h"
 #include "ui/device/ZelvoDevicePanel.h"
 #include "ui/sensor/ZelvoSensorList.h"
 
 #include <QDebug>
-#include <QTimer>
 
 namespace {
 

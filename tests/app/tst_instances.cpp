@@ -184,7 +184,10 @@ void TestInstances::resetEqualsFreshStart()
 
     const AgentResult reset = ctl({"reset", "--ports-file", portsFile});
     QVERIFY2(reset.exitCode == 0, reset.err.constData());
-    const QJsonObject after = state(portsFile);
+    QJsonObject after = state(portsFile);
+    // The clock runs on through a reset; its mode stays.
+    QCOMPARE(after.take("clock").toObject().value("mode"), fresh.value("clock").toObject().value("mode"));
+    after.insert("clock", fresh.value("clock"));
     for (const QString& key : fresh.keys())
         QVERIFY2(after.value(key) == fresh.value(key), qPrintable(key));
     QCOMPARE(after.keys(), fresh.keys());
@@ -249,6 +252,7 @@ void TestInstances::portNotTaken_data()
     QTest::newRow("--agent-port held") << "--agent-port" << "held" << QByteArray("already in use (port ");
     QTest::newRow("--control-port held") << "--control-port" << "held" << QByteArray("no control channel: port ");
     QTest::newRow("--agent-port 70000") << "--agent-port" << "70000" << QByteArray("--agent-port needs a port");
+    QTest::newRow("--clock later") << "--clock" << "later" << QByteArray("--clock needs \"real\" or \"manual\"");
 }
 
 void TestInstances::portNotTaken()

@@ -2,6 +2,7 @@
 
 #include "ControlClient.h"
 #include "TestAgent.h"
+#include "clock/ZelvoClock.h"
 #include "control/ZelvoControlServer.h"
 #include "ui/ZelvoEmulator.h"
 #include "comm/ZelvoServer.h"
@@ -13,12 +14,14 @@
 // control channel on free loopback ports.
 struct ControlRig
 {
-    ControlRig()
+    explicit ControlRig(ZelvoClock::Mode mode = ZelvoClock::Mode::Real)
+        : clock(mode)
     {
         started = server.start(QHostAddress::LocalHost, 0) && control.start(0);
     }
 
-    ZelvoServer server;
+    ZelvoClock clock;
+    ZelvoServer server{&clock};
     ZelvoEmulator window{&server, nullptr};
     ZelvoControlServer control{&window, &server};
     bool started = false;

@@ -12,6 +12,7 @@
 #include <QImage>
 #include <QJsonArray>
 #include <QJsonObject>
+#include <QLabel>
 #include <QPushButton>
 #include <QSlider>
 #include <QString>
@@ -254,6 +255,16 @@ void TestZelvoDeviceFaults::panelFollowsAndDrives()
     QVERIFY(rig.window.sessionRecorder()->start(QDir::home().filePath("panel.jsonl")));
     panel.recordSessionButton()->click();
     QVERIFY(!rig.window.sessionRecorder()->isRecording() && !panel.recordSessionButton()->isChecked());
+
+    // The clock paused elsewhere shows, and resumes from the panel.
+    QCOMPARE(panel.clockButton()->text(), QString("Pause"));
+    QVERIFY(client.call({{"cmd", "clock"}, {"action", "pause"}}).value("ok").toBool());
+    QVERIFY(client.call({{"cmd", "clock"}, {"action", "advance"}, {"ms", 1500}}).value("ok").toBool());
+    const QString paused = QString::number(rig.clock.now() / 1000.0, 'f', 3);
+    QVERIFY2(panel.clockLabel()->text().contains(paused), qPrintable(panel.clockLabel()->text()));
+    panel.clockButton()->click();
+    QCOMPARE(client.call({{"cmd", "clock"}}).value("clock").toObject().value("mode"), QJsonValue("real"));
+    QCOMPARE(panel.clockButton()->text(), QString("Pause"));
 
     rig.window.toggleDevicePanel();
     QVERIFY(!panel.isVisible());

@@ -104,7 +104,7 @@ bool EmulatorProcess::start()
         environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
     // The test's own choice of instance must not leak into the program's.
     for (const char* variable : {ZelvoInstance::agentPortVariable, ZelvoInstance::controlPortVariable,
-                                 ZelvoInstance::dataDirVariable})
+                                 ZelvoInstance::dataDirVariable, ZelvoInstance::webPortVariable})
         environment.remove(QLatin1String(variable));
     environment.insert(QStringLiteral("HOME"), home());
     environment.insert(QStringLiteral("XDG_CONFIG_HOME"), QDir(home()).filePath(QStringLiteral(".config")));

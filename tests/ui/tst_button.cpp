@@ -1,4 +1,6 @@
 #include "ui/Button.h"
+#include "clock/ZelvoClock.h"
+#include "clock/ZelvoClockTimer.h"
 
 #include <QApplication>
 #include <QColor>
@@ -11,7 +13,6 @@
 #include <QPointer>
 #include <QSignalSpy>
 #include <QTest>
-#include <QTimer>
 
 #include <memory>
 
@@ -30,6 +31,7 @@ QPixmap filled(const QSize& size, const QColor& color)
 }
 
 // A view showing a scene with one button, and the order of its signals.
+// Its long press waits for the stage's manual clock.
 struct Stage
 {
     explicit Stage(std::unique_ptr<Button> created)
@@ -37,6 +39,7 @@ struct Stage
         scene.setSceneRect(0, 0, 200, 150);
         scene.setBackgroundBrush(backgroundColor);
         button = created.release();
+        button->setClock(&clock);
         button->setPos(60, 50);
         scene.addItem(button);
         view.setScene(&scene);
@@ -66,6 +69,7 @@ struct Stage
         QApplication::sendEvent(view.viewport(), &move);
     }
 
+    ZelvoClock clock{ZelvoClock::Mode::Manual};
     QGraphicsScene scene;
     QGraphicsView view;
     Button* button = nullptr;
@@ -145,12 +149,12 @@ void TestButton::gestures()
         QVERIFY(stage.button->isPressed());
     }
     if (holdLong) {
-        // Waiting out the long-press timer is the point here: until it fired,
-        // or, where it must stay silent, a whole interval and more.
-        if (order.contains(QLatin1String("longPressed")))
-            QTRY_VERIFY(stage.order.contains(QLatin1String("longPressed")));
-        else
-            QTest::qWait(1000);
+        // A millisecond before the long press and at it, or, where it must
+        // stay silent, a whole interval and more.
+        QVERIFY(stage.clock.advance(Button::longPressMillis - 1));
+        QVERIFY(!stage.order.contains(QLatin1String("longPressed")));
+        QVERIFY(stage.clock.advance(order.contains(QLatin1String("longPressed")) ? 1 : 250));
+        QCOMPARE(stage.order.contains(QLatin1String("longPressed")), order.contains(QLatin1String("longPressed")));
     }
     if (leaveWhileHeld && releaseInside)
         stage.moveHeld(stage.inside());
@@ -315,7 +319,7 @@ void TestButton::timerDiesWithButton()
     auto button = std::make_unique<Button>(filled(QSize(10, 10), normalColor));
     QSignalSpy longPressed(button.get(), &Button::longPressed);
     button->press();
-    const QPointer<QTimer> timer = button->findChild<QTimer*>();
+    const QPointer<ZelvoClockTimer> timer = button->findChild<ZelvoClockTimer*>();
     QVERIFY(timer);
     QVERIFY(timer->isActive());
     button.reset();

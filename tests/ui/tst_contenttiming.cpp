@@ -1,10 +1,10 @@
 #include "ContentPictures.h"
 #include "EmulatorWindow.h"
 #include "TestAgent.h"
+#include "clock/ZelvoClock.h"
 #include "ui/ZelvoEmulator.h"
 #include "comm/ZelvoServer.h"
 
-#include <QElapsedTimer>
 #include <QHostAddress>
 #include <QImage>
 #include <QRegularExpression>
@@ -18,12 +18,6 @@
 namespace {
 
 const QString hash = QStringLiteral("timed");
-
-// Coarse timers may fire up to 5% early.
-qint64 earliest(int millis)
-{
-    return millis * 95 / 100;
-}
 
 QRegularExpression acceptedLine(const QString& layId)
 {
@@ -60,7 +54,9 @@ private:
         return agent->show(hash, contentId, layId, {}, {QStringLiteral("content %1").arg(contentId)});
     }
 
-    ZelvoServer server;
+    // The times are the logic tested here, so the test moves the clock.
+    ZelvoClock clock{ZelvoClock::Mode::Manual};
+    ZelvoServer server{&clock};
     std::unique_ptr<ZelvoEmulator> window;
     std::unique_ptr<TestAgent> agent;
 };
@@ -102,10 +98,7 @@ void TstContentTiming::defaultsSkipTheNextRequest()
 // whole maximum counted from its own acceptance.
 void TstContentTiming::skippedAcceptedRemoved()
 {
-    // Long enough that a slow machine still sends the next requests in time.
     QVERIFY(agent->setPersistingTimes(1000, 3000));
-    QElapsedTimer sinceFirst;
-    sinceFirst.start();
     QVERIFY(show(1));
     const QImage first = window->displayImage();
 
@@ -114,23 +107,26 @@ void TstContentTiming::skippedAcceptedRemoved()
     QCOMPARE(window->contentIdOnDisplay(), 1);
     QCOMPARE(window->displayImage(), first);
 
-    QTRY_VERIFY(!window->isMinPersistingTimerRunning());
-    QVERIFY(sinceFirst.elapsed() >= earliest(1000));
+    QVERIFY(clock.advance(999));
+    QVERIFY(window->isMinPersistingTimerRunning());
+    QTest::ignoreMessage(QtDebugMsg, QRegularExpression(QStringLiteral("Min persisting time \\(1000 millis\\) elapsed")));
+    QVERIFY(clock.advance(1));
+    QVERIFY(!window->isMinPersistingTimerRunning());
     QVERIFY(window->isContentOnDisplay());
     QCOMPARE(window->displayImage(), first);
 
-    QElapsedTimer sinceThird;
-    sinceThird.start();
-    QTest::ignoreMessage(QtDebugMsg, QRegularExpression(QStringLiteral("Min persisting time \\(1000 millis\\) elapsed")));
     QTest::ignoreMessage(QtDebugMsg, acceptedLine(QStringLiteral("00")));
     QVERIFY(show(3, QStringLiteral("00")));
     QCOMPARE(window->contentIdOnDisplay(), 3);
     QVERIFY(window->displayImage() != first);
 
+    // The first content's maximum was cut short by the third.
+    QVERIFY(clock.advance(2999));
+    QCOMPARE(window->contentIdOnDisplay(), 3);
     QTest::ignoreMessage(QtDebugMsg, QRegularExpression(QStringLiteral(
         "^Max persisting time \\(3000 millis\\) elapsed for content \\.\\.\\. removing content$")));
-    QTRY_VERIFY(!window->isContentOnDisplay());
-    QVERIFY(sinceThird.elapsed() >= earliest(3000));
+    QVERIFY(clock.advance(1));
+    QVERIFY(!window->isContentOnDisplay());
     QCOMPARE(window->agentOnDisplay(), QString());
     QCOMPARE(window->contentIdOnDisplay(), -1);
     QVERIFY(!window->isMaxPersistingTimerRunning());
@@ -141,11 +137,12 @@ void TstContentTiming::skippedAcceptedRemoved()
 void TstContentTiming::maximumShorterThanMinimum()
 {
     QVERIFY(agent->setPersistingTimes(2000, 200));
-    QElapsedTimer clock;
-    clock.start();
     QVERIFY(show(1));
 
-    QTRY_VERIFY(!window->isContentOnDisplay());
+    QVERIFY(clock.advance(199));
+    QVERIFY(window->isContentOnDisplay());
+    QVERIFY(clock.advance(1));
+    QVERIFY(!window->isContentOnDisplay());
     QVERIFY(window->isMinPersistingTimerRunning());
     QVERIFY(isTransparent(window->displayImage()));
 
@@ -154,14 +151,16 @@ void TstContentTiming::maximumShorterThanMinimum()
     QCOMPARE(window->contentIdOnDisplay(), -1);
     QVERIFY(isTransparent(window->displayImage()));
 
-    QTRY_VERIFY(!window->isMinPersistingTimerRunning());
-    QVERIFY(clock.elapsed() >= earliest(2000));
+    QVERIFY(clock.advance(1799));
+    QVERIFY(window->isMinPersistingTimerRunning());
+    QVERIFY(clock.advance(1));
+    QVERIFY(!window->isMinPersistingTimerRunning());
     QVERIFY(show(3));
     QCOMPARE(window->contentIdOnDisplay(), 3);
     QVERIFY(!isTransparent(window->displayImage()));
 }
 
-// Each picture goes at the next pass of the event loop, and every request
+// Each picture goes as soon as the clock moves at all, and every request
 // is accepted.
 void TstContentTiming::zeroTimes()
 {
@@ -171,7 +170,9 @@ void TstContentTiming::zeroTimes()
         QTest::ignoreMessage(QtDebugMsg, acceptedLine(layId));
         QTest::ignoreMessage(QtDebugMsg, QRegularExpression(QStringLiteral("Max persisting time \\(0 millis\\)")));
         QVERIFY(show(contentId, layId));
-        QTRY_VERIFY(!window->isContentOnDisplay());
+        QVERIFY(window->isContentOnDisplay());
+        QVERIFY(clock.advance(0));
+        QVERIFY(!window->isContentOnDisplay());
         QVERIFY(!window->isMinPersistingTimerRunning());
         QVERIFY(!window->isMaxPersistingTimerRunning());
         QCOMPARE(window->contentIdOnDisplay(), -1);
@@ -203,12 +204,13 @@ void TstContentTiming::negativeTimes()
         const QString layId = QString(contentId, QLatin1Char('0'));
         QTest::ignoreMessage(QtDebugMsg, acceptedLine(layId));
         QVERIFY(show(contentId, layId));
-        QTRY_VERIFY(!window->isMinPersistingTimerRunning());
+        QVERIFY(clock.advance(0));
+        QVERIFY(!window->isMinPersistingTimerRunning());
         if (stays) {
             QCOMPARE(window->contentIdOnDisplay(), contentId);
             QVERIFY(window->isMaxPersistingTimerRunning());
         } else {
-            QTRY_VERIFY(!window->isContentOnDisplay());
+            QVERIFY(!window->isContentOnDisplay());
             QVERIFY(!window->isMaxPersistingTimerRunning());
         }
     }
@@ -219,7 +221,6 @@ void TstContentTiming::configurationWhileShown_data()
     QTest::addColumn<int>("maxMillis");
     QTest::addColumn<int>("laterMaxMillis");
 
-    // The first maximum leaves a slow machine time to send the second request.
     QTest::newRow("shorter later") << 2000 << 50;
     QTest::newRow("longer later") << 1500 << 60000;
 }
@@ -232,14 +233,14 @@ void TstContentTiming::configurationWhileShown()
     QFETCH(int, laterMaxMillis);
 
     QVERIFY(agent->setPersistingTimes(0, maxMillis));
-    QElapsedTimer clock;
-    clock.start();
     QVERIFY(show(1));
     QVERIFY(agent->setPersistingTimes(0, laterMaxMillis));
     QVERIFY(window->isContentOnDisplay());
 
-    QTRY_VERIFY_WITH_TIMEOUT(!window->isContentOnDisplay(), 10000);
-    QVERIFY(clock.elapsed() >= earliest(maxMillis));
+    QVERIFY(clock.advance(maxMillis - 1));
+    QVERIFY(window->isContentOnDisplay());
+    QVERIFY(clock.advance(1));
+    QVERIFY(!window->isContentOnDisplay());
 }
 
 QTEST_MAIN(TstContentTiming)

@@ -1,4 +1,5 @@
 #include "ui/Button.h"
+#include "clock/ZelvoClockTimer.h"
 #include "EmulatorWindow.h"
 #include "ui/ZelvoDisplay.h"
 #include "ui/ZelvoEmulator.h"
@@ -363,9 +364,15 @@ void tst_ZelvoEmulator::windowSettings()
     QVERIFY(!window.sensorPanel()->isVisible());
     QCOMPARE(window.sensorPanel()->batteryPercent(), 20);
 
-    const QList<QTimer*> timers = window.findChildren<QTimer*>(QString(), Qt::FindDirectChildrenOnly);
+    // The four sensor timers repeat; the two persisting timers do not.
+    QList<const ZelvoClockTimer*> timers;
+    for (const ZelvoClockTimer* timer : window.findChildren<ZelvoClockTimer*>(QString(), Qt::FindDirectChildrenOnly)) {
+        QVERIFY(!timer->isActive());
+        if (!timer->isSingleShot())
+            timers.append(timer);
+    }
     QCOMPARE(timers.size(), 4);
-    for (const QTimer* timer : timers) {
+    for (const ZelvoClockTimer* timer : timers) {
         QCOMPARE(timer->interval(), 2000);
         QVERIFY(!timer->isSingleShot());
         QVERIFY(!timer->isActive());
@@ -439,7 +446,7 @@ void tst_ZelvoEmulator::connections()
                                             {"sensorButton", window.sensorControl()}};
     // The timers have no names: exactly one of the four must be connected.
     QList<const QObject*> candidates;
-    for (QTimer* timer : window.findChildren<QTimer*>(QString(), Qt::FindDirectChildrenOnly))
+    for (ZelvoClockTimer* timer : window.findChildren<ZelvoClockTimer*>(QString(), Qt::FindDirectChildrenOnly))
         candidates.append(timer);
     candidates += named.values();
 
@@ -453,7 +460,7 @@ void tst_ZelvoEmulator::connections()
     }
     QCOMPARE(connected.size(), 1);
     if (sender.endsWith(QLatin1String("Timer")))
-        QVERIFY(qobject_cast<const QTimer*>(connected.constFirst()));
+        QVERIFY(qobject_cast<const ZelvoClockTimer*>(connected.constFirst()));
     else
         QCOMPARE(connected.constFirst(), named.value(sender));
 }

@@ -150,6 +150,11 @@ int main(int argc, char** argv)
         }
     } else if (command == QLatin1String("state") || command == QLatin1String("link")) {
         std::fputs(QJsonDocument(results).toJson(QJsonDocument::Indented).constData(), stdout);
+    } else if (command == QLatin1String("clock")) {
+        std::fputs(QJsonDocument(results.value(QStringLiteral("clock")).toObject()).toJson(QJsonDocument::Compact)
+                       .append('\n').constData(), stdout);
+    } else if (command == QLatin1String("web")) {
+        std::printf("%s\n", qUtf8Printable(results.value(QStringLiteral("url")).toString()));
     } else if (command == QLatin1String("screenshot") && !commandLine.goldenPath().isEmpty()) {
         return compareWithGolden(commandLine,
                                  QByteArray::fromBase64(results.value(QStringLiteral("png")).toString().toLatin1()));

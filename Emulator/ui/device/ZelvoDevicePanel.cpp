@@ -1,5 +1,6 @@
 #include "ui/device/ZelvoDevicePanel.h"
 
+#include "clock/ZelvoClock.h"
 #include "comm/ZelvoServer.h"
 #include "record/ZelvoRecorder.h"
 #include "recording/ZelvoDisplayRecorder.h"
@@ -54,6 +55,8 @@ ZelvoDevicePanel::ZelvoDevicePanel(ZelvoEmulator* window, ZelvoServer* server, Q
     , charging(new QCheckBox(tr("Charging")))
     , recordDisplay(new QPushButton(tr("Record display")))
     , recordSession(new QPushButton(tr("Record session")))
+    , clockState(new QLabel)
+    , clockToggle(new QPushButton)
 {
     setWindowTitle(tr("Zelvo Device"));
     // Refusing and a delay make the state long; the panel keeps its width.
@@ -94,10 +97,17 @@ ZelvoDevicePanel::ZelvoDevicePanel(ZelvoEmulator* window, ZelvoServer* server, Q
     auto* recordGroup = new QGroupBox(tr("Recording"));
     recordGroup->setLayout(recordLayout);
 
+    auto* clockLayout = new QHBoxLayout;
+    clockLayout->addWidget(clockState, 1);
+    clockLayout->addWidget(clockToggle);
+    auto* clockGroup = new QGroupBox(tr("Clock"));
+    clockGroup->setLayout(clockLayout);
+
     auto* layout = new QVBoxLayout(this);
     layout->addWidget(linkGroup);
     layout->addWidget(batteryGroup);
     layout->addWidget(recordGroup);
+    layout->addWidget(clockGroup);
     layout->addStretch(1);
 
     connect(refuse, &QCheckBox::toggled, server, &ZelvoServer::setLinkRefused);
@@ -136,7 +146,14 @@ ZelvoDevicePanel::ZelvoDevicePanel(ZelvoEmulator* window, ZelvoServer* server, Q
     connect(session, &ZelvoSessionRecorder::recordingChanged, recordSession,
             [this](bool recording) { showRecording(recordSession, recording); });
 
+    ZelvoClock* clock = server->clock();
+    connect(clockToggle, &QPushButton::clicked, clock,
+            [clock] { clock->setMode(clock->isManual() ? ZelvoClock::Mode::Real : ZelvoClock::Mode::Manual); });
+    connect(clock, &ZelvoClock::modeChanged, this, &ZelvoDevicePanel::showClock);
+    connect(clock, &ZelvoClock::advanced, this, &ZelvoDevicePanel::showClock);
+
     showLink();
+    showClock();
     showBattery(window->battery(), window->isBatteryCharging());
     showRecording(recordDisplay, display->isRecording());
     showRecording(recordSession, session->isRecording());
@@ -158,6 +175,16 @@ void ZelvoDevicePanel::showLink()
     const QSignalBlocker delayBlocker(delay);
     refuse->setChecked(server->isLinkRefused());
     delay->setValue(server->linkDelay());
+}
+
+void ZelvoDevicePanel::showClock()
+{
+    const ZelvoClock* clock = server->clock();
+    clockState->setText(clock->isManual()
+                            ? tr("Paused at %1 s; the control channel advances it")
+                                  .arg(double(clock->now()) / 1000, 0, 'f', 3)
+                            : tr("Real time"));
+    clockToggle->setText(clock->isManual() ? tr("Resume") : tr("Pause"));
 }
 
 void ZelvoDevicePanel::showBattery(int percent, bool isCharging)

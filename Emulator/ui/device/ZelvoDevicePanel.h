@@ -12,7 +12,8 @@ class QSpinBox;
 class ZelvoEmulator;
 class ZelvoServer;
 
-// "Zelvo Device": the link faults, the battery and the recordings for people
+// "Zelvo Device": the link faults, the battery, the recordings and the
+// device clock for people
 // who prefer clicking, in a small top-level window of its own. Every control
 // calls the same operation of the server or the window as the control
 // channel does, and follows what the channel changes. The window makes and
@@ -35,6 +36,8 @@ public:
     QLabel* linkLabel() const { return linkState; }
     QPushButton* recordDisplayButton() const { return recordDisplay; }
     QPushButton* recordSessionButton() const { return recordSession; }
+    QLabel* clockLabel() const { return clockState; }
+    QPushButton* clockButton() const { return clockToggle; }
 
     // Called by the window whenever the level or the charging it shows changes.
     void showBattery(int percent, bool charging);
@@ -44,6 +47,7 @@ private:
     using Stop = std::function<bool(QString* error)>;
 
     void showLink();
+    void showClock();
     // Stops a running recording, or asks for a file and starts one.
     void toggleRecording(QPushButton* button, bool recording, const QString& fileName, const QString& filter,
                          const Start& start, const Stop& stop);
@@ -60,4 +64,6 @@ private:
     QCheckBox* charging = nullptr;
     QPushButton* recordDisplay = nullptr;
     QPushButton* recordSession = nullptr;
+    QLabel* clockState = nullptr;
+    QPushButton* clockToggle = nullptr;
 };

@@ -113,6 +113,8 @@ class Control:
         return self.request("button", button=button_name(button), gesture="release")
 
     def long_press(self, button: Union[str, Button] = "plus") -> None:
+        """Holds the button until its long press fires, then releases it; on
+        a paused clock that moves the clock on by the long-press time."""
         self.request("button", button=button_name(button), gesture="long")
 
     def sensor(self, name: Union[str, Kind], *values: float) -> None:
@@ -224,6 +226,24 @@ class Control:
     def reset(self) -> dict:
         """Brings the emulator back to the state of a fresh start."""
         return self.request("reset")
+
+    def clock_pause(self) -> dict:
+        """Stops the device's time: persisting times, sensor periods, long
+        presses, traces and the link delay wait for `clock_advance`. Returns
+        the clock's `mode` and `now` (milliseconds since the emulator began)."""
+        return self.request("clock", action="pause")["clock"]
+
+    def clock_resume(self) -> dict:
+        """Lets the device's time run again from where it stands."""
+        return self.request("clock", action="resume")["clock"]
+
+    def clock_advance(self, ms: int) -> dict:
+        """Moves the paused clock `ms` milliseconds on; every timer due on the
+        way has fired, and all it caused is done, when this returns."""
+        return self.request("clock", action="advance", ms=ms)["clock"]
+
+    def clock_state(self) -> dict:
+        return self.request("clock", action="state")["clock"]
 
     def fullscreen(self, on: bool = True) -> bool:
         """Switches full screen; whether that changed it."""

@@ -25,6 +25,8 @@ class Ports:
     control: int
     token_file: Optional[Path] = None
     pid: Optional[int] = None
+    # The web page's port; 0 when the emulator serves no page.
+    web: int = 0
 
     @classmethod
     def read(cls, path: PathLike) -> Ports:
@@ -33,7 +35,8 @@ class Ports:
             token_file = data.get("tokenFile")
             return cls(agent=int(data["agentPort"]), control=int(data["controlPort"]),
                        token_file=Path(token_file) if token_file else None,
-                       pid=int(data["pid"]) if "pid" in data else None)
+                       pid=int(data["pid"]) if "pid" in data else None,
+                       web=int(data.get("webPort", 0)))
         except (OSError, ValueError, KeyError, TypeError, AttributeError) as error:
             raise ZelvoError(f"not a ports file: {path}: {error}") from error
 

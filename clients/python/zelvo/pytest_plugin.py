@@ -1,6 +1,8 @@
 """The `zelvo` fixture: one emulator per test session (per worker under
 pytest-xdist), reset before every test, and the messages a failing test's
-agents sent attached to its report."""
+agents sent attached to its report. A test marked `zelvo_manual_clock` (or
+every test, with `--zelvo-clock manual`) runs on the paused device clock
+and moves it with `zelvo.control.clock_advance(ms)`."""
 from __future__ import annotations
 
 from typing import Iterator, Optional
@@ -19,6 +21,12 @@ def pytest_addoption(parser: pytest.Parser) -> None:
                     help="the ZelvoEmulator to start (default: $ZELVO_EMULATOR, then PATH)")
     group.addoption("--zelvo-ports-file", metavar="FILE",
                     help="use the running emulator that wrote FILE instead of starting one")
+    group.addoption("--zelvo-clock", choices=("real", "manual"), default="real",
+                    help="the device clock of every test: real time (default) or paused until advanced")
+
+
+def pytest_configure(config: pytest.Config) -> None:
+    config.addinivalue_line("markers", "zelvo_manual_clock: run the test on the paused device clock")
 
 
 @pytest.fixture(scope="session")
@@ -32,9 +40,16 @@ def zelvo_session(request: pytest.FixtureRequest) -> Iterator[Emulator]:
 
 @pytest.fixture
 def zelvo(zelvo_session: Emulator, request: pytest.FixtureRequest) -> Iterator[Emulator]:
-    zelvo_session.control.reset()
+    control = zelvo_session.control
+    control.reset()
+    # The reset keeps the clock's mode; each test says which it wants.
+    if (request.node.get_closest_marker("zelvo_manual_clock")
+            or request.config.getoption("--zelvo-clock") == "manual"):
+        control.clock_pause()
+    else:
+        control.clock_resume()
     # Only this test's messages go into its report.
-    request.node.stash[_LOG_START] = zelvo_session.control.log()[1]
+    request.node.stash[_LOG_START] = control.log()[1]
     yield zelvo_session
     zelvo_session.close_agents()
 

@@ -50,6 +50,8 @@ def test_reset_gives_the_state_of_a_fresh_start(emulator):
     # The agent stays connected; all else is as fresh.
     assert after.pop("agents") == 1 and fresh.pop("agents") == 0
     assert after["link"].pop("agents") == 1 and fresh["link"].pop("agents") == 0
+    # The clock runs on through a reset; its mode stays.
+    assert after.pop("clock")["mode"] == fresh.pop("clock")["mode"] == "real"
     assert after == fresh
     assert emulator.images("resetting") == []
     assert control.log()[0] == []
@@ -139,3 +141,15 @@ def test_missing_events_time_out_and_keep_what_came(emulator):
 def test_an_emulator_that_cannot_start_is_reported(tmp_path):
     with pytest.raises(ZelvoError, match="exited with code 1"):
         Emulator(program="/bin/false").start()
+
+
+@pytest.mark.parametrize("how", ["--clock manual", "ZELVO_CLOCK=manual"])
+def test_started_on_the_manual_clock(how, monkeypatch):
+    arguments = how.split() if how.startswith("--") else []
+    if not arguments:
+        monkeypatch.setenv(*how.split("="))
+    with Emulator(arguments=arguments) as started:
+        clock = started.control.clock_state()
+        assert clock["mode"] == "manual"
+        assert started.control.clock_advance(250)["now"] == clock["now"] + 250
+        assert started.control.state()["clock"] == {"mode": "manual", "now": clock["now"] + 250}

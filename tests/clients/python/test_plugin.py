@@ -36,3 +36,43 @@ def test_fixture_runs_agent_tests_and_reports_messages(pytester, monkeypatch):
     result.stdout.fnmatch_lines(["*zelvo messages*",
                                  '*agent_content failing: content 8 not drawn because layout "9" does not exist*'])
     result.stdout.no_fnmatch_line("*minimal-agent: content 1 drawn*")
+
+
+CLOCK_TESTS = '''
+import time
+
+import pytest
+
+from zelvo import Kind
+
+@pytest.mark.zelvo_manual_clock
+def test_content_lives_until_the_clock_reaches_its_maximum(zelvo):
+    agent = zelvo.agent("timed")
+    agent.content(0, texts=["hello"], content_id=1)
+    zelvo.control.wait_content("timed", 1)
+    assert zelvo.control.clock_advance(5999)["mode"] == "manual"
+    assert zelvo.control.state()["contentShown"]
+    zelvo.control.clock_advance(1)
+    assert not zelvo.control.state()["contentShown"]
+
+@pytest.mark.zelvo_manual_clock
+def test_compass_readings_follow_the_clock(zelvo):
+    agent = zelvo.agent("compass")
+    while zelvo.control.state()["agents"] < 1:
+        time.sleep(0.01)
+    zelvo.control.simulate("compass")
+    zelvo.control.clock_advance(6000)
+    assert len(agent.events(Kind.COMPASS, count=3, timeout=5)) == 3
+
+def test_unmarked_tests_run_in_real_time(zelvo):
+    assert zelvo.control.clock_state()["mode"] == "real"
+'''
+
+
+def test_marked_tests_run_on_the_manual_clock(pytester, monkeypatch):
+    pytester.makepyfile(test_clock=CLOCK_TESTS)
+    monkeypatch.setenv("PYTHONPATH", os.pathsep.join([str(ROOT / "clients" / "python"),
+                                                      os.environ.get("PYTHONPATH", "")]))
+    result = pytester.runpytest_subprocess("-p", "zelvo.pytest_plugin", "-p", "no:cacheprovider",
+                                           "--zelvo-emulator", os.environ["ZELVO_EMULATOR"])
+    result.assert_outcomes(passed=3)

@@ -69,6 +69,9 @@ void TestZelvoCtl::usage_data()
     row("state --timeout 0", {"state", "--timeout", "0"}, 2, "zelvo-ctl: --timeout needs seconds above 0");
     row("fullscreen maybe", {"fullscreen", "maybe"}, 2, "zelvo-ctl: on|off takes on or off, not 'maybe'");
     row("state --port 70000", {"state", "--port", "70000"}, 2, "zelvo-ctl: --port needs a number");
+    row("clock advance", {"clock", "advance"}, 2, "zelvo-ctl: missing MS");
+    row("clock advance soon", {"clock", "advance", "soon"}, 2, "zelvo-ctl: MS takes a whole number from 0 to 3600000");
+    row("clock rewind", {"clock", "rewind"}, 2, "zelvo-ctl: unexpected argument 'rewind'");
 }
 
 void TestZelvoCtl::usage()
@@ -184,6 +187,18 @@ void TestZelvoCtl::headlessRun()
     QCOMPARE(QImage::fromData(result.out, "PNG"), image);
     state = CtlProcess::run({"state"});
     QCOMPARE(QJsonDocument::fromJson(state.out).object().value("agent"), QJsonValue("ci-demo"));
+
+    // On the paused clock the content stays until the clock reaches its
+    // maximum time, however long that takes.
+    result = CtlProcess::run({"clock", "pause"});
+    QCOMPARE(result.exitCode, 0);
+    const double paused = QJsonDocument::fromJson(result.out).object().value("now").toDouble();
+    QCOMPARE(QJsonDocument::fromJson(result.out).object().value("mode"), QJsonValue("manual"));
+    result = CtlProcess::run({"clock", "advance", "6000"});
+    QCOMPARE(QJsonDocument::fromJson(result.out).object().value("now"), QJsonValue(paused + 6000));
+    state = CtlProcess::run({"state"});
+    QCOMPARE(QJsonDocument::fromJson(state.out).object().value("agent"), QJsonValue(""));
+    QCOMPARE(CtlProcess::run({"clock", "resume"}).exitCode, 0);
 
     // Refusals of the emulator: one line, exit code 1.
     result = CtlProcess::run({"sensor", "compass", "1"});

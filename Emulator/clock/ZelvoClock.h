@@ -1,0 +1,97 @@
+#pragma once
+
+#include <QElapsedTimer>
+#include <QObject>
+#include <QString>
+
+#include <map>
+#include <utility>
+
+class QTimer;
+class ZelvoClockTimer;
+
+// The device's time, which every timed behaviour of the emulator follows.
+// Real by default: it runs with the machine's monotonic clock. Manual: it
+// stands still until advance() moves it, firing each timer that falls due
+// on the way at its own time and in deadline order, so that a test gets
+// the same result however fast or loaded the machine is.
+class ZelvoClock final : public QObject
+{
+    Q_OBJECT
+    Q_DISABLE_COPY_MOVE(ZelvoClock)
+
+public:
+    enum class Mode { Real, Manual };
+
+    explicit ZelvoClock(Mode mode = Mode::Real, QObject* parent = nullptr);
+    ~ZelvoClock() override;
+
+    static QString modeName(Mode mode);
+    // False when name is neither "real" nor "manual".
+    static bool modeNamed(const QString& name, Mode* mode);
+
+    Mode mode() const { return clockMode; }
+    bool isManual() const { return clockMode == Mode::Manual; }
+    // Milliseconds since the clock was made, on the device's time.
+    qint64 now() const;
+    // The wall time the clock started at, moved on by the device's time.
+    qint64 epochMillis() const { return startEpochMillis + now(); }
+
+    // Stops the device's time where it is; timers wait for advance().
+    void pause();
+    // Lets the device's time run on from where it stands; timers that are
+    // due fire at once.
+    void resume();
+    void setMode(Mode mode);
+    // Manual time only: moves the clock millis on and fires every timer
+    // due until then, including those that the fired ones start. False,
+    // doing nothing, in real time or for a negative millis.
+    bool advance(qint64 millis);
+
+    // Calls slot once, millis from now; deleting context cancels it.
+    template <typename Slot>
+    void singleShot(int millis, QObject* context, Slot slot);
+
+signals:
+    void modeChanged(ZelvoClock::Mode mode);
+    // The manual clock moved; not emitted while it runs in real time.
+    void advanced(qint64 now);
+
+private:
+    friend class ZelvoClockTimer;
+    // Deadline, then the order in which the timers were started.
+    using Key = std::pair<qint64, quint64>;
+    using Schedule = std::map<Key, ZelvoClockTimer*>;
+
+    void schedule(ZelvoClockTimer* timer, qint64 deadline);
+    void unschedule(ZelvoClockTimer* timer);
+    // Fires the timers due until upTo, earliest first.
+    void fireDue(qint64 upTo);
+    // In real time the wake-up timer is set for the earliest deadline.
+    void arm();
+
+    Mode clockMode;
+    QElapsedTimer running;
+    // now() = elapsed time of running + offset in real time; frozen in manual time.
+    qint64 offset = 0;
+    qint64 manualNow = 0;
+    qint64 startEpochMillis = 0;
+    Schedule timers;
+    quint64 nextOrder = 0;
+    QTimer* wake = nullptr;
+    qint64 wakeDeadline = 0;
+};
+
+#include "clock/ZelvoClockTimer.h"
+
+template <typename Slot>
+void ZelvoClock::singleShot(int millis, QObject* context, Slot slot)
+{
+    auto* timer = new ZelvoClockTimer(this, context);
+    timer->setSingleShot(true);
+    connect(timer, &ZelvoClockTimer::timeout, context, [timer, slot] {
+        timer->deleteLater();
+        slot();
+    });
+    timer->start(millis);
+}

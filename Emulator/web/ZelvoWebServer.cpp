@@ -1,0 +1,295 @@
+#include "web/ZelvoWebServer.h"
+
+#include "control/ZelvoControlCommands.h"
+#include "recording/ZelvoDisplayRecorder.h"
+#include "ui/ZelvoEmulator.h"
+#include "web/ZelvoHttpRequest.h"
+#include "web/ZelvoWebViewer.h"
+#include "ZelvoControlToken.h"
+#include "ZelvoLog.h"
+
+#include <QBuffer>
+#include <QCryptographicHash>
+#include <QFile>
+#include <QHostInfo>
+#include <QImageWriter>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QTcpServer>
+#include <QTcpSocket>
+#include <QTimer>
+#include <QWebSocket>
+#include <QWebSocketServer>
+#include <QtEndian>
+
+#include <algorithm>
+
+namespace {
+
+// How often the viewers' state is compared with the emulator's, for what
+// changes without a record (a simulation started, a button held).
+constexpr int stateIntervalMillis = 250;
+// PNG at zlib's fastest: the display is small and changes up to 60 times a
+// second, so encoding time counts for more than bytes on a loopback link.
+constexpr int framePngQuality = 80;
+
+const QByteArray livePath = "/live";
+
+QByteArray response(const QByteArray& status, const QByteArray& headers = QByteArray(),
+                    const QByteArray& body = QByteArray())
+{
+    return "HTTP/1.1 " + status + "\r\nContent-Length: " + QByteArray::number(body.size())
+           + "\r\nCache-Control: no-store\r\nConnection: close\r\n" + headers + "\r\n" + body;
+}
+
+// The CSP source of the inline element <tag>...</tag> of the page: only the
+// page's own script and style run, whatever an agent's text holds.
+QByteArray inlineHash(const QByteArray& page, const QByteArray& tag)
+{
+    const QByteArray open = '<' + tag + '>';
+    const int start = page.indexOf(open);
+    const int end = page.indexOf("</" + tag + '>', start);
+    if (start < 0 || end < 0)
+        return QByteArray();
+    const QByteArray text = page.mid(start + open.size(), end - start - open.size());
+    return "'sha256-" + QCryptographicHash::hash(text, QCryptographicHash::Sha256).toBase64() + '\'';
+}
+
+} // namespace
+
+ZelvoWebServer::ZelvoWebServer(ZelvoEmulator* window, ZelvoControlCommands* commands,
+                               const ZelvoControlToken* token, QObject* parent)
+    : QObject(parent)
+    , window(window)
+    , commands(commands)
+    , token(token)
+    , listener(new QTcpServer(this))
+    , upgrader(new QWebSocketServer(QStringLiteral("ZelvoEmulator"), QWebSocketServer::NonSecureMode, this))
+    , stateTimer(new QTimer(this))
+{
+    QFile file(QStringLiteral(":/web/page.html"));
+    if (file.open(QIODevice::ReadOnly))
+        page = file.readAll();
+    pagePolicy = "Content-Security-Policy: default-src 'none'; script-src " + inlineHash(page, "script")
+                 + "; style-src " + inlineHash(page, "style") + "; connect-src 'self'";
+    upgrader->setHandshakeTimeout(requestTimeoutMillis);
+    upgrader->setMaxPendingConnections(maxViewers);
+    stateTimer->setInterval(stateIntervalMillis);
+    connect(listener, &QTcpServer::newConnection, this, &ZelvoWebServer::onNewConnection);
+    connect(upgrader, &QWebSocketServer::newConnection, this, &ZelvoWebServer::onNewViewer);
+    connect(stateTimer, &QTimer::timeout, this, &ZelvoWebServer::refreshState);
+    connect(window->displayRecorder(), &ZelvoDisplayRecorder::imageShown, this, [this](const QImage& image) {
+        onDisplayShown(image, this->window->contentIdOnDisplay());
+    });
+    frame = window->displayImage();
+    frames = frame.isNull() ? 0 : 1;
+}
+
+ZelvoWebServer::~ZelvoWebServer()
+{
+    // The address holds the token of a run that is over.
+    if (!addressPath.isEmpty())
+        QFile::remove(addressPath);
+}
+
+bool ZelvoWebServer::start(const QHostAddress& host, quint16 port)
+{
+    if (!listener->listen(host, port)) {
+        startError = QStringLiteral("%1 port %2: %3").arg(host.toString()).arg(port).arg(listener->errorString());
+        qWarning("\033[33mZelvoWebServer::start no web page: %s\033[0m", qPrintable(startError));
+        return false;
+    }
+    listenAddress = host;
+    qCDebug(zelvoLog, "\033[33mZelvoWebServer::start web page on %s:%u\033[0m", qPrintable(host.toString()),
+            unsigned(listener->serverPort()));
+    return true;
+}
+
+quint16 ZelvoWebServer::port() const
+{
+    return listener->serverPort();
+}
+
+QUrl ZelvoWebServer::address() const
+{
+    QUrl url;
+    url.setScheme(QStringLiteral("http"));
+    const bool everywhere = listenAddress == QHostAddress::Any || listenAddress == QHostAddress::AnyIPv4
+                            || listenAddress == QHostAddress::AnyIPv6;
+    url.setHost(everywhere ? QHostInfo::localHostName() : listenAddress.toString());
+    url.setPort(port());
+    url.setPath(QStringLiteral("/"));
+    url.setQuery(QStringLiteral("token=") + QString::fromLatin1(token->value()));
+    return url;
+}
+
+bool ZelvoWebServer::writeAddressFile(const QString& path, QString* error)
+{
+    if (!ZelvoControlToken::writeOwnerOnly(path, address().toEncoded() + '\n', error))
+        return false;
+    addressPath = path;
+    return true;
+}
+
+void ZelvoWebServer::onNewConnection()
+{
+    while (QTcpSocket* socket = listener->nextPendingConnection()) {
+        if (pendingRequests >= maxPendingRequests) {
+            socket->abort();
+            socket->deleteLater();
+            continue;
+        }
+        // The guard holds the request's time-out and connections: deleting
+        // it ends both when the socket is handed over or goes.
+        auto* guard = new QObject(socket);
+        ++pendingRequests;
+        connect(guard, &QObject::destroyed, this, [this] { --pendingRequests; });
+        QTimer::singleShot(requestTimeoutMillis, guard, [socket] { socket->abort(); });
+        connect(socket, &QTcpSocket::disconnected, guard, [socket] { socket->deleteLater(); });
+        connect(socket, &QTcpSocket::readyRead, guard, [this, socket, guard] { readRequest(socket, guard); });
+        // Bytes that came with the connection.
+        readRequest(socket, guard);
+    }
+}
+
+void ZelvoWebServer::readRequest(QTcpSocket* socket, QObject* guard)
+{
+    // Peeked, not read: an upgrade leaves the bytes to QWebSocketServer.
+    ZelvoHttpRequest request;
+    switch (request.read(socket->peek(ZelvoHttpRequest::maxHeadBytes))) {
+    case ZelvoHttpRequest::Status::Incomplete:
+        return;
+    case ZelvoHttpRequest::Status::Malformed:
+        socket->write(response("400 Bad Request"));
+        break;
+    case ZelvoHttpRequest::Status::TooLarge:
+        socket->write(response("431 Request Header Fields Too Large"));
+        break;
+    case ZelvoHttpRequest::Status::Complete:
+        answer(socket, request, guard);
+        return;
+    }
+    closeAfterAnswer(socket, guard);
+}
+
+void ZelvoWebServer::answer(QTcpSocket* socket, const ZelvoHttpRequest& request, QObject* guard)
+{
+    // Whatever was asked, only the token opens anything.
+    if (!token->matches(request.queryValue("token"))) {
+        socket->write(response("401 Unauthorized"));
+    } else if (request.path() == livePath && request.isWebSocketUpgrade()) {
+        if (viewerCount() < maxViewers) {
+            delete guard;
+            // A handshake that fails leaves the socket to close.
+            upgrading.append(socket);
+            connect(socket, &QTcpSocket::disconnected, this, [this, socket] {
+                if (upgrading.removeOne(socket))
+                    socket->deleteLater();
+            });
+            upgrader->handleConnection(socket);
+            return;
+        }
+        socket->write(response("503 Service Unavailable"));
+    } else if (request.path() != "/") {
+        socket->write(response("404 Not Found"));
+    } else if (request.method() != "GET" && request.method() != "HEAD") {
+        socket->write(response("405 Method Not Allowed", "Allow: GET, HEAD\r\n"));
+    } else {
+        const QByteArray head = response("200 OK",
+                                         "Content-Type: text/html; charset=utf-8\r\nReferrer-Policy: no-referrer\r\n"
+                                         "X-Content-Type-Options: nosniff\r\n" + policyFor(request),
+                                         page);
+        socket->write(request.method() == "HEAD" ? head.left(head.size() - page.size()) : head);
+    }
+    closeAfterAnswer(socket, guard);
+}
+
+QByteArray ZelvoWebServer::policyFor(const ZelvoHttpRequest& request) const
+{
+    // The stream's address in full, for browsers whose 'self' does not
+    // cover WebSocket addresses; a host the browser would not send adds none.
+    const QByteArray host = request.field("host");
+    const bool plain = !host.isEmpty() && std::all_of(host.begin(), host.end(), [](char c) {
+        return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || QByteArray(".:-[]").contains(c);
+    });
+    return pagePolicy + (plain ? " ws://" + host : QByteArray())
+           + "; base-uri 'none'; form-action 'none'; frame-ancestors 'none'\r\n";
+}
+
+void ZelvoWebServer::closeAfterAnswer(QTcpSocket* socket, QObject* guard)
+{
+    delete guard;
+    if (socket->state() == QAbstractSocket::UnconnectedState) {
+        socket->deleteLater();
+        return;
+    }
+    // The answer goes out before the close, within a time of its own for a
+    // peer that does not take it.
+    connect(socket, &QTcpSocket::disconnected, socket, &QObject::deleteLater);
+    QTimer::singleShot(requestTimeoutMillis, socket, [socket] { socket->abort(); });
+    socket->disconnectFromHost();
+}
+
+void ZelvoWebServer::onNewViewer()
+{
+    while (QWebSocket* socket = upgrader->nextPendingConnection()) {
+        auto* viewer = new ZelvoWebViewer(socket, this);
+        ++viewers;
+        connect(viewer, &QObject::destroyed, this, [this] {
+            if (--viewers == 0)
+                stateTimer->stop();
+        });
+        // The WebSocket runs on the connection's socket but leaves it to
+        // its owner: the viewer, from now on.
+        for (QTcpSocket* connection : qAsConst(upgrading)) {
+            if (connection->peerPort() == socket->peerPort() && connection->peerAddress() == socket->peerAddress()) {
+                upgrading.removeOne(connection);
+                connection->setParent(viewer);
+                break;
+            }
+        }
+        stateTimer->start();
+    }
+}
+
+void ZelvoWebServer::onDisplayShown(const QImage& image, int contentId)
+{
+    frame = image;
+    frameContentId = contentId;
+    ++frames;
+    emit frameChanged();
+}
+
+const QByteArray& ZelvoWebServer::encodedFrame()
+{
+    if (encodedNumber == frames && !encoded.isEmpty())
+        return encoded;
+    encoded.resize(4);
+    qToBigEndian<qint32>(frameContentId, encoded.data());
+    QBuffer buffer(&encoded);
+    buffer.open(QIODevice::WriteOnly | QIODevice::Append);
+    QImageWriter writer(&buffer, "PNG");
+    writer.setQuality(framePngQuality);
+    writer.write(ZelvoDisplayRecorder::opaque(frame));
+    encodedNumber = frames;
+    return encoded;
+}
+
+QByteArray ZelvoWebServer::state() const
+{
+    QByteArray json;
+    commands->execute({{QStringLiteral("cmd"), QStringLiteral("state")}},
+                      [&json](const QJsonObject& results, const QString&) {
+                          json = QJsonDocument(results).toJson(QJsonDocument::Compact);
+                      });
+    return json;
+}
+
+void ZelvoWebServer::refreshState()
+{
+    QByteArray now = state();
+    if (now == currentState)
+        return;
+    currentState = std::move(now);
+    emit stateChanged();
+}

@@ -1,0 +1,104 @@
+#pragma once
+
+#include <QByteArray>
+#include <QHostAddress>
+#include <QImage>
+#include <QList>
+#include <QObject>
+#include <QString>
+#include <QUrl>
+
+class QTcpServer;
+class QTcpSocket;
+class QTimer;
+class QWebSocketServer;
+class ZelvoControlCommands;
+class ZelvoControlToken;
+class ZelvoEmulator;
+class ZelvoHttpRequest;
+class ZelvoWebViewer;
+
+// The emulator's web page: one page that shows the display live, the
+// buttons, the sensors and the message record, and drives the glasses
+// through the control channel's commands. Every request needs the control
+// token in its address; a request without it gets 401 and nothing else.
+// The page is served over plain HTTP with a bounded request reader; its
+// live stream is a WebSocket (QtWebSockets) on the same port.
+class ZelvoWebServer final : public QObject
+{
+    Q_OBJECT
+    Q_DISABLE_COPY_MOVE(ZelvoWebServer)
+
+public:
+    // Watching is for a person or two; each viewer costs a stream.
+    static constexpr int maxViewers = 4;
+    // Connections still sending their request, slow or idle ones included.
+    static constexpr int maxPendingRequests = 16;
+    // Time for a connection to send its request and take the answer.
+    static constexpr int requestTimeoutMillis = 10000;
+
+    // token and commands outlive the server (the control channel owns both).
+    ZelvoWebServer(ZelvoEmulator* window, ZelvoControlCommands* commands, const ZelvoControlToken* token,
+                   QObject* parent = nullptr);
+    ~ZelvoWebServer() override;
+
+    // Listens on host at port (0 picks a free one); false with
+    // errorString() when it cannot.
+    bool start(const QHostAddress& host, quint16 port);
+    const QString& errorString() const { return startError; }
+    quint16 port() const;
+    // The page's address with the token in it, as a person opens it.
+    QUrl address() const;
+    // Writes address() to path, readable by its owner only, and removes it
+    // again when the server ends.
+    bool writeAddressFile(const QString& path, QString* error);
+    // Viewers watching, and those whose WebSocket handshake runs.
+    int viewerCount() const { return viewers + upgrading.size(); }
+
+    // The display as the viewers get it: the content id it shows (-1 for
+    // none) in four bytes, big-endian, then the image as PNG; encoded once
+    // for all viewers, when the first asks for it.
+    const QByteArray& encodedFrame();
+    quint64 frameNumber() const { return frames; }
+    ZelvoControlCommands* controlCommands() const { return commands; }
+    // The state as the control channel's "state" gives it now, compact JSON.
+    QByteArray state() const;
+
+signals:
+    void frameChanged();
+    void stateChanged();
+
+private:
+    void onNewConnection();
+    void onDisplayShown(const QImage& image, int contentId);
+    void onNewViewer();
+    // guard is the child of socket that holds its request's connections.
+    void readRequest(QTcpSocket* socket, QObject* guard);
+    void answer(QTcpSocket* socket, const ZelvoHttpRequest& request, QObject* guard);
+    void closeAfterAnswer(QTcpSocket* socket, QObject* guard);
+    QByteArray policyFor(const ZelvoHttpRequest& request) const;
+    // Tells the viewers when the state differs from what they were told.
+    void refreshState();
+
+    ZelvoEmulator* window = nullptr;
+    ZelvoControlCommands* commands = nullptr;
+    const ZelvoControlToken* token = nullptr;
+    QTcpServer* listener = nullptr;
+    QWebSocketServer* upgrader = nullptr;
+    QTimer* stateTimer = nullptr;
+    QHostAddress listenAddress;
+    QString startError;
+    QString addressPath;
+    QByteArray page;
+    // The page's Content-Security-Policy up to its connect-src.
+    QByteArray pagePolicy;
+    QImage frame;
+    int frameContentId = -1;
+    QByteArray encoded;
+    quint64 frames = 0;
+    quint64 encodedNumber = 0;
+    QByteArray currentState;
+    int pendingRequests = 0;
+    QList<QTcpSocket*> upgrading;
+    int viewers = 0;
+};

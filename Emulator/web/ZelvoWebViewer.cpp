@@ -1,0 +1,191 @@
+#include "web/ZelvoWebViewer.h"
+
+#include "control/ZelvoControlCommands.h"
+#include "record/ZelvoRecorder.h"
+#include "web/ZelvoWebServer.h"
+
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QJsonParseError>
+#include <QPointer>
+#include <QTimer>
+#include <QWebSocket>
+
+#include <algorithm>
+
+namespace {
+
+// What the page may ask for: the glasses' buttons, sensors and battery.
+// Files, recordings, traces and the link stay with the control channel,
+// whose users are the machine's own.
+bool isPageCommand(const QString& command)
+{
+    return command == QLatin1String("button") || command == QLatin1String("sensor")
+           || command == QLatin1String("battery") || command == QLatin1String("state");
+}
+
+} // namespace
+
+ZelvoWebViewer::ZelvoWebViewer(QWebSocket* socket, ZelvoWebServer* server)
+    : QObject(server)
+    , socket(socket)
+    , server(server)
+    , flushTimer(new QTimer(this))
+{
+    socket->setParent(this);
+    socket->setMaxAllowedIncomingMessageSize(maxRequestBytes);
+    socket->setMaxAllowedIncomingFrameSize(maxRequestBytes);
+    flushTimer->setSingleShot(true);
+    flushTimer->setInterval(0);
+    connect(flushTimer, &QTimer::timeout, this, &ZelvoWebViewer::flush);
+    connect(socket, &QWebSocket::bytesWritten, this, &ZelvoWebViewer::scheduleFlush);
+    connect(socket, &QWebSocket::textMessageReceived, this, &ZelvoWebViewer::onRequest);
+    connect(socket, &QWebSocket::disconnected, this, &ZelvoWebViewer::onDisconnected);
+    connect(server, &ZelvoWebServer::frameChanged, this, &ZelvoWebViewer::scheduleFlush);
+    connect(server, &ZelvoWebServer::stateChanged, this, [this] {
+        stateDirty = true;
+        scheduleFlush();
+    });
+    ZelvoRecorder* recorder = server->controlCommands()->recorder();
+    connect(recorder, &ZelvoRecorder::appended, this, &ZelvoWebViewer::scheduleFlush);
+    connect(recorder, &ZelvoRecorder::cleared, this, [this] {
+        recordsCleared = true;
+        scheduleFlush();
+    });
+    const quint64 last = recorder->lastSequence();
+    recordSent = last > quint64(recordsAtOnce) ? last - recordsAtOnce : 0;
+    scheduleFlush();
+}
+
+ZelvoWebViewer::~ZelvoWebViewer() = default;
+
+void ZelvoWebViewer::scheduleFlush()
+{
+    if (!closing && !flushTimer->isActive())
+        flushTimer->start();
+}
+
+void ZelvoWebViewer::flush()
+{
+    if (closing)
+        return;
+    if (socket->bytesToWrite() > cutOffBytes) {
+        qWarning("\033[31mZelvoWebViewer::flush a viewer read nothing of %lld bytes, closing it\033[0m",
+                 socket->bytesToWrite());
+        socket->abort();
+        return;
+    }
+    if (stateDirty) {
+        stateDirty = false;
+        socket->sendTextMessage(QString::fromUtf8(QByteArray("{\"type\":\"state\",\"state\":") + server->state() + '}'));
+    }
+    if (socket->bytesToWrite() > maxUnsentBytes || unshown >= maxUnshown)
+        return;
+    const ZelvoRecorder* recorder = server->controlCommands()->recorder();
+    if (recordsCleared || recordSent < recorder->lastSequence()) {
+        // A viewer held back gets the newest records; older ones it missed
+        // are in zelvo-ctl log.
+        const quint64 last = recorder->lastSequence();
+        const quint64 since = std::max(recordSent, last > quint64(recordsAtOnce) ? last - recordsAtOnce : 0);
+        QJsonArray records;
+        for (const ZelvoRecord& record : recorder->since(since))
+            records.append(record.toJson());
+        QJsonObject message{{QStringLiteral("type"), QStringLiteral("records")}, {QStringLiteral("records"), records}};
+        if (recordsCleared)
+            message.insert(QStringLiteral("cleared"), true);
+        recordsCleared = false;
+        recordSent = last;
+        ++unshown;
+        sendText(message);
+    }
+    if (frameSent < server->frameNumber() && unshown < maxUnshown && socket->bytesToWrite() <= maxUnsentBytes) {
+        frameSent = server->frameNumber();
+        ++unshown;
+        socket->sendBinaryMessage(server->encodedFrame());
+    }
+}
+
+void ZelvoWebViewer::sendText(const QJsonObject& message)
+{
+    socket->sendTextMessage(QString::fromUtf8(QJsonDocument(message).toJson(QJsonDocument::Compact)));
+}
+
+void ZelvoWebViewer::onRequest(const QString& message)
+{
+    QJsonParseError parseError;
+    const QJsonDocument document = QJsonDocument::fromJson(message.toUtf8(), &parseError);
+    const QJsonObject request = document.object();
+    const double id = request.value(QStringLiteral("id")).toDouble(-1);
+    if (parseError.error != QJsonParseError::NoError || !document.isObject()) {
+        sendAnswer(id, {}, QStringLiteral("a request is one JSON object"));
+        return;
+    }
+    if (request.contains(QStringLiteral("shown"))) {
+        unshown = std::max(0, unshown - 1);
+        scheduleFlush();
+        return;
+    }
+    const QString command = request.value(QStringLiteral("cmd")).toString();
+    if (!isPageCommand(command)) {
+        sendAnswer(id, {}, QStringLiteral("the page cannot ask for \"%1\"").arg(command));
+        return;
+    }
+    // The answer of a long press comes later; the page may be gone by then.
+    QPointer<ZelvoWebViewer> self(this);
+    server->controlCommands()->execute(request, [self, id, request](const QJsonObject& results, const QString& error) {
+        if (!self)
+            return;
+        if (error.isEmpty() && request.value(QStringLiteral("cmd")).toString() == QLatin1String("button")) {
+            const QString gesture = request.value(QStringLiteral("gesture")).toString();
+            const bool plus = request.value(QStringLiteral("button")).toString() == QLatin1String("plus");
+            if (gesture == QLatin1String("press") && !request.contains(QStringLiteral("hold")))
+                (plus ? self->plusHeld : self->minusHeld) = true;
+            else if (gesture == QLatin1String("release"))
+                (plus ? self->plusHeld : self->minusHeld) = false;
+        }
+        self->sendAnswer(id, results, error);
+    });
+}
+
+void ZelvoWebViewer::sendAnswer(double id, const QJsonObject& results, const QString& error)
+{
+    if (closing)
+        return;
+    QJsonObject answer = results;
+    answer.insert(QStringLiteral("type"), QStringLiteral("answer"));
+    answer.insert(QStringLiteral("id"), id);
+    answer.insert(QStringLiteral("ok"), error.isEmpty());
+    if (!error.isEmpty())
+        answer.insert(QStringLiteral("error"), error);
+    sendText(answer);
+    // What the page did shows at once, not at the next look at the state.
+    stateDirty = true;
+    scheduleFlush();
+}
+
+void ZelvoWebViewer::releaseHeld()
+{
+    ZelvoControlCommands* commands = server->controlCommands();
+    const auto release = [commands](const char* button) {
+        commands->execute({{QStringLiteral("cmd"), QStringLiteral("button")},
+                           {QStringLiteral("button"), QLatin1String(button)},
+                           {QStringLiteral("gesture"), QStringLiteral("release")}},
+                          [](const QJsonObject&, const QString&) {});
+    };
+    if (plusHeld)
+        release("plus");
+    if (minusHeld)
+        release("minus");
+    plusHeld = minusHeld = false;
+}
+
+void ZelvoWebViewer::onDisconnected()
+{
+    if (closing)
+        return;
+    closing = true;
+    releaseHeld();
+    emit closed();
+    deleteLater();
+}

@@ -1,0 +1,64 @@
+#pragma once
+
+#include <QObject>
+#include <QString>
+
+class QJsonObject;
+class QTimer;
+class QWebSocket;
+class ZelvoWebServer;
+
+// One browser watching: its WebSocket gets the display (binary messages),
+// the state and the message record as they change (JSON text), and takes
+// the page's requests, which it applies as the control channel's commands.
+//
+// What it sends is bounded: the page tells when it has shown a frame or a
+// batch of records ({"shown": true}), and no more than maxUnshown of them
+// are on their way at once, so that a frame never waits behind a backlog
+// in the socket; past maxUnsentBytes waiting in the socket it sends no frames and
+// no records. Then the newest of each follows once the viewer has caught
+// up, so a slow viewer skips frames, sees no old ones, and its memory stays
+// flat. One that reads nothing while cutOffBytes wait is closed.
+class ZelvoWebViewer final : public QObject
+{
+    Q_OBJECT
+    Q_DISABLE_COPY_MOVE(ZelvoWebViewer)
+
+public:
+    static constexpr qint64 maxUnsentBytes = 512 * 1024;
+    static constexpr int maxUnshown = 3;
+    static constexpr qint64 cutOffBytes = 8 * 1024 * 1024;
+    // The records a viewer gets when it opens the page, and at most at once.
+    static constexpr int recordsAtOnce = 200;
+    // A request of the page is a line of JSON.
+    static constexpr int maxRequestBytes = 64 * 1024;
+
+    // Takes the socket over; deletes itself once the socket closes.
+    ZelvoWebViewer(QWebSocket* socket, ZelvoWebServer* server);
+    ~ZelvoWebViewer() override;
+
+signals:
+    void closed();
+
+private:
+    void scheduleFlush();
+    void flush();
+    void onRequest(const QString& message);
+    void sendAnswer(double id, const QJsonObject& results, const QString& error);
+    void sendText(const QJsonObject& message);
+    // Releases what the page holds down, as a finger leaving the glasses.
+    void releaseHeld();
+    void onDisconnected();
+
+    QWebSocket* socket = nullptr;
+    ZelvoWebServer* server = nullptr;
+    QTimer* flushTimer = nullptr;
+    quint64 frameSent = 0;
+    int unshown = 0;
+    quint64 recordSent = 0;
+    bool recordsCleared = false;
+    bool stateDirty = true;
+    bool plusHeld = false;
+    bool minusHeld = false;
+    bool closing = false;
+};

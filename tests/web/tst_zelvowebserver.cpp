@@ -1,0 +1,458 @@
+#include "TestAgent.h"
+#include "comm/ZelvoServer.h"
+#include "control/ZelvoControlCommands.h"
+#include "control/ZelvoControlServer.h"
+#include "recording/ZelvoDisplayRecorder.h"
+#include "ui/Button.h"
+#include "ui/ZelvoEmulator.h"
+#include "web/ZelvoWebServer.h"
+#include "web/ZelvoWebViewer.h"
+
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QRandomGenerator>
+#include <QTcpSocket>
+#include <QWebSocket>
+#include <QtEndian>
+#include <QtTest>
+
+#include <functional>
+#include <memory>
+
+namespace {
+
+// The emulator as the program builds it with its web page, all on free
+// loopback ports.
+struct WebRig
+{
+    WebRig()
+    {
+        started = server.start(QHostAddress::LocalHost, 0) && control.start(0)
+                  && web.start(QHostAddress::LocalHost, 0);
+    }
+
+    QByteArray token() const { return control.accessToken().value(); }
+    QUrl live(const QByteArray& withToken) const
+    {
+        return QUrl(QStringLiteral("ws://127.0.0.1:%1/live?token=%2").arg(web.port()).arg(QLatin1String(withToken)));
+    }
+
+    ZelvoServer server;
+    ZelvoEmulator window{&server, nullptr};
+    ZelvoControlServer control{&window, &server};
+    ZelvoWebServer web{&window, control.controlCommands(), &control.accessToken()};
+    bool started = false;
+};
+
+// Sends the bytes and takes all the server answers until it closes; the
+// server runs on this thread, so the loop turns meanwhile.
+QByteArray exchange(quint16 port, const QByteArray& bytes)
+{
+    QTcpSocket socket;
+    socket.connectToHost(QHostAddress::LocalHost, port);
+    socket.write(bytes);
+    QByteArray answer;
+    QDeadlineTimer deadline(15000);
+    do {
+        QTest::qWait(5);
+        answer += socket.readAll();
+    } while (socket.state() != QAbstractSocket::UnconnectedState && !deadline.hasExpired());
+    return answer + socket.readAll();
+}
+
+QByteArray upgradeRequest(const QByteArray& token)
+{
+    return "GET /live?token=" + token + " HTTP/1.1\r\nHost: 127.0.0.1\r\nUpgrade: websocket\r\n"
+           "Connection: Upgrade\r\nSec-WebSocket-Key: dGhlIHNhbXBsZSBub25jZQ==\r\nSec-WebSocket-Version: 13\r\n\r\n";
+}
+
+// A browser's end of the stream.
+struct Viewer
+{
+    explicit Viewer(const QUrl& url)
+    {
+        // Shown at once, as the page tells.
+        QObject::connect(&socket, &QWebSocket::binaryMessageReceived, &socket, [this](const QByteArray& frame) {
+            frames.append(frame);
+            ask({{"shown", true}});
+        });
+        QObject::connect(&socket, &QWebSocket::textMessageReceived, &socket, [this](const QString& text) {
+            texts.append(QJsonDocument::fromJson(text.toUtf8()).object());
+            if (texts.constLast().value("type") == "records")
+                ask({{"shown", true}});
+        });
+        socket.open(url);
+    }
+
+    bool isOpen() const { return socket.state() == QAbstractSocket::ConnectedState; }
+    void ask(const QJsonObject& request)
+    {
+        socket.sendTextMessage(QString::fromUtf8(QJsonDocument(request).toJson(QJsonDocument::Compact)));
+    }
+    // The first message of a type that satisfies the test, waited for.
+    QJsonObject waitFor(const QString& type, const std::function<bool(const QJsonObject&)>& test)
+    {
+        QDeadlineTimer deadline(10000);
+        for (int seen = 0; !deadline.hasExpired(); QTest::qWait(10)) {
+            for (; seen < texts.size(); ++seen) {
+                if (texts.at(seen).value("type").toString() == type && test(texts.at(seen)))
+                    return texts.at(seen);
+            }
+        }
+        return {};
+    }
+    static int contentIdOf(const QByteArray& frame) { return qFromBigEndian<qint32>(frame.constData()); }
+    static QImage imageOf(const QByteArray& frame) { return QImage::fromData(frame.mid(4), "PNG"); }
+
+    QWebSocket socket;
+    QList<QByteArray> frames;
+    QList<QJsonObject> texts;
+};
+
+QList<int> gesturesOf(const QList<QByteArray>& events)
+{
+    QList<int> gestures;
+    for (const QByteArray& event : events) {
+        if (TestAgent::eventType(event) == 4)
+            gestures << TestAgent::eventValues(event).at(1).toString().toDouble();
+    }
+    return gestures;
+}
+
+QImage noise(int seed)
+{
+    QImage image(320, 216, QImage::Format_ARGB32_Premultiplied);
+    QRandomGenerator random(quint32(seed + 1));
+    for (int y = 0; y < image.height(); ++y) {
+        auto* line = reinterpret_cast<quint32*>(image.scanLine(y));
+        for (int x = 0; x < image.width(); ++x)
+            line[x] = random.generate() | 0xff000000u;
+    }
+    return image;
+}
+
+// Server frames (unmasked) in the bytes: the count of binary ones, and the
+// bytes left of a frame not yet whole.
+int binaryFramesIn(QByteArray* bytes)
+{
+    int count = 0;
+    while (bytes->size() >= 2) {
+        const uchar opcode = uchar(bytes->at(0)) & 0x0f;
+        qint64 length = uchar(bytes->at(1)) & 0x7f;
+        int head = 2;
+        if (length == 126) {
+            head = 4;
+            length = bytes->size() >= 4 ? qFromBigEndian<quint16>(bytes->constData() + 2) : -1;
+        } else if (length == 127) {
+            head = 10;
+            length = bytes->size() >= 10 ? qint64(qFromBigEndian<quint64>(bytes->constData() + 2)) : -1;
+        }
+        if (length < 0 || bytes->size() < head + length)
+            break;
+        count += opcode == 2 ? 1 : 0;
+        bytes->remove(0, int(head + length));
+    }
+    return count;
+}
+
+} // namespace
+
+class TestZelvoWebServer : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void answers_data();
+    void answers();
+    void silentConnectionIsClosed();
+    void addressCarriesToken();
+    void streamsDisplayRecordsAndState();
+    void pageRequests_data();
+    void pageRequests();
+    void heldButtonIsReleasedWhenViewerGoes();
+    void viewersAreBoundedAndCleanedUp();
+    void slowViewerSkipsFramesWithinBound();
+};
+
+void TestZelvoWebServer::answers_data()
+{
+    QTest::addColumn<QByteArray>("request");
+    QTest::addColumn<QByteArray>("status");
+    QTest::addColumn<bool>("hasBody");
+
+    // TOKEN stands for the run's token.
+    const QByteArray host = " HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n";
+    QTest::newRow("page without token") << "GET /" + host << QByteArray("401 Unauthorized") << false;
+    QTest::newRow("page with a wrong token") << "GET /?token=WRONG" + host << QByteArray("401 Unauthorized") << false;
+    QTest::newRow("page with the token cut short") << "GET /?token=SHORT" + host << QByteArray("401 Unauthorized")
+                                                   << false;
+    QTest::newRow("token as another parameter") << "GET /?tok=TOKEN" + host << QByteArray("401 Unauthorized") << false;
+    QTest::newRow("other path without token") << "GET /favicon.ico" + host << QByteArray("401 Unauthorized") << false;
+    QTest::newRow("post without token") << "POST /" + host << QByteArray("401 Unauthorized") << false;
+    QTest::newRow("stream without token") << upgradeRequest("") << QByteArray("401 Unauthorized") << false;
+    QTest::newRow("stream with a wrong token") << upgradeRequest("WRONG") << QByteArray("401 Unauthorized") << false;
+    QTest::newRow("page") << "GET /?token=TOKEN" + host << QByteArray("200 OK") << true;
+    QTest::newRow("head of the page") << "HEAD /?token=TOKEN" + host << QByteArray("200 OK") << false;
+    QTest::newRow("other path") << "GET /favicon.ico?token=TOKEN" + host << QByteArray("404 Not Found") << false;
+    QTest::newRow("post") << "POST /?token=TOKEN" + host << QByteArray("405 Method Not Allowed") << false;
+    QTest::newRow("live without upgrade") << "GET /live?token=TOKEN" + host << QByteArray("404 Not Found") << false;
+    QTest::newRow("malformed") << QByteArray("GET /?token=TOKEN HTTP/9\r\n\r\n") << QByteArray("400 Bad Request")
+                               << false;
+    QTest::newRow("endless head") << "GET /?token=TOKEN HTTP/1.1\r\nX: " + QByteArray(64 * 1024, 'x')
+                                  << QByteArray("431 Request Header Fields Too Large") << false;
+}
+
+void TestZelvoWebServer::answers()
+{
+    QFETCH(QByteArray, request);
+    QFETCH(QByteArray, status);
+    QFETCH(bool, hasBody);
+    WebRig rig;
+    QVERIFY(rig.started);
+    QByteArray wrong = rig.token();
+    wrong[0] = wrong.at(0) == '0' ? '1' : '0';
+    request.replace("SHORT", rig.token().left(rig.token().size() - 1)).replace("WRONG", wrong).replace("TOKEN", rig.token());
+
+    const QByteArray answer = exchange(rig.web.port(), request);
+    QVERIFY2(answer.startsWith("HTTP/1.1 " + status + "\r\n"), answer.left(200).constData());
+    const int headEnd = answer.indexOf("\r\n\r\n") + 4;
+    QVERIFY(headEnd > 4);
+    // Nothing but the status, least of all the page, without the token.
+    QCOMPARE(answer.size() > headEnd, hasBody);
+    if (hasBody) {
+        QVERIFY(answer.contains("Content-Security-Policy: default-src 'none'"));
+        QVERIFY(answer.contains("; connect-src 'self' ws://127.0.0.1; base-uri 'none';"));
+        QVERIFY(answer.mid(headEnd).contains("<canvas id=\"display\" width=\"320\" height=\"240\">"));
+    } else if (status != "200 OK") {
+        QVERIFY(answer.contains("\r\nContent-Length: 0\r\n"));
+    }
+    QCOMPARE(rig.web.viewerCount(), 0);
+}
+
+// A connection that never sends its request goes after the time-out, and
+// while it waits the pending ones are bounded.
+void TestZelvoWebServer::silentConnectionIsClosed()
+{
+    WebRig rig;
+    QVERIFY(rig.started);
+    std::vector<std::unique_ptr<QTcpSocket>> sockets;
+    for (int i = 0; i <= ZelvoWebServer::maxPendingRequests; ++i) {
+        sockets.push_back(std::make_unique<QTcpSocket>());
+        sockets.back()->connectToHost(QHostAddress::LocalHost, rig.web.port());
+        if (i < ZelvoWebServer::maxPendingRequests)
+            QTRY_COMPARE(sockets.back()->state(), QAbstractSocket::ConnectedState);
+    }
+    QTRY_COMPARE(sockets.back()->state(), QAbstractSocket::UnconnectedState);
+    QCOMPARE(sockets.front()->state(), QAbstractSocket::ConnectedState);
+    QTRY_COMPARE_WITH_TIMEOUT(sockets.front()->state(), QAbstractSocket::UnconnectedState,
+                              ZelvoWebServer::requestTimeoutMillis + 10000);
+    // Room again once they went.
+    QVERIFY(exchange(rig.web.port(), "GET /?token=" + rig.token() + " HTTP/1.1\r\n\r\n").startsWith("HTTP/1.1 200"));
+}
+
+void TestZelvoWebServer::addressCarriesToken()
+{
+    WebRig rig;
+    QVERIFY(rig.started);
+    const QUrl address = rig.web.address();
+    QCOMPARE(address.host(), QStringLiteral("127.0.0.1"));
+    QCOMPARE(address.port(), int(rig.web.port()));
+    QCOMPARE(address.query(), QStringLiteral("token=") + QString::fromLatin1(rig.token()));
+
+    const QString path = QDir::home().filePath(QStringLiteral("web-address"));
+    QString error;
+    {
+        ZelvoWebServer web(&rig.window, rig.control.controlCommands(), &rig.control.accessToken());
+        QVERIFY(web.start(QHostAddress::LocalHost, 0));
+        QVERIFY2(web.writeAddressFile(path, &error), qPrintable(error));
+        QFile file(path);
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        QCOMPARE(file.readAll(), web.address().toEncoded() + '\n');
+        QCOMPARE(file.permissions() & (QFile::ReadGroup | QFile::ReadOther | QFile::WriteGroup | QFile::WriteOther),
+                 QFile::Permissions());
+        // The port taken, a second server says why.
+        ZelvoWebServer taken(&rig.window, rig.control.controlCommands(), &rig.control.accessToken());
+        QVERIFY(!taken.start(QHostAddress::LocalHost, web.port()));
+        QVERIFY(!taken.errorString().isEmpty());
+    }
+    // A finished run leaves no token behind.
+    QVERIFY(!QFile::exists(path));
+}
+
+void TestZelvoWebServer::streamsDisplayRecordsAndState()
+{
+    WebRig rig;
+    TestAgent agent(rig.server);
+    QVERIFY(rig.started && TestAgent::waitUntilServed(rig.server, {&agent}));
+    Viewer viewer(rig.live(rig.token()));
+    QTRY_VERIFY(viewer.isOpen());
+    QTRY_VERIFY(!viewer.frames.isEmpty());
+    QCOMPARE(Viewer::contentIdOf(viewer.frames.constFirst()), -1);
+    QVERIFY(!viewer.waitFor("state", [](const QJsonObject&) { return true; }).isEmpty());
+
+    QVERIFY(agent.setPersistingTimes(0, 60000));
+    QVERIFY(agent.show(QStringLiteral("watched"), 5, QStringLiteral("0"), {}, {QStringLiteral("seen from afar")}));
+    QTRY_VERIFY(Viewer::contentIdOf(viewer.frames.constLast()) == 5);
+    const QImage shown = Viewer::imageOf(viewer.frames.constLast());
+    QCOMPARE(shown.size(), QSize(320, 240));
+    // As the glasses show it: the display on black, pixel for pixel.
+    QCOMPARE(shown.convertToFormat(QImage::Format_RGB32),
+             ZelvoDisplayRecorder::opaque(rig.window.displayImage()).convertToFormat(QImage::Format_RGB32));
+
+    const QJsonObject records = viewer.waitFor("records", [](const QJsonObject& message) {
+        for (const QJsonValue record : message.value("records").toArray()) {
+            if (record["kind"] == "agent_content" && record["contentId"] == 5 && record["outcome"] == "drawn")
+                return true;
+        }
+        return false;
+    });
+    QVERIFY(!records.isEmpty());
+    const QJsonObject state = viewer.waitFor("state", [](const QJsonObject& message) {
+        return message["state"]["drawnContentId"] == 5 && message["state"]["drawnAgent"] == "watched";
+    });
+    QVERIFY(!state.isEmpty());
+
+    // A reset empties the record the page shows.
+    rig.control.controlCommands()->execute({{"cmd", "reset"}}, [](const QJsonObject&, const QString&) {});
+    QVERIFY(!viewer.waitFor("records", [](const QJsonObject& message) { return message["cleared"] == true; }).isEmpty());
+}
+
+void TestZelvoWebServer::pageRequests_data()
+{
+    QTest::addColumn<QByteArray>("request");
+    QTest::addColumn<QString>("error");
+    QTest::addColumn<QList<int>>("gestures");
+
+    QTest::newRow("click plus") << QByteArray(R"({"id": 1, "cmd": "button", "button": "plus", "gesture": "click"})")
+                                << QString() << QList<int>{0, 1, 2};
+    QTest::newRow("long press minus") << QByteArray(R"({"id": 2, "cmd": "button", "button": "minus", "gesture": "long"})")
+                                      << QString() << QList<int>{0, 3, 1, 2};
+    QTest::newRow("held press") << QByteArray(R"({"id": 3, "cmd": "button", "button": "plus", "gesture": "press", "hold": 50})")
+                                << QString() << QList<int>{0, 1, 2};
+    QTest::newRow("battery") << QByteArray(R"({"id": 4, "cmd": "battery", "level": 60})") << QString() << QList<int>{};
+    QTest::newRow("release of a button not held")
+        << QByteArray(R"({"id": 5, "cmd": "button", "button": "plus", "gesture": "release"})")
+        << QStringLiteral("plus is not held") << QList<int>{};
+    QTest::newRow("trace") << QByteArray(R"({"id": 6, "cmd": "trace", "file": "/etc/passwd"})")
+                           << QStringLiteral("the page cannot ask for \"trace\"") << QList<int>{};
+    QTest::newRow("screenshot into a file")
+        << QByteArray(R"({"id": 7, "cmd": "screenshot", "path": "/tmp/x.png"})")
+        << QStringLiteral("the page cannot ask for \"screenshot\"") << QList<int>{};
+    QTest::newRow("reset") << QByteArray(R"({"id": 8, "cmd": "reset"})")
+                           << QStringLiteral("the page cannot ask for \"reset\"") << QList<int>{};
+    QTest::newRow("not JSON") << QByteArray("{\"id\": 9, click") << QStringLiteral("a request is one JSON object")
+                              << QList<int>{};
+}
+
+void TestZelvoWebServer::pageRequests()
+{
+    QFETCH(QByteArray, request);
+    QFETCH(QString, error);
+    QFETCH(QList<int>, gestures);
+    WebRig rig;
+    TestAgent agent(rig.server);
+    QVERIFY(rig.started && TestAgent::waitUntilServed(rig.server, {&agent}));
+    Viewer viewer(rig.live(rig.token()));
+    QTRY_VERIFY(viewer.isOpen());
+
+    viewer.socket.sendTextMessage(QString::fromUtf8(request));
+    const QJsonObject answer = viewer.waitFor("answer", [](const QJsonObject&) { return true; });
+    QVERIFY(!answer.isEmpty());
+    QCOMPARE(answer.value("ok").toBool(), error.isEmpty());
+    QCOMPARE(answer.value("error").toString(), error);
+    QVERIFY(TestAgent::waitForAllSent(rig.window, {&agent}));
+    QCOMPARE(gesturesOf(agent.takeEvents()), gestures);
+    QVERIFY(!rig.window.plusControl()->isPressed() && !rig.window.minusControl()->isPressed());
+}
+
+void TestZelvoWebServer::heldButtonIsReleasedWhenViewerGoes()
+{
+    WebRig rig;
+    TestAgent agent(rig.server);
+    QVERIFY(rig.started && TestAgent::waitUntilServed(rig.server, {&agent}));
+    auto viewer = std::make_unique<Viewer>(rig.live(rig.token()));
+    QTRY_VERIFY(viewer->isOpen());
+    viewer->ask({{"id", 1}, {"cmd", "button"}, {"button", "minus"}, {"gesture", "press"}});
+    QVERIFY(!viewer->waitFor("answer", [](const QJsonObject& answer) { return answer["ok"] == true; }).isEmpty());
+    QVERIFY(rig.window.minusControl()->isPressed());
+    viewer->socket.abort();
+    QTRY_VERIFY(!rig.window.minusControl()->isPressed());
+    QVERIFY(TestAgent::waitForAllSent(rig.window, {&agent}));
+    QCOMPARE(gesturesOf(agent.takeEvents()).mid(0, 2), (QList<int>{0, 1}));
+}
+
+void TestZelvoWebServer::viewersAreBoundedAndCleanedUp()
+{
+    WebRig rig;
+    QVERIFY(rig.started);
+    std::vector<std::unique_ptr<Viewer>> viewers;
+    for (int i = 0; i < ZelvoWebServer::maxViewers; ++i) {
+        viewers.push_back(std::make_unique<Viewer>(rig.live(rig.token())));
+        QTRY_VERIFY(viewers.back()->isOpen());
+    }
+    QCOMPARE(rig.web.viewerCount(), ZelvoWebServer::maxViewers);
+    QVERIFY(exchange(rig.web.port(), upgradeRequest(rig.token())).startsWith("HTTP/1.1 503"));
+
+    viewers.front()->socket.close();
+    QTRY_COMPARE(rig.web.viewerCount(), ZelvoWebServer::maxViewers - 1);
+    QTRY_COMPARE(rig.web.findChildren<ZelvoWebViewer*>().size(), ZelvoWebServer::maxViewers - 1);
+    viewers.front() = std::make_unique<Viewer>(rig.live(rig.token()));
+    QTRY_VERIFY(viewers.front()->isOpen());
+    viewers.clear();
+    QTRY_COMPARE(rig.web.viewerCount(), 0);
+    QTRY_VERIFY(rig.web.findChildren<ZelvoWebViewer*>().isEmpty());
+}
+
+// A viewer that stops reading and painting: what waits for it stays within
+// the bound while the display changes on, and once it reads and tells what
+// it has shown it gets the newest frame, not the ones it missed.
+void TestZelvoWebServer::slowViewerSkipsFramesWithinBound()
+{
+    WebRig rig;
+    QVERIFY(rig.started);
+    QTcpSocket slow;
+    // Qt takes no more than this from the kernel, which then stops taking.
+    slow.setReadBufferSize(4096);
+    slow.connectToHost(QHostAddress::LocalHost, rig.web.port());
+    slow.write(upgradeRequest(rig.token()));
+    QTRY_COMPARE(rig.web.findChildren<ZelvoWebViewer*>().size(), 1);
+    QWebSocket* serverSide = rig.web.findChildren<QWebSocket*>().value(0);
+    QVERIFY(serverSide);
+
+    constexpr int changes = 150;
+    qint64 mostWaiting = 0;
+    qint64 largestFrame = 0;
+    for (int i = 0; i < changes; ++i) {
+        rig.window.updateDisplay(noise(i), true);
+        QTest::qWait(5);
+        largestFrame = std::max<qint64>(largestFrame, rig.web.encodedFrame().size());
+        mostWaiting = std::max(mostWaiting, serverSide->bytesToWrite());
+    }
+    QVERIFY2(mostWaiting <= ZelvoWebViewer::maxUnsentBytes + largestFrame + 64 * 1024,
+             qPrintable(QString::number(mostWaiting)));
+    QCOMPARE(serverSide->state(), QAbstractSocket::ConnectedState);
+
+    // Reading again, it catches up with the display as it is now.
+    slow.setReadBufferSize(0);
+    QByteArray bytes;
+    QTRY_VERIFY((bytes += slow.readAll()).contains("\r\n\r\n"));
+    QVERIFY(bytes.startsWith("HTTP/1.1 101"));
+    bytes.remove(0, bytes.indexOf("\r\n\r\n") + 4);
+    int frames = 0;
+    QTRY_VERIFY_WITH_TIMEOUT((bytes += slow.readAll(), frames += binaryFramesIn(&bytes),
+                              serverSide->bytesToWrite() == 0 && bytes.isEmpty()),
+                             20000);
+    const int held = frames;
+    QVERIFY2(held >= 1 && held <= ZelvoWebViewer::maxUnshown, qPrintable(QString::number(held)));
+    // A client's frames are masked; a zero mask leaves the text as it is.
+    const QByteArray shown = R"({"shown": true})";
+    slow.write(QByteArray("\x81") + char(0x80 | shown.size()) + QByteArray(4, '\0') + shown);
+    QTRY_VERIFY((bytes += slow.readAll(), frames += binaryFramesIn(&bytes), frames == held + 1));
+    QTest::qWait(200);
+    bytes += slow.readAll();
+    QCOMPARE(frames + binaryFramesIn(&bytes), held + 1);
+}
+
+QTEST_MAIN(TestZelvoWebServer)
+#include "tst_zelvowebserver.moc"
