@@ -6,6 +6,7 @@
 #include "comm/ZelvoServer.h"
 #include "shell/ZelvoStopSignals.h"
 #include "util/ZelvoImageStore.h"
+#include "ZelvoLog.h"
 #include "ZelvoInstance.h"
 
 #include <QApplication>
@@ -26,6 +27,16 @@
 namespace {
 
 constexpr char clockVariable[] = "ZELVO_CLOCK";
+
+QtMessageHandler qtMessageHandler = nullptr;
+
+// Lines that quote a frame or a text cut it themselves; this bounds any
+// other, such as the dozen that name an agent whose app id is a megabyte.
+void boundedMessage(QtMsgType type, const QMessageLogContext& context, const QString& message)
+{
+    qtMessageHandler(type, context,
+                     message.size() <= ZelvoLog::payloadQuoted ? message : ZelvoLog::payload(message.toUtf8()));
+}
 
 // Platforms without a screen, where a message box waits for a click that
 // can never come.
@@ -166,6 +177,11 @@ bool startWeb(ZelvoWebServer* web, const Options& options, const QString& tokenF
 
 int qMain(int argc, char** argv)
 {
+    // Each part logs in a category of its own, yet its lines read as they
+    // always have; QT_MESSAGE_PATTERN="%{category}: %{message}" names the
+    // category to switch.
+    qSetMessagePattern(QStringLiteral("%{message}"));
+    qtMessageHandler = qInstallMessageHandler(boundedMessage);
     QApplication application(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("ZelvoEmulator"));
     QCoreApplication::setApplicationVersion(QStringLiteral(ZELVO_VERSION));
@@ -183,7 +199,7 @@ int qMain(int argc, char** argv)
     if (!stopSignals.install(&error))
         std::fprintf(stderr, "ZelvoEmulator: %s\n", qUtf8Printable(error));
     QObject::connect(&stopSignals, &ZelvoStopSignals::stopRequested, &application, [](int signal) {
-        qDebug().noquote() << "ZelvoServer::main" << ZelvoStopSignals::name(signal) << "received, stopping";
+        qCDebug(zelvoWindowLog).noquote() << "ZelvoServer::main" << ZelvoStopSignals::name(signal) << "received, stopping";
         QCoreApplication::exit(0);
     });
     const ZelvoInstance& instance = options.instance;
@@ -203,8 +219,8 @@ int qMain(int argc, char** argv)
                              QMessageBox::Ok, QMessageBox::NoButton);
         return 1;
     }
-    qDebug() << "Zelvo Emulator started, agents connect on port" << server.serverPort();
-    qDebug() << "ZelvoServer::main";
+    qCDebug(zelvoWindowLog) << "Zelvo Emulator started, agents connect on port" << server.serverPort();
+    qCDebug(zelvoWindowLog) << "ZelvoServer::main";
 
     ZelvoEmulator emulator(&server, nullptr);
     if (!instance.dataDirectory.isEmpty())
@@ -240,8 +256,8 @@ int qMain(int argc, char** argv)
         return startFailed(error);
 
     const int result = application.exec();
-    qDebug() << "ZelvoServer::main SERVER STOP REQUESTED!!!!";
-    qDebug() << "ZelvoServer::main SERVER STOPPED!!!!";
+    qCDebug(zelvoWindowLog) << "ZelvoServer::main SERVER STOP REQUESTED!!!!";
+    qCDebug(zelvoWindowLog) << "ZelvoServer::main SERVER STOPPED!!!!";
     // Ports of a finished run would send a script to whoever takes them next.
     if (!options.portsFile.isEmpty())
         QFile::remove(options.portsFile);

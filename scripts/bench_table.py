@@ -148,6 +148,33 @@ def recording(report):
     add("recording", "animated PNG size", "%.1f KiB/s" % (on["bytes_per_s"] / 1024), "-", "-", "-", "none")
 
 
+def pictures(report):
+    found = runs(report)
+    photo = found.get("Photo")
+    if photo:
+        add("pictures", "4000 x 3000 photo stored", "%.0f ms" % photo["stored_ms"], "Qt decode + encode alone",
+            "%.0f ms" % photo["floor_decode_encode_ms"], "%.2f" % (photo["stored_ms"] / photo["floor_decode_encode_ms"]),
+            "<= 1.2")
+        add("pictures", "content with it right after", "%.2f ms" % photo["content_after_ms"], "drawing the part shown",
+            "%.2f ms" % photo["floor_draw_ms"], "%.2f" % (photo["content_after_ms"] / photo["floor_draw_ms"]), "none")
+        add("pictures", "photo: loop held at most", "%.1f ms" % photo["loop_held_ms"], "idle loop held at most",
+            "%.1f ms" % photo["floor_idle_loop_held_ms"], "-", "<= 20 ms")
+        add("pictures", "photo: peak memory", "%.0f MiB" % photo["peak_MiB"], "-", "-", "-", "none")
+    bombs = found.get("Bombs")
+    if bombs:
+        add("pictures", "20 x 64 MiB decoded: loop held at most", "%.1f ms" % bombs["loop_held_ms"], "-", "-", "-",
+            "<= 20 ms")
+        add("pictures", "20 x 64 MiB decoded: peak memory", "%.0f MiB" % bombs["peak_MiB"], "-", "-", "-", "bounded")
+    small, large = found.get("Large/MiB:4"), found.get("Large/MiB:32")
+    if small and large:
+        growth = large["path_ms"] / small["path_ms"]
+        for floor, key in (("plain socket", "floor_socket_ms"), ("JSON parse alone", "floor_parse_ms")):
+            add("pictures", "32 MiB / 4 MiB configuration", "%.1f x" % growth, floor + " 32 / 4",
+                "%.1f x" % (large[key] / small[key]), "%.2f" % (growth / (large[key] / small[key])), "slowest floor")
+        add("pictures", "32 MiB configuration: loop held at most", "%.1f ms" % large["loop_held_ms"], "-", "-", "-",
+            "<= 20 ms")
+
+
 def startup(report):
     for figure in report.get("figures", []):
         add("startup", "%s (%s)" % (figure["name"], figure["unit"]), str(figure["value"]), "plain Qt window",
@@ -184,11 +211,16 @@ def clock(report):
     named_figures("clock", report)
 
 
+def web(report):
+    named_figures("web", report)
+
+
 # In this order in the table; any other benchmark follows in name order.
 readers = {"bench_comm": comm, "bench_zicodec": image, "bench_content": content,
            "bench_events": events, "bench_control": control,
-           "bench_recording": recording, "bench_recording_memory": recording_memory, "bench_animation": animation,
-           "bench_startup": startup, "bench_scale": scale, "bench_clock": clock}
+           "bench_recording": recording, "bench_recording_memory": recording_memory, "bench_pictures": pictures,
+           "bench_animation": animation, "bench_startup": startup, "bench_scale": scale, "bench_clock": clock,
+           "bench_web": web}
 order = list(readers)
 results = pathlib.Path(sys.argv[1])
 names = {path.stem for path in results.glob("*.txt")} | {path.stem for path in results.glob("*.json")}

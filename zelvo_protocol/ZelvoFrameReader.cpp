@@ -103,20 +103,20 @@ bool ZelvoFrameReader::consume(void* source, Source take, qint64 available)
 
 void ZelvoFrameReader::startFrame()
 {
-    qCDebug(zelvoLog).nospace() << "readPkg READED SIZE    <<<<<< " << header.toHex();
+    qCDebug(zelvoLinkLog).nospace() << "readPkg READED SIZE    <<<<<< " << header.toHex();
     for (int i = 0; i < ZelvoFrame::headerSize; ++i) {
-        qCDebug(zelvoLog).nospace() << "readPkg READED SIZE[" << i << "] <<<<<< "
+        qCDebug(zelvoLinkLog).nospace() << "readPkg READED SIZE[" << i << "] <<<<<< "
                                     << int(quint8(header.at(ZelvoFrame::headerSize - 1 - i)));
     }
     packetSize = ZelvoFrame::payloadSize(header.constData());
     header.clear();
-    qCDebug(zelvoLog).nospace() << "readPkg READED SIZE <<<<<< " << packetSize;
+    qCDebug(zelvoLinkLog).nospace() << "readPkg READED SIZE <<<<<< " << packetSize;
     // A negative length (top bit set) announces no payload: the frame is
     // complete at once and the next 4 bytes are the next header.
     remaining = qMax<qint64>(packetSize, 0);
     skipping = packetSize > ZelvoFrame::maxPayloadSize;
     if (skipping) {
-        qWarning().nospace() << "\033[31mZelvoSocket::readPkg FRAME OF " << packetSize
+        qCWarning(zelvoLinkLog).nospace() << "\033[31mZelvoSocket::readPkg FRAME OF " << packetSize
                              << " BYTES IS OVER THE LIMIT OF " << ZelvoFrame::maxPayloadSize
                              << " BYTES, SKIPPING IT\033[0m";
     }

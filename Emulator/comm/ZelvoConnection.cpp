@@ -10,6 +10,8 @@
 
 #include <QDebug>
 #include <QList>
+#include <QPointer>
+#include <QScopedValueRollback>
 #include <QString>
 #include <QTcpSocket>
 
@@ -20,12 +22,12 @@ ZelvoConnection::ZelvoConnection(ZelvoServer* server, QTcpSocket* socket)
     , server(server)
     , peerName(socket ? QStringLiteral("%1:%2").arg(socket->peerAddress().toString()).arg(socket->peerPort()) : QString())
 {
-    qCDebug(zelvoLog) << "\033[94mZelvoConnection::ZelvoConnection \033[0m";
+    qCDebug(zelvoLinkLog) << "\033[94mZelvoConnection::ZelvoConnection \033[0m";
 }
 
 ZelvoConnection::~ZelvoConnection()
 {
-    qCDebug(zelvoLog) << "Invoked Destructor of ZelvoConnection";
+    qCDebug(zelvoLinkLog) << "Invoked Destructor of ZelvoConnection";
 }
 
 std::shared_ptr<ZelvoFrameBudget> ZelvoConnection::frameBudget() const
@@ -35,23 +37,44 @@ std::shared_ptr<ZelvoFrameBudget> ZelvoConnection::frameBudget() const
 
 void ZelvoConnection::falseRun()
 {
-    qCDebug(zelvoLog) << "ZelvoConnection::falseRun 1";
+    qCDebug(zelvoLinkLog) << "ZelvoConnection::falseRun 1";
     zelvoReceiver = std::make_unique<ZelvoReceiver>(this);
     zelvoSender = std::make_unique<ZelvoSender>(this, server->clock());
     zelvoSocket = std::make_unique<ZelvoSocket>(tcpSocket, this, server->clock());
     connect(zelvoSocket.get(), &ZelvoSocket::dataReceived, zelvoReceiver.get(), &ZelvoReceiver::onDataReceived);
     connect(zelvoSocket.get(), &ZelvoSocket::disconnected, this, &ZelvoConnection::onSocketDisconnected);
-    qCDebug(zelvoLog) << "ZelvoConnection::falseRun 2";
+    qCDebug(zelvoLinkLog) << "ZelvoConnection::falseRun 2";
 }
 
 void ZelvoConnection::stop()
 {
-    qCDebug(zelvoLog) << "ZelvoConnection::stop DONE";
+    qCDebug(zelvoLinkLog) << "ZelvoConnection::stop DONE";
 }
 
 bool ZelvoConnection::sendData(const QByteArray& data)
 {
     return zelvoSender && zelvoSender->send(data, server->linkDelay());
+}
+
+void ZelvoConnection::holdFrames()
+{
+    if (zelvoSocket)
+        zelvoSocket->holdFrames();
+}
+
+void ZelvoConnection::releaseFrames()
+{
+    if (zelvoSocket)
+        zelvoSocket->releaseFrames();
+}
+
+void ZelvoConnection::deleteWhenDone()
+{
+    if (!zelvoSocket || !zelvoSocket->hasWaitingFrames()) {
+        deleteLater();
+        return;
+    }
+    connect(zelvoSocket.get(), &ZelvoSocket::drained, this, &QObject::deleteLater, Qt::UniqueConnection);
 }
 
 void ZelvoConnection::drop()
@@ -78,7 +101,8 @@ void ZelvoConnection::onClientDone()
 
 void ZelvoConnection::onActionReceived(const ZelvoAction& action)
 {
-    qCDebug(zelvoLog) << "ZelvoConnection::onActionReceived ACTION" << action.toString();
+    const QScopedValueRollback<QPointer<ZelvoConnection>> relaying(server->relaying, this);
+    qCDebug(zelvoLinkLog) << "ZelvoConnection::onActionReceived ACTION" << action.toString();
     const QString type = action.commandType();
     if (type == commandZelvoConfig)
         onZelvoConfig(action);
@@ -119,7 +143,7 @@ void ZelvoConnection::onZelvoConfig(const ZelvoAction& action)
     const int maxPersistingTimeMillis = action.args.value(QStringLiteral("maxPersistingTimeMillis")).toInt();
     const int minPersistingTimeMillis = action.args.value(QStringLiteral("minPersistingTimeMillis")).toInt();
     server->onZelvoConfig(minPersistingTimeMillis, maxPersistingTimeMillis);
-    qCDebug(zelvoLog) << "\033[95mZelvoConnection::onZelvoConfig ~~~ \033[0m";
+    qCDebug(zelvoLinkLog) << "\033[95mZelvoConnection::onZelvoConfig ~~~ \033[0m";
 }
 
 void ZelvoConnection::onAgentConfig(const ZelvoAction& action)
@@ -127,7 +151,7 @@ void ZelvoConnection::onAgentConfig(const ZelvoAction& action)
     const QString agentHash = action.args.value(QStringLiteral("appId")).toString();
     const QList<QString> images = action.args.value(QStringLiteral("images")).toStringList();
     server->onAgentConfig(agentHash, images);
-    qCDebug(zelvoLog) << "mZelvoConnection::onAgentConfig ~~~ AGENT HASH ~~~ ";
+    qCDebug(zelvoLinkLog) << "mZelvoConnection::onAgentConfig ~~~ AGENT HASH ~~~ ";
 }
 
 void ZelvoConnection::onAgentContent(const ZelvoAction& action)
@@ -138,6 +162,9 @@ void ZelvoConnection::onAgentContent(const ZelvoAction& action)
     const QList<QString> imagesId = action.args.value(QStringLiteral("images.id")).toStringList();
     const QList<QString> texts = action.args.value(QStringLiteral("texts")).toStringList();
     server->onAgentContent(agentHash, contentId, layId, imagesId, texts);
-    qCDebug(zelvoLog) << "\033[95mZelvoConnection::onAgentContent ~~~ AGENT HASH ~~~" << agentHash << "lay id" << layId
-                      << "images id" << ZelvoLogList{imagesId} << "texts" << ZelvoLogList{texts} << "\033[0m";
+    qCDebug(zelvoLinkLog).noquote() << "\033[95mZelvoConnection::onAgentContent ~~~ AGENT HASH ~~~"
+                                    << QLatin1Char('"') + ZelvoLog::payload(agentHash.toUtf8()) + QLatin1Char('"')
+                                    << "lay id" << QLatin1Char('"') + ZelvoLog::payload(layId.toUtf8()) + QLatin1Char('"')
+                                    << "images id" << ZelvoLog::payload(imagesId) << "texts" << ZelvoLog::payload(texts)
+                                    << "\033[0m";
 }

@@ -33,7 +33,10 @@ class ZelvoSocket;
 //     [protocol]
 //  4. The server deletes it with deleteLater(): statusSlot is still running
 //     on this connection and its socket, and after a straight drop to the
-//     unconnected state it calls onClientDone() on both. [guard]
+//     unconnected state it calls onClientDone() on both. [guard] When frames
+//     are held (an agent's configuration being stored) or wait for their
+//     turn, deletion waits until they are handled: the agent may send its
+//     configuration and content and close at once. [protocol]
 //  5. onClientDone() -> clientDone() removes the connection from the list
 //     again, which is harmless once step 3 has run. [protocol]
 //  6. A broadcast walks a copy of the list, and a connection that a failed
@@ -65,6 +68,14 @@ public:
     // messages that wait for a slowed link go with it.
     void drop();
     bool sendCommand(const ZelvoAction& action);
+
+    // The agent's later frames wait, in order, until the last release; see
+    // ZelvoServer::holdRelayingAgent().
+    void holdFrames();
+    void releaseFrames();
+    // Deleted later, once none of its frames waits any more: the frames a
+    // closed agent sent before closing are still handled, in order.
+    void deleteWhenDone();
 
     ZelvoSocket* socket() const { return zelvoSocket.get(); }
     // The agent's address and port, as text; kept after the socket closed.

@@ -6,9 +6,19 @@
 #include "ZelvoLog.h"
 
 #include <QDebug>
+#include <QFutureWatcher>
+#include <QtConcurrent>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QJsonParseError>
+
+namespace {
+
+// Below this a frame is parsed at once: the round trip to a pool thread
+// would cost more than it saves.
+constexpr int offThreadParseBytes = 512 * 1024;
+
+} // namespace
 
 ZelvoReceiver::ZelvoReceiver(ZelvoConnection* connection)
     : connection(connection)
@@ -17,22 +27,59 @@ ZelvoReceiver::ZelvoReceiver(ZelvoConnection* connection)
 
 ZelvoReceiver::~ZelvoReceiver()
 {
-    qCDebug(zelvoLog) << "Invoked Destructor of ZelvoReceiver";
+    qCDebug(zelvoLinkLog) << "Invoked Destructor of ZelvoReceiver";
+}
+
+struct ZelvoReceiver::Parsed
+{
+    QJsonDocument document;
+    QJsonParseError error{};
+    QVariantMap args;
+};
+
+ZelvoReceiver::Parsed ZelvoReceiver::parse(const QByteArray& data)
+{
+    Parsed parsed;
+    parsed.document = ZelvoJson::parse(data, &parsed.error);
+    parsed.args = parsed.document.object().toVariantMap();
+    return parsed;
 }
 
 void ZelvoReceiver::onDataReceived(const QByteArray& data)
 {
-    qCDebug(zelvoLog).nospace() << "ZelvoReceiver::onDataReceived cmd [dataSize:" << data.size() << "]";
-    QJsonParseError parseError;
-    const QJsonDocument document = ZelvoJson::parse(data, &parseError);
-    qCDebug(zelvoLog) << "\033[95mZelvoReceiver::dataReceived ~~~DESERIALIZATION~~~ RET:" << false << "\033[0m";
-    // Re-serialising megabytes of images costs more than parsing them;
-    // qCDebug skips it when nobody would see the line.
-    qCDebug(zelvoLog) << "\033[95mZelvoReceiver::dataReceived ~~~DESERIALIZATION~~~ JSON:"
-                      << QString::fromUtf8(document.toJson(QJsonDocument::Indented)) << "\033[0m";
-    const ZelvoAction action(document.object().toVariantMap());
+    qCDebug(zelvoLinkLog).nospace() << "ZelvoReceiver::onDataReceived cmd [dataSize:" << data.size() << "]";
+    if (data.size() < offThreadParseBytes) {
+        handle(data, parse(data));
+        return;
+    }
+    // Parsing megabytes of pictures would hold the window and every other
+    // agent; the connection's later frames wait for it instead, in order.
+    // The watcher goes with this receiver, and what it would deliver with it.
+    connection->holdFrames();
+    auto* watcher = new QFutureWatcher<Parsed>(this);
+    connect(watcher, &QFutureWatcherBase::finished, this, [this, watcher, data] {
+        handle(data, watcher->result());
+        watcher->deleteLater();
+        connection->releaseFrames();
+    });
+    watcher->setFuture(QtConcurrent::run(&ZelvoReceiver::parse, data));
+}
+
+void ZelvoReceiver::handle(const QByteArray& data, const Parsed& parsed)
+{
+    const QJsonDocument& document = parsed.document;
+    const QJsonParseError& parseError = parsed.error;
+    qCDebug(zelvoLinkLog) << "\033[95mZelvoReceiver::dataReceived ~~~DESERIALIZATION~~~ RET:" << false << "\033[0m";
+    // Re-serialising megabytes of images costs more than parsing them, on
+    // the window's thread: a large frame shows its beginning as it came.
+    // qCDebug skips both when nobody would see the line.
+    qCDebug(zelvoLinkLog) << "\033[95mZelvoReceiver::dataReceived ~~~DESERIALIZATION~~~ JSON:"
+                          << ZelvoLog::payload(data.size() < offThreadParseBytes
+                                                   ? document.toJson(QJsonDocument::Indented) : data)
+                          << "\033[0m";
+    const ZelvoAction action(parsed.args);
     if (action.args.isEmpty()) {
-        qCDebug(zelvoLog) << "\033[94mZelvoReceiver::onDataReceived ---:> INVALID ACTION!!!\033[0m";
+        qCDebug(zelvoLinkLog) << "\033[94mZelvoReceiver::onDataReceived ---:> INVALID ACTION!!!\033[0m";
         const ZelvoRecord::Reason reason = parseError.error != QJsonParseError::NoError ? ZelvoRecord::Reason::NotJson
             : !document.isObject()                                                  ? ZelvoRecord::Reason::NotObject
                                                                                      : ZelvoRecord::Reason::NoCommandType;
@@ -40,12 +87,12 @@ void ZelvoReceiver::onDataReceived(const QByteArray& data)
         return;
     }
     connection->recordFrame(data, action);
-    qCDebug(zelvoLog) << "mZelvoReceiver::onDataReceived ---:> Valid ACTION!!!";
+    qCDebug(zelvoLinkLog) << "mZelvoReceiver::onDataReceived ---:> Valid ACTION!!!";
     onActionReceived(action);
 }
 
 void ZelvoReceiver::onActionReceived(const ZelvoAction& action)
 {
-    qCDebug(zelvoLog) << "ZelvoReceiver::onActionReceived COMMAND" << action.commandType();
+    qCDebug(zelvoLinkLog) << "ZelvoReceiver::onActionReceived COMMAND" << action.commandType();
     connection->onActionReceived(action);
 }

@@ -25,5 +25,9 @@ private:
     // The connection wires its framing socket to onDataReceived.
     friend class ZelvoConnection;
 
+    struct Parsed;
+    static Parsed parse(const QByteArray& data);
+    void handle(const QByteArray& data, const Parsed& parsed);
+
     ZelvoConnection* connection = nullptr;
 };

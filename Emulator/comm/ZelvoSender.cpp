@@ -23,7 +23,7 @@ ZelvoSender::ZelvoSender(ZelvoConnection* connection, ZelvoClock* clock)
 
 ZelvoSender::~ZelvoSender()
 {
-    qCDebug(zelvoLog) << "Invoked Destructor of ZelvoSender";
+    qCDebug(zelvoLinkLog) << "Invoked Destructor of ZelvoSender";
 }
 
 bool ZelvoSender::send(const QByteArray& data, int delayMillis)
@@ -33,7 +33,7 @@ bool ZelvoSender::send(const QByteArray& data, int delayMillis)
     // The same bound as for bytes the agent has not read: a slowed link
     // must not grow the emulator without limit either.
     if (waitingBytes + data.size() > ZelvoFrame::maxUnsentSize) {
-        qWarning().nospace() << "\033[31mZelvoSender::send " << waitingBytes
+        qCWarning(zelvoLinkLog).nospace() << "\033[31mZelvoSender::send " << waitingBytes
                               << " BYTES WAIT FOR THE SLOWED LINK, MESSAGE DROPPED\033[0m";
         return false;
     }

@@ -65,12 +65,12 @@ ZelvoServer::ZelvoServer(ZelvoClock* clock, QObject* parent)
     acceptRetryTimer->setSingleShot(true);
     acceptRetryTimer->setInterval(acceptRetryMillis);
     connect(acceptRetryTimer, &QTimer::timeout, this, &ZelvoServer::onAcceptRetry);
-    qCDebug(zelvoLog) << "\033[94mZelvoServer::ZelvoServer \033[0m";
+    qCDebug(zelvoLinkLog) << "\033[94mZelvoServer::ZelvoServer \033[0m";
 }
 
 ZelvoServer::~ZelvoServer()
 {
-    qCDebug(zelvoLog) << "Invoked Destructor of ZelvoServer";
+    qCDebug(zelvoLinkLog) << "Invoked Destructor of ZelvoServer";
     qDeleteAll(std::exchange(connectionList, {}));
     releaseReserve();
 }
@@ -84,12 +84,12 @@ bool ZelvoServer::start(const QHostAddress& address, quint16 port)
 
 bool ZelvoServer::setup()
 {
-    qCDebug(zelvoLog).nospace().noquote() << "ZelvoServer::setup Trying to start Server <" << address.toString() << ":"
+    qCDebug(zelvoLinkLog).nospace().noquote() << "ZelvoServer::setup Trying to start Server <" << address.toString() << ":"
                                           << port << ">";
     // Every interface, whatever address was given: agents on other hosts
     // reach the emulator as they would reach the glasses.
     if (!listen(QHostAddress::Any, port)) {
-        qCDebug(zelvoLog) << "\033[94mZelvoServer::setup Server can't start. Check your port configuration\033[0m";
+        qCDebug(zelvoLinkLog) << "\033[94mZelvoServer::setup Server can't start. Check your port configuration\033[0m";
         return false;
     }
     // Accepting is ours from here on (see the class comment).
@@ -98,7 +98,7 @@ bool ZelvoServer::setup()
     connect(acceptNotifier.get(), &QSocketNotifier::activated, this, &ZelvoServer::acceptAgents);
     if (!holdReserve())
         pauseAcceptingAfter(EMFILE);
-    qCDebug(zelvoLog) << "ZelvoServer::setup LISTENING...";
+    qCDebug(zelvoLinkLog) << "ZelvoServer::setup LISTENING...";
     return true;
 }
 
@@ -119,7 +119,7 @@ QTcpSocket* ZelvoServer::nextPendingConnection()
 
 void ZelvoServer::clientDone(ZelvoConnection* connection)
 {
-    qCDebug(zelvoLog) << "!!!!!!!!!!!!!!!!!!!!ZelvoServer::clientDone ....";
+    qCDebug(zelvoLinkLog) << "!!!!!!!!!!!!!!!!!!!!ZelvoServer::clientDone ....";
     connectionList.removeAll(connection);
 }
 
@@ -162,22 +162,34 @@ void ZelvoServer::clearLinkFaults()
     setLinkDelay(0);
 }
 
+std::function<void()> ZelvoServer::holdRelayingAgent()
+{
+    if (!relaying)
+        return [] {};
+    relaying->holdFrames();
+    return [connection = relaying] {
+        if (connection)
+            connection->releaseFrames();
+    };
+}
+
 void ZelvoServer::processAgentContent(const QString& agentHash, int contentId, const QString& layId,
                                       const QList<QString>& imagesId, const QList<QString>& texts)
 {
-    if (zelvoLog().isDebugEnabled()) {
+    if (zelvoLinkLog().isDebugEnabled()) {
         QDebug line = QMessageLogger(QT_MESSAGELOG_FILE, QT_MESSAGELOG_LINE, QT_MESSAGELOG_FUNC)
-                          .debug(zelvoLog())
+                          .debug(zelvoLinkLog())
                           .nospace();
-        line.noquote() << "ZelvoServer::processAgentContent Agent<" << agentHash << " LAYId " << layId;
-        line.quote() << " IMAGES " << ZelvoLogList{imagesId} << " TEXTS " << ZelvoLogList{texts} << ">";
+        line.noquote() << "ZelvoServer::processAgentContent Agent<" << agentHash << " LAYId "
+                       << ZelvoLog::payload(layId.toUtf8()) << " IMAGES " << ZelvoLog::payload(imagesId) << " TEXTS "
+                       << ZelvoLog::payload(texts) << ">";
     }
     emit agentContentReceived(agentHash, contentId, layId, imagesId, texts);
 }
 
 void ZelvoServer::onNewConnection()
 {
-    qCDebug(zelvoLog) << "ZelvoServer::onNewConnection";
+    qCDebug(zelvoLinkLog) << "ZelvoServer::onNewConnection";
     QTcpSocket* socket = nextPendingConnection();
     if (!socket)
         return;
@@ -221,13 +233,13 @@ void ZelvoServer::onAgentConfig(const QString& agentHash, const QList<QString>& 
 void ZelvoServer::onAgentContent(const QString& agentHash, int contentId, const QString& layId,
                                  const QList<QString>& imagesId, const QList<QString>& texts)
 {
-    qCDebug(zelvoLog) << "\033[33mZelvoServer::onAgentMessage RECEIVED BITMAP FROM !!GOOD!! AGENT\033[0m";
+    qCDebug(zelvoLinkLog) << "\033[33mZelvoServer::onAgentMessage RECEIVED BITMAP FROM !!GOOD!! AGENT\033[0m";
     processAgentContent(agentHash, contentId, layId, imagesId, texts);
 }
 
 void ZelvoServer::sendMessageToClients(const QByteArray& data)
 {
-    qCDebug(zelvoLog) << "ZelvoServer::sendMessageToClients AGENTS" << connectionList.size();
+    qCDebug(zelvoLinkLog) << "ZelvoServer::sendMessageToClients AGENTS" << connectionList.size();
     // A write that fails ends its connection at once, which leaves the list
     // in the middle of the loop; a snapshot keeps the agents after it served.
     const QList<ZelvoConnection*> targets = connectionList;
@@ -242,14 +254,14 @@ void ZelvoServer::onSocketDisconnected()
         return;
     auto* connection = qobject_cast<ZelvoConnection*>(source);
     if (!connection) {
-        qCDebug(zelvoLog) << "ZelvoServer::onSocketDisconnected() Internal Error invalid socket";
+        qCDebug(zelvoLinkLog) << "ZelvoServer::onSocketDisconnected() Internal Error invalid socket";
         return;
     }
     connectionList.removeOne(connection);
     recordLink(ZelvoRecord::Kind::ConnectionClosed, connection->peer());
     // Deferred: this runs inside the connection's own signal, and its framing
     // socket's state handler still uses both when the signal returns.
-    connection->deleteLater();
+    connection->deleteWhenDone();
 }
 
 void ZelvoServer::acceptAgents()
@@ -267,7 +279,7 @@ void ZelvoServer::acceptAgents()
         }
         if (acceptPaused) {
             acceptPaused = false;
-            qCDebug(zelvoLog) << "\033[32mZelvoServer::acceptAgents ACCEPTING AGENTS AGAIN\033[0m";
+            qCDebug(zelvoLinkLog) << "\033[32mZelvoServer::acceptAgents ACCEPTING AGENTS AGAIN\033[0m";
         }
         auto* socket = new QTcpSocket(this);
         if (!socket->setSocketDescriptor(descriptor)) {
@@ -289,7 +301,7 @@ void ZelvoServer::pauseAcceptingAfter(int error)
     // Once until an agent is accepted again, not at every retry.
     if (!acceptPaused) {
         acceptPaused = true;
-        qWarning().nospace() << "\033[31mZelvoServer::acceptAgents CANNOT ACCEPT AGENTS: " << std::strerror(error)
+        qCWarning(zelvoLinkLog).nospace() << "\033[31mZelvoServer::acceptAgents CANNOT ACCEPT AGENTS: " << std::strerror(error)
                              << " - RETRYING EVERY " << acceptRetryMillis << " ms\033[0m";
     }
 }

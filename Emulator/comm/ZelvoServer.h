@@ -4,9 +4,11 @@
 
 #include <QHostAddress>
 #include <QList>
+#include <QPointer>
 #include <QString>
 #include <QTcpServer>
 
+#include <functional>
 #include <memory>
 
 class QSocketNotifier;
@@ -64,6 +66,13 @@ public:
     // still leave at their time.
     void clearLinkFaults();
 
+    // For a slot of a relayed signal that finishes its work later (the
+    // window storing a configuration's pictures): the agent whose action is
+    // being relayed reads no further frame until the returned function is
+    // called, once, so that its later frames find that work done. Other
+    // agents go on meanwhile. Outside a relay it holds nothing.
+    std::function<void()> holdRelayingAgent();
+
     void processAgentContent(const QString& agentHash, int contentId, const QString& layId,
                              const QList<QString>& imagesId, const QList<QString>& texts);
 
@@ -85,6 +94,8 @@ private slots:
     void onSocketDisconnected();
 
 private:
+    friend class ZelvoConnection;
+
     void acceptAgents();
     void recordLink(ZelvoRecord::Kind kind, const QString& peer);
     void pauseAcceptingAfter(int error);
@@ -107,4 +118,6 @@ private:
     QList<int> reserve;
     bool linkRefused = false;
     int linkDelayMillis = 0;
+    // The connection whose action is being relayed, set by it meanwhile.
+    QPointer<ZelvoConnection> relaying;
 };

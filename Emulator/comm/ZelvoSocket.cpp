@@ -28,12 +28,12 @@ ZelvoSocket::ZelvoSocket(QTcpSocket* socket, ZelvoConnection* connection, ZelvoC
 
 ZelvoSocket::~ZelvoSocket()
 {
-    qCDebug(zelvoLog) << "Invoked Destructor of ZelvoSocket";
+    qCDebug(zelvoLinkLog) << "Invoked Destructor of ZelvoSocket";
     unwire();
     reader.clear();
     delete tcpSocket;
     tcpSocket = nullptr;
-    qCDebug(zelvoLog) << "ZelvoSocket::~ZelvoSocket socket null";
+    qCDebug(zelvoLinkLog) << "ZelvoSocket::~ZelvoSocket socket null";
     pollTimer.reset();
 }
 
@@ -41,7 +41,7 @@ void ZelvoSocket::init()
 {
     if (tcpSocket) {
         connect(tcpSocket, &QAbstractSocket::stateChanged, this, &ZelvoSocket::statusSlot);
-        qCDebug(zelvoLog) << "Connected SIGNAL of Socket";
+        qCDebug(zelvoLinkLog) << "Connected SIGNAL of Socket";
         connect(tcpSocket, &QIODevice::readyRead, this, &ZelvoSocket::readPkg);
         // Bytes that the socket read before we listened had their readyRead
         // already; without this they would wait for the agent's next write.
@@ -72,22 +72,38 @@ void ZelvoSocket::unwire()
 
 void ZelvoSocket::abortConnection(const QString& reason)
 {
-    qWarning().noquote() << "\033[31m" + reason + ", CLOSING THE CONNECTION\033[0m";
+    qCWarning(zelvoLinkLog).noquote() << "\033[31m" + reason + ", CLOSING THE CONNECTION\033[0m";
     reader.clear();
     stallTimer->stop();
     if (tcpSocket)
         tcpSocket->abort();
 }
 
+void ZelvoSocket::holdFrames()
+{
+    ++holds;
+}
+
+void ZelvoSocket::releaseFrames()
+{
+    if (holds > 0 && --holds == 0 && !readScheduled) {
+        readScheduled = true;
+        QTimer::singleShot(0, this, [this] {
+            readScheduled = false;
+            readPkg();
+        });
+    }
+}
+
 bool ZelvoSocket::sendData(const QByteArray& data)
 {
     if (!tcpSocket) {
-        qCDebug(zelvoLog) << "ZelvoSocket::sendData Null Socket return";
+        qCDebug(zelvoLinkLog) << "ZelvoSocket::sendData Null Socket return";
         return false;
     }
-    qCDebug(zelvoLog) << "\033[96mZelvoSocket::sendData Size" << data.size() << "\033[0m";
+    qCDebug(zelvoLinkLog) << "\033[96mZelvoSocket::sendData Size" << data.size() << "\033[0m";
     const QByteArray frame = ZelvoFrame::encode(data);
-    qCDebug(zelvoLog) << "ZelvoSocket::sendData dataSize" << frame.left(ZelvoFrame::headerSize).toHex();
+    qCDebug(zelvoLinkLog) << "ZelvoSocket::sendData dataSize" << frame.left(ZelvoFrame::headerSize).toHex();
     tcpSocket->write(frame);
     tcpSocket->flush();
     pollTimer->start();
@@ -96,7 +112,7 @@ bool ZelvoSocket::sendData(const QByteArray& data)
 
 bool ZelvoSocket::sendCommand(const ZelvoAction& action)
 {
-    qCDebug(zelvoLog) << "ZelvoSocket::sendCommand" << action.commandType();
+    qCDebug(zelvoLinkLog) << "ZelvoSocket::sendCommand" << action.commandType();
     return sendData(action.toBinary());
 }
 
@@ -109,16 +125,16 @@ void ZelvoSocket::statusSlot(QAbstractSocket::SocketState state)
         emit disconnected();
         if (connection)
             connection->onClientDone();
-        qCDebug(zelvoLog) << line.constData();
+        qCDebug(zelvoLinkLog) << line.constData();
         break;
     case QAbstractSocket::ClosingState:
-        qCDebug(zelvoLog) << line.constData();
+        qCDebug(zelvoLinkLog) << line.constData();
         emit disconnected();
         // The unconnected state that follows must not report the end twice.
         unwire();
         break;
     default:
-        qCDebug(zelvoLog) << line.constData();
+        qCDebug(zelvoLinkLog) << line.constData();
         break;
     }
 }
@@ -131,10 +147,18 @@ void ZelvoSocket::readPkg()
         return;
     // One readyRead may bring several frames; none of them may wait for the
     // agent's next write or for the poll timer. A long burst goes on in the
-    // next turns of the event loop, in order.
+    // next turns of the event loop, in order. A held agent's bytes wait in
+    // the kernel beyond the backlog, as those of a long burst do.
     for (int frames = 0; frames < ZelvoFrame::framesPerTurn; ++frames) {
+        if (holds > 0) {
+            tcpSocket->setReadBufferSize(ZelvoFrame::backlogReadBufferSize);
+            return;
+        }
         if (!readFrame()) {
             tcpSocket->setReadBufferSize(0);
+            // What a closed socket still held has been handed on.
+            if (tcpSocket->state() == QAbstractSocket::UnconnectedState)
+                emit drained();
             return;
         }
     }
@@ -154,7 +178,7 @@ void ZelvoSocket::pollAvailable()
         pollTimer->stop();
     }
     const qint64 pending = tcpSocket->bytesAvailable();
-    qCDebug(zelvoLog) << "pollAvailable Available" << pending;
+    qCDebug(zelvoLinkLog) << "pollAvailable Available" << pending;
     if (pending == 0)
         pollTimer->stop();
     else
@@ -163,16 +187,16 @@ void ZelvoSocket::pollAvailable()
 
 bool ZelvoSocket::readFrame()
 {
-    qCDebug(zelvoLog) << "ZelvoSocket::readPkg";
+    qCDebug(zelvoLinkLog) << "ZelvoSocket::readPkg";
     // A header is read only once it is complete, so that a frame begun
     // always has a payload length for the stall timer.
     const bool startsFrame = !reader.inFrame();
     if (startsFrame && tcpSocket->bytesAvailable() < ZelvoFrame::headerSize)
         return false;
-    qCDebug(zelvoLog) << "ZelvoSocket::readPkg enought data";
+    qCDebug(zelvoLinkLog) << "ZelvoSocket::readPkg enought data";
     if (startsFrame) {
         reader.readFrom(tcpSocket);
-        qCDebug(zelvoLog).nospace() << "readPkg READED REMAINING<<<<<< "
+        qCDebug(zelvoLinkLog).nospace() << "readPkg READED REMAINING<<<<<< "
                                     << reader.announcedSize() - tcpSocket->bytesAvailable();
         if (connection && reader.announcedSize() > ZelvoFrame::maxPayloadSize)
             connection->recordSkippedFrame(reader.announcedSize(), ZelvoFrame::maxPayloadSize);
@@ -198,6 +222,6 @@ bool ZelvoSocket::readFrame()
 void ZelvoSocket::pkgReaded()
 {
     const QByteArray payload = reader.takePayload();
-    qCDebug(zelvoLog) << "pkgReaded!!!!";
+    qCDebug(zelvoLinkLog) << "pkgReaded!!!!";
     emit dataReceived(payload);
 }

@@ -39,6 +39,13 @@ public:
     // end is reported as when the agent resets it.
     void abortConnection(const QString& reason);
 
+    // While held, complete frames wait for their turn, in order; the last
+    // release hands them on again in the next turn of the event loop.
+    void holdFrames();
+    void releaseFrames();
+    // A hold, or frames of a burst waiting for their next turn.
+    bool hasWaitingFrames() const { return holds > 0 || readScheduled; }
+
 signals:
     // Never emitted: on the emulator's side the socket is connected before
     // it is wrapped, and the log serves for debugging.
@@ -46,6 +53,8 @@ signals:
     void debug(QString message);
     void disconnected();
     void dataReceived(QByteArray data);
+    // The socket has closed and no complete frame of it waits any more.
+    void drained();
 
 protected slots:
     void statusSlot(QAbstractSocket::SocketState state);
@@ -67,6 +76,7 @@ private:
     ZelvoClockTimer* stallTimer = nullptr;
     ZelvoFrameReader reader;
     bool readScheduled = false;
+    int holds = 0;
 
     static int pollCountdown;
 };

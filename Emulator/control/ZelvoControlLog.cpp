@@ -2,6 +2,7 @@
 
 #include "record/ZelvoRecorder.h"
 #include "ZelvoControlCommand.h"
+#include "ZelvoLog.h"
 
 #include <QDebug>
 #include <QJsonArray>
@@ -57,7 +58,7 @@ void ZelvoControlLog::write(const ZelvoRecord& record)
     if (!wanted(record, agent) || socket->state() != QAbstractSocket::ConnectedState)
         return;
     if (socket->bytesToWrite() > maxUnsentBytes) {
-        qWarning("\033[31mZelvoControlLog::write a log follower reads nothing, closing it\033[0m");
+        qCWarning(zelvoControlLog, "\033[31mZelvoControlLog::write a log follower reads nothing, closing it\033[0m");
         // The closed socket takes no more lines (see above); its session
         // goes with it and takes this along.
         socket->abort();

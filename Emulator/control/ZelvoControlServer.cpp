@@ -32,16 +32,16 @@ bool ZelvoControlServer::start(quint16 port, const QString& tokenFile)
 {
     if (!listener->listen(QHostAddress::LocalHost, port)) {
         startError = QStringLiteral("port %1: %2").arg(port).arg(listener->errorString());
-        qWarning("\033[33mZelvoControlServer::start no control channel: %s\033[0m", qPrintable(startError));
+        qCWarning(zelvoControlLog, "\033[33mZelvoControlServer::start no control channel: %s\033[0m", qPrintable(startError));
         return false;
     }
     if (!token.save(tokenFile, &startError)) {
-        qWarning("\033[31mZelvoControlServer::start no control channel: %s\033[0m", qPrintable(startError));
+        qCWarning(zelvoControlLog, "\033[31mZelvoControlServer::start no control channel: %s\033[0m", qPrintable(startError));
         listener->close();
         return false;
     }
     tokenPath = tokenFile;
-    qCDebug(zelvoLog, "\033[33mZelvoControlServer::start control channel on 127.0.0.1:%u, token in %s\033[0m",
+    qCDebug(zelvoControlLog, "\033[33mZelvoControlServer::start control channel on 127.0.0.1:%u, token in %s\033[0m",
                      unsigned(listener->serverPort()), qPrintable(tokenPath));
     return true;
 }
@@ -55,7 +55,7 @@ void ZelvoControlServer::onNewConnection()
 {
     while (QTcpSocket* socket = listener->nextPendingConnection()) {
         if (sessions >= maxSessions) {
-            qWarning("\033[31mZelvoControlServer::onNewConnection %d control connections already open, "
+            qCWarning(zelvoControlLog, "\033[31mZelvoControlServer::onNewConnection %d control connections already open, "
                      "closing the new one\033[0m", sessions);
             socket->abort();
             socket->deleteLater();

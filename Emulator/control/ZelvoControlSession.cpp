@@ -3,6 +3,7 @@
 #include "control/ZelvoControlCommands.h"
 #include "ZelvoControlToken.h"
 #include "ZelvoJson.h"
+#include "ZelvoLog.h"
 #include "control/ZelvoControlLog.h"
 
 #include <QByteArray>
@@ -84,7 +85,7 @@ void ZelvoControlSession::handle(const QByteArray& line)
     if (request.value(QStringLiteral("cmd")).toString() == QLatin1String("auth")) {
         // A token check repeated later on must hold as well.
         if (!token->matches(request.value(QStringLiteral("token")).toString().toUtf8())) {
-            qWarning("\033[33mZelvoControlSession::handle wrong token from %s\033[0m",
+            qCWarning(zelvoControlLog, "\033[33mZelvoControlSession::handle wrong token from %s\033[0m",
                      qPrintable(socket->peerAddress().toString()));
             refuse(id, QStringLiteral("wrong token"));
             return;

@@ -1,5 +1,7 @@
 #include "model/ZelvoLayout.h"
 
+#include "ZelvoLog.h"
+
 #include <QDebug>
 #include <QPoint>
 #include <QSize>
@@ -112,7 +114,7 @@ void ZelvoLayout::appendUnique(QList<QRect>& list, const QRect& rect, const char
     if (contains(rect)) {
         // The default category, as every emulator log line; the model library
         // stands on Qt alone so that tools can use the layouts.
-        qDebug().noquote() << adder << "rect already added, skipping request" << rect;
+        qCDebug(zelvoContentLog).noquote() << adder << "rect already added, skipping request" << rect;
         return;
     }
     list.append(rect);

@@ -69,7 +69,6 @@ const Named<Record::Reason> reasons[] = {
     {Record::Reason::ImagePathOutside, "image_path_outside"},
     {Record::Reason::NotAPicture, "not_a_picture"},
     {Record::Reason::PictureTooLarge, "picture_too_large"},
-    {Record::Reason::OverBudget, "over_budget"},
     {Record::Reason::WriteFailed, "write_failed"},
 };
 
@@ -95,8 +94,7 @@ const Explained explanations[] = {
     {Record::Reason::AgentPathOutside, "the agent's name would name a path outside its folder"},
     {Record::Reason::ImagePathOutside, "an image id would name a path outside the agent's folder"},
     {Record::Reason::NotAPicture, "it is neither a ZI nor a PNG picture"},
-    {Record::Reason::PictureTooLarge, "the PNG is too large"},
-    {Record::Reason::OverBudget, "the pictures of the configuration decode to more than its budget"},
+    {Record::Reason::PictureTooLarge, "the picture decodes to more than a picture may"},
     {Record::Reason::WriteFailed, "its file could not be written"},
 };
 
@@ -128,6 +126,19 @@ QString counted(int number, const QString& noun)
 QString quoted(const QString& text)
 {
     return QLatin1Char('"') + text + QLatin1Char('"');
+}
+
+// Why content was drawn without an image, in a word or two.
+QString leftOutText(ZelvoRecord::Reason reason)
+{
+    switch (reason) {
+    case ZelvoRecord::Reason::ImageNotStored:
+        return QStringLiteral("not stored");
+    case ZelvoRecord::Reason::ImageUnreadable:
+        return QStringLiteral("cannot be read");
+    default:
+        return ZelvoRecord::reasonText(reason);
+    }
 }
 
 QString eventKindName(int type)
@@ -199,19 +210,27 @@ QString ZelvoRecord::sentence() const
     case Kind::ZelvoConfig:
         return QStringLiteral("timing set: content stays at least %1 ms and at most %2 ms").arg(minMillis).arg(maxMillis);
     case Kind::AgentConfig: {
+        if (reason == Reason::AgentPathOutside)
+            return QStringLiteral("refused because the agent's name %1 would name a path outside its folder").arg(quoted(agent));
         QString text = outcome == Outcome::Configured
             ? QStringLiteral("configured: %1 stored").arg(counted(count, QStringLiteral("image")))
-            : reason == Reason::AgentPathOutside
-                ? QStringLiteral("refused because the agent's name %1 would name a path outside its folder").arg(quoted(agent))
-                : QStringLiteral("refused: ") + reasonText(reason);
+            : QStringLiteral("refused: no image stored");
+        if (!refusals.isEmpty())
+            text += QStringLiteral(", %1 refused").arg(refusals.size());
         for (const ImageRefusal& refusal : refusals)
-            text += QStringLiteral("; image %1 refused: %2").arg(refusal.index).arg(reasonText(refusal.reason));
+            text += QStringLiteral("; ") + refusalText(refusal);
         return text;
     }
     case Kind::AgentContent:
         switch (outcome) {
-        case Outcome::Drawn:
-            return QStringLiteral("%1 drawn with layout %2").arg(content, layoutId) + glyphNote(missingGlyphs);
+        case Outcome::Drawn: {
+            if (imagesLeftOut.isEmpty())
+                return QStringLiteral("%1 drawn with layout %2").arg(content, layoutId) + glyphNote(missingGlyphs);
+            QStringList without;
+            for (const ImageLeftOut& image : imagesLeftOut)
+                without.append(QStringLiteral("without image %1: %2").arg(quoted(image.imageId), leftOutText(image.reason)));
+            return content + QStringLiteral(" drawn ") + without.join(QStringLiteral("; ")) + glyphNote(missingGlyphs);
+        }
         case Outcome::Skipped:
             return QStringLiteral("%1 skipped because the minimum persisting time of content %2 runs for %3 ms more")
                 .arg(content)
@@ -235,10 +254,6 @@ QString ZelvoRecord::sentence() const
             return QStringLiteral("%1 not drawn because the layout takes %2 and %3 and the message has %4 and %5")
                 .arg(content, counted(layoutImages, QStringLiteral("image")), counted(layoutTexts, QStringLiteral("text")),
                      counted(givenImages, QStringLiteral("image")), counted(givenTexts, QStringLiteral("text")));
-        case Reason::ImageNotStored:
-            return QStringLiteral("%1 not drawn because image %2 of this agent is not stored").arg(content, quoted(imageId));
-        case Reason::ImageUnreadable:
-            return QStringLiteral("%1 not drawn because image %2 of this agent cannot be read").arg(content, quoted(imageId));
         default:
             return QStringLiteral("%1 not drawn because %2").arg(content, reasonText(reason));
         }
@@ -298,9 +313,17 @@ QJsonObject ZelvoRecord::toJson() const
     case Kind::AgentConfig: {
         json.insert(QStringLiteral("stored"), count);
         QJsonArray refused;
-        for (const ImageRefusal& refusal : refusals)
-            refused.append(QJsonObject{{QStringLiteral("index"), refusal.index},
-                                       {QStringLiteral("reason"), reasonName(refusal.reason)}});
+        for (const ImageRefusal& refusal : refusals) {
+            QJsonObject image{{QStringLiteral("index"), refusal.index},
+                              {QStringLiteral("reason"), reasonName(refusal.reason)}};
+            if (refusal.reason == Reason::PictureTooLarge) {
+                image.insert(QStringLiteral("width"), refusal.width);
+                image.insert(QStringLiteral("height"), refusal.height);
+                image.insert(QStringLiteral("decodedBytes"), double(refusal.decodedBytes));
+                image.insert(QStringLiteral("limit"), double(refusal.limit));
+            }
+            refused.append(image);
+        }
         json.insert(QStringLiteral("refused"), refused);
         break;
     }
@@ -315,6 +338,13 @@ QJsonObject ZelvoRecord::toJson() const
             json.insert(QStringLiteral("layoutTexts"), layoutTexts);
             json.insert(QStringLiteral("givenImages"), givenImages);
             json.insert(QStringLiteral("givenTexts"), givenTexts);
+        }
+        if (!imagesLeftOut.isEmpty()) {
+            QJsonArray leftOut;
+            for (const ImageLeftOut& image : imagesLeftOut)
+                leftOut.append(QJsonObject{{QStringLiteral("imageId"), image.imageId},
+                                           {QStringLiteral("reason"), reasonName(image.reason)}});
+            json.insert(QStringLiteral("imagesLeftOut"), leftOut);
         }
         if (outcome == Outcome::Skipped) {
             json.insert(QStringLiteral("blockingContentId"), blockingContentId);
@@ -376,4 +406,32 @@ QString ZelvoRecord::reasonText(Reason reason)
             return QLatin1String(each.text);
     }
     return QString();
+}
+
+QString ZelvoRecord::refusalText(const ImageRefusal& refusal)
+{
+    if (refusal.reason == Reason::PictureTooLarge)
+        return QStringLiteral("image %1 (%2 x %3, %4 decoded) refused: over the %5 a picture may decode to")
+            .arg(refusal.index)
+            .arg(refusal.width)
+            .arg(refusal.height)
+            .arg(byteSizeText(refusal.decodedBytes), byteSizeText(refusal.limit));
+    return QStringLiteral("image %1 refused: %2").arg(refusal.index).arg(reasonText(refusal.reason));
+}
+
+QString ZelvoRecord::byteSizeText(qint64 bytes)
+{
+    constexpr qint64 kib = 1024;
+    const auto scaled = [bytes](qint64 unit, const char* name) {
+        // Whole units without a decimal: "256 MiB", not "256.0 MiB".
+        const int decimals = bytes % unit == 0 ? 0 : 1;
+        return QStringLiteral("%1 %2").arg(double(bytes) / double(unit), 0, 'f', decimals).arg(QLatin1String(name));
+    };
+    if (bytes >= kib * kib * kib)
+        return scaled(kib * kib * kib, "GiB");
+    if (bytes >= kib * kib)
+        return scaled(kib * kib, "MiB");
+    if (bytes >= kib)
+        return scaled(kib, "KiB");
+    return QStringLiteral("%1 bytes").arg(bytes);
 }

@@ -73,15 +73,26 @@ public:
         ImagePathOutside,
         NotAPicture,
         PictureTooLarge,
-        OverBudget,
         WriteFailed,
     };
     Q_ENUM(Reason)
 
-    // One image of a configuration that was not stored.
+    // One image of a configuration that was not stored; a picture too
+    // large has its size, what it would decode to and the bound.
     struct ImageRefusal
     {
         int index = 0;
+        Reason reason = Reason::None;
+        int width = 0;
+        int height = 0;
+        qint64 decodedBytes = 0;
+        qint64 limit = 0;
+    };
+
+    // An image that content named and the display shows without.
+    struct ImageLeftOut
+    {
+        QString imageId;
         Reason reason = Reason::None;
     };
 
@@ -137,6 +148,7 @@ public:
     int eventType = 0;
     std::array<float, 4> eventValues{};
     QVector<ImageRefusal> refusals;
+    QVector<ImageLeftOut> imagesLeftOut;
     // The frame of a received message, shared with the one the agent sent
     // (no copy); may be let go by the recorder to keep within its budget.
     QByteArray payload;
@@ -155,4 +167,9 @@ public:
     static QString reasonName(Reason reason);
     // "image 9 is not a PNG or ZI picture" style explanation of one reason.
     static QString reasonText(Reason reason);
+    // "image 3 (40000 x 40000, 6.0 GiB decoded) refused: over the 256 MiB a
+    // picture may decode to".
+    static QString refusalText(const ImageRefusal& refusal);
+    // "6.0 GiB", "256 MiB", "12 KiB", "300 bytes".
+    static QString byteSizeText(qint64 bytes);
 };

@@ -3,6 +3,7 @@
 #include "clock/ZelvoClock.h"
 #include "recording/ZelvoApngWriter.h"
 #include "recording/ZelvoGifWriter.h"
+#include "ZelvoLog.h"
 
 #include <QDir>
 #include <QFileInfo>
@@ -77,6 +78,7 @@ bool ZelvoDisplayRecorder::start(const QString& path, double seconds, QString* e
     // The first frame is what the display shows now.
     if (!current.isNull())
         addFrame(current);
+    qCDebug(zelvoRecordingsLog, "ZelvoDisplayRecorder::start recording the display into %s", qUtf8Printable(path));
     emit recordingChanged(true);
     return true;
 }
@@ -103,6 +105,11 @@ bool ZelvoDisplayRecorder::stop(QString* error)
     file.close();
     writer.reset();
     lastRecorded = QImage();
+    if (reason.isEmpty())
+        qCDebug(zelvoRecordingsLog, "ZelvoDisplayRecorder::stop %d frames written into %s", frames,
+                qUtf8Printable(file.fileName()));
+    else
+        qCWarning(zelvoRecordingsLog, "\033[33mZelvoDisplayRecorder::stop %s\033[0m", qUtf8Printable(reason));
     if (error)
         *error = reason;
     emit recordingChanged(false);

@@ -1,6 +1,7 @@
 #include "recording/ZelvoSessionRecorder.h"
 
 #include "record/ZelvoRecorder.h"
+#include "ZelvoLog.h"
 
 #include <QDir>
 #include <QFileInfo>
@@ -37,6 +38,7 @@ bool ZelvoSessionRecorder::start(const QString& path, QString* error)
     lines = 0;
     failed = false;
     connect(source, &ZelvoRecorder::appended, this, &ZelvoSessionRecorder::write);
+    qCDebug(zelvoRecordingsLog, "ZelvoSessionRecorder::start recording the session into %s", qUtf8Printable(path));
     emit recordingChanged(true);
     return true;
 }
@@ -49,6 +51,11 @@ bool ZelvoSessionRecorder::stop(QString* error)
     const QString reason = failed ? QStringLiteral("cannot write %1: %2").arg(file.fileName(), file.errorString())
                                   : QString();
     file.close();
+    if (reason.isEmpty())
+        qCDebug(zelvoRecordingsLog, "ZelvoSessionRecorder::stop %d lines written into %s", lines,
+                qUtf8Printable(file.fileName()));
+    else
+        qCWarning(zelvoRecordingsLog, "\033[33mZelvoSessionRecorder::stop %s\033[0m", qUtf8Printable(reason));
     if (error)
         *error = reason;
     emit recordingChanged(false);

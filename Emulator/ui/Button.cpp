@@ -112,11 +112,11 @@ void Button::release(bool inside)
     d->longPressTimer->stop();
     const bool wasPressed = d->pressedState;
     d->pressedState = false;
-    qCDebug(zelvoLog, "release->isClick %d", int(wasPressed));
+    qCDebug(zelvoWindowLog, "release->isClick %d", int(wasPressed));
     update();
     emit released();
     if (wasPressed && inside) {
-        qCDebug(zelvoLog, "release->clicked");
+        qCDebug(zelvoWindowLog, "release->clicked");
         emit clicked();
     }
 }

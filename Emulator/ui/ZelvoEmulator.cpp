@@ -9,6 +9,7 @@
 #include "ui/messages/ZelvoMessagesWindow.h"
 #include "ui/sensor/ZelvoSensorList.h"
 #include "util/ZelvoImageStore.h"
+#include "util/ZelvoImageWriter.h"
 #include "util/ZelvoPictureCache.h"
 #include "comm/ZelvoServer.h"
 #include "recording/ZelvoDisplayRecorder.h"
@@ -84,6 +85,7 @@ ZelvoEmulator::ZelvoEmulator(ZelvoServer* server, QWidget* parent)
     , layouts(ZelvoLayout::builtInLayouts())
     , agentImages(std::make_unique<ZelvoImageStore>())
     , pictureCache(std::make_unique<ZelvoPictureCache>(agentImages.get()))
+    , imageWriter(std::make_unique<ZelvoImageWriter>())
 {
     setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
@@ -183,7 +185,7 @@ ZelvoEmulator::ZelvoEmulator(ZelvoServer* server, QWidget* parent)
 
 ZelvoEmulator::~ZelvoEmulator()
 {
-    qCDebug(zelvoLog) << "Invoked Destructor of ZelvoEmulator";
+    qCDebug(zelvoWindowLog) << "Invoked Destructor of ZelvoEmulator";
     // What was recorded until the window closed is kept.
     stopRecordings();
     delete sensorList;
@@ -377,7 +379,7 @@ QImage ZelvoEmulator::displayImage() const
 bool ZelvoEmulator::hasEnoughSpaceRight(QListWidget* list)
 {
     const QRect desktop = QGuiApplication::primaryScreen()->virtualGeometry();
-    qCDebug(zelvoLog).nospace() << "resolution of main window " << desktop.width() << " " << desktop.height();
+    qCDebug(zelvoWindowLog).nospace() << "resolution of main window " << desktop.width() << " " << desktop.height();
     // Measured to the desktop's right edge, which is its width only when a
     // screen left of the primary one does not shift the origin.
     const int space = desktop.x() + desktop.width() - x() - frameGeometry().width();

@@ -4,6 +4,7 @@
 #include "model/ZelvoEvent.h"
 #include "model/ZelvoLayout.h"
 #include "record/ZelvoRecord.h"
+#include "util/ZelvoImageWriter.h"
 
 #include <QGraphicsView>
 #include <QImage>
@@ -55,8 +56,9 @@ public:
     bool hasEnoughSpaceRight(QListWidget* list);
     bool confirmClose();
 
-    // With a record, fills in what was stored and what was refused, and why.
-    bool saveAgentImages(const QString& agentHash, const QList<QString>& images, ZelvoRecord* record = nullptr);
+    // Stores the images off the window's thread, holding the agent's later
+    // frames meanwhile; logs and records the outcome once they are stored.
+    void saveAgentImages(const QString& agentHash, const QList<QString>& images);
     void drawLayout(const ZelvoLayout& layout, const QString& agentHash,
                     const QList<QString>& imagesId, const QList<QString>& texts);
     void drawElidedText(QPainter* painter, const QRect& rect, const QString& text);
@@ -190,6 +192,10 @@ private:
     static void restartBatteryCycle();
     void sendButtonEvent(int button, int gesture);
     void toggleMessagesWindow();
+    void onAgentImagesSaved(const ZelvoImageWriter::Configuration& configuration, bool imagesSent);
+    // onAgentContent once the agent's pictures are stored.
+    void showAgentContent(const QString& agentHash, int contentId, const QString& layId,
+                          const QList<QString>& imagesId, const QList<QString>& texts);
     // Appends a content outcome to the server's record and keeps it as the last.
     void recordContent(ZelvoRecord record);
     // The device panel, if open, follows the battery.
@@ -265,4 +271,6 @@ private:
     // The agents' pictures, decoded when their configuration stores them.
     std::unique_ptr<ZelvoImageStore> agentImages;
     std::unique_ptr<ZelvoPictureCache> pictureCache;
+    // Declared after the cache, so that its threads are done before the cache goes.
+    std::unique_ptr<ZelvoImageWriter> imageWriter;
 };

@@ -5,14 +5,13 @@
 #include "model/ZelvoLayout.h"
 #include "ZelvoLog.h"
 #include "util/ZelvoImageStore.h"
+#include "util/ZelvoImageWriter.h"
 #include "util/ZelvoPictureCache.h"
 #include "util/ZelvoUtil.h"
 #include "comm/ZelvoServer.h"
 #include "record/ZelvoRecorder.h"
 
 #include <QBrush>
-#include <QBuffer>
-#include <QByteArray>
 #include <QColor>
 #include <QDebug>
 #include <QFont>
@@ -25,41 +24,19 @@
 #include <QPointF>
 #include <QRect>
 #include <QRegion>
-#include <QSaveFile>
 #include <QSize>
 #include <QTextLayout>
 #include <QTextLine>
 #include <QVector>
 
 #include <algorithm>
+#include <functional>
 #include <utility>
 
 namespace {
 
-const QString ziSuffix = QStringLiteral(".zi");
-const QString pngSuffix = QStringLiteral(".png");
-
 const char* const contentRule =
     "\033[96m~~~~~~~~~~~~~~~~~~~~~~~~~~~~~~~~~~~~~~~~~~~~~~~~~~~~~~~~~~~~~~~~~~~\033[0m";
-
-// The whole file or nothing: a failed write never leaves a truncated
-// image in place of the previous one, and is reported as a failure.
-// flush() before commit(), because commit() overlooks a failure of the
-// buffered bytes written while it closes the file.
-bool writeFile(const QString& path, const QByteArray& bytes)
-{
-    QSaveFile file(path);
-    return ZelvoUtil::isLinkFree(path) && file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size() && file.flush()
-        && file.commit();
-}
-
-QByteArray encodePng(const QImage& image)
-{
-    QByteArray png;
-    QBuffer buffer(&png);
-    buffer.open(QIODevice::WriteOnly);
-    return image.save(&buffer, "PNG") ? png : QByteArray();
-}
 
 QFont contentFont()
 {
@@ -99,7 +76,7 @@ int missingGlyphs(const QList<QString>& texts)
 
 void ZelvoEmulator::onZelvoConfig(int minPersistingTMillis, int maxPersistingTMillis)
 {
-    qCDebug(zelvoLog).nospace() << "\033[33mZelvoEmulator::onZelvoConfig \n\t\tRECEIVED CONFIG FOR ZELVO "
+    qCDebug(zelvoContentLog).nospace() << "\033[33mZelvoEmulator::onZelvoConfig \n\t\tRECEIVED CONFIG FOR ZELVO "
                                 << minPersistingTMillis << "->" << maxPersistingTMillis << "\033[0m";
     this->minPersistingTMillis = minPersistingTMillis;
     this->maxPersistingTMillis = maxPersistingTMillis;
@@ -111,87 +88,90 @@ void ZelvoEmulator::onZelvoConfig(int minPersistingTMillis, int maxPersistingTMi
 
 void ZelvoEmulator::onAgentConfig(const QString& agentHash, const QList<QString>& imagesArray)
 {
-    qCDebug(zelvoLog).nospace().noquote() << "\033[33mZelvoEmulator::configAgent \n\t\tRECEIVED CONFIG FROM AGENT "
+    qCDebug(zelvoContentLog).nospace().noquote() << "\033[33mZelvoEmulator::configAgent \n\t\tRECEIVED CONFIG FROM AGENT "
                                           << agentHash << "\033[0m";
-    ZelvoRecord record(ZelvoRecord::Direction::In, ZelvoRecord::Kind::AgentConfig, ZelvoRecord::Outcome::Configured);
-    record.agent = agentHash;
-    const bool ok = saveAgentImages(agentHash, imagesArray, &record);
-    qCDebug(zelvoLog).nospace().noquote() << "\033[33mZelvoEmulator::configAgent Now agent " << agentHash
-                                          << (ok ? " is CONFIGURED" : " is NOT CONFIGURED") << "!!!!\033[0m";
-    server->recorder()->append(std::move(record));
+    saveAgentImages(agentHash, imagesArray);
 }
 
-bool ZelvoEmulator::saveAgentImages(const QString& agentHash, const QList<QString>& images, ZelvoRecord* record)
+void ZelvoEmulator::saveAgentImages(const QString& agentHash, const QList<QString>& images)
 {
-    qCDebug(zelvoLog).nospace().noquote() << "\033[33mZelvoEmulator::saveAgentImages \n\t\tAGENT " << agentHash
+    qCDebug(zelvoContentLog).nospace().noquote() << "\033[33mZelvoEmulator::saveAgentImages \n\t\tAGENT " << agentHash
                                           << " has " << images.size() << " to SAVE!!!\033[0m";
     const QString directory = agentImages->agentImageDirectory(agentHash);
-    if (directory.isEmpty()) {
-        if (record) {
-            record->outcome = ZelvoRecord::Outcome::Refused;
-            record->reason = ZelvoRecord::Reason::AgentPathOutside;
-        }
-        return false;
-    }
-    qCDebug(zelvoLog).nospace().noquote() << "\033[33mZelvoEmulator::saveAgentImages \n\t\tDIR " << directory
-                                          << "!!!\033[0m";
+    if (!directory.isEmpty())
+        qCDebug(zelvoContentLog).nospace().noquote() << "\033[33mZelvoEmulator::saveAgentImages \n\t\tDIR " << directory
+                                              << "!!!\033[0m";
+    // Stored off this thread; the agent's later frames wait until then, so
+    // that its content finds these pictures.
+    const std::function<void()> release = server->holdRelayingAgent();
+    const bool sent = !images.isEmpty();
+    imageWriter->store(agentHash, directory, images,
+                       [this, release, sent](const ZelvoImageWriter::Configuration& configuration) {
+                           onAgentImagesSaved(configuration, sent);
+                           release();
+                       });
+}
 
-    // An agent counts as configured only when every one of its images is
-    // stored; a failing image never stops the following ones.
-    bool saved = !images.isEmpty();
-    pictureCache->forgetAgent(agentHash);
-    qint64 budget = ZelvoUtil::maxConfigDecodedBytes;
-    for (int n = 0; n < images.size(); ++n) {
-        const QByteArray bytes = QByteArray::fromBase64(images.at(n).toLocal8Bit());
-        const bool zi = bytes.startsWith(".zi");
-        const QString fileName =
-            ZelvoUtil::agentImageFileName(agentHash, QString::number(n), zi ? ziSuffix : pngSuffix);
-        const QString path = directory + QLatin1Char('/') + fileName;
-        qCDebug(zelvoLog).nospace().noquote() << "\033[33mZelvoEmulator::saveAgentImages \n\t\tAGENT " << agentHash
-                                              << " is saving image " << fileName << "!!!\033[0m";
-        bool written = false;
-        ZelvoRecord::Reason refusal = ZelvoRecord::Reason::WriteFailed;
-        // Decoded here once; content drawn later takes it from the cache.
-        QImage image;
-        if (zi) {
-            written = writeFile(path, bytes);
-            // Kept to the same budget as PNG: a ZI header may announce
-            // 4095 x 4095 pixels. One past it is decoded when first drawn.
-            const QSize size = ZIImageUtil::ziDimensions(bytes);
-            const qint64 decoded = qint64(size.width()) * size.height() * 4;
-            if (written && size.isValid() && decoded <= budget) {
-                budget -= decoded;
-                image = ZIImageUtil::ziUncompress(bytes);
-            }
+void ZelvoEmulator::onAgentImagesSaved(const ZelvoImageWriter::Configuration& configuration, bool imagesSent)
+{
+    const QString& agentHash = configuration.agentHash;
+    ZelvoRecord record(ZelvoRecord::Direction::In, ZelvoRecord::Kind::AgentConfig, ZelvoRecord::Outcome::Configured);
+    record.agent = agentHash;
+    if (configuration.directory.isEmpty()) {
+        record.outcome = ZelvoRecord::Outcome::Refused;
+        record.reason = ZelvoRecord::Reason::AgentPathOutside;
+    } else {
+        pictureCache->forgetAgent(agentHash);
+    }
+    for (const ZelvoImageWriter::Image& image : configuration.images) {
+        qCDebug(zelvoContentLog).nospace().noquote() << "\033[33mZelvoEmulator::saveAgentImages \n\t\tAGENT " << agentHash
+                                              << " is saving image " << image.fileName << "!!!\033[0m";
+        if (!image.zi)
+            qCDebug(zelvoContentLog).nospace().noquote() << "\033[33mZelvoEmulator::saveAgentImages \n\t\tSAVE IMAGE "
+                                                  << image.path << " ret " << (image.stored ? "true" : "false")
+                                                  << "!!!\033[0m";
+        if (!image.stored) {
+            qCDebug(zelvoContentLog).nospace().noquote() << "\033[31mZelvoEmulator::saveAgentImages \n\t\tERROR SAVING IMAGE "
+                                                  << image.path << "!!! " << ZelvoRecord::refusalText(image.refusal)
+                                                  << "\033[0m";
+            record.refusals.append(image.refusal);
         } else {
-            image = ZelvoUtil::readPngData(bytes, &budget, &refusal);
-            const QByteArray png = image.isNull() ? QByteArray() : encodePng(image);
-            written = !png.isEmpty() && writeFile(path, png);
-            qCDebug(zelvoLog).nospace().noquote() << "\033[33mZelvoEmulator::saveAgentImages \n\t\tSAVE IMAGE " << path
-                                                  << " ret " << (written ? "true" : "false") << "!!!\033[0m";
+            pictureCache->insert(agentHash, QString::number(image.index), image.path, image.visible);
+            ++record.count;
         }
-        if (!written) {
-            qCDebug(zelvoLog).nospace().noquote() << "\033[31mZelvoEmulator::saveAgentImages \n\t\tERROR SAVING IMAGE "
-                                                  << path << "!!!\033[0m";
-            if (record)
-                record->refusals.append({n, refusal});
-        } else {
-            pictureCache->insert(agentHash, QString::number(n), path, image);
-            if (record)
-                ++record->count;
-        }
-        saved = saved && written;
     }
     // Nothing stored of what was sent: the configuration as a whole is refused.
-    if (record && record->count == 0 && !record->refusals.isEmpty()) {
-        record->outcome = ZelvoRecord::Outcome::Refused;
-        record->reason = record->refusals.constFirst().reason;
+    if (record.count == 0 && !record.refusals.isEmpty()) {
+        record.outcome = ZelvoRecord::Outcome::Refused;
+        record.reason = record.refusals.constFirst().reason;
     }
-    return saved;
+    // An agent counts as configured only when every one of its images is
+    // stored; a failing image never stops the following ones.
+    const bool configured = imagesSent && !configuration.directory.isEmpty() && record.refusals.isEmpty();
+    qCDebug(zelvoContentLog).nospace().noquote() << "\033[33mZelvoEmulator::configAgent Now agent " << agentHash
+                                          << (configured ? " is CONFIGURED" : " is NOT CONFIGURED") << "!!!!\033[0m";
+    server->recorder()->append(std::move(record));
 }
 
 void ZelvoEmulator::onAgentContent(const QString& agentHash, int contentId, const QString& layId,
                                    const QList<QString>& imagesId, const QList<QString>& texts)
+{
+    // Content waits for the agent's configurations being stored, by
+    // whichever connection it came, so that it finds their pictures; the
+    // connection it came by reads nothing further meanwhile.
+    if (imageWriter->isStoring(agentHash)) {
+        const std::function<void()> release = server->holdRelayingAgent();
+        imageWriter->whenStored(agentHash, [=] {
+            showAgentContent(agentHash, contentId, layId, imagesId, texts);
+            release();
+        });
+        return;
+    }
+    showAgentContent(agentHash, contentId, layId, imagesId, texts);
+}
+
+void ZelvoEmulator::showAgentContent(const QString& agentHash, int contentId, const QString& layId,
+                                     const QList<QString>& imagesId, const QList<QString>& texts)
 {
     contentOnDisplay = true;
     ZelvoRecord record(ZelvoRecord::Direction::In, ZelvoRecord::Kind::AgentContent, ZelvoRecord::Outcome::NotDrawn);
@@ -199,7 +179,7 @@ void ZelvoEmulator::onAgentContent(const QString& agentHash, int contentId, cons
     record.contentId = contentId;
     record.layoutId = layId;
     if (minPersistingTimer->isActive()) {
-        qCDebug(zelvoLog).nospace() << "ZelvoEmulator::onAgentContent AGENT " << agentHash
+        qCDebug(zelvoContentLog).nospace() << "ZelvoEmulator::onAgentContent AGENT " << agentHash
                                     << " sended a new image but we are already waiting the min persisting time, SKIPPING ....";
         record.outcome = ZelvoRecord::Outcome::Skipped;
         record.reason = ZelvoRecord::Reason::MinTimeRunning;
@@ -209,7 +189,7 @@ void ZelvoEmulator::onAgentContent(const QString& agentHash, int contentId, cons
         return;
     }
     if (layId.isEmpty()) {
-        qCDebug(zelvoLog) << "onAgentContent NULL LAY ID CAN'T process the request .... SKIPPING ... ";
+        qCDebug(zelvoContentLog) << "onAgentContent NULL LAY ID CAN'T process the request .... SKIPPING ... ";
         record.reason = ZelvoRecord::Reason::NoLayoutId;
         recordContent(std::move(record));
         return;
@@ -217,15 +197,18 @@ void ZelvoEmulator::onAgentContent(const QString& agentHash, int contentId, cons
 
     currentAgentHash = agentHash;
     currentContentId = contentId;
-    qCDebug(zelvoLog) << contentRule;
-    qCDebug(zelvoLog).nospace() << "\033[96mZelvoEmulator::onAgentContent USING LAY ID " << layId << "\033[0m";
-    qCDebug(zelvoLog).nospace() << "\033[96mZelvoEmulator::onAgentContent IMAGE ARRAY  " << ZelvoLogList{imagesId} << "\033[0m";
-    qCDebug(zelvoLog).nospace() << "\033[96mZelvoEmulator::onAgentContent TEXT ARRAY   " << ZelvoLogList{texts} << "\033[0m";
-    qCDebug(zelvoLog) << contentRule;
+    qCDebug(zelvoContentLog) << contentRule;
+    qCDebug(zelvoContentLog).nospace() << "\033[96mZelvoEmulator::onAgentContent USING LAY ID " << ZelvoLog::payload(layId.toUtf8())
+                                       << "\033[0m";
+    qCDebug(zelvoContentLog).nospace().noquote() << "\033[96mZelvoEmulator::onAgentContent IMAGE ARRAY  "
+                                                 << ZelvoLog::payload(imagesId) << "\033[0m";
+    qCDebug(zelvoContentLog).nospace().noquote() << "\033[96mZelvoEmulator::onAgentContent TEXT ARRAY   "
+                                                 << ZelvoLog::payload(texts) << "\033[0m";
+    qCDebug(zelvoContentLog) << contentRule;
 
     const int layoutNumber = layId.toInt();
     if (agentHash.isEmpty()) {
-        qCDebug(zelvoLog) << "ZelvoEmulator::onAgentContent NULL AGENT HASH CAN'T process the request .... SKIPPING ... ";
+        qCDebug(zelvoContentLog) << "ZelvoEmulator::onAgentContent NULL AGENT HASH CAN'T process the request .... SKIPPING ... ";
         record.reason = ZelvoRecord::Reason::NoAgentHash;
         recordContent(std::move(record));
         return;
@@ -241,6 +224,9 @@ void ZelvoEmulator::onAgentContent(const QString& agentHash, int contentId, cons
     drawLayout(builtIns.at(layoutNumber), agentHash, imagesId, texts);
 }
 
+static_assert(ZelvoPictureCache::visibleSize == ZelvoGeometry::contentArea.size(),
+              "the picture cache keeps what the content area can show");
+
 void ZelvoEmulator::drawLayout(const ZelvoLayout& layout, const QString& agentHash,
                                const QList<QString>& imagesId, const QList<QString>& texts)
 {
@@ -252,9 +238,9 @@ void ZelvoEmulator::drawLayout(const ZelvoLayout& layout, const QString& agentHa
     const bool textsFit = texts.size() == layout.texts().size();
     if (!imagesFit || !textsFit) {
         if (!imagesFit)
-            qCDebug(zelvoLog) << "\033[31mZelvoEmulator::drawLayout images in layout don't match with image indexes\033[0m";
+            qCDebug(zelvoContentLog) << "\033[31mZelvoEmulator::drawLayout images in layout don't match with image indexes\033[0m";
         else
-            qCDebug(zelvoLog) << "\033[31mZelvoEmulator::drawLayout text in layout don't match with agent texts\033[0m";
+            qCDebug(zelvoContentLog) << "\033[31mZelvoEmulator::drawLayout text in layout don't match with agent texts\033[0m";
         record.reason = ZelvoRecord::Reason::CountsDoNotFit;
         record.layoutImages = layout.images().size();
         record.layoutTexts = layout.texts().size();
@@ -264,8 +250,9 @@ void ZelvoEmulator::drawLayout(const ZelvoLayout& layout, const QString& agentHa
         return;
     }
 
-    qCDebug(zelvoLog).nospace() << "\033[34mZelvoEmulator::drawLayout IMAGEs " << ZelvoLogList{imagesId} << " TEXTs " << ZelvoLogList{texts}
-                                << "\033[0m";
+    qCDebug(zelvoContentLog).nospace().noquote() << "\033[34mZelvoEmulator::drawLayout IMAGEs "
+                                                 << ZelvoLog::payload(imagesId) << " TEXTs " << ZelvoLog::payload(texts)
+                                                 << "\033[0m";
 
     struct Picture
     {
@@ -298,26 +285,34 @@ void ZelvoEmulator::drawLayout(const ZelvoLayout& layout, const QString& agentHa
         painter.setCompositionMode(QPainter::CompositionMode_SourceOver);
         for (int i = 0; i < texts.size(); ++i) {
             const QRect& rect = layout.texts().at(i);
-            qCDebug(zelvoLog).nospace() << "\033[32mZelvoEmulator::drawLayout DRAWING text " << texts.at(i)
-                                        << " on RECT " << rect << "\033[0m";
+            qCDebug(zelvoContentLog).nospace() << "\033[32mZelvoEmulator::drawLayout DRAWING text "
+                                               << ZelvoLog::payload(texts.at(i).toUtf8())
+                                               << " on RECT " << rect << "\033[0m";
             drawElidedText(&painter, rect, texts.at(i));
         }
         // Images after texts, so that they cover the texts where they overlap.
         for (int i = 0; i < pictures.size(); ++i) {
             const Picture& picture = pictures.at(i);
             if (picture.image.isNull()) {
-                // The first image missing tells the agent why; the rest is drawn all the same.
-                if (record.reason == ZelvoRecord::Reason::None) {
-                    record.reason = picture.refusal;
-                    record.imageId = imagesId.at(i);
+                // The rest is drawn all the same. A path outside the agent's
+                // folder refuses the content; a missing or unreadable picture
+                // only leaves its rectangle empty, as on the glasses.
+                if (picture.refusal == ZelvoRecord::Reason::ImagePathOutside
+                    || picture.refusal == ZelvoRecord::Reason::AgentPathOutside) {
+                    if (record.reason == ZelvoRecord::Reason::None) {
+                        record.reason = picture.refusal;
+                        record.imageId = imagesId.at(i);
+                    }
+                } else {
+                    record.imagesLeftOut.append({imagesId.at(i), picture.refusal});
                 }
-                qCDebug(zelvoLog).nospace() << "\033[32mZelvoEmulator::drawLayout DRAWING image " << picture.path
+                qCDebug(zelvoContentLog).nospace() << "\033[32mZelvoEmulator::drawLayout DRAWING image " << picture.path
                                             << " IS NULL!!!" << "\033[0m";
                 continue;
             }
             const QRect& rect = layout.images().at(i);
-            qCDebug(zelvoLog).nospace() << "\033[32mZelvoEmulator::drawLayout DRAWING image " << picture.path
-                                        << " on RECT " << rect << "\033[0m";
+            qCDebug(zelvoContentLog).nospace() << "\033[32mZelvoEmulator::drawLayout DRAWING image " << picture.path
+                                               << " on RECT " << rect << "\033[0m";
             // Unscaled and unclipped: the glasses let a larger image spill over.
             painter.drawImage(QPointF(rect.topLeft()), picture.image);
         }
@@ -329,8 +324,7 @@ void ZelvoEmulator::drawLayout(const ZelvoLayout& layout, const QString& agentHa
     record.missingGlyphs = missingGlyphs(texts);
     if (record.reason == ZelvoRecord::Reason::None) {
         record.outcome = ZelvoRecord::Outcome::Drawn;
-    } else if (record.reason == ZelvoRecord::Reason::ImagePathOutside
-               || record.reason == ZelvoRecord::Reason::AgentPathOutside) {
+    } else {
         record.outcome = ZelvoRecord::Outcome::Refused;
     }
     recordContent(std::move(record));
@@ -380,13 +374,13 @@ void ZelvoEmulator::startPersistingTimers()
 
 void ZelvoEmulator::onMinPersistingElapsed()
 {
-    qCDebug(zelvoLog).nospace() << "Min persisting time (" << minPersistingTMillis << " millis)"
+    qCDebug(zelvoContentLog).nospace() << "Min persisting time (" << minPersistingTMillis << " millis)"
                                 << " elapsed for content ";
 }
 
 void ZelvoEmulator::onMaxPersistingElapsed()
 {
-    qCDebug(zelvoLog).nospace() << "Max persisting time (" << maxPersistingTMillis << " millis)"
+    qCDebug(zelvoContentLog).nospace() << "Max persisting time (" << maxPersistingTMillis << " millis)"
                                 << " elapsed for content ... removing content";
     onAgentContentTimeout();
 }

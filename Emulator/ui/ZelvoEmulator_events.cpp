@@ -62,7 +62,7 @@ void ZelvoEmulator::dispatchSensorEvent(const ZelvoEvent& event, const QString& 
             "    \"what_changed\": \"event\"\n"
             "}\n";
 
-    qCDebug(zelvoLog).noquote() << QStringLiteral("### dispatchSensorEvent ->  EVENT: ") + QString::fromUtf8(text);
+    qCDebug(zelvoLinkLog).noquote() << QStringLiteral("### dispatchSensorEvent ->  EVENT: ") + QString::fromUtf8(text);
     server->sendMessageToClients(text);
 
     ZelvoRecord record(ZelvoRecord::Direction::Out, ZelvoRecord::Kind::EventSent, ZelvoRecord::Outcome::Sent);
@@ -93,7 +93,7 @@ void ZelvoEmulator::onPlusPressed()
     // an agent's content.
     if (!contentOnDisplay)
         redrawStatusStrip(true);
-    qCDebug(zelvoLog) << (server->connections().isEmpty() ? "Disconnected" : "Connected");
+    qCDebug(zelvoLinkLog) << (server->connections().isEmpty() ? "Disconnected" : "Connected");
     sendButtonEvent(PlusButton, Pressed);
 }
 

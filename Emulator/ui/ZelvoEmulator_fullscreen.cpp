@@ -54,7 +54,7 @@ void ZelvoEmulator::enterFullScreen()
     // Without a screen there is nothing to fill; the window stays as it is.
     const QScreen* screen = QGuiApplication::primaryScreen();
     if (!screen) {
-        qWarning("\033[33mZelvoEmulator: no screen for full-screen mode\033[0m");
+        qCWarning(zelvoWindowLog, "\033[33mZelvoEmulator: no screen for full-screen mode\033[0m");
         return;
     }
     fullScreen = true;
@@ -100,7 +100,7 @@ void ZelvoEmulator::onFullScreenOnSlot()
 {
     const int w = width();
     const int h = height();
-    qCDebug(zelvoLog).nospace() << " onFullScreenOnSlot " << w << " h " << h;
+    qCDebug(zelvoWindowLog).nospace() << " onFullScreenOnSlot " << w << " h " << h;
 
     // A leaving switch's delayed layout may have run since this one started.
     setBackgroundBrush(Qt::black);

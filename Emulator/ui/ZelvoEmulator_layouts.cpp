@@ -52,10 +52,10 @@ void ZelvoEmulator::saveLayouts(const QString& fileName)
 {
     QFile file(fileName);
     if (!file.open(QIODevice::WriteOnly | QIODevice::Text)) {
-        qCDebug(zelvoLog).noquote() << "ZelvoEmulator::saveLayouts couldn't open" << fileName;
+        qCDebug(zelvoContentLog).noquote() << "ZelvoEmulator::saveLayouts couldn't open" << fileName;
         return;
     }
-    qCDebug(zelvoLog).noquote() << "ZelvoEmulator::saveLayouts saving layouts on file" << fileName;
+    qCDebug(zelvoContentLog).noquote() << "ZelvoEmulator::saveLayouts saving layouts on file" << fileName;
 
     QDomDocument document(QStringLiteral("zelvo_layouts"));
     QDomElement root = document.createElement(QStringLiteral("zelvo_layouts"));
@@ -64,7 +64,7 @@ void ZelvoEmulator::saveLayouts(const QString& fileName)
         QDomElement element = document.createElement(QStringLiteral("layout"));
         element.setAttribute(QStringLiteral("index"), qlonglong(layout.index()));
         element.setAttribute(QStringLiteral("name"), layout.name());
-        qCDebug(zelvoLog).nospace() << "ZelvoEmulator::saveLayouts saving layout " << i << " INDEX " << layout.index()
+        qCDebug(zelvoContentLog).nospace() << "ZelvoEmulator::saveLayouts saving layout " << i << " INDEX " << layout.index()
                                     << " NAME " << layout.name();
         element.appendChild(rectsElement(document, QStringLiteral("images"), QStringLiteral("image"), layout.images()));
         element.appendChild(rectsElement(document, QStringLiteral("texts"), QStringLiteral("text"), layout.texts()));
@@ -83,7 +83,7 @@ void ZelvoEmulator::loadLayouts(const QString& fileName)
 {
     QFile file(fileName);
     if (!file.open(QIODevice::ReadOnly | QIODevice::Text)) {
-        qCDebug(zelvoLog).noquote() << "ZelvoEmulator::loadLayouts couldn't open" << fileName;
+        qCDebug(zelvoContentLog).noquote() << "ZelvoEmulator::loadLayouts couldn't open" << fileName;
         return;
     }
 
@@ -93,23 +93,23 @@ void ZelvoEmulator::loadLayouts(const QString& fileName)
     const QDomElement root = document.setContent(&file) ? document.documentElement() : QDomElement();
     QDomElement element = root.firstChildElement(QStringLiteral("layout"));
     if (element.isNull()) {
-        qCDebug(zelvoLog).noquote() << "\033[34mZelvoEmulator::loadLayouts No layout to Load...\033[0m";
+        qCDebug(zelvoContentLog).noquote() << "\033[34mZelvoEmulator::loadLayouts No layout to Load...\033[0m";
         return;
     }
 
     for (; !element.isNull(); element = element.nextSiblingElement(QStringLiteral("layout"))) {
         ZelvoLayout layout(intAttribute(element, QStringLiteral("index")), element.attribute(QStringLiteral("name")));
-        qCDebug(zelvoLog).nospace() << "\033[34mZelvoEmulator::loadLayouts loading layout " << layout.name() << "\033[0m";
+        qCDebug(zelvoContentLog).nospace() << "\033[34mZelvoEmulator::loadLayouts loading layout " << layout.name() << "\033[0m";
 
         const QList<QRect> images = readRects(element, QStringLiteral("images"), QStringLiteral("image"));
         if (images.isEmpty())
-            qCDebug(zelvoLog).noquote() << "\033[34mZelvoEmulator::loadLayouts No IMAGE to Load...\033[0m";
+            qCDebug(zelvoContentLog).noquote() << "\033[34mZelvoEmulator::loadLayouts No IMAGE to Load...\033[0m";
         for (const QRect& rect : images)
             layout.addImage(rect);
 
         const QList<QRect> texts = readRects(element, QStringLiteral("texts"), QStringLiteral("text"));
         if (texts.isEmpty())
-            qCDebug(zelvoLog).noquote() << "\033[34mZelvoEmulator::loadLayouts No TEXT to Load...\033[0m";
+            qCDebug(zelvoContentLog).noquote() << "\033[34mZelvoEmulator::loadLayouts No TEXT to Load...\033[0m";
         for (const QRect& rect : texts)
             layout.addText(rect);
 

@@ -3,6 +3,7 @@
 
 #include "ui/Button.h"
 #include "ui/sensor/ZelvoSensorList.h"
+#include "util/ZelvoImageStore.h"
 #include "util/ZelvoPictureCache.h"
 #include "ZelvoLog.h"
 
@@ -10,7 +11,7 @@
 
 void ZelvoEmulator::reset()
 {
-    qCDebug(zelvoLog) << "\033[33mZelvoEmulator::reset back to the state of a fresh start\033[0m";
+    qCDebug(zelvoWindowLog) << "\033[33mZelvoEmulator::reset back to the state of a fresh start\033[0m";
     // Released away from the button: the agents see the release, no click.
     for (Button* held : {plusButton, minusButton}) {
         if (held->isPressed())
@@ -35,6 +36,8 @@ void ZelvoEmulator::reset()
     lastOutcome = ZelvoRecord();
 
     // The stored images go with the reset; so do their decoded copies.
+    // Configurations being stored end first, so that none writes after it.
+    imageWriter->finishAll();
     pictureCache->clear();
 
     batteryPercent = firstBatteryPercent;

@@ -23,9 +23,9 @@ int simulatedBatteryLevel = 0;
 // readings are random whatever was typed.
 void logStartValues(const char* line, const float* values)
 {
-    qCDebug(zelvoLog) << line;
+    qCDebug(zelvoSensorsLog) << line;
     for (int i = 0; i < 3; ++i)
-        qCDebug(zelvoLog) << values[i];
+        qCDebug(zelvoSensorsLog) << values[i];
 }
 
 // 0 for a number the panel does not send.
@@ -52,7 +52,7 @@ void ZelvoEmulator::onSingleShotValue(float* values, int type)
     const int kind = eventKindOfPanelSensor(type);
     if (kind == 0) {
         // An event of kind 0 means nothing to an agent; better none at all.
-        qWarning("\033[33mZelvoEmulator::onSingleShotValue unknown sensor %d, nothing sent\033[0m", type);
+        qCWarning(zelvoSensorsLog, "\033[33mZelvoEmulator::onSingleShotValue unknown sensor %d, nothing sent\033[0m", type);
         return;
     }
     ZelvoEvent event(kind);
@@ -64,7 +64,7 @@ void ZelvoEmulator::onSingleShotValue(float* values, int type)
 void ZelvoEmulator::onBatteryChanged(int percent)
 {
     batteryPercent = percent;
-    qCDebug(zelvoLog, "battery percent %d", percent);
+    qCDebug(zelvoSensorsLog, "battery percent %d", percent);
 }
 
 void ZelvoEmulator::setBattery(int percent, bool charging)

@@ -29,7 +29,7 @@ QString ZelvoImageStore::agentImageDirectory(const QString& agentHash)
     if (path.isEmpty())
         return path;
     if (!QDir().mkpath(path)) {
-        qCDebug(zelvoLog).nospace() << "\033[31mZelvoUtil::agentImageDirectory REFUSED AGENT HASH " << agentHash
+        qCDebug(zelvoContentLog).nospace() << "\033[31mZelvoUtil::agentImageDirectory REFUSED AGENT HASH " << agentHash
                                     << ", NO IMAGE DIRECTORY!!!\033[0m";
         return QString();
     }
@@ -44,7 +44,7 @@ QString ZelvoImageStore::agentImagePath(const QString& agentHash) const
     // never a path that leads elsewhere.
     const QString relative = folder() + QLatin1Char('/') + agentHash;
     if (pictures.isEmpty() || agentHash.isEmpty() || !ZelvoUtil::isFileNamePart(agentHash)) {
-        qCDebug(zelvoLog).nospace() << "\033[31mZelvoUtil::agentImageDirectory REFUSED AGENT HASH "
+        qCDebug(zelvoContentLog).nospace() << "\033[31mZelvoUtil::agentImageDirectory REFUSED AGENT HASH "
                                     << agentHash << ", NO IMAGE DIRECTORY!!!\033[0m";
         return QString();
     }

@@ -8,6 +8,8 @@
 #include <QDebug>
 #include <QFile>
 #include <QLatin1Char>
+#include <QPoint>
+#include <QRect>
 #include <QStringList>
 
 ZelvoPictureCache::ZelvoPictureCache(const ZelvoImageStore* store, int budgetBytes)
@@ -20,6 +22,17 @@ ZelvoPictureCache::ZelvoPictureCache(const ZelvoImageStore* store, int budgetByt
 QString ZelvoPictureCache::key(const QString& agentHash, const QString& imageId)
 {
     return agentHash + QChar(QChar::Null) + imageId;
+}
+
+QImage ZelvoPictureCache::visiblePart(const QImage& image)
+{
+    if (image.isNull())
+        return image;
+    const QImage::Format drawn = image.hasAlphaChannel() ? QImage::Format_ARGB32_Premultiplied : QImage::Format_RGB32;
+    const QSize shown = image.size().boundedTo(visibleSize);
+    if (shown == image.size())
+        return image.format() == drawn ? image : image.convertToFormat(drawn);
+    return image.copy(QRect(QPoint(0, 0), shown)).convertToFormat(drawn);
 }
 
 void ZelvoPictureCache::forgetAgent(const QString& agentHash)
@@ -71,7 +84,7 @@ QImage ZelvoPictureCache::picture(const QString& agentHash, const QString& image
 {
     path->clear();
     if (!ZelvoUtil::isFileNamePart(imageId)) {
-        qCDebug(zelvoLog).nospace() << "\033[31mZelvoEmulator::drawLayout REFUSED IMAGE ID " << imageId
+        qCDebug(zelvoContentLog).nospace() << "\033[31mZelvoEmulator::drawLayout REFUSED IMAGE ID " << imageId
                                     << ", IT NAMES A PATH OUTSIDE THE AGENT DIRECTORY!!!\033[0m";
         *refusal = ZelvoRecord::Reason::ImagePathOutside;
         return QImage();
@@ -107,23 +120,23 @@ QImage ZelvoPictureCache::load(const QString& agentHash, const QString& imageId,
     }
 
     for (const QString& candidate : qAsConst(candidates)) {
-        qCDebug(zelvoLog).nospace() << "\033[32mZelvoEmulator::drawLayout SEARCHING " << candidate;
+        qCDebug(zelvoContentLog).nospace() << "\033[32mZelvoEmulator::drawLayout SEARCHING " << candidate;
         const bool zi = candidate.endsWith(QLatin1String(".zi"));
         // Opening is the test of existence: one system call, not two.
         QFile file(candidate);
         if (!file.open(QIODevice::ReadOnly)) {
             if (zi)
-                qCDebug(zelvoLog) << "\033[36mZelvoEmulator::drawLayout .zi not found, serching .png ...";
+                qCDebug(zelvoContentLog) << "\033[36mZelvoEmulator::drawLayout .zi not found, serching .png ...";
             continue;
         }
-        qCDebug(zelvoLog) << (zi ? "\033[35mZelvoEmulator::drawLayout FOUNDED A ZELVO IMAGE"
+        qCDebug(zelvoContentLog) << (zi ? "\033[35mZelvoEmulator::drawLayout FOUNDED A ZELVO IMAGE"
                                  : "\033[35mZelvoEmulator::drawLayout FOUNDED A PNG IMAGE");
         *path = candidate;
         // A .zi that exists but cannot be decoded does not fall back to the .png.
-        const QImage image =
+        const QImage image = visiblePart(
             zi ? ZIImageUtil::ziUncompress(file.read(ZIImageUtil::ziByteCount(ZIImageUtil::maxDimension,
                                                                               ZIImageUtil::maxDimension)))
-               : ZelvoUtil::readImageFile(candidate);
+               : ZelvoUtil::readImageFile(candidate));
         if (image.isNull())
             *refusal = ZelvoRecord::Reason::ImageUnreadable;
         return image;

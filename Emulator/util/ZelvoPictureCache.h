@@ -5,6 +5,7 @@
 #include <QCache>
 #include <QHash>
 #include <QImage>
+#include <QSize>
 #include <QString>
 
 class ZelvoImageStore;
@@ -12,10 +13,17 @@ class ZelvoImageStore;
 // The agents' stored pictures, kept decoded so that content sent many times
 // a second decodes nothing. A configuration fills it with the pictures it
 // has just decoded and written; a picture dropped for the budget, or stored
-// by an earlier run, is decoded again from its file when it is drawn.
+// by an earlier run, is decoded again from its file when it is drawn. Only
+// the part of a picture that can show is kept.
 class ZelvoPictureCache final
 {
 public:
+    // A picture is drawn from a rectangle's top left and cut at the border
+    // of the content area: no more than this much of its top left ever shows.
+    static constexpr QSize visibleSize{320, 216};
+    // That part of a picture, in a format drawn without conversion.
+    static QImage visiblePart(const QImage& image);
+
     // Decoded bytes of all agents together; the least recently drawn
     // pictures go first.
     static constexpr int defaultBudget = 64 * 1024 * 1024;

@@ -1,7 +1,6 @@
 #include "util/ZelvoUtil.h"
 #include "ZelvoLog.h"
 
-#include <QBuffer>
 #include <QByteArray>
 #include <QChar>
 #include <QDebug>
@@ -18,28 +17,22 @@ namespace {
 void removeFile(const QString& path)
 {
     if (!QFile::remove(path))
-        qWarning("problems removing file %s", path.toLocal8Bit().constData());
+        qCWarning(zelvoContentLog, "problems removing file %s", path.toLocal8Bit().constData());
 }
 
-// QImageReader::size() reads the header only, so the bound holds before
-// any pixel memory is allocated.
-QImage readBounded(QImageReader& reader, const char* caller, ZelvoRecord::Reason* refusal)
+QImage readBounded(QImageReader& reader, const char* caller, ZelvoRecord::ImageRefusal* refusal)
 {
-    const auto refuse = [refusal](ZelvoRecord::Reason reason) {
-        if (refusal)
-            *refusal = reason;
+    ZelvoRecord::ImageRefusal ignored;
+    ZelvoRecord::ImageRefusal* why = refusal ? refusal : &ignored;
+    if (ZelvoUtil::pictureBytes(reader, why->index, why) < 0) {
+        qCDebug(zelvoContentLog).nospace().noquote() << "\033[31m" << caller << " REFUSED IMAGE " << reader.fileName()
+                                              << ": " << ZelvoRecord::refusalText(*why) << "\033[0m";
         return QImage();
-    };
-    const QSize size = reader.size();
-    if (size.width() > ZelvoUtil::maxImageSide || size.height() > ZelvoUtil::maxImageSide) {
-        qCDebug(zelvoLog).nospace() << "\033[31m" << caller << " REFUSED IMAGE " << reader.fileName()
-                                    << " OF " << size.width() << " x " << size.height()
-                                    << " PIXELS, MORE THAN " << ZelvoUtil::maxImageSide << " x "
-                                    << ZelvoUtil::maxImageSide << "!!!\033[0m";
-        return refuse(ZelvoRecord::Reason::PictureTooLarge);
     }
     const QImage image = reader.read();
-    return image.isNull() ? refuse(ZelvoRecord::Reason::NotAPicture) : image;
+    if (image.isNull())
+        why->reason = ZelvoRecord::Reason::NotAPicture;
+    return image;
 }
 
 } // namespace
@@ -69,7 +62,7 @@ bool ZelvoUtil::isLinkFree(const QString& path)
 {
     if (!QFileInfo(path).isSymLink())
         return true;
-    qCDebug(zelvoLog).nospace() << "\033[31mZelvoUtil::isLinkFree REFUSED " << path
+    qCDebug(zelvoContentLog).nospace() << "\033[31mZelvoUtil::isLinkFree REFUSED " << path
                                 << ", IT IS A SYMBOLIC LINK!!!\033[0m";
     return false;
 }
@@ -86,34 +79,21 @@ bool ZelvoUtil::isFileNamePart(const QString& text)
         && text != QLatin1String("..");
 }
 
-QImage ZelvoUtil::readPngData(const QByteArray& bytes, qint64* budget, ZelvoRecord::Reason* refusal)
+qint64 ZelvoUtil::pictureBytes(QImageReader& reader, int index, ZelvoRecord::ImageRefusal* refusal)
 {
-    QBuffer buffer;
-    buffer.setData(bytes);
-    buffer.open(QIODevice::ReadOnly);
-    QImageReader reader(&buffer, "PNG");
-    if (budget) {
-        // Header only: the size and the pixel format the decoder will use.
-        // Fewer bits a pixel do not make a pixel proportionally cheaper to
-        // decode and encode again, so none counts as less than 32.
-        const QSize size = reader.size();
-        const int bits = qMax(32, int(QImage::toPixelFormat(reader.imageFormat()).bitsPerPixel()));
-        const qint64 decoded = qint64(qMax(size.width(), 0)) * qMax(size.height(), 0) * bits / 8;
-        if (decoded > *budget) {
-            qCDebug(zelvoLog).nospace() << "\033[31mZelvoUtil::readPngData REFUSED IMAGE OF " << size.width()
-                                        << " x " << size.height() << " PIXELS, " << decoded
-                                        << " BYTES DECODED, MORE THAN THE " << *budget
-                                        << " LEFT OF ITS CONFIGURATION!!!\033[0m";
-            if (refusal)
-                *refusal = ZelvoRecord::Reason::OverBudget;
-            return QImage();
-        }
-        *budget -= decoded;
-    }
-    return readBounded(reader, "ZelvoUtil::readPngData", refusal);
+    // QImageReader::size() and imageFormat() read the header only. Fewer
+    // bits a pixel do not make a pixel proportionally cheaper to decode and
+    // encode again, so none counts as less than 32.
+    const QSize size = reader.size();
+    const int bits = qMax(32, int(QImage::toPixelFormat(reader.imageFormat()).bitsPerPixel()));
+    const qint64 bytes = qint64(qMax(size.width(), 0)) * qMax(size.height(), 0) * bits / 8;
+    if (bytes <= maxPictureBytes)
+        return bytes;
+    *refusal = {index, ZelvoRecord::Reason::PictureTooLarge, size.width(), size.height(), bytes, maxPictureBytes};
+    return -1;
 }
 
-QImage ZelvoUtil::readImageFile(const QString& path, ZelvoRecord::Reason* refusal)
+QImage ZelvoUtil::readImageFile(const QString& path, ZelvoRecord::ImageRefusal* refusal)
 {
     QImageReader reader(path);
     return readBounded(reader, "ZelvoUtil::readImageFile", refusal);

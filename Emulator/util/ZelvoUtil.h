@@ -4,19 +4,21 @@
 
 #include <QtGlobal>
 
-class QByteArray;
 class QImage;
+class QImageReader;
 class QString;
 
-// File helpers of the emulator: the agents' image store on disk and the
+// File helpers of the emulator: the files of the agents' image store and the
 // guarded decoding of the pictures it holds.
 class ZelvoUtil final
 {
 public:
-    // Pictures announcing a larger side are refused before decoding: the
-    // display is 320 x 216, and a few hundred bytes of PNG header can
-    // otherwise ask for gigabytes.
-    static constexpr int maxImageSide = 4096;
+    // What one picture may decode to. No display needs more (a 8000 x 8000
+    // photo decodes to 244 MiB), and a few hundred bytes of PNG header can
+    // otherwise ask for gigabytes: a picture announcing more is refused
+    // before its pixels are allocated. It is also the budget of the pictures
+    // being decoded at once, of all agents (ZelvoImageWriter).
+    static constexpr qint64 maxPictureBytes = 256 * 1024 * 1024;
 
     ZelvoUtil() = delete;
 
@@ -36,19 +38,12 @@ public:
     // directory: no separator, no NUL, and not "." or "..".
     static bool isFileNamePart(const QString& text);
 
-    // Decoding and storing the pictures of one configuration happens on the
-    // window's thread; this many decoded bytes (a megapixel at 32 bits, half
-    // that at 64) keep it under a tenth of a second, where a few kilobytes
-    // of PNG could otherwise ask for seconds.
-    static constexpr qint64 maxConfigDecodedBytes = 4 * 1024 * 1024;
+    // The bytes the reader's picture decodes to, from its header alone:
+    // 4 a pixel, 8 for 16-bit colour. Over maxPictureBytes it is -1, and
+    // refusal says why with the numbers.
+    static qint64 pictureBytes(QImageReader& reader, int index, ZelvoRecord::ImageRefusal* refusal);
 
-    // A PNG payload decoded, or a null image when it is not one or is too
-    // large. With a budget, a picture that would decode to more bytes than
-    // are left is refused (logged), and the others take theirs from it.
-    // A refused picture sets refusal to why.
-    static QImage readPngData(const QByteArray& bytes, qint64* budget = nullptr,
-                              ZelvoRecord::Reason* refusal = nullptr);
     // A picture file decoded (format from its contents), or a null image
-    // when it is unreadable or too large.
-    static QImage readImageFile(const QString& path, ZelvoRecord::Reason* refusal = nullptr);
+    // when it is none or is over the bound; refusal says why.
+    static QImage readImageFile(const QString& path, ZelvoRecord::ImageRefusal* refusal = nullptr);
 };

@@ -96,11 +96,11 @@ bool ZelvoWebServer::start(const QHostAddress& host, quint16 port)
 {
     if (!listener->listen(host, port)) {
         startError = QStringLiteral("%1 port %2: %3").arg(host.toString()).arg(port).arg(listener->errorString());
-        qWarning("\033[33mZelvoWebServer::start no web page: %s\033[0m", qPrintable(startError));
+        qCWarning(zelvoWebLog, "\033[33mZelvoWebServer::start no web page: %s\033[0m", qPrintable(startError));
         return false;
     }
     listenAddress = host;
-    qCDebug(zelvoLog, "\033[33mZelvoWebServer::start web page on %s:%u\033[0m", qPrintable(host.toString()),
+    qCDebug(zelvoWebLog, "\033[33mZelvoWebServer::start web page on %s:%u\033[0m", qPrintable(host.toString()),
             unsigned(listener->serverPort()));
     return true;
 }

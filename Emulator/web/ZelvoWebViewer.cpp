@@ -3,6 +3,7 @@
 #include "control/ZelvoControlCommands.h"
 #include "record/ZelvoRecorder.h"
 #include "web/ZelvoWebServer.h"
+#include "ZelvoLog.h"
 
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -71,7 +72,7 @@ void ZelvoWebViewer::flush()
     if (closing)
         return;
     if (socket->bytesToWrite() > cutOffBytes) {
-        qWarning("\033[31mZelvoWebViewer::flush a viewer read nothing of %lld bytes, closing it\033[0m",
+        qCWarning(zelvoWebLog, "\033[31mZelvoWebViewer::flush a viewer read nothing of %lld bytes, closing it\033[0m",
                  socket->bytesToWrite());
         socket->abort();
         return;

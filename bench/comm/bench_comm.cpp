@@ -44,8 +44,8 @@ void waitUntil(const std::function<bool()>& done)
 
 void setDebugLog(bool on)
 {
-    QLoggingCategory::setFilterRules(on ? QStringLiteral("default.debug=true")
-                                        : QStringLiteral("default.debug=false"));
+    QLoggingCategory::setFilterRules(on ? QStringLiteral("zelvo.*.debug=true")
+                                        : QStringLiteral("zelvo.*.debug=false"));
 }
 
 // A connected pair of sockets on loopback.

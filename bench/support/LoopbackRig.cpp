@@ -2,6 +2,7 @@
 
 #include "BenchSupport.h"
 #include "ZelvoFrame.h"
+#include "record/ZelvoRecorder.h"
 
 #include <QByteArray>
 #include <QHostAddress>
@@ -18,8 +19,12 @@ LoopbackRig::LoopbackRig()
         pending = false;
     };
     QObject::connect(&server, &ZelvoServer::zelvoConfigReceived, &agent, relayed);
-    QObject::connect(&server, &ZelvoServer::agentConfigReceived, &agent, relayed);
     QObject::connect(&server, &ZelvoServer::agentContentReceived, &agent, relayed);
+    // Pictures are stored off the window's thread: done once recorded.
+    QObject::connect(server.recorder(), &ZelvoRecorder::appended, &agent, [relayed](const ZelvoRecord& record) {
+        if (record.kind == ZelvoRecord::Kind::AgentConfig)
+            relayed();
+    });
     agent.connectToHost(QHostAddress::LocalHost, server.serverPort());
     waitFor([this] { return server.connections().size() == 1; });
 }

@@ -13,7 +13,8 @@ class QJsonObject;
 
 // The emulator's server and window in this process, with one agent on a
 // real loopback connection. A frame sent returns once the window's slot
-// has handled it, with the moment that happened.
+// has handled it (a configuration: once its pictures are stored), with the
+// moment that happened.
 class LoopbackRig final
 {
     Q_DISABLE_COPY_MOVE(LoopbackRig)

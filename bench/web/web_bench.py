@@ -1,11 +1,12 @@
-#!/usr/bin/env python3
+#!/usr/bin/python3
 """The web page's figures, each beside its baseline in the same run: content
 to the page's pixels in headless Chromium beside content to the window's
 pixels at 30 content/s; the emulator's CPU with and without a viewer; its
 memory while a viewer reads nothing.
 
-    ZELVO_EMULATOR=build/Emulator/ZelvoEmulator PYTHONPATH=clients/python \\
-        /usr/bin/python3 bench/web/web_bench.py [--seconds 10] [--json FILE]
+    bench/web/web_bench.py [--seconds 10] [--json FILE] [ZELVO_EMULATOR]
+
+Debian's interpreter runs it, where python3-selenium installs.
 """
 import argparse
 import json
@@ -17,12 +18,14 @@ import struct
 import sys
 import time
 import zlib
+from pathlib import Path
 
 from selenium import webdriver
 from selenium.webdriver.chrome.options import Options
 from selenium.webdriver.chrome.service import Service
 
-from zelvo import Emulator
+sys.path.insert(0, str(Path(__file__).resolve().parents[2] / "clients" / "python"))
+from zelvo import Emulator  # noqa: E402
 
 RATE = 30
 
@@ -70,10 +73,11 @@ def main():
     parser = argparse.ArgumentParser()
     parser.add_argument("--seconds", type=float, default=10)
     parser.add_argument("--json")
+    parser.add_argument("emulator", nargs="?", help="the ZelvoEmulator (default: $ZELVO_EMULATOR, then PATH)")
     args = parser.parse_args()
     os.environ["QT_LOGGING_RULES"] = "zelvo.paint.info=true"
     figures = {}
-    with Emulator(arguments=["--web-port", "0"]) as emulator:
+    with Emulator(program=args.emulator, arguments=["--web-port", "0"]) as emulator:
         pid = emulator.process.pid
         url = emulator.control.request("web")["url"]
         agent = emulator.agent()
@@ -139,6 +143,17 @@ def main():
         stalled.close()
         figures["rss_kib_stalled_viewer"] = {"start": rss_start, "samples": samples,
                                              "growth": samples[-1] - samples[0]}
+    browser, window = figures["content_to_browser_ms"], figures["content_to_window_ms"]
+    cpu, memory = figures["cpu_cores"], figures["rss_kib_stalled_viewer"]
+    figures["figures"] = [
+        {"name": "content to page pixels, p50 ms", "value": round(browser["p50"], 1),
+         "floor_name": "content to window pixels, p50", "floor": round(window["p50"], 1), "target": "none"},
+        {"name": "content to page pixels, p99 ms", "value": round(browser["p99"], 1),
+         "floor_name": "content to window pixels, p99", "floor": round(window["p99"], 1), "target": "< 100 ms"},
+        {"name": "CPU with a viewer, cores", "value": round(cpu["with_viewer"], 3),
+         "floor_name": "CPU without a viewer", "floor": round(cpu["without_viewer"], 3), "target": "+ < 0.1 core"},
+        {"name": "RSS with a viewer reading nothing, KiB", "value": memory["samples"][-1],
+         "floor_name": "RSS as it stopped reading", "floor": memory["samples"][0], "target": "flat"}]
     print(json.dumps(figures, indent=2))
     if args.json:
         with open(args.json, "w") as out:

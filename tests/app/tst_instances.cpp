@@ -7,6 +7,7 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QColor>
 #include <QImage>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -76,6 +77,7 @@ private slots:
     void resetEqualsFreshStart_data();
     void resetEqualsFreshStart();
     void readyWaitsForStart();
+    void samePictureAfterRestart();
     void environment();
     void portNotTaken_data();
     void portNotTaken();
@@ -211,6 +213,39 @@ void TestInstances::readyWaitsForStart()
     QCOMPARE(ready.waitForExit(startMillis), 0);
     // Ready means ready: the control channel answers at once.
     QCOMPARE(ctl({"state", "--ports-file", emulator.portsFile(), "--timeout", "5"}).exitCode, 0);
+}
+
+// Image 0 sent as ZI, then again as PNG: the display shows the PNG in this
+// run and after a restart on the same data folder.
+void TestInstances::samePictureAfterRestart()
+{
+    QTemporaryDir home;
+    const QStringList arguments{"--data-dir", QDir(home.path()).filePath("data")};
+    const QString folder = QDir(home.path()).filePath("data/images/swap");
+    const QString shot = QDir(home.path()).filePath("shown.png");
+    QList<QImage> shown;
+    for (int run = 0; run < 2; ++run) {
+        EmulatorProcess emulator(nullptr, QStringLiteral("instances/restart"));
+        emulator.setHome(home.path());
+        emulator.setArguments(arguments);
+        QVERIFY2(emulator.startUntilListening(startMillis), emulator.logText().constData());
+        const QStringList target{"--ports-file", emulator.portsFile()};
+        QCOMPARE(agent(QStringList{"timing"} + target + QStringList{"--min", "0", "--max", "600000"}).exitCode, 0);
+        if (run == 0) {
+            // The green picture as ZI lights nothing: white, where the PNG is green.
+            QCOMPARE(agent(QStringList{"config"} + target + QStringList{"--app", "swap", "--zi", picture}).exitCode, 0);
+            QCOMPARE(agent(QStringList{"config"} + target + QStringList{"--app", "swap", picture}).exitCode, 0);
+        }
+        const AgentResult content = agent(QStringList{"content"} + target
+                                          + QStringList{"--app", "swap", "--layout", "1", "--image", "0"});
+        QVERIFY2(content.exitCode == 0, content.err.constData());
+        QCOMPARE(ctl(QStringList{"screenshot", shot} + target).exitCode, 0);
+        shown.append(QImage(shot));
+        QCOMPARE(QDir(folder).entryList(QDir::Files), QStringList{"swap_0.png"});
+        emulator.stop();
+    }
+    QCOMPARE(shown.at(0).pixelColor(5, 24 + 5), QColor(Qt::green));
+    QCOMPARE(shown.at(1), shown.at(0));
 }
 
 void TestInstances::environment()

@@ -4,6 +4,7 @@
 #include "model/ZelvoEvent.h"
 #include "ZelvoFrame.h"
 #include "comm/ZelvoServer.h"
+#include "record/ZelvoRecorder.h"
 
 #include <QHostAddress>
 #include <QJsonDocument>
@@ -129,8 +130,18 @@ bool TestAgent::configure(const QString& hash, const QList<QByteArray>& payloads
     QJsonArray images;
     for (const QByteArray& payload : payloads)
         images.append(QString::fromLatin1(payload.toBase64()));
-    return sendAndWait(&ZelvoServer::agentConfigReceived,
-                       {{"command.type", "agent_config"}, {"appId", hash}, {"images", images}});
+    const QJsonObject action{{"command.type", "agent_config"}, {"appId", hash}, {"images", images}};
+    if (!server)
+        return sendAndWait(&ZelvoServer::agentConfigReceived, action);
+    // The pictures are stored off the window's thread: done once the
+    // configuration is recorded.
+    QObject context;
+    bool stored = false;
+    QObject::connect(server->recorder(), &ZelvoRecorder::appended, &context, [&stored](const ZelvoRecord& record) {
+        stored = stored || record.kind == ZelvoRecord::Kind::AgentConfig;
+    });
+    sendAction(action);
+    return QTest::qWaitFor([&stored] { return stored; }, 10000);
 }
 
 bool TestAgent::show(const QString& hash, int contentId, const QString& layId, const QStringList& imageIds,

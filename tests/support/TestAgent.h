@@ -56,7 +56,8 @@ public:
     // The actions an agent sends to configure itself and show content.
     // Built on a server, each returns once the server has relayed the
     // action: the window's slot, connected before any test spy, has then
-    // run to its end. Image payloads are the files' bytes; they travel in
+    // run to its end; a configuration once its pictures are stored and
+    // recorded. Image payloads are the files' bytes; they travel in
     // Base64.
     bool setPersistingTimes(int minMillis, int maxMillis);
     bool configure(const QString& hash, const QList<QByteArray>& payloads);

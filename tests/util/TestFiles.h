@@ -9,6 +9,7 @@
 #include <QImage>
 #include <QString>
 #include <QStringList>
+#include <QtEndian>
 
 // Files as the tests see them: whole contents, listings of trees, pictures
 // as PNG bytes.
@@ -63,6 +64,31 @@ inline QByteArray png(const QImage& image)
     QBuffer buffer(&bytes);
     buffer.open(QIODevice::WriteOnly);
     image.save(&buffer, "PNG");
+    return bytes;
+}
+
+inline quint32 crc32(const QByteArray& bytes)
+{
+    quint32 crc = 0xFFFFFFFF;
+    for (const char byte : bytes) {
+        crc ^= quint8(byte);
+        for (int bit = 0; bit < 8; ++bit)
+            crc = (crc >> 1) ^ (0xEDB88320 & (0u - (crc & 1)));
+    }
+    return ~crc;
+}
+
+// A real small PNG whose header announces another size: the pixel data no
+// longer fits, but nothing short of decoding can tell.
+inline QByteArray pngAnnouncing(int width, int height)
+{
+    QImage image(2, 2, QImage::Format_RGB32);
+    image.fill(Qt::red);
+    QByteArray bytes = png(image);
+    // Signature (8), IHDR length (4), "IHDR" (4), width (4), height (4) ...
+    qToBigEndian<quint32>(quint32(width), bytes.data() + 16);
+    qToBigEndian<quint32>(quint32(height), bytes.data() + 20);
+    qToBigEndian<quint32>(crc32(bytes.mid(12, 17)), bytes.data() + 29);
     return bytes;
 }
 

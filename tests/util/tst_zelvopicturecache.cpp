@@ -155,6 +155,8 @@ void TstZelvoPictureCache::picturesOfAnEarlierRun_data()
     QTest::newRow("zi and png") << "zi png" << 8 << ZelvoRecord::Reason::None;
     QTest::newRow("broken zi and png") << "broken png" << 0 << ZelvoRecord::Reason::ImageUnreadable;
     QTest::newRow("none") << "" << 0 << ZelvoRecord::Reason::ImageNotStored;
+    // Kept as far as it can show: 320 of its 1000 columns.
+    QTest::newRow("png larger than the content area") << "large png" << 320 << ZelvoRecord::Reason::None;
 }
 
 void TstZelvoPictureCache::picturesOfAnEarlierRun()
@@ -167,7 +169,8 @@ void TstZelvoPictureCache::picturesOfAnEarlierRun()
     if (files.contains(QLatin1String("broken")))
         TestFiles::write(filePath(QStringLiteral("a"), QStringLiteral("0"), ".zi"), ".zi");
     if (files.contains(QLatin1String("png")))
-        store(nullptr, QStringLiteral("a"), QStringLiteral("0"), solid(12, Qt::red), ".png");
+        store(nullptr, QStringLiteral("a"), QStringLiteral("0"), solid(files.contains(QLatin1String("large")) ? 1000 : 12, Qt::red),
+              ".png");
 
     ZelvoPictureCache cache(&imageStore);
     ZelvoRecord::Reason reason = ZelvoRecord::Reason::None;

@@ -41,31 +41,6 @@ void makeTree(const QString& root, const QStringList& entries)
     }
 }
 
-quint32 crc32(const QByteArray& bytes)
-{
-    quint32 crc = 0xFFFFFFFF;
-    for (const char byte : bytes) {
-        crc ^= quint8(byte);
-        for (int bit = 0; bit < 8; ++bit)
-            crc = (crc >> 1) ^ (0xEDB88320 & (0u - (crc & 1)));
-    }
-    return ~crc;
-}
-
-// A real small PNG whose header announces another size: the pixel data no
-// longer fits, but nothing short of decoding can tell.
-QByteArray pngAnnouncing(int width, int height)
-{
-    QImage image(2, 2, QImage::Format_RGB32);
-    image.fill(Qt::red);
-    QByteArray bytes = TestFiles::png(image);
-    // Signature (8), IHDR length (4), "IHDR" (4), width (4), height (4) ...
-    qToBigEndian<quint32>(quint32(width), bytes.data() + 16);
-    qToBigEndian<quint32>(quint32(height), bytes.data() + 20);
-    qToBigEndian<quint32>(crc32(bytes.mid(12, 17)), bytes.data() + 29);
-    return bytes;
-}
-
 QImage filled(int width, int height)
 {
     QImage image(width, height, QImage::Format_RGB32);
@@ -241,12 +216,12 @@ void TstZelvoUtil::readImage_data()
     QTest::addColumn<bool>("refused");
 
     QTest::newRow("2 x 3") << TestFiles::png(filled(2, 3)) << QSize(2, 3) << false;
-    QTest::newRow("4096 x 1") << TestFiles::png(filled(4096, 1)) << QSize(4096, 1) << false;
-    QTest::newRow("1 x 4096") << TestFiles::png(filled(1, 4096)) << QSize(1, 4096) << false;
-    QTest::newRow("4097 x 1") << TestFiles::png(filled(4097, 1)) << QSize(0, 0) << true;
-    QTest::newRow("1 x 4097") << TestFiles::png(filled(1, 4097)) << QSize(0, 0) << true;
-    QTest::newRow("header of 30000 x 30000") << pngAnnouncing(30000, 30000) << QSize(0, 0) << true;
-    QTest::newRow("header of 4097 x 2") << pngAnnouncing(4097, 2) << QSize(0, 0) << true;
+    QTest::newRow("5000 x 18") << TestFiles::png(filled(5000, 18)) << QSize(5000, 18) << false;
+    QTest::newRow("1 x 20000") << TestFiles::png(filled(1, 20000)) << QSize(1, 20000) << false;
+    QTest::newRow("header of 30000 x 30000") << TestFiles::pngAnnouncing(30000, 30000) << QSize(0, 0) << true;
+    QTest::newRow("header of 8193 x 8192") << TestFiles::pngAnnouncing(8193, 8192) << QSize(0, 0) << true;
+    QTest::newRow("header of 8192 x 8192, data of 2 x 2") << TestFiles::pngAnnouncing(8192, 8192) << QSize(0, 0)
+                                                          << false;
     QTest::newRow("no picture") << QByteArray("no picture at all") << QSize(0, 0) << false;
     QTest::newRow("empty") << QByteArray() << QSize(0, 0) << false;
 }
@@ -262,11 +237,9 @@ void TstZelvoUtil::readImage()
     QVERIFY(TestFiles::write(path, bytes));
 
     if (refused)
-        QTest::ignoreMessage(QtDebugMsg, QRegularExpression(QStringLiteral("readPngData REFUSED IMAGE")));
-    QCOMPARE(ZelvoUtil::readPngData(bytes).size(), size);
-
-    if (refused)
-        QTest::ignoreMessage(QtDebugMsg, QRegularExpression(QStringLiteral("readImageFile REFUSED IMAGE")));
+        QTest::ignoreMessage(QtDebugMsg, QRegularExpression(QStringLiteral(
+            "readImageFile REFUSED IMAGE .*: image 0 \\(\\d+ x \\d+, [0-9.]+ [MG]iB decoded\\) refused: over the 256 MiB "
+            "a picture may decode to")));
     const QImage image = ZelvoUtil::readImageFile(path);
     QCOMPARE(image.size(), size);
     if (!image.isNull())

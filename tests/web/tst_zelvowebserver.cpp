@@ -53,11 +53,10 @@ QByteArray exchange(quint16 port, const QByteArray& bytes)
     socket.connectToHost(QHostAddress::LocalHost, port);
     socket.write(bytes);
     QByteArray answer;
-    QDeadlineTimer deadline(15000);
-    do {
-        QTest::qWait(5);
+    QTest::qWaitFor([&] {
         answer += socket.readAll();
-    } while (socket.state() != QAbstractSocket::UnconnectedState && !deadline.hasExpired());
+        return socket.state() == QAbstractSocket::UnconnectedState;
+    }, 15000);
     return answer + socket.readAll();
 }
 
@@ -93,14 +92,16 @@ struct Viewer
     // The first message of a type that satisfies the test, waited for.
     QJsonObject waitFor(const QString& type, const std::function<bool(const QJsonObject&)>& test)
     {
-        QDeadlineTimer deadline(10000);
-        for (int seen = 0; !deadline.hasExpired(); QTest::qWait(10)) {
-            for (; seen < texts.size(); ++seen) {
+        QJsonObject found;
+        int seen = 0;
+        QTest::qWaitFor([&] {
+            for (; seen < texts.size() && found.isEmpty(); ++seen) {
                 if (texts.at(seen).value("type").toString() == type && test(texts.at(seen)))
-                    return texts.at(seen);
+                    found = texts.at(seen);
             }
-        }
-        return {};
+            return !found.isEmpty();
+        }, 10000);
+        return found;
     }
     static int contentIdOf(const QByteArray& frame) { return qFromBigEndian<qint32>(frame.constData()); }
     static QImage imageOf(const QByteArray& frame) { return QImage::fromData(frame.mid(4), "PNG"); }

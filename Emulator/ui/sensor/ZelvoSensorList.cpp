@@ -56,7 +56,7 @@ int ZelvoSensorList::batteryPercent() const
 
 void ZelvoSensorList::programmedStop(int sensor)
 {
-    qCDebug(zelvoLog) << "Entered Button stop";
+    qCDebug(zelvoSensorsLog) << "Entered Button stop";
     switch (sensor) {
     case 1:
         accelerometerRunning = false;
@@ -152,7 +152,7 @@ bool ZelvoSensorList::setRunning(int sensor, bool running)
             emit stopBattery();
         break;
     case Accelerometer:
-        qCDebug(zelvoLog) << "Started";
+        qCDebug(zelvoSensorsLog) << "Started";
         accelerometerRunning = running;
         if (running)
             emit startAccelerometer(values);

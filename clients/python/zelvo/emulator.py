@@ -17,6 +17,10 @@ from .errors import ZelvoError, ZelvoTimeout
 
 PathLike = Union[str, os.PathLike]
 
+# The emulator's debug lines trace every frame, event and reading; a CI run
+# that plays a long trace would write gigabytes of them. Warnings stay.
+QUIET_LOG_RULES = "*.debug=false"
+
 
 @dataclass(frozen=True)
 class Ports:
@@ -57,8 +61,13 @@ class Emulator:
 
     def __init__(self, program: Optional[PathLike] = None, data_dir: Optional[PathLike] = None,
                  arguments: Sequence[str] = (), start_timeout: float = 30.0,
-                 host: str = "127.0.0.1") -> None:
+                 host: str = "127.0.0.1", log_rules: Optional[str] = None) -> None:
+        """`log_rules` are the QT_LOGGING_RULES of an emulator this object
+        starts, for example "zelvo.link.debug=true" or "*.debug=true". By
+        default they are the caller's QT_LOGGING_RULES, and without those
+        QUIET_LOG_RULES: debug lines off, warnings kept."""
         self.host = host
+        self.log_rules = log_rules
         self.ports: Optional[Ports] = None
         self.process: Optional[subprocess.Popen] = None
         self._program = str(program) if program else None
@@ -114,9 +123,12 @@ class Emulator:
                    "--agent-port", "0", "--control-port", "0",
                    "--data-dir", str(self.data_dir), "--ports-file", str(ports_file),
                    *self._arguments]
+        environment = dict(os.environ)
+        environment["QT_LOGGING_RULES"] = (self.log_rules if self.log_rules is not None
+                                           else os.environ.get("QT_LOGGING_RULES", QUIET_LOG_RULES))
         with open(self.data_dir / "emulator.log", "wb") as log:
             self.process = subprocess.Popen(command, stdin=subprocess.DEVNULL, stdout=log,
-                                            stderr=subprocess.STDOUT)
+                                            stderr=subprocess.STDOUT, env=environment)
         deadline = time.monotonic() + self._start_timeout
         # The file is written atomically once both ports listen.
         while not ports_file.exists():

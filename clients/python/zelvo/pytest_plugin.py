@@ -23,6 +23,9 @@ def pytest_addoption(parser: pytest.Parser) -> None:
                     help="use the running emulator that wrote FILE instead of starting one")
     group.addoption("--zelvo-clock", choices=("real", "manual"), default="real",
                     help="the device clock of every test: real time (default) or paused until advanced")
+    group.addoption("--zelvo-log-rules", metavar="RULES",
+                    help="QT_LOGGING_RULES of the emulator started, e.g. 'zelvo.link.debug=true' "
+                         "(default: $QT_LOGGING_RULES, else debug lines off)")
 
 
 def pytest_configure(config: pytest.Config) -> None:
@@ -33,7 +36,8 @@ def pytest_configure(config: pytest.Config) -> None:
 def zelvo_session(request: pytest.FixtureRequest) -> Iterator[Emulator]:
     ports_file: Optional[str] = request.config.getoption("--zelvo-ports-file")
     emulator = (Emulator.attach(ports_file) if ports_file
-                else Emulator(program=request.config.getoption("--zelvo-emulator")))
+                else Emulator(program=request.config.getoption("--zelvo-emulator"),
+                              log_rules=request.config.getoption("--zelvo-log-rules")))
     with emulator:
         yield emulator
 

@@ -153,3 +153,24 @@ def test_started_on_the_manual_clock(how, monkeypatch):
         assert clock["mode"] == "manual"
         assert started.control.clock_advance(250)["now"] == clock["now"] + 250
         assert started.control.state()["clock"] == {"mode": "manual", "now": clock["now"] + 250}
+
+
+@pytest.mark.parametrize("rules, link_lines, content_lines", [
+    (None, False, False), ("*.debug=true", True, True), ("zelvo.link.debug=false", False, True)])
+def test_debug_lines_are_off_unless_asked_for_and_warnings_stay(rules, link_lines, content_lines, tmp_path,
+                                                                monkeypatch):
+    monkeypatch.delenv("QT_LOGGING_RULES", raising=False)
+    with Emulator(data_dir=tmp_path, log_rules=rules) as started:
+        with pytest.raises(ZelvoRefused, match="wrong token"):
+            Control(started.ports.control, "not the token")
+        agent = started.agent()
+        # Every line that quotes it stops after 4 KiB.
+        agent.send({"command.type": "agent_config", "appId": "long" * 25000, "images": []})
+        agent.config("quiet", [zi_picture()])
+        agent.content(1, images=[0], content_id=1)
+        started.control.wait_content("quiet", 1)
+        log = started.log_file.read_text(errors="replace")
+    assert "wrong token from" in log
+    assert max(len(line) for line in log.splitlines()) < 4200
+    assert ("ZelvoReceiver::onActionReceived" in log) == link_lines
+    assert ("ZelvoEmulator::onAgentContent" in log) == content_lines

@@ -3,6 +3,7 @@
 #include "TestAgent.h"
 #include "ZelvoControlToken.h"
 #include "ZelvoInstance.h"
+#include "../../util/TestFiles.h"
 
 #include <QBuffer>
 #include <QByteArray>
@@ -55,6 +56,12 @@ QString png(int width, int height)
     buffer.open(QIODevice::WriteOnly);
     image.save(&buffer, "PNG");
     return QString::fromLatin1(bytes.toBase64());
+}
+
+// Decodes to 6.0 GiB, by its header.
+QString bomb()
+{
+    return QString::fromLatin1(TestFiles::pngAnnouncing(40000, 40000).toBase64());
 }
 
 QByteArray config(const QString& hash, const QStringList& images)
@@ -169,18 +176,19 @@ void TestMessageRecord::outcomes_data()
         "content 2 not drawn because layout \"7\" does not exist", 1);
     row("layout 2, 1 image 0 texts", framed({content("l2", 2, "2", {"0"}, {})}), "agent_content", "not_drawn",
         "counts_do_not_fit", "the layout takes 1 image and 1 text and the message has 1 image and 0 texts", 1);
-    row("image 9 never stored", framed({content("i9", 2, "1", {"9"}, {})}), "agent_content", "not_drawn", "image_not_stored",
-        "image \"9\" of this agent is not stored", 1);
+    row("image 9 never stored", framed({content("i9", 2, "1", {"9"}, {})}), "agent_content", "drawn", "",
+        "content 2 drawn without image \"9\": not stored", 0);
     row("image id ../x", framed({content("up", 2, "1", {"../x"}, {})}), "agent_content", "refused", "image_path_outside",
         "image id \"../x\" would name a path outside", 1);
     row("appId ../x", framed({config("../x", {png(4, 4)})}), "agent_config", "refused", "agent_path_outside",
         "the agent's name \"../x\" would name a path outside its folder");
-    row("PNG 5000 x 1", framed({config("wide", {png(5000, 1)})}), "agent_config", "refused", "picture_too_large",
-        "the PNG is too large");
-    row("PNG 2000 x 2000", framed({config("big", {png(2000, 2000)})}), "agent_config", "refused", "over_budget",
-        "more than its budget");
-    row("PNG 4 x 4 and 5000 x 1", framed({config("half", {png(4, 4), png(5000, 1)})}), "agent_config", "configured", "",
-        "configured: 1 image stored; image 1 refused: the PNG is too large");
+    row("PNG of 40000 x 40000", framed({config("huge", {bomb()})}), "agent_config", "refused", "picture_too_large",
+        "refused: no image stored, 1 refused; image 0 (40000 x 40000, 6.0 GiB decoded) refused: over the 256 MiB a "
+        "picture may decode to");
+    row("PNG 5000 x 18 and 2000 x 2000", framed({config("big", {png(5000, 18), png(2000, 2000)})}), "agent_config",
+        "configured", "", "configured: 2 images stored");
+    row("PNG 4 x 4 and 40000 x 40000", framed({config("half", {png(4, 4), bomb()})}), "agent_config", "configured", "",
+        "configured: 1 image stored, 1 refused; image 1 (40000 x 40000, 6.0 GiB decoded) refused");
     row("content during the minimum time", framed({timing(3000, 60000), content("busy", 1, "0", {}, {"first"}),
         content("busy", 2, "0", {}, {"second"})}), "agent_content", "skipped", "min_time_running",
         "content 2 skipped because the minimum persisting time of content 1 runs for", 1);
@@ -215,7 +223,9 @@ void TestMessageRecord::outcomes()
     QCOMPARE(found.value("outcome").toString(), outcome);
     QCOMPARE(found.value("reason").toString(), reason);
     QVERIFY2(found.value("sentence").toString().contains(sentence), qPrintable(found.value("sentence").toString()));
-    // Every fact of the message stays in the record, the layout beside a missing image.
+    // Each image left out is named with its reason, as the sentence says.
+    QCOMPARE(found.value("imagesLeftOut").toArray().size(), sentence.count(QStringLiteral("without image")));
+    // Every fact of the message stays in the record.
     if (kind == "agent_content")
         QCOMPARE(found.value("layoutId").toString(), lastLayoutId(bytes));
     if (reason.startsWith("image_"))

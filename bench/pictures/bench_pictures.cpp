@@ -1,0 +1,325 @@
+// Large pictures on their way to the display, each beside a floor measured
+// in the same run:
+// - one 4000 x 3000 photo-like PNG in a configuration: the time until it is
+//   stored against Qt decoding and encoding the same picture alone; the
+//   longest the window's event loop was held meanwhile (a 1 ms timer's
+//   lateness, beside its lateness with nothing to do); content showing it right after, against drawing the part of
+//   it that shows alone; the process's peak memory;
+// - 20 pictures of 4096 x 4096 white (a few KiB of PNG, 64 MiB decoded
+//   each) in one configuration: the loop held, the peak memory;
+// - configurations of 4 and 32 MiB: the path from the first byte written to
+//   the pictures stored, against the same bytes over a plain loopback
+//   socket and against Qt's JSON parse of the frame alone, and the loop held.
+
+#include "BenchSupport.h"
+#include "ZIImageUtil.h"
+#include "ZelvoFrame.h"
+#include "comm/ZelvoServer.h"
+#include "record/ZelvoRecorder.h"
+#include "ui/ZelvoEmulator.h"
+
+#include <QApplication>
+#include <QBuffer>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QHostAddress>
+#include <QImage>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QPainter>
+#include <QRandomGenerator>
+#include <QTcpServer>
+#include <QTcpSocket>
+#include <QTemporaryDir>
+#include <QTimer>
+
+#include <benchmark/benchmark.h>
+
+#include <chrono>
+#include <memory>
+#include <vector>
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+double millisSince(Clock::time_point start)
+{
+    return std::chrono::duration<double, std::milli>(Clock::now() - start).count();
+}
+
+QByteArray pngOf(const QImage& image)
+{
+    QByteArray bytes;
+    QBuffer buffer(&bytes);
+    buffer.open(QIODevice::WriteOnly);
+    image.save(&buffer, "PNG");
+    return bytes;
+}
+
+// Noise over a gradient: nothing for the encoder to squeeze, as in a photo.
+QImage photo(int width, int height)
+{
+    QImage image(width, height, QImage::Format_RGB32);
+    QRandomGenerator random(7);
+    for (int y = 0; y < height; ++y) {
+        auto* line = reinterpret_cast<QRgb*>(image.scanLine(y));
+        for (int x = 0; x < width; ++x) {
+            const int noise = int(random.bounded(48));
+            line[x] = qRgb((x * 200 / width + noise) & 0xFF, (y * 200 / height + noise) & 0xFF, noise * 4);
+        }
+    }
+    return image;
+}
+
+QByteArray configFrame(const QString& hash, const QList<QByteArray>& pictures)
+{
+    QJsonArray images;
+    for (const QByteArray& picture : pictures)
+        images.append(QString::fromLatin1(picture.toBase64()));
+    return ZelvoFrame::encode(QJsonDocument(QJsonObject{{"command.type", "agent_config"}, {"appId", hash},
+                                                        {"images", images}})
+                                  .toJson(QJsonDocument::Compact));
+}
+
+// The process's peak resident memory so far, in MiB.
+double peakMiB()
+{
+    QFile status(QStringLiteral("/proc/self/status"));
+    if (!status.open(QIODevice::ReadOnly))
+        return 0;
+    for (const QByteArray& line : status.readAll().split('\n')) {
+        if (line.startsWith("VmHWM:"))
+            return line.mid(6).trimmed().split(' ').first().toDouble() / 1024;
+    }
+    return 0;
+}
+
+// The longest gap between the ticks of a 1 ms timer, in ms, while it lives.
+class LoopWatch final
+{
+public:
+    LoopWatch()
+    {
+        QObject::connect(&ticker, &QTimer::timeout, [this] {
+            const double gap = millisSince(last);
+            longest = std::max(longest, gap);
+            last = Clock::now();
+        });
+        ticker.setTimerType(Qt::PreciseTimer);
+        ticker.start(1);
+        last = Clock::now();
+    }
+    double longestMillis() const { return longest; }
+
+private:
+    QTimer ticker;
+    Clock::time_point last;
+    double longest = 0;
+};
+
+// The emulator in this process with one agent on loopback; each frame sent
+// returns once its record of the given kind is made.
+class Rig final
+{
+public:
+    Rig()
+    {
+        server.start(QHostAddress::LocalHost, 0);
+        window = std::make_unique<ZelvoEmulator>(&server, nullptr);
+        QObject::connect(server.recorder(), &ZelvoRecorder::appended, &agent, [this](const ZelvoRecord& record) {
+            if (record.kind == awaited) {
+                awaited = ZelvoRecord::Kind::FrameReceived;
+                doneAt = Clock::now();
+            }
+        });
+        agent.connectToHost(QHostAddress::LocalHost, server.serverPort());
+        waitFor([this] { return server.connections().size() == 1; });
+        send(ZelvoFrame::encode(QJsonDocument(QJsonObject{{"command.type", "zelvo_config"},
+                                                          {"minPersistingTimeMillis", 0},
+                                                          {"maxPersistingTimeMillis", 600000}})
+                                    .toJson(QJsonDocument::Compact)),
+             ZelvoRecord::Kind::ZelvoConfig);
+    }
+
+    Clock::time_point send(const QByteArray& frame, ZelvoRecord::Kind until)
+    {
+        awaited = until;
+        agent.write(frame);
+        waitFor([this] { return awaited == ZelvoRecord::Kind::FrameReceived; });
+        return doneAt;
+    }
+
+    // Sends both at once; returns when each was recorded.
+    std::pair<Clock::time_point, Clock::time_point> configureAndShow(const QByteArray& config, const QString& hash)
+    {
+        const QByteArray content = ZelvoFrame::encode(
+            QJsonDocument(QJsonObject{{"command.type", "agent_content"}, {"appId", hash}, {"contentId", 1},
+                                      {"layoutId", "1"}, {"images.id", QJsonArray{"0"}}, {"texts", QJsonArray()}})
+                .toJson(QJsonDocument::Compact));
+        Clock::time_point stored;
+        QMetaObject::Connection watch = QObject::connect(
+            server.recorder(), &ZelvoRecorder::appended, &agent, [&stored](const ZelvoRecord& record) {
+                if (record.kind == ZelvoRecord::Kind::AgentConfig)
+                    stored = Clock::now();
+            });
+        agent.write(config);
+        const Clock::time_point shown = send(content, ZelvoRecord::Kind::AgentContent);
+        QObject::disconnect(watch);
+        return {stored, shown};
+    }
+
+private:
+    ZelvoServer server;
+    std::unique_ptr<ZelvoEmulator> window;
+    QTcpSocket agent;
+    ZelvoRecord::Kind awaited = ZelvoRecord::Kind::FrameReceived;
+    Clock::time_point doneAt;
+};
+
+Rig& rig()
+{
+    static Rig instance;
+    return instance;
+}
+
+void BM_Photo(benchmark::State& state)
+{
+    const QImage picture = photo(4000, 3000);
+    const QByteArray png = pngOf(picture);
+    const QByteArray frame = configFrame(QStringLiteral("photo"), {png});
+    std::vector<double> stored, floor, content, drawFloor, held;
+    for (auto _ : state) {
+        // Qt alone: the same picture decoded and encoded again.
+        Clock::time_point start = Clock::now();
+        benchmark::DoNotOptimize(pngOf(QImage::fromData(png, "PNG")).size());
+        floor.push_back(millisSince(start));
+
+        LoopWatch watch;
+        start = Clock::now();
+        const auto [storedAt, shownAt] = rig().configureAndShow(frame, QStringLiteral("photo"));
+        stored.push_back(std::chrono::duration<double, std::milli>(storedAt - start).count());
+        content.push_back(std::chrono::duration<double, std::milli>(shownAt - storedAt).count());
+        held.push_back(watch.longestMillis());
+
+        // Drawing alone the part that shows, into a display image.
+        const QImage shownPart = picture.copy(0, 0, 320, 216);
+        QImage display(320, 240, QImage::Format_ARGB32_Premultiplied);
+        start = Clock::now();
+        {
+            QPainter painter(&display);
+            painter.drawImage(QPointF(0, 24), shownPart);
+        }
+        drawFloor.push_back(millisSince(start));
+        state.SetIterationTime(stored.back() / 1000);
+    }
+    state.counters["stored_ms"] = percentile(stored, 0.5);
+    state.counters["floor_decode_encode_ms"] = percentile(floor, 0.5);
+    state.counters["content_after_ms"] = percentile(content, 0.5);
+    state.counters["floor_draw_ms"] = percentile(drawFloor, 0.5);
+    state.counters["loop_held_ms"] = *std::max_element(held.begin(), held.end());
+    // The same timer with nothing to do for as long: what the machine alone
+    // makes it late by.
+    {
+        LoopWatch idle;
+        const Clock::time_point start = Clock::now();
+        waitFor([start, &stored] { return millisSince(start) >= percentile(stored, 0.5); });
+        state.counters["floor_idle_loop_held_ms"] = idle.longestMillis();
+    }
+    state.counters["png_MiB"] = double(png.size()) / (1024 * 1024);
+    state.counters["peak_MiB"] = peakMiB();
+}
+
+void BM_Bombs(benchmark::State& state)
+{
+    QImage white(4096, 4096, QImage::Format_RGB32);
+    white.fill(Qt::white);
+    const QByteArray bomb = pngOf(white);
+    white = QImage();
+    QList<QByteArray> pictures;
+    for (int i = 0; i < 20; ++i)
+        pictures.append(bomb);
+    const QByteArray frame = configFrame(QStringLiteral("bombs"), pictures);
+    for (auto _ : state) {
+        LoopWatch watch;
+        const Clock::time_point start = Clock::now();
+        const auto [storedAt, shownAt] = rig().configureAndShow(frame, QStringLiteral("bombs"));
+        state.SetIterationTime(std::chrono::duration<double>(storedAt - start).count());
+        state.counters["loop_held_ms"] = watch.longestMillis();
+        state.counters["stored_ms"] = std::chrono::duration<double, std::milli>(storedAt - start).count();
+    }
+    state.counters["frame_KiB"] = double(frame.size()) / 1024;
+    state.counters["peak_MiB"] = peakMiB();
+}
+
+// Bytes through a plain loopback socket until the last one arrived.
+double plainSocketMillis(const QByteArray& bytes)
+{
+    QTcpServer listener;
+    listener.listen(QHostAddress::LocalHost, 0);
+    QTcpSocket sender;
+    sender.connectToHost(QHostAddress::LocalHost, listener.serverPort());
+    waitFor([&listener] { return listener.hasPendingConnections(); });
+    std::unique_ptr<QTcpSocket> receiver(listener.nextPendingConnection());
+    qint64 received = 0;
+    const Clock::time_point start = Clock::now();
+    sender.write(bytes);
+    waitFor([&] {
+        received += receiver->readAll().size();
+        return received >= bytes.size();
+    });
+    return millisSince(start);
+}
+
+void BM_Large(benchmark::State& state)
+{
+    const qint64 bytes = state.range(0) * 1024 * 1024;
+    // ZI pictures of 4095 x 4095 and what is left, stored as sent.
+    QList<QByteArray> pictures;
+    qint64 left = bytes * 3 / 4;
+    QRandomGenerator random(3);
+    while (left > 0) {
+        const qint64 size = std::min<qint64>(left, ZIImageUtil::ziByteCount(4095, 4095) - 6);
+        QByteArray pixels(int(size), Qt::Uninitialized);
+        random.fillRange(reinterpret_cast<quint32*>(pixels.data()), int(size / 4));
+        pictures.append(ZIImageUtil::ziHeader(4095, 4095) + pixels);
+        left -= size;
+    }
+    const QByteArray frame = configFrame(QStringLiteral("large"), pictures);
+    std::vector<double> path, socket, parse, held;
+    for (auto _ : state) {
+        LoopWatch watch;
+        Clock::time_point start = Clock::now();
+        rig().send(frame, ZelvoRecord::Kind::AgentConfig);
+        path.push_back(millisSince(start));
+        held.push_back(watch.longestMillis());
+        socket.push_back(plainSocketMillis(frame));
+        start = Clock::now();
+        benchmark::DoNotOptimize(QJsonDocument::fromJson(frame.mid(ZelvoFrame::headerSize)).isObject());
+        parse.push_back(millisSince(start));
+        state.SetIterationTime(path.back() / 1000);
+    }
+    state.counters["path_ms"] = percentile(path, 0.5);
+    state.counters["floor_socket_ms"] = percentile(socket, 0.5);
+    state.counters["floor_parse_ms"] = percentile(parse, 0.5);
+    state.counters["loop_held_ms"] = *std::max_element(held.begin(), held.end());
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    QTemporaryDir home;
+    prepareQuietOffscreenRun(home.path());
+    QApplication application(argc, argv);
+
+    benchmark::Initialize(&argc, argv);
+    benchmark::RegisterBenchmark("Photo", BM_Photo)->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(3);
+    benchmark::RegisterBenchmark("Bombs", BM_Bombs)->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(1);
+    benchmark::RegisterBenchmark("Large", BM_Large)
+        ->ArgName("MiB")->Arg(4)->Arg(32)->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(3);
+    benchmark::RunSpecifiedBenchmarks();
+    benchmark::Shutdown();
+    return 0;
+}
