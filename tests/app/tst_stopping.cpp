@@ -2,11 +2,16 @@
 #include "CtlProcess.h"
 #include "EmulatorProcess.h"
 #include "TestAgent.h"
+#include "ZIImageUtil.h"
 
+#include <QDeadlineTimer>
+#include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -53,6 +58,7 @@ class TestStopping final : public QObject
 private slots:
     void endedBy_data();
     void endedBy();
+    void killedWhileStoringImages();
 
 private:
     CtlResult ctl(const EmulatorProcess& emulator, QStringList arguments);
@@ -129,6 +135,46 @@ void TestStopping::endedBy()
     QVERIFY(!QFileInfo::exists(token));
     QTRY_VERIFY(!agent.isConnected());
     QVERIFY(emulator.logText().contains(QTest::currentDataTag() + QByteArray(" received, stopping")));
+}
+
+// A kill in the middle of a configuration leaves each picture as it was or
+// as sent, and no file that a later content request could take for one.
+void TestStopping::killedWhileStoringImages()
+{
+    QTemporaryDir data;
+    EmulatorProcess emulator(nullptr, QStringLiteral("stopping/storing"));
+    emulator.setArguments({"--data-dir", data.path()});
+    QVERIFY2(emulator.startUntilListening(startMillis), emulator.logText().constData());
+    const QByteArray pictures[] = {ZIImageUtil::ziHeader(4000, 4000) + QByteArray(12000000, 'a'),
+                                   ZIImageUtil::ziHeader(4000, 4000) + QByteArray(12000000, 'b')};
+    const auto config = [](const QByteArray& picture) {
+        return QJsonObject{{"command.type", "agent_config"},
+                           {"appId", "kept"},
+                           {"images", QJsonArray{QString::fromLatin1(picture.toBase64())}}};
+    };
+    TestAgent agent(emulator.ports().agent);
+    QVERIFY(agent.waitForConnected());
+    agent.sendAction(config(pictures[0]));
+    const QString folder = data.filePath("images/kept");
+    const QString stored = folder + "/kept_0.zi";
+    QTRY_VERIFY_WITH_TIMEOUT(QFileInfo(stored).size() == pictures[0].size(), 30000);
+    for (int i = 1; i <= 6; ++i)
+        agent.sendAction(config(pictures[i % 2]));
+    // Killed once they are all sent, while the emulator stores them.
+    QDeadlineTimer deadline(30000);
+    while (agent.socket.bytesToWrite() > 0 && !deadline.hasExpired())
+        agent.socket.waitForBytesWritten(100);
+    QCOMPARE(::kill(pid_t(emulator.pid()), SIGKILL), 0);
+    QCOMPARE(emulator.waitForExit(30000), -1);
+
+    QFile file(stored);
+    QVERIFY(file.open(QIODevice::ReadOnly));
+    const QByteArray bytes = file.readAll();
+    QVERIFY(bytes == pictures[0] || bytes == pictures[1]);
+    const QDir store(folder);
+    const QRegularExpression imageName(QStringLiteral("^kept_\\d+\\.(zi|png)$"));
+    for (const QString& name : store.entryList(QDir::Files | QDir::Hidden))
+        QVERIFY2(name == "kept_0.zi" || !imageName.match(name).hasMatch(), qPrintable(name));
 }
 
 QTEST_GUILESS_MAIN(TestStopping)
