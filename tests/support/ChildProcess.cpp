@@ -4,10 +4,23 @@
 
 #include <sys/prctl.h>
 
+namespace {
+
+// Run in the child between fork and exec.
+void dieWithParent(int signal)
+{
+    ::prctl(PR_SET_PDEATHSIG, signal);
+}
+
+} // namespace
+
 ChildProcess::ChildProcess(int deathSignal, QObject* parent)
     : QProcess(parent)
     , deathSignal(deathSignal)
 {
+#if QT_VERSION >= QT_VERSION_CHECK(6, 0, 0)
+    setChildProcessModifier([signal = this->deathSignal] { dieWithParent(signal); });
+#endif
 }
 
 ChildProcess::~ChildProcess()
@@ -39,7 +52,9 @@ int ChildProcess::waitForExit(int timeoutMillis)
     return exitCode();
 }
 
+#if QT_VERSION < QT_VERSION_CHECK(6, 0, 0)
 void ChildProcess::setupChildProcess()
 {
-    ::prctl(PR_SET_PDEATHSIG, deathSignal);
+    dieWithParent(deathSignal);
 }
+#endif

@@ -396,7 +396,9 @@ void TestDeviceEvents::slotsInDeclaredOrder()
 
     const QMetaObject& meta = ZelvoEmulator::staticMetaObject;
     const QMetaMethod method = meta.method(meta.methodOffset() + index);
-    QCOMPARE(method.methodSignature(), signature);
+    // Found by its signature as Qt 5 writes it; Qt 6's moc writes
+    // QList<QString> as QStringList, which the lookup takes for the same.
+    QCOMPARE(meta.indexOfSlot(signature), method.methodIndex());
     QCOMPARE(method.parameterNames(), parameterNames);
     QCOMPARE(method.methodType(), QMetaMethod::Slot);
     QCOMPARE(method.access(), QMetaMethod::Private);

@@ -9,6 +9,8 @@ class TestZelvoLog final : public QObject
 private slots:
     void payloadCut_data();
     void payloadCut();
+    void listForm_data();
+    void listForm();
 };
 
 void TestZelvoLog::payloadCut_data()
@@ -33,6 +35,26 @@ void TestZelvoLog::payloadCut()
     QFETCH(QByteArray, payload);
     QFETCH(QString, quoted);
     QCOMPARE(ZelvoLog::payload(payload), quoted);
+}
+
+void TestZelvoLog::listForm_data()
+{
+    QTest::addColumn<QStringList>("list");
+    QTest::addColumn<QString>("quoted");
+
+    QTest::newRow("empty") << QStringList() << QStringLiteral("()");
+    QTest::newRow("two texts") << QStringList{"0", "b c"} << QStringLiteral("(\"0\", \"b c\")");
+    QTest::newRow("quote inside") << QStringList{"say \"hi\""} << QStringLiteral("(\"say \\\"hi\\\"\")");
+    QTest::newRow("past the bound") << QStringList{QString(ZelvoLog::payloadQuoted, 'a')}
+                                    << "(\"" + QString(ZelvoLog::payloadQuoted - 2, 'a') + "... (4 bytes left out)";
+}
+
+// The same on every Qt version: Qt 6 alone would write QList("0").
+void TestZelvoLog::listForm()
+{
+    QFETCH(QStringList, list);
+    QFETCH(QString, quoted);
+    QCOMPARE(ZelvoLog::payload(list), quoted);
 }
 
 QTEST_APPLESS_MAIN(TestZelvoLog)

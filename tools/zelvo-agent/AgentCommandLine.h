@@ -3,9 +3,9 @@
 #include "AgentRequest.h"
 
 #include <QString>
+#include <QtContainerFwd> // QStringList, which Qt 6 makes an alias
 
 class QCommandLineParser;
-class QStringList;
 
 // Turns the arguments of one run into a request:
 //   zelvo-agent COMMAND [options] [FILE...]

@@ -8,9 +8,9 @@
 #include <QJsonValue>
 #include <QList>
 #include <QString>
+#include <QtContainerFwd> // QStringList, which Qt 6 makes an alias
 
 class QCommandLineParser;
-class QStringList;
 class ZelvoInstance;
 
 // Turns the arguments of one run into one control request:

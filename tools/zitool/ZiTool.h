@@ -3,13 +3,13 @@
 #include "ExitCode.h"
 
 #include <QTextStream>
+#include <QtContainerFwd> // QStringList, which Qt 6 makes an alias
 
 #include <optional>
 
 class QByteArray;
 class QCommandLineParser;
 class QString;
-class QStringList;
 
 // The zitool commands. Results go to standard output, one line per error to
 // standard error; run() returns the exit code.
