@@ -111,7 +111,9 @@ void TestZelvoControlTrace::readingsArriveOnTime()
     qint64 start = std::numeric_limits<qint64>::max();
     for (int i = 0; i < count; ++i)
         start = std::min(start, arrivals.at(i) - times.at(i));
-    QVERIFY2(start >= 0 && start <= 250, qPrintable(QString::number(start)));
+    // The device clock counts whole milliseconds: a reading may be due up to
+    // one millisecond before this timer says so.
+    QVERIFY2(start >= -1 && start <= 250, qPrintable(QString::number(start)));
     // On time as a rule: half of the readings within 20 ms. A busy machine
     // may hold back a few, but none by a quarter of a second, as readings
     // sent all at once or the schedule ignored would be.
