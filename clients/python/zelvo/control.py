@@ -186,7 +186,9 @@ class Control:
         return self.request("link", action="refuse", on=on)
 
     def link_delay(self, ms: int) -> dict:
-        """Delays every agent message both ways by `ms` milliseconds; 0 ends it."""
+        """Holds every message to the agents for `ms` milliseconds, in order (what
+        they send is handled at once); what already waits counts the new delay,
+        so 0 sends it at once."""
         return self.request("link", action="delay", millis=ms)
 
     def battery(self, level: int, charging: Optional[bool] = None) -> dict:
