@@ -93,5 +93,5 @@ void ZelvoSender::sendDue()
 void ZelvoSender::startDueTimer()
 {
     const qint64 due = waiting.head().sentAt + connection->linkDelay();
-    dueTimer->start(int(qBound<qint64>(0, due - clock->now(), std::numeric_limits<int>::max())));
+    dueTimer->start(int(qBound(qint64(0), due - clock->now(), qint64(std::numeric_limits<int>::max()))));
 }
