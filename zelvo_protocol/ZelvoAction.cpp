@@ -71,6 +71,11 @@ int ZelvoAction::intArg(const QString& key, bool* clamped) const
         *clamped = outside;
     if (outside)
         return whole > 0 ? std::numeric_limits<int>::max() : std::numeric_limits<int>::min();
+    // Qt 5 rounds a number's halves up, -2.5 to -2; Qt 6's toInt() rounds
+    // them away from zero. Agents see Qt 5's.
+    const int type = value.userType();
+    if (type == QMetaType::Double || type == QMetaType::Float)
+        return int(whole);
     return value.toInt();
 }
 
