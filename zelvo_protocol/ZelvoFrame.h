@@ -25,12 +25,14 @@ constexpr qint64 unfinishedFramesBudget = 4 * maxPayloadSize;
 // closed: its frame would otherwise hold its part of the budget for ever.
 constexpr int frameStallMillis = 60 * 1000;
 
-// What the TCP socket reads ahead while complete frames wait for their turn
-// (see framesPerTurn). Beyond it the agent's bytes wait in the kernel, and
-// TCP slows down an agent that sends faster than the emulator handles its
-// frames. Otherwise the socket reads without a bound: the frame's own
-// buffer takes what arrives at once, within the budget above.
-constexpr qint64 backlogReadBufferSize = 1024 * 1024;
+// What the TCP socket reads ahead of the frames handed on. Each turn of the
+// event loop takes at most this much from the kernel, so that a frame of
+// megabytes arrives in slices between which the window, the control channel
+// and the other agents are served. Beyond it the agent's bytes wait in the
+// kernel: while complete frames wait for their turn (see framesPerTurn), or
+// while the agent's frames are held, TCP slows down an agent that sends
+// faster than the emulator handles them.
+constexpr qint64 readAheadSize = 1024 * 1024;
 
 // Complete frames handed on in one turn of the event loop; the rest follow
 // in the next turns, so that a burst of one agent does not keep the other

@@ -60,7 +60,37 @@ bool ZelvoFrameReader::append(const QByteArray& bytes)
 
 bool ZelvoFrameReader::readFrom(QIODevice* device)
 {
-    return consume(device, &takeFromDevice, device->bytesAvailable());
+    // A payload is taken slice by slice, which may need several reads.
+    const bool inPayload = remaining > 0;
+    for (;;) {
+        const qint64 wanted = bytesWanted();
+        if (!consume(device, &takeFromDevice, device->bytesAvailable()))
+            return false;
+        if (!inPayload || remaining == 0 || bytesWanted() == wanted || device->bytesAvailable() == 0)
+            return true;
+    }
+}
+
+QByteArray ZelvoFrameReader::join(const QList<QByteArray>& slices)
+{
+    if (slices.size() == 1)
+        return slices.constFirst();
+    qint64 size = 0;
+    for (const QByteArray& slice : slices)
+        size += slice.size();
+    QByteArray whole;
+    whole.reserve(int(size));
+    for (const QByteArray& slice : slices)
+        whole.append(slice);
+    return whole;
+}
+
+qint64 ZelvoFrameReader::heldBytes() const
+{
+    qint64 held = buffer.capacity();
+    for (const QByteArray& slice : slices)
+        held += slice.capacity();
+    return held;
 }
 
 qint64 ZelvoFrameReader::bytesWanted() const
@@ -70,7 +100,7 @@ qint64 ZelvoFrameReader::bytesWanted() const
 
 bool ZelvoFrameReader::consume(void* source, Source take, qint64 available)
 {
-    const qint64 count = qMin(available, bytesWanted());
+    qint64 count = qMin(available, bytesWanted());
     if (count <= 0)
         return true;
     if (remaining == 0) {
@@ -85,6 +115,9 @@ bool ZelvoFrameReader::consume(void* source, Source take, qint64 available)
     if (skipping) {
         taken = take(source, nullptr, count);
     } else {
+        if (buffer.size() == sliceSize)
+            slices.append(std::exchange(buffer, QByteArray()));
+        count = qMin<qint64>(count, sliceSize - buffer.size());
         if (!reserveFor(count))
             return false;
         // Straight into the frame's buffer, without a temporary array.
@@ -124,17 +157,17 @@ void ZelvoFrameReader::startFrame()
         finishFrame();
 }
 
-// The buffer grows with the bytes that arrived, not with the length that
+// The slice grows with the bytes that arrived, not with the length that
 // the header announced: a header alone costs nothing. Doubling keeps the
-// copies of a large frame linear, and the frame's own length caps it, so
-// that the payload handed on holds no slack.
+// copies of a slice linear, and the slice's size and the frame's own length
+// cap it, so that the payload handed on holds no slack.
 bool ZelvoFrameReader::reserveFor(qint64 count)
 {
     const qint64 held = buffer.capacity();
     const qint64 needed = buffer.size() + count;
     if (needed <= held)
         return true;
-    const qint64 wanted = qMin(qMax(needed, 2 * held), buffer.size() + remaining);
+    const qint64 wanted = qMin(qMax(needed, 2 * held), qMin<qint64>(sliceSize, buffer.size() + remaining));
     if (!budget->allows(held, wanted)) {
         failure = QStringLiteral("ZelvoSocket::readPkg UNFINISHED FRAMES OF ALL AGENTS OVER %1 BYTES").arg(budget->limit());
         clear();
@@ -158,13 +191,15 @@ void ZelvoFrameReader::finishFrame()
         skipping = false;
         return;
     }
-    budget->change(buffer.capacity(), 0);
-    payloads.append(std::exchange(buffer, QByteArray()));
+    budget->change(heldBytes(), 0);
+    slices.append(std::exchange(buffer, QByteArray()));
+    payloads.append(std::exchange(slices, {}));
 }
 
 void ZelvoFrameReader::clear()
 {
-    budget->change(buffer.capacity(), 0);
+    budget->change(heldBytes(), 0);
+    slices.clear();
     buffer = QByteArray();
     header.clear();
     remaining = 0;

@@ -42,7 +42,16 @@ public:
     qint64 announcedSize() const { return packetSize; }
 
     bool hasPayload() const { return !payloads.isEmpty(); }
-    QByteArray takePayload() { return payloads.takeFirst(); }
+    QByteArray takePayload() { return join(payloads.takeFirst()); }
+    // The next payload as it was held: in slices of at most sliceSize bytes,
+    // for whoever joins a large one away from the thread that reads it.
+    QList<QByteArray> takePayloadSlices() { return payloads.takeFirst(); }
+    static QByteArray join(const QList<QByteArray>& slices);
+
+    // A payload is held in slices of this size, never copied into a larger
+    // buffer as it grows: the copy would hold the reading thread for as
+    // long as the payload is large.
+    static constexpr int sliceSize = 1024 * 1024;
 
     QString error() const { return failure; }
     // Drops the frame in progress and gives its memory back to the budget.
@@ -54,10 +63,14 @@ private:
     void startFrame();
     bool reserveFor(qint64 count);
     void finishFrame();
+    // The capacity of the frame in progress, as the budget counts it.
+    qint64 heldBytes() const;
 
     QByteArray header;
+    // The frame's slices filled so far, and the one being filled.
+    QList<QByteArray> slices;
     QByteArray buffer;
-    QList<QByteArray> payloads;
+    QList<QList<QByteArray>> payloads;
     QString failure;
     qint64 packetSize = 0;
     qint64 remaining = 0;

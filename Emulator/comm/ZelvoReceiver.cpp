@@ -1,6 +1,7 @@
 #include "comm/ZelvoReceiver.h"
 
 #include "ZelvoAction.h"
+#include "ZelvoFrameReader.h"
 #include "comm/ZelvoConnection.h"
 #include "ZelvoJson.h"
 #include "ZelvoLog.h"
@@ -32,37 +33,45 @@ ZelvoReceiver::~ZelvoReceiver()
 
 struct ZelvoReceiver::Parsed
 {
+    QByteArray data;
     QJsonDocument document;
     QJsonParseError error{};
     QVariantMap args;
 };
 
-ZelvoReceiver::Parsed ZelvoReceiver::parse(const QByteArray& data)
+ZelvoReceiver::Parsed ZelvoReceiver::parse(const QList<QByteArray>& slices)
 {
     Parsed parsed;
-    parsed.document = ZelvoJson::parse(data, &parsed.error);
+    parsed.data = ZelvoFrameReader::join(slices);
+    parsed.document = ZelvoJson::parse(parsed.data, &parsed.error);
     parsed.args = parsed.document.object().toVariantMap();
     return parsed;
 }
 
-void ZelvoReceiver::onDataReceived(const QByteArray& data)
+void ZelvoReceiver::onDataReceived(const QList<QByteArray>& slices)
 {
-    qCDebug(zelvoLinkLog).nospace() << "ZelvoReceiver::onDataReceived cmd [dataSize:" << data.size() << "]";
-    if (data.size() < offThreadParseBytes) {
-        handle(data, parse(data));
+    qint64 size = 0;
+    for (const QByteArray& slice : slices)
+        size += slice.size();
+    qCDebug(zelvoLinkLog).nospace() << "ZelvoReceiver::onDataReceived cmd [dataSize:" << size << "]";
+    if (size < offThreadParseBytes) {
+        const Parsed parsed = parse(slices);
+        handle(parsed.data, parsed);
         return;
     }
-    // Parsing megabytes of pictures would hold the window and every other
-    // agent; the connection's later frames wait for it instead, in order.
-    // The watcher goes with this receiver, and what it would deliver with it.
+    // Joining and parsing megabytes of pictures would hold the window and
+    // every other agent; the connection's later frames wait for it instead,
+    // in order. The watcher goes with this receiver, and what it would
+    // deliver with it.
     connection->holdFrames();
     auto* watcher = new QFutureWatcher<Parsed>(this);
-    connect(watcher, &QFutureWatcherBase::finished, this, [this, watcher, data] {
-        handle(data, watcher->result());
+    connect(watcher, &QFutureWatcherBase::finished, this, [this, watcher] {
+        const Parsed parsed = watcher->result();
+        handle(parsed.data, parsed);
         watcher->deleteLater();
         connection->releaseFrames();
     });
-    watcher->setFuture(QtConcurrent::run(&ZelvoReceiver::parse, data));
+    watcher->setFuture(QtConcurrent::run(&ZelvoReceiver::parse, slices));
 }
 
 void ZelvoReceiver::handle(const QByteArray& data, const Parsed& parsed)

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QByteArray>
+#include <QList>
 #include <QObject>
 
 class ZelvoAction;
@@ -18,7 +19,7 @@ public:
     ~ZelvoReceiver() override;
 
 protected slots:
-    void onDataReceived(const QByteArray& data);
+    void onDataReceived(const QList<QByteArray>& slices);
     void onActionReceived(const ZelvoAction& action);
 
 private:
@@ -26,7 +27,7 @@ private:
     friend class ZelvoConnection;
 
     struct Parsed;
-    static Parsed parse(const QByteArray& data);
+    static Parsed parse(const QList<QByteArray>& slices);
     void handle(const QByteArray& data, const Parsed& parsed);
 
     ZelvoConnection* connection = nullptr;

@@ -40,6 +40,7 @@ ZelvoSocket::~ZelvoSocket()
 void ZelvoSocket::init()
 {
     if (tcpSocket) {
+        tcpSocket->setReadBufferSize(ZelvoFrame::readAheadSize);
         connect(tcpSocket, &QAbstractSocket::stateChanged, this, &ZelvoSocket::statusSlot);
         qCDebug(zelvoLinkLog) << "Connected SIGNAL of Socket";
         connect(tcpSocket, &QIODevice::readyRead, this, &ZelvoSocket::readPkg);
@@ -152,19 +153,15 @@ void ZelvoSocket::readPkg()
     // next turns of the event loop, in order. A held agent's bytes wait in
     // the kernel beyond the backlog, as those of a long burst do.
     for (int frames = 0; frames < ZelvoFrame::framesPerTurn; ++frames) {
-        if (holds > 0) {
-            tcpSocket->setReadBufferSize(ZelvoFrame::backlogReadBufferSize);
+        if (holds > 0)
             return;
-        }
         if (!readFrame()) {
-            tcpSocket->setReadBufferSize(0);
             // What a closed socket still held has been handed on.
             if (tcpSocket->state() == QAbstractSocket::UnconnectedState)
                 emit drained();
             return;
         }
     }
-    tcpSocket->setReadBufferSize(ZelvoFrame::backlogReadBufferSize);
     readScheduled = true;
     QTimer::singleShot(0, this, [this] {
         readScheduled = false;
@@ -223,7 +220,7 @@ bool ZelvoSocket::readFrame()
 
 void ZelvoSocket::pkgReaded()
 {
-    const QByteArray payload = reader.takePayload();
+    const QList<QByteArray> slices = reader.takePayloadSlices();
     qCDebug(zelvoLinkLog) << "pkgReaded!!!!";
-    emit dataReceived(payload);
+    emit dataReceived(slices);
 }

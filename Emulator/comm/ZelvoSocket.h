@@ -5,6 +5,7 @@
 
 #include <QAbstractSocket>
 #include <QByteArray>
+#include <QList>
 #include <QObject>
 #include <QString>
 
@@ -55,7 +56,9 @@ signals:
     void connected();
     void debug(QString message);
     void disconnected();
-    void dataReceived(QByteArray data);
+    // A frame's payload in the slices it was read in (see ZelvoFrameReader):
+    // a large one is joined away from the window's thread.
+    void dataReceived(QList<QByteArray> slices);
     // The socket has closed and no complete frame of it waits any more.
     void drained();
 

@@ -25,7 +25,7 @@ QList<QByteArray> payloads(const QSignalSpy& spy)
 {
     QList<QByteArray> received;
     for (const QList<QVariant>& arguments : spy)
-        received << arguments.at(0).toByteArray();
+        received << ZelvoFrameReader::join(arguments.at(0).value<QList<QByteArray>>());
     return received;
 }
 

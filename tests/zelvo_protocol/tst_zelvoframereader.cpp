@@ -34,6 +34,7 @@ private slots:
     void frameSizeLimit_data();
     void frameSizeLimit();
     void readFromLeavesTheNextFrame();
+    void payloadAcrossSlices();
 };
 
 void TestZelvoFrameReader::framing_data()
@@ -129,6 +130,29 @@ void TestZelvoFrameReader::readFromLeavesTheNextFrame()
     QVERIFY(reader.readFrom(&device));
     QCOMPARE(takeAll(reader), QList<QByteArray>{"first"});
     QCOMPARE(device.bytesAvailable(), qint64(4 + 6));
+}
+
+// A payload larger than a slice comes out whole and in order, from one read
+// of everything the device has, and the next frame stays in the device.
+void TestZelvoFrameReader::payloadAcrossSlices()
+{
+    QByteArray payload(ZelvoFrameReader::sliceSize * 5 / 2, Qt::Uninitialized);
+    for (int i = 0; i < payload.size(); ++i)
+        payload[i] = char(i % 251);
+    QByteArray bytes = frame(payload) + frame("next");
+    QBuffer device(&bytes);
+    QVERIFY(device.open(QIODevice::ReadOnly));
+    ZelvoFrameReader reader;
+
+    QVERIFY(reader.readFrom(&device));
+    QVERIFY(reader.readFrom(&device));
+    QVERIFY(reader.hasPayload());
+    const QList<QByteArray> slices = reader.takePayloadSlices();
+    QCOMPARE(slices.size(), 3);
+    for (const QByteArray& slice : slices)
+        QVERIFY(slice.size() <= ZelvoFrameReader::sliceSize);
+    QVERIFY(ZelvoFrameReader::join(slices) == payload);
+    QCOMPARE(device.bytesAvailable(), qint64(4 + 4));
 }
 
 QTEST_GUILESS_MAIN(TestZelvoFrameReader)
