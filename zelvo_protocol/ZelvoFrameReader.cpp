@@ -75,14 +75,19 @@ QByteArray ZelvoFrameReader::join(const QList<QByteArray>& slices)
 {
     if (slices.size() == 1)
         return slices.constFirst();
-    qint64 size = 0;
-    for (const QByteArray& slice : slices)
-        size += slice.size();
     QByteArray whole;
-    whole.reserve(int(size));
+    whole.reserve(int(size(slices)));
     for (const QByteArray& slice : slices)
         whole.append(slice);
     return whole;
+}
+
+qint64 ZelvoFrameReader::size(const QList<QByteArray>& slices)
+{
+    qint64 bytes = 0;
+    for (const QByteArray& slice : slices)
+        bytes += slice.size();
+    return bytes;
 }
 
 qint64 ZelvoFrameReader::heldBytes() const

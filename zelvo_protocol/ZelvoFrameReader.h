@@ -47,6 +47,7 @@ public:
     // for whoever joins a large one away from the thread that reads it.
     QList<QByteArray> takePayloadSlices() { return payloads.takeFirst(); }
     static QByteArray join(const QList<QByteArray>& slices);
+    static qint64 size(const QList<QByteArray>& slices);
 
     // A payload is held in slices of this size, never copied into a larger
     // buffer as it grows: the copy would hold the reading thread for as

@@ -50,13 +50,10 @@ ZelvoReceiver::Parsed ZelvoReceiver::parse(const QList<QByteArray>& slices)
 
 void ZelvoReceiver::onDataReceived(const QList<QByteArray>& slices)
 {
-    qint64 size = 0;
-    for (const QByteArray& slice : slices)
-        size += slice.size();
+    const qint64 size = ZelvoFrameReader::size(slices);
     qCDebug(zelvoLinkLog).nospace() << "ZelvoReceiver::onDataReceived cmd [dataSize:" << size << "]";
     if (size < offThreadParseBytes) {
-        const Parsed parsed = parse(slices);
-        handle(parsed.data, parsed);
+        handle(parse(slices));
         return;
     }
     // Joining and parsing megabytes of pictures would hold the window and
@@ -66,16 +63,16 @@ void ZelvoReceiver::onDataReceived(const QList<QByteArray>& slices)
     connection->holdFrames();
     auto* watcher = new QFutureWatcher<Parsed>(this);
     connect(watcher, &QFutureWatcherBase::finished, this, [this, watcher] {
-        const Parsed parsed = watcher->result();
-        handle(parsed.data, parsed);
+        handle(watcher->result());
         watcher->deleteLater();
         connection->releaseFrames();
     });
     watcher->setFuture(QtConcurrent::run(&ZelvoReceiver::parse, slices));
 }
 
-void ZelvoReceiver::handle(const QByteArray& data, const Parsed& parsed)
+void ZelvoReceiver::handle(const Parsed& parsed)
 {
+    const QByteArray& data = parsed.data;
     const QJsonDocument& document = parsed.document;
     const QJsonParseError& parseError = parsed.error;
     qCDebug(zelvoLinkLog) << "\033[95mZelvoReceiver::dataReceived ~~~DESERIALIZATION~~~ RET:" << false << "\033[0m";

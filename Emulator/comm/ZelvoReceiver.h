@@ -28,7 +28,7 @@ private:
 
     struct Parsed;
     static Parsed parse(const QList<QByteArray>& slices);
-    void handle(const QByteArray& data, const Parsed& parsed);
+    void handle(const Parsed& parsed);
 
     ZelvoConnection* connection = nullptr;
 };

@@ -151,7 +151,7 @@ void ZelvoSocket::readPkg()
     // One readyRead may bring several frames; none of them may wait for the
     // agent's next write or for the poll timer. A long burst goes on in the
     // next turns of the event loop, in order. A held agent's bytes wait in
-    // the kernel beyond the backlog, as those of a long burst do.
+    // the kernel beyond the read-ahead, as those of a long burst do.
     for (int frames = 0; frames < ZelvoFrame::framesPerTurn; ++frames) {
         if (holds > 0)
             return;
