@@ -128,7 +128,7 @@ void ZelvoImageWriter::start(Job job)
 ZelvoImageWriter::Image ZelvoImageWriter::storeImage(const QString& agentHash, const QString& directory, int index,
                                                    const QString& payload)
 {
-    const QByteArray bytes = QByteArray::fromBase64(payload.toLocal8Bit());
+    const QByteArray bytes = ZelvoUtil::fromBase64(payload);
     Image image;
     image.index = index;
     image.zi = bytes.startsWith(".zi");

@@ -11,6 +11,9 @@
 #include <QImageReader>
 #include <QSize>
 #include <QString>
+#include <QStringView>
+
+#include <array>
 
 namespace {
 
@@ -35,7 +38,63 @@ QImage readBounded(QImageReader& reader, const char* caller, ZelvoRecord::ImageR
     return image;
 }
 
+// Each Latin-1 character's 6 bits, or -1 outside the alphabet.
+const std::array<qint8, 256>& base64Values()
+{
+    static const std::array<qint8, 256> values = [] {
+        std::array<qint8, 256> table{};
+        table.fill(-1);
+        const char alphabet[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+        for (int i = 0; i < 64; ++i)
+            table[uchar(alphabet[i])] = qint8(i);
+        return table;
+    }();
+    return values;
+}
+
+int base64Value(char16_t unit)
+{
+    return unit < 256 ? base64Values()[unit] : -1;
+}
+
 } // namespace
+
+QByteArray ZelvoUtil::fromBase64(QStringView text)
+{
+    QByteArray bytes(int(text.size() / 4 * 3 + 3), Qt::Uninitialized);
+    char* out = bytes.data();
+    const char16_t* in = reinterpret_cast<const char16_t*>(text.utf16());
+    const char16_t* const end = in + text.size();
+    quint32 bits = 0;
+    int bitCount = 0;
+    while (in < end) {
+        // Whole groups of four go at once while nothing is left over.
+        if (bitCount == 0 && end - in >= 4) {
+            const int a = base64Value(in[0]), b = base64Value(in[1]), c = base64Value(in[2]), d = base64Value(in[3]);
+            if ((a | b | c | d) >= 0) {
+                const quint32 group = quint32(a) << 18 | quint32(b) << 12 | quint32(c) << 6 | quint32(d);
+                out[0] = char(group >> 16);
+                out[1] = char(group >> 8);
+                out[2] = char(group);
+                out += 3;
+                in += 4;
+                continue;
+            }
+        }
+        const int value = base64Value(*in++);
+        if (value < 0)
+            continue;
+        bits = bits << 6 | quint32(value);
+        bitCount += 6;
+        if (bitCount >= 8) {
+            bitCount -= 8;
+            *out++ = char(bits >> bitCount);
+            bits &= (1u << bitCount) - 1;
+        }
+    }
+    bytes.truncate(int(out - bytes.constData()));
+    return bytes;
+}
 
 bool ZelvoUtil::rm(const QString& path)
 {

@@ -4,9 +4,11 @@
 
 #include <QtGlobal>
 
+class QByteArray;
 class QImage;
 class QImageReader;
 class QString;
+class QStringView;
 
 // File helpers of the emulator: the files of the agents' image store and the
 // guarded decoding of the pictures it holds.
@@ -37,6 +39,13 @@ public:
     // Whether text can be part of a file name without reaching another
     // directory: no separator, no NUL, and not "." or "..".
     static bool isFileNamePart(const QString& text);
+
+    // Base64 text decoded as QByteArray::fromBase64 decodes it (characters
+    // outside the alphabet, padding too, are skipped), but straight from
+    // the parsed UTF-16 and a few times faster: a photo's 28 MB of text
+    // would otherwise be copied to Latin-1 first and then decoded a
+    // character at a time.
+    static QByteArray fromBase64(QStringView text);
 
     // The bytes the reader's picture decodes to, from its header alone:
     // 4 a pixel, 8 for 16-bit colour. Over maxPictureBytes it is -1, and

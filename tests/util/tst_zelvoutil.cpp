@@ -64,6 +64,8 @@ private slots:
     void agentImageDirectoryMakesPictures();
     void isFileNamePart_data();
     void isFileNamePart();
+    void fromBase64_data();
+    void fromBase64();
     void readImage_data();
     void readImage();
 };
@@ -207,6 +209,33 @@ void TstZelvoUtil::isFileNamePart()
     QFETCH(bool, accepted);
 
     QCOMPARE(ZelvoUtil::isFileNamePart(text), accepted);
+}
+
+void TstZelvoUtil::fromBase64_data()
+{
+    QTest::addColumn<QString>("text");
+
+    QByteArray everyByte(256 * 3, Qt::Uninitialized);
+    for (int i = 0; i < everyByte.size(); ++i)
+        everyByte[i] = char(i * 7);
+    QTest::newRow("every byte value") << QString::fromLatin1(everyByte.toBase64());
+    QTest::newRow("one byte padded") << "QQ==";
+    QTest::newRow("two bytes unpadded") << "QUI";
+    QTest::newRow("lone character") << "Q";
+    QTest::newRow("line breaks") << "QUJD\nREVG\r\nR0g=";
+    QTest::newRow("padding inside") << "QU=JD=REVG";
+    QTest::newRow("url alphabet") << "-_-_QUJD";
+    QTest::newRow("beyond Latin-1") << QStringLiteral("QU\u00e9JD\u4e2dREVG");
+    QTest::newRow("only padding") << "====";
+    QTest::newRow("empty") << "";
+}
+
+// Qt's own decoding is what agents have relied on.
+void TstZelvoUtil::fromBase64()
+{
+    QFETCH(QString, text);
+
+    QCOMPARE(ZelvoUtil::fromBase64(text), QByteArray::fromBase64(text.toLatin1()));
 }
 
 void TstZelvoUtil::readImage_data()

@@ -1,6 +1,7 @@
 #include "ui/messages/ZelvoMessageDetail.h"
 
 #include "record/ZelvoRecord.h"
+#include "util/ZelvoUtil.h"
 
 #include "ZIImageUtil.h"
 #include "ZelvoJson.h"
@@ -124,7 +125,7 @@ QJsonValue ZelvoMessageDetail::shortened(const QJsonValue& value, QList<QByteArr
     const QString text = value.toString();
     if (!value.isString() || text.size() <= longBase64 || !isBase64(text))
         return value;
-    const QByteArray bytes = QByteArray::fromBase64(text.toLatin1());
+    const QByteArray bytes = ZelvoUtil::fromBase64(text);
     decoded->append(bytes);
     return text.left(16) + QStringLiteral("…(%1 bytes)").arg(bytes.size());
 }
