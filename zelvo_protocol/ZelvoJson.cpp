@@ -47,8 +47,10 @@ int stringEnd(const char* data, int size, int start)
     return -1;
 }
 
-// The key as Qt stores it, so that "a" and "\u0061" are one key. Escapes
-// Qt would refuse are kept as written: Qt fails on them before storing.
+// The key as Qt stores it, so that "a", "\u0061" and "\a" are one key: Qt
+// takes any other ASCII character after a backslash, NUL too, as itself.
+// Escapes Qt would refuse are kept as written: Qt fails on them before
+// storing.
 QString keyText(const char* data, int size)
 {
     const char* backslash = static_cast<const char*>(std::memchr(data, '\\', size_t(size)));
@@ -60,19 +62,24 @@ QString keyText(const char* data, int size)
         if (data[i] != '\\')
             continue;
         key += QString::fromUtf8(data + plain, i - plain);
-        const char escape = i + 1 < size ? data[i + 1] : '\0';
+        if (i + 1 >= size)
+            return QString::fromUtf8(data, size);
+        const char escape = data[i + 1];
         static const char simple[] = "\"\\/bfnrt";
         static const char meaning[] = "\"\\/\b\f\n\r\t";
         if (const char* found = escape ? std::strchr(simple, escape) : nullptr) {
             key += QLatin1Char(meaning[found - simple]);
             plain = i + 2;
-        } else if (escape == 'u' && i + 6 <= size) {
+        } else if (escape == 'u') {
             bool ok = false;
-            const ushort unit = QByteArray(data + i + 2, 4).toUShort(&ok, 16);
+            const ushort unit = i + 6 <= size ? QByteArray(data + i + 2, 4).toUShort(&ok, 16) : 0;
             if (!ok)
                 return QString::fromUtf8(data, size);
             key += QChar(unit);
             plain = i + 6;
+        } else if (uchar(escape) < 0x80) {
+            key += QLatin1Char(escape);
+            plain = i + 2;
         } else {
             return QString::fromUtf8(data, size);
         }

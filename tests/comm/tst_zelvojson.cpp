@@ -29,6 +29,7 @@ void TestZelvoJson::lastValueWins_data()
 
     QTest::newRow("escaped spelling, others between") << QByteArray(R"({"a":[1],"b":{},"\u0061":2})")
                                                       << QByteArray(R"({"b":{},"a":2})");
+    QTest::newRow("unknown escape spelling") << QByteArray(R"({"k":[1],"\k":2})") << QByteArray(R"({"k":2})");
     QTest::newRow("repeat inside a repeated member") << QByteArray(R"({"a":{"k":[1],"k":2},"a":[{"k":[3],"k":4}]})")
                                                      << QByteArray(R"({"a":[{"k":4}]})");
     QTest::newRow("key text inside a value") << QByteArray(R"({"s":"\",\"s\":[","t":"\\","s":1})")
