@@ -152,8 +152,8 @@ def pictures(report):
     found = runs(report)
     photo = found.get("Photo")
     if photo:
-        add("pictures", "4000 x 3000 photo stored", "%.0f ms" % photo["stored_ms"], "Qt decode + encode alone",
-            "%.0f ms" % photo["floor_decode_encode_ms"], "%.2f" % (photo["stored_ms"] / photo["floor_decode_encode_ms"]),
+        add("pictures", "4000 x 3000 photo stored", "%.0f ms" % photo["stored_ms"], "Qt decode + encode alone, each iteration",
+            "%.0f ms" % photo["floor_decode_encode_ms"], "%.2f" % photo["stored_per_floor"],
             "<= 1.2")
         add("pictures", "content with it right after", "%.2f ms" % photo["content_after_ms"], "drawing the part shown",
             "%.2f ms" % photo["floor_draw_ms"], "%.2f" % (photo["content_after_ms"] / photo["floor_draw_ms"]), "none")
