@@ -87,6 +87,13 @@ QList<ZelvoControlCommand> declarations()
     ZelvoControlCommand state{QStringLiteral("state"), QStringLiteral("Print the emulator's state as JSON."),
                               QString(), QString(), false, {}, {{}}};
 
+    ZelvoControlCommand screen{
+        QStringLiteral("screen"),
+        QStringLiteral("Print what the display shows as JSON: each text's lines as drawn and whether\n"
+                       "it was cut or runs past its rectangle, each picture's place, the status\n"
+                       "strip and the persisting times still to run."),
+        QString(), QString(), false, {}, {{}}};
+
     ZelvoControlCommand wait{
         QStringLiteral("wait"),
         QStringLiteral("Return once that agent's content was drawn, or with --removed once none of\n"
@@ -170,7 +177,7 @@ QList<ZelvoControlCommand> declarations()
          {QStringLiteral("advance"), QString(), {Field::whole(QStringLiteral("ms"), 0, maxMillis).positional(QStringLiteral("MS"))}},
          {QStringLiteral("state"), QString(), {}}}};
 
-    return {buttons, sensors, trace, screenshot, record, state, wait, log, fullscreen, link, battery, reset, web, clock};
+    return {buttons, sensors, trace, screenshot, record, state, screen, wait, log, fullscreen, link, battery, reset, web, clock};
 }
 
 QString mustBe(const ZelvoControlField& field)

@@ -103,6 +103,7 @@ ZelvoControlCommands::Operation ZelvoControlCommands::operation(const QString& o
         {QStringLiteral("record session"), &C::recordSession},
         {QStringLiteral("record stop"), &C::stopRecording},
         {QStringLiteral("state"), &C::state},
+        {QStringLiteral("screen"), &C::screen},
         {QStringLiteral("wait"), &C::wait},
         {QStringLiteral("fullscreen"), &C::fullScreen},
         {QStringLiteral("link state"), &C::link},
@@ -620,4 +621,19 @@ void ZelvoControlCommands::state(const ZelvoControlRequest&, const Reply& reply)
         {QStringLiteral("lastOutcome"), lastOutcome(window->lastContentOutcome())},
         {QStringLiteral("clock"), clockState()},
     }, QString());
+}
+
+void ZelvoControlCommands::screen(const ZelvoControlRequest&, const Reply& reply)
+{
+    QJsonObject results = window->screen().toJson();
+    results.insert(QStringLiteral("fullScreen"), window->isFullScreenMode());
+    results.insert(QStringLiteral("status"),
+                   QJsonObject{{QStringLiteral("shown"), window->isStatusShown()},
+                               {QStringLiteral("battery"), window->battery()},
+                               {QStringLiteral("charging"), window->isBatteryCharging()},
+                               {QStringLiteral("connected"), !server->connections().isEmpty()}});
+    results.insert(QStringLiteral("timers"),
+                   QJsonObject{{QStringLiteral("minRemainingMillis"), double(window->minPersistingRemaining())},
+                               {QStringLiteral("maxRemainingMillis"), double(window->maxPersistingRemaining())}});
+    reply(results, QString());
 }

@@ -78,6 +78,9 @@ private:
     // and the stored images; the agents stay connected.
     void reset(const ZelvoControlRequest& request, const Reply& reply);
     void state(const ZelvoControlRequest& request, const Reply& reply);
+    // The display as data: its texts and pictures as drawn, the status
+    // strip and the persisting timers.
+    void screen(const ZelvoControlRequest& request, const Reply& reply);
     void web(const ZelvoControlRequest& request, const Reply& reply);
     QJsonObject linkState() const;
     // A single shot from the sensor panel, as its button sends one; a

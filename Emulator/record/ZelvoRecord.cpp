@@ -137,6 +137,32 @@ QString quoted(const QString& text)
     return QLatin1Char('"') + text + QLatin1Char('"');
 }
 
+// "; text 1 cut after 3 lines, 42 characters not shown; image "3" covers
+// text 2": what of drawn content did not fit, texts counted from 1.
+QString fitNote(const ZelvoRecord& record)
+{
+    QString note;
+    for (const ZelvoRecord::TextFit& text : record.textsNotFitting) {
+        QStringList facts;
+        if (text.cut)
+            facts.append(QStringLiteral("cut after %1, %2 not shown")
+                             .arg(counted(text.lines, QStringLiteral("line")),
+                                  counted(text.hiddenChars, QStringLiteral("character"))));
+        if (text.overflow > 0)
+            facts.append(QStringLiteral("runs %1 past its right edge").arg(counted(text.overflow, QStringLiteral("pixel"))));
+        note += QStringLiteral("; text %1 ").arg(text.index + 1) + facts.join(QStringLiteral(" and "));
+    }
+    for (const ZelvoRecord::ImageOverText& image : record.imagesOverText) {
+        QStringList texts;
+        for (int index : image.texts)
+            texts.append(QString::number(index + 1));
+        note += QStringLiteral("; image %1 covers %2 %3")
+                    .arg(quoted(image.imageId), texts.size() == 1 ? QStringLiteral("text") : QStringLiteral("texts"),
+                         texts.join(QStringLiteral(", ")));
+    }
+    return note;
+}
+
 // Why content was drawn without an image, in a word or two.
 QString leftOutText(ZelvoRecord::Reason reason)
 {
@@ -148,6 +174,25 @@ QString leftOutText(ZelvoRecord::Reason reason)
     default:
         return ZelvoRecord::reasonText(reason);
     }
+}
+
+QJsonObject fitJson(const ZelvoRecord& record)
+{
+    QJsonArray texts;
+    for (const ZelvoRecord::TextFit& text : record.textsNotFitting)
+        texts.append(QJsonObject{{QStringLiteral("index"), text.index},
+                                 {QStringLiteral("lines"), text.lines},
+                                 {QStringLiteral("cut"), text.cut},
+                                 {QStringLiteral("hiddenChars"), text.hiddenChars},
+                                 {QStringLiteral("overflow"), text.overflow}});
+    QJsonArray images;
+    for (const ZelvoRecord::ImageOverText& image : record.imagesOverText) {
+        QJsonArray covers;
+        for (int index : image.texts)
+            covers.append(index);
+        images.append(QJsonObject{{QStringLiteral("id"), image.imageId}, {QStringLiteral("covers"), covers}});
+    }
+    return {{QStringLiteral("texts"), texts}, {QStringLiteral("images"), images}};
 }
 
 QString eventKindName(int type)
@@ -238,11 +283,13 @@ QString ZelvoRecord::sentence() const
         switch (outcome) {
         case Outcome::Drawn: {
             if (imagesLeftOut.isEmpty())
-                return QStringLiteral("%1 drawn with layout %2").arg(content, layoutId) + glyphNote(missingGlyphs);
+                return QStringLiteral("%1 drawn with layout %2").arg(content, layoutId) + fitNote(*this)
+                    + glyphNote(missingGlyphs);
             QStringList without;
             for (const ImageLeftOut& image : imagesLeftOut)
                 without.append(QStringLiteral("without image %1: %2").arg(quoted(image.imageId), leftOutText(image.reason)));
-            return content + QStringLiteral(" drawn ") + without.join(QStringLiteral("; ")) + glyphNote(missingGlyphs);
+            return content + QStringLiteral(" drawn ") + without.join(QStringLiteral("; ")) + fitNote(*this)
+                + glyphNote(missingGlyphs);
         }
         case Outcome::Skipped:
             return QStringLiteral("%1 skipped because the minimum persisting time of content %2 runs for %3 ms more")
@@ -363,6 +410,8 @@ QJsonObject ZelvoRecord::toJson() const
                                            {QStringLiteral("reason"), reasonName(image.reason)}});
             json.insert(QStringLiteral("imagesLeftOut"), leftOut);
         }
+        if (!textsNotFitting.isEmpty() || !imagesOverText.isEmpty())
+            json.insert(QStringLiteral("fit"), fitJson(*this));
         if (outcome == Outcome::Skipped) {
             json.insert(QStringLiteral("blockingContentId"), blockingContentId);
             json.insert(QStringLiteral("remainingMillis"), double(remainingMillis));

@@ -102,6 +102,22 @@ public:
         Reason reason = Reason::None;
     };
 
+    // Drawn content: a text cut at its rectangle's foot or running past its
+    // right edge (index from 0), and a picture over texts.
+    struct TextFit
+    {
+        int index = 0;
+        int lines = 0;
+        bool cut = false;
+        int hiddenChars = 0;
+        int overflow = 0;
+    };
+    struct ImageOverText
+    {
+        QString imageId;
+        QVector<int> texts;
+    };
+
     ZelvoRecord() = default;
     ZelvoRecord(Direction direction, Kind kind, Outcome outcome, Reason reason = Reason::None);
 
@@ -158,9 +174,14 @@ public:
     std::array<float, 4> eventValues{};
     QVector<ImageRefusal> refusals;
     QVector<ImageLeftOut> imagesLeftOut;
+    QVector<TextFit> textsNotFitting;
+    QVector<ImageOverText> imagesOverText;
     // The frame of a received message, shared with the one the agent sent
     // (no copy); may be let go by the recorder to keep within its budget.
     QByteArray payload;
+
+    // Drawn content with a text cut or overflowing, or a picture over text.
+    bool hasFitProblems() const { return !textsNotFitting.isEmpty() || !imagesOverText.isEmpty(); }
 
     // The human sentence, e.g. "content 3 skipped: the minimum persisting
     // time of content 2 runs for 1200 ms more".

@@ -366,6 +366,16 @@ bool ZelvoEmulator::isMaxPersistingTimerRunning() const
     return maxPersistingTimer->isActive();
 }
 
+qint64 ZelvoEmulator::minPersistingRemaining() const
+{
+    return minPersistingTimer->remainingTime();
+}
+
+qint64 ZelvoEmulator::maxPersistingRemaining() const
+{
+    return maxPersistingTimer->remainingTime();
+}
+
 bool ZelvoEmulator::isBatteryCharging() const
 {
     return chargingSet || batteryTimer->isActive();

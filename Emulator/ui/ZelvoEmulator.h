@@ -4,6 +4,7 @@
 #include "model/ZelvoEvent.h"
 #include "model/ZelvoLayout.h"
 #include "record/ZelvoRecord.h"
+#include "ui/ZelvoScreen.h"
 #include "util/ZelvoImageWriter.h"
 
 #include <QGraphicsView>
@@ -61,7 +62,8 @@ public:
     void saveAgentImages(const QString& agentHash, const QList<QString>& images);
     void drawLayout(const ZelvoLayout& layout, const QString& agentHash,
                     const QList<QString>& imagesId, const QList<QString>& texts);
-    void drawElidedText(QPainter* painter, const QRect& rect, const QString& text);
+    // Draws one text into its rectangle and says how it came out.
+    ZelvoScreen::Text drawElidedText(QPainter* painter, const QRect& rect, const QString& text);
 
     void saveLayouts(const QString& fileName);
     void loadLayouts(const QString& fileName);
@@ -100,6 +102,14 @@ public:
     // the display shows no agent content.
     QString drawnAgent() const { return drawnAgentHash; }
     int drawnContentId() const { return drawnContent; }
+    // What the display shows of the drawn content, line by line and
+    // picture by picture; empty when it shows no agent content.
+    const ZelvoScreen& screen() const { return shownScreen; }
+    // The remaining times of the persisting timers; -1 when not running.
+    qint64 minPersistingRemaining() const;
+    qint64 maxPersistingRemaining() const;
+    // Whether the status strip shows its icons.
+    bool isStatusShown() const { return statusShown; }
     // The record of the latest content message or removal.
     const ZelvoRecord& lastContentOutcome() const { return lastOutcome; }
     bool isFullScreenMode() const { return fullScreen; }
@@ -196,6 +206,9 @@ private:
     // onAgentContent once the agent's pictures are stored.
     void showAgentContent(const QString& agentHash, int contentId, const QString& layId,
                           const QList<QString>& imagesId, const QList<QString>& texts);
+    // drawLayout with the layout id as the message gave it.
+    void drawContent(const ZelvoLayout& layout, const QString& layoutId, const QString& agentHash,
+                     const QList<QString>& imagesId, const QList<QString>& texts);
     // Appends a content outcome to the server's record and keeps it as the last.
     void recordContent(ZelvoRecord record);
     // The device panel, if open, follows the battery.
@@ -226,6 +239,7 @@ private:
     QString drawnAgentHash;
     int drawnContent = -1;
     ZelvoRecord lastOutcome;
+    ZelvoScreen shownScreen;
     ZelvoClockTimer* maxPersistingTimer = nullptr;
     static constexpr int defaultMinPersistingMillis = 4000;
     static constexpr int defaultMaxPersistingMillis = 6000;

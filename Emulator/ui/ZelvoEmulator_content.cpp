@@ -30,6 +30,7 @@
 #include <QVector>
 
 #include <algorithm>
+#include <cmath>
 #include <functional>
 #include <utility>
 
@@ -48,28 +49,31 @@ QFont contentFont()
 // Characters that neither the content font nor any fallback the font
 // system picks can show: they are drawn as empty boxes. Laid out only when
 // the content font lacks one of them, which text in its scripts never does.
-int missingGlyphs(const QList<QString>& texts)
+int missingGlyphs(const QString& text, const QFont& font, const QFontMetrics& metrics)
 {
-    const QFont font = contentFont();
-    const QFontMetrics metrics(font);
+    const QVector<uint> characters = text.toUcs4();
+    const bool covered = std::all_of(characters.cbegin(), characters.cend(), [&metrics](uint character) {
+        return QChar::isSpace(character) || metrics.inFontUcs4(character);
+    });
+    if (covered)
+        return 0;
+    QTextLayout layout(text, font);
+    layout.beginLayout();
+    layout.createLine();
+    layout.endLayout();
     int missing = 0;
-    for (const QString& text : texts) {
-        const QVector<uint> characters = text.toUcs4();
-        const bool covered = std::all_of(characters.cbegin(), characters.cend(), [&metrics](uint character) {
-            return QChar::isSpace(character) || metrics.inFontUcs4(character);
-        });
-        if (covered)
-            continue;
-        QTextLayout layout(text, font);
-        layout.beginLayout();
-        layout.createLine();
-        layout.endLayout();
-        for (const QGlyphRun& run : layout.glyphRuns()) {
-            const QVector<quint32> glyphs = run.glyphIndexes();
-            missing += int(std::count(glyphs.cbegin(), glyphs.cend(), 0u));
-        }
+    for (const QGlyphRun& run : layout.glyphRuns()) {
+        const QVector<quint32> glyphs = run.glyphIndexes();
+        missing += int(std::count(glyphs.cbegin(), glyphs.cend(), 0u));
     }
     return missing;
+}
+
+// What an elided line leaves out of the rest of the text it stands for.
+int hiddenCharacters(const QString& rest, const QString& elided)
+{
+    const bool ellipsis = elided.endsWith(QChar(0x2026));
+    return int(rest.size() - (ellipsis ? elided.size() - 1 : elided.size()));
 }
 
 } // namespace
@@ -221,7 +225,7 @@ void ZelvoEmulator::showAgentContent(const QString& agentHash, int contentId, co
         recordContent(std::move(record));
         return;
     }
-    drawLayout(builtIns.at(layoutNumber), agentHash, imagesId, texts);
+    drawContent(builtIns.at(layoutNumber), layId, agentHash, imagesId, texts);
 }
 
 static_assert(ZelvoPictureCache::visibleSize == ZelvoGeometry::contentArea.size(),
@@ -229,6 +233,12 @@ static_assert(ZelvoPictureCache::visibleSize == ZelvoGeometry::contentArea.size(
 
 void ZelvoEmulator::drawLayout(const ZelvoLayout& layout, const QString& agentHash,
                                const QList<QString>& imagesId, const QList<QString>& texts)
+{
+    drawContent(layout, QString::number(layout.index()), agentHash, imagesId, texts);
+}
+
+void ZelvoEmulator::drawContent(const ZelvoLayout& layout, const QString& layoutId, const QString& agentHash,
+                                const QList<QString>& imagesId, const QList<QString>& texts)
 {
     ZelvoRecord record(ZelvoRecord::Direction::In, ZelvoRecord::Kind::AgentContent, ZelvoRecord::Outcome::NotDrawn);
     record.agent = agentHash;
@@ -271,6 +281,13 @@ void ZelvoEmulator::drawLayout(const ZelvoLayout& layout, const QString& agentHa
             uncovered -= QRect(layout.images().at(i).topLeft(), picture.image.size());
     }
 
+    ZelvoScreen screen;
+    screen.agent = agentHash;
+    screen.contentId = currentContentId;
+    screen.layoutId = layoutId;
+    screen.layout = layout.index();
+    screen.texts.reserve(texts.size());
+    screen.images.reserve(pictures.size());
     // Drawn straight into the display image, clipped to the content area,
     // instead of into an image of its own copied there after.
     QImage composed(ZelvoGeometry::displayImageSize, QImage::Format_ARGB32_Premultiplied);
@@ -288,12 +305,17 @@ void ZelvoEmulator::drawLayout(const ZelvoLayout& layout, const QString& agentHa
             qCDebug(zelvoContentLog).nospace() << "\033[32mZelvoEmulator::drawLayout DRAWING text "
                                                << ZelvoLog::payload(texts.at(i).toUtf8())
                                                << " on RECT " << rect << "\033[0m";
-            drawElidedText(&painter, rect, texts.at(i));
+            screen.texts.append(drawElidedText(&painter, rect, texts.at(i)));
         }
         // Images after texts, so that they cover the texts where they overlap.
         for (int i = 0; i < pictures.size(); ++i) {
             const Picture& picture = pictures.at(i);
+            ZelvoScreen::Image shownImage;
+            shownImage.id = imagesId.at(i);
+            shownImage.rect = layout.images().at(i);
             if (picture.image.isNull()) {
+                shownImage.reason = picture.refusal;
+                screen.images.append(shownImage);
                 // The rest is drawn all the same. A path outside the agent's
                 // folder refuses the content; a missing or unreadable picture
                 // only leaves its rectangle empty, as on the glasses.
@@ -315,13 +337,18 @@ void ZelvoEmulator::drawLayout(const ZelvoLayout& layout, const QString& agentHa
                                                << " on RECT " << rect << "\033[0m";
             // Unscaled and unclipped: the glasses let a larger image spill over.
             painter.drawImage(QPointF(rect.topLeft()), picture.image);
+            screen.place(&shownImage, picture.image.size(), ZelvoGeometry::contentArea.size());
+            screen.images.append(shownImage);
         }
     }
     showDisplayImage(composed);
     // The display shows this content now, complete or not.
     drawnAgentHash = agentHash;
     drawnContent = currentContentId;
-    record.missingGlyphs = missingGlyphs(texts);
+    for (const ZelvoScreen::Text& text : qAsConst(screen.texts))
+        record.missingGlyphs += text.missingGlyphs;
+    screen.describeFit(&record);
+    shownScreen = std::move(screen);
     if (record.reason == ZelvoRecord::Reason::None) {
         record.outcome = ZelvoRecord::Outcome::Drawn;
     } else {
@@ -336,32 +363,46 @@ void ZelvoEmulator::recordContent(ZelvoRecord record)
     lastOutcome.sequence = server->recorder()->append(std::move(record));
 }
 
-void ZelvoEmulator::drawElidedText(QPainter* painter, const QRect& rect, const QString& text)
+ZelvoScreen::Text ZelvoEmulator::drawElidedText(QPainter* painter, const QRect& rect, const QString& text)
 {
     painter->setPen(QPen(QBrush(fullScreen ? Qt::white : Qt::green), 5));
     painter->setFont(contentFont());
     const QFontMetrics metrics = painter->fontMetrics();
     const int lineSpacing = metrics.lineSpacing();
 
+    ZelvoScreen::Text shown;
+    shown.rect = rect;
+    shown.text = text;
+    shown.missingGlyphs = missingGlyphs(text, painter->font(), metrics);
     QTextLayout textLayout(text, painter->font());
     textLayout.beginLayout();
     int y = 0;
+    qreal widest = 0;
     for (;;) {
         QTextLine line = textLayout.createLine();
-        if (!line.isValid())
+        if (!line.isValid() || text.isEmpty())
             break;
         line.setLineWidth(rect.width());
         // The last line that fits carries the rest of the text, elided.
         if (rect.height() < y + 2 * lineSpacing) {
             const QString rest = text.mid(line.textStart());
-            painter->drawText(QPoint(rect.left(), rect.top() + y + metrics.ascent()),
-                              metrics.elidedText(rest, Qt::ElideRight, rect.width()));
+            shown.lastLine = metrics.elidedText(rest, Qt::ElideRight, rect.width());
+            shown.lines.append({line.textStart(), int(rest.size())});
+            shown.cut = shown.lastLine != rest;
+            if (shown.cut)
+                shown.hiddenChars = hiddenCharacters(rest, shown.lastLine);
+            painter->drawText(QPoint(rect.left(), rect.top() + y + metrics.ascent()), shown.lastLine);
             break;
         }
+        shown.lines.append({line.textStart(), line.textLength()});
+        widest = std::max(widest, line.naturalTextWidth());
         line.draw(painter, QPointF(rect.left(), rect.top() + y));
         y += lineSpacing;
     }
     textLayout.endLayout();
+    // An unbreakable word wider than the rectangle is drawn unclipped.
+    shown.overflow = std::max(0, int(std::ceil(widest)) - rect.width());
+    return shown;
 }
 
 void ZelvoEmulator::startPersistingTimers()
@@ -398,6 +439,7 @@ void ZelvoEmulator::onAgentContentTimeout()
     drawnContent = -1;
     currentAgentHash.clear();
     currentContentId = -1;
+    shownScreen = ZelvoScreen();
     updateDisplay(QImage(), false);
     contentOnDisplay = false;
 }

@@ -32,6 +32,7 @@ void ZelvoEmulator::reset()
     currentContentId = -1;
     drawnAgentHash.clear();
     drawnContent = -1;
+    shownScreen = ZelvoScreen();
     contentOnDisplay = false;
     lastOutcome = ZelvoRecord();
 

@@ -148,11 +148,14 @@ int main(int argc, char** argv)
                 std::fflush(stdout);
             }
         }
-    } else if (command == QLatin1String("state") || command == QLatin1String("link")) {
+    } else if (command == QLatin1String("state") || command == QLatin1String("link")
+               || command == QLatin1String("screen")) {
         std::fputs(QJsonDocument(results).toJson(QJsonDocument::Indented).constData(), stdout);
     } else if (command == QLatin1String("clock")) {
         std::fputs(QJsonDocument(results.value(QStringLiteral("clock")).toObject()).toJson(QJsonDocument::Compact)
                        .append('\n').constData(), stdout);
+    } else if (command == QLatin1String("wait") && results.contains(QStringLiteral("sentence"))) {
+        std::printf("%s\n", qUtf8Printable(results.value(QStringLiteral("sentence")).toString()));
     } else if (command == QLatin1String("web")) {
         std::printf("%s\n", qUtf8Printable(results.value(QStringLiteral("url")).toString()));
     } else if (command == QLatin1String("screenshot") && !commandLine.goldenPath().isEmpty()) {

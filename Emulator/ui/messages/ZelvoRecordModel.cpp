@@ -13,6 +13,9 @@ QVariant outcomeBackground(const ZelvoRecord& record)
 {
     switch (record.outcome) {
     case ZelvoRecord::Outcome::Drawn:
+        // Drawn, but not all of it can be read.
+        if (record.hasFitProblems())
+            return QBrush(QColor(0xfb, 0xd8, 0xb0));
         return QBrush(QColor(0xc8, 0xee, 0xc8));
     case ZelvoRecord::Outcome::Skipped:
         return QBrush(QColor(0xfa, 0xec, 0xa8));

@@ -11,6 +11,7 @@ from typing import Any, Optional, Union
 
 from .errors import ZelvoError, ZelvoRefused, ZelvoTimeout
 from .events import Button, Kind, button_name, sensor_name
+from .screen import Screen
 
 BUTTONS = ("plus", "minus")
 SENSORS = ("battery", "accelerometer", "compass", "light")
@@ -198,6 +199,11 @@ class Control:
 
     def state(self) -> dict:
         return self.request("state")
+
+    def screen(self) -> Screen:
+        """What the display shows now: texts line by line with their fit,
+        pictures with their place; empty lists while no content is shown."""
+        return Screen.from_json(self.request("screen"))
 
     def wait_content(self, app_id: str, content_id: Optional[int] = None,
                      since: Optional[int] = None, timeout: float = 10.0) -> dict:

@@ -2,7 +2,11 @@
 pytest-xdist), reset before every test, and the messages a failing test's
 agents sent attached to its report. A test marked `zelvo_manual_clock` (or
 every test, with `--zelvo-clock manual`) runs on the paused device clock
-and moves it with `zelvo.control.clock_advance(ms)`."""
+and moves it with `zelvo.control.clock_advance(ms)`. A test marked
+`zelvo_strict` (or every test, with `--zelvo-strict`) fails when its agents'
+content was cut, ran past its rectangle or had a picture over its text, or
+when a message had members the emulator did not read as written; the
+failure quotes the record's sentences."""
 from __future__ import annotations
 
 from typing import Iterator, Optional
@@ -23,6 +27,9 @@ def pytest_addoption(parser: pytest.Parser) -> None:
                     help="use the running emulator that wrote FILE instead of starting one")
     group.addoption("--zelvo-clock", choices=("real", "manual"), default="real",
                     help="the device clock of every test: real time (default) or paused until advanced")
+    group.addoption("--zelvo-strict", action="store_true",
+                    help="fail a test whose content did not fit the display or whose messages had "
+                         "members ignored or values coerced")
     group.addoption("--zelvo-log-rules", metavar="RULES",
                     help="QT_LOGGING_RULES of the emulator started, e.g. 'zelvo.link.debug=true' "
                          "(default: $QT_LOGGING_RULES, else debug lines off)")
@@ -30,6 +37,20 @@ def pytest_addoption(parser: pytest.Parser) -> None:
 
 def pytest_configure(config: pytest.Config) -> None:
     config.addinivalue_line("markers", "zelvo_manual_clock: run the test on the paused device clock")
+    config.addinivalue_line("markers", "zelvo_strict: fail the test when its content did not fit the display "
+                                       "or its messages had members ignored or values coerced")
+
+
+def strict_failures(records: list[dict]) -> list[dict]:
+    """The records a strict test fails on: content drawn with text cut,
+    overflowing or under a picture, and messages with members ignored or
+    values coerced."""
+    return [record for record in records
+            if record.get("fit") or record.get("ignored") or record.get("coerced")]
+
+
+def _is_strict(item: pytest.Item) -> bool:
+    return bool(item.get_closest_marker("zelvo_strict") or item.config.getoption("--zelvo-strict"))
 
 
 @pytest.fixture(scope="session")
@@ -63,7 +84,10 @@ def pytest_runtest_makereport(item: pytest.Item, call: pytest.CallInfo) -> Itera
     outcome = yield
     report: pytest.TestReport = outcome.get_result()
     emulator = getattr(item, "funcargs", {}).get("zelvo")
-    if report.when != "call" or not report.failed or not isinstance(emulator, Emulator):
+    if report.when != "call" or not isinstance(emulator, Emulator):
+        return
+    strict = report.passed and _is_strict(item)
+    if not report.failed and not strict:
         return
     try:
         records, _ = emulator.control.log(since=item.stash.get(_LOG_START, 0))
@@ -72,4 +96,11 @@ def pytest_runtest_makereport(item: pytest.Item, call: pytest.CallInfo) -> Itera
         return
     lines = [f"{record['seq']} {record['direction']} {record['kind']} {record['agent']}: "
              f"{record['sentence']}" for record in records]
+    if strict:
+        failures = strict_failures(records)
+        if not failures:
+            return
+        report.outcome = "failed"
+        report.longrepr = "zelvo strict: " + "\n".join(
+            f"{record['agent']}: {record['sentence']}" for record in failures)
     report.sections.append(("zelvo messages", "\n".join(lines) or "no messages"))
