@@ -89,6 +89,13 @@ def content(report):
             value, floor_value = path[q + "_us"], floor[q + "_us"]
             add("content", "%s %s" % (request, q), "%.1f us" % value, "draw alone " + q, "%.1f us" % floor_value,
                 "%.2f" % (value / floor_value), target)
+        described = found.get("Description/" + request)
+        if described:
+            # The drawing that describes itself against the drawing before it did.
+            for q in ("p50", "p99"):
+                add("content", "%s drawn and described %s" % (request, q), "%.1f us" % described["described_%s_us" % q],
+                    "drawn as before " + q, "%.1f us" % described["before_%s_us" % q],
+                    "%.2f" % described["ratio_" + q], "<= 1.05")
         carried = found.get("SocketFloor/" + request)
         if carried:
             # Context: the frame's bytes over a plain socket, then the drawing.
@@ -112,11 +119,14 @@ def events(report):
 
 def control(report):
     for run in runs(report).values():
-        if "click_p50_us" not in run:
-            continue
-        for q in ("p50", "p99"):
-            add("control", "click to agent " + q, "%.1f us" % run["click_%s_us" % q], "state round trip " + q,
-                "%.1f us" % run["floor_%s_us" % q], "%.2f" % run["ratio_" + q], "<= 2")
+        if "click_p50_us" in run:
+            for q in ("p50", "p99"):
+                add("control", "click to agent " + q, "%.1f us" % run["click_%s_us" % q], "state round trip " + q,
+                    "%.1f us" % run["floor_%s_us" % q], "%.2f" % run["ratio_" + q], "<= 2")
+        if "screen_p50_us" in run:
+            for q in ("p50", "p99"):
+                add("control", "screen round trip " + q, "%.1f us" % run["screen_%s_us" % q], "state round trip " + q,
+                    "%.1f us" % run["floor_%s_us" % q], "%.2f" % run["ratio_" + q], "<= 1.5")
 
 
 def animation(report):

@@ -140,7 +140,7 @@ void ZelvoEmulator::onAgentImagesSaved(const ZelvoImageWriter::Configuration& co
                                                   << "\033[0m";
             record.refusals.append(image.refusal);
         } else {
-            pictureCache->insert(agentHash, QString::number(image.index), image.path, image.visible);
+            pictureCache->insert(agentHash, QString::number(image.index), image.path, image.visible, image.size);
             ++record.count;
         }
     }
@@ -269,6 +269,8 @@ void ZelvoEmulator::drawContent(const ZelvoLayout& layout, const QString& layout
         QImage image;
         QString path;
         ZelvoRecord::Reason refusal = ZelvoRecord::Reason::None;
+        // The whole picture's, of which image may be the visible part.
+        QSize size;
     };
     QVector<Picture> pictures(imagesId.size());
     // Where opaque pictures will cover the content area, clearing it first
@@ -276,7 +278,7 @@ void ZelvoEmulator::drawContent(const ZelvoLayout& layout, const QString& layout
     QRegion uncovered(QRect(QPoint(0, 0), ZelvoGeometry::contentArea.size()));
     for (int i = 0; i < imagesId.size(); ++i) {
         Picture& picture = pictures[i];
-        picture.image = pictureCache->picture(agentHash, imagesId.at(i), &picture.path, &picture.refusal);
+        picture.image = pictureCache->picture(agentHash, imagesId.at(i), &picture.path, &picture.refusal, &picture.size);
         if (!picture.image.isNull() && !picture.image.hasAlphaChannel())
             uncovered -= QRect(layout.images().at(i).topLeft(), picture.image.size());
     }
@@ -337,7 +339,7 @@ void ZelvoEmulator::drawContent(const ZelvoLayout& layout, const QString& layout
                                                << " on RECT " << rect << "\033[0m";
             // Unscaled and unclipped: the glasses let a larger image spill over.
             painter.drawImage(QPointF(rect.topLeft()), picture.image);
-            screen.place(&shownImage, picture.image.size(), ZelvoGeometry::contentArea.size());
+            screen.place(&shownImage, picture.size, ZelvoGeometry::contentArea.size());
             screen.images.append(shownImage);
         }
     }
@@ -345,7 +347,7 @@ void ZelvoEmulator::drawContent(const ZelvoLayout& layout, const QString& layout
     // The display shows this content now, complete or not.
     drawnAgentHash = agentHash;
     drawnContent = currentContentId;
-    for (const ZelvoScreen::Text& text : qAsConst(screen.texts))
+    for (const ZelvoScreen::Text& text : std::as_const(screen.texts))
         record.missingGlyphs += text.missingGlyphs;
     screen.describeFit(&record);
     shownScreen = std::move(screen);

@@ -148,7 +148,9 @@ ZelvoImageWriter::Image ZelvoImageWriter::storeImage(const QString& agentHash, c
         const int taken = kib(qint64(size.width()) * size.height() * 4);
         if (image.stored && size.isValid() && taken > 0) {
             budgetKiB.acquire(taken);
-            image.visible = ZelvoPictureCache::visiblePart(ZIImageUtil::ziUncompress(bytes));
+            const QImage decoded = ZIImageUtil::ziUncompress(bytes);
+            image.size = decoded.size();
+            image.visible = ZelvoPictureCache::visiblePart(decoded);
             budgetKiB.release(taken);
         }
     } else {
@@ -167,6 +169,7 @@ ZelvoImageWriter::Image ZelvoImageWriter::storeImage(const QString& agentHash, c
                     image.refusal.reason = ZelvoRecord::Reason::NotAPicture;
                 const QByteArray png = decoded.isNull() ? QByteArray() : encodePng(decoded);
                 image.stored = !png.isEmpty() && writeFile(image.path, png);
+                image.size = decoded.size();
                 image.visible = ZelvoPictureCache::visiblePart(decoded);
             }
             budgetKiB.release(taken);

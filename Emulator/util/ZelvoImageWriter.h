@@ -5,6 +5,7 @@
 
 #include <QHash>
 #include <QImage>
+#include <QSize>
 #include <QList>
 #include <QMutex>
 #include <QObject>
@@ -46,6 +47,8 @@ public:
         // The part that can show on the content area, for the picture cache;
         // null when the picture is not stored or does not decode.
         QImage visible;
+        // The whole picture's size.
+        QSize size;
     };
 
     struct Configuration

@@ -58,7 +58,7 @@ void ZelvoPictureCache::clear()
 }
 
 void ZelvoPictureCache::insert(const QString& agentHash, const QString& imageId, const QString& path,
-                               const QImage& image)
+                               const QImage& image, const QSize& size)
 {
     const QString k = key(agentHash, imageId);
     storedPaths.insert(k, path);
@@ -66,21 +66,21 @@ void ZelvoPictureCache::insert(const QString& agentHash, const QString& imageId,
     if (image.isNull())
         pictures.remove(k);
     else
-        keep(k, path, image);
+        keep(k, path, image, size);
 }
 
-void ZelvoPictureCache::keep(const QString& key, const QString& path, const QImage& image)
+void ZelvoPictureCache::keep(const QString& key, const QString& path, const QImage& image, const QSize& size)
 {
     // A picture larger than the whole budget is read from its file each
     // time instead; whatever the key held before goes all the same.
     if (image.sizeInBytes() > pictures.maxCost())
         pictures.remove(key);
     else
-        pictures.insert(key, new Picture{image, path}, int(image.sizeInBytes()));
+        pictures.insert(key, new Picture{image, path, size}, int(image.sizeInBytes()));
 }
 
 QImage ZelvoPictureCache::picture(const QString& agentHash, const QString& imageId, QString* path,
-                                  ZelvoRecord::Reason* refusal)
+                                  ZelvoRecord::Reason* refusal, QSize* size)
 {
     path->clear();
     if (!ZelvoUtil::isFileNamePart(imageId)) {
@@ -92,16 +92,17 @@ QImage ZelvoPictureCache::picture(const QString& agentHash, const QString& image
     const QString k = key(agentHash, imageId);
     if (const Picture* kept = pictures.object(k)) {
         *path = kept->path;
+        *size = kept->size;
         return kept->image;
     }
-    const QImage image = load(agentHash, imageId, path, refusal);
+    const QImage image = load(agentHash, imageId, path, refusal, size);
     if (!image.isNull())
-        keep(k, *path, image);
+        keep(k, *path, image, *size);
     return image;
 }
 
 QImage ZelvoPictureCache::load(const QString& agentHash, const QString& imageId, QString* path,
-                               ZelvoRecord::Reason* refusal) const
+                               ZelvoRecord::Reason* refusal, QSize* size) const
 {
     QStringList candidates;
     const QString stored = storedPaths.value(key(agentHash, imageId));
@@ -133,10 +134,11 @@ QImage ZelvoPictureCache::load(const QString& agentHash, const QString& imageId,
                                  : "\033[35mZelvoEmulator::drawLayout FOUNDED A PNG IMAGE");
         *path = candidate;
         // A .zi that exists but cannot be decoded does not fall back to the .png.
-        const QImage image = visiblePart(
-            zi ? ZIImageUtil::ziUncompress(file.read(ZIImageUtil::ziByteCount(ZIImageUtil::maxDimension,
-                                                                              ZIImageUtil::maxDimension)))
-               : ZelvoUtil::readImageFile(candidate));
+        const QImage decoded = zi ? ZIImageUtil::ziUncompress(file.read(
+                                        ZIImageUtil::ziByteCount(ZIImageUtil::maxDimension, ZIImageUtil::maxDimension)))
+                                  : ZelvoUtil::readImageFile(candidate);
+        *size = decoded.size();
+        const QImage image = visiblePart(decoded);
         if (image.isNull())
             *refusal = ZelvoRecord::Reason::ImageUnreadable;
         return image;

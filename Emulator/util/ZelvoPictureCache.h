@@ -35,24 +35,31 @@ public:
     void forgetAgent(const QString& agentHash);
     // Every agent's pictures, as when their files are deleted.
     void clear();
-    // The picture that path now holds for the agent's image id.
-    void insert(const QString& agentHash, const QString& imageId, const QString& path, const QImage& image);
+    // The picture that path now holds for the agent's image id: its visible
+    // part and its whole size.
+    void insert(const QString& agentHash, const QString& imageId, const QString& path, const QImage& image,
+                const QSize& size);
 
     // The agent's picture for an image id, from memory or else from its file
     // (the one this run stored, else .zi before .png). path receives the
-    // file, empty when there is none; a null image sets refusal to why.
-    QImage picture(const QString& agentHash, const QString& imageId, QString* path, ZelvoRecord::Reason* refusal);
+    // file, empty when there is none, and size the whole picture's size, of
+    // which the image returned may be the visible part; a null image sets
+    // refusal to why.
+    QImage picture(const QString& agentHash, const QString& imageId, QString* path, ZelvoRecord::Reason* refusal,
+                   QSize* size);
 
 private:
     struct Picture
     {
         QImage image;
         QString path;
+        QSize size;
     };
 
     static QString key(const QString& agentHash, const QString& imageId);
-    QImage load(const QString& agentHash, const QString& imageId, QString* path, ZelvoRecord::Reason* refusal) const;
-    void keep(const QString& key, const QString& path, const QImage& image);
+    QImage load(const QString& agentHash, const QString& imageId, QString* path, ZelvoRecord::Reason* refusal,
+                QSize* size) const;
+    void keep(const QString& key, const QString& path, const QImage& image, const QSize& size);
 
     const ZelvoImageStore* store = nullptr;
     QCache<QString, Picture> pictures;

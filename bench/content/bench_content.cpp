@@ -7,12 +7,16 @@
 // sent once the previous content is gone); each run reports the median and
 // the 99th percentile of its requests; scripts/bench sets the medians of
 // five runs side by side, as single runs on a shared machine vary widely.
+// The drawing that describes what it drew (each text's lines and fit, each
+// picture's place) is set beside the drawing as it was before it did, kept
+// here as the baseline, the two alternating request by request in one run.
 
 #include "BenchSupport.h"
 #include "LoopbackRig.h"
 #include "ZIImage.h"
 #include "ZIImageUtil.h"
 #include "ui/ZelvoEmulator.h"
+#include "ui/ZelvoScreen.h"
 #include "ZelvoFrame.h"
 #include "model/ZelvoLayout.h"
 #include "comm/ZelvoServer.h"
@@ -22,6 +26,8 @@
 #include <QApplication>
 #include <QByteArray>
 #include <QEventLoop>
+#include <QFont>
+#include <QFontMetrics>
 #include <QHash>
 #include <QHostAddress>
 #include <QImage>
@@ -32,6 +38,8 @@
 #include <QPainter>
 #include <QPen>
 #include <QPointF>
+#include <QTextLayout>
+#include <QTextLine>
 #include <QRect>
 #include <QString>
 #include <QStringList>
@@ -140,6 +148,56 @@ public:
         return std::chrono::duration<double, std::micro>(Clock::now() - start).count();
     }
 
+    // Microseconds for drawing a request and describing it as the window
+    // does, and for drawing it as the window did before it described
+    // anything: the same canvas, texts and decoded pictures.
+    double drawDescribed(const Request& request)
+    {
+        const ZelvoLayout& layout = ZelvoLayout::builtInLayouts().at(request.layout);
+        const QList<QImage> pictures = decodedAll(request);
+        const Clock::time_point start = Clock::now();
+        QImage canvas(320, 216, QImage::Format_ARGB32_Premultiplied);
+        canvas.fill(Qt::transparent);
+        ZelvoScreen screen;
+        {
+            QPainter painter(&canvas);
+            for (int i = 0; i < request.texts.size(); ++i)
+                screen.texts.append(loopback.window().drawElidedText(&painter, layout.texts().at(i), request.texts.at(i)));
+            for (int i = 0; i < pictures.size(); ++i) {
+                painter.drawImage(QPointF(layout.images().at(i).topLeft()), pictures.at(i));
+                ZelvoScreen::Image image;
+                image.id = request.imageIds.at(i);
+                image.rect = layout.images().at(i);
+                screen.place(&image, pictures.at(i).size(), canvas.size());
+                screen.images.append(image);
+            }
+        }
+        ZelvoRecord record;
+        screen.describeFit(&record);
+        benchmark::DoNotOptimize(canvas.constBits());
+        benchmark::DoNotOptimize(record.textsNotFitting.constData());
+        return std::chrono::duration<double, std::micro>(Clock::now() - start).count();
+    }
+
+    double drawAsBefore(const Request& request)
+    {
+        const ZelvoLayout& layout = ZelvoLayout::builtInLayouts().at(request.layout);
+        const QList<QImage> pictures = decodedAll(request);
+        const Clock::time_point start = Clock::now();
+        QImage canvas(320, 216, QImage::Format_ARGB32_Premultiplied);
+        canvas.fill(Qt::transparent);
+        {
+            QPainter painter(&canvas);
+            for (int i = 0; i < request.texts.size(); ++i)
+                drawTextAsBefore(&painter, layout.texts().at(i), request.texts.at(i));
+            for (int i = 0; i < pictures.size(); ++i)
+                painter.drawImage(QPointF(layout.images().at(i).topLeft()), pictures.at(i));
+        }
+        benchmark::DoNotOptimize(glyphsCoveredAsBefore(request.texts));
+        benchmark::DoNotOptimize(canvas.constBits());
+        return std::chrono::duration<double, std::micro>(Clock::now() - start).count();
+    }
+
     // Microseconds for the same frame's bytes over a plain loopback socket,
     // read whole where they arrive, and then the drawing alone.
     double carryAndDrawAlone(const Request& request, int contentId)
@@ -158,6 +216,58 @@ public:
     }
 
 private:
+    // The window's text drawing before it described its lines: the
+    // baseline of the description's cost.
+    void drawTextAsBefore(QPainter* painter, const QRect& rect, const QString& text)
+    {
+        QFont font(QStringLiteral("DejaVu Sans"), 20, QFont::Bold);
+        font.setCapitalization(QFont::AllUppercase);
+        painter->setPen(QPen(QBrush(Qt::green), 5));
+        painter->setFont(font);
+        const QFontMetrics metrics = painter->fontMetrics();
+        const int lineSpacing = metrics.lineSpacing();
+        QTextLayout textLayout(text, painter->font());
+        textLayout.beginLayout();
+        int y = 0;
+        for (;;) {
+            QTextLine line = textLayout.createLine();
+            if (!line.isValid())
+                break;
+            line.setLineWidth(rect.width());
+            if (rect.height() < y + 2 * lineSpacing) {
+                painter->drawText(QPoint(rect.left(), rect.top() + y + metrics.ascent()),
+                                  metrics.elidedText(text.mid(line.textStart()), Qt::ElideRight, rect.width()));
+                break;
+            }
+            line.draw(painter, QPointF(rect.left(), rect.top() + y));
+            y += lineSpacing;
+        }
+        textLayout.endLayout();
+    }
+
+    // The characters without a glyph, counted then after drawing for the
+    // record, in the common case of a font that has them all.
+    static bool glyphsCoveredAsBefore(const QStringList& texts)
+    {
+        QFont font(QStringLiteral("DejaVu Sans"), 20, QFont::Bold);
+        font.setCapitalization(QFont::AllUppercase);
+        const QFontMetrics metrics(font);
+        bool covered = true;
+        for (const QString& text : texts) {
+            for (uint character : text.toUcs4())
+                covered = covered && (QChar::isSpace(character) || metrics.inFontUcs4(character));
+        }
+        return covered;
+    }
+
+    QList<QImage> decodedAll(const Request& request)
+    {
+        QList<QImage> all;
+        for (const QString& id : request.imageIds)
+            all.append(decoded(id));
+        return all;
+    }
+
     static QByteArray encoded(const Request& request, int contentId)
     {
         return ZelvoFrame::encode(QJsonDocument(contentAction(request, contentId)).toJson(QJsonDocument::Compact));
@@ -223,6 +333,26 @@ void BM_Floor(benchmark::State& state, const Request& request)
     timeRequests(state, [&] { return rig().drawAlone(request); });
 }
 
+// The drawing with its description and as before it, alternating, with
+// the ratio of their medians and 99th percentiles.
+void BM_Description(benchmark::State& state, const Request& request)
+{
+    std::vector<double> described;
+    std::vector<double> before;
+    for (auto _ : state) {
+        const double micros = rig().drawDescribed(request);
+        before.push_back(rig().drawAsBefore(request));
+        described.push_back(micros);
+        state.SetIterationTime(micros / 1e6);
+    }
+    state.counters["described_p50_us"] = percentile(described, 0.5);
+    state.counters["described_p99_us"] = percentile(described, 0.99);
+    state.counters["before_p50_us"] = percentile(before, 0.5);
+    state.counters["before_p99_us"] = percentile(before, 0.99);
+    state.counters["ratio_p50"] = percentile(described, 0.5) / percentile(before, 0.5);
+    state.counters["ratio_p99"] = percentile(described, 0.99) / percentile(before, 0.99);
+}
+
 void BM_SocketFloor(benchmark::State& state, const Request& request)
 {
     int contentId = 0;
@@ -240,7 +370,7 @@ int main(int argc, char** argv)
     benchmark::Initialize(&argc, argv);
     using Run = void (*)(benchmark::State&, const Request&);
     const std::pair<const char*, Run> runs[] = {{"Path/", BM_Path}, {"Floor/", BM_Floor},
-                                                {"SocketFloor/", BM_SocketFloor}};
+                                                {"SocketFloor/", BM_SocketFloor}, {"Description/", BM_Description}};
     for (const Request& request : requests()) {
         for (const auto& [prefix, run] : runs) {
             benchmark::RegisterBenchmark((std::string(prefix) + request.name).c_str(), run, request)

@@ -2,7 +2,9 @@
 // timed until a connected agent has read its three events, beside its floor
 // measured in the same run: the round trip of a "state" request on the same
 // connection, which crosses the same sockets and event loop but drives no
-// button. Median and 99th percentile of each, and their ratios.
+// button. Median and 99th percentile of each, and their ratios. Likewise
+// the round trip of a "screen" request, with content of two texts and a
+// picture on display, beside the "state" round trip.
 
 #include "BenchSupport.h"
 #include "control/ZelvoControlServer.h"
@@ -16,6 +18,9 @@
 #include <QElapsedTimer>
 #include <QEventLoop>
 #include <QHostAddress>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QTcpSocket>
 #include <QTemporaryDir>
 
@@ -72,20 +77,35 @@ public:
     }
 
     // Nanoseconds of the round trip of a "state" request.
-    qint64 state()
+    qint64 state() { return roundTrip(R"({"id":2,"cmd":"state"})" "\n"); }
+    qint64 screen() { return roundTrip(R"({"id":3,"cmd":"screen"})" "\n"); }
+
+    // Layout 3 with a title, a text long enough to be cut and a picture
+    // that is not stored, kept on display.
+    void showContent()
+    {
+        const QJsonObject content{{"command.type", "agent_content"}, {"appId", "bench"}, {"contentId", 1},
+                                  {"layoutId", "3"}, {"images.id", QJsonArray{"0"}},
+                                  {"texts", QJsonArray{"Weather in the mountains",
+                                                       QString("Sunny, then clouds from the west. ").repeated(6)}}};
+        agent.write(ZelvoFrame::encode(QJsonDocument(content).toJson(QJsonDocument::Compact)));
+        ready = ready && spinUntil([this] { return window.drawnContentId() == 1; });
+    }
+
+    bool ready = false;
+
+private:
+    qint64 roundTrip(const QByteArray& line)
     {
         QElapsedTimer clock;
         clock.start();
-        client.write(R"({"id":2,"cmd":"state"})" "\n");
+        client.write(line);
         ready = spinUntil([this] { return client.canReadLine(); });
         const qint64 elapsed = clock.nsecsElapsed();
         ready = ready && client.readLine().contains("\"ok\":true");
         return elapsed;
     }
 
-    bool ready = false;
-
-private:
     void countFrames()
     {
         pending += agent.readAll();
@@ -139,6 +159,36 @@ void BM_ClickToAgent(benchmark::State& state)
     state.counters["ratio_p99"] = clickP99 / floorP99;
 }
 BENCHMARK(BM_ClickToAgent)->Iterations(clicks)->UseManualTime()->Unit(benchmark::kMicrosecond);
+
+void BM_ScreenRoundTrip(benchmark::State& state)
+{
+    Rig rig;
+    rig.showContent();
+    if (!rig.ready) {
+        state.SkipWithError("the emulator did not come up");
+        return;
+    }
+    // Microseconds, alternating.
+    std::vector<double> screenTimes;
+    std::vector<double> floorTimes;
+    for (auto _ : state) {
+        const qint64 screenTime = rig.screen();
+        floorTimes.push_back(double(rig.state()) / 1000);
+        screenTimes.push_back(double(screenTime) / 1000);
+        state.SetIterationTime(double(screenTime) / 1e9);
+        if (!rig.ready) {
+            state.SkipWithError("an answer did not come");
+            return;
+        }
+    }
+    state.counters["screen_p50_us"] = percentile(screenTimes, 0.5);
+    state.counters["screen_p99_us"] = percentile(screenTimes, 0.99);
+    state.counters["floor_p50_us"] = percentile(floorTimes, 0.5);
+    state.counters["floor_p99_us"] = percentile(floorTimes, 0.99);
+    state.counters["ratio_p50"] = percentile(screenTimes, 0.5) / percentile(floorTimes, 0.5);
+    state.counters["ratio_p99"] = percentile(screenTimes, 0.99) / percentile(floorTimes, 0.99);
+}
+BENCHMARK(BM_ScreenRoundTrip)->Iterations(clicks)->UseManualTime()->Unit(benchmark::kMicrosecond);
 
 } // namespace
 

@@ -48,7 +48,7 @@ QString store(ZelvoPictureCache* cache, const QString& agentHash, const QString&
         : TestFiles::png(image);
     TestFiles::write(path, bytes);
     if (cache)
-        cache->insert(agentHash, id, path, image);
+        cache->insert(agentHash, id, path, image, image.size());
     return path;
 }
 
@@ -57,7 +57,8 @@ QImage drawn(ZelvoPictureCache& cache, const QString& agentHash, const QString& 
 {
     QString path;
     ZelvoRecord::Reason reason = ZelvoRecord::Reason::None;
-    const QImage image = cache.picture(agentHash, id, &path, &reason);
+    QSize size;
+    const QImage image = cache.picture(agentHash, id, &path, &reason, &size);
     if (refusal)
         *refusal = reason;
     return image.convertToFormat(QImage::Format_RGB32);

@@ -76,3 +76,37 @@ def test_marked_tests_run_on_the_manual_clock(pytester, monkeypatch):
     result = pytester.runpytest_subprocess("-p", "zelvo.pytest_plugin", "-p", "no:cacheprovider",
                                            "--zelvo-emulator", os.environ["ZELVO_EMULATOR"])
     result.assert_outcomes(passed=3)
+
+
+STRICT_TESTS = '''
+import pytest
+
+LONG = "the words of a text that is far too long for the display " * 10
+
+@pytest.mark.zelvo_strict
+def test_cut_text_fails(zelvo):
+    zelvo.agent("strict").content(0, texts=[LONG], content_id=1)
+    zelvo.control.wait_content("strict", 1)
+    assert zelvo.control.screen().texts[0].cut
+
+@pytest.mark.zelvo_strict
+def test_fitting_text_passes(zelvo):
+    zelvo.agent("strict").content(0, texts=["Hello"], content_id=2)
+    zelvo.control.wait_content("strict", 2)
+    assert zelvo.control.screen().texts[0].lines == ("HELLO",)
+
+def test_unmarked_cut_text_passes(zelvo):
+    zelvo.agent("lenient").content(0, texts=[LONG], content_id=3)
+    zelvo.control.wait_content("lenient", 3)
+'''
+
+
+def test_strict_tests_fail_on_content_that_does_not_fit(pytester, monkeypatch):
+    pytester.makepyfile(test_strict=STRICT_TESTS)
+    monkeypatch.setenv("PYTHONPATH", os.pathsep.join([str(ROOT / "clients" / "python"),
+                                                      os.environ.get("PYTHONPATH", "")]))
+    result = pytester.runpytest_subprocess("-p", "zelvo.pytest_plugin", "-p", "no:cacheprovider",
+                                           "--zelvo-emulator", os.environ["ZELVO_EMULATOR"])
+    result.assert_outcomes(passed=2, failed=1)
+    result.stdout.fnmatch_lines(["*zelvo strict: strict: content 1 drawn with layout 0; text 1 cut after * lines, *"
+                                 " characters not shown*"])

@@ -184,6 +184,9 @@ void TestZelvoCtl::headlessRun()
     QCOMPARE(AgentProcess::run({"content", "--app", "ci-demo", "--layout", "0", "--text", "Hello CI"}, emulator.ports().agent).exitCode, 0);
     result = CtlProcess::run({"wait", "--content-of", "ci-demo", "--timeout", "10"});
     QVERIFY2(result.exitCode == 0, result.err.constData());
+    QVERIFY2(result.out.startsWith("content 0 drawn with layout 0"), result.out.constData());
+    const QJsonObject screen = QJsonDocument::fromJson(CtlProcess::run({"screen"}).out).object();
+    QCOMPARE(screen.value("texts").toArray().at(0).toObject().value("lines"), QJsonValue(QJsonArray{"HELLO CI"}));
     const QString shot = QDir::home().filePath("display.png");
     result = CtlProcess::run({"screenshot", shot});
     QVERIFY2(result.exitCode == 0, result.err.constData());
