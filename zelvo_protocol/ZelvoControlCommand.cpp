@@ -96,9 +96,10 @@ QList<ZelvoControlCommand> declarations()
 
     ZelvoControlCommand wait{
         QStringLiteral("wait"),
-        QStringLiteral("Return once that agent's content was drawn, or with --removed once none of\n"
-                       "it is on the display; fail at once with the reason when it was skipped,\n"
-                       "not drawn or refused."),
+        QStringLiteral("Return once that agent's content was drawn, printing what became of it\n"
+                       "(a text cut or running past its rectangle, a picture over text), or with\n"
+                       "--removed once none of it is on the display; fail at once with the reason\n"
+                       "when it was skipped, not drawn or refused."),
         QString(), QString(), false,
         {Field::text(QStringLiteral("contentOf"), QStringLiteral("an agent hash"))
              .option(QStringLiteral("content-of"), QStringLiteral("HASH"),

@@ -317,7 +317,7 @@ void ZelvoEmulator::drawContent(const ZelvoLayout& layout, const QString& layout
             shownImage.rect = layout.images().at(i);
             if (picture.image.isNull()) {
                 shownImage.reason = picture.refusal;
-                screen.images.append(shownImage);
+                screen.images.append(std::move(shownImage));
                 // The rest is drawn all the same. A path outside the agent's
                 // folder refuses the content; a missing or unreadable picture
                 // only leaves its rectangle empty, as on the glasses.
@@ -340,7 +340,7 @@ void ZelvoEmulator::drawContent(const ZelvoLayout& layout, const QString& layout
             // Unscaled and unclipped: the glasses let a larger image spill over.
             painter.drawImage(QPointF(rect.topLeft()), picture.image);
             screen.place(&shownImage, picture.size, ZelvoGeometry::contentArea.size());
-            screen.images.append(shownImage);
+            screen.images.append(std::move(shownImage));
         }
     }
     showDisplayImage(composed);

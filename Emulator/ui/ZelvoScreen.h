@@ -67,7 +67,6 @@ public:
     QVector<Text> texts;
     QVector<Image> images;
 
-    bool isEmpty() const { return layout < 0; }
     // Places a drawn picture of the given size at its rectangle: the part
     // of the canvas it covers and the texts under it.
     void place(Image* image, const QSize& pictureSize, const QSize& canvasSize) const;

@@ -88,7 +88,3 @@ class Screen:
                    answer["fullScreen"], texts, images,
                    Status(status["shown"], status["battery"], status["charging"], status["connected"]),
                    Timers(int(timers["minRemainingMillis"]), int(timers["maxRemainingMillis"])))
-
-    @property
-    def shows_content(self) -> bool:
-        return self.layout >= 0
