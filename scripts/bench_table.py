@@ -89,13 +89,6 @@ def content(report):
             value, floor_value = path[q + "_us"], floor[q + "_us"]
             add("content", "%s %s" % (request, q), "%.1f us" % value, "draw alone " + q, "%.1f us" % floor_value,
                 "%.2f" % (value / floor_value), target)
-        described = found.get("Description/" + request)
-        if described:
-            # The drawing that describes itself against the drawing before it did.
-            for q in ("p50", "p99"):
-                add("content", "%s drawn and described %s" % (request, q), "%.1f us" % described["described_%s_us" % q],
-                    "drawn as before " + q, "%.1f us" % described["before_%s_us" % q],
-                    "%.2f" % described["ratio_" + q], "<= 1.05")
         carried = found.get("SocketFloor/" + request)
         if carried:
             # Context: the frame's bytes over a plain socket, then the drawing.
@@ -103,6 +96,14 @@ def content(report):
                 value, floor_value = path[q + "_us"], carried[q + "_us"]
                 add("content", "%s %s" % (request, q), "%.1f us" % value, "plain socket + draw alone " + q,
                     "%.1f us" % floor_value, "%.2f" % (value / floor_value), "none")
+    # The drawing that describes itself against the drawing before it did.
+    for name, described in found.items():
+        if not name.startswith("Description/"):
+            continue
+        for q in ("p50", "p99"):
+            add("content", "%s drawn and described %s" % (name[len("Description/"):], q),
+                "%.1f us" % described["described_%s_us" % q], "drawn as before " + q,
+                "%.1f us" % described["before_%s_us" % q], "%.2f" % described["ratio_" + q], "<= 1.05")
 
 
 def events(report):

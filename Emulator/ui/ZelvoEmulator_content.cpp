@@ -69,11 +69,12 @@ int missingGlyphs(const QString& text, const QFont& font, const QFontMetrics& me
     return missing;
 }
 
-// What an elided line leaves out of the rest of the text it stands for.
+// The characters (not UTF-16 units) of the rest of a text that its elided
+// line leaves out.
 int hiddenCharacters(const QString& rest, const QString& elided)
 {
-    const bool ellipsis = elided.endsWith(QChar(0x2026));
-    return int(rest.size() - (ellipsis ? elided.size() - 1 : elided.size()));
+    const qsizetype shown = elided.endsWith(QChar(0x2026)) ? elided.size() - 1 : elided.size();
+    return int(rest.mid(shown).toUcs4().size());
 }
 
 } // namespace
