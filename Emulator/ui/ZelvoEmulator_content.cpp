@@ -383,6 +383,7 @@ ZelvoScreen::Text ZelvoEmulator::drawElidedText(QPainter* painter, const QRect& 
     qreal widest = 0;
     for (;;) {
         QTextLine line = textLayout.createLine();
+        // An empty text lays out one empty line, which shows nothing.
         if (!line.isValid() || text.isEmpty())
             break;
         line.setLineWidth(rect.width());
