@@ -41,7 +41,7 @@ def pytest_configure(config: pytest.Config) -> None:
                                        "or its messages had members ignored or values coerced")
 
 
-def strict_failures(records: list[dict]) -> list[dict]:
+def _strict_failures(records: list[dict]) -> list[dict]:
     """The records a strict test fails on: content drawn with text cut,
     overflowing or under a picture, and messages with members ignored or
     values coerced."""
@@ -97,7 +97,7 @@ def pytest_runtest_makereport(item: pytest.Item, call: pytest.CallInfo) -> Itera
     lines = [f"{record['seq']} {record['direction']} {record['kind']} {record['agent']}: "
              f"{record['sentence']}" for record in records]
     if strict:
-        failures = strict_failures(records)
+        failures = _strict_failures(records)
         if not failures:
             return
         report.outcome = "failed"
