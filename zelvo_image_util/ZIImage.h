@@ -13,8 +13,8 @@ class QString;
 class ZIImage
 {
 public:
-    // 320 x 216 pixels at one bit each; a full display image with its
-    // header (8646 bytes) does not fit.
+    // The whole file, header included: 320 x 216 pixels at one bit each;
+    // a full display image with its header (8646 bytes) does not fit.
     static constexpr int maxSize = 8640;
     // The smallest buffer alloc() hands out: a header and one pixel byte.
     static constexpr int minAllocSize = 7;

@@ -2,8 +2,13 @@
 
 #include <QDataStream>
 #include <QIODevice>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonValue>
 
+#include <algorithm>
 #include <cmath>
+#include <iterator>
 #include <limits>
 
 namespace {
@@ -49,6 +54,150 @@ bool wholeNumber(const QVariant& value, double* whole)
     return ok;
 }
 
+// How a command type reads a member.
+enum class Reading { Number, Text, LayoutNumber, TextList };
+
+struct Member
+{
+    const char* key;
+    Reading reading;
+};
+
+// The members each command type reads. Every type is taken to read
+// "appId": the record names the agent by it.
+const Member zelvoConfigMembers[] = {
+    {"command.type", Reading::Text},
+    {"appId", Reading::Text},
+    {"minPersistingTimeMillis", Reading::Number},
+    {"maxPersistingTimeMillis", Reading::Number},
+};
+const Member agentConfigMembers[] = {
+    {"command.type", Reading::Text},
+    {"appId", Reading::Text},
+    {"images", Reading::TextList},
+};
+const Member agentContentMembers[] = {
+    {"command.type", Reading::Text},
+    {"appId", Reading::Text},
+    {"contentId", Reading::Number},
+    {"layoutId", Reading::LayoutNumber},
+    {"images.id", Reading::TextList},
+    {"texts", Reading::TextList},
+};
+
+// Values are shown in sentences: a long text or a list of pictures is cut.
+constexpr int shownTextChars = 40;
+constexpr int shownListChars = 80;
+
+QString scalarJson(const QJsonValue& value)
+{
+    const QByteArray json = QJsonDocument(QJsonArray{value}).toJson(QJsonDocument::Compact);
+    return QString::fromUtf8(json.mid(1, json.size() - 2));
+}
+
+// The value as short JSON text: texts and lists cut with an ellipsis,
+// objects as {…}; never the whole of megabytes of pictures.
+QString shortJson(const QVariant& value)
+{
+    switch (value.userType()) {
+    case QMetaType::QString: {
+        const QString text = value.toString();
+        return text.size() > shownTextChars ? scalarJson(text.left(shownTextChars) + QChar(0x2026)) : scalarJson(text);
+    }
+    case QMetaType::QVariantList:
+    case QMetaType::QStringList: {
+        QString shown = QStringLiteral("[");
+        const QVariantList items = value.toList();
+        for (const QVariant& item : items) {
+            if (shown.size() > shownListChars) {
+                shown += QChar(0x2026);
+                break;
+            }
+            shown += (shown.size() > 1 ? QStringLiteral(",") : QString()) + shortJson(item);
+        }
+        return shown + QLatin1Char(']');
+    }
+    case QMetaType::QVariantMap:
+        return value.toMap().isEmpty() ? QStringLiteral("{}") : QStringLiteral("{%1}").arg(QChar(0x2026));
+    default:
+        return scalarJson(QJsonValue::fromVariant(value));
+    }
+}
+
+bool isNumber(const QVariant& value)
+{
+    switch (value.userType()) {
+    case QMetaType::Double:
+    case QMetaType::Float:
+    case QMetaType::Int:
+    case QMetaType::UInt:
+    case QMetaType::LongLong:
+    case QMetaType::ULongLong:
+        return true;
+    default:
+        return false;
+    }
+}
+
+bool isTextList(const QVariant& value)
+{
+    if (value.userType() == QMetaType::QStringList)
+        return true;
+    if (value.userType() != QMetaType::QVariantList)
+        return false;
+    const QVariantList items = value.toList();
+    return std::all_of(items.cbegin(), items.cend(),
+                       [](const QVariant& item) { return item.userType() == QMetaType::QString; });
+}
+
+template <size_t count>
+void lintMembers(const ZelvoAction& action, const Member (&members)[count], ZelvoAction::Lint* lint)
+{
+    const QVariantMap& args = action.args;
+    for (auto it = args.cbegin(); it != args.cend(); ++it) {
+        const bool read = std::any_of(std::begin(members), std::end(members),
+                                      [&it](const Member& member) { return it.key() == QLatin1String(member.key); });
+        if (!read)
+            lint->ignored.append(it.key());
+    }
+    for (const Member& member : members) {
+        const QString key = QLatin1String(member.key);
+        const auto found = args.constFind(key);
+        if (found == args.cend())
+            continue;
+        const QVariant& given = found.value();
+        QVariant taken;
+        bool asWritten = false;
+        switch (member.reading) {
+        case Reading::Number: {
+            const int whole = action.intArg(key);
+            taken = whole;
+            asWritten = isNumber(given) && double(whole) == given.toDouble();
+            break;
+        }
+        case Reading::Text:
+            taken = given.toString();
+            asWritten = given.userType() == QMetaType::QString;
+            break;
+        case Reading::LayoutNumber: {
+            // Empty, the content is dropped for want of a layout; otherwise
+            // the text is read as the layout's number, 0 when it is none.
+            const QString text = given.toString();
+            const int layout = text.toInt();
+            taken = text.isEmpty() ? QVariant(text) : QVariant(layout);
+            asWritten = given.userType() == QMetaType::QString && (text.isEmpty() || QString::number(layout) == text);
+            break;
+        }
+        case Reading::TextList:
+            taken = given.toStringList();
+            asWritten = isTextList(given);
+            break;
+        }
+        if (!asWritten)
+            lint->coerced.append({key, shortJson(given), shortJson(taken)});
+    }
+}
+
 } // namespace
 
 ZelvoAction::ZelvoAction(const QVariantMap& args)
@@ -77,6 +226,19 @@ int ZelvoAction::intArg(const QString& key, bool* clamped) const
     if (type == QMetaType::Double || type == QMetaType::Float)
         return int(whole);
     return value.toInt();
+}
+
+ZelvoAction::Lint ZelvoAction::lint() const
+{
+    Lint lint;
+    const QString type = commandType();
+    if (type == commandZelvoConfig)
+        lintMembers(*this, zelvoConfigMembers, &lint);
+    else if (type == commandAgentConfig)
+        lintMembers(*this, agentConfigMembers, &lint);
+    else if (type == commandAgentContent)
+        lintMembers(*this, agentContentMembers, &lint);
+    return lint;
 }
 
 QString ZelvoAction::toString() const

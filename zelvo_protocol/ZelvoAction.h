@@ -2,7 +2,9 @@
 
 #include <QMetaType>
 #include <QString>
+#include <QStringList>
 #include <QVariantMap>
+#include <QVector>
 
 class QDataStream;
 
@@ -26,6 +28,26 @@ public:
     // nearest bound instead of wrapping, and *clamped says so.
     int intArg(const QString& key, bool* clamped = nullptr) const;
     QString toString() const;
+
+    // A member whose value the emulator takes other than as written: given
+    // and taken, each as short JSON text.
+    struct Coercion
+    {
+        QString member;
+        QString given;
+        QString taken;
+    };
+    // What of a message of a known command type is not taken as written:
+    // the members that type does not read (a misspelt key), and the values
+    // converted. Both empty for other messages; it changes nothing the
+    // emulator does.
+    struct Lint
+    {
+        QStringList ignored;
+        QVector<Coercion> coerced;
+        bool isEmpty() const { return ignored.isEmpty() && coerced.isEmpty(); }
+    };
+    Lint lint() const;
 
     // The binary form: an int32 entry count, then key (QString) and value
     // (QVariant) pairs in key order, in the Qt 4.6 data stream format.

@@ -126,7 +126,7 @@ QList<ZelvoControlCommand> declarations()
              .flag(QStringLiteral("follow"),
                    QStringLiteral("Keep printing new records until the emulator ends or the command is stopped.")),
          Field::text(QStringLiteral("agent"))
-             .option(QStringLiteral("agent"), QStringLiteral("HASH"), QStringLiteral("Only the records of this agent hash.")),
+             .option(QStringLiteral("agent"), QStringLiteral("HASH"), QStringLiteral("Only the records of this agent hash, and those of the connections it used.")),
          since.option(QStringLiteral("since"), QStringLiteral("SEQ"), QStringLiteral("Only the records after this sequence number."))},
         {{}}};
 

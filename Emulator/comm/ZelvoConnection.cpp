@@ -17,10 +17,11 @@
 
 #include <utility>
 
-ZelvoConnection::ZelvoConnection(ZelvoServer* server, QTcpSocket* socket)
+ZelvoConnection::ZelvoConnection(ZelvoServer* server, QTcpSocket* socket, int number)
     : tcpSocket(socket)
     , server(server)
     , peerName(socket ? QStringLiteral("%1:%2").arg(socket->peerAddress().toString()).arg(socket->peerPort()) : QString())
+    , connectionNumber(number)
 {
     qCDebug(zelvoLinkLog) << "\033[94mZelvoConnection::ZelvoConnection \033[0m";
 }
@@ -110,9 +111,15 @@ void ZelvoConnection::onClientDone()
     server->clientDone(this);
 }
 
+ZelvoRecord::Source ZelvoConnection::sourceOf(const ZelvoAction& action) const
+{
+    return {connectionNumber, peerName, action.lint()};
+}
+
 void ZelvoConnection::onActionReceived(const ZelvoAction& action)
 {
     const QScopedValueRollback<QPointer<ZelvoConnection>> relaying(server->relaying, this);
+    const QScopedValueRollback<ZelvoRecord::Source> relayedSource(server->relayedSource, sourceOf(action));
     qCDebug(zelvoLinkLog) << "ZelvoConnection::onActionReceived ACTION" << action.toString();
     const QString type = action.commandType();
     if (type == commandZelvoConfig)
@@ -130,6 +137,7 @@ void ZelvoConnection::recordFrame(const QByteArray& payload, const ZelvoAction& 
                                   ZelvoRecord::Reason reason)
 {
     ZelvoRecord record(ZelvoRecord::Direction::In, ZelvoRecord::Kind::FrameReceived, outcome, reason);
+    record.setSource(sourceOf(action));
     record.agent = action.args.value(QStringLiteral("appId")).toString();
     record.commandType = action.commandType();
     if (record.commandType == commandAgentContent)
@@ -150,6 +158,7 @@ void ZelvoConnection::recordSkippedFrame(qint64 size, qint64 limit)
 {
     ZelvoRecord record(ZelvoRecord::Direction::In, ZelvoRecord::Kind::FrameReceived, ZelvoRecord::Outcome::NoAction,
                        ZelvoRecord::Reason::FrameTooLarge);
+    record.connection = connectionNumber;
     record.peer = peerName;
     record.size = size;
     record.limit = limit;

@@ -54,7 +54,8 @@ class ZelvoConnection final : public QObject
     Q_DISABLE_COPY_MOVE(ZelvoConnection)
 
 public:
-    ZelvoConnection(ZelvoServer* server, QTcpSocket* socket);
+    // number: the connection's number among those the server accepted.
+    ZelvoConnection(ZelvoServer* server, QTcpSocket* socket, int number);
     ~ZelvoConnection() override;
 
     // Builds the framing socket, receiver and sender; until then the
@@ -83,6 +84,10 @@ public:
     ZelvoSocket* socket() const { return zelvoSocket.get(); }
     // The agent's address and port, as text; kept after the socket closed.
     const QString& peer() const { return peerName; }
+    int number() const { return connectionNumber; }
+    // The connection and what of the action was not taken as written, for
+    // the records the action leads to.
+    ZelvoRecord::Source sourceOf(const ZelvoAction& action) const;
     // What the unfinished frames of all its server's agents may hold.
     std::shared_ptr<ZelvoFrameBudget> frameBudget() const;
 
@@ -115,6 +120,7 @@ private:
     QTcpSocket* tcpSocket = nullptr;
     ZelvoServer* server = nullptr;
     QString peerName;
+    int connectionNumber = 0;
     std::unique_ptr<ZelvoReceiver> zelvoReceiver;
     std::unique_ptr<ZelvoSender> zelvoSender;
     // Declared last so that it goes first: no frame reaches a destroyed

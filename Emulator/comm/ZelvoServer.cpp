@@ -209,20 +209,21 @@ void ZelvoServer::onNewConnection()
         socket->deleteLater();
         return;
     }
-    auto* connection = new ZelvoConnection(this, socket);
+    auto* connection = new ZelvoConnection(this, socket, ++acceptedConnections);
     // Parented so that connections awaiting their deferred deletion, or
     // dropped by clientDone, go with the server.
     connection->setParent(this);
     connect(connection, SIGNAL(disconnected()), this, SLOT(onSocketDisconnected()), Qt::DirectConnection);
     connectionList.append(connection);
-    recordLink(ZelvoRecord::Kind::ConnectionOpened, connection->peer());
+    recordLink(ZelvoRecord::Kind::ConnectionOpened, *connection);
     connection->falseRun();
 }
 
-void ZelvoServer::recordLink(ZelvoRecord::Kind kind, const QString& peer, ZelvoRecord::Reason reason)
+void ZelvoServer::recordLink(ZelvoRecord::Kind kind, const ZelvoConnection& connection, ZelvoRecord::Reason reason)
 {
     ZelvoRecord record(ZelvoRecord::Direction::Link, kind, ZelvoRecord::Outcome::Info, reason);
-    record.peer = peer;
+    record.connection = connection.number();
+    record.peer = connection.peer();
     record.count = connectionList.size();
     messageRecorder->append(std::move(record));
 }
@@ -271,7 +272,7 @@ void ZelvoServer::onSocketDisconnected()
         return;
     }
     connectionList.removeOne(connection);
-    recordLink(ZelvoRecord::Kind::ConnectionClosed, connection->peer(),
+    recordLink(ZelvoRecord::Kind::ConnectionClosed, *connection,
                connection->socket() ? connection->socket()->closeReason() : ZelvoRecord::Reason::None);
     // Deferred: this runs inside the connection's own signal, and its framing
     // socket's state handler still uses both when the signal returns.

@@ -77,6 +77,10 @@ public:
     // agents go on meanwhile. Outside a relay it holds nothing.
     std::function<void()> holdRelayingAgent();
 
+    // The connection and lint of the action being relayed; empty outside
+    // a relay. A slot that records later keeps a copy.
+    const ZelvoRecord::Source& relayed() const { return relayedSource; }
+
     void processAgentContent(const QString& agentHash, int contentId, const QString& layId,
                              const QList<QString>& imagesId, const QList<QString>& texts);
 
@@ -103,7 +107,8 @@ private:
     friend class ZelvoConnection;
 
     void acceptAgents();
-    void recordLink(ZelvoRecord::Kind kind, const QString& peer, ZelvoRecord::Reason reason = ZelvoRecord::Reason::None);
+    void recordLink(ZelvoRecord::Kind kind, const ZelvoConnection& connection,
+                    ZelvoRecord::Reason reason = ZelvoRecord::Reason::None);
     void pauseAcceptingAfter(int error);
     void onAcceptRetry();
     bool holdReserve();
@@ -127,4 +132,7 @@ private:
     qint64 droppedMessages = 0;
     // The connection whose action is being relayed, set by it meanwhile.
     QPointer<ZelvoConnection> relaying;
+    ZelvoRecord::Source relayedSource;
+    // Connections accepted so far: the number of the next is one more.
+    int acceptedConnections = 0;
 };

@@ -25,7 +25,9 @@
 #include <QJsonObject>
 #include <QJsonValue>
 #include <QSaveFile>
+#include <QSet>
 #include <QString>
+#include <QStringList>
 #include <QTimer>
 
 #include <cmath>
@@ -65,6 +67,40 @@ QJsonValue lastOutcome(const ZelvoRecord& record)
                        {QStringLiteral("agent"), record.agent},
                        {QStringLiteral("contentId"), record.contentId},
                        {QStringLiteral("sentence"), record.sentence()}};
+}
+
+// A failed wait names at most this many frames, the first ones.
+constexpr int namedFrames = 5;
+
+// A frame that changed nothing the agent may have meant: not an action, an
+// unknown command type, a member its type does not read, a layout that
+// does not exist.
+bool isWithoutEffect(const ZelvoRecord& record)
+{
+    if (record.kind == ZelvoRecord::Kind::FrameReceived)
+        return record.outcome == ZelvoRecord::Outcome::NoAction || !record.lint.ignored.isEmpty();
+    return record.kind == ZelvoRecord::Kind::AgentContent && record.reason == ZelvoRecord::Reason::NoSuchLayout;
+}
+
+// Why a wait for the agent's content ran out: its frames after sequence
+// that had no effect, by sequence number and sentence.
+QString framesWithoutEffect(const ZelvoRecorder& recorder, const QString& agentHash, quint64 sequence)
+{
+    const QSet<int> connections = recorder.connectionsOf(agentHash);
+    QStringList named;
+    int unnamed = 0;
+    for (const ZelvoRecord& record : recorder.since(sequence)) {
+        if (!isWithoutEffect(record) || !record.isOf(agentHash, connections))
+            continue;
+        if (named.size() < namedFrames)
+            named.append(QStringLiteral("record %1: %2").arg(record.sequence).arg(record.sentence()));
+        else
+            ++unnamed;
+    }
+    if (named.isEmpty())
+        return QString();
+    return QStringLiteral("; its frames without effect: ") + named.join(QStringLiteral("; "))
+        + (unnamed > 0 ? QStringLiteral("; and %1 more").arg(unnamed) : QString());
 }
 
 } // namespace
@@ -510,9 +546,13 @@ void ZelvoControlCommands::wait(const ZelvoControlRequest& request, const Reply&
     });
     // The agent sends in its own time, so the wait counts real time on
     // either clock.
-    QTimer::singleShot(timeoutMillis, waiter, [waiter, agentHash, timeoutMillis, reply] {
+    // Running out, it names the frames that came to nothing, since the
+    // point the request names or else since it began.
+    const quint64 began = request.has(QStringLiteral("since")) ? since : recorder->lastSequence();
+    QTimer::singleShot(timeoutMillis, waiter, [this, waiter, agentHash, timeoutMillis, began, reply] {
         delete waiter;
-        reply({}, QStringLiteral("no content of %1 on the display after %2 ms").arg(agentHash).arg(timeoutMillis));
+        reply({}, QStringLiteral("no content of %1 on the display after %2 ms").arg(agentHash).arg(timeoutMillis)
+                      + framesWithoutEffect(*server->recorder(), agentHash, began));
     });
 }
 

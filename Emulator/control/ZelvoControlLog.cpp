@@ -11,15 +11,6 @@
 #include <QJsonValue>
 #include <QTcpSocket>
 
-namespace {
-
-bool wanted(const ZelvoRecord& record, const QString& agent)
-{
-    return agent.isEmpty() || record.agent == agent;
-}
-
-} // namespace
-
 QString ZelvoControlLog::read(const QJsonObject& json, Request* request)
 {
     const ZelvoControlCommand* command = nullptr;
@@ -36,8 +27,9 @@ QString ZelvoControlLog::read(const QJsonObject& json, Request* request)
 QJsonObject ZelvoControlLog::answer(const ZelvoRecorder& recorder, const Request& request)
 {
     QJsonArray records;
+    const QSet<int> connections = recorder.connectionsOf(request.agent);
     for (const ZelvoRecord& record : recorder.since(request.since)) {
-        if (wanted(record, request.agent))
+        if (request.agent.isEmpty() || record.isOf(request.agent, connections))
             records.append(record.toJson());
     }
     return {{QStringLiteral("records"), records}, {QStringLiteral("last"), double(recorder.lastSequence())}};
@@ -47,6 +39,7 @@ ZelvoControlLog::ZelvoControlLog(ZelvoRecorder* recorder, QTcpSocket* socket, co
     : QObject(parent)
     , socket(socket)
     , agent(agent)
+    , agentConnections(recorder->connectionsOf(agent))
 {
     connect(recorder, &ZelvoRecorder::appended, this, &ZelvoControlLog::write);
 }
@@ -55,7 +48,9 @@ ZelvoControlLog::~ZelvoControlLog() = default;
 
 void ZelvoControlLog::write(const ZelvoRecord& record)
 {
-    if (!wanted(record, agent) || socket->state() != QAbstractSocket::ConnectedState)
+    if (record.connection > 0 && !agent.isEmpty() && record.agent == agent)
+        agentConnections.insert(record.connection);
+    if ((!agent.isEmpty() && !record.isOf(agent, agentConnections)) || socket->state() != QAbstractSocket::ConnectedState)
         return;
     if (socket->bytesToWrite() > maxUnsentBytes) {
         qCWarning(zelvoControlLog, "\033[31mZelvoControlLog::write a log follower reads nothing, closing it\033[0m");

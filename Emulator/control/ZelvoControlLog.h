@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QObject>
+#include <QSet>
 #include <QString>
 
 class QJsonObject;
@@ -13,6 +14,8 @@ class ZelvoRecorder;
 // ("records", oldest first, and "last", the newest sequence number). With
 // "follow" an instance then writes every new record as one JSON line to
 // the connection until it closes; no further requests are read on it.
+// With "agent", records that name no agent but came by a connection the
+// agent used are its too (a frame that is not JSON).
 class ZelvoControlLog final : public QObject
 {
     Q_OBJECT
@@ -42,4 +45,6 @@ private:
 
     QTcpSocket* socket = nullptr;
     QString agent;
+    // The connections the agent used, growing as records show more.
+    QSet<int> agentConnections;
 };

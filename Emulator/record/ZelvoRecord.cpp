@@ -195,6 +195,24 @@ QJsonObject fitJson(const ZelvoRecord& record)
     return {{QStringLiteral("texts"), texts}, {QStringLiteral("images"), images}};
 }
 
+// The members a message had that its command type does not read, and the
+// values taken other than as written.
+QString lintNote(const ZelvoAction::Lint& lint)
+{
+    QString note;
+    if (!lint.ignored.isEmpty()) {
+        QStringList members;
+        for (const QString& member : lint.ignored)
+            members.append(quoted(member));
+        note += QStringLiteral("; %1 %2 ignored")
+                    .arg(members.size() == 1 ? QStringLiteral("member") : QStringLiteral("members"),
+                         members.join(QStringLiteral(", ")));
+    }
+    for (const ZelvoAction::Coercion& coercion : lint.coerced)
+        note += QStringLiteral("; %1 %2 taken as %3").arg(quoted(coercion.member), coercion.given, coercion.taken);
+    return note;
+}
+
 QString eventKindName(int type)
 {
     switch (type) {
@@ -240,7 +258,24 @@ ZelvoRecord::ZelvoRecord(Direction direction, Kind kind, Outcome outcome, Reason
 {
 }
 
+void ZelvoRecord::setSource(const Source& source)
+{
+    connection = source.connection;
+    peer = source.peer;
+    lint = source.lint;
+}
+
+bool ZelvoRecord::isOf(const QString& agentHash, const QSet<int>& agentConnections) const
+{
+    return agent == agentHash || (agent.isEmpty() && agentConnections.contains(connection));
+}
+
 QString ZelvoRecord::sentence() const
+{
+    return outcomeSentence() + lintNote(lint);
+}
+
+QString ZelvoRecord::outcomeSentence() const
 {
     const QString content = QStringLiteral("content %1").arg(contentId);
     switch (kind) {
@@ -443,6 +478,20 @@ QJsonObject ZelvoRecord::toJson() const
     case Kind::LinkDelay:
         json.insert(QStringLiteral("delayMillis"), delayMillis);
         break;
+    }
+    if (connection > 0) {
+        json.insert(QStringLiteral("connection"), connection);
+        json.insert(QStringLiteral("peer"), peer);
+    }
+    if (!lint.ignored.isEmpty())
+        json.insert(QStringLiteral("ignored"), QJsonArray::fromStringList(lint.ignored));
+    if (!lint.coerced.isEmpty()) {
+        QJsonArray coerced;
+        for (const ZelvoAction::Coercion& coercion : lint.coerced)
+            coerced.append(QJsonObject{{QStringLiteral("member"), coercion.member},
+                                       {QStringLiteral("given"), coercion.given},
+                                       {QStringLiteral("taken"), coercion.taken}});
+        json.insert(QStringLiteral("coerced"), coerced);
     }
     return json;
 }

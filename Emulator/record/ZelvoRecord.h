@@ -1,8 +1,11 @@
 #pragma once
 
+#include "ZelvoAction.h"
+
 #include <QByteArray>
 #include <QJsonObject>
 #include <QMetaType>
+#include <QSet>
 #include <QString>
 #include <QVector>
 
@@ -117,6 +120,14 @@ public:
         QString imageId;
         QVector<int> texts;
     };
+    // The agent connection a message came by and what of the message was
+    // not taken as written; every record the message leads to carries it.
+    struct Source
+    {
+        int connection = 0;
+        QString peer;
+        ZelvoAction::Lint lint;
+    };
 
     ZelvoRecord() = default;
     ZelvoRecord(Direction direction, Kind kind, Outcome outcome, Reason reason = Reason::None);
@@ -132,6 +143,17 @@ public:
 
     QString agent;
     int contentId = -1;
+
+    // The agent connection, numbered from 1 as accepted, of the records of
+    // its opening, frames, messages and closing; 0 for others.
+    int connection = 0;
+    // A message of a known command type: its members not read and its
+    // values converted.
+    ZelvoAction::Lint lint;
+    void setSource(const Source& source);
+    // Names agent, or names none and came by one of the connections agent
+    // used: a frame that is not JSON belongs to whoever sent it.
+    bool isOf(const QString& agent, const QSet<int>& agentConnections) const;
 
     // The facts the sentence is made from; which ones apply depends on the
     // kind (see toJson()).
@@ -188,7 +210,9 @@ public:
     QString sentence() const;
 
     // Stable field names: seq, time, direction, kind, outcome, reason,
-    // agent, contentId, sentence, and the facts of the kind.
+    // agent, contentId, sentence, the facts of the kind, connection and
+    // peer for a record of an agent connection, and ignored and coerced
+    // when a message had any.
     QJsonObject toJson() const;
 
     static QString directionName(Direction direction);
@@ -202,4 +226,8 @@ public:
     static QString refusalText(const ImageRefusal& refusal);
     // "6.0 GiB", "256 MiB", "12 KiB", "300 bytes".
     static QString byteSizeText(qint64 bytes);
+
+private:
+    // The sentence without what the message did not have taken as written.
+    QString outcomeSentence() const;
 };

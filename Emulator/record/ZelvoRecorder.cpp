@@ -58,6 +58,17 @@ QVector<ZelvoRecord> ZelvoRecorder::since(quint64 sequence) const
     return records;
 }
 
+QSet<int> ZelvoRecorder::connectionsOf(const QString& agent) const
+{
+    QSet<int> connections;
+    for (int index = 0; index < count; ++index) {
+        const ZelvoRecord& record = at(index);
+        if (record.connection > 0 && record.agent == agent)
+            connections.insert(record.connection);
+    }
+    return connections;
+}
+
 void ZelvoRecorder::clear()
 {
     emit aboutToClear();

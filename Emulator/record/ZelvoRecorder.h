@@ -3,6 +3,7 @@
 #include "record/ZelvoRecord.h"
 
 #include <QObject>
+#include <QSet>
 #include <QVector>
 
 #include <memory>
@@ -42,6 +43,8 @@ public:
     // Kept records with a sequence number above sequence, oldest first.
     QVector<ZelvoRecord> since(quint64 sequence) const;
     qint64 payloadBytes() const { return heldPayloadBytes; }
+    // The agent connections that kept records show agent used.
+    QSet<int> connectionsOf(const QString& agent) const;
 
     void clear();
 

@@ -89,6 +89,9 @@ ZelvoEmulator::ZelvoEmulator(ZelvoServer* server, QWidget* parent)
 {
     setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    // Before any agent: registering a font lets the font system read its
+    // fonts again.
+    loadContentFont();
 
     connect(server, SIGNAL(zelvoConfigReceived(int,int)), this, SLOT(onZelvoConfig(int,int)));
     connect(server, SIGNAL(agentConfigReceived(QString,QList<QString>)),

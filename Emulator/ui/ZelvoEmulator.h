@@ -202,20 +202,25 @@ private:
     static void restartBatteryCycle();
     void sendButtonEvent(int button, int gesture);
     void toggleMessagesWindow();
-    void onAgentImagesSaved(const ZelvoImageWriter::Configuration& configuration, bool imagesSent);
-    // onAgentContent once the agent's pictures are stored.
+    void onAgentImagesSaved(const ZelvoImageWriter::Configuration& configuration, bool imagesSent,
+                            const ZelvoRecord::Source& source);
+    // onAgentContent once the agent's pictures are stored; source is the
+    // message's, for its records.
     void showAgentContent(const QString& agentHash, int contentId, const QString& layId,
-                          const QList<QString>& imagesId, const QList<QString>& texts);
+                          const QList<QString>& imagesId, const QList<QString>& texts, const ZelvoRecord::Source& source);
     // drawLayout with the layout id as the message gave it.
     void drawContent(const ZelvoLayout& layout, const QString& layoutId, const QString& agentHash,
                      const QList<QString>& imagesId, const QList<QString>& texts);
-    // Appends a content outcome to the server's record and keeps it as the last.
+    // Appends a content outcome to the server's record and keeps it as the
+    // last; the outcome of a message carries the message's source.
     void recordContent(ZelvoRecord record);
     // The device panel, if open, follows the battery.
     void showBatteryInPanel();
     // A display image with an empty content area, content drawn into it
     // later; its strip is drawStatusStrip's to draw.
     static QImage blankDisplayImage();
+    // Registers the compiled-in content font, once per process.
+    static void loadContentFont();
     // Replaces the strip of rows 0 to 23, drawn by an untransformed painter,
     // with its icons of this moment when shown; the content below stays.
     void drawStatusStrip(QPainter* painter, bool showStatus);
@@ -240,6 +245,7 @@ private:
     int drawnContent = -1;
     ZelvoRecord lastOutcome;
     ZelvoScreen shownScreen;
+    ZelvoRecord::Source contentSource;
     ZelvoClockTimer* maxPersistingTimer = nullptr;
     static constexpr int defaultMinPersistingMillis = 4000;
     static constexpr int defaultMaxPersistingMillis = 6000;

@@ -15,6 +15,7 @@
 #include <QColor>
 #include <QDebug>
 #include <QFont>
+#include <QFontDatabase>
 #include <QFontMetrics>
 #include <QGlyphRun>
 #include <QImage>
@@ -25,6 +26,7 @@
 #include <QRect>
 #include <QRegion>
 #include <QSize>
+#include <QStringList>
 #include <QTextLayout>
 #include <QTextLine>
 #include <QVector>
@@ -39,9 +41,29 @@ namespace {
 const char* const contentRule =
     "\033[96m~~~~~~~~~~~~~~~~~~~~~~~~~~~~~~~~~~~~~~~~~~~~~~~~~~~~~~~~~~~~~~~~~~~\033[0m";
 
+// The content font is compiled in, so that words, line breaks and pixels of
+// text do not depend on the fonts a machine has. Registered after the
+// machine's fonts, it takes the place of an installed font of its family
+// and style; those only fill in characters it lacks.
+QString contentFamily()
+{
+    static const QString family = [] {
+        const int id = QFontDatabase::addApplicationFont(QStringLiteral(":/data/fonts/DejaVuSans-Bold.ttf"));
+        const QStringList families = QFontDatabase::applicationFontFamilies(id);
+        if (families.isEmpty()) {
+            qCWarning(zelvoContentLog, "ZelvoEmulator: the compiled-in content font cannot be loaded");
+            return QStringLiteral("DejaVu Sans");
+        }
+        return families.constFirst();
+    }();
+    return family;
+}
+
 QFont contentFont()
 {
-    QFont font(QStringLiteral("DejaVu Sans"), 20, QFont::Bold);
+    QFont font(contentFamily(), 20, QFont::Bold);
+    // Fixed, or the machine's font configuration would choose it.
+    font.setHintingPreference(QFont::PreferVerticalHinting);
     font.setCapitalization(QFont::AllUppercase);
     return font;
 }
@@ -79,6 +101,11 @@ int hiddenCharacters(const QString& rest, const QString& elided)
 
 } // namespace
 
+void ZelvoEmulator::loadContentFont()
+{
+    contentFamily();
+}
+
 void ZelvoEmulator::onZelvoConfig(int minPersistingTMillis, int maxPersistingTMillis)
 {
     qCDebug(zelvoContentLog).nospace() << "\033[33mZelvoEmulator::onZelvoConfig \n\t\tRECEIVED CONFIG FOR ZELVO "
@@ -88,6 +115,7 @@ void ZelvoEmulator::onZelvoConfig(int minPersistingTMillis, int maxPersistingTMi
     ZelvoRecord record(ZelvoRecord::Direction::In, ZelvoRecord::Kind::ZelvoConfig, ZelvoRecord::Outcome::TimingSet);
     record.minMillis = minPersistingTMillis;
     record.maxMillis = maxPersistingTMillis;
+    record.setSource(server->relayed());
     server->recorder()->append(std::move(record));
 }
 
@@ -111,16 +139,19 @@ void ZelvoEmulator::saveAgentImages(const QString& agentHash, const QList<QStrin
     const std::function<void()> release = server->holdRelayingAgent();
     const bool sent = !images.isEmpty();
     imageWriter->store(agentHash, directory, images,
-                       [this, release, sent](const ZelvoImageWriter::Configuration& configuration) {
-                           onAgentImagesSaved(configuration, sent);
+                       [this, release, sent, source = server->relayed()](
+                           const ZelvoImageWriter::Configuration& configuration) {
+                           onAgentImagesSaved(configuration, sent, source);
                            release();
                        });
 }
 
-void ZelvoEmulator::onAgentImagesSaved(const ZelvoImageWriter::Configuration& configuration, bool imagesSent)
+void ZelvoEmulator::onAgentImagesSaved(const ZelvoImageWriter::Configuration& configuration, bool imagesSent,
+                                       const ZelvoRecord::Source& source)
 {
     const QString& agentHash = configuration.agentHash;
     ZelvoRecord record(ZelvoRecord::Direction::In, ZelvoRecord::Kind::AgentConfig, ZelvoRecord::Outcome::Configured);
+    record.setSource(source);
     record.agent = agentHash;
     if (configuration.directory.isEmpty()) {
         record.outcome = ZelvoRecord::Outcome::Refused;
@@ -164,20 +195,23 @@ void ZelvoEmulator::onAgentContent(const QString& agentHash, int contentId, cons
     // Content waits for the agent's configurations being stored, by
     // whichever connection it came, so that it finds their pictures; the
     // connection it came by reads nothing further meanwhile.
+    const ZelvoRecord::Source source = server->relayed();
     if (imageWriter->isStoring(agentHash)) {
         const std::function<void()> release = server->holdRelayingAgent();
         imageWriter->whenStored(agentHash, [=] {
-            showAgentContent(agentHash, contentId, layId, imagesId, texts);
+            showAgentContent(agentHash, contentId, layId, imagesId, texts, source);
             release();
         });
         return;
     }
-    showAgentContent(agentHash, contentId, layId, imagesId, texts);
+    showAgentContent(agentHash, contentId, layId, imagesId, texts, source);
 }
 
 void ZelvoEmulator::showAgentContent(const QString& agentHash, int contentId, const QString& layId,
-                                     const QList<QString>& imagesId, const QList<QString>& texts)
+                                     const QList<QString>& imagesId, const QList<QString>& texts,
+                                     const ZelvoRecord::Source& source)
 {
+    contentSource = source;
     contentOnDisplay = true;
     ZelvoRecord record(ZelvoRecord::Direction::In, ZelvoRecord::Kind::AgentContent, ZelvoRecord::Outcome::NotDrawn);
     record.agent = agentHash;
@@ -362,6 +396,8 @@ void ZelvoEmulator::drawContent(const ZelvoLayout& layout, const QString& layout
 
 void ZelvoEmulator::recordContent(ZelvoRecord record)
 {
+    if (record.kind == ZelvoRecord::Kind::AgentContent)
+        record.setSource(contentSource);
     lastOutcome = record;
     lastOutcome.sequence = server->recorder()->append(std::move(record));
 }

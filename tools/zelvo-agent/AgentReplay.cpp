@@ -132,6 +132,8 @@ bool AgentReplay::load(QString* error)
             Frame frame;
             frame.millis = time - start;
             frame.agent = record.value(QStringLiteral("agent")).toString();
+            const int connection = record.value(QStringLiteral("connection")).toInt();
+            frame.link = connection > 0 ? QString::number(connection) : QLatin1String("agent ") + frame.agent;
             frame.payload = record.contains(QStringLiteral("payload"))
                                 ? record.value(QStringLiteral("payload")).toString().toUtf8()
                                 : QByteArray::fromBase64(record.value(QStringLiteral("payloadBase64")).toString().toLatin1());
@@ -155,7 +157,7 @@ bool AgentReplay::load(QString* error)
 bool AgentReplay::connectAgents(QString* error)
 {
     for (const Frame& frame : qAsConst(frames)) {
-        if (sockets.contains(frame.agent))
+        if (sockets.contains(frame.link))
             continue;
         auto* socket = new QTcpSocket(this);
         socket->connectToHost(QStringLiteral("127.0.0.1"), options.agentPort);
@@ -168,7 +170,7 @@ bool AgentReplay::connectAgents(QString* error)
         const bool listen = sockets.isEmpty();
         connect(socket, &QTcpSocket::readyRead, this,
                 [this, socket, reader, listen] { readEvents(socket, reader.get(), listen); });
-        sockets.insert(frame.agent, socket);
+        sockets.insert(frame.link, socket);
     }
     return true;
 }
@@ -271,7 +273,7 @@ int AgentReplay::run()
     qint64 pause = 0;
     for (const Frame& frame : qAsConst(frames)) {
         waitUntil(qint64(double(frame.millis) / options.speed) + pause);
-        QTcpSocket* socket = sockets.value(frame.agent);
+        QTcpSocket* socket = sockets.value(frame.link);
         socket->write(ZelvoFrame::encode(frame.payload));
         socket->flush();
         if (frame.content && !options.displayDirectory.isEmpty()) {

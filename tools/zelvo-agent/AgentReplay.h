@@ -12,7 +12,8 @@ class ZelvoFrameReader;
 
 // zelvo-agent replay FILE [--speed F] [--expect-display DIR]: sends the
 // agent frames of a recorded session to an emulator with their recorded
-// spacing, each recorded agent on a connection of its own, and sets the
+// spacing, each recorded connection on a connection of its own (each agent
+// on one, for a recording without connection numbers), and sets the
 // events that come back beside the recorded ones. With a display directory,
 // the display after each content message is compared with DIR/content-N.png
 // (written there when missing), and a difference picture is written beside
@@ -49,6 +50,8 @@ private:
     {
         qint64 millis = 0;
         QString agent;
+        // The recorded connection, or the agent where none is recorded.
+        QString link;
         QByteArray payload;
         int contentId = -1;
         bool content = false;

@@ -102,7 +102,7 @@ ExitCode ZiTool::encode(const QStringList& arguments)
         "--mono and --dither turn ordinary drawings and photos into lit and background pixels: dark parts "
         "become lit, light parts and transparent areas background, because the glasses show lit pixels as "
         "light on a see-through lens and so dark ink on paper becomes the drawing. --fit helps with photos, "
-        "which rarely fit the 8640 bytes of pixels a ZI image may hold."));
+        "which rarely fit the 8640 bytes, header included, a ZI image may hold."));
     parser.addPositionalArgument(QStringLiteral("encode"), QStringLiteral("The command."));
     parser.addPositionalArgument(QStringLiteral("picture"), QStringLiteral("Any picture Qt reads."));
     parser.addPositionalArgument(QStringLiteral("out.zi"), QStringLiteral("The ZI file to write."));

@@ -102,6 +102,9 @@ private slots:
     void outcomes_data();
     void outcomes();
     void followedLog();
+    void lint_data();
+    void lint();
+    void brokenFrameFoundUnderItsAgent();
     void cleanupTestCase();
 
 private:
@@ -261,6 +264,103 @@ void TestMessageRecord::followedLog()
     QVERIFY2(out.contains(" in frame followed: received agent_content"), out.constData());
     follower.kill();
     follower.waitForFinished();
+}
+
+void TestMessageRecord::lint_data()
+{
+    QTest::addColumn<QJsonObject>("message");
+    QTest::addColumn<QStringList>("ignored");
+    QTest::addColumn<QString>("coerced");
+    QTest::addColumn<QString>("sentence");
+
+    const QJsonObject text{{"command.type", "agent_content"}, {"appId", "lint"}, {"contentId", 2}, {"layoutId", "0"},
+                           {"texts", QJsonArray{"hello"}}};
+    const auto with = [](QJsonObject message, const QString& key, const QJsonValue& value) {
+        message.insert(key, value);
+        return message;
+    };
+    QJsonObject misspelt = with(text, "layoutId", "1");
+    misspelt.remove("texts");
+    misspelt.insert("image.id", QJsonArray{"0"});
+    QTest::newRow("image.id") << misspelt << QStringList{"image.id"} << QString()
+                              << "the message has 0 images and 0 texts; member \"image.id\" ignored";
+    QTest::newRow("layoutId two") << with(text, "layoutId", "two") << QStringList() << "layoutId"
+                                  << "drawn with layout 0; \"layoutId\" \"two\" taken as 0";
+    QTest::newRow("contentId \"2\"") << with(text, "contentId", "2") << QStringList() << "contentId"
+                                     << "drawn with layout 0; \"contentId\" \"2\" taken as 2";
+    QTest::newRow("contentId 1.5") << with(text, "contentId", 1.5) << QStringList() << "contentId"
+                                   << "drawn with layout 0; \"contentId\" 1.5 taken as 2";
+}
+
+// What the emulator did not take as written is named in the message's
+// records; what it does stays the same.
+void TestMessageRecord::lint()
+{
+    QFETCH(QJsonObject, message);
+    QFETCH(QStringList, ignored);
+    QFETCH(QString, coerced);
+    QFETCH(QString, sentence);
+
+    TestAgent agent(emulator.ports().agent);
+    QVERIFY(agent.waitForConnected());
+    agent.send(framed({timing(0, 60000), json(message)}));
+
+    QJsonObject frame;
+    QJsonObject outcome;
+    QTRY_VERIFY_WITH_TIMEOUT([&] {
+        for (const QJsonObject& record : recordsSince(seen)) {
+            if (record.value("commandType").toString() == "agent_content")
+                frame = record;
+            if (record.value("kind").toString() == "agent_content")
+                outcome = record;
+        }
+        return !outcome.isEmpty();
+    }(), 20000);
+    for (const QJsonObject& record : {frame, outcome}) {
+        QCOMPARE(record.value("ignored").toVariant().toStringList(), ignored);
+        const QJsonArray taken = record.value("coerced").toArray();
+        QCOMPARE(taken.size(), coerced.isEmpty() ? 0 : 1);
+        QCOMPARE(taken.at(0).toObject().value("member").toString(), coerced);
+    }
+    QVERIFY2(outcome.value("sentence").toString().endsWith(sentence), qPrintable(outcome.value("sentence").toString()));
+    QCOMPARE(outcome.value("contentId").toInt(), 2);
+}
+
+// A frame that is not JSON names no agent; it is found under the agent
+// that used its connection, and a wait for that agent's content that runs
+// out names it.
+void TestMessageRecord::brokenFrameFoundUnderItsAgent()
+{
+    TestAgent agent(emulator.ports().agent);
+    QVERIFY(agent.waitForConnected());
+    agent.send(framed({"nonsense", content("broken", 1, "9", {}, {}), json({{"command.type", "agent_contnet"}})}));
+
+    QList<QJsonObject> records;
+    QTRY_VERIFY_WITH_TIMEOUT((records = recordsSince(seen)).size() >= 4, 20000);
+    int connection = 0;
+    for (const QJsonObject& record : records) {
+        if (record.value("kind").toString() == "opened")
+            connection = record.value("connection").toInt();
+    }
+    QVERIFY(connection > 0);
+
+    const CtlResult log = CtlProcess::run({"log", "--json", "--agent", "broken", "--since", QString::number(seen)});
+    QStringList reasons;
+    for (const QByteArray& line : log.out.split('\n')) {
+        const QJsonObject record = QJsonDocument::fromJson(line).object();
+        if (record.isEmpty())
+            continue;
+        QCOMPARE(record.value("connection").toInt(), connection);
+        QVERIFY(!record.value("peer").toString().isEmpty());
+        reasons.append(record.value("reason").toString());
+    }
+    QVERIFY2(reasons.contains("not_json") && reasons.contains("unknown_command_type"), log.out.constData());
+
+    const CtlResult wait = CtlProcess::run({"wait", "--content-of", "broken", "--content-id", "3", "--since",
+                                            QString::number(seen), "--timeout", "0.5"});
+    QCOMPARE(wait.exitCode, 1);
+    for (const char* named : {"the frame is not JSON", "layout \"9\" does not exist", "none of zelvo_config"})
+        QVERIFY2(wait.err.contains(named), wait.err.constData());
 }
 
 void TestMessageRecord::cleanupTestCase()

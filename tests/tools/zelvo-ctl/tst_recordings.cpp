@@ -123,8 +123,13 @@ void TestRecordings::replay()
         QVERIFY(QFile::copy(work.filePath("golden/" + name), QDir(display).filePath(name)));
     }
 
+    const auto opened = [] { return CtlProcess::run({"log", "--json"}).out.count("\"kind\":\"opened\""); };
+    const int openedBefore = opened();
     const AgentResult result = AgentProcess::run({"replay", played, "--speed", "4", "--expect-display", display},
                                                  emulator.ports().agent);
+    // One connection recorded, one opened: the timing, which names no
+    // agent, goes by the same connection as the content.
+    QCOMPARE(opened() - openedBefore, 1);
     QVERIFY2(result.exitCode == exitCode, result.out + result.err);
     QVERIFY2(result.out.contains("0 events recorded, 0 received: the same"), result.out.constData());
     const QString skipped =
