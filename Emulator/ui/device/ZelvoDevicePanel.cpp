@@ -123,7 +123,7 @@ ZelvoDevicePanel::ZelvoDevicePanel(ZelvoEmulator* window, ZelvoServer* server, Q
     for (const QString& name : ZelvoHeadMotion::gestureNames()) {
         auto* button = new QPushButton(name);
         button->setObjectName(name);
-        gestureGrid->addWidget(button, gestures.size() / 3, gestures.size() % 3);
+        gestureGrid->addWidget(button, int(gestures.size()) / 3, int(gestures.size()) % 3);
         gestures.append(button);
         connect(button, &QPushButton::clicked, head, [head, name] { head->gesture(name); });
     }
