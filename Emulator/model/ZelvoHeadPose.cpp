@@ -12,6 +12,16 @@ double radians(double degrees)
     return degrees * pi / 180;
 }
 
+// A turn of up to 360° either way, as the shorter one that ends there.
+double shorterTurn(double turn)
+{
+    if (turn > 180)
+        return turn - 360;
+    if (turn <= -180)
+        return turn + 360;
+    return turn;
+}
+
 } // namespace
 
 ZelvoHeadPose::ZelvoHeadPose(double yaw, double pitch, double roll)
@@ -64,12 +74,12 @@ ZelvoEvent ZelvoHeadPose::accelerometerReading(double yawAcceleration, double pi
 
 double ZelvoHeadPose::yawTurnTo(const ZelvoHeadPose& target) const
 {
-    double turn = target.yawDegrees - yawDegrees;
-    if (turn > 180)
-        turn -= 360;
-    else if (turn <= -180)
-        turn += 360;
-    return turn;
+    return shorterTurn(target.yawDegrees - yawDegrees);
+}
+
+double ZelvoHeadPose::rollTurnTo(const ZelvoHeadPose& target) const
+{
+    return shorterTurn(target.rollDegrees - rollDegrees);
 }
 
 ZelvoHeadPose ZelvoHeadPose::towards(const ZelvoHeadPose& target, double fraction) const
@@ -79,7 +89,7 @@ ZelvoHeadPose ZelvoHeadPose::towards(const ZelvoHeadPose& target, double fractio
         return target;
     return ZelvoHeadPose(yawDegrees + fraction * yawTurnTo(target),
                          pitchDegrees + fraction * (target.pitchDegrees - pitchDegrees),
-                         rollDegrees + fraction * (target.rollDegrees - rollDegrees));
+                         rollDegrees + fraction * rollTurnTo(target));
 }
 
 bool ZelvoHeadPose::operator==(const ZelvoHeadPose& other) const

@@ -36,11 +36,14 @@ public:
     ZelvoEvent accelerometerReading(double yawAcceleration = 0, double pitchAcceleration = 0,
                                     double rollAcceleration = 0) const;
 
-    // The pose a fraction (0 to 1) of the way to target; the heading turns
-    // the shorter way round, clockwise when both ways are equal.
+    // The pose a fraction (0 to 1) of the way to target; the heading and
+    // the lean turn the shorter way round, clockwise (or to the right)
+    // when both ways are equal.
     ZelvoHeadPose towards(const ZelvoHeadPose& target, double fraction) const;
-    // How far the heading turns on the way to target, -180 to 180.
+    // How far the heading and the lean turn on the way to target, above
+    // -180 up to 180.
     double yawTurnTo(const ZelvoHeadPose& target) const;
+    double rollTurnTo(const ZelvoHeadPose& target) const;
 
     bool operator==(const ZelvoHeadPose& other) const;
     bool operator!=(const ZelvoHeadPose& other) const { return !(*this == other); }

@@ -209,5 +209,5 @@ void ZelvoHeadMotion::sendAt(qint64 millis)
     emit poseChanged();
     emit readings(current.compassReading(),
                   current.accelerometerReading(from.yawTurnTo(to) * acceleration, (to.pitch() - from.pitch()) * acceleration,
-                                               (to.roll() - from.roll()) * acceleration));
+                                               from.rollTurnTo(to) * acceleration));
 }
