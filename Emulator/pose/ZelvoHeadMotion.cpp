@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <array>
+#include <numeric>
 #include <utility>
 
 namespace {
@@ -75,10 +76,10 @@ QStringList ZelvoHeadMotion::gestureNames()
 int ZelvoHeadMotion::gestureMillis(const QString& name)
 {
     const Gesture* gesture = gestureNamed(name);
-    int millis = 0;
-    for (const Keyframe& keyframe : gesture ? gesture->keyframes : std::vector<Keyframe>())
-        millis += keyframe.millis;
-    return millis;
+    if (!gesture)
+        return 0;
+    return std::accumulate(gesture->keyframes.cbegin(), gesture->keyframes.cend(), 0,
+                           [](int millis, const Keyframe& keyframe) { return millis + keyframe.millis; });
 }
 
 void ZelvoHeadMotion::setRate(int readingsPerSecond)
