@@ -51,7 +51,8 @@ QList<ZelvoControlCommand> declarations()
 
     ZelvoControlCommand trace{
         QStringLiteral("trace"),
-        QStringLiteral("Play a CSV trace of readings, one a line: milliseconds,sensor,v0[,v1,v2]."),
+        QStringLiteral("Play a CSV trace of readings, one a line: milliseconds,sensor,v0[,v1,v2];\n"
+                       "milliseconds,pose,yaw,pitch,roll moves the wearer's head there."),
         QStringLiteral("action"), QStringLiteral("play"), false, {},
         {{QStringLiteral("play"), QString(),
           {file, Field::onOff(QStringLiteral("wait"))
