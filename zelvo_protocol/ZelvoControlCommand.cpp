@@ -1,5 +1,7 @@
 #include "ZelvoControlCommand.h"
 
+#include "ZelvoSensorReading.h"
+
 #include <QJsonObject>
 #include <QJsonValue>
 
@@ -49,7 +51,8 @@ QList<ZelvoControlCommand> declarations()
 
     ZelvoControlCommand trace{
         QStringLiteral("trace"),
-        QStringLiteral("Play a CSV trace of readings, one a line: milliseconds,sensor,v0[,v1,v2]."),
+        QStringLiteral("Play a CSV trace of readings, one a line: milliseconds,sensor,v0[,v1,v2];\n"
+                       "milliseconds,pose,yaw,pitch,roll moves the wearer's head there."),
         QStringLiteral("action"), QStringLiteral("play"), false, {},
         {{QStringLiteral("play"), QString(),
           {file, Field::onOff(QStringLiteral("wait"))
@@ -178,7 +181,42 @@ QList<ZelvoControlCommand> declarations()
          {QStringLiteral("advance"), QString(), {Field::whole(QStringLiteral("ms"), 0, maxMillis).positional(QStringLiteral("MS"))}},
          {QStringLiteral("state"), QString(), {}}}};
 
-    return {buttons, sensors, trace, screenshot, record, state, screen, wait, log, fullscreen, link, battery, reset, web, clock};
+    const QList<Field> pose = {
+        Field::number(QStringLiteral("yaw"), -ZelvoSensorReading::maxYaw, ZelvoSensorReading::maxYaw)
+            .option(QStringLiteral("yaw"), QStringLiteral("DEGREES"), QStringLiteral("Heading, clockwise from north.")),
+        Field::number(QStringLiteral("pitch"), -ZelvoSensorReading::maxPitch, ZelvoSensorReading::maxPitch)
+            .option(QStringLiteral("pitch"), QStringLiteral("DEGREES"), QStringLiteral("Looking up is positive.")),
+        Field::number(QStringLiteral("roll"), -ZelvoSensorReading::maxRoll, ZelvoSensorReading::maxRoll)
+            .option(QStringLiteral("roll"), QStringLiteral("DEGREES"), QStringLiteral("Right ear down is positive."))};
+    ZelvoControlCommand head{
+        QStringLiteral("pose"),
+        QStringLiteral("Place the wearer's head (the angles not given stay as they are), move it there\n"
+                       "over MS milliseconds, or play a gesture; the compass and the accelerometer read\n"
+                       "what the head does, along the way at the pose rate (readings a second). A move\n"
+                       "or a gesture returns when it has ended; on the manual clock it moves the clock."),
+        QStringLiteral("action"), QStringLiteral("set"), false, {},
+        {{QStringLiteral("set"), QString(), pose},
+         {QStringLiteral("move"), QString(),
+          pose + QList<Field>{Field::whole(QStringLiteral("over"), 0, maxMillis)
+                                  .option(QStringLiteral("over"), QStringLiteral("MS"), QStringLiteral("Take MS milliseconds to get there."))
+                                  .required()
+                                  .delaysAnswer()}},
+         {QStringLiteral("gesture"), QString(),
+          {Field::choice(QStringLiteral("gesture"), {QStringLiteral("nod"), QStringLiteral("shake"), QStringLiteral("tilt-left"),
+                                                     QStringLiteral("tilt-right"), QStringLiteral("look-up"),
+                                                     QStringLiteral("look-down")})
+               .positional(QStringLiteral("NAME"))
+               .required(),
+           // No gesture takes longer than a second.
+           Field::whole(QStringLiteral("times"), 1, 100)
+               .option(QStringLiteral("times"), QStringLiteral("N"), QStringLiteral("Play it N times in a row (default 1)."))
+               .byDefault(1)
+               .delaysAnswer(1000)}},
+         {QStringLiteral("rate"), QString(), {Field::whole(QStringLiteral("rate"), 1, 100).positional(QStringLiteral("PER_SECOND"))}},
+         {QStringLiteral("stop"), QString(), {}},
+         {QStringLiteral("state"), QString(), {}}}};
+
+    return {buttons, sensors, trace, screenshot, record, state, screen, wait, log, fullscreen, link, battery, reset, web, clock, head};
 }
 
 QString mustBe(const ZelvoControlField& field)

@@ -12,11 +12,12 @@ struct SensorName
     QLatin1String name;
 };
 
-const std::array<SensorName, 4> sensorNames = {{
+const std::array<SensorName, 5> sensorNames = {{
     {ZelvoSensorReading::Battery, QLatin1String("battery")},
     {ZelvoSensorReading::Accelerometer, QLatin1String("accelerometer")},
     {ZelvoSensorReading::Compass, QLatin1String("compass")},
     {ZelvoSensorReading::LightSensor, QLatin1String("light")},
+    {ZelvoSensorReading::HeadPose, QLatin1String("pose")},
 }};
 
 } // namespace
@@ -41,10 +42,15 @@ QString ZelvoSensorReading::nameOf(int sensor)
 
 int ZelvoSensorReading::valueCount(int sensor)
 {
-    return sensor == Accelerometer || sensor == Compass ? 3 : 1;
+    return sensor == Accelerometer || sensor == Compass || sensor == HeadPose ? 3 : 1;
 }
 
 bool ZelvoSensorReading::isBatteryLevel(double percent)
 {
     return percent >= 0 && percent <= 100 && percent == std::floor(percent);
+}
+
+bool ZelvoSensorReading::isHeadPose(double yaw, double pitch, double roll)
+{
+    return std::abs(yaw) <= maxYaw && std::abs(pitch) <= maxPitch && std::abs(roll) <= maxRoll;
 }

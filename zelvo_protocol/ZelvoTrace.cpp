@@ -53,6 +53,12 @@ bool parseLine(const QByteArray& line, ZelvoTrace::TimedReading* timed, QString*
         *error = QStringLiteral("battery takes a whole percent from 0 to 100, not %1").arg(reading.values[0]);
         return false;
     }
+    if (reading.sensor == ZelvoSensorReading::HeadPose
+        && !ZelvoSensorReading::isHeadPose(reading.values[0], reading.values[1], reading.values[2])) {
+        *error = QStringLiteral("pose takes a yaw from -%1 to %1, a pitch from -%2 to %2 and a roll from -%3 to %3")
+                     .arg(ZelvoSensorReading::maxYaw).arg(ZelvoSensorReading::maxPitch).arg(ZelvoSensorReading::maxRoll);
+        return false;
+    }
     return true;
 }
 

@@ -10,8 +10,9 @@ class QString;
 // A recorded series of sensor readings, as scripts write it and the emulator
 // plays it. A trace is CSV, one reading a line: "milliseconds,sensor,v0[,v1,v2]",
 // the time counted from the start of playing, the sensor by its control
-// name. A header line first, empty lines and lines starting with '#' are
-// allowed.
+// name; "milliseconds,pose,yaw,pitch,roll" places the wearer's head, which
+// moves from one pose line to the next. A header line first, empty lines and
+// lines starting with '#' are allowed.
 class ZelvoTrace
 {
 public:

@@ -4,6 +4,7 @@
 #include "control/ZelvoControlRequest.h"
 #include "control/ZelvoTracePlayer.h"
 #include "comm/ZelvoServer.h"
+#include "pose/ZelvoHeadMotion.h"
 #include "ui/Button.h"
 #include "ui/ZelvoEmulator.h"
 #include "ui/sensor/ZelvoSensorList.h"
@@ -49,6 +50,19 @@ QJsonObject traceState(const ZelvoTracePlayer& player)
 QJsonObject written(const QString& path, const QString& countKey, int count)
 {
     return {{QStringLiteral("file"), path}, {countKey, count}, {QStringLiteral("bytes"), double(QFileInfo(path).size())}};
+}
+
+ZelvoHeadPose headPoseOf(const ZelvoSensorReading& reading)
+{
+    return ZelvoHeadPose(double(reading.values[0]), double(reading.values[1]), double(reading.values[2]));
+}
+
+// The pose a request asks for: the angles it gives, the others as they are.
+ZelvoHeadPose requestedPose(const ZelvoControlRequest& request, const ZelvoHeadPose& current)
+{
+    const auto angle = [&request](const QString& key, double now) { return request.has(key) ? request.number(key) : now; };
+    return ZelvoHeadPose(angle(QStringLiteral("yaw"), current.yaw()), angle(QStringLiteral("pitch"), current.pitch()),
+                         angle(QStringLiteral("roll"), current.roll()));
 }
 
 ZelvoEmulator::Control controlOf(const ZelvoControlRequest& request)
@@ -112,6 +126,8 @@ ZelvoControlCommands::ZelvoControlCommands(ZelvoEmulator* window, ZelvoServer* s
     , player(new ZelvoTracePlayer(server->clock(), this))
 {
     connect(player, &ZelvoTracePlayer::readingDue, this, &ZelvoControlCommands::shoot);
+    connect(player, &ZelvoTracePlayer::poseDue, this, &ZelvoControlCommands::followTracePose);
+    connect(player, &ZelvoTracePlayer::finished, this, [this] { traceMovesHead = false; });
 }
 
 ZelvoControlCommands::~ZelvoControlCommands() = default;
@@ -153,6 +169,12 @@ ZelvoControlCommands::Operation ZelvoControlCommands::operation(const QString& o
         {QStringLiteral("clock resume"), &C::clock},
         {QStringLiteral("clock advance"), &C::clock},
         {QStringLiteral("clock state"), &C::clock},
+        {QStringLiteral("pose set"), &C::setPose},
+        {QStringLiteral("pose move"), &C::movePose},
+        {QStringLiteral("pose gesture"), &C::movePose},
+        {QStringLiteral("pose rate"), &C::poseState},
+        {QStringLiteral("pose stop"), &C::poseState},
+        {QStringLiteral("pose state"), &C::poseState},
     };
     return operations.value(operationName);
 }
@@ -332,7 +354,10 @@ void ZelvoControlCommands::battery(const ZelvoControlRequest& request, const Rep
 void ZelvoControlCommands::stopTrace(const ZelvoControlRequest&, const Reply& reply)
 {
     const bool wasPlaying = player->isPlaying();
+    const bool headMoved = traceMovesHead;
     player->stop();
+    if (headMoved)
+        window->headMotion()->stop();
     QJsonObject results = traceState(*player);
     results.insert(QStringLiteral("stopped"), wasPlaying);
     reply(results, QString());
@@ -660,6 +685,7 @@ void ZelvoControlCommands::state(const ZelvoControlRequest&, const Reply& reply)
         {QStringLiteral("drawnContentId"), window->drawnContentId()},
         {QStringLiteral("lastOutcome"), lastOutcome(window->lastContentOutcome())},
         {QStringLiteral("clock"), clockState()},
+        {QStringLiteral("pose"), headState()},
     }, QString());
 }
 
@@ -676,4 +702,71 @@ void ZelvoControlCommands::screen(const ZelvoControlRequest&, const Reply& reply
                    QJsonObject{{QStringLiteral("minRemainingMillis"), double(window->minPersistingRemaining())},
                                {QStringLiteral("maxRemainingMillis"), double(window->maxPersistingRemaining())}});
     reply(results, QString());
+}
+
+QJsonObject ZelvoControlCommands::headState() const
+{
+    const ZelvoHeadMotion* head = window->headMotion();
+    return {{QStringLiteral("yaw"), head->pose().yaw()},
+            {QStringLiteral("pitch"), head->pose().pitch()},
+            {QStringLiteral("roll"), head->pose().roll()},
+            {QStringLiteral("moving"), head->isMoving()},
+            {QStringLiteral("rate"), head->rate()}};
+}
+
+void ZelvoControlCommands::setPose(const ZelvoControlRequest& request, const Reply& reply)
+{
+    ZelvoHeadMotion* head = window->headMotion();
+    head->set(requestedPose(request, head->pose()));
+    reply({{QStringLiteral("pose"), headState()}}, QString());
+}
+
+void ZelvoControlCommands::movePose(const ZelvoControlRequest& request, const Reply& reply)
+{
+    ZelvoHeadMotion* head = window->headMotion();
+    // The move under way ends first, answering its own request, so that
+    // its end is not taken for this one's.
+    head->stop();
+    auto* waiter = new QObject(this);
+    connect(head, &ZelvoHeadMotion::finished, waiter, [this, waiter, reply](bool completed) {
+        delete waiter;
+        reply({{QStringLiteral("pose"), headState()}, {QStringLiteral("completed"), completed}}, QString());
+    });
+    qint64 millis = 0;
+    if (request.action() == QLatin1String("gesture")) {
+        const QString name = request.text(QStringLiteral("gesture"));
+        const int times = request.whole(QStringLiteral("times"));
+        millis = qint64(ZelvoHeadMotion::gestureMillis(name)) * times;
+        head->gesture(name, times);
+    } else {
+        millis = request.whole(QStringLiteral("over"));
+        head->move(requestedPose(request, head->pose()), millis);
+    }
+    passManualTime(millis);
+}
+
+void ZelvoControlCommands::poseState(const ZelvoControlRequest& request, const Reply& reply)
+{
+    ZelvoHeadMotion* head = window->headMotion();
+    if (request.action() == QLatin1String("rate"))
+        head->setRate(request.whole(QStringLiteral("rate")));
+    else if (request.action() == QLatin1String("stop"))
+        head->stop();
+    reply({{QStringLiteral("pose"), headState()}}, QString());
+}
+
+void ZelvoControlCommands::followTracePose(const ZelvoSensorReading& pose, qint64 dueAt, const ZelvoSensorReading& next,
+                                           qint64 nextDueAt)
+{
+    ZelvoHeadMotion* head = window->headMotion();
+    const ZelvoHeadPose here = headPoseOf(pose);
+    const bool first = !traceMovesHead;
+    traceMovesHead = true;
+    // The move from the line before ends here, its last reading sent; the
+    // first line places the head.
+    head->stop();
+    if (first || head->pose() != here)
+        head->set(here);
+    if (nextDueAt >= 0)
+        head->move(headPoseOf(next), nextDueAt - dueAt, dueAt);
 }

@@ -86,9 +86,20 @@ private:
     // A single shot from the sensor panel, as its button sends one; a
     // battery reading of a whole percent sets the shown level as well.
     void shoot(const ZelvoSensorReading& reading);
+    // The head: set at once, moved or a gesture played (answered when it
+    // ends), or its rate, its stop and its state.
+    void setPose(const ZelvoControlRequest& request, const Reply& reply);
+    void movePose(const ZelvoControlRequest& request, const Reply& reply);
+    void poseState(const ZelvoControlRequest& request, const Reply& reply);
+    QJsonObject headState() const;
+    // A trace's pose line: the head is there at its time (the first line
+    // places it) and moves on to reach the next pose line at that one's.
+    void followTracePose(const ZelvoSensorReading& pose, qint64 dueAt, const ZelvoSensorReading& next, qint64 nextDueAt);
 
     ZelvoEmulator* window = nullptr;
     ZelvoServer* server = nullptr;
     ZelvoTracePlayer* player = nullptr;
     QString webAddress;
+    // The trace playing moves the head, which its stop ends too.
+    bool traceMovesHead = false;
 };

@@ -37,6 +37,7 @@ void ZelvoTracePlayer::play(ZelvoTrace::Readings readings)
     trace = std::move(readings);
     total = int(trace.size());
     played = 0;
+    nextPose = 0;
     playing = true;
     startMillis = clock->now();
     onTimeout();
@@ -57,7 +58,7 @@ void ZelvoTracePlayer::onTimeout()
             nextSlice->start();
             return;
         }
-        emit readingDue(trace[size_t(played++)].reading);
+        emitReading(size_t(played++));
     }
     if (!playing)
         return;
@@ -66,6 +67,21 @@ void ZelvoTracePlayer::onTimeout()
         return;
     }
     timer->start(int(std::min<qint64>(trace[size_t(played)].millis - elapsed(), std::numeric_limits<int>::max())));
+}
+
+void ZelvoTracePlayer::emitReading(size_t index)
+{
+    const ZelvoTrace::TimedReading& timed = trace[index];
+    if (timed.reading.sensor != ZelvoSensorReading::HeadPose) {
+        emit readingDue(timed.reading);
+        return;
+    }
+    nextPose = std::max(nextPose, index + 1);
+    while (nextPose < trace.size() && trace[nextPose].reading.sensor != ZelvoSensorReading::HeadPose)
+        ++nextPose;
+    const bool last = nextPose == trace.size();
+    const ZelvoTrace::TimedReading& next = last ? timed : trace[nextPose];
+    emit poseDue(timed.reading, startMillis + timed.millis, next.reading, last ? -1 : startMillis + next.millis);
 }
 
 qint64 ZelvoTracePlayer::elapsed() const

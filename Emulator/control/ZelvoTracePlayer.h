@@ -31,6 +31,9 @@ public:
 
 signals:
     void readingDue(const ZelvoSensorReading& reading);
+    // A pose line, with the next one the head moves to (nextDueAt is -1
+    // after the last); both times on the clock.
+    void poseDue(const ZelvoSensorReading& pose, qint64 dueAt, const ZelvoSensorReading& next, qint64 nextDueAt);
     // completed is false when stop() ended it.
     void finished(bool completed);
 
@@ -38,10 +41,14 @@ private:
     void onTimeout();
     void finish(bool completed);
     qint64 elapsed() const;
+    void emitReading(size_t index);
 
     ZelvoTrace::Readings trace;
     int total = 0;
     int played = 0;
+    // Where the look-ahead for the next pose line stands, so that each
+    // line is looked at once however many pose lines there are.
+    size_t nextPose = 0;
     bool playing = false;
     ZelvoClock* clock = nullptr;
     // When the trace began, on the clock.

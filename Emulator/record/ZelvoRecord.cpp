@@ -355,7 +355,9 @@ QString ZelvoRecord::outcomeSentence() const
     case Kind::ContentRemoved:
         return QStringLiteral("%1 removed at its maximum time of %2 ms").arg(content).arg(maxMillis);
     case Kind::EventSent: {
-        const QString what = QStringLiteral("%1 event (%2)").arg(eventKindName(eventType), eventValuesText(eventType, eventValues));
+        const QString what = QStringLiteral("%1 event (%2)%3")
+                                 .arg(eventKindName(eventType), eventValuesText(eventType, eventValues),
+                                      fromPose ? QStringLiteral(" from the head pose") : QString());
         const QString target = agent.isEmpty() ? QString() : QStringLiteral(" for %1 of %2").arg(content, agent);
         if (outcome == Outcome::Dropped)
             return QStringLiteral("%1%2 dropped for the agent at %3 because %4").arg(what, target, peer, reasonText(reason));
@@ -462,6 +464,8 @@ QJsonObject ZelvoRecord::toJson() const
         json.insert(QStringLiteral("eventType"), eventType);
         json.insert(QStringLiteral("values"), values);
         json.insert(QStringLiteral("agents"), count);
+        if (fromPose)
+            json.insert(QStringLiteral("source"), QStringLiteral("pose"));
         if (outcome == Outcome::Dropped)
             json.insert(QStringLiteral("peer"), peer);
         break;

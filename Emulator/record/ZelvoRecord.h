@@ -193,6 +193,8 @@ public:
     bool clamped = false;
     // Events.
     int eventType = 0;
+    // A compass or accelerometer reading that the head pose gave.
+    bool fromPose = false;
     std::array<float, 4> eventValues{};
     QVector<ImageRefusal> refusals;
     QVector<ImageLeftOut> imagesLeftOut;

@@ -8,6 +8,7 @@
 #include "ui/device/ZelvoDevicePanel.h"
 #include "ui/messages/ZelvoMessagesWindow.h"
 #include "ui/sensor/ZelvoSensorList.h"
+#include "pose/ZelvoHeadMotion.h"
 #include "util/ZelvoImageStore.h"
 #include "util/ZelvoImageWriter.h"
 #include "util/ZelvoPictureCache.h"
@@ -79,6 +80,7 @@ ZelvoEmulator::ZelvoEmulator(ZelvoServer* server, QWidget* parent)
     , accelerometerTimer(new ZelvoClockTimer(deviceClock, this))
     , compassTimer(new ZelvoClockTimer(deviceClock, this))
     , lightSensorTimer(new ZelvoClockTimer(deviceClock, this))
+    , head(new ZelvoHeadMotion(deviceClock, this))
     , displayRecording(new ZelvoDisplayRecorder(deviceClock, this))
     , sessionRecording(new ZelvoSessionRecorder(server->recorder(), this))
     // Every window gets its own copies, a second window in a process included.
@@ -131,6 +133,10 @@ ZelvoEmulator::ZelvoEmulator(ZelvoServer* server, QWidget* parent)
     connect(accelerometerTimer, SIGNAL(timeout()), this, SLOT(onSimulateAccelerometer()));
     connect(compassTimer, SIGNAL(timeout()), this, SLOT(onSimulateCompass()));
     connect(lightSensorTimer, SIGNAL(timeout()), this, SLOT(onSimulateLightSensor()));
+    connect(head, &ZelvoHeadMotion::readings, this, [this](const ZelvoEvent& compass, const ZelvoEvent& accelerometer) {
+        dispatchSensorEvent(compass, QString(), -1, true);
+        dispatchSensorEvent(accelerometer, QString(), -1, true);
+    });
     connect(fullScreenButton, SIGNAL(clicked()), this, SLOT(onFullScreenToggle()));
     connect(plusButton, SIGNAL(pressed()), this, SLOT(onPlusPressed()));
     connect(plusButton, SIGNAL(released()), this, SLOT(onPlusReleased()));

@@ -25,6 +25,7 @@ class ZelvoClockTimer;
 class ZelvoDevicePanel;
 class ZelvoDisplay;
 class ZelvoDisplayRecorder;
+class ZelvoHeadMotion;
 class ZelvoMessagesWindow;
 class ZelvoImageStore;
 class ZelvoPictureCache;
@@ -68,7 +69,8 @@ public:
     void saveLayouts(const QString& fileName);
     void loadLayouts(const QString& fileName);
 
-    void dispatchSensorEvent(const ZelvoEvent& event, const QString& appId, int contentId);
+    // fromPose marks in the record a reading that the head pose gave.
+    void dispatchSensorEvent(const ZelvoEvent& event, const QString& appId, int contentId, bool fromPose = false);
     void broadcastSensorEvent(const ZelvoEvent& event);
 
     // The window's buttons, as a person presses them with the mouse.
@@ -133,6 +135,9 @@ public:
     // The panel offers its own operations (a reading, a simulation started
     // or stopped) to whoever holds the window.
     ZelvoSensorList* sensorPanel() { return sensorList; }
+    // The wearer's head, whose pose gives compass and accelerometer
+    // readings, for the panels, the control channel and traces alike.
+    ZelvoHeadMotion* headMotion() const { return head; }
     // The recordings of the display and of the agent link, for the control
     // channel and the window's own buttons alike.
     ZelvoDisplayRecorder* displayRecorder() const { return displayRecording; }
@@ -277,6 +282,7 @@ private:
     ZelvoClockTimer* accelerometerTimer = nullptr;
     ZelvoClockTimer* compassTimer = nullptr;
     ZelvoClockTimer* lightSensorTimer = nullptr;
+    ZelvoHeadMotion* head = nullptr;
     ZelvoDisplayRecorder* displayRecording = nullptr;
     ZelvoSessionRecorder* sessionRecording = nullptr;
     // Made when the clock first turns manual.

@@ -43,7 +43,7 @@ QByteArray jsonString(const QString& text)
 
 } // namespace
 
-void ZelvoEmulator::dispatchSensorEvent(const ZelvoEvent& event, const QString& appId, int contentId)
+void ZelvoEmulator::dispatchSensorEvent(const ZelvoEvent& event, const QString& appId, int contentId, bool fromPose)
 {
     // Byte for byte the indented form of QJsonDocument, which is the one the
     // glasses send: keys in ascending order, final line break included.
@@ -70,6 +70,7 @@ void ZelvoEmulator::dispatchSensorEvent(const ZelvoEvent& event, const QString& 
     record.agent = appId;
     record.contentId = contentId;
     record.eventType = event.type;
+    record.fromPose = fromPose;
     std::copy(std::begin(event.values), std::end(event.values), record.eventValues.begin());
     record.count = server->connections().size() - dropped.size();
     // Sent to no one but dropped for some: only the drops are news.

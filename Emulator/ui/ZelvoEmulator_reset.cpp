@@ -3,6 +3,7 @@
 
 #include "ui/Button.h"
 #include "ui/sensor/ZelvoSensorList.h"
+#include "pose/ZelvoHeadMotion.h"
 #include "util/ZelvoImageStore.h"
 #include "util/ZelvoPictureCache.h"
 #include "ZelvoLog.h"
@@ -22,6 +23,7 @@ void ZelvoEmulator::reset()
     for (int sensor : {ZelvoSensorList::Battery, ZelvoSensorList::Accelerometer, ZelvoSensorList::Compass,
                        ZelvoSensorList::LightSensor})
         sensorList->setRunning(sensor, false);
+    head->reset();
 
     minPersistingTimer->stop();
     maxPersistingTimer->stop();

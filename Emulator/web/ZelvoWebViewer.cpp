@@ -18,13 +18,15 @@
 
 namespace {
 
-// What the page may ask for: the glasses' buttons, sensors and battery.
+// What the page may ask for: the glasses' buttons, sensors, battery and
+// the wearer's head.
 // Files, recordings, traces and the link stay with the control channel,
 // whose users are the machine's own.
 bool isPageCommand(const QString& command)
 {
     return command == QLatin1String("button") || command == QLatin1String("sensor")
-           || command == QLatin1String("battery") || command == QLatin1String("state");
+           || command == QLatin1String("battery") || command == QLatin1String("pose")
+           || command == QLatin1String("state");
 }
 
 } // namespace

@@ -1,4 +1,5 @@
 #include "ControlRig.h"
+#include "pose/ZelvoHeadMotion.h"
 #include "record/ZelvoRecorder.h"
 #include "recording/ZelvoDisplayRecorder.h"
 #include "recording/ZelvoSessionRecorder.h"
@@ -328,6 +329,18 @@ void TestZelvoDeviceFaults::panelFollowsAndDrives()
     panel.clockButton()->click();
     QCOMPARE(client.call({{"cmd", "clock"}}).value("clock").toObject().value("mode"), QJsonValue("real"));
     QCOMPARE(panel.clockButton()->text(), QString("Pause"));
+
+    // The head set elsewhere shows on the sliders; a slider and a gesture
+    // button move it.
+    QVERIFY(client.call({{"cmd", "pose"}, {"yaw", 90}, {"pitch", -30}}).value("ok").toBool());
+    QCOMPARE(panel.poseSliders()[0]->value(), 90);
+    QCOMPARE(panel.poseSliders()[1]->value(), -30);
+    panel.poseSliders()[2]->setValue(15);
+    const QJsonObject pose = client.call({{"cmd", "pose"}, {"action", "state"}}).value("pose").toObject();
+    QCOMPARE(pose.value("roll"), QJsonValue(15));
+    QCOMPARE(pose.value("yaw"), QJsonValue(90));
+    panel.gestureButton("nod")->click();
+    QVERIFY(rig.window.headMotion()->isMoving());
 
     rig.window.toggleDevicePanel();
     QVERIFY(!panel.isVisible());

@@ -118,3 +118,26 @@ def test_a_press_held_in_the_page_is_released_when_the_page_goes(emulator, brows
     WebDriverWait(browser, 30).until(lambda driver: emulator.control.state()["minusHeld"])
     browser.get("about:blank")
     WebDriverWait(browser, 30).until(lambda driver: not emulator.control.state()["minusHeld"])
+
+
+def test_the_head_and_single_readings_from_the_page(emulator, browser):
+    emulator.control.reset()
+    agent = emulator.agent()
+    browser.get(emulator.control.request("web")["url"])
+    WebDriverWait(browser, 30).until(lambda driver: page_text(driver, "link") == "live")
+
+    # A slider moved by the keyboard, as a person can.
+    browser.find_element(By.CSS_SELECTOR, 'input[data-angle="pitch"]').send_keys("\ue014")
+    compass = agent.events(Kind.COMPASS, timeout=30)[0]
+    assert compass.values[:3] == (0.0, 1.0, 0.0)
+    browser.find_element(By.CSS_SELECTOR, 'button[data-gesture="nod"]').click()
+    assert len(agent.events(Kind.COMPASS, count=40, timeout=30)) == 40
+    WebDriverWait(browser, 30).until(lambda driver: page_text(driver, "pitch") == "1.0\u00b0")
+
+    fields = browser.find_elements(By.CSS_SELECTOR, 'input[data-shot="accelerometer"]')
+    for field, value in zip(fields, ("1.5", "-2", "3")):
+        field.clear()
+        field.send_keys(value)
+    browser.find_element(By.CSS_SELECTOR, 'button[data-send="accelerometer"]').click()
+    readings = agent.events(Kind.ACCELEROMETER, count=42, timeout=30)
+    assert readings[-1].values[:3] == (1.5, -2.0, 3.0)

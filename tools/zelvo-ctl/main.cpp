@@ -156,6 +156,11 @@ int main(int argc, char** argv)
                        .append('\n').constData(), stdout);
     } else if (command == QLatin1String("wait") && results.contains(QStringLiteral("sentence"))) {
         std::printf("%s\n", qUtf8Printable(results.value(QStringLiteral("sentence")).toString()));
+    } else if (command == QLatin1String("pose")) {
+        std::fputs(QJsonDocument(results.value(QStringLiteral("pose")).toObject()).toJson(QJsonDocument::Compact)
+                       .append('\n').constData(), stdout);
+        if (results.value(QStringLiteral("completed")) == QJsonValue(false))
+            std::printf("%s: ended early by another pose, move, gesture, stop or reset\n", qUtf8Printable(commandLine.words()));
     } else if (command == QLatin1String("web")) {
         std::printf("%s\n", qUtf8Printable(results.value(QStringLiteral("url")).toString()));
     } else if (command == QLatin1String("screenshot") && !commandLine.goldenPath().isEmpty()) {

@@ -2,6 +2,7 @@
 
 #include "clock/ZelvoClock.h"
 #include "comm/ZelvoServer.h"
+#include "pose/ZelvoHeadMotion.h"
 #include "record/ZelvoRecorder.h"
 #include "recording/ZelvoDisplayRecorder.h"
 #include "recording/ZelvoSessionRecorder.h"
@@ -11,6 +12,7 @@
 #include <QDir>
 #include <QFileDialog>
 #include <QFormLayout>
+#include <QGridLayout>
 #include <QGroupBox>
 #include <QHBoxLayout>
 #include <QLabel>
@@ -22,6 +24,9 @@
 #include <QSpinBox>
 #include <QStandardPaths>
 #include <QVBoxLayout>
+
+#include <algorithm>
+#include <utility>
 
 namespace {
 
@@ -103,11 +108,36 @@ ZelvoDevicePanel::ZelvoDevicePanel(ZelvoEmulator* window, ZelvoServer* server, Q
     auto* clockGroup = new QGroupBox(tr("Clock"));
     clockGroup->setLayout(clockLayout);
 
+    // Dragged, each slider sets the head as it goes: the agents feel the
+    // head turn.
+    auto* poseForm = new QFormLayout;
+    const std::array<std::pair<QString, int>, 3> angles = {{{tr("Yaw"), 0}, {tr("Pitch"), 90}, {tr("Roll"), 180}}};
+    for (size_t axis = 0; axis < pose.size(); ++axis) {
+        pose[axis] = new QSlider(Qt::Horizontal);
+        pose[axis]->setRange(axis == 0 ? 0 : -angles[axis].second, axis == 0 ? 359 : angles[axis].second);
+        poseForm->addRow(angles[axis].first, pose[axis]);
+        connect(pose[axis], &QSlider::valueChanged, this, &ZelvoDevicePanel::setPoseFromSliders);
+    }
+    auto* gestureGrid = new QGridLayout;
+    ZelvoHeadMotion* head = window->headMotion();
+    for (const QString& name : ZelvoHeadMotion::gestureNames()) {
+        auto* button = new QPushButton(name);
+        button->setObjectName(name);
+        gestureGrid->addWidget(button, int(gestures.size()) / 3, int(gestures.size()) % 3);
+        gestures.append(button);
+        connect(button, &QPushButton::clicked, head, [head, name] { head->gesture(name); });
+    }
+    poseForm->addRow(gestureGrid);
+    auto* poseGroup = new QGroupBox(tr("Head"));
+    poseGroup->setLayout(poseForm);
+    connect(head, &ZelvoHeadMotion::poseChanged, this, &ZelvoDevicePanel::showPose);
+
     auto* layout = new QVBoxLayout(this);
     layout->addWidget(linkGroup);
     layout->addWidget(batteryGroup);
     layout->addWidget(recordGroup);
     layout->addWidget(clockGroup);
+    layout->addWidget(poseGroup);
     layout->addStretch(1);
 
     connect(refuse, &QCheckBox::toggled, server, &ZelvoServer::setLinkRefused);
@@ -154,6 +184,7 @@ ZelvoDevicePanel::ZelvoDevicePanel(ZelvoEmulator* window, ZelvoServer* server, Q
 
     showLink();
     showClock();
+    showPose();
     showBattery(window->battery(), window->isBatteryCharging());
     showRecording(recordDisplay, display->isRecording());
     showRecording(recordSession, session->isRecording());
@@ -185,6 +216,29 @@ void ZelvoDevicePanel::showClock()
                                   .arg(double(clock->now()) / 1000, 0, 'f', 3)
                             : tr("Real time"));
     clockToggle->setText(clock->isManual() ? tr("Resume") : tr("Pause"));
+}
+
+QPushButton* ZelvoDevicePanel::gestureButton(const QString& name) const
+{
+    const auto found = std::find_if(gestures.cbegin(), gestures.cend(),
+                                    [&name](const QPushButton* button) { return button->objectName() == name; });
+    return found == gestures.cend() ? nullptr : *found;
+}
+
+void ZelvoDevicePanel::setPoseFromSliders()
+{
+    emulator->headMotion()->set(ZelvoHeadPose(pose[0]->value(), pose[1]->value(), pose[2]->value()));
+}
+
+void ZelvoDevicePanel::showPose()
+{
+    const ZelvoHeadPose& now = emulator->headMotion()->pose();
+    const std::array<double, 3> angles = {now.yaw(), now.pitch(), now.roll()};
+    for (size_t axis = 0; axis < pose.size(); ++axis) {
+        // Showing the pose must not set it again.
+        const QSignalBlocker blocker(pose[axis]);
+        pose[axis]->setValue(qRound(angles[axis]));
+    }
 }
 
 void ZelvoDevicePanel::showBattery(int percent, bool isCharging)

@@ -1,7 +1,9 @@
 #pragma once
 
+#include <QList>
 #include <QWidget>
 
+#include <array>
 #include <functional>
 
 class QCheckBox;
@@ -12,8 +14,8 @@ class QSpinBox;
 class ZelvoEmulator;
 class ZelvoServer;
 
-// "Zelvo Device": the link faults, the battery, the recordings and the
-// device clock for people
+// "Zelvo Device": the link faults, the battery, the recordings, the
+// device clock and the wearer's head for people
 // who prefer clicking, in a small top-level window of its own. Every control
 // calls the same operation of the server or the window as the control
 // channel does, and follows what the channel changes. The window makes and
@@ -38,6 +40,9 @@ public:
     QPushButton* recordSessionButton() const { return recordSession; }
     QLabel* clockLabel() const { return clockState; }
     QPushButton* clockButton() const { return clockToggle; }
+    // Yaw, pitch and roll of the head.
+    const std::array<QSlider*, 3>& poseSliders() const { return pose; }
+    QPushButton* gestureButton(const QString& name) const;
 
     // Called by the window whenever the level or the charging it shows changes.
     void showBattery(int percent, bool charging);
@@ -48,6 +53,9 @@ private:
 
     void showLink();
     void showClock();
+    void showPose();
+    // The head where the sliders stand.
+    void setPoseFromSliders();
     // Stops a running recording, or asks for a file and starts one.
     void toggleRecording(QPushButton* button, bool recording, const QString& fileName, const QString& filter,
                          const Start& start, const Stop& stop);
@@ -66,4 +74,6 @@ private:
     QPushButton* recordSession = nullptr;
     QLabel* clockState = nullptr;
     QPushButton* clockToggle = nullptr;
+    std::array<QSlider*, 3> pose = {};
+    QList<QPushButton*> gestures;
 };

@@ -256,6 +256,32 @@ class Control:
     def clock_state(self) -> dict:
         return self.request("clock", action="state")["clock"]
 
+    def pose(self, yaw: Optional[float] = None, pitch: Optional[float] = None, roll: Optional[float] = None,
+             over_ms: Optional[int] = None) -> dict:
+        """Places the wearer's head (degrees: yaw clockwise from north, pitch
+        looking up, roll right ear down; the angles not given stay), which
+        sends one compass and one accelerometer reading; with `over_ms`,
+        moves it there in that time, readings at the pose rate on the way,
+        and returns once it arrived (on a paused clock the clock moves on).
+        Returns the head's state: `yaw`, `pitch`, `roll`, `moving`, `rate`."""
+        angles = {key: value for key, value in (("yaw", yaw), ("pitch", pitch), ("roll", roll)) if value is not None}
+        if over_ms is None:
+            return self.request("pose", **angles)["pose"]
+        return self.request("pose", over_ms / 1000, action="move", over=over_ms, **angles)["pose"]
+
+    def gesture(self, name: str, times: int = 1) -> dict:
+        """Plays "nod", "shake", "tilt-left", "tilt-right", "look-up" or
+        "look-down" `times` times and returns once it ended, with the head's
+        state and `completed` (false when something else ended it)."""
+        return self.request("pose", times * 1.0, action="gesture", gesture=name, times=times)
+
+    def pose_rate(self, per_second: int) -> dict:
+        """Readings a second during moves and gestures, 1 to 100 (50 at start)."""
+        return self.request("pose", action="rate", rate=per_second)["pose"]
+
+    def pose_state(self) -> dict:
+        return self.request("pose", action="state")["pose"]
+
     def fullscreen(self, on: bool = True) -> bool:
         """Switches full screen; whether that changed it."""
         return self.request("fullscreen", mode="on" if on else "off")["changed"]
