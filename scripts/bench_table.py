@@ -211,6 +211,22 @@ def clock(report):
     named_figures("clock", report)
 
 
+def clock_advance(report):
+    advance = runs(report).get("BM_HourAdvance/200/10000")
+    if advance is None:
+        return
+
+    def verdict(value, bound):
+        return "<= %g (%s)" % (bound, "ok" if value <= bound else "MISSED")
+
+    ratio = advance["advance_ms"] / advance["unsliced_ms"]
+    add("clock", "hour's advance, 200 agents, 4 simulations, 10000 readings (ms)", "%.1f" % advance["advance_ms"],
+        "same timers without slices", "%.1f" % advance["unsliced_ms"], "%.2f" % ratio, verdict(ratio, 1.2))
+    for name, key, bound in (("p99", "state_p99_ms", 50), ("worst", "state_worst_ms", 100)):
+        add("clock", "  state round trip meanwhile, %s (ms)" % name, "%.1f" % advance[key], "median",
+            "%.1f" % advance["state_p50_ms"], "-", verdict(advance[key], bound))
+
+
 def web(report):
     named_figures("web", report)
 
@@ -220,6 +236,7 @@ readers = {"bench_comm": comm, "bench_zicodec": image, "bench_content": content,
            "bench_events": events, "bench_control": control,
            "bench_recording": recording, "bench_recording_memory": recording_memory, "bench_pictures": pictures,
            "bench_animation": animation, "bench_startup": startup, "bench_scale": scale, "bench_clock": clock,
+           "bench_clock_advance": clock_advance,
            "bench_web": web}
 order = list(readers)
 results = pathlib.Path(sys.argv[1])
