@@ -242,7 +242,9 @@ void BM_HourAdvance(benchmark::State& state)
     state.counters["state_p50_ms"] = percentile(roundTrips, 0.5) / 1000;
     state.counters["state_count"] = double(roundTrips.size());
 }
-BENCHMARK(BM_HourAdvance)->Args({200, 10000})->Iterations(1)->UseManualTime()->Unit(benchmark::kMillisecond);
+// Agents and trace readings: 200 agents and a million readings take hours
+// of a loaded two-core machine, since every reading goes to every agent.
+BENCHMARK(BM_HourAdvance)->Args({20, 5000})->Iterations(1)->UseManualTime()->Unit(benchmark::kMillisecond);
 
 } // namespace
 
