@@ -222,6 +222,25 @@ def clock(report):
     named_figures("clock", report)
 
 
+def clock_advance(report):
+    found = [(name, run) for name, run in runs(report).items() if name.startswith("BM_HourAdvance/")]
+    if not found:
+        return
+    name, advance = found[0]
+    agents, readings = name.split("/")[1:3]
+
+    def verdict(value, bound):
+        return "<= %g (%s)" % (bound, "ok" if value <= bound else "MISSED")
+
+    ratio = advance["advance_ms"] / advance["unsliced_ms"]
+    add("clock", "hour's advance, %s agents, 4 simulations, %s readings (ms)" % (agents, readings),
+        "%.1f" % advance["advance_ms"],
+        "same timers without slices", "%.1f" % advance["unsliced_ms"], "%.2f" % ratio, verdict(ratio, 1.2))
+    for name, key, bound in (("p99", "state_p99_ms", 50), ("worst", "state_worst_ms", 100)):
+        add("clock", "  state round trip meanwhile, %s (ms)" % name, "%.1f" % advance[key], "median",
+            "%.1f" % advance["state_p50_ms"], "-", verdict(advance[key], bound))
+
+
 def web(report):
     named_figures("web", report)
 
@@ -231,6 +250,7 @@ readers = {"bench_comm": comm, "bench_zicodec": image, "bench_content": content,
            "bench_events": events, "bench_control": control,
            "bench_recording": recording, "bench_recording_memory": recording_memory, "bench_pictures": pictures,
            "bench_animation": animation, "bench_startup": startup, "bench_scale": scale, "bench_clock": clock,
+           "bench_clock_advance": clock_advance,
            "bench_web": web}
 order = list(readers)
 results = pathlib.Path(sys.argv[1])

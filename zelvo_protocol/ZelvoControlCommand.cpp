@@ -174,11 +174,13 @@ QList<ZelvoControlCommand> declarations()
     ZelvoControlCommand clock{
         QStringLiteral("clock"),
         QStringLiteral("Stop the device's time, let it run again, move it MS milliseconds on\n"
-                       "(every timer due on the way fires first), or print it as JSON."),
+                       "(every timer due on the way fires first, the emulator serving meanwhile;\n"
+                       "a second advance queues behind), or print it as JSON."),
         QStringLiteral("action"), QStringLiteral("state"), false, {},
         {{QStringLiteral("pause"), QString(), {}},
          {QStringLiteral("resume"), QString(), {}},
-         {QStringLiteral("advance"), QString(), {Field::whole(QStringLiteral("ms"), 0, maxMillis).positional(QStringLiteral("MS"))}},
+         {QStringLiteral("advance"), QString(),
+          {Field::whole(QStringLiteral("ms"), 0, maxMillis).positional(QStringLiteral("MS")).delaysAnswer()}},
          {QStringLiteral("state"), QString(), {}}}};
 
     const QList<Field> pose = {

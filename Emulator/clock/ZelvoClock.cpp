@@ -6,19 +6,34 @@
 #include <algorithm>
 #include <limits>
 
+namespace {
+
+// A turn of the event loop fires timers for at most this long, so that
+// agents, the window, the web page and the control channel wait no more
+// than about twice that, whatever a timer's slot costs.
+constexpr qint64 sliceMillis = 8;
+
+} // namespace
+
 ZelvoClock::ZelvoClock(Mode mode, QObject* parent)
     : QObject(parent)
     , clockMode(mode)
     , startEpochMillis(QDateTime::currentMSecsSinceEpoch())
     , wake(new QTimer(this))
+    , nextSlice(new QTimer(this))
 {
     running.start();
     wake->setSingleShot(true);
     wake->setTimerType(Qt::PreciseTimer);
     connect(wake, &QTimer::timeout, this, [this] {
-        fireDue(now());
+        QElapsedTimer turn;
+        turn.start();
+        fireDue(now(), &turn);
         arm();
     });
+    nextSlice->setSingleShot(true);
+    nextSlice->setInterval(0);
+    connect(nextSlice, &QTimer::timeout, this, &ZelvoClock::runAdvances);
 }
 
 ZelvoClock::~ZelvoClock()
@@ -53,36 +68,79 @@ void ZelvoClock::pause()
     setMode(Mode::Manual);
 }
 
-void ZelvoClock::resume()
+bool ZelvoClock::resume()
 {
-    setMode(Mode::Real);
+    return setMode(Mode::Real);
 }
 
-void ZelvoClock::setMode(Mode mode)
+bool ZelvoClock::setMode(Mode mode)
 {
     if (mode == clockMode)
-        return;
+        return true;
+    // Real time would leave the advance's target behind or run past it.
+    if (isAdvancing())
+        return false;
     if (mode == Mode::Manual) {
         manualNow = now();
         clockMode = mode;
-        wake->stop();
     } else {
         offset = manualNow - running.elapsed();
         clockMode = mode;
-        arm();
     }
+    arm();
     emit modeChanged(mode);
+    return true;
 }
 
 bool ZelvoClock::advance(qint64 millis)
 {
-    if (clockMode != Mode::Manual || millis < 0)
+    if (clockMode != Mode::Manual || millis < 0 || isAdvancing())
         return false;
     const qint64 target = manualNow + millis;
-    fireDue(target);
+    fireDue(target, nullptr);
     manualNow = std::max(manualNow, target);
+    arm();
     emit advanced(manualNow);
     return true;
+}
+
+bool ZelvoClock::advanceInSlices(qint64 millis, QObject* context, std::function<void()> done)
+{
+    if (clockMode != Mode::Manual || millis < 0)
+        return false;
+    advances.push_back({advanceTarget() + millis, context, std::move(done)});
+    // From the event loop, not within the request that asked for it.
+    nextSlice->start();
+    return true;
+}
+
+void ZelvoClock::runAdvances()
+{
+    QElapsedTimer turn;
+    turn.start();
+    while (!advances.empty()) {
+        if (!fireDue(advances.front().target, &turn)) {
+            nextSlice->start();
+            emit advanced(manualNow);
+            return;
+        }
+        manualNow = std::max(manualNow, advances.front().target);
+        const Advance reached = std::move(advances.front());
+        advances.pop_front();
+        emit advanced(manualNow);
+        // The answer may bring the next request, which may queue another.
+        if (reached.context)
+            reached.done();
+    }
+    arm();
+}
+
+void ZelvoClock::catchUp()
+{
+    if (timers.empty() || timers.begin()->first.first > now())
+        return;
+    fireDue(now(), nullptr);
+    arm();
 }
 
 void ZelvoClock::schedule(ZelvoClockTimer* timer, qint64 deadline)
@@ -92,7 +150,7 @@ void ZelvoClock::schedule(ZelvoClockTimer* timer, qint64 deadline)
     timer->order = nextOrder++;
     timer->scheduled = true;
     timers.emplace(Key(deadline, timer->order), timer);
-    if (clockMode == Mode::Real && (!wake->isActive() || deadline < wakeDeadline))
+    if (!wake->isActive() || deadline < wakeDeadline)
         arm();
 }
 
@@ -106,9 +164,11 @@ void ZelvoClock::unschedule(ZelvoClockTimer* timer)
     // for the next one; cheaper than setting it anew at every restart.
 }
 
-void ZelvoClock::fireDue(qint64 upTo)
+bool ZelvoClock::fireDue(qint64 upTo, const QElapsedTimer* turn)
 {
     while (!timers.empty() && timers.begin()->first.first <= upTo) {
+        if (turn && turn->elapsed() >= sliceMillis)
+            return false;
         ZelvoClockTimer* timer = timers.begin()->second;
         const qint64 due = timers.begin()->first.first;
         timers.erase(timers.begin());
@@ -126,11 +186,12 @@ void ZelvoClock::fireDue(qint64 upTo)
         // The slot may stop, restart or delete the timer, or start others.
         emit timer->timeout();
     }
+    return true;
 }
 
 void ZelvoClock::arm()
 {
-    if (clockMode != Mode::Real || timers.empty()) {
+    if (timers.empty() || (clockMode == Mode::Manual && (isAdvancing() || timers.begin()->first.first > manualNow))) {
         wake->stop();
         return;
     }

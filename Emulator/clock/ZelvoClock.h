@@ -2,8 +2,11 @@
 
 #include <QElapsedTimer>
 #include <QObject>
+#include <QPointer>
 #include <QString>
 
+#include <deque>
+#include <functional>
 #include <map>
 #include <utility>
 
@@ -14,7 +17,9 @@ class ZelvoClockTimer;
 // Real by default: it runs with the machine's monotonic clock. Manual: it
 // stands still until advance() moves it, firing each timer that falls due
 // on the way at its own time and in deadline order, so that a test gets
-// the same result however fast or loaded the machine is.
+// the same result however fast or loaded the machine is. On either clock
+// a timer due at or before now() fires before anything else happens to
+// the device (catchUp()), as a 0 ms timer does in real time.
 class ZelvoClock final : public QObject
 {
     Q_OBJECT
@@ -40,13 +45,27 @@ public:
     // Stops the device's time where it is; timers wait for advance().
     void pause();
     // Lets the device's time run on from where it stands; timers that are
-    // due fire at once.
-    void resume();
-    void setMode(Mode mode);
-    // Manual time only: moves the clock millis on and fires every timer
-    // due until then, including those that the fired ones start. False,
-    // doing nothing, in real time or for a negative millis.
+    // due fire at once. False, changing nothing, while an advance runs.
+    bool resume();
+    bool setMode(Mode mode);
+    // Manual time only: moves the clock millis on at once and fires every
+    // timer due until then, including those that the fired ones start.
+    // False, doing nothing, in real time, for a negative millis or while
+    // advances in slices are queued.
     bool advance(qint64 millis);
+    // Manual time only: moves the clock millis on from where the advances
+    // already queued end. The timers due on the way fire in deadline order
+    // a slice of the event loop's time at a time, everything else served
+    // between slices, during which the clock reads the time of the latest
+    // timer fired; done is called when the clock stands at the target,
+    // unless context is gone. False in real time or for a negative millis.
+    bool advanceInSlices(qint64 millis, QObject* context, std::function<void()> done);
+    bool isAdvancing() const { return !advances.empty(); }
+    // Where the queued advances end; now() when none runs.
+    qint64 advanceTarget() const { return advances.empty() ? now() : advances.back().target; }
+    // Fires every timer due at or before now(), so that what comes next
+    // from outside (an agent's frame, a control request) finds them fired.
+    void catchUp();
 
     // Calls slot once, millis from now; deleting context cancels it.
     template <typename Slot>
@@ -65,9 +84,20 @@ private:
 
     void schedule(ZelvoClockTimer* timer, qint64 deadline);
     void unschedule(ZelvoClockTimer* timer);
-    // Fires the timers due until upTo, earliest first.
-    void fireDue(qint64 upTo);
-    // In real time the wake-up timer is set for the earliest deadline.
+    struct Advance
+    {
+        qint64 target = 0;
+        QPointer<QObject> context;
+        std::function<void()> done;
+    };
+
+    // Fires the timers due until upTo, earliest first; false when it
+    // stopped because the turn has run for a slice's time.
+    bool fireDue(qint64 upTo, const QElapsedTimer* turn);
+    // One slice of the queued advances.
+    void runAdvances();
+    // The wake-up timer is set for the earliest deadline in real time, and
+    // for a timer already due in manual time.
     void arm();
 
     Mode clockMode;
@@ -80,6 +110,9 @@ private:
     quint64 nextOrder = 0;
     QTimer* wake = nullptr;
     qint64 wakeDeadline = 0;
+    std::deque<Advance> advances;
+    // Goes round the event loop between the slices of an advance.
+    QTimer* nextSlice = nullptr;
 };
 
 #include "clock/ZelvoClockTimer.h"

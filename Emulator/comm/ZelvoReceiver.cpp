@@ -2,7 +2,9 @@
 
 #include "ZelvoAction.h"
 #include "ZelvoFrameReader.h"
+#include "clock/ZelvoClock.h"
 #include "comm/ZelvoConnection.h"
+#include "comm/ZelvoServer.h"
 #include "ZelvoJson.h"
 #include "ZelvoLog.h"
 
@@ -72,6 +74,9 @@ void ZelvoReceiver::onDataReceived(const QList<QByteArray>& slices)
 
 void ZelvoReceiver::handle(const Parsed& parsed)
 {
+    // A frame comes after every timer due by now, however the bytes were
+    // cut: one write of two contents is two contents a moment apart.
+    connection->server->clock()->catchUp();
     const QByteArray& data = parsed.data;
     const QJsonDocument& document = parsed.document;
     const QJsonParseError& parseError = parsed.error;

@@ -179,8 +179,14 @@ ZelvoControlCommands::Operation ZelvoControlCommands::operation(const QString& o
     return operations.value(operationName);
 }
 
+void ZelvoControlCommands::catchUpClock() const
+{
+    server->clock()->catchUp();
+}
+
 void ZelvoControlCommands::execute(const QJsonObject& json, const Reply& reply)
 {
+    catchUpClock();
     const ZelvoControlCommand* command = nullptr;
     const ZelvoControlCommand::Action* action = nullptr;
     const QString error = ZelvoControlCommand::check(json, &command, &action);
@@ -245,9 +251,8 @@ void ZelvoControlCommands::press(const ZelvoControlRequest& request, const Reply
 
 void ZelvoControlCommands::passManualTime(qint64 millis)
 {
-    ZelvoClock* deviceClock = server->clock();
-    if (deviceClock->isManual())
-        deviceClock->advance(millis);
+    // The command answers from its own timer, which this advance reaches.
+    server->clock()->advanceInSlices(millis, this, [] {});
 }
 
 void ZelvoControlCommands::release(const ZelvoControlRequest& request, const Reply& reply)
@@ -464,6 +469,7 @@ void ZelvoControlCommands::recordDisplay(const ZelvoControlRequest& request, con
                 delete waiter;
                 reply(failure.isEmpty() ? written(finishedPath, QStringLiteral("frames"), frames) : QJsonObject(), failure);
             });
+    passManualTime(display->remainingMillis());
 }
 
 void ZelvoControlCommands::recordSession(const ZelvoControlRequest& request, const Reply& reply)
@@ -622,12 +628,21 @@ void ZelvoControlCommands::waitRemoved(const ZelvoControlRequest& request, const
 void ZelvoControlCommands::clock(const ZelvoControlRequest& request, const Reply& reply)
 {
     ZelvoClock* deviceClock = server->clock();
-    if (request.action() == QLatin1String("pause")) {
+    const QString action = request.action();
+    if (action == QLatin1String("pause")) {
         deviceClock->pause();
-    } else if (request.action() == QLatin1String("resume")) {
-        deviceClock->resume();
-    } else if (request.action() == QLatin1String("advance") && !deviceClock->advance(request.whole(QStringLiteral("ms")))) {
-        reply({}, QStringLiteral("the clock runs in real time; pause it first"));
+    } else if (action == QLatin1String("resume") && !deviceClock->resume()) {
+        reply({}, QStringLiteral("the clock is advancing to %1 ms; resume it once that advance has answered")
+                      .arg(deviceClock->advanceTarget()));
+        return;
+    } else if (action == QLatin1String("advance")) {
+        // Answered when the clock stands at the target, after any advance
+        // already queued.
+        const bool queued = deviceClock->advanceInSlices(request.whole(QStringLiteral("ms")), this, [this, reply] {
+            reply({{QStringLiteral("clock"), clockState()}}, QString());
+        });
+        if (!queued)
+            reply({}, QStringLiteral("the clock runs in real time; pause it first"));
         return;
     }
     reply({{QStringLiteral("clock"), clockState()}}, QString());
@@ -636,8 +651,11 @@ void ZelvoControlCommands::clock(const ZelvoControlRequest& request, const Reply
 QJsonObject ZelvoControlCommands::clockState() const
 {
     const ZelvoClock* deviceClock = server->clock();
-    return {{QStringLiteral("mode"), ZelvoClock::modeName(deviceClock->mode())},
-            {QStringLiteral("now"), double(deviceClock->now())}};
+    QJsonObject state{{QStringLiteral("mode"), ZelvoClock::modeName(deviceClock->mode())},
+                      {QStringLiteral("now"), double(deviceClock->now())}};
+    if (deviceClock->isAdvancing())
+        state.insert(QStringLiteral("advancingTo"), double(deviceClock->advanceTarget()));
+    return state;
 }
 
 void ZelvoControlCommands::reset(const ZelvoControlRequest&, const Reply& reply)

@@ -34,8 +34,12 @@ public:
     ZelvoControlCommands(ZelvoEmulator* window, ZelvoServer* server, QObject* parent = nullptr);
     ~ZelvoControlCommands() override;
 
-    // Checks the request against its declaration and applies it.
+    // Checks the request against its declaration and applies it, after
+    // every timer due by now.
     void execute(const QJsonObject& request, const Reply& reply);
+    // Fires the device clock's timers due by now, so that a request finds
+    // them fired, as it would a 0 ms timer in real time.
+    void catchUpClock() const;
     // The operation of "button click", "state" and so on; null for "log",
     // which the session serves, and for names no command declares.
     static Operation operation(const QString& operationName);
@@ -72,7 +76,8 @@ private:
     void clock(const ZelvoControlRequest& request, const Reply& reply);
     QJsonObject clockState() const;
     // On a manual clock a command that holds for device time moves the
-    // clock by that time itself, since nothing else would.
+    // clock by that time itself, since nothing else would, queued behind
+    // any advance that runs.
     void passManualTime(qint64 millis);
     // A fresh start without restarting: the window, the trace, the record
     // and the stored images; the agents stay connected.

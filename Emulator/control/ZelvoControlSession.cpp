@@ -131,6 +131,7 @@ void ZelvoControlSession::handle(const QByteArray& line)
         return;
     }
     if (request.value(QStringLiteral("cmd")).toString() == QLatin1String("log")) {
+        commands->catchUpClock();
         log(id, request);
         return;
     }

@@ -3,17 +3,16 @@
 #include "clock/ZelvoClock.h"
 #include "util/ZelvoMemory.h"
 
-#include <QTimer>
-
 #include <algorithm>
 #include <limits>
 #include <utility>
 
 namespace {
 
-// A reading reaches every agent and the record; a few hundred take a few
-// milliseconds, short enough for the window and the channel to wait.
-constexpr int readingsPerSlice = 200;
+// A reading reaches every agent and the record; with hundreds of agents a
+// few dozen take a few milliseconds, short enough for the window and the
+// channel to wait.
+constexpr int readingsPerSlice = 32;
 
 } // namespace
 
@@ -21,13 +20,9 @@ ZelvoTracePlayer::ZelvoTracePlayer(ZelvoClock* clock, QObject* parent)
     : QObject(parent)
     , clock(clock)
     , timer(new ZelvoClockTimer(clock, this))
-    , nextSlice(new QTimer(this))
 {
     timer->setSingleShot(true);
     connect(timer, &ZelvoClockTimer::timeout, this, &ZelvoTracePlayer::onTimeout);
-    nextSlice->setSingleShot(true);
-    nextSlice->setInterval(0);
-    connect(nextSlice, &QTimer::timeout, this, &ZelvoTracePlayer::onTimeout);
 }
 
 ZelvoTracePlayer::~ZelvoTracePlayer() = default;
@@ -52,10 +47,12 @@ void ZelvoTracePlayer::stop()
 void ZelvoTracePlayer::onTimeout()
 {
     // Every reading whose time has come goes, so that a late wake-up never
-    // lets the trace fall behind for good; but a slice at a time.
+    // lets the trace fall behind for good; but a slice at a time. The rest
+    // is due at once, on the clock, so that no timer due later fires
+    // before it and the clock still reads its time when it goes.
     for (int slice = 0; playing && played < total && trace[size_t(played)].millis <= elapsed(); ++slice) {
         if (slice == readingsPerSlice) {
-            nextSlice->start();
+            timer->start(0);
             return;
         }
         emitReading(size_t(played++));
@@ -92,7 +89,6 @@ qint64 ZelvoTracePlayer::elapsed() const
 void ZelvoTracePlayer::finish(bool completed)
 {
     timer->stop();
-    nextSlice->stop();
     playing = false;
     // Its memory goes back now, not when the next trace replaces it.
     ZelvoTrace::Readings().swap(trace);

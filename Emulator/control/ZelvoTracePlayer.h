@@ -4,14 +4,13 @@
 
 #include <QObject>
 
-class QTimer;
 class ZelvoClock;
 class ZelvoClockTimer;
 
 // Plays a trace's readings at their times on the device clock. Readings
-// that are due go out a slice at a time, the event loop serving the
-// window, the control channel and the agents between slices, however many
-// fall due at once.
+// that are due go out a slice at a time, the clock ordering the slices
+// among its other timers and serving the window, the control channel and
+// the agents between them, however many fall due at once.
 class ZelvoTracePlayer final : public QObject
 {
     Q_OBJECT
@@ -53,9 +52,6 @@ private:
     ZelvoClock* clock = nullptr;
     // When the trace began, on the clock.
     qint64 startMillis = 0;
-    // Waits for the next reading's time.
+    // Waits for the next reading's time, or for the next slice.
     ZelvoClockTimer* timer = nullptr;
-    // Goes round the event loop between slices: not the device's time,
-    // which a manual clock would hold still.
-    QTimer* nextSlice = nullptr;
 };

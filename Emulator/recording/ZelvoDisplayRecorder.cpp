@@ -39,6 +39,11 @@ ZelvoDisplayRecorder::~ZelvoDisplayRecorder()
         frame.encoded.waitForFinished();
 }
 
+qint64 ZelvoDisplayRecorder::remainingMillis() const
+{
+    return limit->remainingTime();
+}
+
 bool ZelvoDisplayRecorder::start(const QString& path, double seconds, QString* error)
 {
     const auto fail = [error](const QString& reason) {

@@ -41,6 +41,8 @@ public:
     bool isRecording() const { return recording; }
     QString path() const { return file.fileName(); }
     int frameCount() const { return frames; }
+    // Device time until a recording of a set length ends; -1 without one.
+    qint64 remainingMillis() const;
 
     // The picture with its transparent pixels on black, as the glasses show it.
     static QImage opaque(const QImage& image);

@@ -1,5 +1,5 @@
 #include "ui/ZelvoEmulator.h"
-#include "clock/ZelvoClockTimer.h"
+#include "clock/ZelvoClock.h"
 #include "ui/ZelvoGeometry.h"
 #include "ZIImageUtil.h"
 #include "model/ZelvoLayout.h"
@@ -211,13 +211,17 @@ void ZelvoEmulator::showAgentContent(const QString& agentHash, int contentId, co
                                      const QList<QString>& imagesId, const QList<QString>& texts,
                                      const ZelvoRecord::Source& source)
 {
+    // Timers due by now have had their time, whether the clock has come
+    // round to them or not: a minimum of 0 never skips, and content whose
+    // maximum has run out goes before this one comes.
+    deviceClock->catchUp();
     contentSource = source;
     contentOnDisplay = true;
     ZelvoRecord record(ZelvoRecord::Direction::In, ZelvoRecord::Kind::AgentContent, ZelvoRecord::Outcome::NotDrawn);
     record.agent = agentHash;
     record.contentId = contentId;
     record.layoutId = layId;
-    if (minPersistingTimer->isActive()) {
+    if (minPersistingTimer->remainingTime() > 0) {
         qCDebug(zelvoContentLog).nospace() << "ZelvoEmulator::onAgentContent AGENT " << agentHash
                                     << " sended a new image but we are already waiting the min persisting time, SKIPPING ....";
         record.outcome = ZelvoRecord::Outcome::Skipped;

@@ -1,12 +1,15 @@
 #include "../control/ControlRig.h"
 #include "../util/TestFiles.h"
+#include "ZelvoFrame.h"
 #include "clock/ZelvoClock.h"
 #include "clock/ZelvoClockTimer.h"
+#include "record/ZelvoRecorder.h"
 
 #include <QDir>
 #include <QGraphicsScene>
 #include <QGraphicsSimpleTextItem>
 #include <QJsonArray>
+#include <QJsonDocument>
 #include <QJsonObject>
 #include <QList>
 #include <QString>
@@ -71,6 +74,12 @@ private slots:
     void deadlines();
     void controlRequest();
     void sameRunTwice();
+    void minimumOfZero_data();
+    void minimumOfZero();
+    void burstAtOneInstant();
+    void servesDuringAdvance();
+    void waitsMoveThePausedClock_data();
+    void waitsMoveThePausedClock();
 };
 
 // Timers started in this order with these intervals, repeating or not;
@@ -280,6 +289,7 @@ void TestZelvoClock::sameRunTwice()
             // The agent's port differs from run to run.
             if (record.value("kind") == "connection_opened")
                 record.remove("detail");
+            record.remove("peer");
             records->append(record);
         }
     };
@@ -290,6 +300,138 @@ void TestZelvoClock::sameRunTwice()
     QVERIFY2(firstEvents.size() > 15, qPrintable(QString::number(firstEvents.size())));
     QCOMPARE(secondEvents, firstEvents);
     QCOMPARE(secondRecords, firstRecords);
+}
+
+void TestZelvoClock::minimumOfZero_data()
+{
+    QTest::addColumn<bool>("manual");
+
+    QTest::newRow("real") << false;
+    QTest::newRow("manual") << true;
+}
+
+// Two contents in one write, a minimum of 0: the second is drawn, however
+// the bytes came.
+void TestZelvoClock::minimumOfZero()
+{
+    QFETCH(bool, manual);
+
+    ControlRig rig(manual ? ZelvoClock::Mode::Manual : ZelvoClock::Mode::Real);
+    TestAgent agent(rig.server);
+    QVERIFY(isReady(rig, {}, {&agent}));
+    QVERIFY(agent.setPersistingTimes(0, 10000));
+    const auto frame = [](int contentId) {
+        return ZelvoFrame::encode(QJsonDocument(content(contentId)).toJson(QJsonDocument::Compact));
+    };
+    agent.send(frame(1) + frame(2));
+    QTRY_COMPARE(rig.window.contentIdOnDisplay(), 2);
+    QStringList sentences;
+    for (int index = 0; index < rig.server.recorder()->size(); ++index) {
+        const ZelvoRecord& record = rig.server.recorder()->at(index);
+        if (record.kind == ZelvoRecord::Kind::AgentContent)
+            sentences.append(record.sentence());
+    }
+    QCOMPARE(sentences, (QStringList{"content 1 drawn with layout 0", "content 2 drawn with layout 0"}));
+}
+
+// 300 trace readings due at one instant and a removal due later: in
+// deadline order, each stamped with its own time.
+void TestZelvoClock::burstAtOneInstant()
+{
+    ControlRig rig(ZelvoClock::Mode::Manual);
+    TestAgent agent(rig.server);
+    ControlClient client(rig.control.port());
+    QVERIFY(isReady(rig, {&client}, {&agent}));
+    QVERIFY(agent.setPersistingTimes(0, 1500));
+    QVERIFY(agent.show("timed", 1, "0", {}, {"hello"}));
+    QByteArray csv;
+    for (int value = 0; value < 300; ++value)
+        csv += "1000,light," + QByteArray::number(value) + '\n';
+    QVERIFY(client.call({{"cmd", "trace"}, {"file", writeFile("burst.csv", csv)}}).value("ok").toBool());
+    const qint64 start = rig.clock.epochMillis();
+    const int before = rig.server.recorder()->size();
+    QVERIFY(client.call(advance(2000)).value("ok").toBool());
+
+    QStringList seen;
+    for (int index = before; index < rig.server.recorder()->size(); ++index) {
+        const ZelvoRecord& record = rig.server.recorder()->at(index);
+        if (record.kind == ZelvoRecord::Kind::EventSent)
+            seen.append(QStringLiteral("%1@%2").arg(record.eventValues[0]).arg(record.timeMillis - start));
+        else if (record.kind == ZelvoRecord::Kind::ContentRemoved)
+            seen.append(QStringLiteral("removed@%1").arg(record.timeMillis - start));
+    }
+    QStringList expected;
+    for (int value = 0; value < 300; ++value)
+        expected.append(QStringLiteral("%1@1000").arg(value));
+    expected.append("removed@1500");
+    QCOMPARE(seen, expected);
+}
+
+// An hour's advance with the sensor simulations and a long trace running:
+// another client's request is answered meanwhile, seeing the clock on its
+// way, and the advance answers with the clock at its target.
+void TestZelvoClock::servesDuringAdvance()
+{
+    ControlRig rig(ZelvoClock::Mode::Manual);
+    TestAgent agent(rig.server);
+    ControlClient advancing(rig.control.port());
+    ControlClient other(rig.control.port());
+    QVERIFY(isReady(rig, {&advancing, &other}, {&agent}));
+    for (const char* sensor : {"battery", "accelerometer", "compass", "light"})
+        QVERIFY(advancing.call({{"cmd", "sensor"}, {"sensor", sensor}, {"action", "start"}}).value("ok").toBool());
+    QByteArray csv;
+    for (int millis = 0; millis < 3600000; millis += 20)
+        csv += QByteArray::number(millis) + ",light,1\n";
+    QVERIFY(advancing.call({{"cmd", "trace"}, {"file", writeFile("hour.csv", csv)}}).value("ok").toBool());
+    const double start = rig.clock.now();
+
+    QJsonObject request = advance(3600000);
+    request.insert("id", 1);
+    advancing.send(QJsonDocument(request).toJson(QJsonDocument::Compact) + '\n');
+    QTRY_VERIFY(rig.clock.isAdvancing());
+    const QJsonObject meanwhile = other.call({{"cmd", "clock"}}).value("clock").toObject();
+    QCOMPARE(meanwhile.value("advancingTo"), QJsonValue(start + 3600000));
+    QVERIFY(meanwhile.value("now").toDouble() < start + 3600000);
+    QCOMPARE(other.call({{"cmd", "clock"}, {"action", "resume"}}).value("error"),
+             QJsonValue(QStringLiteral("the clock is advancing to %1 ms; resume it once that advance has answered")
+                            .arg(qint64(start) + 3600000)));
+
+    const QJsonObject answer = advancing.next(120000);
+    QCOMPARE(answer.value("clock").toObject(),
+             (QJsonObject{{"mode", "manual"}, {"now", start + 3600000}}));
+}
+
+void TestZelvoClock::waitsMoveThePausedClock_data()
+{
+    QTest::addColumn<QJsonObject>("request");
+    QTest::addColumn<int>("millis");
+
+    QTest::newRow("press --hold 700") << QJsonObject{{"cmd", "button"}, {"button", "plus"}, {"gesture", "press"}, {"hold", 700}}
+                                      << 700;
+    QTest::newRow("long press") << QJsonObject{{"cmd", "button"}, {"button", "minus"}, {"gesture", "long"}} << 750;
+    QTest::newRow("trace --wait") << QJsonObject{{"cmd", "trace"}, {"file", "wait.csv"}, {"wait", true}} << 1200;
+    QTest::newRow("record display --seconds 1.5 --wait")
+        << QJsonObject{{"cmd", "record"}, {"what", "display"}, {"file", "wait.png"}, {"seconds", 1.5}, {"wait", true}}
+        << 1500;
+}
+
+// A command that waits on device time answers on a paused clock, which it
+// moves by its own length.
+void TestZelvoClock::waitsMoveThePausedClock()
+{
+    QFETCH(QJsonObject, request);
+    QFETCH(int, millis);
+
+    ControlRig rig(ZelvoClock::Mode::Manual);
+    ControlClient client(rig.control.port());
+    QVERIFY(isReady(rig, {&client}));
+    const QString file = QDir::home().filePath(request.value("file").toString());
+    if (request.contains("file"))
+        request.insert("file", request.value("cmd") == "trace" ? writeFile("wait.csv", "0,light,1\n1200,light,2\n") : file);
+    const qint64 start = rig.clock.now();
+    const QJsonObject answer = client.call(request);
+    QVERIFY2(answer.value("ok").toBool(), qPrintable(answer.value("error").toString()));
+    QCOMPARE(rig.clock.now(), start + millis);
 }
 
 QTEST_MAIN(TestZelvoClock)

@@ -211,11 +211,14 @@ void ZelvoDevicePanel::showLink()
 void ZelvoDevicePanel::showClock()
 {
     const ZelvoClock* clock = server->clock();
-    clockState->setText(clock->isManual()
-                            ? tr("Paused at %1 s; the control channel advances it")
-                                  .arg(double(clock->now()) / 1000, 0, 'f', 3)
-                            : tr("Real time"));
+    const auto seconds = [](qint64 millis) { return QString::number(double(millis) / 1000, 'f', 3); };
+    clockState->setText(!clock->isManual()   ? tr("Real time")
+                        : clock->isAdvancing() ? tr("Advancing: at %1 s of %2 s").arg(seconds(clock->now()),
+                                                                                     seconds(clock->advanceTarget()))
+                                               : tr("Paused at %1 s; the control channel advances it").arg(seconds(clock->now())));
     clockToggle->setText(clock->isManual() ? tr("Resume") : tr("Pause"));
+    // Resuming waits for the advance to end.
+    clockToggle->setEnabled(!clock->isAdvancing());
 }
 
 QPushButton* ZelvoDevicePanel::gestureButton(const QString& name) const

@@ -238,22 +238,32 @@ class Control:
         """Brings the emulator back to the state of a fresh start."""
         return self.request("reset")
 
+    # Every clock call returns the clock as the channel's answers carry it
+    # under "clock": {"mode": "real" | "manual", "now": MS}, with
+    # "advancingTo": MS while an advance runs.
     def clock_pause(self) -> dict:
         """Stops the device's time: persisting times, sensor periods, long
         presses, traces and the link delay wait for `clock_advance`. Returns
-        the clock's `mode` and `now` (milliseconds since the emulator began)."""
+        the clock: `mode` and `now` (milliseconds since the emulator began)."""
         return self.request("clock", action="pause")["clock"]
 
     def clock_resume(self) -> dict:
-        """Lets the device's time run again from where it stands."""
+        """Lets the device's time run again from where it stands; returns the
+        clock. Raises `ZelvoRefused` while an advance runs."""
         return self.request("clock", action="resume")["clock"]
 
-    def clock_advance(self, ms: int) -> dict:
-        """Moves the paused clock `ms` milliseconds on; every timer due on the
-        way has fired, and all it caused is done, when this returns."""
-        return self.request("clock", action="advance", ms=ms)["clock"]
+    def clock_advance(self, ms: int, timeout: Optional[float] = None) -> dict:
+        """Moves the paused clock `ms` milliseconds on, after any advance that
+        runs already; every timer due on the way has fired, each at its own
+        time, and all it caused is done, when this returns the clock. The
+        emulator serves everything else meanwhile. The answer may take
+        `timeout` seconds on top of the connection's own time-out; by
+        default as many seconds as the advance moves the clock."""
+        extra = timeout if timeout is not None else ms / 1000
+        return self.request("clock", extra, action="advance", ms=ms)["clock"]
 
     def clock_state(self) -> dict:
+        """The clock: `mode`, `now`, and `advancingTo` while an advance runs."""
         return self.request("clock", action="state")["clock"]
 
     def pose(self, yaw: Optional[float] = None, pitch: Optional[float] = None, roll: Optional[float] = None,
