@@ -36,6 +36,8 @@ public:
         LinkDropped,
         LinkRefusal,
         LinkDelay,
+        // A recording that could not write stopped by itself.
+        RecordingStopped,
     };
     Q_ENUM(Kind)
 
@@ -157,6 +159,10 @@ public:
     int eventType = 0;
     std::array<float, 4> eventValues{};
     QVector<ImageRefusal> refusals;
+    // A configuration: the system's reason a file or folder could not be
+    // written ("No space left on device"), the first if several; a
+    // recording that stopped: why, in words.
+    QString writeError;
     QVector<ImageLeftOut> imagesLeftOut;
     // The frame of a received message, shared with the one the agent sent
     // (no copy); may be let go by the recorder to keep within its budget.

@@ -192,7 +192,9 @@ private:
     static void restartBatteryCycle();
     void sendButtonEvent(int button, int gesture);
     void toggleMessagesWindow();
-    void onAgentImagesSaved(const ZelvoImageWriter::Configuration& configuration, bool imagesSent);
+    // writeError: why the agent's folder could not be made, if so.
+    void onAgentImagesSaved(const ZelvoImageWriter::Configuration& configuration, bool imagesSent,
+                            const QString& writeError);
     // onAgentContent once the agent's pictures are stored.
     void showAgentContent(const QString& agentHash, int contentId, const QString& layId,
                           const QList<QString>& imagesId, const QList<QString>& texts);

@@ -97,7 +97,8 @@ void ZelvoEmulator::saveAgentImages(const QString& agentHash, const QList<QStrin
 {
     qCDebug(zelvoContentLog).nospace().noquote() << "\033[33mZelvoEmulator::saveAgentImages \n\t\tAGENT " << agentHash
                                           << " has " << images.size() << " to SAVE!!!\033[0m";
-    const QString directory = agentImages->agentImageDirectory(agentHash);
+    QString writeError;
+    const QString directory = agentImages->agentImageDirectory(agentHash, &writeError);
     if (!directory.isEmpty())
         qCDebug(zelvoContentLog).nospace().noquote() << "\033[33mZelvoEmulator::saveAgentImages \n\t\tDIR " << directory
                                               << "!!!\033[0m";
@@ -106,20 +107,22 @@ void ZelvoEmulator::saveAgentImages(const QString& agentHash, const QList<QStrin
     const std::function<void()> release = server->holdRelayingAgent();
     const bool sent = !images.isEmpty();
     imageWriter->store(agentHash, directory, images,
-                       [this, release, sent](const ZelvoImageWriter::Configuration& configuration) {
-                           onAgentImagesSaved(configuration, sent);
+                       [this, release, sent, writeError](const ZelvoImageWriter::Configuration& configuration) {
+                           onAgentImagesSaved(configuration, sent, writeError);
                            release();
                        });
 }
 
-void ZelvoEmulator::onAgentImagesSaved(const ZelvoImageWriter::Configuration& configuration, bool imagesSent)
+void ZelvoEmulator::onAgentImagesSaved(const ZelvoImageWriter::Configuration& configuration, bool imagesSent,
+                                       const QString& writeError)
 {
     const QString& agentHash = configuration.agentHash;
     ZelvoRecord record(ZelvoRecord::Direction::In, ZelvoRecord::Kind::AgentConfig, ZelvoRecord::Outcome::Configured);
     record.agent = agentHash;
     if (configuration.directory.isEmpty()) {
         record.outcome = ZelvoRecord::Outcome::Refused;
-        record.reason = ZelvoRecord::Reason::AgentPathOutside;
+        record.reason = writeError.isEmpty() ? ZelvoRecord::Reason::AgentPathOutside : ZelvoRecord::Reason::WriteFailed;
+        record.writeError = writeError;
     } else {
         pictureCache->forgetAgent(agentHash);
     }
@@ -135,6 +138,8 @@ void ZelvoEmulator::onAgentImagesSaved(const ZelvoImageWriter::Configuration& co
                                                   << image.path << "!!! " << ZelvoRecord::refusalText(image.refusal)
                                                   << "\033[0m";
             record.refusals.append(image.refusal);
+            if (record.writeError.isEmpty())
+                record.writeError = image.writeError;
         } else {
             pictureCache->insert(agentHash, QString::number(image.index), image.path, image.visible);
             ++record.count;
