@@ -300,7 +300,7 @@ int qMain(int argc, char** argv)
     qCDebug(zelvoWindowLog) << "ZelvoServer::main SERVER STOPPED!!!!";
     // Ports of a finished run would send a script to whoever takes them next.
     if (!options.portsFile.isEmpty())
-        QFile::remove(options.portsFile);
+        ZelvoInstance::removeOwnPortsFile(options.portsFile);
     return result;
 }
 

@@ -35,6 +35,8 @@ constexpr int stateIntervalMillis = 250;
 constexpr int framePngQuality = 80;
 
 const QByteArray livePath = "/live";
+// The address file is one line; anything longer is not ours.
+constexpr qint64 maxAddressFileBytes = 4096;
 
 QByteArray response(const QByteArray& status, const QByteArray& headers = QByteArray(),
                     const QByteArray& body = QByteArray())
@@ -88,9 +90,14 @@ ZelvoWebServer::ZelvoWebServer(ZelvoEmulator* window, ZelvoControlCommands* comm
 
 ZelvoWebServer::~ZelvoWebServer()
 {
-    // The address holds the token of a run that is over.
-    if (!addressPath.isEmpty())
-        QFile::remove(addressPath);
+    // The address holds the token of a run that is over; another run may
+    // have written its own since.
+    QFile file(addressPath);
+    if (!addressPath.isEmpty() && file.open(QIODevice::ReadOnly)
+        && file.read(maxAddressFileBytes).trimmed() == address().toEncoded()) {
+        file.close();
+        file.remove();
+    }
 }
 
 bool ZelvoWebServer::start(const QHostAddress& host, quint16 port)
