@@ -198,7 +198,10 @@ bool startWeb(ZelvoWebServer* web, const Options& options, const QString& tokenF
         *error = web->errorString();
         return false;
     }
-    return web->writeAddressFile(webAddressFile(tokenFile), error);
+    if (web->writeAddressFile(webAddressFile(tokenFile), error))
+        return true;
+    web->close();
+    return false;
 }
 
 } // namespace

@@ -126,6 +126,11 @@ bool ZelvoWebServer::start(const QHostAddress& host, quint16 port)
     return true;
 }
 
+void ZelvoWebServer::close()
+{
+    listener->close();
+}
+
 quint16 ZelvoWebServer::port() const
 {
     return listener->serverPort();

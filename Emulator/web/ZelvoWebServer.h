@@ -51,6 +51,8 @@ public:
     // errorString() when it cannot.
     bool start(const QHostAddress& host, quint16 port);
     const QString& errorString() const { return startError; }
+    // Stops taking connections, for a page that cannot be announced.
+    void close();
     quint16 port() const;
     // The page's address with the token in it, as a person opens it.
     QUrl address() const;
