@@ -7,6 +7,7 @@
 #include "shell/ZelvoStopSignals.h"
 #include "util/ZelvoImageStore.h"
 #include "ZelvoLog.h"
+#include "ZelvoControlToken.h"
 #include "ZelvoInstance.h"
 
 #include <QApplication>
@@ -17,12 +18,10 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QHostAddress>
+#include <QLockFile>
 #include <QMessageBox>
 
-#include <cerrno>
 #include <cstdio>
-
-#include <sys/stat.h>
 
 namespace {
 
@@ -52,12 +51,36 @@ int startFailed(const QString& message)
     return 1;
 }
 
-// The instance's data directory, private from the start when made here.
-bool makeDataDirectory(const QString& path)
+// Another emulator holds what this one needs: said on standard error, and
+// in a box where a person can see it.
+int alreadyInUse(const QString& line, const QString& box)
 {
-    const QByteArray name = QFile::encodeName(path);
-    return QDir().mkpath(QFileInfo(path).absolutePath())
-           && (::mkdir(name.constData(), S_IRWXU) == 0 || (errno == EEXIST && QFileInfo(path).isDir()));
+    std::fprintf(stderr, "%s\n", qUtf8Printable(line));
+    if (!nobodyCanAnswer())
+        QMessageBox::warning(nullptr, QStringLiteral("ZelvoEmulator"), box, QMessageBox::Ok, QMessageBox::NoButton);
+    return 1;
+}
+
+// One emulator per data folder: two would overwrite each other's token and
+// remove each other's files at exit. A lock left by a process that is gone
+// is taken over. On a folder where no lock can be written (a full disk),
+// the emulator says so and runs without it.
+bool lockDataDirectory(QLockFile* lock, const QString& directory, QString* error)
+{
+    // Stale only when its process is gone, however old.
+    lock->setStaleLockTime(0);
+    if (lock->tryLock())
+        return true;
+    qint64 pid = 0;
+    QString host;
+    QString application;
+    if (lock->error() == QLockFile::LockFailedError && lock->getLockInfo(&pid, &host, &application)) {
+        *error = QStringLiteral("data folder in use by process %1").arg(pid);
+        return false;
+    }
+    std::fprintf(stderr, "ZelvoEmulator: cannot lock the data folder, running without its lock: %s\n",
+                 qUtf8Printable(directory));
+    return true;
 }
 
 struct Options
@@ -157,6 +180,11 @@ bool readOptions(const QApplication& application, Options* options, QString* err
     return true;
 }
 
+QString webAddressFile(const QString& tokenFile)
+{
+    return QFileInfo(tokenFile).dir().filePath(QStringLiteral("web-address"));
+}
+
 // Serves the web page and writes its address beside the token it holds;
 // false with *error when it cannot.
 bool startWeb(ZelvoWebServer* web, const Options& options, const QString& tokenFile, QString* error)
@@ -170,7 +198,10 @@ bool startWeb(ZelvoWebServer* web, const Options& options, const QString& tokenF
         *error = web->errorString();
         return false;
     }
-    return web->writeAddressFile(QFileInfo(tokenFile).dir().filePath(QStringLiteral("web-address")), error);
+    if (web->writeAddressFile(webAddressFile(tokenFile), error))
+        return true;
+    web->close();
+    return false;
 }
 
 } // namespace
@@ -203,22 +234,20 @@ int qMain(int argc, char** argv)
         QCoreApplication::exit(0);
     });
     const ZelvoInstance& instance = options.instance;
+    QLockFile dataLock(QDir(instance.dataDirectory).filePath(QStringLiteral("lock")));
     if (!instance.dataDirectory.isEmpty()) {
-        if (!makeDataDirectory(instance.dataDirectory))
-            return startFailed(QStringLiteral("cannot create the data directory %1").arg(instance.dataDirectory));
+        if (!ZelvoControlToken::makePrivateDirectory(instance.dataDirectory, &error))
+            return startFailed(QStringLiteral("no data directory: %1").arg(error));
+        if (!lockDataDirectory(&dataLock, instance.dataDirectory, &error))
+            return alreadyInUse(QStringLiteral("ZelvoEmulator: %1 (%2)").arg(error, instance.dataDirectory),
+                                QStringLiteral("ZelvoEmulator: %1").arg(error));
     }
 
     ZelvoClock clock(options.clock);
     ZelvoServer server(&clock);
-    if (!server.start(QHostAddress(QHostAddress::LocalHost), instance.agentPort)) {
-        std::fprintf(stderr, "ZelvoEmulator already in use (port %u)\n", unsigned(instance.agentPort));
-        if (nobodyCanAnswer())
-            return 1;
-        QMessageBox::warning(nullptr, QStringLiteral("ZelvoEmulator"),
-                             QStringLiteral("ZelvoEmulator already in use"),
-                             QMessageBox::Ok, QMessageBox::NoButton);
-        return 1;
-    }
+    if (!server.start(QHostAddress(QHostAddress::LocalHost), instance.agentPort))
+        return alreadyInUse(QStringLiteral("ZelvoEmulator already in use (port %1)").arg(instance.agentPort),
+                            QStringLiteral("ZelvoEmulator already in use"));
     qCDebug(zelvoWindowLog) << "Zelvo Emulator started, agents connect on port" << server.serverPort();
     qCDebug(zelvoWindowLog) << "ZelvoServer::main";
 
@@ -237,6 +266,14 @@ int qMain(int argc, char** argv)
             return 1;
     }
     const bool controlListens = !control.tokenFile().isEmpty();
+    // The lock went with a data folder that was removed; taken again, unless
+    // another emulator has taken the folder meanwhile.
+    QObject::connect(&control, &ZelvoControlServer::tokenRewritten, &control, [&dataLock] {
+        if (dataLock.isLocked()) {
+            dataLock.unlock();
+            dataLock.tryLock();
+        }
+    });
 
     ZelvoWebServer web(&emulator, control.controlCommands(), &control.accessToken());
     if (options.web) {
@@ -244,6 +281,12 @@ int qMain(int argc, char** argv)
             const QString address = web.address().toString();
             control.controlCommands()->setWebAddress(address);
             std::fprintf(stderr, "ZelvoEmulator: the web page of this emulator is at\n    %s\n", qUtf8Printable(address));
+            // Beside the token, whose folder may have gone with it.
+            QObject::connect(&control, &ZelvoControlServer::tokenRewritten, &web, [&web, &control] {
+                QString failure;
+                if (!web.writeAddressFile(webAddressFile(control.tokenFile()), &failure))
+                    std::fprintf(stderr, "ZelvoEmulator: %s\n", qUtf8Printable(failure));
+            });
         } else {
             std::fprintf(stderr, "ZelvoEmulator: no web page: %s\n", qUtf8Printable(error));
             if (nobodyCanAnswer())
@@ -260,7 +303,7 @@ int qMain(int argc, char** argv)
     qCDebug(zelvoWindowLog) << "ZelvoServer::main SERVER STOPPED!!!!";
     // Ports of a finished run would send a script to whoever takes them next.
     if (!options.portsFile.isEmpty())
-        QFile::remove(options.portsFile);
+        ZelvoInstance::removeOwnPortsFile(options.portsFile);
     return result;
 }
 

@@ -10,6 +10,7 @@
 #include <algorithm>
 #include <array>
 #include <cerrno>
+#include <cstring>
 
 #include <sys/stat.h>
 #include <unistd.h>
@@ -54,12 +55,8 @@ bool ZelvoControlToken::save(const QString& path, QString* error) const
 {
     const QString directory = QFileInfo(path).absolutePath();
     const QByteArray directoryName = QFile::encodeName(directory);
-    // A folder made here is private from the start.
-    if (!QDir().mkpath(QFileInfo(directory).absolutePath())
-        || (::mkdir(directoryName.constData(), S_IRWXU) != 0 && errno != EEXIST)) {
-        *error = QStringLiteral("cannot create %1").arg(directory);
+    if (!makePrivateDirectory(directory, error))
         return false;
-    }
     // Whoever else can write the folder, or owns it (through a link planted
     // there), could read the token or have it replace a file of theirs.
     struct stat status = {};
@@ -77,14 +74,33 @@ bool ZelvoControlToken::writeOwnerOnly(const QString& path, const QByteArray& by
 {
     QSaveFile file(path);
     // The permissions go on the temporary file before a byte of the secret
-    // is in it; the rename keeps them.
+    // is in it; the rename keeps them. flush() before commit(), which
+    // overlooks a failure of the bytes it writes while closing: a full disk
+    // would leave an empty token reported as written.
     if (!file.open(QIODevice::WriteOnly)
         || !file.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner)
-        || file.write(bytes) != bytes.size() || !file.commit()) {
+        || file.write(bytes) != bytes.size() || !file.flush() || !file.commit()) {
         *error = QStringLiteral("cannot write %1: %2").arg(path, file.errorString());
         return false;
     }
     return true;
+}
+
+bool ZelvoControlToken::makePrivateDirectory(const QString& path, QString* error)
+{
+    const QString parent = QFileInfo(path).absolutePath();
+    if (!QDir().mkpath(parent)) {
+        *error = QStringLiteral("cannot create %1").arg(parent);
+        return false;
+    }
+    // Private from the start: no moment in which others may look in.
+    if (::mkdir(QFile::encodeName(path).constData(), S_IRWXU) == 0)
+        return true;
+    const int reason = errno;
+    if (reason == EEXIST && QFileInfo(path).isDir())
+        return true;
+    *error = QStringLiteral("cannot create %1: %2").arg(path, QString::fromLocal8Bit(std::strerror(reason)));
+    return false;
 }
 
 bool ZelvoControlToken::matches(const QByteArray& candidate) const

@@ -22,8 +22,11 @@ public:
     // Writes the token atomically, readable by the owner only.
     bool save(const QString& path, QString* error) const;
     // Writes bytes atomically into a file readable by its owner only (the
-    // token, or an address that holds it).
+    // token, or an address that holds it); on failure, no file is left.
     static bool writeOwnerOnly(const QString& path, const QByteArray& bytes, QString* error);
+    // Makes the folder, mode 0700, unless it is one already; false with
+    // *error (the system's reason) when it cannot.
+    static bool makePrivateDirectory(const QString& path, QString* error);
     // In constant time, so that answer times say nothing about the token.
     bool matches(const QByteArray& candidate) const;
 

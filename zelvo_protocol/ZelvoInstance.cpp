@@ -92,6 +92,17 @@ bool ZelvoInstance::writePortsFile(const QString& path, quint16 agentPort, quint
     return true;
 }
 
+void ZelvoInstance::removeOwnPortsFile(const QString& path)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return;
+    const QJsonObject object = QJsonDocument::fromJson(file.read(maxPortsFileSize)).object();
+    file.close();
+    if (object.value(pidKey).toDouble() == double(QCoreApplication::applicationPid()))
+        QFile::remove(path);
+}
+
 QString ZelvoInstance::tokenFile() const
 {
     if (!portsFileToken.isEmpty())

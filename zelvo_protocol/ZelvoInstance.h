@@ -36,6 +36,9 @@ public:
     // webPort is 0 when no web page is served.
     static bool writePortsFile(const QString& path, quint16 agentPort, quint16 controlPort, quint16 webPort,
                                const QString& tokenFile, QString* error);
+    // Removes the ports file if this process wrote it: another emulator
+    // told to use the same file may have written its own since.
+    static void removeOwnPortsFile(const QString& path);
 
     // The control token of this instance: from the ports file once read,
     // else in the data directory, else in the user's configuration folder.

@@ -57,6 +57,11 @@ bool ZelvoConnection::sendData(const QByteArray& data, bool* dropped)
     return zelvoSender && zelvoSender->send(data, dropped);
 }
 
+qint64 ZelvoConnection::unsentBytes() const
+{
+    return zelvoSender ? zelvoSender->unsentBytes() : 0;
+}
+
 int ZelvoConnection::linkDelay() const
 {
     return server->linkDelay();

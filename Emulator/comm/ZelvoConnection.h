@@ -66,6 +66,8 @@ public:
     // Through the sender, as late as the server's link delay says; see
     // ZelvoSender::send.
     bool sendData(const QByteArray& data, bool* dropped = nullptr);
+    // See ZelvoSender::unsentBytes().
+    qint64 unsentBytes() const;
     int linkDelay() const;
     void onLinkDelayChanged();
     // Ends the connection at once, as when the glasses go out of range;

@@ -66,6 +66,12 @@ bool ZelvoSender::sendData(const QByteArray& data)
     return connection->socket()->sendData(data);
 }
 
+qint64 ZelvoSender::unsentBytes() const
+{
+    const QTcpSocket* socket = connection->socket()->socket();
+    return waitingBytes + (socket ? socket->bytesToWrite() : 0);
+}
+
 bool ZelvoSender::sendCommand(const ZelvoAction& action)
 {
     return connection->socket()->sendCommand(action);

@@ -32,6 +32,9 @@ public:
     // sending plus the new delay.
     void onDelayChanged();
     bool sendData(const QByteArray& data);
+    // Events not yet taken by the agent: those its socket holds and those
+    // waiting for the slowed link.
+    qint64 unsentBytes() const;
     bool sendCommand(const ZelvoAction& action);
 
 private:

@@ -12,6 +12,7 @@
 #include <QTcpSocket>
 #include <QTimer>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <utility>
@@ -258,7 +259,36 @@ QStringList ZelvoServer::sendMessageToClients(const QByteArray& data)
             dropped.append(connection->peer());
     }
     droppedMessages += dropped.size();
+    boundUnsentEvents();
     return dropped;
+}
+
+void ZelvoServer::boundUnsentEvents()
+{
+    // Many agents that never read stay each within their own bound, and
+    // together would hold memory without end.
+    QList<QPair<qint64, ZelvoConnection*>> unsent;
+    qint64 total = 0;
+    for (ZelvoConnection* connection : qAsConst(connectionList)) {
+        const qint64 bytes = connection->unsentBytes();
+        total += bytes;
+        unsent.append({bytes, connection});
+    }
+    if (total <= maxUnsentEventBytes)
+        return;
+    std::sort(unsent.begin(), unsent.end(),
+              [](const QPair<qint64, ZelvoConnection*>& a, const QPair<qint64, ZelvoConnection*>& b) {
+                  return a.first > b.first;
+              });
+    for (const auto& [bytes, connection] : qAsConst(unsent)) {
+        if (total <= maxUnsentEventBytes)
+            break;
+        total -= bytes;
+        connection->socket()->abortConnection(
+            ZelvoRecord::Reason::EventsUnread,
+            QStringLiteral("ZelvoServer::boundUnsentEvents AGENTS READ NOTHING OF %1 BYTES, THIS ONE OF %2")
+                .arg(total + bytes).arg(bytes));
+    }
 }
 
 void ZelvoServer::onSocketDisconnected()

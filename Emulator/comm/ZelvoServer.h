@@ -33,6 +33,10 @@ public:
     // Every timed behaviour of the link and of whoever builds on this
     // server follows clock; without one the server keeps a real-time clock
     // of its own.
+    // What all agents together may leave unread of the events sent to
+    // them; each alone may leave less (ZelvoFrame::maxUnsentSize).
+    static constexpr qint64 maxUnsentEventBytes = 64 * 1024 * 1024;
+
     explicit ZelvoServer(ZelvoClock* clock = nullptr, QObject* parent = nullptr);
     ~ZelvoServer() override;
 
@@ -107,6 +111,8 @@ private:
     friend class ZelvoConnection;
 
     void acceptAgents();
+    // Past maxUnsentEventBytes, closes the agents that leave the most unread.
+    void boundUnsentEvents();
     void recordLink(ZelvoRecord::Kind kind, const ZelvoConnection& connection,
                     ZelvoRecord::Reason reason = ZelvoRecord::Reason::None);
     void pauseAcceptingAfter(int error);

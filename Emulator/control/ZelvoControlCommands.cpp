@@ -487,34 +487,33 @@ void ZelvoControlCommands::stopRecording(const ZelvoControlRequest&, const Reply
 {
     ZelvoDisplayRecorder* display = window->displayRecorder();
     ZelvoSessionRecorder* session = window->sessionRecorder();
-    const bool displayWasRecording = display->isRecording();
-    const bool sessionWasRecording = session->isRecording();
+    // One that stopped by itself is ended here too, with its reason.
+    const bool displayWasRecording = display->isRecording() || !display->failure().isEmpty();
+    const bool sessionWasRecording = session->isRecording() || !session->failure().isEmpty();
     if (!displayWasRecording && !sessionWasRecording) {
         reply({}, QStringLiteral("nothing is being recorded"));
         return;
     }
     QJsonObject results;
+    QStringList errors;
     QString error;
     if (displayWasRecording) {
         const QString displayPath = display->path();
         const int frames = display->frameCount();
-        if (!display->stop(&error)) {
-            session->stop();
-            reply({}, error);
-            return;
-        }
-        results.insert(QStringLiteral("display"), written(displayPath, QStringLiteral("frames"), frames));
+        if (display->stop(&error))
+            results.insert(QStringLiteral("display"), written(displayPath, QStringLiteral("frames"), frames));
+        else
+            errors.append(QStringLiteral("display: ") + error);
     }
     if (sessionWasRecording) {
         const QString sessionPath = session->path();
         const int lines = session->lineCount();
-        if (!session->stop(&error)) {
-            reply({}, error);
-            return;
-        }
-        results.insert(QStringLiteral("session"), written(sessionPath, QStringLiteral("records"), lines));
+        if (session->stop(&error))
+            results.insert(QStringLiteral("session"), written(sessionPath, QStringLiteral("records"), lines));
+        else
+            errors.append(QStringLiteral("session: ") + error);
     }
-    reply(results, QString());
+    reply(errors.isEmpty() ? results : QJsonObject(), errors.join(QStringLiteral("; ")));
 }
 
 void ZelvoControlCommands::fullScreen(const ZelvoControlRequest& request, const Reply& reply)
@@ -658,6 +657,19 @@ QJsonObject ZelvoControlCommands::clockState() const
     return state;
 }
 
+QJsonObject ZelvoControlCommands::recordingState() const
+{
+    const ZelvoDisplayRecorder* display = window->displayRecorder();
+    const ZelvoSessionRecorder* session = window->sessionRecorder();
+    QJsonObject state{{QStringLiteral("display"), display->isRecording()},
+                      {QStringLiteral("session"), session->isRecording()}};
+    if (!display->failure().isEmpty())
+        state.insert(QStringLiteral("displayStopped"), display->failure());
+    if (!session->failure().isEmpty())
+        state.insert(QStringLiteral("sessionStopped"), session->failure());
+    return state;
+}
+
 void ZelvoControlCommands::reset(const ZelvoControlRequest&, const Reply& reply)
 {
     // The trace first, so that no reading of it arrives after the reset.
@@ -696,8 +708,7 @@ void ZelvoControlCommands::state(const ZelvoControlRequest&, const Reply& reply)
         {QStringLiteral("minusHeld"), window->minusControl()->isPressed()},
         {QStringLiteral("sensors"), sensors},
         {QStringLiteral("trace"), traceState(*player)},
-        {QStringLiteral("recording"), QJsonObject{{QStringLiteral("display"), window->displayRecorder()->isRecording()},
-                                                  {QStringLiteral("session"), window->sessionRecorder()->isRecording()}}},
+        {QStringLiteral("recording"), recordingState()},
         {QStringLiteral("link"), linkState()},
         {QStringLiteral("drawnAgent"), window->drawnAgent()},
         {QStringLiteral("drawnContentId"), window->drawnContentId()},

@@ -75,6 +75,8 @@ private:
     // Pauses, resumes or advances the device clock, or tells its state.
     void clock(const ZelvoControlRequest& request, const Reply& reply);
     QJsonObject clockState() const;
+    // Which recordings run, and why one stopped by itself.
+    QJsonObject recordingState() const;
     // On a manual clock a command that holds for device time moves the
     // clock by that time itself, since nothing else would, queued behind
     // any advance that runs.

@@ -6,6 +6,8 @@
 
 #include <QDebug>
 #include <QFile>
+#include <QFileInfo>
+#include <QFileSystemWatcher>
 #include <QHostAddress>
 #include <QJsonObject>
 #include <QJsonValue>
@@ -16,8 +18,10 @@ ZelvoControlServer::ZelvoControlServer(ZelvoEmulator* window, ZelvoServer* serve
     : QObject(parent)
     , listener(new QTcpServer(this))
     , commands(new ZelvoControlCommands(window, server, this))
+    , tokenWatcher(new QFileSystemWatcher(this))
 {
     connect(listener, &QTcpServer::newConnection, this, &ZelvoControlServer::onNewConnection);
+    connect(tokenWatcher, &QFileSystemWatcher::fileChanged, this, &ZelvoControlServer::onTokenFileChanged);
 }
 
 ZelvoControlServer::~ZelvoControlServer()
@@ -43,9 +47,40 @@ bool ZelvoControlServer::start(quint16 port, const QString& tokenFile)
         return false;
     }
     tokenPath = tokenFile;
+    tokenWatcher->addPath(tokenPath);
     qCDebug(zelvoControlLog, "\033[33mZelvoControlServer::start control channel on 127.0.0.1:%u, token in %s\033[0m",
                      unsigned(listener->serverPort()), qPrintable(tokenPath));
     return true;
+}
+
+void ZelvoControlServer::onTokenFileChanged()
+{
+    if (tokenPath.isEmpty())
+        return;
+    // Only a token that is gone is written again: one that another run put
+    // there stays its own.
+    if (QFileInfo::exists(tokenPath)) {
+        tokenWatcher->addPath(tokenPath);
+        return;
+    }
+    QString error;
+    if (token.save(tokenPath, &error)) {
+        qCWarning(zelvoControlLog, "\033[33mZelvoControlServer::onTokenFileChanged the control token %s was removed, "
+                                   "written again\033[0m",
+                  qUtf8Printable(tokenPath));
+        tokenWatcher->addPath(tokenPath);
+        emit tokenRewritten();
+        return;
+    }
+    qCWarning(zelvoControlLog, "\033[31mZelvoControlServer::onTokenFileChanged no control channel: the control token "
+                               "was removed and %s\033[0m",
+              qUtf8Printable(error));
+    tokenPath.clear();
+    listener->close();
+    const QList<QObject*> sessions = authenticating + admitted.values();
+    for (QObject* session : sessions)
+        static_cast<ZelvoControlSession*>(session)->close(QStringLiteral("the control channel closed: its token "
+                                                                          "could not be written again"));
 }
 
 quint16 ZelvoControlServer::port() const

@@ -8,6 +8,7 @@
 #include <QSet>
 #include <QString>
 
+class QFileSystemWatcher;
 class QTcpServer;
 class QTcpSocket;
 class ZelvoControlCommands;
@@ -39,6 +40,8 @@ public:
 
     // Listens on 127.0.0.1 at the port (0 picks a free one) and writes the
     // token file; false when either fails, and the emulator runs without.
+    // A token file removed meanwhile (its folder deleted) is written again;
+    // when that fails, the channel closes.
     bool start(quint16 port, const QString& tokenFile = ZelvoControlToken::filePath());
     // Why the last start failed.
     const QString& errorString() const { return startError; }
@@ -49,8 +52,13 @@ public:
     // The secret of this run, which the web page asks for too.
     const ZelvoControlToken& accessToken() const { return token; }
 
+signals:
+    // The token file was removed and has been written again.
+    void tokenRewritten();
+
 private:
     void onNewConnection();
+    void onTokenFileChanged();
     // Empty when the session that presented the token may stay, else why not.
     QString admit(ZelvoControlSession* session);
     // Tells a connection without a session why in one line, then closes it.
@@ -60,6 +68,7 @@ private:
     QString tokenPath;
     QString startError;
     QTcpServer* listener = nullptr;
+    QFileSystemWatcher* tokenWatcher = nullptr;
     ZelvoControlCommands* commands = nullptr;
     // Sessions still authenticating, oldest first, and the admitted ones.
     QList<QObject*> authenticating;

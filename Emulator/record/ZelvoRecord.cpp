@@ -36,6 +36,7 @@ const Named<Record::Kind> kinds[] = {
     {Record::Kind::LinkDropped, "link_dropped"},
     {Record::Kind::LinkRefusal, "link_refusal"},
     {Record::Kind::LinkDelay, "link_delay"},
+    {Record::Kind::RecordingStopped, "recording_stopped"},
 };
 
 const Named<Record::Outcome> outcomes[] = {
@@ -103,7 +104,7 @@ const Explained explanations[] = {
     {Record::Reason::WriteFailed, "its file could not be written"},
     {Record::Reason::FrameNotHeld, "its unfinished frame did not fit the budget of all agents' unfinished frames"},
     {Record::Reason::FrameStalled, "no bytes came in the middle of its frame for 60 s"},
-    {Record::Reason::EventsUnread, "it left more than 4 MiB of events unread"},
+    {Record::Reason::EventsUnread, "it left more than 4 MiB of events unread, or the most when all agents left more than 64 MiB"},
     {Record::Reason::DelayedEventsFull, "more than 4 MiB of events already waited for the slowed link"},
 };
 
@@ -312,6 +313,8 @@ QString ZelvoRecord::outcomeSentence() const
             text += QStringLiteral(", %1 refused").arg(refusals.size());
         for (const ImageRefusal& refusal : refusals)
             text += QStringLiteral("; ") + refusalText(refusal);
+        if (!writeError.isEmpty())
+            text += QStringLiteral(" (%1)").arg(writeError);
         return text;
     }
     case Kind::AgentContent:
@@ -372,6 +375,8 @@ QString ZelvoRecord::outcomeSentence() const
     case Kind::LinkDelay:
         return delayMillis > 0 ? QStringLiteral("messages to agents leave %1 ms late").arg(delayMillis)
                                : QStringLiteral("messages to agents leave at once again");
+    case Kind::RecordingStopped:
+        return QStringLiteral("recording stopped: %1").arg(writeError);
     }
     return QString();
 }
@@ -426,6 +431,8 @@ QJsonObject ZelvoRecord::toJson() const
             refused.append(image);
         }
         json.insert(QStringLiteral("refused"), refused);
+        if (!writeError.isEmpty())
+            json.insert(QStringLiteral("writeError"), writeError);
         break;
     }
     case Kind::AgentContent:
@@ -481,6 +488,9 @@ QJsonObject ZelvoRecord::toJson() const
         break;
     case Kind::LinkDelay:
         json.insert(QStringLiteral("delayMillis"), delayMillis);
+        break;
+    case Kind::RecordingStopped:
+        json.insert(QStringLiteral("writeError"), writeError);
         break;
     }
     if (connection > 0) {

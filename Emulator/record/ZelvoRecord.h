@@ -39,6 +39,8 @@ public:
         LinkDropped,
         LinkRefusal,
         LinkDelay,
+        // A recording that could not write stopped by itself.
+        RecordingStopped,
     };
     Q_ENUM(Kind)
 
@@ -197,6 +199,10 @@ public:
     bool fromPose = false;
     std::array<float, 4> eventValues{};
     QVector<ImageRefusal> refusals;
+    // A configuration: the system's reason a file or folder could not be
+    // written ("No space left on device"), the first if several; a
+    // recording that stopped: why, in words.
+    QString writeError;
     QVector<ImageLeftOut> imagesLeftOut;
     QVector<TextFit> textsNotFitting;
     QVector<ImageOverText> imagesOverText;

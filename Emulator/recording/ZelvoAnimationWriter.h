@@ -32,13 +32,22 @@ public:
     virtual bool finish() = 0;
 
     QString errorString() const { return error; }
+    // Writes bytes whole, or false with the device's errorString() saying
+    // why: a short write, which sets no error, is followed by one more try
+    // for the rest (a full disk then says so).
+    static bool writeWhole(QIODevice* device, const QByteArray& bytes);
+    // After a failed write, the writes that follow are tried again: the
+    // end of a file cut back to its whole frames.
+    void clearError() { error.clear(); }
+    // The bytes of the frames appended whole, and their count.
+    qint64 size() const { return end; }
+    int frameCount() const { return frames; }
 
 protected:
     bool write(const QByteArray& bytes);
     // Overwrites bytes already written, at position.
     bool writeAt(qint64 position, const QByteArray& bytes);
     bool fail(const QString& reason);
-    qint64 size() const { return end; }
 
     // Frames appended so far.
     int frames = 0;

@@ -74,6 +74,7 @@ bool ZelvoDisplayRecorder::start(const QString& path, double seconds, QString* e
         encode = &ZelvoApngWriter::encodeFrame;
     }
     frames = 0;
+    failed.clear();
     openFrameMillis = -1;
     lastRecorded = QImage();
     recording = true;
@@ -91,13 +92,13 @@ bool ZelvoDisplayRecorder::start(const QString& path, double seconds, QString* e
 bool ZelvoDisplayRecorder::stop(QString* error)
 {
     if (!recording)
-        return true;
+        return takeFailure(error);
     const qint64 end = clock->now() - startMillis;
-    recording = false;
-    limit->stop();
     for (Frame& frame : encoding)
         frame.encoded.waitForFinished();
     writeEncoded();
+    if (!recording)
+        return takeFailure(error);
     if (openFrameMillis >= 0)
         writer->setLastDelay(int(end - openFrameMillis));
     QString reason;
@@ -107,6 +108,25 @@ bool ZelvoDisplayRecorder::stop(QString* error)
     } else if (!writer->finish()) {
         reason = QStringLiteral("cannot write %1: %2").arg(file.fileName(), writer->errorString());
     }
+    finishFile(frames, reason);
+    if (error)
+        *error = reason;
+    return reason.isEmpty();
+}
+
+bool ZelvoDisplayRecorder::takeFailure(QString* error)
+{
+    if (error)
+        *error = failed;
+    const bool ok = failed.isEmpty();
+    failed.clear();
+    return ok;
+}
+
+void ZelvoDisplayRecorder::finishFile(int frames, const QString& reason)
+{
+    recording = false;
+    limit->stop();
     file.close();
     writer.reset();
     lastRecorded = QImage();
@@ -115,11 +135,32 @@ bool ZelvoDisplayRecorder::stop(QString* error)
                 qUtf8Printable(file.fileName()));
     else
         qCWarning(zelvoRecordingsLog, "\033[33mZelvoDisplayRecorder::stop %s\033[0m", qUtf8Printable(reason));
-    if (error)
-        *error = reason;
     emit recordingChanged(false);
     emit finished(file.fileName(), frames, reason);
-    return reason.isEmpty();
+}
+
+void ZelvoDisplayRecorder::stopAfterFailure()
+{
+    for (Frame& frame : encoding)
+        frame.encoded.waitForFinished();
+    encoding.clear();
+    const int written = writer->frameCount();
+    failed = QStringLiteral("cannot write %1: %2; it holds the %3 frames written before")
+                 .arg(file.fileName(), writer->errorString())
+                 .arg(written);
+    // A frame cut by the failed write goes, and the file ends after the
+    // whole ones as a finished recording does; without one, no file.
+    if (written == 0) {
+        file.remove();
+    } else {
+        file.resize(writer->size());
+        writer->clearError();
+        if (openFrameMillis >= 0)
+            writer->setLastDelay(int(clock->now() - startMillis - openFrameMillis));
+        writer->finish();
+    }
+    finishFile(written, failed);
+    emit stoppedByFailure(file.fileName(), failed);
 }
 
 QImage ZelvoDisplayRecorder::opaque(const QImage& image)
@@ -150,6 +191,8 @@ void ZelvoDisplayRecorder::addFrame(const QImage& image)
     if (encoding.size() >= maxEncoding) {
         encoding.head().encoded.waitForFinished();
         writeEncoded();
+        if (!recording)
+            return;
     }
     // The frame written last was shown until now.
     if (encoding.isEmpty() && openFrameMillis >= 0) {
@@ -169,7 +212,10 @@ void ZelvoDisplayRecorder::writeEncoded()
         const Frame frame = encoding.dequeue();
         const int delay = encoding.isEmpty() ? ZelvoAnimationWriter::openDelay
                                              : int(encoding.head().millis - frame.millis);
-        writer->append(frame.encoded.result(), delay);
+        if (!writer->append(frame.encoded.result(), delay)) {
+            stopAfterFailure();
+            return;
+        }
         openFrameMillis = encoding.isEmpty() ? frame.millis : -1;
     }
     if (!encoding.isEmpty())

@@ -22,7 +22,10 @@ class ZelvoClockTimer;
 // each is encoded: memory stays flat however long the recording runs, and a
 // killed program leaves every frame encoded until then. Frames last as
 // long as the device clock says, which is a real-time clock of its own
-// unless one is given.
+// unless one is given. A frame that cannot be written (a full disk) ends
+// the recording at once: the file is cut back to its whole frames and
+// finished, so that it plays as far as it was written, and failure() says
+// why.
 class ZelvoDisplayRecorder final : public QObject
 {
     Q_OBJECT
@@ -36,9 +39,13 @@ public:
     // seconds is 0, until stop(). False with a reason when it cannot start.
     bool start(const QString& path, double seconds, QString* error = nullptr);
     // Stops and finishes the file; false with a reason when it could not be
-    // written. Stopping when not recording does nothing and succeeds.
+    // written, also for a recording that had stopped by itself. Stopping
+    // otherwise when not recording does nothing and succeeds.
     bool stop(QString* error = nullptr);
     bool isRecording() const { return recording; }
+    // Why the recording stopped by itself; empty when it did not, and
+    // again after stop() or start().
+    const QString& failure() const { return failed; }
     QString path() const { return file.fileName(); }
     int frameCount() const { return frames; }
     // Device time until a recording of a set length ends; -1 without one.
@@ -60,6 +67,8 @@ signals:
     // A recording ended, by stop() or at its time; error is empty when the
     // file was written.
     void finished(const QString& path, int frames, const QString& error);
+    // The recording stopped by itself, for reason.
+    void stoppedByFailure(const QString& path, const QString& reason);
 
 private:
     struct Frame
@@ -69,8 +78,14 @@ private:
     };
 
     void addFrame(const QImage& image);
-    // Writes the encoded frames at the head of the queue.
+    // Writes the encoded frames at the head of the queue; on a failure,
+    // ends the recording.
     void writeEncoded();
+    void stopAfterFailure();
+    // Closes the file, which holds frames, and tells why it ended.
+    void finishFile(int frames, const QString& reason);
+    // What stop() answers when not recording.
+    bool takeFailure(QString* error);
 
     QImage current;
     QImage lastRecorded;
@@ -88,4 +103,5 @@ private:
     qint64 startMillis = 0;
     ZelvoClockTimer* limit = nullptr;
     bool recording = false;
+    QString failed;
 };

@@ -1,6 +1,7 @@
 #include "recording/ZelvoSessionRecorder.h"
 
 #include "record/ZelvoRecorder.h"
+#include "recording/ZelvoAnimationWriter.h"
 #include "ZelvoLog.h"
 
 #include <QDir>
@@ -36,7 +37,8 @@ bool ZelvoSessionRecorder::start(const QString& path, QString* error)
     if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate | QIODevice::Unbuffered))
         return fail(QStringLiteral("cannot write %1: %2").arg(path, file.errorString()));
     lines = 0;
-    failed = false;
+    written = 0;
+    failed.clear();
     connect(source, &ZelvoRecorder::appended, this, &ZelvoSessionRecorder::write);
     qCDebug(zelvoRecordingsLog, "ZelvoSessionRecorder::start recording the session into %s", qUtf8Printable(path));
     emit recordingChanged(true);
@@ -45,21 +47,18 @@ bool ZelvoSessionRecorder::start(const QString& path, QString* error)
 
 bool ZelvoSessionRecorder::stop(QString* error)
 {
-    if (!isRecording())
-        return true;
-    disconnect(source, &ZelvoRecorder::appended, this, &ZelvoSessionRecorder::write);
-    const QString reason = failed ? QStringLiteral("cannot write %1: %2").arg(file.fileName(), file.errorString())
-                                  : QString();
-    file.close();
-    if (reason.isEmpty())
-        qCDebug(zelvoRecordingsLog, "ZelvoSessionRecorder::stop %d lines written into %s", lines,
-                qUtf8Printable(file.fileName()));
-    else
-        qCWarning(zelvoRecordingsLog, "\033[33mZelvoSessionRecorder::stop %s\033[0m", qUtf8Printable(reason));
+    const QString reason = failed;
+    failed.clear();
     if (error)
         *error = reason;
+    if (!isRecording())
+        return reason.isEmpty();
+    disconnect(source, &ZelvoRecorder::appended, this, &ZelvoSessionRecorder::write);
+    file.close();
+    qCDebug(zelvoRecordingsLog, "ZelvoSessionRecorder::stop %d lines written into %s", lines,
+            qUtf8Printable(file.fileName()));
     emit recordingChanged(false);
-    return reason.isEmpty();
+    return true;
 }
 
 void ZelvoSessionRecorder::write(const ZelvoRecord& record)
@@ -74,7 +73,21 @@ void ZelvoSessionRecorder::write(const ZelvoRecord& record)
     }
     QByteArray line = QJsonDocument(json).toJson(QJsonDocument::Compact);
     line.append('\n');
-    if (file.write(line) != line.size())
-        failed = true;
-    ++lines;
+    if (ZelvoAnimationWriter::writeWhole(&file, line)) {
+        written += line.size();
+        ++lines;
+        return;
+    }
+    // Lines written after a cut one would make the file unreadable, even
+    // once space comes back.
+    disconnect(source, &ZelvoRecorder::appended, this, &ZelvoSessionRecorder::write);
+    failed = QStringLiteral("cannot write %1: %2; it holds the %3 records written before")
+                 .arg(file.fileName(), file.errorString())
+                 .arg(lines);
+    file.resize(written);
+    file.close();
+    qCWarning(zelvoRecordingsLog, "\033[31mZelvoSessionRecorder::write the session recording stopped: %s\033[0m",
+              qUtf8Printable(failed));
+    emit recordingChanged(false);
+    emit stoppedByFailure(file.fileName(), failed);
 }

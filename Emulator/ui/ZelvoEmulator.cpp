@@ -14,6 +14,7 @@
 #include "util/ZelvoPictureCache.h"
 #include "comm/ZelvoServer.h"
 #include "recording/ZelvoDisplayRecorder.h"
+#include "record/ZelvoRecorder.h"
 #include "recording/ZelvoSessionRecorder.h"
 
 #include <QCloseEvent>
@@ -120,6 +121,17 @@ ZelvoEmulator::ZelvoEmulator(ZelvoServer* server, QWidget* parent)
     connect(sensorList, SIGNAL(stopLightSensor()), this, SLOT(onStopLightSensor()));
 
     sensorList->setBatteryPercent(batteryPercent);
+
+    // Queued: the session recording stops in the middle of a record being
+    // appended.
+    const auto recordStop = [server](const QString&, const QString& reason) {
+        ZelvoRecord record(ZelvoRecord::Direction::Link, ZelvoRecord::Kind::RecordingStopped,
+                           ZelvoRecord::Outcome::Info, ZelvoRecord::Reason::WriteFailed);
+        record.writeError = reason;
+        server->recorder()->append(std::move(record));
+    };
+    connect(displayRecording, &ZelvoDisplayRecorder::stoppedByFailure, this, recordStop, Qt::QueuedConnection);
+    connect(sessionRecording, &ZelvoSessionRecorder::stoppedByFailure, this, recordStop, Qt::QueuedConnection);
 
     // Each behaves as a one-shot timer.
     for (ZelvoClockTimer* timer : {minPersistingTimer, maxPersistingTimer})

@@ -207,8 +207,10 @@ private:
     static void restartBatteryCycle();
     void sendButtonEvent(int button, int gesture);
     void toggleMessagesWindow();
+    // source is the message's, for its records; writeError: why the agent's
+    // folder could not be made, if so.
     void onAgentImagesSaved(const ZelvoImageWriter::Configuration& configuration, bool imagesSent,
-                            const ZelvoRecord::Source& source);
+                            const ZelvoRecord::Source& source, const QString& writeError);
     // onAgentContent once the agent's pictures are stored; source is the
     // message's, for its records.
     void showAgentContent(const QString& agentHash, int contentId, const QString& layId,

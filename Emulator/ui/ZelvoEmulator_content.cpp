@@ -130,7 +130,8 @@ void ZelvoEmulator::saveAgentImages(const QString& agentHash, const QList<QStrin
 {
     qCDebug(zelvoContentLog).nospace().noquote() << "\033[33mZelvoEmulator::saveAgentImages \n\t\tAGENT " << agentHash
                                           << " has " << images.size() << " to SAVE!!!\033[0m";
-    const QString directory = agentImages->agentImageDirectory(agentHash);
+    QString writeError;
+    const QString directory = agentImages->agentImageDirectory(agentHash, &writeError);
     if (!directory.isEmpty())
         qCDebug(zelvoContentLog).nospace().noquote() << "\033[33mZelvoEmulator::saveAgentImages \n\t\tDIR " << directory
                                               << "!!!\033[0m";
@@ -139,15 +140,15 @@ void ZelvoEmulator::saveAgentImages(const QString& agentHash, const QList<QStrin
     const std::function<void()> release = server->holdRelayingAgent();
     const bool sent = !images.isEmpty();
     imageWriter->store(agentHash, directory, images,
-                       [this, release, sent, source = server->relayed()](
+                       [this, release, sent, writeError, source = server->relayed()](
                            const ZelvoImageWriter::Configuration& configuration) {
-                           onAgentImagesSaved(configuration, sent, source);
+                           onAgentImagesSaved(configuration, sent, source, writeError);
                            release();
                        });
 }
 
 void ZelvoEmulator::onAgentImagesSaved(const ZelvoImageWriter::Configuration& configuration, bool imagesSent,
-                                       const ZelvoRecord::Source& source)
+                                       const ZelvoRecord::Source& source, const QString& writeError)
 {
     const QString& agentHash = configuration.agentHash;
     ZelvoRecord record(ZelvoRecord::Direction::In, ZelvoRecord::Kind::AgentConfig, ZelvoRecord::Outcome::Configured);
@@ -155,7 +156,8 @@ void ZelvoEmulator::onAgentImagesSaved(const ZelvoImageWriter::Configuration& co
     record.agent = agentHash;
     if (configuration.directory.isEmpty()) {
         record.outcome = ZelvoRecord::Outcome::Refused;
-        record.reason = ZelvoRecord::Reason::AgentPathOutside;
+        record.reason = writeError.isEmpty() ? ZelvoRecord::Reason::AgentPathOutside : ZelvoRecord::Reason::WriteFailed;
+        record.writeError = writeError;
     } else {
         pictureCache->forgetAgent(agentHash);
     }
@@ -171,6 +173,8 @@ void ZelvoEmulator::onAgentImagesSaved(const ZelvoImageWriter::Configuration& co
                                                   << image.path << "!!! " << ZelvoRecord::refusalText(image.refusal)
                                                   << "\033[0m";
             record.refusals.append(image.refusal);
+            if (record.writeError.isEmpty())
+                record.writeError = image.writeError;
         } else {
             pictureCache->insert(agentHash, QString::number(image.index), image.path, image.visible, image.size);
             ++record.count;

@@ -1,12 +1,16 @@
 #include "util/ZelvoImageStore.h"
 
 #include "util/ZelvoUtil.h"
+#include "ZelvoControlToken.h"
 #include "ZelvoLog.h"
 
 #include <QDebug>
 #include <QDir>
 #include <QStandardPaths>
 #include <QStringList>
+
+#include <cerrno>
+#include <cstring>
 
 void ZelvoImageStore::setDataDirectory(const QString& path)
 {
@@ -23,14 +27,16 @@ QString ZelvoImageStore::folder() const
     return dataDirectory.isEmpty() ? QStringLiteral("Zelvo") : QStringLiteral("images");
 }
 
-QString ZelvoImageStore::agentImageDirectory(const QString& agentHash)
+QString ZelvoImageStore::agentImageDirectory(const QString& agentHash, QString* writeError)
 {
     const QString path = agentImagePath(agentHash);
     if (path.isEmpty())
         return path;
+    if (!dataDirectory.isEmpty() && !ZelvoControlToken::makePrivateDirectory(dataDirectory, writeError))
+        return QString();
     if (!QDir().mkpath(path)) {
-        qCDebug(zelvoContentLog).nospace() << "\033[31mZelvoUtil::agentImageDirectory REFUSED AGENT HASH " << agentHash
-                                    << ", NO IMAGE DIRECTORY!!!\033[0m";
+        *writeError = QStringLiteral("cannot create %1: %2").arg(path, QString::fromLocal8Bit(std::strerror(errno)));
+        qCWarning(zelvoContentLog, "\033[31mZelvoImageStore::agentImageDirectory %s\033[0m", qUtf8Printable(*writeError));
         return QString();
     }
     agentsSeen.insert(agentHash);

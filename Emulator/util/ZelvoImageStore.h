@@ -17,10 +17,11 @@ public:
     // a file.
     void setDataDirectory(const QString& path);
 
-    // The absolute path of the agent's image directory, made when missing.
-    // Empty (and logged) when the hash cannot name a directory of its own
-    // there.
-    QString agentImageDirectory(const QString& agentHash);
+    // The absolute path of the agent's image directory, made when missing
+    // (and the data directory with it, 0700, should it have gone). Empty
+    // (and logged) when the hash cannot name a directory of its own there,
+    // or, with *writeError set to why, when it cannot be made.
+    QString agentImageDirectory(const QString& agentHash, QString* writeError);
     // The same path, checked the same way but not made: for reading.
     QString agentImagePath(const QString& agentHash) const;
 

@@ -24,11 +24,15 @@ namespace {
 // image id can reach (a random suffix after the picture's own). flush()
 // before commit(), because commit() overlooks a failure of the buffered
 // bytes written while it closes the file.
-bool writeFile(const QString& path, const QByteArray& bytes)
+bool writeFile(const QString& path, const QByteArray& bytes, QString* error)
 {
     QSaveFile file(path);
-    return ZelvoUtil::isLinkFree(path) && file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size()
-        && file.flush() && file.commit();
+    if (!ZelvoUtil::isLinkFree(path))
+        return false;
+    if (file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size() && file.flush() && file.commit())
+        return true;
+    *error = file.errorString();
+    return false;
 }
 
 QByteArray encodePng(const QImage& image)
@@ -140,7 +144,7 @@ ZelvoImageWriter::Image ZelvoImageWriter::storeImage(const QString& agentHash, c
     image.refusal = {index, ZelvoRecord::Reason::WriteFailed};
 
     if (image.zi) {
-        image.stored = writeFile(image.path, bytes);
+        image.stored = writeFile(image.path, bytes, &image.writeError);
         // A ZI header may announce 4095 x 4095 pixels: decoded within the
         // budget like any picture. One that does not decode is found
         // unreadable when drawn.
@@ -168,7 +172,7 @@ ZelvoImageWriter::Image ZelvoImageWriter::storeImage(const QString& agentHash, c
                 if (decoded.isNull())
                     image.refusal.reason = ZelvoRecord::Reason::NotAPicture;
                 const QByteArray png = decoded.isNull() ? QByteArray() : encodePng(decoded);
-                image.stored = !png.isEmpty() && writeFile(image.path, png);
+                image.stored = !png.isEmpty() && writeFile(image.path, png, &image.writeError);
                 image.size = decoded.size();
                 image.visible = ZelvoPictureCache::visiblePart(decoded);
             }

@@ -44,6 +44,8 @@ public:
         bool zi = false;
         bool stored = false;
         ZelvoRecord::ImageRefusal refusal;
+        // The system's reason when its file could not be written.
+        QString writeError;
         // The part that can show on the content area, for the picture cache;
         // null when the picture is not stored or does not decode.
         QImage visible;

@@ -69,6 +69,8 @@ ZelvoHttpRequest::Status ZelvoHttpRequest::read(const QByteArray& bytes)
         QByteArray line = bytes.mid(start, end - start);
         if (line.endsWith('\r'))
             line.chop(1);
+        else
+            bareLineFeeds = true;
         start = end + 1;
         if (first) {
             // A blank line or two before the request line is allowed.

@@ -35,6 +35,8 @@ public:
     bool fieldHasToken(const QByteArray& name, const QByteArray& token) const;
     // A WebSocket opening handshake of version 13.
     bool isWebSocketUpgrade() const;
+    // Whether a line of the head ended in LF alone.
+    bool hasBareLineFeeds() const { return bareLineFeeds; }
     // The bytes the head took, its blank line included.
     int headSize() const { return size; }
 
@@ -46,4 +48,5 @@ private:
     QByteArray query;
     QList<QPair<QByteArray, QByteArray>> fields;
     int size = 0;
+    bool bareLineFeeds = false;
 };

@@ -13,6 +13,7 @@
 #include <QFile>
 #include <QHostInfo>
 #include <QImageWriter>
+#include <QNetworkInterface>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QTcpServer>
@@ -34,6 +35,8 @@ constexpr int stateIntervalMillis = 250;
 constexpr int framePngQuality = 80;
 
 const QByteArray livePath = "/live";
+// The address file is one line; anything longer is not ours.
+constexpr qint64 maxAddressFileBytes = 4096;
 
 QByteArray response(const QByteArray& status, const QByteArray& headers = QByteArray(),
                     const QByteArray& body = QByteArray())
@@ -87,9 +90,14 @@ ZelvoWebServer::ZelvoWebServer(ZelvoEmulator* window, ZelvoControlCommands* comm
 
 ZelvoWebServer::~ZelvoWebServer()
 {
-    // The address holds the token of a run that is over.
-    if (!addressPath.isEmpty())
-        QFile::remove(addressPath);
+    // The address holds the token of a run that is over; another run may
+    // have written its own since.
+    QFile file(addressPath);
+    if (!addressPath.isEmpty() && file.open(QIODevice::ReadOnly)
+        && file.read(maxAddressFileBytes).trimmed() == address().toEncoded()) {
+        file.close();
+        file.remove();
+    }
 }
 
 bool ZelvoWebServer::start(const QHostAddress& host, quint16 port)
@@ -100,9 +108,27 @@ bool ZelvoWebServer::start(const QHostAddress& host, quint16 port)
         return false;
     }
     listenAddress = host;
+    const QByteArray portSuffix = ':' + QByteArray::number(listener->serverPort());
+    const auto hostName = [](const QHostAddress& address) {
+        const QByteArray text = address.toString().toLower().toLatin1();
+        return address.protocol() == QAbstractSocket::IPv6Protocol ? '[' + text + ']' : text;
+    };
+    QList<QHostAddress> addresses{QHostAddress(QHostAddress::LocalHost), QHostAddress(QHostAddress::LocalHostIPv6), host};
+    ownHosts = {"localhost" + portSuffix};
+    if (address().host() != host.toString()) {
+        addresses += QNetworkInterface::allAddresses();
+        ownHosts.append(address().host().toLower().toUtf8() + portSuffix);
+    }
+    for (const QHostAddress& each : qAsConst(addresses))
+        ownHosts.append(hostName(each) + portSuffix);
     qCDebug(zelvoWebLog, "\033[33mZelvoWebServer::start web page on %s:%u\033[0m", qPrintable(host.toString()),
             unsigned(listener->serverPort()));
     return true;
+}
+
+void ZelvoWebServer::close()
+{
+    listener->close();
 }
 
 quint16 ZelvoWebServer::port() const
@@ -134,16 +160,15 @@ bool ZelvoWebServer::writeAddressFile(const QString& path, QString* error)
 void ZelvoWebServer::onNewConnection()
 {
     while (QTcpSocket* socket = listener->nextPendingConnection()) {
-        if (pendingRequests >= maxPendingRequests) {
-            socket->abort();
-            socket->deleteLater();
-            continue;
-        }
+        // Idle strangers make room: a browser with the token sends its
+        // request at once, so they never keep it out.
+        if (pending.size() >= maxPendingRequests)
+            pending.takeFirst()->abort();
         // The guard holds the request's time-out and connections: deleting
         // it ends both when the socket is handed over or goes.
         auto* guard = new QObject(socket);
-        ++pendingRequests;
-        connect(guard, &QObject::destroyed, this, [this] { --pendingRequests; });
+        pending.append(socket);
+        connect(guard, &QObject::destroyed, this, [this, socket] { pending.removeOne(socket); });
         QTimer::singleShot(requestTimeoutMillis, guard, [socket] { socket->abort(); });
         connect(socket, &QTcpSocket::disconnected, guard, [socket] { socket->deleteLater(); });
         connect(socket, &QTcpSocket::readyRead, guard, [this, socket, guard] { readRequest(socket, guard); });
@@ -174,11 +199,19 @@ void ZelvoWebServer::readRequest(QTcpSocket* socket, QObject* guard)
 
 void ZelvoWebServer::answer(QTcpSocket* socket, const ZelvoHttpRequest& request, QObject* guard)
 {
-    // Whatever was asked, only the token opens anything.
-    if (!token->matches(request.queryValue("token"))) {
+    if (!isOwnRequest(request)) {
+        socket->write(response("403 Forbidden"));
+    } else if (!token->matches(request.queryValue("token"))) {
+        // Whatever was asked, only the token opens anything.
         socket->write(response("401 Unauthorized"));
     } else if (request.path() == livePath && request.isWebSocketUpgrade()) {
-        if (viewerCount() < maxViewers) {
+        if (request.hasBareLineFeeds()) {
+            // A browser ends its lines with CR LF; the WebSocket handshake
+            // would wait for them.
+            socket->write(response("400 Bad Request"));
+        } else if (viewerCount() >= maxViewers) {
+            socket->write(response("503 Service Unavailable"));
+        } else {
             delete guard;
             // A handshake that fails leaves the socket to close.
             upgrading.append(socket);
@@ -186,10 +219,13 @@ void ZelvoWebServer::answer(QTcpSocket* socket, const ZelvoHttpRequest& request,
                 if (upgrading.removeOne(socket))
                     socket->deleteLater();
             });
+            QTimer::singleShot(requestTimeoutMillis, socket, [this, socket] {
+                if (upgrading.contains(socket))
+                    socket->abort();
+            });
             upgrader->handleConnection(socket);
             return;
         }
-        socket->write(response("503 Service Unavailable"));
     } else if (request.path() != "/") {
         socket->write(response("404 Not Found"));
     } else if (request.method() != "GET" && request.method() != "HEAD") {
@@ -214,6 +250,19 @@ QByteArray ZelvoWebServer::policyFor(const ZelvoHttpRequest& request) const
     });
     return pagePolicy + (plain ? " ws://" + host : QByteArray())
            + "; base-uri 'none'; form-action 'none'; frame-ancestors 'none'\r\n";
+}
+
+bool ZelvoWebServer::isOwnRequest(const ZelvoHttpRequest& request) const
+{
+    const QByteArray host = request.field("host").toLower();
+    const QByteArray origin = request.field("origin").toLower();
+    const bool own = ownHosts.contains(host)
+                     && (!request.isWebSocketUpgrade() || origin.isEmpty() || origin == "http://" + host);
+    if (!own)
+        qCWarning(zelvoWebLog, "\033[31mZelvoWebServer::answer refused a request for host \"%s\" from origin \"%s\": "
+                               "not this page\033[0m",
+                  qUtf8Printable(ZelvoLog::payload(host)), qUtf8Printable(ZelvoLog::payload(origin)));
+    return own;
 }
 
 void ZelvoWebServer::closeAfterAnswer(QTcpSocket* socket, QObject* guard)

@@ -22,6 +22,10 @@ class ZelvoWebViewer;
 // buttons, the sensors and the message record, and drives the glasses
 // through the control channel's commands. Every request needs the control
 // token in its address; a request without it gets 401 and nothing else.
+// A request whose Host is not an address the page is served at, or an
+// upgrade whose Origin is another page's, gets 403: a site a browser visits
+// reaches the page neither through a name it rebinds to this machine nor
+// through the browser's own WebSocket.
 // The page is served over plain HTTP with a bounded request reader; its
 // live stream is a WebSocket (QtWebSockets) on the same port.
 class ZelvoWebServer final : public QObject
@@ -32,7 +36,8 @@ class ZelvoWebServer final : public QObject
 public:
     // Watching is for a person or two; each viewer costs a stream.
     static constexpr int maxViewers = 4;
-    // Connections still sending their request, slow or idle ones included.
+    // Connections still sending their request, slow or idle ones included;
+    // a new one closes the oldest of them, which has shown no token yet.
     static constexpr int maxPendingRequests = 16;
     // Time for a connection to send its request and take the answer.
     static constexpr int requestTimeoutMillis = 10000;
@@ -46,6 +51,8 @@ public:
     // errorString() when it cannot.
     bool start(const QHostAddress& host, quint16 port);
     const QString& errorString() const { return startError; }
+    // Stops taking connections, for a page that cannot be announced.
+    void close();
     quint16 port() const;
     // The page's address with the token in it, as a person opens it.
     QUrl address() const;
@@ -77,6 +84,9 @@ private:
     void answer(QTcpSocket* socket, const ZelvoHttpRequest& request, QObject* guard);
     void closeAfterAnswer(QTcpSocket* socket, QObject* guard);
     QByteArray policyFor(const ZelvoHttpRequest& request) const;
+    // Whether the request names this page as its Host and, for an
+    // upgrade, comes from this page (or from no page at all).
+    bool isOwnRequest(const ZelvoHttpRequest& request) const;
     // Tells the viewers when the state differs from what they were told.
     void refreshState();
 
@@ -98,7 +108,10 @@ private:
     quint64 frames = 0;
     quint64 encodedNumber = 0;
     QByteArray currentState;
-    int pendingRequests = 0;
+    // Oldest first.
+    QList<QTcpSocket*> pending;
+    // Host values of this page, lower case.
+    QList<QByteArray> ownHosts;
     QList<QTcpSocket*> upgrading;
     int viewers = 0;
 };

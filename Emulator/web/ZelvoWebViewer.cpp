@@ -40,6 +40,9 @@ ZelvoWebViewer::ZelvoWebViewer(QWebSocket* socket, ZelvoWebServer* server)
     socket->setParent(this);
     socket->setMaxAllowedIncomingMessageSize(maxRequestBytes);
     socket->setMaxAllowedIncomingFrameSize(maxRequestBytes);
+    // Read a bounded slice at a time, so that one write of many requests is
+    // taken apart over several turns of the event loop.
+    socket->setReadBufferSize(maxRequestBytes);
     flushTimer->setSingleShot(true);
     flushTimer->setInterval(0);
     connect(flushTimer, &QTimer::timeout, this, &ZelvoWebViewer::flush);
@@ -74,11 +77,24 @@ void ZelvoWebViewer::flush()
 {
     if (closing)
         return;
+    if (flooded) {
+        socket->abort();
+        return;
+    }
     if (socket->bytesToWrite() > cutOffBytes) {
         qCWarning(zelvoWebLog, "\033[31mZelvoWebViewer::flush a viewer read nothing of %lld bytes, closing it\033[0m",
                  socket->bytesToWrite());
         socket->abort();
         return;
+    }
+    for (int handled = 0; !requests.isEmpty() && socket->bytesToWrite() <= maxUnsentBytes && !closing; ++handled) {
+        if (handled == requestsAtOnce) {
+            scheduleFlush();
+            break;
+        }
+        const QString message = requests.dequeue();
+        requestBytes -= message.size();
+        handleRequest(message);
     }
     if (stateDirty) {
         stateDirty = false;
@@ -116,6 +132,25 @@ void ZelvoWebViewer::sendText(const QJsonObject& message)
 }
 
 void ZelvoWebViewer::onRequest(const QString& message)
+{
+    if (closing || flooded)
+        return;
+    requestBytes += message.size();
+    if (requestBytes > maxWaitingRequestBytes) {
+        qCWarning(zelvoWebLog, "\033[31mZelvoWebViewer::onRequest a viewer sent %lld bytes of requests while it "
+                               "read none of the answers, closing it\033[0m",
+                  requestBytes);
+        // Closed from the flush, not inside the socket's own signal.
+        flooded = true;
+        requests.clear();
+        requestBytes = 0;
+    } else {
+        requests.enqueue(message);
+    }
+    scheduleFlush();
+}
+
+void ZelvoWebViewer::handleRequest(const QString& message)
 {
     QJsonParseError parseError;
     const QJsonDocument document = ZelvoJson::parse(message.toUtf8(), &parseError);

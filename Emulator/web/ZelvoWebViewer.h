@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QObject>
+#include <QQueue>
 #include <QString>
 
 class QJsonObject;
@@ -19,6 +20,11 @@ class ZelvoWebServer;
 // no records. Then the newest of each follows once the viewer has caught
 // up, so a slow viewer skips frames, sees no old ones, and its memory stays
 // flat. One that reads nothing while cutOffBytes wait is closed.
+//
+// Its requests wait, in order, while maxUnsentBytes of what it was sent
+// wait in the socket, so that a flood of requests in one write queues no
+// flood of answers; one that sends more than maxWaitingRequestBytes of
+// requests meanwhile is closed.
 class ZelvoWebViewer final : public QObject
 {
     Q_OBJECT
@@ -32,6 +38,10 @@ public:
     static constexpr int recordsAtOnce = 200;
     // A request of the page is a line of JSON.
     static constexpr int maxRequestBytes = 64 * 1024;
+    static constexpr qint64 maxWaitingRequestBytes = 1024 * 1024;
+    // Requests answered in one turn of the event loop, so that a flood of
+    // them holds it no longer than a few.
+    static constexpr int requestsAtOnce = 16;
 
     // Takes the socket over; deletes itself once the socket closes.
     ZelvoWebViewer(QWebSocket* socket, ZelvoWebServer* server);
@@ -44,6 +54,7 @@ private:
     void scheduleFlush();
     void flush();
     void onRequest(const QString& message);
+    void handleRequest(const QString& message);
     void sendAnswer(double id, const QJsonObject& results, const QString& error);
     void sendText(const QJsonObject& message);
     // Releases what the page holds down, as a finger leaving the glasses.
@@ -53,6 +64,8 @@ private:
     QWebSocket* socket = nullptr;
     ZelvoWebServer* server = nullptr;
     QTimer* flushTimer = nullptr;
+    QQueue<QString> requests;
+    qint64 requestBytes = 0;
     quint64 frameSent = 0;
     int unshown = 0;
     quint64 recordSent = 0;
@@ -61,4 +74,5 @@ private:
     bool plusHeld = false;
     bool minusHeld = false;
     bool closing = false;
+    bool flooded = false;
 };

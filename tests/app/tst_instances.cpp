@@ -16,6 +16,8 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <csignal>
+
 namespace {
 
 constexpr int startMillis = 90000;
@@ -81,6 +83,7 @@ private slots:
     void environment();
     void portNotTaken_data();
     void portNotTaken();
+    void dataFolderServesOne();
 
 private:
     QTemporaryDir files;
@@ -307,6 +310,40 @@ void TestInstances::portNotTaken()
     QCOMPARE(emulator.waitForExit(startMillis), 1);
     const QByteArray errors = emulator.readAllStandardError();
     QVERIFY2(errors.contains(message) && errors.contains(value.toUtf8()), errors.constData());
+}
+
+// A second emulator on the same data folder leaves the first one's token
+// and files alone; one that was killed leaves its folder to the next.
+void TestInstances::dataFolderServesOne()
+{
+    QTemporaryDir home;
+    const QString data = QDir(home.path()).filePath(QStringLiteral("shared"));
+    EmulatorProcess first(nullptr, QStringLiteral("instances/lock-first"));
+    first.setHome(home.path());
+    first.setArguments({"--data-dir", data});
+    QVERIFY2(first.startUntilListening(startMillis), first.logText().constData());
+    QString error;
+    const QByteArray token = ZelvoControlToken::readFile(first.tokenFile(), &error);
+    QVERIFY2(!token.isEmpty(), qPrintable(error));
+
+    ChildProcess second;
+    QTemporaryDir secondFiles;
+    second.start(EmulatorProcess::program(), {"--agent-port", "0", "--control-port", "0", "--data-dir", data,
+                                              "--ports-file", secondFiles.filePath("ports.json")});
+    QCOMPARE(second.waitForExit(startMillis), 1);
+    const QByteArray errors = second.readAllStandardError();
+    QVERIFY2(errors.contains("data folder in use by process " + QByteArray::number(first.pid())), errors.constData());
+    QCOMPARE(ZelvoControlToken::readFile(first.tokenFile(), &error), token);
+    QVERIFY(QFileInfo::exists(first.portsFile()));
+    QCOMPARE(ctl({"state", "--ports-file", first.portsFile()}).exitCode, 0);
+
+    QCOMPARE(::kill(pid_t(first.pid()), SIGKILL), 0);
+    QCOMPARE(first.waitForExit(30000), -1);
+    EmulatorProcess next(nullptr, QStringLiteral("instances/lock-next"));
+    next.setHome(home.path());
+    next.setArguments({"--data-dir", data});
+    QVERIFY2(next.startUntilListening(startMillis), next.logText().constData());
+    QCOMPARE(ctl({"state", "--ports-file", next.portsFile()}).exitCode, 0);
 }
 
 QTEST_GUILESS_MAIN(TestInstances)

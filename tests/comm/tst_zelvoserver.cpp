@@ -114,6 +114,7 @@ private slots:
     void outOfFileDescriptors();
     void headersAloneUnderAddressSpaceLimit();
     void agentThatReadsNothingIsClosed();
+    void unreadEventsOfAllAgentsAreBounded();
     void burstLeavesOtherAgentsServed();
 
 private:
@@ -439,6 +440,42 @@ void TestZelvoServer::agentThatReadsNothingIsClosed()
             closed << server.recorder()->at(i).toJson().value("reason").toString();
     }
     QCOMPARE(closed, QStringList{"events_unread"});
+}
+
+// Agents that each stay within their own bound of unread events, and
+// together pass the bound of all: those with the most are closed, and an
+// agent that reads is served on.
+void TestZelvoServer::unreadEventsOfAllAgentsAreBounded()
+{
+    ZelvoServer server;
+    QVERIFY(server.start(QHostAddress::LocalHost, 0));
+    std::vector<std::unique_ptr<TestAgent>> agents;
+    QVERIFY(connectAgent(server, agents));
+    QTcpSocket& reader = agents.back()->socket;
+    // Past the bound of all at two thirds of their own.
+    const int idle = int(ZelvoServer::maxUnsentEventBytes * 3 / (ZelvoFrame::maxUnsentSize * 2)) + 1;
+    for (int i = 0; i < idle; ++i) {
+        QVERIFY(connectAgent(server, agents));
+        agents.back()->socket.setReadBufferSize(1);
+    }
+    QTest::ignoreMessage(QtWarningMsg, QRegularExpression(QStringLiteral("AGENTS READ NOTHING OF")));
+    const QByteArray event(64 * 1024, 'e');
+    qint64 sent = 0;
+    qint64 received = 0;
+    for (int i = 0; i < 2000 && server.connections().size() == idle + 1; ++i, sent += 4 + event.size()) {
+        server.sendMessageToClients(event);
+        QCoreApplication::processEvents();
+        received += reader.readAll().size();
+    }
+    QTRY_VERIFY(server.connections().size() <= idle);
+    QTRY_COMPARE(received += reader.readAll().size(), sent);
+    QStringList closed;
+    for (int i = 0; i < server.recorder()->size(); ++i) {
+        if (server.recorder()->at(i).kind == ZelvoRecord::Kind::ConnectionClosed)
+            closed << server.recorder()->at(i).toJson().value("reason").toString();
+    }
+    QVERIFY(!closed.isEmpty());
+    QCOMPARE(closed.count("events_unread"), closed.size());
 }
 
 void TestZelvoServer::burstLeavesOtherAgentsServed()

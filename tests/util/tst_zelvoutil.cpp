@@ -130,31 +130,36 @@ void TstZelvoUtil::agentImageDirectory()
     const QString expected = QStandardPaths::writableLocation(QStandardPaths::PicturesLocation)
         + QStringLiteral("/Zelvo/") + hash;
     ZelvoImageStore store;
-    QCOMPARE(store.agentImageDirectory(hash), expected);
+    QString error;
+    QCOMPARE(store.agentImageDirectory(hash, &error), expected);
     QVERIFY(QFileInfo(expected).isDir());
     // An existing directory is reused.
-    QCOMPARE(store.agentImageDirectory(hash), expected);
+    QCOMPARE(store.agentImageDirectory(hash, &error), expected);
+    QCOMPARE(error, QString());
 }
 
 void TstZelvoUtil::agentImageDirectoryRefused_data()
 {
     QTest::addColumn<QString>("hash");
+    // Empty for a name refused as a path outside.
+    QTest::addColumn<QString>("writeError");
 
-    QTest::newRow("empty") << "";
-    QTest::newRow(".") << ".";
-    QTest::newRow("..") << "..";
-    QTest::newRow("a/b") << "a/b";
-    QTest::newRow("/tmp/x") << "/tmp/x";
-    QTest::newRow("../escape") << "../escape";
-    QTest::newRow("backslash") << "a\\b";
-    QTest::newRow("NUL") << QString::fromLatin1("a\0b", 3);
-    QTest::newRow("longer than a file name") << QString(300, QLatin1Char('h'));
-    QTest::newRow("name of a file") << "taken";
+    QTest::newRow("empty") << "" << "";
+    QTest::newRow(".") << "." << "";
+    QTest::newRow("..") << ".." << "";
+    QTest::newRow("a/b") << "a/b" << "";
+    QTest::newRow("/tmp/x") << "/tmp/x" << "";
+    QTest::newRow("../escape") << "../escape" << "";
+    QTest::newRow("backslash") << "a\\b" << "";
+    QTest::newRow("NUL") << QString::fromLatin1("a\0b", 3) << "";
+    QTest::newRow("longer than a file name") << QString(300, QLatin1Char('h')) << ": File name too long";
+    QTest::newRow("name of a file") << "taken" << "/Zelvo/taken: File exists";
 }
 
 void TstZelvoUtil::agentImageDirectoryRefused()
 {
     QFETCH(QString, hash);
+    QFETCH(QString, writeError);
 
     const QString zelvo = QStandardPaths::writableLocation(QStandardPaths::PicturesLocation)
         + QStringLiteral("/Zelvo");
@@ -162,8 +167,13 @@ void TstZelvoUtil::agentImageDirectoryRefused()
     const QStringList homeBefore = TestFiles::listTree(home());
     const QStringList tmpBefore = TestFiles::tmpEntriesOfX();
 
-    QTest::ignoreMessage(QtDebugMsg, QRegularExpression(QStringLiteral("REFUSED AGENT HASH")));
-    QCOMPARE(ZelvoImageStore().agentImageDirectory(hash), QString());
+    if (writeError.isEmpty())
+        QTest::ignoreMessage(QtDebugMsg, QRegularExpression(QStringLiteral("REFUSED AGENT HASH")));
+    else
+        QTest::ignoreMessage(QtWarningMsg, QRegularExpression(QRegularExpression::escape(writeError)));
+    QString error;
+    QCOMPARE(ZelvoImageStore().agentImageDirectory(hash, &error), QString());
+    QVERIFY2(writeError.isEmpty() ? error.isEmpty() : error.endsWith(writeError), qPrintable(error));
     QCOMPARE(TestFiles::listTree(home()), homeBefore);
     QCOMPARE(TestFiles::tmpEntriesOfX(), tmpBefore);
 }
@@ -177,7 +187,8 @@ void TstZelvoUtil::agentImageDirectoryMakesPictures()
     QVERIFY(QDir().mkpath(freshHome));
     qputenv("HOME", freshHome.toLocal8Bit());
     const QString pictures = QStandardPaths::writableLocation(QStandardPaths::PicturesLocation);
-    const QString directory = ZelvoImageStore().agentImageDirectory(QStringLiteral("fresh"));
+    QString error;
+    const QString directory = ZelvoImageStore().agentImageDirectory(QStringLiteral("fresh"), &error);
     qputenv("HOME", testHome);
 
     QCOMPARE(pictures, freshHome + QStringLiteral("/Pictures"));
