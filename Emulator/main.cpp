@@ -11,6 +11,7 @@
 #include "ZelvoInstance.h"
 
 #include <QApplication>
+#include <QByteArrayList>
 #include <QCommandLineOption>
 #include <QCommandLineParser>
 #include <QDebug>
@@ -26,6 +27,7 @@
 namespace {
 
 constexpr char clockVariable[] = "ZELVO_CLOCK";
+constexpr char listenVariable[] = "ZELVO_LISTEN";
 
 QtMessageHandler qtMessageHandler = nullptr;
 
@@ -43,6 +45,16 @@ bool nobodyCanAnswer()
 {
     const QString platform = QGuiApplication::platformName();
     return platform == QLatin1String("offscreen") || platform == QLatin1String("minimal");
+}
+
+// "ZelvoEmulator --version" or "--help" alone prints and ends before a
+// window could open; on a machine without a display Qt's default platform
+// would abort the program first.
+void printWithoutDisplay(int argc, char** argv)
+{
+    static const QByteArrayList printing = {"--version", "-v", "--help", "-h", "-?", "--help-all"};
+    if (argc == 2 && printing.contains(QByteArray(argv[1])) && !qEnvironmentVariableIsSet("QT_QPA_PLATFORM"))
+        qputenv("QT_QPA_PLATFORM", "minimal");
 }
 
 int startFailed(const QString& message)
@@ -95,6 +107,8 @@ struct Options
     bool web = false;
     quint16 webPort = 0;
     QHostAddress webHost = QHostAddress(QHostAddress::LocalHost);
+    // The interface of the agent port and the control channel.
+    QHostAddress listen = QHostAddress(QHostAddress::LocalHost);
 };
 
 // The environment first, then the command line over it; false with
@@ -122,6 +136,11 @@ bool readOptions(const QApplication& application, Options* options, QString* err
     const QCommandLineOption webHost(QStringLiteral("web-host"),
         QStringLiteral("Serve the web page on ADDRESS instead of 127.0.0.1 (0.0.0.0 for every interface)."),
         QStringLiteral("ADDRESS"));
+    const QCommandLineOption listen(QStringLiteral("listen"),
+        QStringLiteral("Take agents and control connections on ADDRESS instead of 127.0.0.1, 0.0.0.0 for every "
+                       "interface, as in a container (or $%1); the control channel still asks for the token.")
+            .arg(QLatin1String(listenVariable)),
+        QStringLiteral("ADDRESS"));
     const QCommandLineOption clock(QStringLiteral("clock"),
         QStringLiteral("\"real\" (default) or \"manual\": the device's time stands still until the control "
                        "channel advances it (or $%1).").arg(QLatin1String(clockVariable)),
@@ -131,7 +150,7 @@ bool readOptions(const QApplication& application, Options* options, QString* err
     parser.setApplicationDescription(QStringLiteral("The desktop emulator of the Zelvo smart glasses."));
     parser.addHelpOption();
     parser.addVersionOption();
-    parser.addOptions({agentPort, controlPort, noControl, dataDir, portsFile, webPort, webHost, clock});
+    parser.addOptions({agentPort, controlPort, noControl, dataDir, portsFile, webPort, webHost, listen, clock});
     // Help, version and unknown options end the program here.
     parser.process(application);
 
@@ -162,6 +181,11 @@ bool readOptions(const QApplication& application, Options* options, QString* err
     options->web = options->web || parser.isSet(webPort);
     if (parser.isSet(webHost) && !options->webHost.setAddress(parser.value(webHost))) {
         *error = QStringLiteral("--web-host needs an IP address, not '%1'").arg(parser.value(webHost));
+        return false;
+    }
+    const QString listenAddress = parser.isSet(listen) ? parser.value(listen) : qEnvironmentVariable(listenVariable);
+    if (!listenAddress.isEmpty() && !options->listen.setAddress(listenAddress)) {
+        *error = QStringLiteral("--listen needs an IP address, not '%1'").arg(listenAddress);
         return false;
     }
     options->controlPortChosen = options->controlPortChosen || parser.isSet(controlPort);
@@ -213,6 +237,7 @@ int qMain(int argc, char** argv)
     // category to switch.
     qSetMessagePattern(QStringLiteral("%{message}"));
     qtMessageHandler = qInstallMessageHandler(boundedMessage);
+    printWithoutDisplay(argc, argv);
     QApplication application(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("ZelvoEmulator"));
     QCoreApplication::setApplicationVersion(QStringLiteral(ZELVO_VERSION));
@@ -245,7 +270,7 @@ int qMain(int argc, char** argv)
 
     ZelvoClock clock(options.clock);
     ZelvoServer server(&clock);
-    if (!server.start(QHostAddress(QHostAddress::LocalHost), instance.agentPort))
+    if (!server.start(options.listen, instance.agentPort))
         return alreadyInUse(QStringLiteral("ZelvoEmulator already in use (port %1)").arg(instance.agentPort),
                             QStringLiteral("ZelvoEmulator already in use"));
     qCDebug(zelvoWindowLog) << "Zelvo Emulator started, agents connect on port" << server.serverPort();
@@ -257,7 +282,7 @@ int qMain(int argc, char** argv)
     emulator.show();
 
     ZelvoControlServer control(&emulator, &server);
-    if (options.control && !control.start(instance.controlPort, instance.tokenFile())) {
+    if (options.control && !control.start(instance.controlPort, instance.tokenFile(), options.listen)) {
         std::fprintf(stderr, "ZelvoEmulator: no control channel: %s\n", qUtf8Printable(control.errorString()));
         // Without the port it was asked for, or that a ports file would
         // announce, a script has nothing to talk to; a person at the window

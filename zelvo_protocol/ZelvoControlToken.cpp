@@ -20,6 +20,8 @@ namespace {
 constexpr int tokenBytes = 32;
 // A token file is one short line; anything longer is not ours.
 constexpr qint64 maxFileSize = 4096;
+// 128 bits in hexadecimal; a shorter one given by the environment is refused.
+constexpr int minGivenLength = 32;
 
 } // namespace
 
@@ -28,6 +30,32 @@ ZelvoControlToken::ZelvoControlToken()
     std::array<quint32, tokenBytes / sizeof(quint32)> words;
     QRandomGenerator::system()->fillRange(words.data(), int(words.size()));
     token = QByteArray(reinterpret_cast<const char*>(words.data()), tokenBytes).toHex();
+}
+
+bool ZelvoControlToken::takeEnvironment(QString* error)
+{
+    if (!qEnvironmentVariableIsSet(environmentVariable))
+        return true;
+    const QByteArray given = qgetenv(environmentVariable);
+    const bool printable = std::all_of(given.cbegin(), given.cend(), [](char c) { return c > ' ' && c < 127; });
+    if (given.size() < minGivenLength || given.size() > maxFileSize || !printable) {
+        *error = QStringLiteral("%1 must be %2 to %3 printable characters without spaces, such as the output of "
+                                "\"openssl rand -hex 32\"")
+                     .arg(QLatin1String(environmentVariable)).arg(minGivenLength).arg(maxFileSize);
+        return false;
+    }
+    token = given;
+    return true;
+}
+
+QByteArray ZelvoControlToken::forClient(const QString& path, QString* error)
+{
+    if (!qEnvironmentVariableIsSet(environmentVariable))
+        return readFile(path, error);
+    const QByteArray given = qgetenv(environmentVariable).trimmed();
+    if (given.isEmpty())
+        *error = QStringLiteral("%1 is set but empty").arg(QLatin1String(environmentVariable));
+    return given;
 }
 
 QString ZelvoControlToken::filePath(const QString& dataDirectory)

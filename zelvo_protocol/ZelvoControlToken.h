@@ -9,8 +9,19 @@
 class ZelvoControlToken final
 {
 public:
+    // Whoever starts the emulator may give its token here, so that a client
+    // in another container or on another machine knows it without the file.
+    static constexpr const char* environmentVariable = "ZELVO_CONTROL_TOKEN";
+
     // A new random token, 32 bytes as 64 hexadecimal digits.
     ZelvoControlToken();
+
+    // Takes the token that the environment gives, if any; false with
+    // *error when it is too short to be hard to guess or not one word of
+    // printable ASCII.
+    bool takeEnvironment(QString* error);
+    // What a client presents: the environment's token, else the file's.
+    static QByteArray forClient(const QString& path, QString* error);
 
     // Where the emulator keeps the token of its current run: in its data
     // directory when it has one, else in the user's configuration folder.

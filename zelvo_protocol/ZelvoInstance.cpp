@@ -40,6 +40,8 @@ bool ZelvoInstance::readEnvironment(QString* error)
         return false;
     if (qEnvironmentVariableIsSet(dataDirVariable))
         dataDirectory = qEnvironmentVariable(dataDirVariable);
+    if (!qEnvironmentVariable(hostVariable).isEmpty())
+        host = qEnvironmentVariable(hostVariable);
     return true;
 }
 

@@ -15,9 +15,12 @@ public:
     static constexpr const char* dataDirVariable = "ZELVO_DATA_DIR";
     // The port of the web page; it is served only when this or its option is set.
     static constexpr const char* webPortVariable = "ZELVO_WEB_PORT";
+    // Where the tools find the emulator, as when it runs in a container.
+    static constexpr const char* hostVariable = "ZELVO_HOST";
 
     quint16 agentPort = ZelvoPorts::agent;
     quint16 controlPort = ZelvoPorts::control;
+    QString host = QStringLiteral("127.0.0.1");
     // Empty: the user's home folders, as a single emulator uses them.
     QString dataDirectory;
 

@@ -34,9 +34,13 @@ ZelvoControlServer::~ZelvoControlServer()
         QFile::remove(tokenPath);
 }
 
-bool ZelvoControlServer::start(quint16 port, const QString& tokenFile)
+bool ZelvoControlServer::start(quint16 port, const QString& tokenFile, const QHostAddress& address)
 {
-    if (!listener->listen(QHostAddress::LocalHost, port)) {
+    if (!token.takeEnvironment(&startError)) {
+        qCWarning(zelvoControlLog, "\033[31mZelvoControlServer::start no control channel: %s\033[0m", qPrintable(startError));
+        return false;
+    }
+    if (!listener->listen(address, port)) {
         startError = QStringLiteral("port %1: %2").arg(port).arg(listener->errorString());
         qCWarning(zelvoControlLog, "\033[33mZelvoControlServer::start no control channel: %s\033[0m", qPrintable(startError));
         return false;
@@ -48,8 +52,8 @@ bool ZelvoControlServer::start(quint16 port, const QString& tokenFile)
     }
     tokenPath = tokenFile;
     tokenWatcher->addPath(tokenPath);
-    qCDebug(zelvoControlLog, "\033[33mZelvoControlServer::start control channel on 127.0.0.1:%u, token in %s\033[0m",
-                     unsigned(listener->serverPort()), qPrintable(tokenPath));
+    qCDebug(zelvoControlLog, "\033[33mZelvoControlServer::start control channel on %s:%u, token in %s\033[0m",
+                     qPrintable(address.toString()), unsigned(listener->serverPort()), qPrintable(tokenPath));
     return true;
 }
 

@@ -3,6 +3,7 @@
 #include "ZelvoControlToken.h"
 #include "ZelvoPorts.h"
 
+#include <QHostAddress>
 #include <QList>
 #include <QObject>
 #include <QSet>
@@ -18,8 +19,8 @@ class ZelvoServer;
 
 // The control channel: scripts and CI jobs press the buttons, drive the
 // sensors and look at the display through it, as a person at the mouse
-// would. It listens on the loopback address only and admits a connection
-// that presents the token of this run (ZelvoControlToken).
+// would. It listens on the loopback address unless told otherwise and admits
+// a connection that presents the token of this run (ZelvoControlToken).
 class ZelvoControlServer final : public QObject
 {
     Q_OBJECT
@@ -38,11 +39,13 @@ public:
     // Removes the token file: a token of a finished run admits nothing.
     ~ZelvoControlServer() override;
 
-    // Listens on 127.0.0.1 at the port (0 picks a free one) and writes the
-    // token file; false when either fails, and the emulator runs without.
-    // A token file removed meanwhile (its folder deleted) is written again;
-    // when that fails, the channel closes.
-    bool start(quint16 port, const QString& tokenFile = ZelvoControlToken::filePath());
+    // Listens at the port (0 picks a free one) of the address and writes the
+    // token file, with the token the environment gives if any; false when
+    // any of that fails, and the emulator runs without. A token file removed
+    // meanwhile (its folder deleted) is written again; when that fails, the
+    // channel closes.
+    bool start(quint16 port, const QString& tokenFile = ZelvoControlToken::filePath(),
+               const QHostAddress& address = QHostAddress(QHostAddress::LocalHost));
     // Why the last start failed.
     const QString& errorString() const { return startError; }
     // The token file of this run; empty while the channel is closed.

@@ -25,7 +25,8 @@ const QString eventsCommand = QStringLiteral("events");
 const QString layoutsCommand = QStringLiteral("layouts");
 
 const QCommandLineOption hostOption(QStringLiteral("host"),
-    QStringLiteral("Emulator host (default 127.0.0.1)."), QStringLiteral("HOST"), QStringLiteral("127.0.0.1"));
+    QStringLiteral("Emulator host (default 127.0.0.1, or $%1).").arg(QLatin1String(ZelvoInstance::hostVariable)),
+    QStringLiteral("HOST"));
 const QCommandLineOption portOption(QStringLiteral("port"),
     QStringLiteral("Emulator port (default %1, or $%2, or the ports file's).")
         .arg(ZelvoPorts::agent).arg(QLatin1String(ZelvoInstance::agentPortVariable)), QStringLiteral("PORT"));
@@ -77,7 +78,8 @@ QString overview()
         "Every command takes --host HOST (default 127.0.0.1), --port PORT (default %1),\n"
         "--ports-file FILE and --help. Run 'zelvo-agent COMMAND --help' for the options\n"
         "of a command. ZELVO_AGENT_PORT, ZELVO_CONTROL_PORT and ZELVO_DATA_DIR name the\n"
-        "emulator as they do for the emulator itself; the options win over them.\n"
+        "emulator as they do for the emulator itself, ZELVO_HOST its host; the options\n"
+        "win over them.\n"
         "\n"
         "Exit codes: 0 done, 1 a file is missing or no picture, or the content was not\n"
         "drawn, 2 usage error, content that does not fit its layout or no emulator\n"
@@ -195,14 +197,14 @@ AgentCommandLine::Status AgentCommandLine::usageError(const QString& reason, con
 
 bool AgentCommandLine::readConnection(const QCommandLineParser& parser)
 {
-    parsed.host = parser.value(hostOption);
+    ZelvoInstance instance;
+    if (!instance.locate(parser.value(portsFileOption), &message))
+        return false;
+    parsed.host = parser.isSet(hostOption) ? parser.value(hostOption) : instance.host;
     if (parsed.host.isEmpty()) {
         message = QStringLiteral("--host needs a host name or address");
         return false;
     }
-    ZelvoInstance instance;
-    if (!instance.locate(parser.value(portsFileOption), &message))
-        return false;
     parsed.port = instance.agentPort;
     parsed.controlPort = instance.controlPort;
     parsed.tokenFile = instance.tokenFile();

@@ -30,7 +30,7 @@ void AgentOutcome::prepare()
 {
     if (request.outcomeAgent.isEmpty() || !isLocal(request.host))
         return;
-    CtlConnection connection(request.controlPort, request.tokenFile, answerMillis);
+    CtlConnection connection(request.host, request.controlPort, request.tokenFile, answerMillis);
     // Records after the newest possible one: none, only the newest number.
     reachable = connection.call({{QStringLiteral("cmd"), QStringLiteral("log")},
                                  {QStringLiteral("since"), 9007199254740992.0}})
@@ -42,7 +42,7 @@ int AgentOutcome::report() const
 {
     if (!reachable)
         return 0;
-    CtlConnection connection(request.controlPort, request.tokenFile, answerMillis);
+    CtlConnection connection(request.host, request.controlPort, request.tokenFile, answerMillis);
     const CtlConnection::Result result = connection.call({{QStringLiteral("cmd"), QStringLiteral("wait")},
                                                           {QStringLiteral("contentOf"), request.outcomeAgent},
                                                           {QStringLiteral("contentId"), request.outcomeContentId},
@@ -56,7 +56,7 @@ int AgentOutcome::report() const
     // No record of the content: it never arrived. While the link refuses new
     // agents, the emulator closed this run's connection unread.
     if (sentence.isEmpty()) {
-        CtlConnection link(request.controlPort, request.tokenFile, answerMillis);
+        CtlConnection link(request.host, request.controlPort, request.tokenFile, answerMillis);
         if (link.call({{QStringLiteral("cmd"), QStringLiteral("link")}}) != CtlConnection::Result::Done
             || !link.results().value(QStringLiteral("refused")).toBool())
             return 0;

@@ -59,6 +59,7 @@ QString AgentReplay::parse(const QStringList& arguments, Options* options)
     QString error;
     if (!instance.locate(portsFileAt > 0 ? split.value(portsFileAt + 1) : QString(), &error))
         return error;
+    options->host = instance.host;
     options->agentPort = instance.agentPort;
     options->controlPort = instance.controlPort;
     options->tokenFile = instance.tokenFile();
@@ -160,7 +161,7 @@ bool AgentReplay::connectAgents(QString* error)
         if (sockets.contains(frame.link))
             continue;
         auto* socket = new QTcpSocket(this);
-        socket->connectToHost(QStringLiteral("127.0.0.1"), options.agentPort);
+        socket->connectToHost(options.host, options.agentPort);
         if (!socket->waitForConnected(connectMillis)) {
             *error = QStringLiteral("no emulator on port %1: %2").arg(options.agentPort).arg(socket->errorString());
             return false;
@@ -206,7 +207,7 @@ void AgentReplay::waitUntil(qint64 millis)
 bool AgentReplay::checkDisplay(const Frame& frame, int number)
 {
     // Wait until the emulator has decided about this content, then read the display.
-    CtlConnection wait(options.controlPort, options.tokenFile, controlMillis);
+    CtlConnection wait(options.host, options.controlPort, options.tokenFile, controlMillis);
     const CtlConnection::Result waited = wait.call({{QStringLiteral("cmd"), QStringLiteral("wait")},
                                                     {QStringLiteral("contentOf"), frame.agent},
                                                     {QStringLiteral("contentId"), frame.contentId},
@@ -215,7 +216,7 @@ bool AgentReplay::checkDisplay(const Frame& frame, int number)
         std::fprintf(stderr, "zelvo-agent: %s\n", qUtf8Printable(wait.errorString()));
         return false;
     }
-    CtlConnection screenshot(options.controlPort, options.tokenFile, controlMillis);
+    CtlConnection screenshot(options.host, options.controlPort, options.tokenFile, controlMillis);
     if (screenshot.call({{QStringLiteral("cmd"), QStringLiteral("screenshot")}}) != CtlConnection::Result::Done) {
         std::fprintf(stderr, "zelvo-agent: %s\n", qUtf8Printable(screenshot.errorString()));
         return false;

@@ -29,6 +29,7 @@ public:
         QString file;
         double speed = 1;
         QString displayDirectory;
+        QString host;
         quint16 agentPort = 0;
         quint16 controlPort = 0;
         QString tokenFile;

@@ -3,7 +3,6 @@
 #include "ZelvoControlToken.h"
 
 #include <QByteArray>
-#include <QHostAddress>
 #include <QJsonDocument>
 
 #include <algorithm>
@@ -20,8 +19,9 @@ QByteArray line(const QJsonObject& object)
 
 } // namespace
 
-CtlConnection::CtlConnection(quint16 port, const QString& tokenFile, qint64 answerMillis)
-    : port(port)
+CtlConnection::CtlConnection(const QString& host, quint16 port, const QString& tokenFile, qint64 answerMillis)
+    : host(host)
+    , port(port)
     , tokenPath(tokenFile)
     , answerMillis(answerMillis)
 {
@@ -29,15 +29,15 @@ CtlConnection::CtlConnection(quint16 port, const QString& tokenFile, qint64 answ
 
 CtlConnection::Result CtlConnection::call(const QJsonObject& request)
 {
-    const QByteArray token = ZelvoControlToken::readFile(tokenPath, &error);
+    const QByteArray token = ZelvoControlToken::forClient(tokenPath, &error);
     if (token.isEmpty()) {
         error += QStringLiteral(" (is the emulator running as this user?)");
         return Result::Unreachable;
     }
     deadline.setRemainingTime(answerMillis);
-    socket.connectToHost(QHostAddress::LocalHost, port);
+    socket.connectToHost(host, port);
     if (!socket.waitForConnected(std::min(connectTimeoutMillis, remainingMillis()))) {
-        error = QStringLiteral("no emulator control channel on 127.0.0.1:%1: %2").arg(port).arg(socket.errorString());
+        error = QStringLiteral("no emulator control channel on %1:%2: %3").arg(host).arg(port).arg(socket.errorString());
         return Result::Unreachable;
     }
     QJsonObject numbered = request;
@@ -55,7 +55,11 @@ CtlConnection::Result CtlConnection::call(const QJsonObject& request)
         const QString reason = auth.value(QStringLiteral("error")).toString();
         error = auth.value(QStringLiteral("id")).isNull()
             ? QStringLiteral("the emulator refused the connection: %1").arg(reason)
-            : QStringLiteral("the emulator refused the token in %1: %2").arg(tokenPath, reason);
+            : QStringLiteral("the emulator refused the token in %1: %2")
+                  .arg(qEnvironmentVariableIsSet(ZelvoControlToken::environmentVariable)
+                           ? QLatin1String(ZelvoControlToken::environmentVariable)
+                           : tokenPath,
+                       reason);
         return Result::Unreachable;
     }
     if (!readAnswer(&answer))

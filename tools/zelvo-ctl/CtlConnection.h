@@ -13,7 +13,7 @@ public:
     enum class Result { Done, Refused, Unreachable };
 
     // The whole call, connecting included, ends after answerMillis.
-    CtlConnection(quint16 port, const QString& tokenFile, qint64 answerMillis);
+    CtlConnection(const QString& host, quint16 port, const QString& tokenFile, qint64 answerMillis);
 
     // Unreachable: no emulator, no token or no answer in time; Refused: the
     // emulator answered with an error. errorString() says which.
@@ -31,6 +31,7 @@ private:
     bool readAnswer(QJsonObject* object);
     int remainingMillis() const;
 
+    QString host;
     quint16 port = 0;
     QString tokenPath;
     qint64 answerMillis = 0;

@@ -62,7 +62,7 @@ int waitUntilReady(const CtlCommandLine& commandLine)
     do {
         ZelvoInstance instance;
         if (commandLine.locate(&instance, &error)) {
-            CtlConnection connection(instance.controlPort, instance.tokenFile(),
+            CtlConnection connection(instance.host, instance.controlPort, instance.tokenFile(),
                                      std::max<qint64>(1, deadline.remainingTime()));
             if (connection.call(commandLine.request()) != CtlConnection::Result::Unreachable)
                 return toInt(ExitCode::Success);
@@ -124,7 +124,7 @@ int main(int argc, char** argv)
     QString error;
     if (!commandLine.locate(&instance, &error))
         return fail(ExitCode::Unreachable, error);
-    CtlConnection connection(instance.controlPort, instance.tokenFile(), commandLine.answerMillis());
+    CtlConnection connection(instance.host, instance.controlPort, instance.tokenFile(), commandLine.answerMillis());
     switch (connection.call(commandLine.request())) {
     case CtlConnection::Result::Unreachable:
         return fail(ExitCode::Unreachable, connection.errorString());

@@ -51,6 +51,10 @@ class Control:
     @classmethod
     def from_token_file(cls, port: int, token_file: Union[str, os.PathLike, None] = None,
                         **options: Any) -> Control:
+        # A token given by the environment is the one the emulator was given too.
+        given = os.environ.get("ZELVO_CONTROL_TOKEN")
+        if given:
+            return cls(port, given, **options)
         path = Path(token_file) if token_file else default_token_file()
         try:
             token = path.read_text().strip()

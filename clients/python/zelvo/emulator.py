@@ -81,10 +81,12 @@ class Emulator:
     @classmethod
     def attach(cls, ports_file: Optional[PathLike] = None, agent_port: Optional[int] = None,
                control_port: Optional[int] = None, token_file: Optional[PathLike] = None,
-               host: str = "127.0.0.1", timeout: float = 30.0) -> Emulator:
+               host: Optional[str] = None, timeout: float = 30.0) -> Emulator:
         """A running emulator, by its ports file or by its ports (2000 and 2001
-        by default, or the environment's ZELVO_AGENT_PORT and ZELVO_CONTROL_PORT);
-        waits up to `timeout` seconds for it to answer."""
+        by default, or the environment's ZELVO_AGENT_PORT and ZELVO_CONTROL_PORT)
+        on `host` (127.0.0.1 by default, or ZELVO_HOST); waits up to `timeout`
+        seconds for it to answer."""
+        host = host or os.environ.get("ZELVO_HOST") or "127.0.0.1"
         emulator = cls(host=host)
         if ports_file is not None:
             emulator.ports = Ports.read(ports_file)

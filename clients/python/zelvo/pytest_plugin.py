@@ -25,6 +25,9 @@ def pytest_addoption(parser: pytest.Parser) -> None:
                     help="the ZelvoEmulator to start (default: $ZELVO_EMULATOR, then PATH)")
     group.addoption("--zelvo-ports-file", metavar="FILE",
                     help="use the running emulator that wrote FILE instead of starting one")
+    group.addoption("--zelvo-attach", action="store_true",
+                    help="use the running emulator at $ZELVO_HOST (default 127.0.0.1) on $ZELVO_AGENT_PORT and "
+                         "$ZELVO_CONTROL_PORT (default 2000 and 2001), such as a CI service, instead of starting one")
     group.addoption("--zelvo-clock", choices=("real", "manual"), default="real",
                     help="the device clock of every test: real time (default) or paused until advanced")
     group.addoption("--zelvo-strict", action="store_true",
@@ -56,7 +59,8 @@ def _is_strict(item: pytest.Item) -> bool:
 @pytest.fixture(scope="session")
 def zelvo_session(request: pytest.FixtureRequest) -> Iterator[Emulator]:
     ports_file: Optional[str] = request.config.getoption("--zelvo-ports-file")
-    emulator = (Emulator.attach(ports_file) if ports_file
+    attach = ports_file or request.config.getoption("--zelvo-attach")
+    emulator = (Emulator.attach(ports_file) if attach
                 else Emulator(program=request.config.getoption("--zelvo-emulator"),
                               log_rules=request.config.getoption("--zelvo-log-rules")))
     with emulator:
