@@ -267,15 +267,16 @@ void ZelvoServer::boundUnsentEvents()
 {
     // Many agents that never read stay each within their own bound, and
     // together would hold memory without end.
-    QList<QPair<qint64, ZelvoConnection*>> unsent;
+    // Summed first: this runs with every broadcast, and is over the bound
+    // almost never.
     qint64 total = 0;
-    for (ZelvoConnection* connection : qAsConst(connectionList)) {
-        const qint64 bytes = connection->unsentBytes();
-        total += bytes;
-        unsent.append({bytes, connection});
-    }
+    for (ZelvoConnection* connection : qAsConst(connectionList))
+        total += connection->unsentBytes();
     if (total <= maxUnsentEventBytes)
         return;
+    QList<QPair<qint64, ZelvoConnection*>> unsent;
+    for (ZelvoConnection* connection : qAsConst(connectionList))
+        unsent.append({connection->unsentBytes(), connection});
     std::sort(unsent.begin(), unsent.end(),
               [](const QPair<qint64, ZelvoConnection*>& a, const QPair<qint64, ZelvoConnection*>& b) {
                   return a.first > b.first;

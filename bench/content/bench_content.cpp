@@ -346,12 +346,7 @@ void BM_Description(benchmark::State& state, const Request& request)
         described.push_back(micros);
         state.SetIterationTime(micros / 1e6);
     }
-    state.counters["described_p50_us"] = percentile(described, 0.5);
-    state.counters["described_p99_us"] = percentile(described, 0.99);
-    state.counters["before_p50_us"] = percentile(before, 0.5);
-    state.counters["before_p99_us"] = percentile(before, 0.99);
-    state.counters["ratio_p50"] = percentile(described, 0.5) / percentile(before, 0.5);
-    state.counters["ratio_p99"] = percentile(described, 0.99) / percentile(before, 0.99);
+    setRatioCounters(state, "described", described, "before", before);
 }
 
 void BM_SocketFloor(benchmark::State& state, const Request& request)

@@ -147,16 +147,7 @@ void BM_ClickToAgent(benchmark::State& state)
             return;
         }
     }
-    const double clickMedian = percentile(clickTimes, 0.5);
-    const double clickP99 = percentile(clickTimes, 0.99);
-    const double floorMedian = percentile(floorTimes, 0.5);
-    const double floorP99 = percentile(floorTimes, 0.99);
-    state.counters["click_p50_us"] = clickMedian;
-    state.counters["click_p99_us"] = clickP99;
-    state.counters["floor_p50_us"] = floorMedian;
-    state.counters["floor_p99_us"] = floorP99;
-    state.counters["ratio_p50"] = clickMedian / floorMedian;
-    state.counters["ratio_p99"] = clickP99 / floorP99;
+    setRatioCounters(state, "click", clickTimes, "floor", floorTimes);
 }
 BENCHMARK(BM_ClickToAgent)->Iterations(clicks)->UseManualTime()->Unit(benchmark::kMicrosecond);
 
@@ -181,12 +172,7 @@ void BM_ScreenRoundTrip(benchmark::State& state)
             return;
         }
     }
-    state.counters["screen_p50_us"] = percentile(screenTimes, 0.5);
-    state.counters["screen_p99_us"] = percentile(screenTimes, 0.99);
-    state.counters["floor_p50_us"] = percentile(floorTimes, 0.5);
-    state.counters["floor_p99_us"] = percentile(floorTimes, 0.99);
-    state.counters["ratio_p50"] = percentile(screenTimes, 0.5) / percentile(floorTimes, 0.5);
-    state.counters["ratio_p99"] = percentile(screenTimes, 0.99) / percentile(floorTimes, 0.99);
+    setRatioCounters(state, "screen", screenTimes, "floor", floorTimes);
 }
 BENCHMARK(BM_ScreenRoundTrip)->Iterations(clicks)->UseManualTime()->Unit(benchmark::kMicrosecond);
 

@@ -5,6 +5,8 @@
 #include <QString>
 #include <QtGlobal>
 
+#include <benchmark/benchmark.h>
+
 #include <algorithm>
 
 double percentile(std::vector<double> values, double fraction)
@@ -13,6 +15,21 @@ double percentile(std::vector<double> values, double fraction)
         return 0;
     std::sort(values.begin(), values.end());
     return values.at(std::min(values.size() - 1, size_t(fraction * double(values.size()))));
+}
+
+void setRatioCounters(benchmark::State& state, const std::string& name, const std::vector<double>& micros,
+                      const std::string& floorName, const std::vector<double>& floorMicros)
+{
+    const double p50 = percentile(micros, 0.5);
+    const double p99 = percentile(micros, 0.99);
+    const double floorP50 = percentile(floorMicros, 0.5);
+    const double floorP99 = percentile(floorMicros, 0.99);
+    state.counters[name + "_p50_us"] = p50;
+    state.counters[name + "_p99_us"] = p99;
+    state.counters[floorName + "_p50_us"] = floorP50;
+    state.counters[floorName + "_p99_us"] = floorP99;
+    state.counters["ratio_p50"] = p50 / floorP50;
+    state.counters["ratio_p99"] = p99 / floorP99;
 }
 
 void prepareQuietOffscreenRun(const QString& home)

@@ -5,10 +5,21 @@
 
 class QString;
 
+namespace benchmark {
+class State;
+}
+
+#include <string>
 #include <vector>
 
 // The value below which the fraction of the samples lies; 0 without any.
 double percentile(std::vector<double> values, double fraction);
+
+// The p50 and p99 of a figure and of its floor, measured in the same run,
+// as counters NAME_p50_us ... FLOOR_p99_us, and their ratios ratio_p50 and
+// ratio_p99, which scripts/bench tabulates.
+void setRatioCounters(benchmark::State& state, const std::string& name, const std::vector<double>& micros,
+                      const std::string& floorName, const std::vector<double>& floorMicros);
 
 // Turns the event loop until done() holds: a benchmark measures what the
 // program does in its own loop, so it must not sleep beside it.
