@@ -1,8 +1,9 @@
 #include "ZIImage.h"
 
+#include "ZelvoFile.h"
+
 #include <QByteArray>
 #include <QFile>
-#include <QSaveFile>
 #include <QString>
 
 #include <cstdio>
@@ -116,15 +117,14 @@ bool ZIImage::load(const QString& path)
 
 bool ZIImage::save(const QString& path) const
 {
-    // Written aside and renamed into place, so a failed write never leaves
-    // a truncated image behind.
-    QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly)) {
+    // Written whole or not at all: a full disk leaves no cut image behind,
+    // and is a failure like any other.
+    QString reason;
+    const auto write = [this](QIODevice* file, QString*) {
+        return file->write(reinterpret_cast<const char*>(buffer.get()), bufferSize) == bufferSize;
+    };
+    if (!ZelvoFile::writeWhole(path, write, &reason)) {
         printf("\033[31mZIImage::save Failure yo open %s\033[0m\n", qPrintable(path));
-        return false;
-    }
-    if (file.write(reinterpret_cast<const char*>(buffer.get()), bufferSize) != bufferSize || !file.commit()) {
-        printf("\033[31mZIImage::save Failure to write %s\033[0m\n", qPrintable(path));
         return false;
     }
     return true;

@@ -1,10 +1,11 @@
 #include "ZelvoControlToken.h"
 
+#include "ZelvoFile.h"
+
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QRandomGenerator>
-#include <QSaveFile>
 #include <QStandardPaths>
 
 #include <algorithm>
@@ -100,15 +101,9 @@ bool ZelvoControlToken::save(const QString& path, QString* error) const
 
 bool ZelvoControlToken::writeOwnerOnly(const QString& path, const QByteArray& bytes, QString* error)
 {
-    QSaveFile file(path);
-    // The permissions go on the temporary file before a byte of the secret
-    // is in it; the rename keeps them. flush() before commit(), which
-    // overlooks a failure of the bytes it writes while closing: a full disk
-    // would leave an empty token reported as written.
-    if (!file.open(QIODevice::WriteOnly)
-        || !file.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner)
-        || file.write(bytes) != bytes.size() || !file.flush() || !file.commit()) {
-        *error = QStringLiteral("cannot write %1: %2").arg(path, file.errorString());
+    QString reason;
+    if (!ZelvoFile::writeWhole(path, bytes, &reason, QFileDevice::ReadOwner | QFileDevice::WriteOwner)) {
+        *error = QStringLiteral("cannot write %1: %2").arg(path, reason);
         return false;
     }
     return true;

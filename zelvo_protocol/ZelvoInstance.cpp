@@ -1,13 +1,13 @@
 #include "ZelvoInstance.h"
 
 #include "ZelvoControlToken.h"
+#include "ZelvoFile.h"
 
 #include <QCoreApplication>
 #include <QFile>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QJsonParseError>
-#include <QSaveFile>
 
 namespace {
 
@@ -83,12 +83,9 @@ bool ZelvoInstance::writePortsFile(const QString& path, quint16 agentPort, quint
                              {webPortKey, webPort},
                              {tokenFileKey, tokenFile},
                              {pidKey, double(QCoreApplication::applicationPid())}};
-    // flush() before commit(): commit() overlooks a failure of the buffered
-    // bytes written while it closes the file.
-    QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly) || file.write(QJsonDocument(object).toJson(QJsonDocument::Compact) + '\n') < 0
-        || !file.flush() || !file.commit()) {
-        *error = QStringLiteral("cannot write the ports file %1: %2").arg(path, file.errorString());
+    QString reason;
+    if (!ZelvoFile::writeWhole(path, QJsonDocument(object).toJson(QJsonDocument::Compact) + '\n', &reason)) {
+        *error = QStringLiteral("cannot write the ports file %1: %2").arg(path, reason);
         return false;
     }
     return true;

@@ -25,7 +25,6 @@
 #include <QJsonArray>
 #include <QJsonObject>
 #include <QJsonValue>
-#include <QSaveFile>
 #include <QSet>
 #include <QString>
 #include <QStringList>
@@ -436,11 +435,10 @@ void ZelvoControlCommands::screenshot(const ZelvoControlRequest& request, const 
         reply({}, QStringLiteral("cannot write %1: not a regular file").arg(path));
         return;
     }
-    // flush() before commit(), because commit() overlooks a failure of the
-    // buffered bytes written while it closes the file.
-    QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly) || !image.save(&file, "PNG") || !file.flush() || !file.commit()) {
-        reply({}, QStringLiteral("cannot write %1: %2").arg(path, file.errorString()));
+    QString reason;
+    if (!ZelvoFile::writeWhole(path, [&image](QIODevice* file, QString*) { return image.save(file, "PNG"); },
+                               &reason)) {
+        reply({}, QStringLiteral("cannot write %1: %2").arg(path, reason));
         return;
     }
     results.insert(QStringLiteral("path"), path);

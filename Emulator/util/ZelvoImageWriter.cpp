@@ -1,6 +1,7 @@
 #include "util/ZelvoImageWriter.h"
 
 #include "ZIImageUtil.h"
+#include "ZelvoFile.h"
 #include "util/ZelvoPictureCache.h"
 #include "util/ZelvoUtil.h"
 
@@ -10,7 +11,6 @@
 #include <QImageReader>
 #include <QLatin1Char>
 #include <QMutexLocker>
-#include <QSaveFile>
 #include <QThread>
 
 #include <algorithm>
@@ -21,18 +21,10 @@ namespace {
 // The whole file or nothing: written beside it and renamed over it, so that
 // a reader, a failed write or a kill sees the previous picture or the new
 // one, never part of either. The file being written has a name that no
-// image id can reach (a random suffix after the picture's own). flush()
-// before commit(), because commit() overlooks a failure of the buffered
-// bytes written while it closes the file.
+// image id can reach (a random suffix after the picture's own).
 bool writeFile(const QString& path, const QByteArray& bytes, QString* error)
 {
-    QSaveFile file(path);
-    if (!ZelvoUtil::isLinkFree(path))
-        return false;
-    if (file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size() && file.flush() && file.commit())
-        return true;
-    *error = file.errorString();
-    return false;
+    return ZelvoUtil::isLinkFree(path) && ZelvoFile::writeWhole(path, bytes, error);
 }
 
 QByteArray encodePng(const QImage& image)

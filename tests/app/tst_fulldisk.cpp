@@ -6,8 +6,10 @@
 
 #include <QDir>
 #include <QFile>
+#include <QImage>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QProcess>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -19,18 +21,19 @@ constexpr int startMillis = 90000;
 // Exit code of the mount script where this machine lets it mount nothing.
 constexpr int cannotMount = 77;
 
-// The emulator in a mount namespace of its own, with a small tmpfs at DIR
-// (its first argument) that leaves `free` bytes; the rest of the arguments
-// are the emulator's. Once the emulator ends, the script lists DIR.
-void startOnSmallDisk(ChildProcess* process, const QString& directory, int freeBytes, const QStringList& arguments)
+// A program (the emulator unless named) in a mount namespace of its own,
+// with a small tmpfs at DIR (its first argument) that leaves `free` bytes;
+// the rest of the arguments are the program's. Once the program ends, the
+// script lists DIR/data.
+void startOnSmallDisk(ChildProcess* process, const QString& directory, int freeBytes, const QStringList& arguments,
+                      const QString& program = EmulatorProcess::program())
 {
     const QString script = QStringLiteral(
         "dir=$1; shift; mount -t tmpfs -o size=64k tmpfs \"$dir\" || exit %1\n"
         "mkdir \"$dir/data\"; head -c $((64 * 1024 - %2)) /dev/zero > \"$dir/fill\"\n"
         "\"$@\"; echo \"exit $?\"; ls -A \"$dir/data\"\n").arg(cannotMount).arg(freeBytes);
     process->start(QStringLiteral("unshare"),
-                   QStringList{"-m", "--propagation", "private", "sh", "-c", script, "sh", directory,
-                               EmulatorProcess::program()}
+                   QStringList{"-m", "--propagation", "private", "sh", "-c", script, "sh", directory, program}
                        + arguments);
 }
 
@@ -50,6 +53,8 @@ class TestFullDisk final : public QObject
 private slots:
     void tokenOnFullDisk();
     void sessionRecordingFillsDisk();
+    void pictureToolOnFullDisk_data();
+    void pictureToolOnFullDisk();
 };
 
 // No empty token reported as written: the channel is refused in one line,
@@ -145,6 +150,41 @@ void TestFullDisk::sessionRecordingFillsDisk()
     QCOMPARE(emulator.waitForExit(30000), 0);
     QCOMPARE(emulator.readAllStandardOutput().trimmed(), QByteArray("exit 0"));
     QVERIFY(emulator.readAllStandardError().contains("the session recording stopped"));
+}
+
+void TestFullDisk::pictureToolOnFullDisk_data()
+{
+    QTest::addColumn<QString>("command");
+    QTest::addColumn<QString>("input");
+    QTest::addColumn<QString>("output");
+    QTest::newRow("encode") << "encode" << "in.png" << "out.zi";
+    QTest::newRow("decode") << "decode" << "in.zi" << "out.png";
+}
+
+// A picture that did not fit is reported, and no file, whole or cut, is left.
+void TestFullDisk::pictureToolOnFullDisk()
+{
+    QFETCH(QString, command);
+    QFETCH(QString, input);
+    QFETCH(QString, output);
+    QTemporaryDir mountPoint;
+    QTemporaryDir files;
+    QImage picture(320, 200, QImage::Format_RGB32);
+    picture.fill(Qt::green);
+    QVERIFY(picture.save(files.filePath("in.png")));
+    QCOMPARE(QProcess::execute(ZITOOL_PATH, {"encode", files.filePath("in.png"), files.filePath("in.zi")}), 0);
+
+    ChildProcess tool;
+    startOnSmallDisk(&tool, mountPoint.path(), 0, {command, files.filePath(input), mountPoint.filePath("data/" + output)},
+                     ZITOOL_PATH);
+    const int exitCode = tool.waitForExit(startMillis);
+    const QByteArray errors = tool.readAllStandardError();
+    if (exitCode == cannotMount)
+        QSKIP(qPrintable("cannot mount a small filesystem here: " + errors.trimmed()));
+    // The tool's own lines, its exit code, then what the folder holds.
+    const QByteArray out = tool.readAllStandardOutput();
+    QVERIFY2(out.trimmed().split('\n').last() == "exit 1", out.constData());
+    QVERIFY2(errors.contains("cannot write "), errors.constData());
 }
 
 QTEST_GUILESS_MAIN(TestFullDisk)

@@ -14,7 +14,6 @@
 #include <QImageWriter>
 #include <QLoggingCategory>
 #include <QRegularExpression>
-#include <QSaveFile>
 #include <QSize>
 #include <QStringList>
 
@@ -234,16 +233,16 @@ ExitCode ZiTool::decode(const QStringList& arguments)
     const QByteArray format = suffix.toLatin1();
     if (!QImageWriter::supportedImageFormats().contains(format))
         return fail(QStringLiteral("cannot write %1: no picture format for the suffix \"%2\"").arg(files.at(1), suffix));
-    QSaveFile file(files.at(1));
-    if (!file.open(QIODevice::WriteOnly))
-        return fail(QStringLiteral("cannot write %1: %2").arg(files.at(1), file.errorString()));
-    QImageWriter writer(&file, format);
-    if (!writer.write(image)) {
-        file.cancelWriting();
-        return fail(QStringLiteral("cannot write %1: %2").arg(files.at(1), writer.errorString()));
-    }
-    if (!file.commit())
-        return fail(QStringLiteral("cannot write %1: %2").arg(files.at(1), file.errorString()));
+    const auto write = [&image, &format](QIODevice* file, QString* reason) {
+        QImageWriter writer(file, format);
+        if (writer.write(image))
+            return true;
+        *reason = writer.errorString();
+        return false;
+    };
+    QString reason;
+    if (!ZelvoFile::writeWhole(files.at(1), write, &reason))
+        return fail(QStringLiteral("cannot write %1: %2").arg(files.at(1), reason));
     return ExitCode::Success;
 }
 

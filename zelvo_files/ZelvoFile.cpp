@@ -2,6 +2,7 @@
 
 #include <QByteArray>
 #include <QFile>
+#include <QSaveFile>
 #include <QString>
 
 #include <cerrno>
@@ -53,4 +54,26 @@ bool ZelvoFile::readRegular(const QString& path, qint64 maxBytes, QByteArray* by
         return false;
     }
     return true;
+}
+
+bool ZelvoFile::writeWhole(const QString& path, const Writer& write, QString* reason,
+                           QFileDevice::Permissions permissions)
+{
+    QSaveFile file(path);
+    QString written;
+    // flush() before commit(): commit() overlooks a failure of the buffered
+    // bytes it writes while closing, and a full disk would leave a short
+    // file reported as written.
+    if (file.open(QIODevice::WriteOnly) && (!permissions || file.setPermissions(permissions))
+        && write(&file, &written) && file.flush() && file.commit())
+        return true;
+    *reason = written.isEmpty() ? file.errorString() : written;
+    return false;
+}
+
+bool ZelvoFile::writeWhole(const QString& path, const QByteArray& bytes, QString* reason,
+                           QFileDevice::Permissions permissions)
+{
+    return writeWhole(path, [&bytes](QIODevice* file, QString*) { return file->write(bytes) == bytes.size(); },
+                      reason, permissions);
 }
