@@ -32,10 +32,10 @@ ZelvoSensorList::ZelvoSensorList(QWidget* parent)
     batteryValueEdit = addSingleValueRow(Battery);
     accelerometerButton = addHeaderRow(QStringLiteral(":data/sensor_accelerometer"), tr("Accelerometer"),
                                        &ZelvoSensorList::startStopAccelerometer);
-    addSingleShotRow(1);
+    addSingleShotRow(Accelerometer);
     compassButton = addHeaderRow(QStringLiteral(":data/sensor_compass"), tr("Compass"),
                                  &ZelvoSensorList::startStopCompass);
-    addSingleShotRow(2);
+    addSingleShotRow(Compass);
     lightSensorButton = addHeaderRow(QStringLiteral(":data/sensor_light"), tr("Light Sensor"),
                                      &ZelvoSensorList::startStopLightSensor);
     lightValueEdit = addSingleValueRow(LightSensor);
@@ -271,10 +271,9 @@ QTextEdit* ZelvoSensorList::addSingleValueRow(int sensor)
     return edit;
 }
 
-// kind 1 is the accelerometer, kind 2 the compass.
-void ZelvoSensorList::addSingleShotRow(int kind)
+// The accelerometer's or the compass's three fields.
+void ZelvoSensorList::addSingleShotRow(int sensor)
 {
-    const int sensor = kind == 1 ? Accelerometer : Compass;
     Edits& edits = sensor == Accelerometer ? accelerometerEdits : compassEdits;
     auto* row = new QWidget;
     auto* layout = new QHBoxLayout(row);
