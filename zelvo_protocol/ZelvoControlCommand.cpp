@@ -1,6 +1,7 @@
 #include "ZelvoControlCommand.h"
 
 #include "ZelvoSensorReading.h"
+#include "ZelvoVocabulary.h"
 
 #include <QJsonObject>
 #include <QJsonValue>
@@ -20,10 +21,9 @@ constexpr double maxSequence = 9007199254740992.0;
 
 QList<ZelvoControlCommand> declarations()
 {
-    const Field button = Field::choice(QStringLiteral("button"), {QStringLiteral("plus"), QStringLiteral("minus")})
-                             .positional(QStringLiteral("plus|minus"));
-    const Field sensor = Field::choice(QStringLiteral("sensor"), {QStringLiteral("battery"), QStringLiteral("accelerometer"),
-                                                                  QStringLiteral("compass"), QStringLiteral("light")})
+    const Field button = Field::choice(QStringLiteral("button"), ZelvoVocabulary::buttonNames())
+                             .positional(ZelvoVocabulary::buttonNames().join(QLatin1Char('|')));
+    const Field sensor = Field::choice(QStringLiteral("sensor"), ZelvoSensorReading::sensorNames())
                              .positional(QStringLiteral("NAME"));
     const Field file = Field::path(QStringLiteral("file")).positional(QStringLiteral("FILE"));
     const Field since = Field::whole(QStringLiteral("since"), 0, maxSequence);
@@ -204,9 +204,7 @@ QList<ZelvoControlCommand> declarations()
                                   .required()
                                   .delaysAnswer()}},
          {QStringLiteral("gesture"), QString(),
-          {Field::choice(QStringLiteral("gesture"), {QStringLiteral("nod"), QStringLiteral("shake"), QStringLiteral("tilt-left"),
-                                                     QStringLiteral("tilt-right"), QStringLiteral("look-up"),
-                                                     QStringLiteral("look-down")})
+          {Field::choice(QStringLiteral("gesture"), ZelvoVocabulary::headGestureNames())
                .positional(QStringLiteral("NAME"))
                .required(),
            // No gesture takes longer than a second.

@@ -1,48 +1,63 @@
 #include "ZelvoSensorReading.h"
 
+#include "ZelvoVocabulary.h"
+
 #include <QLatin1String>
 
 #include <cmath>
+#include <utility>
 
 namespace {
 
-struct SensorName
-{
-    int sensor;
-    QLatin1String name;
-};
-
-const std::array<SensorName, 5> sensorNames = {{
-    {ZelvoSensorReading::Battery, QLatin1String("battery")},
-    {ZelvoSensorReading::Accelerometer, QLatin1String("accelerometer")},
-    {ZelvoSensorReading::Compass, QLatin1String("compass")},
-    {ZelvoSensorReading::LightSensor, QLatin1String("light")},
-    {ZelvoSensorReading::HeadPose, QLatin1String("pose")},
+// The sensors the head pose leaves aside are the glasses' own, named as
+// their events are.
+constexpr std::array<std::pair<int, ZelvoVocabulary::EventKind>, 4> sensorKinds = {{
+    {ZelvoSensorReading::Battery, ZelvoVocabulary::BatteryEvent},
+    {ZelvoSensorReading::Accelerometer, ZelvoVocabulary::AccelerometerEvent},
+    {ZelvoSensorReading::Compass, ZelvoVocabulary::CompassEvent},
+    {ZelvoSensorReading::LightSensor, ZelvoVocabulary::LightSensorEvent},
 }};
+
+const QLatin1String poseName("pose");
 
 } // namespace
 
 int ZelvoSensorReading::sensorNamed(const QString& name)
 {
-    for (const SensorName& entry : sensorNames) {
-        if (name == entry.name)
-            return entry.sensor;
+    if (name == poseName)
+        return HeadPose;
+    for (const auto& entry : sensorKinds) {
+        if (name == ZelvoVocabulary::eventKindName(entry.second))
+            return entry.first;
     }
     return 0;
 }
 
 QString ZelvoSensorReading::nameOf(int sensor)
 {
-    for (const SensorName& entry : sensorNames) {
-        if (sensor == entry.sensor)
-            return entry.name;
+    return sensor == HeadPose ? QString(poseName) : ZelvoVocabulary::eventKindName(eventKind(sensor));
+}
+
+QStringList ZelvoSensorReading::sensorNames()
+{
+    QStringList names;
+    for (const auto& entry : sensorKinds)
+        names.append(nameOf(entry.first));
+    return names;
+}
+
+int ZelvoSensorReading::eventKind(int sensor)
+{
+    for (const auto& entry : sensorKinds) {
+        if (entry.first == sensor)
+            return entry.second;
     }
-    return QString();
+    return 0;
 }
 
 int ZelvoSensorReading::valueCount(int sensor)
 {
-    return sensor == Accelerometer || sensor == Compass || sensor == HeadPose ? 3 : 1;
+    return sensor == HeadPose ? 3 : ZelvoVocabulary::valueCount(eventKind(sensor));
 }
 
 bool ZelvoSensorReading::isBatteryLevel(double percent)

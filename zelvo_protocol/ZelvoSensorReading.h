@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QString>
+#include <QStringList>
 
 #include <array>
 
@@ -26,6 +27,12 @@ public:
     // "pose"; 0 for any other name.
     static int sensorNamed(const QString& name);
     static QString nameOf(int sensor);
+    // The glasses' sensors, without the pose: "battery", "accelerometer",
+    // "compass", "light".
+    static QStringList sensorNames();
+    // The kind of event (ZelvoVocabulary::EventKind) a reading of the sensor
+    // is sent as; 0 for the pose and other numbers.
+    static int eventKind(int sensor);
     // How many values the sensor's single shot takes: 1 or 3.
     static int valueCount(int sensor);
     // A battery level is a whole percent from 0 to 100, whoever sets it.

@@ -142,7 +142,7 @@ void ZelvoConnection::recordFrame(const QByteArray& payload, const ZelvoAction& 
                                   ZelvoRecord::Reason reason)
 {
     ZelvoRecord record(ZelvoRecord::Direction::In, ZelvoRecord::Kind::FrameReceived, outcome, reason);
-    record.setSource(sourceOf(action));
+    record.source = sourceOf(action);
     record.agent = action.args.value(QStringLiteral("appId")).toString();
     record.commandType = action.commandType();
     if (record.commandType == commandAgentContent)
@@ -163,8 +163,8 @@ void ZelvoConnection::recordSkippedFrame(qint64 size, qint64 limit)
 {
     ZelvoRecord record(ZelvoRecord::Direction::In, ZelvoRecord::Kind::FrameReceived, ZelvoRecord::Outcome::NoAction,
                        ZelvoRecord::Reason::FrameTooLarge);
-    record.connection = connectionNumber;
-    record.peer = peerName;
+    record.source.connection = connectionNumber;
+    record.source.peer = peerName;
     record.size = size;
     record.limit = limit;
     server->recorder()->append(std::move(record));

@@ -156,7 +156,7 @@ int ZelvoServer::dropLinks()
     // Each connection leaves the list while it is dropped.
     const QList<ZelvoConnection*> dropped = connectionList;
     ZelvoRecord record(ZelvoRecord::Direction::Link, ZelvoRecord::Kind::LinkDropped, ZelvoRecord::Outcome::Info);
-    record.count = dropped.size();
+    record.agents = dropped.size();
     messageRecorder->append(std::move(record));
     for (ZelvoConnection* connection : dropped)
         connection->drop();
@@ -204,7 +204,7 @@ void ZelvoServer::onNewConnection()
     if (linkRefused) {
         ZelvoRecord record(ZelvoRecord::Direction::Link, ZelvoRecord::Kind::ConnectionRefused,
                            ZelvoRecord::Outcome::Refused);
-        record.peer = QStringLiteral("%1:%2").arg(socket->peerAddress().toString()).arg(socket->peerPort());
+        record.source.peer = QStringLiteral("%1:%2").arg(socket->peerAddress().toString()).arg(socket->peerPort());
         messageRecorder->append(std::move(record));
         socket->abort();
         socket->deleteLater();
@@ -223,9 +223,9 @@ void ZelvoServer::onNewConnection()
 void ZelvoServer::recordLink(ZelvoRecord::Kind kind, const ZelvoConnection& connection, ZelvoRecord::Reason reason)
 {
     ZelvoRecord record(ZelvoRecord::Direction::Link, kind, ZelvoRecord::Outcome::Info, reason);
-    record.connection = connection.number();
-    record.peer = connection.peer();
-    record.count = connectionList.size();
+    record.source.connection = connection.number();
+    record.source.peer = connection.peer();
+    record.agents = connectionList.size();
     messageRecorder->append(std::move(record));
 }
 

@@ -16,6 +16,7 @@
 #include "recording/ZelvoDisplayRecorder.h"
 #include "recording/ZelvoSessionRecorder.h"
 #include "util/ZelvoImageStore.h"
+#include "ZelvoVocabulary.h"
 
 #include <QBuffer>
 #include <QByteArray>
@@ -66,8 +67,9 @@ ZelvoHeadPose requestedPose(const ZelvoControlRequest& request, const ZelvoHeadP
 
 ZelvoEmulator::Control controlOf(const ZelvoControlRequest& request)
 {
-    return request.text(QStringLiteral("button")) == QLatin1String("plus") ? ZelvoEmulator::Control::Plus
-                                                                           : ZelvoEmulator::Control::Minus;
+    return request.text(QStringLiteral("button")) == ZelvoVocabulary::buttonName(ZelvoVocabulary::PlusButton)
+        ? ZelvoEmulator::Control::Plus
+        : ZelvoEmulator::Control::Minus;
 }
 
 // The outcome of the latest content message, or null before any.
@@ -91,7 +93,7 @@ constexpr int namedFrames = 5;
 bool isWithoutEffect(const ZelvoRecord& record)
 {
     if (record.kind == ZelvoRecord::Kind::FrameReceived)
-        return record.outcome == ZelvoRecord::Outcome::NoAction || !record.lint.ignored.isEmpty();
+        return record.outcome == ZelvoRecord::Outcome::NoAction || !record.source.lint.ignored.isEmpty();
     return record.kind == ZelvoRecord::Kind::AgentContent && record.reason == ZelvoRecord::Reason::NoSuchLayout;
 }
 

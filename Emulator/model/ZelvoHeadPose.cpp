@@ -1,4 +1,5 @@
 #include "model/ZelvoHeadPose.h"
+#include "ZelvoVocabulary.h"
 
 #include <algorithm>
 #include <cmath>
@@ -42,7 +43,7 @@ ZelvoHeadPose::ZelvoHeadPose(double yaw, double pitch, double roll)
 
 ZelvoEvent ZelvoHeadPose::compassReading() const
 {
-    ZelvoEvent event(ZelvoEvent::CompassEvent);
+    ZelvoEvent event(ZelvoVocabulary::CompassEvent);
     event.values[0] = float(yawDegrees);
     event.values[1] = float(pitchDegrees);
     event.values[2] = float(rollDegrees);
@@ -65,7 +66,7 @@ ZelvoEvent ZelvoHeadPose::accelerometerReading(double yawAcceleration, double pi
     // faster look up pushes them up.
     x += leverMetres * (radians(yawAcceleration) + radians(rollAcceleration));
     y += leverMetres * radians(pitchAcceleration);
-    ZelvoEvent event(ZelvoEvent::AccelerometerEvent);
+    ZelvoEvent event(ZelvoVocabulary::AccelerometerEvent);
     event.values[0] = float(x);
     event.values[1] = float(y);
     event.values[2] = float(z);

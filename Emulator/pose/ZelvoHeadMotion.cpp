@@ -2,8 +2,7 @@
 
 #include "clock/ZelvoClock.h"
 #include "clock/ZelvoClockTimer.h"
-
-#include <QLatin1String>
+#include "ZelvoVocabulary.h"
 
 #include <algorithm>
 #include <array>
@@ -24,7 +23,7 @@ struct Keyframe
 
 struct Gesture
 {
-    QLatin1String name;
+    ZelvoVocabulary::HeadGesture gesture;
     std::vector<Keyframe> keyframes;
 };
 
@@ -33,12 +32,12 @@ struct Gesture
 const std::array<Gesture, 6>& gestures()
 {
     static const std::array<Gesture, 6> table = {{
-        {QLatin1String("nod"), {{0, -20, 0, 200}, {0, 0, 0, 200}, {0, -20, 0, 200}, {0, 0, 0, 200}}},
-        {QLatin1String("shake"), {{-30, 0, 0, 200}, {30, 0, 0, 300}, {-30, 0, 0, 300}, {0, 0, 0, 200}}},
-        {QLatin1String("tilt-left"), {{0, 0, -30, 300}, {0, 0, -30, 400}, {0, 0, 0, 300}}},
-        {QLatin1String("tilt-right"), {{0, 0, 30, 300}, {0, 0, 30, 400}, {0, 0, 0, 300}}},
-        {QLatin1String("look-up"), {{0, 30, 0, 300}, {0, 30, 0, 400}, {0, 0, 0, 300}}},
-        {QLatin1String("look-down"), {{0, -30, 0, 300}, {0, -30, 0, 400}, {0, 0, 0, 300}}},
+        {ZelvoVocabulary::Nod, {{0, -20, 0, 200}, {0, 0, 0, 200}, {0, -20, 0, 200}, {0, 0, 0, 200}}},
+        {ZelvoVocabulary::Shake, {{-30, 0, 0, 200}, {30, 0, 0, 300}, {-30, 0, 0, 300}, {0, 0, 0, 200}}},
+        {ZelvoVocabulary::TiltLeft, {{0, 0, -30, 300}, {0, 0, -30, 400}, {0, 0, 0, 300}}},
+        {ZelvoVocabulary::TiltRight, {{0, 0, 30, 300}, {0, 0, 30, 400}, {0, 0, 0, 300}}},
+        {ZelvoVocabulary::LookUp, {{0, 30, 0, 300}, {0, 30, 0, 400}, {0, 0, 0, 300}}},
+        {ZelvoVocabulary::LookDown, {{0, -30, 0, 300}, {0, -30, 0, 400}, {0, 0, 0, 300}}},
     }};
     return table;
 }
@@ -47,7 +46,7 @@ const Gesture* gestureNamed(const QString& name)
 {
     const auto& table = gestures();
     const auto found = std::find_if(table.cbegin(), table.cend(), [&name](const Gesture& gesture) {
-        return name == gesture.name;
+        return name == ZelvoVocabulary::headGestureName(gesture.gesture);
     });
     return found == table.cend() ? nullptr : &*found;
 }
@@ -64,14 +63,6 @@ ZelvoHeadMotion::ZelvoHeadMotion(ZelvoClock* clock, QObject* parent)
 }
 
 ZelvoHeadMotion::~ZelvoHeadMotion() = default;
-
-QStringList ZelvoHeadMotion::gestureNames()
-{
-    QStringList names;
-    for (const Gesture& gesture : gestures())
-        names.append(gesture.name);
-    return names;
-}
 
 int ZelvoHeadMotion::gestureMillis(const QString& name)
 {

@@ -3,7 +3,7 @@
 #include "model/ZelvoHeadPose.h"
 
 #include <QObject>
-#include <QStringList>
+#include <QString>
 
 #include <vector>
 
@@ -30,9 +30,8 @@ public:
     explicit ZelvoHeadMotion(ZelvoClock* clock, QObject* parent = nullptr);
     ~ZelvoHeadMotion() override;
 
-    // "nod", "shake", "tilt-left", "tilt-right", "look-up", "look-down".
-    static QStringList gestureNames();
-    // How long one gesture of that name takes; 0 for an unknown name.
+    // How long one gesture of that name (ZelvoVocabulary::headGestureNames())
+    // takes; 0 for an unknown name.
     static int gestureMillis(const QString& name);
 
     const ZelvoHeadPose& pose() const { return current; }

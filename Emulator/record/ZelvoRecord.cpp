@@ -1,6 +1,8 @@
 #include "record/ZelvoRecord.h"
 
-#include <QJsonArray>
+#include "ZelvoVocabulary.h"
+#include "record/ZelvoRecordMember.h"
+
 #include <QStringList>
 
 #include <cstddef>
@@ -21,22 +23,6 @@ const Named<Record::Direction> directions[] = {
     {Record::Direction::In, "in"},
     {Record::Direction::Out, "out"},
     {Record::Direction::Link, "link"},
-};
-
-const Named<Record::Kind> kinds[] = {
-    {Record::Kind::ConnectionOpened, "opened"},
-    {Record::Kind::ConnectionClosed, "closed"},
-    {Record::Kind::FrameReceived, "frame"},
-    {Record::Kind::ZelvoConfig, "zelvo_config"},
-    {Record::Kind::AgentConfig, "agent_config"},
-    {Record::Kind::AgentContent, "agent_content"},
-    {Record::Kind::ContentRemoved, "removed"},
-    {Record::Kind::EventSent, "event"},
-    {Record::Kind::ConnectionRefused, "refused"},
-    {Record::Kind::LinkDropped, "link_dropped"},
-    {Record::Kind::LinkRefusal, "link_refusal"},
-    {Record::Kind::LinkDelay, "link_delay"},
-    {Record::Kind::RecordingStopped, "recording_stopped"},
 };
 
 const Named<Record::Outcome> outcomes[] = {
@@ -177,25 +163,6 @@ QString leftOutText(ZelvoRecord::Reason reason)
     }
 }
 
-QJsonObject fitJson(const ZelvoRecord& record)
-{
-    QJsonArray texts;
-    for (const ZelvoRecord::TextFit& text : record.textsNotFitting)
-        texts.append(QJsonObject{{QStringLiteral("index"), text.index},
-                                 {QStringLiteral("lines"), text.lines},
-                                 {QStringLiteral("cut"), text.cut},
-                                 {QStringLiteral("hiddenChars"), text.hiddenChars},
-                                 {QStringLiteral("overflow"), text.overflow}});
-    QJsonArray images;
-    for (const ZelvoRecord::ImageOverText& image : record.imagesOverText) {
-        QJsonArray covers;
-        for (int index : image.texts)
-            covers.append(index);
-        images.append(QJsonObject{{QStringLiteral("id"), image.imageId}, {QStringLiteral("covers"), covers}});
-    }
-    return {{QStringLiteral("texts"), texts}, {QStringLiteral("images"), images}};
-}
-
 // The members a message had that its command type does not read, and the
 // values taken other than as written.
 QString lintNote(const ZelvoAction::Lint& lint)
@@ -216,37 +183,202 @@ QString lintNote(const ZelvoAction::Lint& lint)
 
 QString eventKindName(int type)
 {
-    switch (type) {
-    case 2:
-        return QStringLiteral("battery");
-    case 4:
-        return QStringLiteral("button");
-    case 16:
-        return QStringLiteral("accelerometer");
-    case 32:
-        return QStringLiteral("compass");
-    case 64:
-        return QStringLiteral("light");
-    default:
-        return QStringLiteral("type %1").arg(type);
-    }
+    const QString name = ZelvoVocabulary::eventKindName(type);
+    return name.isEmpty() ? QStringLiteral("type %1").arg(type) : name;
+}
+
+// The word of a button or gesture number, or the number where it has none.
+QString wordOr(const QString& word, float number)
+{
+    return word.isEmpty() ? QString::number(int(number)) : word;
 }
 
 QString eventValuesText(int type, const std::array<float, 4>& values)
 {
-    if (type == 4) {
-        static const QStringList gestures{QStringLiteral("pressed"), QStringLiteral("released"),
-                                          QStringLiteral("clicked"), QStringLiteral("long pressed")};
-        const int gesture = int(values[1]);
-        return QStringLiteral("%1 %2").arg(values[0] == 0 ? QStringLiteral("plus") : QStringLiteral("minus"),
-                                          gesture >= 0 && gesture < gestures.size() ? gestures.at(gesture)
-                                                                                    : QString::number(gesture));
-    }
-    const int shown = type == 2 || type == 64 ? 1 : 3;
+    if (type == ZelvoVocabulary::ButtonEvent)
+        return QStringLiteral("%1 %2").arg(wordOr(ZelvoVocabulary::buttonName(int(values[0])), values[0]),
+                                          wordOr(ZelvoVocabulary::buttonGestureName(int(values[1])), values[1]));
+    // Three for a kind the emulator does not know: the most any reading has.
+    const int known = ZelvoVocabulary::valueCount(type);
+    const int shown = known > 0 ? known : 3;
     QStringList parts;
     for (int i = 0; i < shown; ++i)
         parts.append(QString::number(double(values[size_t(i)]), 'f', 3));
     return parts.join(QStringLiteral(", "));
+}
+
+QString contentText(const Record& record)
+{
+    return QStringLiteral("content %1").arg(record.contentId);
+}
+
+QString openedSentence(const Record& r)
+{
+    return QStringLiteral("agent connected from %1, %2 connected").arg(r.source.peer, counted(r.agents, QStringLiteral("agent")));
+}
+
+QString closedSentence(const Record& r)
+{
+    if (r.reason != Record::Reason::None)
+        return QStringLiteral("agent at %1 closed because %2, %3 remain")
+            .arg(r.source.peer, Record::reasonText(r.reason), counted(r.agents, QStringLiteral("agent")));
+    return QStringLiteral("agent at %1 disconnected, %2 remain").arg(r.source.peer, counted(r.agents, QStringLiteral("agent")));
+}
+
+QString frameSentence(const Record& r)
+{
+    if (r.outcome == Record::Outcome::NoAction) {
+        if (r.reason == Record::Reason::FrameTooLarge)
+            return QStringLiteral("no action: a frame of %1 bytes is over the limit of %2 bytes and was skipped")
+                .arg(r.size)
+                .arg(r.limit);
+        return QStringLiteral("no action: ") + Record::reasonText(r.reason);
+    }
+    if (r.commandType.isEmpty())
+        return QStringLiteral("received a message of %1 bytes").arg(r.size);
+    return (r.contentId >= 0 && r.commandType == QLatin1String("agent_content")
+                ? QStringLiteral("received %1 of %2 bytes for %3").arg(r.commandType).arg(r.size).arg(contentText(r))
+                : QStringLiteral("received %1 of %2 bytes").arg(r.commandType).arg(r.size))
+        + (r.clamped ? QStringLiteral("; a number beyond the 32-bit range was taken as its nearest bound") : QString());
+}
+
+QString timingSentence(const Record& r)
+{
+    return QStringLiteral("timing set: content stays at least %1 ms and at most %2 ms").arg(r.minMillis).arg(r.maxMillis);
+}
+
+QString configurationSentence(const Record& r)
+{
+    if (r.reason == Record::Reason::AgentPathOutside)
+        return QStringLiteral("refused because the agent's name %1 would name a path outside its folder").arg(quoted(r.agent));
+    QString text = r.outcome == Record::Outcome::Configured
+        ? QStringLiteral("configured: %1 stored").arg(counted(r.stored, QStringLiteral("image")))
+        : QStringLiteral("refused: no image stored");
+    if (!r.refusals.isEmpty())
+        text += QStringLiteral(", %1 refused").arg(r.refusals.size());
+    for (const Record::ImageRefusal& refusal : r.refusals)
+        text += QStringLiteral("; ") + Record::refusalText(refusal);
+    if (!r.writeError.isEmpty())
+        text += QStringLiteral(" (%1)").arg(r.writeError);
+    return text;
+}
+
+QString contentSentence(const Record& r)
+{
+    const QString content = contentText(r);
+    switch (r.outcome) {
+    case Record::Outcome::Drawn: {
+        if (r.imagesLeftOut.isEmpty())
+            return QStringLiteral("%1 drawn with layout %2").arg(content, r.layoutId) + fitNote(r) + glyphNote(r.missingGlyphs);
+        QStringList without;
+        for (const Record::ImageLeftOut& image : r.imagesLeftOut)
+            without.append(QStringLiteral("without image %1: %2").arg(quoted(image.imageId), leftOutText(image.reason)));
+        return content + QStringLiteral(" drawn ") + without.join(QStringLiteral("; ")) + fitNote(r)
+            + glyphNote(r.missingGlyphs);
+    }
+    case Record::Outcome::Skipped:
+        return QStringLiteral("%1 skipped because the minimum persisting time of content %2 runs for %3 ms more")
+            .arg(content)
+            .arg(r.blockingContentId)
+            .arg(r.remainingMillis);
+    case Record::Outcome::Refused:
+        if (r.reason == Record::Reason::ImagePathOutside)
+            return QStringLiteral("%1 refused because image id %2 would name a path outside the agent's folder")
+                .arg(content, quoted(r.imageId));
+        if (r.reason == Record::Reason::AgentPathOutside)
+            return QStringLiteral("%1 refused because the agent's name %2 would name a path outside its folder")
+                .arg(content, quoted(r.agent));
+        return QStringLiteral("%1 refused because %2").arg(content, Record::reasonText(r.reason));
+    default:
+        break;
+    }
+    switch (r.reason) {
+    case Record::Reason::NoSuchLayout:
+        return QStringLiteral("%1 not drawn because layout %2 does not exist").arg(content, quoted(r.layoutId));
+    case Record::Reason::CountsDoNotFit:
+        return QStringLiteral("%1 not drawn because the layout takes %2 and %3 and the message has %4 and %5")
+            .arg(content, counted(r.layoutImages, QStringLiteral("image")), counted(r.layoutTexts, QStringLiteral("text")),
+                 counted(r.givenImages, QStringLiteral("image")), counted(r.givenTexts, QStringLiteral("text")));
+    default:
+        return QStringLiteral("%1 not drawn because %2").arg(content, Record::reasonText(r.reason));
+    }
+}
+
+QString removedSentence(const Record& r)
+{
+    return QStringLiteral("%1 removed at its maximum time of %2 ms").arg(contentText(r)).arg(r.maxMillis);
+}
+
+QString eventSentence(const Record& r)
+{
+    const QString what = QStringLiteral("%1 event (%2)%3")
+                             .arg(eventKindName(r.eventType), eventValuesText(r.eventType, r.eventValues),
+                                  r.fromPose ? QStringLiteral(" from the head pose") : QString());
+    const QString target = r.agent.isEmpty() ? QString() : QStringLiteral(" for %1 of %2").arg(contentText(r), r.agent);
+    if (r.outcome == Record::Outcome::Dropped)
+        return QStringLiteral("%1%2 dropped for the agent at %3 because %4")
+            .arg(what, target, r.source.peer, Record::reasonText(r.reason));
+    return QStringLiteral("%1%2 sent to %3").arg(what, target, counted(r.agents, QStringLiteral("agent")));
+}
+
+QString refusedSentence(const Record& r)
+{
+    return QStringLiteral("agent at %1 refused because the link refuses new agents").arg(r.source.peer);
+}
+
+QString droppedSentence(const Record& r)
+{
+    return QStringLiteral("link dropped: %1 disconnected").arg(counted(r.agents, QStringLiteral("agent")));
+}
+
+QString refusalSentence(const Record& r)
+{
+    return r.refusing ? QStringLiteral("link refuses new agents") : QStringLiteral("link accepts new agents again");
+}
+
+QString delaySentence(const Record& r)
+{
+    return r.delayMillis > 0 ? QStringLiteral("messages to agents leave %1 ms late").arg(r.delayMillis)
+                             : QStringLiteral("messages to agents leave at once again");
+}
+
+QString recordingStoppedSentence(const Record& r)
+{
+    return QStringLiteral("recording stopped: %1").arg(r.writeError);
+}
+
+// Each kind with its JSON name and its sentence, without what the message
+// did not have taken as written.
+struct KindWords
+{
+    Record::Kind kind;
+    const char* name;
+    QString (*sentence)(const Record& record);
+};
+
+const KindWords kinds[] = {
+    {Record::Kind::ConnectionOpened, "opened", openedSentence},
+    {Record::Kind::ConnectionClosed, "closed", closedSentence},
+    {Record::Kind::FrameReceived, "frame", frameSentence},
+    {Record::Kind::ZelvoConfig, "zelvo_config", timingSentence},
+    {Record::Kind::AgentConfig, "agent_config", configurationSentence},
+    {Record::Kind::AgentContent, "agent_content", contentSentence},
+    {Record::Kind::ContentRemoved, "removed", removedSentence},
+    {Record::Kind::EventSent, "event", eventSentence},
+    {Record::Kind::ConnectionRefused, "refused", refusedSentence},
+    {Record::Kind::LinkDropped, "link_dropped", droppedSentence},
+    {Record::Kind::LinkRefusal, "link_refusal", refusalSentence},
+    {Record::Kind::LinkDelay, "link_delay", delaySentence},
+    {Record::Kind::RecordingStopped, "recording_stopped", recordingStoppedSentence},
+};
+
+const KindWords* kindWords(Record::Kind kind)
+{
+    for (const KindWords& each : kinds) {
+        if (each.kind == kind)
+            return &each;
+    }
+    return nullptr;
 }
 
 } // namespace
@@ -259,255 +391,50 @@ ZelvoRecord::ZelvoRecord(Direction direction, Kind kind, Outcome outcome, Reason
 {
 }
 
-void ZelvoRecord::setSource(const Source& source)
-{
-    connection = source.connection;
-    peer = source.peer;
-    lint = source.lint;
-}
-
 bool ZelvoRecord::isOf(const QString& agentHash, const QSet<int>& agentConnections) const
 {
-    return agent == agentHash || (agent.isEmpty() && agentConnections.contains(connection));
+    return agent == agentHash || (agent.isEmpty() && agentConnections.contains(source.connection));
 }
 
 QString ZelvoRecord::sentence() const
 {
-    return outcomeSentence() + lintNote(lint);
-}
-
-QString ZelvoRecord::outcomeSentence() const
-{
-    const QString content = QStringLiteral("content %1").arg(contentId);
-    switch (kind) {
-    case Kind::ConnectionOpened:
-        return QStringLiteral("agent connected from %1, %2 connected").arg(peer, counted(count, QStringLiteral("agent")));
-    case Kind::ConnectionClosed:
-        if (reason != Reason::None)
-            return QStringLiteral("agent at %1 closed because %2, %3 remain")
-                .arg(peer, reasonText(reason), counted(count, QStringLiteral("agent")));
-        return QStringLiteral("agent at %1 disconnected, %2 remain").arg(peer, counted(count, QStringLiteral("agent")));
-    case Kind::FrameReceived:
-        if (outcome == Outcome::NoAction) {
-            if (reason == Reason::FrameTooLarge)
-                return QStringLiteral("no action: a frame of %1 bytes is over the limit of %2 bytes and was skipped")
-                    .arg(size)
-                    .arg(limit);
-            return QStringLiteral("no action: ") + reasonText(reason);
-        }
-        if (commandType.isEmpty())
-            return QStringLiteral("received a message of %1 bytes").arg(size);
-        return (contentId >= 0 && commandType == QLatin1String("agent_content")
-                    ? QStringLiteral("received %1 of %2 bytes for %3").arg(commandType).arg(size).arg(content)
-                    : QStringLiteral("received %1 of %2 bytes").arg(commandType).arg(size))
-            + (clamped ? QStringLiteral("; a number beyond the 32-bit range was taken as its nearest bound") : QString());
-    case Kind::ZelvoConfig:
-        return QStringLiteral("timing set: content stays at least %1 ms and at most %2 ms").arg(minMillis).arg(maxMillis);
-    case Kind::AgentConfig: {
-        if (reason == Reason::AgentPathOutside)
-            return QStringLiteral("refused because the agent's name %1 would name a path outside its folder").arg(quoted(agent));
-        QString text = outcome == Outcome::Configured
-            ? QStringLiteral("configured: %1 stored").arg(counted(count, QStringLiteral("image")))
-            : QStringLiteral("refused: no image stored");
-        if (!refusals.isEmpty())
-            text += QStringLiteral(", %1 refused").arg(refusals.size());
-        for (const ImageRefusal& refusal : refusals)
-            text += QStringLiteral("; ") + refusalText(refusal);
-        if (!writeError.isEmpty())
-            text += QStringLiteral(" (%1)").arg(writeError);
-        return text;
-    }
-    case Kind::AgentContent:
-        switch (outcome) {
-        case Outcome::Drawn: {
-            if (imagesLeftOut.isEmpty())
-                return QStringLiteral("%1 drawn with layout %2").arg(content, layoutId) + fitNote(*this)
-                    + glyphNote(missingGlyphs);
-            QStringList without;
-            for (const ImageLeftOut& image : imagesLeftOut)
-                without.append(QStringLiteral("without image %1: %2").arg(quoted(image.imageId), leftOutText(image.reason)));
-            return content + QStringLiteral(" drawn ") + without.join(QStringLiteral("; ")) + fitNote(*this)
-                + glyphNote(missingGlyphs);
-        }
-        case Outcome::Skipped:
-            return QStringLiteral("%1 skipped because the minimum persisting time of content %2 runs for %3 ms more")
-                .arg(content)
-                .arg(blockingContentId)
-                .arg(remainingMillis);
-        case Outcome::Refused:
-            if (reason == Reason::ImagePathOutside)
-                return QStringLiteral("%1 refused because image id %2 would name a path outside the agent's folder")
-                    .arg(content, quoted(imageId));
-            if (reason == Reason::AgentPathOutside)
-                return QStringLiteral("%1 refused because the agent's name %2 would name a path outside its folder")
-                    .arg(content, quoted(agent));
-            return QStringLiteral("%1 refused because %2").arg(content, reasonText(reason));
-        default:
-            break;
-        }
-        switch (reason) {
-        case Reason::NoSuchLayout:
-            return QStringLiteral("%1 not drawn because layout %2 does not exist").arg(content, quoted(layoutId));
-        case Reason::CountsDoNotFit:
-            return QStringLiteral("%1 not drawn because the layout takes %2 and %3 and the message has %4 and %5")
-                .arg(content, counted(layoutImages, QStringLiteral("image")), counted(layoutTexts, QStringLiteral("text")),
-                     counted(givenImages, QStringLiteral("image")), counted(givenTexts, QStringLiteral("text")));
-        default:
-            return QStringLiteral("%1 not drawn because %2").arg(content, reasonText(reason));
-        }
-    case Kind::ContentRemoved:
-        return QStringLiteral("%1 removed at its maximum time of %2 ms").arg(content).arg(maxMillis);
-    case Kind::EventSent: {
-        const QString what = QStringLiteral("%1 event (%2)%3")
-                                 .arg(eventKindName(eventType), eventValuesText(eventType, eventValues),
-                                      fromPose ? QStringLiteral(" from the head pose") : QString());
-        const QString target = agent.isEmpty() ? QString() : QStringLiteral(" for %1 of %2").arg(content, agent);
-        if (outcome == Outcome::Dropped)
-            return QStringLiteral("%1%2 dropped for the agent at %3 because %4").arg(what, target, peer, reasonText(reason));
-        return QStringLiteral("%1%2 sent to %3").arg(what, target, counted(count, QStringLiteral("agent")));
-    }
-    case Kind::ConnectionRefused:
-        return QStringLiteral("agent at %1 refused because the link refuses new agents").arg(peer);
-    case Kind::LinkDropped:
-        return QStringLiteral("link dropped: %1 disconnected").arg(counted(count, QStringLiteral("agent")));
-    case Kind::LinkRefusal:
-        return refusing ? QStringLiteral("link refuses new agents") : QStringLiteral("link accepts new agents again");
-    case Kind::LinkDelay:
-        return delayMillis > 0 ? QStringLiteral("messages to agents leave %1 ms late").arg(delayMillis)
-                               : QStringLiteral("messages to agents leave at once again");
-    case Kind::RecordingStopped:
-        return QStringLiteral("recording stopped: %1").arg(writeError);
-    }
-    return QString();
+    const KindWords* words = kindWords(kind);
+    return (words ? words->sentence(*this) : QString()) + lintNote(source.lint);
 }
 
 QJsonObject ZelvoRecord::toJson() const
 {
-    QJsonObject json{
-        {QStringLiteral("seq"), double(sequence)},
-        {QStringLiteral("time"), double(timeMillis)},
-        {QStringLiteral("direction"), directionName(direction)},
-        {QStringLiteral("kind"), kindName(kind)},
-        {QStringLiteral("outcome"), outcomeName(outcome)},
-        {QStringLiteral("agent"), agent},
-        {QStringLiteral("contentId"), contentId},
-        {QStringLiteral("sentence"), sentence()},
-    };
-    if (reason != Reason::None)
-        json.insert(QStringLiteral("reason"), reasonName(reason));
-    switch (kind) {
-    case Kind::ConnectionOpened:
-    case Kind::ConnectionClosed:
-        json.insert(QStringLiteral("peer"), peer);
-        json.insert(QStringLiteral("agents"), count);
-        break;
-    case Kind::FrameReceived:
-        json.insert(QStringLiteral("size"), double(size));
-        if (!commandType.isEmpty())
-            json.insert(QStringLiteral("commandType"), commandType);
-        if (!peer.isEmpty())
-            json.insert(QStringLiteral("peer"), peer);
-        if (reason == Reason::FrameTooLarge)
-            json.insert(QStringLiteral("limit"), double(limit));
-        if (clamped)
-            json.insert(QStringLiteral("clamped"), true);
-        break;
-    case Kind::ZelvoConfig:
-        json.insert(QStringLiteral("minPersistingTimeMillis"), minMillis);
-        json.insert(QStringLiteral("maxPersistingTimeMillis"), maxMillis);
-        break;
-    case Kind::AgentConfig: {
-        json.insert(QStringLiteral("stored"), count);
-        QJsonArray refused;
-        for (const ImageRefusal& refusal : refusals) {
-            QJsonObject image{{QStringLiteral("index"), refusal.index},
-                              {QStringLiteral("reason"), reasonName(refusal.reason)}};
-            if (refusal.reason == Reason::PictureTooLarge) {
-                image.insert(QStringLiteral("width"), refusal.width);
-                image.insert(QStringLiteral("height"), refusal.height);
-                image.insert(QStringLiteral("decodedBytes"), double(refusal.decodedBytes));
-                image.insert(QStringLiteral("limit"), double(refusal.limit));
-            }
-            refused.append(image);
+    QJsonObject json;
+    for (const ZelvoRecordMember::Row& row : ZelvoRecordMember::rows()) {
+        for (const ZelvoRecordMember& member : row.members) {
+            if (!member.isCarriedBy(kind))
+                continue;
+            const QJsonValue value = member.value(*this);
+            if (!value.isUndefined())
+                json.insert(member.key, value);
         }
-        json.insert(QStringLiteral("refused"), refused);
-        if (!writeError.isEmpty())
-            json.insert(QStringLiteral("writeError"), writeError);
-        break;
-    }
-    case Kind::AgentContent:
-        json.insert(QStringLiteral("layoutId"), layoutId);
-        if (!imageId.isEmpty())
-            json.insert(QStringLiteral("imageId"), imageId);
-        if (missingGlyphs > 0)
-            json.insert(QStringLiteral("missingGlyphs"), missingGlyphs);
-        if (reason == Reason::CountsDoNotFit) {
-            json.insert(QStringLiteral("layoutImages"), layoutImages);
-            json.insert(QStringLiteral("layoutTexts"), layoutTexts);
-            json.insert(QStringLiteral("givenImages"), givenImages);
-            json.insert(QStringLiteral("givenTexts"), givenTexts);
-        }
-        if (!imagesLeftOut.isEmpty()) {
-            QJsonArray leftOut;
-            for (const ImageLeftOut& image : imagesLeftOut)
-                leftOut.append(QJsonObject{{QStringLiteral("imageId"), image.imageId},
-                                           {QStringLiteral("reason"), reasonName(image.reason)}});
-            json.insert(QStringLiteral("imagesLeftOut"), leftOut);
-        }
-        if (!textsNotFitting.isEmpty() || !imagesOverText.isEmpty())
-            json.insert(QStringLiteral("fit"), fitJson(*this));
-        if (outcome == Outcome::Skipped) {
-            json.insert(QStringLiteral("blockingContentId"), blockingContentId);
-            json.insert(QStringLiteral("remainingMillis"), double(remainingMillis));
-        }
-        break;
-    case Kind::ContentRemoved:
-        json.insert(QStringLiteral("maxPersistingTimeMillis"), maxMillis);
-        break;
-    case Kind::EventSent: {
-        QJsonArray values;
-        for (float value : eventValues)
-            values.append(double(value));
-        json.insert(QStringLiteral("eventType"), eventType);
-        json.insert(QStringLiteral("values"), values);
-        json.insert(QStringLiteral("agents"), count);
-        if (fromPose)
-            json.insert(QStringLiteral("source"), QStringLiteral("pose"));
-        if (outcome == Outcome::Dropped)
-            json.insert(QStringLiteral("peer"), peer);
-        break;
-    }
-    case Kind::ConnectionRefused:
-        json.insert(QStringLiteral("peer"), peer);
-        break;
-    case Kind::LinkDropped:
-        json.insert(QStringLiteral("agents"), count);
-        break;
-    case Kind::LinkRefusal:
-        json.insert(QStringLiteral("refusing"), refusing);
-        break;
-    case Kind::LinkDelay:
-        json.insert(QStringLiteral("delayMillis"), delayMillis);
-        break;
-    case Kind::RecordingStopped:
-        json.insert(QStringLiteral("writeError"), writeError);
-        break;
-    }
-    if (connection > 0) {
-        json.insert(QStringLiteral("connection"), connection);
-        json.insert(QStringLiteral("peer"), peer);
-    }
-    if (!lint.ignored.isEmpty())
-        json.insert(QStringLiteral("ignored"), QJsonArray::fromStringList(lint.ignored));
-    if (!lint.coerced.isEmpty()) {
-        QJsonArray coerced;
-        for (const ZelvoAction::Coercion& coercion : lint.coerced)
-            coerced.append(QJsonObject{{QStringLiteral("member"), coercion.member},
-                                       {QStringLiteral("given"), coercion.given},
-                                       {QStringLiteral("taken"), coercion.taken}});
-        json.insert(QStringLiteral("coerced"), coerced);
     }
     return json;
+}
+
+QStringList ZelvoRecord::strayMembers() const
+{
+    QStringList held;
+    QStringList carried;
+    for (const ZelvoRecordMember::Row& row : ZelvoRecordMember::rows()) {
+        for (const ZelvoRecordMember& member : row.members) {
+            if (member.isCarriedBy(kind))
+                carried.append(member.key);
+            else if (member.holds && member.holds(*this))
+                held.append(member.key);
+        }
+    }
+    QStringList stray;
+    for (const QString& key : held) {
+        if (!carried.contains(key) && !stray.contains(key))
+            stray.append(key);
+    }
+    return stray;
 }
 
 QString ZelvoRecord::directionName(Direction direction)
@@ -517,7 +444,8 @@ QString ZelvoRecord::directionName(Direction direction)
 
 QString ZelvoRecord::kindName(Kind kind)
 {
-    return nameIn(kinds, kind);
+    const KindWords* words = kindWords(kind);
+    return words ? QLatin1String(words->name) : QString();
 }
 
 QString ZelvoRecord::outcomeName(Outcome outcome)

@@ -7,6 +7,7 @@
 #include <QMetaType>
 #include <QSet>
 #include <QString>
+#include <QStringList>
 #include <QVector>
 
 #include <array>
@@ -15,8 +16,9 @@
 // agent link: made where the decision is made, from numbers and enums only.
 // The human sentence and the JSON form are built when someone reads them,
 // so that recording costs an agent next to nothing when nobody looks.
-// Its kinds, outcomes and reasons are named in one table each (see
-// ZelvoRecord.cpp); the names are the record's stable JSON form.
+// Its kinds (each with its sentence), outcomes and reasons are named in one
+// table each (see ZelvoRecord.cpp), its members in ZelvoRecordMember; the
+// names are the record's stable JSON form.
 class ZelvoRecord
 {
     Q_GADGET
@@ -124,10 +126,16 @@ public:
     };
     // The agent connection a message came by and what of the message was
     // not taken as written; every record the message leads to carries it.
+    // A record of an agent without a connection (one refused, one an event
+    // did not reach) has its address only.
     struct Source
     {
+        // Numbered from 1 as accepted; 0 for none.
         int connection = 0;
+        // The agent's address and port.
         QString peer;
+        // A message of a known command type: its members not read and its
+        // values converted.
         ZelvoAction::Lint lint;
     };
 
@@ -145,22 +153,15 @@ public:
 
     QString agent;
     int contentId = -1;
+    Source source;
 
-    // The agent connection, numbered from 1 as accepted, of the records of
-    // its opening, frames, messages and closing; 0 for others.
-    int connection = 0;
-    // A message of a known command type: its members not read and its
-    // values converted.
-    ZelvoAction::Lint lint;
-    void setSource(const Source& source);
     // Names agent, or names none and came by one of the connections agent
     // used: a frame that is not JSON belongs to whoever sent it.
     bool isOf(const QString& agent, const QSet<int>& agentConnections) const;
 
-    // The facts the sentence is made from; which ones apply depends on the
-    // kind (see toJson()).
-    // The agent's address and port: opened, closed, refused, a skipped frame.
-    QString peer;
+    // The facts the sentence is made from. Which kinds carry which, and
+    // their JSON names, are declared once in ZelvoRecordMember; a fact set
+    // on a kind that does not carry it is a fault (strayMembers()).
     // A received frame's "command.type".
     QString commandType;
     // Content: the layout the message named, and the image that is missing
@@ -169,13 +170,15 @@ public:
     QString imageId;
     // Content: the characters of its texts that no installed font can show.
     int missingGlyphs = 0;
-    // Frame bytes; the bytes a refused picture would decode to.
+    // Frame bytes.
     qint64 size = 0;
-    // The limit that size went over.
+    // The limit a skipped frame went over.
     qint64 limit = 0;
     // Agents connected after opening or closing, reached by an event or
-    // dropped with the link; images stored by a configuration.
-    int count = 0;
+    // dropped with the link.
+    int agents = 0;
+    // Images stored by a configuration.
+    int stored = 0;
     // Images and texts a layout takes, and those a message gave.
     int layoutImages = 0;
     int layoutTexts = 0;
@@ -208,6 +211,7 @@ public:
     QVector<ImageOverText> imagesOverText;
     // The frame of a received message, shared with the one the agent sent
     // (no copy); may be let go by the recorder to keep within its budget.
+    // Not part of the JSON form.
     QByteArray payload;
 
     // Drawn content with a text cut or overflowing, or a picture over text.
@@ -217,11 +221,12 @@ public:
     // time of content 2 runs for 1200 ms more".
     QString sentence() const;
 
-    // Stable field names: seq, time, direction, kind, outcome, reason,
-    // agent, contentId, sentence, the facts of the kind, connection and
-    // peer for a record of an agent connection, and ignored and coerced
-    // when a message had any.
+    // The members the record's kind carries (ZelvoRecordMember), under
+    // their stable names.
     QJsonObject toJson() const;
+    // The JSON names of the facts the record holds that its kind does not
+    // carry; empty for every record the emulator makes.
+    QStringList strayMembers() const;
 
     static QString directionName(Direction direction);
     static QString kindName(Kind kind);
@@ -235,7 +240,4 @@ public:
     // "6.0 GiB", "256 MiB", "12 KiB", "300 bytes".
     static QString byteSizeText(qint64 bytes);
 
-private:
-    // The sentence without what the message did not have taken as written.
-    QString outcomeSentence() const;
 };

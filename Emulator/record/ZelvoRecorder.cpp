@@ -16,6 +16,10 @@ ZelvoRecorder::~ZelvoRecorder() = default;
 
 quint64 ZelvoRecorder::append(ZelvoRecord record)
 {
+    // A fact its kind does not carry would be lost to every reader.
+    Q_ASSERT_X(record.strayMembers().isEmpty(), "ZelvoRecorder::append",
+               qPrintable(ZelvoRecord::kindName(record.kind) + QStringLiteral(" holds ")
+                          + record.strayMembers().join(QStringLiteral(", "))));
     if (count == ring.size()) {
         emit aboutToDropOldest(1);
         heldPayloadBytes -= ring[first].payload.size();
@@ -63,8 +67,8 @@ QSet<int> ZelvoRecorder::connectionsOf(const QString& agent) const
     QSet<int> connections;
     for (int index = 0; index < count; ++index) {
         const ZelvoRecord& record = at(index);
-        if (record.connection > 0 && record.agent == agent)
-            connections.insert(record.connection);
+        if (record.source.connection > 0 && record.agent == agent)
+            connections.insert(record.source.connection);
     }
     return connections;
 }

@@ -16,6 +16,7 @@
 #include "recording/ZelvoDisplayRecorder.h"
 #include "record/ZelvoRecorder.h"
 #include "recording/ZelvoSessionRecorder.h"
+#include "ZelvoVocabulary.h"
 
 #include <QCloseEvent>
 #include <QCoreApplication>
@@ -69,9 +70,9 @@ ZelvoEmulator::ZelvoEmulator(ZelvoServer* server, QWidget* parent)
                              QPixmap(QStringLiteral(":/data/buttonminuspressed.png"))))
     , sensorButton(new Button(QPixmap(QStringLiteral(":/data/buttonsensor.png")),
                               QPixmap(QStringLiteral(":/data/buttonsensorpressed.png"))))
-    , accelerometerEvent(ZelvoEvent::AccelerometerEvent)
-    , compassEvent(ZelvoEvent::CompassEvent)
-    , lightSensorEvent(ZelvoEvent::LightSensorEvent)
+    , accelerometerEvent(ZelvoVocabulary::AccelerometerEvent)
+    , compassEvent(ZelvoVocabulary::CompassEvent)
+    , lightSensorEvent(ZelvoVocabulary::LightSensorEvent)
     // A top-level window of its own beside the glasses; the destructor deletes it.
     , sensorList(new ZelvoSensorList(nullptr))
     , deviceClock(server->clock())

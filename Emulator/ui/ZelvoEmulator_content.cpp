@@ -115,7 +115,7 @@ void ZelvoEmulator::onZelvoConfig(int minPersistingTMillis, int maxPersistingTMi
     ZelvoRecord record(ZelvoRecord::Direction::In, ZelvoRecord::Kind::ZelvoConfig, ZelvoRecord::Outcome::TimingSet);
     record.minMillis = minPersistingTMillis;
     record.maxMillis = maxPersistingTMillis;
-    record.setSource(server->relayed());
+    record.source = server->relayed();
     server->recorder()->append(std::move(record));
 }
 
@@ -152,7 +152,7 @@ void ZelvoEmulator::onAgentImagesSaved(const ZelvoImageWriter::Configuration& co
 {
     const QString& agentHash = configuration.agentHash;
     ZelvoRecord record(ZelvoRecord::Direction::In, ZelvoRecord::Kind::AgentConfig, ZelvoRecord::Outcome::Configured);
-    record.setSource(source);
+    record.source = source;
     record.agent = agentHash;
     if (configuration.directory.isEmpty()) {
         record.outcome = ZelvoRecord::Outcome::Refused;
@@ -177,11 +177,11 @@ void ZelvoEmulator::onAgentImagesSaved(const ZelvoImageWriter::Configuration& co
                 record.writeError = image.writeError;
         } else {
             pictureCache->insert(agentHash, QString::number(image.index), image.path, image.visible, image.size);
-            ++record.count;
+            ++record.stored;
         }
     }
     // Nothing stored of what was sent: the configuration as a whole is refused.
-    if (record.count == 0 && !record.refusals.isEmpty()) {
+    if (record.stored == 0 && !record.refusals.isEmpty()) {
         record.outcome = ZelvoRecord::Outcome::Refused;
         record.reason = record.refusals.constFirst().reason;
     }
@@ -405,7 +405,7 @@ void ZelvoEmulator::drawContent(const ZelvoLayout& layout, const QString& layout
 void ZelvoEmulator::recordContent(ZelvoRecord record)
 {
     if (record.kind == ZelvoRecord::Kind::AgentContent)
-        record.setSource(contentSource);
+        record.source = contentSource;
     lastOutcome = record;
     lastOutcome.sequence = server->recorder()->append(std::move(record));
 }

@@ -2,6 +2,7 @@
 #include "ZelvoLog.h"
 #include "comm/ZelvoServer.h"
 #include "record/ZelvoRecorder.h"
+#include "ZelvoVocabulary.h"
 
 #include <QByteArray>
 #include <QDebug>
@@ -15,10 +16,6 @@
 #include <utility>
 
 namespace {
-
-// Agents compare buttons and gestures by these numbers.
-enum ButtonCode { PlusButton = 0, MinusButton = 1 };
-enum GestureCode { Pressed = 0, Released = 1, Clicked = 2, LongPressed = 3 };
 
 // Agents parse the values as text with three decimals and never in exponent
 // form, whatever the magnitude.
@@ -72,15 +69,15 @@ void ZelvoEmulator::dispatchSensorEvent(const ZelvoEvent& event, const QString& 
     record.eventType = event.type;
     record.fromPose = fromPose;
     std::copy(std::begin(event.values), std::end(event.values), record.eventValues.begin());
-    record.count = server->connections().size() - dropped.size();
+    record.agents = server->connections().size() - dropped.size();
     // Sent to no one but dropped for some: only the drops are news.
-    if (record.count > 0 || dropped.isEmpty())
+    if (record.agents > 0 || dropped.isEmpty())
         server->recorder()->append(record);
     record.outcome = ZelvoRecord::Outcome::Dropped;
     record.reason = ZelvoRecord::Reason::DelayedEventsFull;
-    record.count = 0;
+    record.agents = 0;
     for (const QString& peer : dropped) {
-        record.peer = peer;
+        record.source.peer = peer;
         server->recorder()->append(record);
     }
 }
@@ -92,7 +89,7 @@ void ZelvoEmulator::broadcastSensorEvent(const ZelvoEvent& event)
 
 void ZelvoEmulator::sendButtonEvent(int button, int gesture)
 {
-    ZelvoEvent event(ZelvoEvent::ButtonEvent);
+    ZelvoEvent event(ZelvoVocabulary::ButtonEvent);
     event.values[0] = float(button);
     event.values[1] = float(gesture);
     dispatchSensorEvent(event, currentAgentHash, currentContentId);
@@ -105,42 +102,42 @@ void ZelvoEmulator::onPlusPressed()
     if (!contentOnDisplay)
         redrawStatusStrip(true);
     qCDebug(zelvoLinkLog) << (server->connections().isEmpty() ? "Disconnected" : "Connected");
-    sendButtonEvent(PlusButton, Pressed);
+    sendButtonEvent(ZelvoVocabulary::PlusButton, ZelvoVocabulary::Pressed);
 }
 
 void ZelvoEmulator::onPlusReleased()
 {
     if (!contentOnDisplay)
         redrawStatusStrip(false);
-    sendButtonEvent(PlusButton, Released);
+    sendButtonEvent(ZelvoVocabulary::PlusButton, ZelvoVocabulary::Released);
 }
 
 void ZelvoEmulator::onPlusClicked()
 {
-    sendButtonEvent(PlusButton, Clicked);
+    sendButtonEvent(ZelvoVocabulary::PlusButton, ZelvoVocabulary::Clicked);
 }
 
 void ZelvoEmulator::onPlusLongPressed()
 {
-    sendButtonEvent(PlusButton, LongPressed);
+    sendButtonEvent(ZelvoVocabulary::PlusButton, ZelvoVocabulary::LongPressed);
 }
 
 void ZelvoEmulator::onMinusPressed()
 {
-    sendButtonEvent(MinusButton, Pressed);
+    sendButtonEvent(ZelvoVocabulary::MinusButton, ZelvoVocabulary::Pressed);
 }
 
 void ZelvoEmulator::onMinusReleased()
 {
-    sendButtonEvent(MinusButton, Released);
+    sendButtonEvent(ZelvoVocabulary::MinusButton, ZelvoVocabulary::Released);
 }
 
 void ZelvoEmulator::onMinusClicked()
 {
-    sendButtonEvent(MinusButton, Clicked);
+    sendButtonEvent(ZelvoVocabulary::MinusButton, ZelvoVocabulary::Clicked);
 }
 
 void ZelvoEmulator::onMinusLongPressed()
 {
-    sendButtonEvent(MinusButton, LongPressed);
+    sendButtonEvent(ZelvoVocabulary::MinusButton, ZelvoVocabulary::LongPressed);
 }

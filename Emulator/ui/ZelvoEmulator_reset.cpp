@@ -7,6 +7,7 @@
 #include "util/ZelvoImageStore.h"
 #include "util/ZelvoPictureCache.h"
 #include "ZelvoLog.h"
+#include "ZelvoVocabulary.h"
 
 #include <QDebug>
 
@@ -48,9 +49,9 @@ void ZelvoEmulator::reset()
     sensorList->setBatteryPercent(batteryPercent);
     restartBatteryCycle();
     randomizer.restart();
-    accelerometerEvent = ZelvoEvent(ZelvoEvent::AccelerometerEvent);
-    compassEvent = ZelvoEvent(ZelvoEvent::CompassEvent);
-    lightSensorEvent = ZelvoEvent(ZelvoEvent::LightSensorEvent);
+    accelerometerEvent = ZelvoEvent(ZelvoVocabulary::AccelerometerEvent);
+    compassEvent = ZelvoEvent(ZelvoVocabulary::CompassEvent);
+    lightSensorEvent = ZelvoEvent(ZelvoVocabulary::LightSensorEvent);
     updateDisplay(QImage(), false);
     showBatteryInPanel();
 }

@@ -3,6 +3,7 @@
 #include "ZelvoLog.h"
 #include "ui/device/ZelvoDevicePanel.h"
 #include "ui/sensor/ZelvoSensorList.h"
+#include "ZelvoVocabulary.h"
 
 #include <QDebug>
 
@@ -28,28 +29,11 @@ void logStartValues(const char* line, const float* values)
         qCDebug(zelvoSensorsLog) << values[i];
 }
 
-// 0 for a number the panel does not send.
-int eventKindOfPanelSensor(int type)
-{
-    switch (type) {
-    case ZelvoSensorList::Battery:
-        return ZelvoEvent::BatteryEvent;
-    case ZelvoSensorList::Accelerometer:
-        return ZelvoEvent::AccelerometerEvent;
-    case ZelvoSensorList::Compass:
-        return ZelvoEvent::CompassEvent;
-    case ZelvoSensorList::LightSensor:
-        return ZelvoEvent::LightSensorEvent;
-    default:
-        return 0;
-    }
-}
-
 } // namespace
 
 void ZelvoEmulator::onSingleShotValue(float* values, int type)
 {
-    const int kind = eventKindOfPanelSensor(type);
+    const int kind = ZelvoSensorReading::eventKind(type);
     if (kind == 0) {
         // An event of kind 0 means nothing to an agent; better none at all.
         qCWarning(zelvoSensorsLog, "\033[33mZelvoEmulator::onSingleShotValue unknown sensor %d, nothing sent\033[0m", type);
@@ -141,7 +125,7 @@ void ZelvoEmulator::onSimulateBattery()
 {
     if (simulatedBatteryLevel > batteryFull)
         simulatedBatteryLevel = 0;
-    ZelvoEvent event(ZelvoEvent::BatteryEvent);
+    ZelvoEvent event(ZelvoVocabulary::BatteryEvent);
     event.values[0] = float(simulatedBatteryLevel);
     broadcastSensorEvent(event);
     simulatedBatteryLevel += batteryStep;

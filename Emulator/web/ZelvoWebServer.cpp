@@ -7,6 +7,7 @@
 #include "web/ZelvoWebViewer.h"
 #include "ZelvoControlToken.h"
 #include "ZelvoLog.h"
+#include "ZelvoVocabulary.h"
 
 #include <QBuffer>
 #include <QCryptographicHash>
@@ -73,6 +74,10 @@ ZelvoWebServer::ZelvoWebServer(ZelvoEmulator* window, ZelvoControlCommands* comm
     QFile file(QStringLiteral(":/web/page.html"));
     if (file.open(QIODevice::ReadOnly))
         page = file.readAll();
+    // The page names event kinds, buttons and gestures as the emulator does.
+    const QByteArray vocabulary = R"(<script id="vocabulary" type="application/json">)";
+    page.replace(vocabulary + "{}</script>",
+                 vocabulary + QJsonDocument(ZelvoVocabulary::toJson()).toJson(QJsonDocument::Compact) + "</script>");
     pagePolicy = "Content-Security-Policy: default-src 'none'; script-src " + inlineHash(page, "script")
                  + "; style-src " + inlineHash(page, "style") + "; connect-src 'self'";
     upgrader->setHandshakeTimeout(requestTimeoutMillis);

@@ -5,6 +5,7 @@
 #include "web/ZelvoWebServer.h"
 #include "ZelvoJson.h"
 #include "ZelvoLog.h"
+#include "ZelvoVocabulary.h"
 
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -177,7 +178,8 @@ void ZelvoWebViewer::handleRequest(const QString& message)
             return;
         if (error.isEmpty() && request.value(QStringLiteral("cmd")).toString() == QLatin1String("button")) {
             const QString gesture = request.value(QStringLiteral("gesture")).toString();
-            const bool plus = request.value(QStringLiteral("button")).toString() == QLatin1String("plus");
+            const bool plus = request.value(QStringLiteral("button")).toString()
+                              == ZelvoVocabulary::buttonName(ZelvoVocabulary::PlusButton);
             if (gesture == QLatin1String("press") && !request.contains(QStringLiteral("hold")))
                 (plus ? self->plusHeld : self->minusHeld) = true;
             else if (gesture == QLatin1String("release"))
@@ -206,16 +208,16 @@ void ZelvoWebViewer::sendAnswer(double id, const QJsonObject& results, const QSt
 void ZelvoWebViewer::releaseHeld()
 {
     ZelvoControlCommands* commands = server->controlCommands();
-    const auto release = [commands](const char* button) {
+    const auto release = [commands](ZelvoVocabulary::Button button) {
         commands->execute({{QStringLiteral("cmd"), QStringLiteral("button")},
-                           {QStringLiteral("button"), QLatin1String(button)},
+                           {QStringLiteral("button"), ZelvoVocabulary::buttonName(button)},
                            {QStringLiteral("gesture"), QStringLiteral("release")}},
                           [](const QJsonObject&, const QString&) {});
     };
     if (plusHeld)
-        release("plus");
+        release(ZelvoVocabulary::PlusButton);
     if (minusHeld)
-        release("minus");
+        release(ZelvoVocabulary::MinusButton);
     plusHeld = minusHeld = false;
 }
 

@@ -6,6 +6,7 @@
 #include "comm/ZelvoConnection.h"
 #include "ui/ZelvoEmulator.h"
 #include "model/ZelvoEvent.h"
+#include "ZelvoVocabulary.h"
 #include "comm/ZelvoServer.h"
 #include "comm/ZelvoSocket.h"
 
@@ -82,7 +83,7 @@ private:
 
     static ZelvoEvent buttonEvent()
     {
-        ZelvoEvent event(ZelvoEvent::ButtonEvent);
+        ZelvoEvent event(ZelvoVocabulary::ButtonEvent);
         event.values[0] = 1.0f;
         event.values[1] = 2.0f;
         return event;

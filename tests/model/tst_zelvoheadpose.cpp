@@ -1,4 +1,5 @@
 #include "model/ZelvoHeadPose.h"
+#include "ZelvoVocabulary.h"
 
 #include <QTest>
 
@@ -53,8 +54,8 @@ void TestZelvoHeadPose::readings()
     const ZelvoHeadPose head(pose[0], pose[1], pose[2]);
     const ZelvoEvent compassEvent = head.compassReading();
     const ZelvoEvent accelerometerEvent = head.accelerometerReading();
-    QCOMPARE(compassEvent.type, int(ZelvoEvent::CompassEvent));
-    QCOMPARE(accelerometerEvent.type, int(ZelvoEvent::AccelerometerEvent));
+    QCOMPARE(compassEvent.type, int(ZelvoVocabulary::CompassEvent));
+    QCOMPARE(accelerometerEvent.type, int(ZelvoVocabulary::AccelerometerEvent));
     for (int axis = 0; axis < 3; ++axis) {
         // Agents read three decimals.
         QVERIFY2(qAbs(compassEvent.values[axis] - compass[size_t(axis)]) < 0.0005, qPrintable(QString::number(axis)));

@@ -4,6 +4,7 @@
 #include "ui/ZelvoEmulator.h"
 #include "model/ZelvoEvent.h"
 #include "comm/ZelvoServer.h"
+#include "ZelvoVocabulary.h"
 
 #include <QByteArray>
 #include <QHostAddress>
@@ -248,7 +249,7 @@ void TestDeviceEvents::buttonGestures()
         const QJsonObject message = TestAgent::message(event);
         QCOMPARE(message.value("appId").toString(), withContent ? QString("abc") : QString());
         QCOMPARE(message.value("contentId").toString(), withContent ? QString("7") : QString("-1"));
-        QCOMPARE(TestAgent::eventType(event), int(ZelvoEvent::ButtonEvent));
+        QCOMPARE(TestAgent::eventType(event), int(ZelvoVocabulary::ButtonEvent));
         const QJsonArray values = TestAgent::eventValues(event);
         QCOMPARE(values.at(0).toString(), QString::number(button) + ".000");
         sent.append(int(values.at(1).toString().toDouble()));

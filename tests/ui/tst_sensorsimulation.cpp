@@ -5,6 +5,7 @@
 #include "model/ZelvoEvent.h"
 #include "ui/sensor/ZelvoSensorList.h"
 #include "comm/ZelvoServer.h"
+#include "ZelvoVocabulary.h"
 
 #include <QByteArray>
 #include <QElapsedTimer>
@@ -88,11 +89,11 @@ void TestSensorSimulation::firstReading_data()
     QTest::addColumn<int>("type");
     QTest::addColumn<QStringList>("values");
 
-    QTest::newRow("accelerometer") << QByteArray("onSimulateAccelerometer") << int(ZelvoEvent::AccelerometerEvent)
+    QTest::newRow("accelerometer") << QByteArray("onSimulateAccelerometer") << int(ZelvoVocabulary::AccelerometerEvent)
                                    << QStringList{"87.462", "76.225", "66.014", "0.000"};
-    QTest::newRow("compass") << QByteArray("onSimulateCompass") << int(ZelvoEvent::CompassEvent)
+    QTest::newRow("compass") << QByteArray("onSimulateCompass") << int(ZelvoVocabulary::CompassEvent)
                              << QStringList{"157.432", "137.206", "118.825", "0.000"};
-    QTest::newRow("light sensor") << QByteArray("onSimulateLightSensor") << int(ZelvoEvent::LightSensorEvent)
+    QTest::newRow("light sensor") << QByteArray("onSimulateLightSensor") << int(ZelvoVocabulary::LightSensorEvent)
                                   << QStringList{"43.731", "0.000", "0.000", "0.000"};
 }
 
@@ -143,7 +144,7 @@ void TestSensorSimulation::batteryCycle()
     for (int i = 0; i < events.size(); ++i) {
         if (i == 4)
             continue;
-        QCOMPARE(TestAgent::eventType(events.at(i)), int(ZelvoEvent::BatteryEvent));
+        QCOMPARE(TestAgent::eventType(events.at(i)), int(ZelvoVocabulary::BatteryEvent));
         QVERIFY(isSensorEvent(events.at(i)));
         const QStringList values = valueTexts(events.at(i));
         QCOMPARE(values.mid(1), (QStringList{"0.000", "0.000", "0.000"}));
@@ -165,15 +166,15 @@ void TestSensorSimulation::singleShot_data()
     QTest::addColumn<QStringList>("values");
 
     QTest::newRow("battery 55") << int(ZelvoSensorList::Battery) << QStringList{"55"}
-                                << int(ZelvoEvent::BatteryEvent) << QStringList{"55.000", "0.000", "0.000", "0.000"};
+                                << int(ZelvoVocabulary::BatteryEvent) << QStringList{"55.000", "0.000", "0.000", "0.000"};
     QTest::newRow("accelerometer 1 2 3")
         << int(ZelvoSensorList::Accelerometer) << QStringList{"1", "2", "3"}
-        << int(ZelvoEvent::AccelerometerEvent) << QStringList{"1.000", "2.000", "3.000", "0.000"};
+        << int(ZelvoVocabulary::AccelerometerEvent) << QStringList{"1.000", "2.000", "3.000", "0.000"};
     QTest::newRow("compass 90.5 -180 1e3")
         << int(ZelvoSensorList::Compass) << QStringList{"90.5", "-180", "1e3"}
-        << int(ZelvoEvent::CompassEvent) << QStringList{"90.500", "-180.000", "1000.000", "0.000"};
+        << int(ZelvoVocabulary::CompassEvent) << QStringList{"90.500", "-180.000", "1000.000", "0.000"};
     QTest::newRow("light sensor 250") << int(ZelvoSensorList::LightSensor) << QStringList{"250"}
-                                      << int(ZelvoEvent::LightSensorEvent)
+                                      << int(ZelvoVocabulary::LightSensorEvent)
                                       << QStringList{"250.000", "0.000", "0.000", "0.000"};
 }
 
@@ -313,14 +314,14 @@ void TestSensorSimulation::panelStartsRestartsAndStops()
     QElapsedTimer sinceRestart;
     sinceRestart.start();
     QVERIFY(QMetaObject::invokeMethod(&window, "onStartAccelerometer", Q_ARG(float*, typed)));
-    QTRY_COMPARE_WITH_TIMEOUT(readingsOf(ZelvoEvent::AccelerometerEvent).size(), 1, 6000);
+    QTRY_COMPARE_WITH_TIMEOUT(readingsOf(ZelvoVocabulary::AccelerometerEvent).size(), 1, 6000);
     // Coarse timers may fire up to 5 % early.
     QVERIFY2(sinceRestart.elapsed() >= 1900, qPrintable(QString::number(sinceRestart.elapsed())));
-    for (int type : {ZelvoEvent::BatteryEvent, ZelvoEvent::CompassEvent, ZelvoEvent::LightSensorEvent})
+    for (int type : {ZelvoVocabulary::BatteryEvent, ZelvoVocabulary::CompassEvent, ZelvoVocabulary::LightSensorEvent})
         QTRY_VERIFY_WITH_TIMEOUT(!readingsOf(type).isEmpty(), 6000);
     for (const QByteArray& frame : agent.frames())
         QVERIFY(isSensorEvent(frame));
-    const QByteArray accelerometer = readingsOf(ZelvoEvent::AccelerometerEvent).first();
+    const QByteArray accelerometer = readingsOf(ZelvoVocabulary::AccelerometerEvent).first();
     for (const QString& value : valueTexts(accelerometer).mid(0, 3)) {
         QVERIFY2(value.toDouble() > 0 && value.toDouble() < 200, qPrintable(value));
         QVERIFY(!QStringList({"5.000", "6.000", "7.000"}).contains(value));

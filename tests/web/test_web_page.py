@@ -17,7 +17,8 @@ from selenium.webdriver.chrome.service import Service
 from selenium.webdriver.common.by import By
 from selenium.webdriver.support.ui import WebDriverWait
 
-from zelvo import Emulator, Gesture, Kind
+from zelvo import Button, Emulator, Gesture, Kind
+from zelvo.events import button_name, sensor_name
 
 ARTIFACTS = Path(os.environ.get("ZELVO_ARTIFACTS", "."))
 
@@ -68,6 +69,20 @@ def test_without_the_token_the_page_is_refused(emulator):
             urllib.request.urlopen(address, timeout=10)
         assert refusal.value.code == 401
         assert refusal.value.read() == b""
+
+
+def test_the_page_and_the_python_client_name_events_as_the_emulator_does(emulator):
+    with urllib.request.urlopen(emulator.control.request("web")["url"], timeout=10) as answer:
+        page = answer.read().decode()
+    start = page.index('<script id="vocabulary" type="application/json">')
+    vocabulary = json.loads(page[page.index(">", start) + 1:page.index("</script>", start)])
+    assert {kind["name"].upper(): kind["kind"] for kind in vocabulary["events"]} == {kind.name: kind for kind in Kind}
+    assert {kind["kind"]: kind["name"] for kind in vocabulary["events"] if kind["sensor"]} == {
+        kind: sensor_name(kind) for kind in Kind if kind is not Kind.BUTTON}
+    assert {button["name"]: button["button"] for button in vocabulary["buttons"]} == {
+        button_name(button): button for button in Button}
+    assert {gesture["name"].upper().replace(" ", "_"): gesture["gesture"]
+            for gesture in vocabulary["buttonGestures"]} == {gesture.name: gesture for gesture in Gesture}
 
 
 def test_the_address_is_told_by_the_ports_file_the_address_file_and_zelvo_ctl(emulator):

@@ -7,6 +7,7 @@
 #include "recording/ZelvoDisplayRecorder.h"
 #include "recording/ZelvoSessionRecorder.h"
 #include "ui/ZelvoEmulator.h"
+#include "ZelvoVocabulary.h"
 
 #include <QCheckBox>
 #include <QDir>
@@ -120,7 +121,7 @@ ZelvoDevicePanel::ZelvoDevicePanel(ZelvoEmulator* window, ZelvoServer* server, Q
     }
     auto* gestureGrid = new QGridLayout;
     ZelvoHeadMotion* head = window->headMotion();
-    for (const QString& name : ZelvoHeadMotion::gestureNames()) {
+    for (const QString& name : ZelvoVocabulary::headGestureNames()) {
         auto* button = new QPushButton(name);
         button->setObjectName(name);
         gestureGrid->addWidget(button, int(gestures.size()) / 3, int(gestures.size()) % 3);

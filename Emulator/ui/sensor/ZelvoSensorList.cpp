@@ -32,10 +32,10 @@ ZelvoSensorList::ZelvoSensorList(QWidget* parent)
     batteryValueEdit = addSingleValueRow(Battery);
     accelerometerButton = addHeaderRow(QStringLiteral(":data/sensor_accelerometer"), tr("Accelerometer"),
                                        &ZelvoSensorList::startStopAccelerometer);
-    addSingleShotRow(1);
+    addSingleShotRow(Accelerometer);
     compassButton = addHeaderRow(QStringLiteral(":data/sensor_compass"), tr("Compass"),
                                  &ZelvoSensorList::startStopCompass);
-    addSingleShotRow(2);
+    addSingleShotRow(Compass);
     lightSensorButton = addHeaderRow(QStringLiteral(":data/sensor_light"), tr("Light Sensor"),
                                      &ZelvoSensorList::startStopLightSensor);
     lightValueEdit = addSingleValueRow(LightSensor);
@@ -103,8 +103,7 @@ QPushButton* ZelvoSensorList::singleShotButton(int sensor) const
 
 QTextEdit* ZelvoSensorList::valueEdit(int sensor, int axis) const
 {
-    const bool single = sensor == Battery || sensor == LightSensor;
-    if (axis < 0 || axis >= (single ? 1 : 3))
+    if (axis < 0 || axis >= ZelvoSensorReading::valueCount(sensor))
         return nullptr;
     switch (sensor) {
     case Battery:
@@ -190,8 +189,8 @@ void ZelvoSensorList::sendReading(int sensor, const std::array<float, 3>& values
             edit->setPlainText(QString::number(double(values[size_t(axis)]), 'g', 9));
     }
     float sent[3] = {values[0], values[1], values[2]};
-    if (sensor == Battery || sensor == LightSensor)
-        sent[1] = sent[2] = 0.0f;
+    for (int axis = ZelvoSensorReading::valueCount(sensor); axis < 3; ++axis)
+        sent[axis] = 0.0f;
     emit singleShotValue(sent, sensor);
 }
 
@@ -272,10 +271,9 @@ QTextEdit* ZelvoSensorList::addSingleValueRow(int sensor)
     return edit;
 }
 
-// kind 1 is the accelerometer, kind 2 the compass.
-void ZelvoSensorList::addSingleShotRow(int kind)
+// The accelerometer's or the compass's three fields.
+void ZelvoSensorList::addSingleShotRow(int sensor)
 {
-    const int sensor = kind == 1 ? Accelerometer : Compass;
     Edits& edits = sensor == Accelerometer ? accelerometerEdits : compassEdits;
     auto* row = new QWidget;
     auto* layout = new QHBoxLayout(row);

@@ -80,7 +80,7 @@ private:
 
     QPushButton* addHeaderRow(const QString& icon, const QString& title, void (ZelvoSensorList::*slot)());
     QTextEdit* addSingleValueRow(int sensor);
-    void addSingleShotRow(int kind);
+    void addSingleShotRow(int sensor);
     void addSingleShotButton(QLayout* layout, int sensor);
     void appendRow(QWidget* widget, int height, const QString& icon = QString());
     static QTextEdit* createField(Qt::InputMethodHints hints);
