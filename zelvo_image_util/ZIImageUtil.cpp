@@ -36,7 +36,18 @@ constexpr std::array<PixelRun, 256> pixelRuns = makePixelRuns();
 
 // Decoding is bound by the stores into the scan lines; where the processor
 // has them, 32-byte stores halve their number.
-#if defined(__x86_64__) && (defined(__GNUC__) || defined(__clang__))
+// The clones' resolver runs while the program is loaded, before
+// ThreadSanitizer's runtime is set up, and its instrumented code would fail
+// there; that build takes the plain loop.
+#if defined(__has_feature)
+#if __has_feature(thread_sanitizer)
+#define ZI_THREAD_SANITIZER
+#endif
+#endif
+#if defined(__SANITIZE_THREAD__)
+#define ZI_THREAD_SANITIZER
+#endif
+#if defined(__x86_64__) && (defined(__GNUC__) || defined(__clang__)) && !defined(ZI_THREAD_SANITIZER)
 #define ZI_WIDE_STORES __attribute__((target_clones("avx2", "default")))
 #else
 #define ZI_WIDE_STORES

@@ -389,8 +389,8 @@ void TestZelvoServer::outOfFileDescriptors()
 
 void TestZelvoServer::headersAloneUnderAddressSpaceLimit()
 {
-#ifdef __SANITIZE_ADDRESS__
-    QSKIP("AddressSanitizer's shadow memory does not fit under an address-space limit");
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+    QSKIP("A sanitizer's shadow memory does not fit under an address-space limit");
 #endif
     // Room for the server, not for the 2.5 GiB that the headers announce.
     QProcess server;
