@@ -1,4 +1,5 @@
 #include "AnimationFile.h"
+#include "clock/ZelvoClock.h"
 #include "recording/ZelvoDisplayRecorder.h"
 
 #include <QFile>
@@ -7,6 +8,8 @@
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
+
+#include <memory>
 
 namespace {
 
@@ -41,6 +44,8 @@ class TestZelvoDisplayRecorder : public QObject
 private slots:
     void recordsOneFramePerChange_data();
     void recordsOneFramePerChange();
+    void keepsEveryFrameAt60PerSecond_data();
+    void keepsEveryFrameAt60PerSecond();
 };
 
 void TestZelvoDisplayRecorder::recordsOneFramePerChange_data()
@@ -80,8 +85,10 @@ void TestZelvoDisplayRecorder::recordsOneFramePerChange()
         QCOMPARE(sofar.declaredFrames, gif ? -1 : i + 1);
         QTest::qWait(holdMillis.at(i));
     }
-    QString error;
-    QVERIFY2(recorder.stop(&error), qPrintable(error));
+    QSignalSpy finished(&recorder, &ZelvoDisplayRecorder::finished);
+    recorder.stop();
+    QTRY_COMPARE(finished.count(), 1);
+    QCOMPARE(finished.at(0).at(2).toString(), QString());
     QCOMPARE(changes.count(), 2);
 
     const AnimationFile file = AnimationFile::read(path);
@@ -103,6 +110,62 @@ void TestZelvoDisplayRecorder::recordsOneFramePerChange()
     const AnimationFile cut = AnimationFile::read(cutInLastWrite(path, lastFrameStart));
     QVERIFY(!cut.finished);
     QCOMPARE(cut.frames.size(), shown.size() - 1);
+}
+
+void TestZelvoDisplayRecorder::keepsEveryFrameAt60PerSecond_data()
+{
+    QTest::addColumn<QString>("fileName");
+    QTest::addColumn<bool>("destroyed");
+    QTest::newRow("display.png, stopped") << QStringLiteral("display.png") << false;
+    QTest::newRow("display.gif, stopped") << QStringLiteral("display.gif") << false;
+    QTest::newRow("display.png, destroyed") << QStringLiteral("display.png") << true;
+}
+
+// A second of a display changing 60 times, on the device clock, ended while
+// every frame is still being encoded: by stop(), which does not wait for
+// them, or by the end of the program.
+void TestZelvoDisplayRecorder::keepsEveryFrameAt60PerSecond()
+{
+    QFETCH(QString, fileName);
+    QFETCH(bool, destroyed);
+    QTemporaryDir dir;
+    const QString path = dir.filePath(fileName);
+    const bool gif = fileName.endsWith(QLatin1String(".gif"));
+    ZelvoClock clock(ZelvoClock::Mode::Manual);
+    auto recorder = std::make_unique<ZelvoDisplayRecorder>(&clock);
+    QSignalSpy finished(recorder.get(), &ZelvoDisplayRecorder::finished);
+    QVERIFY(recorder->start(path, 0));
+    QVector<QImage> shown;
+    for (int i = 0; i < 60; ++i) {
+        shown.append(picture(QColor(4 * i, 255 - 4 * i, 0)));
+        recorder->showImage(shown.last());
+        QVERIFY(clock.advance(i % 3 == 2 ? 16 : 17));
+    }
+    if (destroyed) {
+        recorder.reset();
+        QCOMPARE(finished.count(), 1);
+    } else {
+        recorder->stop();
+        QVERIFY(recorder->isRecording());
+        recorder->showImage(picture(Qt::white));
+        QTRY_COMPARE(finished.count(), 1);
+        QVERIFY(!recorder->isRecording());
+    }
+    QCOMPARE(finished.at(0).at(1).toInt(), shown.size());
+    QCOMPARE(finished.at(0).at(2).toString(), QString());
+
+    const AnimationFile file = AnimationFile::read(path);
+    QVERIFY(file.finished);
+    QCOMPARE(file.frames.size(), shown.size());
+    int millis = 0;
+    for (int i = 0; i < file.frames.size(); ++i) {
+        if (!gif)
+            QCOMPARE(file.frames.at(i).image.convertToFormat(QImage::Format_ARGB32),
+                     shown.at(i).convertToFormat(QImage::Format_ARGB32));
+        millis += file.frames.at(i).delayMillis;
+    }
+    // GIF's hundredths of a second, rounded frame by frame.
+    QVERIFY2(qAbs(millis - 1000) <= (gif ? 5 * shown.size() : 0), qPrintable(QString::number(millis)));
 }
 
 QTEST_GUILESS_MAIN(TestZelvoDisplayRecorder)
