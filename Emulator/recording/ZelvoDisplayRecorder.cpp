@@ -38,6 +38,11 @@ ZelvoDisplayRecorder::ZelvoDisplayRecorder(ZelvoClock* clock, QObject* parent)
 ZelvoDisplayRecorder::~ZelvoDisplayRecorder()
 {
     stop();
+    finishNow();
+}
+
+void ZelvoDisplayRecorder::finishNow()
+{
     // The worker holds copies of the pictures only; what it still encodes
     // is dropped, and what it has not begun is not begun.
     encoded.cancel();
@@ -63,9 +68,10 @@ bool ZelvoDisplayRecorder::start(const QString& path, double seconds, QString* e
             *error = reason;
         return false;
     };
+    // As the next recording comes right behind, the frames of the last
+    // are few.
     if (stopping)
-        return fail(QStringLiteral("the recording into %1 is being finished; start again once it is")
-                        .arg(file.fileName()));
+        finishNow();
     if (recording)
         return fail(QStringLiteral("the display is being recorded into %1; stop it first").arg(file.fileName()));
     if (path.isEmpty() || QDir::isRelativePath(path))

@@ -48,6 +48,8 @@ public:
 
     // Starts recording into path (absolute, replaced), for seconds or, when
     // seconds is 0, until stop(). False with a reason when it cannot start.
+    // A recording stopped and not yet finished is finished first, its last
+    // frames encoded on this thread.
     bool start(const QString& path, double seconds, QString* error = nullptr);
     // Takes no more frames and finishes the file once the frames still
     // being encoded are written, without waiting for them: finished() says
@@ -105,6 +107,9 @@ private:
     // recording.
     void write(const QByteArray& encodedFrame);
     void stopAfterFailure();
+    // Finishes a stopped recording at once, encoding here the frames the
+    // worker has not delivered.
+    void finishNow();
     // Ends the file after its whole frames and tells why it ended, reason
     // being empty when it ran to its end.
     void finishFile(QString reason);

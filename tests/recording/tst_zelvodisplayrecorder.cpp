@@ -3,13 +3,18 @@
 #include "recording/ZelvoDisplayRecorder.h"
 
 #include <QFile>
+#include <QFileInfo>
 #include <QImage>
 #include <QPainter>
+#include <QRegularExpression>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
 
 #include <memory>
+
+#include <csignal>
+#include <sys/resource.h>
 
 namespace {
 
@@ -35,6 +40,27 @@ QString cutInLastWrite(const QString& path, qint64 lastFrameStart)
     return cut;
 }
 
+// No file may grow past bytes while it lives, as on a full disk: a write
+// beyond fails instead of raising the signal that would end the test.
+class FileSizeLimit final
+{
+    Q_DISABLE_COPY_MOVE(FileSizeLimit)
+
+public:
+    explicit FileSizeLimit(qint64 bytes)
+    {
+        std::signal(SIGXFSZ, SIG_IGN);
+        getrlimit(RLIMIT_FSIZE, &before);
+        rlimit limit = before;
+        limit.rlim_cur = rlim_t(bytes);
+        setrlimit(RLIMIT_FSIZE, &limit);
+    }
+    ~FileSizeLimit() { setrlimit(RLIMIT_FSIZE, &before); }
+
+private:
+    rlimit before{};
+};
+
 } // namespace
 
 class TestZelvoDisplayRecorder : public QObject
@@ -46,6 +72,7 @@ private slots:
     void recordsOneFramePerChange();
     void keepsEveryFrameAt60PerSecond_data();
     void keepsEveryFrameAt60PerSecond();
+    void endsOnAFullDisk();
 };
 
 void TestZelvoDisplayRecorder::recordsOneFramePerChange_data()
@@ -115,19 +142,20 @@ void TestZelvoDisplayRecorder::recordsOneFramePerChange()
 void TestZelvoDisplayRecorder::keepsEveryFrameAt60PerSecond_data()
 {
     QTest::addColumn<QString>("fileName");
-    QTest::addColumn<bool>("destroyed");
-    QTest::newRow("display.png, stopped") << QStringLiteral("display.png") << false;
-    QTest::newRow("display.gif, stopped") << QStringLiteral("display.gif") << false;
-    QTest::newRow("display.png, destroyed") << QStringLiteral("display.png") << true;
+    QTest::addColumn<QString>("ending");
+    QTest::newRow("display.png, stop") << QStringLiteral("display.png") << QStringLiteral("stop");
+    QTest::newRow("display.gif, stop") << QStringLiteral("display.gif") << QStringLiteral("stop");
+    QTest::newRow("display.png, stop and start") << QStringLiteral("display.png") << QStringLiteral("stop and start");
+    QTest::newRow("display.png, destroyed") << QStringLiteral("display.png") << QStringLiteral("destroyed");
 }
 
 // A second of a display changing 60 times, on the device clock, ended while
 // every frame is still being encoded: by stop(), which does not wait for
-// them, or by the end of the program.
+// them, by the next recording started at once, or by the end of the program.
 void TestZelvoDisplayRecorder::keepsEveryFrameAt60PerSecond()
 {
     QFETCH(QString, fileName);
-    QFETCH(bool, destroyed);
+    QFETCH(QString, ending);
     QTemporaryDir dir;
     const QString path = dir.filePath(fileName);
     const bool gif = fileName.endsWith(QLatin1String(".gif"));
@@ -141,15 +169,18 @@ void TestZelvoDisplayRecorder::keepsEveryFrameAt60PerSecond()
         recorder->showImage(shown.last());
         QVERIFY(clock.advance(i % 3 == 2 ? 16 : 17));
     }
-    if (destroyed) {
+    if (ending == QLatin1String("destroyed")) {
         recorder.reset();
         QCOMPARE(finished.count(), 1);
     } else {
         recorder->stop();
         QVERIFY(recorder->isRecording());
         recorder->showImage(picture(Qt::white));
+        if (ending == QLatin1String("stop and start")) {
+            QVERIFY(recorder->start(dir.filePath(QStringLiteral("next.png")), 0));
+            QCOMPARE(finished.count(), 1);
+        }
         QTRY_COMPARE(finished.count(), 1);
-        QVERIFY(!recorder->isRecording());
     }
     QCOMPARE(finished.at(0).at(1).toInt(), shown.size());
     QCOMPARE(finished.at(0).at(2).toString(), QString());
@@ -166,6 +197,42 @@ void TestZelvoDisplayRecorder::keepsEveryFrameAt60PerSecond()
     }
     // GIF's hundredths of a second, rounded frame by frame.
     QVERIFY2(qAbs(millis - 1000) <= (gif ? 5 * shown.size() : 0), qPrintable(QString::number(millis)));
+}
+
+// A frame that cannot be written ends the recording with the frames
+// written whole before it, finished, and failure() says why until the
+// next stop().
+void TestZelvoDisplayRecorder::endsOnAFullDisk()
+{
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("display.png"));
+    ZelvoClock clock(ZelvoClock::Mode::Manual);
+    ZelvoDisplayRecorder recorder(&clock);
+    QSignalSpy stopped(&recorder, &ZelvoDisplayRecorder::stoppedByFailure);
+    QVERIFY(recorder.start(path, 0));
+    recorder.showImage(picture(Qt::green));
+    QTRY_COMPARE(AnimationFile::read(path).frames.size(), 1);
+    {
+        // Room for the end of the file, not for another frame.
+        const FileSizeLimit full(QFileInfo(path).size() + 100);
+        QTest::ignoreMessage(QtWarningMsg, QRegularExpression(QStringLiteral("cannot write .*; it holds the 1 frames")));
+        for (int i = 1; i <= 3; ++i) {
+            QVERIFY(clock.advance(100));
+            recorder.showImage(picture(QColor(80 * i, 0, 255)));
+        }
+        QTRY_COMPARE(stopped.count(), 1);
+    }
+    QVERIFY(!recorder.isRecording());
+    QVERIFY2(recorder.failure().endsWith(QStringLiteral("it holds the 1 frames written before")),
+             qPrintable(recorder.failure()));
+    QCOMPARE(stopped.at(0).at(1).toString(), recorder.failure());
+    const AnimationFile file = AnimationFile::read(path);
+    QVERIFY(file.finished);
+    QCOMPARE(file.frames.size(), 1);
+    QCOMPARE(file.declaredFrames, 1);
+    QCOMPARE(file.frames.at(0).delayMillis, 100);
+    recorder.stop();
+    QVERIFY(recorder.failure().isEmpty());
 }
 
 QTEST_GUILESS_MAIN(TestZelvoDisplayRecorder)
