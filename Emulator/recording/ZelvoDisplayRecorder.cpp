@@ -3,11 +3,13 @@
 #include "clock/ZelvoClock.h"
 #include "recording/ZelvoApngWriter.h"
 #include "recording/ZelvoGifWriter.h"
+#include "util/ZelvoOrderedWork.h"
 #include "ZelvoLog.h"
 
 #include <QDir>
 #include <QFileInfo>
 #include <QPainter>
+#include <QThreadPool>
 
 #include <utility>
 
@@ -24,13 +26,15 @@ constexpr qint64 maxPendingBytes = 64 * 1024 * 1024;
 
 ZelvoDisplayRecorder::ZelvoDisplayRecorder(ZelvoClock* clock, QObject* parent)
     : QObject(parent)
-    , encoded(this, [this](const QByteArray& bytes) { write(bytes); }, &encoders)
+    , encoders(std::make_unique<QThreadPool>())
+    , encoded(std::make_unique<ZelvoOrderedWork<QByteArray>>(
+          this, [this](const QByteArray& bytes) { write(bytes); }, encoders.get()))
     , ownClock(clock ? nullptr : std::make_unique<ZelvoClock>())
     , clock(clock ? clock : ownClock.get())
     , limit(new ZelvoClockTimer(this->clock, this))
 {
     // One worker leaves the other cores to the window and the agents.
-    encoders.setMaxThreadCount(1);
+    encoders->setMaxThreadCount(1);
     limit->setSingleShot(true);
     connect(limit, &ZelvoClockTimer::timeout, this, &ZelvoDisplayRecorder::stop);
 }
@@ -45,8 +49,8 @@ void ZelvoDisplayRecorder::finishNow()
 {
     // The worker holds copies of the pictures only; what it still encodes
     // is dropped, and what it has not begun is not begun.
-    encoded.cancel();
-    encoders.clear();
+    encoded->cancel();
+    encoders->clear();
     while (!pending.isEmpty())
         write(encode(pending.head().image));
 }
@@ -181,7 +185,7 @@ void ZelvoDisplayRecorder::finishFile(QString reason)
 
 void ZelvoDisplayRecorder::stopAfterFailure()
 {
-    encoded.cancel();
+    encoded->cancel();
     pending.clear();
     pendingBytes = 0;
     waiting = Frame();
@@ -242,7 +246,7 @@ void ZelvoDisplayRecorder::take(const Frame& frame)
     pending.enqueue(frame);
     pendingBytes += frame.image.sizeInBytes();
     ++frames;
-    encoded.run([encode = encode, image = frame.image] { return encode(image); });
+    encoded->run([encode = encode, image = frame.image] { return encode(image); });
 }
 
 void ZelvoDisplayRecorder::write(const QByteArray& encodedFrame)

@@ -1,26 +1,26 @@
 #pragma once
 
-#include "util/ZelvoOrderedWork.h"
-
 #include <QByteArray>
 #include <QFile>
 #include <QImage>
 #include <QObject>
 #include <QQueue>
 #include <QString>
-#include <QThreadPool>
 
 #include <functional>
 #include <memory>
 
+class QThreadPool;
 class ZelvoAnimationWriter;
 class ZelvoClock;
 class ZelvoClockTimer;
+template <typename T>
+class ZelvoOrderedWork;
 
 // Records the display as an animation: one frame per change of the display
 // image, each shown as long as the display showed it. The file is an
 // animated PNG, or a GIF when its name ends in ".gif". Frames are encoded on
-// worker threads as they come and written to the file in order, on this
+// a worker thread as they come and written to the file in order, on this
 // object's thread, as soon as each is encoded: the display never waits for
 // an encoding, memory stays flat however long the recording runs, and a
 // killed program leaves every frame encoded until then. Should the display
@@ -67,8 +67,6 @@ public:
     QString path() const { return file.fileName(); }
     // Frames taken into the recording so far.
     int frameCount() const { return frames; }
-    // Display changes left out since they came faster than they were encoded.
-    int droppedCount() const { return dropped; }
     // Device time until a recording of a set length ends; -1 without one.
     qint64 remainingMillis() const;
 
@@ -121,12 +119,13 @@ private:
     qint64 pendingBytes = 0;
     // The newest change that did not fit among the pending ones.
     Frame waiting;
+    // Changes left out since they came faster than they were encoded.
     int dropped = 0;
     QByteArray (*encode)(const QImage&) = nullptr;
     // A pool of its own: on the shared one an encoding would hold up the
     // parsing of the agents' frames behind it, the content it records.
-    QThreadPool encoders;
-    ZelvoOrderedWork<QByteArray> encoded;
+    std::unique_ptr<QThreadPool> encoders;
+    std::unique_ptr<ZelvoOrderedWork<QByteArray>> encoded;
     std::unique_ptr<ZelvoAnimationWriter> writer;
     QFile file;
     // When the frame written last was taken, while its length is still open.
