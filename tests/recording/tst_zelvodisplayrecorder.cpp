@@ -7,6 +7,7 @@
 #include <QImage>
 #include <QPainter>
 #include <QRegularExpression>
+#include <QScopeGuard>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
@@ -39,27 +40,6 @@ QString cutInLastWrite(const QString& path, qint64 lastFrameStart)
     out.write(bytes.left(lastFrameStart + (bytes.size() - lastFrameStart) / 2));
     return cut;
 }
-
-// No file may grow past bytes while it lives, as on a full disk: a write
-// beyond fails instead of raising the signal that would end the test.
-class FileSizeLimit final
-{
-    Q_DISABLE_COPY_MOVE(FileSizeLimit)
-
-public:
-    explicit FileSizeLimit(qint64 bytes)
-    {
-        std::signal(SIGXFSZ, SIG_IGN);
-        getrlimit(RLIMIT_FSIZE, &before);
-        rlimit limit = before;
-        limit.rlim_cur = rlim_t(bytes);
-        setrlimit(RLIMIT_FSIZE, &limit);
-    }
-    ~FileSizeLimit() { setrlimit(RLIMIT_FSIZE, &before); }
-
-private:
-    rlimit before{};
-};
 
 } // namespace
 
@@ -213,8 +193,15 @@ void TestZelvoDisplayRecorder::endsOnAFullDisk()
     recorder.showImage(picture(Qt::green));
     QTRY_COMPARE(AnimationFile::read(path).frames.size(), 1);
     {
-        // Room for the end of the file, not for another frame.
-        const FileSizeLimit full(QFileInfo(path).size() + 100);
+        // Room for the end of the file, not for another frame, as on a full
+        // disk: a write beyond fails instead of raising the signal.
+        std::signal(SIGXFSZ, SIG_IGN);
+        rlimit before{};
+        getrlimit(RLIMIT_FSIZE, &before);
+        rlimit full = before;
+        full.rlim_cur = rlim_t(QFileInfo(path).size() + 100);
+        setrlimit(RLIMIT_FSIZE, &full);
+        const auto restore = qScopeGuard([&before] { setrlimit(RLIMIT_FSIZE, &before); });
         QTest::ignoreMessage(QtWarningMsg, QRegularExpression(QStringLiteral("cannot write .*; it holds the 1 frames")));
         for (int i = 1; i <= 3; ++i) {
             QVERIFY(clock.advance(100));
