@@ -463,12 +463,9 @@ void ZelvoControlCommands::recordDisplay(const ZelvoControlRequest& request, con
     }
     // Ended at its time, by "record stop" or by a reset: answered once the
     // file is written, with what it holds.
-    auto* waiter = new QObject(this);
-    connect(display, &ZelvoDisplayRecorder::finished, waiter,
-            [waiter, reply](const QString& finishedPath, int frames, const QString& failure) {
-                delete waiter;
-                reply(failure.isEmpty() ? written(finishedPath, QStringLiteral("frames"), frames) : QJsonObject(), failure);
-            });
+    display->whenFinished(this, [reply](const QString& finishedPath, int frames, const QString& failure) {
+        reply(failure.isEmpty() ? written(finishedPath, QStringLiteral("frames"), frames) : QJsonObject(), failure);
+    });
     passManualTime(display->remainingMillis());
 }
 
@@ -497,14 +494,6 @@ void ZelvoControlCommands::stopRecording(const ZelvoControlRequest&, const Reply
     QJsonObject results;
     QStringList errors;
     QString error;
-    if (displayWasRecording) {
-        const QString displayPath = display->path();
-        const int frames = display->frameCount();
-        if (display->stop(&error))
-            results.insert(QStringLiteral("display"), written(displayPath, QStringLiteral("frames"), frames));
-        else
-            errors.append(QStringLiteral("display: ") + error);
-    }
     if (sessionWasRecording) {
         const QString sessionPath = session->path();
         const int lines = session->lineCount();
@@ -513,7 +502,23 @@ void ZelvoControlCommands::stopRecording(const ZelvoControlRequest&, const Reply
         else
             errors.append(QStringLiteral("session: ") + error);
     }
-    reply(errors.isEmpty() ? results : QJsonObject(), errors.join(QStringLiteral("; ")));
+    auto answer = [reply, results, errors](const QString& displayPath, int frames, const QString& displayError) mutable {
+        if (!displayError.isEmpty())
+            errors.prepend(QStringLiteral("display: ") + displayError);
+        else if (!displayPath.isEmpty())
+            results.insert(QStringLiteral("display"), written(displayPath, QStringLiteral("frames"), frames));
+        reply(errors.isEmpty() ? results : QJsonObject(), errors.join(QStringLiteral("; ")));
+    };
+    if (!display->isRecording()) {
+        // Nothing to finish; one that stopped by itself tells its reason.
+        const QString failure = display->failure();
+        display->stop();
+        answer(QString(), 0, failure);
+        return;
+    }
+    // Answered once the frames still being encoded are in the file.
+    display->whenFinished(this, answer);
+    display->stop();
 }
 
 void ZelvoControlCommands::fullScreen(const ZelvoControlRequest& request, const Reply& reply)

@@ -3,45 +3,66 @@
 #include "clock/ZelvoClock.h"
 #include "recording/ZelvoApngWriter.h"
 #include "recording/ZelvoGifWriter.h"
+#include "util/ZelvoOrderedWork.h"
 #include "ZelvoLog.h"
 
 #include <QDir>
 #include <QFileInfo>
 #include <QPainter>
-#include <QtConcurrent>
+#include <QThreadPool>
+
+#include <utility>
 
 namespace {
 
 // Longer than any recording a person or a test makes.
 constexpr double maxSeconds = 24 * 3600;
-// Frames handed to the workers and not yet written: half a second of a
-// display that changes 30 times a second, more than a machine that keeps
-// up ever holds.
-constexpr int maxEncoding = 16;
+// The pictures of the frames taken and not yet written: seconds of a
+// display that changes 60 times a second, far more than a machine that
+// keeps up ever holds, yet little beside the program.
+constexpr qint64 maxPendingBytes = 64 * 1024 * 1024;
 
 } // namespace
 
 ZelvoDisplayRecorder::ZelvoDisplayRecorder(ZelvoClock* clock, QObject* parent)
     : QObject(parent)
+    , encoders(std::make_unique<QThreadPool>())
+    , encoded(std::make_unique<ZelvoOrderedWork<QByteArray>>(
+          this, [this](const QByteArray& bytes) { write(bytes); }, encoders.get()))
     , ownClock(clock ? nullptr : std::make_unique<ZelvoClock>())
     , clock(clock ? clock : ownClock.get())
     , limit(new ZelvoClockTimer(this->clock, this))
 {
+    // One worker leaves the other cores to the window and the agents.
+    encoders->setMaxThreadCount(1);
     limit->setSingleShot(true);
-    connect(limit, &ZelvoClockTimer::timeout, this, [this] { stop(); });
-    connect(&oldest, &QFutureWatcher<QByteArray>::finished, this, &ZelvoDisplayRecorder::writeEncoded);
+    connect(limit, &ZelvoClockTimer::timeout, this, &ZelvoDisplayRecorder::stop);
 }
 
 ZelvoDisplayRecorder::~ZelvoDisplayRecorder()
 {
-    // The workers hold copies of the frames only; let them end.
-    for (Frame& frame : encoding)
-        frame.encoded.waitForFinished();
+    stop();
+    finishNow();
+}
+
+void ZelvoDisplayRecorder::finishNow()
+{
+    // The worker holds copies of the pictures only; what it still encodes
+    // is dropped, and what it has not begun is not begun.
+    encoded->cancel();
+    encoders->clear();
+    while (!pending.isEmpty())
+        write(encode(pending.head().image));
 }
 
 qint64 ZelvoDisplayRecorder::remainingMillis() const
 {
     return limit->remainingTime();
+}
+
+qint64 ZelvoDisplayRecorder::elapsed() const
+{
+    return clock->now() - startMillis;
 }
 
 bool ZelvoDisplayRecorder::start(const QString& path, double seconds, QString* error)
@@ -51,6 +72,10 @@ bool ZelvoDisplayRecorder::start(const QString& path, double seconds, QString* e
             *error = reason;
         return false;
     };
+    // As the next recording comes right behind, the frames of the last
+    // are few.
+    if (stopping)
+        finishNow();
     if (recording)
         return fail(QStringLiteral("the display is being recorded into %1; stop it first").arg(file.fileName()));
     if (path.isEmpty() || QDir::isRelativePath(path))
@@ -74,6 +99,7 @@ bool ZelvoDisplayRecorder::start(const QString& path, double seconds, QString* e
         encode = &ZelvoApngWriter::encodeFrame;
     }
     frames = 0;
+    dropped = 0;
     failed.clear();
     openFrameMillis = -1;
     lastRecorded = QImage();
@@ -89,78 +115,91 @@ bool ZelvoDisplayRecorder::start(const QString& path, double seconds, QString* e
     return true;
 }
 
-bool ZelvoDisplayRecorder::stop(QString* error)
+void ZelvoDisplayRecorder::stop()
 {
-    if (!recording)
-        return takeFailure(error);
-    const qint64 end = clock->now() - startMillis;
-    for (Frame& frame : encoding)
-        frame.encoded.waitForFinished();
-    writeEncoded();
-    if (!recording)
-        return takeFailure(error);
-    if (openFrameMillis >= 0)
-        writer->setLastDelay(int(end - openFrameMillis));
-    QString reason;
-    if (frames == 0) {
-        reason = QStringLiteral("nothing to write into %1: the display showed no picture").arg(file.fileName());
-        file.remove();
-    } else if (!writer->finish()) {
-        reason = QStringLiteral("cannot write %1: %2").arg(file.fileName(), writer->errorString());
+    if (!recording) {
+        failed.clear();
+        return;
     }
-    finishFile(frames, reason);
-    if (error)
-        *error = reason;
-    return reason.isEmpty();
+    if (stopping)
+        return;
+    stopping = true;
+    limit->stop();
+    endMillis = elapsed();
+    // The display as it stands at the end is in the file, whatever the bound.
+    if (!waiting.image.isNull())
+        take(std::exchange(waiting, Frame()));
+    if (pending.isEmpty())
+        finishFile(QString());
 }
 
-bool ZelvoDisplayRecorder::takeFailure(QString* error)
+void ZelvoDisplayRecorder::whenFinished(QObject* context, const Done& done)
 {
-    if (error)
-        *error = failed;
-    const bool ok = failed.isEmpty();
-    failed.clear();
-    return ok;
+    // Queued, so that what done does (a dialog, a reply) never runs inside
+    // the delivery of a frame.
+    auto* waiter = new QObject(context);
+    connect(this, &ZelvoDisplayRecorder::finished, waiter,
+            [waiter, done](const QString& path, int written, const QString& error) {
+                delete waiter;
+                done(path, written, error);
+            },
+            Qt::QueuedConnection);
 }
 
-void ZelvoDisplayRecorder::finishFile(int frames, const QString& reason)
+void ZelvoDisplayRecorder::finishFile(QString reason)
 {
+    const int written = writer->frameCount();
+    if (written == 0) {
+        if (reason.isEmpty())
+            reason = QStringLiteral("nothing to write into %1: the display showed no picture").arg(file.fileName());
+        file.remove();
+    } else {
+        // A frame cut by a failed write goes, and the file ends after the
+        // whole ones.
+        file.resize(writer->size());
+        writer->clearError();
+        if (openFrameMillis >= 0)
+            writer->setLastDelay(int(endMillis - openFrameMillis));
+        if (!writer->finish() && reason.isEmpty())
+            reason = QStringLiteral("cannot write %1: %2").arg(file.fileName(), writer->errorString());
+    }
     recording = false;
+    stopping = false;
     limit->stop();
     file.close();
     writer.reset();
     lastRecorded = QImage();
-    if (reason.isEmpty())
-        qCDebug(zelvoRecordingsLog, "ZelvoDisplayRecorder::stop %d frames written into %s", frames,
-                qUtf8Printable(file.fileName()));
-    else
+    if (!reason.isEmpty())
         qCWarning(zelvoRecordingsLog, "\033[33mZelvoDisplayRecorder::stop %s\033[0m", qUtf8Printable(reason));
+    else if (dropped > 0)
+        qCWarning(zelvoRecordingsLog,
+                  "\033[33mZelvoDisplayRecorder::stop %d frames written into %s; %d changes of the display came "
+                  "faster than they could be encoded and were left out\033[0m",
+                  written, qUtf8Printable(file.fileName()), dropped);
+    else
+        qCDebug(zelvoRecordingsLog, "ZelvoDisplayRecorder::stop %d frames written into %s", written,
+                qUtf8Printable(file.fileName()));
     emit recordingChanged(false);
-    emit finished(file.fileName(), frames, reason);
+    emit finished(file.fileName(), written, reason);
 }
 
 void ZelvoDisplayRecorder::stopAfterFailure()
 {
-    for (Frame& frame : encoding)
-        frame.encoded.waitForFinished();
-    encoding.clear();
-    const int written = writer->frameCount();
-    failed = QStringLiteral("cannot write %1: %2; it holds the %3 frames written before")
-                 .arg(file.fileName(), writer->errorString())
-                 .arg(written);
-    // A frame cut by the failed write goes, and the file ends after the
-    // whole ones as a finished recording does; without one, no file.
-    if (written == 0) {
-        file.remove();
-    } else {
-        file.resize(writer->size());
-        writer->clearError();
-        if (openFrameMillis >= 0)
-            writer->setLastDelay(int(clock->now() - startMillis - openFrameMillis));
-        writer->finish();
+    encoded->cancel();
+    pending.clear();
+    pendingBytes = 0;
+    waiting = Frame();
+    const QString reason = QStringLiteral("cannot write %1: %2; it holds the %3 frames written before")
+                               .arg(file.fileName(), writer->errorString())
+                               .arg(writer->frameCount());
+    // Told by finished() to the one who stopped it; otherwise kept for
+    // the next stop() to tell.
+    if (!stopping) {
+        failed = reason;
+        endMillis = elapsed();
     }
-    finishFile(written, failed);
-    emit stoppedByFailure(file.fileName(), failed);
+    finishFile(reason);
+    emit stoppedByFailure(file.fileName(), reason);
 }
 
 QImage ZelvoDisplayRecorder::opaque(const QImage& image)
@@ -177,47 +216,52 @@ void ZelvoDisplayRecorder::showImage(const QImage& image)
     current = image;
     emit imageShown(image);
     // A recomposition that changed nothing is no new frame.
-    if (recording && image != lastRecorded)
+    if (recording && !stopping && image != lastRecorded)
         addFrame(image);
 }
 
 void ZelvoDisplayRecorder::addFrame(const QImage& image)
 {
     lastRecorded = image;
-    const qint64 millis = clock->now() - startMillis;
-    // On a machine too busy to encode as fast as the display changes, the
-    // display waits for the oldest frame, so that memory and the time to
-    // stop stay bounded and no frame is lost.
-    if (encoding.size() >= maxEncoding) {
-        encoding.head().encoded.waitForFinished();
-        writeEncoded();
-        if (!recording)
-            return;
+    const Frame frame{elapsed(), image};
+    if (pending.isEmpty() || pendingBytes + image.sizeInBytes() <= maxPendingBytes) {
+        take(frame);
+        return;
     }
-    // The frame written last was shown until now.
-    if (encoding.isEmpty() && openFrameMillis >= 0) {
-        writer->setLastDelay(int(millis - openFrameMillis));
-        openFrameMillis = -1;
-    }
-    encoding.enqueue({millis, QtConcurrent::run(encode, image)});
-    ++frames;
-    if (encoding.size() == 1)
-        oldest.setFuture(encoding.head().encoded);
+    if (!waiting.image.isNull() && dropped++ == 0)
+        qCWarning(zelvoRecordingsLog,
+                  "\033[33mZelvoDisplayRecorder::addFrame the display changes faster than its frames are encoded: "
+                  "changes are left out of %s\033[0m",
+                  qUtf8Printable(file.fileName()));
+    waiting = frame;
 }
 
-void ZelvoDisplayRecorder::writeEncoded()
+void ZelvoDisplayRecorder::take(const Frame& frame)
+{
+    // The frame written last was shown until now.
+    if (pending.isEmpty() && openFrameMillis >= 0) {
+        writer->setLastDelay(int(frame.millis - openFrameMillis));
+        openFrameMillis = -1;
+    }
+    pending.enqueue(frame);
+    pendingBytes += frame.image.sizeInBytes();
+    ++frames;
+    encoded->run([encode = encode, image = frame.image] { return encode(image); });
+}
+
+void ZelvoDisplayRecorder::write(const QByteArray& encodedFrame)
 {
     // In the order they were shown, however the workers finish.
-    while (!encoding.isEmpty() && encoding.head().encoded.isFinished()) {
-        const Frame frame = encoding.dequeue();
-        const int delay = encoding.isEmpty() ? ZelvoAnimationWriter::openDelay
-                                             : int(encoding.head().millis - frame.millis);
-        if (!writer->append(frame.encoded.result(), delay)) {
-            stopAfterFailure();
-            return;
-        }
-        openFrameMillis = encoding.isEmpty() ? frame.millis : -1;
+    const Frame frame = pending.dequeue();
+    pendingBytes -= frame.image.sizeInBytes();
+    const int delay = pending.isEmpty() ? ZelvoAnimationWriter::openDelay : int(pending.head().millis - frame.millis);
+    if (!writer->append(encodedFrame, delay)) {
+        stopAfterFailure();
+        return;
     }
-    if (!encoding.isEmpty())
-        oldest.setFuture(encoding.head().encoded);
+    openFrameMillis = pending.isEmpty() ? frame.millis : -1;
+    if (!waiting.image.isNull() && pendingBytes + waiting.image.sizeInBytes() <= maxPendingBytes)
+        take(std::exchange(waiting, Frame()));
+    if (stopping && pending.isEmpty())
+        finishFile(QString());
 }

@@ -1,29 +1,36 @@
 #pragma once
 
+#include <QByteArray>
 #include <QFile>
-#include <QFuture>
-#include <QFutureWatcher>
 #include <QImage>
 #include <QObject>
 #include <QQueue>
 #include <QString>
 
+#include <functional>
 #include <memory>
 
+class QThreadPool;
 class ZelvoAnimationWriter;
 class ZelvoClock;
 class ZelvoClockTimer;
+template <typename T>
+class ZelvoOrderedWork;
 
 // Records the display as an animation: one frame per change of the display
 // image, each shown as long as the display showed it. The file is an
 // animated PNG, or a GIF when its name ends in ".gif". Frames are encoded on
-// worker threads as they come, so that recording costs the drawing of
-// content next to nothing, and written to the file in order as soon as
-// each is encoded: memory stays flat however long the recording runs, and a
-// killed program leaves every frame encoded until then. Frames last as
-// long as the device clock says, which is a real-time clock of its own
-// unless one is given. A frame that cannot be written (a full disk) ends
-// the recording at once: the file is cut back to its whole frames and
+// a worker thread as they come and written to the file in order, on this
+// object's thread, as soon as each is encoded: the display never waits for
+// an encoding, memory stays flat however long the recording runs, and a
+// killed program leaves every frame encoded until then. Should the display
+// change faster than its frames are encoded for seconds on end, the
+// pictures waiting are bounded: changes beyond the bound are dropped, said
+// so in the log, and the display as it stands is kept for the next frame,
+// so the file still ends on what the display showed. Frames last as long
+// as the device clock says, which is a real-time clock of its own unless
+// one is given. A frame that cannot be written (a full disk) ends the
+// recording at once: the file is cut back to its whole frames and
 // finished, so that it plays as far as it was written, and failure() says
 // why.
 class ZelvoDisplayRecorder final : public QObject
@@ -32,21 +39,33 @@ class ZelvoDisplayRecorder final : public QObject
     Q_DISABLE_COPY_MOVE(ZelvoDisplayRecorder)
 
 public:
+    using Done = std::function<void(const QString& path, int frames, const QString& error)>;
+
     explicit ZelvoDisplayRecorder(ZelvoClock* clock = nullptr, QObject* parent = nullptr);
+    // A recording still running is finished here, its last frames encoded
+    // on this thread: the program is ending, and the file must be whole.
     ~ZelvoDisplayRecorder() override;
 
     // Starts recording into path (absolute, replaced), for seconds or, when
     // seconds is 0, until stop(). False with a reason when it cannot start.
+    // A recording stopped and not yet finished is finished first, its last
+    // frames encoded on this thread.
     bool start(const QString& path, double seconds, QString* error = nullptr);
-    // Stops and finishes the file; false with a reason when it could not be
-    // written, also for a recording that had stopped by itself. Stopping
-    // otherwise when not recording does nothing and succeeds.
-    bool stop(QString* error = nullptr);
+    // Takes no more frames and finishes the file once the frames still
+    // being encoded are written, without waiting for them: finished() says
+    // how it went, at once when none are pending. Forgets the failure of
+    // a recording that stopped by itself; does nothing more otherwise.
+    void stop();
+    // Calls done from the event loop once the recording ends, with what
+    // finished() says; the call is dropped should context go first.
+    void whenFinished(QObject* context, const Done& done);
+    // True from start() until the file is finished.
     bool isRecording() const { return recording; }
     // Why the recording stopped by itself; empty when it did not, and
     // again after stop() or start().
     const QString& failure() const { return failed; }
     QString path() const { return file.fileName(); }
+    // Frames taken into the recording so far.
     int frameCount() const { return frames; }
     // Device time until a recording of a set length ends; -1 without one.
     qint64 remainingMillis() const;
@@ -64,8 +83,8 @@ signals:
     // its slots by index.
     void imageShown(const QImage& image);
     void recordingChanged(bool recording);
-    // A recording ended, by stop() or at its time; error is empty when the
-    // file was written.
+    // A recording ended, by stop(), at its time or by a failure, once its
+    // file is finished; error is empty when the file was written.
     void finished(const QString& path, int frames, const QString& error);
     // The recording stopped by itself, for reason.
     void stoppedByFailure(const QString& path, const QString& reason);
@@ -74,25 +93,39 @@ private:
     struct Frame
     {
         qint64 millis = 0;
-        QFuture<QByteArray> encoded;
+        // Kept until the frame is written, for the shutdown path to encode.
+        QImage image;
     };
 
+    qint64 elapsed() const;
     void addFrame(const QImage& image);
-    // Writes the encoded frames at the head of the queue; on a failure,
-    // ends the recording.
-    void writeEncoded();
+    // Hands the frame to the workers.
+    void take(const Frame& frame);
+    // Writes the oldest frame taken, now encoded; on a failure, ends the
+    // recording.
+    void write(const QByteArray& encodedFrame);
     void stopAfterFailure();
-    // Closes the file, which holds frames, and tells why it ended.
-    void finishFile(int frames, const QString& reason);
-    // What stop() answers when not recording.
-    bool takeFailure(QString* error);
+    // Finishes a stopped recording at once, encoding here the frames the
+    // worker has not delivered.
+    void finishNow();
+    // Ends the file after its whole frames and tells why it ended, reason
+    // being empty when it ran to its end.
+    void finishFile(QString reason);
 
     QImage current;
     QImage lastRecorded;
-    // Frames still being encoded, oldest first.
-    QQueue<Frame> encoding;
-    QFutureWatcher<QByteArray> oldest;
+    // Frames taken and not yet written, oldest first, and their pictures' bytes.
+    QQueue<Frame> pending;
+    qint64 pendingBytes = 0;
+    // The newest change that did not fit among the pending ones.
+    Frame waiting;
+    // Changes left out since they came faster than they were encoded.
+    int dropped = 0;
     QByteArray (*encode)(const QImage&) = nullptr;
+    // A pool of its own: on the shared one an encoding would hold up the
+    // parsing of the agents' frames behind it, the content it records.
+    std::unique_ptr<QThreadPool> encoders;
+    std::unique_ptr<ZelvoOrderedWork<QByteArray>> encoded;
     std::unique_ptr<ZelvoAnimationWriter> writer;
     QFile file;
     // When the frame written last was taken, while its length is still open.
@@ -101,7 +134,10 @@ private:
     std::unique_ptr<ZelvoClock> ownClock;
     ZelvoClock* clock = nullptr;
     qint64 startMillis = 0;
+    // Device time into the recording at which it was stopped.
+    qint64 endMillis = 0;
     ZelvoClockTimer* limit = nullptr;
     bool recording = false;
+    bool stopping = false;
     QString failed;
 };

@@ -1,12 +1,21 @@
 #include "AnimationFile.h"
+#include "clock/ZelvoClock.h"
 #include "recording/ZelvoDisplayRecorder.h"
 
 #include <QFile>
+#include <QFileInfo>
 #include <QImage>
 #include <QPainter>
+#include <QRegularExpression>
+#include <QScopeGuard>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
+
+#include <memory>
+
+#include <csignal>
+#include <sys/resource.h>
 
 namespace {
 
@@ -41,6 +50,9 @@ class TestZelvoDisplayRecorder : public QObject
 private slots:
     void recordsOneFramePerChange_data();
     void recordsOneFramePerChange();
+    void keepsEveryFrameAt60PerSecond_data();
+    void keepsEveryFrameAt60PerSecond();
+    void endsOnAFullDisk();
 };
 
 void TestZelvoDisplayRecorder::recordsOneFramePerChange_data()
@@ -80,8 +92,10 @@ void TestZelvoDisplayRecorder::recordsOneFramePerChange()
         QCOMPARE(sofar.declaredFrames, gif ? -1 : i + 1);
         QTest::qWait(holdMillis.at(i));
     }
-    QString error;
-    QVERIFY2(recorder.stop(&error), qPrintable(error));
+    QSignalSpy finished(&recorder, &ZelvoDisplayRecorder::finished);
+    recorder.stop();
+    QTRY_COMPARE(finished.count(), 1);
+    QCOMPARE(finished.at(0).at(2).toString(), QString());
     QCOMPARE(changes.count(), 2);
 
     const AnimationFile file = AnimationFile::read(path);
@@ -103,6 +117,109 @@ void TestZelvoDisplayRecorder::recordsOneFramePerChange()
     const AnimationFile cut = AnimationFile::read(cutInLastWrite(path, lastFrameStart));
     QVERIFY(!cut.finished);
     QCOMPARE(cut.frames.size(), shown.size() - 1);
+}
+
+void TestZelvoDisplayRecorder::keepsEveryFrameAt60PerSecond_data()
+{
+    QTest::addColumn<QString>("fileName");
+    QTest::addColumn<QString>("ending");
+    QTest::newRow("display.png, stop") << QStringLiteral("display.png") << QStringLiteral("stop");
+    QTest::newRow("display.gif, stop") << QStringLiteral("display.gif") << QStringLiteral("stop");
+    QTest::newRow("display.png, stop and start") << QStringLiteral("display.png") << QStringLiteral("stop and start");
+    QTest::newRow("display.png, destroyed") << QStringLiteral("display.png") << QStringLiteral("destroyed");
+}
+
+// A second of a display changing 60 times, on the device clock, ended while
+// every frame is still being encoded: by stop(), which does not wait for
+// them, by the next recording started at once, or by the end of the program.
+void TestZelvoDisplayRecorder::keepsEveryFrameAt60PerSecond()
+{
+    QFETCH(QString, fileName);
+    QFETCH(QString, ending);
+    QTemporaryDir dir;
+    const QString path = dir.filePath(fileName);
+    const bool gif = fileName.endsWith(QLatin1String(".gif"));
+    ZelvoClock clock(ZelvoClock::Mode::Manual);
+    auto recorder = std::make_unique<ZelvoDisplayRecorder>(&clock);
+    QSignalSpy finished(recorder.get(), &ZelvoDisplayRecorder::finished);
+    QVERIFY(recorder->start(path, 0));
+    QVector<QImage> shown;
+    for (int i = 0; i < 60; ++i) {
+        shown.append(picture(QColor(4 * i, 255 - 4 * i, 0)));
+        recorder->showImage(shown.last());
+        QVERIFY(clock.advance(i % 3 == 2 ? 16 : 17));
+    }
+    if (ending == QLatin1String("destroyed")) {
+        recorder.reset();
+        QCOMPARE(finished.count(), 1);
+    } else {
+        recorder->stop();
+        QVERIFY(recorder->isRecording());
+        recorder->showImage(picture(Qt::white));
+        if (ending == QLatin1String("stop and start")) {
+            QVERIFY(recorder->start(dir.filePath(QStringLiteral("next.png")), 0));
+            QCOMPARE(finished.count(), 1);
+        }
+        QTRY_COMPARE(finished.count(), 1);
+    }
+    QCOMPARE(finished.at(0).at(1).toInt(), shown.size());
+    QCOMPARE(finished.at(0).at(2).toString(), QString());
+
+    const AnimationFile file = AnimationFile::read(path);
+    QVERIFY(file.finished);
+    QCOMPARE(file.frames.size(), shown.size());
+    int millis = 0;
+    for (int i = 0; i < file.frames.size(); ++i) {
+        if (!gif)
+            QCOMPARE(file.frames.at(i).image.convertToFormat(QImage::Format_ARGB32),
+                     shown.at(i).convertToFormat(QImage::Format_ARGB32));
+        millis += file.frames.at(i).delayMillis;
+    }
+    // GIF's hundredths of a second, rounded frame by frame.
+    QVERIFY2(qAbs(millis - 1000) <= (gif ? 5 * shown.size() : 0), qPrintable(QString::number(millis)));
+}
+
+// A frame that cannot be written ends the recording with the frames
+// written whole before it, finished, and failure() says why until the
+// next stop().
+void TestZelvoDisplayRecorder::endsOnAFullDisk()
+{
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("display.png"));
+    ZelvoClock clock(ZelvoClock::Mode::Manual);
+    ZelvoDisplayRecorder recorder(&clock);
+    QSignalSpy stopped(&recorder, &ZelvoDisplayRecorder::stoppedByFailure);
+    QVERIFY(recorder.start(path, 0));
+    recorder.showImage(picture(Qt::green));
+    QTRY_COMPARE(AnimationFile::read(path).frames.size(), 1);
+    {
+        // Room for the end of the file, not for another frame, as on a full
+        // disk: a write beyond fails instead of raising the signal.
+        std::signal(SIGXFSZ, SIG_IGN);
+        rlimit before{};
+        getrlimit(RLIMIT_FSIZE, &before);
+        rlimit full = before;
+        full.rlim_cur = rlim_t(QFileInfo(path).size() + 100);
+        setrlimit(RLIMIT_FSIZE, &full);
+        const auto restore = qScopeGuard([&before] { setrlimit(RLIMIT_FSIZE, &before); });
+        QTest::ignoreMessage(QtWarningMsg, QRegularExpression(QStringLiteral("cannot write .*; it holds the 1 frames")));
+        for (int i = 1; i <= 3; ++i) {
+            QVERIFY(clock.advance(100));
+            recorder.showImage(picture(QColor(80 * i, 0, 255)));
+        }
+        QTRY_COMPARE(stopped.count(), 1);
+    }
+    QVERIFY(!recorder.isRecording());
+    QVERIFY2(recorder.failure().endsWith(QStringLiteral("it holds the 1 frames written before")),
+             qPrintable(recorder.failure()));
+    QCOMPARE(stopped.at(0).at(1).toString(), recorder.failure());
+    const AnimationFile file = AnimationFile::read(path);
+    QVERIFY(file.finished);
+    QCOMPARE(file.frames.size(), 1);
+    QCOMPARE(file.declaredFrames, 1);
+    QCOMPARE(file.frames.at(0).delayMillis, 100);
+    recorder.stop();
+    QVERIFY(recorder.failure().isEmpty());
 }
 
 QTEST_GUILESS_MAIN(TestZelvoDisplayRecorder)

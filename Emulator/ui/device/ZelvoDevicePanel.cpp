@@ -163,7 +163,15 @@ ZelvoDevicePanel::ZelvoDevicePanel(ZelvoEmulator* window, ZelvoServer* server, Q
             recordDisplay, display->isRecording(), QStringLiteral("zelvo-display.png"),
             tr("Animated PNG (*.png);;GIF (*.gif)"),
             [display](const QString& path, QString* error) { return display->start(path, 0, error); },
-            [display](QString* error) { return display->stop(error); });
+            [this, display](QString*) {
+                // The file is finished once its last frames are encoded.
+                display->whenFinished(this, [this](const QString&, int, const QString& error) {
+                    if (!error.isEmpty())
+                        QMessageBox::warning(this, recordDisplay->text(), error);
+                });
+                display->stop();
+                return true;
+            });
     });
     connect(recordSession, &QPushButton::clicked, this, [this, session] {
         toggleRecording(
