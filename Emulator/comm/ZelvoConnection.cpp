@@ -48,8 +48,7 @@ void ZelvoConnection::falseRun()
         server->clock()->catchUp();
         recordFrame(message);
     });
-    connect(zelvoReceiver.get(), &ZelvoReceiver::ready, this,
-            [this](const ZelvoReceiver::Step& step) { onMessage(step.message, step.stored); });
+    connect(zelvoReceiver.get(), &ZelvoReceiver::ready, this, &ZelvoConnection::onMessage);
     connect(zelvoReceiver.get(), &ZelvoReceiver::fullChanged, socket, &ZelvoSocket::setPaused);
     connect(zelvoReceiver.get(), &ZelvoReceiver::emptied, this, &ZelvoConnection::deleteIfDone);
     qCDebug(zelvoLinkLog) << "ZelvoConnection::falseRun 2";
@@ -119,15 +118,16 @@ ZelvoRecord::Source ZelvoConnection::sourceOf(const ZelvoMessage& message) const
     return {connectionNumber, peerName, message.lint};
 }
 
-void ZelvoConnection::onMessage(const ZelvoMessage& message, const ZelvoImageWriter::Configuration& stored)
+void ZelvoConnection::onMessage(const ZelvoReceiver::Step& step)
 {
+    const ZelvoMessage& message = step.message;
     qCDebug(zelvoLinkLog) << "ZelvoConnection::onActionReceived ACTION" << message.action.toString();
     switch (message.kind) {
     case ZelvoMessage::Kind::Timing:
         onZelvoConfig(message);
         break;
     case ZelvoMessage::Kind::AgentConfig:
-        onAgentConfig(message, stored);
+        onAgentConfig(message, step.stored);
         break;
     case ZelvoMessage::Kind::Content:
         onAgentContent(message);

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "comm/ZelvoReceiver.h"
 #include "record/ZelvoRecord.h"
 #include "util/ZelvoImageWriter.h"
 
@@ -11,7 +12,6 @@
 
 class QTcpSocket;
 class ZelvoAction;
-class ZelvoReceiver;
 class ZelvoSender;
 struct ZelvoMessage;
 class ZelvoServer;
@@ -101,7 +101,7 @@ public slots:
 
 private:
     // The message takes effect, by its command type.
-    void onMessage(const ZelvoMessage& message, const ZelvoImageWriter::Configuration& stored);
+    void onMessage(const ZelvoReceiver::Step& step);
     void onZelvoConfig(const ZelvoMessage& message);
     void onAgentConfig(const ZelvoMessage& message, const ZelvoImageWriter::Configuration& stored);
     void onAgentContent(const ZelvoMessage& message);

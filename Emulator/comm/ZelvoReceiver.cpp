@@ -40,7 +40,11 @@ void ZelvoReceiver::onDataReceived(const QList<QByteArray>& slices)
     const qint64 size = ZelvoFrameReader::size(slices);
     qCDebug(zelvoLinkLog).nospace() << "ZelvoReceiver::onDataReceived cmd [dataSize:" << size << "]";
     pendingBytes += size;
-    if (size < offThreadBytes)
+    // The common case, a small frame with nothing before it, takes effect
+    // at once, without a turn through the queues.
+    if (size < offThreadBytes && decoding.isIdle())
+        onDecoded(ZelvoMessage::decode(slices), size);
+    else if (size < offThreadBytes)
         decoding.add({ZelvoMessage::decode(slices), {}, size});
     else
         decoding.run([slices, size] { return Step{ZelvoMessage::decode(slices), {}, size}; });
@@ -77,6 +81,10 @@ void ZelvoReceiver::onDecoded(ZelvoMessage message, qint64 size)
     else
         qCDebug(zelvoLinkLog) << "mZelvoReceiver::onDataReceived ---:> Valid ACTION!!!";
     emit decoded(message);
+    if (message.kind != ZelvoMessage::Kind::AgentConfig && storing.isIdle()) {
+        onActionReceived({std::move(message), {}, size});
+        return;
+    }
     if (message.kind != ZelvoMessage::Kind::AgentConfig) {
         storing.add({std::move(message), {}, size});
         return;

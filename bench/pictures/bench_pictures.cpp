@@ -11,12 +11,15 @@
 //   each) in one configuration: the loop held, the peak memory;
 // - configurations of 4 and 32 MiB: the path from the first byte written to
 //   the pictures stored, against the same bytes over a plain loopback
-//   socket and against Qt's JSON parse of the frame alone, and the loop held.
+//   socket and against Qt's JSON parse of the frame alone, and the loop held;
+// - reset while a configuration of six 3000 x 3000 photos is being stored,
+//   against reset with nothing pending.
 
 #include "BenchSupport.h"
 #include "ZIImageUtil.h"
 #include "ZelvoFrame.h"
 #include "comm/ZelvoServer.h"
+#include "util/ZelvoImageWriter.h"
 #include "record/ZelvoRecorder.h"
 #include "ui/ZelvoEmulator.h"
 
@@ -34,6 +37,7 @@
 #include <QTcpServer>
 #include <QTcpSocket>
 #include <QTemporaryDir>
+#include <QThreadPool>
 #include <QThread>
 #include <QTimer>
 
@@ -211,6 +215,28 @@ public:
         return {stored, shown};
     }
 
+    // How long the window's reset takes, once the frame (when given) has
+    // been read and its pictures are being stored.
+    double resetMillis(const QByteArray& frame = QByteArray())
+    {
+        if (!frame.isEmpty()) {
+            bool read = false;
+            QMetaObject::Connection watch = QObject::connect(
+                server.recorder(), &ZelvoRecorder::appended, &watcher, [&read](const ZelvoRecord& record) {
+                    read = read || record.kind == ZelvoRecord::Kind::FrameReceived;
+                });
+            agent.write(frame);
+            waitFor([&read] { return read; });
+            QObject::disconnect(watch);
+        }
+        const Clock::time_point start = Clock::now();
+        window->reset();
+        const double millis = millisSince(start);
+        // The cancelled jobs end on their threads before the next figure.
+        server.pictureWriter()->pool()->waitForDone();
+        return millis;
+    }
+
 private:
     ZelvoServer server;
     std::unique_ptr<ZelvoEmulator> window;
@@ -371,6 +397,21 @@ void BM_Large(benchmark::State& state)
     state.counters["loop_held_ms"] = *std::max_element(held.begin(), held.end());
 }
 
+void BM_Reset(benchmark::State& state)
+{
+    const QByteArray png = pngOf(photo(3000, 3000));
+    const QByteArray frame = configFrame(QStringLiteral("reset"), {png, png, png, png, png, png});
+    std::vector<double> pending, idle;
+    Rig& emulator = rig();
+    for (auto _ : state) {
+        pending.push_back(emulator.resetMillis(frame));
+        idle.push_back(emulator.resetMillis());
+        state.SetIterationTime(pending.back() / 1000);
+    }
+    state.counters["reset_ms"] = percentile(pending, 0.5);
+    state.counters["floor_reset_idle_ms"] = percentile(idle, 0.5);
+}
+
 } // namespace
 
 int main(int argc, char** argv)
@@ -384,6 +425,8 @@ int main(int argc, char** argv)
     benchmark::RegisterBenchmark("Bombs", BM_Bombs)->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(1);
     benchmark::RegisterBenchmark("Large", BM_Large)
         ->ArgName("MiB")->Arg(4)->Arg(32)->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(3);
+    // Last: a reset sets the persisting times back to their defaults.
+    benchmark::RegisterBenchmark("Reset", BM_Reset)->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(3);
     benchmark::RunSpecifiedBenchmarks();
     theRig.reset();
     benchmark::Shutdown();
