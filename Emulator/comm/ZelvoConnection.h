@@ -38,7 +38,8 @@ class ZelvoSocket;
 //     configuration being stored) or frames wait for their turn, deletion
 //     waits until they have taken effect: the agent may send its
 //     configuration and content and close at once. [protocol]
-//  5. (Gone: the socket no longer reports its end a second time.)
+//  5. A reset drops what waits in its inbox; a connection that has closed
+//     then goes at once. [protocol]
 //  6. A broadcast walks a copy of the list, and a connection that a failed
 //     write ends in its middle lives on until the loop has returned (step
 //     4), so that the agents after it are still served. [guard]
@@ -112,6 +113,7 @@ private:
     ZelvoServer* server = nullptr;
     QString peerName;
     int connectionNumber = 0;
+    // Its socket has closed: it goes once nothing of it waits.
     bool ended = false;
     std::unique_ptr<ZelvoReceiver> zelvoReceiver;
     std::unique_ptr<ZelvoSender> zelvoSender;
