@@ -2,6 +2,8 @@
 
 #include "ZelvoAction.h"
 #include "ZelvoLog.h"
+#include "ZelvoMessage.h"
+#include "clock/ZelvoClock.h"
 #include "comm/ZelvoReceiver.h"
 #include "comm/ZelvoSender.h"
 #include "comm/ZelvoServer.h"
@@ -9,9 +11,7 @@
 #include "record/ZelvoRecorder.h"
 
 #include <QDebug>
-#include <QList>
-#include <QPointer>
-#include <QScopedValueRollback>
+#include <QMap>
 #include <QString>
 #include <QTcpSocket>
 
@@ -31,19 +31,26 @@ ZelvoConnection::~ZelvoConnection()
     qCDebug(zelvoLinkLog) << "Invoked Destructor of ZelvoConnection";
 }
 
-std::shared_ptr<ZelvoFrameBudget> ZelvoConnection::frameBudget() const
-{
-    return server->frameBudget();
-}
-
 void ZelvoConnection::falseRun()
 {
     qCDebug(zelvoLinkLog) << "ZelvoConnection::falseRun 1";
-    zelvoReceiver = std::make_unique<ZelvoReceiver>(this);
-    zelvoSender = std::make_unique<ZelvoSender>(this, server->clock());
-    zelvoSocket = std::make_unique<ZelvoSocket>(tcpSocket, this, server->clock());
-    connect(zelvoSocket.get(), &ZelvoSocket::dataReceived, zelvoReceiver.get(), &ZelvoReceiver::onDataReceived);
-    connect(zelvoSocket.get(), &ZelvoSocket::disconnected, this, &ZelvoConnection::onSocketDisconnected);
+    zelvoReceiver = std::make_unique<ZelvoReceiver>(server);
+    zelvoSocket = std::make_unique<ZelvoSocket>(tcpSocket, server->frameBudget(), server->clock());
+    zelvoSender = std::make_unique<ZelvoSender>(zelvoSocket.get(), server->clock(), server->linkDelay());
+    ZelvoSocket* socket = zelvoSocket.get();
+    connect(socket, &ZelvoSocket::dataReceived, zelvoReceiver.get(), &ZelvoReceiver::onDataReceived);
+    connect(socket, &ZelvoSocket::frameSkipped, this, &ZelvoConnection::recordSkippedFrame);
+    connect(socket, &ZelvoSocket::disconnected, this, &ZelvoConnection::onSocketDisconnected);
+    connect(socket, &ZelvoSocket::drained, this, &ZelvoConnection::deleteIfDone);
+    // A frame comes after every timer due by now, however the bytes were
+    // cut: one write of two contents is two contents a moment apart.
+    connect(zelvoReceiver.get(), &ZelvoReceiver::decoded, this, [this](const ZelvoMessage& message) {
+        server->clock()->catchUp();
+        recordFrame(message);
+    });
+    connect(zelvoReceiver.get(), &ZelvoReceiver::ready, this, &ZelvoConnection::onMessage);
+    connect(zelvoReceiver.get(), &ZelvoReceiver::fullChanged, socket, &ZelvoSocket::setPaused);
+    connect(zelvoReceiver.get(), &ZelvoReceiver::emptied, this, &ZelvoConnection::deleteIfDone);
     qCDebug(zelvoLinkLog) << "ZelvoConnection::falseRun 2";
 }
 
@@ -62,36 +69,32 @@ qint64 ZelvoConnection::unsentBytes() const
     return zelvoSender ? zelvoSender->unsentBytes() : 0;
 }
 
-int ZelvoConnection::linkDelay() const
-{
-    return server->linkDelay();
-}
-
-void ZelvoConnection::onLinkDelayChanged()
+void ZelvoConnection::onLinkDelayChanged(int millis)
 {
     if (zelvoSender)
-        zelvoSender->onDelayChanged();
+        zelvoSender->setDelay(millis);
 }
 
-void ZelvoConnection::holdFrames()
+void ZelvoConnection::cancelPending()
 {
-    if (zelvoSocket)
-        zelvoSocket->holdFrames();
-}
-
-void ZelvoConnection::releaseFrames()
-{
-    if (zelvoSocket)
-        zelvoSocket->releaseFrames();
+    if (!zelvoReceiver)
+        return;
+    zelvoReceiver->cancel();
+    deleteIfDone();
 }
 
 void ZelvoConnection::deleteWhenDone()
 {
-    if (!zelvoSocket || !zelvoSocket->hasWaitingFrames()) {
+    ended = true;
+    deleteIfDone();
+}
+
+void ZelvoConnection::deleteIfDone()
+{
+    if (ended && (!zelvoSocket || !zelvoSocket->hasWaitingFrames()) && (!zelvoReceiver || zelvoReceiver->isEmpty())) {
+        ended = false;
         deleteLater();
-        return;
     }
-    connect(zelvoSocket.get(), &ZelvoSocket::drained, this, &QObject::deleteLater, Qt::UniqueConnection);
 }
 
 void ZelvoConnection::drop()
@@ -110,52 +113,64 @@ void ZelvoConnection::onSocketDisconnected()
     emit disconnected();
 }
 
-void ZelvoConnection::onClientDone()
+ZelvoRecord::Source ZelvoConnection::sourceOf(const ZelvoMessage& message) const
 {
-    stop();
-    server->clientDone(this);
+    return {connectionNumber, peerName, message.lint};
 }
 
-ZelvoRecord::Source ZelvoConnection::sourceOf(const ZelvoAction& action) const
+void ZelvoConnection::onMessage(const ZelvoReceiver::Step& step)
 {
-    return {connectionNumber, peerName, action.lint()};
-}
-
-void ZelvoConnection::onActionReceived(const ZelvoAction& action)
-{
-    const QScopedValueRollback<QPointer<ZelvoConnection>> relaying(server->relaying, this);
-    const QScopedValueRollback<ZelvoRecord::Source> relayedSource(server->relayedSource, sourceOf(action));
-    qCDebug(zelvoLinkLog) << "ZelvoConnection::onActionReceived ACTION" << action.toString();
-    const QString type = action.commandType();
-    if (type == commandZelvoConfig)
-        onZelvoConfig(action);
-    else if (type == commandAgentConfig)
-        onAgentConfig(action);
-    else if (type == commandAgentContent)
-        onAgentContent(action);
-    else
-        recordFrame(QByteArray(), action, ZelvoRecord::Outcome::NoAction,
-                    type.isEmpty() ? ZelvoRecord::Reason::NoCommandType : ZelvoRecord::Reason::UnknownCommandType);
-}
-
-void ZelvoConnection::recordFrame(const QByteArray& payload, const ZelvoAction& action, ZelvoRecord::Outcome outcome,
-                                  ZelvoRecord::Reason reason)
-{
-    ZelvoRecord record(ZelvoRecord::Direction::In, ZelvoRecord::Kind::FrameReceived, outcome, reason);
-    record.source = sourceOf(action);
-    record.agent = action.args.value(QStringLiteral("appId")).toString();
-    record.commandType = action.commandType();
-    if (record.commandType == commandAgentContent)
-        record.contentId = action.intArg(QStringLiteral("contentId"), &record.clamped);
-    if (record.commandType == commandZelvoConfig) {
-        bool minClamped = false;
-        bool maxClamped = false;
-        action.intArg(QStringLiteral("minPersistingTimeMillis"), &minClamped);
-        action.intArg(QStringLiteral("maxPersistingTimeMillis"), &maxClamped);
-        record.clamped = minClamped || maxClamped;
+    const ZelvoMessage& message = step.message;
+    qCDebug(zelvoLinkLog) << "ZelvoConnection::onActionReceived ACTION" << message.action.toString();
+    switch (message.kind) {
+    case ZelvoMessage::Kind::Timing:
+        onZelvoConfig(message);
+        break;
+    case ZelvoMessage::Kind::AgentConfig:
+        onAgentConfig(message, step.stored);
+        break;
+    case ZelvoMessage::Kind::Content:
+        onAgentContent(message);
+        break;
+    case ZelvoMessage::Kind::Invalid:
+        // A frame that is no JSON object with members was recorded as such
+        // already; an action of no known type is recorded once more, as
+        // the action it is.
+        if (!message.action.args.isEmpty()) {
+            ZelvoMessage action = message;
+            action.payload.clear();
+            recordFrame(action);
+        }
+        break;
     }
-    record.size = payload.size();
-    record.payload = payload;
+}
+
+void ZelvoConnection::recordFrame(const ZelvoMessage& message)
+{
+    ZelvoRecord record(ZelvoRecord::Direction::In, ZelvoRecord::Kind::FrameReceived, ZelvoRecord::Outcome::Info);
+    // A frame is either no action at all, or an action whose own record
+    // (without the frame) says whether the emulator acts on its type.
+    if (message.fault != ZelvoMessage::Fault::None && (message.action.args.isEmpty() || message.payload.isEmpty())) {
+        static const QMap<ZelvoMessage::Fault, ZelvoRecord::Reason> reasons = {
+            {ZelvoMessage::Fault::NotJson, ZelvoRecord::Reason::NotJson},
+            {ZelvoMessage::Fault::NotObject, ZelvoRecord::Reason::NotObject},
+            {ZelvoMessage::Fault::NoCommandType, ZelvoRecord::Reason::NoCommandType},
+            {ZelvoMessage::Fault::UnknownCommandType, ZelvoRecord::Reason::UnknownCommandType},
+        };
+        record.outcome = ZelvoRecord::Outcome::NoAction;
+        record.reason = reasons.value(message.fault);
+    }
+    record.source = sourceOf(message);
+    record.agent = message.action.args.value(QStringLiteral("appId")).toString();
+    record.commandType = message.action.commandType();
+    if (message.kind == ZelvoMessage::Kind::Content) {
+        record.contentId = message.content.contentId;
+        record.clamped = message.content.contentIdClamped;
+    }
+    if (message.kind == ZelvoMessage::Kind::Timing)
+        record.clamped = message.timing.clamped;
+    record.size = message.payload.size();
+    record.payload = message.payload;
     server->recorder()->append(std::move(record));
 }
 
@@ -170,33 +185,25 @@ void ZelvoConnection::recordSkippedFrame(qint64 size, qint64 limit)
     server->recorder()->append(std::move(record));
 }
 
-void ZelvoConnection::onZelvoConfig(const ZelvoAction& action)
+void ZelvoConnection::onZelvoConfig(const ZelvoMessage& message)
 {
-    const int maxPersistingTimeMillis = action.intArg(QStringLiteral("maxPersistingTimeMillis"));
-    const int minPersistingTimeMillis = action.intArg(QStringLiteral("minPersistingTimeMillis"));
-    server->onZelvoConfig(minPersistingTimeMillis, maxPersistingTimeMillis);
+    server->applyTiming(message.timing, sourceOf(message));
     qCDebug(zelvoLinkLog) << "\033[95mZelvoConnection::onZelvoConfig ~~~ \033[0m";
 }
 
-void ZelvoConnection::onAgentConfig(const ZelvoAction& action)
+void ZelvoConnection::onAgentConfig(const ZelvoMessage& message, const ZelvoImageWriter::Configuration& stored)
 {
-    const QString agentHash = action.args.value(QStringLiteral("appId")).toString();
-    const QList<QString> images = action.args.value(QStringLiteral("images")).toStringList();
-    server->onAgentConfig(agentHash, images);
+    server->applyConfiguration(stored, message.agentConfig.images, sourceOf(message));
     qCDebug(zelvoLinkLog) << "mZelvoConnection::onAgentConfig ~~~ AGENT HASH ~~~ ";
 }
 
-void ZelvoConnection::onAgentContent(const ZelvoAction& action)
+void ZelvoConnection::onAgentContent(const ZelvoMessage& message)
 {
-    const QString agentHash = action.args.value(QStringLiteral("appId")).toString();
-    const QString layId = action.args.value(QStringLiteral("layoutId")).toString();
-    const int contentId = action.intArg(QStringLiteral("contentId"));
-    const QList<QString> imagesId = action.args.value(QStringLiteral("images.id")).toStringList();
-    const QList<QString> texts = action.args.value(QStringLiteral("texts")).toStringList();
-    server->onAgentContent(agentHash, contentId, layId, imagesId, texts);
+    const ZelvoContent& content = message.content;
+    server->applyContent(content, sourceOf(message));
     qCDebug(zelvoLinkLog).noquote() << "\033[95mZelvoConnection::onAgentContent ~~~ AGENT HASH ~~~"
-                                    << QLatin1Char('"') + ZelvoLog::payload(agentHash.toUtf8()) + QLatin1Char('"')
-                                    << "lay id" << QLatin1Char('"') + ZelvoLog::payload(layId.toUtf8()) + QLatin1Char('"')
-                                    << "images id" << ZelvoLog::payload(imagesId) << "texts" << ZelvoLog::payload(texts)
+                                    << QLatin1Char('"') + ZelvoLog::payload(content.agentHash.toUtf8()) + QLatin1Char('"')
+                                    << "lay id" << QLatin1Char('"') + ZelvoLog::payload(content.layoutId.toUtf8()) + QLatin1Char('"')
+                                    << "images id" << ZelvoLog::payload(content.imageIds) << "texts" << ZelvoLog::payload(content.texts)
                                     << "\033[0m";
 }

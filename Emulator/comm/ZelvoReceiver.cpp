@@ -1,30 +1,32 @@
 #include "comm/ZelvoReceiver.h"
 
-#include "ZelvoAction.h"
+#include "ZelvoFrame.h"
 #include "ZelvoFrameReader.h"
-#include "clock/ZelvoClock.h"
-#include "comm/ZelvoConnection.h"
+#include "comm/ZelvoAgentSink.h"
 #include "comm/ZelvoServer.h"
-#include "ZelvoJson.h"
 #include "ZelvoLog.h"
 
 #include <QDebug>
-#include <QFutureWatcher>
-#include <QtConcurrent>
 #include <QJsonDocument>
 #include <QJsonObject>
-#include <QJsonParseError>
+
+#include <utility>
 
 namespace {
 
-// Below this a frame is parsed at once: the round trip to a pool thread
-// would cost more than it saves.
-constexpr int offThreadParseBytes = 512 * 1024;
+// Below this a frame is decoded at once: the round trip to a pool thread
+// would cost more than it saves. It is also what an inbox holds before it
+// stops reading, so that a frame of pictures waits alone, as the memory
+// of unfinished frames is bounded.
+constexpr qint64 offThreadBytes = 512 * 1024;
 
 } // namespace
 
-ZelvoReceiver::ZelvoReceiver(ZelvoConnection* connection)
-    : connection(connection)
+ZelvoReceiver::ZelvoReceiver(ZelvoServer* server, QObject* parent)
+    : QObject(parent)
+    , server(server)
+    , storing(this, [this](Step step) { onActionReceived(step); }, server->pictureWriter()->pool())
+    , decoding(this, [this](Step step) { onDecoded(std::move(step.message), step.size); })
 {
 }
 
@@ -33,77 +35,85 @@ ZelvoReceiver::~ZelvoReceiver()
     qCDebug(zelvoLinkLog) << "Invoked Destructor of ZelvoReceiver";
 }
 
-struct ZelvoReceiver::Parsed
-{
-    QByteArray data;
-    QJsonDocument document;
-    QJsonParseError error{};
-    QVariantMap args;
-};
-
-ZelvoReceiver::Parsed ZelvoReceiver::parse(const QList<QByteArray>& slices)
-{
-    Parsed parsed;
-    parsed.data = ZelvoFrameReader::join(slices);
-    parsed.document = ZelvoJson::parse(parsed.data, &parsed.error);
-    parsed.args = parsed.document.object().toVariantMap();
-    return parsed;
-}
-
 void ZelvoReceiver::onDataReceived(const QList<QByteArray>& slices)
 {
     const qint64 size = ZelvoFrameReader::size(slices);
     qCDebug(zelvoLinkLog).nospace() << "ZelvoReceiver::onDataReceived cmd [dataSize:" << size << "]";
-    if (size < offThreadParseBytes) {
-        handle(parse(slices));
-        return;
-    }
-    // Joining and parsing megabytes of pictures would hold the window and
-    // every other agent; the connection's later frames wait for it instead,
-    // in order. The watcher goes with this receiver, and what it would
-    // deliver with it.
-    connection->holdFrames();
-    auto* watcher = new QFutureWatcher<Parsed>(this);
-    connect(watcher, &QFutureWatcherBase::finished, this, [this, watcher] {
-        handle(watcher->result());
-        watcher->deleteLater();
-        connection->releaseFrames();
-    });
-    watcher->setFuture(QtConcurrent::run(&ZelvoReceiver::parse, slices));
+    pendingBytes += size;
+    // The common case, a small frame with nothing before it, takes effect
+    // at once, without a turn through the queues.
+    if (size < offThreadBytes && decoding.isIdle())
+        onDecoded(ZelvoMessage::decode(slices), size);
+    else if (size < offThreadBytes)
+        decoding.add({ZelvoMessage::decode(slices), {}, size});
+    else
+        decoding.run([slices, size] { return Step{ZelvoMessage::decode(slices), {}, size}; });
+    updateFull();
 }
 
-void ZelvoReceiver::handle(const Parsed& parsed)
+void ZelvoReceiver::cancel()
 {
-    // A frame comes after every timer due by now, however the bytes were
-    // cut: one write of two contents is two contents a moment apart.
-    connection->server->clock()->catchUp();
-    const QByteArray& data = parsed.data;
-    const QJsonDocument& document = parsed.document;
-    const QJsonParseError& parseError = parsed.error;
+    decoding.cancel();
+    storing.cancel();
+    pendingBytes = 0;
+    updateFull();
+}
+
+bool ZelvoReceiver::isFull() const
+{
+    return pendingBytes >= offThreadBytes || decoding.pending() + storing.pending() >= ZelvoFrame::framesPerTurn;
+}
+
+void ZelvoReceiver::onDecoded(ZelvoMessage message, qint64 size)
+{
     qCDebug(zelvoLinkLog) << "\033[95mZelvoReceiver::dataReceived ~~~DESERIALIZATION~~~ RET:" << false << "\033[0m";
     // Re-serialising megabytes of images costs more than parsing them, on
     // the window's thread: a large frame shows its beginning as it came.
     // qCDebug skips both when nobody would see the line.
     qCDebug(zelvoLinkLog) << "\033[95mZelvoReceiver::dataReceived ~~~DESERIALIZATION~~~ JSON:"
-                          << ZelvoLog::payload(data.size() < offThreadParseBytes
-                                                   ? document.toJson(QJsonDocument::Indented) : data)
+                          << ZelvoLog::payload(size < offThreadBytes
+                                                   ? QJsonDocument(QJsonObject::fromVariantMap(message.action.args))
+                                                         .toJson(QJsonDocument::Indented)
+                                                   : message.payload)
                           << "\033[0m";
-    const ZelvoAction action(parsed.args);
-    if (action.args.isEmpty()) {
+    if (message.action.args.isEmpty())
         qCDebug(zelvoLinkLog) << "\033[94mZelvoReceiver::onDataReceived ---:> INVALID ACTION!!!\033[0m";
-        const ZelvoRecord::Reason reason = parseError.error != QJsonParseError::NoError ? ZelvoRecord::Reason::NotJson
-            : !document.isObject()                                                  ? ZelvoRecord::Reason::NotObject
-                                                                                     : ZelvoRecord::Reason::NoCommandType;
-        connection->recordFrame(data, action, ZelvoRecord::Outcome::NoAction, reason);
+    else
+        qCDebug(zelvoLinkLog) << "mZelvoReceiver::onDataReceived ---:> Valid ACTION!!!";
+    emit decoded(message);
+    if (message.kind != ZelvoMessage::Kind::AgentConfig && storing.isIdle()) {
+        onActionReceived({std::move(message), {}, size});
         return;
     }
-    connection->recordFrame(data, action);
-    qCDebug(zelvoLinkLog) << "mZelvoReceiver::onDataReceived ---:> Valid ACTION!!!";
-    onActionReceived(action);
+    if (message.kind != ZelvoMessage::Kind::AgentConfig) {
+        storing.add({std::move(message), {}, size});
+        return;
+    }
+    ZelvoImageWriter::Configuration configuration;
+    configuration.agentHash = message.agentConfig.agentHash;
+    if (ZelvoAgentSink* sink = server->agentSink())
+        configuration.directory = sink->pictureDirectory(configuration.agentHash, &configuration.writeError);
+    const QList<QString> images = message.agentConfig.images;
+    ZelvoImageWriter::Job store = server->pictureWriter()->job(std::move(configuration), images);
+    message.payload.clear();
+    storing.run([store = std::move(store), message = std::move(message), size] { return Step{message, store(), size}; });
 }
 
-void ZelvoReceiver::onActionReceived(const ZelvoAction& action)
+void ZelvoReceiver::onActionReceived(const Step& step)
 {
-    qCDebug(zelvoLinkLog) << "ZelvoReceiver::onActionReceived COMMAND" << action.commandType();
-    connection->onActionReceived(action);
+    if (!step.message.action.args.isEmpty())
+        qCDebug(zelvoLinkLog) << "ZelvoReceiver::onActionReceived COMMAND" << step.message.action.commandType();
+    pendingBytes -= step.size;
+    updateFull();
+    emit ready(step);
+    if (isEmpty())
+        emit emptied();
+}
+
+void ZelvoReceiver::updateFull()
+{
+    if (isFull() == full)
+        return;
+    full = !full;
+    emit fullChanged(full);
 }

@@ -1,34 +1,67 @@
 #pragma once
 
+#include "ZelvoMessage.h"
+#include "util/ZelvoImageWriter.h"
+#include "util/ZelvoOrderedWork.h"
+
 #include <QByteArray>
 #include <QList>
 #include <QObject>
 
-class ZelvoAction;
-class ZelvoConnection;
+class ZelvoServer;
 
-// Turns each payload of a connection's framing socket into a ZelvoAction and
-// hands the valid ones to the connection.
+// The inbox of one agent connection: its messages, in the order its frames
+// came, each decoded into a ZelvoMessage. A large
+// frame is decoded on a pool thread, a configuration's pictures are stored
+// on the picture writer's; each message takes effect on this object's
+// thread once it and every message before it is ready, so that content
+// finds the pictures configured before it. Nothing here ever waits.
+//
+// Full (a large frame or many small ones not yet taken effect), the
+// connection reads no further frame: the agent's bytes wait in the kernel.
 class ZelvoReceiver final : public QObject
 {
     Q_OBJECT
     Q_DISABLE_COPY_MOVE(ZelvoReceiver)
 
 public:
-    explicit ZelvoReceiver(ZelvoConnection* connection);
+    // A message ready to take effect, with what became of its pictures.
+    struct Step
+    {
+        ZelvoMessage message;
+        ZelvoImageWriter::Configuration stored;
+        // The frame's bytes, which the inbox held until now.
+        qint64 size = 0;
+    };
+
+    explicit ZelvoReceiver(ZelvoServer* server, QObject* parent = nullptr);
     ~ZelvoReceiver() override;
 
-protected slots:
+    // A frame's payload in the slices it was read in.
     void onDataReceived(const QList<QByteArray>& slices);
-    void onActionReceived(const ZelvoAction& action);
+    // Drops every message not yet taken effect; what their jobs return
+    // later is ignored.
+    void cancel();
+
+    bool isEmpty() const { return decoding.pending() + storing.pending() == 0; }
+    bool isFull() const;
+
+signals:
+    // A frame is decoded, in the order of frames: before its message
+    // takes effect, and whether it is one or not.
+    void decoded(const ZelvoMessage& message);
+    void ready(const ZelvoReceiver::Step& step);
+    void fullChanged(bool full);
+    void emptied();
 
 private:
-    // The connection wires its framing socket to onDataReceived.
-    friend class ZelvoConnection;
+    void onDecoded(ZelvoMessage message, qint64 size);
+    void onActionReceived(const Step& step);
+    void updateFull();
 
-    struct Parsed;
-    static Parsed parse(const QList<QByteArray>& slices);
-    void handle(const Parsed& parsed);
-
-    ZelvoConnection* connection = nullptr;
+    ZelvoServer* server = nullptr;
+    qint64 pendingBytes = 0;
+    bool full = false;
+    ZelvoOrderedWork<Step> storing;
+    ZelvoOrderedWork<Step> decoding;
 };

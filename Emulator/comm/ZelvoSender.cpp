@@ -1,18 +1,17 @@
 #include "comm/ZelvoSender.h"
 
 #include "clock/ZelvoClock.h"
-#include "comm/ZelvoConnection.h"
 #include "ZelvoFrame.h"
 #include "ZelvoLog.h"
 #include "comm/ZelvoSocket.h"
 
 #include <QDebug>
-#include <QTcpSocket>
 
 #include <limits>
 
-ZelvoSender::ZelvoSender(ZelvoConnection* connection, ZelvoClock* clock)
-    : connection(connection)
+ZelvoSender::ZelvoSender(ZelvoSocket* socket, ZelvoClock* clock, int delayMillis)
+    : socket(socket)
+    , delayMillis(delayMillis)
     , clock(clock)
     , dueTimer(new ZelvoClockTimer(clock, this))
 {
@@ -29,7 +28,7 @@ bool ZelvoSender::send(const QByteArray& data, bool* dropped)
 {
     if (dropped)
         *dropped = false;
-    if (connection->linkDelay() <= 0 && waiting.isEmpty())
+    if (delayMillis <= 0 && waiting.isEmpty())
         return sendData(data);
     // The same bound as for bytes the agent has not read: a slowed link
     // must not grow the emulator without limit either.
@@ -47,8 +46,9 @@ bool ZelvoSender::send(const QByteArray& data, bool* dropped)
     return true;
 }
 
-void ZelvoSender::onDelayChanged()
+void ZelvoSender::setDelay(int millis)
 {
+    delayMillis = millis;
     // Not through the due timer: a manual clock would hold messages that
     // are already due until it is next advanced.
     dueTimer->stop();
@@ -57,36 +57,33 @@ void ZelvoSender::onDelayChanged()
 
 bool ZelvoSender::sendData(const QByteArray& data)
 {
-    const QTcpSocket* socket = connection->socket()->socket();
-    if (socket && socket->bytesToWrite() > ZelvoFrame::maxUnsentSize) {
-        connection->socket()->abortConnection(
+    if (socket->bytesToWrite() > ZelvoFrame::maxUnsentSize) {
+        socket->abortConnection(
             ZelvoRecord::Reason::EventsUnread, QStringLiteral("ZelvoSender::sendData AGENT READS NOTHING: %1 BYTES UNSENT").arg(socket->bytesToWrite()));
         return false;
     }
-    return connection->socket()->sendData(data);
+    return socket->sendData(data);
 }
 
 qint64 ZelvoSender::unsentBytes() const
 {
-    const QTcpSocket* socket = connection->socket()->socket();
-    return waitingBytes + (socket ? socket->bytesToWrite() : 0);
+    return waitingBytes + socket->bytesToWrite();
 }
 
 bool ZelvoSender::sendCommand(const ZelvoAction& action)
 {
-    return connection->socket()->sendCommand(action);
+    return socket->sendCommand(action);
 }
 
 void ZelvoSender::sendDue()
 {
     // One delay for all, so the due times keep the order of sending.
-    while (!waiting.isEmpty() && waiting.head().sentAt + connection->linkDelay() <= clock->now()) {
+    while (!waiting.isEmpty() && waiting.head().sentAt + delayMillis <= clock->now()) {
         const Delayed next = waiting.dequeue();
         waitingBytes -= next.data.size();
         // Once the connection has ended (a failed write aborts it), the rest
         // has no one to go to; the connection's deletion is only deferred.
-        const QTcpSocket* socket = connection->socket()->socket();
-        if (!socket || socket->state() != QAbstractSocket::ConnectedState || !sendData(next.data)) {
+        if (!socket->isConnected() || !sendData(next.data)) {
             waiting.clear();
             waitingBytes = 0;
             return;
@@ -98,6 +95,6 @@ void ZelvoSender::sendDue()
 
 void ZelvoSender::startDueTimer()
 {
-    const qint64 due = waiting.head().sentAt + connection->linkDelay();
+    const qint64 due = waiting.head().sentAt + delayMillis;
     dueTimer->start(int(qBound(qint64(0), due - clock->now(), qint64(std::numeric_limits<int>::max()))));
 }

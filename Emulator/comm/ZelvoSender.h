@@ -7,7 +7,7 @@
 class ZelvoAction;
 class ZelvoClock;
 class ZelvoClockTimer;
-class ZelvoConnection;
+class ZelvoSocket;
 
 // The outbound side of a connection: every event for an agent leaves here,
 // at once or, while the link is slowed down, the link's delay after it was
@@ -19,8 +19,8 @@ class ZelvoSender final : public QObject
     Q_DISABLE_COPY_MOVE(ZelvoSender)
 
 public:
-    // Delays are counted on clock.
-    ZelvoSender(ZelvoConnection* connection, ZelvoClock* clock);
+    // Writes on socket; delays are counted on clock, from delayMillis on.
+    ZelvoSender(ZelvoSocket* socket, ZelvoClock* clock, int delayMillis);
     ~ZelvoSender() override;
 
     // Writes now, or once the link's delay has passed; a message never
@@ -30,7 +30,7 @@ public:
     bool send(const QByteArray& data, bool* dropped = nullptr);
     // The link's delay changed: waiting messages are due at their time of
     // sending plus the new delay.
-    void onDelayChanged();
+    void setDelay(int millis);
     bool sendData(const QByteArray& data);
     // Events not yet taken by the agent: those its socket holds and those
     // waiting for the slowed link.
@@ -47,7 +47,8 @@ private:
     void sendDue();
     void startDueTimer();
 
-    ZelvoConnection* connection = nullptr;
+    ZelvoSocket* socket = nullptr;
+    int delayMillis = 0;
     QQueue<Delayed> waiting;
     qint64 waitingBytes = 0;
     ZelvoClock* clock = nullptr;

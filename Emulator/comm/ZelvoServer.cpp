@@ -1,10 +1,12 @@
 #include "comm/ZelvoServer.h"
 
 #include "clock/ZelvoClock.h"
+#include "comm/ZelvoAgentSink.h"
 #include "comm/ZelvoConnection.h"
 #include "comm/ZelvoSocket.h"
 #include "ZelvoFrameBudget.h"
 #include "ZelvoLog.h"
+#include "ZelvoMessage.h"
 #include "record/ZelvoRecorder.h"
 
 #include <QDebug>
@@ -60,8 +62,9 @@ ZelvoServer::ZelvoServer(ZelvoClock* clock, QObject* parent)
     , messageRecorder(new ZelvoRecorder(ZelvoRecorder::defaultCapacity, deviceClock, this))
     , unfinishedFrames(std::make_shared<ZelvoFrameBudget>())
     , acceptRetryTimer(new QTimer(this))
+    , pictures(std::make_unique<ZelvoImageWriter>())
 {
-    // The window connects to the relayed signals by signature.
+    // Others may connect to the relayed signals by signature.
     qRegisterMetaType<QList<QString>>("QList<QString>");
     connect(this, SIGNAL(newConnection()), this, SLOT(onNewConnection()), Qt::DirectConnection);
     acceptRetryTimer->setSingleShot(true);
@@ -148,7 +151,7 @@ void ZelvoServer::setLinkDelay(int millis)
     // in the middle of the loop.
     const QList<ZelvoConnection*> targets = connectionList;
     for (ZelvoConnection* connection : targets)
-        connection->onLinkDelayChanged();
+        connection->onLinkDelayChanged(millis);
 }
 
 int ZelvoServer::dropLinks()
@@ -170,29 +173,49 @@ void ZelvoServer::clearLinkFaults()
     droppedMessages = 0;
 }
 
-std::function<void()> ZelvoServer::holdRelayingAgent()
+void ZelvoServer::cancelAgentMessages()
 {
-    if (!relaying)
-        return [] {};
-    relaying->holdFrames();
-    return [connection = relaying] {
-        if (connection)
-            connection->releaseFrames();
-    };
+    pictures->cancelAll();
+    // Copied: a connection already closed may go once nothing waits in it.
+    const QList<ZelvoConnection*> waiting = findChildren<ZelvoConnection*>(QString(), Qt::FindDirectChildrenOnly);
+    for (ZelvoConnection* connection : waiting)
+        connection->cancelPending();
 }
 
-void ZelvoServer::processAgentContent(const QString& agentHash, int contentId, const QString& layId,
-                                      const QList<QString>& imagesId, const QList<QString>& texts)
+void ZelvoServer::applyTiming(const ZelvoTiming& timing, const ZelvoRecord::Source& source)
+{
+    if (agentMessages)
+        agentMessages->applyTiming(timing, source);
+    emit zelvoConfigReceived(timing.minMillis, timing.maxMillis);
+}
+
+void ZelvoServer::applyConfiguration(const ZelvoImageWriter::Configuration& configuration, const QList<QString>& images,
+                                     const ZelvoRecord::Source& source)
+{
+    if (agentMessages)
+        agentMessages->applyConfiguration(configuration, source);
+    emit agentConfigReceived(configuration.agentHash, images);
+}
+
+void ZelvoServer::applyContent(const ZelvoContent& content, const ZelvoRecord::Source& source)
 {
     if (zelvoLinkLog().isDebugEnabled()) {
         QDebug line = QMessageLogger(QT_MESSAGELOG_FILE, QT_MESSAGELOG_LINE, QT_MESSAGELOG_FUNC)
                           .debug(zelvoLinkLog())
                           .nospace();
-        line.noquote() << "ZelvoServer::processAgentContent Agent<" << agentHash << " LAYId "
-                       << ZelvoLog::payload(layId.toUtf8()) << " IMAGES " << ZelvoLog::payload(imagesId) << " TEXTS "
-                       << ZelvoLog::payload(texts) << ">";
+        line.noquote() << "ZelvoServer::processAgentContent Agent<" << content.agentHash << " LAYId "
+                       << ZelvoLog::payload(content.layoutId.toUtf8()) << " IMAGES " << ZelvoLog::payload(content.imageIds)
+                       << " TEXTS " << ZelvoLog::payload(content.texts) << ">";
     }
-    emit agentContentReceived(agentHash, contentId, layId, imagesId, texts);
+    if (agentMessages)
+        agentMessages->applyContent(content, source);
+    emit agentContentReceived(content.agentHash, content.contentId, content.layoutId, content.imageIds, content.texts);
+}
+
+void ZelvoServer::processAgentContent(const QString& agentHash, int contentId, const QString& layId,
+                                      const QList<QString>& imagesId, const QList<QString>& texts)
+{
+    applyContent({agentHash, contentId, false, layId, imagesId, texts}, {});
 }
 
 void ZelvoServer::onNewConnection()
@@ -231,12 +254,16 @@ void ZelvoServer::recordLink(ZelvoRecord::Kind kind, const ZelvoConnection& conn
 
 void ZelvoServer::onZelvoConfig(int minPersistingTimeMillis, int maxPersistingTimeMillis)
 {
-    emit zelvoConfigReceived(minPersistingTimeMillis, maxPersistingTimeMillis);
+    applyTiming({minPersistingTimeMillis, maxPersistingTimeMillis, false}, {});
 }
 
 void ZelvoServer::onAgentConfig(const QString& agentHash, const QList<QString>& imagesByteArray)
 {
-    emit agentConfigReceived(agentHash, imagesByteArray);
+    ZelvoImageWriter::Configuration configuration;
+    configuration.agentHash = agentHash;
+    if (agentMessages)
+        configuration.directory = agentMessages->pictureDirectory(agentHash, &configuration.writeError);
+    applyConfiguration(pictures->job(std::move(configuration), imagesByteArray)(), imagesByteArray, {});
 }
 
 void ZelvoServer::onAgentContent(const QString& agentHash, int contentId, const QString& layId,

@@ -1,26 +1,29 @@
 #pragma once
 
 #include "record/ZelvoRecord.h"
+#include "util/ZelvoImageWriter.h"
 
 #include <QHostAddress>
 #include <QList>
-#include <QPointer>
 #include <QString>
 #include <QStringList>
 #include <QTcpServer>
 
-#include <functional>
 #include <memory>
 
 class QSocketNotifier;
 class QTimer;
+class ZelvoAgentSink;
 class ZelvoClock;
 class ZelvoConnection;
 class ZelvoFrameBudget;
 class ZelvoRecorder;
+struct ZelvoContent;
+struct ZelvoTiming;
 
 // The TCP endpoint of the agents: one ZelvoConnection per accepted socket,
-// the relay of their actions to the window, and the broadcast of events.
+// the relay of their messages to the window (its ZelvoAgentSink), and the
+// broadcast of events.
 // It accepts by itself rather than by QTcpServer's loop, which retries a
 // failing accept at once and forever when the process is out of file
 // descriptors; pauseAccepting() and resumeAccepting() of the base do not apply.
@@ -49,6 +52,23 @@ public:
     ZelvoClock* clock() const { return deviceClock; }
     // What the unfinished frames of this server's agents may hold together.
     std::shared_ptr<ZelvoFrameBudget> frameBudget() const { return unfinishedFrames; }
+    // Stores the pictures of every agent's configurations, within one
+    // budget of decoded bytes.
+    ZelvoImageWriter* pictureWriter() const { return pictures.get(); }
+
+    // Where the agents' messages take effect; none: they are only
+    // recorded and signalled. The sink outlives its setting.
+    void setAgentSink(ZelvoAgentSink* sink) { agentMessages = sink; }
+    ZelvoAgentSink* agentSink() const { return agentMessages; }
+    // Every agent message not yet taken effect is dropped, and no picture
+    // is stored any more by the jobs already running: returns at once.
+    void cancelAgentMessages();
+
+    // A message takes effect: in the sink, then as the signal below.
+    void applyTiming(const ZelvoTiming& timing, const ZelvoRecord::Source& source);
+    void applyConfiguration(const ZelvoImageWriter::Configuration& configuration, const QList<QString>& images,
+                            const ZelvoRecord::Source& source);
+    void applyContent(const ZelvoContent& content, const ZelvoRecord::Source& source);
 
     bool hasPendingConnections() const override;
     QTcpSocket* nextPendingConnection() override;
@@ -74,17 +94,6 @@ public:
     // waiting leave at once; no messages dropped.
     void clearLinkFaults();
 
-    // For a slot of a relayed signal that finishes its work later (the
-    // window storing a configuration's pictures): the agent whose action is
-    // being relayed reads no further frame until the returned function is
-    // called, once, so that its later frames find that work done. Other
-    // agents go on meanwhile. Outside a relay it holds nothing.
-    std::function<void()> holdRelayingAgent();
-
-    // The connection and lint of the action being relayed; empty outside
-    // a relay. A slot that records later keeps a copy.
-    const ZelvoRecord::Source& relayed() const { return relayedSource; }
-
     void processAgentContent(const QString& agentHash, int contentId, const QString& layId,
                              const QList<QString>& imagesId, const QList<QString>& texts);
 
@@ -96,6 +105,8 @@ signals:
 
 public slots:
     void onNewConnection();
+    // For callers without a connection; a configuration's pictures are
+    // then stored before this returns.
     void onZelvoConfig(int minPersistingTimeMillis, int maxPersistingTimeMillis);
     void onAgentConfig(const QString& agentHash, const QList<QString>& imagesByteArray);
     void onAgentContent(const QString& agentHash, int contentId, const QString& layId,
@@ -108,8 +119,6 @@ private slots:
     void onSocketDisconnected();
 
 private:
-    friend class ZelvoConnection;
-
     void acceptAgents();
     // Past maxUnsentEventBytes, closes the agents that leave the most unread.
     void boundUnsentEvents();
@@ -136,9 +145,10 @@ private:
     bool linkRefused = false;
     int linkDelayMillis = 0;
     qint64 droppedMessages = 0;
-    // The connection whose action is being relayed, set by it meanwhile.
-    QPointer<ZelvoConnection> relaying;
-    ZelvoRecord::Source relayedSource;
+    ZelvoAgentSink* agentMessages = nullptr;
+    // Declared after the connections' owner data, first to go: its pool's
+    // jobs are cancelled and waited for.
+    std::unique_ptr<ZelvoImageWriter> pictures;
     // Connections accepted so far: the number of the next is one more.
     int acceptedConnections = 0;
 };

@@ -4,7 +4,7 @@
 #include "ZelvoFrame.h"
 #include "ZelvoLog.h"
 #include "clock/ZelvoClock.h"
-#include "comm/ZelvoConnection.h"
+#include "ZelvoFrameBudget.h"
 
 #include <QDebug>
 #include <QMetaEnum>
@@ -13,13 +13,12 @@
 
 int ZelvoSocket::pollCountdown = 3;
 
-ZelvoSocket::ZelvoSocket(QTcpSocket* socket, ZelvoConnection* connection, ZelvoClock* clock)
-    : connection(connection)
-    , tcpSocket(socket)
+ZelvoSocket::ZelvoSocket(QTcpSocket* socket, std::shared_ptr<ZelvoFrameBudget> budget, ZelvoClock* clock)
+    : tcpSocket(socket)
     , ownClock(clock ? nullptr : std::make_unique<ZelvoClock>())
     , pollTimer(std::make_unique<ZelvoClockTimer>(clock ? clock : ownClock.get()))
     , stallTimer(new ZelvoClockTimer(pollTimer->clock(), this))
-    , reader(connection ? connection->frameBudget() : nullptr)
+    , reader(std::move(budget))
 {
     if (tcpSocket)
         tcpSocket->setParent(this);
@@ -82,14 +81,10 @@ void ZelvoSocket::abortConnection(ZelvoRecord::Reason reason, const QString& log
         tcpSocket->abort();
 }
 
-void ZelvoSocket::holdFrames()
+void ZelvoSocket::setPaused(bool paused)
 {
-    ++holds;
-}
-
-void ZelvoSocket::releaseFrames()
-{
-    if (holds > 0 && --holds == 0 && !readScheduled) {
+    this->paused = paused;
+    if (!paused && !readScheduled) {
         readScheduled = true;
         QTimer::singleShot(0, this, [this] {
             readScheduled = false;
@@ -113,6 +108,16 @@ bool ZelvoSocket::sendData(const QByteArray& data)
     return true;
 }
 
+qint64 ZelvoSocket::bytesToWrite() const
+{
+    return tcpSocket ? tcpSocket->bytesToWrite() : 0;
+}
+
+bool ZelvoSocket::isConnected() const
+{
+    return tcpSocket && tcpSocket->state() == QAbstractSocket::ConnectedState;
+}
+
 bool ZelvoSocket::sendCommand(const ZelvoAction& action)
 {
     qCDebug(zelvoLinkLog) << "ZelvoSocket::sendCommand" << action.commandType();
@@ -126,8 +131,6 @@ void ZelvoSocket::statusSlot(QAbstractSocket::SocketState state)
     switch (state) {
     case QAbstractSocket::UnconnectedState:
         emit disconnected();
-        if (connection)
-            connection->onClientDone();
         qCDebug(zelvoLinkLog) << line.constData();
         break;
     case QAbstractSocket::ClosingState:
@@ -153,7 +156,7 @@ void ZelvoSocket::readPkg()
     // next turns of the event loop, in order. A held agent's bytes wait in
     // the kernel beyond the read-ahead, as those of a long burst do.
     for (int frames = 0; frames < ZelvoFrame::framesPerTurn; ++frames) {
-        if (holds > 0)
+        if (paused)
             return;
         if (!readFrame()) {
             // What a closed socket still held has been handed on.
@@ -197,8 +200,8 @@ bool ZelvoSocket::readFrame()
         reader.readFrom(tcpSocket);
         qCDebug(zelvoLinkLog).nospace() << "readPkg READED REMAINING<<<<<< "
                                     << reader.announcedSize() - tcpSocket->bytesAvailable();
-        if (connection && reader.announcedSize() > ZelvoFrame::maxPayloadSize)
-            connection->recordSkippedFrame(reader.announcedSize(), ZelvoFrame::maxPayloadSize);
+        if (reader.announcedSize() > ZelvoFrame::maxPayloadSize)
+            emit frameSkipped(reader.announcedSize(), ZelvoFrame::maxPayloadSize);
     }
     if (reader.inFrame()) {
         const qint64 before = reader.bytesWanted();

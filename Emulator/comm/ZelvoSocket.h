@@ -15,13 +15,12 @@ class QTcpSocket;
 class ZelvoAction;
 class ZelvoClock;
 class ZelvoClockTimer;
-class ZelvoConnection;
+class ZelvoFrameBudget;
 
 // Cuts an agent's TCP stream into frames (see ZelvoFrameReader) and sends frames
-// on it. Takes ownership of the TCP socket. On the emulator's side it belongs
-// to a ZelvoConnection; with a null connection it serves the agent's side.
-// Its poll and stall timers run on the clock given, or on a real-time
-// clock of its own.
+// on it. Takes ownership of the TCP socket. The unfinished frames of all
+// agents share budget (none: unbounded). Its poll and stall timers run on
+// the clock given, or on a real-time clock of its own.
 // Delete it with deleteLater() from its own signals.
 class ZelvoSocket final : public QObject
 {
@@ -29,13 +28,16 @@ class ZelvoSocket final : public QObject
     Q_DISABLE_COPY_MOVE(ZelvoSocket)
 
 public:
-    ZelvoSocket(QTcpSocket* socket, ZelvoConnection* connection, ZelvoClock* clock = nullptr);
+    ZelvoSocket(QTcpSocket* socket, std::shared_ptr<ZelvoFrameBudget> budget, ZelvoClock* clock = nullptr);
     ~ZelvoSocket() override;
 
     bool sendData(const QByteArray& data);
     bool sendCommand(const ZelvoAction& action);
 
     QTcpSocket* socket() const { return tcpSocket; }
+    // Bytes written and not yet taken by the system.
+    qint64 bytesToWrite() const;
+    bool isConnected() const;
 
     // Ends the connection at once, with the log line in red; the end is
     // reported as when the agent resets it, and recorded with the reason.
@@ -43,12 +45,11 @@ public:
     // Why the emulator ended the connection; None when the agent did.
     ZelvoRecord::Reason closeReason() const { return abortReason; }
 
-    // While held, complete frames wait for their turn, in order; the last
-    // release hands them on again in the next turn of the event loop.
-    void holdFrames();
-    void releaseFrames();
-    // A hold, or frames of a burst waiting for their next turn.
-    bool hasWaitingFrames() const { return holds > 0 || readScheduled; }
+    // While paused, complete frames wait for their turn, in order; the end
+    // of the pause hands them on again in the next turn of the event loop.
+    void setPaused(bool paused);
+    // A pause, or frames of a burst waiting for their next turn.
+    bool hasWaitingFrames() const { return paused || readScheduled; }
 
 signals:
     // Never emitted: on the emulator's side the socket is connected before
@@ -59,6 +60,8 @@ signals:
     // A frame's payload in the slices it was read in (see ZelvoFrameReader):
     // a large one is joined away from the window's thread.
     void dataReceived(QList<QByteArray> slices);
+    // A frame announced larger than limit, skipped unread.
+    void frameSkipped(qint64 size, qint64 limit);
     // The socket has closed and no complete frame of it waits any more.
     void drained();
 
@@ -75,7 +78,6 @@ private:
     bool readFrame();
     void pkgReaded();
 
-    ZelvoConnection* connection = nullptr;
     QTcpSocket* tcpSocket = nullptr;
     std::unique_ptr<ZelvoClock> ownClock;
     std::unique_ptr<ZelvoClockTimer> pollTimer;
@@ -83,7 +85,7 @@ private:
     ZelvoFrameReader reader;
     bool readScheduled = false;
     ZelvoRecord::Reason abortReason = ZelvoRecord::Reason::None;
-    int holds = 0;
+    bool paused = false;
 
     static int pollCountdown;
 };

@@ -10,7 +10,6 @@
 #include "ui/sensor/ZelvoSensorList.h"
 #include "pose/ZelvoHeadMotion.h"
 #include "util/ZelvoImageStore.h"
-#include "util/ZelvoImageWriter.h"
 #include "util/ZelvoPictureCache.h"
 #include "comm/ZelvoServer.h"
 #include "recording/ZelvoDisplayRecorder.h"
@@ -89,7 +88,6 @@ ZelvoEmulator::ZelvoEmulator(ZelvoServer* server, QWidget* parent)
     , layouts(ZelvoLayout::builtInLayouts())
     , agentImages(std::make_unique<ZelvoImageStore>())
     , pictureCache(std::make_unique<ZelvoPictureCache>(agentImages.get()))
-    , imageWriter(std::make_unique<ZelvoImageWriter>())
 {
     setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
@@ -97,11 +95,7 @@ ZelvoEmulator::ZelvoEmulator(ZelvoServer* server, QWidget* parent)
     // fonts again.
     loadContentFont();
 
-    connect(server, SIGNAL(zelvoConfigReceived(int,int)), this, SLOT(onZelvoConfig(int,int)));
-    connect(server, SIGNAL(agentConfigReceived(QString,QList<QString>)),
-            this, SLOT(onAgentConfig(QString,QList<QString>)));
-    connect(server, SIGNAL(agentContentReceived(QString,int,QString,QList<QString>,QList<QString>)),
-            this, SLOT(onAgentContent(QString,int,QString,QList<QString>,QList<QString>)));
+    server->setAgentSink(this);
 
     // Long presses last on the device's time; the full-screen and sensor
     // buttons have no use for one, but every button counts alike.
@@ -210,6 +204,8 @@ ZelvoEmulator::~ZelvoEmulator()
     qCDebug(zelvoWindowLog) << "Invoked Destructor of ZelvoEmulator";
     // What was recorded until the window closed is kept.
     stopRecordings();
+    if (server->agentSink() == this)
+        server->setAgentSink(nullptr);
     delete sensorList;
 }
 

@@ -5,7 +5,7 @@
 #include "model/ZelvoLayout.h"
 #include "record/ZelvoRecord.h"
 #include "ui/ZelvoScreen.h"
-#include "util/ZelvoImageWriter.h"
+#include "comm/ZelvoAgentSink.h"
 
 #include <QGraphicsView>
 #include <QImage>
@@ -40,7 +40,7 @@ class ZelvoSessionRecorder;
 // ZelvoEmulator_layouts.cpp (layout file), ZelvoEmulator_fullscreen.cpp,
 // ZelvoEmulator_events.cpp (button events), ZelvoEmulator_sensors.cpp and
 // ZelvoEmulator_reset.cpp.
-class ZelvoEmulator : public QGraphicsView
+class ZelvoEmulator : public QGraphicsView, public ZelvoAgentSink
 {
     Q_OBJECT
     Q_DISABLE_COPY_MOVE(ZelvoEmulator)
@@ -58,9 +58,17 @@ public:
     bool hasEnoughSpaceRight(QListWidget* list);
     bool confirmClose();
 
-    // Stores the images off the window's thread, holding the agent's later
-    // frames meanwhile; logs and records the outcome once they are stored.
+    // Stores the images before it returns, for a caller without an agent
+    // connection (an agent's are stored off this thread by its inbox);
+    // logs and records the outcome.
     void saveAgentImages(const QString& agentHash, const QList<QString>& images);
+
+    // The agents' messages, in each agent's order; see ZelvoAgentSink.
+    QString pictureDirectory(const QString& agentHash, QString* writeError) override;
+    void applyTiming(const ZelvoTiming& timing, const ZelvoRecord::Source& source) override;
+    void applyConfiguration(const ZelvoImageWriter::Configuration& configuration,
+                            const ZelvoRecord::Source& source) override;
+    void applyContent(const ZelvoContent& content, const ZelvoRecord::Source& source) override;
     void drawLayout(const ZelvoLayout& layout, const QString& agentHash,
                     const QList<QString>& imagesId, const QList<QString>& texts);
     // Draws one text into its rectangle and says how it came out.
@@ -207,14 +215,6 @@ private:
     static void restartBatteryCycle();
     void sendButtonEvent(int button, int gesture);
     void toggleMessagesWindow();
-    // source is the message's, for its records; writeError: why the agent's
-    // folder could not be made, if so.
-    void onAgentImagesSaved(const ZelvoImageWriter::Configuration& configuration, bool imagesSent,
-                            const ZelvoRecord::Source& source, const QString& writeError);
-    // onAgentContent once the agent's pictures are stored; source is the
-    // message's, for its records.
-    void showAgentContent(const QString& agentHash, int contentId, const QString& layId,
-                          const QList<QString>& imagesId, const QList<QString>& texts, const ZelvoRecord::Source& source);
     // drawLayout with the layout id as the message gave it.
     void drawContent(const ZelvoLayout& layout, const QString& layoutId, const QString& agentHash,
                      const QList<QString>& imagesId, const QList<QString>& texts);
@@ -299,6 +299,4 @@ private:
     // The agents' pictures, decoded when their configuration stores them.
     std::unique_ptr<ZelvoImageStore> agentImages;
     std::unique_ptr<ZelvoPictureCache> pictureCache;
-    // Declared after the cache, so that its threads are done before the cache goes.
-    std::unique_ptr<ZelvoImageWriter> imageWriter;
 };

@@ -4,8 +4,8 @@
 #include "ZIImageUtil.h"
 #include "model/ZelvoLayout.h"
 #include "ZelvoLog.h"
+#include "ZelvoMessage.h"
 #include "util/ZelvoImageStore.h"
-#include "util/ZelvoImageWriter.h"
 #include "util/ZelvoPictureCache.h"
 #include "util/ZelvoUtil.h"
 #include "comm/ZelvoServer.h"
@@ -33,7 +33,6 @@
 
 #include <algorithm>
 #include <cmath>
-#include <functional>
 #include <utility>
 
 namespace {
@@ -108,56 +107,63 @@ void ZelvoEmulator::loadContentFont()
 
 void ZelvoEmulator::onZelvoConfig(int minPersistingTMillis, int maxPersistingTMillis)
 {
-    qCDebug(zelvoContentLog).nospace() << "\033[33mZelvoEmulator::onZelvoConfig \n\t\tRECEIVED CONFIG FOR ZELVO "
-                                << minPersistingTMillis << "->" << maxPersistingTMillis << "\033[0m";
-    this->minPersistingTMillis = minPersistingTMillis;
-    this->maxPersistingTMillis = maxPersistingTMillis;
-    ZelvoRecord record(ZelvoRecord::Direction::In, ZelvoRecord::Kind::ZelvoConfig, ZelvoRecord::Outcome::TimingSet);
-    record.minMillis = minPersistingTMillis;
-    record.maxMillis = maxPersistingTMillis;
-    record.source = server->relayed();
-    server->recorder()->append(std::move(record));
+    applyTiming({minPersistingTMillis, maxPersistingTMillis, false}, {});
 }
 
 void ZelvoEmulator::onAgentConfig(const QString& agentHash, const QList<QString>& imagesArray)
 {
-    qCDebug(zelvoContentLog).nospace().noquote() << "\033[33mZelvoEmulator::configAgent \n\t\tRECEIVED CONFIG FROM AGENT "
-                                          << agentHash << "\033[0m";
     saveAgentImages(agentHash, imagesArray);
 }
 
 void ZelvoEmulator::saveAgentImages(const QString& agentHash, const QList<QString>& images)
 {
-    qCDebug(zelvoContentLog).nospace().noquote() << "\033[33mZelvoEmulator::saveAgentImages \n\t\tAGENT " << agentHash
-                                          << " has " << images.size() << " to SAVE!!!\033[0m";
-    QString writeError;
-    const QString directory = agentImages->agentImageDirectory(agentHash, &writeError);
+    server->onAgentConfig(agentHash, images);
+}
+
+void ZelvoEmulator::onAgentContent(const QString& agentHash, int contentId, const QString& layId,
+                                   const QList<QString>& imagesId, const QList<QString>& texts)
+{
+    applyContent({agentHash, contentId, false, layId, imagesId, texts}, {});
+}
+
+QString ZelvoEmulator::pictureDirectory(const QString& agentHash, QString* writeError)
+{
+    qCDebug(zelvoContentLog).nospace().noquote() << "\033[33mZelvoEmulator::configAgent \n\t\tRECEIVED CONFIG FROM AGENT "
+                                          << agentHash << "\033[0m";
+    const QString directory = agentImages->agentImageDirectory(agentHash, writeError);
     if (!directory.isEmpty())
         qCDebug(zelvoContentLog).nospace().noquote() << "\033[33mZelvoEmulator::saveAgentImages \n\t\tDIR " << directory
                                               << "!!!\033[0m";
-    // Stored off this thread; the agent's later frames wait until then, so
-    // that its content finds these pictures.
-    const std::function<void()> release = server->holdRelayingAgent();
-    const bool sent = !images.isEmpty();
-    imageWriter->store(agentHash, directory, images,
-                       [this, release, sent, writeError, source = server->relayed()](
-                           const ZelvoImageWriter::Configuration& configuration) {
-                           onAgentImagesSaved(configuration, sent, source, writeError);
-                           release();
-                       });
+    return directory;
 }
 
-void ZelvoEmulator::onAgentImagesSaved(const ZelvoImageWriter::Configuration& configuration, bool imagesSent,
-                                       const ZelvoRecord::Source& source, const QString& writeError)
+void ZelvoEmulator::applyTiming(const ZelvoTiming& timing, const ZelvoRecord::Source& source)
 {
+    qCDebug(zelvoContentLog).nospace() << "\033[33mZelvoEmulator::onZelvoConfig \n\t\tRECEIVED CONFIG FOR ZELVO "
+                                << timing.minMillis << "->" << timing.maxMillis << "\033[0m";
+    minPersistingTMillis = timing.minMillis;
+    maxPersistingTMillis = timing.maxMillis;
+    ZelvoRecord record(ZelvoRecord::Direction::In, ZelvoRecord::Kind::ZelvoConfig, ZelvoRecord::Outcome::TimingSet);
+    record.minMillis = timing.minMillis;
+    record.maxMillis = timing.maxMillis;
+    record.source = source;
+    server->recorder()->append(std::move(record));
+}
+
+void ZelvoEmulator::applyConfiguration(const ZelvoImageWriter::Configuration& configuration,
+                                       const ZelvoRecord::Source& source)
+{
+    qCDebug(zelvoContentLog).nospace().noquote() << "\033[33mZelvoEmulator::saveAgentImages \n\t\tAGENT "
+                                          << configuration.agentHash << " has " << configuration.images.size()
+                                          << " to SAVE!!!\033[0m";
     const QString& agentHash = configuration.agentHash;
     ZelvoRecord record(ZelvoRecord::Direction::In, ZelvoRecord::Kind::AgentConfig, ZelvoRecord::Outcome::Configured);
     record.source = source;
     record.agent = agentHash;
     if (configuration.directory.isEmpty()) {
         record.outcome = ZelvoRecord::Outcome::Refused;
-        record.reason = writeError.isEmpty() ? ZelvoRecord::Reason::AgentPathOutside : ZelvoRecord::Reason::WriteFailed;
-        record.writeError = writeError;
+        record.reason = configuration.writeError.isEmpty() ? ZelvoRecord::Reason::AgentPathOutside : ZelvoRecord::Reason::WriteFailed;
+        record.writeError = configuration.writeError;
     } else {
         pictureCache->forgetAgent(agentHash);
     }
@@ -187,34 +193,19 @@ void ZelvoEmulator::onAgentImagesSaved(const ZelvoImageWriter::Configuration& co
     }
     // An agent counts as configured only when every one of its images is
     // stored; a failing image never stops the following ones.
-    const bool configured = imagesSent && !configuration.directory.isEmpty() && record.refusals.isEmpty();
+    const bool configured = configuration.sent && !configuration.directory.isEmpty() && record.refusals.isEmpty();
     qCDebug(zelvoContentLog).nospace().noquote() << "\033[33mZelvoEmulator::configAgent Now agent " << agentHash
                                           << (configured ? " is CONFIGURED" : " is NOT CONFIGURED") << "!!!!\033[0m";
     server->recorder()->append(std::move(record));
 }
 
-void ZelvoEmulator::onAgentContent(const QString& agentHash, int contentId, const QString& layId,
-                                   const QList<QString>& imagesId, const QList<QString>& texts)
+void ZelvoEmulator::applyContent(const ZelvoContent& content, const ZelvoRecord::Source& source)
 {
-    // Content waits for the agent's configurations being stored, by
-    // whichever connection it came, so that it finds their pictures; the
-    // connection it came by reads nothing further meanwhile.
-    const ZelvoRecord::Source source = server->relayed();
-    if (imageWriter->isStoring(agentHash)) {
-        const std::function<void()> release = server->holdRelayingAgent();
-        imageWriter->whenStored(agentHash, [=] {
-            showAgentContent(agentHash, contentId, layId, imagesId, texts, source);
-            release();
-        });
-        return;
-    }
-    showAgentContent(agentHash, contentId, layId, imagesId, texts, source);
-}
-
-void ZelvoEmulator::showAgentContent(const QString& agentHash, int contentId, const QString& layId,
-                                     const QList<QString>& imagesId, const QList<QString>& texts,
-                                     const ZelvoRecord::Source& source)
-{
+    const QString& agentHash = content.agentHash;
+    const int contentId = content.contentId;
+    const QString& layId = content.layoutId;
+    const QList<QString>& imagesId = content.imageIds;
+    const QList<QString>& texts = content.texts;
     // Timers due by now have had their time, whether the clock has come
     // round to them or not: a minimum of 0 never skips, and content whose
     // maximum has run out goes before this one comes.

@@ -4,6 +4,7 @@
 #include "ui/Button.h"
 #include "ui/sensor/ZelvoSensorList.h"
 #include "pose/ZelvoHeadMotion.h"
+#include "comm/ZelvoServer.h"
 #include "util/ZelvoImageStore.h"
 #include "util/ZelvoPictureCache.h"
 #include "ZelvoLog.h"
@@ -40,8 +41,9 @@ void ZelvoEmulator::reset()
     lastOutcome = ZelvoRecord();
 
     // The stored images go with the reset; so do their decoded copies.
-    // Configurations being stored end first, so that none writes after it.
-    imageWriter->finishAll();
+    // The agents' messages not yet taken effect go too, at once: none of
+    // them shows or stores anything after it.
+    server->cancelAgentMessages();
     pictureCache->clear();
 
     batteryPercent = firstBatteryPercent;

@@ -10,10 +10,10 @@
 #include <QFile>
 #include <QImageReader>
 #include <QLatin1Char>
-#include <QMutexLocker>
+#include <QSemaphore>
 #include <QThread>
+#include <QThreadPool>
 
-#include <algorithm>
 #include <utility>
 
 namespace {
@@ -21,10 +21,21 @@ namespace {
 // The whole file or nothing: written beside it and renamed over it, so that
 // a reader, a failed write or a kill sees the previous picture or the new
 // one, never part of either. The file being written has a name that no
-// image id can reach (a random suffix after the picture's own).
-bool writeFile(const QString& path, const QByteArray& bytes, QString* error)
+// image id can reach (a random suffix after the picture's own). A cancel
+// before the rename leaves nothing; one during it takes the new file back,
+// since a reset may have deleted the directory around it.
+bool writeFile(const QString& path, const QByteArray& bytes, const std::atomic_bool& cancelled, QString* error)
 {
-    return ZelvoUtil::isLinkFree(path) && ZelvoFile::writeWhole(path, bytes, error);
+    if (!ZelvoUtil::isLinkFree(path))
+        return false;
+    const auto write = [&](QIODevice* file, QString*) { return file->write(bytes) == bytes.size() && !cancelled; };
+    if (!ZelvoFile::writeWhole(path, write, error))
+        return false;
+    if (cancelled) {
+        QFile::remove(path);
+        return false;
+    }
+    return true;
 }
 
 QByteArray encodePng(const QImage& image)
@@ -43,85 +54,62 @@ int kib(qint64 bytes)
 
 } // namespace
 
-ZelvoImageWriter::ZelvoImageWriter(qint64 budgetBytes, QObject* parent)
-    : QObject(parent)
-    , budgetBytes(budgetBytes)
-    , budgetKiB(kib(budgetBytes))
-    , pool(std::make_unique<QThreadPool>())
+struct ZelvoImageWriter::Budget
 {
-    pool->setMaxThreadCount(qMax(2, QThread::idealThreadCount()));
+    explicit Budget(qint64 bytes)
+        : totalKiB(kib(bytes))
+        , freeKiB(totalKiB)
+    {
+    }
+
+    // Waits while other pictures hold the budget. One larger than the whole
+    // budget takes all of it, and would otherwise wait for ever.
+    int take(qint64 bytes)
+    {
+        const int taken = qMin(kib(bytes), totalKiB);
+        freeKiB.acquire(taken);
+        return taken;
+    }
+
+    const int totalKiB;
+    QSemaphore freeKiB;
+};
+
+ZelvoImageWriter::ZelvoImageWriter(qint64 budgetBytes)
+    : budget(std::make_shared<Budget>(budgetBytes))
+    , cancelled(std::make_shared<std::atomic_bool>(false))
+    , threads(std::make_unique<QThreadPool>())
+{
+    threads->setMaxThreadCount(qMax(2, QThread::idealThreadCount()));
 }
 
 ZelvoImageWriter::~ZelvoImageWriter()
 {
-    // Before anything the pool's threads use goes; what they finish is
-    // handed back to no one.
-    pool->waitForDone();
+    cancelAll();
+    threads->waitForDone();
 }
 
-void ZelvoImageWriter::store(const QString& agentHash, const QString& directory, const QList<QString>& images,
-                            Done done)
+void ZelvoImageWriter::cancelAll()
 {
-    Job job{nextId++, {agentHash, directory, {}}, images, std::move(done), {}};
-    // One configuration of an agent at a time, so that its files and its
-    // pictures end as the last one sent them.
-    if (isStoring(agentHash))
-        waiting.append(std::move(job));
-    else
-        start(std::move(job));
+    *cancelled = true;
+    cancelled = std::make_shared<std::atomic_bool>(false);
 }
 
-void ZelvoImageWriter::whenStored(const QString& agentHash, std::function<void()> then)
+ZelvoImageWriter::Job ZelvoImageWriter::job(Configuration configuration, const QList<QString>& images) const
 {
-    if (isStoring(agentHash))
-        waiting.append(Job{nextId++, {agentHash, {}, {}}, {}, {}, std::move(then)});
-    else
-        then();
-}
-
-bool ZelvoImageWriter::isStoring(const QString& agentHash) const
-{
-    const auto sameAgent = [&agentHash](const Job& other) { return other.configuration.agentHash == agentHash; };
-    return std::any_of(running.cbegin(), running.cend(), sameAgent) || std::any_of(waiting.cbegin(), waiting.cend(), sameAgent);
-}
-
-void ZelvoImageWriter::startNext(const QString& agentHash)
-{
-    for (;;) {
-        const auto next = std::find_if(waiting.begin(), waiting.end(),
-                                       [&agentHash](const Job& other) { return other.configuration.agentHash == agentHash; });
-        if (next == waiting.end())
-            return;
-        Job job = std::move(*next);
-        waiting.erase(next);
-        if (!job.then) {
-            start(std::move(job));
-            return;
-        }
-        job.then();
-    }
-}
-
-void ZelvoImageWriter::start(Job job)
-{
-    const quint64 id = job.id;
-    Configuration configuration = job.configuration;
-    const QList<QString> payloads = job.payloads;
-    running.insert(id, std::move(job));
-    pool->start([this, id, configuration, payloads]() mutable {
+    configuration.sent = !images.isEmpty();
+    return [budget = budget, cancelled = cancelled, configuration = std::move(configuration), images]() mutable {
         if (!configuration.directory.isEmpty()) {
-            for (int n = 0; n < payloads.size(); ++n)
-                configuration.images.append(storeImage(configuration.agentHash, configuration.directory, n, payloads.at(n)));
+            for (int n = 0; n < images.size() && !*cancelled; ++n)
+                configuration.images.append(
+                    storeImage(*budget, *cancelled, configuration.agentHash, configuration.directory, n, images.at(n)));
         }
-        {
-            const QMutexLocker locker(&finishedLock);
-            finished.append({id, std::move(configuration)});
-        }
-        QMetaObject::invokeMethod(this, &ZelvoImageWriter::deliverFinished, Qt::QueuedConnection);
-    });
+        return configuration;
+    };
 }
 
-ZelvoImageWriter::Image ZelvoImageWriter::storeImage(const QString& agentHash, const QString& directory, int index,
+ZelvoImageWriter::Image ZelvoImageWriter::storeImage(Budget& budget, const std::atomic_bool& cancelled,
+                                                   const QString& agentHash, const QString& directory, int index,
                                                    const QString& payload)
 {
     const QByteArray bytes = ZelvoUtil::fromBase64(payload);
@@ -136,18 +124,18 @@ ZelvoImageWriter::Image ZelvoImageWriter::storeImage(const QString& agentHash, c
     image.refusal = {index, ZelvoRecord::Reason::WriteFailed};
 
     if (image.zi) {
-        image.stored = writeFile(image.path, bytes, &image.writeError);
+        image.stored = writeFile(image.path, bytes, cancelled, &image.writeError);
         // A ZI header may announce 4095 x 4095 pixels: decoded within the
         // budget like any picture. One that does not decode is found
         // unreadable when drawn.
         const QSize size = ZIImageUtil::ziDimensions(bytes);
-        const int taken = kib(qint64(size.width()) * size.height() * 4);
-        if (image.stored && size.isValid() && taken > 0) {
-            budgetKiB.acquire(taken);
+        const qint64 decodedBytes = qint64(size.width()) * size.height() * 4;
+        if (image.stored && size.isValid() && decodedBytes > 0) {
+            const int taken = budget.take(decodedBytes);
             const QImage decoded = ZIImageUtil::ziUncompress(bytes);
             image.size = decoded.size();
             image.visible = ZelvoPictureCache::visiblePart(decoded);
-            budgetKiB.release(taken);
+            budget.freeKiB.release(taken);
         }
     } else {
         QBuffer buffer;
@@ -156,19 +144,17 @@ ZelvoImageWriter::Image ZelvoImageWriter::storeImage(const QString& agentHash, c
         QImageReader reader(&buffer, "PNG");
         const qint64 announced = ZelvoUtil::pictureBytes(reader, index, &image.refusal);
         if (announced >= 0) {
-            // Waits while other pictures hold the budget.
-            const int taken = qMin(kib(announced), kib(budgetBytes));
-            budgetKiB.acquire(taken);
+            const int taken = budget.take(announced);
             {
                 const QImage decoded = reader.read();
                 if (decoded.isNull())
                     image.refusal.reason = ZelvoRecord::Reason::NotAPicture;
-                const QByteArray png = decoded.isNull() ? QByteArray() : encodePng(decoded);
-                image.stored = !png.isEmpty() && writeFile(image.path, png, &image.writeError);
+                const QByteArray png = decoded.isNull() || cancelled ? QByteArray() : encodePng(decoded);
+                image.stored = !png.isEmpty() && writeFile(image.path, png, cancelled, &image.writeError);
                 image.size = decoded.size();
                 image.visible = ZelvoPictureCache::visiblePart(decoded);
             }
-            budgetKiB.release(taken);
+            budget.freeKiB.release(taken);
         }
     }
     // Image n has one file: one left in the other format from an earlier
@@ -183,25 +169,4 @@ ZelvoImageWriter::Image ZelvoImageWriter::storeImage(const QString& agentHash, c
         image.visible = QImage();
     }
     return image;
-}
-
-void ZelvoImageWriter::deliverFinished()
-{
-    QList<std::pair<quint64, Configuration>> done;
-    {
-        const QMutexLocker locker(&finishedLock);
-        done.swap(finished);
-    }
-    for (const auto& [id, configuration] : done) {
-        running.take(id).done(configuration);
-        startNext(configuration.agentHash);
-    }
-}
-
-void ZelvoImageWriter::finishAll()
-{
-    while (pending() > 0) {
-        pool->waitForDone();
-        deliverFinished();
-    }
 }

@@ -3,35 +3,32 @@
 #include "record/ZelvoRecord.h"
 #include "util/ZelvoUtil.h"
 
-#include <QHash>
 #include <QImage>
-#include <QSize>
 #include <QList>
-#include <QMutex>
-#include <QObject>
-#include <QSemaphore>
+#include <QSize>
 #include <QString>
-#include <QThreadPool>
 #include <QVector>
 
+#include <atomic>
 #include <functional>
 #include <memory>
 
+class QSemaphore;
+class QThreadPool;
+
 // Writes the pictures of agent configurations into the agents' directories
-// (which the emulator's ZelvoImageStore gives) off the window's thread: Base64, decoding, encoding again and writing run
-// on a pool of its own, so that a configuration of photos holds neither the
-// window nor the other agents. Each file is replaced whole (written beside
-// it, then renamed). Configurations of one agent are stored one after the
-// other, in the order given; what is done is handed back on the window's
-// thread, in that order.
+// (which the emulator's ZelvoImageStore gives): Base64, decoding, encoding
+// again and writing. Each file is replaced whole (written beside it, then
+// renamed). The writer makes jobs, which run on its pool and share nothing
+// with the window but values; whoever runs them hands their results on in
+// order (see ZelvoOrderedWork).
 //
 // Memory is bounded by a budget of decoded bytes shared by every picture
-// being decoded at once, of all agents: a picture waits until its bytes are
-// free. A picture that would decode to more than the whole budget is
-// refused, since no display needs one that large.
-class ZelvoImageWriter final : public QObject
+// being decoded at once, of all agents: a picture waits on its pool thread
+// until its bytes are free. A picture that would decode to more than the
+// whole budget is refused, since no display needs one that large.
+class ZelvoImageWriter final
 {
-    Q_OBJECT
     Q_DISABLE_COPY_MOVE(ZelvoImageWriter)
 
 public:
@@ -56,59 +53,40 @@ public:
     struct Configuration
     {
         QString agentHash;
-        // Empty when the agent's hash names no directory of its own.
+        // Empty when the agent's hash names no directory of its own, or
+        // when it could not be made: writeError then says why.
         QString directory;
+        QString writeError;
+        // Whether the agent sent any picture.
+        bool sent = false;
         QVector<Image> images;
     };
 
-    using Done = std::function<void(const Configuration&)>;
+    using Job = std::function<Configuration()>;
 
-    explicit ZelvoImageWriter(qint64 budgetBytes = ZelvoUtil::maxPictureBytes, QObject* parent = nullptr);
-    ~ZelvoImageWriter() override;
+    explicit ZelvoImageWriter(qint64 budgetBytes = ZelvoUtil::maxPictureBytes);
+    // Cancels what is pending and waits for the pictures being decoded.
+    ~ZelvoImageWriter();
 
-    // Stores the Base64 images of one configuration in directory (empty:
-    // none is stored) and calls done on this object's thread once all are.
-    void store(const QString& agentHash, const QString& directory, const QList<QString>& images, Done done);
+    // Stores the pictures of configuration (directory and agent already
+    // set) when run, on any thread.
+    Job job(Configuration configuration, const QList<QString>& images) const;
+    // The jobs made so far store nothing more, and take back a file they
+    // were renaming into place meanwhile: whoever deletes the agents'
+    // directories afterwards finds none re-created. Returns at once.
+    void cancelAll();
 
-    // Calls then once every configuration of the agent asked for so far is
-    // stored and handed back; at once when none is pending.
-    void whenStored(const QString& agentHash, std::function<void()> then);
-    bool isStoring(const QString& agentHash) const;
-
-    // Configurations being stored or waiting, of all agents.
-    int pending() const { return running.size() + waiting.size(); }
-
-    // Stores what was asked for, handing each configuration back, before
-    // it returns: for a reset, which deletes the files afterwards.
-    void finishAll();
+    // Where the jobs run: waiting for the budget never takes a thread of
+    // the global pool.
+    QThreadPool* pool() const { return threads.get(); }
 
 private:
-    struct Job
-    {
-        quint64 id = 0;
-        Configuration configuration;
-        QList<QString> payloads;
-        Done done;
-        // Instead of a configuration: called in its turn.
-        std::function<void()> then;
-    };
+    struct Budget;
 
-    // Starts the agent's next configuration, calling what waits before it.
-    void startNext(const QString& agentHash);
+    static Image storeImage(Budget& budget, const std::atomic_bool& cancelled, const QString& agentHash,
+                            const QString& directory, int index, const QString& payload);
 
-    void start(Job job);
-    Image storeImage(const QString& agentHash, const QString& directory, int index, const QString& payload);
-    // Hands back the configurations the pool has finished, in order.
-    void deliverFinished();
-
-    qint64 budgetBytes;
-    // Free KiB of the budget, taken by the pool's threads while they decode.
-    QSemaphore budgetKiB;
-    QHash<quint64, Job> running;
-    QList<Job> waiting;
-    quint64 nextId = 1;
-    QMutex finishedLock;
-    QList<std::pair<quint64, Configuration>> finished;
-    // Declared last: its threads are waited for before the rest goes.
-    std::unique_ptr<QThreadPool> pool;
+    std::shared_ptr<Budget> budget;
+    std::shared_ptr<std::atomic_bool> cancelled;
+    std::unique_ptr<QThreadPool> threads;
 };

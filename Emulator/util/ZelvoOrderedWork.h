@@ -59,6 +59,9 @@ public:
 
     // Jobs and values given and not yet delivered.
     int pending() const { return queue.size(); }
+    // Nothing pending and no delivery running: a value given now would be
+    // delivered at once, so the owner may as well take it itself.
+    bool isIdle() const { return queue.isEmpty() && !delivering; }
 
 private:
     struct Entry

@@ -11,7 +11,9 @@
 //   each) in one configuration: the loop held, the peak memory;
 // - configurations of 4 and 32 MiB: the path from the first byte written to
 //   the pictures stored, against the same bytes over a plain loopback
-//   socket and against Qt's JSON parse of the frame alone, and the loop held.
+//   socket and against Qt's JSON parse of the frame alone, and the loop held;
+// - reset while a configuration of six 3000 x 3000 photos is being stored,
+//   against reset with nothing pending.
 
 #include "BenchSupport.h"
 #include "ZIImageUtil.h"
@@ -23,6 +25,7 @@
 #include <QApplication>
 #include <QBuffer>
 #include <QElapsedTimer>
+#include <QEventLoop>
 #include <QFile>
 #include <QHostAddress>
 #include <QImage>
@@ -211,6 +214,31 @@ public:
         return {stored, shown};
     }
 
+    // How long the window's reset takes, once the frame (when given) has
+    // been read and its pictures are being stored.
+    double resetMillis(const QByteArray& frame = QByteArray())
+    {
+        if (!frame.isEmpty()) {
+            bool read = false;
+            QMetaObject::Connection watch = QObject::connect(
+                server.recorder(), &ZelvoRecorder::appended, &watcher, [&read](const ZelvoRecord& record) {
+                    read = read || record.kind == ZelvoRecord::Kind::FrameReceived;
+                });
+            agent.write(frame);
+            waitFor([&read] { return read; });
+            QObject::disconnect(watch);
+        }
+        const Clock::time_point start = Clock::now();
+        window->reset();
+        const double millis = millisSince(start);
+        // What a reset left running ends before the next figure: a picture
+        // being decoded takes well under this.
+        QEventLoop settle;
+        QTimer::singleShot(3000, &settle, &QEventLoop::quit);
+        settle.exec();
+        return millis;
+    }
+
 private:
     ZelvoServer server;
     std::unique_ptr<ZelvoEmulator> window;
@@ -371,6 +399,29 @@ void BM_Large(benchmark::State& state)
     state.counters["loop_held_ms"] = *std::max_element(held.begin(), held.end());
 }
 
+void BM_Reset(benchmark::State& state)
+{
+    // A smooth photo: six of its noisy kind would not fit in one frame.
+    QImage smooth(3000, 3000, QImage::Format_RGB32);
+    for (int y = 0; y < smooth.height(); ++y) {
+        auto* line = reinterpret_cast<QRgb*>(smooth.scanLine(y));
+        for (int x = 0; x < smooth.width(); ++x)
+            line[x] = qRgb(x * 255 / smooth.width(), y * 255 / smooth.height(), (x * 7 + y * 13) & 0xFF);
+    }
+    const QByteArray png = pngOf(smooth);
+    const QByteArray frame = configFrame(QStringLiteral("reset"), {png, png, png, png, png, png});
+    std::vector<double> pending, idle;
+    Rig& emulator = rig();
+    for (auto _ : state) {
+        pending.push_back(emulator.resetMillis(frame));
+        idle.push_back(emulator.resetMillis());
+        state.SetIterationTime(pending.back() / 1000);
+    }
+    state.counters["reset_ms"] = percentile(pending, 0.5);
+    state.counters["floor_reset_idle_ms"] = percentile(idle, 0.5);
+    state.counters["frame_MiB"] = double(frame.size()) / (1024 * 1024);
+}
+
 } // namespace
 
 int main(int argc, char** argv)
@@ -384,6 +435,8 @@ int main(int argc, char** argv)
     benchmark::RegisterBenchmark("Bombs", BM_Bombs)->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(1);
     benchmark::RegisterBenchmark("Large", BM_Large)
         ->ArgName("MiB")->Arg(4)->Arg(32)->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(3);
+    // Last: a reset sets the persisting times back to their defaults.
+    benchmark::RegisterBenchmark("Reset", BM_Reset)->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(3);
     benchmark::RunSpecifiedBenchmarks();
     theRig.reset();
     benchmark::Shutdown();

@@ -3,6 +3,8 @@
 #include "ui/ZelvoEmulator.h"
 #include "comm/ZelvoServer.h"
 #include "record/ZelvoRecorder.h"
+#include "util/ZelvoImageStore.h"
+#include "util/ZelvoImageWriter.h"
 
 #include <QByteArray>
 #include <QColor>
@@ -22,6 +24,7 @@
 #include <QString>
 #include <QStringList>
 #include <QTest>
+#include <QThreadPool>
 #include <QTimer>
 
 #include <atomic>
@@ -50,6 +53,32 @@ QByteArray png(int width, int height)
     return ContentPictures::pngPayload(width, height);
 }
 
+// Photo-like: no flat colour for the encoder to squeeze.
+QImage photo(int width, int height)
+{
+    QImage photo(width, height, QImage::Format_RGB32);
+    for (int y = 0; y < photo.height(); ++y) {
+        auto* line = reinterpret_cast<QRgb*>(photo.scanLine(y));
+        for (int x = 0; x < photo.width(); ++x)
+            line[x] = qRgb(x * 255 / photo.width(), y * 255 / photo.height(), (x * 7 + y * 13) & 0xFF);
+    }
+    return photo;
+}
+
+QJsonObject configAction(const QString& hash, const QList<QByteArray>& payloads)
+{
+    QJsonArray images;
+    for (const QByteArray& payload : payloads)
+        images.append(QString::fromLatin1(payload.toBase64()));
+    return {{"command.type", "agent_config"}, {"appId", hash}, {"images", images}};
+}
+
+QJsonObject contentAction(const QString& hash, int contentId, const QJsonArray& imageIds)
+{
+    return {{"command.type", "agent_content"}, {"appId", hash}, {"contentId", contentId},
+            {"layoutId", "1"}, {"images.id", imageIds}, {"texts", QJsonArray{}}};
+}
+
 QString configuredLine(const QString& hash, bool configured)
 {
     return QStringLiteral("Now agent ") + QRegularExpression::escape(hash)
@@ -75,6 +104,8 @@ private slots:
     void refusedHash();
     void failedWriteKeepsPreviousImage();
     void photoStoredWhileOthersServed();
+    void orderAcrossLargePicture();
+    void resetWhileConfigurationsStored();
     void replacedImageReadWhole();
     void plantedLinkRefused_data();
     void plantedLinkRefused();
@@ -282,13 +313,7 @@ void TstAgentImages::photoStoredWhileOthersServed()
     QVERIFY(other.setPersistingTimes(0, 60000));
     QVERIFY(other.configure(QStringLiteral("other"), {zi(16, 16)}));
 
-    // Photo-like: no flat colour for the encoder to squeeze.
-    QImage photo(4000, 3000, QImage::Format_RGB32);
-    for (int y = 0; y < photo.height(); ++y) {
-        auto* line = reinterpret_cast<QRgb*>(photo.scanLine(y));
-        for (int x = 0; x < photo.width(); ++x)
-            line[x] = qRgb(x * 255 / photo.width(), y * 255 / photo.height(), (x * 7 + y * 13) & 0xFF);
-    }
+    const QImage photo = ::photo(4000, 3000);
     const QJsonObject config{{"command.type", "agent_config"},
                              {"appId", "photo"},
                              {"images", QJsonArray{QString::fromLatin1(TestFiles::png(photo).toBase64()),
@@ -314,12 +339,11 @@ void TstAgentImages::photoStoredWhileOthersServed()
         "over the 256 MiB a picture may decode to")));
     QTest::ignoreMessage(QtDebugMsg, QRegularExpression(configuredLine("photo", false)));
     agent->sendAction(config);
-    agent->sendAction({{"command.type", "agent_content"}, {"appId", "photo"}, {"contentId", 7},
-                       {"layoutId", "1"}, {"images.id", QJsonArray{"0"}}, {"texts", QJsonArray{}}});
-    // The configuration is being stored; the content behind it waits unread.
-    QTRY_COMPARE(photoFrames, 1);
-    other.sendAction({{"command.type", "agent_content"}, {"appId", "other"}, {"contentId", 3},
-                      {"layoutId", "1"}, {"images.id", QJsonArray{"0"}}, {"texts", QJsonArray{}}});
+    agent->sendAction(contentAction("photo", 7, {"0"}));
+    // The configuration is being stored; the content behind it waits in
+    // the agent's inbox.
+    QTRY_COMPARE(photoFrames, 2);
+    other.sendAction(contentAction("other", 3, {"0"}));
     QTRY_COMPARE_WITH_TIMEOUT(order.size(), 3, 60000);
     ticker.stop();
 
@@ -336,6 +360,71 @@ void TstAgentImages::photoStoredWhileOthersServed()
     // loaded machine under a sanitizer stays far below the bound.
     QVERIFY2(longestGap < 1000, qPrintable(QString::number(longestGap)));
     QCOMPARE(photoFrames, 2);
+}
+
+// A large picture, content, a small picture in its place, content: each
+// content shows the picture configured before it.
+void TstAgentImages::orderAcrossLargePicture()
+{
+    QVERIFY(agent->setPersistingTimes(0, 60000));
+    QStringList order;
+    QObject::connect(server.recorder(), &ZelvoRecorder::appended, window.get(), [&](const ZelvoRecord& record) {
+        if (record.kind == ZelvoRecord::Kind::AgentConfig)
+            order.append(record.sentence());
+        else if (record.kind == ZelvoRecord::Kind::AgentContent)
+            order.append(QStringLiteral("%1 %2x%3").arg(record.contentId).arg(window->screen().images.value(0).drawn.width())
+                             .arg(window->screen().images.value(0).drawn.height()));
+    });
+    agent->sendAction(configAction("order", {TestFiles::png(photo(1500, 1000))}));
+    agent->sendAction(contentAction("order", 1, {"0"}));
+    agent->sendAction(configAction("order", {zi(16, 8)}));
+    agent->sendAction(contentAction("order", 2, {"0"}));
+    QTRY_COMPARE_WITH_TIMEOUT(order.size(), 4, 30000);
+    QCOMPARE(order, (QStringList{"configured: 1 image stored", "1 320x216", "configured: 1 image stored", "2 16x8"}));
+}
+
+// The agent's configurations are being stored, its content waiting behind
+// them, when reset comes: nothing of them is stored or shown after it, what
+// the window says it shows is what the display shows, and the agent is
+// served on.
+void TstAgentImages::resetWhileConfigurationsStored()
+{
+    const QString hash = QStringLiteral("probe");
+    QVERIFY(agent->setPersistingTimes(0, 60000));
+    // Slow to store, small to send: all of it is read before reset.
+    const QByteArray flat = png(3000, 3000);
+    int frames = 0;
+    QStringList afterReset;
+    bool reset = false;
+    QObject::connect(server.recorder(), &ZelvoRecorder::appended, window.get(), [&](const ZelvoRecord& record) {
+        if (record.kind == ZelvoRecord::Kind::FrameReceived && record.agent == hash)
+            ++frames;
+        else if (reset && (record.kind == ZelvoRecord::Kind::AgentConfig || record.kind == ZelvoRecord::Kind::AgentContent))
+            afterReset.append(record.sentence());
+    });
+    agent->sendAction(configAction(hash, {flat, flat, flat, flat, flat, flat}));
+    agent->sendAction(contentAction(hash, 7, {"0"}));
+    agent->sendAction(configAction(hash, {flat}));
+    QTRY_COMPARE(frames, 3);
+    window->reset();
+    window->imageStore()->removeAgentImages();
+    reset = true;
+
+    // What was being stored ends, and its results come too late.
+    server.pictureWriter()->pool()->waitForDone();
+    QTest::qWait(50);
+    QCOMPARE(afterReset, QStringList());
+    QVERIFY(!QFileInfo::exists(agentDirectory(hash)));
+    QCOMPARE(window->contentIdOnDisplay(), -1);
+    QCOMPARE(window->drawnContentId(), -1);
+    QVERIFY(!window->isContentOnDisplay());
+    QVERIFY(!window->isMaxPersistingTimerRunning());
+    QVERIFY(window->screen().images.isEmpty());
+
+    QVERIFY(agent->show(hash, 8, QStringLiteral("1"), {"0"}, {}));
+    QCOMPARE(window->contentIdOnDisplay(), 8);
+    QCOMPARE(window->drawnContentId(), 8);
+    QCOMPARE(afterReset.size(), 1);
 }
 
 // A reader of an image file while the agent sends it again sees the old

@@ -396,10 +396,6 @@ void tst_ZelvoEmulator::connections_data()
     const auto row = [](const char* sender, const char* signal, const char* slot) {
         QTest::addRow("%s %s", sender, signal) << sender << QByteArray(signal) << QByteArray(slot);
     };
-    row("server", "zelvoConfigReceived(int,int)", "onZelvoConfig(int,int)");
-    row("server", "agentConfigReceived(QString,QList<QString>)", "onAgentConfig(QString,QList<QString>)");
-    row("server", "agentContentReceived(QString,int,QString,QList<QString>,QList<QString>)",
-        "onAgentContent(QString,int,QString,QList<QString>,QList<QString>)");
     row("sensorList", "singleShotValue(float*,int)", "onSingleShotValue(float*,int)");
     row("sensorList", "batteryChanged(int)", "onBatteryChanged(int)");
     row("sensorList", "startBattery()", "onStartBattery()");
@@ -437,9 +433,10 @@ void tst_ZelvoEmulator::connections()
     ZelvoServer server;
     QVERIFY(server.start(QHostAddress::LocalHost, 0));
     ZelvoEmulator window(&server, nullptr);
+    // The agents' messages reach the window through one interface, in order.
+    QCOMPARE(server.agentSink(), static_cast<ZelvoAgentSink*>(&window));
 
-    const QHash<QString, const QObject*> named = {{"server", &server},
-                                            {"sensorList", window.sensorPanel()},
+    const QHash<QString, const QObject*> named = {{"sensorList", window.sensorPanel()},
                                             {"fullScreenButton", window.fullScreenControl()},
                                             {"plusButton", window.plusControl()},
                                             {"minusButton", window.minusControl()},
