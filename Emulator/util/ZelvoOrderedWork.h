@@ -1,13 +1,16 @@
 #pragma once
 
 #include <QFuture>
+#include <QFutureInterface>
 #include <QFutureWatcher>
 #include <QObject>
 #include <QQueue>
+#include <QRunnable>
 #include <QThreadPool>
-#include <QtConcurrent>
 
 #include <functional>
+#include <memory>
+#include <mutex>
 #include <optional>
 #include <utility>
 
@@ -22,6 +25,18 @@
 // what they return later is dropped. A job therefore shares nothing with
 // its owner (it may outlive it); deliver must not destroy this object, so
 // an owner torn down in its own delivery uses deleteLater().
+namespace ZelvoOrderedWorkPrivate {
+
+// Values cross between threads under this lock, so that the thread
+// sanitizer sees the hand-off that Qt's uninstrumented pool makes.
+inline std::mutex& handOff()
+{
+    static std::mutex lock;
+    return lock;
+}
+
+} // namespace ZelvoOrderedWorkPrivate
+
 template <typename T>
 class ZelvoOrderedWork
 {
@@ -42,7 +57,14 @@ public:
     template <typename Job>
     void run(Job job)
     {
-        queue.enqueue({QtConcurrent::run(pool, std::move(job)), std::nullopt});
+        // The job and its result go through a slot of their own, under the
+        // hand-off lock, never through the future's result store.
+        auto slot = std::make_shared<Slot>();
+        QFutureInterface<void> done;
+        done.reportStarted();
+        const std::lock_guard<std::mutex> handing(ZelvoOrderedWorkPrivate::handOff());
+        queue.enqueue({done.future(), slot, std::nullopt});
+        pool->start(new Task<Job>(std::move(job), slot, done));
         if (queue.size() == 1)
             watcher.setFuture(queue.head().future);
     }
@@ -50,7 +72,7 @@ public:
     // Hands value over in its turn: at once when nothing is pending.
     void add(T value)
     {
-        queue.enqueue({QFuture<T>(), std::move(value)});
+        queue.enqueue({QFuture<void>(), nullptr, std::move(value)});
         if (!delivering)
             deliverReady();
     }
@@ -64,9 +86,45 @@ public:
     bool isIdle() const { return queue.isEmpty() && !delivering; }
 
 private:
+    struct Slot
+    {
+        std::optional<T> value;
+    };
+
+    // What a pool thread runs: it takes the job under the hand-off lock
+    // before it touches it, and gives the value back under it.
+    template <typename Job>
+    class Task final : public QRunnable
+    {
+    public:
+        Task(Job job, std::shared_ptr<Slot> slot, QFutureInterface<void> done)
+            : job(std::move(job))
+            , slot(std::move(slot))
+            , done(std::move(done))
+        {
+        }
+
+        void run() override
+        {
+            std::unique_lock<std::mutex> handing(ZelvoOrderedWorkPrivate::handOff());
+            handing.unlock();
+            T value = job();
+            handing.lock();
+            slot->value = std::move(value);
+            handing.unlock();
+            done.reportFinished();
+        }
+
+    private:
+        Job job;
+        std::shared_ptr<Slot> slot;
+        QFutureInterface<void> done;
+    };
+
     struct Entry
     {
-        QFuture<T> future;
+        QFuture<void> future;
+        std::shared_ptr<Slot> slot;
         std::optional<T> value;
     };
 
@@ -84,7 +142,8 @@ private:
                     watcher.setFuture(head.future);
                     break;
                 }
-                head.value = head.future.result();
+                const std::lock_guard<std::mutex> taking(ZelvoOrderedWorkPrivate::handOff());
+                head.value = std::move(head.slot->value);
             }
             T value = std::move(*queue.dequeue().value);
             deliver(std::move(value));
@@ -95,6 +154,6 @@ private:
     Deliver deliver;
     QThreadPool* pool;
     QQueue<Entry> queue;
-    QFutureWatcher<T> watcher;
+    QFutureWatcher<void> watcher;
     bool delivering = false;
 };
