@@ -9,6 +9,7 @@
 #include "comm/ZelvoServer.h"
 #include "comm/ZelvoSocket.h"
 #include "record/ZelvoRecorder.h"
+#include "util/ZelvoMemory.h"
 
 #include <QDebug>
 #include <QMap>
@@ -16,6 +17,10 @@
 #include <QTcpSocket>
 
 #include <utility>
+
+namespace {
+constexpr qint64 heldManyBytes = 64 * 1024;
+}
 
 ZelvoConnection::ZelvoConnection(ZelvoServer* server, QTcpSocket* socket, int number)
     : tcpSocket(socket)
@@ -29,6 +34,12 @@ ZelvoConnection::ZelvoConnection(ZelvoServer* server, QTcpSocket* socket, int nu
 ZelvoConnection::~ZelvoConnection()
 {
     qCDebug(zelvoLinkLog) << "Invoked Destructor of ZelvoConnection";
+    // Events an agent never read stay with the C library once freed; many
+    // such agents would leave the emulator tens of megabytes larger.
+    const bool heldMany = zelvoSocket && zelvoSocket->largestBacklog() > heldManyBytes;
+    zelvoSocket.reset();
+    if (heldMany)
+        ZelvoMemory::giveBackSoon();
 }
 
 void ZelvoConnection::falseRun()

@@ -102,8 +102,15 @@ bool ZelvoSocket::sendData(const QByteArray& data)
     qCDebug(zelvoLinkLog) << "\033[96mZelvoSocket::sendData Size" << data.size() << "\033[0m";
     const QByteArray frame = ZelvoFrame::encode(data);
     qCDebug(zelvoLinkLog) << "ZelvoSocket::sendData dataSize" << frame.left(ZelvoFrame::headerSize).toHex();
+    // Written at once while the agent keeps up; behind a backlog the write
+    // notifier is armed already, and a write per message to a full socket
+    // (one per agent and event for agents that never read) would only fail.
+    const bool backlog = tcpSocket->bytesToWrite() > 0;
     tcpSocket->write(frame);
-    tcpSocket->flush();
+    if (backlog)
+        backlogPeak = qMax(backlogPeak, tcpSocket->bytesToWrite());
+    else
+        tcpSocket->flush();
     pollTimer->start();
     return true;
 }

@@ -37,6 +37,8 @@ public:
     QTcpSocket* socket() const { return tcpSocket; }
     // Bytes written and not yet taken by the system.
     qint64 bytesToWrite() const;
+    // The most bytes that ever waited for the agent to read them.
+    qint64 largestBacklog() const { return backlogPeak; }
     bool isConnected() const;
 
     // Ends the connection at once, with the log line in red; the end is
@@ -84,6 +86,7 @@ private:
     ZelvoClockTimer* stallTimer = nullptr;
     ZelvoFrameReader reader;
     bool readScheduled = false;
+    qint64 backlogPeak = 0;
     ZelvoRecord::Reason abortReason = ZelvoRecord::Reason::None;
     bool paused = false;
 

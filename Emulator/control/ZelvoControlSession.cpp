@@ -9,6 +9,7 @@
 
 #include <QByteArray>
 #include <QDebug>
+#include <QElapsedTimer>
 #include <QHostAddress>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -24,6 +25,9 @@
 namespace {
 
 constexpr int requestsPerTurn = 64;
+// A request may cost much (a reading sent to hundreds of agents): a turn
+// also ends after this long, whatever it handled.
+constexpr qint64 turnMillis = 5;
 
 } // namespace
 
@@ -66,11 +70,13 @@ void ZelvoControlSession::processLines()
     if (turnScheduled)
         return;
     processing = true;
+    QElapsedTimer turn;
+    turn.start();
     for (int handled = 0;
          !busy && !closing && !following && socket->bytesToWrite() <= ZelvoControlLog::maxUnsentBytes; ++handled) {
         // A client that pipelines many requests has them handled a few at
         // a time, the window and the other clients served in between.
-        if (handled == requestsPerTurn) {
+        if (handled == requestsPerTurn || (handled > 0 && turn.elapsed() >= turnMillis)) {
             turnScheduled = true;
             QTimer::singleShot(0, this, [this] {
                 turnScheduled = false;

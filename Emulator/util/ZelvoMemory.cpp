@@ -1,5 +1,7 @@
 #include "util/ZelvoMemory.h"
 
+#include <QTimer>
+
 // Any header of the C library says which one it is.
 #include <cstdlib>
 
@@ -12,4 +14,16 @@ void ZelvoMemory::giveBack()
 #if defined(__GLIBC__)
     malloc_trim(0);
 #endif
+}
+
+void ZelvoMemory::giveBackSoon()
+{
+    static bool scheduled = false;
+    if (scheduled)
+        return;
+    scheduled = true;
+    QTimer::singleShot(0, [] {
+        scheduled = false;
+        giveBack();
+    });
 }

@@ -8,4 +8,9 @@ namespace ZelvoMemory {
 // unread) would otherwise keep the emulator large after it ended.
 void giveBack();
 
+// The same, once the event loop next runs: many endings in one pass (all
+// the agents of a test leaving at once) hand back once, after each freed
+// its part. For the thread that runs the event loop.
+void giveBackSoon();
+
 } // namespace ZelvoMemory
