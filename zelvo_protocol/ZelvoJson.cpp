@@ -172,9 +172,7 @@ bool appendKept(QByteArray& kept, const QByteArray& text, int from, int to, cons
     return true;
 }
 
-} // namespace
-
-QJsonDocument ZelvoJson::parse(const QByteArray& text, QJsonParseError* error)
+QJsonDocument parseWithoutRepeats(const QByteArray& text, QJsonParseError* error)
 {
     std::vector<Span> cuts = repeatedMembers(text);
     if (cuts.empty())
@@ -187,4 +185,52 @@ QJsonDocument ZelvoJson::parse(const QByteArray& text, QJsonParseError* error)
     if (!appendKept(kept, text, 0, text.size(), cuts, next, error))
         return {};
     return QJsonDocument::fromJson(kept, error);
+}
+
+// Each NUL byte spelt as the escape of U+0000, which Qt reads it as. With
+// a raw NUL in them, Qt compares keys only up to that byte, and only those
+// its sort sets side by side, so which keys it takes as repeated (and
+// leaks) cannot be foreseen; spelt out, keys are compared whole, as the
+// scan above compares them. After an escaping backslash only "u0000" is
+// added. spelt gets where each spelling starts and the bytes it added.
+QByteArray spellNul(const QByteArray& text, std::vector<Span>* spelt)
+{
+    QByteArray out;
+    out.reserve(text.size() + 16);
+    int backslashes = 0;
+    for (int i = 0; i < text.size(); ++i) {
+        const char c = text.at(i);
+        if (c != '\0') {
+            out.append(c);
+            backslashes = c == '\\' ? backslashes + 1 : 0;
+            continue;
+        }
+        const char* spelling = backslashes % 2 ? "u0000" : "\\u0000";
+        spelt->push_back({out.size(), int(std::strlen(spelling)) - 1});
+        out.append(spelling);
+        backslashes = 0;
+    }
+    return out;
+}
+
+} // namespace
+
+QJsonDocument ZelvoJson::parse(const QByteArray& text, QJsonParseError* error)
+{
+    if (!text.contains('\0'))
+        return parseWithoutRepeats(text, error);
+    std::vector<Span> spelt;
+    const QByteArray spelled = spellNul(text, &spelt);
+    QJsonParseError spelledError{};
+    const QJsonDocument document = parseWithoutRepeats(spelled, &spelledError);
+    if (error) {
+        // The offset in the text as it came.
+        int offset = spelledError.offset;
+        for (const auto& [at, added] : spelt) {
+            if (at < spelledError.offset)
+                offset -= qMin(spelledError.offset - at, added);
+        }
+        *error = {offset, spelledError.error};
+    }
+    return document;
 }

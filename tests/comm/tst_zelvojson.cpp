@@ -35,6 +35,9 @@ void TestZelvoJson::lastValueWins_data()
     QTest::newRow("key text inside a value") << QByteArray(R"({"s":"\",\"s\":[","t":"\\","s":1})")
                                              << QByteArray(R"({"t":"\\","s":1})");
     QTest::newRow("broken after a repeat") << QByteArray(R"({"a":[1],"a":2,)") << QByteArray(R"({"a":2,)");
+    // Qt alone takes the first two keys as one and keeps the array for good.
+    QTest::newRow("raw NUL in keys") << QByteArray("{\"Id\0es\":[\"\"],\"Id\0}}\":1,\"k\\\0\":2}", 32)
+                                     << QByteArray(R"({"Id\u0000es":[""],"Id\u0000}}":1,"k\u0000":2})");
 }
 
 void TestZelvoJson::lastValueWins()

@@ -1,0 +1,144 @@
+#!/usr/bin/env python3
+"""Agents that never read: 200 agents connect and read nothing while a
+control client sends sensor readings in batches of 100 requests, each
+reading going to every agent. A second control client asks `state` every
+10 ms meanwhile; its slowest answer is the longest the emulator's loop was
+held. Beside it, the floor: the same with 200 agents that read everything.
+Then the agents leave, and the emulator's memory is compared with before
+they came.
+
+    unread_bench.py [--json FILE] [--batches N] [--agents N] ZELVO_EMULATOR
+
+Exits 1 when a target is missed, 2 on errors.
+"""
+from __future__ import annotations
+
+import argparse
+import json
+import socket
+import sys
+import threading
+import time
+from pathlib import Path
+
+sys.path.insert(0, str(Path(__file__).resolve().parents[2] / "clients" / "python"))
+from zelvo import Control, Emulator  # noqa: E402
+
+HELD_TARGET_MS = 20.0
+MEMORY_TARGET_MB = 5.0
+BATCH = 100
+
+
+def rss_mb(pid: int) -> float:
+    for line in Path(f"/proc/{pid}/status").read_text().splitlines():
+        if line.startswith("VmRSS:"):
+            return int(line.split()[1]) / 1024
+    return 0.0
+
+
+def drain(sockets: list[socket.socket], stop: threading.Event) -> None:
+    for agent in sockets:
+        agent.setblocking(False)
+    while not stop.is_set():
+        for agent in sockets:
+            try:
+                while agent.recv(65536):
+                    pass
+            except BlockingIOError:
+                pass
+        time.sleep(0.001)
+
+
+def attack(program: str, agents: int, batches: int, reading: bool) -> dict:
+    with Emulator(program) as emulator:
+        token = emulator.ports.token_file.read_text().strip()
+        probe = Control(emulator.ports.control, token)
+        attacker = Control(emulator.ports.control, token)
+        pid = emulator.process.pid
+        probe.state()
+        before = rss_mb(pid)
+        sockets = []
+        for _ in range(agents):
+            agent = socket.create_connection(("127.0.0.1", emulator.ports.agent))
+            agent.setsockopt(socket.SOL_SOCKET, socket.SO_RCVBUF, 4096)
+            sockets.append(agent)
+        stop = threading.Event()
+        reader = threading.Thread(target=drain, args=(sockets, stop)) if reading else None
+        if reader:
+            reader.start()
+        deadline = time.monotonic() + 30
+        while time.monotonic() < deadline and probe.link().get("agents", 0) < agents:
+            time.sleep(0.05)
+        held = [0.0]
+
+        def probing() -> None:
+            while not stop.is_set():
+                start = time.monotonic()
+                probe.state()
+                held[0] = max(held[0], time.monotonic() - start)
+                time.sleep(0.01)
+
+        prober = threading.Thread(target=probing)
+        prober.start()
+        start = time.monotonic()
+        answered = 0
+        for batch in range(batches):
+            attacker._socket.sendall(b"".join(
+                json.dumps({"id": batch * BATCH + i, "cmd": "sensor", "sensor": "compass",
+                            "values": [1, 2, 3]}).encode() + b"\n" for i in range(BATCH)))
+            while answered < BATCH * (batch + 1):
+                if not attacker._lines.readline():
+                    raise RuntimeError("the emulator closed the attacker's connection")
+                answered += 1
+        took = time.monotonic() - start
+        peak = rss_mb(pid)
+        stop.set()
+        prober.join()
+        if reader:
+            reader.join()
+        for agent in sockets:
+            agent.close()
+        # The emulator has seen every agent leave once state says none is there.
+        deadline = time.monotonic() + 30
+        while time.monotonic() < deadline and probe.link().get("agents", 0):
+            time.sleep(0.1)
+        time.sleep(0.5)
+        probe.state()
+        after = rss_mb(pid)
+        probe.close()
+        attacker.close()
+        return {"held_ms": held[0] * 1000, "seconds": took, "before": before, "peak": peak, "after": after}
+
+
+def main() -> int:
+    parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
+    parser.add_argument("--json", type=Path, help="also write the figures to this file")
+    parser.add_argument("--agents", type=int, default=200)
+    parser.add_argument("--batches", type=int, default=150)
+    parser.add_argument("program")
+    args = parser.parse_args()
+    reading = attack(args.program, args.agents, args.batches, True)
+    unread = attack(args.program, args.agents, args.batches, False)
+    grown = unread["after"] - unread["before"]
+    figures = [
+        {"name": "loop held, agents never read (ms)", "value": round(unread["held_ms"], 1),
+         "floor_name": "agents read", "floor": round(reading["held_ms"], 1),
+         "target": f"value <= {HELD_TARGET_MS:g}"},
+        {"name": f"{args.batches * BATCH} readings sent (s)", "value": round(unread["seconds"], 2),
+         "floor_name": "agents read", "floor": round(reading["seconds"], 2), "target": "none"},
+        {"name": "memory at the peak (MB)", "value": round(unread["peak"], 1),
+         "floor_name": "agents read", "floor": round(reading["peak"], 1), "target": "none"},
+        {"name": "memory after they left, grown by (MB)", "value": round(grown, 1),
+         "floor_name": "agents read", "floor": round(reading["after"] - reading["before"], 1),
+         "target": f"value <= {MEMORY_TARGET_MB:g}"},
+    ]
+    for figure in figures:
+        print(f"{figure['name']:<42} {figure['value']:>8}   {figure['floor_name']}: {figure['floor']:>8}"
+              f"   target {figure['target']}")
+    if args.json:
+        args.json.write_text(json.dumps({"figures": figures}, indent=2) + "\n")
+    return 1 if unread["held_ms"] > HELD_TARGET_MS or grown > MEMORY_TARGET_MB else 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
