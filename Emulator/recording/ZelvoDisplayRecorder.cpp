@@ -11,7 +11,9 @@
 #include <QFileInfo>
 #include <QPainter>
 #include <QThreadPool>
+#include <QTimer>
 
+#include <optional>
 #include <utility>
 
 namespace {
@@ -42,6 +44,7 @@ ZelvoDisplayRecorder::ZelvoDisplayRecorder(ZelvoClock* clock, QObject* parent)
 
 ZelvoDisplayRecorder::~ZelvoDisplayRecorder()
 {
+    next.reset();
     stop();
     finishNow();
 }
@@ -73,12 +76,9 @@ bool ZelvoDisplayRecorder::start(const QString& path, double seconds, QString* e
             *error = reason;
         return false;
     };
-    // As the next recording comes right behind, the frames of the last
-    // are few.
-    if (stopping)
-        finishNow();
-    if (recording)
-        return fail(QStringLiteral("the display is being recorded into %1; stop it first").arg(file.fileName()));
+    if (recording && (!stopping || next))
+        return fail(QStringLiteral("the display is being recorded into %1; stop it first")
+                        .arg(next ? next->path : file.fileName()));
     if (path.isEmpty() || QDir::isRelativePath(path))
         return fail(QStringLiteral("the recording's file must be an absolute path"));
     const QFileInfo target(path);
@@ -88,10 +88,27 @@ bool ZelvoDisplayRecorder::start(const QString& path, double seconds, QString* e
         return fail(QStringLiteral("cannot write %1: no such directory").arg(path));
     if (!(seconds >= 0 && seconds <= maxSeconds))
         return fail(QStringLiteral("the recording's length must be from 0 to %1 seconds").arg(maxSeconds));
+    // The last recording's frames are still being encoded: this one begins
+    // as soon as that file is finished (it may be the same file), with the
+    // display as it stands then.
+    if (stopping)
+        next = Next{path, seconds};
+    else if (!begin(path, seconds, error))
+        return false;
+    ++requested;
+    return true;
+}
+
+bool ZelvoDisplayRecorder::begin(const QString& path, double seconds, QString* error)
+{
     file.setFileName(path);
     // Unbuffered: each frame reaches the file whole as soon as it is written.
-    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate | QIODevice::Unbuffered))
-        return fail(QStringLiteral("cannot write %1: %2").arg(path, file.errorString()));
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate | QIODevice::Unbuffered)) {
+        const QString reason = QStringLiteral("cannot write %1: %2").arg(path, file.errorString());
+        if (error)
+            *error = reason;
+        return false;
+    }
     if (path.endsWith(QLatin1String(".gif"), Qt::CaseInsensitive)) {
         writer = std::make_unique<ZelvoGifWriter>(&file);
         encode = &ZelvoGifWriter::encodeFrame;
@@ -104,7 +121,7 @@ bool ZelvoDisplayRecorder::start(const QString& path, double seconds, QString* e
     failed.clear();
     openFrameMillis = -1;
     lastRecorded = QImage();
-    recording = true;
+    const bool wasRecording = std::exchange(recording, true);
     startMillis = clock->now();
     if (seconds > 0)
         limit->start(int(seconds * 1000));
@@ -112,7 +129,8 @@ bool ZelvoDisplayRecorder::start(const QString& path, double seconds, QString* e
     if (!current.isNull())
         addFrame(current);
     qCDebug(zelvoRecordingsLog, "ZelvoDisplayRecorder::start recording the display into %s", qUtf8Printable(path));
-    emit recordingChanged(true);
+    if (!wasRecording)
+        emit recordingChanged(true);
     return true;
 }
 
@@ -122,8 +140,13 @@ void ZelvoDisplayRecorder::stop()
         failed.clear();
         return;
     }
-    if (stopping)
+    if (stopping) {
+        // One asked for meanwhile begins with the display as it stands and
+        // ends there.
+        if (next)
+            next->stopped = true;
         return;
+    }
     stopping = true;
     limit->stop();
     endMillis = elapsed();
@@ -136,15 +159,21 @@ void ZelvoDisplayRecorder::stop()
 
 void ZelvoDisplayRecorder::whenFinished(QObject* context, const Done& done)
 {
-    // Queued, so that what done does (a dialog, a reply) never runs inside
-    // the delivery of a frame.
+    // The recording asked for last, even when one before it still finishes.
+    const int wanted = requested;
     auto* waiter = new QObject(context);
     connect(this, &ZelvoDisplayRecorder::finished, waiter,
-            [waiter, done](const QString& path, int written, const QString& error) {
-                delete waiter;
-                done(path, written, error);
-            },
-            Qt::QueuedConnection);
+            [this, waiter, wanted, done](const QString& path, int written, const QString& error) {
+                if (ended < wanted)
+                    return;
+                waiter->disconnect(this);
+                // Queued, so that what done does (a dialog, a reply) never
+                // runs inside the delivery of a frame.
+                QTimer::singleShot(0, waiter, [waiter, done, path, written, error] {
+                    waiter->deleteLater();
+                    done(path, written, error);
+                });
+            });
 }
 
 void ZelvoDisplayRecorder::finishFile(QString reason)
@@ -164,12 +193,13 @@ void ZelvoDisplayRecorder::finishFile(QString reason)
         if (!writer->finish() && reason.isEmpty())
             reason = QStringLiteral("cannot write %1: %2").arg(file.fileName(), writer->errorString());
     }
-    recording = false;
     stopping = false;
     limit->stop();
     file.close();
     writer.reset();
     lastRecorded = QImage();
+    const std::optional<Next> following = std::exchange(next, std::nullopt);
+    recording = following.has_value();
     if (!reason.isEmpty())
         qCWarning(zelvoRecordingsLog, "\033[33mZelvoDisplayRecorder::stop %s\033[0m", qUtf8Printable(reason));
     else if (dropped > 0)
@@ -180,8 +210,26 @@ void ZelvoDisplayRecorder::finishFile(QString reason)
     else
         qCDebug(zelvoRecordingsLog, "ZelvoDisplayRecorder::stop %d frames written into %s", written,
                 qUtf8Printable(file.fileName()));
-    emit recordingChanged(false);
-    emit finished(file.fileName(), written, reason);
+    const QString path = file.fileName();
+    QString failure;
+    if (following && !begin(following->path, following->seconds, &failure)) {
+        recording = false;
+        ++ended;
+        emit recordingChanged(false);
+        emit finished(path, written, reason);
+        // The next recording ends before its first frame.
+        failed = failure;
+        ++ended;
+        emit finished(following->path, 0, failure);
+        emit stoppedByFailure(following->path, failure);
+        return;
+    }
+    ++ended;
+    if (!following)
+        emit recordingChanged(false);
+    emit finished(path, written, reason);
+    if (following && following->stopped)
+        stop();
 }
 
 void ZelvoDisplayRecorder::stopAfterFailure()
@@ -199,8 +247,9 @@ void ZelvoDisplayRecorder::stopAfterFailure()
         failed = reason;
         endMillis = elapsed();
     }
+    const QString path = file.fileName();
     finishFile(reason);
-    emit stoppedByFailure(file.fileName(), reason);
+    emit stoppedByFailure(path, reason);
 }
 
 QImage ZelvoDisplayRecorder::opaque(const QImage& image)

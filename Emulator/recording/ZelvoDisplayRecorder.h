@@ -9,6 +9,7 @@
 
 #include <functional>
 #include <memory>
+#include <optional>
 
 class QThreadPool;
 class ZelvoAnimationWriter;
@@ -48,16 +49,18 @@ public:
 
     // Starts recording into path (absolute, replaced), for seconds or, when
     // seconds is 0, until stop(). False with a reason when it cannot start.
-    // A recording stopped and not yet finished is finished first, its last
-    // frames encoded on this thread.
+    // While a recording stopped is still being finished, the new one begins
+    // once that file is written, with the display as it stands then; should
+    // its file not open then, it ends with that reason, as by a failure.
     bool start(const QString& path, double seconds, QString* error = nullptr);
     // Takes no more frames and finishes the file once the frames still
     // being encoded are written, without waiting for them: finished() says
     // how it went, at once when none are pending. Forgets the failure of
     // a recording that stopped by itself; does nothing more otherwise.
     void stop();
-    // Calls done from the event loop once the recording ends, with what
-    // finished() says; the call is dropped should context go first.
+    // Calls done from the event loop once the recording started last ends,
+    // with what finished() says of it; the call is dropped should context
+    // go first.
     void whenFinished(QObject* context, const Done& done);
     // True from start() until the file is finished.
     bool isRecording() const { return recording; }
@@ -105,6 +108,8 @@ private:
     // recording.
     void write(const QByteArray& encodedFrame);
     void stopAfterFailure();
+    // Opens the file and takes the display as it stands as the first frame.
+    bool begin(const QString& path, double seconds, QString* error);
     // Finishes a stopped recording at once, encoding here the frames the
     // worker has not delivered.
     void finishNow();
@@ -139,5 +144,18 @@ private:
     ZelvoClockTimer* limit = nullptr;
     bool recording = false;
     bool stopping = false;
+    // A recording asked for while the last one is being finished.
+    struct Next
+    {
+        QString path;
+        double seconds = 0;
+        // stop() came before it began.
+        bool stopped = false;
+    };
+    std::optional<Next> next;
+    // Recordings asked for and ended, so that a wait for the last one is
+    // not answered by the end of the one before.
+    int requested = 0;
+    int ended = 0;
     QString failed;
 };
