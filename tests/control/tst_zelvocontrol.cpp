@@ -461,7 +461,7 @@ void TestZelvoControl::sensorShots()
     QVERIFY(isReady(rig, {&client}, {&agent}));
 
     QCOMPARE(client.call({{"cmd", "sensor"}, {"sensor", sensor}, {"values", values}}).value("ok"), QJsonValue(true));
-    QVERIFY(TestAgent::waitForAllSent(rig.window, {&agent}));
+    QVERIFY(TestAgent::waitForAllSent(rig.server, {&agent}));
     const QList<QByteArray> events = agent.takeEvents();
     QCOMPARE(events.size(), 1);
     QCOMPARE(TestAgent::eventType(events.constFirst()), eventType);

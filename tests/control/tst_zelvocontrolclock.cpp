@@ -39,7 +39,7 @@ QJsonObject content(int contentId)
 QList<int> eventTypes(ControlRig& rig, TestAgent& agent)
 {
     QList<int> types;
-    if (!TestAgent::waitForAllSent(rig.window, {&agent}))
+    if (!TestAgent::waitForAllSent(rig.server, {&agent}))
         return {-1};
     for (const QByteArray& frame : agent.takeEvents())
         types.append(TestAgent::eventType(frame));
@@ -232,7 +232,7 @@ void TestZelvoControlClock::sameRunTwice()
         }
         QVERIFY(client.call({{"cmd", "link"}, {"action", "delay"}, {"millis", 0}}).value("ok").toBool());
         QVERIFY(client.call(advance(200)).value("ok").toBool());
-        QVERIFY(TestAgent::waitForAllSent(rig.window, {&agent}));
+        QVERIFY(TestAgent::waitForAllSent(rig.server, {&agent}));
         *events = agent.takeEvents();
         for (const QJsonValue& value : client.call({{"cmd", "log"}}).value("records").toArray()) {
             QJsonObject record = value.toObject();

@@ -79,7 +79,7 @@ void TestZelvoControlPose::nodOnTheManualClock()
         QCOMPARE(readings.at(2 * 29).values.at(1).toDouble(), -20.0);
         QCOMPARE(readings.at(78).values.at(1).toDouble(), 0.0);
         QCOMPARE(float(readings.at(79).values.at(1).toDouble()), float(9.80665));
-        QVERIFY(TestAgent::waitForAllSent(rig.window, {&agent}));
+        QVERIFY(TestAgent::waitForAllSent(rig.server, {&agent}));
         runs.append(agent.takeEvents());
         QCOMPARE(runs.last().size(), 80);
     }

@@ -146,7 +146,7 @@ void TestZelvoControlTrace::malformedTracePlaysNothing()
     const QString empty = writeTrace("empty.csv", "milliseconds,sensor,v0\n");
     QCOMPARE(client.call(playRequest(empty)).value("error"), QJsonValue(empty + " holds no readings"));
     QTest::qWait(50);
-    QVERIFY(TestAgent::waitForAllSent(rig.window, {&agent}));
+    QVERIFY(TestAgent::waitForAllSent(rig.server, {&agent}));
     QVERIFY(agent.takeEvents().isEmpty());
 }
 

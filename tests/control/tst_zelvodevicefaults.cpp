@@ -236,7 +236,7 @@ void TestZelvoDeviceFaults::battery()
         request.insert("charging", charging);
     const QJsonObject answer = client.call(request);
     QCOMPARE(answer.value("ok").toBool(), !icon.isEmpty());
-    QVERIFY(TestAgent::waitForAllSent(rig.window, {&agent}));
+    QVERIFY(TestAgent::waitForAllSent(rig.server, {&agent}));
     const QList<QByteArray> events = agent.takeEvents();
     if (icon.isEmpty()) {
         QVERIFY(events.isEmpty());

@@ -1,7 +1,5 @@
 #include "TestAgent.h"
 
-#include "ui/ZelvoEmulator.h"
-#include "model/ZelvoEvent.h"
 #include "ZelvoFrame.h"
 #include "comm/ZelvoServer.h"
 #include "record/ZelvoRecorder.h"
@@ -89,9 +87,9 @@ bool TestAgent::waitUntilServed(const ZelvoServer& server, const QList<TestAgent
     return QTest::qWaitFor([&] { return server.connections().size() == agents.size(); });
 }
 
-bool TestAgent::waitForAllSent(ZelvoEmulator& window, const QList<TestAgent*>& agents)
+bool TestAgent::waitForAllSent(ZelvoServer& server, const QList<TestAgent*>& agents)
 {
-    window.broadcastSensorEvent(ZelvoEvent());
+    server.sendMessageToClients(R"({"data":{"type":0}})");
     return QTest::qWaitFor([&] {
         for (TestAgent* agent : agents) {
             const QList<QByteArray>& frames = agent->frames();

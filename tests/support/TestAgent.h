@@ -7,7 +7,6 @@
 #include <QStringList>
 #include <QTcpSocket>
 
-class ZelvoEmulator;
 class ZelvoServer;
 
 // An agent's end of a real loopback connection. It frames what it sends
@@ -45,9 +44,10 @@ public:
     // True once every agent is connected and the server serves each of them.
     static bool waitUntilServed(const ZelvoServer& server, const QList<TestAgent*>& agents);
     // Broadcasts an event of kind 0, which the emulator itself never sends,
-    // and waits until every agent has it: whatever was sent before it has
-    // then arrived too. Returns false when it does not come.
-    static bool waitForAllSent(ZelvoEmulator& window, const QList<TestAgent*>& agents);
+    // the way the window sends its events, and waits until every agent has
+    // it: whatever was sent before it has then arrived too. Returns false
+    // when it does not come.
+    static bool waitForAllSent(ZelvoServer& server, const QList<TestAgent*>& agents);
 
     static QJsonObject message(const QByteArray& frame);
     static int eventType(const QByteArray& frame);

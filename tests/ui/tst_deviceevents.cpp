@@ -182,7 +182,7 @@ void TestDeviceEvents::eventMessage()
     else
         window.dispatchSensorEvent(event, appId, contentId);
 
-    QVERIFY(TestAgent::waitForAllSent(window, {&first, &second}));
+    QVERIFY(TestAgent::waitForAllSent(server, {&first, &second}));
     const QList<QByteArray> received = first.takeEvents();
     QCOMPARE(received, QList<QByteArray>{expected});
     QJsonParseError error;
@@ -241,7 +241,7 @@ void TestDeviceEvents::buttonGestures()
     const QPoint outside = window.mapFromScene(QPointF(20, 460));
     QTest::mouseRelease(window.viewport(), Qt::LeftButton, {}, releaseInside ? inside : outside);
 
-    QVERIFY(TestAgent::waitForAllSent(window, {&first, &second}));
+    QVERIFY(TestAgent::waitForAllSent(server, {&first, &second}));
     const QList<QByteArray> events = first.takeEvents();
     QCOMPARE(second.takeEvents(), events);
     QList<int> sent;
@@ -273,7 +273,7 @@ void TestDeviceEvents::buttonEventsAfterContentExpired()
     QTRY_VERIFY(!window.isContentOnDisplay());
 
     QTest::mouseClick(window.viewport(), Qt::LeftButton, {}, viewportPosition(window, window.minusControl()));
-    QVERIFY(TestAgent::waitForAllSent(window, {&agent}));
+    QVERIFY(TestAgent::waitForAllSent(server, {&agent}));
     const QList<QByteArray> events = agent.takeEvents();
     QCOMPARE(events.size(), 3);
     for (const QByteArray& event : events) {
@@ -334,7 +334,7 @@ void TestDeviceEvents::plusLeavesContentAlone()
     QTest::mouseRelease(window.viewport(), Qt::LeftButton, {}, plus);
     QCOMPARE(window.displayImage(), content);
 
-    QVERIFY(TestAgent::waitForAllSent(window, {&agent}));
+    QVERIFY(TestAgent::waitForAllSent(server, {&agent}));
     QCOMPARE(agent.takeEvents().size(), 3);
 }
 

@@ -54,9 +54,9 @@ void simulate(ZelvoEmulator& window, const char* slot)
 
 // Everything the window sent the agent since it last looked is one sensor
 // event of this kind with these values.
-void compareOnlyEvent(ZelvoEmulator& window, TestAgent& agent, int type, const QStringList& values)
+void compareOnlyEvent(ZelvoServer& server, TestAgent& agent, int type, const QStringList& values)
 {
-    QVERIFY(TestAgent::waitForAllSent(window, {&agent}));
+    QVERIFY(TestAgent::waitForAllSent(server, {&agent}));
     const QList<QByteArray> events = agent.takeEvents();
     QCOMPARE(events.size(), 1);
     QVERIFY(isSensorEvent(events.first()));
@@ -112,7 +112,7 @@ void TestSensorSimulation::firstReading()
     QVERIFY(TestAgent::waitUntilServed(server, {&agent}));
 
     simulate(window, slot.constData());
-    compareOnlyEvent(window, agent, type, values);
+    compareOnlyEvent(server, agent, type, values);
 }
 
 // The charge cycle belongs to the program, not to a window: it goes on in a
@@ -135,7 +135,7 @@ void TestSensorSimulation::batteryCycle()
     for (int i = 0; i < 4; ++i)
         simulate(second, "onSimulateBattery");
 
-    QVERIFY(TestAgent::waitForAllSent(first, {&agent}));
+    QVERIFY(TestAgent::waitForAllSent(server, {&agent}));
     const QList<QByteArray> events = agent.takeEvents();
     QCOMPARE(events.size(), 9);
     QCOMPARE(valueTexts(events.at(4)), (QStringList{"55.000", "0.000", "0.000", "0.000"}));
@@ -198,7 +198,7 @@ void TestSensorSimulation::singleShot()
         panel->valueEdit(sensor, axis)->setPlainText(fields.at(axis));
     click(panel->singleShotButton(sensor));
 
-    compareOnlyEvent(window, agent, type, values);
+    compareOnlyEvent(server, agent, type, values);
     if (QTest::currentTestFailed())
         return;
     QCOMPARE(window.battery(), 20);
@@ -229,7 +229,7 @@ void TestSensorSimulation::unknownSingleShot()
         QStringLiteral("onSingleShotValue unknown sensor %1, nothing sent").arg(type)));
     emit window.sensorPanel()->singleShotValue(values, type);
 
-    QVERIFY(TestAgent::waitForAllSent(window, {&agent}));
+    QVERIFY(TestAgent::waitForAllSent(server, {&agent}));
     QCOMPARE(agent.takeEvents(), QList<QByteArray>());
 }
 
@@ -308,7 +308,7 @@ void TestSensorSimulation::panelStartsRestartsAndStops()
     // A machine that stalled past the period has sent readings already;
     // only those after the restart count.
     QTest::qWait(1000);
-    QVERIFY(TestAgent::waitForAllSent(window, {&agent}));
+    QVERIFY(TestAgent::waitForAllSent(server, {&agent}));
     agent.takeEvents();
     float typed[3] = {5, 6, 7};
     QElapsedTimer sinceRestart;
@@ -330,11 +330,11 @@ void TestSensorSimulation::panelStartsRestartsAndStops()
     for (int sensor : sensors)
         click(panel->startStopButton(sensor));
     QVERIFY(!window.isBatteryCharging());
-    QVERIFY(TestAgent::waitForAllSent(window, {&agent}));
+    QVERIFY(TestAgent::waitForAllSent(server, {&agent}));
     agent.takeEvents();
     // A full period with every sensor stopped brings nothing.
     QTest::qWait(2500);
-    QVERIFY(TestAgent::waitForAllSent(window, {&agent}));
+    QVERIFY(TestAgent::waitForAllSent(server, {&agent}));
     QCOMPARE(agent.takeEvents(), QList<QByteArray>());
 }
 
