@@ -166,7 +166,9 @@ void ZelvoDisplayRecorder::whenFinished(QObject* context, const Done& done)
             [this, waiter, wanted, done](const QString& path, int written, const QString& error) {
                 if (ended < wanted)
                     return;
-                waiter->disconnect(this);
+                // Answered once, though the next recording may end too
+                // before the answer runs.
+                disconnect(this, nullptr, waiter, nullptr);
                 // Queued, so that what done does (a dialog, a reply) never
                 // runs inside the delivery of a frame.
                 QTimer::singleShot(0, waiter, [waiter, done, path, written, error] {

@@ -2,6 +2,8 @@
 #include "clock/ZelvoClock.h"
 #include "recording/ZelvoDisplayRecorder.h"
 
+#include <QCoreApplication>
+#include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QImage>
@@ -53,6 +55,7 @@ private slots:
     void keepsEveryFrameAt60PerSecond_data();
     void keepsEveryFrameAt60PerSecond();
     void endsOnAFullDisk();
+    void nextThatCannotOpenAnswersOnce();
 };
 
 void TestZelvoDisplayRecorder::recordsOneFramePerChange_data()
@@ -235,4 +238,29 @@ void TestZelvoDisplayRecorder::endsOnAFullDisk()
 }
 
 QTEST_GUILESS_MAIN(TestZelvoDisplayRecorder)
+// A recording asked for while the last is finished, whose file cannot be
+// opened by then: both end, each told once, and a wait for the first is
+// answered once.
+void TestZelvoDisplayRecorder::nextThatCannotOpenAnswersOnce()
+{
+    QTemporaryDir dir;
+    ZelvoClock clock(ZelvoClock::Mode::Manual);
+    ZelvoDisplayRecorder recorder(&clock);
+    QSignalSpy finished(&recorder, &ZelvoDisplayRecorder::finished);
+    QVERIFY(recorder.start(dir.filePath(QStringLiteral("first.png")), 0));
+    recorder.showImage(picture(Qt::green));
+    int answers = 0;
+    recorder.whenFinished(&recorder, [&answers](const QString&, int, const QString&) { ++answers; });
+    recorder.stop();
+    const QString next = dir.filePath(QStringLiteral("next.png"));
+    QVERIFY(recorder.start(next, 0));
+    QVERIFY(QDir().mkdir(next));
+    QTRY_COMPARE(finished.count(), 2);
+    QVERIFY(!finished.at(1).at(2).toString().isEmpty());
+    QTRY_COMPARE(answers, 1);
+    QCoreApplication::processEvents();
+    QCOMPARE(answers, 1);
+    QVERIFY(!recorder.isRecording());
+}
+
 #include "tst_zelvodisplayrecorder.moc"
