@@ -8,8 +8,8 @@
 __attribute__((noinline)) static void leakOnPurpose()
 {
     new std::string(64, 'x');
-    // The C library keeps no frame pointers: a stack that starts inside it
-    // must still be followed up to us.
+    // The C library keeps no frame pointers: only a stack walked from the
+    // debug information follows this one up to us.
     regex_t pattern;
     regcomp(&pattern, "a(b|c)*d[0-9]+", REG_EXTENDED);
 }
