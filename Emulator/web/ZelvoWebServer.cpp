@@ -80,7 +80,7 @@ ZelvoWebServer::ZelvoWebServer(ZelvoEmulator* window, ZelvoControlCommands* comm
                  vocabulary + QJsonDocument(ZelvoVocabulary::toJson()).toJson(QJsonDocument::Compact) + "</script>");
     pagePolicy = "Content-Security-Policy: default-src 'none'; script-src " + inlineHash(page, "script")
                  + "; style-src " + inlineHash(page, "style") + "; connect-src 'self'";
-    upgrader->setHandshakeTimeout(requestTimeoutMillis);
+    upgrader->setHandshakeTimeout(requestTimeout);
     upgrader->setMaxPendingConnections(maxViewers);
     stateTimer->setInterval(stateIntervalMillis);
     connect(listener, &QTcpServer::newConnection, this, &ZelvoWebServer::onNewConnection);
@@ -103,6 +103,12 @@ ZelvoWebServer::~ZelvoWebServer()
         file.close();
         file.remove();
     }
+}
+
+void ZelvoWebServer::setRequestTimeout(int millis)
+{
+    requestTimeout = millis;
+    upgrader->setHandshakeTimeout(millis);
 }
 
 bool ZelvoWebServer::start(const QHostAddress& host, quint16 port)
@@ -174,7 +180,7 @@ void ZelvoWebServer::onNewConnection()
         auto* guard = new QObject(socket);
         pending.append(socket);
         connect(guard, &QObject::destroyed, this, [this, socket] { pending.removeOne(socket); });
-        QTimer::singleShot(requestTimeoutMillis, guard, [socket] { socket->abort(); });
+        QTimer::singleShot(requestTimeout, guard, [socket] { socket->abort(); });
         connect(socket, &QTcpSocket::disconnected, guard, [socket] { socket->deleteLater(); });
         connect(socket, &QTcpSocket::readyRead, guard, [this, socket, guard] { readRequest(socket, guard); });
         // Bytes that came with the connection.
@@ -224,7 +230,7 @@ void ZelvoWebServer::answer(QTcpSocket* socket, const ZelvoHttpRequest& request,
                 if (upgrading.removeOne(socket))
                     socket->deleteLater();
             });
-            QTimer::singleShot(requestTimeoutMillis, socket, [this, socket] {
+            QTimer::singleShot(requestTimeout, socket, [this, socket] {
                 if (upgrading.contains(socket))
                     socket->abort();
             });
@@ -280,7 +286,7 @@ void ZelvoWebServer::closeAfterAnswer(QTcpSocket* socket, QObject* guard)
     // The answer goes out before the close, within a time of its own for a
     // peer that does not take it.
     connect(socket, &QTcpSocket::disconnected, socket, &QObject::deleteLater);
-    QTimer::singleShot(requestTimeoutMillis, socket, [socket] { socket->abort(); });
+    QTimer::singleShot(requestTimeout, socket, [socket] { socket->abort(); });
     socket->disconnectFromHost();
 }
 

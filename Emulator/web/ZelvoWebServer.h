@@ -53,6 +53,9 @@ public:
     const QString& errorString() const { return startError; }
     // Stops taking connections, for a page that cannot be announced.
     void close();
+    // Another time than requestTimeoutMillis, for a test that waits for it
+    // to pass.
+    void setRequestTimeout(int millis);
     quint16 port() const;
     // The page's address with the token in it, as a person opens it.
     QUrl address() const;
@@ -104,6 +107,7 @@ private:
     QByteArray pagePolicy;
     QImage frame;
     int frameContentId = -1;
+    int requestTimeout = requestTimeoutMillis;
     QByteArray encoded;
     quint64 frames = 0;
     quint64 encodedNumber = 0;
