@@ -17,9 +17,8 @@
 
 namespace {
 
-// Socket inodes of the established connections whose local port is `port`,
-// from one pass over the kernel's tables.
-QSet<QByteArray> establishedOnce(quint16 port)
+// Socket inodes of the established connections whose local port is `port`.
+QSet<QByteArray> establishedOn(quint16 port)
 {
     QSet<QByteArray> inodes;
     const QByteArray localPort = ':' + QByteArray::number(port, 16).toUpper().rightJustified(4, '0');
@@ -36,22 +35,6 @@ QSet<QByteArray> establishedOnce(quint16 port)
             if (fields.size() > 9 && fields.at(1).endsWith(localPort) && fields.at(3) == "01")
                 inodes.insert(fields.at(9));
         }
-    }
-    return inodes;
-}
-
-// The kernel hands its tables out a page per read and finds its place again
-// for the next one, which skips entries when connections end in between (a
-// busy test has hundreds in TIME_WAIT, expiring). Two passes that agree are
-// taken as the table.
-QSet<QByteArray> establishedOn(quint16 port)
-{
-    QSet<QByteArray> inodes = establishedOnce(port);
-    for (int pass = 0; pass < 5; ++pass) {
-        QSet<QByteArray> again = establishedOnce(port);
-        if (again == inodes)
-            break;
-        inodes = std::move(again);
     }
     return inodes;
 }
