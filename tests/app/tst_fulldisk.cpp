@@ -109,10 +109,7 @@ void TestFullDisk::sessionRecordingFillsDisk()
     TestAgent agent(instance.agentPort);
     QVERIFY(agent.waitForConnected());
     const QByteArray frame = "{\"note\":\"" + QByteArray(1000, 'x') + "\"}";
-    const auto sessionState = [&portsFile] {
-        const CtlResult state = ctl(portsFile, {"state"});
-        return QJsonDocument::fromJson(state.out).object().value("recording").toObject();
-    };
+    const auto sessionState = [&portsFile] { return CtlProcess::state(portsFile).value("recording").toObject(); };
     for (int i = 0; i < 20; ++i)
         agent.sendFrame(frame);
     QTRY_VERIFY_WITH_TIMEOUT(sessionState().contains("sessionStopped"), 30000);

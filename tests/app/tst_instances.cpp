@@ -1,4 +1,5 @@
 #include "AgentProcess.h"
+#include "CtlProcess.h"
 #include "EmulatorProcess.h"
 #include "TestAgent.h"
 #include "ZelvoControlToken.h"
@@ -46,11 +47,6 @@ AgentResult ctl(const QStringList& arguments, const QStringList& variables = {})
 AgentResult agent(const QStringList& arguments, const QStringList& variables = {})
 {
     return run(QStringLiteral(ZELVO_AGENT_PATH), arguments, variables);
-}
-
-QJsonObject state(const QString& portsFile)
-{
-    return QJsonDocument::fromJson(ctl({"state", "--ports-file", portsFile}).out).object();
 }
 
 QStringList filesUnder(const QString& path)
@@ -139,8 +135,8 @@ void TestInstances::sideBySide()
     QCOMPARE(filesUnder(QDir(home.path()).filePath("one/images")), QStringList{stored});
     QVERIFY(filesUnder(QDir(home.path()).filePath("two/deeper/images")).isEmpty());
     QVERIFY(!QFileInfo::exists(QDir(home.path()).filePath("Pictures/Zelvo")));
-    QCOMPARE(state(first.portsFile()).value("drawnAgent").toString(), QStringLiteral("shared"));
-    QCOMPARE(state(second.portsFile()).value("drawnAgent").toString(), QString());
+    QCOMPARE(CtlProcess::state(first.portsFile()).value("drawnAgent").toString(), QStringLiteral("shared"));
+    QCOMPARE(CtlProcess::state(second.portsFile()).value("drawnAgent").toString(), QString());
 }
 
 void TestInstances::resetEqualsFreshStart_data()
@@ -170,8 +166,8 @@ void TestInstances::resetEqualsFreshStart()
 
     TestAgent connected(emulator.ports().agent);
     QVERIFY(connected.waitForConnected());
-    QTRY_COMPARE_WITH_TIMEOUT(state(portsFile).value("agents").toInt(), 1, 20000);
-    const QJsonObject fresh = state(portsFile);
+    QTRY_COMPARE_WITH_TIMEOUT(CtlProcess::state(portsFile).value("agents").toInt(), 1, 20000);
+    const QJsonObject fresh = CtlProcess::state(portsFile);
 
     // Everything reset undoes, as far as a headless run allows.
     for (const QStringList& arguments : QList<QStringList>{{"timing", "--min", "100", "--max", "600000"},
@@ -185,11 +181,11 @@ void TestInstances::resetEqualsFreshStart()
         QCOMPARE(ctl(arguments + QStringList{"--ports-file", portsFile}).exitCode, 0);
     QTRY_VERIFY_WITH_TIMEOUT(QFileInfo::exists(store + "/swapped/swapped_0.png"), 20000);
     QVERIFY(QDir(store + "/swapped").removeRecursively() && QFile::link(outside, store + "/swapped"));
-    QVERIFY(state(portsFile) != fresh);
+    QVERIFY(CtlProcess::state(portsFile) != fresh);
 
     const AgentResult reset = ctl({"reset", "--ports-file", portsFile});
     QVERIFY2(reset.exitCode == 0, reset.err.constData());
-    QJsonObject after = state(portsFile);
+    QJsonObject after = CtlProcess::state(portsFile);
     // The clock runs on through a reset; its mode stays.
     QCOMPARE(after.take("clock").toObject().value("mode"), fresh.value("clock").toObject().value("mode"));
     after.insert("clock", fresh.value("clock"));

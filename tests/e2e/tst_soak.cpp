@@ -10,8 +10,6 @@
 #include <QEventLoop>
 #include <QFileInfo>
 #include <QImage>
-#include <QJsonDocument>
-#include <QJsonObject>
 #include <QPainter>
 #include <QRandomGenerator>
 #include <QSet>
@@ -153,11 +151,7 @@ void TestSoak::soak()
     // The emulator's own count: it lets an agent go once it has read all the
     // agent sent. The kernel's table, read while thousands of connections of
     // the soak end, has given none, then seven, then none within 100 ms.
-    const auto agentsHeld = [&] {
-        const CtlResult state = CtlProcess::run({"state", "--ports-file", emulator.portsFile()});
-        return state.exitCode == 0 ? QJsonDocument::fromJson(state.out).object().value("agents").toInt(-1) : -1;
-    };
-    QTRY_COMPARE_WITH_TIMEOUT(agentsHeld(), 0, startTimeoutMillis);
+    QTRY_COMPARE_WITH_TIMEOUT(CtlProcess::state(emulator.portsFile()).value("agents").toInt(-1), 0, startTimeoutMillis);
     agents.clear();
 
     // Memory: no growth between the first and the last ten seconds.

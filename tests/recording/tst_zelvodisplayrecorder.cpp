@@ -237,7 +237,6 @@ void TestZelvoDisplayRecorder::endsOnAFullDisk()
     QVERIFY(recorder.failure().isEmpty());
 }
 
-QTEST_GUILESS_MAIN(TestZelvoDisplayRecorder)
 // A recording asked for while the last is finished, whose file cannot be
 // opened by then: both end, each told once, and a wait for the first is
 // answered once.
@@ -263,4 +262,5 @@ void TestZelvoDisplayRecorder::nextThatCannotOpenAnswersOnce()
     QVERIFY(!recorder.isRecording());
 }
 
+QTEST_GUILESS_MAIN(TestZelvoDisplayRecorder)
 #include "tst_zelvodisplayrecorder.moc"

@@ -2,6 +2,7 @@
 
 #include "AgentProcess.h"
 
+#include <QJsonObject>
 #include <QString>
 #include <QStringList>
 
@@ -15,4 +16,7 @@ public:
     // Its exit code and output once it ends; exitCode -1 when it does not
     // end normally in time (it is killed then).
     static CtlResult run(const QStringList& arguments, int timeoutMillis = 30000);
+    // `zelvo-ctl state` of the emulator that wrote portsFile; empty when it
+    // does not answer.
+    static QJsonObject state(const QString& portsFile);
 };
