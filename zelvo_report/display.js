@@ -1,0 +1,92 @@
+"use strict";
+// What the live page and the run report show alike: the display's scale,
+// and a record as a row of the message record. The emulator inlines this
+// file into both, so that neither keeps its own copy.
+const ZelvoDisplay = (() => {
+    // What did not reach the display or the agents as asked, or reached
+    // nothing: the rows a reader looks for first.
+    const unexpected = new Set(["skipped", "not_drawn", "refused", "dropped", "no_action"]);
+    const mark = /^(start|end)\s+(.*)$/;
+
+    function digits(value, count) {
+        return String(value).padStart(count, "0");
+    }
+
+    // Classes of a record's row: its direction, and what in it stands out.
+    function rowClass(record) {
+        const classes = [record.direction];
+        if (unexpected.has(record.outcome))
+            classes.push("bad");
+        if (record.fit)
+            classes.push("unfit");
+        if (record.ignored || record.coerced)
+            classes.push("lint");
+        if (record.kind === "mark")
+            classes.push("mark");
+        return classes.join(" ");
+    }
+
+    return {
+        // Whole multiples of the display's pixels: 1 is one display pixel on
+        // one pixel of the screen. "fit" takes the largest that fits into
+        // room, in CSS pixels. Returns the multiple.
+        scale(canvas, zoom, room) {
+            const ratio = window.devicePixelRatio || 1;
+            const factor = zoom === "fit"
+                ? Math.max(1, Math.floor(Math.min(room.width * ratio / canvas.width,
+                                                  room.height * ratio / canvas.height)))
+                : Number(zoom);
+            canvas.style.width = canvas.width * factor / ratio + "px";
+            canvas.style.height = canvas.height * factor / ratio + "px";
+            return factor;
+        },
+
+        rowClass: rowClass,
+
+        // The local time of day, to the millisecond, of ms since 1970.
+        wallTime(ms) {
+            const date = new Date(ms);
+            return digits(date.getHours(), 2) + ":" + digits(date.getMinutes(), 2) + ":"
+                + digits(date.getSeconds(), 2) + "." + digits(date.getMilliseconds(), 3);
+        },
+
+        // Milliseconds of the device clock as seconds: "12.345 s".
+        deviceTime(ms) {
+            const sign = ms < 0 ? "-" : "";
+            const whole = Math.abs(Math.round(ms));
+            return sign + Math.floor(whole / 1000) + "." + digits(whole % 1000, 3) + " s";
+        },
+
+        // A mark's test and whether it runs: the plugin marks "start NAME"
+        // and "end NAME ...".
+        markedTest(record) {
+            const text = record.text || "";
+            const parts = mark.exec(text);
+            if (!parts)
+                return { test: text, running: false, shown: "test: " + text };
+            const running = parts[1] === "start";
+            return { test: parts[2], running: running, shown: "test: " + parts[2] + (running ? " (running)" : " (ended)") };
+        },
+
+        // A row of cells (seq, time, direction, agent, connection and
+        // sentence) for a list laid out as a grid; a mark's sentence spans
+        // the rest of the row, as a section's head.
+        recordRow(record, time) {
+            const row = document.createElement("div");
+            row.className = "record " + rowClass(record);
+            row.dataset.seq = record.seq;
+            const isMark = record.kind === "mark";
+            const cells = isMark
+                ? [record.seq, time, record.sentence || record.text || ""]
+                : [record.seq, time, record.direction, record.agent ?? "", record.connection ?? "", record.sentence ?? ""];
+            for (const cell of cells) {
+                const span = document.createElement("span");
+                span.textContent = cell;
+                row.appendChild(span);
+            }
+            if (!isMark)
+                row.children[3].title = record.agent ?? "";
+            return row;
+        },
+    };
+})();
