@@ -301,3 +301,13 @@ QString ZelvoControlCommand::check(const QJsonObject& request, const ZelvoContro
     *action = chosen;
     return QString();
 }
+
+QJsonObject ZelvoControlCommand::usageError()
+{
+    return {{QStringLiteral("usage"), true}};
+}
+
+bool ZelvoControlCommand::isUsageError(const QJsonObject& answer)
+{
+    return answer.value(QStringLiteral("usage")).toBool();
+}

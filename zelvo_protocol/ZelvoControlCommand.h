@@ -32,6 +32,12 @@ public:
     // and action it asks for, or a non-empty text naming the first member
     // that is wrong.
     static QString check(const QJsonObject& request, const ZelvoControlCommand** command, const Action** action);
+    // What an error answer carries besides its text when the request itself
+    // is wrong (check()'s mistakes, a count of values that does not fit):
+    // {"usage": true}, which tells a usage error from a refusal of a
+    // well-formed request.
+    static QJsonObject usageError();
+    static bool isUsageError(const QJsonObject& answer);
 
     const Action* action(const QString& actionName) const;
     // The command's own fields, then the action's.

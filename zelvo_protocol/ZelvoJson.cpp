@@ -234,3 +234,12 @@ QJsonDocument ZelvoJson::parse(const QByteArray& text, QJsonParseError* error)
     }
     return document;
 }
+
+bool ZelvoJson::mayBeObject(const QByteArray& start)
+{
+    for (const char byte : start) {
+        if (byte != ' ' && byte != '\t' && byte != '\r' && byte != '\n')
+            return byte == '{';
+    }
+    return true;
+}

@@ -18,4 +18,9 @@ namespace ZelvoJson {
 // that differ after it are different keys.
 QJsonDocument parse(const QByteArray& text, QJsonParseError* error = nullptr);
 
+// Whether bytes may begin a line holding a JSON object: white space, then
+// "{". A control line starts so and a frame never does (its length would
+// be gigabytes), which tells one port from the other on the first bytes.
+bool mayBeObject(const QByteArray& start);
+
 } // namespace ZelvoJson

@@ -192,7 +192,7 @@ void ZelvoControlCommands::execute(const QJsonObject& json, const Reply& reply)
     const ZelvoControlCommand::Action* action = nullptr;
     const QString error = ZelvoControlCommand::check(json, &command, &action);
     if (!error.isEmpty()) {
-        reply({}, error);
+        reply(ZelvoControlCommand::usageError(), error);
         return;
     }
     const Operation apply = operation(command->operationName(*action));
@@ -298,7 +298,8 @@ void ZelvoControlCommands::sensorShot(const ZelvoControlRequest& request, const 
     const QJsonArray values = request.numbers(QStringLiteral("values"));
     const int count = ZelvoSensorReading::valueCount(reading.sensor);
     if (values.size() != count) {
-        reply({}, QStringLiteral("%1 takes %2 number%3 in \"values\"").arg(name).arg(count).arg(count == 1 ? "" : "s"));
+        reply(ZelvoControlCommand::usageError(),
+              QStringLiteral("%1 takes %2 number%3 in \"values\"").arg(name).arg(count).arg(count == 1 ? "" : "s"));
         return;
     }
     for (int i = 0; i < count; ++i)

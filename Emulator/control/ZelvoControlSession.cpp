@@ -1,6 +1,7 @@
 #include "control/ZelvoControlSession.h"
 
 #include "control/ZelvoControlCommands.h"
+#include "ZelvoControlCommand.h"
 #include "ZelvoControlToken.h"
 #include "ZelvoJson.h"
 #include "ZelvoLog.h"
@@ -28,6 +29,9 @@ constexpr int requestsPerTurn = 64;
 // A request may cost much (a reading sent to hundreds of agents): a turn
 // also ends after this long, whatever it handled.
 constexpr qint64 turnMillis = 5;
+
+// Enough of a line's start to see past the white space before its object.
+constexpr qint64 requestStartBytes = 64;
 
 } // namespace
 
@@ -89,6 +93,12 @@ void ZelvoControlSession::processLines()
             line.chop(1);
             busy = true;
             handle(line);
+        } else if (!authenticated && !ZelvoJson::mayBeObject(socket->peek(requestStartBytes))) {
+            // An agent that reached this port by mistake sends a frame, with
+            // no line end in it: told at once which port this is, not after
+            // the time to authenticate, so that its tool can say so.
+            refuse(QJsonValue::Null, QStringLiteral("this is the emulator's control channel, which takes one JSON "
+                                                    "request a line; agents connect to its agent port"));
         } else if (socket->bytesAvailable() > maxLineLength) {
             refuse(QJsonValue::Null, QStringLiteral("line longer than %1 bytes").arg(maxLineLength));
         } else {
@@ -154,7 +164,7 @@ void ZelvoControlSession::log(const QJsonValue& id, const QJsonObject& request)
     ZelvoControlLog::Request parsed;
     const QString error = ZelvoControlLog::read(request, &parsed);
     if (!error.isEmpty()) {
-        answer(id, {}, error);
+        answer(id, ZelvoControlCommand::usageError(), error);
         return;
     }
     ZelvoRecorder* recorder = commands->recorder();
@@ -192,7 +202,7 @@ void ZelvoControlSession::answer(const QJsonValue& id, QJsonObject results, cons
 void ZelvoControlSession::reject(const QString& error)
 {
     if (authenticated)
-        answer(QJsonValue::Null, {}, error);
+        answer(QJsonValue::Null, ZelvoControlCommand::usageError(), error);
     else
         refuse(QJsonValue::Null, error);
 }
@@ -201,6 +211,9 @@ void ZelvoControlSession::refuse(const QJsonValue& id, const QString& error)
 {
     closing = true;
     answer(id, {}, error);
+    // Into the kernel at once: a client that has shut down its sending side
+    // has its end of stream read next, on which Qt drops what is unwritten.
+    socket->flush();
     // Writes what is queued, then closes; disconnected() deletes the session.
     socket->disconnectFromHost();
 }

@@ -1,15 +1,17 @@
 #pragma once
 
-// The exit codes of zitool, zelvo-agent and zelvo-ctl, so that a script
-// reads all three alike. Usage errors and an emulator out of reach share 2:
-// either way the request never reached anything that could act on it.
+// The exit codes of zitool, zelvo-agent and zelvo-ctl, one rule for all
+// three (the README's "Exit codes"), so that a script reads them alike.
 enum class ExitCode {
     Success = 0,
+    // A well-formed request that could not be done: the emulator refused
+    // it, a file could not be read or written, or a wait ended without
+    // what it waited for.
     Failure = 1,
+    // A wrong command line, whether the tool or the emulator found it.
     UsageError = 2,
-    Unreachable = 2,
-    // zelvo-agent: fewer events than asked for before listening ended.
-    MissingEvents = 3,
+    // No emulator, no answer in time, or something else answered.
+    Unreachable = 3,
 };
 
 constexpr int toInt(ExitCode code)

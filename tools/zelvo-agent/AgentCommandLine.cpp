@@ -81,9 +81,7 @@ QString overview()
         "emulator as they do for the emulator itself, ZELVO_HOST its host; the options\n"
         "win over them.\n"
         "\n"
-        "Exit codes: 0 done, 1 a file is missing or no picture, or the content was not\n"
-        "drawn, 2 usage error, content that does not fit its layout or no emulator\n"
-        "reachable, 3 fewer events than --count before listening ended.\n").arg(ZelvoPorts::agent);
+        "Exit codes: as for every Zelvo tool; see \"Exit codes\" in the README.\n").arg(ZelvoPorts::agent);
 }
 
 struct CommandSyntax

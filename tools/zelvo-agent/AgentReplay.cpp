@@ -260,13 +260,17 @@ int AgentReplay::compareEvents() const
 int AgentReplay::run()
 {
     QString error;
-    if (!load(&error) || !connectAgents(&error)) {
+    if (!load(&error)) {
+        std::fprintf(stderr, "zelvo-agent: %s\n", qUtf8Printable(error));
+        return toInt(ExitCode::Failure);
+    }
+    if (!connectAgents(&error)) {
         std::fprintf(stderr, "zelvo-agent: %s\n", qUtf8Printable(error));
         return toInt(ExitCode::Unreachable);
     }
     if (!options.displayDirectory.isEmpty() && !QDir().mkpath(options.displayDirectory)) {
         std::fprintf(stderr, "zelvo-agent: cannot make %s\n", qUtf8Printable(options.displayDirectory));
-        return toInt(ExitCode::Unreachable);
+        return toInt(ExitCode::Failure);
     }
     clock.start();
     int contentNumber = 0;

@@ -43,7 +43,7 @@ public:
     ~AgentReplay() override;
 
     // Runs to the end; the exit code: 0 the same events and display, 1 a
-    // difference, 2 no emulator or an unreadable recording.
+    // difference or an unreadable recording, 3 no emulator.
     int run();
 
 private:

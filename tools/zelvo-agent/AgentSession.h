@@ -15,7 +15,8 @@ class QTcpSocket;
 
 // One connection to the emulator: connect, send the request's messages as
 // frames, optionally print the events that come back, then disconnect in
-// order so that every frame has left before the process ends.
+// order so that every frame has left before the process ends. What answers
+// other than with frames (a control channel's line) ends the run with why.
 class AgentSession final : public QObject
 {
     Q_OBJECT
@@ -40,6 +41,9 @@ private:
     void onEvent(const QByteArray& payload);
     void onListeningTimeout();
     void onClosedByEmulator();
+    // Whether the first bytes that came are frames; false while too few
+    // came to tell, and after finishing the run when they are not.
+    bool checkFirstAnswer();
     void startListening();
     void finish(ExitCode exitCode, const QString& error = QString());
     void report();
@@ -49,9 +53,11 @@ private:
     ZelvoFrameReader reader;
     QTimer connectTimer;
     QTimer listenTimer;
+    QTimer closeTimer;
     QFile output;
     int received = 0;
     bool sent = false;
+    bool framesSeen = false;
     bool finishing = false;
     bool reported = false;
     ExitCode exitCode = ExitCode::Success;

@@ -113,9 +113,7 @@ QString overview()
         "design. The port and the token come from --port, then the ports file, then\n"
         "$%1 and $%2 (the token in DIR/control-token);\n"
         "else port %3 and %4.\n"
-        "\nExit codes: 0 done, 1 the emulator refused the request or a wait ended\n"
-        "without what it waited for, 2 usage error, no emulator reachable or no answer\n"
-        "in time.\n")
+        "\nExit codes: as for every Zelvo tool; see \"Exit codes\" in the README.\n")
         .arg(QLatin1String(ZelvoInstance::controlPortVariable), QLatin1String(ZelvoInstance::dataDirVariable))
         .arg(ZelvoPorts::control)
         .arg(ZelvoControlToken::filePath());
@@ -154,7 +152,7 @@ const QList<CtlCommandLine::Verb>& CtlCommandLine::verbs()
                 made.append({action.name, &command, action.name, action.help});
         }
         made.append({QStringLiteral("ready"), ZelvoControlCommand::find(QStringLiteral("state")), QString(),
-                     QStringLiteral("Return as soon as the emulator answers; exit 2 when it has not within\n"
+                     QStringLiteral("Return as soon as the emulator answers; exit 3 when it has not within\n"
                                     "SECONDS (default 30).")});
         return made;
     }();

@@ -1,6 +1,8 @@
 #include "CtlConnection.h"
 
+#include "ZelvoControlCommand.h"
 #include "ZelvoControlToken.h"
+#include "ZelvoJson.h"
 
 #include <QByteArray>
 #include <QJsonDocument>
@@ -11,6 +13,8 @@
 namespace {
 
 constexpr int connectTimeoutMillis = 5000;
+// Enough of an answer's start to see past white space to its object.
+constexpr qint64 answerStartBytes = 64;
 
 QByteArray line(const QJsonObject& object)
 {
@@ -29,15 +33,19 @@ CtlConnection::CtlConnection(const QString& host, quint16 port, const QString& t
 
 CtlConnection::Result CtlConnection::call(const QJsonObject& request)
 {
+    deadline.setRemainingTime(answerMillis);
+    // The port first: without an emulator there is no token either, and
+    // that is not what to tell the user.
+    socket.connectToHost(host, port);
+    if (!socket.waitForConnected(std::min(connectTimeoutMillis, remainingMillis()))) {
+        listening = socket.error() != QAbstractSocket::ConnectionRefusedError;
+        error = listening ? QStringLiteral("no emulator control channel on %1:%2: %3").arg(host).arg(port).arg(socket.errorString())
+                          : QStringLiteral("no emulator is running: nothing listens on %1:%2").arg(host).arg(port);
+        return Result::Unreachable;
+    }
     const QByteArray token = ZelvoControlToken::forClient(tokenPath, &error);
     if (token.isEmpty()) {
         error += QStringLiteral(" (is the emulator running as this user?)");
-        return Result::Unreachable;
-    }
-    deadline.setRemainingTime(answerMillis);
-    socket.connectToHost(host, port);
-    if (!socket.waitForConnected(std::min(connectTimeoutMillis, remainingMillis()))) {
-        error = QStringLiteral("no emulator control channel on %1:%2: %3").arg(host).arg(port).arg(socket.errorString());
         return Result::Unreachable;
     }
     QJsonObject numbered = request;
@@ -60,13 +68,13 @@ CtlConnection::Result CtlConnection::call(const QJsonObject& request)
                            ? QLatin1String(ZelvoControlToken::environmentVariable)
                            : tokenPath,
                        reason);
-        return Result::Unreachable;
+        return Result::Refused;
     }
     if (!readAnswer(&answer))
-        return Result::Refused;
+        return Result::Unreachable;
     if (!answer.value(QStringLiteral("ok")).toBool()) {
         error = answer.value(QStringLiteral("error")).toString();
-        return Result::Refused;
+        return ZelvoControlCommand::isUsageError(answer) ? Result::UsageError : Result::Refused;
     }
     answer.remove(QStringLiteral("id"));
     answer.remove(QStringLiteral("ok"));
@@ -76,18 +84,28 @@ CtlConnection::Result CtlConnection::call(const QJsonObject& request)
 bool CtlConnection::readAnswer(QJsonObject* object)
 {
     // A port that is not a control channel may take the request and never
-    // answer: the deadline ends the wait there.
-    while (!socket.canReadLine()) {
+    // answer: the deadline ends the wait there. The agent port sends
+    // frames, if anything, which no answer begins like.
+    while (!socket.canReadLine() && ZelvoJson::mayBeObject(socket.peek(answerStartBytes))) {
         if (deadline.hasExpired() || !socket.waitForReadyRead(remainingMillis())) {
             if (socket.state() == QAbstractSocket::ConnectedState)
-                error = QStringLiteral("nothing answered on 127.0.0.1:%1 within %2 s; is it the emulator's control port?")
-                            .arg(port).arg(answerMillis / 1000.0);
+                error = QStringLiteral("nothing answered on %1:%2 within %3 s; is it the emulator's control port, "
+                                       "not its agent port?")
+                            .arg(host).arg(port).arg(answerMillis / 1000.0);
             else
                 error = QStringLiteral("the emulator closed the connection: %1").arg(socket.errorString());
             return false;
         }
     }
-    *object = QJsonDocument::fromJson(socket.readLine()).object();
+    const QByteArray text = socket.canReadLine() ? socket.readLine() : socket.peek(answerStartBytes);
+    const QJsonDocument document = QJsonDocument::fromJson(text);
+    if (!document.isObject()) {
+        error = QStringLiteral("%1:%2 answered with something other than a JSON line (%3); it is no control channel, "
+                               "the emulator's agent port perhaps")
+                    .arg(host).arg(port).arg(QString::fromLatin1(text.left(16).toHex(' ')));
+        return false;
+    }
+    *object = document.object();
     return true;
 }
 

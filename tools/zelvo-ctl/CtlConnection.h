@@ -10,13 +10,15 @@
 class CtlConnection final
 {
 public:
-    enum class Result { Done, Refused, Unreachable };
+    enum class Result { Done, Refused, UsageError, Unreachable };
 
     // The whole call, connecting included, ends after answerMillis.
     CtlConnection(const QString& host, quint16 port, const QString& tokenFile, qint64 answerMillis);
 
-    // Unreachable: no emulator, no token or no answer in time; Refused: the
-    // emulator answered with an error. errorString() says which.
+    // Unreachable: no emulator, no token, no answer in time or no control
+    // channel that answered; Refused: the emulator refused the token or the
+    // request; UsageError: it found the request itself wrong.
+    // errorString() says which.
     Result call(const QJsonObject& request);
 
     // After a Done call that asked to follow: the next line the emulator
@@ -26,6 +28,8 @@ public:
     // The answer of a Done call without "id" and "ok".
     const QJsonObject& results() const { return answer; }
     const QString& errorString() const { return error; }
+    // After an Unreachable call: whether anything listened on the port.
+    bool reachedPort() const { return listening; }
 
 private:
     bool readAnswer(QJsonObject* object);
@@ -39,4 +43,5 @@ private:
     QTcpSocket socket;
     QJsonObject answer;
     QString error;
+    bool listening = true;
 };

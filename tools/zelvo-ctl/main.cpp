@@ -32,7 +32,7 @@ int compareWithGolden(const CtlCommandLine& commandLine, const QByteArray& png)
     const QImage shown = QImage::fromData(png, "PNG");
     const QImage golden(commandLine.goldenPath());
     if (golden.isNull())
-        return fail(ExitCode::UsageError, QStringLiteral("cannot read the golden picture %1").arg(commandLine.goldenPath()));
+        return fail(ExitCode::Failure, QStringLiteral("cannot read the golden picture %1").arg(commandLine.goldenPath()));
     const QString output = commandLine.outputPath();
     if (!output.isEmpty() && output != QLatin1String("-") && !shown.save(output, "PNG"))
         return fail(ExitCode::Failure, QStringLiteral("cannot write %1").arg(output));
@@ -59,19 +59,22 @@ int waitUntilReady(const CtlCommandLine& commandLine)
     constexpr int retryMillis = 50;
     QDeadlineTimer deadline(commandLine.answerMillis());
     QString error;
+    // A refused token may be an earlier run's, until this run writes its own.
+    ExitCode last = ExitCode::Unreachable;
     do {
         ZelvoInstance instance;
         if (commandLine.locate(&instance, &error)) {
             CtlConnection connection(instance.host, instance.controlPort, instance.tokenFile(),
                                      std::max<qint64>(1, deadline.remainingTime()));
-            if (connection.call(commandLine.request()) != CtlConnection::Result::Unreachable)
+            const CtlConnection::Result result = connection.call(commandLine.request());
+            if (result == CtlConnection::Result::Done)
                 return toInt(ExitCode::Success);
+            last = result == CtlConnection::Result::Refused ? ExitCode::Failure : ExitCode::Unreachable;
             error = connection.errorString();
         }
         QThread::msleep(std::min<qint64>(retryMillis, deadline.remainingTime()));
     } while (!deadline.hasExpired());
-    return fail(ExitCode::Unreachable, QStringLiteral("not ready after %1 s: %2")
-                                           .arg(commandLine.answerMillis() / 1000.0).arg(error));
+    return fail(last, QStringLiteral("not ready after %1 s: %2").arg(commandLine.answerMillis() / 1000.0).arg(error));
 }
 
 // What a recording wrote, one line each: "display: FILE, 42 frames, 81234
@@ -120,14 +123,18 @@ int main(int argc, char** argv)
 
     if (commandLine.waitsUntilReady())
         return waitUntilReady(commandLine);
+    // Where no emulator has started (yet), what waits for one.
+    const QString untilReady = QStringLiteral("; 'zelvo-ctl ready' waits for one to start");
     ZelvoInstance instance;
     QString error;
     if (!commandLine.locate(&instance, &error))
-        return fail(ExitCode::Unreachable, error);
+        return fail(ExitCode::Unreachable, error + untilReady);
     CtlConnection connection(instance.host, instance.controlPort, instance.tokenFile(), commandLine.answerMillis());
     switch (connection.call(commandLine.request())) {
     case CtlConnection::Result::Unreachable:
-        return fail(ExitCode::Unreachable, connection.errorString());
+        return fail(ExitCode::Unreachable, connection.errorString() + (connection.reachedPort() ? QString() : untilReady));
+    case CtlConnection::Result::UsageError:
+        return fail(ExitCode::UsageError, connection.errorString());
     case CtlConnection::Result::Refused:
         return fail(ExitCode::Failure, connection.errorString());
     case CtlConnection::Result::Done:
