@@ -5,6 +5,7 @@
 #include <QPointer>
 #include <QString>
 
+#include <algorithm>
 #include <deque>
 #include <functional>
 #include <map>
@@ -70,6 +71,9 @@ public:
     // Calls slot once, millis from now; deleting context cancels it.
     template <typename Slot>
     void singleShot(int millis, QObject* context, Slot slot);
+    // The same at deadline on this clock (see now()).
+    template <typename Slot>
+    void singleShotAt(qint64 deadline, QObject* context, Slot slot);
 
 signals:
     void modeChanged(ZelvoClock::Mode mode);
@@ -120,11 +124,17 @@ private:
 template <typename Slot>
 void ZelvoClock::singleShot(int millis, QObject* context, Slot slot)
 {
+    singleShotAt(now() + std::max(0, millis), context, std::move(slot));
+}
+
+template <typename Slot>
+void ZelvoClock::singleShotAt(qint64 deadline, QObject* context, Slot slot)
+{
     auto* timer = new ZelvoClockTimer(this, context);
     timer->setSingleShot(true);
     connect(timer, &ZelvoClockTimer::timeout, context, [timer, slot] {
         timer->deleteLater();
         slot();
     });
-    timer->start(millis);
+    timer->startAt(deadline);
 }

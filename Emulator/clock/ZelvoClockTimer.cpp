@@ -39,6 +39,12 @@ void ZelvoClockTimer::start(int millis)
     start();
 }
 
+void ZelvoClockTimer::startAt(qint64 deadline)
+{
+    if (deviceClock)
+        deviceClock->schedule(this, deadline);
+}
+
 void ZelvoClockTimer::stop()
 {
     if (deviceClock)

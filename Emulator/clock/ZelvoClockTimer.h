@@ -30,6 +30,9 @@ public:
     // (Re)starts with the interval; a negative one counts as 0.
     void start();
     void start(int millis);
+    // (Re)starts, single shot or not, to expire first at deadline on the
+    // clock (see ZelvoClock::now()), however late the caller comes to it.
+    void startAt(qint64 deadline);
     void stop();
 
 signals:

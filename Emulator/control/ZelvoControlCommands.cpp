@@ -241,12 +241,16 @@ void ZelvoControlCommands::press(const ZelvoControlRequest& request, const Reply
         reply({{QStringLiteral("releasedElsewhere"), true}}, QString());
     });
     const int holdMillis = request.whole(QStringLiteral("hold"));
-    server->clock()->singleShot(holdMillis, waiter, [this, waiter, target, reply] {
-        delete waiter;
-        window->releaseControl(target);
-        reply({{QStringLiteral("releasedElsewhere"), false}}, QString());
-    });
     window->pressControl(target);
+    // Timed from the instant the button's long press is timed from, and
+    // started after it: at one instant that timer fires first, so a hold of
+    // Button::longPressMillis is long, as "held at least 750 ms" has it.
+    server->clock()->singleShotAt(window->control(target)->pressedAt() + holdMillis, waiter,
+                                  [this, waiter, target, reply] {
+                                      delete waiter;
+                                      window->releaseControl(target);
+                                      reply({{QStringLiteral("releasedElsewhere"), false}}, QString());
+                                  });
     passManualTime(holdMillis);
 }
 

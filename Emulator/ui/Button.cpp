@@ -18,6 +18,7 @@ struct Button::Private
     ZelvoClockTimer* longPressTimer = nullptr;
     QString text;
     bool pressedState = false;
+    qint64 pressedAt = 0;
     std::array<QPixmap, 3> pixmaps;
 };
 
@@ -99,10 +100,17 @@ bool Button::isLongPressPending() const
     return d->longPressTimer->isActive();
 }
 
+qint64 Button::pressedAt() const
+{
+    return d->pressedAt;
+}
+
 void Button::press()
 {
     d->pressedState = true;
-    d->longPressTimer->start();
+    const ZelvoClock* clock = d->longPressTimer->clock();
+    d->pressedAt = clock ? clock->now() : 0;
+    d->longPressTimer->startAt(d->pressedAt + longPressMillis);
     update();
     emit pressed();
 }

@@ -35,6 +35,9 @@ public:
 
     bool isPressed() const;
     bool isLongPressPending() const;
+    // When the last press began, on the button's clock: the instant its
+    // long press is timed from, and so a hold that must match it.
+    qint64 pressedAt() const;
 
     // The gestures of a left mouse button; the mouse handlers call them, and
     // so can anything else that drives the button as a user would.

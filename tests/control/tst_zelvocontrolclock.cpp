@@ -3,6 +3,7 @@
 #include "ZelvoFrame.h"
 #include "clock/ZelvoClock.h"
 #include "record/ZelvoRecorder.h"
+#include "ui/Button.h"
 
 #include <QDir>
 #include <QGraphicsScene>
@@ -11,6 +12,7 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QList>
+#include <QSignalSpy>
 #include <QString>
 #include <QTest>
 
@@ -75,6 +77,8 @@ private slots:
     void servesDuringAdvance();
     void waitsMoveThePausedClock_data();
     void waitsMoveThePausedClock();
+    void holdAtTheLongPress_data();
+    void holdAtTheLongPress();
 };
 
 void TestZelvoControlClock::deadlines_data()
@@ -392,6 +396,38 @@ void TestZelvoControlClock::waitsMoveThePausedClock()
     const QJsonObject answer = client.call(request);
     QVERIFY2(answer.value("ok").toBool(), qPrintable(answer.value("error").toString()));
     QCOMPARE(rig.clock.now(), start + millis);
+}
+
+void TestZelvoControlClock::holdAtTheLongPress_data()
+{
+    QTest::addColumn<bool>("manual");
+    QTest::addColumn<int>("hold");
+    QTest::addColumn<bool>("longPress");
+
+    for (const bool manual : {false, true}) {
+        for (const int hold : {749, 750, 751})
+            QTest::addRow("%s clock, --hold %d", manual ? "manual" : "real", hold) << manual << hold << (hold >= 750);
+    }
+}
+
+// "Held at least 750 ms" is long: at the instant both fall due, the long
+// press goes before the release.
+void TestZelvoControlClock::holdAtTheLongPress()
+{
+    QFETCH(bool, manual);
+    QFETCH(int, hold);
+    QFETCH(bool, longPress);
+
+    ControlRig rig(manual ? ZelvoClock::Mode::Manual : ZelvoClock::Mode::Real);
+    ControlClient client(rig.control.port());
+    QVERIFY(isReady(rig, {&client}));
+    QSignalSpy longPressed(rig.window.plusControl(), &Button::longPressed);
+    QSignalSpy released(rig.window.plusControl(), &Button::released);
+    const QJsonObject answer =
+        client.call({{"cmd", "button"}, {"button", "plus"}, {"gesture", "press"}, {"hold", hold}});
+    QCOMPARE(answer.value("releasedElsewhere"), QJsonValue(false));
+    QCOMPARE(released.count(), 1);
+    QCOMPARE(longPressed.count(), longPress ? 1 : 0);
 }
 
 QTEST_MAIN(TestZelvoControlClock)
