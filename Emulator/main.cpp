@@ -21,8 +21,11 @@
 #include <QHostAddress>
 #include <QLockFile>
 #include <QMessageBox>
+#include <QRegularExpression>
 
 #include <cstdio>
+
+#include <unistd.h>
 
 namespace {
 
@@ -30,13 +33,29 @@ constexpr char clockVariable[] = "ZELVO_CLOCK";
 constexpr char listenVariable[] = "ZELVO_LISTEN";
 
 QtMessageHandler qtMessageHandler = nullptr;
+bool logInColour = false;
+
+// Colours are for a person at a terminal who has not opted out
+// (https://no-color.org); a log in a file, a pipe or a CI artifact is plain.
+bool colourWanted()
+{
+    return ::isatty(STDERR_FILENO) == 1 && qEnvironmentVariableIsEmpty("NO_COLOR");
+}
+
+// The log lines write their colours inline, ESC [ ... m; here, once, they
+// go where no colour is wanted.
+QString withoutColour(const QString& message)
+{
+    static const QRegularExpression colour(QStringLiteral("\x1b\\[[0-9;]*m"));
+    return QString(message).remove(colour);
+}
 
 // Lines that quote a frame or a text cut it themselves; this bounds any
 // other, such as the dozen that name an agent whose app id is a megabyte.
 void boundedMessage(QtMsgType type, const QMessageLogContext& context, const QString& message)
 {
-    qtMessageHandler(type, context,
-                     message.size() <= ZelvoLog::payloadQuoted ? message : ZelvoLog::payload(message.toUtf8()));
+    const QString text = logInColour || !message.contains(QChar(0x1b)) ? message : withoutColour(message);
+    qtMessageHandler(type, context, text.size() <= ZelvoLog::payloadQuoted ? text : ZelvoLog::payload(text.toUtf8()));
 }
 
 // Platforms without a screen, where a message box waits for a click that
@@ -106,9 +125,17 @@ struct Options
     // The web page's port, when it is served at all.
     bool web = false;
     quint16 webPort = 0;
-    QHostAddress webHost = QHostAddress(QHostAddress::LocalHost);
-    // The interface of the agent port and the control channel.
-    QHostAddress listen = QHostAddress(QHostAddress::LocalHost);
+    // Null unless given; then it wins over listen for the page alone.
+    QHostAddress webHost;
+    // The interface of every port; null unless given, and then agents
+    // connect on every interface, as they reach the glasses from a phone or
+    // another machine, while the control channel and the page stay on
+    // this machine.
+    QHostAddress listen;
+
+    QHostAddress agentAddress() const { return listen.isNull() ? QHostAddress(QHostAddress::Any) : listen; }
+    QHostAddress controlAddress() const { return listen.isNull() ? QHostAddress(QHostAddress::LocalHost) : listen; }
+    QHostAddress webAddress() const { return webHost.isNull() ? controlAddress() : webHost; }
 };
 
 // The environment first, then the command line over it; false with
@@ -134,11 +161,13 @@ bool readOptions(const QApplication& application, Options* options, QString* err
         QStringLiteral("Serve the web page of this emulator on PORT, 0 for any free one (or $%1).")
             .arg(QLatin1String(ZelvoInstance::webPortVariable)), QStringLiteral("PORT"));
     const QCommandLineOption webHost(QStringLiteral("web-host"),
-        QStringLiteral("Serve the web page on ADDRESS instead of 127.0.0.1 (0.0.0.0 for every interface)."),
+        QStringLiteral("Serve the web page on ADDRESS instead of 127.0.0.1 or the --listen one (0.0.0.0 for every "
+                       "interface)."),
         QStringLiteral("ADDRESS"));
     const QCommandLineOption listen(QStringLiteral("listen"),
-        QStringLiteral("Take agents and control connections on ADDRESS instead of 127.0.0.1, 0.0.0.0 for every "
-                       "interface, as in a container (or $%1); the control channel still asks for the token.")
+        QStringLiteral("Open every port (agents, control channel, web page) on ADDRESS only, 0.0.0.0 for every "
+                       "interface, as in a container (or $%1); without it agents connect on every interface and the "
+                       "control channel and the page on 127.0.0.1. The control channel still asks for the token.")
             .arg(QLatin1String(listenVariable)),
         QStringLiteral("ADDRESS"));
     const QCommandLineOption clock(QStringLiteral("clock"),
@@ -218,7 +247,7 @@ bool startWeb(ZelvoWebServer* web, const Options& options, const QString& tokenF
         *error = QStringLiteral("the web page needs the control channel");
         return false;
     }
-    if (!web->start(options.webHost, options.webPort)) {
+    if (!web->start(options.webAddress(), options.webPort)) {
         *error = web->errorString();
         return false;
     }
@@ -236,6 +265,7 @@ int qMain(int argc, char** argv)
     // always have; QT_MESSAGE_PATTERN="%{category}: %{message}" names the
     // category to switch.
     qSetMessagePattern(QStringLiteral("%{message}"));
+    logInColour = colourWanted();
     qtMessageHandler = qInstallMessageHandler(boundedMessage);
     printWithoutDisplay(argc, argv);
     QApplication application(argc, argv);
@@ -270,9 +300,16 @@ int qMain(int argc, char** argv)
 
     ZelvoClock clock(options.clock);
     ZelvoServer server(&clock);
-    if (!server.start(options.listen, instance.agentPort))
+    if (!server.start(options.agentAddress(), instance.agentPort)) {
+        // An address of no interface of this machine is no other emulator.
+        if (server.serverError() != QAbstractSocket::AddressInUseError)
+            return startFailed(QStringLiteral("cannot take agents on %1 port %2: %3")
+                                   .arg(options.agentAddress().toString())
+                                   .arg(instance.agentPort)
+                                   .arg(server.errorString()));
         return alreadyInUse(QStringLiteral("ZelvoEmulator already in use (port %1)").arg(instance.agentPort),
                             QStringLiteral("ZelvoEmulator already in use"));
+    }
     qCDebug(zelvoWindowLog) << "Zelvo Emulator started, agents connect on port" << server.serverPort();
     qCDebug(zelvoWindowLog) << "ZelvoServer::main";
 
@@ -282,7 +319,7 @@ int qMain(int argc, char** argv)
     emulator.show();
 
     ZelvoControlServer control(&emulator, &server);
-    if (options.control && !control.start(instance.controlPort, instance.tokenFile(), options.listen)) {
+    if (options.control && !control.start(instance.controlPort, instance.tokenFile(), options.controlAddress())) {
         std::fprintf(stderr, "ZelvoEmulator: no control channel: %s\n", qUtf8Printable(control.errorString()));
         // Without the port it was asked for, or that a ports file would
         // announce, a script has nothing to talk to; a person at the window

@@ -53,6 +53,17 @@ bool isConnectionError(int error)
     }
 }
 
+// As ss(8) shows a listening socket: "*:2000" for every interface.
+QString shownEndpoint(const QHostAddress& address, quint16 port)
+{
+    if (address == QHostAddress::Any)
+        return QStringLiteral("*:%1").arg(port);
+    const QString host = address.protocol() == QAbstractSocket::IPv6Protocol
+        ? QStringLiteral("[%1]").arg(address.toString())
+        : address.toString();
+    return QStringLiteral("%1:%2").arg(host).arg(port);
+}
+
 } // namespace
 
 ZelvoServer::ZelvoServer(ZelvoClock* clock, QObject* parent)
@@ -89,11 +100,8 @@ bool ZelvoServer::start(const QHostAddress& address, quint16 port)
 
 bool ZelvoServer::setup()
 {
-    qCDebug(zelvoLinkLog).nospace().noquote() << "ZelvoServer::setup Trying to start Server <" << address.toString() << ":"
-                                          << port << ">";
-    // Every interface, whatever address was given: agents on other hosts
-    // reach the emulator as they would reach the glasses.
-    if (!listen(QHostAddress::Any, port)) {
+    qCDebug(zelvoLinkLog).noquote() << "ZelvoServer::setup Trying to start Server <" + shownEndpoint(address, port) + ">";
+    if (!listen(address, port)) {
         qCDebug(zelvoLinkLog) << "\033[94mZelvoServer::setup Server can't start. Check your port configuration\033[0m";
         return false;
     }
@@ -103,7 +111,7 @@ bool ZelvoServer::setup()
     connect(acceptNotifier.get(), &QSocketNotifier::activated, this, &ZelvoServer::acceptAgents);
     if (!holdReserve())
         pauseAcceptingAfter(EMFILE);
-    qCDebug(zelvoLinkLog) << "ZelvoServer::setup LISTENING...";
+    qCDebug(zelvoLinkLog).noquote() << "ZelvoServer::setup LISTENING on <" + shownEndpoint(serverAddress(), serverPort()) + ">";
     return true;
 }
 

@@ -43,6 +43,7 @@ public:
     explicit ZelvoServer(ZelvoClock* clock = nullptr, QObject* parent = nullptr);
     ~ZelvoServer() override;
 
+    // Takes agents on address alone: QHostAddress::Any for every interface.
     bool start(const QHostAddress& address, quint16 port);
     bool setup();
 

@@ -13,11 +13,14 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QProcess>
+#include <QScopeGuard>
 #include <QTcpServer>
+#include <QTcpSocket>
 #include <QTemporaryDir>
 #include <QTest>
 
 #include <csignal>
+#include <utility>
 
 namespace {
 
@@ -79,6 +82,9 @@ private slots:
     void environment();
     void portNotTaken_data();
     void portNotTaken();
+    void listenAddress_data();
+    void listenAddress();
+    void plainLogInAFile();
     void dataFolderServesOne();
 
 private:
@@ -205,7 +211,7 @@ void TestInstances::resetEqualsFreshStart()
 void TestInstances::readyWaitsForStart()
 {
     EmulatorProcess emulator(nullptr, QStringLiteral("instances/ready"));
-    QCOMPARE(ctl({"ready", "--ports-file", emulator.portsFile(), "--timeout", "0.3"}).exitCode, 2);
+    QCOMPARE(ctl({"ready", "--ports-file", emulator.portsFile(), "--timeout", "0.3"}).exitCode, 3);
     ChildProcess ready;
     ready.start(QStringLiteral(ZELVO_CTL_PATH), {"ready", "--ports-file", emulator.portsFile(), "--timeout", "90"});
     QVERIFY(emulator.start());
@@ -273,7 +279,7 @@ void TestInstances::environment()
     QTRY_VERIFY_WITH_TIMEOUT(QFileInfo::exists(data + "/images/env/env_0.png"), 20000);
     QCOMPARE(ctl({"state"}, found).exitCode, 0);
     const QStringList wrongPort{"ZELVO_CONTROL_PORT=1", "ZELVO_DATA_DIR=" + data};
-    QCOMPARE(ctl({"state", "--timeout", "5"}, wrongPort).exitCode, 2);
+    QCOMPARE(ctl({"state", "--timeout", "5"}, wrongPort).exitCode, 3);
     QCOMPARE(ctl({"state", "--port", QString::number(told.controlPort)}, wrongPort).exitCode, 0);
     QCOMPARE(ctl({"state", "--ports-file", portsFile}, wrongPort).exitCode, 0);
 }
@@ -306,6 +312,77 @@ void TestInstances::portNotTaken()
     QCOMPARE(emulator.waitForExit(startMillis), 1);
     const QByteArray errors = emulator.readAllStandardError();
     QVERIFY2(errors.contains(message) && errors.contains(value.toUtf8()), errors.constData());
+}
+
+void TestInstances::listenAddress_data()
+{
+    QTest::addColumn<QString>("variable");
+    QTest::addColumn<QStringList>("arguments");
+    QTest::addColumn<QString>("logged");
+    QTest::addColumn<QString>("accepted");
+
+    // Every 127.x address is this machine's loopback, yet another interface.
+    QTest::newRow("no --listen") << QString() << QStringList() << "*"
+                                 << "agent 127.0.0.1, agent 127.0.0.2, control 127.0.0.1, web 127.0.0.1";
+    QTest::newRow("--listen 127.0.0.1") << QString() << QStringList{"--listen", "127.0.0.1"} << "127.0.0.1"
+                                        << "agent 127.0.0.1, control 127.0.0.1, web 127.0.0.1";
+    QTest::newRow("ZELVO_LISTEN=127.0.0.2 --web-host 127.0.0.1")
+        << "127.0.0.2" << QStringList{"--web-host", "127.0.0.1"} << "127.0.0.2"
+        << "agent 127.0.0.2, control 127.0.0.2, web 127.0.0.1";
+}
+
+// Who may connect where: an emulator told to listen on this machine is not
+// open to the network, and one told nothing takes agents from everywhere.
+void TestInstances::listenAddress()
+{
+    QFETCH(QString, variable);
+    QFETCH(QStringList, arguments);
+    QFETCH(QString, logged);
+    QFETCH(QString, accepted);
+
+    if (!variable.isEmpty())
+        qputenv("ZELVO_LISTEN", variable.toUtf8());
+    const auto unset = qScopeGuard([] { qunsetenv("ZELVO_LISTEN"); });
+    EmulatorProcess emulator(nullptr, QStringLiteral("instances/listen"));
+    emulator.setArguments(arguments + QStringList{"--web-port", "0"});
+    QVERIFY(emulator.start());
+    QVERIFY2(emulator.waitForPorts(startMillis), emulator.logText().constData());
+    QFile portsFile(emulator.portsFile());
+    QVERIFY(portsFile.open(QIODevice::ReadOnly));
+    const auto webPort = quint16(QJsonDocument::fromJson(portsFile.readAll()).object().value("webPort").toInt());
+
+    QStringList reached;
+    for (const auto& [name, port] : {std::pair{"agent", emulator.ports().agent}, {"control", emulator.ports().control},
+                                     {"web", webPort}}) {
+        for (const QString host : {"127.0.0.1", "127.0.0.2"}) {
+            QTcpSocket socket;
+            socket.connectToHost(host, port);
+            if (socket.waitForConnected(10000))
+                reached.append(QStringLiteral("%1 %2").arg(QLatin1String(name), host));
+        }
+    }
+    QCOMPARE(reached.join(", "), accepted);
+    const QByteArray log = emulator.logText();
+    QVERIFY2(log.contains(QStringLiteral("LISTENING on <%1:%2>").arg(logged).arg(emulator.ports().agent).toUtf8()),
+             log.constData());
+}
+
+// The log in a file, as CI keeps it, has the texts without the terminal's
+// colour codes, whatever NO_COLOR says.
+void TestInstances::plainLogInAFile()
+{
+    qunsetenv("NO_COLOR");
+    EmulatorProcess emulator(nullptr, QStringLiteral("instances/plain-log"));
+    QVERIFY2(emulator.startUntilListening(startMillis), emulator.logText().constData());
+    TestAgent agent(emulator.ports().agent);
+    QVERIFY(agent.waitForConnected());
+    QVERIFY(agent.show("plain", 1, "0", {}, {"hello"}));
+    const AgentResult drawn = ctl({"wait", "--content-of", "plain", "--ports-file", emulator.portsFile()});
+    QVERIFY2(drawn.exitCode == 0, drawn.err.constData());
+    const QByteArray log = emulator.logText();
+    QVERIFY2(log.contains("ZelvoServer::ZelvoServer") && log.contains("ZelvoControlServer::start control channel on"),
+             log.constData());
+    QVERIFY2(!log.contains('\x1b'), log.constData());
 }
 
 // A second emulator on the same data folder leaves the first one's token
