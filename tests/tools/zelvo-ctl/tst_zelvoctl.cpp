@@ -31,12 +31,16 @@ private slots:
     void noEmulator();
     void silentPort_data();
     void silentPort();
+    void exitCodes_data();
+    void exitCodes();
     void headlessRun();
     void strangersLeaveTheSlotsFree();
     void cleanup();
 
 private:
     EmulatorProcess emulator{nullptr, QStringLiteral("zelvoctl/emulator")};
+    // On free ports, shared by the rows of exitCodes().
+    EmulatorProcess instance{nullptr, QStringLiteral("zelvoctl/exitcodes")};
 };
 
 void TestZelvoCtl::usage_data()
@@ -96,22 +100,21 @@ void TestZelvoCtl::usage()
 
 void TestZelvoCtl::noEmulator()
 {
-    QFile::remove(ZelvoControlToken::filePath());
-    CtlResult result = CtlProcess::run({"state"});
-    QCOMPARE(result.exitCode, 2);
-    QVERIFY2(result.err.startsWith("zelvo-ctl: cannot read the control token"), result.err.constData());
-
-    // A token left by an emulator that was killed, and nobody listening.
-    QString error;
-    QVERIFY2(ZelvoControlToken().save(ZelvoControlToken::filePath(), &error), qPrintable(error));
+    // Nobody listening, with no token or one left by an emulator that was
+    // killed: either way no emulator runs.
     QTcpServer unused;
     QVERIFY(unused.listen(QHostAddress::LocalHost));
     const QString port = QString::number(unused.serverPort());
     unused.close();
-    result = CtlProcess::run({"state", "--port", port});
-    QCOMPARE(result.exitCode, 2);
-    QVERIFY2(result.err.startsWith("zelvo-ctl: no emulator control channel on 127.0.0.1:" + port.toUtf8()),
-             result.err.constData());
+    QFile::remove(ZelvoControlToken::filePath());
+    for (bool tokenLeft : {false, true}) {
+        QString error;
+        QVERIFY2(!tokenLeft || ZelvoControlToken().save(ZelvoControlToken::filePath(), &error), qPrintable(error));
+        const CtlResult result = CtlProcess::run({"state", "--port", port});
+        QCOMPARE(result.exitCode, 3);
+        QCOMPARE(result.err, "zelvo-ctl: no emulator is running: nothing listens on 127.0.0.1:" + port.toUtf8()
+                                 + "; 'zelvo-ctl ready' waits for one to start\n");
+    }
 }
 
 void TestZelvoCtl::silentPort_data()
@@ -138,9 +141,89 @@ void TestZelvoCtl::silentPort()
     clock.start();
     const CtlResult result = CtlProcess::run(arguments + QStringList{"--port", port});
     QVERIFY2(clock.elapsed() >= earliestMillis, qPrintable(QString::number(clock.elapsed())));
-    QCOMPARE(result.exitCode, 2);
+    QCOMPARE(result.exitCode, 3);
     QVERIFY2(result.err.startsWith("zelvo-ctl: nothing answered on 127.0.0.1:" + port.toUtf8() + " within "),
              result.err.constData());
+}
+
+// One rule for every command of both tools: 0 done, 1 refused or not done,
+// 2 a wrong command line whoever finds it, 3 no emulator or something else
+// answered; always with one line naming the cause. @AGENT, @CONTROL and
+// @UNUSED stand for the emulator's ports and a port nobody listens on.
+void TestZelvoCtl::exitCodes_data()
+{
+    QTest::addColumn<QString>("tool");
+    QTest::addColumn<QStringList>("arguments");
+    QTest::addColumn<QByteArray>("token");
+    QTest::addColumn<int>("exitCode");
+    QTest::addColumn<QString>("error");
+
+    const auto row = [](const char* tool, const QStringList& arguments, int exitCode, const QString& error,
+                        const QByteArray& token = QByteArray()) {
+        const QString name = QStringLiteral("%1 %2").arg(tool, arguments.join(QLatin1Char(' ')));
+        QTest::newRow(qPrintable(token.isEmpty() ? name : name + QStringLiteral(", token ") + token))
+            << tool << arguments << token << exitCode << error;
+    };
+    row("zelvo-ctl", {"state"}, 0, "");
+    row("zelvo-ctl", {"battery", "150"}, 2, "zelvo-ctl: LEVEL takes a whole number from 0 to 100, not '150'");
+    row("zelvo-ctl", {"sensor", "compass", "1", "2"}, 2, "zelvo-ctl: compass takes 3 numbers in \"values\"");
+    row("zelvo-ctl", {"release", "plus"}, 1, "zelvo-ctl: plus is not held");
+    row("zelvo-ctl", {"record", "stop"}, 1, "zelvo-ctl: nothing is being recorded");
+    row("zelvo-ctl", {"wait", "--content-of", "nobody", "--timeout", "0.1"}, 1,
+        "zelvo-ctl: no content of nobody on the display after 100 ms");
+    row("zelvo-ctl", {"clock", "advance", "5"}, 1, "zelvo-ctl: the clock runs in real time; pause it first");
+    row("zelvo-ctl", {"state"}, 1, "zelvo-ctl: the emulator refused the token in ZELVO_CONTROL_TOKEN: wrong token",
+        QByteArray(40, 'x'));
+    row("zelvo-ctl", {"state", "--port", "@AGENT", "--timeout", "0.5"}, 3,
+        "zelvo-ctl: nothing answered on 127.0.0.1:@AGENT within 0.5 s; is it the emulator's control port, not its "
+        "agent port?");
+    row("zelvo-ctl", {"state", "--port", "@UNUSED"}, 3, "zelvo-ctl: no emulator is running: nothing listens on 127.0.0.1:@UNUSED");
+    row("zelvo-ctl", {"screenshot", "--expect", "@UNUSED.png"}, 1, "zelvo-ctl: cannot read the golden picture @UNUSED.png");
+    row("zelvo-agent", {"content", "--app", "codes", "--layout", "0", "--text", "Hi"}, 0, "");
+    row("zelvo-agent", {"content", "--app", "codes", "--layout", "2", "--text", "Hi"}, 2,
+        "zelvo-agent: layout 2 takes 1 image and 1 text");
+    row("zelvo-agent", {"config", "--app", "codes", "@UNUSED.png"}, 1, "zelvo-agent: @UNUSED.png: ");
+    const QString controlAnswered = "zelvo-agent: 127.0.0.1:@CONTROL answered with a line of JSON, not with frames: it "
+                                    "is a control channel, not the emulator's agent port";
+    row("zelvo-agent", {"content", "--app", "codes", "--layout", "0", "--text", "Hi", "--port", "@CONTROL"}, 3,
+        controlAnswered);
+    row("zelvo-agent", {"timing", "--min", "1", "--max", "2", "--port", "@CONTROL"}, 3, controlAnswered);
+    row("zelvo-agent", {"events", "--port", "@CONTROL"}, 3, controlAnswered);
+    row("zelvo-agent", {"timing", "--min", "1", "--max", "2", "--port", "@UNUSED"}, 3,
+        "zelvo-agent: no emulator listening on 127.0.0.1:@UNUSED");
+}
+
+void TestZelvoCtl::exitCodes()
+{
+    QFETCH(QString, tool);
+    QFETCH(QStringList, arguments);
+    QFETCH(QByteArray, token);
+    QFETCH(int, exitCode);
+    QFETCH(QString, error);
+
+    if (!instance.isRunning())
+        QVERIFY2(instance.startUntilListening(60000), instance.logText().constData());
+    QTcpServer unused;
+    QVERIFY(unused.listen(QHostAddress::LocalHost));
+    const QString unusedPort = QString::number(unused.serverPort());
+    unused.close();
+    const auto placed = [&](QString text) {
+        return text.replace(QLatin1String("@AGENT"), QString::number(instance.ports().agent))
+            .replace(QLatin1String("@CONTROL"), QString::number(instance.ports().control))
+            .replace(QLatin1String("@UNUSED"), unusedPort);
+    };
+    QStringList given;
+    for (const QString& argument : qAsConst(arguments))
+        given.append(placed(argument));
+    given += QStringList{"--ports-file", instance.portsFile()};
+    if (!token.isEmpty())
+        qputenv(ZelvoControlToken::environmentVariable, token);
+    const CtlResult result = tool == QLatin1String("zelvo-ctl") ? CtlProcess::run(given)
+                                                               : AgentProcess::run(given, instance.ports().agent);
+    qunsetenv(ZelvoControlToken::environmentVariable);
+    QVERIFY2(result.exitCode == exitCode, result.err.constData());
+    QVERIFY2(result.err.startsWith(placed(error).toUtf8()), result.err.constData());
+    QCOMPARE(result.err.count('\n'), exitCode == 0 ? 0 : 1);
 }
 
 void TestZelvoCtl::headlessRun()
@@ -210,9 +293,6 @@ void TestZelvoCtl::headlessRun()
     QCOMPARE(CtlProcess::run({"clock", "resume"}).exitCode, 0);
 
     // Refusals of the emulator: one line, exit code 1.
-    result = CtlProcess::run({"sensor", "compass", "1"});
-    QCOMPARE(result.exitCode, 1);
-    QCOMPARE(result.err, QByteArray("zelvo-ctl: compass takes 3 numbers in \"values\"\n"));
     result = CtlProcess::run({"screenshot", QDir::home().filePath("missing/display.png")});
     QCOMPARE(result.exitCode, 1);
     QVERIFY2(result.err.startsWith("zelvo-ctl: cannot write"), result.err.constData());
@@ -249,7 +329,7 @@ void TestZelvoCtl::strangersLeaveTheSlotsFree()
     }
     const QStringList ports{"--ports-file", instance.portsFile()};
     CtlResult result = CtlProcess::run(QStringList{"state"} + ports);
-    QCOMPARE(result.exitCode, 2);
+    QCOMPARE(result.exitCode, 1);
     QCOMPARE(result.err, QByteArray("zelvo-ctl: the emulator refused the connection: "
                                     "32 control connections are open already\n"));
     // Each stranger heard why it was closed, at the latest when its time to
