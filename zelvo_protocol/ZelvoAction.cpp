@@ -241,6 +241,11 @@ ZelvoAction::Lint ZelvoAction::lint() const
     return lint;
 }
 
+QString ZelvoAction::shownValue(const QVariant& value)
+{
+    return shortJson(value);
+}
+
 QString ZelvoAction::toString() const
 {
     QString text = QStringLiteral("[ZelvoAction]\n###Args:\n(%1) :").arg(args.size());

@@ -48,6 +48,9 @@ public:
         bool isEmpty() const { return ignored.isEmpty() && coerced.isEmpty(); }
     };
     Lint lint() const;
+    // A value as short JSON text, as the lint and the record's sentences
+    // quote what an agent sent: a long text or list cut with an ellipsis.
+    static QString shownValue(const QVariant& value);
 
     // The binary form: an int32 entry count, then key (QString) and value
     // (QVariant) pairs in key order, in the Qt 4.6 data stream format.

@@ -1,5 +1,6 @@
 #include "record/ZelvoRecord.h"
 
+#include "ZelvoAction.h"
 #include "ZelvoVocabulary.h"
 #include "record/ZelvoRecordMember.h"
 
@@ -232,6 +233,10 @@ QString frameSentence(const Record& r)
             return QStringLiteral("no action: a frame of %1 bytes is over the limit of %2 bytes and was skipped")
                 .arg(r.size)
                 .arg(r.limit);
+        // The type the agent wrote, so that a misspelling shows.
+        if (r.reason == Record::Reason::UnknownCommandType)
+            return QStringLiteral("no action: the \"command.type\" %1 is none of %2, %3, %4")
+                .arg(ZelvoAction::shownValue(r.commandType), commandZelvoConfig, commandAgentConfig, commandAgentContent);
         return QStringLiteral("no action: ") + Record::reasonText(r.reason);
     }
     if (r.commandType.isEmpty())

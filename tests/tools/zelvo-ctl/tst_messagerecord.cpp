@@ -170,7 +170,10 @@ void TestMessageRecord::outcomes_data()
     row("[1, 2]", framed({"[1, 2]"}), "frame", "no_action", "not_object", "not a JSON object");
     row("no command.type", framed({json({{"appId", "a"}})}), "frame", "no_action", "no_command_type", "\"command.type\"");
     row("AGENT_CONFIG", framed({json({{"command.type", "AGENT_CONFIG"}, {"appId", "a"}})}), "frame", "no_action",
-        "unknown_command_type", "none of zelvo_config");
+        "unknown_command_type", "no action: the \"command.type\" \"AGENT_CONFIG\" is none of zelvo_config");
+    row("command.type of 100 x", framed({json({{"command.type", QString(100, 'x')}, {"appId", "a"}})}), "frame",
+        "no_action", "unknown_command_type",
+        ("the \"command.type\" \"" + QByteArray(40, 'x') + "\u2026\" is none of zelvo_config").constData());
     // A header announcing more than the limit; the agent never sends the rest.
     row("frame over the limit", QByteArray::fromHex("04000001"), "frame", "no_action", "frame_too_large",
         "over the limit of 67108864 bytes");
