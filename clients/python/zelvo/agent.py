@@ -18,6 +18,9 @@ from .events import Event, Kind
 Picture = Union[str, os.PathLike, bytes]
 
 _HEADER = struct.Struct(">i")
+# The longest frame the emulator takes or sends; a longer announced length
+# is no frame of its.
+_MAX_PAYLOAD = 64 * 1024 * 1024
 _PNG_SIGNATURE = b"\x89PNG\r\n\x1a\n"
 _ZI_SIGNATURE = b".zi"
 
@@ -37,10 +40,13 @@ class Agent:
                  timeout: float = 10.0) -> None:
         self.app_id = app_id
         self.timeout = timeout
+        self._where = f"{host}:{port}"
         try:
             self._socket = socket.create_connection((host, port), timeout=timeout)
         except OSError as error:
-            raise ZelvoError(f"no emulator at {host} port {port}: {error}") from error
+            if isinstance(error, ConnectionRefusedError):
+                raise ZelvoError(f"no emulator is running: nothing listens on {self._where}") from error
+            raise ZelvoError(f"no emulator agent port on {self._where}: {error}") from error
         self._received = bytearray()
         self._backlog: Deque[Event] = collections.deque()
 
@@ -50,8 +56,22 @@ class Agent:
     def __exit__(self, *exc_info: object) -> None:
         self.close()
 
-    def close(self) -> None:
-        self._socket.close()
+    def close(self, timeout: float = 5.0) -> None:
+        """Ends the connection without losing a frame either way: shuts down
+        the sending side, so that the emulator reads all that was sent,
+        keeps the events that still come for `events` until the emulator
+        closes its side (at most `timeout` seconds), then closes."""
+        if self._socket.fileno() < 0:
+            return
+        deadline = time.monotonic() + timeout
+        try:
+            self._socket.shutdown(socket.SHUT_WR)
+            while True:
+                self._backlog.append(Event.parse(self._read_frame(deadline)))
+        except (ZelvoError, OSError):
+            pass
+        finally:
+            self._socket.close()
 
     def send(self, message: dict) -> None:
         """Sends one action as it is, for what the methods below do not cover."""
@@ -101,17 +121,28 @@ class Agent:
         self._backlog.extendleft(reversed([event for event in seen if not wanted(event)]))
         return [event for event in seen if wanted(event)]
 
+    def raw_events(self, count: int = 1, timeout: Optional[float] = None) -> list[bytes]:
+        """The next `count` events of any kind as the emulator sent them: each
+        frame's payload, byte for byte."""
+        return [event.raw for event in self.events(None, count, timeout)]
+
     def _read_frame(self, deadline: float) -> bytes:
         # Partial frames stay in the buffer across a timeout, so the stream
         # never gets out of step.
         while True:
             if len(self._received) >= _HEADER.size:
                 (length,) = _HEADER.unpack_from(self._received)
-                end = _HEADER.size + max(length, 0)
-                if len(self._received) >= end:
+                end = _HEADER.size + length
+                if not 0 <= length <= _MAX_PAYLOAD:
+                    # A line of JSON is quoted once it came whole.
+                    if not self._received.startswith(b"{") or b"\n" in self._received:
+                        raise ZelvoError(self._not_frames())
+                elif len(self._received) >= end:
                     payload = bytes(self._received[_HEADER.size:end])
                     del self._received[:end]
                     return payload
+            if self._socket.fileno() < 0:
+                raise ZelvoError("the agent's connection is closed")
             remaining = deadline - time.monotonic()
             if remaining <= 0:
                 raise ZelvoTimeout("no event in time")
@@ -123,5 +154,18 @@ class Agent:
             except OSError as error:
                 raise ZelvoError(f"connection to the emulator failed: {error}") from error
             if not chunk:
+                if self._received.startswith(b"{"):
+                    raise ZelvoError(self._not_frames())
                 raise ZelvoError("the emulator closed the connection")
             self._received += chunk
+
+    def _not_frames(self) -> str:
+        start = bytes(self._received)
+        line = start.split(b"\n")[0]
+        try:
+            said = json.loads(line).get("error")
+        except (ValueError, AttributeError):
+            return (f"{self._where} answered with something other than frames ({start[:16]!r}): it is not "
+                    "the emulator's agent port")
+        return (f"{self._where} answered with a line of JSON, not with frames: it is a control channel, not "
+                f"the emulator's agent port (it said: {said})")

@@ -13,17 +13,31 @@ from .errors import ZelvoError, ZelvoRefused, ZelvoTimeout
 from .events import Button, Kind, button_name, sensor_name
 from .screen import Screen
 
+# The largest sequence number the channel takes: records after it are none.
+_MAX_SEQUENCE = 2 ** 53
+
 BUTTONS = ("plus", "minus")
 SENSORS = ("battery", "accelerometer", "compass", "light")
 
 
-def default_token_file() -> Path:
+def home_token_file() -> Path:
     """Where an emulator started without a data folder keeps its token."""
-    data_dir = os.environ.get("ZELVO_DATA_DIR")
-    if data_dir:
-        return Path(data_dir) / "control-token"
     config = os.environ.get("XDG_CONFIG_HOME") or Path.home() / ".config"
     return Path(config) / "Zelvo" / "control-token"
+
+
+def default_token_file() -> Path:
+    """Where the emulator the environment names keeps its token: in
+    $ZELVO_DATA_DIR, else in the home folders."""
+    data_dir = os.environ.get("ZELVO_DATA_DIR")
+    return Path(data_dir) / "control-token" if data_dir else home_token_file()
+
+
+def _unreachable(host: str, port: int, error: OSError) -> ZelvoError:
+    """Why a port could not be reached, in zelvo-ctl's words."""
+    if isinstance(error, ConnectionRefusedError):
+        return ZelvoError(f"no emulator is running: nothing listens on {host}:{port}")
+    return ZelvoError(f"no emulator control channel on {host}:{port}: {error}")
 
 
 class Control:
@@ -33,17 +47,28 @@ class Control:
     `ZelvoTimeout`, after which the connection is closed."""
 
     def __init__(self, port: int, token: Union[str, bytes], host: str = "127.0.0.1",
-                 timeout: float = 30.0) -> None:
+                 timeout: float = 30.0, *, _token_source: str = "") -> None:
         self.timeout = timeout
+        self._where = f"{host}:{port}"
         try:
             self._socket = socket.create_connection((host, port), timeout=timeout)
         except OSError as error:
-            raise ZelvoError(f"no control channel at {host} port {port}: {error}") from error
+            raise _unreachable(host, port, error) from error
         self._lines = self._socket.makefile("rb")
         self._next_id = 0
         token_text = token.decode("ascii") if isinstance(token, bytes) else token
         try:
             self.request("auth", token=token_text.strip())
+        except ZelvoRefused as error:
+            self.close()
+            # Turned away before the token was read, or the token refused.
+            if error.turned_away:
+                raise ZelvoRefused("auth", f"the emulator refused the connection: {error.reason}") from error
+            source = f" in {_token_source}" if _token_source else ""
+            raise ZelvoRefused("auth", f"the emulator refused the token{source}: {error.reason}") from error
+        except ZelvoTimeout as error:
+            raise ZelvoTimeout(f"nothing answered on {self._where} within {timeout:g} s; is it the emulator's "
+                               "control port, not its agent port?") from error
         except ZelvoError:
             self.close()
             raise
@@ -54,13 +79,21 @@ class Control:
         # A token given by the environment is the one the emulator was given too.
         given = os.environ.get("ZELVO_CONTROL_TOKEN")
         if given:
-            return cls(port, given, **options)
+            return cls(port, given, _token_source="ZELVO_CONTROL_TOKEN", **options)
         path = Path(token_file) if token_file else default_token_file()
         try:
             token = path.read_text().strip()
         except OSError as error:
-            raise ZelvoError(f"cannot read the control token {path}: {error}") from error
-        return cls(port, token, **options)
+            # Without an emulator there is no token either, and that is not
+            # what to tell.
+            host = options.get("host", "127.0.0.1")
+            try:
+                socket.create_connection((host, port), timeout=options.get("timeout", 30.0)).close()
+            except OSError as unreachable:
+                raise _unreachable(host, port, unreachable) from error
+            raise ZelvoError(f"cannot read the control token {path}: {error.strerror} "
+                             "(is the emulator running as this user?)") from error
+        return cls(port, token, _token_source=str(path), **options)
 
     def __enter__(self) -> Control:
         return self
@@ -94,10 +127,16 @@ class Control:
             raise ZelvoError(f"{cmd}: the emulator closed the control connection")
         try:
             answer = json.loads(line)
+            if not isinstance(answer, dict):
+                raise ValueError("not an object")
         except ValueError as error:
-            raise ZelvoError(f"{cmd}: answer is not JSON: {line[:200]!r}") from error
+            self.close()
+            raise ZelvoError(f"{cmd}: {self._where} answered with something other than a JSON line "
+                             f"({line[:16]!r}); it is no control channel, the emulator's agent port "
+                             "perhaps") from error
         if not answer.get("ok"):
-            raise ZelvoRefused(cmd, str(answer.get("error", "refused without a reason")))
+            raise ZelvoRefused(cmd, str(answer.get("error", "refused without a reason")),
+                               usage=bool(answer.get("usage")), turned_away=answer.get("id") is None)
         answer.pop("ok")
         answer.pop("id", None)
         return answer
@@ -219,6 +258,19 @@ class Control:
         if since is not None:
             fields["since"] = since
         return self.request("wait", timeout, **fields)
+
+    def last_sequence(self) -> int:
+        """The sequence number of the newest record (0 before any), to wait
+        for what comes after it."""
+        return self.request("log", since=_MAX_SEQUENCE)["last"]
+
+    def wait_next_content(self, app_id: str, since: Optional[int] = None, timeout: float = 10.0) -> dict:
+        """Returns once content of `app_id` arrived after record `since` and was
+        drawn, whatever its id: take `since` from `last_sequence()` before the
+        agent sends (by default it is taken now, and content that came before
+        does not count). Raises `ZelvoRefused` with the emulator's sentence at
+        once when that content was skipped, not drawn or refused."""
+        return self.wait_content(app_id, None, self.last_sequence() if since is None else since, timeout)
 
     def wait_removed(self, app_id: str, content_id: Optional[int] = None, timeout: float = 10.0) -> dict:
         """Returns once none of that content is on the display (at once when

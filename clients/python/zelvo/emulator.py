@@ -1,6 +1,7 @@
 """Starting a headless emulator of one's own, or finding a running one."""
 from __future__ import annotations
 
+import ipaddress
 import json
 import os
 import shutil
@@ -12,7 +13,7 @@ from pathlib import Path
 from typing import Optional, Sequence, Union
 
 from .agent import Agent
-from .control import Control, default_token_file, wait_ready
+from .control import Control, default_token_file, home_token_file, wait_ready
 from .errors import ZelvoError, ZelvoTimeout
 
 PathLike = Union[str, os.PathLike]
@@ -43,6 +44,25 @@ class Ports:
                        web=int(data.get("webPort", 0)))
         except (OSError, ValueError, KeyError, TypeError, AttributeError) as error:
             raise ZelvoError(f"not a ports file: {path}: {error}") from error
+
+
+def _is_local(host: str) -> bool:
+    try:
+        return host == "localhost" or ipaddress.ip_address(host).is_loopback
+    except ValueError:
+        return False
+
+
+def _pictures_folder() -> Path:
+    """The user's pictures folder, as Qt finds it: user-dirs.dirs, else ~/Pictures."""
+    config = Path(os.environ.get("XDG_CONFIG_HOME") or Path.home() / ".config")
+    try:
+        for line in (config / "user-dirs.dirs").read_text().splitlines():
+            if line.startswith("XDG_PICTURES_DIR="):
+                return Path(line.split("=", 1)[1].strip('"').replace("$HOME", str(Path.home())))
+    except OSError:
+        pass
+    return Path.home() / "Pictures"
 
 
 def find_program() -> str:
@@ -195,7 +215,19 @@ class Emulator:
         self._agents.clear()
 
     def images(self, app_id: str) -> list[Path]:
-        """The stored pictures of an agent, under this emulator's data folder."""
-        if self.data_dir is None:
-            raise ZelvoError("an attached emulator's pictures are not known")
-        return sorted(path for path in self.data_dir.rglob(f"{app_id}_*") if path.parent.name == app_id)
+        """The stored pictures of an agent: under this emulator's data folder,
+        or for an attached one on this machine, under the data folder its
+        token file is in or else the user's pictures folder."""
+        folder = self._images_folder() / app_id
+        return sorted(folder.glob(f"{app_id}_*"))
+
+    def _images_folder(self) -> Path:
+        if self.data_dir is not None:
+            return self.data_dir / "images"
+        token_file = self._ports().token_file
+        if not _is_local(self.host) or token_file is None or not token_file.is_file():
+            raise ZelvoError(f"images(): the emulator at {self.host} keeps its pictures where this machine cannot "
+                             "see them (no token file of it here); ask for them on its machine")
+        if token_file.resolve() != home_token_file().resolve():
+            return token_file.parent / "images"
+        return _pictures_folder() / "Zelvo"

@@ -3,7 +3,7 @@ from __future__ import annotations
 
 import enum
 import json
-from dataclasses import dataclass
+from dataclasses import dataclass, field
 from typing import Optional, Union
 
 from .errors import ZelvoError
@@ -58,7 +58,7 @@ class Event:
     unused ones 0). `app_id` and `content_id` name the content that was on
     the display when a button event left: `""` and -1 when none, and always
     so for sensor readings. `button` and `gesture` are set for button events
-    only.
+    only. `raw` is the frame's payload as it arrived.
     """
 
     kind: Kind
@@ -67,6 +67,7 @@ class Event:
     content_id: int
     button: Optional[Button] = None
     gesture: Optional[Gesture] = None
+    raw: bytes = field(default=b"", repr=False, compare=False)
 
     @classmethod
     def parse(cls, payload: bytes) -> Event:
@@ -81,6 +82,6 @@ class Event:
             return cls(kind=kind, values=values,  # type: ignore[arg-type]
                        app_id=str(message["appId"]), content_id=int(message["contentId"]),
                        button=Button(int(values[0])) if is_button else None,
-                       gesture=Gesture(int(values[1])) if is_button else None)
+                       gesture=Gesture(int(values[1])) if is_button else None, raw=bytes(payload))
         except (ValueError, KeyError, TypeError) as error:
             raise ZelvoError(f"not an event message ({error}): {payload[:200]!r}") from error

@@ -1,10 +1,12 @@
 """The package against real emulators: isolation, reset, attaching, faults, errors."""
+import json
+import socket
 import time
 
 import pytest
 
 from conftest import zi_picture
-from zelvo import Button, Control, Emulator, Gesture, Kind, ZelvoError, ZelvoRefused, ZelvoTimeout
+from zelvo import Agent, Button, Control, Emulator, Gesture, Kind, ZelvoError, ZelvoRefused, ZelvoTimeout
 
 
 def test_two_emulators_keep_to_themselves(emulator):
@@ -174,3 +176,45 @@ def test_debug_lines_are_off_unless_asked_for_and_warnings_stay(rules, link_line
     assert max(len(line) for line in log.splitlines()) < 4200
     assert ("ZelvoReceiver::onActionReceived" in log) == link_lines
     assert ("ZelvoEmulator::onAgentContent" in log) == content_lines
+
+
+def _unused_port() -> int:
+    with socket.socket() as probe:
+        probe.bind(("127.0.0.1", 0))
+        return probe.getsockname()[1]
+
+
+@pytest.mark.parametrize("connect, error, message", [
+    pytest.param(lambda ports: Control.from_token_file(ports.agent, ports.token_file, timeout=0.5), ZelvoTimeout,
+                 "within 0.5 s; is it the emulator's control port, not its agent port", id="control on agent port"),
+    pytest.param(lambda ports: Agent(ports.control).events(), ZelvoError,
+                 "answered with a line of JSON, not with frames: it is a control channel", id="agent on control port"),
+    pytest.param(lambda ports: Control.from_token_file(_unused_port(), ports.token_file), ZelvoError,
+                 "no emulator is running: nothing listens on", id="control on unused port"),
+    pytest.param(lambda ports: Control.from_token_file(_unused_port(), ports.token_file.with_name("none")), ZelvoError,
+                 "no emulator is running: nothing listens on", id="no token, unused port"),
+    pytest.param(lambda ports: Control.from_token_file(ports.control, ports.token_file.with_name("none")), ZelvoError,
+                 r"cannot read the control token .*none: No such file or directory \(is the emulator running",
+                 id="no token, control port"),
+])
+def test_a_wrong_port_or_token_is_named(emulator, connect, error, message):
+    with pytest.raises(error, match=message):
+        connect(emulator.ports)
+
+
+def test_closing_keeps_the_last_frames_of_both_sides(emulator):
+    control, agent = emulator.control, emulator.agent()
+    agent.timing(0, 60000)
+    agent.config("closing", [zi_picture()])
+    agent.content(1, images=[0], content_id=1)
+    control.wait_content("closing", 1)
+    mark = control.last_sequence()
+    agent.content(1, images=[0], content_id=2)
+    control.click("plus")
+    agent.close()
+    assert control.wait_next_content("closing", since=mark)["contentId"] == 2
+    clicked = agent.events(Kind.BUTTON, count=3)
+    assert [event.gesture for event in clicked] == [Gesture.PRESSED, Gesture.RELEASED, Gesture.CLICKED]
+    assert [json.loads(event.raw)["data"]["type"] for event in clicked] == [4, 4, 4]
+    with pytest.raises(ZelvoError, match="closed"):
+        agent.raw_events()
