@@ -3,6 +3,10 @@ test that sees what the one before left, and a failing one."""
 import os
 import pathlib
 import re
+import subprocess
+import sys
+
+import pytest
 
 ROOT = pathlib.Path(__file__).resolve().parents[3]
 
@@ -110,3 +114,28 @@ def test_strict_tests_fail_on_content_that_does_not_fit(pytester, monkeypatch):
     result.assert_outcomes(passed=2, failed=1)
     result.stdout.fnmatch_lines(["*zelvo strict: strict: content 1 drawn with layout 0; text 1 cut after * lines, *"
                                  " characters not shown*"])
+
+
+ATTACHED_TESTS = '''
+def test_pictures_of_the_attached_emulator(zelvo):
+    agent = zelvo.agent("attached")
+    agent.config("attached", [b".zi\\x01\\x00\\x01\\xff"])
+    agent.content(1, images=[0], content_id=1)
+    zelvo.control.wait_content("attached", 1)
+    assert [path.name for path in zelvo.images("attached")] == ["attached_0.zi"]
+'''
+
+
+@pytest.mark.parametrize("package", ["tree", "installed"])
+def test_plugin_by_name_from_the_tree_or_installed_on_an_attached_emulator(package, pytester, monkeypatch, emulator,
+                                                                           tmp_path):
+    location = ROOT / "clients" / "python"
+    if package == "installed":
+        location = tmp_path / "site"
+        subprocess.run([sys.executable, "-m", "pip", "install", "--quiet", "--no-build-isolation", "--no-index",
+                        "--target", str(location), str(ROOT / "clients" / "python")], check=True)
+    pytester.makepyfile(test_attached=ATTACHED_TESTS)
+    monkeypatch.setenv("PYTHONPATH", str(location))
+    result = pytester.runpytest_subprocess("-p", "zelvo.pytest_plugin", "-p", "no:cacheprovider",
+                                           "--zelvo-ports-file", str(emulator.data_dir / "ports.json"))
+    result.assert_outcomes(passed=1)
