@@ -8,6 +8,7 @@
 
 #include <QDebug>
 #include <QMetaEnum>
+#include <QScopedValueRollback>
 #include <QTcpSocket>
 #include <QTimer>
 
@@ -162,15 +163,25 @@ void ZelvoSocket::readPkg()
     // agent's next write or for the poll timer. A long burst goes on in the
     // next turns of the event loop, in order. A held agent's bytes wait in
     // the kernel beyond the read-ahead, as those of a long burst do.
-    for (int frames = 0; frames < ZelvoFrame::framesPerTurn; ++frames) {
-        if (paused)
-            return;
-        if (!readFrame()) {
-            // What a closed socket still held has been handed on.
-            if (tcpSocket->state() == QAbstractSocket::UnconnectedState)
-                emit drained();
-            return;
+    bool handedOn = false;
+    {
+        // A frame handed on may empty the inbox of a connection whose agent
+        // has closed, which then goes unless frames of this turn still wait.
+        const QScopedValueRollback<bool> turn(reading, true);
+        for (int frames = 0; frames < ZelvoFrame::framesPerTurn; ++frames) {
+            if (paused)
+                return;
+            if (!readFrame()) {
+                handedOn = true;
+                break;
+            }
         }
+    }
+    if (handedOn) {
+        // What a closed socket still held has been handed on.
+        if (tcpSocket->state() == QAbstractSocket::UnconnectedState)
+            emit drained();
+        return;
     }
     readScheduled = true;
     QTimer::singleShot(0, this, [this] {

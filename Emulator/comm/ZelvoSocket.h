@@ -50,8 +50,9 @@ public:
     // While paused, complete frames wait for their turn, in order; the end
     // of the pause hands them on again in the next turn of the event loop.
     void setPaused(bool paused);
-    // A pause, or frames of a burst waiting for their next turn.
-    bool hasWaitingFrames() const { return paused || readScheduled; }
+    // A pause, frames of a burst waiting for their next turn, or a turn
+    // handing frames on right now.
+    bool hasWaitingFrames() const { return paused || readScheduled || reading; }
 
 signals:
     // Never emitted: on the emulator's side the socket is connected before
@@ -86,6 +87,7 @@ private:
     ZelvoClockTimer* stallTimer = nullptr;
     ZelvoFrameReader reader;
     bool readScheduled = false;
+    bool reading = false;
     qint64 backlogPeak = 0;
     ZelvoRecord::Reason abortReason = ZelvoRecord::Reason::None;
     bool paused = false;

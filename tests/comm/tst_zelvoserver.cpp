@@ -23,6 +23,7 @@
 #include <memory>
 #include <vector>
 
+#include <sys/socket.h>
 #include <unistd.h>
 
 namespace {
@@ -116,6 +117,8 @@ private slots:
     void agentThatReadsNothingIsClosed();
     void unreadEventsOfAllAgentsAreBounded();
     void burstLeavesOtherAgentsServed();
+    void burstThenEnd_data();
+    void burstThenEnd();
 
 private:
     // Connects a new agent and waits until the server lists it.
@@ -132,7 +135,7 @@ bool TestZelvoServer::connectAgent(ZelvoServer& server, std::vector<std::unique_
 void TestZelvoServer::listensOnEveryInterface()
 {
     ZelvoServer server;
-    QVERIFY(server.start(QHostAddress::LocalHost, 0));
+    QVERIFY(server.start(QHostAddress::Any, 0));
     QVERIFY(server.isListening());
 
     QHostAddress outside;
@@ -503,6 +506,50 @@ void TestZelvoServer::burstLeavesOtherAgentsServed()
     QVERIFY2(order.indexOf(QStringLiteral("other")) < burst.size(), "the other agent waited for the burst");
     order.removeOne(QStringLiteral("other"));
     QCOMPARE(order, burst);
+}
+
+void TestZelvoServer::burstThenEnd_data()
+{
+    QTest::addColumn<bool>("halfClose");
+    QTest::newRow("close") << false;
+    QTest::newRow("shutdown(SHUT_WR), read until the emulator closes") << true;
+}
+
+// An agent that sends many frames and ends at once has every one of them
+// handled, in order, however many turns of the event loop they take after
+// its end was read; told the end by a half close, the emulator closes too.
+void TestZelvoServer::burstThenEnd()
+{
+    QFETCH(bool, halfClose);
+
+    ZelvoServer server;
+    QVERIFY(server.start(QHostAddress::LocalHost, 0));
+    std::vector<std::unique_ptr<TestAgent>> agents;
+    QVERIFY(connectAgent(server, agents));
+    QList<int> order;
+    connect(&server, &ZelvoServer::agentContentReceived, this, [&](const QString&, int contentId) { order << contentId; });
+    QList<int> burst;
+    QByteArray frames;
+    for (int i = 0; i < 1000; ++i) {
+        burst << i;
+        frames += ZelvoFrame::encode(
+            QStringLiteral(R"({"command.type": "agent_content", "appId": "a", "contentId": %1, "layoutId": "0"})")
+                .arg(i)
+                .toUtf8());
+    }
+    TestAgent& agent = *agents.front();
+    agent.send(frames);
+    if (halfClose) {
+        while (agent.socket.bytesToWrite() > 0)
+            QVERIFY(agent.socket.waitForBytesWritten());
+        QCOMPARE(::shutdown(int(agent.socket.socketDescriptor()), SHUT_WR), 0);
+        QTRY_COMPARE(agent.socket.state(), QAbstractSocket::UnconnectedState);
+    } else {
+        agent.close();
+    }
+    QTRY_COMPARE(order.size(), burst.size());
+    QCOMPARE(order, burst);
+    QTRY_VERIFY(server.connections().isEmpty());
 }
 
 QTEST_GUILESS_MAIN(TestZelvoServer)
