@@ -7,9 +7,11 @@
 #include "web/ZelvoWebViewer.h"
 #include "ZelvoControlToken.h"
 #include "ZelvoLog.h"
+#include "ZelvoReport.h"
 #include "ZelvoVocabulary.h"
 
 #include <QBuffer>
+#include <QByteArrayList>
 #include <QCryptographicHash>
 #include <QFile>
 #include <QHostInfo>
@@ -46,17 +48,21 @@ QByteArray response(const QByteArray& status, const QByteArray& headers = QByteA
            + "\r\nCache-Control: no-store\r\nConnection: close\r\n" + headers + "\r\n" + body;
 }
 
-// The CSP source of the inline element <tag>...</tag> of the page: only the
-// page's own script and style run, whatever an agent's text holds.
-QByteArray inlineHash(const QByteArray& page, const QByteArray& tag)
+// The CSP sources of the inline elements <tag>...</tag> of the page (the
+// page's script and the one it shares with the run report): only the page's
+// own scripts and style run, whatever an agent's text holds.
+QByteArray inlineHashes(const QByteArray& page, const QByteArray& tag)
 {
     const QByteArray open = '<' + tag + '>';
-    const int start = page.indexOf(open);
-    const int end = page.indexOf("</" + tag + '>', start);
-    if (start < 0 || end < 0)
-        return QByteArray();
-    const QByteArray text = page.mid(start + open.size(), end - start - open.size());
-    return "'sha256-" + QCryptographicHash::hash(text, QCryptographicHash::Sha256).toBase64() + '\'';
+    QByteArrayList hashes;
+    for (int start = page.indexOf(open); start >= 0; start = page.indexOf(open, start + open.size())) {
+        const int end = page.indexOf("</" + tag + '>', start);
+        if (end < 0)
+            break;
+        const QByteArray text = page.mid(start + open.size(), end - start - open.size());
+        hashes.append("'sha256-" + QCryptographicHash::hash(text, QCryptographicHash::Sha256).toBase64() + '\'');
+    }
+    return hashes.join(' ');
 }
 
 } // namespace
@@ -78,8 +84,9 @@ ZelvoWebServer::ZelvoWebServer(ZelvoEmulator* window, ZelvoControlCommands* comm
     const QByteArray vocabulary = R"(<script id="vocabulary" type="application/json">)";
     page.replace(vocabulary + "{}</script>",
                  vocabulary + QJsonDocument(ZelvoVocabulary::toJson()).toJson(QJsonDocument::Compact) + "</script>");
-    pagePolicy = "Content-Security-Policy: default-src 'none'; script-src " + inlineHash(page, "script")
-                 + "; style-src " + inlineHash(page, "style") + "; connect-src 'self'";
+    page = ZelvoReport::withSharedScript(page);
+    pagePolicy = "Content-Security-Policy: default-src 'none'; script-src " + inlineHashes(page, "script")
+                 + "; style-src " + inlineHashes(page, "style") + "; connect-src 'self'";
     upgrader->setHandshakeTimeout(requestTimeout);
     upgrader->setMaxPendingConnections(maxViewers);
     stateTimer->setInterval(stateIntervalMillis);
