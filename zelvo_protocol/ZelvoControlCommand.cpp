@@ -216,7 +216,27 @@ QList<ZelvoControlCommand> declarations()
          {QStringLiteral("stop"), QString(), {}},
          {QStringLiteral("state"), QString(), {}}}};
 
-    return {buttons, sensors, trace, screenshot, record, state, screen, wait, log, fullscreen, link, battery, reset, web, clock, head};
+    ZelvoControlCommand report{
+        QStringLiteral("report"),
+        QStringLiteral("Write a run report: one HTML file that opens in a browser without the\n"
+                       "emulator, with every record since the start or the last reset (or after\n"
+                       "record SEQ) beside the display as it was right after each, and the display\n"
+                       "as data. With --session (and --display) it is made from those recordings."),
+        QString(), QString(), false,
+        {since.option(QStringLiteral("since"), QStringLiteral("SEQ"), QStringLiteral("Only the records after record SEQ.")),
+         Field::text(QStringLiteral("title"))
+             .option(QStringLiteral("title"), QStringLiteral("TEXT"), QStringLiteral("The report's title."))},
+        {{}}};
+
+    ZelvoControlCommand mark{
+        QStringLiteral("mark"),
+        QStringLiteral("Put a mark with TEXT in the message record, such as the start or the end of\n"
+                       "a test; reports and the web page show it."),
+        QString(), QString(), false,
+        {Field::text(QStringLiteral("text")).positional(QStringLiteral("TEXT")).required()},
+        {{}}};
+
+    return {buttons, sensors, trace, screenshot, record, state, screen, wait, log, fullscreen, link, battery, reset, web, clock, head, report, mark};
 }
 
 QString mustBe(const ZelvoControlField& field)

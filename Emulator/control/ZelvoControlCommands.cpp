@@ -7,6 +7,8 @@
 #include "pose/ZelvoHeadMotion.h"
 #include "ui/Button.h"
 #include "ui/ZelvoEmulator.h"
+#include "recording/ZelvoDisplayHistory.h"
+#include "ZelvoReport.h"
 #include "ui/sensor/ZelvoSensorList.h"
 #include "ZelvoControlCommand.h"
 #include "ZelvoFile.h"
@@ -20,6 +22,7 @@
 
 #include <QBuffer>
 #include <QByteArray>
+#include <QDateTime>
 #include <QFileInfo>
 #include <QHash>
 #include <QImage>
@@ -176,6 +179,8 @@ ZelvoControlCommands::Operation ZelvoControlCommands::operation(const QString& o
         {QStringLiteral("pose rate"), &C::poseState},
         {QStringLiteral("pose stop"), &C::poseState},
         {QStringLiteral("pose state"), &C::poseState},
+        {QStringLiteral("report"), &C::report},
+        {QStringLiteral("mark"), &C::mark},
     };
     return operations.value(operationName);
 }
@@ -195,12 +200,112 @@ void ZelvoControlCommands::execute(const QJsonObject& json, const Reply& reply)
         reply(ZelvoControlCommand::usageError(), error);
         return;
     }
-    const Operation apply = operation(command->operationName(*action));
+    const QString name = command->operationName(*action);
+    const Operation apply = operation(name);
     if (!apply) {
-        reply({}, QStringLiteral("unknown command \"%1\"").arg(command->operationName(*action)));
+        reply({}, QStringLiteral("unknown command \"%1\"").arg(name));
         return;
     }
-    (this->*apply)(ZelvoControlRequest(json, action->name, command->fieldsOf(*action)), reply);
+    const ZelvoControlRequest request(json, action->name, command->fieldsOf(*action));
+    if (!isRecorded(name)) {
+        (this->*apply)(request, reply);
+        return;
+    }
+    // In the record before what it causes; a refusal has a record of its own.
+    const QString given = commandText(json, *command, *action);
+    recordCommand(given, QString());
+    (this->*apply)(request, [this, given, reply](const QJsonObject& results, const QString& error) {
+        if (!error.isEmpty())
+            recordCommand(given, error);
+        reply(results, error);
+    });
+}
+
+bool ZelvoControlCommands::isRecorded(const QString& operationName)
+{
+    // What only reads leaves the record alone, and a reset leaves it as
+    // empty as a fresh start does.
+    static const QStringList unrecorded = {QStringLiteral("state"),       QStringLiteral("screen"),
+                                        QStringLiteral("wait"),        QStringLiteral("web"),
+                                        QStringLiteral("link state"),  QStringLiteral("clock state"),
+                                        QStringLiteral("pose state"),  QStringLiteral("report"),
+                                        QStringLiteral("mark"),        QStringLiteral("screenshot"),
+                                        QStringLiteral("reset")};
+    return !unrecorded.contains(operationName);
+}
+
+QString ZelvoControlCommands::commandText(const QJsonObject& request, const ZelvoControlCommand& command,
+                                          const ZelvoControlCommand::Action& action)
+{
+    // As zelvo-ctl would be given it: "button click plus", "clock advance 6000 ms".
+    QStringList words{command.operationName(action)};
+    for (const ZelvoControlField& field : command.fieldsOf(action)) {
+        const QJsonValue value = request.value(field.key);
+        if (value.isUndefined() || !field.sent)
+            continue;
+        QString shown;
+        if (value.isArray()) {
+            QStringList numbers;
+            for (const QJsonValue each : value.toArray())
+                numbers.append(QString::number(each.toDouble()));
+            shown = numbers.join(QLatin1Char(' '));
+        } else if (value.isBool()) {
+            shown = value.toBool() ? QStringLiteral("on") : QStringLiteral("off");
+        } else if (value.isDouble()) {
+            shown = QString::number(value.toDouble());
+        } else {
+            shown = value.toString();
+        }
+        words.append(field.isOption() ? QStringLiteral("--%1 %2").arg(field.commandLineOption, shown) : shown);
+    }
+    return words.join(QLatin1Char(' '));
+}
+
+void ZelvoControlCommands::recordCommand(const QString& given, const QString& error)
+{
+    ZelvoRecord record(ZelvoRecord::Direction::Control, ZelvoRecord::Kind::Command,
+                       error.isEmpty() ? ZelvoRecord::Outcome::Info : ZelvoRecord::Outcome::Refused);
+    record.text = given;
+    record.error = error;
+    server->recorder()->append(std::move(record));
+}
+
+void ZelvoControlCommands::mark(const ZelvoControlRequest& request, const Reply& reply)
+{
+    ZelvoRecord record(ZelvoRecord::Direction::Control, ZelvoRecord::Kind::Mark, ZelvoRecord::Outcome::Info);
+    record.text = request.text(QStringLiteral("text"));
+    const quint64 sequence = server->recorder()->append(std::move(record));
+    reply({{QStringLiteral("seq"), double(sequence)}}, QString());
+}
+
+void ZelvoControlCommands::report(const ZelvoControlRequest& request, const Reply& reply)
+{
+    const quint64 since = quint64(request.number(QStringLiteral("since")));
+    const QString title = request.text(QStringLiteral("title"));
+    ZelvoRecorder* recorder = server->recorder();
+    const ZelvoClock* clock = window->clock();
+    // Once the display's last changes are compressed; the records are
+    // taken then too, so that both end at the same moment.
+    window->displayHistory()->framesSince(
+        since, [recorder, clock, since, title, reply](const ZelvoDisplayHistory::Frames& frames, qint64 dropped) {
+            ZelvoReport report;
+            report.title = title.isEmpty() ? QStringLiteral("ZelvoEmulator") : title;
+            report.madeMillis = QDateTime::currentMSecsSinceEpoch();
+            report.startMillis = clock->epochMillis() - clock->now();
+            const QVector<ZelvoRecord> records = recorder->since(since);
+            for (const ZelvoRecord& record : records)
+                report.records.append(record.toJson());
+            const quint64 first = records.isEmpty() ? recorder->lastSequence() + 1 : records.first().sequence;
+            const quint64 from = std::max(since, recorder->clearedAfter());
+            report.droppedRecords = first > from + 1 ? qint64(first - 1 - from) : 0;
+            report.frames = frames;
+            report.droppedFrames = dropped;
+            const QByteArray html = report.html();
+            reply({{QStringLiteral("html"), QString::fromUtf8(html)},
+                   {QStringLiteral("records"), records.size()},
+                   {QStringLiteral("frames"), frames.size()}},
+                  QString());
+        });
 }
 
 bool ZelvoControlCommands::isFree(const ZelvoControlRequest& request, const Reply& reply) const
@@ -730,17 +835,7 @@ void ZelvoControlCommands::state(const ZelvoControlRequest&, const Reply& reply)
 
 void ZelvoControlCommands::screen(const ZelvoControlRequest&, const Reply& reply)
 {
-    QJsonObject results = window->screen().toJson();
-    results.insert(QStringLiteral("fullScreen"), window->isFullScreenMode());
-    results.insert(QStringLiteral("status"),
-                   QJsonObject{{QStringLiteral("shown"), window->isStatusShown()},
-                               {QStringLiteral("battery"), window->battery()},
-                               {QStringLiteral("charging"), window->isBatteryCharging()},
-                               {QStringLiteral("connected"), !server->connections().isEmpty()}});
-    results.insert(QStringLiteral("timers"),
-                   QJsonObject{{QStringLiteral("minRemainingMillis"), double(window->minPersistingRemaining())},
-                               {QStringLiteral("maxRemainingMillis"), double(window->maxPersistingRemaining())}});
-    reply(results, QString());
+    reply(window->screenState(), QString());
 }
 
 QJsonObject ZelvoControlCommands::headState() const

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "ui/ZelvoEmulator.h"
+#include "ZelvoControlCommand.h"
 
 #include <QObject>
 
@@ -89,6 +90,15 @@ private:
     // strip and the persisting timers.
     void screen(const ZelvoControlRequest& request, const Reply& reply);
     void web(const ZelvoControlRequest& request, const Reply& reply);
+    // A run report of the records after "since" and the display's changes
+    // since then, as one HTML file in the answer.
+    void report(const ZelvoControlRequest& request, const Reply& reply);
+    void mark(const ZelvoControlRequest& request, const Reply& reply);
+    // Commands that change something are in the record, as given.
+    static bool isRecorded(const QString& operationName);
+    static QString commandText(const QJsonObject& request, const ZelvoControlCommand& command,
+                               const ZelvoControlCommand::Action& action);
+    void recordCommand(const QString& given, const QString& error);
     QJsonObject linkState() const;
     // A single shot from the sensor panel, as its button sends one; a
     // battery reading of a whole percent sets the shown level as well.

@@ -24,6 +24,7 @@ const Named<Record::Direction> directions[] = {
     {Record::Direction::In, "in"},
     {Record::Direction::Out, "out"},
     {Record::Direction::Link, "link"},
+    {Record::Direction::Control, "control"},
 };
 
 const Named<Record::Outcome> outcomes[] = {
@@ -352,6 +353,23 @@ QString recordingStoppedSentence(const Record& r)
     return QStringLiteral("recording stopped: %1").arg(r.writeError);
 }
 
+QString commandSentence(const Record& r)
+{
+    const QString given = r.text.isEmpty() ? QStringLiteral("a control command") : r.text;
+    return r.error.isEmpty() ? given : QStringLiteral("%1 refused: %2").arg(given, r.error);
+}
+
+QString markSentence(const Record& r)
+{
+    return r.text.isEmpty() ? QStringLiteral("a mark") : r.text;
+}
+
+QString framesDroppedSentence(const Record& r)
+{
+    return QStringLiteral("%1 let go from the report's history to keep within %2")
+        .arg(counted(r.dropped, QStringLiteral("display change")), Record::byteSizeText(r.limit));
+}
+
 // Each kind with its JSON name and its sentence, without what the message
 // did not have taken as written.
 struct KindWords
@@ -375,6 +393,9 @@ const KindWords kinds[] = {
     {Record::Kind::LinkRefusal, "link_refusal", refusalSentence},
     {Record::Kind::LinkDelay, "link_delay", delaySentence},
     {Record::Kind::RecordingStopped, "recording_stopped", recordingStoppedSentence},
+    {Record::Kind::Command, "command", commandSentence},
+    {Record::Kind::Mark, "mark", markSentence},
+    {Record::Kind::FramesDropped, "frames_dropped", framesDroppedSentence},
 };
 
 const KindWords* kindWords(Record::Kind kind)

@@ -24,7 +24,8 @@ class ZelvoRecord
     Q_GADGET
 
 public:
-    enum class Direction { In, Out, Link };
+    // Control: what a script, a test or a person at the control channel did.
+    enum class Direction { In, Out, Link, Control };
     Q_ENUM(Direction)
 
     enum class Kind {
@@ -43,6 +44,11 @@ public:
         LinkDelay,
         // A recording that could not write stopped by itself.
         RecordingStopped,
+        // A control command applied or refused, and a mark a test set.
+        Command,
+        Mark,
+        // Display changes the report's history let go to stay in its bound.
+        FramesDropped,
     };
     Q_ENUM(Kind)
 
@@ -206,6 +212,12 @@ public:
     // written ("No space left on device"), the first if several; a
     // recording that stopped: why, in words.
     QString writeError;
+    // A control command as given ("button click plus") or a mark's text.
+    QString text;
+    // A control command refused: why, in words.
+    QString error;
+    // Display changes let go.
+    int dropped = 0;
     QVector<ImageLeftOut> imagesLeftOut;
     QVector<TextFit> textsNotFitting;
     QVector<ImageOverText> imagesOverText;

@@ -144,11 +144,14 @@ QList<Member::Row> declarations()
         {{common("time", Type::Number, [](const Record& r) -> QJsonValue { return double(r.timeMillis); })},
          text("milliseconds since 1970 (UTC)")},
         {{common("direction", Type::String, [](const Record& r) -> QJsonValue { return Record::directionName(r.direction); })},
-         text("`in` (from an agent), `out` (to the agents), `link` (connections, removals, link faults)")},
+         text("`in` (from an agent), `out` (to the agents), `link` (connections, removals, link faults), `control` "
+              "(control commands and marks)")},
         {{common("kind", Type::String, [](const Record& r) -> QJsonValue { return Record::kindName(r.kind); })},
          text("`opened`, `closed`, `frame`, `zelvo_config`, `agent_config`, `agent_content`, `removed`, `event`, "
               "`refused` (a new agent closed while the link refuses), `link_dropped`, `link_refusal`, `link_delay`, "
-              "`recording_stopped` (a recording that could not write stopped by itself, reason `write_failed`)")},
+              "`recording_stopped` (a recording that could not write stopped by itself, reason `write_failed`), "
+              "`command` (a control command applied, or `refused`), `mark` (a mark a test or script set), "
+              "`frames_dropped` (display changes the report's history let go)")},
         {{common("outcome", Type::String, [](const Record& r) -> QJsonValue { return Record::outcomeName(r.outcome); })},
          text("`info`, `no_action`, `configured`, `timing_set`, `drawn`, `skipped`, `not_drawn`, `removed`, `refused`, "
               "`sent`, `dropped`")},
@@ -286,6 +289,17 @@ QList<Member::Row> declarations()
            holdsWriteError}},
          text("`agent_config` refused with `write_failed`: the system's reason (\"No space left on device\"); "
               "`recording_stopped`: why, with the file and what it holds")},
+        {{{QStringLiteral("text"), Type::String, {Kind::Command, Kind::Mark},
+           [](const Record& r) -> QJsonValue { return r.text; }, [](const Record& r) { return !r.text.isEmpty(); }},
+          {QStringLiteral("error"), Type::String, {Kind::Command},
+           [](const Record& r) { return when(!r.error.isEmpty(), r.error); },
+           [](const Record& r) { return !r.error.isEmpty(); }}},
+         text("`command`: the command as given (`button click plus`) and, when `refused`, why; `mark`: its text")},
+        {{{QStringLiteral("dropped"), Type::Number, {Kind::FramesDropped},
+           [](const Record& r) -> QJsonValue { return r.dropped; }, [](const Record& r) { return r.dropped != 0; }},
+          {QStringLiteral("limit"), Type::Number, {Kind::FramesDropped},
+           [](const Record& r) -> QJsonValue { return double(r.limit); }, nullptr}},
+         text("`frames_dropped`: the display changes let go, and the bytes the history keeps at most")},
     };
 }
 

@@ -81,6 +81,7 @@ void ZelvoRecorder::clear()
     count = 0;
     payloadsReleased = 0;
     heldPayloadBytes = 0;
+    clearedAt = lastSequence();
     emit cleared();
 }
 

@@ -40,6 +40,9 @@ public:
     const ZelvoRecord& at(int index) const;
     // The sequence number of the newest record ever appended; 0 before any.
     quint64 lastSequence() const { return nextSequence - 1; }
+    // The newest sequence number when the records were last cleared; 0
+    // before. What lies between it and the oldest kept was let go.
+    quint64 clearedAfter() const { return clearedAt; }
     // Kept records with a sequence number above sequence, oldest first.
     QVector<ZelvoRecord> since(quint64 sequence) const;
     qint64 payloadBytes() const { return heldPayloadBytes; }
@@ -69,4 +72,5 @@ private:
     int payloadsReleased = 0;
     qint64 heldPayloadBytes = 0;
     quint64 nextSequence = 1;
+    quint64 clearedAt = 0;
 };

@@ -17,8 +17,9 @@ public:
 
     // The frame as a PNG file; safe on any thread.
     static QByteArray encodeFrame(const QImage& image);
-    // The CRC-32 of a PNG chunk (type and data).
-    static quint32 crc(const QByteArray& bytes);
+    // When the first frame was shown, in milliseconds since 1970 on the
+    // device clock, so that a report lines the frames up with the records.
+    void setShownAt(qint64 epochMillis) { shownAt = epochMillis; }
 
     bool append(const QByteArray& frame, int delayMillis) override;
     bool setLastDelay(int delayMillis) override;
@@ -26,6 +27,7 @@ public:
 
 private:
     QByteArray header;
+    qint64 shownAt = -1;
     quint32 sequence = 0;
     qint64 countAt = 0;
     // The last frame's fcTL chunk, rewritten when its length is known.

@@ -113,7 +113,9 @@ bool ZelvoDisplayRecorder::begin(const QString& path, double seconds, QString* e
         writer = std::make_unique<ZelvoGifWriter>(&file);
         encode = &ZelvoGifWriter::encodeFrame;
     } else {
-        writer = std::make_unique<ZelvoApngWriter>(&file);
+        auto animation = std::make_unique<ZelvoApngWriter>(&file);
+        animation->setShownAt(clock->epochMillis());
+        writer = std::move(animation);
         encode = &ZelvoApngWriter::encodeFrame;
     }
     frames = 0;

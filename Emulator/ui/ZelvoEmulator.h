@@ -9,6 +9,7 @@
 
 #include <QGraphicsView>
 #include <QImage>
+#include <QJsonObject>
 #include <QList>
 #include <QPoint>
 #include <QString>
@@ -24,6 +25,7 @@ class ZelvoClock;
 class ZelvoClockTimer;
 class ZelvoDevicePanel;
 class ZelvoDisplay;
+class ZelvoDisplayHistory;
 class ZelvoDisplayRecorder;
 class ZelvoHeadMotion;
 class ZelvoMessagesWindow;
@@ -150,6 +152,11 @@ public:
     // channel and the window's own buttons alike.
     ZelvoDisplayRecorder* displayRecorder() const { return displayRecording; }
     ZelvoSessionRecorder* sessionRecorder() const { return sessionRecording; }
+    // The display's changes since the start or the last reset, for reports.
+    ZelvoDisplayHistory* displayHistory() const { return displayChanges; }
+    // The display as data: what screen() shows, the status strip, full
+    // screen and the persisting times still to run.
+    QJsonObject screenState() const;
     // Where this emulator keeps its agents' images.
     ZelvoImageStore* imageStore() const { return agentImages.get(); }
     // Ends every recording, writing what was recorded so far.
@@ -223,6 +230,9 @@ private:
     void recordContent(ZelvoRecord record);
     // The device panel, if open, follows the battery.
     void showBatteryInPanel();
+    // A display image with nothing drawn in it yet, at the display's own
+    // resolution.
+    static QImage newDisplayImage();
     // A display image with an empty content area, content drawn into it
     // later; its strip is drawStatusStrip's to draw.
     static QImage blankDisplayImage();
@@ -287,6 +297,7 @@ private:
     ZelvoHeadMotion* head = nullptr;
     ZelvoDisplayRecorder* displayRecording = nullptr;
     ZelvoSessionRecorder* sessionRecording = nullptr;
+    ZelvoDisplayHistory* displayChanges = nullptr;
     // Made when the clock first turns manual.
     QGraphicsSimpleTextItem* clockMark = nullptr;
     QTransform savedDisplayTransform;

@@ -326,7 +326,7 @@ void ZelvoEmulator::drawContent(const ZelvoLayout& layout, const QString& layout
     screen.images.reserve(pictures.size());
     // Drawn straight into the display image, clipped to the content area,
     // instead of into an image of its own copied there after.
-    QImage composed(ZelvoGeometry::displayImageSize, QImage::Format_ARGB32_Premultiplied);
+    QImage composed = newDisplayImage();
     {
         QPainter painter(&composed);
         drawStatusStrip(&painter, true);
@@ -377,7 +377,6 @@ void ZelvoEmulator::drawContent(const ZelvoLayout& layout, const QString& layout
             screen.images.append(std::move(shownImage));
         }
     }
-    showDisplayImage(composed);
     // The display shows this content now, complete or not.
     drawnAgentHash = agentHash;
     drawnContent = currentContentId;
@@ -391,6 +390,9 @@ void ZelvoEmulator::drawContent(const ZelvoLayout& layout, const QString& layout
         record.outcome = ZelvoRecord::Outcome::Refused;
     }
     recordContent(std::move(record));
+    // After its record, so that the display's history shows it as what
+    // the content's outcome led to.
+    showDisplayImage(composed);
 }
 
 void ZelvoEmulator::recordContent(ZelvoRecord record)

@@ -1,6 +1,6 @@
 #include "AnimationFile.h"
 
-#include "recording/ZelvoApngWriter.h"
+#include "ZelvoPngChunks.h"
 
 #include <QFile>
 #include <QtEndian>
@@ -19,7 +19,7 @@ QByteArray chunk(const QByteArray& type, const QByteArray& data)
     QByteArray out(4, Qt::Uninitialized);
     qToBigEndian(quint32(data.size()), out.data());
     QByteArray crc(4, Qt::Uninitialized);
-    qToBigEndian(ZelvoApngWriter::crc(type + data), crc.data());
+    qToBigEndian(ZelvoPngChunks::crc(type + data), crc.data());
     return out + type + data + crc;
 }
 
@@ -42,7 +42,7 @@ AnimationFile readApng(const QByteArray& file)
             break;
         const QByteArray type = file.mid(at + 4, 4);
         const QByteArray data = file.mid(at + 8, length);
-        if (readInt(file, at + 8 + length) != ZelvoApngWriter::crc(type + data))
+        if (readInt(file, at + 8 + length) != ZelvoPngChunks::crc(type + data))
             break;
         if (type == "IHDR") {
             header = data;

@@ -177,6 +177,20 @@ QList<ZelvoControlField> CtlCommandLine::extraFields(const QString& operationNam
                             QStringLiteral("Where the difference picture goes when the display differs (default GOLDEN-diff.png)."))
                     .toolOnly()};
     }
+    if (operationName == QLatin1String("report")) {
+        return {Field::text(QStringLiteral("out"), QStringLiteral("a file name"))
+                    .option(QStringLiteral("out"), QStringLiteral("REPORT.html"),
+                            QStringLiteral("Where the report goes (default zelvo-report.html)."))
+                    .toolOnly(),
+                Field::text(QStringLiteral("session"), QStringLiteral("a file name"))
+                    .option(QStringLiteral("session"), QStringLiteral("SESSION.jsonl"),
+                            QStringLiteral("Make it from this session recording instead of the running emulator."))
+                    .toolOnly(),
+                Field::text(QStringLiteral("display"), QStringLiteral("a file name"))
+                    .option(QStringLiteral("display"), QStringLiteral("DISPLAY.png"),
+                            QStringLiteral("With --session: the display recording (animated PNG) made beside it."))
+                    .toolOnly()};
+    }
     if (operationName == QLatin1String("log"))
         return {Field::onOff(QStringLiteral("json")).flag(QStringLiteral("json"), QStringLiteral("Print each record as one JSON line.")).toolOnly()};
     if (operationName == QLatin1String("record display")) {
@@ -386,6 +400,13 @@ QString CtlCommandLine::finish(const QString& operationName)
     } else if (operationName == QLatin1String("trace play")) {
         if (parsed.value(QStringLiteral("wait")).toBool())
             waitMillis += traceMillis(parsed.value(QStringLiteral("file")).toString());
+    } else if (operationName == QLatin1String("report")) {
+        if (extras.contains(QStringLiteral("display")) && !extras.contains(QStringLiteral("session")))
+            return QStringLiteral("--display goes with --session");
+        if (extras.contains(QStringLiteral("session")) && parsed.contains(QStringLiteral("since")))
+            return QStringLiteral("--since goes with a running emulator, not with --session");
+        if (!extras.contains(QStringLiteral("out")))
+            extras.insert(QStringLiteral("out"), QStringLiteral("zelvo-report.html"));
     } else if (operationName == QLatin1String("record display")) {
         const bool forSeconds = parsed.contains(QStringLiteral("seconds"));
         if (forSeconds == extras.contains(QStringLiteral("until-stopped")))

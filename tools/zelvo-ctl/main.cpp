@@ -3,10 +3,13 @@
 #include "ExitCode.h"
 #include "CtlLog.h"
 #include "ZelvoImageComparison.h"
+#include "ZelvoFile.h"
 #include "ZelvoInstance.h"
+#include "ZelvoReport.h"
 
 #include <QByteArray>
 #include <QCoreApplication>
+#include <QDateTime>
 #include <QDeadlineTimer>
 #include <QFile>
 #include <QImage>
@@ -101,6 +104,33 @@ QString recordingSummary(const QJsonObject& request, const QJsonObject& results)
     return text;
 }
 
+// report: the HTML written where --out says, and what it holds in one line.
+int writeReport(const QString& path, const QByteArray& html, int records, int frames)
+{
+    QString reason;
+    if (!ZelvoFile::writeWhole(path, html, &reason))
+        return fail(ExitCode::Failure, QStringLiteral("cannot write %1: %2").arg(path, reason));
+    std::printf("report: %s, %d records, %d display changes, %lld bytes\n", qUtf8Printable(path), records, frames,
+                static_cast<long long>(html.size()));
+    return toInt(ExitCode::Success);
+}
+
+// report --session: made here from the recordings, with no emulator.
+int reportFromFiles(const CtlCommandLine& commandLine)
+{
+    ZelvoReport report;
+    QString error;
+    if (!ZelvoReport::fromFiles(commandLine.extra(QStringLiteral("session")).toString(),
+                                commandLine.extra(QStringLiteral("display")).toString(), &report, &error))
+        return fail(ExitCode::Failure, error);
+    const QString title = commandLine.request().value(QStringLiteral("title")).toString();
+    if (!title.isEmpty())
+        report.title = title;
+    report.madeMillis = QDateTime::currentMSecsSinceEpoch();
+    return writeReport(commandLine.extra(QStringLiteral("out")).toString(), report.html(), report.records.size(),
+                       report.frames.size());
+}
+
 } // namespace
 
 int main(int argc, char** argv)
@@ -123,6 +153,8 @@ int main(int argc, char** argv)
 
     if (commandLine.waitsUntilReady())
         return waitUntilReady(commandLine);
+    if (!commandLine.extra(QStringLiteral("session")).isUndefined())
+        return reportFromFiles(commandLine);
     // Where no emulator has started (yet), what waits for one.
     const QString untilReady = QStringLiteral("; 'zelvo-ctl ready' waits for one to start");
     ZelvoInstance instance;
@@ -173,6 +205,10 @@ int main(int argc, char** argv)
     } else if (command == QLatin1String("screenshot") && !commandLine.goldenPath().isEmpty()) {
         return compareWithGolden(commandLine,
                                  QByteArray::fromBase64(results.value(QStringLiteral("png")).toString().toLatin1()));
+    } else if (command == QLatin1String("report")) {
+        return writeReport(commandLine.extra(QStringLiteral("out")).toString(),
+                           results.value(QStringLiteral("html")).toString().toUtf8(),
+                           results.value(QStringLiteral("records")).toInt(), results.value(QStringLiteral("frames")).toInt());
     } else if (command == QLatin1String("record")) {
         std::fputs(qUtf8Printable(recordingSummary(commandLine.request(), results)), stdout);
     } else if (commandLine.outputPath() == QLatin1String("-")) {

@@ -1,0 +1,219 @@
+#include "recording/ZelvoDisplayHistory.h"
+
+#include "clock/ZelvoClock.h"
+#include "record/ZelvoRecorder.h"
+#include "util/ZelvoOrderedWork.h"
+
+#include <QBuffer>
+#include <QPainter>
+#include <QThreadPool>
+
+#include <algorithm>
+#include <cstring>
+
+namespace {
+
+QByteArray pngOf(const QImage& image)
+{
+    QByteArray png;
+    QBuffer buffer(&png);
+    buffer.open(QIODevice::WriteOnly);
+    image.save(&buffer, "PNG");
+    return png;
+}
+
+// The smallest rectangle holding every pixel that differs between two
+// pictures of one size and format.
+QRect changedRect(const QImage& before, const QImage& after)
+{
+    const int width = after.width();
+    const size_t rowBytes = size_t(width) * 4;
+    int top = -1;
+    int bottom = -1;
+    for (int y = 0; y < after.height(); ++y) {
+        if (std::memcmp(before.constScanLine(y), after.constScanLine(y), rowBytes) != 0) {
+            if (top < 0)
+                top = y;
+            bottom = y;
+        }
+    }
+    if (top < 0)
+        return QRect();
+    int left = width;
+    int right = -1;
+    for (int y = top; y <= bottom; ++y) {
+        const auto* a = reinterpret_cast<const quint32*>(before.constScanLine(y));
+        const auto* b = reinterpret_cast<const quint32*>(after.constScanLine(y));
+        for (int x = 0; x < left; ++x) {
+            if (a[x] != b[x]) {
+                left = x;
+                break;
+            }
+        }
+        for (int x = width - 1; x > right; --x) {
+            if (a[x] != b[x]) {
+                right = x;
+                break;
+            }
+        }
+    }
+    return QRect(QPoint(left, top), QPoint(right, bottom));
+}
+
+} // namespace
+
+ZelvoDisplayHistory::ZelvoDisplayHistory(ZelvoRecorder* recorder, const ZelvoClock* clock, QObject* parent)
+    : QObject(parent)
+    , recorder(recorder)
+    , clock(clock)
+    , encoders(std::make_unique<QThreadPool>())
+    , encoded(std::make_unique<ZelvoOrderedWork<Entry>>(this, [this](const Entry& entry) { take(entry); },
+                                                         encoders.get()))
+{
+    // One thread: the frames depend on the one before, and the window's
+    // thread keeps the other cores.
+    encoders->setMaxThreadCount(1);
+    connect(recorder, &ZelvoRecorder::cleared, this, &ZelvoDisplayHistory::clear);
+}
+
+ZelvoDisplayHistory::~ZelvoDisplayHistory()
+{
+    encoded->cancel();
+    encoders->clear();
+    encoders->waitForDone();
+}
+
+void ZelvoDisplayHistory::showImage(const QImage& image, const QJsonObject& screen)
+{
+    const QImage shown = image.format() == QImage::Format_ARGB32_Premultiplied
+                             ? image
+                             : image.convertToFormat(QImage::Format_ARGB32_Premultiplied);
+    ZelvoReport::Frame frame;
+    frame.sequence = recorder->lastSequence();
+    frame.timeMillis = clock->epochMillis();
+    frame.screen = screen;
+    const bool key = lastImage.isNull() || lastImage.size() != shown.size() || sinceKey + 1 >= keyEvery;
+    sinceKey = key ? 0 : sinceKey + 1;
+    encoded->run([frame, key, before = lastImage, after = shown, generation = generation]() mutable {
+        Entry entry;
+        entry.generation = generation;
+        const QRect rect = key ? after.rect() : changedRect(before, after);
+        entry.changed = !rect.isEmpty();
+        if (entry.changed) {
+            frame.key = key;
+            frame.rect = rect;
+            frame.png = pngOf(key ? after : after.copy(rect));
+        }
+        entry.frame = std::move(frame);
+        return entry;
+    });
+    lastImage = shown;
+    lastScreen = screen;
+}
+
+void ZelvoDisplayHistory::framesSince(quint64 sequence, const Deliver& deliver)
+{
+    Entry request;
+    request.since = sequence;
+    request.deliver = deliver;
+    encoded->add(std::move(request));
+}
+
+void ZelvoDisplayHistory::take(const Entry& entry)
+{
+    if (entry.deliver) {
+        entry.deliver(since(entry.since), droppedFrames);
+        return;
+    }
+    if (!entry.changed || entry.generation != generation)
+        return;
+    frames.append(entry.frame);
+    heldBytes += costOf(entry.frame);
+    keepWithinBudget();
+}
+
+void ZelvoDisplayHistory::clear()
+{
+    // Requests for frames still waiting are answered in their turn, with
+    // what the history holds then.
+    ++generation;
+    frames.clear();
+    heldBytes = 0;
+    droppedFrames = 0;
+    // The records begin again with the display as it stands.
+    const QImage shown = lastImage;
+    lastImage = QImage();
+    if (!shown.isNull())
+        showImage(shown, lastScreen);
+}
+
+void ZelvoDisplayHistory::keepWithinBudget()
+{
+    if (heldBytes <= byteBudget)
+        return;
+    // A quarter below the budget, so that this is not done again at the
+    // next frame, and up to a whole display that the rest can start from.
+    int drop = 0;
+    qint64 freed = 0;
+    while (drop < frames.size() - 1 && (heldBytes - freed > byteBudget * 3 / 4 || !frames.at(drop).key)) {
+        freed += costOf(frames.at(drop));
+        ++drop;
+    }
+    while (drop < frames.size() - 1 && !frames.at(drop).key) {
+        freed += costOf(frames.at(drop));
+        ++drop;
+    }
+    if (drop == 0)
+        return;
+    frames.remove(0, drop);
+    heldBytes -= freed;
+    droppedFrames += drop;
+    ZelvoRecord record(ZelvoRecord::Direction::Link, ZelvoRecord::Kind::FramesDropped, ZelvoRecord::Outcome::Info);
+    record.dropped = drop;
+    record.limit = byteBudget;
+    recorder->append(std::move(record));
+}
+
+ZelvoDisplayHistory::Frames ZelvoDisplayHistory::since(quint64 sequence) const
+{
+    if (frames.isEmpty())
+        return {};
+    // The display as it stood after that record: the last frame shown by
+    // then, or the first kept when the history let those go.
+    int first = 0;
+    for (int i = 0; i < frames.size() && frames.at(i).sequence <= sequence; ++i)
+        first = i;
+    Frames result;
+    result.reserve(frames.size() - first);
+    result.append(composedAt(first));
+    for (int i = first + 1; i < frames.size(); ++i)
+        result.append(frames.at(i));
+    return result;
+}
+
+ZelvoReport::Frame ZelvoDisplayHistory::composedAt(int index) const
+{
+    ZelvoReport::Frame frame = frames.at(index);
+    if (frame.key)
+        return frame;
+    int key = index;
+    while (key > 0 && !frames.at(key).key)
+        --key;
+    QImage display = QImage::fromData(frames.at(key).png, "PNG").convertToFormat(QImage::Format_ARGB32_Premultiplied);
+    {
+        QPainter painter(&display);
+        painter.setCompositionMode(QPainter::CompositionMode_Source);
+        for (int i = key + 1; i <= index; ++i)
+            painter.drawImage(frames.at(i).rect.topLeft(), QImage::fromData(frames.at(i).png, "PNG"));
+    }
+    frame.key = true;
+    frame.rect = display.rect();
+    frame.png = pngOf(display);
+    return frame;
+}
+
+qint64 ZelvoDisplayHistory::costOf(const ZelvoReport::Frame& frame)
+{
+    // The display as data is a few hundred bytes.
+    return frame.png.size() + 512;
+}
