@@ -43,6 +43,10 @@ def main():
             except TimeoutError:
                 sys.exit(f"no event within {args.timeout} seconds")
             print(json.dumps(event, separators=(",", ":")), flush=True)
+        # Ends without losing a frame: nothing more to send, then read until
+        # the emulator closes (see "Connecting").
+        sock.shutdown(socket.SHUT_WR)
+        stream.read()
 
 
 if __name__ == "__main__":
