@@ -12,6 +12,7 @@
 #include "util/ZelvoImageStore.h"
 #include "util/ZelvoPictureCache.h"
 #include "comm/ZelvoServer.h"
+#include "recording/ZelvoDisplayHistory.h"
 #include "recording/ZelvoDisplayRecorder.h"
 #include "record/ZelvoRecorder.h"
 #include "recording/ZelvoSessionRecorder.h"
@@ -84,6 +85,7 @@ ZelvoEmulator::ZelvoEmulator(ZelvoServer* server, QWidget* parent)
     , head(new ZelvoHeadMotion(deviceClock, this))
     , displayRecording(new ZelvoDisplayRecorder(deviceClock, this))
     , sessionRecording(new ZelvoSessionRecorder(server->recorder(), this))
+    , displayChanges(new ZelvoDisplayHistory(server->recorder(), deviceClock, this))
     // Every window gets its own copies, a second window in a process included.
     , layouts(ZelvoLayout::builtInLayouts())
     , agentImages(std::make_unique<ZelvoImageStore>())
@@ -272,11 +274,22 @@ void ZelvoEmulator::updateDisplay(const QImage& content, bool showStatus)
     showDisplayImage(composed);
 }
 
-QImage ZelvoEmulator::blankDisplayImage()
+QImage ZelvoEmulator::newDisplayImage()
 {
     // Premultiplied: on plain ARGB32 the raster engine blends antialiased
     // glyph edges without premultiplying them, which darkens every letter.
     QImage image(ZelvoGeometry::displayImageSize, QImage::Format_ARGB32_Premultiplied);
+    // A new image takes the desktop's font resolution, by which the text's
+    // point size would turn into more pixels on a denser screen, while the
+    // glasses' display stays 320 x 240.
+    image.setDotsPerMeterX(ZelvoGeometry::displayDotsPerMeter);
+    image.setDotsPerMeterY(ZelvoGeometry::displayDotsPerMeter);
+    return image;
+}
+
+QImage ZelvoEmulator::blankDisplayImage()
+{
+    QImage image = newDisplayImage();
     // The strip's rows are left to drawStatusStrip, which replaces them all.
     const int top = ZelvoGeometry::contentArea.top();
     std::fill_n(image.scanLine(top), size_t(image.bytesPerLine()) * size_t(image.height() - top), uchar(0));
@@ -327,6 +340,21 @@ void ZelvoEmulator::showDisplayImage(const QImage& image)
     display->setImage(image, currentContentId);
     // Shared, not copied.
     displayRecording->showImage(image);
+    displayChanges->showImage(image, screenState());
+}
+
+QJsonObject ZelvoEmulator::screenState() const
+{
+    QJsonObject state = shownScreen.toJson();
+    state.insert(QStringLiteral("fullScreen"), fullScreen);
+    state.insert(QStringLiteral("status"), QJsonObject{{QStringLiteral("shown"), statusShown},
+                                                       {QStringLiteral("battery"), batteryPercent},
+                                                       {QStringLiteral("charging"), isBatteryCharging()},
+                                                       {QStringLiteral("connected"), !server->connections().isEmpty()}});
+    state.insert(QStringLiteral("timers"),
+                 QJsonObject{{QStringLiteral("minRemainingMillis"), double(minPersistingRemaining())},
+                             {QStringLiteral("maxRemainingMillis"), double(maxPersistingRemaining())}});
+    return state;
 }
 
 void ZelvoEmulator::stopRecordings()

@@ -15,6 +15,9 @@ constexpr int statusStripHeight = 24;
 constexpr QRect contentArea(0, statusStripHeight, 320, 216);
 constexpr QPoint connectionIconPosition(10, 0);
 constexpr QPoint batteryIconPosition(290, 0);
+// The display's resolution on every desktop: 100 dpi, Qt 5's offscreen
+// platform's, at which the content font's 20 points are 27.8 pixels.
+constexpr int displayDotsPerMeter = 3937;
 
 // Window mode: a window of fixed size over the glasses' picture.
 constexpr QSize windowModeSize(640, 480);
