@@ -12,9 +12,10 @@ const ZelvoDisplay = (() => {
         return String(value).padStart(count, "0");
     }
 
-    // Classes of a record's row: its direction, and what in it stands out.
-    function rowClass(record) {
-        const classes = [record.direction];
+    // Classes for what in a record stands out: an outcome other than asked,
+    // a fit or lint finding, a test's start or end.
+    function findings(record) {
+        const classes = [];
         if (unexpected.has(record.outcome))
             classes.push("bad");
         if (record.fit)
@@ -23,7 +24,7 @@ const ZelvoDisplay = (() => {
             classes.push("lint");
         if (record.kind === "mark")
             classes.push("mark");
-        return classes.join(" ");
+        return classes;
     }
 
     return {
@@ -41,7 +42,9 @@ const ZelvoDisplay = (() => {
             return factor;
         },
 
-        rowClass: rowClass,
+        standsOut(record) {
+            return findings(record).length > 0;
+        },
 
         // The local time of day, to the millisecond, of ms since 1970.
         wallTime(ms) {
@@ -57,15 +60,14 @@ const ZelvoDisplay = (() => {
             return sign + Math.floor(whole / 1000) + "." + digits(whole % 1000, 3) + " s";
         },
 
-        // A mark's test and whether it runs: the plugin marks "start NAME"
-        // and "end NAME ...".
+        // What a mark says of the test that runs, as the header shows it:
+        // the plugin marks "start NAME" and "end NAME ...".
         markedTest(record) {
             const text = record.text || "";
             const parts = mark.exec(text);
             if (!parts)
-                return { test: text, running: false, shown: "test: " + text };
-            const running = parts[1] === "start";
-            return { test: parts[2], running: running, shown: "test: " + parts[2] + (running ? " (running)" : " (ended)") };
+                return "test: " + text;
+            return "test: " + parts[2] + (parts[1] === "start" ? " (running)" : " (ended)");
         },
 
         // A row of cells (seq, time, direction, agent, connection and
@@ -73,7 +75,7 @@ const ZelvoDisplay = (() => {
         // the rest of the row, as a section's head.
         recordRow(record, time) {
             const row = document.createElement("div");
-            row.className = "record " + rowClass(record);
+            row.className = ["record", record.direction, ...findings(record)].join(" ");
             row.dataset.seq = record.seq;
             const isMark = record.kind === "mark";
             const cells = isMark
