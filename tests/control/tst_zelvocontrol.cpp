@@ -1,6 +1,7 @@
 #include "../util/TestFiles.h"
 #include "ui/Button.h"
 #include "ControlRig.h"
+#include "NearTokens.h"
 #include "ResidentMemory.h"
 #include "control/ZelvoControlServer.h"
 #include "control/ZelvoControlSession.h"
@@ -82,6 +83,8 @@ private slots:
     void tokenFileIsPrivateAndPerRun();
     void admission_data();
     void admission();
+    void nearTokenRefused_data();
+    void nearTokenRefused();
     void authenticatedConnectionServes();
     void requestErrors_data();
     void requestErrors();
@@ -154,6 +157,23 @@ void TestZelvoControl::admission()
     QVERIFY(client.waitClosed());
     // Nothing after the refused line was served.
     QVERIFY(client.answers.isEmpty());
+}
+
+void TestZelvoControl::nearTokenRefused_data()
+{
+    NearTokens::addRows();
+}
+
+void TestZelvoControl::nearTokenRefused()
+{
+    QFETCH(int, change);
+
+    ControlRig rig;
+    QVERIFY(rig.started);
+    ControlClient client(rig.control.port());
+    const QByteArray wrong = NearTokens::changed(ControlClient::token(), change);
+    QCOMPARE(client.call({{"cmd", "auth"}, {"token", QString::fromLatin1(wrong)}}).value("error"), QJsonValue("wrong token"));
+    QVERIFY(client.waitClosed());
 }
 
 void TestZelvoControl::authenticatedConnectionServes()

@@ -293,6 +293,14 @@ void TestMessageRecord::lint_data()
                                      << "drawn with layout 0; \"contentId\" \"2\" taken as 2";
     QTest::newRow("contentId 1.5") << with(text, "contentId", 1.5) << QStringList() << "contentId"
                                    << "drawn with layout 0; \"contentId\" 1.5 taken as 2";
+    // A text given is shown whole up to 40 characters.
+    const QString forty(40, 'x');
+    QTest::newRow("layoutId of 39 characters") << with(text, "layoutId", forty.left(39)) << QStringList() << "layoutId"
+                                               << "; \"layoutId\" \"" + forty.left(39) + "\" taken as 0";
+    QTest::newRow("layoutId of 40 characters") << with(text, "layoutId", forty) << QStringList() << "layoutId"
+                                               << "; \"layoutId\" \"" + forty + "\" taken as 0";
+    QTest::newRow("layoutId of 41 characters") << with(text, "layoutId", forty + 'y') << QStringList() << "layoutId"
+                                               << "; \"layoutId\" \"" + forty + QChar(0x2026) + "\" taken as 0";
 }
 
 // What the emulator did not take as written is named in the message's
