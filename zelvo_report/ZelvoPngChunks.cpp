@@ -4,6 +4,7 @@
 #include <QtEndian>
 
 #include <array>
+#include <utility>
 
 namespace {
 
@@ -33,6 +34,8 @@ QVector<ZelvoPngChunks::Chunk> wholeChunks(const QByteArray& png, int* at)
 } // namespace
 
 const QByteArray ZelvoPngChunks::signature("\x89PNG\r\n\x1a\n", 8);
+const QByteArray ZelvoPngChunks::shownAtKeyword = "zelvo-shown-at";
+const QByteArray ZelvoPngChunks::shownAfterKeyword = "zelvo-shown-after";
 
 bool ZelvoPngChunks::read(const QByteArray& png, QVector<Chunk>* chunks)
 {
@@ -111,9 +114,12 @@ bool ZelvoPngChunks::frames(const QByteArray& animation, QVector<Frame>* frames,
     qint64 delay = 0;
     bool inFrame = false;
     bool animated = false;
+    qint64 shownAfter = -1;
+    qint64 nextShownAfter = -1;
+    const QByteArray note = shownAfterKeyword + '\0';
     const auto finishFrame = [&] {
         if (inFrame && !data.isEmpty()) {
-            frames->append({picture(data), start});
+            frames->append({picture(data), start, shownAfter});
             start += delay;
         }
         data.clear();
@@ -121,8 +127,14 @@ bool ZelvoPngChunks::frames(const QByteArray& animation, QVector<Frame>* frames,
     for (const Chunk& each : chunks) {
         if (each.type == "acTL") {
             animated = true;
+        } else if (each.type == "tEXt" && each.data.startsWith(note)) {
+            bool known = false;
+            nextShownAfter = each.data.mid(note.size()).toLongLong(&known);
+            if (!known)
+                nextShownAfter = -1;
         } else if (each.type == "fcTL" && each.data.size() >= 26) {
             finishFrame();
+            shownAfter = std::exchange(nextShownAfter, -1);
             animated = true;
             inFrame = true;
             const quint16 numerator = qFromBigEndian<quint16>(each.data.constData() + 20);

@@ -21,9 +21,17 @@ public:
         QByteArray png;
         // From the start of the animation.
         qint64 startMillis = 0;
+        // The record after which the display recording saw it; -1 where it
+        // does not say.
+        qint64 shownAfter = -1;
     };
 
     static const QByteArray signature;
+    // The display recording's notes: when its first frame was shown (ms
+    // since 1970 on the device clock), and before each frame the record it
+    // was shown after, so that a report lines them up with the records.
+    static const QByteArray shownAtKeyword;
+    static const QByteArray shownAfterKeyword;
 
     // The chunks of png, or false when it is not a whole PNG file.
     static bool read(const QByteArray& png, QVector<Chunk>* chunks);

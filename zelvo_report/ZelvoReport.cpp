@@ -54,8 +54,6 @@ QRect pictureRect(const QByteArray& png)
 
 } // namespace
 
-const QByteArray ZelvoReport::displayStartKeyword = "zelvo-display-start";
-
 QByteArray ZelvoReport::html() const
 {
     QJsonArray frameList;
@@ -134,7 +132,7 @@ bool ZelvoReport::fromFiles(const QString& sessionPath, const QString& displayPa
         // A recording that does not say when it began is taken to have
         // begun with the session.
         bool known = false;
-        const qint64 shownAt = ZelvoPngChunks::text(display, displayStartKeyword).toLongLong(&known);
+        const qint64 shownAt = ZelvoPngChunks::text(display, ZelvoPngChunks::shownAtKeyword).toLongLong(&known);
         const qint64 displayStart = known ? shownAt : start;
         start = report->records.isEmpty() ? displayStart : std::min(start, displayStart);
         int next = 0;
@@ -144,14 +142,15 @@ bool ZelvoReport::fromFiles(const QString& sessionPath, const QString& displayPa
             frame.timeMillis = displayStart + each.startMillis;
             frame.png = each.png;
             frame.rect = pictureRect(each.png);
-            // Shown after the last record made by its time.
+            // Shown after the record the recording names, or else after the
+            // last record made by its time.
             for (; next < report->records.size(); ++next) {
                 const QJsonObject record = report->records.at(next).toObject();
                 if (qint64(record.value(QStringLiteral("time")).toDouble()) > frame.timeMillis)
                     break;
                 shownAfter = quint64(record.value(QStringLiteral("seq")).toDouble());
             }
-            frame.sequence = shownAfter;
+            frame.sequence = each.shownAfter >= 0 ? quint64(each.shownAfter) : shownAfter;
             report->frames.append(frame);
         }
     }

@@ -52,9 +52,6 @@ public:
     // false with why when a file cannot be read.
     static bool fromFiles(const QString& sessionPath, const QString& displayPath, ZelvoReport* report,
                           QString* error);
-    // Where the display recording says its first frame was shown, in
-    // milliseconds since 1970 on the device clock.
-    static const QByteArray displayStartKeyword;
 
     // Far beyond an hour of records, short of what would not open.
     static constexpr qint64 maxSessionBytes = 512LL * 1024 * 1024;

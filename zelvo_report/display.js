@@ -8,6 +8,26 @@ const ZelvoDisplay = (() => {
     const unexpected = new Set(["skipped", "not_drawn", "refused", "dropped", "no_action"]);
     const mark = /^(start|end)\s+(.*)$/;
 
+    // The rows' look, the same in the page and the report. A constructed
+    // sheet, which the page's policy lets in as it does the page's own style.
+    const rowStyle = new CSSStyleSheet();
+    rowStyle.replaceSync(`
+.record { display: grid; grid-template-columns: 4.5em 8.5em 4.5em 9em 4em minmax(0, 1fr); border-bottom: 1px solid #8884; font-size: 12px; }
+.record[hidden] { display: none; }
+.record > span { padding: 2px 6px; overflow: hidden; text-overflow: ellipsis; }
+.record > :nth-child(-n+2), .record > :nth-child(4) { white-space: nowrap; font-variant-numeric: tabular-nums; }
+.record.head { font-weight: 600; }
+.record.in > :nth-child(3) { color: #1c7ed6; }
+.record.out > :nth-child(3) { color: #2f9e44; }
+.record.control > :nth-child(3) { color: #f08c00; }
+.record.bad > :last-child { color: #e03131; font-weight: 600; }
+.record.unfit > :last-child { color: #e8590c; }
+.record.lint > :last-child { text-decoration: underline wavy #ae3ec9; }
+.record.mark { background: #8882; font-weight: 600; border-top: 2px solid #8884; }
+.record.mark > :nth-child(3) { grid-column: 3 / -1; color: inherit; }
+`);
+    document.adoptedStyleSheets = [...document.adoptedStyleSheets, rowStyle];
+
     function digits(value, count) {
         return String(value).padStart(count, "0");
     }

@@ -26,6 +26,9 @@ public:
     // Appends one frame, as the format's encodeFrame() made it; false with
     // errorString() on a write error or a frame that does not fit the first.
     virtual bool append(const QByteArray& frame, int delayMillis) = 0;
+    // The record after which the next frame was shown, for a format that
+    // can carry it.
+    void setShownAfter(quint64 sequence) { nextShownAfter = sequence; }
     // How long the last appended frame is shown.
     virtual bool setLastDelay(int delayMillis) = 0;
     // Writes what ends the file.
@@ -44,6 +47,8 @@ public:
     int frameCount() const { return frames; }
 
 protected:
+    quint64 nextShownAfter = 0;
+
     bool write(const QByteArray& bytes);
     // Overwrites bytes already written, at position.
     bool writeAt(qint64 position, const QByteArray& bytes);

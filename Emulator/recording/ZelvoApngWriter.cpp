@@ -1,7 +1,6 @@
 #include "recording/ZelvoApngWriter.h"
 
 #include "ZelvoPngChunks.h"
-#include "ZelvoReport.h"
 
 #include <QBuffer>
 #include <QImage>
@@ -67,7 +66,7 @@ bool ZelvoApngWriter::append(const QByteArray& frame, int delayMillis)
         countAt = size() + out.size() + 4;
         out += Chunks::chunk("acTL", animationControl(1));
         if (shownAt >= 0)
-            out += Chunks::textChunk(ZelvoReport::displayStartKeyword, QByteArray::number(shownAt));
+            out += Chunks::textChunk(Chunks::shownAtKeyword, QByteArray::number(shownAt));
     } else if (chunks.first().data != header) {
         // Every frame covers the whole picture, so all must share its header.
         return fail(QStringLiteral("a frame differs in size or format from the first"));
@@ -76,6 +75,7 @@ bool ZelvoApngWriter::append(const QByteArray& frame, int delayMillis)
     lastControl = bigEndian32(sequence++) + header.left(8) + bigEndian32(0) + bigEndian32(0)
                   + bigEndian16(delayOf(delayMillis)) + bigEndian16(1000) + QByteArray(1, '\0')
                   + QByteArray(1, '\0');
+    out += Chunks::textChunk(Chunks::shownAfterKeyword, QByteArray::number(nextShownAfter));
     lastControlAt = size() + out.size() + 4;
     out += Chunks::chunk("fcTL", lastControl);
     for (const Chunks::Chunk& data : qAsConst(chunks)) {

@@ -1,6 +1,7 @@
 #include "recording/ZelvoDisplayRecorder.h"
 
 #include "clock/ZelvoClock.h"
+#include "record/ZelvoRecorder.h"
 #include "recording/ZelvoApngWriter.h"
 #include "recording/ZelvoGifWriter.h"
 #include "util/ZelvoBackground.h"
@@ -277,7 +278,7 @@ void ZelvoDisplayRecorder::showImage(const QImage& image)
 void ZelvoDisplayRecorder::addFrame(const QImage& image)
 {
     lastRecorded = image;
-    const Frame frame{elapsed(), image};
+    const Frame frame{elapsed(), image, record ? record->lastSequence() : 0};
     if (pending.isEmpty() || pendingBytes + image.sizeInBytes() <= maxPendingBytes) {
         take(frame);
         return;
@@ -312,6 +313,7 @@ void ZelvoDisplayRecorder::write(const QByteArray& encodedFrame)
     const Frame frame = pending.dequeue();
     pendingBytes -= frame.image.sizeInBytes();
     const int delay = pending.isEmpty() ? ZelvoAnimationWriter::openDelay : int(pending.head().millis - frame.millis);
+    writer->setShownAfter(frame.shownAfter);
     if (!writer->append(encodedFrame, delay)) {
         stopAfterFailure();
         return;

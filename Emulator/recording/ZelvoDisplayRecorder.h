@@ -14,6 +14,7 @@
 class QThreadPool;
 class ZelvoAnimationWriter;
 class ZelvoClock;
+class ZelvoRecorder;
 class ZelvoClockTimer;
 template <typename T>
 class ZelvoOrderedWork;
@@ -46,6 +47,11 @@ public:
     // A recording still running is finished here, its last frames encoded
     // on this thread: the program is ending, and the file must be whole.
     ~ZelvoDisplayRecorder() override;
+
+    // Each frame notes the newest record of recorder when it was shown,
+    // where the format can carry it (animated PNG), so that a report puts
+    // the frames among the records.
+    void followRecord(const ZelvoRecorder* recorder) { record = recorder; }
 
     // Starts recording into path (absolute, replaced), for seconds or, when
     // seconds is 0, until stop(). False with a reason when it cannot start.
@@ -98,6 +104,8 @@ private:
         qint64 millis = 0;
         // Kept until the frame is written, for the shutdown path to encode.
         QImage image;
+        // The newest record when it was shown.
+        quint64 shownAfter = 0;
     };
 
     qint64 elapsed() const;
@@ -117,6 +125,7 @@ private:
     // being empty when it ran to its end.
     void finishFile(QString reason);
 
+    const ZelvoRecorder* record = nullptr;
     QImage current;
     QImage lastRecorded;
     // Frames taken and not yet written, oldest first, and their pictures' bytes.

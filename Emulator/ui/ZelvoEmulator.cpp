@@ -127,6 +127,7 @@ ZelvoEmulator::ZelvoEmulator(ZelvoServer* server, QWidget* parent)
         record.writeError = reason;
         server->recorder()->append(std::move(record));
     };
+    displayRecording->followRecord(server->recorder());
     connect(displayRecording, &ZelvoDisplayRecorder::stoppedByFailure, this, recordStop, Qt::QueuedConnection);
     connect(sessionRecording, &ZelvoSessionRecorder::stoppedByFailure, this, recordStop, Qt::QueuedConnection);
 
