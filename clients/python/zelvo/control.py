@@ -294,6 +294,31 @@ class Control:
         """Brings the emulator back to the state of a fresh start."""
         return self.request("reset")
 
+    def mark(self, text: str) -> int:
+        """Puts a mark with `text` in the message record (the start or the end
+        of a test, say), which reports and the web page show; returns its
+        sequence number."""
+        return int(self.request("mark", text=text)["seq"])
+
+    def report(self, path: Union[str, os.PathLike], since: Optional[int] = None,
+               title: Optional[str] = None, timeout: float = 60.0) -> Path:
+        """Writes a run report to `path` here, wherever the emulator runs: one
+        HTML file that opens in a browser by itself, with every record since
+        the start or the last reset (or after record `since`) beside the
+        display as it was right after each."""
+        fields: dict[str, Any] = {}
+        if since is not None:
+            fields["since"] = since
+        if title is not None:
+            fields["title"] = title
+        answer = self.request("report", timeout, **fields)
+        target = Path(path)
+        target.parent.mkdir(parents=True, exist_ok=True)
+        partial = target.with_name(target.name + ".part")
+        partial.write_text(answer["html"], encoding="utf-8")
+        partial.replace(target)
+        return target
+
     # Every clock call returns the clock as the channel's answers carry it
     # under "clock": {"mode": "real" | "manual", "now": MS}, with
     # "advancingTo": MS while an advance runs.

@@ -34,12 +34,22 @@ def test_fixture_runs_agent_tests_and_reports_messages(pytester, monkeypatch):
     example.write_text((ROOT / "docs" / "examples" / "minimal_agent.py").read_text())
     monkeypatch.setenv("PYTHONPATH", os.pathsep.join([str(ROOT / "clients" / "python"),
                                                       os.environ.get("PYTHONPATH", "")]))
+    # With "=", pytest does not take the program's folder for its root.
     result = pytester.runpytest_subprocess("-p", "zelvo.pytest_plugin", "-p", "no:cacheprovider",
-                                           "--zelvo-emulator", os.environ["ZELVO_EMULATOR"])
+                                           f"--zelvo-emulator={os.environ['ZELVO_EMULATOR']}")
     result.assert_outcomes(passed=2, failed=1)
     result.stdout.fnmatch_lines(["*zelvo messages*",
                                  '*agent_content failing: content 8 not drawn because layout "9" does not exist*'])
     result.stdout.no_fnmatch_line("*minimal-agent: content 1 drawn*")
+    # One report, of the failing test alone, named in its failure, with the
+    # display and its description beside it.
+    stem = "test_b_more.py_test_failing_shows_the_messages"
+    folder = pytester.path / "zelvo-report"
+    assert sorted(path.name for path in folder.iterdir()) == [f"{stem}.html", f"{stem}.png", f"{stem}.screen.json"]
+    result.stdout.fnmatch_lines(["*zelvo report*", f"*{folder / stem}.html"])
+    report = (folder / f"{stem}.html").read_text()
+    assert "test start: test_b_more.py::test_failing_shows_the_messages" in report
+    assert "content 8 not drawn" in report and "minimal-agent" not in report
 
 
 CLOCK_TESTS = '''
