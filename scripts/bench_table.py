@@ -245,13 +245,17 @@ def web(report):
     named_figures("web", report)
 
 
+def report_figures(report):
+    named_figures("report", report)
+
+
 # In this order in the table; any other benchmark follows in name order.
 readers = {"bench_comm": comm, "bench_zicodec": image, "bench_content": content,
            "bench_events": events, "bench_control": control,
            "bench_recording": recording, "bench_recording_memory": recording_memory, "bench_pictures": pictures,
            "bench_animation": animation, "bench_startup": startup, "bench_scale": scale, "bench_clock": clock,
            "bench_clock_advance": clock_advance,
-           "bench_web": web}
+           "bench_web": web, "bench_report": report_figures}
 order = list(readers)
 results = pathlib.Path(sys.argv[1])
 names = {path.stem for path in results.glob("*.txt")} | {path.stem for path in results.glob("*.json")}
