@@ -6,7 +6,8 @@ const ZelvoDisplay = (() => {
     // What did not reach the display or the agents as asked, or reached
     // nothing: the rows a reader looks for first.
     const unexpected = new Set(["skipped", "not_drawn", "refused", "dropped", "no_action"]);
-    const mark = /^(start|end)\s+(.*)$/;
+    // As the pytest plugin marks a test: "test start: NAME", "test end: NAME passed".
+    const mark = /^test (start|end): (.*?)(?: (?:passed|failed|skipped))?$/;
 
     // The rows' look, the same in the page and the report. A constructed
     // sheet, which the page's policy lets in as it does the page's own style.
