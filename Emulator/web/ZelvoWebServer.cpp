@@ -139,6 +139,11 @@ bool ZelvoWebServer::start(const QHostAddress& host, quint16 port)
     }
     for (const QHostAddress& each : qAsConst(addresses))
         ownHosts.append(hostName(each) + portSuffix);
+    // A browser leaves the scheme's default port out of Host.
+    if (listener->serverPort() == 80) {
+        for (int i = 0, count = ownHosts.size(); i < count; ++i)
+            ownHosts.append(ownHosts.at(i).chopped(portSuffix.size()));
+    }
     qCDebug(zelvoWebLog, "\033[33mZelvoWebServer::start web page on %s:%u\033[0m", qPrintable(host.toString()),
             unsigned(listener->serverPort()));
     return true;

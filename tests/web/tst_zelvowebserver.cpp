@@ -178,6 +178,8 @@ class TestZelvoWebServer : public QObject
 private slots:
     void answers_data();
     void answers();
+    void defaultPortLeftOut_data();
+    void defaultPortLeftOut();
     void nearTokenRefused_data();
     void nearTokenRefused();
     void strangersMakeRoom();
@@ -295,6 +297,29 @@ void TestZelvoWebServer::strangersMakeRoom()
     QTRY_COMPARE(sockets.front()->state(), QAbstractSocket::UnconnectedState);
     QCOMPARE(sockets.at(1)->state(), QAbstractSocket::ConnectedState);
     QTRY_COMPARE_WITH_TIMEOUT(sockets.back()->state(), QAbstractSocket::UnconnectedState, timeoutMillis + 10000);
+}
+
+void TestZelvoWebServer::defaultPortLeftOut_data()
+{
+    QTest::addColumn<quint16>("port");
+    QTest::addColumn<QByteArray>("status");
+    QTest::newRow("80") << quint16(80) << QByteArray("200 OK");
+    QTest::newRow("any free port") << quint16(0) << QByteArray("403 Forbidden");
+}
+
+void TestZelvoWebServer::defaultPortLeftOut()
+{
+    QFETCH(quint16, port);
+    QFETCH(QByteArray, status);
+    WebRig rig;
+    QVERIFY(rig.started);
+    ZelvoWebServer web(&rig.window, rig.control.controlCommands(), &rig.control.accessToken());
+    if (!web.start(QHostAddress::LocalHost, port))
+        QSKIP(qPrintable(web.errorString()));
+    if (status == "403 Forbidden")
+        QTest::ignoreMessage(QtWarningMsg, QRegularExpression(QStringLiteral("refused a request for host")));
+    const QByteArray answer = exchange(web.port(), "GET /?token=" + rig.token() + " HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n");
+    QVERIFY2(answer.startsWith("HTTP/1.1 " + status + "\r\n"), answer.left(200).constData());
 }
 
 void TestZelvoWebServer::addressCarriesToken()
