@@ -27,6 +27,24 @@ QString withoutTrailingBlanks(const QString& line)
     return line.left(end);
 }
 
+// As the font's capitalization draws it: each character by its own
+// upper case, never one into several ("ß" stays), and a surrogate without
+// its other half left as it is, where QString::toUpper() would pair it
+// with the next character. A pair's high half never changes case.
+QString drawnUpperCase(QString line)
+{
+    for (int i = 0; i < int(line.size()); ++i) {
+        const QChar high = line.at(i);
+        if (high.isHighSurrogate() && i + 1 < line.size() && line.at(i + 1).isLowSurrogate()) {
+            line[i + 1] = QChar::lowSurrogate(QChar::toUpper(QChar::surrogateToUcs4(high, line.at(i + 1))));
+            ++i;
+        } else if (!high.isSurrogate()) {
+            line[i] = high.toUpper();
+        }
+    }
+    return line;
+}
+
 } // namespace
 
 QStringList ZelvoScreen::Text::shownLines() const
@@ -35,7 +53,7 @@ QStringList ZelvoScreen::Text::shownLines() const
     for (int i = 0; i < lines.size(); ++i) {
         const bool last = i == lines.size() - 1;
         const QString line = last && !lastLine.isNull() ? lastLine : text.mid(lines.at(i).start, lines.at(i).length);
-        shown.append(withoutTrailingBlanks(line).toUpper());
+        shown.append(drawnUpperCase(withoutTrailingBlanks(line)));
     }
     return shown;
 }

@@ -47,6 +47,8 @@ class TestZelvoScreen final : public QObject
 private slots:
     void textFit_data();
     void textFit();
+    void linesAsDrawn_data();
+    void linesAsDrawn();
     void pictureOverText();
     void emptyWithoutContent();
 };
@@ -125,6 +127,27 @@ void TestZelvoScreen::textFit()
     const bool listed = std::any_of(fitTexts.begin(), fitTexts.end(),
                                     [checked](const QJsonValue& fit) { return fit.toObject().value("index") == checked; });
     QCOMPARE(listed, cut || overflow);
+}
+
+void TestZelvoScreen::linesAsDrawn_data()
+{
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<QString>("line");
+    QTest::newRow("x, a lone surrogate, y") << QStringLiteral("x\xd800y") << QStringLiteral("X\xd800Y");
+    QTest::newRow("straße") << QStringLiteral("straße") << QStringLiteral("STRAßE");
+}
+
+void TestZelvoScreen::linesAsDrawn()
+{
+    QFETCH(QString, text);
+    QFETCH(QString, line);
+    ControlRig rig;
+    TestAgent agent(rig.server);
+    ControlClient client(rig.control.port());
+    QVERIFY(isReady(rig, {&client}, {&agent}));
+    QVERIFY(agent.show("case", 1, "0", {}, {text}));
+    const QJsonObject shown = client.call({{"cmd", "screen"}}).value("texts").toArray().at(0).toObject();
+    QCOMPARE(shown.value("lines"), QJsonValue(QJsonArray{line}));
 }
 
 void TestZelvoScreen::pictureOverText()
