@@ -95,7 +95,7 @@ void TestZelvoDeviceFaults::refusedAgentsSeeTheirConnectionClose()
     TestAgent welcome(rig.server);
     QVERIFY(TestAgent::waitUntilServed(rig.server, {&welcome}));
     QCOMPARE(kindsSince(*rig.server.recorder(), since),
-             QStringList({"link_refusal", "refused", "link_refusal", "opened"}));
+             QStringList({"command", "link_refusal", "refused", "command", "link_refusal", "opened"}));
 }
 
 void TestZelvoDeviceFaults::dropClosesEveryAgent()
@@ -115,7 +115,7 @@ void TestZelvoDeviceFaults::dropClosesEveryAgent()
     QCOMPARE(answer.value("agents"), QJsonValue(0));
     QTRY_COMPARE(first.socket.state(), QAbstractSocket::UnconnectedState);
     QTRY_COMPARE(second.socket.state(), QAbstractSocket::UnconnectedState);
-    QCOMPARE(kindsSince(*rig.server.recorder(), since), QStringList({"link_dropped", "closed", "closed"}));
+    QCOMPARE(kindsSince(*rig.server.recorder(), since), QStringList({"command", "link_dropped", "closed", "closed"}));
     QVERIFY(first.frames().isEmpty());
 
     // The link comes back by itself: the glasses are in range again.
