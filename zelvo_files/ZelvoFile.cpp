@@ -61,13 +61,29 @@ bool ZelvoFile::writeWhole(const QString& path, const Writer& write, QString* re
 {
     QSaveFile file(path);
     QString written;
+    // The system's reason is taken where a step fails: a write that a full
+    // disk cuts short after some bytes leaves the file's own error unnamed.
+    int failure = 0;
+    const auto step = [&failure](const auto& run) {
+        errno = 0;
+        const bool done = run();
+        failure = done ? 0 : errno;
+        return done;
+    };
     // flush() before commit(): commit() overlooks a failure of the buffered
     // bytes it writes while closing, and a full disk would leave a short
     // file reported as written.
-    if (file.open(QIODevice::WriteOnly) && (!permissions || file.setPermissions(permissions))
-        && write(&file, &written) && file.flush() && file.commit())
+    if (step([&] { return file.open(QIODevice::WriteOnly); })
+        && step([&] { return !permissions || file.setPermissions(permissions); })
+        && step([&] { return write(&file, &written); }) && step([&] { return file.flush(); })
+        && step([&] { return file.commit(); }))
         return true;
-    *reason = written.isEmpty() ? file.errorString() : written;
+    if (!written.isEmpty())
+        *reason = written;
+    else if (failure != 0 && file.errorString() == QFile().errorString())
+        *reason = QString::fromLocal8Bit(std::strerror(failure));
+    else
+        *reason = file.errorString();
     return false;
 }
 

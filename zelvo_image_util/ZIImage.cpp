@@ -115,15 +115,17 @@ bool ZIImage::load(const QString& path)
     return true;
 }
 
-bool ZIImage::save(const QString& path) const
+bool ZIImage::save(const QString& path, QString* reason) const
 {
     // Written whole or not at all: a full disk leaves no cut image behind,
     // and is a failure like any other.
-    QString reason;
+    QString failure;
     const auto write = [this](QIODevice* file, QString*) {
         return file->write(reinterpret_cast<const char*>(buffer.get()), bufferSize) == bufferSize;
     };
-    if (!ZelvoFile::writeWhole(path, write, &reason)) {
+    if (!ZelvoFile::writeWhole(path, write, &failure)) {
+        if (reason)
+            *reason = failure;
         printf("\033[31mZIImage::save Failure yo open %s\033[0m\n", qPrintable(path));
         return false;
     }

@@ -42,7 +42,8 @@ public:
     void alloc(int length);
 
     bool load(const QString& path);
-    bool save(const QString& path) const;
+    // False with the system's reason in *reason, when given.
+    bool save(const QString& path, QString* reason = nullptr) const;
 
     quint32 hash() const;
     static quint32 hash(const quint8* bytes, qsizetype length);

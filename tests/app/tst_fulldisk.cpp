@@ -13,7 +13,9 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <cerrno>
 #include <csignal>
+#include <cstring>
 
 namespace {
 
@@ -154,8 +156,10 @@ void TestFullDisk::pictureToolOnFullDisk_data()
     QTest::addColumn<QString>("command");
     QTest::addColumn<QString>("input");
     QTest::addColumn<QString>("output");
-    QTest::newRow("encode") << "encode" << "in.png" << "out.zi";
-    QTest::newRow("decode") << "decode" << "in.zi" << "out.png";
+    QTest::addColumn<int>("freeBytes");
+    QTest::newRow("encode") << "encode" << "in.png" << "out.zi" << 0;
+    QTest::newRow("decode") << "decode" << "in.zi" << "out.png" << 0;
+    QTest::newRow("encode, room for part of it") << "encode" << "in.png" << "out.zi" << 4096;
 }
 
 // A picture that did not fit is reported, and no file, whole or cut, is left.
@@ -164,6 +168,7 @@ void TestFullDisk::pictureToolOnFullDisk()
     QFETCH(QString, command);
     QFETCH(QString, input);
     QFETCH(QString, output);
+    QFETCH(int, freeBytes);
     QTemporaryDir mountPoint;
     QTemporaryDir files;
     QImage picture(320, 200, QImage::Format_RGB32);
@@ -172,8 +177,8 @@ void TestFullDisk::pictureToolOnFullDisk()
     QCOMPARE(QProcess::execute(ZITOOL_PATH, {"encode", files.filePath("in.png"), files.filePath("in.zi")}), 0);
 
     ChildProcess tool;
-    startOnSmallDisk(&tool, mountPoint.path(), 0, {command, files.filePath(input), mountPoint.filePath("data/" + output)},
-                     ZITOOL_PATH);
+    startOnSmallDisk(&tool, mountPoint.path(), freeBytes,
+                     {command, files.filePath(input), mountPoint.filePath("data/" + output)}, ZITOOL_PATH);
     const int exitCode = tool.waitForExit(startMillis);
     const QByteArray errors = tool.readAllStandardError();
     if (exitCode == cannotMount)
@@ -181,7 +186,7 @@ void TestFullDisk::pictureToolOnFullDisk()
     // The tool's own lines, its exit code, then what the folder holds.
     const QByteArray out = tool.readAllStandardOutput();
     QVERIFY2(out.trimmed().split('\n').last() == "exit 1", out.constData());
-    QVERIFY2(errors.contains("cannot write "), errors.constData());
+    QVERIFY2(errors.contains("cannot write ") && errors.contains(std::strerror(ENOSPC)), errors.constData());
 }
 
 QTEST_GUILESS_MAIN(TestFullDisk)

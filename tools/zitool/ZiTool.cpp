@@ -194,8 +194,9 @@ ExitCode ZiTool::encode(const QStringList& arguments)
     else if (parser.isSet(dither))
         picture = ZIImageUtil::toDithered(picture);
     const ZIImage image = ZIImageUtil::ziCompress(picture);
-    if (!image.save(files.at(1)))
-        return fail(QStringLiteral("cannot write %1").arg(files.at(1)));
+    QString reason;
+    if (!image.save(files.at(1), &reason))
+        return fail(QStringLiteral("cannot write %1: %2").arg(files.at(1), reason));
     if (image.size() < ZIImageUtil::minDecodeSize)
         err << QStringLiteral("zitool: warning: %1 holds %2 bytes; ZI readers refuse images shorter than %3 bytes\n")
                    .arg(files.at(1))
