@@ -318,7 +318,8 @@ void TestZelvoWebServer::defaultPortLeftOut()
         QSKIP(qPrintable(web.errorString()));
     if (status == "403 Forbidden")
         QTest::ignoreMessage(QtWarningMsg, QRegularExpression(QStringLiteral("refused a request for host")));
-    const QByteArray answer = exchange(web.port(), "GET /?token=" + rig.token() + " HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n");
+    const QByteArray answer =
+        exchange(web.port(), "GET /?token=" + rig.token() + " HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n");
     QVERIFY2(answer.startsWith("HTTP/1.1 " + status + "\r\n"), answer.left(200).constData());
 }
 
