@@ -357,7 +357,7 @@ int qMain(int argc, char** argv)
     }
     if (!options.portsFile.isEmpty() && (controlListens || !options.control)
         && !ZelvoInstance::writePortsFile(options.portsFile, server.serverPort(), control.port(), web.port(),
-                                          control.tokenFile(), &error))
+                                          control.tokenFile(), options.controlAddress(), &error))
         return startFailed(error);
 
     const int result = application.exec();

@@ -5,6 +5,7 @@
 
 #include <QCoreApplication>
 #include <QFile>
+#include <QHostAddress>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QJsonParseError>
@@ -18,6 +19,7 @@ const QString agentPortKey = QStringLiteral("agentPort");
 const QString controlPortKey = QStringLiteral("controlPort");
 const QString webPortKey = QStringLiteral("webPort");
 const QString tokenFileKey = QStringLiteral("tokenFile");
+const QString hostKey = QStringLiteral("host");
 const QString pidKey = QStringLiteral("pid");
 
 bool readPortVariable(const char* name, quint16* port, QString* error)
@@ -72,16 +74,27 @@ bool ZelvoInstance::readPortsFile(const QString& path, QString* error)
     agentPort = quint16(object.value(agentPortKey).toInt());
     controlPort = quint16(object.value(controlPortKey).toInt());
     portsFileToken = object.value(tokenFileKey).toString();
+    // Files of earlier emulators name no host.
+    const QString named = object.value(hostKey).toString();
+    if (!named.isEmpty() && qEnvironmentVariable(hostVariable).isEmpty())
+        host = named;
     return true;
 }
 
 bool ZelvoInstance::writePortsFile(const QString& path, quint16 agentPort, quint16 controlPort, quint16 webPort,
-                                   const QString& tokenFile, QString* error)
+                                   const QString& tokenFile, const QHostAddress& controlAddress, QString* error)
 {
+    // Nobody connects to an "any" address; this machine's loopback is one of them.
+    QHostAddress reachable = controlAddress;
+    if (controlAddress == QHostAddress::AnyIPv6)
+        reachable = QHostAddress::LocalHostIPv6;
+    else if (controlAddress == QHostAddress::Any || controlAddress == QHostAddress::AnyIPv4)
+        reachable = QHostAddress::LocalHost;
     const QJsonObject object{{agentPortKey, agentPort},
                              {controlPortKey, controlPort},
                              {webPortKey, webPort},
                              {tokenFileKey, tokenFile},
+                             {hostKey, reachable.toString()},
                              {pidKey, double(QCoreApplication::applicationPid())}};
     QString reason;
     if (!ZelvoFile::writeWhole(path, QJsonDocument(object).toJson(QJsonDocument::Compact) + '\n', &reason)) {

@@ -4,6 +4,8 @@
 
 #include <QString>
 
+class QHostAddress;
+
 // Where one emulator serves and keeps its files, so that several can run
 // side by side: its two ports and its data directory. The emulator and the
 // tools read the same environment variables; their options override them.
@@ -32,13 +34,16 @@ public:
     // when one is named; false with *error when either is unusable.
     bool locate(const QString& portsFile, QString* error);
 
-    // Takes the ports and the token file from a ports file the emulator
-    // wrote; false with *error when it is missing or not one.
+    // Takes the ports, the host and the token file from a ports file the
+    // emulator wrote; false with *error when it is missing or not one.
+    // ZELVO_HOST, when set, stays the host: it tells where the emulator is
+    // from the tool's side, as from outside its container.
     bool readPortsFile(const QString& path, QString* error);
     // Written atomically, so that whoever waits for the file reads it whole.
-    // webPort is 0 when no web page is served.
+    // webPort is 0 when no web page is served; the file names an address
+    // that reaches the control channel listening on controlAddress.
     static bool writePortsFile(const QString& path, quint16 agentPort, quint16 controlPort, quint16 webPort,
-                               const QString& tokenFile, QString* error);
+                               const QString& tokenFile, const QHostAddress& controlAddress, QString* error);
     // Removes the ports file if this process wrote it: another emulator
     // told to use the same file may have written its own since.
     static void removeOwnPortsFile(const QString& path);

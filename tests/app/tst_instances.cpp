@@ -329,6 +329,9 @@ void TestInstances::listenAddress_data()
     QTest::newRow("ZELVO_LISTEN=127.0.0.2 --web-host 127.0.0.1")
         << "127.0.0.2" << QStringList{"--web-host", "127.0.0.1"} << "127.0.0.2"
         << "agent 127.0.0.2, control 127.0.0.2, web 127.0.0.1";
+    QTest::newRow("--listen 0.0.0.0") << QString() << QStringList{"--listen", "0.0.0.0"} << "0.0.0.0"
+                                      << "agent 127.0.0.1, agent 127.0.0.2, control 127.0.0.1, control 127.0.0.2, "
+                                         "web 127.0.0.1, web 127.0.0.2";
 }
 
 // Who may connect where: an emulator told to listen on this machine is not
@@ -362,6 +365,9 @@ void TestInstances::listenAddress()
         }
     }
     QCOMPARE(reached.join(", "), accepted);
+    // The ports file alone leads a tool to the channel, wherever it listens.
+    const AgentResult state = ctl({"state", "--ports-file", emulator.portsFile()});
+    QVERIFY2(state.exitCode == 0, state.err.constData());
     const QByteArray log = emulator.logText();
     QVERIFY2(log.contains(QStringLiteral("LISTENING on <%1:%2>").arg(logged).arg(emulator.ports().agent).toUtf8()),
              log.constData());
