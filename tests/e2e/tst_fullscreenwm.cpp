@@ -57,7 +57,13 @@ private slots:
     void fullScreenAndBack();
 
 private:
-    AgentResult agent(const QStringList& arguments) const { return AgentProcess::run(arguments, emulator.ports().agent); }
+    // With the ports file the agent finds the control channel too, and a
+    // configuration returns once its pictures are stored.
+    AgentResult agent(QStringList arguments) const
+    {
+        arguments.insert(1, QStringLiteral("--ports-file=") + emulator.portsFile());
+        return AgentProcess::run(arguments, emulator.ports().agent);
+    }
     QImage shot(const QString& keepAs = QString()) const;
 
     Desktop desktop;
@@ -111,6 +117,17 @@ void TestFullScreenWm::fullScreenAndBack()
     QCOMPARE(windowMode.size(), QSize(640, 480));
     QVERIFY(frame.top() > 0);
 
+    // Framed again, with the glasses and the unmirrored content: drawn so
+    // once the window-mode layout, 400 ms after the switch, has run.
+    QImage picture;
+    const auto windowDrawn = [&] {
+        picture = shot();
+        const QPoint display = windowMode.topLeft() + QPoint(200, 150);
+        return looksLike(picture.pixel(display + QPoint(64, 100)), Qt::red)
+               && looksLike(picture.pixel(display + QPoint(192, 100)), Qt::blue)
+               && !looksLike(picture.pixel(windowMode.topLeft() + QPoint(20, 460)), Qt::black);
+    };
+
     QVERIFY(desktop.click(window, fullScreenButton));
     if (backAndAgain) {
         // Each switch is let through the window manager before the next:
@@ -120,6 +137,8 @@ void TestFullScreenWm::fullScreenAndBack()
         QVERIFY(waitFor([&] { return desktop.windowStates(window).contains(QStringLiteral("_NET_WM_STATE_FULLSCREEN")); }));
         QVERIFY(desktop.pressKeys(window, {"Escape"}));
         QVERIFY(waitFor([&] { return desktop.frameExtents(window).top() > 0; }));
+        // Until then the button is still where the full screen put it.
+        QVERIFY(waitFor(windowDrawn));
         QVERIFY(desktop.click(window, fullScreenButton));
     }
     QVERIFY(waitFor([&] {
@@ -129,7 +148,6 @@ void TestFullScreenWm::fullScreenAndBack()
     }));
     // The whole screen drawn: black margins, the mirrored content filling
     // the display, the four buttons at the right edge.
-    QImage picture;
     const auto drawn = [&] {
         picture = shot();
         const bool buttons = std::all_of(fullScreenButtons.begin(), fullScreenButtons.end(), [&](const QRect& button) {
@@ -151,16 +169,8 @@ void TestFullScreenWm::fullScreenAndBack()
         return desktop.geometry(window) == windowMode && desktop.frameExtents(window) == frame
                && desktop.windowStates(window).isEmpty();
     }));
-    // Framed on the screen again, with the glasses and the unmirrored content.
     const QRect framed = windowMode.marginsAdded(frame);
     QVERIFY(QRect(QPoint(0, 0), screenSize).contains(framed));
-    const auto windowDrawn = [&] {
-        picture = shot();
-        const QPoint display = windowMode.topLeft() + QPoint(200, 150);
-        return looksLike(picture.pixel(display + QPoint(64, 100)), Qt::red)
-               && looksLike(picture.pixel(display + QPoint(192, 100)), Qt::blue)
-               && !looksLike(picture.pixel(windowMode.topLeft() + QPoint(20, 460)), Qt::black);
-    };
     const bool windowModeDrawn = waitFor(windowDrawn);
     shot(row + QStringLiteral("-left"));
     QVERIFY(windowModeDrawn);

@@ -265,6 +265,8 @@ AgentCommandLine::Status AgentCommandLine::readConfig(const QCommandLineParser& 
         return Status::FileError;
     }
     parsed.messages.append(config);
+    parsed.outcomeAgent = agentHash;
+    parsed.outcomeIsConfiguration = true;
     return Status::Run;
 }
 

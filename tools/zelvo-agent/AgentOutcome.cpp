@@ -3,7 +3,10 @@
 #include "AgentRequest.h"
 #include "CtlConnection.h"
 
+#include <QDeadlineTimer>
 #include <QHostAddress>
+#include <QJsonArray>
+#include <QThread>
 #include <QJsonObject>
 
 #include <cstdio>
@@ -12,6 +15,9 @@ namespace {
 
 // Briefly: the content is handled as soon as its frame arrives.
 constexpr int outcomeWaitMillis = 2000;
+// Pictures are decoded and written off the emulator's loop; large ones take a while.
+constexpr int configurationWaitMillis = 30000;
+constexpr int pollMillis = 20;
 constexpr int answerMillis = outcomeWaitMillis + 3000;
 
 bool isLocal(const QString& host)
@@ -42,6 +48,8 @@ int AgentOutcome::report() const
 {
     if (!reachable)
         return 0;
+    if (request.outcomeIsConfiguration)
+        return reportConfiguration();
     CtlConnection connection(request.host, request.controlPort, request.tokenFile, answerMillis);
     const CtlConnection::Result result = connection.call({{QStringLiteral("cmd"), QStringLiteral("wait")},
                                                           {QStringLiteral("contentOf"), request.outcomeAgent},
@@ -66,4 +74,32 @@ int AgentOutcome::report() const
     }
     std::fprintf(stderr, "zelvo-agent: %s\n", qUtf8Printable(sentence));
     return 1;
+}
+
+int AgentOutcome::reportConfiguration() const
+{
+    // A script's next run may name the pictures at once: it must find them stored.
+    const QDeadlineTimer deadline(configurationWaitMillis);
+    do {
+        CtlConnection connection(request.host, request.controlPort, request.tokenFile, answerMillis);
+        if (connection.call({{QStringLiteral("cmd"), QStringLiteral("log")},
+                             {QStringLiteral("since"), double(lastSequence)},
+                             {QStringLiteral("agent"), request.outcomeAgent}})
+            != CtlConnection::Result::Done)
+            return 0;
+        for (const QJsonValue record : connection.results().value(QStringLiteral("records")).toArray()) {
+            const QJsonObject fields = record.toObject();
+            if (fields.value(QStringLiteral("kind")).toString() != QLatin1String("agent_config"))
+                continue;
+            const QString sentence = fields.value(QStringLiteral("sentence")).toString();
+            if (fields.value(QStringLiteral("outcome")).toString() == QLatin1String("configured")) {
+                std::printf("%s\n", qUtf8Printable(sentence));
+                return 0;
+            }
+            std::fprintf(stderr, "zelvo-agent: %s\n", qUtf8Printable(sentence));
+            return 1;
+        }
+        QThread::msleep(pollMillis);
+    } while (!deadline.hasExpired());
+    return 0;
 }

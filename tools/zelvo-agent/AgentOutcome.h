@@ -20,6 +20,9 @@ public:
     int report() const;
 
 private:
+    // Waits until the configuration's pictures are stored or refused.
+    int reportConfiguration() const;
+
     const AgentRequest& request;
     bool reachable = false;
     quint64 lastSequence = 0;

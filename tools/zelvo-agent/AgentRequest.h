@@ -26,4 +26,7 @@ struct AgentRequest
     // Content sent: whose and which, to ask the emulator what became of it.
     QString outcomeAgent;
     int outcomeContentId = 0;
+    // A configuration sent instead: its pictures are stored after the
+    // connection has ended, so a run waits for its outcome before it exits.
+    bool outcomeIsConfiguration = false;
 };
