@@ -114,12 +114,33 @@ bool ZelvoClock::advanceInSlices(qint64 millis, QObject* context, std::function<
     return true;
 }
 
+bool ZelvoClock::passWhile(qint64 millis, QObject* owner)
+{
+    if (!advanceInSlices(millis, owner, [] {}))
+        return false;
+    advances.back().owned = true;
+    return true;
+}
+
 void ZelvoClock::runAdvances()
 {
     QElapsedTimer turn;
     turn.start();
     while (!advances.empty()) {
-        if (!fireDue(advances.front().target, &turn)) {
+        // Stays valid while the timers fired queue more advances.
+        const Advance& front = advances.front();
+        if (front.isCut()) {
+            const qint64 left = front.target - manualNow;
+            advances.pop_front();
+            for (Advance& queued : advances)
+                queued.target -= left;
+            emit advanced(manualNow);
+            continue;
+        }
+        const bool allFired = fireDue(front.target, &turn, &front);
+        if (front.isCut())
+            continue;
+        if (!allFired) {
             nextSlice->start();
             emit advanced(manualNow);
             return;
@@ -164,10 +185,11 @@ void ZelvoClock::unschedule(ZelvoClockTimer* timer)
     // for the next one; cheaper than setting it anew at every restart.
 }
 
-bool ZelvoClock::fireDue(qint64 upTo, const QElapsedTimer* turn)
+bool ZelvoClock::fireDue(qint64 upTo, const QElapsedTimer* turn, const Advance* advance)
 {
     while (!timers.empty() && timers.begin()->first.first <= upTo) {
-        if (turn && turn->elapsed() >= sliceMillis)
+        // A cut advance stops at the timer that cut it.
+        if ((turn && turn->elapsed() >= sliceMillis) || (advance && advance->isCut()))
             return false;
         ZelvoClockTimer* timer = timers.begin()->second;
         const qint64 due = timers.begin()->first.first;

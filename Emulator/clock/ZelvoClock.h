@@ -61,6 +61,10 @@ public:
     // timer fired; done is called when the clock stands at the target,
     // unless context is gone. False in real time or for a negative millis.
     bool advanceInSlices(qint64 millis, QObject* context, std::function<void()> done);
+    // The same for the time something takes, as long as owner lives: once
+    // it is gone the advance ends where the clock stands, and those queued
+    // behind it move up by the time it left.
+    bool passWhile(qint64 millis, QObject* owner);
     bool isAdvancing() const { return !advances.empty(); }
     // Where the queued advances end; now() when none runs.
     qint64 advanceTarget() const { return advances.empty() ? now() : advances.back().target; }
@@ -93,11 +97,16 @@ private:
         qint64 target = 0;
         QPointer<QObject> context;
         std::function<void()> done;
+        // Ends early with its context (passWhile()).
+        bool owned = false;
+
+        bool isCut() const { return owned && !context; }
     };
 
     // Fires the timers due until upTo, earliest first; false when it
-    // stopped because the turn has run for a slice's time.
-    bool fireDue(qint64 upTo, const QElapsedTimer* turn);
+    // stopped because the turn has run for a slice's time or the advance
+    // given was cut.
+    bool fireDue(qint64 upTo, const QElapsedTimer* turn, const Advance* advance = nullptr);
     // One slice of the queued advances.
     void runAdvances();
     // The wake-up timer is set for the earliest deadline in real time, and

@@ -356,13 +356,13 @@ void ZelvoControlCommands::press(const ZelvoControlRequest& request, const Reply
                                       window->releaseControl(target);
                                       reply({{QStringLiteral("releasedElsewhere"), false}}, QString());
                                   });
-    passManualTime(holdMillis);
+    passManualTime(holdMillis, waiter);
 }
 
-void ZelvoControlCommands::passManualTime(qint64 millis)
+void ZelvoControlCommands::passManualTime(qint64 millis, QObject* waiter)
 {
     // The command answers from its own timer, which this advance reaches.
-    server->clock()->advanceInSlices(millis, this, [] {});
+    server->clock()->passWhile(millis, waiter);
 }
 
 void ZelvoControlCommands::release(const ZelvoControlRequest& request, const Reply& reply)
@@ -396,7 +396,7 @@ void ZelvoControlCommands::longPress(const ZelvoControlRequest& request, const R
         reply({}, QStringLiteral("%1 was released before the long press").arg(name));
     });
     window->pressControl(target);
-    passManualTime(Button::longPressMillis);
+    passManualTime(Button::longPressMillis, waiter);
 }
 
 void ZelvoControlCommands::sensorShot(const ZelvoControlRequest& request, const Reply& reply)
@@ -505,8 +505,9 @@ void ZelvoControlCommands::playTrace(const ZelvoControlRequest& request, const R
         return;
     }
     const bool waitForEnd = request.isOn(QStringLiteral("wait"));
+    QObject* waiter = nullptr;
     if (waitForEnd) {
-        auto* waiter = new QObject(this);
+        waiter = new QObject(this);
         connect(player, &ZelvoTracePlayer::finished, waiter, [this, waiter, reply](bool completed) {
             delete waiter;
             QJsonObject results = traceState(*player);
@@ -517,7 +518,7 @@ void ZelvoControlCommands::playTrace(const ZelvoControlRequest& request, const R
     const qint64 duration = readings.back().millis;
     player->play(std::move(readings));
     if (waitForEnd)
-        passManualTime(duration);
+        passManualTime(duration, waiter);
     if (!waitForEnd) {
         QJsonObject results = traceState(*player);
         results.insert(QStringLiteral("duration"), double(duration));
@@ -573,10 +574,22 @@ void ZelvoControlCommands::recordDisplay(const ZelvoControlRequest& request, con
     }
     // Ended at its time, by "record stop" or by a reset: answered once the
     // file is written, with what it holds.
-    display->whenFinished(this, [reply](const QString& finishedPath, int frames, const QString& failure) {
+    auto* waiter = new QObject(this);
+    display->whenFinished(waiter, [waiter, reply](const QString& finishedPath, int frames, const QString& failure) {
+        delete waiter;
         reply(failure.isEmpty() ? written(finishedPath, QStringLiteral("frames"), frames) : QJsonObject(), failure);
     });
-    passManualTime(display->remainingMillis());
+    if (display->remainingMillis() >= 0) {
+        passManualTime(display->remainingMillis(), waiter);
+        return;
+    }
+    // The recording a reset ended is still being written: this one, and its
+    // time, begin once that file is finished.
+    auto* beginning = new QObject(waiter);
+    connect(display, &ZelvoDisplayRecorder::finished, beginning, [this, display, waiter, beginning] {
+        delete beginning;
+        passManualTime(display->remainingMillis(), waiter);
+    });
 }
 
 void ZelvoControlCommands::recordSession(const ZelvoControlRequest& request, const Reply& reply)
@@ -876,7 +889,7 @@ void ZelvoControlCommands::movePose(const ZelvoControlRequest& request, const Re
         millis = request.whole(QStringLiteral("over"));
         head->move(requestedPose(request, head->pose()), millis);
     }
-    passManualTime(millis);
+    passManualTime(millis, waiter);
 }
 
 void ZelvoControlCommands::poseState(const ZelvoControlRequest& request, const Reply& reply)

@@ -80,8 +80,9 @@ private:
     QJsonObject recordingState() const;
     // On a manual clock a command that holds for device time moves the
     // clock by that time itself, since nothing else would, queued behind
-    // any advance that runs.
-    void passManualTime(qint64 millis);
+    // any advance that runs. The command's waiter owns that time: a command
+    // that ends early (a stop, a release, a reset) stops the clock with it.
+    void passManualTime(qint64 millis, QObject* waiter);
     // A fresh start without restarting: the window, the trace, the record
     // and the stored images; the agents stay connected.
     void reset(const ZelvoControlRequest& request, const Reply& reply);

@@ -2,6 +2,7 @@
 #include "../util/TestFiles.h"
 #include "ZelvoFrame.h"
 #include "clock/ZelvoClock.h"
+#include "control/ZelvoControlCommands.h"
 #include "record/ZelvoRecorder.h"
 #include "ui/Button.h"
 
@@ -79,6 +80,8 @@ private slots:
     void waitsMoveThePausedClock();
     void holdAtTheLongPress_data();
     void holdAtTheLongPress();
+    void waitEndsWithItsCommand_data();
+    void waitEndsWithItsCommand();
 };
 
 void TestZelvoControlClock::deadlines_data()
@@ -428,6 +431,59 @@ void TestZelvoControlClock::holdAtTheLongPress()
     QCOMPARE(answer.value("releasedElsewhere"), QJsonValue(false));
     QCOMPARE(released.count(), 1);
     QCOMPARE(longPressed.count(), longPress ? 1 : 0);
+}
+
+void TestZelvoControlClock::waitEndsWithItsCommand_data()
+{
+    QTest::addColumn<QList<QJsonObject>>("before");
+    QTest::addColumn<QJsonObject>("request");
+    QTest::addColumn<QJsonObject>("atOneSecond");
+    QTest::addColumn<int>("millis");
+
+    const QJsonObject recording{{"cmd", "record"}, {"what", "display"}, {"file", "first.png"}};
+    QTest::newRow("record display --seconds 2 --wait after a reset ended a recording")
+        << QList<QJsonObject>{recording, {{"cmd", "reset"}}}
+        << QJsonObject{{"cmd", "record"}, {"what", "display"}, {"file", "second.png"}, {"seconds", 2}, {"wait", true}}
+        << QJsonObject() << 2000;
+    QTest::newRow("pose move --over 600000, then pose stop")
+        << QList<QJsonObject>() << QJsonObject{{"cmd", "pose"}, {"action", "move"}, {"yaw", 90}, {"over", 600000}}
+        << QJsonObject{{"cmd", "pose"}, {"action", "stop"}} << 1000;
+    QTest::newRow("press --hold 600000, then reset")
+        << QList<QJsonObject>() << QJsonObject{{"cmd", "button"}, {"button", "plus"}, {"gesture", "press"}, {"hold", 600000}}
+        << QJsonObject{{"cmd", "reset"}} << 1000;
+}
+
+// A command that waits on the paused clock answers after a reset as before
+// it, and one ended early stops the clock where it ended. All run in one
+// turn of the loop, so that a recording's frames are still being written.
+void TestZelvoControlClock::waitEndsWithItsCommand()
+{
+    QFETCH(QList<QJsonObject>, before);
+    QFETCH(QJsonObject, request);
+    QFETCH(QJsonObject, atOneSecond);
+    QFETCH(int, millis);
+
+    ControlRig rig(ZelvoClock::Mode::Manual);
+    QVERIFY(isReady(rig, {}));
+    ZelvoControlCommands* commands = rig.control.controlCommands();
+    const auto inHome = [](QJsonObject given) {
+        if (given.contains("file"))
+            given.insert("file", QDir::home().filePath(given.value("file").toString()));
+        return given;
+    };
+    for (const QJsonObject& given : qAsConst(before))
+        commands->execute(inHome(given), [](const QJsonObject&, const QString&) {});
+    QObject context;
+    const qint64 start = rig.clock.now();
+    if (!atOneSecond.isEmpty())
+        rig.clock.singleShot(1000, &context, [commands, atOneSecond] {
+            commands->execute(atOneSecond, [](const QJsonObject&, const QString&) {});
+        });
+    bool answered = false;
+    commands->execute(inHome(request), [&answered](const QJsonObject&, const QString&) { answered = true; });
+    QTRY_VERIFY(answered);
+    QCOMPARE(rig.clock.now(), start + millis);
+    QVERIFY(!rig.clock.isAdvancing());
 }
 
 QTEST_MAIN(TestZelvoControlClock)
