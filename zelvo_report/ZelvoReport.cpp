@@ -92,7 +92,7 @@ bool ZelvoReport::fromFiles(const QString& sessionPath, const QString& displayPa
     QByteArray session;
     QString reason;
     if (!ZelvoFile::readRegular(sessionPath, maxSessionBytes, &session, &reason)) {
-        *error = QStringLiteral("cannot read %1: %2").arg(sessionPath, reason);
+        *error = reason;
         return false;
     }
     const QList<QByteArray> lines = session.split('\n');
@@ -121,7 +121,7 @@ bool ZelvoReport::fromFiles(const QString& sessionPath, const QString& displayPa
     if (!displayPath.isEmpty()) {
         QByteArray display;
         if (!ZelvoFile::readRegular(displayPath, maxDisplayBytes, &display, &reason)) {
-            *error = QStringLiteral("cannot read %1: %2").arg(displayPath, reason);
+            *error = reason;
             return false;
         }
         QVector<ZelvoPngChunks::Frame> frames;
