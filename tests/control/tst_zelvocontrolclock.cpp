@@ -440,16 +440,18 @@ void TestZelvoControlClock::waitEndsWithItsCommand_data()
     QTest::addColumn<QJsonObject>("atOneSecond");
     QTest::addColumn<int>("millis");
 
-    const QJsonObject recording{{"cmd", "record"}, {"what", "display"}, {"file", "first.png"}};
+    const QJsonObject recording{{"cmd", "record"}, {"what", "display"}, {"file", QDir::home().filePath("a.png")}};
+    QJsonObject recordingTwoSeconds = recording;
+    recordingTwoSeconds.insert("seconds", 2);
+    recordingTwoSeconds.insert("wait", true);
     QTest::newRow("record display --seconds 2 --wait after a reset ended a recording")
-        << QList<QJsonObject>{recording, {{"cmd", "reset"}}}
-        << QJsonObject{{"cmd", "record"}, {"what", "display"}, {"file", "second.png"}, {"seconds", 2}, {"wait", true}}
-        << QJsonObject() << 2000;
+        << QList<QJsonObject>{recording, {{"cmd", "reset"}}} << recordingTwoSeconds << QJsonObject() << 2000;
     QTest::newRow("pose move --over 600000, then pose stop")
         << QList<QJsonObject>() << QJsonObject{{"cmd", "pose"}, {"action", "move"}, {"yaw", 90}, {"over", 600000}}
         << QJsonObject{{"cmd", "pose"}, {"action", "stop"}} << 1000;
     QTest::newRow("press --hold 600000, then reset")
-        << QList<QJsonObject>() << QJsonObject{{"cmd", "button"}, {"button", "plus"}, {"gesture", "press"}, {"hold", 600000}}
+        << QList<QJsonObject>()
+        << QJsonObject{{"cmd", "button"}, {"button", "plus"}, {"gesture", "press"}, {"hold", 600000}}
         << QJsonObject{{"cmd", "reset"}} << 1000;
 }
 
@@ -466,13 +468,8 @@ void TestZelvoControlClock::waitEndsWithItsCommand()
     ControlRig rig(ZelvoClock::Mode::Manual);
     QVERIFY(isReady(rig, {}));
     ZelvoControlCommands* commands = rig.control.controlCommands();
-    const auto inHome = [](QJsonObject given) {
-        if (given.contains("file"))
-            given.insert("file", QDir::home().filePath(given.value("file").toString()));
-        return given;
-    };
     for (const QJsonObject& given : qAsConst(before))
-        commands->execute(inHome(given), [](const QJsonObject&, const QString&) {});
+        commands->execute(given, [](const QJsonObject&, const QString&) {});
     QObject context;
     const qint64 start = rig.clock.now();
     if (!atOneSecond.isEmpty())
@@ -480,7 +477,7 @@ void TestZelvoControlClock::waitEndsWithItsCommand()
             commands->execute(atOneSecond, [](const QJsonObject&, const QString&) {});
         });
     bool answered = false;
-    commands->execute(inHome(request), [&answered](const QJsonObject&, const QString&) { answered = true; });
+    commands->execute(request, [&answered](const QJsonObject&, const QString&) { answered = true; });
     QTRY_VERIFY(answered);
     QCOMPARE(rig.clock.now(), start + millis);
     QVERIFY(!rig.clock.isAdvancing());
