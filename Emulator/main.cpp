@@ -4,6 +4,7 @@
 #include "web/ZelvoWebServer.h"
 #include "ui/ZelvoEmulator.h"
 #include "comm/ZelvoServer.h"
+#include "shell/ZelvoDataLock.h"
 #include "shell/ZelvoStopSignals.h"
 #include "util/ZelvoImageStore.h"
 #include "ZelvoLog.h"
@@ -18,8 +19,8 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QFileSystemWatcher>
 #include <QHostAddress>
-#include <QLockFile>
 #include <QMessageBox>
 #include <QRegularExpression>
 
@@ -92,25 +93,17 @@ int alreadyInUse(const QString& line, const QString& box)
     return 1;
 }
 
-// One emulator per data folder: two would overwrite each other's token and
-// remove each other's files at exit. A lock left by a process that is gone
-// is taken over. On a folder where no lock can be written (a full disk),
-// the emulator says so and runs without it.
-bool lockDataDirectory(QLockFile* lock, const QString& directory, QString* error)
+// A lock left behind (empty, garbage, a gone process's) is taken over
+// in one line; another emulator's, or one that is no file, ends the start.
+bool lockDataDirectory(ZelvoDataLock* lock, QString* error)
 {
-    // Stale only when its process is gone, however old.
-    lock->setStaleLockTime(0);
-    if (lock->tryLock())
-        return true;
-    qint64 pid = 0;
-    QString host;
-    QString application;
-    if (lock->error() == QLockFile::LockFailedError && lock->getLockInfo(&pid, &host, &application)) {
-        *error = QStringLiteral("data folder in use by process %1").arg(pid);
+    QString message;
+    if (lock->lock(&message) == ZelvoDataLock::Outcome::Refused) {
+        *error = message;
         return false;
     }
-    std::fprintf(stderr, "ZelvoEmulator: cannot lock the data folder, running without its lock: %s\n",
-                 qUtf8Printable(directory));
+    if (!message.isEmpty())
+        std::fprintf(stderr, "ZelvoEmulator: %s\n", qUtf8Printable(message));
     return true;
 }
 
@@ -289,11 +282,11 @@ int qMain(int argc, char** argv)
         QCoreApplication::exit(0);
     });
     const ZelvoInstance& instance = options.instance;
-    QLockFile dataLock(QDir(instance.dataDirectory).filePath(QStringLiteral("lock")));
+    ZelvoDataLock dataLock(instance.dataDirectory);
     if (!instance.dataDirectory.isEmpty()) {
         if (!ZelvoControlToken::makePrivateDirectory(instance.dataDirectory, &error))
             return startFailed(QStringLiteral("no data directory: %1").arg(error));
-        if (!lockDataDirectory(&dataLock, instance.dataDirectory, &error))
+        if (!lockDataDirectory(&dataLock, &error))
             return alreadyInUse(QStringLiteral("ZelvoEmulator: %1 (%2)").arg(error, instance.dataDirectory),
                                 QStringLiteral("ZelvoEmulator: %1").arg(error));
     }
@@ -328,14 +321,6 @@ int qMain(int argc, char** argv)
             return 1;
     }
     const bool controlListens = !control.tokenFile().isEmpty();
-    // The lock went with a data folder that was removed; taken again, unless
-    // another emulator has taken the folder meanwhile.
-    QObject::connect(&control, &ZelvoControlServer::tokenRewritten, &control, [&dataLock] {
-        if (dataLock.isLocked()) {
-            dataLock.unlock();
-            dataLock.tryLock();
-        }
-    });
 
     ZelvoWebServer web(&emulator, control.controlCommands(), &control.accessToken());
     if (options.web) {
@@ -343,22 +328,46 @@ int qMain(int argc, char** argv)
             const QString address = web.address().toString();
             control.controlCommands()->setWebAddress(address);
             std::fprintf(stderr, "ZelvoEmulator: the web page of this emulator is at\n    %s\n", qUtf8Printable(address));
-            // Beside the token, whose folder may have gone with it.
-            QObject::connect(&control, &ZelvoControlServer::tokenRewritten, &web, [&web, &control] {
-                QString failure;
-                if (!web.writeAddressFile(webAddressFile(control.tokenFile()), &failure))
-                    std::fprintf(stderr, "ZelvoEmulator: %s\n", qUtf8Printable(failure));
-            });
         } else {
             std::fprintf(stderr, "ZelvoEmulator: no web page: %s\n", qUtf8Printable(error));
             if (nobodyCanAnswer())
                 return 1;
         }
     }
-    if (!options.portsFile.isEmpty() && (controlListens || !options.control)
-        && !ZelvoInstance::writePortsFile(options.portsFile, server.serverPort(), control.port(), web.port(),
-                                          control.tokenFile(), options.controlAddress(), &error))
+    const auto writePortsFile = [&](QString* failure) {
+        return ZelvoInstance::writePortsFile(options.portsFile, server.serverPort(), control.port(), web.port(),
+                                             control.tokenFile(), options.controlAddress(), failure);
+    };
+    if (!options.portsFile.isEmpty() && (controlListens || !options.control) && !writePortsFile(&error))
         return startFailed(error);
+
+    // A data folder removed while the emulator runs comes back with the
+    // token (ZelvoControlServer); the lock, the web address and the ports
+    // file follow it, and are looked for on every change in the folder
+    // after, as rm may still be deleting what was just written again.
+    QFileSystemWatcher folderWatcher;
+    const auto restoreFiles = [&] {
+        if (!QFileInfo::exists(control.tokenFile()))
+            return;
+        QString failure;
+        dataLock.keep(&failure);
+        const QString address = webAddressFile(control.tokenFile());
+        if (web.port() != 0 && !QFileInfo::exists(address))
+            web.writeAddressFile(address, &failure);
+        if (!options.portsFile.isEmpty() && !QFileInfo::exists(options.portsFile))
+            writePortsFile(&failure);
+        // A folder gone again meanwhile brings them back with the token.
+        if (!failure.isEmpty() && QFileInfo::exists(control.tokenFile()))
+            std::fprintf(stderr, "ZelvoEmulator: %s\n", qUtf8Printable(failure));
+        const QString folder = QFileInfo(control.tokenFile()).absolutePath();
+        if (!folderWatcher.directories().contains(folder))
+            folderWatcher.addPath(folder);
+    };
+    if (controlListens) {
+        restoreFiles();
+        QObject::connect(&control, &ZelvoControlServer::tokenRewritten, &folderWatcher, restoreFiles);
+        QObject::connect(&folderWatcher, &QFileSystemWatcher::directoryChanged, &folderWatcher, restoreFiles);
+    }
 
     const int result = application.exec();
     qCDebug(zelvoWindowLog) << "ZelvoServer::main SERVER STOP REQUESTED!!!!";

@@ -13,15 +13,20 @@
 #include <QJsonValue>
 #include <QTcpServer>
 #include <QTcpSocket>
+#include <QTimer>
 
 ZelvoControlServer::ZelvoControlServer(ZelvoEmulator* window, ZelvoServer* server, QObject* parent)
     : QObject(parent)
     , listener(new QTcpServer(this))
     , commands(new ZelvoControlCommands(window, server, this))
     , tokenWatcher(new QFileSystemWatcher(this))
+    , tokenRetry(new QTimer(this))
 {
     connect(listener, &QTcpServer::newConnection, this, &ZelvoControlServer::onNewConnection);
     connect(tokenWatcher, &QFileSystemWatcher::fileChanged, this, &ZelvoControlServer::onTokenFileChanged);
+    tokenRetry->setSingleShot(true);
+    tokenRetry->setInterval(tokenRetryMillis);
+    connect(tokenRetry, &QTimer::timeout, this, &ZelvoControlServer::onTokenFileChanged);
 }
 
 ZelvoControlServer::~ZelvoControlServer()
@@ -51,7 +56,7 @@ bool ZelvoControlServer::start(quint16 port, const QString& tokenFile, const QHo
         return false;
     }
     tokenPath = tokenFile;
-    tokenWatcher->addPath(tokenPath);
+    watchToken();
     qCDebug(zelvoControlLog, "\033[33mZelvoControlServer::start control channel on %s:%u, token in %s\033[0m",
                      qPrintable(address.toString()), unsigned(listener->serverPort()), qPrintable(tokenPath));
     return true;
@@ -64,27 +69,34 @@ void ZelvoControlServer::onTokenFileChanged()
     // Only a token that is gone is written again: one that another run put
     // there stays its own.
     if (QFileInfo::exists(tokenPath)) {
-        tokenWatcher->addPath(tokenPath);
+        watchToken();
         return;
     }
     QString error;
-    if (token.save(tokenPath, &error)) {
-        qCWarning(zelvoControlLog, "\033[33mZelvoControlServer::onTokenFileChanged the control token %s was removed, "
-                                   "written again\033[0m",
-                  qUtf8Printable(tokenPath));
-        tokenWatcher->addPath(tokenPath);
-        emit tokenRewritten();
+    if (!token.save(tokenPath, &error)) {
+        // rm may still be deleting the folder just made again for it: the
+        // channel stays, and the token is tried until it is written.
+        if (!tokenLost)
+            qCWarning(zelvoControlLog, "\033[31mZelvoControlServer::onTokenFileChanged the control token was removed "
+                                       "and %s; trying again\033[0m",
+                      qUtf8Printable(error));
+        tokenLost = true;
+        tokenRetry->start();
         return;
     }
-    qCWarning(zelvoControlLog, "\033[31mZelvoControlServer::onTokenFileChanged no control channel: the control token "
-                               "was removed and %s\033[0m",
-              qUtf8Printable(error));
-    tokenPath.clear();
-    listener->close();
-    const QList<QObject*> sessions = authenticating + admitted.values();
-    for (QObject* session : sessions)
-        static_cast<ZelvoControlSession*>(session)->close(QStringLiteral("the control channel closed: its token "
-                                                                          "could not be written again"));
+    qCWarning(zelvoControlLog, "\033[33mZelvoControlServer::onTokenFileChanged the control token %s was removed, "
+                               "written again\033[0m",
+              qUtf8Printable(tokenPath));
+    tokenLost = false;
+    watchToken();
+    emit tokenRewritten();
+}
+
+void ZelvoControlServer::watchToken()
+{
+    // Gone again before it could be watched: rm is still at work.
+    if (!tokenWatcher->files().contains(tokenPath) && !tokenWatcher->addPath(tokenPath))
+        tokenRetry->start();
 }
 
 quint16 ZelvoControlServer::port() const

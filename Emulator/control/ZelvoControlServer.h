@@ -12,6 +12,7 @@
 class QFileSystemWatcher;
 class QTcpServer;
 class QTcpSocket;
+class QTimer;
 class ZelvoControlCommands;
 class ZelvoControlSession;
 class ZelvoEmulator;
@@ -34,6 +35,8 @@ public:
     // Connections that have not authenticated yet have slots of their own,
     // so that strangers never take those of the clients with the token.
     static constexpr int maxAuthenticating = 8;
+    // How soon a token that could not be written again is tried again.
+    static constexpr int tokenRetryMillis = 200;
 
     ZelvoControlServer(ZelvoEmulator* window, ZelvoServer* server, QObject* parent = nullptr);
     // Removes the token file: a token of a finished run admits nothing.
@@ -42,8 +45,8 @@ public:
     // Listens at the port (0 picks a free one) of the address and writes the
     // token file, with the token the environment gives if any; false when
     // any of that fails, and the emulator runs without. A token file removed
-    // meanwhile (its folder deleted) is written again; when that fails, the
-    // channel closes.
+    // meanwhile (its folder deleted) is written again, its folder made
+    // again, tried until it is written; the channel stays open meanwhile.
     bool start(quint16 port, const QString& tokenFile = ZelvoControlToken::filePath(),
                const QHostAddress& address = QHostAddress(QHostAddress::LocalHost));
     // Why the last start failed.
@@ -62,6 +65,7 @@ signals:
 private:
     void onNewConnection();
     void onTokenFileChanged();
+    void watchToken();
     // Empty when the session that presented the token may stay, else why not.
     QString admit(ZelvoControlSession* session);
     // Tells a connection without a session why in one line, then closes it.
@@ -72,6 +76,9 @@ private:
     QString startError;
     QTcpServer* listener = nullptr;
     QFileSystemWatcher* tokenWatcher = nullptr;
+    QTimer* tokenRetry = nullptr;
+    // Said once while the token cannot be written again.
+    bool tokenLost = false;
     ZelvoControlCommands* commands = nullptr;
     // Sessions still authenticating, oldest first, and the admitted ones.
     QList<QObject*> authenticating;

@@ -1,3 +1,4 @@
+#include "../util/TestFiles.h"
 #include "AgentProcess.h"
 #include "CtlProcess.h"
 #include "EmulatorProcess.h"
@@ -19,8 +20,14 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <cerrno>
 #include <csignal>
 #include <utility>
+
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
 
@@ -64,6 +71,18 @@ QStringList filesUnder(const QString& path)
     return files;
 }
 
+// Whether a process holds the kernel's lock on the file, as an emulator
+// holds its data folder's.
+bool lockHeld(const QString& path)
+{
+    const int descriptor = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (descriptor < 0)
+        return false;
+    const bool held = ::flock(descriptor, LOCK_EX | LOCK_NB) != 0 && errno == EWOULDBLOCK;
+    ::close(descriptor);
+    return held;
+}
+
 } // namespace
 
 // Emulators side by side, each found by its ports file or the ZELVO_*
@@ -86,6 +105,10 @@ private slots:
     void listenAddress();
     void plainLogInAFile();
     void dataFolderServesOne();
+    void lockLeftBehind_data();
+    void lockLeftBehind();
+    void processOneKilledRestarts();
+    void dataFolderRemovedTwice();
 
 private:
     QTemporaryDir files;
@@ -423,6 +446,132 @@ void TestInstances::dataFolderServesOne()
     next.setArguments({"--data-dir", data});
     QVERIFY2(next.startUntilListening(startMillis), next.logText().constData());
     QCOMPARE(ctl({"state", "--ports-file", next.portsFile()}).exitCode, 0);
+}
+
+void TestInstances::lockLeftBehind_data()
+{
+    QTest::addColumn<QString>("kind");
+    QTest::addColumn<QByteArray>("content");
+    QTest::addColumn<QByteArray>("line");
+
+    QTest::newRow("empty") << "file" << QByteArray() << QByteArray(": it was empty");
+    QTest::newRow("garbage") << "file" << QByteArray("\x01\xff garbage") << QByteArray(": it named no process");
+    QTest::newRow("pid 0") << "file" << QByteArray("0\nZelvoEmulator\nhost\n") << QByteArray(": it named no process");
+    QTest::newRow("pid of a dead process") << "file" << QByteArray("%1\nZelvoEmulator\nelsewhere\n")
+                                           << QByteArray(": process %1 on elsewhere no longer holds it");
+    QTest::newRow("directory") << "directory" << QByteArray() << QByteArray(" is a directory, not a file");
+    QTest::newRow("FIFO") << "FIFO" << QByteArray() << QByteArray(" is a FIFO, not a file");
+}
+
+// A lock no emulator holds is taken over, one that is no file refuses the
+// start at once; each says so in its line.
+void TestInstances::lockLeftBehind()
+{
+    QFETCH(QString, kind);
+    QFETCH(QByteArray, content);
+    QFETCH(QByteArray, line);
+    QTemporaryDir home;
+    const QString data = QDir(home.path()).filePath("data");
+    const QString lock = data + "/lock";
+    QVERIFY(QDir().mkpath(data));
+    if (content.contains("%1")) {
+        ChildProcess gone;
+        gone.start("true", {});
+        QVERIFY(gone.waitForStarted(30000));
+        const QByteArray pid = QByteArray::number(gone.processId());
+        QCOMPARE(gone.waitForExit(30000), 0);
+        content.replace("%1", pid);
+        line.replace("%1", pid);
+    }
+    if (kind == "file")
+        QVERIFY(TestFiles::write(lock, content));
+    else if (kind == "directory")
+        QVERIFY(QDir().mkpath(lock));
+    else
+        QCOMPARE(::mkfifo(QFile::encodeName(lock).constData(), 0600), 0);
+
+    EmulatorProcess emulator(nullptr, QStringLiteral("instances/lock-left"));
+    emulator.setHome(home.path());
+    emulator.setArguments({"--data-dir", data});
+    if (kind != "file") {
+        QVERIFY(emulator.start());
+        QCOMPARE(emulator.waitForExit(startMillis), 1);
+        QVERIFY2(emulator.logText().contains(lock.toUtf8() + line), emulator.logText().constData());
+        return;
+    }
+    QVERIFY2(emulator.startUntilListening(startMillis), emulator.logText().constData());
+    QVERIFY2(emulator.logText().contains("took over the data folder's lock " + lock.toUtf8() + line),
+             emulator.logText().constData());
+    QVERIFY(lockHeld(lock));
+    QCOMPARE(TestFiles::read(lock).split('\n').first(), QByteArray::number(emulator.pid()));
+}
+
+// A container restarted on its data folder: the emulator is process 1 of
+// its namespace each time, and the one before was killed.
+void TestInstances::processOneKilledRestarts()
+{
+    QTemporaryDir files;
+    const QString data = files.filePath("data");
+    for (int run = 0; run < 2; ++run) {
+        ChildProcess container;
+        const QString portsFile = files.filePath(QStringLiteral("ports-%1.json").arg(run));
+        container.start("unshare", {"--pid", "--mount-proc", "--kill-child", EmulatorProcess::program(),
+                                    "--agent-port", "0", "--control-port", "0", "--data-dir", data,
+                                    "--ports-file", portsFile});
+        ZelvoInstance told;
+        QString error;
+        QTRY_VERIFY_WITH_TIMEOUT(container.state() == QProcess::NotRunning || told.readPortsFile(portsFile, &error),
+                                 startMillis);
+        const QByteArray errors = container.readAllStandardError();
+        if (run == 0 && container.state() == QProcess::NotRunning)
+            QSKIP(qPrintable("no process namespace here: " + errors.trimmed()));
+        QVERIFY2(container.state() == QProcess::Running, errors.constData());
+        QCOMPARE(TestFiles::read(data + "/lock").split('\n').first(), QByteArray("1"));
+        if (run == 1)
+            QVERIFY2(errors.contains("process 1 on ") && errors.contains(" no longer holds it"), errors.constData());
+        // unshare takes its process 1 with it.
+        QCOMPARE(::kill(pid_t(container.processId()), SIGKILL), 0);
+        QCOMPARE(container.waitForExit(30000), -1);
+        QTRY_VERIFY_WITH_TIMEOUT(!lockHeld(data + "/lock"), 30000);
+    }
+}
+
+// The data folder deleted while the emulator runs, twice in a row: as rm
+// -rf does, and with something else in its place as it is made again, then
+// that deleted too. Its files come back and the channel answers to the
+// token read again.
+void TestInstances::dataFolderRemovedTwice()
+{
+    QTemporaryDir home;
+    const QString data = QDir(home.path()).filePath("data");
+    const QString portsFile = data + "/ports.json";
+    ChildProcess emulator;
+    emulator.start(EmulatorProcess::program(), {"--agent-port", "0", "--control-port", "0", "--web-port", "0",
+                                                "--data-dir", data, "--ports-file", portsFile});
+    ZelvoInstance told;
+    QString error;
+    QTRY_VERIFY_WITH_TIMEOUT(told.readPortsFile(portsFile, &error), startMillis);
+    const QString away = QDir(home.path()).filePath("away");
+    for (const bool inItsPlace : {false, true}) {
+        if (inItsPlace) {
+            // Moved first, which the emulator does not see, so that the
+            // file is in the way before the token goes.
+            QVERIFY(QDir().rename(data, away) && TestFiles::write(data, "in the way"));
+            QVERIFY(QDir(away).removeRecursively());
+            QByteArray errors;
+            QTRY_VERIFY_WITH_TIMEOUT((errors += emulator.readAllStandardError()).contains("trying again"), 30000);
+            QVERIFY(QFile::remove(data));
+        } else {
+            QDir(data).removeRecursively();
+            QDir(data).removeRecursively();
+        }
+        QTRY_VERIFY_WITH_TIMEOUT(QDir(data).entryList(QDir::Files, QDir::Name)
+                                     == QStringList({"control-token", "lock", "ports.json", "web-address"}),
+                                 30000);
+        QVERIFY(lockHeld(data + "/lock"));
+        const AgentResult state = ctl({"state", "--ports-file", portsFile, "--timeout", "10"});
+        QVERIFY2(state.exitCode == 0, state.err.constData());
+    }
 }
 
 QTEST_GUILESS_MAIN(TestInstances)
