@@ -109,10 +109,17 @@ def _tell_web_address(config: pytest.Config, emulator: Emulator) -> None:
     worker = getattr(config, "workerinput", {}).get("workerid")
     reporter = config.pluginmanager.get_plugin("terminalreporter")
     if reporter is not None and worker is None:
-        reporter.write_line(line)
-    else:
-        # A pytest-xdist worker has no terminal of its own.
-        print(f"{worker}: {line}" if worker else line, file=sys.stderr, flush=True)
+        # Past the capture of the test that starts the emulator.
+        capture = config.pluginmanager.get_plugin("capturemanager")
+        with capture.global_and_fixture_disabled():
+            reporter.write_line(line)
+        return
+    # A pytest-xdist worker has no terminal of its own: its address goes to
+    # a file of its own beside the reports.
+    folder = _report_dir(config)
+    folder.mkdir(parents=True, exist_ok=True)
+    (folder / f"web-{worker or 'main'}.txt").write_text(line + "\n", encoding="utf-8")
+    print(f"{worker}: {line}" if worker else line, file=sys.stderr, flush=True)
 
 
 def _report_dir(config: pytest.Config) -> Path:

@@ -87,9 +87,11 @@ def test_marked_tests_run_on_the_manual_clock(pytester, monkeypatch):
     pytester.makepyfile(test_clock=CLOCK_TESTS)
     monkeypatch.setenv("PYTHONPATH", os.pathsep.join([str(ROOT / "clients" / "python"),
                                                       os.environ.get("PYTHONPATH", "")]))
-    result = pytester.runpytest_subprocess("-p", "zelvo.pytest_plugin", "-p", "no:cacheprovider",
+    result = pytester.runpytest_subprocess("-p", "zelvo.pytest_plugin", "-p", "no:cacheprovider", "--zelvo-web",
                                            "--zelvo-emulator", os.environ["ZELVO_EMULATOR"])
     result.assert_outcomes(passed=3)
+    # Served for watching, its address printed past the test's capture.
+    result.stdout.fnmatch_lines(["zelvo: watch at http://127.0.0.1:*/?token=*"])
 
 
 STRICT_TESTS = '''
