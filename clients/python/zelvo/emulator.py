@@ -32,6 +32,8 @@ class Ports:
     pid: Optional[int] = None
     # The web page's port; 0 when the emulator serves no page.
     web: int = 0
+    # The address that reaches the control channel; None in older files.
+    host: Optional[str] = None
 
     @classmethod
     def read(cls, path: PathLike) -> Ports:
@@ -41,7 +43,7 @@ class Ports:
             return cls(agent=int(data["agentPort"]), control=int(data["controlPort"]),
                        token_file=Path(token_file) if token_file else None,
                        pid=int(data["pid"]) if "pid" in data else None,
-                       web=int(data.get("webPort", 0)))
+                       web=int(data.get("webPort", 0)), host=data.get("host") or None)
         except (OSError, ValueError, KeyError, TypeError, AttributeError) as error:
             raise ZelvoError(f"not a ports file: {path}: {error}") from error
 
@@ -104,12 +106,14 @@ class Emulator:
                host: Optional[str] = None, timeout: float = 30.0) -> Emulator:
         """A running emulator, by its ports file or by its ports (2000 and 2001
         by default, or the environment's ZELVO_AGENT_PORT and ZELVO_CONTROL_PORT)
-        on `host` (127.0.0.1 by default, or ZELVO_HOST); waits up to `timeout`
-        seconds for it to answer."""
-        host = host or os.environ.get("ZELVO_HOST") or "127.0.0.1"
+        on `host` (ZELVO_HOST, else the address the ports file names, else
+        127.0.0.1); waits up to `timeout` seconds for it to answer."""
+        ports = Ports.read(ports_file) if ports_file is not None else None
+        # As zelvo-ctl does: the environment's host wins over the file's.
+        host = host or os.environ.get("ZELVO_HOST") or (ports.host if ports else None) or "127.0.0.1"
         emulator = cls(host=host)
-        if ports_file is not None:
-            emulator.ports = Ports.read(ports_file)
+        if ports is not None:
+            emulator.ports = ports
         else:
             emulator.ports = Ports(
                 agent=agent_port or int(os.environ.get("ZELVO_AGENT_PORT") or 2000),
