@@ -105,6 +105,7 @@ bool ZelvoPngChunks::frames(const QByteArray& animation, QVector<Frame>* frames,
         return false;
     }
     const QByteArray header = chunks.first().data;
+    const QSize size(int(qFromBigEndian<quint32>(header.constData())), int(qFromBigEndian<quint32>(header.constData() + 4)));
     const auto picture = [&header](const QByteArray& data) {
         return signature + chunk("IHDR", header) + chunk("IDAT", data) + chunk("IEND", QByteArray());
     };
@@ -119,7 +120,7 @@ bool ZelvoPngChunks::frames(const QByteArray& animation, QVector<Frame>* frames,
     const QByteArray note = shownAfterKeyword + '\0';
     const auto finishFrame = [&] {
         if (inFrame && !data.isEmpty()) {
-            frames->append({picture(data), start, shownAfter});
+            frames->append({picture(data), size, start, shownAfter});
             start += delay;
         }
         data.clear();

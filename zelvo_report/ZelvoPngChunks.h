@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QByteArray>
+#include <QSize>
 #include <QVector>
 
 // The chunks of a PNG file: read, made with their checksum, and the frames
@@ -19,6 +20,8 @@ public:
     struct Frame
     {
         QByteArray png;
+        // The animation's width and height, which every frame covers.
+        QSize size;
         // From the start of the animation.
         qint64 startMillis = 0;
         // The record after which the display recording saw it; -1 where it

@@ -38,20 +38,6 @@ QJsonObject frameJson(const ZelvoReport::Frame& frame)
     return json;
 }
 
-// The frame's size from its PNG header.
-QRect pictureRect(const QByteArray& png)
-{
-    QVector<ZelvoPngChunks::Chunk> chunks;
-    if (!ZelvoPngChunks::read(png, &chunks) || chunks.first().data.size() < 8)
-        return QRect();
-    const auto number = [&chunks](int at) {
-        const QByteArray& data = chunks.first().data;
-        return int((quint8(data[at]) << 24) | (quint8(data[at + 1]) << 16) | (quint8(data[at + 2]) << 8)
-                   | quint8(data[at + 3]));
-    };
-    return QRect(0, 0, number(0), number(4));
-}
-
 } // namespace
 
 QByteArray ZelvoReport::html() const
@@ -141,7 +127,7 @@ bool ZelvoReport::fromFiles(const QString& sessionPath, const QString& displayPa
             Frame frame;
             frame.timeMillis = displayStart + each.startMillis;
             frame.png = each.png;
-            frame.rect = pictureRect(each.png);
+            frame.rect = QRect(QPoint(), each.size);
             // Shown after the record the recording names, or else after the
             // last record made by its time.
             for (; next < report->records.size(); ++next) {

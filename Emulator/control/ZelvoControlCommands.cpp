@@ -18,9 +18,9 @@
 #include "recording/ZelvoDisplayRecorder.h"
 #include "recording/ZelvoSessionRecorder.h"
 #include "util/ZelvoImageStore.h"
+#include "util/ZelvoUtil.h"
 #include "ZelvoVocabulary.h"
 
-#include <QBuffer>
 #include <QByteArray>
 #include <QDateTime>
 #include <QFileInfo>
@@ -532,11 +532,7 @@ void ZelvoControlCommands::screenshot(const ZelvoControlRequest& request, const 
     const QImage image = request.isOn(QStringLiteral("opaque")) ? ZelvoDisplayRecorder::opaque(shown) : shown;
     QJsonObject results{{QStringLiteral("width"), image.width()}, {QStringLiteral("height"), image.height()}};
     if (!request.has(QStringLiteral("path"))) {
-        QByteArray png;
-        QBuffer buffer(&png);
-        buffer.open(QIODevice::WriteOnly);
-        image.save(&buffer, "PNG");
-        results.insert(QStringLiteral("png"), QString::fromLatin1(png.toBase64()));
+        results.insert(QStringLiteral("png"), QString::fromLatin1(ZelvoUtil::encodePng(image).toBase64()));
         reply(results, QString());
         return;
     }

@@ -1,8 +1,8 @@
 #include "recording/ZelvoApngWriter.h"
 
 #include "ZelvoPngChunks.h"
+#include "util/ZelvoUtil.h"
 
-#include <QBuffer>
 #include <QImage>
 #include <QVector>
 #include <QtEndian>
@@ -46,12 +46,8 @@ quint16 delayOf(int delayMillis)
 
 QByteArray ZelvoApngWriter::encodeFrame(const QImage& image)
 {
-    QByteArray png;
-    QBuffer buffer(&png);
-    buffer.open(QIODevice::WriteOnly);
     // One pixel format for all frames, so that they share one PNG header.
-    image.convertToFormat(QImage::Format_ARGB32).save(&buffer, "PNG");
-    return png;
+    return ZelvoUtil::encodePng(image.convertToFormat(QImage::Format_ARGB32));
 }
 
 bool ZelvoApngWriter::append(const QByteArray& frame, int delayMillis)

@@ -3,8 +3,8 @@
 #include "clock/ZelvoClock.h"
 #include "record/ZelvoRecorder.h"
 #include "util/ZelvoOrderedWork.h"
+#include "util/ZelvoUtil.h"
 
-#include <QBuffer>
 #include <QPainter>
 #include <QThreadPool>
 
@@ -12,15 +12,6 @@
 #include <cstring>
 
 namespace {
-
-QByteArray pngOf(const QImage& image)
-{
-    QByteArray png;
-    QBuffer buffer(&png);
-    buffer.open(QIODevice::WriteOnly);
-    image.save(&buffer, "PNG");
-    return png;
-}
 
 // The smallest rectangle holding every pixel that differs between two
 // pictures of one size and format.
@@ -78,9 +69,9 @@ ZelvoDisplayHistory::ZelvoDisplayHistory(ZelvoRecorder* recorder, const ZelvoClo
 
 ZelvoDisplayHistory::~ZelvoDisplayHistory()
 {
-    encoded->cancel();
+    // Frames not yet begun are not compressed; the pool waits for the one
+    // that runs as it goes.
     encoders->clear();
-    encoders->waitForDone();
 }
 
 void ZelvoDisplayHistory::showImage(const QImage& image, const QJsonObject& screen)
@@ -102,7 +93,7 @@ void ZelvoDisplayHistory::showImage(const QImage& image, const QJsonObject& scre
         if (entry.changed) {
             frame.key = key;
             frame.rect = rect;
-            frame.png = pngOf(key ? after : after.copy(rect));
+            frame.png = ZelvoUtil::encodePng(key ? after : after.copy(rect));
         }
         entry.frame = std::move(frame);
         return entry;
@@ -208,7 +199,7 @@ ZelvoReport::Frame ZelvoDisplayHistory::composedAt(int index) const
     }
     frame.key = true;
     frame.rect = display.rect();
-    frame.png = pngOf(display);
+    frame.png = ZelvoUtil::encodePng(display);
     return frame;
 }
 

@@ -38,14 +38,6 @@ bool writeFile(const QString& path, const QByteArray& bytes, const std::atomic_b
     return true;
 }
 
-QByteArray encodePng(const QImage& image)
-{
-    QByteArray png;
-    QBuffer buffer(&png);
-    buffer.open(QIODevice::WriteOnly);
-    return image.save(&buffer, "PNG") ? png : QByteArray();
-}
-
 // In KiB, so that the budget fits a semaphore's count.
 int kib(qint64 bytes)
 {
@@ -149,7 +141,7 @@ ZelvoImageWriter::Image ZelvoImageWriter::storeImage(Budget& budget, const std::
                 const QImage decoded = reader.read();
                 if (decoded.isNull())
                     image.refusal.reason = ZelvoRecord::Reason::NotAPicture;
-                const QByteArray png = decoded.isNull() || cancelled ? QByteArray() : encodePng(decoded);
+                const QByteArray png = decoded.isNull() || cancelled ? QByteArray() : ZelvoUtil::encodePng(decoded);
                 image.stored = !png.isEmpty() && writeFile(image.path, png, cancelled, &image.writeError);
                 image.size = decoded.size();
                 image.visible = ZelvoPictureCache::visiblePart(decoded);

@@ -1,6 +1,7 @@
 #include "util/ZelvoUtil.h"
 #include "ZelvoLog.h"
 
+#include <QBuffer>
 #include <QByteArray>
 #include <QChar>
 #include <QDebug>
@@ -156,4 +157,12 @@ QImage ZelvoUtil::readImageFile(const QString& path, ZelvoRecord::ImageRefusal* 
 {
     QImageReader reader(path);
     return readBounded(reader, "ZelvoUtil::readImageFile", refusal);
+}
+
+QByteArray ZelvoUtil::encodePng(const QImage& image)
+{
+    QByteArray png;
+    QBuffer buffer(&png);
+    buffer.open(QIODevice::WriteOnly);
+    return image.save(&buffer, "PNG") ? png : QByteArray();
 }

@@ -55,4 +55,8 @@ public:
     // A picture file decoded (format from its contents), or a null image
     // when it is none or is over the bound; refusal says why.
     static QImage readImageFile(const QString& path, ZelvoRecord::ImageRefusal* refusal = nullptr);
+
+    // The picture as a PNG file's bytes; empty when it cannot be encoded.
+    // Safe on any thread.
+    static QByteArray encodePng(const QImage& image);
 };
