@@ -69,9 +69,11 @@ ZelvoDisplayHistory::ZelvoDisplayHistory(ZelvoRecorder* recorder, const ZelvoClo
 
 ZelvoDisplayHistory::~ZelvoDisplayHistory()
 {
-    // Frames not yet begun are not compressed; the pool waits for the one
-    // that runs as it goes.
+    // The frame being compressed ends before the work that would take it
+    // goes: its watcher must not meet the thread's last signal.
+    encoded->cancel();
     encoders->clear();
+    encoders->waitForDone();
 }
 
 void ZelvoDisplayHistory::showImage(const QImage& image, const QJsonObject& screen)
