@@ -10,7 +10,7 @@
 // the kinds of record that carry it and how it is read from the record.
 // toJson() writes the members of the record's kind, a record holding a
 // fact that its kind does not carry is refused (strayMembers()), and the
-// README's table of record fields is made from these declarations. A new
+// manual's table of record fields is made from these declarations. A new
 // member is one more entry in rows(); a new kind is named in the kinds of
 // the members it carries.
 class ZelvoRecordMember
@@ -18,16 +18,16 @@ class ZelvoRecordMember
 public:
     enum class Type { Number, String, Bool, Array, Object };
 
-    // Members the README describes together, in one row of its table.
+    // Members the manual describes together, in one row of its table.
     struct Row
     {
         QList<ZelvoRecordMember> members;
         QString meaning;
     };
 
-    // Every member, in the order of the README's table.
+    // Every member, in the order of the manual's table.
     static const QList<Row>& rows();
-    // The README's table of record fields, in Markdown, heading included.
+    // The manual's table of record fields, in Markdown, heading included.
     static QString table();
     static QString typeName(Type type);
 

@@ -22,7 +22,7 @@ def test_failing_shows_the_messages(zelvo):
 
 
 def readme_test() -> str:
-    section = (ROOT / "README.md").read_text().split("## Testing your agent in CI")[1]
+    section = (ROOT / "README.md").read_text().split("## A first test in five minutes")[1]
     return re.search(r"```python\n(.*?)```", section, re.S).group(1)
 
 
