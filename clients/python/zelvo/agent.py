@@ -91,6 +91,21 @@ class Agent:
     def content(self, layout: Union[int, str], images: Iterable[Union[int, str]] = (),
                 texts: Iterable[str] = (), content_id: int = 0,
                 app_id: Optional[str] = None) -> None:
+        """Shows content on the display.
+
+        Args:
+            layout: the layout, 0 to 4 (`zelvo-agent layouts` prints what
+                each takes); sent as the message's `layoutId`.
+            images: the ids of the stored images the layout draws, in its
+                order: the indexes `config` stored them under.
+            texts: the texts the layout draws, in its order.
+            content_id: the content's id, which events and the record name
+                and `Control.wait_content` waits for.
+            app_id: the agent hash the content belongs to; by default the
+                one this agent was made or configured with.
+
+        The emulator answers nothing: `Control.wait_content` tells what
+        became of it (drawn, skipped, not drawn or refused)."""
         self.send({"command.type": "agent_content",
                    "appId": self.app_id if app_id is None else app_id,
                    "contentId": content_id, "layoutId": str(layout),

@@ -76,6 +76,9 @@ class Control:
     @classmethod
     def from_token_file(cls, port: int, token_file: Union[str, os.PathLike, None] = None,
                         **options: Any) -> Control:
+        """A control connection on `port` that presents the token of
+        $ZELVO_CONTROL_TOKEN, else the one in `token_file` (by default the
+        user's, `~/.config/Zelvo/control-token`)."""
         # A token given by the environment is the one the emulator was given too.
         given = os.environ.get("ZELVO_CONTROL_TOKEN")
         if given:
@@ -102,6 +105,7 @@ class Control:
         self.close()
 
     def close(self) -> None:
+        """Closes the connection."""
         self._lines.close()
         self._socket.close()
 
@@ -144,6 +148,7 @@ class Control:
     # Buttons are "plus" or "minus", or a `Button`; sensors "battery",
     # "accelerometer", "compass" or "light", or their `Kind`.
     def click(self, button: Union[str, Button] = "plus") -> None:
+        """Presses and releases the button; returns once its events went out."""
         self.request("button", button=button_name(button), gesture="click")
 
     def press(self, button: Union[str, Button] = "plus", hold_ms: Optional[int] = None) -> None:
@@ -154,6 +159,7 @@ class Control:
             self.request("button", hold_ms / 1000, button=button_name(button), gesture="press", hold=hold_ms)
 
     def release(self, button: Union[str, Button] = "plus") -> dict:
+        """Releases a pressed button."""
         return self.request("button", button=button_name(button), gesture="release")
 
     def long_press(self, button: Union[str, Button] = "plus") -> None:
@@ -179,6 +185,7 @@ class Control:
         return self.request("trace", extra, file=str(Path(path).resolve()), wait=wait)
 
     def stop_trace(self) -> dict:
+        """Ends the trace that plays."""
         return self.request("trace", action="stop")
 
     def screenshot(self, path: Union[str, os.PathLike, None] = None,
@@ -241,6 +248,7 @@ class Control:
         return self.request("battery", level=level, **fields)
 
     def state(self) -> dict:
+        """The emulator's state, as `zelvo-ctl state` prints it."""
         return self.request("state")
 
     def screen(self) -> Screen:
@@ -371,6 +379,7 @@ class Control:
         return self.request("pose", action="rate", rate=per_second)["pose"]
 
     def pose_state(self) -> dict:
+        """The head's pose: `yaw`, `pitch`, `roll`, `moving` and `rate`."""
         return self.request("pose", action="state")["pose"]
 
     def fullscreen(self, on: bool = True) -> bool:

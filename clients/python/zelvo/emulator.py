@@ -37,6 +37,7 @@ class Ports:
 
     @classmethod
     def read(cls, path: PathLike) -> Ports:
+        """The ports file an emulator wrote (`--ports-file`)."""
         try:
             data = json.loads(Path(path).read_text())
             token_file = data.get("tokenFile")
@@ -137,6 +138,8 @@ class Emulator:
         return self.data_dir / "emulator.log" if self.process and self.data_dir else None
 
     def start(self) -> None:
+        """Starts the emulator headless on free ports and waits until it
+        answers; `Emulator()` as a context manager calls it."""
         if self.process is not None:
             raise ZelvoError("this emulator runs already")
         if self.data_dir is None:
@@ -214,6 +217,7 @@ class Emulator:
         return agent
 
     def close_agents(self) -> None:
+        """Closes every agent `agent` handed out."""
         for agent in self._agents:
             agent.close()
         self._agents.clear()

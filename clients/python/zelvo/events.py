@@ -10,6 +10,7 @@ from .errors import ZelvoError
 
 
 class Kind(enum.IntEnum):
+    """What sent an event: its `type` on the wire."""
     BATTERY = 2
     BUTTON = 4
     ACCELEROMETER = 16
@@ -18,11 +19,13 @@ class Kind(enum.IntEnum):
 
 
 class Button(enum.IntEnum):
+    """The glasses' two buttons, as a button event's first value."""
     PLUS = 0
     MINUS = 1
 
 
 class Gesture(enum.IntEnum):
+    """What a button did, as a button event's second value."""
     PRESSED = 0
     RELEASED = 1
     CLICKED = 2

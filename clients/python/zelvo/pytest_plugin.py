@@ -151,6 +151,8 @@ def _write_report(item: pytest.Item, emulator: Emulator) -> list[Path]:
 
 @pytest.fixture
 def zelvo(zelvo_session: Emulator, request: pytest.FixtureRequest) -> Iterator[Emulator]:
+    """The session's `Emulator`, reset to a fresh start, its clock real or
+    paused as the test is marked, and its agents closed after the test."""
     control = zelvo_session.control
     control.reset()
     # The reset keeps the clock's mode; each test says which it wants.

@@ -16,37 +16,60 @@ def _rect(value: list) -> Rect:
 
 @dataclass(frozen=True)
 class ScreenText:
+    """One text of the content as drawn.
+
+    Attributes:
+        rect: the layout's rectangle for it, `(x, y, width, height)` in
+            pixels of the 320 x 216 content area.
+        text: the text as the message gave it.
+        lines: its lines in capitals, as drawn; the last one ends in "…"
+            when the text was cut.
+        cut: whether it was cut at its rectangle's foot.
+        hidden_chars: the characters left out by the cut.
+        overflow: pixels the widest line runs past the rectangle's right edge.
+        missing_glyphs: characters no installed font can show (drawn as
+            empty boxes).
+    """
     rect: Rect
     text: str
-    # In capitals, as drawn; the last one ends in "…" when the text was cut.
     lines: tuple[str, ...]
     cut: bool
     hidden_chars: int
-    # Pixels the widest line runs past the rectangle's right edge.
     overflow: int
     missing_glyphs: int
 
     @property
     def fits(self) -> bool:
+        """Whether the text was drawn whole, within its rectangle."""
         return not self.cut and self.overflow == 0
 
 
 @dataclass(frozen=True)
 class ScreenImage:
+    """One picture of the content.
+
+    Attributes:
+        id: the image id the message named.
+        rect: where the layout places it, `(x, y, width, height)`.
+        drawn: the part of the content area the picture covers; None when
+            left out.
+        cut: whether the display's border cut the picture.
+        covers: indexes into `Screen.texts` of the texts under the picture.
+        reason: why it was left out (`"image_not_stored"`,
+            `"image_unreadable"`); None when drawn.
+    """
     id: str
     rect: Rect
-    # The part of the content area the picture covers; None when left out.
     drawn: Optional[Rect]
-    # The display's border cut the picture.
     cut: bool
-    # Indexes into `Screen.texts` of the texts under the picture.
     covers: tuple[int, ...]
-    # Why it was left out ("image_not_stored", ...); None when drawn.
     reason: Optional[str]
 
 
 @dataclass(frozen=True)
 class Status:
+    """The status strip: whether it shows, the battery level and bolt, and
+    the link sign (an agent connected)."""
     shown: bool
     battery: int
     charging: bool
@@ -55,16 +78,29 @@ class Status:
 
 @dataclass(frozen=True)
 class Timers:
-    # -1 while the timer does not run.
+    """Milliseconds the content's minimum and maximum persisting times still
+    run; -1 while a timer does not run."""
     min_remaining_millis: int
     max_remaining_millis: int
 
 
 @dataclass(frozen=True)
 class Screen:
+    """What the display shows, as `Control.screen` returns it.
+
+    Attributes:
+        agent: the agent hash of the content shown, `""` when none.
+        content_id: its content id.
+        layout_id: the layout as the message gave it.
+        layout: the layout drawn, -1 with nothing shown.
+        full_screen: whether the window is in full-screen mode.
+        texts: the texts, in the layout's order.
+        images: the pictures, in the layout's order.
+        status: the status strip.
+        timers: the persisting times still to run.
+    """
     agent: str
     content_id: int
-    # As the message gave it, and the layout drawn (-1 with nothing shown).
     layout_id: str
     layout: int
     full_screen: bool
@@ -75,6 +111,7 @@ class Screen:
 
     @classmethod
     def from_json(cls, answer: dict) -> Screen:
+        """The answer of the control channel's `screen` command, typed."""
         texts = tuple(ScreenText(_rect(text["rect"]), text["text"], tuple(text["lines"]), text["cut"],
                                  text["hiddenChars"], text["overflow"], text.get("missingGlyphs", 0))
                       for text in answer["texts"])
