@@ -10,6 +10,7 @@
 #include "ZelvoLog.h"
 #include "ZelvoControlToken.h"
 #include "ZelvoInstance.h"
+#include "ZelvoVersion.h"
 
 #include <QApplication>
 #include <QByteArrayList>
@@ -263,7 +264,7 @@ int qMain(int argc, char** argv)
     printWithoutDisplay(argc, argv);
     QApplication application(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("ZelvoEmulator"));
-    QCoreApplication::setApplicationVersion(QStringLiteral(ZELVO_VERSION));
+    QCoreApplication::setApplicationVersion(QString::fromLatin1(ZelvoVersion::text()));
 
     Options options;
     QString error;

@@ -1,5 +1,7 @@
 #include "ToolArguments.h"
 
+#include "ZelvoVersion.h"
+
 #include <QCommandLineParser>
 #include <QLatin1String>
 
@@ -10,6 +12,16 @@ namespace ToolArguments {
 bool isHelpRequest(const QString& argument)
 {
     return argument == QLatin1String("--help") || argument == QLatin1String("-h") || argument == QLatin1String("help");
+}
+
+bool isVersionRequest(const QString& argument)
+{
+    return argument == QLatin1String("--version") || argument == QLatin1String("-v");
+}
+
+QString versionText(const QString& program)
+{
+    return QStringLiteral("%1 %2\n").arg(program, QLatin1String(ZelvoVersion::text()));
 }
 
 QString commandHelp(const QString& usage, const QCommandLineParser& parser)

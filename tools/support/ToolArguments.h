@@ -12,6 +12,12 @@ namespace ToolArguments {
 // Whether the first argument asks for the overview of all commands.
 bool isHelpRequest(const QString& argument);
 
+// Whether the first argument asks for the version.
+bool isVersionRequest(const QString& argument);
+
+// "zelvo-ctl 1.1.0~dev.42+g1a2b3c4", as Qt's own --version prints it.
+QString versionText(const QString& program);
+
 // A command's help under its own usage line.
 QString commandHelp(const QString& usage, const QCommandLineParser& parser);
 

@@ -136,6 +136,10 @@ AgentCommandLine::Status AgentCommandLine::parse(const QStringList& arguments)
         message = overview();
         return Status::Help;
     }
+    if (ToolArguments::isVersionRequest(command)) {
+        message = ToolArguments::versionText(QStringLiteral("zelvo-agent"));
+        return Status::Help;
+    }
     // Nothing to send: the table is all there is to it.
     if (command == layoutsCommand) {
         message = AgentLayouts::table();

@@ -219,6 +219,10 @@ CtlCommandLine::Status CtlCommandLine::parse(const QStringList& arguments)
         message = overview();
         return Status::Help;
     }
+    if (ToolArguments::isVersionRequest(name)) {
+        message = ToolArguments::versionText(QStringLiteral("zelvo-ctl"));
+        return Status::Help;
+    }
     const auto found = std::find_if(verbs().cbegin(), verbs().cend(), [&name](const Verb& verb) { return verb.name == name; });
     if (found == verbs().cend())
         return usageError(QStringLiteral("unknown command '%1'; try 'zelvo-ctl --help'").arg(name));

@@ -2,6 +2,7 @@
 
 #include "ZIImage.h"
 #include "ZIImageUtil.h"
+#include "ToolArguments.h"
 #include "ZelvoFile.h"
 
 #include <QByteArray>
@@ -71,6 +72,7 @@ ExitCode ZiTool::run(const QStringList& arguments)
         "  info <in.zi>               Prints width, height, byte count and hash.\n\n"
         "Run \"zitool <command> --help\" for the options of a command."));
     parser.addHelpOption();
+    parser.addVersionOption();
     parser.addPositionalArgument(QStringLiteral("command"), QStringLiteral("encode, decode or info."),
                                  QStringLiteral("<command> [<args>...]"));
     parser.setOptionsAfterPositionalArgumentsMode(QCommandLineParser::ParseAsPositionalArguments);
@@ -78,6 +80,10 @@ ExitCode ZiTool::run(const QStringList& arguments)
         return usageError(parser.errorText(), QString());
     if (parser.isSet(QStringLiteral("help"))) {
         printHelp(parser);
+        return ExitCode::Success;
+    }
+    if (parser.isSet(QStringLiteral("version"))) {
+        out << ToolArguments::versionText(QStringLiteral("zitool"));
         return ExitCode::Success;
     }
     const QString command = parser.positionalArguments().value(0);
