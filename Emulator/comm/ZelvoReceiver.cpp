@@ -3,6 +3,7 @@
 #include "ZelvoFrame.h"
 #include "ZelvoFrameReader.h"
 #include "comm/ZelvoAgentSink.h"
+#include "comm/ZelvoInboxBudget.h"
 #include "comm/ZelvoServer.h"
 #include "ZelvoLog.h"
 
@@ -25,6 +26,8 @@ constexpr qint64 offThreadBytes = 512 * 1024;
 ZelvoReceiver::ZelvoReceiver(ZelvoServer* server, QObject* parent)
     : QObject(parent)
     , server(server)
+    , budget(server->inboxBudget())
+    , budgetNumber(budget->join([this] { updateFull(); }))
     , storing(this, [this](Step step) { onActionReceived(step); }, server->pictureWriter()->pool())
     , decoding(this, [this](Step step) { onDecoded(std::move(step.message), step.size); })
 {
@@ -33,12 +36,14 @@ ZelvoReceiver::ZelvoReceiver(ZelvoServer* server, QObject* parent)
 ZelvoReceiver::~ZelvoReceiver()
 {
     qCDebug(zelvoLinkLog) << "Invoked Destructor of ZelvoReceiver";
+    budget->leave(budgetNumber);
 }
 
 void ZelvoReceiver::onDataReceived(const QList<QByteArray>& slices)
 {
     const qint64 size = ZelvoFrameReader::size(slices);
     qCDebug(zelvoLinkLog).nospace() << "ZelvoReceiver::onDataReceived cmd [dataSize:" << size << "]";
+    readingBytes = 0;
     pendingBytes += size;
     // The common case, a small frame with nothing before it, takes effect
     // at once, without a turn through the queues.
@@ -48,7 +53,13 @@ void ZelvoReceiver::onDataReceived(const QList<QByteArray>& slices)
         decoding.add({ZelvoMessage::decode(slices), {}, size});
     else
         decoding.run([slices, size] { return Step{ZelvoMessage::decode(slices), {}, size}; });
-    updateFull();
+    updateHeld();
+}
+
+void ZelvoReceiver::onFrameProgress(qint64 bytes)
+{
+    readingBytes = bytes;
+    updateHeld();
 }
 
 void ZelvoReceiver::cancel()
@@ -56,12 +67,13 @@ void ZelvoReceiver::cancel()
     decoding.cancel();
     storing.cancel();
     pendingBytes = 0;
-    updateFull();
+    updateHeld();
 }
 
 bool ZelvoReceiver::isFull() const
 {
-    return pendingBytes >= offThreadBytes || decoding.pending() + storing.pending() >= ZelvoFrame::framesPerTurn;
+    return pendingBytes >= offThreadBytes || decoding.pending() + storing.pending() >= ZelvoFrame::framesPerTurn
+        || budget->isPaused(budgetNumber);
 }
 
 void ZelvoReceiver::onDecoded(ZelvoMessage message, qint64 size)
@@ -104,10 +116,16 @@ void ZelvoReceiver::onActionReceived(const Step& step)
     if (!step.message.action.args.isEmpty())
         qCDebug(zelvoLinkLog) << "ZelvoReceiver::onActionReceived COMMAND" << step.message.action.commandType();
     pendingBytes -= step.size;
-    updateFull();
+    updateHeld();
     emit ready(step);
     if (isEmpty())
         emit emptied();
+}
+
+void ZelvoReceiver::updateHeld()
+{
+    budget->hold(budgetNumber, readingBytes, pendingBytes);
+    updateFull();
 }
 
 void ZelvoReceiver::updateFull()

@@ -8,6 +8,9 @@
 #include <QList>
 #include <QObject>
 
+#include <memory>
+
+class ZelvoInboxBudget;
 class ZelvoServer;
 
 // The inbox of one agent connection: its messages, in the order its frames
@@ -19,6 +22,9 @@ class ZelvoServer;
 //
 // Full (a large frame or many small ones not yet taken effect), the
 // connection reads no further frame: the agent's bytes wait in the kernel.
+// It is full too while the inboxes of all agents hold more than their
+// budget (ZelvoInboxBudget) and this one holds much of it; its connection
+// then stops reading even in the middle of a frame.
 class ZelvoReceiver final : public QObject
 {
     Q_OBJECT
@@ -39,6 +45,8 @@ public:
 
     // A frame's payload in the slices it was read in.
     void onDataReceived(const QList<QByteArray>& slices);
+    // The connection has read this much of a frame not yet complete.
+    void onFrameProgress(qint64 bytes);
     // Drops every message not yet taken effect; what their jobs return
     // later is ignored.
     void cancel();
@@ -58,8 +66,12 @@ private:
     void onDecoded(ZelvoMessage message, qint64 size);
     void onActionReceived(const Step& step);
     void updateFull();
+    void updateHeld();
 
     ZelvoServer* server = nullptr;
+    std::shared_ptr<ZelvoInboxBudget> budget;
+    int budgetNumber = 0;
+    qint64 readingBytes = 0;
     qint64 pendingBytes = 0;
     bool full = false;
     ZelvoOrderedWork<Step> storing;

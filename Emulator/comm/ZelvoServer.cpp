@@ -3,6 +3,7 @@
 #include "clock/ZelvoClock.h"
 #include "comm/ZelvoAgentSink.h"
 #include "comm/ZelvoConnection.h"
+#include "comm/ZelvoInboxBudget.h"
 #include "comm/ZelvoSocket.h"
 #include "ZelvoFrameBudget.h"
 #include "ZelvoLog.h"
@@ -72,6 +73,7 @@ ZelvoServer::ZelvoServer(ZelvoClock* clock, QObject* parent)
     , deviceClock(clock ? clock : ownClock.get())
     , messageRecorder(new ZelvoRecorder(ZelvoRecorder::defaultCapacity, deviceClock, this))
     , unfinishedFrames(std::make_shared<ZelvoFrameBudget>())
+    , inboxes(std::make_shared<ZelvoInboxBudget>())
     , acceptRetryTimer(new QTimer(this))
     , pictures(std::make_unique<ZelvoImageWriter>())
 {

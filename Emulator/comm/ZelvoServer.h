@@ -17,6 +17,7 @@ class ZelvoAgentSink;
 class ZelvoClock;
 class ZelvoConnection;
 class ZelvoFrameBudget;
+class ZelvoInboxBudget;
 class ZelvoRecorder;
 struct ZelvoContent;
 struct ZelvoTiming;
@@ -53,6 +54,9 @@ public:
     ZelvoClock* clock() const { return deviceClock; }
     // What the unfinished frames of this server's agents may hold together.
     std::shared_ptr<ZelvoFrameBudget> frameBudget() const { return unfinishedFrames; }
+    // What the inboxes of this server's agents may hold together; shared,
+    // since connections waiting for their deferred deletion outlive it.
+    std::shared_ptr<ZelvoInboxBudget> inboxBudget() const { return inboxes; }
     // Stores the pictures of every agent's configurations, within one
     // budget of decoded bytes.
     ZelvoImageWriter* pictureWriter() const { return pictures.get(); }
@@ -135,6 +139,7 @@ private:
     QList<ZelvoConnection*> connectionList;
     ZelvoRecorder* messageRecorder = nullptr;
     std::shared_ptr<ZelvoFrameBudget> unfinishedFrames;
+    std::shared_ptr<ZelvoInboxBudget> inboxes;
     QHostAddress address;
     quint16 port = 0;
     QList<QTcpSocket*> pendingSockets;

@@ -77,6 +77,7 @@ void ZelvoSocket::abortConnection(ZelvoRecord::Reason reason, const QString& log
     qCWarning(zelvoLinkLog).noquote() << "\033[31m" + logLine + ", CLOSING THE CONNECTION\033[0m";
     abortReason = reason;
     reader.clear();
+    emit frameProgress(0);
     stallTimer->stop();
     if (tcpSocket)
         tcpSocket->abort();
@@ -85,6 +86,11 @@ void ZelvoSocket::abortConnection(ZelvoRecord::Reason reason, const QString& log
 void ZelvoSocket::setPaused(bool paused)
 {
     this->paused = paused;
+    // Held in the middle of a frame, the agent's silence is ours.
+    if (paused)
+        stallTimer->stop();
+    else if (reader.inFrame())
+        stallTimer->start();
     if (!paused && !readScheduled) {
         readScheduled = true;
         QTimer::singleShot(0, this, [this] {
@@ -228,8 +234,11 @@ bool ZelvoSocket::readFrame()
             return false;
         }
         if (reader.inFrame()) {
-            if (startsFrame || reader.bytesWanted() < before)
+            if (startsFrame || reader.bytesWanted() < before) {
                 stallTimer->start();
+                if (reader.announcedSize() <= ZelvoFrame::maxPayloadSize)
+                    emit frameProgress(reader.announcedSize() - reader.bytesWanted());
+            }
             return false;
         }
     }

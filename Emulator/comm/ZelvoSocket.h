@@ -47,8 +47,10 @@ public:
     // Why the emulator ended the connection; None when the agent did.
     ZelvoRecord::Reason closeReason() const { return abortReason; }
 
-    // While paused, complete frames wait for their turn, in order; the end
-    // of the pause hands them on again in the next turn of the event loop.
+    // While paused, complete frames wait for their turn, in order, and a
+    // frame being read waits in the kernel, its stall timer stopped; the
+    // end of the pause hands them on again in the next turn of the event
+    // loop.
     void setPaused(bool paused);
     // A pause, frames of a burst waiting for their next turn, or a turn
     // handing frames on right now.
@@ -63,6 +65,8 @@ signals:
     // A frame's payload in the slices it was read in (see ZelvoFrameReader):
     // a large one is joined away from the window's thread.
     void dataReceived(QList<QByteArray> slices);
+    // Bytes read so far of a frame not yet complete (0: none any more).
+    void frameProgress(qint64 bytes);
     // A frame announced larger than limit, skipped unread.
     void frameSkipped(qint64 size, qint64 limit);
     // The socket has closed and no complete frame of it waits any more.
