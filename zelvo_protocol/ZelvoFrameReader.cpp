@@ -130,6 +130,7 @@ bool ZelvoFrameReader::consume(void* source, Source take, qint64 available)
         buffer.resize(collected + int(count));
         taken = take(source, buffer.data() + collected, count);
         buffer.resize(collected + int(qMax<qint64>(taken, 0)));
+        copied += qMax<qint64>(taken, 0);
     }
     if (taken > 0) {
         remaining -= taken;
@@ -165,14 +166,19 @@ void ZelvoFrameReader::startFrame()
 // The slice grows with the bytes that arrived, not with the length that
 // the header announced: a header alone costs nothing. Doubling keeps the
 // copies of a slice linear, and the slice's size and the frame's own length
-// cap it, so that the payload handed on holds no slack.
+// cap it, so that the payload handed on holds no slack. Past half the cap
+// it takes the cap at once: one more doubling, cut short by the cap, would
+// copy nearly the whole slice again for the last few bytes.
 bool ZelvoFrameReader::reserveFor(qint64 count)
 {
     const qint64 held = buffer.capacity();
     const qint64 needed = buffer.size() + count;
     if (needed <= held)
         return true;
-    const qint64 wanted = qMin(qMax(needed, 2 * held), qMin<qint64>(sliceSize, buffer.size() + remaining));
+    const qint64 cap = qMin<qint64>(sliceSize, buffer.size() + remaining);
+    qint64 wanted = qMin(qMax(needed, 2 * held), cap);
+    if (2 * wanted > cap)
+        wanted = cap;
     if (!budget->allows(held, wanted)) {
         failure = QStringLiteral("ZelvoSocket::readPkg UNFINISHED FRAMES OF ALL AGENTS OVER %1 BYTES").arg(budget->limit());
         clear();
@@ -186,6 +192,7 @@ bool ZelvoFrameReader::reserveFor(qint64 count)
         return false;
     }
     budget->change(held, buffer.capacity());
+    copied += buffer.size();
     return true;
 }
 

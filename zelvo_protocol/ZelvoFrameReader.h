@@ -54,6 +54,11 @@ public:
     // long as the payload is large.
     static constexpr int sliceSize = 1024 * 1024;
 
+    // Bytes copied so far: into the slices as they arrived, and within a
+    // slice each time it grew. However the bytes were cut, at most twice
+    // what was read: for tests that reading stays linear in a frame's size.
+    qint64 bytesCopied() const { return copied; }
+
     QString error() const { return failure; }
     // Drops the frame in progress and gives its memory back to the budget.
     void clear();
@@ -75,6 +80,7 @@ private:
     QString failure;
     qint64 packetSize = 0;
     qint64 remaining = 0;
+    qint64 copied = 0;
     bool skipping = false;
 
     // Holds the capacity of the frame's buffer; shared, so that it outlives

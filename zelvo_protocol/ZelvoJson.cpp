@@ -217,7 +217,9 @@ QByteArray spellNul(const QByteArray& text, std::vector<Span>* spelt)
 
 QJsonDocument ZelvoJson::parse(const QByteArray& text, QJsonParseError* error)
 {
-    if (!text.contains('\0'))
+    // memchr: Qt 5's own search goes byte by byte, at a third of the cost
+    // of parsing a frame of pictures.
+    if (!std::memchr(text.constData(), '\0', size_t(text.size())))
         return parseWithoutRepeats(text, error);
     std::vector<Span> spelt;
     const QByteArray spelled = spellNul(text, &spelt);

@@ -35,6 +35,8 @@ private slots:
     void frameSizeLimit();
     void readFromLeavesTheNextFrame();
     void payloadAcrossSlices();
+    void copiesLinearInSize_data();
+    void copiesLinearInSize();
 };
 
 void TestZelvoFrameReader::framing_data()
@@ -153,6 +155,37 @@ void TestZelvoFrameReader::payloadAcrossSlices()
         QVERIFY(slice.size() <= ZelvoFrameReader::sliceSize);
     QVERIFY(ZelvoFrameReader::join(slices) == payload);
     QCOMPARE(device.bytesAvailable(), qint64(4 + 4));
+}
+
+void TestZelvoFrameReader::copiesLinearInSize_data()
+{
+    QTest::addColumn<int>("pieceSize");
+    QTest::newRow("one byte") << 1;
+    QTest::newRow("1000 bytes") << 1000;
+    QTest::newRow("a slice and one byte") << ZelvoFrameReader::sliceSize + 1;
+    QTest::newRow("all at once") << 0;
+}
+
+// A frame of megabytes in small pieces costs what it costs in one: each
+// byte copied into its slice, and at most once more as a slice grows.
+// Growing by what each piece needs would copy the frame once per piece.
+void TestZelvoFrameReader::copiesLinearInSize()
+{
+    QFETCH(int, pieceSize);
+    QByteArray payload(3 * ZelvoFrameReader::sliceSize + 17, Qt::Uninitialized);
+    for (int i = 0; i < payload.size(); ++i)
+        payload[i] = char(i % 253);
+    const QByteArray bytes = frame(payload);
+    const int piece = pieceSize > 0 ? pieceSize : bytes.size();
+    ZelvoFrameReader reader;
+
+    for (int at = 0; at < bytes.size(); at += piece)
+        QVERIFY(reader.append(QByteArray::fromRawData(bytes.constData() + at, qMin(piece, bytes.size() - at))));
+
+    QVERIFY(reader.hasPayload());
+    QVERIFY(reader.takePayload() == payload);
+    QVERIFY2(reader.bytesCopied() <= 2 * qint64(payload.size()),
+             qPrintable(QStringLiteral("%1 bytes copied").arg(reader.bytesCopied())));
 }
 
 QTEST_GUILESS_MAIN(TestZelvoFrameReader)
