@@ -5,6 +5,7 @@ Reads the JSON that each benchmark wrote to the results folder given as the
 only argument: Google Benchmark's report of bench_<name> in bench_<name>.json,
 the start-up script's own in bench_startup.json. Which run is a figure, which
 is its floor and what their ratio should stay below is written here, once.
+Exits 1 when a benchmark gave no figures.
 """
 import json
 import pathlib
@@ -148,15 +149,18 @@ def animation(report):
 
 
 def recording(report):
-    found = runs(report)
-    on, off = found.get("Content30/recording:1"), found.get("Content30/recording:0")
-    if not on or not off:
-        return
-    for q in ("p50", "p99"):
-        add("recording", "content at 30/s, recording, " + q, "%.1f us" % on[q + "_us"], "not recording",
-            "%.1f us" % off[q + "_us"], "%.2f" % (on[q + "_us"] / off[q + "_us"]), "<= 1.5")
-    add("recording", "frames lost in 10 s", "%d" % on["frames_lost"], "-", "-", "-", "0")
-    add("recording", "animated PNG size", "%.1f KiB/s" % (on["bytes_per_s"] / 1024), "-", "-", "-", "none")
+    # Each rate: the content path while recording beside it not recording,
+    # a second of each in turn.
+    for name, run in runs(report).items():
+        if not name.startswith("Content/per_second:"):
+            continue
+        rate = name.split(":")[-1]
+        for q in ("p50", "p99"):
+            add("recording", "content at %s/s, recording, %s" % (rate, q), "%.1f us" % run["recording_%s_us" % q],
+                "not recording", "%.1f us" % run["plain_%s_us" % q], "%.2f" % run["ratio_" + q], "<= 1.5")
+        add("recording", "frames lost in 10 s at %s/s" % rate, "%d" % run["frames_lost"], "-", "-", "-", "0")
+        add("recording", "animated PNG size at %s/s" % rate, "%.1f KiB/s" % (run["bytes_per_s"] / 1024), "-", "-",
+            "-", "none")
 
 
 def pictures(report):
@@ -206,20 +210,14 @@ def scale(report):
             "%.2f" % ratio if isinstance(ratio, float) else str(ratio), shown)
 
 
-def named_figures(bench, report):
-    """Figures that name their floor and target themselves."""
-    for figure in report.get("figures", []):
-        value, floor = figure["value"], figure["floor"]
-        ratio = "%.2f" % (value / floor) if isinstance(value, (int, float)) and floor else "-"
-        add(bench, figure["name"], str(value), figure["floor_name"], str(floor), ratio, figure["target"])
-
-
-def recording_memory(report):
-    named_figures("recording", report)
-
-
-def clock(report):
-    named_figures("clock", report)
+def named_figures(bench):
+    """The reader of figures that name their floor and target themselves."""
+    def read(report):
+        for figure in report.get("figures", []):
+            value, floor = figure["value"], figure["floor"]
+            ratio = "%.2f" % (value / floor) if isinstance(value, (int, float)) and floor else "-"
+            add(bench, figure["name"], str(value), figure["floor_name"], str(floor), ratio, figure["target"])
+    return read
 
 
 def clock_advance(report):
@@ -241,24 +239,17 @@ def clock_advance(report):
             "%.1f" % advance["state_p50_ms"], "-", verdict(advance[key], bound))
 
 
-def web(report):
-    named_figures("web", report)
-
-
-def report_figures(report):
-    named_figures("report", report)
-
-
 # In this order in the table; any other benchmark follows in name order.
 readers = {"bench_comm": comm, "bench_zicodec": image, "bench_content": content,
-           "bench_events": events, "bench_control": control,
-           "bench_recording": recording, "bench_recording_memory": recording_memory, "bench_pictures": pictures,
-           "bench_animation": animation, "bench_startup": startup, "bench_scale": scale, "bench_clock": clock,
-           "bench_clock_advance": clock_advance,
-           "bench_web": web, "bench_report": report_figures}
+           "bench_events": events, "bench_control": control, "bench_unread": named_figures("unread"),
+           "bench_recording": recording, "bench_recording_memory": named_figures("recording"),
+           "bench_pictures": pictures, "bench_animation": animation, "bench_startup": startup, "bench_scale": scale,
+           "bench_clock": named_figures("clock"), "bench_clock_advance": clock_advance,
+           "bench_web": named_figures("web"), "bench_report": named_figures("report")}
 order = list(readers)
 results = pathlib.Path(sys.argv[1])
 names = {path.stem for path in results.glob("*.txt")} | {path.stem for path in results.glob("*.json")}
+silent = []
 for name in sorted(names, key=lambda stem: (order.index(stem) if stem in order else len(order), stem)):
     before = len(rows)
     output = results / (name + ".json")
@@ -269,6 +260,7 @@ for name in sorted(names, key=lambda stem: (order.index(stem) if stem in order e
     if report is not None and name in readers:
         readers[name](report)
     if len(rows) == before:
+        silent.append(name)
         add(name.replace("bench_", ""), "(no figures; see %s)" % (results / (name + ".txt")), "-", "-", "-", "-",
             "-")
 
@@ -279,3 +271,6 @@ print("| " + " | ".join(h.ljust(w) for h, w in zip(header, widths)) + " |")
 print("|" + "|".join("-" * (w + 2) for w in widths) + "|")
 for row in rows:
     print("| " + " | ".join(str(c).ljust(w) for c, w in zip(row, widths)) + " |")
+if silent:
+    print("no figures from " + ", ".join(silent), file=sys.stderr)
+    sys.exit(1)

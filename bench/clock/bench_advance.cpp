@@ -14,14 +14,12 @@
 #include "ZelvoControlToken.h"
 #include "ui/ZelvoEmulator.h"
 
-#include <QApplication>
 #include <QByteArray>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QHostAddress>
 #include <QJsonObject>
-#include <QTemporaryDir>
 
 #include <benchmark/benchmark.h>
 
@@ -116,30 +114,44 @@ public:
     // the emulator's event loop.
     void start()
     {
+        stop = false;
+        ended = false;
         thread = std::thread([this] {
-            fd = connectTo(port);
-            if (fd < 0 || roundTrip(R"({"id":0,"cmd":"auth","token":")" + token + "\"}\n") < 0)
-                return;
-            while (!stop) {
-                const double micros = roundTrip(R"({"id":1,"cmd":"state"})" "\n");
-                if (micros < 0)
-                    return;
-                times.push_back(micros);
-                // A client that looks now and then, not one that floods.
-                std::this_thread::sleep_for(std::chrono::milliseconds(5));
-            }
+            probe();
+            ended = true;
+            // Wakes the loop that finish() turns.
+            QMetaObject::invokeMethod(QCoreApplication::instance(), [] {}, Qt::QueuedConnection);
         });
     }
-    // The round trips in microseconds.
+    // The round trips in microseconds. The answer to a request on its way
+    // comes from the emulator's loop, which turns on this thread: it turns
+    // until the prober has ended, then joins it.
     std::vector<double> finish()
     {
         stop = true;
-        if (thread.joinable())
+        if (thread.joinable()) {
+            waitFor([this] { return bool(ended); });
             thread.join();
+        }
         return times;
     }
 
 private:
+    void probe()
+    {
+        fd = connectTo(port);
+        if (fd < 0 || roundTrip(R"({"id":0,"cmd":"auth","token":")" + token + "\"}\n") < 0)
+            return;
+        while (!stop) {
+            const double micros = roundTrip(R"({"id":1,"cmd":"state"})" "\n");
+            if (micros < 0)
+                return;
+            times.push_back(micros);
+            // A client that looks now and then, not one that floods.
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        }
+    }
+
     // Microseconds until the answer's line end; -1 when the connection failed.
     double roundTrip(const QByteArray& request)
     {
@@ -159,6 +171,7 @@ private:
     QByteArray token;
     int fd = -1;
     std::atomic<bool> stop{false};
+    std::atomic<bool> ended{false};
     std::thread thread;
     std::vector<double> times;
 };
@@ -250,10 +263,5 @@ BENCHMARK(BM_HourAdvance)->Args({20, 5000})->Iterations(1)->UseManualTime()->Uni
 
 int main(int argc, char** argv)
 {
-    QTemporaryDir home;
-    prepareQuietOffscreenRun(home.path());
-    QApplication application(argc, argv);
-    benchmark::Initialize(&argc, argv);
-    benchmark::RunSpecifiedBenchmarks();
-    return 0;
+    return runOffscreenBenchmarks(argc, argv);
 }

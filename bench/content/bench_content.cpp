@@ -23,7 +23,6 @@
 #include "util/ZelvoImageStore.h"
 #include "util/ZelvoUtil.h"
 
-#include <QApplication>
 #include <QByteArray>
 #include <QEventLoop>
 #include <QFont>
@@ -45,7 +44,6 @@
 #include <QStringList>
 #include <QTcpServer>
 #include <QTcpSocket>
-#include <QTemporaryDir>
 
 #include <benchmark/benchmark.h>
 
@@ -359,21 +357,15 @@ void BM_SocketFloor(benchmark::State& state, const Request& request)
 
 int main(int argc, char** argv)
 {
-    QTemporaryDir home;
-    prepareQuietOffscreenRun(home.path());
-    QApplication application(argc, argv);
-
-    benchmark::Initialize(&argc, argv);
-    using Run = void (*)(benchmark::State&, const Request&);
-    const std::pair<const char*, Run> runs[] = {{"Path/", BM_Path}, {"Floor/", BM_Floor},
-                                                {"SocketFloor/", BM_SocketFloor}, {"Description/", BM_Description}};
-    for (const Request& request : requests()) {
-        for (const auto& [prefix, run] : runs) {
-            benchmark::RegisterBenchmark((std::string(prefix) + request.name).c_str(), run, request)
-                ->UseManualTime()->Unit(benchmark::kMicrosecond)->Iterations(3000)->Repetitions(5);
+    return runOffscreenBenchmarks(argc, argv, [] {
+        using Run = void (*)(benchmark::State&, const Request&);
+        const std::pair<const char*, Run> runs[] = {{"Path/", BM_Path}, {"Floor/", BM_Floor},
+                                                    {"SocketFloor/", BM_SocketFloor}, {"Description/", BM_Description}};
+        for (const Request& request : requests()) {
+            for (const auto& [prefix, run] : runs) {
+                benchmark::RegisterBenchmark((std::string(prefix) + request.name).c_str(), run, request)
+                    ->UseManualTime()->Unit(benchmark::kMicrosecond)->Iterations(3000)->Repetitions(5);
+            }
         }
-    }
-    benchmark::RunSpecifiedBenchmarks();
-    benchmark::Shutdown();
-    return 0;
+    });
 }

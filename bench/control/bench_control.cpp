@@ -13,7 +13,6 @@
 #include "ZelvoFrame.h"
 #include "comm/ZelvoServer.h"
 
-#include <QApplication>
 #include <QByteArray>
 #include <QElapsedTimer>
 #include <QEventLoop>
@@ -22,7 +21,6 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QTcpSocket>
-#include <QTemporaryDir>
 
 #include <benchmark/benchmark.h>
 
@@ -180,10 +178,5 @@ BENCHMARK(BM_ScreenRoundTrip)->Iterations(clicks)->UseManualTime()->Unit(benchma
 
 int main(int argc, char** argv)
 {
-    QTemporaryDir home;
-    prepareQuietOffscreenRun(home.path());
-    QApplication application(argc, argv);
-    benchmark::Initialize(&argc, argv);
-    benchmark::RunSpecifiedBenchmarks();
-    return 0;
+    return runOffscreenBenchmarks(argc, argv);
 }

@@ -22,7 +22,6 @@
 #include "record/ZelvoRecorder.h"
 #include "ui/ZelvoEmulator.h"
 
-#include <QApplication>
 #include <QBuffer>
 #include <QElapsedTimer>
 #include <QEventLoop>
@@ -36,7 +35,6 @@
 #include <QRandomGenerator>
 #include <QTcpServer>
 #include <QTcpSocket>
-#include <QTemporaryDir>
 #include <QThread>
 #include <QTimer>
 
@@ -426,19 +424,18 @@ void BM_Reset(benchmark::State& state)
 
 int main(int argc, char** argv)
 {
-    QTemporaryDir home;
-    prepareQuietOffscreenRun(home.path());
-    QApplication application(argc, argv);
-
-    benchmark::Initialize(&argc, argv);
-    benchmark::RegisterBenchmark("Photo", BM_Photo)->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(5);
-    benchmark::RegisterBenchmark("Bombs", BM_Bombs)->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(1);
-    benchmark::RegisterBenchmark("Large", BM_Large)
-        ->ArgName("MiB")->Arg(4)->Arg(32)->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(3);
-    // Last: a reset sets the persisting times back to their defaults.
-    benchmark::RegisterBenchmark("Reset", BM_Reset)->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(3);
-    benchmark::RunSpecifiedBenchmarks();
-    theRig.reset();
-    benchmark::Shutdown();
-    return 0;
+    return runOffscreenBenchmarks(
+        argc, argv,
+        [] {
+            benchmark::RegisterBenchmark("Photo", BM_Photo)
+                ->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(5);
+            benchmark::RegisterBenchmark("Bombs", BM_Bombs)
+                ->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(1);
+            benchmark::RegisterBenchmark("Large", BM_Large)
+                ->ArgName("MiB")->Arg(4)->Arg(32)->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(3);
+            // Last: a reset sets the persisting times back to their defaults.
+            benchmark::RegisterBenchmark("Reset", BM_Reset)
+                ->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(3);
+        },
+        [] { theRig.reset(); });
 }

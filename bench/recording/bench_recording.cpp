@@ -10,7 +10,6 @@
 #include "recording/ZelvoDisplayRecorder.h"
 #include "ui/ZelvoEmulator.h"
 
-#include <QApplication>
 #include <QElapsedTimer>
 #include <QEventLoop>
 #include <QFileInfo>
@@ -139,14 +138,8 @@ void BM_Content(benchmark::State& state)
 
 int main(int argc, char** argv)
 {
-    QTemporaryDir home;
-    prepareQuietOffscreenRun(home.path());
-    QApplication application(argc, argv);
-
-    benchmark::Initialize(&argc, argv);
-    benchmark::RegisterBenchmark("Content", BM_Content)
-        ->ArgName("per_second")->Arg(30)->Arg(60)->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(1);
-    benchmark::RunSpecifiedBenchmarks();
-    benchmark::Shutdown();
-    return 0;
+    return runOffscreenBenchmarks(argc, argv, [] {
+        benchmark::RegisterBenchmark("Content", BM_Content)
+            ->ArgName("per_second")->Arg(30)->Arg(60)->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(1);
+    });
 }

@@ -1,8 +1,10 @@
 #include "BenchSupport.h"
 
+#include <QApplication>
 #include <QByteArray>
 #include <QLoggingCategory>
 #include <QString>
+#include <QTemporaryDir>
 #include <QtGlobal>
 
 #include <benchmark/benchmark.h>
@@ -39,4 +41,20 @@ void prepareQuietOffscreenRun(const QString& home)
     qputenv("QT_QPA_PLATFORM", "offscreen");
     qInstallMessageHandler([](QtMsgType, const QMessageLogContext&, const QString&) {});
     QLoggingCategory::setFilterRules(QStringLiteral("default.debug=false\nzelvo.*.debug=false"));
+}
+
+int runOffscreenBenchmarks(int argc, char** argv, const std::function<void()>& registerBenchmarks,
+                           const std::function<void()>& beforeExit)
+{
+    QTemporaryDir home;
+    prepareQuietOffscreenRun(home.path());
+    QApplication application(argc, argv);
+    benchmark::Initialize(&argc, argv);
+    if (registerBenchmarks)
+        registerBenchmarks();
+    benchmark::RunSpecifiedBenchmarks();
+    if (beforeExit)
+        beforeExit();
+    benchmark::Shutdown();
+    return 0;
 }

@@ -9,6 +9,7 @@ namespace benchmark {
 class State;
 }
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -36,3 +37,11 @@ void waitFor(Condition done)
 // goes nowhere, its debug lines off as well, as for an agent link that
 // nobody reads.
 void prepareQuietOffscreenRun(const QString& home);
+
+// The main() of a benchmark of the emulator in its own process: a home of
+// its own in a temporary folder, prepared as above, the application, then
+// the benchmarks, those of registerBenchmarks too, which it calls once the
+// application stands; beforeExit lets go of what must go before the
+// application does.
+int runOffscreenBenchmarks(int argc, char** argv, const std::function<void()>& registerBenchmarks = {},
+                           const std::function<void()>& beforeExit = {});
