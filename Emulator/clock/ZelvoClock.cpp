@@ -122,6 +122,14 @@ bool ZelvoClock::passWhile(qint64 millis, QObject* owner)
     return true;
 }
 
+void ZelvoClock::endPass(const QObject* owner)
+{
+    for (Advance& queued : advances) {
+        if (queued.owned && queued.context == owner)
+            queued.context = nullptr;
+    }
+}
+
 void ZelvoClock::runAdvances()
 {
     QElapsedTimer turn;

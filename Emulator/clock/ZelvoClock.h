@@ -65,6 +65,8 @@ public:
     // it is gone the advance ends where the clock stands, and those queued
     // behind it move up by the time it left.
     bool passWhile(qint64 millis, QObject* owner);
+    // Ends the time owner passes where the clock stands, as its going would.
+    void endPass(const QObject* owner);
     bool isAdvancing() const { return !advances.empty(); }
     // Where the queued advances end; now() when none runs.
     qint64 advanceTarget() const { return advances.empty() ? now() : advances.back().target; }

@@ -4,6 +4,7 @@
 #include "control/ZelvoControlRequest.h"
 #include "control/ZelvoTracePlayer.h"
 #include "comm/ZelvoServer.h"
+#include "pending/ZelvoPendingReply.h"
 #include "pose/ZelvoHeadMotion.h"
 #include "ui/Button.h"
 #include "ui/ZelvoEmulator.h"
@@ -32,7 +33,6 @@
 #include <QSet>
 #include <QString>
 #include <QStringList>
-#include <QTimer>
 
 #include <cmath>
 #include <utility>
@@ -190,7 +190,7 @@ void ZelvoControlCommands::catchUpClock() const
     server->clock()->catchUp();
 }
 
-void ZelvoControlCommands::execute(const QJsonObject& json, const Reply& reply)
+void ZelvoControlCommands::execute(const QJsonObject& json, const Reply& reply, QObject* client)
 {
     catchUpClock();
     const ZelvoControlCommand* command = nullptr;
@@ -206,7 +206,7 @@ void ZelvoControlCommands::execute(const QJsonObject& json, const Reply& reply)
         reply({}, QStringLiteral("unknown command \"%1\"").arg(name));
         return;
     }
-    const ZelvoControlRequest request(json, action->name, command->fieldsOf(*action));
+    const ZelvoControlRequest request(json, action->name, command->fieldsOf(*action), client);
     if (!isRecorded(name)) {
         (this->*apply)(request, reply);
         return;
@@ -336,33 +336,40 @@ void ZelvoControlCommands::press(const ZelvoControlRequest& request, const Reply
         reply({}, QString());
         return;
     }
-    // Each pending answer has a QObject of its own as the context of its
-    // connections and timers: deleting it ends all of them, so that the
-    // answer goes exactly once (Qt keeps the running slot alive until it
-    // returns).
-    auto* waiter = new QObject(this);
-    connect(window->control(target), &Button::released, waiter, [waiter, reply] {
-        delete waiter;
-        reply({{QStringLiteral("releasedElsewhere"), true}}, QString());
+    ZelvoPendingReply* pending = later(request);
+    connect(window->control(target), &Button::released, pending, [pending, reply] {
+        pending->finish([&reply] { reply({{QStringLiteral("releasedElsewhere"), true}}, QString()); });
     });
+    // Its client gone, the finger lifts.
+    pending->setCancelAnswer([this, target] { window->releaseControl(target); });
     const int holdMillis = request.whole(QStringLiteral("hold"));
     window->pressControl(target);
     // Timed from the instant the button's long press is timed from, and
     // started after it: at one instant that timer fires first, so a hold of
     // Button::longPressMillis is long, as "held at least 750 ms" has it.
-    server->clock()->singleShotAt(window->control(target)->pressedAt() + holdMillis, waiter,
-                                  [this, waiter, target, reply] {
-                                      delete waiter;
-                                      window->releaseControl(target);
-                                      reply({{QStringLiteral("releasedElsewhere"), false}}, QString());
+    server->clock()->singleShotAt(window->control(target)->pressedAt() + holdMillis, pending,
+                                  [this, pending, target, reply] {
+                                      pending->finish([this, target, &reply] {
+                                          window->releaseControl(target);
+                                          reply({{QStringLiteral("releasedElsewhere"), false}}, QString());
+                                      });
                                   });
-    passManualTime(holdMillis, waiter);
+    pending->passManualTime(server->clock(), holdMillis);
 }
 
-void ZelvoControlCommands::passManualTime(qint64 millis, QObject* waiter)
+ZelvoPendingReply* ZelvoControlCommands::later(const ZelvoControlRequest& request)
 {
-    // The command answers from its own timer, which this advance reaches.
-    server->clock()->passWhile(millis, waiter);
+    auto* pending = new ZelvoPendingReply(this);
+    endWithClient(request, pending);
+    endedByReset.insert(pending);
+    connect(pending, &QObject::destroyed, this, [this, pending] { endedByReset.remove(pending); });
+    return pending;
+}
+
+void ZelvoControlCommands::endWithClient(const ZelvoControlRequest& request, ZelvoPendingReply* pending)
+{
+    if (request.client())
+        connect(request.client(), &QObject::destroyed, pending, &ZelvoPendingReply::cancel);
 }
 
 void ZelvoControlCommands::release(const ZelvoControlRequest& request, const Reply& reply)
@@ -384,19 +391,20 @@ void ZelvoControlCommands::longPress(const ZelvoControlRequest& request, const R
     // for the mouse; the answer waits for it without blocking the loop.
     const Control target = controlOf(request);
     const QString name = request.text(QStringLiteral("button"));
-    auto* waiter = new QObject(this);
+    ZelvoPendingReply* pending = later(request);
     const Button* button = window->control(target);
-    connect(button, &Button::longPressed, waiter, [this, waiter, target, reply] {
-        delete waiter;
-        window->releaseControl(target);
-        reply({}, QString());
+    connect(button, &Button::longPressed, pending, [this, pending, target, reply] {
+        pending->finish([this, target, &reply] {
+            window->releaseControl(target);
+            reply({}, QString());
+        });
     });
-    connect(button, &Button::released, waiter, [waiter, name, reply] {
-        delete waiter;
-        reply({}, QStringLiteral("%1 was released before the long press").arg(name));
+    connect(button, &Button::released, pending, [pending, name, reply] {
+        pending->finish([&name, &reply] { reply({}, QStringLiteral("%1 was released before the long press").arg(name)); });
     });
+    pending->setCancelAnswer([this, target] { window->releaseControl(target); });
     window->pressControl(target);
-    passManualTime(Button::longPressMillis, waiter);
+    pending->passManualTime(server->clock(), Button::longPressMillis);
 }
 
 void ZelvoControlCommands::sensorShot(const ZelvoControlRequest& request, const Reply& reply)
@@ -505,20 +513,21 @@ void ZelvoControlCommands::playTrace(const ZelvoControlRequest& request, const R
         return;
     }
     const bool waitForEnd = request.isOn(QStringLiteral("wait"));
-    QObject* waiter = nullptr;
+    ZelvoPendingReply* pending = nullptr;
     if (waitForEnd) {
-        waiter = new QObject(this);
-        connect(player, &ZelvoTracePlayer::finished, waiter, [this, waiter, reply](bool completed) {
-            delete waiter;
-            QJsonObject results = traceState(*player);
-            results.insert(QStringLiteral("completed"), completed);
-            reply(results, QString());
+        pending = later(request);
+        connect(player, &ZelvoTracePlayer::finished, pending, [this, pending, reply](bool completed) {
+            pending->finish([this, &reply, completed] {
+                QJsonObject results = traceState(*player);
+                results.insert(QStringLiteral("completed"), completed);
+                reply(results, QString());
+            });
         });
     }
     const qint64 duration = readings.back().millis;
     player->play(std::move(readings));
     if (waitForEnd)
-        passManualTime(duration, waiter);
+        pending->passManualTime(server->clock(), duration);
     if (!waitForEnd) {
         QJsonObject results = traceState(*player);
         results.insert(QStringLiteral("duration"), double(duration));
@@ -570,21 +579,22 @@ void ZelvoControlCommands::recordDisplay(const ZelvoControlRequest& request, con
     }
     // Ended at its time, by "record stop" or by a reset: answered once the
     // file is written, with what it holds.
-    auto* waiter = new QObject(this);
-    display->whenFinished(waiter, [waiter, reply](const QString& finishedPath, int frames, const QString& failure) {
-        delete waiter;
-        reply(failure.isEmpty() ? written(finishedPath, QStringLiteral("frames"), frames) : QJsonObject(), failure);
-    });
+    ZelvoPendingReply* pending =
+        display->whenFinished(this, [reply](const QString& finishedPath, int frames, const QString& failure) {
+            reply(failure.isEmpty() ? written(finishedPath, QStringLiteral("frames"), frames) : QJsonObject(), failure);
+        });
+    endWithClient(request, pending);
     if (display->remainingMillis() >= 0) {
-        passManualTime(display->remainingMillis(), waiter);
+        pending->passManualTime(server->clock(), display->remainingMillis());
         return;
     }
     // The recording a reset ended is still being written: this one, and its
     // time, begin once that file is finished.
-    auto* beginning = new QObject(waiter);
-    connect(display, &ZelvoDisplayRecorder::finished, beginning, [this, display, waiter, beginning] {
-        delete beginning;
-        passManualTime(display->remainingMillis(), waiter);
+    auto* beginning = new ZelvoPendingReply(pending);
+    connect(display, &ZelvoDisplayRecorder::finished, beginning, [this, display, pending, beginning] {
+        beginning->finish([this, display, pending] {
+            pending->passManualTime(server->clock(), display->remainingMillis());
+        });
     });
 }
 
@@ -599,7 +609,7 @@ void ZelvoControlCommands::recordSession(const ZelvoControlRequest& request, con
     reply({{QStringLiteral("file"), path}}, QString());
 }
 
-void ZelvoControlCommands::stopRecording(const ZelvoControlRequest&, const Reply& reply)
+void ZelvoControlCommands::stopRecording(const ZelvoControlRequest& request, const Reply& reply)
 {
     ZelvoDisplayRecorder* display = window->displayRecorder();
     ZelvoSessionRecorder* session = window->sessionRecorder();
@@ -636,7 +646,7 @@ void ZelvoControlCommands::stopRecording(const ZelvoControlRequest&, const Reply
         return;
     }
     // Answered once the frames still being encoded are in the file.
-    display->whenFinished(this, answer);
+    endWithClient(request, display->whenFinished(this, answer));
     display->stop();
 }
 
@@ -691,22 +701,24 @@ void ZelvoControlCommands::wait(const ZelvoControlRequest& request, const Reply&
         break;
     }
 
-    auto* waiter = new QObject(this);
-    connect(server->recorder(), &ZelvoRecorder::appended, waiter, [waiter, matches, settle](const ZelvoRecord& record) {
-        if (!matches(record))
-            return;
-        delete waiter;
-        settle(record);
+    ZelvoPendingReply* pending = later(request);
+    connect(server->recorder(), &ZelvoRecorder::appended, pending, [pending, matches, settle](const ZelvoRecord& record) {
+        if (matches(record))
+            pending->finish([&settle, &record] { settle(record); });
     });
     // The agent sends in its own time, so the wait counts real time on
     // either clock.
     // Running out, it names the frames that came to nothing, since the
     // point the request names or else since it began.
     const quint64 began = request.has(QStringLiteral("since")) ? since : recorder->lastSequence();
-    QTimer::singleShot(timeoutMillis, waiter, [this, waiter, agentHash, timeoutMillis, began, reply] {
-        delete waiter;
+    pending->expireAfter(timeoutMillis, [this, agentHash, timeoutMillis, began, reply] {
         reply({}, QStringLiteral("no content of %1 on the display after %2 ms").arg(agentHash).arg(timeoutMillis)
                       + framesWithoutEffect(*server->recorder(), agentHash, began));
+    });
+    // What came before the reset is gone, and what comes after is another
+    // test's.
+    pending->setCancelAnswer([agentHash, reply] {
+        reply({}, QStringLiteral("reset while waiting for content of %1").arg(agentHash));
     });
 }
 
@@ -727,23 +739,18 @@ void ZelvoControlCommands::waitRemoved(const ZelvoControlRequest& request, const
     // The display changes with a record: other content drawn over it (the
     // display already shows it then), its removal at the maximum time
     // (recorded just before the display is cleared), or a reset.
-    auto* waiter = new QObject(this);
-    connect(server->recorder(), &ZelvoRecorder::appended, waiter,
-            [waiter, shown, gone, agentHash](const ZelvoRecord& record) {
+    ZelvoPendingReply* pending = later(request);
+    connect(server->recorder(), &ZelvoRecorder::appended, pending,
+            [pending, shown, gone, agentHash](const ZelvoRecord& record) {
                 const bool removal = record.kind == ZelvoRecord::Kind::ContentRemoved && record.agent == agentHash;
-                if (!removal && shown())
-                    return;
-                delete waiter;
-                gone();
+                if (removal || !shown())
+                    pending->finish(gone);
             });
-    connect(server->recorder(), &ZelvoRecorder::cleared, waiter, [waiter, shown, gone] {
-        if (shown())
-            return;
-        delete waiter;
-        gone();
+    connect(server->recorder(), &ZelvoRecorder::cleared, pending, [pending, shown, gone] {
+        if (!shown())
+            pending->finish(gone);
     });
-    QTimer::singleShot(timeoutMillis, waiter, [waiter, agentHash, timeoutMillis, reply] {
-        delete waiter;
+    pending->expireAfter(timeoutMillis, [agentHash, timeoutMillis, reply] {
         reply({}, QStringLiteral("content of %1 still on the display after %2 ms").arg(agentHash).arg(timeoutMillis));
     });
 }
@@ -761,11 +768,14 @@ void ZelvoControlCommands::clock(const ZelvoControlRequest& request, const Reply
     } else if (action == QLatin1String("advance")) {
         // Answered when the clock stands at the target, after any advance
         // already queued.
-        const bool queued = deviceClock->advanceInSlices(request.whole(QStringLiteral("ms")), this, [this, reply] {
-            reply({{QStringLiteral("clock"), clockState()}}, QString());
+        // A reset leaves the advance to go on.
+        auto* pending = new ZelvoPendingReply(this);
+        endWithClient(request, pending);
+        const bool queued = deviceClock->advanceInSlices(request.whole(QStringLiteral("ms")), pending, [this, pending, reply] {
+            pending->finish([this, &reply] { reply({{QStringLiteral("clock"), clockState()}}, QString()); });
         });
         if (!queued)
-            reply({}, QStringLiteral("the clock runs in real time; pause it first"));
+            pending->finish([&reply] { reply({}, QStringLiteral("the clock runs in real time; pause it first")); });
         return;
     }
     reply({{QStringLiteral("clock"), clockState()}}, QString());
@@ -794,14 +804,21 @@ QJsonObject ZelvoControlCommands::recordingState() const
     return state;
 }
 
-void ZelvoControlCommands::reset(const ZelvoControlRequest&, const Reply& reply)
+void ZelvoControlCommands::resetEmulator()
 {
     // The trace first, so that no reading of it arrives after the reset.
     player->stop();
-    server->clearLinkFaults();
+    // Most waits end with what they wait for (a release, the head stopped,
+    // the trace's end, the display cleared); the others end here.
     window->reset();
-    server->recorder()->clear();
-    window->imageStore()->removeAgentImages();
+    const QSet<ZelvoPendingReply*> waiting = endedByReset;
+    for (ZelvoPendingReply* pending : waiting)
+        pending->cancel();
+}
+
+void ZelvoControlCommands::reset(const ZelvoControlRequest&, const Reply& reply)
+{
+    resetEmulator();
     reply({}, QString());
 }
 
@@ -870,10 +887,11 @@ void ZelvoControlCommands::movePose(const ZelvoControlRequest& request, const Re
     // The move under way ends first, answering its own request, so that
     // its end is not taken for this one's.
     head->stop();
-    auto* waiter = new QObject(this);
-    connect(head, &ZelvoHeadMotion::finished, waiter, [this, waiter, reply](bool completed) {
-        delete waiter;
-        reply({{QStringLiteral("pose"), headState()}, {QStringLiteral("completed"), completed}}, QString());
+    ZelvoPendingReply* pending = later(request);
+    connect(head, &ZelvoHeadMotion::finished, pending, [this, pending, reply](bool completed) {
+        pending->finish([this, &reply, completed] {
+            reply({{QStringLiteral("pose"), headState()}, {QStringLiteral("completed"), completed}}, QString());
+        });
     });
     qint64 millis = 0;
     if (request.action() == QLatin1String("gesture")) {
@@ -885,7 +903,7 @@ void ZelvoControlCommands::movePose(const ZelvoControlRequest& request, const Re
         millis = request.whole(QStringLiteral("over"));
         head->move(requestedPose(request, head->pose()), millis);
     }
-    passManualTime(millis, waiter);
+    pending->passManualTime(server->clock(), millis);
 }
 
 void ZelvoControlCommands::poseState(const ZelvoControlRequest& request, const Reply& reply)

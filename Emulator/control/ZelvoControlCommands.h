@@ -5,11 +5,14 @@
 
 #include <QObject>
 
+#include <QSet>
+
 #include <functional>
 
 class QJsonObject;
 class QString;
 class ZelvoControlRequest;
+class ZelvoPendingReply;
 class ZelvoSensorReading;
 class ZelvoRecorder;
 class ZelvoServer;
@@ -36,8 +39,13 @@ public:
     ~ZelvoControlCommands() override;
 
     // Checks the request against its declaration and applies it, after
-    // every timer due by now.
-    void execute(const QJsonObject& request, const Reply& reply);
+    // every timer due by now. What it waits for ends should client go.
+    void execute(const QJsonObject& request, const Reply& reply, QObject* client = nullptr);
+    // A fresh start without restarting, for the "reset" command and every
+    // other caller alike: the trace stopped, the window back as it began
+    // (ZelvoEmulator::reset()), and the answers still waiting ended; the
+    // agents stay connected and the clock keeps its mode.
+    void resetEmulator();
     // Fires the device clock's timers due by now, so that a request finds
     // them fired, as it would a 0 ms timer in real time.
     void catchUpClock() const;
@@ -78,13 +86,13 @@ private:
     QJsonObject clockState() const;
     // Which recordings run, and why one stopped by itself.
     QJsonObject recordingState() const;
-    // On a manual clock a command that holds for device time moves the
-    // clock by that time itself, since nothing else would, queued behind
-    // any advance that runs. The command's waiter owns that time: a command
-    // that ends early (a stop, a release, a reset) stops the clock with it.
-    void passManualTime(qint64 millis, QObject* waiter);
-    // A fresh start without restarting: the window, the trace, the record
-    // and the stored images; the agents stay connected.
+    // An answer given later, cancelled when the request's client goes and
+    // by a reset; on a manual clock a command that holds for device time
+    // passes that time on it (ZelvoPendingReply::passManualTime()).
+    ZelvoPendingReply* later(const ZelvoControlRequest& request);
+    // Cancelled when the request's client goes; a reset leaves it to its
+    // own end (a clock advance, a recording's file).
+    void endWithClient(const ZelvoControlRequest& request, ZelvoPendingReply* pending);
     void reset(const ZelvoControlRequest& request, const Reply& reply);
     void state(const ZelvoControlRequest& request, const Reply& reply);
     // The display as data: its texts and pictures as drawn, the status
@@ -120,4 +128,6 @@ private:
     QString webAddress;
     // The trace playing moves the head, which its stop ends too.
     bool traceMovesHead = false;
+    // The answers waiting that a reset ends.
+    QSet<ZelvoPendingReply*> endedByReset;
 };

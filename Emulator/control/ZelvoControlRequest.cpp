@@ -5,10 +5,11 @@
 #include <algorithm>
 
 ZelvoControlRequest::ZelvoControlRequest(const QJsonObject& json, const QString& action,
-                                         const QList<ZelvoControlField>& fields)
+                                         const QList<ZelvoControlField>& fields, QObject* client)
     : json(json)
     , actionName(action)
     , fields(fields)
+    , asker(client)
 {
 }
 

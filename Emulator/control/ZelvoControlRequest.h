@@ -4,6 +4,8 @@
 
 #include <QJsonObject>
 #include <QList>
+#include <QObject>
+#include <QPointer>
 #include <QString>
 
 class QJsonArray;
@@ -14,9 +16,14 @@ class QJsonArray;
 class ZelvoControlRequest
 {
 public:
-    ZelvoControlRequest(const QJsonObject& json, const QString& action, const QList<ZelvoControlField>& fields);
+    ZelvoControlRequest(const QJsonObject& json, const QString& action, const QList<ZelvoControlField>& fields,
+                        QObject* client = nullptr);
 
     const QString& action() const { return actionName; }
+    // Who asked, whose going cancels what the request waits for; null when
+    // nobody waits for its answer, or no longer (a request answered after
+    // a file is read).
+    QObject* client() const { return asker; }
     bool has(const QString& key) const { return json.contains(key); }
     QString text(const QString& key) const;
     bool isOn(const QString& key) const;
@@ -30,4 +37,5 @@ private:
     QJsonObject json;
     QString actionName;
     QList<ZelvoControlField> fields;
+    QPointer<QObject> asker;
 };

@@ -153,10 +153,13 @@ void ZelvoControlSession::handle(const QByteArray& line)
     }
     // The session may be gone when a late answer is ready.
     const QPointer<ZelvoControlSession> self(this);
-    commands->execute(request, [self, id](const QJsonObject& results, const QString& error) {
-        if (self)
-            self->answer(id, results, error);
-    });
+    commands->execute(
+        request,
+        [self, id](const QJsonObject& results, const QString& error) {
+            if (self)
+                self->answer(id, results, error);
+        },
+        this);
 }
 
 void ZelvoControlSession::log(const QJsonValue& id, const QJsonObject& request)

@@ -1,6 +1,7 @@
 #include "recording/ZelvoDisplayRecorder.h"
 
 #include "clock/ZelvoClock.h"
+#include "pending/ZelvoPendingReply.h"
 #include "record/ZelvoRecorder.h"
 #include "recording/ZelvoApngWriter.h"
 #include "recording/ZelvoGifWriter.h"
@@ -12,7 +13,6 @@
 #include <QFileInfo>
 #include <QPainter>
 #include <QThreadPool>
-#include <QTimer>
 
 #include <optional>
 #include <utility>
@@ -160,25 +160,20 @@ void ZelvoDisplayRecorder::stop()
         finishFile(QString());
 }
 
-void ZelvoDisplayRecorder::whenFinished(QObject* context, const Done& done)
+ZelvoPendingReply* ZelvoDisplayRecorder::whenFinished(QObject* context, const Done& done)
 {
     // The recording asked for last, even when one before it still finishes.
     const int wanted = requested;
-    auto* waiter = new QObject(context);
-    connect(this, &ZelvoDisplayRecorder::finished, waiter,
-            [this, waiter, wanted, done](const QString& path, int written, const QString& error) {
-                if (ended < wanted)
-                    return;
-                // Answered once, though the next recording may end too
-                // before the answer runs.
-                disconnect(this, nullptr, waiter, nullptr);
+    auto* pending = new ZelvoPendingReply(context);
+    connect(this, &ZelvoDisplayRecorder::finished, pending,
+            [this, pending, wanted, done](const QString& path, int written, const QString& error) {
                 // Queued, so that what done does (a dialog, a reply) never
-                // runs inside the delivery of a frame.
-                QTimer::singleShot(0, waiter, [waiter, done, path, written, error] {
-                    waiter->deleteLater();
-                    done(path, written, error);
-                });
+                // runs inside the delivery of a frame; the next recording
+                // may end too before it runs.
+                if (ended >= wanted)
+                    pending->finishLater([done, path, written, error] { done(path, written, error); });
             });
+    return pending;
 }
 
 void ZelvoDisplayRecorder::finishFile(QString reason)

@@ -14,6 +14,7 @@
 class QThreadPool;
 class ZelvoAnimationWriter;
 class ZelvoClock;
+class ZelvoPendingReply;
 class ZelvoRecorder;
 class ZelvoClockTimer;
 template <typename T>
@@ -66,8 +67,8 @@ public:
     void stop();
     // Calls done from the event loop once the recording started last ends,
     // with what finished() says of it; the call is dropped should context
-    // go first.
-    void whenFinished(QObject* context, const Done& done);
+    // go first or the wait returned be cancelled.
+    ZelvoPendingReply* whenFinished(QObject* context, const Done& done);
     // True from start() until the file is finished.
     bool isRecording() const { return recording; }
     // Why the recording stopped by itself; empty when it did not, and

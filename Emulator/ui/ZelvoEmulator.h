@@ -95,7 +95,9 @@ public:
     // Back to the state of a fresh start, the agents still connected:
     // no content and its timers stopped, the default persisting times,
     // every sensor stopped, the battery and the random streams as they
-    // began, window mode, no button held.
+    // began, window mode, no button held, recordings ended, a healthy
+    // link, the agents' messages not yet taken effect dropped, the record
+    // emptied and the stored pictures deleted. The clock keeps its mode.
     void reset();
     void pressControl(Control which);
     // The battery level the status strip shows (clamped to 0 to 100) and

@@ -5,6 +5,7 @@
 #include "ui/sensor/ZelvoSensorList.h"
 #include "pose/ZelvoHeadMotion.h"
 #include "comm/ZelvoServer.h"
+#include "record/ZelvoRecorder.h"
 #include "util/ZelvoImageStore.h"
 #include "util/ZelvoPictureCache.h"
 #include "ZelvoLog.h"
@@ -15,6 +16,7 @@
 void ZelvoEmulator::reset()
 {
     qCDebug(zelvoWindowLog) << "\033[33mZelvoEmulator::reset back to the state of a fresh start\033[0m";
+    server->clearLinkFaults();
     // Released away from the button: the agents see the release, no click.
     for (Button* held : {plusButton, minusButton}) {
         if (held->isPressed())
@@ -56,4 +58,7 @@ void ZelvoEmulator::reset()
     lightSensorEvent = ZelvoEvent(ZelvoVocabulary::LightSensorEvent);
     updateDisplay(QImage(), false);
     showBatteryInPanel();
+    // Last, so that the record holds nothing of what the reset did.
+    server->recorder()->clear();
+    agentImages->removeAgentImages();
 }

@@ -186,7 +186,7 @@ void ZelvoWebViewer::handleRequest(const QString& message)
                 (plus ? self->plusHeld : self->minusHeld) = false;
         }
         self->sendAnswer(id, results, error);
-    });
+    }, this);
 }
 
 void ZelvoWebViewer::sendAnswer(double id, const QJsonObject& results, const QString& error)

@@ -407,7 +407,6 @@ void TstAgentImages::resetWhileConfigurationsStored()
     agent->sendAction(configAction(hash, {flat}));
     QTRY_COMPARE(frames, 3);
     window->reset();
-    window->imageStore()->removeAgentImages();
     reset = true;
 
     // What was being stored ends, and its results come too late.

@@ -386,7 +386,7 @@ void TestZelvoWebServer::streamsDisplayRecordsAndState()
     QVERIFY(!state.isEmpty());
 
     // A reset empties the record the page shows.
-    rig.control.controlCommands()->execute({{"cmd", "reset"}}, [](const QJsonObject&, const QString&) {});
+    rig.control.controlCommands()->resetEmulator();
     QVERIFY(!viewer.waitFor("records", [](const QJsonObject& message) { return message["cleared"] == true; }).isEmpty());
 }
 
