@@ -49,7 +49,7 @@ ZelvoControlLog::~ZelvoControlLog() = default;
 void ZelvoControlLog::write(const ZelvoRecord& record)
 {
     if (record.source.connection > 0 && !agent.isEmpty() && record.agent == agent)
-        agentConnections.insert(record.source.connection);
+        agentConnections.insert(*record.source.connection);
     if ((!agent.isEmpty() && !record.isOf(agent, agentConnections)) || socket->state() != QAbstractSocket::ConnectedState)
         return;
     if (socket->bytesToWrite() > maxUnsentBytes) {

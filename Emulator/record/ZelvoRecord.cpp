@@ -92,7 +92,7 @@ const Explained explanations[] = {
     {Record::Reason::WriteFailed, "its file could not be written"},
     {Record::Reason::FrameNotHeld, "its unfinished frame did not fit the budget of all agents' unfinished frames"},
     {Record::Reason::FrameStalled, "no bytes came in the middle of its frame for 60 s"},
-    {Record::Reason::EventsUnread, "it left more than 4 MiB of events unread, or the most when all agents left more than 64 MiB"},
+    {Record::Reason::EventsUnread, "it left more than 4 MiB of events unread, or the most beyond its share (4 MiB, 1 MiB before a message of its took effect) when all agents left more than 64 MiB"},
     {Record::Reason::DelayedEventsFull, "more than 4 MiB of events already waited for the slowed link"},
 };
 
@@ -216,15 +216,16 @@ QString contentText(const Record& record)
 
 QString openedSentence(const Record& r)
 {
-    return QStringLiteral("agent connected from %1, %2 connected").arg(r.source.peer, counted(r.agents, QStringLiteral("agent")));
+    return QStringLiteral("agent connected from %1, %2 connected").arg(r.source.peer.value_or(QString()), counted(r.agents.value_or(0), QStringLiteral("agent")));
 }
 
 QString closedSentence(const Record& r)
 {
     if (r.reason != Record::Reason::None)
         return QStringLiteral("agent at %1 closed because %2, %3 remain")
-            .arg(r.source.peer, Record::reasonText(r.reason), counted(r.agents, QStringLiteral("agent")));
-    return QStringLiteral("agent at %1 disconnected, %2 remain").arg(r.source.peer, counted(r.agents, QStringLiteral("agent")));
+            .arg(r.source.peer.value_or(QString()), Record::reasonText(r.reason), counted(r.agents.value_or(0), QStringLiteral("agent")));
+    return QStringLiteral("agent at %1 disconnected, %2 remain")
+        .arg(r.source.peer.value_or(QString()), counted(r.agents.value_or(0), QStringLiteral("agent")));
 }
 
 QString frameSentence(const Record& r)
@@ -232,8 +233,8 @@ QString frameSentence(const Record& r)
     if (r.outcome == Record::Outcome::NoAction) {
         if (r.reason == Record::Reason::FrameTooLarge)
             return QStringLiteral("no action: a frame of %1 bytes is over the limit of %2 bytes and was skipped")
-                .arg(r.size)
-                .arg(r.limit);
+                .arg(r.size.value_or(0))
+                .arg(r.limit.value_or(0));
         // The type the agent wrote, so that a misspelling shows.
         if (r.reason == Record::Reason::UnknownCommandType)
             return QStringLiteral("no action: the \"command.type\" %1 is none of %2, %3, %4")
@@ -241,16 +242,16 @@ QString frameSentence(const Record& r)
         return QStringLiteral("no action: ") + Record::reasonText(r.reason);
     }
     if (r.commandType.isEmpty())
-        return QStringLiteral("received a message of %1 bytes").arg(r.size);
+        return QStringLiteral("received a message of %1 bytes").arg(r.size.value_or(0));
     return (r.contentId >= 0 && r.commandType == QLatin1String("agent_content")
-                ? QStringLiteral("received %1 of %2 bytes for %3").arg(r.commandType).arg(r.size).arg(contentText(r))
-                : QStringLiteral("received %1 of %2 bytes").arg(r.commandType).arg(r.size))
+                ? QStringLiteral("received %1 of %2 bytes for %3").arg(r.commandType).arg(r.size.value_or(0)).arg(contentText(r))
+                : QStringLiteral("received %1 of %2 bytes").arg(r.commandType).arg(r.size.value_or(0)))
         + (r.clamped ? QStringLiteral("; a number beyond the 32-bit range was taken as its nearest bound") : QString());
 }
 
 QString timingSentence(const Record& r)
 {
-    return QStringLiteral("timing set: content stays at least %1 ms and at most %2 ms").arg(r.minMillis).arg(r.maxMillis);
+    return QStringLiteral("timing set: content stays at least %1 ms and at most %2 ms").arg(r.minMillis.value_or(0)).arg(r.maxMillis.value_or(0));
 }
 
 QString configurationSentence(const Record& r)
@@ -258,14 +259,15 @@ QString configurationSentence(const Record& r)
     if (r.reason == Record::Reason::AgentPathOutside)
         return QStringLiteral("refused because the agent's name %1 would name a path outside its folder").arg(quoted(r.agent));
     QString text = r.outcome == Record::Outcome::Configured
-        ? QStringLiteral("configured: %1 stored").arg(counted(r.stored, QStringLiteral("image")))
+        ? QStringLiteral("configured: %1 stored").arg(counted(r.stored.value_or(0), QStringLiteral("image")))
         : QStringLiteral("refused: no image stored");
-    if (!r.refusals.isEmpty())
-        text += QStringLiteral(", %1 refused").arg(r.refusals.size());
-    for (const Record::ImageRefusal& refusal : r.refusals)
+    const QVector<Record::ImageRefusal> refusals = r.refusals.value_or(QVector<Record::ImageRefusal>());
+    if (!refusals.isEmpty())
+        text += QStringLiteral(", %1 refused").arg(refusals.size());
+    for (const Record::ImageRefusal& refusal : refusals)
         text += QStringLiteral("; ") + Record::refusalText(refusal);
-    if (!r.writeError.isEmpty())
-        text += QStringLiteral(" (%1)").arg(r.writeError);
+    if (r.writeError)
+        text += QStringLiteral(" (%1)").arg(*r.writeError);
     return text;
 }
 
@@ -275,18 +277,19 @@ QString contentSentence(const Record& r)
     switch (r.outcome) {
     case Record::Outcome::Drawn: {
         if (r.imagesLeftOut.isEmpty())
-            return QStringLiteral("%1 drawn with layout %2").arg(content, r.layoutId) + fitNote(r) + glyphNote(r.missingGlyphs);
+            return QStringLiteral("%1 drawn with layout %2").arg(content, r.layoutId.value_or(QString())) + fitNote(r)
+                + glyphNote(r.missingGlyphs.value_or(0));
         QStringList without;
         for (const Record::ImageLeftOut& image : r.imagesLeftOut)
             without.append(QStringLiteral("without image %1: %2").arg(quoted(image.imageId), leftOutText(image.reason)));
         return content + QStringLiteral(" drawn ") + without.join(QStringLiteral("; ")) + fitNote(r)
-            + glyphNote(r.missingGlyphs);
+            + glyphNote(r.missingGlyphs.value_or(0));
     }
     case Record::Outcome::Skipped:
         return QStringLiteral("%1 skipped because the minimum persisting time of content %2 runs for %3 ms more")
             .arg(content)
-            .arg(r.blockingContentId)
-            .arg(r.remainingMillis);
+            .arg(r.blockingContentId.value_or(-1))
+            .arg(r.remainingMillis.value_or(0));
     case Record::Outcome::Refused:
         if (r.reason == Record::Reason::ImagePathOutside)
             return QStringLiteral("%1 refused because image id %2 would name a path outside the agent's folder")
@@ -300,11 +303,13 @@ QString contentSentence(const Record& r)
     }
     switch (r.reason) {
     case Record::Reason::NoSuchLayout:
-        return QStringLiteral("%1 not drawn because layout %2 does not exist").arg(content, quoted(r.layoutId));
+        return QStringLiteral("%1 not drawn because layout %2 does not exist").arg(content, quoted(r.layoutId.value_or(QString())));
     case Record::Reason::CountsDoNotFit:
         return QStringLiteral("%1 not drawn because the layout takes %2 and %3 and the message has %4 and %5")
-            .arg(content, counted(r.layoutImages, QStringLiteral("image")), counted(r.layoutTexts, QStringLiteral("text")),
-                 counted(r.givenImages, QStringLiteral("image")), counted(r.givenTexts, QStringLiteral("text")));
+            .arg(content, counted(r.layoutImages.value_or(0), QStringLiteral("image")),
+                 counted(r.layoutTexts.value_or(0), QStringLiteral("text")),
+                 counted(r.givenImages.value_or(0), QStringLiteral("image")),
+                 counted(r.givenTexts.value_or(0), QStringLiteral("text")));
     default:
         return QStringLiteral("%1 not drawn because %2").arg(content, Record::reasonText(r.reason));
     }
@@ -312,62 +317,63 @@ QString contentSentence(const Record& r)
 
 QString removedSentence(const Record& r)
 {
-    return QStringLiteral("%1 removed at its maximum time of %2 ms").arg(contentText(r)).arg(r.maxMillis);
+    return QStringLiteral("%1 removed at its maximum time of %2 ms").arg(contentText(r)).arg(r.maxMillis.value_or(0));
 }
 
 QString eventSentence(const Record& r)
 {
     const QString what = QStringLiteral("%1 event (%2)%3")
-                             .arg(eventKindName(r.eventType), eventValuesText(r.eventType, r.eventValues),
+                             .arg(eventKindName(r.eventType.value_or(0)),
+                                  eventValuesText(r.eventType.value_or(0), r.eventValues.value_or(std::array<float, 4>{})),
                                   r.fromPose ? QStringLiteral(" from the head pose") : QString());
     const QString target = r.agent.isEmpty() ? QString() : QStringLiteral(" for %1 of %2").arg(contentText(r), r.agent);
     if (r.outcome == Record::Outcome::Dropped)
         return QStringLiteral("%1%2 dropped for the agent at %3 because %4")
-            .arg(what, target, r.source.peer, Record::reasonText(r.reason));
-    return QStringLiteral("%1%2 sent to %3").arg(what, target, counted(r.agents, QStringLiteral("agent")));
+            .arg(what, target, r.source.peer.value_or(QString()), Record::reasonText(r.reason));
+    return QStringLiteral("%1%2 sent to %3").arg(what, target, counted(r.agents.value_or(0), QStringLiteral("agent")));
 }
 
 QString refusedSentence(const Record& r)
 {
-    return QStringLiteral("agent at %1 refused because the link refuses new agents").arg(r.source.peer);
+    return QStringLiteral("agent at %1 refused because the link refuses new agents").arg(r.source.peer.value_or(QString()));
 }
 
 QString droppedSentence(const Record& r)
 {
-    return QStringLiteral("link dropped: %1 disconnected").arg(counted(r.agents, QStringLiteral("agent")));
+    return QStringLiteral("link dropped: %1 disconnected").arg(counted(r.agents.value_or(0), QStringLiteral("agent")));
 }
 
 QString refusalSentence(const Record& r)
 {
-    return r.refusing ? QStringLiteral("link refuses new agents") : QStringLiteral("link accepts new agents again");
+    return r.refusing.value_or(false) ? QStringLiteral("link refuses new agents") : QStringLiteral("link accepts new agents again");
 }
 
 QString delaySentence(const Record& r)
 {
-    return r.delayMillis > 0 ? QStringLiteral("messages to agents leave %1 ms late").arg(r.delayMillis)
+    return r.delayMillis.value_or(0) > 0 ? QStringLiteral("messages to agents leave %1 ms late").arg(*r.delayMillis)
                              : QStringLiteral("messages to agents leave at once again");
 }
 
 QString recordingStoppedSentence(const Record& r)
 {
-    return QStringLiteral("recording stopped: %1").arg(r.writeError);
+    return QStringLiteral("recording stopped: %1").arg(r.writeError.value_or(QString()));
 }
 
 QString commandSentence(const Record& r)
 {
-    const QString given = r.text.isEmpty() ? QStringLiteral("a control command") : r.text;
+    const QString given = r.text.value_or(QString()).isEmpty() ? QStringLiteral("a control command") : *r.text;
     return r.error.isEmpty() ? given : QStringLiteral("%1 refused: %2").arg(given, r.error);
 }
 
 QString markSentence(const Record& r)
 {
-    return r.text.isEmpty() ? QStringLiteral("a mark") : r.text;
+    return r.text.value_or(QString()).isEmpty() ? QStringLiteral("a mark") : *r.text;
 }
 
 QString framesDroppedSentence(const Record& r)
 {
     return QStringLiteral("%1 let go from the report's history to keep within %2")
-        .arg(counted(r.dropped, QStringLiteral("display change")), Record::byteSizeText(r.limit));
+        .arg(counted(r.dropped.value_or(0), QStringLiteral("display change")), Record::byteSizeText(r.limit.value_or(0)));
 }
 
 // Each kind with its JSON name and its sentence, without what the message
@@ -419,7 +425,7 @@ ZelvoRecord::ZelvoRecord(Direction direction, Kind kind, Outcome outcome, Reason
 
 bool ZelvoRecord::isOf(const QString& agentHash, const QSet<int>& agentConnections) const
 {
-    return agent == agentHash || (agent.isEmpty() && agentConnections.contains(source.connection));
+    return agent == agentHash || (agent.isEmpty() && source.connection && agentConnections.contains(*source.connection));
 }
 
 QString ZelvoRecord::sentence() const
@@ -431,34 +437,22 @@ QString ZelvoRecord::sentence() const
 QJsonObject ZelvoRecord::toJson() const
 {
     QJsonObject json;
-    for (const ZelvoRecordMember::Row& row : ZelvoRecordMember::rows()) {
-        for (const ZelvoRecordMember& member : row.members) {
-            if (!member.isCarriedBy(kind))
-                continue;
-            const QJsonValue value = member.value(*this);
-            if (!value.isUndefined())
-                json.insert(member.key, value);
-        }
+    for (const ZelvoRecordMember& member : ZelvoRecordMember::all()) {
+        if (!member.isCarriedBy(kind))
+            continue;
+        const QJsonValue value = member.value(*this);
+        if (!value.isUndefined())
+            json.insert(member.key, value);
     }
     return json;
 }
 
 QStringList ZelvoRecord::strayMembers() const
 {
-    QStringList held;
-    QStringList carried;
-    for (const ZelvoRecordMember::Row& row : ZelvoRecordMember::rows()) {
-        for (const ZelvoRecordMember& member : row.members) {
-            if (member.isCarriedBy(kind))
-                carried.append(member.key);
-            else if (member.holds && member.holds(*this))
-                held.append(member.key);
-        }
-    }
     QStringList stray;
-    for (const QString& key : held) {
-        if (!carried.contains(key) && !stray.contains(key))
-            stray.append(key);
+    for (const ZelvoRecordMember& member : ZelvoRecordMember::all()) {
+        if (!member.isCarriedBy(kind) && !member.value(*this).isUndefined())
+            stray.append(member.key);
     }
     return stray;
 }

@@ -11,6 +11,7 @@
 #include <QVector>
 
 #include <array>
+#include <optional>
 
 // What became of one agent message, or one thing the emulator did on the
 // agent link: made where the decision is made, from numbers and enums only.
@@ -136,10 +137,10 @@ public:
     // did not reach) has its address only.
     struct Source
     {
-        // Numbered from 1 as accepted; 0 for none.
-        int connection = 0;
+        // Numbered from 1 as accepted.
+        std::optional<int> connection;
         // The agent's address and port.
-        QString peer;
+        std::optional<QString> peer;
         // A message of a known command type: its members not read and its
         // values converted.
         ZelvoAction::Lint lint;
@@ -165,59 +166,62 @@ public:
     // used: a frame that is not JSON belongs to whoever sent it.
     bool isOf(const QString& agent, const QSet<int>& agentConnections) const;
 
-    // The facts the sentence is made from. Which kinds carry which, and
-    // their JSON names, are declared once in ZelvoRecordMember; a fact set
-    // on a kind that does not carry it is a fault (strayMembers()).
+    // The facts the sentence is made from, each held or not: a fact left
+    // unset is absent from the JSON, whatever its value would be. Which
+    // kinds carry which, and their JSON names, are declared once in
+    // ZelvoRecordMember; a fact set on a kind that does not carry it is a
+    // fault (strayMembers()). Texts and lists are absent when empty.
     // A received frame's "command.type".
     QString commandType;
     // Content: the layout the message named, and the image that is missing
     // or refused.
-    QString layoutId;
+    std::optional<QString> layoutId;
     QString imageId;
     // Content: the characters of its texts that no installed font can show.
-    int missingGlyphs = 0;
+    std::optional<int> missingGlyphs;
     // Frame bytes.
-    qint64 size = 0;
+    std::optional<qint64> size;
     // The limit a skipped frame went over.
-    qint64 limit = 0;
+    std::optional<qint64> limit;
     // Agents connected after opening or closing, reached by an event or
     // dropped with the link.
-    int agents = 0;
+    std::optional<int> agents;
     // Images stored by a configuration.
-    int stored = 0;
+    std::optional<int> stored;
     // Images and texts a layout takes, and those a message gave.
-    int layoutImages = 0;
-    int layoutTexts = 0;
-    int givenImages = 0;
-    int givenTexts = 0;
+    std::optional<int> layoutImages;
+    std::optional<int> layoutTexts;
+    std::optional<int> givenImages;
+    std::optional<int> givenTexts;
     // Skipped: the content whose minimum time runs, and for how long still.
-    int blockingContentId = -1;
-    qint64 remainingMillis = 0;
+    std::optional<int> blockingContentId;
+    std::optional<qint64> remainingMillis;
     // Timing: the persisting times; removal: the maximum time that ran out.
-    int minMillis = 0;
-    int maxMillis = 0;
+    std::optional<int> minMillis;
+    std::optional<int> maxMillis;
     // Link faults: refusing new agents or not, the delay of outgoing messages.
-    bool refusing = false;
-    int delayMillis = 0;
+    std::optional<bool> refusing;
+    std::optional<int> delayMillis;
     // A received frame: a number in it was beyond the int range and
     // taken as the nearest bound.
     bool clamped = false;
     // Events.
-    int eventType = 0;
+    std::optional<int> eventType;
     // A compass or accelerometer reading that the head pose gave.
     bool fromPose = false;
-    std::array<float, 4> eventValues{};
-    QVector<ImageRefusal> refusals;
+    std::optional<std::array<float, 4>> eventValues;
+    // A configuration: every image refused, none when all were stored.
+    std::optional<QVector<ImageRefusal>> refusals;
     // A configuration: the system's reason a file or folder could not be
     // written ("No space left on device"), the first if several; a
     // recording that stopped: why, in words.
-    QString writeError;
+    std::optional<QString> writeError;
     // A control command as given ("button click plus") or a mark's text.
-    QString text;
+    std::optional<QString> text;
     // A control command refused: why, in words.
     QString error;
     // Display changes let go.
-    int dropped = 0;
+    std::optional<int> dropped;
     QVector<ImageLeftOut> imagesLeftOut;
     QVector<TextFit> textsNotFitting;
     QVector<ImageOverText> imagesOverText;

@@ -7,27 +7,20 @@
 #include <QString>
 
 // One member of a record's JSON form, declared once: its name, its type,
-// the kinds of record that carry it and how it is read from the record.
-// toJson() writes the members of the record's kind, a record holding a
-// fact that its kind does not carry is refused (strayMembers()), and the
-// manual's table of record fields is made from these declarations. A new
-// member is one more entry in rows(); a new kind is named in the kinds of
-// the members it carries.
+// the kinds of record that carry it, what it means and how it is read from
+// the record. toJson() writes the members of the record's kind that the
+// record holds, a record holding a fact that its kind does not carry is
+// refused (strayMembers()), and the reference of record fields is made from
+// these declarations. A new member is one more entry in all(); a new kind
+// is named in the kinds of the members it carries.
 class ZelvoRecordMember
 {
 public:
     enum class Type { Number, String, Bool, Array, Object };
 
-    // Members the manual describes together, in one row of its table.
-    struct Row
-    {
-        QList<ZelvoRecordMember> members;
-        QString meaning;
-    };
-
-    // Every member, in the order of the manual's table.
-    static const QList<Row>& rows();
-    // The manual's table of record fields, in Markdown, heading included.
+    // Every member once, in the order of the reference.
+    static const QList<ZelvoRecordMember>& all();
+    // The reference of record fields, in Markdown, heading included.
     static QString table();
     static QString typeName(Type type);
 
@@ -37,10 +30,8 @@ public:
     Type type = Type::Number;
     // Empty: every record carries it.
     QList<ZelvoRecord::Kind> kinds;
-    // Its value in a record of a kind that carries it; undefined where that
-    // record has none.
+    // One line, Markdown.
+    QString meaning;
+    // Its value in the record; undefined where the record holds none.
     QJsonValue (*value)(const ZelvoRecord& record) = nullptr;
-    // Whether the record holds a fact for it; none for the members every
-    // record carries.
-    bool (*holds)(const ZelvoRecord& record) = nullptr;
 };

@@ -68,7 +68,7 @@ QSet<int> ZelvoRecorder::connectionsOf(const QString& agent) const
     for (int index = 0; index < count; ++index) {
         const ZelvoRecord& record = at(index);
         if (record.source.connection > 0 && record.agent == agent)
-            connections.insert(record.source.connection);
+            connections.insert(*record.source.connection);
     }
     return connections;
 }

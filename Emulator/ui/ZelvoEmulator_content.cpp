@@ -163,10 +163,13 @@ void ZelvoEmulator::applyConfiguration(const ZelvoImageWriter::Configuration& co
     if (configuration.directory.isEmpty()) {
         record.outcome = ZelvoRecord::Outcome::Refused;
         record.reason = configuration.writeError.isEmpty() ? ZelvoRecord::Reason::AgentPathOutside : ZelvoRecord::Reason::WriteFailed;
-        record.writeError = configuration.writeError;
+        if (!configuration.writeError.isEmpty())
+            record.writeError = configuration.writeError;
     } else {
         pictureCache->forgetAgent(agentHash);
     }
+    int stored = 0;
+    QVector<ZelvoRecord::ImageRefusal> refusals;
     for (const ZelvoImageWriter::Image& image : configuration.images) {
         qCDebug(zelvoContentLog).nospace().noquote() << "\033[33mZelvoEmulator::saveAgentImages \n\t\tAGENT " << agentHash
                                               << " is saving image " << image.fileName << "!!!\033[0m";
@@ -178,24 +181,26 @@ void ZelvoEmulator::applyConfiguration(const ZelvoImageWriter::Configuration& co
             qCDebug(zelvoContentLog).nospace().noquote() << "\033[31mZelvoEmulator::saveAgentImages \n\t\tERROR SAVING IMAGE "
                                                   << image.path << "!!! " << ZelvoRecord::refusalText(image.refusal)
                                                   << "\033[0m";
-            record.refusals.append(image.refusal);
-            if (record.writeError.isEmpty())
+            refusals.append(image.refusal);
+            if (!record.writeError && !image.writeError.isEmpty())
                 record.writeError = image.writeError;
         } else {
             pictureCache->insert(agentHash, QString::number(image.index), image.path, image.visible, image.size);
-            ++record.stored;
+            ++stored;
         }
     }
     // Nothing stored of what was sent: the configuration as a whole is refused.
-    if (record.stored == 0 && !record.refusals.isEmpty()) {
+    if (stored == 0 && !refusals.isEmpty()) {
         record.outcome = ZelvoRecord::Outcome::Refused;
-        record.reason = record.refusals.constFirst().reason;
+        record.reason = refusals.constFirst().reason;
     }
     // An agent counts as configured only when every one of its images is
     // stored; a failing image never stops the following ones.
-    const bool configured = configuration.sent && !configuration.directory.isEmpty() && record.refusals.isEmpty();
+    const bool configured = configuration.sent && !configuration.directory.isEmpty() && refusals.isEmpty();
     qCDebug(zelvoContentLog).nospace().noquote() << "\033[33mZelvoEmulator::configAgent Now agent " << agentHash
                                           << (configured ? " is CONFIGURED" : " is NOT CONFIGURED") << "!!!!\033[0m";
+    record.stored = stored;
+    record.refusals = std::move(refusals);
     server->recorder()->append(std::move(record));
 }
 
@@ -380,8 +385,11 @@ void ZelvoEmulator::drawContent(const ZelvoLayout& layout, const QString& layout
     // The display shows this content now, complete or not.
     drawnAgentHash = agentHash;
     drawnContent = currentContentId;
+    int missingGlyphs = 0;
     for (const ZelvoScreen::Text& text : std::as_const(screen.texts))
-        record.missingGlyphs += text.missingGlyphs;
+        missingGlyphs += text.missingGlyphs;
+    if (missingGlyphs > 0)
+        record.missingGlyphs = missingGlyphs;
     screen.describeFit(&record);
     shownScreen = std::move(screen);
     if (record.reason == ZelvoRecord::Reason::None) {

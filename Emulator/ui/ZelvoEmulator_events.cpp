@@ -1,4 +1,5 @@
 #include "ui/ZelvoEmulator.h"
+#include "ZelvoEventMessage.h"
 #include "ZelvoLog.h"
 #include "comm/ZelvoServer.h"
 #include "record/ZelvoRecorder.h"
@@ -6,8 +7,6 @@
 
 #include <QByteArray>
 #include <QDebug>
-#include <QJsonArray>
-#include <QJsonDocument>
 #include <QString>
 #include <QStringList>
 
@@ -15,51 +14,9 @@
 #include <iterator>
 #include <utility>
 
-namespace {
-
-// Agents parse the values as text with three decimals and never in exponent
-// form, whatever the magnitude.
-QByteArray valueText(float value)
-{
-    return QByteArray::number(double(value), 'f', 3);
-}
-
-// A JSON string as QJsonDocument writes it. Printable ASCII other than the
-// quote and the backslash stands for itself; any other text takes
-// QJsonDocument's own escaping, which keeps the bytes exactly its own.
-QByteArray jsonString(const QString& text)
-{
-    const bool plain = std::all_of(text.cbegin(), text.cend(), [](QChar c) {
-        return c.unicode() >= 0x20 && c.unicode() < 0x80 && c != QLatin1Char('"') && c != QLatin1Char('\\');
-    });
-    if (plain)
-        return '"' + text.toLatin1() + '"';
-    const QByteArray array = QJsonDocument(QJsonArray{text}).toJson(QJsonDocument::Compact);
-    return array.mid(1, array.size() - 2);
-}
-
-} // namespace
-
 void ZelvoEmulator::dispatchSensorEvent(const ZelvoEvent& event, const QString& appId, int contentId, bool fromPose)
 {
-    // Byte for byte the indented form of QJsonDocument, which is the one the
-    // glasses send: keys in ascending order, final line break included.
-    // Written directly, as a QJsonObject and its document cost several
-    // times more than the message's few lines.
-    QByteArray text = "{\n"
-                      "    \"appId\": " + jsonString(appId) + ",\n"
-                      "    \"contentId\": \"" + QByteArray::number(contentId) + "\",\n"
-                      "    \"data\": {\n"
-                      "        \"type\": " + QByteArray::number(event.type) + ",\n"
-                      "        \"values\": [\n";
-    const int count = int(std::size(event.values));
-    for (int i = 0; i < count; ++i)
-        text += "            \"" + valueText(event.values[i]) + (i + 1 < count ? "\",\n" : "\"\n");
-    text += "        ]\n"
-            "    },\n"
-            "    \"what_changed\": \"event\"\n"
-            "}\n";
-
+    const QByteArray text = ZelvoEventMessage::encode(event.type, event.values, appId, contentId);
     qCDebug(zelvoLinkLog).noquote() << QStringLiteral("### dispatchSensorEvent ->  EVENT: ") + QString::fromUtf8(text);
     const QStringList dropped = server->sendMessageToClients(text);
 
@@ -68,7 +25,8 @@ void ZelvoEmulator::dispatchSensorEvent(const ZelvoEvent& event, const QString& 
     record.contentId = contentId;
     record.eventType = event.type;
     record.fromPose = fromPose;
-    std::copy(std::begin(event.values), std::end(event.values), record.eventValues.begin());
+    record.eventValues.emplace();
+    std::copy(std::begin(event.values), std::end(event.values), record.eventValues->begin());
     record.agents = server->connections().size() - dropped.size();
     // Sent to no one but dropped for some: only the drops are news.
     if (record.agents > 0 || dropped.isEmpty())

@@ -315,7 +315,7 @@ void TestZelvoControlClock::burstAtOneInstant()
     for (int index = before; index < rig.server.recorder()->size(); ++index) {
         const ZelvoRecord& record = rig.server.recorder()->at(index);
         if (record.kind == ZelvoRecord::Kind::EventSent)
-            seen.append(QStringLiteral("%1@%2").arg(record.eventValues[0]).arg(record.timeMillis - start));
+            seen.append(QStringLiteral("%1@%2").arg((*record.eventValues)[0]).arg(record.timeMillis - start));
         else if (record.kind == ZelvoRecord::Kind::ContentRemoved)
             seen.append(QStringLiteral("removed@%1").arg(record.timeMillis - start));
     }

@@ -29,7 +29,7 @@ QList<Reading> poseReadings(const ZelvoRecorder& recorder, qint64 fromEpochMilli
         if (record.kind != ZelvoRecord::Kind::EventSent || !record.fromPose)
             continue;
         const QJsonObject json = record.toJson();
-        readings.append({record.eventType, json.value("values").toArray(), record.timeMillis - fromEpochMillis});
+        readings.append({*record.eventType, json.value("values").toArray(), record.timeMillis - fromEpochMillis});
     }
     return readings;
 }

@@ -41,9 +41,9 @@ const std::vector<std::pair<const char*, std::function<void(Record&)>>>& facts()
         {"delayMillis", [](Record& r) { r.delayMillis = 250; }},
         {"clamped", [](Record& r) { r.clamped = true; }},
         {"eventType", [](Record& r) { r.eventType = 16; }},
-        {"values", [](Record& r) { r.eventValues = {1.0f, 2.0f, 3.0f, 0.0f}; }},
+        {"values", [](Record& r) { r.eventValues = std::array<float, 4>{1.0f, 2.0f, 3.0f, 0.0f}; }},
         {"source", [](Record& r) { r.fromPose = true; }},
-        {"refused", [](Record& r) { r.refusals.append({2, Record::Reason::NotAPicture}); }},
+        {"refused", [](Record& r) { r.refusals = QVector<Record::ImageRefusal>{{2, Record::Reason::NotAPicture}}; }},
         {"writeError", [](Record& r) { r.writeError = QStringLiteral("No space left on device"); }},
         {"imagesLeftOut", [](Record& r) { r.imagesLeftOut.append({QStringLiteral("im"), Record::Reason::ImageNotStored}); }},
         {"fit", [](Record& r) { r.imagesOverText.append({QStringLiteral("im"), {0}}); }},
@@ -53,11 +53,9 @@ const std::vector<std::pair<const char*, std::function<void(Record&)>>>& facts()
 
 bool carries(Record::Kind kind, const QString& key)
 {
-    for (const ZelvoRecordMember::Row& row : ZelvoRecordMember::rows()) {
-        for (const ZelvoRecordMember& member : row.members) {
-            if (member.key == key && member.isCarriedBy(kind))
-                return true;
-        }
+    for (const ZelvoRecordMember& member : ZelvoRecordMember::all()) {
+        if (member.key == key && member.isCarriedBy(kind))
+            return true;
     }
     return false;
 }
