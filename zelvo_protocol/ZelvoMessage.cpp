@@ -7,6 +7,8 @@
 #include <QJsonObject>
 #include <QJsonParseError>
 
+#include <utility>
+
 ZelvoMessage ZelvoMessage::decode(const QByteArray& payload)
 {
     QJsonParseError error{};
@@ -49,10 +51,21 @@ ZelvoMessage ZelvoMessage::fromAction(const ZelvoAction& action)
         content.layoutId = action.args.value(QStringLiteral("layoutId")).toString();
         content.imageIds = action.args.value(QStringLiteral("images.id")).toStringList();
         content.texts = action.args.value(QStringLiteral("texts")).toStringList();
+        content.textCharacters.reserve(content.texts.size());
+        for (const QString& text : std::as_const(content.texts))
+            content.textCharacters.append(ZelvoContent::characterCount(text));
     }
     message.fault = message.kind != Kind::Invalid ? Fault::None
         : type.isEmpty()                         ? Fault::NoCommandType
                                                  : Fault::UnknownCommandType;
     message.lint = action.lint();
     return message;
+}
+
+qsizetype ZelvoContent::characterCount(QStringView text)
+{
+    qsizetype pairs = 0;
+    for (qsizetype i = 1; i < text.size(); ++i)
+        pairs += text[i - 1].isHighSurrogate() && text[i].isLowSurrogate();
+    return text.size() - pairs;
 }

@@ -5,6 +5,7 @@
 #include <QByteArray>
 #include <QList>
 #include <QString>
+#include <QStringView>
 
 // What an agent asked for in one frame, decoded into typed values by pure
 // functions: safe on any thread, the same bytes always giving the same
@@ -32,6 +33,12 @@ struct ZelvoContent
     QString layoutId;
     QList<QString> imageIds;
     QList<QString> texts;
+    // Each text's characters, counted where the frame is decoded: off the
+    // window's thread for a large one, where a text may be megabytes.
+    QList<qsizetype> textCharacters;
+
+    // Characters, not UTF-16 units: a surrogate pair is one.
+    static qsizetype characterCount(QStringView text);
 };
 
 struct ZelvoMessage

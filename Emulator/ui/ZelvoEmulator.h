@@ -73,8 +73,10 @@ public:
     void applyContent(const ZelvoContent& content, const ZelvoRecord::Source& source) override;
     void drawLayout(const ZelvoLayout& layout, const QString& agentHash,
                     const QList<QString>& imagesId, const QList<QString>& texts);
-    // Draws one text into its rectangle and says how it came out.
-    ZelvoScreen::Text drawElidedText(QPainter* painter, const QRect& rect, const QString& text);
+    // Draws one text into its rectangle and says how it came out; its
+    // characters when they are counted already (ZelvoContent), else -1.
+    ZelvoScreen::Text drawElidedText(QPainter* painter, const QRect& rect, const QString& text,
+                                     qsizetype characters = -1);
 
     void saveLayouts(const QString& fileName);
     void loadLayouts(const QString& fileName);
@@ -226,7 +228,8 @@ private:
     void toggleMessagesWindow();
     // drawLayout with the layout id as the message gave it.
     void drawContent(const ZelvoLayout& layout, const QString& layoutId, const QString& agentHash,
-                     const QList<QString>& imagesId, const QList<QString>& texts);
+                     const QList<QString>& imagesId, const QList<QString>& texts,
+                     const QList<qsizetype>& textCharacters);
     // Appends a content outcome to the server's record and keeps it as the
     // last; the outcome of a message carries the message's source.
     void recordContent(ZelvoRecord record);

@@ -27,6 +27,7 @@
 #include <QRegion>
 #include <QSize>
 #include <QStringList>
+#include <QStringView>
 #include <QTextLayout>
 #include <QTextLine>
 #include <QVector>
@@ -90,12 +91,27 @@ int missingGlyphs(const QString& text, const QFont& font, const QFontMetrics& me
     return missing;
 }
 
-// The characters (not UTF-16 units) of the rest of a text that its elided
-// line leaves out.
-int hiddenCharacters(const QString& rest, const QString& elided)
+// Far more characters than any text rectangle shows, even of the narrowest
+// glyphs: a longer text is laid out only this far and the rest is counted,
+// for laying out megabytes would hold the window for seconds.
+constexpr qsizetype laidOutCharacters = 8192;
+
+// The part of a text that is laid out, never ending inside a surrogate pair.
+QString laidOutPart(const QString& text)
+{
+    if (text.size() <= laidOutCharacters)
+        return text;
+    qsizetype end = laidOutCharacters;
+    if (text.at(end - 1).isHighSurrogate() && text.at(end).isLowSurrogate())
+        --end;
+    return text.left(end);
+}
+
+// The characters of the rest of a text that its elided line leaves out.
+qsizetype hiddenCharacters(const QString& rest, const QString& elided)
 {
     const qsizetype shown = elided.endsWith(QChar(0x2026)) ? elided.size() - 1 : elided.size();
-    return int(rest.mid(shown).toUcs4().size());
+    return ZelvoContent::characterCount(QStringView(rest).mid(shown));
 }
 
 } // namespace
@@ -264,7 +280,7 @@ void ZelvoEmulator::applyContent(const ZelvoContent& content, const ZelvoRecord:
         recordContent(std::move(record));
         return;
     }
-    drawContent(builtIns.at(layoutNumber), layId, agentHash, imagesId, texts);
+    drawContent(builtIns.at(layoutNumber), layId, agentHash, imagesId, texts, content.textCharacters);
 }
 
 static_assert(ZelvoPictureCache::visibleSize == ZelvoGeometry::contentArea.size(),
@@ -273,11 +289,12 @@ static_assert(ZelvoPictureCache::visibleSize == ZelvoGeometry::contentArea.size(
 void ZelvoEmulator::drawLayout(const ZelvoLayout& layout, const QString& agentHash,
                                const QList<QString>& imagesId, const QList<QString>& texts)
 {
-    drawContent(layout, QString::number(layout.index()), agentHash, imagesId, texts);
+    drawContent(layout, QString::number(layout.index()), agentHash, imagesId, texts, {});
 }
 
 void ZelvoEmulator::drawContent(const ZelvoLayout& layout, const QString& layoutId, const QString& agentHash,
-                                const QList<QString>& imagesId, const QList<QString>& texts)
+                                const QList<QString>& imagesId, const QList<QString>& texts,
+                                const QList<qsizetype>& textCharacters)
 {
     ZelvoRecord record(ZelvoRecord::Direction::In, ZelvoRecord::Kind::AgentContent, ZelvoRecord::Outcome::NotDrawn);
     record.agent = agentHash;
@@ -346,7 +363,7 @@ void ZelvoEmulator::drawContent(const ZelvoLayout& layout, const QString& layout
             qCDebug(zelvoContentLog).nospace() << "\033[32mZelvoEmulator::drawLayout DRAWING text "
                                                << ZelvoLog::payload(texts.at(i).toUtf8())
                                                << " on RECT " << rect << "\033[0m";
-            screen.texts.append(drawElidedText(&painter, rect, texts.at(i)));
+            screen.texts.append(drawElidedText(&painter, rect, texts.at(i), textCharacters.value(i, -1)));
         }
         // Images after texts, so that they cover the texts where they overlap.
         for (int i = 0; i < pictures.size(); ++i) {
@@ -411,7 +428,8 @@ void ZelvoEmulator::recordContent(ZelvoRecord record)
     lastOutcome.sequence = server->recorder()->append(std::move(record));
 }
 
-ZelvoScreen::Text ZelvoEmulator::drawElidedText(QPainter* painter, const QRect& rect, const QString& text)
+ZelvoScreen::Text ZelvoEmulator::drawElidedText(QPainter* painter, const QRect& rect, const QString& text,
+                                                qsizetype characters)
 {
     painter->setPen(QPen(QBrush(fullScreen ? Qt::white : Qt::green), 5));
     painter->setFont(contentFont());
@@ -420,26 +438,29 @@ ZelvoScreen::Text ZelvoEmulator::drawElidedText(QPainter* painter, const QRect& 
 
     ZelvoScreen::Text shown;
     shown.rect = rect;
-    shown.text = text;
-    shown.missingGlyphs = missingGlyphs(text, painter->font(), metrics);
-    QTextLayout textLayout(text, painter->font());
+    shown.text = laidOutPart(text);
+    const QString& laidOut = shown.text;
+    const qsizetype leftOut = laidOut.size() == text.size() ? 0
+        : (characters < 0 ? ZelvoContent::characterCount(text) : characters) - ZelvoContent::characterCount(laidOut);
+    shown.missingGlyphs = missingGlyphs(laidOut, painter->font(), metrics);
+    QTextLayout textLayout(laidOut, painter->font());
     textLayout.beginLayout();
     int y = 0;
     qreal widest = 0;
     for (;;) {
         QTextLine line = textLayout.createLine();
         // An empty text lays out one empty line, which shows nothing.
-        if (!line.isValid() || text.isEmpty())
+        if (!line.isValid() || laidOut.isEmpty())
             break;
         line.setLineWidth(rect.width());
         // The last line that fits carries the rest of the text, elided.
         if (rect.height() < y + 2 * lineSpacing) {
-            const QString rest = text.mid(line.textStart());
+            const QString rest = laidOut.mid(line.textStart());
             shown.lastLine = metrics.elidedText(rest, Qt::ElideRight, rect.width());
             shown.lines.append({line.textStart(), int(rest.size())});
             shown.cut = shown.lastLine != rest;
             if (shown.cut)
-                shown.hiddenChars = hiddenCharacters(rest, shown.lastLine);
+                shown.hiddenChars = int(hiddenCharacters(rest, shown.lastLine));
             painter->drawText(QPoint(rect.left(), rect.top() + y + metrics.ascent()), shown.lastLine);
             break;
         }
@@ -449,6 +470,11 @@ ZelvoScreen::Text ZelvoEmulator::drawElidedText(QPainter* painter, const QRect& 
         y += lineSpacing;
     }
     textLayout.endLayout();
+    // What was not laid out is not shown either.
+    if (leftOut > 0) {
+        shown.cut = true;
+        shown.hiddenChars += int(leftOut);
+    }
     // An unbreakable word wider than the rectangle is drawn unclipped.
     shown.overflow = std::max(0, int(std::ceil(widest)) - rect.width());
     return shown;

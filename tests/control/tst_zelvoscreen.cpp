@@ -49,6 +49,8 @@ private slots:
     void textFit();
     void linesAsDrawn_data();
     void linesAsDrawn();
+    void hugeTextAsItsPrefix_data();
+    void hugeTextAsItsPrefix();
     void pictureOverText();
     void emptyWithoutContent();
 };
@@ -148,6 +150,60 @@ void TestZelvoScreen::linesAsDrawn()
     QVERIFY(agent.show("case", 1, "0", {}, {text}));
     const QJsonObject shown = client.call({{"cmd", "screen"}}).value("texts").toArray().at(0).toObject();
     QCOMPARE(shown.value("lines"), QJsonValue(QJsonArray{line}));
+}
+
+void TestZelvoScreen::hugeTextAsItsPrefix_data()
+{
+    QTest::addColumn<QString>("layoutId");
+    QTest::addColumn<QStringList>("imageIds");
+    QTest::addColumn<QString>("words");
+    // Emoji are two UTF-16 units each; after the "a" every pair starts at
+    // an odd unit, so the text is laid out to a pair's edge.
+    QTest::newRow("layout 0, words") << "0" << QStringList() << QStringLiteral("the quick brown fox jumps ");
+    QTest::newRow("layout 2, a word and emoji") << "2" << QStringList{"9"} << QStringLiteral("a\U0001F600\U0001F600 ");
+    QTest::newRow("layout 3, a title of emoji") << "3" << QStringList{"9"} << QStringLiteral("a\U0001F600");
+}
+
+// A text of megabytes is drawn and described as a prefix of it that the
+// display cuts already, the characters past that prefix counted as hidden.
+void TestZelvoScreen::hugeTextAsItsPrefix()
+{
+    QFETCH(QString, layoutId);
+    QFETCH(QStringList, imageIds);
+    QFETCH(QString, words);
+    const QString huge = words.repeated(4 * 1024 * 1024 / int(words.size()));
+    QString prefix = huge.left(2000);
+    if (prefix.at(prefix.size() - 1).isHighSurrogate())
+        prefix.chop(1);
+    QStringList texts{huge};
+    if (layoutId == "3")
+        texts.append("body");
+
+    ControlRig rig;
+    TestAgent agent(rig.server);
+    ControlClient client(rig.control.port());
+    QVERIFY(isReady(rig, {&client}, {&agent}));
+    QVERIFY(agent.setPersistingTimes(0, 60000));
+    texts[0] = prefix;
+    QVERIFY(agent.show("huge", 1, layoutId, imageIds, texts));
+    const QImage prefixDrawn = rig.window.displayImage();
+    const QJsonObject prefixShown = client.call({{"cmd", "screen"}}).value("texts").toArray().at(0).toObject();
+    texts[0] = huge;
+    QVERIFY(agent.show("huge", 2, layoutId, imageIds, texts));
+    const QJsonObject hugeShown = client.call({{"cmd", "screen"}}).value("texts").toArray().at(0).toObject();
+
+    QCOMPARE(rig.window.displayImage(), prefixDrawn);
+    QCOMPARE(prefixShown.value("cut"), QJsonValue(true));
+    for (const char* member : {"lines", "cut", "overflow", "missingGlyphs"})
+        QCOMPARE(hugeShown.value(member), prefixShown.value(member));
+    const int restCharacters = int(huge.mid(prefix.size()).toUcs4().size());
+    QCOMPARE(hugeShown.value("hiddenChars").toInt(), prefixShown.value("hiddenChars").toInt() + restCharacters);
+    const QString text = hugeShown.value("text").toString();
+    QVERIFY(text.size() > prefix.size() && text.size() < huge.size());
+    QVERIFY(huge.startsWith(text));
+    QVERIFY(!text.at(text.size() - 1).isHighSurrogate());
+    const QJsonArray fit = contentRecord(client, "huge").value("fit").toObject().value("texts").toArray();
+    QCOMPARE(fit.at(0).toObject().value("hiddenChars"), hugeShown.value("hiddenChars"));
 }
 
 void TestZelvoScreen::pictureOverText()
