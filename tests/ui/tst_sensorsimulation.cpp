@@ -1,4 +1,5 @@
 #include "ui/Button.h"
+#include "clock/ZelvoClock.h"
 #include "EmulatorWindow.h"
 #include "TestAgent.h"
 #include "ui/ZelvoEmulator.h"
@@ -8,7 +9,6 @@
 #include "ZelvoVocabulary.h"
 
 #include <QByteArray>
-#include <QElapsedTimer>
 #include <QHostAddress>
 #include <QImage>
 #include <QJsonArray>
@@ -273,8 +273,9 @@ void TestSensorSimulation::chargingBatteryInStatusStrip()
 }
 
 // The one test that lets the real 2-second timers run: started from the
-// panel every sensor reads once per period, starting a running sensor
-// restarts its period, and stopping from the panel ends the readings.
+// panel every sensor reads within its period. Then, on the device clock,
+// every sensor reads once per period, starting a running sensor restarts
+// its period, and stopping from the panel ends the readings.
 void TestSensorSimulation::panelStartsRestartsAndStops()
 {
     ZelvoServer server;
@@ -285,6 +286,9 @@ void TestSensorSimulation::panelStartsRestartsAndStops()
     ZelvoSensorList* panel = window.sensorPanel();
     const QList<int> sensors{ZelvoSensorList::Battery, ZelvoSensorList::Accelerometer, ZelvoSensorList::Compass,
                              ZelvoSensorList::LightSensor};
+    const QList<int> readingTypes{ZelvoVocabulary::BatteryEvent, ZelvoVocabulary::AccelerometerEvent,
+                                  ZelvoVocabulary::CompassEvent, ZelvoVocabulary::LightSensorEvent};
+    constexpr int period = 2000;
 
     for (int axis = 0; axis < 3; ++axis)
         panel->valueEdit(ZelvoSensorList::Accelerometer, axis)->setPlainText(QString::number(5 + axis));
@@ -295,47 +299,54 @@ void TestSensorSimulation::panelStartsRestartsAndStops()
         click(panel->startStopButton(sensor));
     QVERIFY(window.isBatteryCharging());
 
-    const auto readingsOf = [&agent](int type) {
+    const auto readingsOf = [](const QList<QByteArray>& frames, int type) {
         QList<QByteArray> readings;
-        for (const QByteArray& frame : agent.frames()) {
+        for (const QByteArray& frame : frames) {
             if (TestAgent::eventType(frame) == type)
                 readings.append(frame);
         }
         return readings;
     };
 
-    // Half a period on, the accelerometer is started again while it runs.
-    // A machine that stalled past the period has sent readings already;
-    // only those after the restart count.
-    QTest::qWait(1000);
-    QVERIFY(TestAgent::waitForAllSent(server, {&agent}));
-    agent.takeEvents();
-    float typed[3] = {5, 6, 7};
-    QElapsedTimer sinceRestart;
-    sinceRestart.start();
-    QVERIFY(QMetaObject::invokeMethod(&window, "onStartAccelerometer", Q_ARG(float*, typed)));
-    QTRY_COMPARE_WITH_TIMEOUT(readingsOf(ZelvoVocabulary::AccelerometerEvent).size(), 1, 6000);
-    // Coarse timers may fire up to 5 % early.
-    QVERIFY2(sinceRestart.elapsed() >= 1900, qPrintable(QString::number(sinceRestart.elapsed())));
-    for (int type : {ZelvoVocabulary::BatteryEvent, ZelvoVocabulary::CompassEvent, ZelvoVocabulary::LightSensorEvent})
-        QTRY_VERIFY_WITH_TIMEOUT(!readingsOf(type).isEmpty(), 6000);
+    for (int type : readingTypes)
+        QTRY_VERIFY_WITH_TIMEOUT(!readingsOf(agent.frames(), type).isEmpty(), 6000);
     for (const QByteArray& frame : agent.frames())
         QVERIFY(isSensorEvent(frame));
-    const QByteArray accelerometer = readingsOf(ZelvoVocabulary::AccelerometerEvent).first();
+    const QByteArray accelerometer = readingsOf(agent.frames(), ZelvoVocabulary::AccelerometerEvent).first();
     for (const QString& value : valueTexts(accelerometer).mid(0, 3)) {
         QVERIFY2(value.toDouble() > 0 && value.toDouble() < 200, qPrintable(value));
         QVERIFY(!QStringList({"5.000", "6.000", "7.000"}).contains(value));
     }
+
+    ZelvoClock* clock = window.clock();
+    clock->pause();
+    QVERIFY(TestAgent::waitForAllSent(server, {&agent}));
+    agent.takeEvents();
+    const auto advanceAndTake = [&](qint64 millis) {
+        QList<QByteArray> events;
+        if (clock->advance(millis) && TestAgent::waitForAllSent(server, {&agent}))
+            events = agent.takeEvents();
+        return events;
+    };
+    const QList<QByteArray> onePeriod = advanceAndTake(period);
+    for (int type : readingTypes)
+        QCOMPARE(readingsOf(onePeriod, type).size(), 1);
+
+    // Started again half a period after it was started, the accelerometer
+    // reads a whole period after the second start, not after the first.
+    float typed[3] = {5, 6, 7};
+    QVERIFY(QMetaObject::invokeMethod(&window, "onStartAccelerometer", Q_ARG(float*, typed)));
+    advanceAndTake(period / 2);
+    QVERIFY(QMetaObject::invokeMethod(&window, "onStartAccelerometer", Q_ARG(float*, typed)));
+    QCOMPARE(readingsOf(advanceAndTake(period - 1), ZelvoVocabulary::AccelerometerEvent).size(), 0);
+    QCOMPARE(readingsOf(advanceAndTake(1), ZelvoVocabulary::AccelerometerEvent).size(), 1);
 
     for (int sensor : sensors)
         click(panel->startStopButton(sensor));
     QVERIFY(!window.isBatteryCharging());
     QVERIFY(TestAgent::waitForAllSent(server, {&agent}));
     agent.takeEvents();
-    // A full period with every sensor stopped brings nothing.
-    QTest::qWait(2500);
-    QVERIFY(TestAgent::waitForAllSent(server, {&agent}));
-    QCOMPARE(agent.takeEvents(), QList<QByteArray>());
+    QCOMPARE(advanceAndTake(2 * period), QList<QByteArray>());
 }
 
 QTEST_MAIN(TestSensorSimulation)
