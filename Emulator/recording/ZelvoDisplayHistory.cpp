@@ -9,49 +9,6 @@
 #include <QThreadPool>
 
 #include <algorithm>
-#include <cstring>
-
-namespace {
-
-// The smallest rectangle holding every pixel that differs between two
-// pictures of one size and format.
-QRect changedRect(const QImage& before, const QImage& after)
-{
-    const int width = after.width();
-    const size_t rowBytes = size_t(width) * 4;
-    int top = -1;
-    int bottom = -1;
-    for (int y = 0; y < after.height(); ++y) {
-        if (std::memcmp(before.constScanLine(y), after.constScanLine(y), rowBytes) != 0) {
-            if (top < 0)
-                top = y;
-            bottom = y;
-        }
-    }
-    if (top < 0)
-        return QRect();
-    int left = width;
-    int right = -1;
-    for (int y = top; y <= bottom; ++y) {
-        const auto* a = reinterpret_cast<const quint32*>(before.constScanLine(y));
-        const auto* b = reinterpret_cast<const quint32*>(after.constScanLine(y));
-        for (int x = 0; x < left; ++x) {
-            if (a[x] != b[x]) {
-                left = x;
-                break;
-            }
-        }
-        for (int x = width - 1; x > right; --x) {
-            if (a[x] != b[x]) {
-                right = x;
-                break;
-            }
-        }
-    }
-    return QRect(QPoint(left, top), QPoint(right, bottom));
-}
-
-} // namespace
 
 ZelvoDisplayHistory::ZelvoDisplayHistory(ZelvoRecorder* recorder, const ZelvoClock* clock, QObject* parent)
     : QObject(parent)
@@ -90,7 +47,7 @@ void ZelvoDisplayHistory::showImage(const QImage& image, const QJsonObject& scre
     encoded->run([frame, key, before = lastImage, after = shown, generation = generation]() mutable {
         Entry entry;
         entry.generation = generation;
-        const QRect rect = key ? after.rect() : changedRect(before, after);
+        const QRect rect = key ? after.rect() : ZelvoUtil::changedRect(before, after);
         entry.changed = !rect.isEmpty();
         if (entry.changed) {
             frame.key = key;

@@ -10,11 +10,13 @@
 #include <QFileInfo>
 #include <QImage>
 #include <QImageReader>
+#include <QRect>
 #include <QSize>
 #include <QString>
 #include <QStringView>
 
 #include <array>
+#include <cstring>
 
 namespace {
 
@@ -159,10 +161,46 @@ QImage ZelvoUtil::readImageFile(const QString& path, ZelvoRecord::ImageRefusal* 
     return readBounded(reader, "ZelvoUtil::readImageFile", refusal);
 }
 
-QByteArray ZelvoUtil::encodePng(const QImage& image)
+QByteArray ZelvoUtil::encodePng(const QImage& image, int quality)
 {
     QByteArray png;
     QBuffer buffer(&png);
     buffer.open(QIODevice::WriteOnly);
-    return image.save(&buffer, "PNG") ? png : QByteArray();
+    return image.save(&buffer, "PNG", quality) ? png : QByteArray();
+}
+
+QRect ZelvoUtil::changedRect(const QImage& before, const QImage& after)
+{
+    const int width = after.width();
+    const size_t rowBytes = size_t(width) * 4;
+    int top = -1;
+    int bottom = -1;
+    for (int y = 0; y < after.height(); ++y) {
+        if (std::memcmp(before.constScanLine(y), after.constScanLine(y), rowBytes) != 0) {
+            if (top < 0)
+                top = y;
+            bottom = y;
+        }
+    }
+    if (top < 0)
+        return QRect();
+    int left = width;
+    int right = -1;
+    for (int y = top; y <= bottom; ++y) {
+        const auto* a = reinterpret_cast<const quint32*>(before.constScanLine(y));
+        const auto* b = reinterpret_cast<const quint32*>(after.constScanLine(y));
+        for (int x = 0; x < left; ++x) {
+            if (a[x] != b[x]) {
+                left = x;
+                break;
+            }
+        }
+        for (int x = width - 1; x > right; --x) {
+            if (a[x] != b[x]) {
+                right = x;
+                break;
+            }
+        }
+    }
+    return QRect(QPoint(left, top), QPoint(right, bottom));
 }

@@ -7,6 +7,7 @@
 class QByteArray;
 class QImage;
 class QImageReader;
+class QRect;
 class QString;
 class QStringView;
 
@@ -57,6 +58,12 @@ public:
     static QImage readImageFile(const QString& path, ZelvoRecord::ImageRefusal* refusal = nullptr);
 
     // The picture as a PNG file's bytes; empty when it cannot be encoded.
+    // quality as QImage::save() takes it: higher compresses less and faster.
     // Safe on any thread.
-    static QByteArray encodePng(const QImage& image);
+    static QByteArray encodePng(const QImage& image, int quality = -1);
+
+    // The smallest rectangle holding every pixel that differs between two
+    // pictures of one size and one format of 32 bits a pixel; empty when
+    // they are the same.
+    static QRect changedRect(const QImage& before, const QImage& after);
 };

@@ -3,6 +3,7 @@
 #include "control/ZelvoControlCommands.h"
 #include "recording/ZelvoDisplayRecorder.h"
 #include "ui/ZelvoEmulator.h"
+#include "util/ZelvoUtil.h"
 #include "web/ZelvoHttpRequest.h"
 #include "web/ZelvoWebViewer.h"
 #include "ZelvoControlToken.h"
@@ -10,12 +11,10 @@
 #include "ZelvoReport.h"
 #include "ZelvoVocabulary.h"
 
-#include <QBuffer>
 #include <QByteArrayList>
 #include <QCryptographicHash>
 #include <QFile>
 #include <QHostInfo>
-#include <QImageWriter>
 #include <QNetworkInterface>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -332,19 +331,24 @@ void ZelvoWebServer::onDisplayShown(const QImage& image, int contentId)
     emit frameChanged();
 }
 
-const QByteArray& ZelvoWebServer::encodedFrame()
+QByteArray ZelvoWebServer::encodedChange(const QImage& before)
 {
-    if (encodedNumber == frames && !encoded.isEmpty())
-        return encoded;
-    encoded.resize(4);
-    qToBigEndian<qint32>(frameContentId, encoded.data());
-    QBuffer buffer(&encoded);
-    buffer.open(QIODevice::WriteOnly | QIODevice::Append);
-    QImageWriter writer(&buffer, "PNG");
-    writer.setQuality(framePngQuality);
-    writer.write(ZelvoDisplayRecorder::opaque(frame));
-    encodedNumber = frames;
-    return encoded;
+    if (changeNumber == frames && changeFrom == before.cacheKey())
+        return change;
+    const bool comparable = !before.isNull() && before.size() == frame.size() && before.format() == frame.format()
+                            && frame.depth() == 32;
+    const QRect rect = comparable ? ZelvoUtil::changedRect(before, frame) : frame.rect();
+    change.clear();
+    if (!rect.isEmpty()) {
+        change.resize(8);
+        qToBigEndian<qint32>(frameContentId, change.data());
+        qToBigEndian<quint16>(quint16(rect.left()), change.data() + 4);
+        qToBigEndian<quint16>(quint16(rect.top()), change.data() + 6);
+        change += ZelvoUtil::encodePng(ZelvoDisplayRecorder::opaque(frame.copy(rect)), framePngQuality);
+    }
+    changeFrom = before.cacheKey();
+    changeNumber = frames;
+    return change;
 }
 
 QByteArray ZelvoWebServer::state() const

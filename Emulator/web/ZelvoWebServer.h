@@ -65,10 +65,14 @@ public:
     // Viewers watching, and those whose WebSocket handshake runs.
     int viewerCount() const { return viewers + upgrading.size(); }
 
-    // The display as the viewers get it: the content id it shows (-1 for
-    // none) in four bytes, big-endian, then the image as PNG; encoded once
-    // for all viewers, when the first asks for it.
-    const QByteArray& encodedFrame();
+    // The display's change since before, a picture it showed, as the
+    // viewers get it: the content id it shows (-1 for none) in four bytes,
+    // the left and top of the rectangle that differs in two bytes each, all
+    // big-endian, then that rectangle on black as PNG. The whole display
+    // when before is null or of another size, nothing when no pixel
+    // differs. Viewers that were sent the same picture share one encoding.
+    QByteArray encodedChange(const QImage& before);
+    const QImage& image() const { return frame; }
     quint64 frameNumber() const { return frames; }
     ZelvoControlCommands* controlCommands() const { return commands; }
     // The state as the control channel's "state" gives it now, compact JSON.
@@ -108,9 +112,12 @@ private:
     QImage frame;
     int frameContentId = -1;
     int requestTimeout = requestTimeoutMillis;
-    QByteArray encoded;
     quint64 frames = 0;
-    quint64 encodedNumber = 0;
+    // The change last encoded: from the picture of that cache key to frame
+    // number changeNumber.
+    QByteArray change;
+    qint64 changeFrom = 0;
+    quint64 changeNumber = 0;
     QByteArray currentState;
     // Oldest first.
     QList<QTcpSocket*> pending;

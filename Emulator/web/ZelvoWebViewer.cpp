@@ -121,9 +121,15 @@ void ZelvoWebViewer::flush()
         sendText(message);
     }
     if (frameSent < server->frameNumber() && unshown < maxUnshown && socket->bytesToWrite() <= maxUnsentBytes) {
+        // The part that differs from what the page shows: a content's
+        // change is mostly a small part of the display.
+        const QByteArray change = server->encodedChange(imageSent);
         frameSent = server->frameNumber();
-        ++unshown;
-        socket->sendBinaryMessage(server->encodedFrame());
+        imageSent = server->image();
+        if (!change.isEmpty()) {
+            ++unshown;
+            socket->sendBinaryMessage(change);
+        }
     }
 }
 

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QImage>
 #include <QObject>
 #include <QQueue>
 #include <QString>
@@ -9,9 +10,10 @@ class QTimer;
 class QWebSocket;
 class ZelvoWebServer;
 
-// One browser watching: its WebSocket gets the display (binary messages),
-// the state and the message record as they change (JSON text), and takes
-// the page's requests, which it applies as the control channel's commands.
+// One browser watching: its WebSocket gets the display's changes since what
+// it was sent last (binary messages, ZelvoWebServer::encodedChange), the
+// state and the message record as they change (JSON text), and takes the
+// page's requests, which it applies as the control channel's commands.
 //
 // What it sends is bounded: the page tells when it has shown a frame or a
 // batch of records ({"shown": true}), and no more than maxUnshown of them
@@ -67,6 +69,8 @@ private:
     QQueue<QString> requests;
     qint64 requestBytes = 0;
     quint64 frameSent = 0;
+    // The display as the page shows it, which the next change is taken from.
+    QImage imageSent;
     int unshown = 0;
     quint64 recordSent = 0;
     bool recordsCleared = false;

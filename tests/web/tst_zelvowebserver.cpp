@@ -5,6 +5,7 @@
 #include "control/ZelvoControlServer.h"
 #include "recording/ZelvoDisplayRecorder.h"
 #include "ui/Button.h"
+#include "ui/ZelvoGeometry.h"
 #include "ui/ZelvoEmulator.h"
 #include "web/ZelvoWebServer.h"
 #include "web/ZelvoWebViewer.h"
@@ -12,6 +13,7 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QPainter>
 #include <QRandomGenerator>
 #include <QTcpSocket>
 #include <QWebSocket>
@@ -83,9 +85,16 @@ struct Viewer
 {
     explicit Viewer(const QUrl& url)
     {
-        // Shown at once, as the page tells.
-        QObject::connect(&socket, &QWebSocket::binaryMessageReceived, &socket, [this](const QByteArray& frame) {
-            frames.append(frame);
+        // Drawn over what came before and shown at once, as the page does.
+        QObject::connect(&socket, &QWebSocket::binaryMessageReceived, &socket, [this](const QByteArray& change) {
+            changes.append(change);
+            const QImage patch = imageOf(change);
+            if (display.isNull())
+                display = QImage(patch.size(), QImage::Format_RGB32);
+            QPainter painter(&display);
+            painter.setCompositionMode(QPainter::CompositionMode_Source);
+            painter.drawImage(rectOf(change).topLeft(), patch);
+            painter.end();
             ask({{"shown", true}});
         });
         QObject::connect(&socket, &QWebSocket::textMessageReceived, &socket, [this](const QString& text) {
@@ -115,11 +124,19 @@ struct Viewer
         };
         return QTest::qWaitFor(arrived, 10000) ? found : QJsonObject();
     }
-    static int contentIdOf(const QByteArray& frame) { return qFromBigEndian<qint32>(frame.constData()); }
-    static QImage imageOf(const QByteArray& frame) { return QImage::fromData(frame.mid(4), "PNG"); }
+    static int contentIdOf(const QByteArray& change) { return qFromBigEndian<qint32>(change.constData()); }
+    static QImage imageOf(const QByteArray& change) { return QImage::fromData(change.mid(8), "PNG"); }
+    static QRect rectOf(const QByteArray& change)
+    {
+        return QRect(QPoint(qFromBigEndian<quint16>(change.constData() + 4),
+                            qFromBigEndian<quint16>(change.constData() + 6)),
+                     imageOf(change).size());
+    }
 
     QWebSocket socket;
-    QList<QByteArray> frames;
+    QList<QByteArray> changes;
+    // The display as the changes drew it.
+    QImage display;
     QList<QJsonObject> texts;
 };
 
@@ -185,6 +202,8 @@ private slots:
     void strangersMakeRoom();
     void addressCarriesToken();
     void streamsDisplayRecordsAndState();
+    void sendsWhatChanged_data();
+    void sendsWhatChanged();
     void pageRequests_data();
     void pageRequests();
     void heldButtonIsReleasedWhenViewerGoes();
@@ -359,17 +378,16 @@ void TestZelvoWebServer::streamsDisplayRecordsAndState()
     QVERIFY(rig.started && TestAgent::waitUntilServed(rig.server, {&agent}));
     Viewer viewer(rig.live(rig.token()));
     QTRY_VERIFY(viewer.isOpen());
-    QTRY_VERIFY(!viewer.frames.isEmpty());
-    QCOMPARE(Viewer::contentIdOf(viewer.frames.constFirst()), -1);
+    QTRY_VERIFY(!viewer.changes.isEmpty());
+    QCOMPARE(Viewer::contentIdOf(viewer.changes.constFirst()), -1);
+    QCOMPARE(Viewer::rectOf(viewer.changes.constFirst()), QRect(QPoint(0, 0), ZelvoGeometry::displayImageSize));
     QVERIFY(!viewer.waitFor("state", [](const QJsonObject&) { return true; }).isEmpty());
 
     QVERIFY(agent.setPersistingTimes(0, 60000));
     QVERIFY(agent.show(QStringLiteral("watched"), 5, QStringLiteral("0"), {}, {QStringLiteral("seen from afar")}));
-    QTRY_VERIFY(Viewer::contentIdOf(viewer.frames.constLast()) == 5);
-    const QImage shown = Viewer::imageOf(viewer.frames.constLast());
-    QCOMPARE(shown.size(), QSize(320, 240));
+    QTRY_VERIFY(Viewer::contentIdOf(viewer.changes.constLast()) == 5);
     // As the glasses show it: the display on black, pixel for pixel.
-    QCOMPARE(shown.convertToFormat(QImage::Format_RGB32),
+    QCOMPARE(viewer.display,
              ZelvoDisplayRecorder::opaque(rig.window.displayImage()).convertToFormat(QImage::Format_RGB32));
 
     const QJsonObject records = viewer.waitFor("records", [](const QJsonObject& message) {
@@ -388,6 +406,53 @@ void TestZelvoWebServer::streamsDisplayRecordsAndState()
     // A reset empties the record the page shows.
     rig.control.controlCommands()->resetEmulator();
     QVERIFY(!viewer.waitFor("records", [](const QJsonObject& message) { return message["cleared"] == true; }).isEmpty());
+}
+
+void TestZelvoWebServer::sendsWhatChanged_data()
+{
+    QTest::addColumn<QImage>("before");
+    QTest::addColumn<QImage>("after");
+    // In the content's coordinates; empty where nothing is sent.
+    QTest::addColumn<QRect>("changed");
+
+    QImage marked = noise(1);
+    QPainter(&marked).fillRect(QRect(100, 50, 10, 20), Qt::red);
+    QImage corner = noise(1);
+    corner.setPixel(319, 215, 0xff00ff00u);
+    QTest::newRow("another picture") << noise(1) << noise(2) << QRect(0, 0, 320, 216);
+    QTest::newRow("a part") << noise(1) << marked << QRect(100, 50, 10, 20);
+    QTest::newRow("the last pixel") << noise(1) << corner << QRect(319, 215, 1, 1);
+    QTest::newRow("the same pixels") << noise(1) << noise(1) << QRect();
+}
+
+// The viewer gets what differs from what it was sent last, which drawn
+// over it gives the display pixel for pixel; nothing when nothing differs.
+void TestZelvoWebServer::sendsWhatChanged()
+{
+    QFETCH(QImage, before);
+    QFETCH(QImage, after);
+    QFETCH(QRect, changed);
+    WebRig rig;
+    QVERIFY(rig.started);
+    Viewer viewer(rig.live(rig.token()));
+    const auto showing = [&](const QImage& content) {
+        rig.window.updateDisplay(content, false);
+        const QImage expected =
+            ZelvoDisplayRecorder::opaque(rig.window.displayImage()).convertToFormat(QImage::Format_RGB32);
+        return QTest::qWaitFor([&] { return viewer.display == expected; }, 10000);
+    };
+    QVERIFY(showing(before));
+    const int sent = viewer.changes.size();
+    QVERIFY(showing(after));
+    if (changed.isEmpty()) {
+        QCOMPARE(viewer.changes.size(), sent);
+        // Whatever comes next is the next change, not one for nothing.
+        QVERIFY(showing(noise(3)));
+        QCOMPARE(viewer.changes.size(), sent + 1);
+        return;
+    }
+    QCOMPARE(viewer.changes.size(), sent + 1);
+    QCOMPARE(Viewer::rectOf(viewer.changes.constLast()), changed.translated(ZelvoGeometry::contentArea.topLeft()));
 }
 
 void TestZelvoWebServer::pageRequests_data()
@@ -500,7 +565,7 @@ void TestZelvoWebServer::slowViewerSkipsFramesWithinBound()
     for (int i = 0; i < changes; ++i) {
         rig.window.updateDisplay(noise(i), true);
         QTest::qWait(5);
-        largestFrame = std::max<qint64>(largestFrame, rig.web.encodedFrame().size());
+        largestFrame = std::max<qint64>(largestFrame, rig.web.encodedChange(QImage()).size());
         mostWaiting = std::max(mostWaiting, serverSide->bytesToWrite());
     }
     QVERIFY2(mostWaiting <= ZelvoWebViewer::maxUnsentBytes + largestFrame + 64 * 1024,
@@ -523,7 +588,8 @@ void TestZelvoWebServer::slowViewerSkipsFramesWithinBound()
     const QByteArray shown = R"({"shown": true})";
     slow.write(QByteArray("\x81") + char(0x80 | shown.size()) + QByteArray(4, '\0') + shown);
     QTRY_VERIFY((bytes += slow.readAll(), frames += binaryFramesIn(&bytes), frames == held + 1));
-    QTest::qWait(200);
+    // Real time on purpose: no further frame comes during a span of it.
+    QTest::qWait(100);
     bytes += slow.readAll();
     QCOMPARE(frames + binaryFramesIn(&bytes), held + 1);
 }
