@@ -1,6 +1,7 @@
 #include "comm/ZelvoConnection.h"
 
 #include "ZelvoAction.h"
+#include "ZelvoFrame.h"
 #include "ZelvoLog.h"
 #include "ZelvoMessage.h"
 #include "clock/ZelvoClock.h"
@@ -20,6 +21,7 @@
 
 namespace {
 constexpr qint64 heldManyBytes = 64 * 1024;
+constexpr qint64 strangerUnsentShare = 1024 * 1024;
 }
 
 ZelvoConnection::ZelvoConnection(ZelvoServer* server, QTcpSocket* socket, int number)
@@ -81,6 +83,11 @@ qint64 ZelvoConnection::unsentBytes() const
     return zelvoSender ? zelvoSender->unsentBytes() : 0;
 }
 
+qint64 ZelvoConnection::unsentShare() const
+{
+    return introduced ? ZelvoFrame::maxUnsentSize : strangerUnsentShare;
+}
+
 void ZelvoConnection::onLinkDelayChanged(int millis)
 {
     if (zelvoSender)
@@ -134,6 +141,7 @@ void ZelvoConnection::onMessage(const ZelvoReceiver::Step& step)
 {
     const ZelvoMessage& message = step.message;
     qCDebug(zelvoLinkLog) << "ZelvoConnection::onActionReceived ACTION" << message.action.toString();
+    introduced = introduced || message.kind != ZelvoMessage::Kind::Invalid;
     switch (message.kind) {
     case ZelvoMessage::Kind::Timing:
         onZelvoConfig(message);

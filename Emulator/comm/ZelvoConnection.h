@@ -69,6 +69,11 @@ public:
     bool sendData(const QByteArray& data, bool* dropped = nullptr);
     // See ZelvoSender::unsentBytes().
     qint64 unsentBytes() const;
+    // What of the events unread by all agents together this connection may
+    // leave before others who leave more than theirs: a connection whose
+    // agent has had no message take effect is more likely a stranger than a
+    // slow agent.
+    qint64 unsentShare() const;
     void onLinkDelayChanged(int millis);
     // Ends the connection at once, as when the glasses go out of range;
     // messages that wait for a slowed link go with it.
@@ -115,6 +120,8 @@ private:
     int connectionNumber = 0;
     // Its socket has closed: it goes once nothing of it waits.
     bool ended = false;
+    // A message of its agent has taken effect.
+    bool introduced = false;
     std::unique_ptr<ZelvoReceiver> zelvoReceiver;
     std::unique_ptr<ZelvoSender> zelvoSender;
     // Declared last so that it goes first: no frame reaches a destroyed

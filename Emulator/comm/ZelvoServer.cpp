@@ -311,21 +311,28 @@ void ZelvoServer::boundUnsentEvents()
         total += connection->unsentBytes();
     if (total <= maxUnsentEventBytes)
         return;
-    QList<QPair<qint64, ZelvoConnection*>> unsent;
+    // Those furthest beyond their own share go first: an agent within its
+    // share goes only once none is beyond theirs.
+    struct Unsent
+    {
+        qint64 bytes;
+        qint64 share;
+        ZelvoConnection* connection;
+    };
+    QList<Unsent> unsent;
     for (ZelvoConnection* connection : qAsConst(connectionList))
-        unsent.append({connection->unsentBytes(), connection});
-    std::sort(unsent.begin(), unsent.end(),
-              [](const QPair<qint64, ZelvoConnection*>& a, const QPair<qint64, ZelvoConnection*>& b) {
-                  return a.first > b.first;
-              });
-    for (const auto& [bytes, connection] : qAsConst(unsent)) {
+        unsent.append({connection->unsentBytes(), connection->unsentShare(), connection});
+    std::stable_sort(unsent.begin(), unsent.end(), [](const Unsent& a, const Unsent& b) {
+        return a.bytes - a.share > b.bytes - b.share;
+    });
+    for (const Unsent& each : qAsConst(unsent)) {
         if (total <= maxUnsentEventBytes)
             break;
-        total -= bytes;
-        connection->socket()->abortConnection(
+        total -= each.bytes;
+        each.connection->socket()->abortConnection(
             ZelvoRecord::Reason::EventsUnread,
-            QStringLiteral("ZelvoServer::boundUnsentEvents AGENTS READ NOTHING OF %1 BYTES, THIS ONE OF %2")
-                .arg(total + bytes).arg(bytes));
+            QStringLiteral("ZelvoServer::boundUnsentEvents AGENTS READ NOTHING OF %1 BYTES, THIS ONE OF %2, ITS SHARE %3")
+                .arg(total + each.bytes).arg(each.bytes).arg(each.share));
     }
 }
 

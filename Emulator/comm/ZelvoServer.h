@@ -125,7 +125,8 @@ private slots:
 
 private:
     void acceptAgents();
-    // Past maxUnsentEventBytes, closes the agents that leave the most unread.
+    // Past maxUnsentEventBytes, closes the agents that leave the most
+    // unread beyond their share (ZelvoConnection::unsentShare()).
     void boundUnsentEvents();
     void recordLink(ZelvoRecord::Kind kind, const ZelvoConnection& connection,
                     ZelvoRecord::Reason reason = ZelvoRecord::Reason::None);
