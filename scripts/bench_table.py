@@ -247,6 +247,7 @@ def clock_advance(report):
 # In this order in the table; any other benchmark follows in name order.
 readers = {"bench_comm": comm, "bench_zicodec": image, "bench_content": content,
            "bench_events": events, "bench_control": control, "bench_unread": named_figures("unread"),
+           "bench_hold": named_figures("hold"),
            "bench_recording": recording, "bench_recording_memory": named_figures("recording"),
            "bench_pictures": pictures, "bench_animation": animation, "bench_startup": startup, "bench_scale": scale,
            "bench_clock": named_figures("clock"), "bench_clock_advance": clock_advance,
