@@ -2,6 +2,7 @@
 
 #include "../zelvo_protocol/HandFrames.h"
 #include "TestAgent.h"
+#include "clock/ZelvoClock.h"
 #include "ZelvoAction.h"
 
 #include <QByteArray>
@@ -214,12 +215,18 @@ void TestZelvoSocket::pollTimerStartsWithFirstSend()
     QTcpSocket* accepted = accept(agent.socket);
     QVERIFY(accepted);
     LogCounter polls(QStringLiteral("pollAvailable Available"));
-    ZelvoSocket framing(accepted, nullptr);
-    // Absence can only be shown by letting more than one interval pass.
-    QTest::qWait(2500);
+    ZelvoClock clock(ZelvoClock::Mode::Manual);
+    ZelvoSocket framing(accepted, nullptr, &clock);
+    QVERIFY(clock.advance(2500));
     QCOMPARE(polls.count(), 0);
     QVERIFY(framing.sendData("ping"));
-    QTRY_VERIFY_WITH_TIMEOUT(polls.count() > 0, 5000);
+    QVERIFY(clock.advance(1999));
+    QCOMPARE(polls.count(), 0);
+    // Nothing waits to be read, so the first tick also ends the polling.
+    QVERIFY(clock.advance(1));
+    QCOMPARE(polls.count(), 1);
+    QVERIFY(clock.advance(4000));
+    QCOMPARE(polls.count(), 1);
 }
 
 void TestZelvoSocket::disconnectedOnce_data()
