@@ -284,6 +284,7 @@ void TestZelvoControl::linesSplitAndBatched()
     QVERIFY(isReady(rig, {&client}));
 
     const QByteArray request = R"({"id":"split","cmd":"state"})";
+    // Real time between the pieces, so that each arrives in a read of its own.
     client.send(request.left(5));
     QTest::qWait(20);
     client.send(request.mid(5, 10));

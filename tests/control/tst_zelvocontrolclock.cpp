@@ -179,6 +179,7 @@ void TestZelvoControlClock::controlRequest()
     const QJsonObject paused = clockOf(client.call({{"cmd", "clock"}, {"action", "pause"}}));
     QCOMPARE(paused.value("mode"), QJsonValue("manual"));
     const double frozen = paused.value("now").toDouble();
+    // Real time on purpose: the paused clock stands still while it passes.
     QTest::qWait(20);
     QCOMPARE(clockOf(client.call({{"cmd", "state"}})), paused);
     QCOMPARE(clockOf(client.call(advance(250))).value("now"), QJsonValue(frozen + 250));

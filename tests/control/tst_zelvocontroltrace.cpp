@@ -135,7 +135,7 @@ void TestZelvoControlTrace::readingsArriveOnTime()
 
 void TestZelvoControlTrace::malformedTracePlaysNothing()
 {
-    ControlRig rig;
+    ControlRig rig(ZelvoClock::Mode::Manual);
     TestAgent agent(rig.server);
     ControlClient client(rig.control.port());
     QVERIFY(isReady(rig, {&client}, {&agent}));
@@ -145,7 +145,7 @@ void TestZelvoControlTrace::malformedTracePlaysNothing()
     QCOMPARE(answer.value("error"), QJsonValue(path + ": line 3: expected milliseconds,sensor,v0[,v1,v2]"));
     const QString empty = writeTrace("empty.csv", "milliseconds,sensor,v0\n");
     QCOMPARE(client.call(playRequest(empty)).value("error"), QJsonValue(empty + " holds no readings"));
-    QTest::qWait(50);
+    QVERIFY(rig.clock.advance(50));
     QVERIFY(TestAgent::waitForAllSent(rig.server, {&agent}));
     QVERIFY(agent.takeEvents().isEmpty());
 }

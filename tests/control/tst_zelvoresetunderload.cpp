@@ -56,6 +56,8 @@ void TestZelvoResetUnderLoad::resetsWhileAgentsStorePictures()
                                    {"layoutId", "2"}, {"images.id", QJsonArray{"0"}},
                                    {"texts", QJsonArray{QStringLiteral("round %1").arg(round)}}});
         }
+        // Real time on purpose: each round's reset comes a little later into
+        // the storing and parsing, which run on threads of their own.
         QTest::qWait(round * 20);
         QVERIFY(client.call({{"cmd", "reset"}}, 30000).value("ok").toBool());
     }
