@@ -411,6 +411,8 @@ void TstAgentImages::resetWhileConfigurationsStored()
 
     // What was being stored ends, and its results come too late.
     server.pictureWriter()->pool()->waitForDone();
+    // Real time on purpose: what the finished work posted on its way to the
+    // window is delivered meanwhile, and must change nothing.
     QTest::qWait(50);
     QCOMPARE(afterReset, QStringList());
     QVERIFY(!QFileInfo::exists(agentDirectory(hash)));
