@@ -3,6 +3,7 @@
 #include "TestAgent.h"
 #include "ZelvoFrame.h"
 #include "comm/ZelvoConnection.h"
+#include "comm/ZelvoInboxBudget.h"
 #include "comm/ZelvoSocket.h"
 #include "record/ZelvoRecorder.h"
 
@@ -14,6 +15,7 @@
 #include <QPointer>
 #include <QProcess>
 #include <QRegularExpression>
+#include <QSemaphore>
 #include <QSignalSpy>
 #include <QString>
 #include <QStringList>
@@ -117,6 +119,7 @@ private slots:
     void agentThatReadsNothingIsClosed();
     void unreadEventsOfAllAgentsAreBounded();
     void strangersGoBeforeAnAgentWithinItsShare();
+    void inboxesOfAllAgentsAreBounded();
     void burstLeavesOtherAgentsServed();
     void burstThenEnd_data();
     void burstThenEnd();
@@ -531,6 +534,58 @@ void TestZelvoServer::strangersGoBeforeAnAgentWithinItsShare()
     }
     QVERIFY(!closed.isEmpty());
     QCOMPARE(closed.count("events_unread"), closed.size());
+}
+
+// Agents that each send large frames while no picture is stored: their
+// inboxes together stay near the bound, reading the rest paused, nobody
+// closed; once pictures are stored again every frame takes effect, in order.
+void TestZelvoServer::inboxesOfAllAgentsAreBounded()
+{
+    constexpr int agentCount = 4;
+    constexpr int framesEach = 3;
+    constexpr qint64 frameBytes = 8 * 1024 * 1024;
+    constexpr qint64 counted = frameBytes * ZelvoInboxBudget::decodedFactor;
+    ZelvoServer server;
+    QVERIFY(server.start(QHostAddress::LocalHost, 0));
+    ZelvoInboxBudget& budget = *server.inboxBudget();
+    budget.setLimit(counted / 2);
+    QSemaphore storeHeld;
+    QThreadPool* store = server.pictureWriter()->pool();
+    for (int i = 0; i < store->maxThreadCount(); ++i)
+        store->start([&storeHeld] { storeHeld.acquire(); });
+    Strings applied;
+    connect(&server, &ZelvoServer::agentConfigReceived, this, [&](const QString& agentHash) { applied << agentHash; });
+
+    std::vector<std::unique_ptr<TestAgent>> agents;
+    Strings expected;
+    for (int a = 0; a < agentCount; ++a) {
+        QVERIFY(connectAgent(server, agents));
+        for (int f = 0; f < framesEach; ++f) {
+            const QString hash = QStringLiteral("agent%1-%2").arg(a).arg(f);
+            expected << hash;
+            const QByteArray head = R"({"command.type": "agent_config", "appId": ")" + hash.toUtf8() + R"(", "images": [")";
+            agents.back()->sendFrame(head + QByteArray(int(frameBytes - head.size() - 3), 'A') + R"("]})");
+        }
+    }
+    QTRY_VERIFY(budget.held() >= budget.limit());
+    for (int turn = 0; turn < 50; ++turn)
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+    // One frame may complete past the bound, so that its reading never
+    // waits for itself; each agent may have read one slice more.
+    QVERIFY2(budget.peak() <= budget.limit() + counted + agentCount * ZelvoFrame::readAheadSize * ZelvoInboxBudget::decodedFactor,
+             qPrintable(QString::number(budget.peak())));
+    QVERIFY(applied.isEmpty());
+
+    storeHeld.release(store->maxThreadCount());
+    QTRY_COMPARE_WITH_TIMEOUT(applied.size(), expected.size(), 60000);
+    for (int a = 0; a < agentCount; ++a) {
+        const QString agent = QStringLiteral("agent%1-").arg(a);
+        QCOMPARE(applied.filter(agent), expected.filter(agent));
+    }
+    QCOMPARE(server.connections().size(), agentCount);
+    QTRY_COMPARE(budget.held(), 0);
+    for (int i = 0; i < server.recorder()->size(); ++i)
+        QVERIFY(server.recorder()->at(i).kind != ZelvoRecord::Kind::ConnectionClosed);
 }
 
 void TestZelvoServer::burstLeavesOtherAgentsServed()
