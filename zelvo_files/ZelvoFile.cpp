@@ -12,9 +12,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-bool ZelvoFile::readRegular(const QString& path, qint64 maxBytes, QByteArray* bytes, QString* error)
+bool ZelvoFile::openRegular(const QString& path, QFile* file, QString* error)
 {
-    bytes->clear();
     // Without O_NONBLOCK, opening a FIFO waits for a writer that may never come.
     const int descriptor = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
     if (descriptor < 0) {
@@ -27,12 +26,20 @@ bool ZelvoFile::readRegular(const QString& path, qint64 maxBytes, QByteArray* by
         *error = QStringLiteral("%1 is not a regular file").arg(path);
         return false;
     }
-    QFile file;
-    if (!file.open(descriptor, QIODevice::ReadOnly, QFileDevice::AutoCloseHandle)) {
+    if (!file->open(descriptor, QIODevice::ReadOnly, QFileDevice::AutoCloseHandle)) {
         ::close(descriptor);
-        *error = QStringLiteral("cannot read %1: %2").arg(path, file.errorString());
+        *error = QStringLiteral("cannot read %1: %2").arg(path, file->errorString());
         return false;
     }
+    return true;
+}
+
+bool ZelvoFile::readRegular(const QString& path, qint64 maxBytes, QByteArray* bytes, QString* error)
+{
+    bytes->clear();
+    QFile file;
+    if (!openRegular(path, &file, error))
+        return false;
     // Read in pieces up to one byte past the limit: the size the file
     // announces can change while it is read, and a one-shot read would
     // allocate the whole limit for the smallest file.

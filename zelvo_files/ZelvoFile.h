@@ -6,12 +6,18 @@
 #include <functional>
 
 class QByteArray;
+class QFile;
 class QIODevice;
 class QString;
 
 // Reading files named from outside (a script, a command line), which may be
 // anything the file system holds, and writing files whole.
 namespace ZelvoFile {
+
+// Opens a regular file for reading into file; a FIFO, a device or a
+// directory is refused without waiting on it. False with a one-line error
+// naming the path otherwise.
+bool openRegular(const QString& path, QFile* file, QString* error);
 
 // Reads the whole of a regular file of at most maxBytes into bytes. A FIFO,
 // a device or a directory is refused without waiting on it, and no more

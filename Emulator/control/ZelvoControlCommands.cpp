@@ -3,6 +3,7 @@
 #include "clock/ZelvoClock.h"
 #include "control/ZelvoControlRequest.h"
 #include "control/ZelvoTracePlayer.h"
+#include "control/ZelvoTraceReader.h"
 #include "comm/ZelvoServer.h"
 #include "pending/ZelvoPendingReply.h"
 #include "pose/ZelvoHeadMotion.h"
@@ -128,6 +129,7 @@ ZelvoControlCommands::ZelvoControlCommands(ZelvoEmulator* window, ZelvoServer* s
     , window(window)
     , server(server)
     , player(new ZelvoTracePlayer(server->clock(), this))
+    , reader(new ZelvoTraceReader(this))
 {
     connect(player, &ZelvoTracePlayer::readingDue, this, &ZelvoControlCommands::shoot);
     connect(player, &ZelvoTracePlayer::poseDue, this, &ZelvoControlCommands::followTracePose);
@@ -477,8 +479,9 @@ void ZelvoControlCommands::battery(const ZelvoControlRequest& request, const Rep
 
 void ZelvoControlCommands::stopTrace(const ZelvoControlRequest&, const Reply& reply)
 {
-    const bool wasPlaying = player->isPlaying();
+    const bool wasPlaying = player->isPlaying() || reader->isReading();
     const bool headMoved = traceMovesHead;
+    reader->cancel();
     player->stop();
     if (headMoved)
         window->headMotion()->stop();
@@ -489,50 +492,48 @@ void ZelvoControlCommands::stopTrace(const ZelvoControlRequest&, const Reply& re
 
 void ZelvoControlCommands::playTrace(const ZelvoControlRequest& request, const Reply& reply)
 {
-    if (player->isPlaying()) {
+    if (player->isPlaying() || reader->isReading()) {
         reply({}, QStringLiteral("a trace is playing; stop it first"));
         return;
     }
     const QString path = request.text(QStringLiteral("file"));
-    QByteArray csv;
     QString error;
-    if (!ZelvoFile::readRegular(path, maxTraceBytes, &csv, &error)) {
+    if (!reader->start(path, maxTraceBytes, &error)) {
         reply({}, error);
         return;
     }
-    ZelvoTrace::Readings readings;
-    const bool parsed = ZelvoTrace::parse(csv, &readings, &error);
-    // The text is done with before playing, so that it is not held twice.
-    csv = QByteArray();
-    if (!parsed) {
-        reply({}, QStringLiteral("%1: %2").arg(path, error));
-        return;
-    }
-    if (readings.empty()) {
-        reply({}, QStringLiteral("%1 holds no readings").arg(path));
-        return;
-    }
+    // Answered once the file is read, or once it has played with --wait.
+    ZelvoPendingReply* pending = later(request);
+    pending->setCancelAnswer([this] { reader->cancel(); });
     const bool waitForEnd = request.isOn(QStringLiteral("wait"));
-    ZelvoPendingReply* pending = nullptr;
-    if (waitForEnd) {
-        pending = later(request);
-        connect(player, &ZelvoTracePlayer::finished, pending, [this, pending, reply](bool completed) {
-            pending->finish([this, &reply, completed] {
-                QJsonObject results = traceState(*player);
-                results.insert(QStringLiteral("completed"), completed);
-                reply(results, QString());
+    connect(reader, &ZelvoTraceReader::finished, pending, [this, pending, reply, path, waitForEnd](bool read) {
+        ZelvoTrace::Readings readings = reader->takeReadings();
+        if (!read || readings.empty()) {
+            const QString error = read ? QStringLiteral("%1 holds no readings").arg(path) : reader->errorString();
+            pending->finish([&reply, &error] { reply({}, error); });
+            return;
+        }
+        if (waitForEnd) {
+            connect(player, &ZelvoTracePlayer::finished, pending, [this, pending, reply](bool completed) {
+                pending->finish([this, &reply, completed] {
+                    QJsonObject results = traceState(*player);
+                    results.insert(QStringLiteral("completed"), completed);
+                    reply(results, QString());
+                });
             });
+        }
+        const qint64 duration = readings.back().millis;
+        player->play(std::move(readings));
+        if (waitForEnd) {
+            pending->passManualTime(server->clock(), duration);
+            return;
+        }
+        pending->finish([this, &reply, duration] {
+            QJsonObject results = traceState(*player);
+            results.insert(QStringLiteral("duration"), double(duration));
+            reply(results, QString());
         });
-    }
-    const qint64 duration = readings.back().millis;
-    player->play(std::move(readings));
-    if (waitForEnd)
-        pending->passManualTime(server->clock(), duration);
-    if (!waitForEnd) {
-        QJsonObject results = traceState(*player);
-        results.insert(QStringLiteral("duration"), double(duration));
-        reply(results, QString());
-    }
+    });
 }
 
 void ZelvoControlCommands::screenshot(const ZelvoControlRequest& request, const Reply& reply)
@@ -807,6 +808,7 @@ QJsonObject ZelvoControlCommands::recordingState() const
 void ZelvoControlCommands::resetEmulator()
 {
     // The trace first, so that no reading of it arrives after the reset.
+    reader->cancel();
     player->stop();
     // Most waits end with what they wait for (a release, the head stopped,
     // the trace's end, the display cleared); the others end here.

@@ -17,6 +17,7 @@ class ZelvoSensorReading;
 class ZelvoRecorder;
 class ZelvoServer;
 class ZelvoTracePlayer;
+class ZelvoTraceReader;
 
 // The commands of the control channel (declared in ZelvoControlCommand),
 // applied through the operations the window and its sensor panel offer to
@@ -125,6 +126,7 @@ private:
     ZelvoEmulator* window = nullptr;
     ZelvoServer* server = nullptr;
     ZelvoTracePlayer* player = nullptr;
+    ZelvoTraceReader* reader = nullptr;
     QString webAddress;
     // The trace playing moves the head, which its stop ends too.
     bool traceMovesHead = false;

@@ -1,4 +1,5 @@
 #include "ZelvoTrace.h"
+#include "ZelvoTraceParser.h"
 
 #include <QByteArray>
 #include <QList>
@@ -56,6 +57,19 @@ void TestZelvoTrace::parse()
     QVERIFY2(reason.size() < 120, qPrintable(reason.left(200)));
     if (error.isEmpty())
         QCOMPARE(int(parsed.size()), readings);
+
+    // Read a piece at a time, a line cut anywhere, it reads the same.
+    for (const int pieceSize : {1, 3, 4096}) {
+        ZelvoTraceParser parser;
+        bool ok = true;
+        for (int from = 0; ok && from < csv.size(); from += pieceSize)
+            ok = parser.add(csv.mid(from, pieceSize));
+        ok = ok && parser.finish();
+        QCOMPARE(ok, error.isEmpty());
+        QCOMPARE(parser.error(), reason);
+        if (ok)
+            QCOMPARE(int(parser.takeReadings().size()), readings);
+    }
 }
 
 QTEST_GUILESS_MAIN(TestZelvoTrace)
