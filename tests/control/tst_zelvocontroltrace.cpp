@@ -4,6 +4,7 @@
 #include "ZelvoFrame.h"
 #include "ui/sensor/ZelvoSensorList.h"
 #include "control/ZelvoTracePlayer.h"
+#include "control/ZelvoTraceReader.h"
 #include "record/ZelvoRecorder.h"
 
 #include <QByteArray>
@@ -49,6 +50,7 @@ private slots:
     void readingsArriveOnTime();
     void malformedTracePlaysNothing();
     void stopEndsPlaying();
+    void longTraceIsReadBetweenRequests();
     void manyReadingsAtOnceLeaveTheChannelServed();
     void slicesKeepTheManualClock();
 };
@@ -171,6 +173,27 @@ void TestZelvoControlTrace::stopEndsPlaying()
     QCOMPARE(ended.value("completed"), QJsonValue(false));
     QCOMPARE(ended.value("played"), QJsonValue(1));
     QCOMPARE(stopper.call({{"cmd", "trace"}, {"action", "stop"}}).value("stopped"), QJsonValue(false));
+}
+
+// A long file is read a piece at a time: another client is answered
+// meanwhile, and a stop then ends the reading, answering the play once.
+void TestZelvoControlTrace::longTraceIsReadBetweenRequests()
+{
+    ControlRig rig;
+    ControlClient player(rig.control.port());
+    ControlClient other(rig.control.port());
+    QVERIFY(isReady(rig, {&player, &other}));
+    // Many pieces, so that the reading is still under way when looked at.
+    const QString path = writeTrace("long-file.csv", QByteArray("0,compass,1,2,3\n").repeated(2000000));
+
+    player.send(QJsonDocument(playRequest(path)).toJson(QJsonDocument::Compact) + '\n');
+    QTRY_VERIFY(rig.control.controlCommands()->findChild<ZelvoTraceReader*>()->isReading());
+    QCOMPARE(other.call({{"cmd", "state"}}).value("trace").toObject().value("playing"), QJsonValue(false));
+    QCOMPARE(other.call({{"cmd", "trace"}, {"action", "stop"}}).value("stopped"), QJsonValue(true));
+    const QJsonObject answer = player.next();
+    QCOMPARE(answer.value("error"), QJsonValue(path + ": stopped before it was read"));
+    QCOMPARE(rig.control.controlCommands()->tracePlayer()->playedCount(), 0);
+    QCOMPARE(other.call(playRequest(writeTrace("short.csv", "0,light,1\n"))).value("ok"), QJsonValue(true));
 }
 
 // Readings due at once go out in slices: a request is answered between
