@@ -9,19 +9,30 @@ busy machine lets pass before the emulator runs at all.
 Then the agents leave, and the emulator's memory is compared with before
 they came.
 
-    unread_bench.py [--json FILE] [--batches N] [--agents N] ZELVO_EMULATOR
+Then agents that send too much: 1, 4, 8 and 16 connections at once each
+send one frame of two large PNG pictures (62 MB) and end; the picture
+store, two threads decoding and encoding each picture again, falls behind.
+The emulator's peak memory is set beside its idle memory plus the bound of
+what all inboxes hold (256 MiB): flat past it, where each connection held a
+whole frame and its decoding (about 190 MB each).
+
+    unread_bench.py [--json FILE] [--batches N] [--agents N] [--parts unread,inboxes] ZELVO_EMULATOR
 
 Exits 1 when a target is missed, 2 on errors.
 """
 from __future__ import annotations
 
 import argparse
+import base64
 import json
 import multiprocessing
+import os
 import socket
+import struct
 import sys
 import threading
 import time
+import zlib
 from pathlib import Path
 
 sys.path.insert(0, str(Path(__file__).resolve().parents[2] / "clients" / "python"))
@@ -30,6 +41,9 @@ from zelvo import Control, Emulator  # noqa: E402
 HELD_TARGET_MS = 20.0
 MEMORY_TARGET_MB = 5.0
 BATCH = 100
+INBOX_BOUND_MB = 256.0
+# What the picture store decodes at once, at most, beyond the inboxes' bound.
+PICTURES_MB = 256.0
 
 
 def rss_mb(pid: int) -> float:
@@ -121,13 +135,83 @@ def attack(program: str, agents: int, batches: int, reading: bool) -> dict:
         return {"held_ms": held.value * 1000, "seconds": took, "before": before, "peak": peak, "after": after}
 
 
+def png(width: int, height: int) -> bytes:
+    """A picture that compresses to nothing: as large as its pixels."""
+    def chunk(kind: bytes, data: bytes) -> bytes:
+        return struct.pack(">I", len(data)) + kind + data + struct.pack(">I", zlib.crc32(kind + data))
+    rows = b"".join(b"\0" + os.urandom(width * 4) for _ in range(height))
+    return (b"\x89PNG\r\n\x1a\n" + chunk(b"IHDR", struct.pack(">IIBBBBB", width, height, 8, 6, 0, 0, 0))
+            + chunk(b"IDAT", zlib.compress(rows, 0)) + chunk(b"IEND", b""))
+
+
+def flood(program: str, connections: int, frame: bytes) -> dict:
+    with Emulator(program) as emulator:
+        pid = emulator.process.pid
+        token = emulator.ports.token_file.read_text().strip()
+        with Control(emulator.ports.control, token) as probe:
+            probe.state()
+        idle = rss_mb(pid)
+        peak = idle
+        sent = threading.Barrier(connections + 1)
+
+        def agent() -> None:
+            with socket.create_connection(("127.0.0.1", emulator.ports.agent)) as link:
+                sent.wait()
+                link.sendall(frame)
+                link.shutdown(socket.SHUT_WR)
+                # The emulator closes once the frame has taken effect.
+                while link.recv(65536):
+                    pass
+
+        agents = [threading.Thread(target=agent) for _ in range(connections)]
+        for each in agents:
+            each.start()
+        sent.wait()
+        while any(each.is_alive() for each in agents):
+            peak = max(peak, rss_mb(pid))
+            time.sleep(0.02)
+        return {"idle": idle, "peak": peak}
+
+
+def inboxes(program: str, counts: list[int]) -> list[dict]:
+    picture = base64.b64encode(png(2400, 2400)).decode()
+    payload = json.dumps({"command.type": "agent_config", "appId": "flood",
+                          "images": [picture, picture]}).encode()
+    frame = struct.pack(">i", len(payload)) + payload
+    figures = []
+    for count in counts:
+        run = flood(program, count, frame)
+        floor = run["idle"] + INBOX_BOUND_MB
+        figures.append({"name": f"peak memory, {count} connections of {len(payload) >> 20} MiB frames (MB)",
+                        "value": round(run["peak"], 1), "floor_name": "idle + inboxes' bound",
+                        "floor": round(floor, 1), "target": f"value <= floor + {PICTURES_MB:g} (pictures)",
+                        "missed": run["peak"] > floor + PICTURES_MB})
+    return figures
+
+
 def main() -> int:
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
     parser.add_argument("--json", type=Path, help="also write the figures to this file")
     parser.add_argument("--agents", type=int, default=200)
     parser.add_argument("--batches", type=int, default=150)
+    parser.add_argument("--parts", default="unread,inboxes")
     parser.add_argument("program")
     args = parser.parse_args()
+    parts = args.parts.split(",")
+    figures = inboxes(args.program, [1, 4, 8, 16]) if "inboxes" in parts else []
+    missed = any(figure.pop("missed") for figure in figures)
+    if "unread" in parts:
+        first, unread_missed = unread(args)
+        figures, missed = first + figures, missed or unread_missed
+    for figure in figures:
+        print(f"{figure['name']:<52} {figure['value']:>8}   {figure['floor_name']}: {figure['floor']:>8}"
+              f"   target {figure['target']}")
+    if args.json:
+        args.json.write_text(json.dumps({"figures": figures}, indent=2) + "\n")
+    return 1 if missed else 0
+
+
+def unread(args) -> tuple[list[dict], bool]:
     reading = attack(args.program, args.agents, args.batches, True)
     unread = attack(args.program, args.agents, args.batches, False)
     grown = unread["after"] - unread["before"]
@@ -143,12 +227,7 @@ def main() -> int:
          "floor_name": "agents read", "floor": round(reading["after"] - reading["before"], 1),
          "target": f"value <= {MEMORY_TARGET_MB:g}"},
     ]
-    for figure in figures:
-        print(f"{figure['name']:<42} {figure['value']:>8}   {figure['floor_name']}: {figure['floor']:>8}"
-              f"   target {figure['target']}")
-    if args.json:
-        args.json.write_text(json.dumps({"figures": figures}, indent=2) + "\n")
-    return 1 if unread["held_ms"] > HELD_TARGET_MS or grown > MEMORY_TARGET_MB else 0
+    return figures, unread["held_ms"] > HELD_TARGET_MS or grown > MEMORY_TARGET_MB
 
 
 if __name__ == "__main__":
