@@ -10,6 +10,7 @@
 #include <QDebug>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QThreadPool>
 
 #include <utility>
 
@@ -28,7 +29,7 @@ ZelvoReceiver::ZelvoReceiver(ZelvoServer* server, QObject* parent)
     , server(server)
     , budget(server->inboxBudget())
     , budgetNumber(budget->join([this] { updateFull(); }))
-    , storing(this, [this](Step step) { onActionReceived(step); }, server->pictureWriter()->pool())
+    , storing(this, [this](Step step) { onActionReceived(std::move(step)); }, server->pictureWriter()->pool())
     , decoding(this, [this](Step step) { onDecoded(std::move(step.message), step.size); })
 {
 }
@@ -111,13 +112,18 @@ void ZelvoReceiver::onDecoded(ZelvoMessage message, qint64 size)
     storing.run([store = std::move(store), message = std::move(message), size] { return Step{message, store(), size}; });
 }
 
-void ZelvoReceiver::onActionReceived(const Step& step)
+void ZelvoReceiver::onActionReceived(Step step)
 {
     if (!step.message.action.args.isEmpty())
         qCDebug(zelvoLinkLog) << "ZelvoReceiver::onActionReceived COMMAND" << step.message.action.commandType();
     pendingBytes -= step.size;
     updateHeld();
     emit ready(step);
+    // A large frame's last copy (a configuration's pictures as text, twice
+    // the frame's size) goes on a pool thread: handing tens of megabytes
+    // back to the system holds a thread for milliseconds.
+    if (step.size >= offThreadBytes)
+        server->pictureWriter()->pool()->start([step = std::move(step)] {});
     if (isEmpty())
         emit emptied();
 }

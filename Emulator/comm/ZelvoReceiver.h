@@ -64,7 +64,7 @@ signals:
 
 private:
     void onDecoded(ZelvoMessage message, qint64 size);
-    void onActionReceived(const Step& step);
+    void onActionReceived(Step step);
     void updateFull();
     void updateHeld();
 
