@@ -90,18 +90,13 @@ def content(report):
             value, floor_value = path[q + "_us"], floor[q + "_us"]
             add("content", "%s %s" % (request, q), "%.1f us" % value, "draw alone " + q, "%.1f us" % floor_value,
                 "%.2f" % (value / floor_value), target)
-        # The frame's bytes over a plain socket, then the drawing, measured
-        # alternately with the path: the median of the runs' own ratios,
-        # and their spread (relative standard deviation) over the runs.
-        spread = runs(report, "cv").get("Path/" + request, {})
-        for q, target in (("p50", "<= 1.3"), ("p99", "none")):
-            if "socket_%s_us" % q not in path:
-                continue
-            ratio = "%.2f" % path["socket_ratio_" + q]
-            if "socket_ratio_" + q in spread:
-                ratio += " (spread %.1f %%)" % (100 * spread["socket_ratio_" + q])
-            add("content", "%s %s" % (request, q), "%.1f us" % path[q + "_us"], "plain socket + draw alone " + q,
-                "%.1f us" % path["socket_%s_us" % q], ratio, target)
+        carried = found.get("SocketFloor/" + request)
+        if carried:
+            # Context: the frame's bytes over a plain socket, then the drawing.
+            for q in ("p50", "p99"):
+                value, floor_value = path[q + "_us"], carried[q + "_us"]
+                add("content", "%s %s" % (request, q), "%.1f us" % value, "plain socket + draw alone " + q,
+                    "%.1f us" % floor_value, "%.2f" % (value / floor_value), "none")
     # The drawing that describes itself against the drawing before it did.
     for name, described in found.items():
         if not name.startswith("Description/"):
