@@ -176,18 +176,23 @@ private:
     std::vector<double> times;
 };
 
-void execute(ZelvoControlCommands* commands, const QJsonObject& request, bool* failed)
-{
-    commands->execute(request, [failed](const QJsonObject&, const QString& error) { *failed = *failed || !error.isEmpty(); });
-}
-
-// Starts the simulations and the trace from where the clock stands.
+// Starts the simulations and the trace from where the clock stands. The
+// trace answers once it is read, in turns of the loop, which this turns.
 bool startTimers(ZelvoControlCommands* commands, const QString& trace)
 {
-    bool failed = false;
+    std::vector<QJsonObject> requests;
     for (const char* sensor : {"battery", "accelerometer", "compass", "light"})
-        execute(commands, {{"cmd", "sensor"}, {"sensor", sensor}, {"action", "start"}}, &failed);
-    execute(commands, {{"cmd", "trace"}, {"file", trace}}, &failed);
+        requests.push_back({{"cmd", "sensor"}, {"sensor", sensor}, {"action", "start"}});
+    requests.push_back({{"cmd", "trace"}, {"file", trace}});
+    size_t answered = 0;
+    bool failed = false;
+    for (const QJsonObject& request : requests) {
+        commands->execute(request, [&answered, &failed](const QJsonObject&, const QString& error) {
+            ++answered;
+            failed = failed || !error.isEmpty();
+        });
+    }
+    waitFor([&] { return answered == requests.size(); });
     return !failed;
 }
 
