@@ -342,7 +342,7 @@ void ZelvoControlCommands::press(const ZelvoControlRequest& request, const Reply
     connect(window->control(target), &Button::released, pending, [pending, reply] {
         pending->finish([&reply] { reply({{QStringLiteral("releasedElsewhere"), true}}, QString()); });
     });
-    // Its client gone, the finger lifts.
+    // A hold may last minutes: its client gone, the finger lifts.
     pending->setCancelAnswer([this, target] { window->releaseControl(target); });
     const int holdMillis = request.whole(QStringLiteral("hold"));
     window->pressControl(target);
@@ -361,8 +361,14 @@ void ZelvoControlCommands::press(const ZelvoControlRequest& request, const Reply
 
 ZelvoPendingReply* ZelvoControlCommands::later(const ZelvoControlRequest& request)
 {
-    auto* pending = new ZelvoPendingReply(this);
+    ZelvoPendingReply* pending = untilReset();
     endWithClient(request, pending);
+    return pending;
+}
+
+ZelvoPendingReply* ZelvoControlCommands::untilReset()
+{
+    auto* pending = new ZelvoPendingReply(this);
     endedByReset.insert(pending);
     connect(pending, &QObject::destroyed, this, [this, pending] { endedByReset.remove(pending); });
     return pending;
@@ -393,7 +399,7 @@ void ZelvoControlCommands::longPress(const ZelvoControlRequest& request, const R
     // for the mouse; the answer waits for it without blocking the loop.
     const Control target = controlOf(request);
     const QString name = request.text(QStringLiteral("button"));
-    ZelvoPendingReply* pending = later(request);
+    ZelvoPendingReply* pending = untilReset();
     const Button* button = window->control(target);
     connect(button, &Button::longPressed, pending, [this, pending, target, reply] {
         pending->finish([this, target, &reply] {

@@ -91,6 +91,10 @@ private:
     // by a reset; on a manual clock a command that holds for device time
     // passes that time on it (ZelvoPendingReply::passManualTime()).
     ZelvoPendingReply* later(const ZelvoControlRequest& request);
+    // One that only a reset cancels: a long press ends as begun, its
+    // client gone or not, so that an agent never sees it turned into a
+    // click because a script went away.
+    ZelvoPendingReply* untilReset();
     // Cancelled when the request's client goes; a reset leaves it to its
     // own end (a clock advance, a recording's file).
     void endWithClient(const ZelvoControlRequest& request, ZelvoPendingReply* pending);
