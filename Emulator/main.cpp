@@ -24,6 +24,7 @@
 #include <QHostAddress>
 #include <QMessageBox>
 #include <QRegularExpression>
+#include <QTimer>
 
 #include <cstdio>
 
@@ -347,27 +348,42 @@ int qMain(int argc, char** argv)
     // file follow it, and are looked for on every change in the folder
     // after, as rm may still be deleting what was just written again.
     QFileSystemWatcher folderWatcher;
+    // A watch can be lost to rm's pace (the folder made again between two
+    // of its events, the old watch not yet dropped): while a file is still
+    // missing, the folder is looked at again shortly.
+    QTimer restoreAgain;
+    restoreAgain.setSingleShot(true);
+    restoreAgain.setInterval(200);
+    QString lastFailure;
     const auto restoreFiles = [&] {
         if (!QFileInfo::exists(control.tokenFile()))
             return;
         QString failure;
         dataLock.keep(&failure);
         const QString address = webAddressFile(control.tokenFile());
-        if (web.port() != 0 && !QFileInfo::exists(address))
+        const bool webAddress = web.port() != 0;
+        if (webAddress && !QFileInfo::exists(address))
             web.writeAddressFile(address, &failure);
         if (!options.portsFile.isEmpty() && !QFileInfo::exists(options.portsFile))
             writePortsFile(&failure);
-        // A folder gone again meanwhile brings them back with the token.
-        if (!failure.isEmpty() && QFileInfo::exists(control.tokenFile()))
+        // A folder gone again meanwhile brings them back with the token;
+        // a failure that stays is said once.
+        if (!failure.isEmpty() && failure != lastFailure && QFileInfo::exists(control.tokenFile()))
             std::fprintf(stderr, "ZelvoEmulator: %s\n", qUtf8Printable(failure));
+        lastFailure = failure;
         const QString folder = QFileInfo(control.tokenFile()).absolutePath();
         if (!folderWatcher.directories().contains(folder))
             folderWatcher.addPath(folder);
+        const bool missing = !dataLock.isKept() || (webAddress && !QFileInfo::exists(address))
+            || (!options.portsFile.isEmpty() && !QFileInfo::exists(options.portsFile));
+        if (missing)
+            restoreAgain.start();
     };
     if (controlListens) {
         restoreFiles();
         QObject::connect(&control, &ZelvoControlServer::tokenRewritten, &folderWatcher, restoreFiles);
         QObject::connect(&folderWatcher, &QFileSystemWatcher::directoryChanged, &folderWatcher, restoreFiles);
+        QObject::connect(&restoreAgain, &QTimer::timeout, &folderWatcher, restoreFiles);
     }
 
     const int result = application.exec();

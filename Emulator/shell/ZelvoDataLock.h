@@ -29,6 +29,8 @@ public:
     // unless another emulator has taken the folder meanwhile; what there is
     // to say about it in *message.
     void keep(QString* message);
+    // The lock file is this run's, or there is no lock to keep.
+    bool isKept() const { return descriptor < 0 || holdsPath(); }
 
 private:
     bool holdsPath() const;
