@@ -84,8 +84,8 @@ bool ZelvoTraceParser::add(const QByteArray& piece)
             return true;
         }
         partial.append(piece.constData(), end);
-        const QByteArray line = partial;
-        partial.clear();
+        QByteArray line;
+        line.swap(partial);
         from = end + 1;
         if (!parseLine(line))
             return false;
@@ -104,8 +104,8 @@ bool ZelvoTraceParser::finish()
 {
     if (!failure.isEmpty())
         return false;
-    const QByteArray line = partial;
-    partial.clear();
+    QByteArray line;
+    line.swap(partial);
     return parseLine(line);
 }
 

@@ -126,13 +126,17 @@ void ZelvoReceiver::onActionReceived(Step step)
     // the frame's size) goes on a pool thread: handing tens of megabytes
     // back to the system holds a thread for milliseconds.
     if (step.size >= offThreadBytes) {
-        // Handed over and let go under the pool's hand-off lock, which the
-        // thread sanitizer sees where it cannot see Qt's own.
+        // Handed over under the pool's hand-off lock, which the thread
+        // sanitizer sees where it cannot see Qt's own; let go outside it,
+        // so that the window's thread never waits for the freeing.
         auto dropped = std::make_shared<std::optional<Step>>(std::move(step));
         const std::lock_guard<std::mutex> handing(ZelvoOrderedWorkPrivate::handOff());
         server->pictureWriter()->pool()->start([dropped] {
-            const std::lock_guard<std::mutex> handing(ZelvoOrderedWorkPrivate::handOff());
-            dropped->reset();
+            std::optional<Step> last;
+            {
+                const std::lock_guard<std::mutex> taking(ZelvoOrderedWorkPrivate::handOff());
+                last.swap(*dropped);
+            }
         });
     }
     if (isEmpty())
