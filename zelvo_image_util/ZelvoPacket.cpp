@@ -66,7 +66,7 @@ qint64 ZelvoPacket::uint32FromIndex(int index) const
     }
     quint32 value = 0;
     for (int i = 3; i >= 0; --i)
-        value = value << 8 | bytes[size_t(index + i)];
+        value = value << 8 | bytes[size_t(index) + size_t(i)];
     return value;
 }
 
@@ -77,7 +77,7 @@ void ZelvoPacket::setUint32FromIndex(int index, quint32 value)
         return;
     }
     for (int i = 0; i < 4; ++i)
-        bytes[size_t(index + i)] = quint8(value >> (8 * i));
+        bytes[size_t(index) + size_t(i)] = quint8(value >> (8 * i));
 }
 
 quint16 ZelvoPacket::sequenceNumber() const

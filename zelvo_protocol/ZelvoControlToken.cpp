@@ -53,7 +53,7 @@ QByteArray ZelvoControlToken::forClient(const QString& path, QString* error)
 {
     if (!qEnvironmentVariableIsSet(environmentVariable))
         return readFile(path, error);
-    const QByteArray given = qgetenv(environmentVariable).trimmed();
+    QByteArray given = qgetenv(environmentVariable).trimmed();
     if (given.isEmpty())
         *error = QStringLiteral("%1 is set but empty").arg(QLatin1String(environmentVariable));
     return given;
@@ -74,7 +74,7 @@ QByteArray ZelvoControlToken::readFile(const QString& path, QString* error)
         *error = QStringLiteral("cannot read the control token %1: %2").arg(path, file.errorString());
         return QByteArray();
     }
-    const QByteArray value = file.read(maxFileSize).trimmed();
+    QByteArray value = file.read(maxFileSize).trimmed();
     if (value.isEmpty())
         *error = QStringLiteral("the control token file %1 is empty").arg(path);
     return value;

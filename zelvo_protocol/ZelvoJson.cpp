@@ -224,7 +224,7 @@ QJsonDocument ZelvoJson::parse(const QByteArray& text, QJsonParseError* error)
     std::vector<Span> spelt;
     const QByteArray spelled = spellNul(text, &spelt);
     QJsonParseError spelledError{};
-    const QJsonDocument document = parseWithoutRepeats(spelled, &spelledError);
+    QJsonDocument document = parseWithoutRepeats(spelled, &spelledError);
     if (error) {
         // The offset in the text as it came.
         int offset = spelledError.offset;

@@ -68,8 +68,9 @@ void paintSheet(QPainter& painter, const QRectF& area)
     const Shapes::Sensor sensors[] = {Shapes::Sensor::Battery, Shapes::Sensor::Accelerometer,
                                       Shapes::Sensor::Compass, Shapes::Sensor::Light};
     for (int i = 0; i < 4; ++i) {
-        const QPointF topLeft(area.left() + gap + (i % 2) * (side + gap),
-                              area.top() + gap + (i / 2) * (side + gap));
+        const int column = i % 2;
+        const int row = i / 2;
+        const QPointF topLeft(area.left() + gap + column * (side + gap), area.top() + gap + row * (side + gap));
         paintTile(painter, QRectF(topLeft, QSizeF(side, side)), sensors[i]);
     }
 }

@@ -66,7 +66,7 @@ QString AgentReplay::parse(const QStringList& arguments, Options* options)
     if (portsFileAt > 0)
         split.erase(split.begin() + portsFileAt, split.begin() + qMin(portsFileAt + 2, int(split.size())));
     for (int i = 2; i < split.size(); ++i) {
-        const QString argument = split.at(i);
+        const QString& argument = split.at(i);
         const bool hasValue = i + 1 < split.size();
         bool ok = true;
         if (argument == QLatin1String("--speed") && hasValue) {

@@ -128,7 +128,7 @@ QString takesText(const Field& field, const QString& given)
 // The value of one argument, or an undefined one with *error set.
 QJsonValue valueOf(const Field& field, const QString& text, QString* error)
 {
-    const QJsonValue value = field.fromCommandLine(text);
+    QJsonValue value = field.fromCommandLine(text);
     const bool fits = field.type == Field::Type::Numbers ? value.isDouble() && field.accepts(QJsonArray{value})
                                                          : !value.isUndefined() && field.accepts(value);
     if (fits)
