@@ -7,6 +7,7 @@
 #include "shell/ZelvoDataLock.h"
 #include "shell/ZelvoStopSignals.h"
 #include "util/ZelvoImageStore.h"
+#include "util/ZelvoMemory.h"
 #include "ZelvoLog.h"
 #include "ZelvoControlToken.h"
 #include "ZelvoInstance.h"
@@ -256,6 +257,7 @@ bool startWeb(ZelvoWebServer* web, const Options& options, const QString& tokenF
 
 int qMain(int argc, char** argv)
 {
+    ZelvoMemory::returnLargeBlocks();
     // Each part logs in a category of its own, yet its lines read as they
     // always have; QT_MESSAGE_PATTERN="%{category}: %{message}" names the
     // category to switch.

@@ -9,6 +9,13 @@
 #include <malloc.h>
 #endif
 
+void ZelvoMemory::returnLargeBlocks()
+{
+#if defined(__GLIBC__)
+    mallopt(M_MMAP_THRESHOLD, 1024 * 1024);
+#endif
+}
+
 void ZelvoMemory::giveBack()
 {
 #if defined(__GLIBC__)

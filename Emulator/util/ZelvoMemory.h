@@ -2,6 +2,14 @@
 
 namespace ZelvoMemory {
 
+// Blocks of a megabyte and more (a frame's slices, its decoded text, a
+// picture) come from the system and go back to it when freed. The C
+// library otherwise raises that threshold to the largest block freed and
+// keeps later ones in heaps of its own threads, which a burst of large
+// frames leaves the emulator holding for good. For the program's start,
+// before any thread runs.
+void returnLargeBlocks();
+
 // Hands the memory that large, finished work freed back to the system.
 // The C library keeps freed memory below the top of its heap for reuse,
 // so a burst (a trace of millions of readings, the answers a client left

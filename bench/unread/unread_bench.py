@@ -12,9 +12,10 @@ they came.
 Then agents that send too much: 1, 4, 8 and 16 connections at once each
 send one frame of two large PNG pictures (62 MB) and end; the picture
 store, two threads decoding and encoding each picture again, falls behind.
-The emulator's peak memory is set beside its idle memory plus the bound of
-what all inboxes hold (256 MiB): flat past it, where each connection held a
-whole frame and its decoding (about 190 MB each).
+Once every frame has taken effect, the emulator's peak memory (the kernel's
+high-water mark, which no sampling misses) is set beside its idle memory
+plus the bound of what all inboxes hold (256 MiB): flat past it, where each
+connection held a whole frame and its decoding (about 190 MB each).
 
     unread_bench.py [--json FILE] [--batches N] [--agents N] [--parts unread,inboxes] ZELVO_EMULATOR
 
@@ -46,9 +47,10 @@ INBOX_BOUND_MB = 256.0
 PICTURES_MB = 256.0
 
 
-def rss_mb(pid: int) -> float:
+def rss_mb(pid: int, field: str = "VmRSS") -> float:
+    """Resident now, or with VmHWM the most it ever was (the kernel's mark)."""
     for line in Path(f"/proc/{pid}/status").read_text().splitlines():
-        if line.startswith("VmRSS:"):
+        if line.startswith(field + ":"):
             return int(line.split()[1]) / 1024
     return 0.0
 
@@ -150,27 +152,36 @@ def flood(program: str, connections: int, frame: bytes) -> dict:
         token = emulator.ports.token_file.read_text().strip()
         with Control(emulator.ports.control, token) as probe:
             probe.state()
-        idle = rss_mb(pid)
-        peak = idle
-        sent = threading.Barrier(connections + 1)
+            idle = rss_mb(pid)
+            sent = threading.Barrier(connections + 1)
 
-        def agent() -> None:
-            with socket.create_connection(("127.0.0.1", emulator.ports.agent)) as link:
-                sent.wait()
-                link.sendall(frame)
-                link.shutdown(socket.SHUT_WR)
-                # The emulator closes once the frame has taken effect.
-                while link.recv(65536):
-                    pass
+            def agent() -> None:
+                with socket.create_connection(("127.0.0.1", emulator.ports.agent)) as link:
+                    sent.wait()
+                    link.sendall(frame)
+                    link.shutdown(socket.SHUT_WR)
+                    while link.recv(65536):
+                        pass
 
-        agents = [threading.Thread(target=agent) for _ in range(connections)]
-        for each in agents:
-            each.start()
-        sent.wait()
-        while any(each.is_alive() for each in agents):
-            peak = max(peak, rss_mb(pid))
-            time.sleep(0.02)
-        return {"idle": idle, "peak": peak}
+            agents = [threading.Thread(target=agent) for _ in range(connections)]
+            for each in agents:
+                each.start()
+            sent.wait()
+            for each in agents:
+                each.join()
+            # The emulator closes at the agent's end of sending; its frame
+            # takes effect later, once its pictures are stored.
+            deadline = time.monotonic() + 300
+            while time.monotonic() < deadline and configured(probe) < connections:
+                time.sleep(0.2)
+            if configured(probe) < connections:
+                raise RuntimeError("not every configuration took effect")
+            return {"idle": idle, "peak": rss_mb(pid, "VmHWM")}
+
+
+def configured(probe: Control) -> int:
+    records, _ = probe.log()
+    return sum(record.get("kind") == "agent_config" for record in records)
 
 
 def inboxes(program: str, counts: list[int]) -> list[dict]:
