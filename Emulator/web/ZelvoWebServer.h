@@ -67,10 +67,16 @@ public:
 
     // The display's change since before, a picture it showed, as the
     // viewers get it: the content id it shows (-1 for none) in four bytes,
-    // the left and top of the rectangle that differs in two bytes each, all
-    // big-endian, then that rectangle on black as PNG. The whole display
-    // when before is null or of another size, nothing when no pixel
-    // differs. Viewers that were sent the same picture share one encoding.
+    // the left, top, width and height of the rectangle that differs in two
+    // bytes each, all big-endian, then that rectangle on black, row by row,
+    // four bytes a pixel (red, green, blue, 255). Raw, not PNG: the page
+    // draws it at once, where a picture to decode waits for the browser's
+    // decoder threads, which a busy machine leaves waiting longest; the
+    // display is small and a change mostly a small part of it. The whole
+    // display when before is null or of another size, nothing when no
+    // pixel differs. Viewers that were sent the same picture share one
+    // encoding.
+    static constexpr int changeHeaderBytes = 12;
     QByteArray encodedChange(const QImage& before);
     const QImage& image() const { return frame; }
     quint64 frameNumber() const { return frames; }

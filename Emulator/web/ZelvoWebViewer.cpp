@@ -101,10 +101,22 @@ void ZelvoWebViewer::flush()
         stateDirty = false;
         socket->sendTextMessage(QString::fromUtf8(QByteArray("{\"type\":\"state\",\"state\":") + server->state() + '}'));
     }
-    if (socket->bytesToWrite() > maxUnsentBytes || unshown >= maxUnshown)
+    if (socket->bytesToWrite() > maxUnsentBytes)
         return;
+    // The picture first: a record update on its way never holds it back.
+    if (frameSent < server->frameNumber() && framesUnshown < maxUnshown) {
+        // The part that differs from what the page shows: a content's
+        // change is mostly a small part of the display.
+        const QByteArray change = server->encodedChange(imageSent);
+        frameSent = server->frameNumber();
+        imageSent = server->image();
+        if (!change.isEmpty()) {
+            ++framesUnshown;
+            socket->sendBinaryMessage(change);
+        }
+    }
     const ZelvoRecorder* recorder = server->controlCommands()->recorder();
-    if (recordsCleared || recordSent < recorder->lastSequence()) {
+    if (!recordsUnshown && (recordsCleared || recordSent < recorder->lastSequence())) {
         // A viewer held back gets the newest records; older ones it missed
         // are in zelvo-ctl log.
         const quint64 last = recorder->lastSequence();
@@ -117,19 +129,8 @@ void ZelvoWebViewer::flush()
             message.insert(QStringLiteral("cleared"), true);
         recordsCleared = false;
         recordSent = last;
-        ++unshown;
+        recordsUnshown = true;
         sendText(message);
-    }
-    if (frameSent < server->frameNumber() && unshown < maxUnshown && socket->bytesToWrite() <= maxUnsentBytes) {
-        // The part that differs from what the page shows: a content's
-        // change is mostly a small part of the display.
-        const QByteArray change = server->encodedChange(imageSent);
-        frameSent = server->frameNumber();
-        imageSent = server->image();
-        if (!change.isEmpty()) {
-            ++unshown;
-            socket->sendBinaryMessage(change);
-        }
     }
 }
 
@@ -168,7 +169,10 @@ void ZelvoWebViewer::handleRequest(const QString& message)
         return;
     }
     if (request.contains(QStringLiteral("shown"))) {
-        unshown = std::max(0, unshown - 1);
+        if (request.value(QStringLiteral("shown")).toString() == QLatin1String("records"))
+            recordsUnshown = false;
+        else
+            framesUnshown = std::max(0, framesUnshown - 1);
         scheduleFlush();
         return;
     }

@@ -15,11 +15,12 @@ class ZelvoWebServer;
 // state and the message record as they change (JSON text), and takes the
 // page's requests, which it applies as the control channel's commands.
 //
-// What it sends is bounded: the page tells when it has shown a frame or a
-// batch of records ({"shown": true}), and no more than maxUnshown of them
-// are on their way at once, so that a frame never waits behind a backlog
-// in the socket; past maxUnsentBytes waiting in the socket it sends no frames and
-// no records. Then the newest of each follows once the viewer has caught
+// What it sends is bounded: the page tells when it has shown a frame
+// ({"shown": "frame"}) or a batch of records ({"shown": "records"}); no
+// more than maxUnshown frames and one batch are on their way at once, each
+// kind counted apart so that a frame never waits behind a backlog in the
+// socket nor behind the records; past maxUnsentBytes waiting in the socket
+// it sends no frames and no records. Then the newest of each follows once the viewer has caught
 // up, so a slow viewer skips frames, sees no old ones, and its memory stays
 // flat. One that reads nothing while cutOffBytes wait is closed.
 //
@@ -34,6 +35,7 @@ class ZelvoWebViewer final : public QObject
 
 public:
     static constexpr qint64 maxUnsentBytes = 512 * 1024;
+    // Frames on their way to the page.
     static constexpr int maxUnshown = 3;
     static constexpr qint64 cutOffBytes = 8 * 1024 * 1024;
     // The records a viewer gets when it opens the page, and at most at once.
@@ -71,7 +73,9 @@ private:
     quint64 frameSent = 0;
     // The display as the page shows it, which the next change is taken from.
     QImage imageSent;
-    int unshown = 0;
+    int framesUnshown = 0;
+    // Records that arrive meanwhile go with the next batch.
+    bool recordsUnshown = false;
     quint64 recordSent = 0;
     bool recordsCleared = false;
     bool stateDirty = true;

@@ -95,12 +95,12 @@ struct Viewer
             painter.setCompositionMode(QPainter::CompositionMode_Source);
             painter.drawImage(rectOf(change).topLeft(), patch);
             painter.end();
-            ask({{"shown", true}});
+            ask({{"shown", "frame"}});
         });
         QObject::connect(&socket, &QWebSocket::textMessageReceived, &socket, [this](const QString& text) {
             texts.append(QJsonDocument::fromJson(text.toUtf8()).object());
-            if (texts.constLast().value("type") == "records")
-                ask({{"shown", true}});
+            if (texts.constLast().value("type") == "records" && showsRecords)
+                ask({{"shown", "records"}});
         });
         socket.open(url);
     }
@@ -125,12 +125,20 @@ struct Viewer
         return QTest::qWaitFor(arrived, 10000) ? found : QJsonObject();
     }
     static int contentIdOf(const QByteArray& change) { return qFromBigEndian<qint32>(change.constData()); }
-    static QImage imageOf(const QByteArray& change) { return QImage::fromData(change.mid(8), "PNG"); }
     static QRect rectOf(const QByteArray& change)
     {
-        return QRect(QPoint(qFromBigEndian<quint16>(change.constData() + 4),
-                            qFromBigEndian<quint16>(change.constData() + 6)),
-                     imageOf(change).size());
+        const auto field = [&change](int at) { return int(qFromBigEndian<quint16>(change.constData() + at)); };
+        return QRect(field(4), field(6), field(8), field(10));
+    }
+    // Null when the pixels are not as many as the rectangle holds.
+    static QImage imageOf(const QByteArray& change)
+    {
+        const QRect rect = rectOf(change);
+        if (change.size() != ZelvoWebServer::changeHeaderBytes + rect.width() * rect.height() * 4)
+            return QImage();
+        return QImage(reinterpret_cast<const uchar*>(change.constData()) + ZelvoWebServer::changeHeaderBytes,
+                      rect.width(), rect.height(), QImage::Format_RGBX8888)
+            .convertToFormat(QImage::Format_RGB32);
     }
 
     QWebSocket socket;
@@ -138,6 +146,9 @@ struct Viewer
     // The display as the changes drew it.
     QImage display;
     QList<QJsonObject> texts;
+    // Whether it tells the records it was sent were shown, as the page does
+    // once it has listed them.
+    bool showsRecords = true;
 };
 
 QList<int> gesturesOf(const QList<QByteArray>& events)
@@ -209,6 +220,7 @@ private slots:
     void heldButtonIsReleasedWhenViewerGoes();
     void viewersAreBoundedAndCleanedUp();
     void slowViewerSkipsFramesWithinBound();
+    void framesPassRecordsNotShown();
     void requestFloodWaitsForItsAnswers();
 };
 
@@ -585,13 +597,33 @@ void TestZelvoWebServer::slowViewerSkipsFramesWithinBound()
     const int held = frames;
     QVERIFY2(held >= 1 && held <= ZelvoWebViewer::maxUnshown, qPrintable(QString::number(held)));
     // A client's frames are masked; a zero mask leaves the text as it is.
-    const QByteArray shown = R"({"shown": true})";
+    const QByteArray shown = R"({"shown": "frame"})";
     slow.write(QByteArray("\x81") + char(0x80 | shown.size()) + QByteArray(4, '\0') + shown);
     QTRY_VERIFY((bytes += slow.readAll(), frames += binaryFramesIn(&bytes), frames == held + 1));
     // Real time on purpose: no further frame comes during a span of it.
     QTest::qWait(100);
     bytes += slow.readAll();
     QCOMPARE(frames + binaryFramesIn(&bytes), held + 1);
+}
+
+// A page still listing the records it was sent gets the display's changes
+// all the same, and no more records until it has listed those.
+void TestZelvoWebServer::framesPassRecordsNotShown()
+{
+    WebRig rig;
+    TestAgent agent(rig.server);
+    QVERIFY(rig.started && TestAgent::waitUntilServed(rig.server, {&agent}));
+    Viewer viewer(rig.live(rig.token()));
+    viewer.showsRecords = false;
+    QTRY_VERIFY(viewer.isOpen());
+    QVERIFY(agent.setPersistingTimes(0, 60000));
+    for (int id = 1; id <= 3 * ZelvoWebViewer::maxUnshown; ++id) {
+        QVERIFY(agent.show(QStringLiteral("busy"), id, QStringLiteral("0"), {}, {QStringLiteral("line %1").arg(id)}));
+        QTRY_COMPARE(Viewer::contentIdOf(viewer.changes.constLast()), id);
+    }
+    QCOMPARE(std::count_if(viewer.texts.cbegin(), viewer.texts.cend(),
+                           [](const QJsonObject& text) { return text.value("type") == "records"; }),
+             1);
 }
 
 // Many requests in one go from a viewer that reads nothing: the answers
