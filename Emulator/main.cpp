@@ -4,6 +4,7 @@
 #include "web/ZelvoWebServer.h"
 #include "ui/ZelvoEmulator.h"
 #include "comm/ZelvoServer.h"
+#include "services/ZelvoServices.h"
 #include "shell/ZelvoDataLock.h"
 #include "shell/ZelvoStopSignals.h"
 #include "util/ZelvoImageStore.h"
@@ -295,8 +296,9 @@ int qMain(int argc, char** argv)
                                 QStringLiteral("ZelvoEmulator: %1").arg(error));
     }
 
-    ZelvoClock clock(options.clock);
-    ZelvoServer server(&clock);
+    // Made before, and gone after, everyone they are handed to.
+    ZelvoServices services(options.clock);
+    ZelvoServer server(services.clock.get(), services.recorder.get(), services.pictureWriter.get());
     if (!server.start(options.agentAddress(), instance.agentPort)) {
         // An address of no interface of this machine is no other emulator.
         if (server.serverError() != QAbstractSocket::AddressInUseError)
@@ -310,12 +312,12 @@ int qMain(int argc, char** argv)
     qCDebug(zelvoWindowLog) << "Zelvo Emulator started, agents connect on port" << server.serverPort();
     qCDebug(zelvoWindowLog) << "ZelvoServer::main";
 
-    ZelvoEmulator emulator(&server, nullptr);
+    ZelvoEmulator emulator(&server, services, nullptr);
     if (!instance.dataDirectory.isEmpty())
         emulator.imageStore()->setDataDirectory(instance.dataDirectory);
     emulator.show();
 
-    ZelvoControlServer control(&emulator, &server);
+    ZelvoControlServer control(&emulator, &server, services);
     if (options.control && !control.start(instance.controlPort, instance.tokenFile(), options.controlAddress())) {
         std::fprintf(stderr, "ZelvoEmulator: no control channel: %s\n", qUtf8Printable(control.errorString()));
         // Without the port it was asked for, or that a ports file would
@@ -326,7 +328,7 @@ int qMain(int argc, char** argv)
     }
     const bool controlListens = !control.tokenFile().isEmpty();
 
-    ZelvoWebServer web(&emulator, control.controlCommands(), &control.accessToken());
+    ZelvoWebServer web(&emulator, control.controlCommands(), services, &control.accessToken());
     if (options.web) {
         if (startWeb(&web, options, control.tokenFile(), &error)) {
             const QString address = web.address().toString();

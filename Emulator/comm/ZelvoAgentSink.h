@@ -3,7 +3,10 @@
 #include "record/ZelvoRecord.h"
 #include "util/ZelvoImageWriter.h"
 
+#include <QList>
 #include <QString>
+
+#include <utility>
 
 struct ZelvoContent;
 struct ZelvoTiming;
@@ -24,4 +27,16 @@ public:
     virtual void applyConfiguration(const ZelvoImageWriter::Configuration& configuration,
                                     const ZelvoRecord::Source& source) = 0;
     virtual void applyContent(const ZelvoContent& content, const ZelvoRecord::Source& source) = 0;
+
+    // A job storing the agent's pictures in its directory of sink; without
+    // a sink they are refused, as they have nowhere to go.
+    static ZelvoImageWriter::Job pictureJob(ZelvoAgentSink* sink, const ZelvoImageWriter& writer,
+                                            const QString& agentHash, const QList<QString>& images)
+    {
+        ZelvoImageWriter::Configuration configuration;
+        configuration.agentHash = agentHash;
+        if (sink)
+            configuration.directory = sink->pictureDirectory(agentHash, &configuration.writeError);
+        return writer.job(std::move(configuration), images);
+    }
 };

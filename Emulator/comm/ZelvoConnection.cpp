@@ -24,9 +24,13 @@ constexpr qint64 heldManyBytes = 64 * 1024;
 constexpr qint64 strangerUnsentShare = 1024 * 1024;
 }
 
-ZelvoConnection::ZelvoConnection(ZelvoServer* server, QTcpSocket* socket, int number)
+ZelvoConnection::ZelvoConnection(ZelvoServer* server, QTcpSocket* socket, int number, ZelvoClock* clock,
+                                 ZelvoRecorder* recorder, ZelvoImageWriter* pictures)
     : tcpSocket(socket)
     , server(server)
+    , deviceClock(clock)
+    , messageRecorder(recorder)
+    , pictures(pictures)
     , peerName(socket ? QStringLiteral("%1:%2").arg(socket->peerAddress().toString()).arg(socket->peerPort()) : QString())
     , connectionNumber(number)
 {
@@ -47,9 +51,9 @@ ZelvoConnection::~ZelvoConnection()
 void ZelvoConnection::falseRun()
 {
     qCDebug(zelvoLinkLog) << "ZelvoConnection::falseRun 1";
-    zelvoReceiver = std::make_unique<ZelvoReceiver>(server);
-    zelvoSocket = std::make_unique<ZelvoSocket>(tcpSocket, server->frameBudget(), server->clock());
-    zelvoSender = std::make_unique<ZelvoSender>(zelvoSocket.get(), server->clock(), server->linkDelay());
+    zelvoReceiver = std::make_unique<ZelvoReceiver>(server, pictures);
+    zelvoSocket = std::make_unique<ZelvoSocket>(tcpSocket, server->frameBudget(), deviceClock);
+    zelvoSender = std::make_unique<ZelvoSender>(zelvoSocket.get(), deviceClock, server->linkDelay());
     ZelvoSocket* socket = zelvoSocket.get();
     connect(socket, &ZelvoSocket::dataReceived, zelvoReceiver.get(), &ZelvoReceiver::onDataReceived);
     connect(socket, &ZelvoSocket::frameProgress, zelvoReceiver.get(), &ZelvoReceiver::onFrameProgress);
@@ -59,7 +63,7 @@ void ZelvoConnection::falseRun()
     // A frame comes after every timer due by now, however the bytes were
     // cut: one write of two contents is two contents a moment apart.
     connect(zelvoReceiver.get(), &ZelvoReceiver::decoded, this, [this](const ZelvoMessage& message) {
-        server->clock()->catchUp();
+        deviceClock->catchUp();
         recordFrame(message);
     });
     connect(zelvoReceiver.get(), &ZelvoReceiver::ready, this, &ZelvoConnection::onMessage);
@@ -191,7 +195,7 @@ void ZelvoConnection::recordFrame(const ZelvoMessage& message)
         record.clamped = message.timing.clamped;
     record.size = message.payload.size();
     record.payload = message.payload;
-    server->recorder()->append(std::move(record));
+    messageRecorder->append(std::move(record));
 }
 
 void ZelvoConnection::recordSkippedFrame(qint64 size, qint64 limit)
@@ -202,7 +206,7 @@ void ZelvoConnection::recordSkippedFrame(qint64 size, qint64 limit)
     record.source.peer = peerName;
     record.size = size;
     record.limit = limit;
-    server->recorder()->append(std::move(record));
+    messageRecorder->append(std::move(record));
 }
 
 void ZelvoConnection::onZelvoConfig(const ZelvoMessage& message)

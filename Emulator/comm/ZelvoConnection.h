@@ -12,6 +12,8 @@
 
 class QTcpSocket;
 class ZelvoAction;
+class ZelvoClock;
+class ZelvoRecorder;
 class ZelvoSender;
 struct ZelvoMessage;
 class ZelvoServer;
@@ -55,8 +57,10 @@ class ZelvoConnection final : public QObject
     Q_DISABLE_COPY_MOVE(ZelvoConnection)
 
 public:
-    // number: the connection's number among those the server accepted.
-    ZelvoConnection(ZelvoServer* server, QTcpSocket* socket, int number);
+    // number: the connection's number among those the server accepted;
+    // clock, recorder and pictures are the server's, outliving it.
+    ZelvoConnection(ZelvoServer* server, QTcpSocket* socket, int number, ZelvoClock* clock, ZelvoRecorder* recorder,
+                    ZelvoImageWriter* pictures);
     ~ZelvoConnection() override;
 
     // Builds the framing socket, inbox and sender; until then the
@@ -116,6 +120,9 @@ private:
     // Handed to the framing socket, which owns it from then on.
     QTcpSocket* tcpSocket = nullptr;
     ZelvoServer* server = nullptr;
+    ZelvoClock* deviceClock = nullptr;
+    ZelvoRecorder* messageRecorder = nullptr;
+    ZelvoImageWriter* pictures = nullptr;
     QString peerName;
     int connectionNumber = 0;
     // Its socket has closed: it goes once nothing of it waits.

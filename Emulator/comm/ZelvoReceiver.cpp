@@ -27,12 +27,13 @@ constexpr qint64 offThreadBytes = 512 * 1024;
 
 } // namespace
 
-ZelvoReceiver::ZelvoReceiver(ZelvoServer* server, QObject* parent)
+ZelvoReceiver::ZelvoReceiver(ZelvoServer* server, ZelvoImageWriter* pictures, QObject* parent)
     : QObject(parent)
     , server(server)
+    , pictures(pictures)
     , budget(server->inboxBudget())
     , budgetNumber(budget->join([this] { updateFull(); }))
-    , storing(this, [this](Step step) { onActionReceived(std::move(step)); }, server->pictureWriter()->pool())
+    , storing(this, [this](Step step) { onActionReceived(std::move(step)); }, pictures->pool())
     , decoding(this, [this](Step step) { onDecoded(std::move(step.message), step.size); })
 {
 }
@@ -105,12 +106,8 @@ void ZelvoReceiver::onDecoded(ZelvoMessage message, qint64 size)
         storing.add({std::move(message), {}, size});
         return;
     }
-    ZelvoImageWriter::Configuration configuration;
-    configuration.agentHash = message.agentConfig.agentHash;
-    if (ZelvoAgentSink* sink = server->agentSink())
-        configuration.directory = sink->pictureDirectory(configuration.agentHash, &configuration.writeError);
-    const QList<QString> images = message.agentConfig.images;
-    ZelvoImageWriter::Job store = server->pictureWriter()->job(std::move(configuration), images);
+    ZelvoImageWriter::Job store = ZelvoAgentSink::pictureJob(server->agentSink(), *pictures,
+                                                             message.agentConfig.agentHash, message.agentConfig.images);
     message.payload.clear();
     storing.run([store = std::move(store), message = std::move(message), size] { return Step{message, store(), size}; });
 }
@@ -131,7 +128,7 @@ void ZelvoReceiver::onActionReceived(Step step)
         // so that the window's thread never waits for the freeing.
         auto dropped = std::make_shared<std::optional<Step>>(std::move(step));
         const std::lock_guard<std::mutex> handing(ZelvoOrderedWorkPrivate::handOff());
-        server->pictureWriter()->pool()->start([dropped] {
+        pictures->pool()->start([dropped] {
             std::optional<Step> last;
             {
                 const std::lock_guard<std::mutex> taking(ZelvoOrderedWorkPrivate::handOff());

@@ -40,7 +40,8 @@ public:
         qint64 size = 0;
     };
 
-    explicit ZelvoReceiver(ZelvoServer* server, QObject* parent = nullptr);
+    // pictures stores the configurations' pictures, on its own pool.
+    ZelvoReceiver(ZelvoServer* server, ZelvoImageWriter* pictures, QObject* parent = nullptr);
     ~ZelvoReceiver() override;
 
     // A frame's payload in the slices it was read in.
@@ -69,6 +70,7 @@ private:
     void updateHeld();
 
     ZelvoServer* server = nullptr;
+    ZelvoImageWriter* pictures = nullptr;
     std::shared_ptr<ZelvoInboxBudget> budget;
     int budgetNumber = 0;
     qint64 readingBytes = 0;

@@ -67,15 +67,14 @@ QString shownEndpoint(const QHostAddress& address, quint16 port)
 
 } // namespace
 
-ZelvoServer::ZelvoServer(ZelvoClock* clock, QObject* parent)
+ZelvoServer::ZelvoServer(ZelvoClock* clock, ZelvoRecorder* recorder, ZelvoImageWriter* pictures, QObject* parent)
     : QTcpServer(parent)
-    , ownClock(clock ? nullptr : std::make_unique<ZelvoClock>())
-    , deviceClock(clock ? clock : ownClock.get())
-    , messageRecorder(new ZelvoRecorder(ZelvoRecorder::defaultCapacity, deviceClock, this))
+    , deviceClock(clock)
+    , messageRecorder(recorder)
     , unfinishedFrames(std::make_shared<ZelvoFrameBudget>())
     , inboxes(std::make_shared<ZelvoInboxBudget>())
     , acceptRetryTimer(new QTimer(this))
-    , pictures(std::make_unique<ZelvoImageWriter>())
+    , pictures(pictures)
 {
     // Others may connect to the relayed signals by signature.
     qRegisterMetaType<QList<QString>>("QList<QString>");
@@ -86,9 +85,22 @@ ZelvoServer::ZelvoServer(ZelvoClock* clock, QObject* parent)
     qCDebug(zelvoLinkLog) << "\033[94mZelvoServer::ZelvoServer \033[0m";
 }
 
+ZelvoServer::ZelvoServer(ZelvoClock* clock, QObject* parent)
+    : ZelvoServer(clock ? clock : new ZelvoClock, nullptr, nullptr, parent)
+{
+    if (!clock)
+        ownClock.reset(deviceClock);
+    ownRecorder = std::make_unique<ZelvoRecorder>(ZelvoRecorder::defaultCapacity, deviceClock);
+    messageRecorder = ownRecorder.get();
+    ownPictures = std::make_unique<ZelvoImageWriter>();
+    pictures = ownPictures.get();
+}
+
 ZelvoServer::~ZelvoServer()
 {
     qCDebug(zelvoLinkLog) << "Invoked Destructor of ZelvoServer";
+    // Pictures of agents no longer served are not stored any more.
+    pictures->cancelAll();
     qDeleteAll(std::exchange(connectionList, {}));
     releaseReserve();
 }
@@ -243,7 +255,7 @@ void ZelvoServer::onNewConnection()
         socket->deleteLater();
         return;
     }
-    auto* connection = new ZelvoConnection(this, socket, ++acceptedConnections);
+    auto* connection = new ZelvoConnection(this, socket, ++acceptedConnections, deviceClock, messageRecorder, pictures);
     // Parented so that connections awaiting their deferred deletion, or
     // dropped by clientDone, go with the server.
     connection->setParent(this);
@@ -269,11 +281,8 @@ void ZelvoServer::onZelvoConfig(int minPersistingTimeMillis, int maxPersistingTi
 
 void ZelvoServer::onAgentConfig(const QString& agentHash, const QList<QString>& imagesByteArray)
 {
-    ZelvoImageWriter::Configuration configuration;
-    configuration.agentHash = agentHash;
-    if (agentMessages)
-        configuration.directory = agentMessages->pictureDirectory(agentHash, &configuration.writeError);
-    applyConfiguration(pictures->job(std::move(configuration), imagesByteArray)(), imagesByteArray, {});
+    applyConfiguration(ZelvoAgentSink::pictureJob(agentMessages, *pictures, agentHash, imagesByteArray)(),
+                       imagesByteArray, {});
 }
 
 void ZelvoServer::onAgentContent(const QString& agentHash, int contentId, const QString& layId,

@@ -34,13 +34,16 @@ class ZelvoServer : public QTcpServer
     Q_DISABLE_COPY_MOVE(ZelvoServer)
 
 public:
-    // Every timed behaviour of the link and of whoever builds on this
-    // server follows clock; without one the server keeps a real-time clock
-    // of its own.
     // What all agents together may leave unread of the events sent to
     // them; each alone may leave less (ZelvoFrame::maxUnsentSize).
     static constexpr qint64 maxUnsentEventBytes = 64 * 1024 * 1024;
 
+    // Every timed behaviour of the link follows clock; what became of each
+    // agent message goes to recorder; pictures stores the configurations'
+    // pictures. All three outlive the server.
+    ZelvoServer(ZelvoClock* clock, ZelvoRecorder* recorder, ZelvoImageWriter* pictures, QObject* parent = nullptr);
+    // For a link on its own: a real-time clock (unless one is given), a
+    // record and a picture writer of its own.
     explicit ZelvoServer(ZelvoClock* clock = nullptr, QObject* parent = nullptr);
     ~ZelvoServer() override;
 
@@ -49,17 +52,11 @@ public:
     bool setup();
 
     QList<ZelvoConnection*> connections() const;
-    // What became of every agent message, for whoever wants to read it.
-    ZelvoRecorder* recorder() const { return messageRecorder; }
-    ZelvoClock* clock() const { return deviceClock; }
     // What the unfinished frames of this server's agents may hold together.
     std::shared_ptr<ZelvoFrameBudget> frameBudget() const { return unfinishedFrames; }
     // What the inboxes of this server's agents may hold together; shared,
     // since connections waiting for their deferred deletion outlive it.
     std::shared_ptr<ZelvoInboxBudget> inboxBudget() const { return inboxes; }
-    // Stores the pictures of every agent's configurations, within one
-    // budget of decoded bytes.
-    ZelvoImageWriter* pictureWriter() const { return pictures.get(); }
 
     // Where the agents' messages take effect; none: they are only
     // recorded and signalled. The sink outlives its setting.
@@ -135,7 +132,10 @@ private:
     bool holdReserve();
     void releaseReserve();
 
+    // Those of a link on its own; the ones handed in are used otherwise.
     std::unique_ptr<ZelvoClock> ownClock;
+    std::unique_ptr<ZelvoRecorder> ownRecorder;
+    std::unique_ptr<ZelvoImageWriter> ownPictures;
     ZelvoClock* deviceClock = nullptr;
     QList<ZelvoConnection*> connectionList;
     ZelvoRecorder* messageRecorder = nullptr;
@@ -153,9 +153,7 @@ private:
     int linkDelayMillis = 0;
     qint64 droppedMessages = 0;
     ZelvoAgentSink* agentMessages = nullptr;
-    // Declared after the connections' owner data, first to go: its pool's
-    // jobs are cancelled and waited for.
-    std::unique_ptr<ZelvoImageWriter> pictures;
+    ZelvoImageWriter* pictures = nullptr;
     // Connections accepted so far: the number of the next is one more.
     int acceptedConnections = 0;
 };

@@ -5,6 +5,7 @@
 #include "control/ZelvoTracePlayer.h"
 #include "control/ZelvoTraceReader.h"
 #include "comm/ZelvoServer.h"
+#include "services/ZelvoServices.h"
 #include "pending/ZelvoPendingReply.h"
 #include "pose/ZelvoHeadMotion.h"
 #include "ui/Button.h"
@@ -124,11 +125,16 @@ QString framesWithoutEffect(const ZelvoRecorder& recorder, const QString& agentH
 
 } // namespace
 
-ZelvoControlCommands::ZelvoControlCommands(ZelvoEmulator* window, ZelvoServer* server, QObject* parent)
+ZelvoControlCommands::ZelvoControlCommands(ZelvoEmulator* window, ZelvoServer* server, const ZelvoServices& services,
+                                           QObject* parent)
     : QObject(parent)
     , window(window)
     , server(server)
-    , player(new ZelvoTracePlayer(server->clock(), this))
+    , deviceClock(services.clock.get())
+    , messageRecorder(services.recorder.get())
+    , head(services.headMotion.get())
+    , displayRecorder(services.displayRecorder.get())
+    , player(new ZelvoTracePlayer(deviceClock, this))
     , reader(new ZelvoTraceReader(this))
 {
     connect(player, &ZelvoTracePlayer::readingDue, this, &ZelvoControlCommands::shoot);
@@ -137,11 +143,6 @@ ZelvoControlCommands::ZelvoControlCommands(ZelvoEmulator* window, ZelvoServer* s
 }
 
 ZelvoControlCommands::~ZelvoControlCommands() = default;
-
-ZelvoRecorder* ZelvoControlCommands::recorder() const
-{
-    return server->recorder();
-}
 
 ZelvoControlCommands::Operation ZelvoControlCommands::operation(const QString& operationName)
 {
@@ -189,7 +190,7 @@ ZelvoControlCommands::Operation ZelvoControlCommands::operation(const QString& o
 
 void ZelvoControlCommands::catchUpClock() const
 {
-    server->clock()->catchUp();
+    deviceClock->catchUp();
 }
 
 void ZelvoControlCommands::execute(const QJsonObject& json, const Reply& reply, QObject* client)
@@ -269,14 +270,14 @@ void ZelvoControlCommands::recordCommand(const QString& given, const QString& er
                        error.isEmpty() ? ZelvoRecord::Outcome::Info : ZelvoRecord::Outcome::Refused);
     record.text = given;
     record.error = error;
-    server->recorder()->append(std::move(record));
+    messageRecorder->append(std::move(record));
 }
 
 void ZelvoControlCommands::mark(const ZelvoControlRequest& request, const Reply& reply)
 {
     ZelvoRecord record(ZelvoRecord::Direction::Control, ZelvoRecord::Kind::Mark, ZelvoRecord::Outcome::Info);
     record.text = request.text(QStringLiteral("text"));
-    const quint64 sequence = server->recorder()->append(std::move(record));
+    const quint64 sequence = messageRecorder->append(std::move(record));
     reply({{QStringLiteral("seq"), double(sequence)}}, QString());
 }
 
@@ -284,12 +285,10 @@ void ZelvoControlCommands::report(const ZelvoControlRequest& request, const Repl
 {
     const quint64 since = quint64(request.number(QStringLiteral("since")));
     const QString title = request.text(QStringLiteral("title"));
-    ZelvoRecorder* recorder = server->recorder();
-    const ZelvoClock* clock = window->clock();
     // Once the display's last changes are compressed; the records are
     // taken then too, so that both end at the same moment.
     window->displayHistory()->framesSince(
-        since, [recorder, clock, since, title, reply](const ZelvoDisplayHistory::Frames& frames, qint64 dropped) {
+        since, [recorder = messageRecorder, clock = deviceClock, since, title, reply](const ZelvoDisplayHistory::Frames& frames, qint64 dropped) {
             ZelvoReport report;
             report.title = title.isEmpty() ? QStringLiteral("ZelvoEmulator") : title;
             report.madeMillis = QDateTime::currentMSecsSinceEpoch();
@@ -349,14 +348,14 @@ void ZelvoControlCommands::press(const ZelvoControlRequest& request, const Reply
     // Timed from the instant the button's long press is timed from, and
     // started after it: at one instant that timer fires first, so a hold of
     // Button::longPressMillis is long, as "held at least 750 ms" has it.
-    server->clock()->singleShotAt(window->control(target)->pressedAt() + holdMillis, pending,
+    deviceClock->singleShotAt(window->control(target)->pressedAt() + holdMillis, pending,
                                   [this, pending, target, reply] {
                                       pending->finish([this, target, &reply] {
                                           window->releaseControl(target);
                                           reply({{QStringLiteral("releasedElsewhere"), false}}, QString());
                                       });
                                   });
-    pending->passManualTime(server->clock(), holdMillis);
+    pending->passManualTime(deviceClock, holdMillis);
 }
 
 ZelvoPendingReply* ZelvoControlCommands::later(const ZelvoControlRequest& request)
@@ -412,7 +411,7 @@ void ZelvoControlCommands::longPress(const ZelvoControlRequest& request, const R
     });
     pending->setCancelAnswer([this, target] { window->releaseControl(target); });
     window->pressControl(target);
-    pending->passManualTime(server->clock(), Button::longPressMillis);
+    pending->passManualTime(deviceClock, Button::longPressMillis);
 }
 
 void ZelvoControlCommands::sensorShot(const ZelvoControlRequest& request, const Reply& reply)
@@ -490,7 +489,7 @@ void ZelvoControlCommands::stopTrace(const ZelvoControlRequest&, const Reply& re
     reader->cancel();
     player->stop();
     if (headMoved)
-        window->headMotion()->stop();
+        head->stop();
     QJsonObject results = traceState(*player);
     results.insert(QStringLiteral("stopped"), wasPlaying);
     reply(results, QString());
@@ -531,7 +530,7 @@ void ZelvoControlCommands::playTrace(const ZelvoControlRequest& request, const R
         const qint64 duration = readings.back().millis;
         player->play(std::move(readings));
         if (waitForEnd) {
-            pending->passManualTime(server->clock(), duration);
+            pending->passManualTime(deviceClock, duration);
             return;
         }
         pending->finish([this, &reply, duration] {
@@ -572,7 +571,7 @@ void ZelvoControlCommands::screenshot(const ZelvoControlRequest& request, const 
 
 void ZelvoControlCommands::recordDisplay(const ZelvoControlRequest& request, const Reply& reply)
 {
-    ZelvoDisplayRecorder* display = window->displayRecorder();
+    ZelvoDisplayRecorder* display = displayRecorder;
     const QString path = request.text(QStringLiteral("file"));
     const double seconds = request.number(QStringLiteral("seconds"));
     QString error;
@@ -592,7 +591,7 @@ void ZelvoControlCommands::recordDisplay(const ZelvoControlRequest& request, con
         });
     endWithClient(request, pending);
     if (display->remainingMillis() >= 0) {
-        pending->passManualTime(server->clock(), display->remainingMillis());
+        pending->passManualTime(deviceClock, display->remainingMillis());
         return;
     }
     // The recording a reset ended is still being written: this one, and its
@@ -600,7 +599,7 @@ void ZelvoControlCommands::recordDisplay(const ZelvoControlRequest& request, con
     auto* beginning = new ZelvoPendingReply(pending);
     connect(display, &ZelvoDisplayRecorder::finished, beginning, [this, display, pending, beginning] {
         beginning->finish([this, display, pending] {
-            pending->passManualTime(server->clock(), display->remainingMillis());
+            pending->passManualTime(deviceClock, display->remainingMillis());
         });
     });
 }
@@ -618,7 +617,7 @@ void ZelvoControlCommands::recordSession(const ZelvoControlRequest& request, con
 
 void ZelvoControlCommands::stopRecording(const ZelvoControlRequest& request, const Reply& reply)
 {
-    ZelvoDisplayRecorder* display = window->displayRecorder();
+    ZelvoDisplayRecorder* display = displayRecorder;
     ZelvoSessionRecorder* session = window->sessionRecorder();
     // One that stopped by itself is ended here too, with its reason.
     const bool displayWasRecording = display->isRecording() || !display->failure().isEmpty();
@@ -692,7 +691,7 @@ void ZelvoControlCommands::wait(const ZelvoControlRequest& request, const Reply&
     };
 
     // The content's fate may be known already: the latest matching record.
-    const ZelvoRecorder* recorder = server->recorder();
+    const ZelvoRecorder* recorder = messageRecorder;
     for (int index = recorder->size() - 1; index >= 0; --index) {
         const ZelvoRecord& record = recorder->at(index);
         if (record.sequence <= since)
@@ -709,7 +708,7 @@ void ZelvoControlCommands::wait(const ZelvoControlRequest& request, const Reply&
     }
 
     ZelvoPendingReply* pending = later(request);
-    connect(server->recorder(), &ZelvoRecorder::appended, pending, [pending, matches, settle](const ZelvoRecord& record) {
+    connect(messageRecorder, &ZelvoRecorder::appended, pending, [pending, matches, settle](const ZelvoRecord& record) {
         if (matches(record))
             pending->finish([&settle, &record] { settle(record); });
     });
@@ -720,7 +719,7 @@ void ZelvoControlCommands::wait(const ZelvoControlRequest& request, const Reply&
     const quint64 began = request.has(QStringLiteral("since")) ? since : recorder->lastSequence();
     pending->expireAfter(timeoutMillis, [this, agentHash, timeoutMillis, began, reply] {
         reply({}, QStringLiteral("no content of %1 on the display after %2 ms").arg(agentHash).arg(timeoutMillis)
-                      + framesWithoutEffect(*server->recorder(), agentHash, began));
+                      + framesWithoutEffect(*messageRecorder, agentHash, began));
     });
     // What came before the reset is gone, and what comes after is another
     // test's.
@@ -747,13 +746,13 @@ void ZelvoControlCommands::waitRemoved(const ZelvoControlRequest& request, const
     // display already shows it then), its removal at the maximum time
     // (recorded just before the display is cleared), or a reset.
     ZelvoPendingReply* pending = later(request);
-    connect(server->recorder(), &ZelvoRecorder::appended, pending,
+    connect(messageRecorder, &ZelvoRecorder::appended, pending,
             [pending, shown, gone, agentHash](const ZelvoRecord& record) {
                 const bool removal = record.kind == ZelvoRecord::Kind::ContentRemoved && record.agent == agentHash;
                 if (removal || !shown())
                     pending->finish(gone);
             });
-    connect(server->recorder(), &ZelvoRecorder::cleared, pending, [pending, shown, gone] {
+    connect(messageRecorder, &ZelvoRecorder::cleared, pending, [pending, shown, gone] {
         if (!shown())
             pending->finish(gone);
     });
@@ -764,7 +763,6 @@ void ZelvoControlCommands::waitRemoved(const ZelvoControlRequest& request, const
 
 void ZelvoControlCommands::clock(const ZelvoControlRequest& request, const Reply& reply)
 {
-    ZelvoClock* deviceClock = server->clock();
     const QString action = request.action();
     if (action == QLatin1String("pause")) {
         deviceClock->pause();
@@ -790,7 +788,6 @@ void ZelvoControlCommands::clock(const ZelvoControlRequest& request, const Reply
 
 QJsonObject ZelvoControlCommands::clockState() const
 {
-    const ZelvoClock* deviceClock = server->clock();
     QJsonObject state{{QStringLiteral("mode"), ZelvoClock::modeName(deviceClock->mode())},
                       {QStringLiteral("now"), double(deviceClock->now())}};
     if (deviceClock->isAdvancing())
@@ -800,7 +797,7 @@ QJsonObject ZelvoControlCommands::clockState() const
 
 QJsonObject ZelvoControlCommands::recordingState() const
 {
-    const ZelvoDisplayRecorder* display = window->displayRecorder();
+    const ZelvoDisplayRecorder* display = displayRecorder;
     const ZelvoSessionRecorder* session = window->sessionRecorder();
     QJsonObject state{{QStringLiteral("display"), display->isRecording()},
                       {QStringLiteral("session"), session->isRecording()}};
@@ -874,7 +871,6 @@ void ZelvoControlCommands::screen(const ZelvoControlRequest&, const Reply& reply
 
 QJsonObject ZelvoControlCommands::headState() const
 {
-    const ZelvoHeadMotion* head = window->headMotion();
     return {{QStringLiteral("yaw"), head->pose().yaw()},
             {QStringLiteral("pitch"), head->pose().pitch()},
             {QStringLiteral("roll"), head->pose().roll()},
@@ -884,14 +880,12 @@ QJsonObject ZelvoControlCommands::headState() const
 
 void ZelvoControlCommands::setPose(const ZelvoControlRequest& request, const Reply& reply)
 {
-    ZelvoHeadMotion* head = window->headMotion();
     head->set(requestedPose(request, head->pose()));
     reply({{QStringLiteral("pose"), headState()}}, QString());
 }
 
 void ZelvoControlCommands::movePose(const ZelvoControlRequest& request, const Reply& reply)
 {
-    ZelvoHeadMotion* head = window->headMotion();
     // The move under way ends first, answering its own request, so that
     // its end is not taken for this one's.
     head->stop();
@@ -911,12 +905,11 @@ void ZelvoControlCommands::movePose(const ZelvoControlRequest& request, const Re
         millis = request.whole(QStringLiteral("over"));
         head->move(requestedPose(request, head->pose()), millis);
     }
-    pending->passManualTime(server->clock(), millis);
+    pending->passManualTime(deviceClock, millis);
 }
 
 void ZelvoControlCommands::poseState(const ZelvoControlRequest& request, const Reply& reply)
 {
-    ZelvoHeadMotion* head = window->headMotion();
     if (request.action() == QLatin1String("rate"))
         head->setRate(request.whole(QStringLiteral("rate")));
     else if (request.action() == QLatin1String("stop"))
@@ -927,7 +920,6 @@ void ZelvoControlCommands::poseState(const ZelvoControlRequest& request, const R
 void ZelvoControlCommands::followTracePose(const ZelvoSensorReading& pose, qint64 dueAt, const ZelvoSensorReading& next,
                                            qint64 nextDueAt)
 {
-    ZelvoHeadMotion* head = window->headMotion();
     const ZelvoHeadPose here = headPoseOf(pose);
     const bool first = !traceMovesHead;
     traceMovesHead = true;

@@ -11,11 +11,15 @@
 
 class QJsonObject;
 class QString;
+class ZelvoClock;
 class ZelvoControlRequest;
+class ZelvoDisplayRecorder;
+class ZelvoHeadMotion;
 class ZelvoPendingReply;
 class ZelvoSensorReading;
 class ZelvoRecorder;
 class ZelvoServer;
+class ZelvoServices;
 class ZelvoTracePlayer;
 class ZelvoTraceReader;
 
@@ -36,7 +40,9 @@ public:
     // What a declared command does, by its operation name ("button click").
     using Operation = void (ZelvoControlCommands::*)(const ZelvoControlRequest& request, const Reply& reply);
 
-    ZelvoControlCommands(ZelvoEmulator* window, ZelvoServer* server, QObject* parent = nullptr);
+    // window, server and services must outlive the commands.
+    ZelvoControlCommands(ZelvoEmulator* window, ZelvoServer* server, const ZelvoServices& services,
+                         QObject* parent = nullptr);
     ~ZelvoControlCommands() override;
 
     // Checks the request against its declaration and applies it, after
@@ -58,7 +64,6 @@ public:
     // The web page's address with its token, which the "web" command
     // tells; empty while no page is served.
     void setWebAddress(const QString& address) { webAddress = address; }
-    ZelvoRecorder* recorder() const;
 
 private:
     using Control = ZelvoEmulator::Control;
@@ -129,6 +134,10 @@ private:
 
     ZelvoEmulator* window = nullptr;
     ZelvoServer* server = nullptr;
+    ZelvoClock* deviceClock = nullptr;
+    ZelvoRecorder* messageRecorder = nullptr;
+    ZelvoHeadMotion* head = nullptr;
+    ZelvoDisplayRecorder* displayRecorder = nullptr;
     ZelvoTracePlayer* player = nullptr;
     ZelvoTraceReader* reader = nullptr;
     QString webAddress;

@@ -2,6 +2,7 @@
 
 #include "control/ZelvoControlCommands.h"
 #include "control/ZelvoControlSession.h"
+#include "services/ZelvoServices.h"
 #include "ZelvoLog.h"
 
 #include <QDebug>
@@ -15,10 +16,12 @@
 #include <QTcpSocket>
 #include <QTimer>
 
-ZelvoControlServer::ZelvoControlServer(ZelvoEmulator* window, ZelvoServer* server, QObject* parent)
+ZelvoControlServer::ZelvoControlServer(ZelvoEmulator* window, ZelvoServer* server, const ZelvoServices& services,
+                                       QObject* parent)
     : QObject(parent)
     , listener(new QTcpServer(this))
-    , commands(new ZelvoControlCommands(window, server, this))
+    , commands(new ZelvoControlCommands(window, server, services, this))
+    , messageRecorder(services.recorder.get())
     , tokenWatcher(new QFileSystemWatcher(this))
     , tokenRetry(new QTimer(this))
 {
@@ -118,7 +121,7 @@ void ZelvoControlServer::onNewConnection()
                 ->close(QStringLiteral("closed for a newer connection: only %1 may wait to authenticate")
                             .arg(maxAuthenticating));
         auto* session = new ZelvoControlSession(
-            socket, commands, &token, [this](ZelvoControlSession* asking) { return admit(asking); }, this);
+            socket, commands, messageRecorder, &token, [this](ZelvoControlSession* asking) { return admit(asking); }, this);
         if (!session->isAuthenticated())
             authenticating.append(session);
         connect(session, &QObject::destroyed, this, [this](QObject* gone) {

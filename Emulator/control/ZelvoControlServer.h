@@ -16,7 +16,9 @@ class QTimer;
 class ZelvoControlCommands;
 class ZelvoControlSession;
 class ZelvoEmulator;
+class ZelvoRecorder;
 class ZelvoServer;
+class ZelvoServices;
 
 // The control channel: scripts and CI jobs press the buttons, drive the
 // sensors and look at the display through it, as a person at the mouse
@@ -38,7 +40,9 @@ public:
     // How soon a token that could not be written again is tried again.
     static constexpr int tokenRetryMillis = 200;
 
-    ZelvoControlServer(ZelvoEmulator* window, ZelvoServer* server, QObject* parent = nullptr);
+    // window, server and services must outlive the channel.
+    ZelvoControlServer(ZelvoEmulator* window, ZelvoServer* server, const ZelvoServices& services,
+                       QObject* parent = nullptr);
     // Removes the token file: a token of a finished run admits nothing.
     ~ZelvoControlServer() override;
 
@@ -80,6 +84,7 @@ private:
     // Said once while the token cannot be written again.
     bool tokenLost = false;
     ZelvoControlCommands* commands = nullptr;
+    ZelvoRecorder* messageRecorder = nullptr;
     // Sessions still authenticating, oldest first, and the admitted ones.
     QList<QObject*> authenticating;
     QSet<QObject*> admitted;

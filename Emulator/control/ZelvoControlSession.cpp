@@ -35,11 +35,12 @@ constexpr qint64 requestStartBytes = 64;
 
 } // namespace
 
-ZelvoControlSession::ZelvoControlSession(QTcpSocket* socket, ZelvoControlCommands* commands,
+ZelvoControlSession::ZelvoControlSession(QTcpSocket* socket, ZelvoControlCommands* commands, ZelvoRecorder* recorder,
                                          const ZelvoControlToken* token, Admission admit, QObject* parent)
     : QObject(parent)
     , socket(socket)
     , commands(commands)
+    , messageRecorder(recorder)
     , token(token)
     , admit(std::move(admit))
     , authTimer(new QTimer(this))
@@ -170,12 +171,11 @@ void ZelvoControlSession::log(const QJsonValue& id, const QJsonObject& request)
         answer(id, ZelvoControlCommand::usageError(), error);
         return;
     }
-    ZelvoRecorder* recorder = commands->recorder();
     if (parsed.follow) {
         following = true;
-        new ZelvoControlLog(recorder, socket, parsed.agent, this);
+        new ZelvoControlLog(messageRecorder, socket, parsed.agent, this);
     }
-    answer(id, ZelvoControlLog::answer(*recorder, parsed), QString());
+    answer(id, ZelvoControlLog::answer(*messageRecorder, parsed), QString());
 }
 
 QByteArray ZelvoControlSession::answerLine(const QJsonValue& id, QJsonObject results, const QString& error)

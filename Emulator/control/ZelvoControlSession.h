@@ -12,6 +12,7 @@ class QTcpSocket;
 class QTimer;
 class ZelvoControlCommands;
 class ZelvoControlToken;
+class ZelvoRecorder;
 
 // One control connection. The wire format is one JSON object per line each
 // way: a request {"id": ..., "cmd": ..., ...} and its answer {"id": ...,
@@ -40,7 +41,9 @@ public:
     using Admission = std::function<QString(ZelvoControlSession*)>;
 
     // Takes the socket as its child; deletes itself when the socket closes.
-    ZelvoControlSession(QTcpSocket* socket, ZelvoControlCommands* commands, const ZelvoControlToken* token,
+    // recorder is what the log command reads and follows.
+    ZelvoControlSession(QTcpSocket* socket, ZelvoControlCommands* commands, ZelvoRecorder* recorder,
+                        const ZelvoControlToken* token,
                         Admission admit, QObject* parent);
     ~ZelvoControlSession() override;
 
@@ -64,6 +67,7 @@ private:
 
     QTcpSocket* socket = nullptr;
     ZelvoControlCommands* commands = nullptr;
+    ZelvoRecorder* messageRecorder = nullptr;
     const ZelvoControlToken* token = nullptr;
     Admission admit;
     QTimer* authTimer = nullptr;

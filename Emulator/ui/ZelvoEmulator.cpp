@@ -12,6 +12,7 @@
 #include "util/ZelvoImageStore.h"
 #include "util/ZelvoPictureCache.h"
 #include "comm/ZelvoServer.h"
+#include "services/ZelvoServices.h"
 #include "recording/ZelvoDisplayHistory.h"
 #include "recording/ZelvoDisplayRecorder.h"
 #include "record/ZelvoRecorder.h"
@@ -58,10 +59,13 @@ QImage statusIcon(const QString& name)
 
 } // namespace
 
-ZelvoEmulator::ZelvoEmulator(ZelvoServer* server, QWidget* parent)
+ZelvoEmulator::ZelvoEmulator(ZelvoServer* server, const ZelvoServices& services, QWidget* parent)
     : QGraphicsView(parent)
     , randomizer(128, true)
     , server(server)
+    , services(services)
+    , messageRecorder(services.recorder.get())
+    , pictureWriter(services.pictureWriter.get())
     , display(new ZelvoDisplay)
     , fullScreenButton(new Button(fullScreenOnPicture()))
     , plusButton(new Button(QPixmap(QStringLiteral(":/data/buttonplus.png")),
@@ -75,17 +79,17 @@ ZelvoEmulator::ZelvoEmulator(ZelvoServer* server, QWidget* parent)
     , lightSensorEvent(ZelvoVocabulary::LightSensorEvent)
     // A top-level window of its own beside the glasses; the destructor deletes it.
     , sensorList(new ZelvoSensorList(nullptr))
-    , deviceClock(server->clock())
+    , deviceClock(services.clock.get())
     , minPersistingTimer(new ZelvoClockTimer(deviceClock, this))
     , maxPersistingTimer(new ZelvoClockTimer(deviceClock, this))
     , batteryTimer(new ZelvoClockTimer(deviceClock, this))
     , accelerometerTimer(new ZelvoClockTimer(deviceClock, this))
     , compassTimer(new ZelvoClockTimer(deviceClock, this))
     , lightSensorTimer(new ZelvoClockTimer(deviceClock, this))
-    , head(new ZelvoHeadMotion(deviceClock, this))
-    , displayRecording(new ZelvoDisplayRecorder(deviceClock, this))
-    , sessionRecording(new ZelvoSessionRecorder(server->recorder(), this))
-    , displayChanges(new ZelvoDisplayHistory(server->recorder(), deviceClock, this))
+    , head(services.headMotion.get())
+    , displayRecording(services.displayRecorder.get())
+    , sessionRecording(new ZelvoSessionRecorder(messageRecorder, this))
+    , displayChanges(new ZelvoDisplayHistory(messageRecorder, deviceClock, this))
     // Every window gets its own copies, a second window in a process included.
     , layouts(ZelvoLayout::builtInLayouts())
     , agentImages(std::make_unique<ZelvoImageStore>())
@@ -121,13 +125,12 @@ ZelvoEmulator::ZelvoEmulator(ZelvoServer* server, QWidget* parent)
 
     // Queued: the session recording stops in the middle of a record being
     // appended.
-    const auto recordStop = [server](const QString&, const QString& reason) {
+    const auto recordStop = [this](const QString&, const QString& reason) {
         ZelvoRecord record(ZelvoRecord::Direction::Link, ZelvoRecord::Kind::RecordingStopped,
                            ZelvoRecord::Outcome::Info, ZelvoRecord::Reason::WriteFailed);
         record.writeError = reason;
-        server->recorder()->append(std::move(record));
+        messageRecorder->append(std::move(record));
     };
-    displayRecording->followRecord(server->recorder());
     connect(displayRecording, &ZelvoDisplayRecorder::stoppedByFailure, this, recordStop, Qt::QueuedConnection);
     connect(sessionRecording, &ZelvoSessionRecorder::stoppedByFailure, this, recordStop, Qt::QueuedConnection);
 
@@ -215,7 +218,7 @@ ZelvoEmulator::~ZelvoEmulator()
 void ZelvoEmulator::toggleMessagesWindow()
 {
     if (!messagesWindow) {
-        messagesWindow = std::make_unique<ZelvoMessagesWindow>(server->recorder());
+        messagesWindow = std::make_unique<ZelvoMessagesWindow>(messageRecorder);
         connect(messagesWindow.get(), &ZelvoMessagesWindow::devicePanelRequested, this,
                 &ZelvoEmulator::toggleDevicePanel);
     }
@@ -225,7 +228,7 @@ void ZelvoEmulator::toggleMessagesWindow()
 void ZelvoEmulator::toggleDevicePanel()
 {
     if (!devicePanel)
-        devicePanel = std::make_unique<ZelvoDevicePanel>(this, server);
+        devicePanel = std::make_unique<ZelvoDevicePanel>(this, server, services);
     devicePanel->setVisible(!devicePanel->isVisible());
 }
 

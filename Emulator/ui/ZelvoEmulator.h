@@ -31,8 +31,10 @@ class ZelvoHeadMotion;
 class ZelvoMessagesWindow;
 class ZelvoImageStore;
 class ZelvoPictureCache;
+class ZelvoRecorder;
 class ZelvoSensorList;
 class ZelvoServer;
+class ZelvoServices;
 class ZelvoSessionRecorder;
 
 // The main window: the glasses with their display, the hardware buttons and
@@ -48,7 +50,9 @@ class ZelvoEmulator : public QGraphicsView, public ZelvoAgentSink
     Q_DISABLE_COPY_MOVE(ZelvoEmulator)
 
 public:
-    ZelvoEmulator(ZelvoServer* server, QWidget* parent);
+    // services are shared with the server, the control channel and the
+    // page; both must outlive the window.
+    ZelvoEmulator(ZelvoServer* server, const ZelvoServices& services, QWidget* parent);
     ~ZelvoEmulator() override;
 
     // Shows content of the content area's size (none: an empty display)
@@ -131,8 +135,6 @@ public:
     bool isFullScreenMode() const { return fullScreen; }
     bool isMinPersistingTimerRunning() const;
     bool isMaxPersistingTimerRunning() const;
-    // The device clock of the window and its server.
-    ZelvoClock* clock() const { return deviceClock; }
     int battery() const { return batteryPercent; }
     // The bolt shows while the battery simulation runs or when charging was set.
     bool isBatteryCharging() const;
@@ -149,12 +151,8 @@ public:
     // The panel offers its own operations (a reading, a simulation started
     // or stopped) to whoever holds the window.
     ZelvoSensorList* sensorPanel() { return sensorList; }
-    // The wearer's head, whose pose gives compass and accelerometer
-    // readings, for the panels, the control channel and traces alike.
-    ZelvoHeadMotion* headMotion() const { return head; }
-    // The recordings of the display and of the agent link, for the control
-    // channel and the window's own buttons alike.
-    ZelvoDisplayRecorder* displayRecorder() const { return displayRecording; }
+    // The recording of the agent link, for the control channel and the
+    // device panel alike.
     ZelvoSessionRecorder* sessionRecorder() const { return sessionRecording; }
     // The display's changes since the start or the last reset, for reports.
     ZelvoDisplayHistory* displayHistory() const { return displayChanges; }
@@ -286,6 +284,9 @@ private:
     bool statusStripConnected = false;
     Randomizer randomizer;
     ZelvoServer* server = nullptr;
+    const ZelvoServices& services;
+    ZelvoRecorder* messageRecorder = nullptr;
+    ZelvoImageWriter* pictureWriter = nullptr;
     ZelvoDisplay* display = nullptr;
     Button* fullScreenButton = nullptr;
     Button* plusButton = nullptr;

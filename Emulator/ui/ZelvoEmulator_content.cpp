@@ -133,7 +133,7 @@ void ZelvoEmulator::onAgentConfig(const QString& agentHash, const QList<QString>
 
 void ZelvoEmulator::saveAgentImages(const QString& agentHash, const QList<QString>& images)
 {
-    server->onAgentConfig(agentHash, images);
+    applyConfiguration(pictureJob(this, *pictureWriter, agentHash, images)(), {});
 }
 
 void ZelvoEmulator::onAgentContent(const QString& agentHash, int contentId, const QString& layId,
@@ -163,7 +163,7 @@ void ZelvoEmulator::applyTiming(const ZelvoTiming& timing, const ZelvoRecord::So
     record.minMillis = timing.minMillis;
     record.maxMillis = timing.maxMillis;
     record.source = source;
-    server->recorder()->append(std::move(record));
+    messageRecorder->append(std::move(record));
 }
 
 void ZelvoEmulator::applyConfiguration(const ZelvoImageWriter::Configuration& configuration,
@@ -217,7 +217,7 @@ void ZelvoEmulator::applyConfiguration(const ZelvoImageWriter::Configuration& co
                                           << (configured ? " is CONFIGURED" : " is NOT CONFIGURED") << "!!!!\033[0m";
     record.stored = stored;
     record.refusals = std::move(refusals);
-    server->recorder()->append(std::move(record));
+    messageRecorder->append(std::move(record));
 }
 
 void ZelvoEmulator::applyContent(const ZelvoContent& content, const ZelvoRecord::Source& source)
@@ -425,7 +425,7 @@ void ZelvoEmulator::recordContent(ZelvoRecord record)
     if (record.kind == ZelvoRecord::Kind::AgentContent)
         record.source = contentSource;
     lastOutcome = record;
-    lastOutcome.sequence = server->recorder()->append(std::move(record));
+    lastOutcome.sequence = messageRecorder->append(std::move(record));
 }
 
 ZelvoScreen::Text ZelvoEmulator::drawElidedText(QPainter* painter, const QRect& rect, const QString& text,

@@ -30,13 +30,13 @@ void ZelvoEmulator::dispatchSensorEvent(const ZelvoEvent& event, const QString& 
     record.agents = server->connections().size() - dropped.size();
     // Sent to no one but dropped for some: only the drops are news.
     if (record.agents > 0 || dropped.isEmpty())
-        server->recorder()->append(record);
+        messageRecorder->append(record);
     record.outcome = ZelvoRecord::Outcome::Dropped;
     record.reason = ZelvoRecord::Reason::DelayedEventsFull;
     record.agents = 0;
     for (const QString& peer : dropped) {
         record.source.peer = peer;
-        server->recorder()->append(record);
+        messageRecorder->append(record);
     }
 }
 

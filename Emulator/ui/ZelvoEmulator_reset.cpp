@@ -59,6 +59,6 @@ void ZelvoEmulator::reset()
     updateDisplay(QImage(), false);
     showBatteryInPanel();
     // Last, so that the record holds nothing of what the reset did.
-    server->recorder()->clear();
+    messageRecorder->clear();
     agentImages->removeAgentImages();
 }

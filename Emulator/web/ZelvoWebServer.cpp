@@ -2,6 +2,7 @@
 
 #include "control/ZelvoControlCommands.h"
 #include "recording/ZelvoDisplayRecorder.h"
+#include "services/ZelvoServices.h"
 #include "ui/ZelvoEmulator.h"
 #include "util/ZelvoUtil.h"
 #include "web/ZelvoHttpRequest.h"
@@ -63,11 +64,12 @@ QByteArray inlineHashes(const QByteArray& page, const QByteArray& tag)
 
 } // namespace
 
-ZelvoWebServer::ZelvoWebServer(ZelvoEmulator* window, ZelvoControlCommands* commands,
+ZelvoWebServer::ZelvoWebServer(ZelvoEmulator* window, ZelvoControlCommands* commands, const ZelvoServices& services,
                                const ZelvoControlToken* token, QObject* parent)
     : QObject(parent)
     , window(window)
     , commands(commands)
+    , messageRecorder(services.recorder.get())
     , token(token)
     , listener(new QTcpServer(this))
     , upgrader(new QWebSocketServer(QStringLiteral("ZelvoEmulator"), QWebSocketServer::NonSecureMode, this))
@@ -89,7 +91,7 @@ ZelvoWebServer::ZelvoWebServer(ZelvoEmulator* window, ZelvoControlCommands* comm
     connect(listener, &QTcpServer::newConnection, this, &ZelvoWebServer::onNewConnection);
     connect(upgrader, &QWebSocketServer::newConnection, this, &ZelvoWebServer::onNewViewer);
     connect(stateTimer, &QTimer::timeout, this, &ZelvoWebServer::refreshState);
-    connect(window->displayRecorder(), &ZelvoDisplayRecorder::imageShown, this, [this](const QImage& image) {
+    connect(services.displayRecorder.get(), &ZelvoDisplayRecorder::imageShown, this, [this](const QImage& image) {
         onDisplayShown(image, this->window->contentIdOnDisplay());
     });
     frame = window->displayImage();
@@ -301,7 +303,7 @@ void ZelvoWebServer::closeAfterAnswer(QTcpSocket* socket, QObject* guard)
 void ZelvoWebServer::onNewViewer()
 {
     while (QWebSocket* socket = upgrader->nextPendingConnection()) {
-        auto* viewer = new ZelvoWebViewer(socket, this);
+        auto* viewer = new ZelvoWebViewer(socket, this, messageRecorder);
         ++viewers;
         connect(viewer, &QObject::destroyed, this, [this] {
             if (--viewers == 0)

@@ -16,6 +16,8 @@ class ZelvoControlCommands;
 class ZelvoControlToken;
 class ZelvoEmulator;
 class ZelvoHttpRequest;
+class ZelvoRecorder;
+class ZelvoServices;
 class ZelvoWebViewer;
 
 // The emulator's web page: one page that shows the display live, the
@@ -43,8 +45,10 @@ public:
     static constexpr int requestTimeoutMillis = 10000;
 
     // token and commands outlive the server (the control channel owns both).
-    ZelvoWebServer(ZelvoEmulator* window, ZelvoControlCommands* commands, const ZelvoControlToken* token,
-                   QObject* parent = nullptr);
+    // services outlive the server too; the page shows their record and
+    // display.
+    ZelvoWebServer(ZelvoEmulator* window, ZelvoControlCommands* commands, const ZelvoServices& services,
+                   const ZelvoControlToken* token, QObject* parent = nullptr);
     ~ZelvoWebServer() override;
 
     // Listens on host at port (0 picks a free one); false with
@@ -105,6 +109,7 @@ private:
 
     ZelvoEmulator* window = nullptr;
     ZelvoControlCommands* commands = nullptr;
+    ZelvoRecorder* messageRecorder = nullptr;
     const ZelvoControlToken* token = nullptr;
     QTcpServer* listener = nullptr;
     QWebSocketServer* upgrader = nullptr;

@@ -32,10 +32,11 @@ bool isPageCommand(const QString& command)
 
 } // namespace
 
-ZelvoWebViewer::ZelvoWebViewer(QWebSocket* socket, ZelvoWebServer* server)
+ZelvoWebViewer::ZelvoWebViewer(QWebSocket* socket, ZelvoWebServer* server, const ZelvoRecorder* recorder)
     : QObject(server)
     , socket(socket)
     , server(server)
+    , messageRecorder(recorder)
     , flushTimer(new QTimer(this))
 {
     socket->setParent(this);
@@ -55,13 +56,12 @@ ZelvoWebViewer::ZelvoWebViewer(QWebSocket* socket, ZelvoWebServer* server)
         stateDirty = true;
         scheduleFlush();
     });
-    ZelvoRecorder* recorder = server->controlCommands()->recorder();
-    connect(recorder, &ZelvoRecorder::appended, this, &ZelvoWebViewer::scheduleFlush);
-    connect(recorder, &ZelvoRecorder::cleared, this, [this] {
+    connect(messageRecorder, &ZelvoRecorder::appended, this, &ZelvoWebViewer::scheduleFlush);
+    connect(messageRecorder, &ZelvoRecorder::cleared, this, [this] {
         recordsCleared = true;
         scheduleFlush();
     });
-    const quint64 last = recorder->lastSequence();
+    const quint64 last = messageRecorder->lastSequence();
     recordSent = last > quint64(recordsAtOnce) ? last - recordsAtOnce : 0;
     scheduleFlush();
 }
@@ -115,7 +115,7 @@ void ZelvoWebViewer::flush()
             socket->sendBinaryMessage(change);
         }
     }
-    const ZelvoRecorder* recorder = server->controlCommands()->recorder();
+    const ZelvoRecorder* recorder = messageRecorder;
     if (!recordsUnshown && (recordsCleared || recordSent < recorder->lastSequence())) {
         // A viewer held back gets the newest records; older ones it missed
         // are in zelvo-ctl log.

@@ -8,6 +8,7 @@
 class QJsonObject;
 class QTimer;
 class QWebSocket;
+class ZelvoRecorder;
 class ZelvoWebServer;
 
 // One browser watching: its WebSocket gets the display's changes since what
@@ -48,7 +49,8 @@ public:
     static constexpr int requestsAtOnce = 16;
 
     // Takes the socket over; deletes itself once the socket closes.
-    ZelvoWebViewer(QWebSocket* socket, ZelvoWebServer* server);
+    // recorder is the record the page lists.
+    ZelvoWebViewer(QWebSocket* socket, ZelvoWebServer* server, const ZelvoRecorder* recorder);
     ~ZelvoWebViewer() override;
 
 signals:
@@ -67,6 +69,7 @@ private:
 
     QWebSocket* socket = nullptr;
     ZelvoWebServer* server = nullptr;
+    const ZelvoRecorder* messageRecorder = nullptr;
     QTimer* flushTimer = nullptr;
     QQueue<QString> requests;
     qint64 requestBytes = 0;

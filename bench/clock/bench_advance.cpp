@@ -9,6 +9,7 @@
 #include "BenchSupport.h"
 #include "clock/ZelvoClock.h"
 #include "comm/ZelvoServer.h"
+#include "services/ZelvoServices.h"
 #include "control/ZelvoControlCommands.h"
 #include "control/ZelvoControlServer.h"
 #include "ZelvoControlToken.h"
@@ -209,10 +210,11 @@ void BM_HourAdvance(benchmark::State& state)
         trace.write(QByteArray::number(hourMillis * i / readings) + ",light," + QByteArray::number(i % 1000) + '\n');
     trace.close();
 
-    ZelvoClock clock(ZelvoClock::Mode::Manual);
-    ZelvoServer server(&clock);
-    ZelvoEmulator window(&server, nullptr);
-    ZelvoControlServer control(&window, &server);
+    ZelvoServices services(ZelvoClock::Mode::Manual);
+    ZelvoClock& clock = *services.clock;
+    ZelvoServer server{services.clock.get(), services.recorder.get(), services.pictureWriter.get()};
+    ZelvoEmulator window(&server, services, nullptr);
+    ZelvoControlServer control(&window, &server, services);
     if (!server.start(QHostAddress::LocalHost, 0) || !control.start(0)) {
         state.SkipWithError("the emulator did not come up");
         return;

@@ -12,6 +12,7 @@
 #include "ui/ZelvoEmulator.h"
 #include "ZelvoFrame.h"
 #include "comm/ZelvoServer.h"
+#include "services/ZelvoServices.h"
 
 #include <QByteArray>
 #include <QElapsedTimer>
@@ -116,9 +117,10 @@ private:
         }
     }
 
-    ZelvoServer server;
-    ZelvoEmulator window{&server, nullptr};
-    ZelvoControlServer control{&window, &server};
+    ZelvoServices services;
+    ZelvoServer server{services.clock.get(), services.recorder.get(), services.pictureWriter.get()};
+    ZelvoEmulator window{&server, services, nullptr};
+    ZelvoControlServer control{&window, &server, services};
     QTcpSocket agent;
     QTcpSocket client;
     QByteArray pending;

@@ -8,6 +8,7 @@
 #include "model/ZelvoEvent.h"
 #include "ZelvoVocabulary.h"
 #include "comm/ZelvoServer.h"
+#include "services/ZelvoServices.h"
 #include "comm/ZelvoSocket.h"
 
 #include <QApplication>
@@ -39,7 +40,7 @@ public:
     explicit Rig(int agentCount)
     {
         server.start(QHostAddress::LocalHost, 0);
-        window = std::make_unique<ZelvoEmulator>(&server, nullptr);
+        window = std::make_unique<ZelvoEmulator>(&server, services, nullptr);
         // A few at a time, so that no connection waits in a full listen backlog.
         const int batch = 25;
         for (int first = 0; first < agentCount; first += batch) {
@@ -141,7 +142,8 @@ private:
         behind = int(agents.size());
     }
 
-    ZelvoServer server;
+    ZelvoServices services;
+    ZelvoServer server{services.clock.get(), services.recorder.get(), services.pictureWriter.get()};
     std::unique_ptr<ZelvoEmulator> window;
     std::vector<std::unique_ptr<Agent>> agents;
     QList<QTcpSocket*> serverSockets;

@@ -19,6 +19,7 @@
 #include "ZIImageUtil.h"
 #include "ZelvoFrame.h"
 #include "comm/ZelvoServer.h"
+#include "services/ZelvoServices.h"
 #include "record/ZelvoRecorder.h"
 #include "ui/ZelvoEmulator.h"
 
@@ -169,8 +170,8 @@ public:
     Rig()
     {
         server.start(QHostAddress::LocalHost, 0);
-        window = std::make_unique<ZelvoEmulator>(&server, nullptr);
-        QObject::connect(server.recorder(), &ZelvoRecorder::appended, &watcher, [this](const ZelvoRecord& record) {
+        window = std::make_unique<ZelvoEmulator>(&server, services, nullptr);
+        QObject::connect(services.recorder.get(), &ZelvoRecorder::appended, &watcher, [this](const ZelvoRecord& record) {
             if (record.kind == awaited) {
                 awaited = ZelvoRecord::Kind::FrameReceived;
                 doneAt = Clock::now();
@@ -202,7 +203,7 @@ public:
                 .toJson(QJsonDocument::Compact));
         Clock::time_point stored;
         QMetaObject::Connection watch = QObject::connect(
-            server.recorder(), &ZelvoRecorder::appended, &watcher, [&stored](const ZelvoRecord& record) {
+            services.recorder.get(), &ZelvoRecorder::appended, &watcher, [&stored](const ZelvoRecord& record) {
                 if (record.kind == ZelvoRecord::Kind::AgentConfig)
                     stored = Clock::now();
             });
@@ -219,7 +220,7 @@ public:
         if (!frame.isEmpty()) {
             bool read = false;
             QMetaObject::Connection watch = QObject::connect(
-                server.recorder(), &ZelvoRecorder::appended, &watcher, [&read](const ZelvoRecord& record) {
+                services.recorder.get(), &ZelvoRecorder::appended, &watcher, [&read](const ZelvoRecord& record) {
                     read = read || record.kind == ZelvoRecord::Kind::FrameReceived;
                 });
             agent.write(frame);
@@ -238,7 +239,8 @@ public:
     }
 
 private:
-    ZelvoServer server;
+    ZelvoServices services;
+    ZelvoServer server{services.clock.get(), services.recorder.get(), services.pictureWriter.get()};
     std::unique_ptr<ZelvoEmulator> window;
     Agent agent;
     // Receives the records on this thread.

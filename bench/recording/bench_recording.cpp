@@ -63,7 +63,7 @@ public:
         return std::chrono::duration<double, std::micro>(shown - start).count();
     }
 
-    ZelvoDisplayRecorder* recorder() { return loopback.window().displayRecorder(); }
+    ZelvoDisplayRecorder* recorder() { return loopback.displayRecorder(); }
 
 private:
     LoopbackRig loopback;

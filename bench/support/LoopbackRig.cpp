@@ -12,7 +12,7 @@
 LoopbackRig::LoopbackRig()
 {
     server.start(QHostAddress::LocalHost, 0);
-    emulator = std::make_unique<ZelvoEmulator>(&server, nullptr);
+    emulator = std::make_unique<ZelvoEmulator>(&server, services, nullptr);
     // Connected after the window: runs once its slot has drawn and shown.
     const auto relayed = [this] {
         relayedAt = Clock::now();
@@ -21,7 +21,7 @@ LoopbackRig::LoopbackRig()
     QObject::connect(&server, &ZelvoServer::zelvoConfigReceived, &agent, relayed);
     QObject::connect(&server, &ZelvoServer::agentContentReceived, &agent, relayed);
     // Pictures are stored off the window's thread: done once recorded.
-    QObject::connect(server.recorder(), &ZelvoRecorder::appended, &agent, [relayed](const ZelvoRecord& record) {
+    QObject::connect(services.recorder.get(), &ZelvoRecorder::appended, &agent, [relayed](const ZelvoRecord& record) {
         if (record.kind == ZelvoRecord::Kind::AgentConfig)
             relayed();
     });

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "comm/ZelvoServer.h"
+#include "services/ZelvoServices.h"
 #include "ui/ZelvoEmulator.h"
 
 #include <QTcpSocket>
@@ -29,9 +30,11 @@ public:
     Clock::time_point send(const QJsonObject& action);
 
     ZelvoEmulator& window() { return *emulator; }
+    ZelvoDisplayRecorder* displayRecorder() const { return services.displayRecorder.get(); }
 
 private:
-    ZelvoServer server;
+    ZelvoServices services;
+    ZelvoServer server{services.clock.get(), services.recorder.get(), services.pictureWriter.get()};
     std::unique_ptr<ZelvoEmulator> emulator;
     QTcpSocket agent;
     bool pending = false;

@@ -3,6 +3,7 @@
 #include "TestAgent.h"
 #include "ZelvoFrame.h"
 #include "comm/ZelvoServer.h"
+#include "LinkParts.h"
 #include "record/ZelvoRecorder.h"
 
 #include <QByteArray>
@@ -52,6 +53,7 @@ private:
     // Sends bytes and then the sentinel; true once the sentinel is through.
     bool deliver(const QByteArray& bytes);
 
+    LinkParts parts;
     std::unique_ptr<ZelvoServer> server;
     std::unique_ptr<TestAgent> agent;
     std::unique_ptr<QSignalSpy> zelvoConfigs;
@@ -61,7 +63,8 @@ private:
 
 void TestZelvoConnection::init()
 {
-    server = std::make_unique<ZelvoServer>();
+    parts.recorder.clear();
+    server = std::make_unique<ZelvoServer>(&parts.clock, &parts.recorder, &parts.pictures);
     QVERIFY(server->start(QHostAddress::LocalHost, 0));
     zelvoConfigs = std::make_unique<QSignalSpy>(server.get(), &ZelvoServer::zelvoConfigReceived);
     agentConfigs = std::make_unique<QSignalSpy>(server.get(), &ZelvoServer::agentConfigReceived);
@@ -199,8 +202,8 @@ void TestZelvoConnection::numbersBeyondIntAreClamped()
     QCOMPARE(agentContents->first().at(1).toInt(), taken);
 
     QList<bool> recorded;
-    for (int i = 0; i < server->recorder()->size(); ++i) {
-        const QJsonObject record = server->recorder()->at(i).toJson();
+    for (int i = 0; i < parts.recorder.size(); ++i) {
+        const QJsonObject record = parts.recorder.at(i).toJson();
         if (record.value("kind") == "frame" && record.value("size").toInt() != sentinel.size())
             recorded << record.value("clamped").toBool();
     }

@@ -126,7 +126,7 @@ void TestZelvoJson::repeatedKeysLeaveMemoryFlat()
         QTRY_COMPARE_WITH_TIMEOUT(control ? client.answers.size() : configs.count(), sent + 50, 20000);
         // The message record keeps received frames by design, within its
         // own budget; what must not stay is what the parser dropped.
-        rig.server.recorder()->clear();
+        rig.services.recorder.get()->clear();
         if (sent == 0)
             before = residentKilobytes();
     }

@@ -1,5 +1,6 @@
 #include "comm/ZelvoServer.h"
 
+#include "LinkParts.h"
 #include "TestAgent.h"
 #include "ZelvoFrame.h"
 #include "comm/ZelvoConnection.h"
@@ -418,7 +419,8 @@ void TestZelvoServer::headersAloneUnderAddressSpaceLimit()
 
 void TestZelvoServer::agentThatReadsNothingIsClosed()
 {
-    ZelvoServer server;
+    LinkParts parts;
+    ZelvoServer server(&parts.clock, &parts.recorder, &parts.pictures);
     QVERIFY(server.start(QHostAddress::LocalHost, 0));
     std::vector<std::unique_ptr<TestAgent>> agents;
     QVERIFY(connectAgent(server, agents));
@@ -443,9 +445,9 @@ void TestZelvoServer::agentThatReadsNothingIsClosed()
     QTRY_COMPARE(received += reader.readAll().size(), sent);
     // The record says why, not only the log.
     QStringList closed;
-    for (int i = 0; i < server.recorder()->size(); ++i) {
-        if (server.recorder()->at(i).kind == ZelvoRecord::Kind::ConnectionClosed)
-            closed << server.recorder()->at(i).toJson().value("reason").toString();
+    for (int i = 0; i < parts.recorder.size(); ++i) {
+        if (parts.recorder.at(i).kind == ZelvoRecord::Kind::ConnectionClosed)
+            closed << parts.recorder.at(i).toJson().value("reason").toString();
     }
     QCOMPARE(closed, QStringList{"events_unread"});
 }
@@ -455,7 +457,8 @@ void TestZelvoServer::agentThatReadsNothingIsClosed()
 // agent that reads is served on.
 void TestZelvoServer::unreadEventsOfAllAgentsAreBounded()
 {
-    ZelvoServer server;
+    LinkParts parts;
+    ZelvoServer server(&parts.clock, &parts.recorder, &parts.pictures);
     QVERIFY(server.start(QHostAddress::LocalHost, 0));
     std::vector<std::unique_ptr<TestAgent>> agents;
     QVERIFY(connectAgent(server, agents));
@@ -478,9 +481,9 @@ void TestZelvoServer::unreadEventsOfAllAgentsAreBounded()
     QTRY_VERIFY(server.connections().size() <= idle);
     QTRY_COMPARE(received += reader.readAll().size(), sent);
     QStringList closed;
-    for (int i = 0; i < server.recorder()->size(); ++i) {
-        if (server.recorder()->at(i).kind == ZelvoRecord::Kind::ConnectionClosed)
-            closed << server.recorder()->at(i).toJson().value("reason").toString();
+    for (int i = 0; i < parts.recorder.size(); ++i) {
+        if (parts.recorder.at(i).kind == ZelvoRecord::Kind::ConnectionClosed)
+            closed << parts.recorder.at(i).toJson().value("reason").toString();
     }
     QVERIFY(!closed.isEmpty());
     QCOMPARE(closed.count("events_unread"), closed.size());
@@ -491,7 +494,8 @@ void TestZelvoServer::unreadEventsOfAllAgentsAreBounded()
 // sent a message go, and it stays.
 void TestZelvoServer::strangersGoBeforeAnAgentWithinItsShare()
 {
-    ZelvoServer server;
+    LinkParts parts;
+    ZelvoServer server(&parts.clock, &parts.recorder, &parts.pictures);
     QVERIFY(server.start(QHostAddress::LocalHost, 0));
     TestAgent agent(server);
     QVERIFY(agent.waitForConnected());
@@ -527,8 +531,8 @@ void TestZelvoServer::strangersGoBeforeAnAgentWithinItsShare()
     QVERIFY2(server.connections().size() <= crowd, "the bound of all agents was never reached");
     QVERIFY(!slow.isNull() && server.connections().contains(slow.data()));
     QStringList closed;
-    for (int i = 0; i < server.recorder()->size(); ++i) {
-        const ZelvoRecord& record = server.recorder()->at(i);
+    for (int i = 0; i < parts.recorder.size(); ++i) {
+        const ZelvoRecord& record = parts.recorder.at(i);
         if (record.kind == ZelvoRecord::Kind::ConnectionClosed)
             closed << record.toJson().value("reason").toString();
     }
@@ -545,12 +549,13 @@ void TestZelvoServer::inboxesOfAllAgentsAreBounded()
     constexpr int framesEach = 3;
     constexpr qint64 frameBytes = 8 * 1024 * 1024;
     constexpr qint64 counted = frameBytes * ZelvoInboxBudget::decodedFactor;
-    ZelvoServer server;
+    LinkParts parts;
+    ZelvoServer server(&parts.clock, &parts.recorder, &parts.pictures);
     QVERIFY(server.start(QHostAddress::LocalHost, 0));
     ZelvoInboxBudget& budget = *server.inboxBudget();
     budget.setLimit(counted / 2);
     QSemaphore storeHeld;
-    QThreadPool* store = server.pictureWriter()->pool();
+    QThreadPool* store = parts.pictures.pool();
     for (int i = 0; i < store->maxThreadCount(); ++i)
         store->start([&storeHeld] { storeHeld.acquire(); });
     Strings applied;
@@ -586,8 +591,8 @@ void TestZelvoServer::inboxesOfAllAgentsAreBounded()
     }
     QCOMPARE(server.connections().size(), agentCount);
     QTRY_COMPARE_WITH_TIMEOUT(budget.held(), 0, 60000);
-    for (int i = 0; i < server.recorder()->size(); ++i)
-        QVERIFY(server.recorder()->at(i).kind != ZelvoRecord::Kind::ConnectionClosed);
+    for (int i = 0; i < parts.recorder.size(); ++i)
+        QVERIFY(parts.recorder.at(i).kind != ZelvoRecord::Kind::ConnectionClosed);
 }
 
 void TestZelvoServer::burstLeavesOtherAgentsServed()

@@ -6,6 +6,7 @@
 #include "control/ZelvoControlServer.h"
 #include "ui/ZelvoEmulator.h"
 #include "comm/ZelvoServer.h"
+#include "services/ZelvoServices.h"
 
 #include <QHostAddress>
 #include <QList>
@@ -15,15 +16,16 @@
 struct ControlRig
 {
     explicit ControlRig(ZelvoClock::Mode mode = ZelvoClock::Mode::Real)
-        : clock(mode)
+        : services(mode)
     {
         started = server.start(QHostAddress::LocalHost, 0) && control.start(0);
     }
 
-    ZelvoClock clock;
-    ZelvoServer server{&clock};
-    ZelvoEmulator window{&server, nullptr};
-    ZelvoControlServer control{&window, &server};
+    ZelvoServices services;
+    ZelvoClock& clock = *services.clock;
+    ZelvoServer server{services.clock.get(), services.recorder.get(), services.pictureWriter.get()};
+    ZelvoEmulator window{&server, services, nullptr};
+    ZelvoControlServer control{&window, &server, services};
     bool started = false;
 };
 

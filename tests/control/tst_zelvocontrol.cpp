@@ -683,7 +683,7 @@ void TestZelvoControl::controlPortTaken()
     ControlRig rig;
     QVERIFY(rig.started);
     const QByteArray token = ControlClient::token();
-    ZelvoControlServer second(&rig.window, &rig.server);
+    ZelvoControlServer second(&rig.window, &rig.server, rig.services);
     QTest::ignoreMessage(QtWarningMsg, QRegularExpression("ZelvoControlServer::start no control channel: port"));
     QVERIFY(!second.start(rig.control.port()));
     // The running channel keeps its token.

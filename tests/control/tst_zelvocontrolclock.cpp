@@ -286,8 +286,8 @@ void TestZelvoControlClock::minimumOfZero()
     agent.send(frame(1) + frame(2));
     QTRY_COMPARE(rig.window.contentIdOnDisplay(), 2);
     QStringList sentences;
-    for (int index = 0; index < rig.server.recorder()->size(); ++index) {
-        const ZelvoRecord& record = rig.server.recorder()->at(index);
+    for (int index = 0; index < rig.services.recorder.get()->size(); ++index) {
+        const ZelvoRecord& record = rig.services.recorder.get()->at(index);
         if (record.kind == ZelvoRecord::Kind::AgentContent)
             sentences.append(record.sentence());
     }
@@ -309,12 +309,12 @@ void TestZelvoControlClock::burstAtOneInstant()
         csv += "1000,light," + QByteArray::number(value) + '\n';
     QVERIFY(client.call({{"cmd", "trace"}, {"file", writeFile("burst.csv", csv)}}).value("ok").toBool());
     const qint64 start = rig.clock.epochMillis();
-    const int before = rig.server.recorder()->size();
+    const int before = rig.services.recorder.get()->size();
     QVERIFY(client.call(advance(2000)).value("ok").toBool());
 
     QStringList seen;
-    for (int index = before; index < rig.server.recorder()->size(); ++index) {
-        const ZelvoRecord& record = rig.server.recorder()->at(index);
+    for (int index = before; index < rig.services.recorder.get()->size(); ++index) {
+        const ZelvoRecord& record = rig.services.recorder.get()->at(index);
         if (record.kind == ZelvoRecord::Kind::EventSent)
             seen.append(QStringLiteral("%1@%2").arg((*record.eventValues)[0]).arg(record.timeMillis - start));
         else if (record.kind == ZelvoRecord::Kind::ContentRemoved)

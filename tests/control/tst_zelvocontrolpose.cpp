@@ -65,7 +65,7 @@ void TestZelvoControlPose::nodOnTheManualClock()
         QCOMPARE(answer.value("pose").toObject().value("pitch"), QJsonValue(0));
         QCOMPARE(rig.clock.epochMillis() - start, qint64(800));
 
-        const QList<Reading> readings = poseReadings(*rig.server.recorder(), start);
+        const QList<Reading> readings = poseReadings(*rig.services.recorder.get(), start);
         QCOMPARE(readings.size(), 80);
         for (int tick = 0; tick < 40; ++tick) {
             const Reading& compass = readings.at(2 * tick);
@@ -108,7 +108,7 @@ void TestZelvoControlPose::traceMovesTheHeadBetweenPoseLines()
     QCOMPARE(answer.value("readings"), QJsonValue(3));
 
     // Placed at 0, then ten steps of each sensor on the way to 90°.
-    const QList<Reading> readings = poseReadings(*rig.server.recorder(), start);
+    const QList<Reading> readings = poseReadings(*rig.services.recorder.get(), start);
     QCOMPARE(readings.size(), 22);
     QCOMPARE(readings.at(0).millis, qint64(0));
     QCOMPARE(readings.at(0).values.at(0).toDouble(), 0.0);

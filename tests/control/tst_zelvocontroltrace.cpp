@@ -223,7 +223,7 @@ void TestZelvoControlTrace::manyReadingsAtOnceLeaveTheChannelServed()
     QCOMPARE(trace.value("playing"), QJsonValue(true));
     QVERIFY(trace.value("played").toInt() < count);
     QCOMPARE(client.call({{"cmd", "trace"}, {"action", "stop"}}).value("stopped"), QJsonValue(true));
-    rig.server.recorder()->clear();
+    rig.services.recorder.get()->clear();
 #if !defined(__SANITIZE_ADDRESS__)
     // Held as lines and maps, the trace alone took tens of megabytes.
     QVERIFY2(residentKilobytes() - before < 8 * 1024, qPrintable(QString::number(residentKilobytes() - before)));

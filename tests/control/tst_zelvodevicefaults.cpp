@@ -78,7 +78,7 @@ void TestZelvoDeviceFaults::refusedAgentsSeeTheirConnectionClose()
     ControlRig rig;
     ControlClient client(rig.control.port());
     QVERIFY(isReady(rig, {&client}));
-    const quint64 since = rig.server.recorder()->lastSequence();
+    const quint64 since = rig.services.recorder.get()->lastSequence();
 
     QJsonObject answer = client.call(linkRequest("refuse", "on", true));
     QCOMPARE(answer.value("ok"), QJsonValue(true));
@@ -94,7 +94,7 @@ void TestZelvoDeviceFaults::refusedAgentsSeeTheirConnectionClose()
     QCOMPARE(client.call(linkRequest("refuse", "on", false)).value("refused"), QJsonValue(false));
     TestAgent welcome(rig.server);
     QVERIFY(TestAgent::waitUntilServed(rig.server, {&welcome}));
-    QCOMPARE(kindsSince(*rig.server.recorder(), since),
+    QCOMPARE(kindsSince(*rig.services.recorder.get(), since),
              QStringList({"command", "link_refusal", "refused", "command", "link_refusal", "opened"}));
 }
 
@@ -108,14 +108,14 @@ void TestZelvoDeviceFaults::dropClosesEveryAgent()
     // A message held back by a slow link goes down with it.
     QVERIFY(client.call(linkRequest("delay", "millis", 60000)).value("ok").toBool());
     QVERIFY(client.call({{"cmd", "battery"}, {"level", 50}}).value("ok").toBool());
-    const quint64 since = rig.server.recorder()->lastSequence();
+    const quint64 since = rig.services.recorder.get()->lastSequence();
 
     const QJsonObject answer = client.call(linkRequest("drop"));
     QCOMPARE(answer.value("dropped"), QJsonValue(2));
     QCOMPARE(answer.value("agents"), QJsonValue(0));
     QTRY_COMPARE(first.socket.state(), QAbstractSocket::UnconnectedState);
     QTRY_COMPARE(second.socket.state(), QAbstractSocket::UnconnectedState);
-    QCOMPARE(kindsSince(*rig.server.recorder(), since), QStringList({"command", "link_dropped", "closed", "closed"}));
+    QCOMPARE(kindsSince(*rig.services.recorder.get(), since), QStringList({"command", "link_dropped", "closed", "closed"}));
     QVERIFY(first.frames().isEmpty());
 
     // The link comes back by itself: the glasses are in range again.
@@ -174,7 +174,7 @@ void TestZelvoDeviceFaults::heldEventsDroppedTruthfullyAndReleased()
     client.send(requests);
     QTRY_COMPARE_WITH_TIMEOUT(client.answers.size(), count, patience);
     client.answers.clear();
-    const ZelvoRecorder& recorder = *rig.server.recorder();
+    const ZelvoRecorder& recorder = *rig.services.recorder.get();
     const QJsonObject last = recorder.at(recorder.size() - 1).toJson();
     QCOMPARE(last.value("kind"), QJsonValue("event"));
     QCOMPARE(last.value("outcome"), QJsonValue("dropped"));
@@ -308,7 +308,7 @@ void TestZelvoDeviceFaults::panelFollowsAndDrives()
     QCOMPARE(state.value("charging"), QJsonValue(false));
 
     // Recordings started elsewhere show on their buttons.
-    QVERIFY(rig.window.displayRecorder()->start(QDir::home().filePath("panel.png"), 0));
+    QVERIFY(rig.services.displayRecorder.get()->start(QDir::home().filePath("panel.png"), 0));
     QVERIFY(rig.window.sessionRecorder()->start(QDir::home().filePath("panel.jsonl")));
     QVERIFY(panel.recordDisplayButton()->isChecked() && !panel.recordDisplayButton()->icon().isNull());
     QVERIFY(panel.recordSessionButton()->isChecked() && !panel.recordSessionButton()->icon().isNull());
@@ -340,7 +340,7 @@ void TestZelvoDeviceFaults::panelFollowsAndDrives()
     QCOMPARE(pose.value("roll"), QJsonValue(15));
     QCOMPARE(pose.value("yaw"), QJsonValue(90));
     panel.gestureButton("nod")->click();
-    QVERIFY(rig.window.headMotion()->isMoving());
+    QVERIFY(rig.services.headMotion.get()->isMoving());
 
     rig.window.toggleDevicePanel();
     QVERIFY(!panel.isVisible());

@@ -93,9 +93,9 @@ void TestZelvoReset::bringsEveryPartBack()
     // The time the waits passed on the paused clock ends with them.
     QTRY_VERIFY(!rig.clock.isAdvancing());
     QVERIFY(!rig.window.plusControl()->isPressed());
-    QVERIFY(!rig.window.headMotion()->isMoving());
+    QVERIFY(!rig.services.headMotion.get()->isMoving());
     QVERIFY(!QFileInfo::exists(pictures));
-    QCOMPARE(rig.server.recorder()->size(), 0);
+    QCOMPARE(rig.services.recorder.get()->size(), 0);
     QCOMPARE(comparable(client.call({{"cmd", "screen"}})), freshScreen);
     // The recording's file is finished once its frames are written.
     QTRY_COMPARE(comparable(client.call({{"cmd", "state"}})), freshState);

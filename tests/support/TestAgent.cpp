@@ -131,15 +131,11 @@ bool TestAgent::configure(const QString& hash, const QList<QByteArray>& payloads
     const QJsonObject action{{"command.type", "agent_config"}, {"appId", hash}, {"images", images}};
     if (!server)
         return sendAndWait(&ZelvoServer::agentConfigReceived, action);
-    // The pictures are stored off the window's thread: done once the
-    // configuration is recorded.
-    QObject context;
-    bool stored = false;
-    QObject::connect(server->recorder(), &ZelvoRecorder::appended, &context, [&stored](const ZelvoRecord& record) {
-        stored = stored || record.kind == ZelvoRecord::Kind::AgentConfig;
-    });
+    // The pictures are stored off the window's thread, which may take a
+    // while: done once the configuration has taken effect.
+    QSignalSpy configured(server, &ZelvoServer::agentConfigReceived);
     sendAction(action);
-    return QTest::qWaitFor([&stored] { return stored; }, 10000);
+    return QTest::qWaitFor([&configured] { return !configured.isEmpty(); }, 10000);
 }
 
 bool TestAgent::show(const QString& hash, int contentId, const QString& layId, const QStringList& imageIds,

@@ -2,6 +2,7 @@
 #include "TestAgent.h"
 #include "ui/ZelvoEmulator.h"
 #include "comm/ZelvoServer.h"
+#include "services/ZelvoServices.h"
 #include "record/ZelvoRecorder.h"
 #include "util/ZelvoImageStore.h"
 #include "util/ZelvoImageWriter.h"
@@ -111,7 +112,8 @@ private slots:
     void plantedLinkRefused();
 
 private:
-    ZelvoServer server;
+    ZelvoServices services;
+    ZelvoServer server{services.clock.get(), services.recorder.get(), services.pictureWriter.get()};
     std::unique_ptr<ZelvoEmulator> window;
     std::unique_ptr<TestAgent> agent;
 };
@@ -123,7 +125,7 @@ void TstAgentImages::initTestCase()
 
 void TstAgentImages::init()
 {
-    window = std::make_unique<ZelvoEmulator>(&server, nullptr);
+    window = std::make_unique<ZelvoEmulator>(&server, services, nullptr);
     agent = std::make_unique<TestAgent>(server);
     QVERIFY(TestAgent::waitUntilServed(server, {agent.get()}));
 }
@@ -321,7 +323,7 @@ void TstAgentImages::photoStoredWhileOthersServed()
 
     QStringList order;
     int photoFrames = 0;
-    QObject::connect(server.recorder(), &ZelvoRecorder::appended, window.get(), [&](const ZelvoRecord& record) {
+    QObject::connect(services.recorder.get(), &ZelvoRecorder::appended, window.get(), [&](const ZelvoRecord& record) {
         if (record.kind == ZelvoRecord::Kind::AgentConfig || record.kind == ZelvoRecord::Kind::AgentContent)
             order.append(QStringLiteral("%1 %2").arg(record.agent, record.sentence()));
         else if (record.kind == ZelvoRecord::Kind::FrameReceived && record.agent == QLatin1String("photo"))
@@ -368,7 +370,7 @@ void TstAgentImages::orderAcrossLargePicture()
 {
     QVERIFY(agent->setPersistingTimes(0, 60000));
     QStringList order;
-    QObject::connect(server.recorder(), &ZelvoRecorder::appended, window.get(), [&](const ZelvoRecord& record) {
+    QObject::connect(services.recorder.get(), &ZelvoRecorder::appended, window.get(), [&](const ZelvoRecord& record) {
         if (record.kind == ZelvoRecord::Kind::AgentConfig)
             order.append(record.sentence());
         else if (record.kind == ZelvoRecord::Kind::AgentContent)
@@ -396,7 +398,7 @@ void TstAgentImages::resetWhileConfigurationsStored()
     int frames = 0;
     QStringList afterReset;
     bool reset = false;
-    QObject::connect(server.recorder(), &ZelvoRecorder::appended, window.get(), [&](const ZelvoRecord& record) {
+    QObject::connect(services.recorder.get(), &ZelvoRecorder::appended, window.get(), [&](const ZelvoRecord& record) {
         if (record.kind == ZelvoRecord::Kind::FrameReceived && record.agent == hash)
             ++frames;
         else if (reset && (record.kind == ZelvoRecord::Kind::AgentConfig || record.kind == ZelvoRecord::Kind::AgentContent))
@@ -410,7 +412,7 @@ void TstAgentImages::resetWhileConfigurationsStored()
     reset = true;
 
     // What was being stored ends, and its results come too late.
-    server.pictureWriter()->pool()->waitForDone();
+    services.pictureWriter.get()->pool()->waitForDone();
     // Real time on purpose: what the finished work posted on its way to the
     // window is delivered meanwhile, and must change nothing.
     QTest::qWait(50);

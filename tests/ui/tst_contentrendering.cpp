@@ -6,6 +6,7 @@
 #include "ui/ZelvoEmulator.h"
 #include "model/ZelvoLayout.h"
 #include "comm/ZelvoServer.h"
+#include "services/ZelvoServices.h"
 
 #include <QByteArray>
 #include <QColor>
@@ -268,7 +269,8 @@ private:
     bool show(const QString& hash, int contentId, const QString& layId, const QStringList& imageIds,
               const QStringList& texts);
 
-    ZelvoServer server;
+    ZelvoServices services;
+    ZelvoServer server{services.clock.get(), services.recorder.get(), services.pictureWriter.get()};
     std::unique_ptr<ZelvoEmulator> window;
     std::unique_ptr<TestAgent> agent;
 };
@@ -280,7 +282,7 @@ void TstContentRendering::initTestCase()
 
 void TstContentRendering::init()
 {
-    window = std::make_unique<ZelvoEmulator>(&server, nullptr);
+    window = std::make_unique<ZelvoEmulator>(&server, services, nullptr);
     agent = std::make_unique<TestAgent>(server);
     QVERIFY(TestAgent::waitUntilServed(server, {agent.get()}));
     QVERIFY(agent->setPersistingTimes(0, 60000));

@@ -4,6 +4,7 @@
 #include "clock/ZelvoClock.h"
 #include "ui/ZelvoEmulator.h"
 #include "comm/ZelvoServer.h"
+#include "services/ZelvoServices.h"
 
 #include <QHostAddress>
 #include <QImage>
@@ -55,8 +56,9 @@ private:
     }
 
     // The times are the logic tested here, so the test moves the clock.
-    ZelvoClock clock{ZelvoClock::Mode::Manual};
-    ZelvoServer server{&clock};
+    ZelvoServices services{ZelvoClock::Mode::Manual};
+    ZelvoClock& clock = *services.clock;
+    ZelvoServer server{services.clock.get(), services.recorder.get(), services.pictureWriter.get()};
     std::unique_ptr<ZelvoEmulator> window;
     std::unique_ptr<TestAgent> agent;
 };
@@ -68,7 +70,7 @@ void TstContentTiming::initTestCase()
 
 void TstContentTiming::init()
 {
-    window = std::make_unique<ZelvoEmulator>(&server, nullptr);
+    window = std::make_unique<ZelvoEmulator>(&server, services, nullptr);
     agent = std::make_unique<TestAgent>(server);
     QVERIFY(TestAgent::waitUntilServed(server, {agent.get()}));
 }

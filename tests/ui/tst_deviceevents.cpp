@@ -4,6 +4,7 @@
 #include "ui/ZelvoEmulator.h"
 #include "model/ZelvoEvent.h"
 #include "comm/ZelvoServer.h"
+#include "services/ZelvoServices.h"
 #include "ZelvoVocabulary.h"
 
 #include <QByteArray>
@@ -165,9 +166,10 @@ void TestDeviceEvents::eventMessage()
     QFETCH(int, contentId);
     QFETCH(QByteArray, expected);
 
-    ZelvoServer server;
+    ZelvoServices services;
+    ZelvoServer server{services.clock.get(), services.recorder.get(), services.pictureWriter.get()};
     QVERIFY(server.start(QHostAddress::LocalHost, 0));
-    ZelvoEmulator window(&server, nullptr);
+    ZelvoEmulator window(&server, services, nullptr);
     TestAgent first(server);
     TestAgent second(server);
     QVERIFY(TestAgent::waitUntilServed(server, {&first, &second}));
@@ -222,8 +224,9 @@ void TestDeviceEvents::buttonGestures()
     QFETCH(bool, withContent);
     QFETCH(QList<int>, gestures);
 
-    ZelvoServer server;
-    ZelvoEmulator window(&server, nullptr);
+    ZelvoServices services;
+    ZelvoServer server{services.clock.get(), services.recorder.get(), services.pictureWriter.get()};
+    ZelvoEmulator window(&server, services, nullptr);
     QVERIFY(startAndShow(server, window));
     TestAgent first(server);
     TestAgent second(server);
@@ -259,8 +262,9 @@ void TestDeviceEvents::buttonGestures()
 
 void TestDeviceEvents::buttonEventsAfterContentExpired()
 {
-    ZelvoServer server;
-    ZelvoEmulator window(&server, nullptr);
+    ZelvoServices services;
+    ZelvoServer server{services.clock.get(), services.recorder.get(), services.pictureWriter.get()};
+    ZelvoEmulator window(&server, services, nullptr);
     QVERIFY(startAndShow(server, window));
     TestAgent agent(server);
     QVERIFY(TestAgent::waitUntilServed(server, {&agent}));
@@ -297,8 +301,9 @@ void TestDeviceEvents::plusShowsStatusStrip()
     QFETCH(bool, agentConnected);
     QFETCH(QString, state);
 
-    ZelvoServer server;
-    ZelvoEmulator window(&server, nullptr);
+    ZelvoServices services;
+    ZelvoServer server{services.clock.get(), services.recorder.get(), services.pictureWriter.get()};
+    ZelvoEmulator window(&server, services, nullptr);
     QVERIFY(startAndShow(server, window));
     std::unique_ptr<TestAgent> agent;
     if (agentConnected) {
@@ -319,8 +324,9 @@ void TestDeviceEvents::plusShowsStatusStrip()
 
 void TestDeviceEvents::plusLeavesContentAlone()
 {
-    ZelvoServer server;
-    ZelvoEmulator window(&server, nullptr);
+    ZelvoServices services;
+    ZelvoServer server{services.clock.get(), services.recorder.get(), services.pictureWriter.get()};
+    ZelvoEmulator window(&server, services, nullptr);
     QVERIFY(startAndShow(server, window));
     TestAgent agent(server);
     QVERIFY(TestAgent::waitUntilServed(server, {&agent}));

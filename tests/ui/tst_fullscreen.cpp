@@ -4,6 +4,7 @@
 #include "ui/ZelvoDisplay.h"
 #include "ui/ZelvoEmulator.h"
 #include "comm/ZelvoServer.h"
+#include "services/ZelvoServices.h"
 
 #include <QGraphicsScene>
 #include <QGuiApplication>
@@ -126,8 +127,9 @@ void tst_FullScreen::enterFullScreen(ZelvoEmulator& window)
 
 void tst_FullScreen::fullScreenLayout()
 {
-    ZelvoServer server;
-    ZelvoEmulator window(&server, nullptr);
+    ZelvoServices services;
+    ZelvoServer server{services.clock.get(), services.recorder.get(), services.pictureWriter.get()};
+    ZelvoEmulator window(&server, services, nullptr);
     QVERIFY(startAndShow(server, window));
 
     const int w = screenSize().width();
@@ -169,8 +171,9 @@ void tst_FullScreen::fullScreenLayout()
 
 void tst_FullScreen::mirroredDisplay()
 {
-    ZelvoServer server;
-    ZelvoEmulator window(&server, nullptr);
+    ZelvoServices services;
+    ZelvoServer server{services.clock.get(), services.recorder.get(), services.pictureWriter.get()};
+    ZelvoEmulator window(&server, services, nullptr);
     QVERIFY(startAndShow(server, window));
     enterFullScreen(window);
 
@@ -223,8 +226,9 @@ void tst_FullScreen::textColour()
     QFETCH(bool, inFullScreen);
     QFETCH(QRgb, colour);
 
-    ZelvoServer server;
-    ZelvoEmulator window(&server, nullptr);
+    ZelvoServices services;
+    ZelvoServer server{services.clock.get(), services.recorder.get(), services.pictureWriter.get()};
+    ZelvoEmulator window(&server, services, nullptr);
     QVERIFY(startAndShow(server, window));
     if (inFullScreen)
         enterFullScreen(window);
@@ -261,8 +265,9 @@ void tst_FullScreen::leaving()
 {
     QFETCH(bool, escape);
 
-    ZelvoServer server;
-    ZelvoEmulator window(&server, nullptr);
+    ZelvoServices services;
+    ZelvoServer server{services.clock.get(), services.recorder.get(), services.pictureWriter.get()};
+    ZelvoEmulator window(&server, services, nullptr);
     QVERIFY(startAndShow(server, window));
     window.updateDisplay(QImage(), true);
     const QImage before = grabViewport(window);
@@ -298,8 +303,9 @@ void tst_FullScreen::leaving()
 
 void tst_FullScreen::escapeInWindowMode()
 {
-    ZelvoServer server;
-    ZelvoEmulator window(&server, nullptr);
+    ZelvoServices services;
+    ZelvoServer server{services.clock.get(), services.recorder.get(), services.pictureWriter.get()};
+    ZelvoEmulator window(&server, services, nullptr);
     QVERIFY(startAndShow(server, window));
     const QImage before = grabViewport(window);
     const Qt::WindowFlags flags = window.windowFlags();
@@ -325,8 +331,9 @@ void tst_FullScreen::twoClicksWithinDelay()
 {
     QFETCH(bool, startFullScreen);
 
-    ZelvoServer server;
-    ZelvoEmulator window(&server, nullptr);
+    ZelvoServices services;
+    ZelvoServer server{services.clock.get(), services.recorder.get(), services.pictureWriter.get()};
+    ZelvoEmulator window(&server, services, nullptr);
     QVERIFY(startAndShow(server, window));
     if (startFullScreen)
         enterFullScreen(window);
@@ -334,7 +341,7 @@ void tst_FullScreen::twoClicksWithinDelay()
     QTest::ignoreMessage(QtDebugMsg, QRegularExpression("^ onFullScreenOnSlot "));
     // On the device clock, which fires timers in deadline order: a timer of
     // the machine's with the same delay may come before the later layout.
-    ZelvoClockTimer bothDone(window.clock());
+    ZelvoClockTimer bothDone(services.clock.get());
     bothDone.setSingleShot(true);
     QSignalSpy done(&bothDone, &ZelvoClockTimer::timeout);
     clickItem(window, window.fullScreenControl());
@@ -364,8 +371,9 @@ void tst_FullScreen::screenOf1920x1080()
     if (screenSize() != QSize(1920, 1080))
         QSKIP("needs a 1920 x 1080 screen");
 
-    ZelvoServer server;
-    ZelvoEmulator window(&server, nullptr);
+    ZelvoServices services;
+    ZelvoServer server{services.clock.get(), services.recorder.get(), services.pictureWriter.get()};
+    ZelvoEmulator window(&server, services, nullptr);
     QVERIFY(startAndShow(server, window));
     enterFullScreen(window);
 

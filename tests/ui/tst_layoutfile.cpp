@@ -1,6 +1,7 @@
 #include "ui/ZelvoEmulator.h"
 #include "model/ZelvoLayout.h"
 #include "comm/ZelvoServer.h"
+#include "services/ZelvoServices.h"
 
 #include <QDir>
 #include <QFile>
@@ -179,9 +180,10 @@ void tst_LayoutFile::init()
 
 void tst_LayoutFile::savedDocument()
 {
-    ZelvoServer server;
+    ZelvoServices services;
+    ZelvoServer server{services.clock.get(), services.recorder.get(), services.pictureWriter.get()};
     QVERIFY(server.start(QHostAddress::LocalHost, 0));
-    ZelvoEmulator window(&server, nullptr);
+    ZelvoEmulator window(&server, services, nullptr);
 
     QTest::ignoreMessage(QtDebugMsg, qPrintable("ZelvoEmulator::saveLayouts saving layouts on file " + path("built-in.xml")));
     QTest::ignoreMessage(QtDebugMsg, "ZelvoEmulator::saveLayouts saving layout 3 INDEX 3 NAME \"?\"");
@@ -192,12 +194,13 @@ void tst_LayoutFile::savedDocument()
 
 void tst_LayoutFile::saveThenLoad()
 {
-    ZelvoServer server;
+    ZelvoServices services;
+    ZelvoServer server{services.clock.get(), services.recorder.get(), services.pictureWriter.get()};
     QVERIFY(server.start(QHostAddress::LocalHost, 0));
-    ZelvoEmulator writer(&server, nullptr);
+    ZelvoEmulator writer(&server, services, nullptr);
     writer.saveLayouts(path("layouts.xml"));
 
-    ZelvoEmulator reader(&server, nullptr);
+    ZelvoEmulator reader(&server, services, nullptr);
     reader.loadLayouts(path("layouts.xml"));
     const QList<ZelvoLayout>& layouts = reader.layoutList();
     QCOMPARE(layouts.size(), 10);
@@ -209,7 +212,7 @@ void tst_LayoutFile::saveThenLoad()
 
     // What was loaded is written out again by the next save.
     reader.saveLayouts(path("ten.xml"));
-    ZelvoEmulator third(&server, nullptr);
+    ZelvoEmulator third(&server, services, nullptr);
     third.loadLayouts(path("ten.xml"));
     QCOMPARE(third.layoutList().size(), 15);
     QCOMPARE(third.layoutList().mid(5), layouts);
@@ -289,9 +292,10 @@ void tst_LayoutFile::loading()
     QFETCH(QList<ZelvoLayout>, loaded);
     QFETCH(QStringList, logLines);
 
-    ZelvoServer server;
+    ZelvoServices services;
+    ZelvoServer server{services.clock.get(), services.recorder.get(), services.pictureWriter.get()};
     QVERIFY(server.start(QHostAddress::LocalHost, 0));
-    ZelvoEmulator window(&server, nullptr);
+    ZelvoEmulator window(&server, services, nullptr);
     QVERIFY(writeFile(path("load.xml"), document));
 
     for (const QString& line : qAsConst(logLines))
@@ -308,15 +312,16 @@ void tst_LayoutFile::namesOutsideAscii()
     // A Latin-1 locale must not change what the file holds.
     const LatinLocale latin;
 
-    ZelvoServer server;
+    ZelvoServices services;
+    ZelvoServer server{services.clock.get(), services.recorder.get(), services.pictureWriter.get()};
     QVERIFY(server.start(QHostAddress::LocalHost, 0));
-    ZelvoEmulator writer(&server, nullptr);
+    ZelvoEmulator writer(&server, services, nullptr);
     const QByteArray document = R"(<zelvo_layouts><layout index="8" name=")" + name.toUtf8() + R"("/></zelvo_layouts>)";
     QVERIFY(writeFile(path("named.xml"), document));
     writer.loadLayouts(path("named.xml"));
     writer.saveLayouts(path("saved.xml"));
 
-    ZelvoEmulator reader(&server, nullptr);
+    ZelvoEmulator reader(&server, services, nullptr);
     reader.loadLayouts(path("saved.xml"));
     QCOMPARE(reader.layoutList().size(), 11);
     QCOMPARE(reader.layoutList().constLast().name(), name);
@@ -335,9 +340,10 @@ void tst_LayoutFile::unopenableFiles()
 {
     QFETCH(QString, fileName);
 
-    ZelvoServer server;
+    ZelvoServices services;
+    ZelvoServer server{services.clock.get(), services.recorder.get(), services.pictureWriter.get()};
     QVERIFY(server.start(QHostAddress::LocalHost, 0));
-    ZelvoEmulator window(&server, nullptr);
+    ZelvoEmulator window(&server, services, nullptr);
     QVERIFY(QDir(home.path()).mkpath(QStringLiteral("folder")));
     const QString file = path(fileName);
 
@@ -352,9 +358,10 @@ void tst_LayoutFile::unopenableFiles()
 
 void tst_LayoutFile::savingOverLongerFile()
 {
-    ZelvoServer server;
+    ZelvoServices services;
+    ZelvoServer server{services.clock.get(), services.recorder.get(), services.pictureWriter.get()};
     QVERIFY(server.start(QHostAddress::LocalHost, 0));
-    ZelvoEmulator window(&server, nullptr);
+    ZelvoEmulator window(&server, services, nullptr);
 
     window.saveLayouts(path("fresh.xml"));
     const QByteArray fresh = readFile(path("fresh.xml"));

@@ -6,6 +6,7 @@
 #include "model/ZelvoEvent.h"
 #include "ui/sensor/ZelvoSensorList.h"
 #include "comm/ZelvoServer.h"
+#include "services/ZelvoServices.h"
 #include "ZelvoVocabulary.h"
 
 #include <QByteArray>
@@ -105,9 +106,10 @@ void TestSensorSimulation::firstReading()
     QFETCH(int, type);
     QFETCH(QStringList, values);
 
-    ZelvoServer server;
+    ZelvoServices services;
+    ZelvoServer server{services.clock.get(), services.recorder.get(), services.pictureWriter.get()};
     QVERIFY(server.start(QHostAddress::LocalHost, 0));
-    ZelvoEmulator window(&server, nullptr);
+    ZelvoEmulator window(&server, services, nullptr);
     TestAgent agent(server);
     QVERIFY(TestAgent::waitUntilServed(server, {&agent}));
 
@@ -121,10 +123,11 @@ void TestSensorSimulation::firstReading()
 // it stands.
 void TestSensorSimulation::batteryCycle()
 {
-    ZelvoServer server;
+    ZelvoServices services;
+    ZelvoServer server{services.clock.get(), services.recorder.get(), services.pictureWriter.get()};
     QVERIFY(server.start(QHostAddress::LocalHost, 0));
-    ZelvoEmulator first(&server, nullptr);
-    ZelvoEmulator second(&server, nullptr);
+    ZelvoEmulator first(&server, services, nullptr);
+    ZelvoEmulator second(&server, services, nullptr);
     TestAgent agent(server);
     QVERIFY(TestAgent::waitUntilServed(server, {&agent}));
 
@@ -187,9 +190,10 @@ void TestSensorSimulation::singleShot()
     QFETCH(int, type);
     QFETCH(QStringList, values);
 
-    ZelvoServer server;
+    ZelvoServices services;
+    ZelvoServer server{services.clock.get(), services.recorder.get(), services.pictureWriter.get()};
     QVERIFY(server.start(QHostAddress::LocalHost, 0));
-    ZelvoEmulator window(&server, nullptr);
+    ZelvoEmulator window(&server, services, nullptr);
     TestAgent agent(server);
     QVERIFY(TestAgent::waitUntilServed(server, {&agent}));
 
@@ -218,9 +222,10 @@ void TestSensorSimulation::unknownSingleShot()
 {
     QFETCH(int, type);
 
-    ZelvoServer server;
+    ZelvoServices services;
+    ZelvoServer server{services.clock.get(), services.recorder.get(), services.pictureWriter.get()};
     QVERIFY(server.start(QHostAddress::LocalHost, 0));
-    ZelvoEmulator window(&server, nullptr);
+    ZelvoEmulator window(&server, services, nullptr);
     TestAgent agent(server);
     QVERIFY(TestAgent::waitUntilServed(server, {&agent}));
 
@@ -235,9 +240,10 @@ void TestSensorSimulation::unknownSingleShot()
 
 void TestSensorSimulation::batteryChanged()
 {
-    ZelvoServer server;
+    ZelvoServices services;
+    ZelvoServer server{services.clock.get(), services.recorder.get(), services.pictureWriter.get()};
     QVERIFY(server.start(QHostAddress::LocalHost, 0));
-    ZelvoEmulator window(&server, nullptr);
+    ZelvoEmulator window(&server, services, nullptr);
 
     QTest::ignoreMessage(QtDebugMsg, "battery percent 60");
     emit window.sensorPanel()->batteryChanged(60);
@@ -247,8 +253,9 @@ void TestSensorSimulation::batteryChanged()
 // While the battery simulation runs, holding plus shows the charging icon.
 void TestSensorSimulation::chargingBatteryInStatusStrip()
 {
-    ZelvoServer server;
-    ZelvoEmulator window(&server, nullptr);
+    ZelvoServices services;
+    ZelvoServer server{services.clock.get(), services.recorder.get(), services.pictureWriter.get()};
+    ZelvoEmulator window(&server, services, nullptr);
     QVERIFY(startAndShow(server, window));
     const QRect iconArea(290, 0, 24, 24);
     const QPoint plus = window.mapFromScene(window.plusControl()->sceneBoundingRect().center());
@@ -278,9 +285,10 @@ void TestSensorSimulation::chargingBatteryInStatusStrip()
 // its period, and stopping from the panel ends the readings.
 void TestSensorSimulation::panelStartsRestartsAndStops()
 {
-    ZelvoServer server;
+    ZelvoServices services;
+    ZelvoServer server{services.clock.get(), services.recorder.get(), services.pictureWriter.get()};
     QVERIFY(server.start(QHostAddress::LocalHost, 0));
-    ZelvoEmulator window(&server, nullptr);
+    ZelvoEmulator window(&server, services, nullptr);
     TestAgent agent(server);
     QVERIFY(TestAgent::waitUntilServed(server, {&agent}));
     ZelvoSensorList* panel = window.sensorPanel();
@@ -318,7 +326,7 @@ void TestSensorSimulation::panelStartsRestartsAndStops()
         QVERIFY(!QStringList({"5.000", "6.000", "7.000"}).contains(value));
     }
 
-    ZelvoClock* clock = window.clock();
+    ZelvoClock* clock = services.clock.get();
     clock->pause();
     QVERIFY(TestAgent::waitForAllSent(server, {&agent}));
     agent.takeEvents();

@@ -6,6 +6,7 @@
 #include "model/ZelvoLayout.h"
 #include "ui/sensor/ZelvoSensorList.h"
 #include "comm/ZelvoServer.h"
+#include "services/ZelvoServices.h"
 
 #include <QAbstractButton>
 #include <QApplication>
@@ -141,9 +142,10 @@ void tst_ZelvoEmulator::composedContent()
     QFETCH(QImage, content);
     QFETCH(bool, showStatus);
 
-    ZelvoServer server;
+    ZelvoServices services;
+    ZelvoServer server{services.clock.get(), services.recorder.get(), services.pictureWriter.get()};
     QVERIFY(server.start(QHostAddress::LocalHost, 0));
-    ZelvoEmulator window(&server, nullptr);
+    ZelvoEmulator window(&server, services, nullptr);
 
     window.updateDisplay(content, showStatus);
     const QImage composed = window.displayImage();
@@ -204,9 +206,10 @@ void tst_ZelvoEmulator::batteryIcon()
     QFETCH(bool, charging);
     QFETCH(QString, resource);
 
-    ZelvoServer server;
+    ZelvoServices services;
+    ZelvoServer server{services.clock.get(), services.recorder.get(), services.pictureWriter.get()};
     QVERIFY(server.start(QHostAddress::LocalHost, 0));
-    ZelvoEmulator window(&server, nullptr);
+    ZelvoEmulator window(&server, services, nullptr);
     const QImage expected(resource);
     QCOMPARE(expected.size(), QSize(24, 24));
 
@@ -225,9 +228,10 @@ void tst_ZelvoEmulator::batteryIcon()
 
 void tst_ZelvoEmulator::connectionIcon()
 {
-    ZelvoServer server;
+    ZelvoServices services;
+    ZelvoServer server{services.clock.get(), services.recorder.get(), services.pictureWriter.get()};
     QVERIFY(server.start(QHostAddress::LocalHost, 0));
-    ZelvoEmulator window(&server, nullptr);
+    ZelvoEmulator window(&server, services, nullptr);
     const QImage connection(QStringLiteral(":/data/connection.png"));
     QCOMPARE(connection.size(), QSize(12, 12));
 
@@ -254,10 +258,11 @@ void tst_ZelvoEmulator::connectionIcon()
 
 void tst_ZelvoEmulator::layoutsAfterConstruction()
 {
-    ZelvoServer server;
+    ZelvoServices services;
+    ZelvoServer server{services.clock.get(), services.recorder.get(), services.pictureWriter.get()};
     QVERIFY(server.start(QHostAddress::LocalHost, 0));
-    ZelvoEmulator first(&server, nullptr);
-    ZelvoEmulator second(&server, nullptr);
+    ZelvoEmulator first(&server, services, nullptr);
+    ZelvoEmulator second(&server, services, nullptr);
 
     const QList<int> rectangles = {1, 1, 2, 3, 4};
     for (const ZelvoEmulator* window : {&first, &second}) {
@@ -300,9 +305,10 @@ void tst_ZelvoEmulator::sceneItems()
     QFETCH(QString, pressed);
     QFETCH(QString, text);
 
-    ZelvoServer server;
+    ZelvoServices services;
+    ZelvoServer server{services.clock.get(), services.recorder.get(), services.pictureWriter.get()};
     QVERIFY(server.start(QHostAddress::LocalHost, 0));
-    ZelvoEmulator window(&server, nullptr);
+    ZelvoEmulator window(&server, services, nullptr);
 
     const QHash<QString, const Button*> buttons = {{"fullScreenButton", window.fullScreenControl()},
                                              {"plusButton", window.plusControl()},
@@ -324,9 +330,10 @@ void tst_ZelvoEmulator::sceneItems()
 
 void tst_ZelvoEmulator::windowSettings()
 {
-    ZelvoServer server;
+    ZelvoServices services;
+    ZelvoServer server{services.clock.get(), services.recorder.get(), services.pictureWriter.get()};
     QVERIFY(server.start(QHostAddress::LocalHost, 0));
-    ZelvoEmulator window(&server, nullptr);
+    ZelvoEmulator window(&server, services, nullptr);
 
     QCOMPARE(window.windowTitle(), QStringLiteral("Zelvo Emulator"));
     QCOMPARE(window.size(), QSize(640, 480));
@@ -430,9 +437,10 @@ void tst_ZelvoEmulator::connections()
     QFETCH(QByteArray, signal);
     QFETCH(QByteArray, slot);
 
-    ZelvoServer server;
+    ZelvoServices services;
+    ZelvoServer server{services.clock.get(), services.recorder.get(), services.pictureWriter.get()};
     QVERIFY(server.start(QHostAddress::LocalHost, 0));
-    ZelvoEmulator window(&server, nullptr);
+    ZelvoEmulator window(&server, services, nullptr);
     // The agents' messages reach the window through one interface, in order.
     QCOMPARE(server.agentSink(), static_cast<ZelvoAgentSink*>(&window));
 
@@ -464,8 +472,9 @@ void tst_ZelvoEmulator::connections()
 
 void tst_ZelvoEmulator::sensorButtonTogglesPanel()
 {
-    ZelvoServer server;
-    ZelvoEmulator window(&server, nullptr);
+    ZelvoServices services;
+    ZelvoServer server{services.clock.get(), services.recorder.get(), services.pictureWriter.get()};
+    ZelvoEmulator window(&server, services, nullptr);
     QVERIFY(startAndShow(server, window));
     ZelvoSensorList* panel = window.sensorPanel();
 
@@ -502,8 +511,9 @@ void tst_ZelvoEmulator::panelPlacement()
     QFETCH(int, spareSpace);
     QFETCH(bool, movesBeside);
 
-    ZelvoServer server;
-    ZelvoEmulator window(&server, nullptr);
+    ZelvoServices services;
+    ZelvoServer server{services.clock.get(), services.recorder.get(), services.pictureWriter.get()};
+    ZelvoEmulator window(&server, services, nullptr);
     QVERIFY(startAndShow(server, window));
     ZelvoSensorList* panel = window.sensorPanel();
 
@@ -539,8 +549,9 @@ void tst_ZelvoEmulator::closeQuestionDeclined()
 {
     QFETCH(bool, escape);
 
-    ZelvoServer server;
-    ZelvoEmulator window(&server, nullptr);
+    ZelvoServices services;
+    ZelvoServer server{services.clock.get(), services.recorder.get(), services.pictureWriter.get()};
+    ZelvoEmulator window(&server, services, nullptr);
     QVERIFY(startAndShow(server, window));
 
     QString title;
@@ -582,8 +593,9 @@ void tst_ZelvoEmulator::closeConfirmedEndsEventLoop()
 {
     QFETCH(bool, panelOpen);
 
-    ZelvoServer server;
-    ZelvoEmulator window(&server, nullptr);
+    ZelvoServices services;
+    ZelvoServer server{services.clock.get(), services.recorder.get(), services.pictureWriter.get()};
+    ZelvoEmulator window(&server, services, nullptr);
     QVERIFY(startAndShow(server, window));
     if (panelOpen)
         QVERIFY(QMetaObject::invokeMethod(&window, "onSensorClicked"));

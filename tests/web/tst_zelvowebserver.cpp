@@ -1,6 +1,7 @@
 #include "NearTokens.h"
 #include "TestAgent.h"
 #include "comm/ZelvoServer.h"
+#include "services/ZelvoServices.h"
 #include "control/ZelvoControlCommands.h"
 #include "control/ZelvoControlServer.h"
 #include "recording/ZelvoDisplayRecorder.h"
@@ -42,10 +43,11 @@ struct WebRig
         return QUrl(QStringLiteral("ws://127.0.0.1:%1/live?token=%2").arg(web.port()).arg(QLatin1String(withToken)));
     }
 
-    ZelvoServer server;
-    ZelvoEmulator window{&server, nullptr};
-    ZelvoControlServer control{&window, &server};
-    ZelvoWebServer web{&window, control.controlCommands(), &control.accessToken()};
+    ZelvoServices services;
+    ZelvoServer server{services.clock.get(), services.recorder.get(), services.pictureWriter.get()};
+    ZelvoEmulator window{&server, services, nullptr};
+    ZelvoControlServer control{&window, &server, services};
+    ZelvoWebServer web{&window, control.controlCommands(), services, &control.accessToken()};
     bool started = false;
 };
 
@@ -344,7 +346,7 @@ void TestZelvoWebServer::defaultPortLeftOut()
     QFETCH(QByteArray, status);
     WebRig rig;
     QVERIFY(rig.started);
-    ZelvoWebServer web(&rig.window, rig.control.controlCommands(), &rig.control.accessToken());
+    ZelvoWebServer web(&rig.window, rig.control.controlCommands(), rig.services, &rig.control.accessToken());
     if (!web.start(QHostAddress::LocalHost, port))
         QSKIP(qPrintable(web.errorString()));
     if (status == "403 Forbidden")
@@ -366,7 +368,7 @@ void TestZelvoWebServer::addressCarriesToken()
     const QString path = QDir::home().filePath(QStringLiteral("web-address"));
     QString error;
     {
-        ZelvoWebServer web(&rig.window, rig.control.controlCommands(), &rig.control.accessToken());
+        ZelvoWebServer web(&rig.window, rig.control.controlCommands(), rig.services, &rig.control.accessToken());
         QVERIFY(web.start(QHostAddress::LocalHost, 0));
         QVERIFY2(web.writeAddressFile(path, &error), qPrintable(error));
         QFile file(path);
@@ -375,7 +377,7 @@ void TestZelvoWebServer::addressCarriesToken()
         QCOMPARE(file.permissions() & (QFile::ReadGroup | QFile::ReadOther | QFile::WriteGroup | QFile::WriteOther),
                  QFile::Permissions());
         // The port taken, a second server says why.
-        ZelvoWebServer taken(&rig.window, rig.control.controlCommands(), &rig.control.accessToken());
+        ZelvoWebServer taken(&rig.window, rig.control.controlCommands(), rig.services, &rig.control.accessToken());
         QVERIFY(!taken.start(QHostAddress::LocalHost, web.port()));
         QVERIFY(!taken.errorString().isEmpty());
     }

@@ -2,6 +2,7 @@
 
 #include "clock/ZelvoClock.h"
 #include "comm/ZelvoServer.h"
+#include "services/ZelvoServices.h"
 #include "pose/ZelvoHeadMotion.h"
 #include "record/ZelvoRecorder.h"
 #include "recording/ZelvoDisplayRecorder.h"
@@ -48,10 +49,13 @@ QIcon redDot()
 
 } // namespace
 
-ZelvoDevicePanel::ZelvoDevicePanel(ZelvoEmulator* window, ZelvoServer* server, QWidget* parent)
+ZelvoDevicePanel::ZelvoDevicePanel(ZelvoEmulator* window, ZelvoServer* server, const ZelvoServices& services,
+                                   QWidget* parent)
     : QWidget(parent)
     , emulator(window)
     , server(server)
+    , deviceClock(services.clock.get())
+    , head(services.headMotion.get())
     , linkState(new QLabel)
     , refuse(new QCheckBox(tr("Refuse new agents")))
     , delay(new QSpinBox)
@@ -120,13 +124,12 @@ ZelvoDevicePanel::ZelvoDevicePanel(ZelvoEmulator* window, ZelvoServer* server, Q
         connect(pose[axis], &QSlider::valueChanged, this, &ZelvoDevicePanel::setPoseFromSliders);
     }
     auto* gestureGrid = new QGridLayout;
-    ZelvoHeadMotion* head = window->headMotion();
     for (const QString& name : ZelvoVocabulary::headGestureNames()) {
         auto* button = new QPushButton(name);
         button->setObjectName(name);
         gestureGrid->addWidget(button, int(gestures.size()) / 3, int(gestures.size()) % 3);
         gestures.append(button);
-        connect(button, &QPushButton::clicked, head, [head, name] { head->gesture(name); });
+        connect(button, &QPushButton::clicked, head, [this, name] { head->gesture(name); });
     }
     poseForm->addRow(gestureGrid);
     auto* poseGroup = new QGroupBox(tr("Head"));
@@ -152,11 +155,11 @@ ZelvoDevicePanel::ZelvoDevicePanel(ZelvoEmulator* window, ZelvoServer* server, Q
 
     // Agents coming and going, and the faults set from anywhere, are all
     // records of the link.
-    connect(server->recorder(), &ZelvoRecorder::appended, this, [this](const ZelvoRecord& record) {
+    connect(services.recorder.get(), &ZelvoRecorder::appended, this, [this](const ZelvoRecord& record) {
         if (record.direction == ZelvoRecord::Direction::Link)
             showLink();
     });
-    ZelvoDisplayRecorder* display = window->displayRecorder();
+    ZelvoDisplayRecorder* display = services.displayRecorder.get();
     ZelvoSessionRecorder* session = window->sessionRecorder();
     connect(recordDisplay, &QPushButton::clicked, this, [this, display] {
         toggleRecording(
@@ -185,7 +188,7 @@ ZelvoDevicePanel::ZelvoDevicePanel(ZelvoEmulator* window, ZelvoServer* server, Q
     connect(session, &ZelvoSessionRecorder::recordingChanged, recordSession,
             [this](bool recording) { showRecording(recordSession, recording); });
 
-    ZelvoClock* clock = server->clock();
+    ZelvoClock* clock = deviceClock;
     connect(clockToggle, &QPushButton::clicked, clock,
             [clock] { clock->setMode(clock->isManual() ? ZelvoClock::Mode::Real : ZelvoClock::Mode::Manual); });
     connect(clock, &ZelvoClock::modeChanged, this, &ZelvoDevicePanel::showClock);
@@ -219,7 +222,7 @@ void ZelvoDevicePanel::showLink()
 
 void ZelvoDevicePanel::showClock()
 {
-    const ZelvoClock* clock = server->clock();
+    const ZelvoClock* clock = deviceClock;
     const auto seconds = [](qint64 millis) { return QString::number(double(millis) / 1000, 'f', 3); };
     clockState->setText(!clock->isManual()   ? tr("Real time")
                         : clock->isAdvancing() ? tr("Advancing: at %1 s of %2 s").arg(seconds(clock->now()),
@@ -239,12 +242,12 @@ QPushButton* ZelvoDevicePanel::gestureButton(const QString& name) const
 
 void ZelvoDevicePanel::setPoseFromSliders()
 {
-    emulator->headMotion()->set(ZelvoHeadPose(pose[0]->value(), pose[1]->value(), pose[2]->value()));
+    head->set(ZelvoHeadPose(pose[0]->value(), pose[1]->value(), pose[2]->value()));
 }
 
 void ZelvoDevicePanel::showPose()
 {
-    const ZelvoHeadPose& now = emulator->headMotion()->pose();
+    const ZelvoHeadPose& now = head->pose();
     const std::array<double, 3> angles = {now.yaw(), now.pitch(), now.roll()};
     for (size_t axis = 0; axis < pose.size(); ++axis) {
         // Showing the pose must not set it again.

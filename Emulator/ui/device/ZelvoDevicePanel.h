@@ -11,8 +11,12 @@ class QLabel;
 class QPushButton;
 class QSlider;
 class QSpinBox;
+class ZelvoClock;
 class ZelvoEmulator;
+class ZelvoHeadMotion;
+class ZelvoRecorder;
 class ZelvoServer;
+class ZelvoServices;
 
 // "Zelvo Device": the link faults, the battery, the recordings, the
 // device clock and the wearer's head for people
@@ -26,8 +30,9 @@ class ZelvoDevicePanel final : public QWidget
     Q_DISABLE_COPY_MOVE(ZelvoDevicePanel)
 
 public:
-    // The window and the server must outlive the panel.
-    ZelvoDevicePanel(ZelvoEmulator* window, ZelvoServer* server, QWidget* parent = nullptr);
+    // The window, the server and services must outlive the panel.
+    ZelvoDevicePanel(ZelvoEmulator* window, ZelvoServer* server, const ZelvoServices& services,
+                     QWidget* parent = nullptr);
     ~ZelvoDevicePanel() override;
 
     QCheckBox* refuseBox() const { return refuse; }
@@ -63,6 +68,8 @@ private:
 
     ZelvoEmulator* emulator = nullptr;
     ZelvoServer* server = nullptr;
+    ZelvoClock* deviceClock = nullptr;
+    ZelvoHeadMotion* head = nullptr;
     QLabel* linkState = nullptr;
     QCheckBox* refuse = nullptr;
     QSpinBox* delay = nullptr;

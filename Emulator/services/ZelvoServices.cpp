@@ -1,0 +1,18 @@
+#include "services/ZelvoServices.h"
+
+#include "pose/ZelvoHeadMotion.h"
+#include "record/ZelvoRecorder.h"
+#include "recording/ZelvoDisplayRecorder.h"
+#include "util/ZelvoImageWriter.h"
+
+ZelvoServices::ZelvoServices(ZelvoClock::Mode mode)
+    : clock(std::make_unique<ZelvoClock>(mode))
+    , recorder(std::make_unique<ZelvoRecorder>(ZelvoRecorder::defaultCapacity, clock.get()))
+    , pictureWriter(std::make_unique<ZelvoImageWriter>())
+    , headMotion(std::make_unique<ZelvoHeadMotion>(clock.get()))
+    , displayRecorder(std::make_unique<ZelvoDisplayRecorder>(clock.get()))
+{
+    displayRecorder->followRecord(recorder.get());
+}
+
+ZelvoServices::~ZelvoServices() = default;
