@@ -7,10 +7,15 @@
 #include "ui/sensor/ZelvoSensorList.h"
 #include "comm/ZelvoServer.h"
 #include "services/ZelvoServices.h"
+#include "model/ZelvoHeadPose.h"
+#include "pose/ZelvoHeadMotion.h"
+#include "record/ZelvoRecorder.h"
+#include "recording/ZelvoDisplayRecorder.h"
 
 #include <QAbstractButton>
 #include <QApplication>
 #include <QGraphicsScene>
+#include <QFileInfo>
 #include <QHash>
 #include <QHostAddress>
 #include <QImage>
@@ -22,6 +27,7 @@
 #include <QScrollBar>
 #include <QSignalSpy>
 #include <QTcpSocket>
+#include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
 
@@ -122,6 +128,7 @@ private slots:
     void closeQuestionDeclined();
     void closeConfirmedEndsEventLoop_data();
     void closeConfirmedEndsEventLoop();
+    void servicesOutliveTheWindow();
 };
 
 void tst_ZelvoEmulator::composedContent_data()
@@ -612,6 +619,34 @@ void tst_ZelvoEmulator::closeConfirmedEndsEventLoop()
     // Closing the last window posts a quit of its own; later tests need
     // their event loops.
     QCoreApplication::removePostedEvents(qApp, QEvent::Quit);
+}
+
+// The head and the display recording are the program's, handed to the
+// window: while it lives the head's readings go out through it and it
+// feeds the recording; once it is gone the recording has ended and the
+// head, still moved by others, reaches it no more.
+void tst_ZelvoEmulator::servicesOutliveTheWindow()
+{
+    ZelvoServices services(ZelvoClock::Mode::Manual);
+    ZelvoServer server{services.clock.get(), services.recorder.get(), services.pictureWriter.get()};
+    QVERIFY(server.start(QHostAddress::LocalHost, 0));
+    QTemporaryDir folder;
+    QVERIFY(folder.isValid());
+    ZelvoRecorder& record = *services.recorder;
+    {
+        ZelvoEmulator window(&server, services, nullptr);
+        QVERIFY(services.displayRecorder->start(folder.filePath(QStringLiteral("display.png")), 0));
+        const int before = record.size();
+        services.headMotion->set(ZelvoHeadPose(30, 10, 0));
+        services.clock->advance(1000);
+        QVERIFY(record.size() > before);
+    }
+    QTRY_VERIFY(!services.displayRecorder->isRecording());
+    QVERIFY(QFileInfo(folder.filePath(QStringLiteral("display.png"))).size() > 0);
+    const int after = record.size();
+    services.headMotion->move(ZelvoHeadPose(-30, 0, 0), 500);
+    services.clock->advance(1000);
+    QCOMPARE(record.size(), after);
 }
 
 QTEST_MAIN(tst_ZelvoEmulator)
