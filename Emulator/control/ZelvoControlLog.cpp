@@ -15,7 +15,7 @@ QString ZelvoControlLog::read(const QJsonObject& json, Request* request)
 {
     const ZelvoControlCommand* command = nullptr;
     const ZelvoControlCommand::Action* action = nullptr;
-    const QString error = ZelvoControlCommand::check(json, &command, &action);
+    QString error = ZelvoControlCommand::check(json, &command, &action);
     if (!error.isEmpty())
         return error;
     request->since = quint64(json.value(QStringLiteral("since")).toDouble());

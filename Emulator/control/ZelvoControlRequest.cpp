@@ -15,7 +15,7 @@ ZelvoControlRequest::ZelvoControlRequest(const QJsonObject& json, const QString&
 
 QJsonValue ZelvoControlRequest::value(const QString& key) const
 {
-    const QJsonValue given = json.value(key);
+    QJsonValue given = json.value(key);
     if (!given.isUndefined())
         return given;
     const auto field = std::find_if(fields.cbegin(), fields.cend(),

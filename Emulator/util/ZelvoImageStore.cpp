@@ -29,7 +29,7 @@ QString ZelvoImageStore::folder() const
 
 QString ZelvoImageStore::agentImageDirectory(const QString& agentHash, QString* writeError)
 {
-    const QString path = agentImagePath(agentHash);
+    QString path = agentImagePath(agentHash);
     if (path.isEmpty())
         return path;
     if (!dataDirectory.isEmpty() && !ZelvoControlToken::makePrivateDirectory(dataDirectory, writeError))

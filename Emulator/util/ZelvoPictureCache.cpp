@@ -95,7 +95,7 @@ QImage ZelvoPictureCache::picture(const QString& agentHash, const QString& image
         *size = kept->size;
         return kept->image;
     }
-    const QImage image = load(agentHash, imageId, path, refusal, size);
+    QImage image = load(agentHash, imageId, path, refusal, size);
     if (!image.isNull())
         keep(k, *path, image, *size);
     return image;
@@ -138,7 +138,7 @@ QImage ZelvoPictureCache::load(const QString& agentHash, const QString& imageId,
                                         ZIImageUtil::ziByteCount(ZIImageUtil::maxDimension, ZIImageUtil::maxDimension)))
                                   : ZelvoUtil::readImageFile(candidate);
         *size = decoded.size();
-        const QImage image = visiblePart(decoded);
+        QImage image = visiblePart(decoded);
         if (image.isNull())
             *refusal = ZelvoRecord::Reason::ImageUnreadable;
         return image;

@@ -35,7 +35,7 @@ QImage readBounded(QImageReader& reader, const char* caller, ZelvoRecord::ImageR
                                               << ": " << ZelvoRecord::refusalText(*why) << "\033[0m";
         return QImage();
     }
-    const QImage image = reader.read();
+    QImage image = reader.read();
     if (image.isNull())
         why->reason = ZelvoRecord::Reason::NotAPicture;
     return image;
