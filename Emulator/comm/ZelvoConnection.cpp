@@ -56,7 +56,7 @@ void ZelvoConnection::falseRun()
     zelvoSender = std::make_unique<ZelvoSender>(zelvoSocket.get(), deviceClock, server->linkDelay());
     ZelvoSocket* socket = zelvoSocket.get();
     connect(socket, &ZelvoSocket::dataReceived, zelvoReceiver.get(), &ZelvoReceiver::onDataReceived);
-    connect(socket, &ZelvoSocket::frameProgress, zelvoReceiver.get(), &ZelvoReceiver::onFrameProgress);
+    connect(socket, &ZelvoSocket::frameAnnounced, zelvoReceiver.get(), &ZelvoReceiver::onFrameAnnounced);
     connect(socket, &ZelvoSocket::frameSkipped, this, &ZelvoConnection::recordSkippedFrame);
     connect(socket, &ZelvoSocket::disconnected, this, &ZelvoConnection::onSocketDisconnected);
     connect(socket, &ZelvoSocket::drained, this, &ZelvoConnection::deleteIfDone);

@@ -4,10 +4,10 @@
 
 namespace {
 
-// What an inbox may hold and still read past the limit: a small frame is
-// decoded and takes effect in the turn it arrives, and its agent should not
-// wait for another agent's pictures. It is also the most an inbox holds
-// before it stops reading by itself (see ZelvoReceiver).
+// A frame read without waiting for room: it is decoded and takes effect in
+// the turn it arrives, and its agent should not wait for another agent's
+// pictures. It is also the most an inbox holds before it stops reading by
+// itself (see ZelvoReceiver).
 constexpr qint64 smallFrameBytes = 512 * 1024 * ZelvoInboxBudget::decodedFactor;
 
 } // namespace
@@ -29,13 +29,11 @@ void ZelvoInboxBudget::leave(int inbox)
     if (found == inboxes.end())
         return;
     // Gone before the others resume: its owner is being destroyed.
-    const Inbox left = std::move(found->second);
+    heldBytes -= counted(found->second);
+    if (found->second.waitingSince)
+        --waitingCount;
     inboxes.erase(found);
-    heldBytes -= left.reading + left.read;
-    readingBytes -= left.reading;
-    if (left.paused)
-        --pausedCount;
-    rebalance();
+    admit();
 }
 
 void ZelvoInboxBudget::hold(int inbox, qint64 reading, qint64 read)
@@ -45,13 +43,24 @@ void ZelvoInboxBudget::hold(int inbox, qint64 reading, qint64 read)
         return;
     Inbox& held = found->second;
     reading *= decodedFactor;
-    read *= decodedFactor;
-    heldBytes += reading + read - held.reading - held.read;
-    readingBytes += reading - held.reading;
-    held.reading = reading;
-    held.read = read;
+    heldBytes -= counted(held);
+    if (reading != held.reading) {
+        // A frame began, or the one being read is complete or dropped.
+        if (held.waitingSince)
+            --waitingCount;
+        held.waitingSince = 0;
+        held.reading = reading;
+        held.admitted = reading <= smallFrameBytes;
+        if (!held.admitted) {
+            held.waitingSince = ++frames;
+            ++waitingCount;
+        }
+    }
+    held.read = read * decodedFactor;
+    heldBytes += counted(held);
+    admit();
+    setPaused(held, held.waitingSince != 0);
     peakBytes = qMax(peakBytes, heldBytes);
-    rebalance();
 }
 
 bool ZelvoInboxBudget::isPaused(int inbox) const
@@ -60,32 +69,31 @@ bool ZelvoInboxBudget::isPaused(int inbox) const
     return found != inboxes.end() && found->second.paused;
 }
 
-void ZelvoInboxBudget::rebalance()
+// The frame that began first goes first, so that a large one is not passed
+// for ever by smaller ones that fit. One frame larger than the limit is
+// read once nothing but small frames is held beside it.
+void ZelvoInboxBudget::admit()
 {
-    // Within the limit and nobody paused: every frame of every agent comes
-    // by here, so the common case is decided at once.
-    const bool over = heldBytes >= limitBytes;
-    if (!over && pausedCount == 0)
-        return;
-    // Frames still being read that reach the limit by themselves would
-    // never complete with all their readers paused, and nothing else would
-    // free a byte: the inbox furthest into its frame reads on alone.
-    int furthest = 0;
-    if (over && readingBytes >= limitBytes) {
-        qint64 most = 0;
-        for (const auto& [number, inbox] : inboxes) {
-            if (inbox.reading > most) {
-                most = inbox.reading;
-                furthest = number;
-            }
+    while (waitingCount > 0) {
+        Inbox* first = nullptr;
+        for (auto& [number, inbox] : inboxes) {
+            if (inbox.waitingSince && (!first || inbox.waitingSince < first->waitingSince))
+                first = &inbox;
         }
+        if (heldBytes + first->reading > limitBytes && heldBytes > smallFrameBytes)
+            break;
+        first->waitingSince = 0;
+        first->admitted = true;
+        --waitingCount;
+        heldBytes += first->reading;
+        setPaused(*first, false);
     }
-    for (auto& [number, inbox] : inboxes) {
-        const bool paused = over && number != furthest && inbox.reading + inbox.read > smallFrameBytes;
-        if (paused == inbox.paused)
-            continue;
-        inbox.paused = paused;
-        pausedCount += paused ? 1 : -1;
-        inbox.pausedChanged();
-    }
+}
+
+void ZelvoInboxBudget::setPaused(Inbox& inbox, bool paused)
+{
+    if (inbox.paused == paused)
+        return;
+    inbox.paused = paused;
+    inbox.pausedChanged();
 }

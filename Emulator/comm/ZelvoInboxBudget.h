@@ -7,11 +7,12 @@
 
 // What the inboxes of one server's agent connections hold together: the
 // frame each is reading, its frames read and waiting to take effect, and
-// the values those decode to. Within the limit every inbox reads. Past it,
-// the inboxes that hold more than a small frame stop reading, their agents'
-// bytes waiting in the kernel, until taking effect brings the whole back
-// under it; inboxes with little keep reading, so that an agent sending
-// small frames is served meanwhile. No inbox is closed for it.
+// the values those decode to. A frame counts whole from its header on: an
+// inbox reads a frame larger than a small one only once the whole fits
+// within the limit beside what the others hold (or nothing else is held),
+// its agent's bytes waiting in the kernel meanwhile, in the order the
+// frames began. Small frames are always read, so that an agent sending
+// them is served meanwhile. No inbox is closed for it.
 class ZelvoInboxBudget final
 {
     Q_DISABLE_COPY_MOVE(ZelvoInboxBudget)
@@ -29,9 +30,10 @@ public:
     // or resumes its reading. Returns its number for the calls below.
     int join(std::function<void()> pausedChanged);
     void leave(int inbox);
-    // The inbox now holds reading bytes of a frame not yet complete and
-    // read bytes of frames complete and not yet taken effect.
+    // The inbox is reading a frame announced reading bytes long (0: none),
+    // and holds read bytes of frames complete and not yet taken effect.
     void hold(int inbox, qint64 reading, qint64 read);
+    // Its frame waits to be counted, unread.
     bool isPaused(int inbox) const;
 
     // For tests: a change applies at the next hold().
@@ -47,17 +49,23 @@ private:
     {
         qint64 reading = 0;
         qint64 read = 0;
+        // Its frame is counted, and read.
+        bool admitted = false;
+        // When its frame began to wait; 0 while it does not.
+        quint64 waitingSince = 0;
         bool paused = false;
         std::function<void()> pausedChanged;
     };
 
-    void rebalance();
+    qint64 counted(const Inbox& inbox) const { return inbox.read + (inbox.admitted ? inbox.reading : 0); }
+    void admit();
+    void setPaused(Inbox& inbox, bool paused);
 
     std::map<int, Inbox> inboxes;
     qint64 limitBytes = 0;
     qint64 heldBytes = 0;
-    qint64 readingBytes = 0;
     qint64 peakBytes = 0;
-    int pausedCount = 0;
+    quint64 frames = 0;
+    int waitingCount = 0;
     int joined = 0;
 };

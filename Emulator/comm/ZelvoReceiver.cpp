@@ -57,11 +57,16 @@ void ZelvoReceiver::onDataReceived(const QList<QByteArray>& slices)
     else if (size < offThreadBytes)
         decoding.add({ZelvoMessage::decode(slices), {}, size});
     else
-        decoding.run([slices, size] { return Step{ZelvoMessage::decode(slices), {}, size}; });
+        decoding.run([slices = slices, size]() mutable {
+            // The slices go as soon as they are joined, before the text is
+            // decoded: the frame is held once, not twice, meanwhile.
+            const QByteArray payload = ZelvoFrameReader::join(std::exchange(slices, {}));
+            return Step{ZelvoMessage::decode(payload), {}, size};
+        });
     updateHeld();
 }
 
-void ZelvoReceiver::onFrameProgress(qint64 bytes)
+void ZelvoReceiver::onFrameAnnounced(qint64 bytes)
 {
     readingBytes = bytes;
     updateHeld();

@@ -22,9 +22,9 @@ class ZelvoServer;
 //
 // Full (a large frame or many small ones not yet taken effect), the
 // connection reads no further frame: the agent's bytes wait in the kernel.
-// It is full too while the inboxes of all agents hold more than their
-// budget (ZelvoInboxBudget) and this one holds much of it; its connection
-// then stops reading even in the middle of a frame.
+// It is full too while its next frame waits for room in the budget of
+// all agents' inboxes (ZelvoInboxBudget); its connection then reads no byte
+// of that frame's payload.
 class ZelvoReceiver final : public QObject
 {
     Q_OBJECT
@@ -46,8 +46,9 @@ public:
 
     // A frame's payload in the slices it was read in.
     void onDataReceived(const QList<QByteArray>& slices);
-    // The connection has read this much of a frame not yet complete.
-    void onFrameProgress(qint64 bytes);
+    // The connection has begun a frame of this many bytes (0: none any
+    // more); the budget may hold its reading back until there is room.
+    void onFrameAnnounced(qint64 bytes);
     // Drops every message not yet taken effect; what their jobs return
     // later is ignored.
     void cancel();

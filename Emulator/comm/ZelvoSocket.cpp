@@ -77,7 +77,7 @@ void ZelvoSocket::abortConnection(ZelvoRecord::Reason reason, const QString& log
     qCWarning(zelvoLinkLog).noquote() << "\033[31m" + logLine + ", CLOSING THE CONNECTION\033[0m";
     abortReason = reason;
     reader.clear();
-    emit frameProgress(0);
+    emit frameAnnounced(0);
     stallTimer->stop();
     if (tcpSocket)
         tcpSocket->abort();
@@ -226,6 +226,12 @@ bool ZelvoSocket::readFrame()
                                     << reader.announcedSize() - tcpSocket->bytesAvailable();
         if (reader.announcedSize() > ZelvoFrame::maxPayloadSize)
             emit frameSkipped(reader.announcedSize(), ZelvoFrame::maxPayloadSize);
+        else if (reader.inFrame())
+            emit frameAnnounced(reader.announcedSize());
+        // Counted whole before a byte of it is read: held back, it waits in
+        // the kernel for room.
+        if (paused)
+            return false;
     }
     if (reader.inFrame()) {
         const qint64 before = reader.bytesWanted();
@@ -234,11 +240,8 @@ bool ZelvoSocket::readFrame()
             return false;
         }
         if (reader.inFrame()) {
-            if (startsFrame || reader.bytesWanted() < before) {
+            if (startsFrame || reader.bytesWanted() < before)
                 stallTimer->start();
-                if (reader.announcedSize() <= ZelvoFrame::maxPayloadSize)
-                    emit frameProgress(reader.announcedSize() - reader.bytesWanted());
-            }
             return false;
         }
     }

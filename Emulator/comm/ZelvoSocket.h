@@ -65,8 +65,10 @@ signals:
     // A frame's payload in the slices it was read in (see ZelvoFrameReader):
     // a large one is joined away from the window's thread.
     void dataReceived(QList<QByteArray> slices);
-    // Bytes read so far of a frame not yet complete (0: none any more).
-    void frameProgress(qint64 bytes);
+    // A frame of bytes has begun, its header read and its payload not yet
+    // (0: the frame in progress was dropped). Its payload is read only if
+    // the socket is not paused once this returns.
+    void frameAnnounced(qint64 bytes);
     // A frame announced larger than limit, skipped unread.
     void frameSkipped(qint64 size, qint64 limit);
     // The socket has closed and no complete frame of it waits any more.
