@@ -226,8 +226,9 @@ public:
     QVector<TextFit> textsNotFitting;
     QVector<ImageOverText> imagesOverText;
     // The frame of a received message, shared with the one the agent sent
-    // (no copy); may be let go by the recorder to keep within its budget.
-    // Not part of the JSON form.
+    // (no copy); may be let go by the recorder to keep within its budget,
+    // and a large one cut to its start (shorter than size then). Not part
+    // of the JSON form.
     QByteArray payload;
 
     // Drawn content with a text cut or overflowing, or a picture over text.

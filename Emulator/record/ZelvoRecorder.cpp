@@ -31,15 +31,24 @@ quint64 ZelvoRecorder::append(ZelvoRecord record)
     }
     record.sequence = nextSequence++;
     record.timeMillis = clock->epochMillis();
+    const quint64 sequence = record.sequence;
     heldPayloadBytes += record.payload.size();
     emit aboutToAppend(count);
     ring[slot(count)] = std::move(record);
     ++count;
+    emit appended(ring[slot(count - 1)]);
+    // Found by its number: a reader of appended may have appended more.
+    const qint64 index = count > 0 ? qint64(sequence - at(0).sequence) : -1;
+    if (index >= 0 && index < count) {
+        QByteArray& payload = ring[slot(int(index))].payload;
+        if (payload.size() > wholePayloadBytes) {
+            heldPayloadBytes -= payload.size() - payloadStartBytes;
+            payload = payload.left(payloadStartBytes);
+        }
+    }
     if (heldPayloadBytes > payloadBudget)
         releasePayloads();
-    const ZelvoRecord& stored = ring[slot(count - 1)];
-    emit appended(stored);
-    return stored.sequence;
+    return sequence;
 }
 
 const ZelvoRecord& ZelvoRecorder::at(int index) const

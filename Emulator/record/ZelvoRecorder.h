@@ -25,6 +25,12 @@ public:
     // Received frames may carry megabytes of images; beyond this many bytes
     // of payloads the oldest records keep their facts but let their payload go.
     static constexpr qint64 payloadBudget = 64 * 1024 * 1024;
+    // A larger payload is whole only while appended is emitted (for the
+    // session recording); the ring then keeps its start, as the Messages
+    // window shows a frame it cannot parse. Kept whole, a frame of tens of
+    // megabytes would stay beside the agents' inboxes, past their bound.
+    static constexpr qint64 wholePayloadBytes = 1024 * 1024;
+    static constexpr int payloadStartBytes = 4096;
 
     // Records are stamped on clock; without one, on a real-time clock of its own.
     explicit ZelvoRecorder(int capacity = defaultCapacity, const ZelvoClock* clock = nullptr,

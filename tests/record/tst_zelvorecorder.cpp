@@ -10,6 +10,7 @@ class tst_ZelvoRecorder : public QObject
 private slots:
     void ring_data();
     void ring();
+    void payloadsStayWithinBudget_data();
     void payloadsStayWithinBudget();
 };
 
@@ -55,21 +56,45 @@ void tst_ZelvoRecorder::ring()
         QCOMPARE(records.at(i).sequence, quint64(appended - returned + 1 + i));
 }
 
+void tst_ZelvoRecorder::payloadsStayWithinBudget_data()
+{
+    QTest::addColumn<int>("payloadBytes");
+    QTest::addColumn<int>("appended");
+    QTest::addColumn<int>("newestKept");
+    QTest::addColumn<int>("oldestKept");
+
+    constexpr int whole = int(ZelvoRecorder::wholePayloadBytes);
+    QTest::newRow("100 of 1 MiB") << whole << 100 << whole << 0;
+    QTest::newRow("20 of 8 MiB") << 8 * whole << 20 << ZelvoRecorder::payloadStartBytes
+                                 << ZelvoRecorder::payloadStartBytes;
+}
+
 // Frames may carry megabytes each: the ring keeps its facts, but not
-// thousands of payloads.
+// thousands of payloads, nor a large one whole once it was appended.
 void tst_ZelvoRecorder::payloadsStayWithinBudget()
 {
+    QFETCH(int, payloadBytes);
+    QFETCH(int, appended);
+    QFETCH(int, newestKept);
+    QFETCH(int, oldestKept);
+
     ZelvoRecorder recorder;
-    const QByteArray payload(8 * 1024 * 1024, 'x');
-    for (int i = 0; i < 20; ++i) {
+    QVector<int> seen;
+    connect(&recorder, &ZelvoRecorder::appended, this,
+            [&seen](const ZelvoRecord& record) { seen.append(record.payload.size()); });
+    for (int i = 0; i < appended; ++i) {
         ZelvoRecord record(ZelvoRecord::Direction::In, ZelvoRecord::Kind::FrameReceived, ZelvoRecord::Outcome::Info);
-        record.payload = QByteArray(payload.constData(), payload.size());
+        record.payload = QByteArray(payloadBytes, char('a' + i % 26));
+        record.size = payloadBytes;
         recorder.append(record);
     }
+    QCOMPARE(seen, QVector<int>(appended, payloadBytes));
     QVERIFY(recorder.payloadBytes() <= ZelvoRecorder::payloadBudget);
-    QCOMPARE(recorder.size(), 20);
-    QCOMPARE(recorder.at(19).payload.size(), payload.size());
-    QVERIFY(recorder.at(0).payload.isEmpty());
+    QCOMPARE(recorder.size(), appended);
+    const QByteArray newest = recorder.at(appended - 1).payload;
+    QCOMPARE(newest.size(), newestKept);
+    QCOMPARE(newest, QByteArray(newestKept, char('a' + (appended - 1) % 26)));
+    QCOMPARE(recorder.at(0).payload.size(), oldestKept);
 }
 
 QTEST_GUILESS_MAIN(tst_ZelvoRecorder)

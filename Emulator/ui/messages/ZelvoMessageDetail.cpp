@@ -83,7 +83,9 @@ void ZelvoMessageDetail::showRecord(const ZelvoRecord& record)
 {
     headline->setText(record.sentence());
     QList<QByteArray> decoded;
-    if (record.direction == ZelvoRecord::Direction::In && !record.payload.isEmpty())
+    if (record.direction == ZelvoRecord::Direction::In && !record.payload.isEmpty() && record.payload.size() < record.size)
+        json->setPlainText(QString::fromUtf8(record.payload) + tr("…(%1 bytes; only their start is kept)").arg(*record.size));
+    else if (record.direction == ZelvoRecord::Direction::In && !record.payload.isEmpty())
         json->setPlainText(readable(record.payload, &decoded));
     else if (record.direction == ZelvoRecord::Direction::In && record.size > 0)
         json->setPlainText(tr("The bytes of this message are no longer kept."));
