@@ -86,10 +86,12 @@ ZelvoServer::ZelvoServer(ZelvoClock* clock, ZelvoRecorder* recorder, ZelvoImageW
 }
 
 ZelvoServer::ZelvoServer(ZelvoClock* clock, QObject* parent)
-    : ZelvoServer(clock ? clock : new ZelvoClock, nullptr, nullptr, parent)
+    : ZelvoServer(clock, nullptr, nullptr, parent)
 {
-    if (!clock)
-        ownClock.reset(deviceClock);
+    if (!deviceClock) {
+        ownClock = std::make_unique<ZelvoClock>();
+        deviceClock = ownClock.get();
+    }
     ownRecorder = std::make_unique<ZelvoRecorder>(ZelvoRecorder::defaultCapacity, deviceClock);
     messageRecorder = ownRecorder.get();
     ownPictures = std::make_unique<ZelvoImageWriter>();
@@ -102,6 +104,10 @@ ZelvoServer::~ZelvoServer()
     // Pictures of agents no longer served are not stored any more.
     pictures->cancelAll();
     qDeleteAll(std::exchange(connectionList, {}));
+    // Those waiting for their deferred deletion too, while the clock, the
+    // record and the writer they use are still there: the server's own
+    // go before its children would.
+    qDeleteAll(findChildren<ZelvoConnection*>(QString(), Qt::FindDirectChildrenOnly));
     releaseReserve();
 }
 

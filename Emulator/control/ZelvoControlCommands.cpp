@@ -134,6 +134,8 @@ ZelvoControlCommands::ZelvoControlCommands(ZelvoEmulator* window, ZelvoServer* s
     , messageRecorder(services.recorder.get())
     , head(services.headMotion.get())
     , displayRecorder(services.displayRecorder.get())
+    , sessionRecorder(services.sessionRecorder.get())
+    , displayHistory(services.displayHistory.get())
     , player(new ZelvoTracePlayer(deviceClock, this))
     , reader(new ZelvoTraceReader(this))
 {
@@ -287,7 +289,7 @@ void ZelvoControlCommands::report(const ZelvoControlRequest& request, const Repl
     const QString title = request.text(QStringLiteral("title"));
     // Once the display's last changes are compressed; the records are
     // taken then too, so that both end at the same moment.
-    window->displayHistory()->framesSince(
+    displayHistory->framesSince(
         since, [recorder = messageRecorder, clock = deviceClock, since, title, reply](const ZelvoDisplayHistory::Frames& frames, qint64 dropped) {
             ZelvoReport report;
             report.title = title.isEmpty() ? QStringLiteral("ZelvoEmulator") : title;
@@ -608,7 +610,7 @@ void ZelvoControlCommands::recordSession(const ZelvoControlRequest& request, con
 {
     const QString path = request.text(QStringLiteral("file"));
     QString error;
-    if (!window->sessionRecorder()->start(path, &error)) {
+    if (!sessionRecorder->start(path, &error)) {
         reply({}, error);
         return;
     }
@@ -618,7 +620,7 @@ void ZelvoControlCommands::recordSession(const ZelvoControlRequest& request, con
 void ZelvoControlCommands::stopRecording(const ZelvoControlRequest& request, const Reply& reply)
 {
     ZelvoDisplayRecorder* display = displayRecorder;
-    ZelvoSessionRecorder* session = window->sessionRecorder();
+    ZelvoSessionRecorder* session = sessionRecorder;
     // One that stopped by itself is ended here too, with its reason.
     const bool displayWasRecording = display->isRecording() || !display->failure().isEmpty();
     const bool sessionWasRecording = session->isRecording() || !session->failure().isEmpty();
@@ -798,7 +800,7 @@ QJsonObject ZelvoControlCommands::clockState() const
 QJsonObject ZelvoControlCommands::recordingState() const
 {
     const ZelvoDisplayRecorder* display = displayRecorder;
-    const ZelvoSessionRecorder* session = window->sessionRecorder();
+    const ZelvoSessionRecorder* session = sessionRecorder;
     QJsonObject state{{QStringLiteral("display"), display->isRecording()},
                       {QStringLiteral("session"), session->isRecording()}};
     if (!display->failure().isEmpty())

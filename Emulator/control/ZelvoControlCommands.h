@@ -13,6 +13,7 @@ class QJsonObject;
 class QString;
 class ZelvoClock;
 class ZelvoControlRequest;
+class ZelvoDisplayHistory;
 class ZelvoDisplayRecorder;
 class ZelvoHeadMotion;
 class ZelvoPendingReply;
@@ -20,6 +21,7 @@ class ZelvoSensorReading;
 class ZelvoRecorder;
 class ZelvoServer;
 class ZelvoServices;
+class ZelvoSessionRecorder;
 class ZelvoTracePlayer;
 class ZelvoTraceReader;
 
@@ -138,6 +140,8 @@ private:
     ZelvoRecorder* messageRecorder = nullptr;
     ZelvoHeadMotion* head = nullptr;
     ZelvoDisplayRecorder* displayRecorder = nullptr;
+    ZelvoSessionRecorder* sessionRecorder = nullptr;
+    ZelvoDisplayHistory* displayHistory = nullptr;
     ZelvoTracePlayer* player = nullptr;
     ZelvoTraceReader* reader = nullptr;
     QString webAddress;

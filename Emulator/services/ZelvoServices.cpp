@@ -2,7 +2,9 @@
 
 #include "pose/ZelvoHeadMotion.h"
 #include "record/ZelvoRecorder.h"
+#include "recording/ZelvoDisplayHistory.h"
 #include "recording/ZelvoDisplayRecorder.h"
+#include "recording/ZelvoSessionRecorder.h"
 #include "util/ZelvoImageWriter.h"
 
 ZelvoServices::ZelvoServices(ZelvoClock::Mode mode)
@@ -11,6 +13,8 @@ ZelvoServices::ZelvoServices(ZelvoClock::Mode mode)
     , pictureWriter(std::make_unique<ZelvoImageWriter>())
     , headMotion(std::make_unique<ZelvoHeadMotion>(clock.get()))
     , displayRecorder(std::make_unique<ZelvoDisplayRecorder>(clock.get()))
+    , sessionRecorder(std::make_unique<ZelvoSessionRecorder>(recorder.get()))
+    , displayHistory(std::make_unique<ZelvoDisplayHistory>(recorder.get(), clock.get()))
 {
     displayRecorder->followRecord(recorder.get());
 }

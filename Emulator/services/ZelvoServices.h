@@ -4,10 +4,12 @@
 
 #include <memory>
 
+class ZelvoDisplayHistory;
 class ZelvoDisplayRecorder;
 class ZelvoHeadMotion;
 class ZelvoImageWriter;
 class ZelvoRecorder;
+class ZelvoSessionRecorder;
 
 // What the agent link, the window, the control channel and the web page
 // share, made once before any of them and handed to each by its
@@ -31,4 +33,8 @@ public:
     const std::unique_ptr<ZelvoHeadMotion> headMotion;
     // The display recording, following the record for its marks.
     const std::unique_ptr<ZelvoDisplayRecorder> displayRecorder;
+    // The record written as it grows, when asked for.
+    const std::unique_ptr<ZelvoSessionRecorder> sessionRecorder;
+    // The display's changes since the start or the last reset, for reports.
+    const std::unique_ptr<ZelvoDisplayHistory> displayHistory;
 };

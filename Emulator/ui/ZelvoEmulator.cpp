@@ -34,6 +34,7 @@
 #include <QScreen>
 #include <QShortcut>
 #include <QSize>
+#include <QTimer>
 
 #include <algorithm>
 
@@ -88,8 +89,8 @@ ZelvoEmulator::ZelvoEmulator(ZelvoServer* server, const ZelvoServices& services,
     , lightSensorTimer(new ZelvoClockTimer(deviceClock, this))
     , head(services.headMotion.get())
     , displayRecording(services.displayRecorder.get())
-    , sessionRecording(new ZelvoSessionRecorder(messageRecorder, this))
-    , displayChanges(new ZelvoDisplayHistory(messageRecorder, deviceClock, this))
+    , sessionRecording(services.sessionRecorder.get())
+    , displayChanges(services.displayHistory.get())
     // Every window gets its own copies, a second window in a process included.
     , layouts(ZelvoLayout::builtInLayouts())
     , agentImages(std::make_unique<ZelvoImageStore>())
@@ -97,9 +98,10 @@ ZelvoEmulator::ZelvoEmulator(ZelvoServer* server, const ZelvoServices& services,
 {
     setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
-    // Before any agent: registering a font lets the font system read its
-    // fonts again.
-    loadContentFont();
+    // Before any agent, once the window shows: registering a font lets the
+    // font system read its fonts again. Content drawn sooner registers it
+    // itself.
+    QTimer::singleShot(0, this, &ZelvoEmulator::loadContentFont);
 
     server->setAgentSink(this);
 

@@ -151,11 +151,6 @@ public:
     // The panel offers its own operations (a reading, a simulation started
     // or stopped) to whoever holds the window.
     ZelvoSensorList* sensorPanel() { return sensorList; }
-    // The recording of the agent link, for the control channel and the
-    // device panel alike.
-    ZelvoSessionRecorder* sessionRecorder() const { return sessionRecording; }
-    // The display's changes since the start or the last reset, for reports.
-    ZelvoDisplayHistory* displayHistory() const { return displayChanges; }
     // The display as data: what screen() shows, the status strip, full
     // screen and the persisting times still to run.
     QJsonObject screenState() const;

@@ -309,16 +309,16 @@ void TestZelvoDeviceFaults::panelFollowsAndDrives()
 
     // Recordings started elsewhere show on their buttons.
     QVERIFY(rig.services.displayRecorder.get()->start(QDir::home().filePath("panel.png"), 0));
-    QVERIFY(rig.window.sessionRecorder()->start(QDir::home().filePath("panel.jsonl")));
+    QVERIFY(rig.services.sessionRecorder.get()->start(QDir::home().filePath("panel.jsonl")));
     QVERIFY(panel.recordDisplayButton()->isChecked() && !panel.recordDisplayButton()->icon().isNull());
     QVERIFY(panel.recordSessionButton()->isChecked() && !panel.recordSessionButton()->icon().isNull());
     QVERIFY(client.call({{"cmd", "record"}, {"what", "stop"}}).value("ok").toBool());
     QVERIFY(!panel.recordDisplayButton()->isChecked() && panel.recordDisplayButton()->icon().isNull());
     QVERIFY(!panel.recordSessionButton()->isChecked());
     // A click while recording stops it; no file is asked for.
-    QVERIFY(rig.window.sessionRecorder()->start(QDir::home().filePath("panel.jsonl")));
+    QVERIFY(rig.services.sessionRecorder.get()->start(QDir::home().filePath("panel.jsonl")));
     panel.recordSessionButton()->click();
-    QVERIFY(!rig.window.sessionRecorder()->isRecording() && !panel.recordSessionButton()->isChecked());
+    QVERIFY(!rig.services.sessionRecorder.get()->isRecording() && !panel.recordSessionButton()->isChecked());
 
     // The clock paused elsewhere shows, and resumes from the panel.
     QCOMPARE(panel.clockButton()->text(), QString("Pause"));

@@ -160,7 +160,7 @@ ZelvoDevicePanel::ZelvoDevicePanel(ZelvoEmulator* window, ZelvoServer* server, c
             showLink();
     });
     ZelvoDisplayRecorder* display = services.displayRecorder.get();
-    ZelvoSessionRecorder* session = window->sessionRecorder();
+    ZelvoSessionRecorder* session = services.sessionRecorder.get();
     connect(recordDisplay, &QPushButton::clicked, this, [this, display] {
         toggleRecording(
             recordDisplay, display->isRecording(), QStringLiteral("zelvo-display.png"),
