@@ -279,6 +279,7 @@ private:
     bool statusStripConnected = false;
     Randomizer randomizer;
     ZelvoServer* server = nullptr;
+    // Handed on to the device panel, made later.
     const ZelvoServices& services;
     ZelvoRecorder* messageRecorder = nullptr;
     ZelvoImageWriter* pictureWriter = nullptr;
@@ -295,6 +296,7 @@ private:
     ZelvoClockTimer* accelerometerTimer = nullptr;
     ZelvoClockTimer* compassTimer = nullptr;
     ZelvoClockTimer* lightSensorTimer = nullptr;
+    // The program's, handed in with services.
     ZelvoHeadMotion* head = nullptr;
     ZelvoDisplayRecorder* displayRecording = nullptr;
     ZelvoSessionRecorder* sessionRecording = nullptr;
