@@ -11,11 +11,15 @@
 #include <QSlider>
 #include <QSpacerItem>
 #include <QTextEdit>
+#include <QTimer>
 
 namespace {
 
-const QString playIcon = QStringLiteral(":data/sensor_play");
-const QString pauseIcon = QStringLiteral(":data/sensor_pause");
+// Named in full: a name without its suffix has QIcon look the picture's
+// type up in the MIME database and try every image format in turn, which
+// the window's start waited for.
+const QString playIcon = QStringLiteral(":/data/sensor_play.png");
+const QString pauseIcon = QStringLiteral(":/data/sensor_pause.png");
 constexpr int headerHeight = 62;
 constexpr int singleShotHeight = 48;
 constexpr int singleFieldWidth = 40;
@@ -27,22 +31,38 @@ ZelvoSensorList::ZelvoSensorList(QWidget* parent)
     , batterySlider(std::make_unique<QSlider>())
 {
     batterySlider->setRange(0, 100);
-    batteryButton = addHeaderRow(QStringLiteral(":data/sensor_battery"), tr("Battery"),
-                                 &ZelvoSensorList::startStopBattery);
-    batteryValueEdit = addSingleValueRow(Battery);
-    accelerometerButton = addHeaderRow(QStringLiteral(":data/sensor_accelerometer"), tr("Accelerometer"),
-                                       &ZelvoSensorList::startStopAccelerometer);
-    addSingleShotRow(Accelerometer);
-    compassButton = addHeaderRow(QStringLiteral(":data/sensor_compass"), tr("Compass"),
-                                 &ZelvoSensorList::startStopCompass);
-    addSingleShotRow(Compass);
-    lightSensorButton = addHeaderRow(QStringLiteral(":data/sensor_light"), tr("Light Sensor"),
-                                     &ZelvoSensorList::startStopLightSensor);
-    lightValueEdit = addSingleValueRow(LightSensor);
     setFixedSize(240, 450);
+    // Its rows load the machine's fonts, which the window's first showing
+    // need not wait for: they are made once the event loop runs, or as soon
+    // as anything asks for them.
+    QTimer::singleShot(0, this, &ZelvoSensorList::makeRows);
 }
 
 ZelvoSensorList::~ZelvoSensorList() = default;
+
+void ZelvoSensorList::makeRows()
+{
+    if (batteryButton)
+        return;
+    batteryButton = addHeaderRow(QStringLiteral(":/data/sensor_battery.png"), tr("Battery"),
+                                 &ZelvoSensorList::startStopBattery);
+    batteryValueEdit = addSingleValueRow(Battery);
+    accelerometerButton = addHeaderRow(QStringLiteral(":/data/sensor_accelerometer.png"), tr("Accelerometer"),
+                                       &ZelvoSensorList::startStopAccelerometer);
+    addSingleShotRow(Accelerometer);
+    compassButton = addHeaderRow(QStringLiteral(":/data/sensor_compass.png"), tr("Compass"),
+                                 &ZelvoSensorList::startStopCompass);
+    addSingleShotRow(Compass);
+    lightSensorButton = addHeaderRow(QStringLiteral(":/data/sensor_light.png"), tr("Light Sensor"),
+                                     &ZelvoSensorList::startStopLightSensor);
+    lightValueEdit = addSingleValueRow(LightSensor);
+}
+
+void ZelvoSensorList::showEvent(QShowEvent* event)
+{
+    makeRows();
+    QListWidget::showEvent(event);
+}
 
 void ZelvoSensorList::setBatteryPercent(int percent)
 {
@@ -57,6 +77,7 @@ int ZelvoSensorList::batteryPercent() const
 void ZelvoSensorList::programmedStop(int sensor)
 {
     qCDebug(zelvoSensorsLog) << "Entered Button stop";
+    makeRows();
     switch (sensor) {
     case 1:
         accelerometerRunning = false;
@@ -78,8 +99,9 @@ void ZelvoSensorList::programmedStop(int sensor)
     }
 }
 
-QPushButton* ZelvoSensorList::startStopButton(int sensor) const
+QPushButton* ZelvoSensorList::startStopButton(int sensor)
 {
+    makeRows();
     switch (sensor) {
     case Battery:
         return batteryButton;
@@ -94,17 +116,19 @@ QPushButton* ZelvoSensorList::startStopButton(int sensor) const
     }
 }
 
-QPushButton* ZelvoSensorList::singleShotButton(int sensor) const
+QPushButton* ZelvoSensorList::singleShotButton(int sensor)
 {
     if (sensor < Battery || sensor > LightSensor)
         return nullptr;
+    makeRows();
     return singleShotButtons[sensor - Battery];
 }
 
-QTextEdit* ZelvoSensorList::valueEdit(int sensor, int axis) const
+QTextEdit* ZelvoSensorList::valueEdit(int sensor, int axis)
 {
     if (axis < 0 || axis >= ZelvoSensorReading::valueCount(sensor))
         return nullptr;
+    makeRows();
     switch (sensor) {
     case Battery:
         return batteryValueEdit;
@@ -194,7 +218,7 @@ void ZelvoSensorList::sendReading(int sensor, const std::array<float, 3>& values
     emit singleShotValue(sent, sensor);
 }
 
-std::array<float, 3> ZelvoSensorList::fieldValues(int sensor) const
+std::array<float, 3> ZelvoSensorList::fieldValues(int sensor)
 {
     std::array<float, 3> values = {0.0f, 0.0f, 0.0f};
     for (int axis = 0; axis < 3; ++axis) {

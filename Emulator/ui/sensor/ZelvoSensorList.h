@@ -48,9 +48,9 @@ public:
 
     // The panel's controls, for driving it as a user would; nullptr for an
     // unknown sensor or axis.
-    QPushButton* startStopButton(int sensor) const;
-    QPushButton* singleShotButton(int sensor) const;
-    QTextEdit* valueEdit(int sensor, int axis = 0) const;
+    QPushButton* startStopButton(int sensor);
+    QPushButton* singleShotButton(int sensor);
+    QTextEdit* valueEdit(int sensor, int axis = 0);
     bool isRunning(int sensor) const;
 
 signals:
@@ -75,9 +75,14 @@ private slots:
     void singleShotCompass();
     void singleShotLight();
 
+protected:
+    void showEvent(QShowEvent* event) override;
+
 private:
     using Edits = std::array<QTextEdit*, 3>;
 
+    // Once; every use of a row's control makes them first.
+    void makeRows();
     QPushButton* addHeaderRow(const QString& icon, const QString& title, void (ZelvoSensorList::*slot)());
     QTextEdit* addSingleValueRow(int sensor);
     void addSingleShotRow(int sensor);
@@ -87,7 +92,7 @@ private:
     static QPushButton* createPlayButton();
     static float fieldValue(const QTextEdit* edit);
     // The sensor's fields as numbers; 0 for the axes it has no field for.
-    std::array<float, 3> fieldValues(int sensor) const;
+    std::array<float, 3> fieldValues(int sensor);
     static void showRunning(QPushButton* button, bool running);
 
     QTextEdit* batteryValueEdit = nullptr;
