@@ -9,9 +9,9 @@
 // frame each is reading, its frames read and waiting to take effect, and
 // the values those decode to. A frame counts whole from its header on: an
 // inbox reads a frame larger than a small one only once the whole fits
-// within the limit beside what the others hold (or nothing else is held),
-// its agent's bytes waiting in the kernel meanwhile, in the order the
-// frames began. Small frames are always read, so that an agent sending
+// within the limit beside what the others hold (or nothing but small
+// frames is held), its agent's bytes waiting in the kernel meanwhile, in
+// the order the frames began. Small frames are always read, so that an agent sending
 // them is served meanwhile. No inbox is closed for it.
 class ZelvoInboxBudget final
 {
@@ -21,7 +21,7 @@ public:
     static constexpr qint64 defaultLimit = 256 * 1024 * 1024;
     // A frame holds its bytes and, once decoded, its text again as UTF-16
     // (two bytes a character): it counts three times its size from its
-    // first byte on, so that its decoding never passes the limit.
+    // header on, so that its decoding never passes the limit.
     static constexpr int decodedFactor = 3;
 
     explicit ZelvoInboxBudget(qint64 limit = defaultLimit);
