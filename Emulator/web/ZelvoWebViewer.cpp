@@ -116,7 +116,8 @@ void ZelvoWebViewer::flush()
         }
     }
     const ZelvoRecorder* recorder = messageRecorder;
-    if (!recordsUnshown && (recordsCleared || recordSent < recorder->lastSequence())) {
+    if (!recordsUnshown && (recordsCleared || recordSent < recorder->lastSequence())
+        && socket->bytesToWrite() <= maxUnsentBytes) {
         // A viewer held back gets the newest records; older ones it missed
         // are in zelvo-ctl log.
         const quint64 last = recorder->lastSequence();
