@@ -113,8 +113,13 @@ void ZelvoReceiver::onDecoded(ZelvoMessage message, qint64 size)
     }
     ZelvoImageWriter::Job store = ZelvoAgentSink::pictureJob(server->agentSink(), *pictures,
                                                              message.agentConfig.agentHash, message.agentConfig.images);
-    message.payload.clear();
-    storing.run([store = std::move(store), message = std::move(message), size] { return Step{message, store(), size}; });
+    // The frame's bytes go on the pool as its job begins: letting tens of
+    // megabytes go back to the system held the window's thread for 10 ms
+    // and more.
+    storing.run([store = std::move(store), message = std::move(message), size]() mutable {
+        message.payload.clear();
+        return Step{std::move(message), store(), size};
+    });
 }
 
 void ZelvoReceiver::onActionReceived(Step step)
