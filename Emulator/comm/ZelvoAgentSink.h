@@ -8,13 +8,9 @@
 
 #include <utility>
 
-struct ZelvoContent;
-struct ZelvoTiming;
-
-// What the agent link needs of the window: where an agent's pictures go,
-// and the three messages that change what the glasses show. Each message
-// takes effect on the window's thread, in the order its agent sent it,
-// its pictures already stored; source is the message's, for its records.
+// What the agent link needs of the window besides its signals: where an
+// agent's pictures go, made when its configuration is read, before the
+// message takes effect.
 class ZelvoAgentSink
 {
 public:
@@ -23,10 +19,6 @@ public:
     // The agent's picture directory, made now; empty when the hash names
     // none of its own, with *writeError set when it cannot be made.
     virtual QString pictureDirectory(const QString& agentHash, QString* writeError) = 0;
-    virtual void applyTiming(const ZelvoTiming& timing, const ZelvoRecord::Source& source) = 0;
-    virtual void applyConfiguration(const ZelvoImageWriter::Configuration& configuration,
-                                    const ZelvoRecord::Source& source) = 0;
-    virtual void applyContent(const ZelvoContent& content, const ZelvoRecord::Source& source) = 0;
 
     // A job storing the agent's pictures in its directory of sink; without
     // a sink they are refused, as they have nowhere to go.

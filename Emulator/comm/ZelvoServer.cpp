@@ -26,6 +26,25 @@
 
 namespace {
 
+// What ZelvoServer::delivery() says for the length of one emission; the one
+// before comes back after it, should a slot make another message take effect.
+class Delivering
+{
+    Q_DISABLE_COPY_MOVE(Delivering)
+
+public:
+    Delivering(ZelvoServer::Delivery* at, ZelvoServer::Delivery now)
+        : at(at)
+        , before(std::exchange(*at, now))
+    {
+    }
+    ~Delivering() { *at = before; }
+
+private:
+    ZelvoServer::Delivery* at;
+    ZelvoServer::Delivery before;
+};
+
 // Long enough not to spin on accepts that fail, short enough that a waiting
 // agent hardly notices.
 constexpr int acceptRetryMillis = 200;
@@ -212,16 +231,14 @@ void ZelvoServer::cancelAgentMessages()
 
 void ZelvoServer::applyTiming(const ZelvoTiming& timing, const ZelvoRecord::Source& source)
 {
-    if (agentMessages)
-        agentMessages->applyTiming(timing, source);
+    const Delivering message(&delivering, {&source, &timing, nullptr, nullptr});
     emit zelvoConfigReceived(timing.minMillis, timing.maxMillis);
 }
 
 void ZelvoServer::applyConfiguration(const ZelvoImageWriter::Configuration& configuration, const QList<QString>& images,
                                      const ZelvoRecord::Source& source)
 {
-    if (agentMessages)
-        agentMessages->applyConfiguration(configuration, source);
+    const Delivering message(&delivering, {&source, nullptr, &configuration, nullptr});
     emit agentConfigReceived(configuration.agentHash, images);
 }
 
@@ -235,8 +252,7 @@ void ZelvoServer::applyContent(const ZelvoContent& content, const ZelvoRecord::S
                        << ZelvoLog::payload(content.layoutId.toUtf8()) << " IMAGES " << ZelvoLog::payload(content.imageIds)
                        << " TEXTS " << ZelvoLog::payload(content.texts) << ">";
     }
-    if (agentMessages)
-        agentMessages->applyContent(content, source);
+    const Delivering message(&delivering, {&source, nullptr, nullptr, &content});
     emit agentContentReceived(content.agentHash, content.contentId, content.layoutId, content.imageIds, content.texts);
 }
 

@@ -23,7 +23,7 @@ struct ZelvoContent;
 struct ZelvoTiming;
 
 // The TCP endpoint of the agents: one ZelvoConnection per accepted socket,
-// the relay of their messages to the window (its ZelvoAgentSink), and the
+// the relay of their messages to the window by its signals, and the
 // broadcast of events.
 // It accepts by itself rather than by QTcpServer's loop, which retries a
 // failing accept at once and forever when the process is out of file
@@ -58,15 +58,29 @@ public:
     // since connections waiting for their deferred deletion outlive it.
     std::shared_ptr<ZelvoInboxBudget> inboxBudget() const { return inboxes; }
 
-    // Where the agents' messages take effect; none: they are only
-    // recorded and signalled. The sink outlives its setting.
+    // Where the agents' pictures go; none: they are refused. The sink
+    // outlives its setting.
     void setAgentSink(ZelvoAgentSink* sink) { agentMessages = sink; }
     ZelvoAgentSink* agentSink() const { return agentMessages; }
     // Every agent message not yet taken effect is dropped, and no picture
     // is stored any more by the jobs already running: returns at once.
     void cancelAgentMessages();
 
-    // A message takes effect: in the sink, then as the signal below.
+    // What the signals below leave out of the message they are emitted for,
+    // readable by their slots while they run: where it came from, and the
+    // message as read off the window's thread (its pictures stored, its
+    // texts counted). Null where it has no such part, and outside the
+    // signals' emission.
+    struct Delivery
+    {
+        const ZelvoRecord::Source* source = nullptr;
+        const ZelvoTiming* timing = nullptr;
+        const ZelvoImageWriter::Configuration* configuration = nullptr;
+        const ZelvoContent* content = nullptr;
+    };
+    const Delivery& delivery() const { return delivering; }
+
+    // A message takes effect: its signal is emitted, with delivery() set.
     void applyTiming(const ZelvoTiming& timing, const ZelvoRecord::Source& source);
     void applyConfiguration(const ZelvoImageWriter::Configuration& configuration, const QList<QString>& images,
                             const ZelvoRecord::Source& source);
@@ -153,6 +167,7 @@ private:
     int linkDelayMillis = 0;
     qint64 droppedMessages = 0;
     ZelvoAgentSink* agentMessages = nullptr;
+    Delivery delivering;
     ZelvoImageWriter* pictures = nullptr;
     // Connections accepted so far: the number of the next is one more.
     int acceptedConnections = 0;

@@ -104,6 +104,10 @@ ZelvoEmulator::ZelvoEmulator(ZelvoServer* server, const ZelvoServices& services,
     QTimer::singleShot(0, this, &ZelvoEmulator::loadContentFont);
 
     server->setAgentSink(this);
+    // Direct: a slot reads the message's delivery while the signal runs.
+    connect(server, &ZelvoServer::zelvoConfigReceived, this, &ZelvoEmulator::onZelvoConfig, Qt::DirectConnection);
+    connect(server, &ZelvoServer::agentConfigReceived, this, &ZelvoEmulator::onAgentConfig, Qt::DirectConnection);
+    connect(server, &ZelvoServer::agentContentReceived, this, &ZelvoEmulator::onAgentContent, Qt::DirectConnection);
 
     // Long presses last on the device's time; the full-screen and sensor
     // buttons have no use for one, but every button counts alike.

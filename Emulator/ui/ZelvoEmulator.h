@@ -36,6 +36,8 @@ class ZelvoSensorList;
 class ZelvoServer;
 class ZelvoServices;
 class ZelvoSessionRecorder;
+struct ZelvoContent;
+struct ZelvoTiming;
 
 // The main window: the glasses with their display, the hardware buttons and
 // the hub that connects the agent server, the sensor panel and the timers.
@@ -69,12 +71,12 @@ public:
     // logs and records the outcome.
     void saveAgentImages(const QString& agentHash, const QList<QString>& images);
 
-    // The agents' messages, in each agent's order; see ZelvoAgentSink.
     QString pictureDirectory(const QString& agentHash, QString* writeError) override;
-    void applyTiming(const ZelvoTiming& timing, const ZelvoRecord::Source& source) override;
-    void applyConfiguration(const ZelvoImageWriter::Configuration& configuration,
-                            const ZelvoRecord::Source& source) override;
-    void applyContent(const ZelvoContent& content, const ZelvoRecord::Source& source) override;
+    // The agents' messages take effect, in each agent's order; source is
+    // the message's, for its records.
+    void applyTiming(const ZelvoTiming& timing, const ZelvoRecord::Source& source);
+    void applyConfiguration(const ZelvoImageWriter::Configuration& configuration, const ZelvoRecord::Source& source);
+    void applyContent(const ZelvoContent& content, const ZelvoRecord::Source& source);
     void drawLayout(const ZelvoLayout& layout, const QString& agentHash,
                     const QList<QString>& imagesId, const QList<QString>& texts);
     // Draws one text into its rectangle and says how it came out; its

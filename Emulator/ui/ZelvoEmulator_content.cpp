@@ -114,6 +114,14 @@ qsizetype hiddenCharacters(const QString& rest, const QString& elided)
     return ZelvoContent::characterCount(QStringView(rest).mid(shown));
 }
 
+// The agent server's signals carry the message's values; what they leave
+// out (its source, its pictures as stored, its texts as counted) the server
+// says while it emits them. Called otherwise, a slot takes its arguments.
+const ZelvoServer::Delivery* deliveredBy(const QObject* sender, const ZelvoServer* server)
+{
+    return sender == server ? &server->delivery() : nullptr;
+}
+
 } // namespace
 
 void ZelvoEmulator::loadContentFont()
@@ -123,12 +131,20 @@ void ZelvoEmulator::loadContentFont()
 
 void ZelvoEmulator::onZelvoConfig(int minPersistingTMillis, int maxPersistingTMillis)
 {
-    applyTiming({minPersistingTMillis, maxPersistingTMillis, false}, {});
+    const ZelvoServer::Delivery* message = deliveredBy(sender(), server);
+    if (message && message->timing)
+        applyTiming(*message->timing, *message->source);
+    else
+        applyTiming({minPersistingTMillis, maxPersistingTMillis, false}, {});
 }
 
 void ZelvoEmulator::onAgentConfig(const QString& agentHash, const QList<QString>& imagesArray)
 {
-    saveAgentImages(agentHash, imagesArray);
+    const ZelvoServer::Delivery* message = deliveredBy(sender(), server);
+    if (message && message->configuration)
+        applyConfiguration(*message->configuration, *message->source);
+    else
+        saveAgentImages(agentHash, imagesArray);
 }
 
 void ZelvoEmulator::saveAgentImages(const QString& agentHash, const QList<QString>& images)
@@ -139,7 +155,11 @@ void ZelvoEmulator::saveAgentImages(const QString& agentHash, const QList<QStrin
 void ZelvoEmulator::onAgentContent(const QString& agentHash, int contentId, const QString& layId,
                                    const QList<QString>& imagesId, const QList<QString>& texts)
 {
-    applyContent({agentHash, contentId, false, layId, imagesId, texts}, {});
+    const ZelvoServer::Delivery* message = deliveredBy(sender(), server);
+    if (message && message->content)
+        applyContent(*message->content, *message->source);
+    else
+        applyContent({agentHash, contentId, false, layId, imagesId, texts}, {});
 }
 
 QString ZelvoEmulator::pictureDirectory(const QString& agentHash, QString* writeError)
