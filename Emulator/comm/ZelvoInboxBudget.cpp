@@ -80,7 +80,7 @@ void ZelvoInboxBudget::admit()
             if (inbox.waitingSince && (!first || inbox.waitingSince < first->waitingSince))
                 first = &inbox;
         }
-        if (heldBytes + first->reading > limitBytes && heldBytes > smallFrameBytes)
+        if (!first || (heldBytes + first->reading > limitBytes && heldBytes > smallFrameBytes))
             break;
         first->waitingSince = 0;
         first->admitted = true;

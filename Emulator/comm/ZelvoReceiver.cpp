@@ -33,7 +33,8 @@ ZelvoReceiver::ZelvoReceiver(ZelvoServer* server, ZelvoImageWriter* pictures, QO
     , pictures(pictures)
     , budget(server->inboxBudget())
     , budgetNumber(budget->join([this] { updateFull(); }))
-    , storing(this, [this](Step step) { onActionReceived(std::move(step)); }, pictures->pool())
+    , storing(
+          this, [this](Step step) { onActionReceived(std::move(step)); }, pictures->pool())
     , decoding(this, [this](Step step) { onDecoded(std::move(step.message), step.size); })
 {
 }

@@ -351,12 +351,12 @@ void ZelvoControlCommands::press(const ZelvoControlRequest& request, const Reply
     // started after it: at one instant that timer fires first, so a hold of
     // Button::longPressMillis is long, as "held at least 750 ms" has it.
     deviceClock->singleShotAt(window->control(target)->pressedAt() + holdMillis, pending,
-                                  [this, pending, target, reply] {
-                                      pending->finish([this, target, &reply] {
-                                          window->releaseControl(target);
-                                          reply({{QStringLiteral("releasedElsewhere"), false}}, QString());
-                                      });
+                              [this, pending, target, reply] {
+                                  pending->finish([this, target, &reply] {
+                                      window->releaseControl(target);
+                                      reply({{QStringLiteral("releasedElsewhere"), false}}, QString());
                                   });
+                              });
     pending->passManualTime(deviceClock, holdMillis);
 }
 
@@ -765,7 +765,7 @@ void ZelvoControlCommands::waitRemoved(const ZelvoControlRequest& request, const
 
 void ZelvoControlCommands::clock(const ZelvoControlRequest& request, const Reply& reply)
 {
-    const QString action = request.action();
+    const QString& action = request.action();
     if (action == QLatin1String("pause")) {
         deviceClock->pause();
     } else if (action == QLatin1String("resume") && !deviceClock->resume()) {

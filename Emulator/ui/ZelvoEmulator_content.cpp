@@ -166,7 +166,7 @@ QString ZelvoEmulator::pictureDirectory(const QString& agentHash, QString* write
 {
     qCDebug(zelvoContentLog).nospace().noquote() << "\033[33mZelvoEmulator::configAgent \n\t\tRECEIVED CONFIG FROM AGENT "
                                           << agentHash << "\033[0m";
-    const QString directory = agentImages->agentImageDirectory(agentHash, writeError);
+    QString directory = agentImages->agentImageDirectory(agentHash, writeError);
     if (!directory.isEmpty())
         qCDebug(zelvoContentLog).nospace().noquote() << "\033[33mZelvoEmulator::saveAgentImages \n\t\tDIR " << directory
                                               << "!!!\033[0m";
