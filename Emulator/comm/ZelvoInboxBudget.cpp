@@ -50,8 +50,7 @@ void ZelvoInboxBudget::hold(int inbox, qint64 reading, qint64 read)
             --waitingCount;
         held.waitingSince = 0;
         held.reading = reading;
-        held.admitted = reading <= smallFrameBytes;
-        if (!held.admitted) {
+        if (reading > smallFrameBytes) {
             held.waitingSince = ++frames;
             ++waitingCount;
         }
@@ -83,7 +82,6 @@ void ZelvoInboxBudget::admit()
         if (!first || (heldBytes + first->reading > limitBytes && heldBytes > smallFrameBytes))
             break;
         first->waitingSince = 0;
-        first->admitted = true;
         --waitingCount;
         heldBytes += first->reading;
         setPaused(*first, false);

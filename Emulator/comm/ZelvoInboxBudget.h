@@ -49,15 +49,14 @@ private:
     {
         qint64 reading = 0;
         qint64 read = 0;
-        // Its frame is counted, and read.
-        bool admitted = false;
         // When its frame began to wait; 0 while it does not.
         quint64 waitingSince = 0;
         bool paused = false;
         std::function<void()> pausedChanged;
     };
 
-    qint64 counted(const Inbox& inbox) const { return inbox.read + (inbox.admitted ? inbox.reading : 0); }
+    // A frame waiting for room is not counted until it has it.
+    qint64 counted(const Inbox& inbox) const { return inbox.read + (inbox.waitingSince ? 0 : inbox.reading); }
     void admit();
     void setPaused(Inbox& inbox, bool paused);
 

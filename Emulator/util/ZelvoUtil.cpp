@@ -161,12 +161,12 @@ QImage ZelvoUtil::readImageFile(const QString& path, ZelvoRecord::ImageRefusal* 
     return readBounded(reader, "ZelvoUtil::readImageFile", refusal);
 }
 
-QByteArray ZelvoUtil::encodePng(const QImage& image, int quality)
+QByteArray ZelvoUtil::encodePng(const QImage& image)
 {
     QByteArray png;
     QBuffer buffer(&png);
     buffer.open(QIODevice::WriteOnly);
-    return image.save(&buffer, "PNG", quality) ? png : QByteArray();
+    return image.save(&buffer, "PNG") ? png : QByteArray();
 }
 
 QRect ZelvoUtil::changedRect(const QImage& before, const QImage& after)

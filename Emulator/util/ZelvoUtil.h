@@ -58,9 +58,8 @@ public:
     static QImage readImageFile(const QString& path, ZelvoRecord::ImageRefusal* refusal = nullptr);
 
     // The picture as a PNG file's bytes; empty when it cannot be encoded.
-    // quality as QImage::save() takes it: higher compresses less and faster.
     // Safe on any thread.
-    static QByteArray encodePng(const QImage& image, int quality = -1);
+    static QByteArray encodePng(const QImage& image);
 
     // The smallest rectangle holding every pixel that differs between two
     // pictures of one size and one format of 32 bits a pixel; empty when

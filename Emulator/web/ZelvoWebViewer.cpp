@@ -115,15 +115,14 @@ void ZelvoWebViewer::flush()
             socket->sendBinaryMessage(change);
         }
     }
-    const ZelvoRecorder* recorder = messageRecorder;
-    if (!recordsUnshown && (recordsCleared || recordSent < recorder->lastSequence())
+    if (!recordsUnshown && (recordsCleared || recordSent < messageRecorder->lastSequence())
         && socket->bytesToWrite() <= maxUnsentBytes) {
         // A viewer held back gets the newest records; older ones it missed
         // are in zelvo-ctl log.
-        const quint64 last = recorder->lastSequence();
+        const quint64 last = messageRecorder->lastSequence();
         const quint64 since = std::max(recordSent, last > quint64(recordsAtOnce) ? last - recordsAtOnce : 0);
         QJsonArray records;
-        for (const ZelvoRecord& record : recorder->since(since))
+        for (const ZelvoRecord& record : messageRecorder->since(since))
             records.append(record.toJson());
         QJsonObject message{{QStringLiteral("type"), QStringLiteral("records")}, {QStringLiteral("records"), records}};
         if (recordsCleared)
