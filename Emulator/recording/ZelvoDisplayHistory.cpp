@@ -4,11 +4,13 @@
 #include "record/ZelvoRecorder.h"
 #include "util/ZelvoOrderedWork.h"
 #include "util/ZelvoUtil.h"
+#include "ZelvoLog.h"
 
 #include <QPainter>
 #include <QThreadPool>
 
 #include <algorithm>
+#include <utility>
 
 ZelvoDisplayHistory::ZelvoDisplayHistory(ZelvoRecorder* recorder, const ZelvoClock* clock, QObject* parent)
     : QObject(parent)
@@ -42,9 +44,26 @@ void ZelvoDisplayHistory::showImage(const QImage& image, const QJsonObject& scre
     frame.sequence = recorder->lastSequence();
     frame.timeMillis = clock->epochMillis();
     frame.screen = screen;
+    // Each display waiting holds a whole picture: content sent as fast as
+    // a socket carries it would otherwise pile them up without end.
+    if (encoded->pending() >= maxCompressing) {
+        if (!waitingImage.isNull() && !std::exchange(leftOutSaid, true))
+            qCWarning(zelvoRecordingsLog, "\033[33mZelvoDisplayHistory::showImage the display changes faster than "
+                                          "it is compressed: changes are left out of run reports\033[0m");
+        waitingFrame = std::move(frame);
+        waitingImage = shown;
+        return;
+    }
+    compressWaiting();
+    compress(std::move(frame), shown);
+}
+
+void ZelvoDisplayHistory::compress(ZelvoReport::Frame frame, const QImage& shown)
+{
+    lastScreen = frame.screen;
     const bool key = lastImage.isNull() || lastImage.size() != shown.size() || sinceKey + 1 >= keyEvery;
     sinceKey = key ? 0 : sinceKey + 1;
-    encoded->run([frame, key, before = lastImage, after = shown, generation = generation]() mutable {
+    encoded->run([frame = std::move(frame), key, before = lastImage, after = shown, generation = generation]() mutable {
         Entry entry;
         entry.generation = generation;
         const QRect rect = key ? after.rect() : ZelvoUtil::changedRect(before, after);
@@ -58,11 +77,19 @@ void ZelvoDisplayHistory::showImage(const QImage& image, const QJsonObject& scre
         return entry;
     });
     lastImage = shown;
-    lastScreen = screen;
+}
+
+void ZelvoDisplayHistory::compressWaiting()
+{
+    if (waitingImage.isNull())
+        return;
+    compress(std::exchange(waitingFrame, ZelvoReport::Frame()), std::exchange(waitingImage, QImage()));
 }
 
 void ZelvoDisplayHistory::framesSince(quint64 sequence, const Deliver& deliver)
 {
+    // Every display shown so far is in the answer.
+    compressWaiting();
     Entry request;
     request.since = sequence;
     request.deliver = deliver;
@@ -75,6 +102,9 @@ void ZelvoDisplayHistory::take(const Entry& entry)
         entry.deliver(since(entry.since), droppedFrames);
         return;
     }
+    // Room for the newest display while the others are delivered.
+    if (encoded->pending() < maxCompressing)
+        compressWaiting();
     if (!entry.changed || entry.generation != generation)
         return;
     frames.append(entry.frame);
@@ -90,11 +120,15 @@ void ZelvoDisplayHistory::clear()
     frames.clear();
     heldBytes = 0;
     droppedFrames = 0;
+    leftOutSaid = false;
     // The records begin again with the display as it stands.
-    const QImage shown = lastImage;
+    const QImage shown = waitingImage.isNull() ? lastImage : waitingImage;
+    const QJsonObject screen = waitingImage.isNull() ? lastScreen : waitingFrame.screen;
+    waitingFrame = ZelvoReport::Frame();
+    waitingImage = QImage();
     lastImage = QImage();
     if (!shown.isNull())
-        showImage(shown, lastScreen);
+        showImage(shown, screen);
 }
 
 void ZelvoDisplayHistory::keepWithinBudget()

@@ -22,7 +22,10 @@ class ZelvoOrderedWork;
 // next), with the record it came after, its time and the display as data.
 // Frames are compressed off the window's thread, in the order shown. The
 // history keeps within byteBudget by letting its oldest frames go, and
-// says so in the record.
+// says so in the record. Displays waiting for their compression are
+// bounded too: a display that changes faster than it is compressed keeps
+// only its newest change beyond maxCompressing, and the log says that
+// changes were left out.
 class ZelvoDisplayHistory final : public QObject
 {
     Q_OBJECT
@@ -34,6 +37,8 @@ public:
     // A whole display at least this often, so that the display at any
     // record is a few patches away from one.
     static constexpr int keyEvery = 32;
+    // Displays given to the compressing thread and not taken back yet.
+    static constexpr int maxCompressing = 8;
 
     using Frames = QVector<ZelvoReport::Frame>;
     // The frames, and how many the history let go before the first.
@@ -64,6 +69,8 @@ private:
         Deliver deliver;
     };
 
+    void compress(ZelvoReport::Frame frame, const QImage& shown);
+    void compressWaiting();
     void take(const Entry& entry);
     void clear();
     void keepWithinBudget();
@@ -79,9 +86,14 @@ private:
     Frames frames;
     qint64 heldBytes = 0;
     qint64 droppedFrames = 0;
-    // What was last shown, which the next frame is compared with.
+    // What was last compressed, which the next frame is compared with.
     QImage lastImage;
     QJsonObject lastScreen;
+    // The newest display that did not fit among those being compressed,
+    // and whether the log said since the last reset that changes go.
+    ZelvoReport::Frame waitingFrame;
+    QImage waitingImage;
+    bool leftOutSaid = false;
     int sinceKey = 0;
     int generation = 0;
 };
