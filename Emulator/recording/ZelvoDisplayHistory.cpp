@@ -35,55 +35,53 @@ ZelvoDisplayHistory::~ZelvoDisplayHistory()
     encoders->waitForDone();
 }
 
-void ZelvoDisplayHistory::showImage(const QImage& image, const QJsonObject& screen)
+void ZelvoDisplayHistory::showImage(const QImage& image, Describe describe)
 {
-    const QImage shown = image.format() == QImage::Format_ARGB32_Premultiplied
-                             ? image
-                             : image.convertToFormat(QImage::Format_ARGB32_Premultiplied);
-    ZelvoReport::Frame frame;
-    frame.sequence = recorder->lastSequence();
-    frame.timeMillis = clock->epochMillis();
-    frame.screen = screen;
+    Display shown{recorder->lastSequence(), clock->epochMillis(),
+                  image.format() == QImage::Format_ARGB32_Premultiplied
+                      ? image
+                      : image.convertToFormat(QImage::Format_ARGB32_Premultiplied),
+                  std::move(describe)};
     // Each display waiting holds a whole picture: content sent as fast as
     // a socket carries it would otherwise pile them up without end.
     if (encoded->pending() >= maxCompressing) {
-        if (!waitingImage.isNull() && !std::exchange(leftOutSaid, true))
+        if (!waiting.image.isNull() && !std::exchange(leftOutSaid, true))
             qCWarning(zelvoRecordingsLog, "\033[33mZelvoDisplayHistory::showImage the display changes faster than "
                                           "it is compressed: changes are left out of run reports\033[0m");
-        waitingFrame = std::move(frame);
-        waitingImage = shown;
+        waiting = std::move(shown);
         return;
     }
     compressWaiting();
-    compress(std::move(frame), shown);
+    compress(std::move(shown));
 }
 
-void ZelvoDisplayHistory::compress(ZelvoReport::Frame frame, const QImage& shown)
+void ZelvoDisplayHistory::compress(Display display)
 {
-    lastScreen = frame.screen;
-    const bool key = lastImage.isNull() || lastImage.size() != shown.size() || sinceKey + 1 >= keyEvery;
+    const bool key = last.image.isNull() || last.image.size() != display.image.size() || sinceKey + 1 >= keyEvery;
     sinceKey = key ? 0 : sinceKey + 1;
-    encoded->run([frame = std::move(frame), key, before = lastImage, after = shown, generation = generation]() mutable {
+    encoded->run([display, key, before = last.image, generation = generation] {
         Entry entry;
         entry.generation = generation;
-        const QRect rect = key ? after.rect() : ZelvoUtil::changedRect(before, after);
+        const QRect rect = key ? display.image.rect() : ZelvoUtil::changedRect(before, display.image);
         entry.changed = !rect.isEmpty();
         if (entry.changed) {
+            ZelvoReport::Frame& frame = entry.frame;
+            frame.sequence = display.sequence;
+            frame.timeMillis = display.timeMillis;
             frame.key = key;
             frame.rect = rect;
-            frame.png = ZelvoUtil::encodePng(key ? after : after.copy(rect));
+            frame.png = ZelvoUtil::encodePng(key ? display.image : display.image.copy(rect));
+            frame.screen = display.describe();
         }
-        entry.frame = std::move(frame);
         return entry;
     });
-    lastImage = shown;
+    last = std::move(display);
 }
 
 void ZelvoDisplayHistory::compressWaiting()
 {
-    if (waitingImage.isNull())
-        return;
-    compress(std::exchange(waitingFrame, ZelvoReport::Frame()), std::exchange(waitingImage, QImage()));
+    if (!waiting.image.isNull())
+        compress(std::exchange(waiting, Display()));
 }
 
 void ZelvoDisplayHistory::framesSince(quint64 sequence, const Deliver& deliver)
@@ -122,13 +120,11 @@ void ZelvoDisplayHistory::clear()
     droppedFrames = 0;
     leftOutSaid = false;
     // The records begin again with the display as it stands.
-    const QImage shown = waitingImage.isNull() ? lastImage : waitingImage;
-    const QJsonObject screen = waitingImage.isNull() ? lastScreen : waitingFrame.screen;
-    waitingFrame = ZelvoReport::Frame();
-    waitingImage = QImage();
-    lastImage = QImage();
-    if (!shown.isNull())
-        showImage(shown, screen);
+    const Display shown = waiting.image.isNull() ? last : waiting;
+    waiting = Display();
+    last = Display();
+    if (!shown.image.isNull())
+        showImage(shown.image, shown.describe);
 }
 
 void ZelvoDisplayHistory::keepWithinBudget()

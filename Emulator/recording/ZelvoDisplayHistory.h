@@ -47,9 +47,13 @@ public:
     ZelvoDisplayHistory(ZelvoRecorder* recorder, const ZelvoClock* clock, QObject* parent = nullptr);
     ~ZelvoDisplayHistory() override;
 
+    // What a display shows as data, written when its frame is compressed:
+    // the values it needs are taken when it is shown.
+    using Describe = std::function<QJsonObject()>;
+
     // The display as it is shown now, after the newest record, and what it
     // shows as data.
-    void showImage(const QImage& image, const QJsonObject& screen);
+    void showImage(const QImage& image, Describe describe);
     // The display as it stood after record sequence (a whole display),
     // then every change since, once every frame shown so far is compressed.
     void framesSince(quint64 sequence, const Deliver& deliver);
@@ -69,7 +73,16 @@ private:
         Deliver deliver;
     };
 
-    void compress(ZelvoReport::Frame frame, const QImage& shown);
+    struct Display
+    {
+        // The record after which it was shown, and when.
+        quint64 sequence = 0;
+        qint64 timeMillis = 0;
+        QImage image;
+        Describe describe;
+    };
+
+    void compress(Display display);
     void compressWaiting();
     void take(const Entry& entry);
     void clear();
@@ -86,13 +99,11 @@ private:
     Frames frames;
     qint64 heldBytes = 0;
     qint64 droppedFrames = 0;
-    // What was last compressed, which the next frame is compared with.
-    QImage lastImage;
-    QJsonObject lastScreen;
+    // What was last compressed, which the next display is compared with.
+    Display last;
     // The newest display that did not fit among those being compressed,
     // and whether the log said since the last reset that changes go.
-    ZelvoReport::Frame waitingFrame;
-    QImage waitingImage;
+    Display waiting;
     bool leftOutSaid = false;
     int sinceKey = 0;
     int generation = 0;

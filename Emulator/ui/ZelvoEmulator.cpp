@@ -350,21 +350,32 @@ void ZelvoEmulator::showDisplayImage(const QImage& image)
     display->setImage(image, currentContentId);
     // Shared, not copied.
     displayRecording->showImage(image);
-    displayChanges->showImage(image, screenState());
+    displayChanges->showImage(image, screenDescription());
 }
 
 QJsonObject ZelvoEmulator::screenState() const
 {
-    QJsonObject state = shownScreen.toJson();
-    state.insert(QStringLiteral("fullScreen"), fullScreen);
-    state.insert(QStringLiteral("status"), QJsonObject{{QStringLiteral("shown"), statusShown},
-                                                       {QStringLiteral("battery"), batteryPercent},
-                                                       {QStringLiteral("charging"), isBatteryCharging()},
-                                                       {QStringLiteral("connected"), !server->connections().isEmpty()}});
-    state.insert(QStringLiteral("timers"),
-                 QJsonObject{{QStringLiteral("minRemainingMillis"), double(minPersistingRemaining())},
-                             {QStringLiteral("maxRemainingMillis"), double(maxPersistingRemaining())}});
-    return state;
+    return screenDescription()();
+}
+
+std::function<QJsonObject()> ZelvoEmulator::screenDescription() const
+{
+    // The values now, written as JSON when asked: the display's history
+    // writes them on its own thread, texts of megabytes included.
+    return [screen = shownScreen, fullScreen = fullScreen, statusShown = statusShown, battery = batteryPercent,
+            charging = isBatteryCharging(), connected = !server->connections().isEmpty(),
+            minRemaining = minPersistingRemaining(), maxRemaining = maxPersistingRemaining()] {
+        QJsonObject state = screen.toJson();
+        state.insert(QStringLiteral("fullScreen"), fullScreen);
+        state.insert(QStringLiteral("status"), QJsonObject{{QStringLiteral("shown"), statusShown},
+                                                           {QStringLiteral("battery"), battery},
+                                                           {QStringLiteral("charging"), charging},
+                                                           {QStringLiteral("connected"), connected}});
+        state.insert(QStringLiteral("timers"),
+                     QJsonObject{{QStringLiteral("minRemainingMillis"), double(minRemaining)},
+                                 {QStringLiteral("maxRemainingMillis"), double(maxRemaining)}});
+        return state;
+    };
 }
 
 void ZelvoEmulator::stopRecordings()

@@ -15,6 +15,7 @@
 #include <QString>
 #include <QTransform>
 
+#include <functional>
 #include <memory>
 
 class Button;
@@ -156,6 +157,8 @@ public:
     // The display as data: what screen() shows, the status strip, full
     // screen and the persisting times still to run.
     QJsonObject screenState() const;
+    // The same, its values taken now and written when called.
+    std::function<QJsonObject()> screenDescription() const;
     // Where this emulator keeps its agents' images.
     ZelvoImageStore* imageStore() const { return agentImages.get(); }
     // Ends every recording, writing what was recorded so far.

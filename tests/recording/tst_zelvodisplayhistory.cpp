@@ -64,7 +64,7 @@ void TestZelvoDisplayHistory::burstKeepsItsNewestDisplayWithinBound()
     ZelvoRecorder recorder(100, &clock);
     ZelvoDisplayHistory history(&recorder, &clock);
     for (int i = 0; i < changes; ++i) {
-        history.showImage(display(i), QJsonObject{{QStringLiteral("number"), i}});
+        history.showImage(display(i), [i] { return QJsonObject{{QStringLiteral("number"), i}}; });
         while (turnLoop && history.size() <= i)
             QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
     }
