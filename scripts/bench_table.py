@@ -47,6 +47,7 @@ def micros(run, time):
 def comm(report):
     medians = runs(report, "median")
     config4 = "frame to agentConfigReceived/size:4194304/debug:0"
+    config32 = "frame to agentConfigReceived/size:33554432/debug:0"
     for figure, name, floor, floor_name, target in (
             ("framing, 200 B frames", "framing/200", "plain socket, 204 B", "plain socket/200", "none"),
             ("framing, 4 MiB frames", "framing/4194304", "plain socket, 4 MiB + 4 B", "plain socket/4194304", "<= 2"),
@@ -56,8 +57,9 @@ def comm(report):
              "fromJson alone, 4 MiB", "fromJson alone/4194304", "none"),
             ("framing, 32 MiB frame", "framing/33554432", "framing, 4 MiB frame", "framing/4194304", "~8"),
             ("  plain socket, 32 MiB", "plain socket/33554432", "plain socket, 4 MiB", "plain socket/4194304", "~8"),
-            ("frame to signal, 32 MiB", "frame to agentConfigReceived/size:33554432/debug:0",
-             "frame to signal, 4 MiB", config4, "~8"),
+            ("frame to signal, 32 MiB", config32, "frame to signal, 4 MiB", config4, "~8"),
+            ("frame to signal, 32 MiB agent_config", config32, "fromJson alone, 32 MiB", "fromJson alone/33554432",
+             "<= 3"),
             ("  fromJson alone, 32 MiB", "fromJson alone/33554432", "fromJson alone, 4 MiB",
              "fromJson alone/4194304", "~8")):
         if name in medians and floor_name in medians:

@@ -10,6 +10,7 @@
 #include "ZelvoFrame.h"
 #include "comm/ZelvoServer.h"
 #include "comm/ZelvoSocket.h"
+#include "util/ZelvoMemory.h"
 
 #include <QByteArray>
 #include <QCoreApplication>
@@ -162,6 +163,9 @@ BENCHMARK(wholePath)->Name("frame to agentConfigReceived")->ArgNames({"size", "d
 
 int main(int argc, char** argv)
 {
+    // Large blocks come from the system and go back to it, as in the
+    // program: a frame's slices are fresh pages, faulted in as they fill.
+    ZelvoMemory::returnLargeBlocks();
     QCoreApplication application(argc, argv);
     qInstallMessageHandler(dropMessage);
     benchmark::Initialize(&argc, argv);

@@ -1,5 +1,7 @@
 #include "BenchSupport.h"
 
+#include "util/ZelvoMemory.h"
+
 #include <QApplication>
 #include <QByteArray>
 #include <QLoggingCategory>
@@ -46,6 +48,7 @@ void prepareQuietOffscreenRun(const QString& home)
 int runOffscreenBenchmarks(int argc, char** argv, const std::function<void()>& registerBenchmarks,
                            const std::function<void()>& beforeExit)
 {
+    ZelvoMemory::returnLargeBlocks();
     QTemporaryDir home;
     prepareQuietOffscreenRun(home.path());
     QApplication application(argc, argv);

@@ -38,8 +38,9 @@ void waitFor(Condition done)
 // nobody reads.
 void prepareQuietOffscreenRun(const QString& home);
 
-// The main() of a benchmark of the emulator in its own process: a home of
-// its own in a temporary folder, prepared as above, the application, then
+// The main() of a benchmark of the emulator in its own process: large
+// blocks of memory come from the system as in the program, a home of its
+// own in a temporary folder, prepared as above, the application, then
 // the benchmarks, those of registerBenchmarks too, which it calls once the
 // application stands; beforeExit lets go of what must go before the
 // application does.
