@@ -6,6 +6,7 @@
 #include "util/ZelvoUtil.h"
 #include "ZelvoLog.h"
 
+#include <QJsonDocument>
 #include <QPainter>
 #include <QThreadPool>
 
@@ -71,7 +72,7 @@ void ZelvoDisplayHistory::compress(Display display)
             frame.key = key;
             frame.rect = rect;
             frame.png = ZelvoUtil::encodePng(key ? display.image : display.image.copy(rect));
-            frame.screen = display.describe();
+            entry.screen = QJsonDocument(display.describe()).toJson(QJsonDocument::Compact);
         }
         return entry;
     });
@@ -105,8 +106,8 @@ void ZelvoDisplayHistory::take(const Entry& entry)
         compressWaiting();
     if (!entry.changed || entry.generation != generation)
         return;
-    frames.append(entry.frame);
-    heldBytes += costOf(entry.frame);
+    frames.append({entry.frame, entry.screen});
+    heldBytes += costOf(frames.constLast());
     keepWithinBudget();
 }
 
@@ -135,11 +136,11 @@ void ZelvoDisplayHistory::keepWithinBudget()
     // next frame, and up to a whole display that the rest can start from.
     int drop = 0;
     qint64 freed = 0;
-    while (drop < frames.size() - 1 && (heldBytes - freed > byteBudget * 3 / 4 || !frames.at(drop).key)) {
+    while (drop < frames.size() - 1 && (heldBytes - freed > byteBudget * 3 / 4 || !frames.at(drop).frame.key)) {
         freed += costOf(frames.at(drop));
         ++drop;
     }
-    while (drop < frames.size() - 1 && !frames.at(drop).key) {
+    while (drop < frames.size() - 1 && !frames.at(drop).frame.key) {
         freed += costOf(frames.at(drop));
         ++drop;
     }
@@ -161,30 +162,33 @@ ZelvoDisplayHistory::Frames ZelvoDisplayHistory::since(quint64 sequence) const
     // The display as it stood after that record: the last frame shown by
     // then, or the first kept when the history let those go.
     int first = 0;
-    for (int i = 0; i < frames.size() && frames.at(i).sequence <= sequence; ++i)
+    for (int i = 0; i < frames.size() && frames.at(i).frame.sequence <= sequence; ++i)
         first = i;
     Frames result;
     result.reserve(frames.size() - first);
     result.append(composedAt(first));
     for (int i = first + 1; i < frames.size(); ++i)
-        result.append(frames.at(i));
+        result.append(frames.at(i).frame);
+    for (int i = 0; i < result.size(); ++i)
+        result[i].screen = QJsonDocument::fromJson(frames.at(first + i).screen).object();
     return result;
 }
 
 ZelvoReport::Frame ZelvoDisplayHistory::composedAt(int index) const
 {
-    ZelvoReport::Frame frame = frames.at(index);
+    ZelvoReport::Frame frame = frames.at(index).frame;
     if (frame.key)
         return frame;
     int key = index;
-    while (key > 0 && !frames.at(key).key)
+    while (key > 0 && !frames.at(key).frame.key)
         --key;
-    QImage display = QImage::fromData(frames.at(key).png, "PNG").convertToFormat(QImage::Format_ARGB32_Premultiplied);
+    QImage display =
+        QImage::fromData(frames.at(key).frame.png, "PNG").convertToFormat(QImage::Format_ARGB32_Premultiplied);
     {
         QPainter painter(&display);
         painter.setCompositionMode(QPainter::CompositionMode_Source);
         for (int i = key + 1; i <= index; ++i)
-            painter.drawImage(frames.at(i).rect.topLeft(), QImage::fromData(frames.at(i).png, "PNG"));
+            painter.drawImage(frames.at(i).frame.rect.topLeft(), QImage::fromData(frames.at(i).frame.png, "PNG"));
     }
     frame.key = true;
     frame.rect = display.rect();
@@ -192,8 +196,7 @@ ZelvoReport::Frame ZelvoDisplayHistory::composedAt(int index) const
     return frame;
 }
 
-qint64 ZelvoDisplayHistory::costOf(const ZelvoReport::Frame& frame)
+qint64 ZelvoDisplayHistory::costOf(const Kept& kept)
 {
-    // The display as data is a few hundred bytes.
-    return frame.png.size() + 512;
+    return kept.frame.png.size() + kept.screen.size() + qint64(sizeof(Kept));
 }

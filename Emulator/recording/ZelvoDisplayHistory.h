@@ -66,6 +66,8 @@ private:
     struct Entry
     {
         ZelvoReport::Frame frame;
+        // What the display shows as data, as compact JSON.
+        QByteArray screen;
         bool changed = false;
         // Frames of the records before a reset are let go when they come.
         int generation = 0;
@@ -82,6 +84,15 @@ private:
         Describe describe;
     };
 
+    // A frame as the history keeps it: what the display shows as data stays
+    // JSON text until a report asks for it. Parsed, one text's description
+    // holds about six times its text in memory, which the budget missed.
+    struct Kept
+    {
+        ZelvoReport::Frame frame;
+        QByteArray screen;
+    };
+
     void compress(Display display);
     void compressWaiting();
     void take(const Entry& entry);
@@ -90,13 +101,13 @@ private:
     Frames since(quint64 sequence) const;
     // The whole display at frames[index], from the key frame before it.
     ZelvoReport::Frame composedAt(int index) const;
-    static qint64 costOf(const ZelvoReport::Frame& frame);
+    static qint64 costOf(const Kept& kept);
 
     ZelvoRecorder* recorder = nullptr;
     const ZelvoClock* clock = nullptr;
     std::unique_ptr<QThreadPool> encoders;
     std::unique_ptr<ZelvoOrderedWork<Entry>> encoded;
-    Frames frames;
+    QVector<Kept> frames;
     qint64 heldBytes = 0;
     qint64 droppedFrames = 0;
     // What was last compressed, which the next display is compared with.

@@ -46,6 +46,7 @@ private slots:
 // Content that comes faster than it is compressed (no turn of the event
 // loop between changes) waits within the bound, and the answer still ends
 // on the display as it was last shown; at a human pace every change stays.
+// What the history holds is counted with each display's description.
 void TestZelvoDisplayHistory::burstKeepsItsNewestDisplayWithinBound_data()
 {
     QTest::addColumn<int>("changes");
@@ -63,8 +64,12 @@ void TestZelvoDisplayHistory::burstKeepsItsNewestDisplayWithinBound()
     ZelvoClock clock(ZelvoClock::Mode::Manual);
     ZelvoRecorder recorder(100, &clock);
     ZelvoDisplayHistory history(&recorder, &clock);
+    // A description larger than its picture, which the budget must count.
+    const QString padding(2000, QLatin1Char('x'));
     for (int i = 0; i < changes; ++i) {
-        history.showImage(display(i), [i] { return QJsonObject{{QStringLiteral("number"), i}}; });
+        history.showImage(display(i), [i, &padding] {
+            return QJsonObject{{QStringLiteral("number"), i}, {QStringLiteral("padding"), padding}};
+        });
         while (turnLoop && history.size() <= i)
             QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
     }
@@ -75,6 +80,7 @@ void TestZelvoDisplayHistory::burstKeepsItsNewestDisplayWithinBound()
     QVERIFY2(history.size() <= mostFrames, qPrintable(QString::number(history.size())));
     if (turnLoop)
         QCOMPARE(history.size(), changes);
+    QVERIFY(history.bytes() > qint64(history.size()) * padding.size());
     QCOMPARE(answer->constLast().screen.value(QStringLiteral("number")).toInt(), changes - 1);
     QCOMPARE(lastDisplay(*answer), display(changes - 1));
 }
