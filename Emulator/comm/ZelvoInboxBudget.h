@@ -11,8 +11,8 @@
 // inbox reads a frame larger than a small one only once the whole fits
 // within the limit beside what the others hold (or nothing but small
 // frames is held), its agent's bytes waiting in the kernel meanwhile, in
-// the order the frames began. Small frames are always read, so that an agent sending
-// them is served meanwhile. No inbox is closed for it.
+// the order the frames began. Small frames are always read, so that an
+// agent sending them is served meanwhile. No inbox is closed for it.
 class ZelvoInboxBudget final
 {
     Q_DISABLE_COPY_MOVE(ZelvoInboxBudget)

@@ -573,35 +573,34 @@ void ZelvoControlCommands::screenshot(const ZelvoControlRequest& request, const 
 
 void ZelvoControlCommands::recordDisplay(const ZelvoControlRequest& request, const Reply& reply)
 {
-    ZelvoDisplayRecorder* display = displayRecorder;
     const QString path = request.text(QStringLiteral("file"));
     const double seconds = request.number(QStringLiteral("seconds"));
     QString error;
-    if (!display->start(path, seconds, &error)) {
+    if (!displayRecorder->start(path, seconds, &error)) {
         reply({}, error);
         return;
     }
     if (!request.isOn(QStringLiteral("wait")) || seconds <= 0) {
-        reply({{QStringLiteral("file"), path}, {QStringLiteral("frames"), display->frameCount()}}, QString());
+        reply({{QStringLiteral("file"), path}, {QStringLiteral("frames"), displayRecorder->frameCount()}}, QString());
         return;
     }
     // Ended at its time, by "record stop" or by a reset: answered once the
     // file is written, with what it holds.
     ZelvoPendingReply* pending =
-        display->whenFinished(this, [reply](const QString& finishedPath, int frames, const QString& failure) {
+        displayRecorder->whenFinished(this, [reply](const QString& finishedPath, int frames, const QString& failure) {
             reply(failure.isEmpty() ? written(finishedPath, QStringLiteral("frames"), frames) : QJsonObject(), failure);
         });
     endWithClient(request, pending);
-    if (display->remainingMillis() >= 0) {
-        pending->passManualTime(deviceClock, display->remainingMillis());
+    if (displayRecorder->remainingMillis() >= 0) {
+        pending->passManualTime(deviceClock, displayRecorder->remainingMillis());
         return;
     }
     // The recording a reset ended is still being written: this one, and its
     // time, begin once that file is finished.
     auto* beginning = new ZelvoPendingReply(pending);
-    connect(display, &ZelvoDisplayRecorder::finished, beginning, [this, display, pending, beginning] {
-        beginning->finish([this, display, pending] {
-            pending->passManualTime(deviceClock, display->remainingMillis());
+    connect(displayRecorder, &ZelvoDisplayRecorder::finished, beginning, [this, pending, beginning] {
+        beginning->finish([this, pending] {
+            pending->passManualTime(deviceClock, displayRecorder->remainingMillis());
         });
     });
 }
@@ -619,11 +618,9 @@ void ZelvoControlCommands::recordSession(const ZelvoControlRequest& request, con
 
 void ZelvoControlCommands::stopRecording(const ZelvoControlRequest& request, const Reply& reply)
 {
-    ZelvoDisplayRecorder* display = displayRecorder;
-    ZelvoSessionRecorder* session = sessionRecorder;
     // One that stopped by itself is ended here too, with its reason.
-    const bool displayWasRecording = display->isRecording() || !display->failure().isEmpty();
-    const bool sessionWasRecording = session->isRecording() || !session->failure().isEmpty();
+    const bool displayWasRecording = displayRecorder->isRecording() || !displayRecorder->failure().isEmpty();
+    const bool sessionWasRecording = sessionRecorder->isRecording() || !sessionRecorder->failure().isEmpty();
     if (!displayWasRecording && !sessionWasRecording) {
         reply({}, QStringLiteral("nothing is being recorded"));
         return;
@@ -632,9 +629,9 @@ void ZelvoControlCommands::stopRecording(const ZelvoControlRequest& request, con
     QStringList errors;
     QString error;
     if (sessionWasRecording) {
-        const QString sessionPath = session->path();
-        const int lines = session->lineCount();
-        if (session->stop(&error))
+        const QString sessionPath = sessionRecorder->path();
+        const int lines = sessionRecorder->lineCount();
+        if (sessionRecorder->stop(&error))
             results.insert(QStringLiteral("session"), written(sessionPath, QStringLiteral("records"), lines));
         else
             errors.append(QStringLiteral("session: ") + error);
@@ -646,16 +643,16 @@ void ZelvoControlCommands::stopRecording(const ZelvoControlRequest& request, con
             results.insert(QStringLiteral("display"), written(displayPath, QStringLiteral("frames"), frames));
         reply(errors.isEmpty() ? results : QJsonObject(), errors.join(QStringLiteral("; ")));
     };
-    if (!display->isRecording()) {
+    if (!displayRecorder->isRecording()) {
         // Nothing to finish; one that stopped by itself tells its reason.
-        const QString failure = display->failure();
-        display->stop();
+        const QString failure = displayRecorder->failure();
+        displayRecorder->stop();
         answer(QString(), 0, failure);
         return;
     }
     // Answered once the frames still being encoded are in the file.
-    endWithClient(request, display->whenFinished(this, answer));
-    display->stop();
+    endWithClient(request, displayRecorder->whenFinished(this, answer));
+    displayRecorder->stop();
 }
 
 void ZelvoControlCommands::fullScreen(const ZelvoControlRequest& request, const Reply& reply)
@@ -693,9 +690,8 @@ void ZelvoControlCommands::wait(const ZelvoControlRequest& request, const Reply&
     };
 
     // The content's fate may be known already: the latest matching record.
-    const ZelvoRecorder* recorder = messageRecorder;
-    for (int index = recorder->size() - 1; index >= 0; --index) {
-        const ZelvoRecord& record = recorder->at(index);
+    for (int index = messageRecorder->size() - 1; index >= 0; --index) {
+        const ZelvoRecord& record = messageRecorder->at(index);
         if (record.sequence <= since)
             break;
         if (!matches(record))
@@ -718,7 +714,7 @@ void ZelvoControlCommands::wait(const ZelvoControlRequest& request, const Reply&
     // either clock.
     // Running out, it names the frames that came to nothing, since the
     // point the request names or else since it began.
-    const quint64 began = request.has(QStringLiteral("since")) ? since : recorder->lastSequence();
+    const quint64 began = request.has(QStringLiteral("since")) ? since : messageRecorder->lastSequence();
     pending->expireAfter(timeoutMillis, [this, agentHash, timeoutMillis, began, reply] {
         reply({}, QStringLiteral("no content of %1 on the display after %2 ms").arg(agentHash).arg(timeoutMillis)
                       + framesWithoutEffect(*messageRecorder, agentHash, began));
@@ -799,14 +795,12 @@ QJsonObject ZelvoControlCommands::clockState() const
 
 QJsonObject ZelvoControlCommands::recordingState() const
 {
-    const ZelvoDisplayRecorder* display = displayRecorder;
-    const ZelvoSessionRecorder* session = sessionRecorder;
-    QJsonObject state{{QStringLiteral("display"), display->isRecording()},
-                      {QStringLiteral("session"), session->isRecording()}};
-    if (!display->failure().isEmpty())
-        state.insert(QStringLiteral("displayStopped"), display->failure());
-    if (!session->failure().isEmpty())
-        state.insert(QStringLiteral("sessionStopped"), session->failure());
+    QJsonObject state{{QStringLiteral("display"), displayRecorder->isRecording()},
+                      {QStringLiteral("session"), sessionRecorder->isRecording()}};
+    if (!displayRecorder->failure().isEmpty())
+        state.insert(QStringLiteral("displayStopped"), displayRecorder->failure());
+    if (!sessionRecorder->failure().isEmpty())
+        state.insert(QStringLiteral("sessionStopped"), sessionRecorder->failure());
     return state;
 }
 

@@ -43,8 +43,7 @@ public:
     // Takes the socket as its child; deletes itself when the socket closes.
     // recorder is what the log command reads and follows.
     ZelvoControlSession(QTcpSocket* socket, ZelvoControlCommands* commands, ZelvoRecorder* recorder,
-                        const ZelvoControlToken* token,
-                        Admission admit, QObject* parent);
+                        const ZelvoControlToken* token, Admission admit, QObject* parent);
     ~ZelvoControlSession() override;
 
     bool isAuthenticated() const { return authenticated; }

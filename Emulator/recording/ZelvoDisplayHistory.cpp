@@ -66,13 +66,13 @@ void ZelvoDisplayHistory::compress(Display display)
         const QRect rect = key ? display.image.rect() : ZelvoUtil::changedRect(before, display.image);
         entry.changed = !rect.isEmpty();
         if (entry.changed) {
-            ZelvoReport::Frame& frame = entry.frame;
+            ZelvoReport::Frame& frame = entry.kept.frame;
             frame.sequence = display.sequence;
             frame.timeMillis = display.timeMillis;
             frame.key = key;
             frame.rect = rect;
             frame.png = ZelvoUtil::encodePng(key ? display.image : display.image.copy(rect));
-            entry.screen = QJsonDocument(display.describe()).toJson(QJsonDocument::Compact);
+            entry.kept.screen = QJsonDocument(display.describe()).toJson(QJsonDocument::Compact);
         }
         return entry;
     });
@@ -106,7 +106,7 @@ void ZelvoDisplayHistory::take(const Entry& entry)
         compressWaiting();
     if (!entry.changed || entry.generation != generation)
         return;
-    frames.append({entry.frame, entry.screen});
+    frames.append(entry.kept);
     heldBytes += costOf(frames.constLast());
     keepWithinBudget();
 }

@@ -62,12 +62,19 @@ public:
     int size() const { return frames.size(); }
 
 private:
+    // A frame as the history keeps it: what the display shows as data stays
+    // JSON text until a report asks for it. Parsed, one text's description
+    // holds about six times its text in memory, which the budget missed.
+    struct Kept
+    {
+        ZelvoReport::Frame frame;
+        QByteArray screen;
+    };
+
     // A frame compressed, or a request for the frames waiting its turn.
     struct Entry
     {
-        ZelvoReport::Frame frame;
-        // What the display shows as data, as compact JSON.
-        QByteArray screen;
+        Kept kept;
         bool changed = false;
         // Frames of the records before a reset are let go when they come.
         int generation = 0;
@@ -82,15 +89,6 @@ private:
         qint64 timeMillis = 0;
         QImage image;
         Describe describe;
-    };
-
-    // A frame as the history keeps it: what the display shows as data stays
-    // JSON text until a report asks for it. Parsed, one text's description
-    // holds about six times its text in memory, which the budget missed.
-    struct Kept
-    {
-        ZelvoReport::Frame frame;
-        QByteArray screen;
     };
 
     void compress(Display display);

@@ -21,9 +21,10 @@ class ZelvoWebServer;
 // more than maxUnshown frames and one batch are on their way at once, each
 // kind counted apart so that a frame never waits behind a backlog in the
 // socket nor behind the records; past maxUnsentBytes waiting in the socket
-// it sends no frames and no records. Then the newest of each follows once the viewer has caught
-// up, so a slow viewer skips frames, sees no old ones, and its memory stays
-// flat. One that reads nothing while cutOffBytes wait is closed.
+// it sends no frames and no records. Then the newest of each follows once
+// the viewer has caught up, so a slow viewer skips frames, sees no old
+// ones, and its memory stays flat. One that reads nothing while
+// cutOffBytes wait is closed.
 //
 // Its requests wait, in order, while maxUnsentBytes of what it was sent
 // wait in the socket, so that a flood of requests in one write queues no

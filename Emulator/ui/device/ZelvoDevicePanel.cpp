@@ -188,11 +188,11 @@ ZelvoDevicePanel::ZelvoDevicePanel(ZelvoEmulator* window, ZelvoServer* server, c
     connect(session, &ZelvoSessionRecorder::recordingChanged, recordSession,
             [this](bool recording) { showRecording(recordSession, recording); });
 
-    ZelvoClock* clock = deviceClock;
-    connect(clockToggle, &QPushButton::clicked, clock,
-            [clock] { clock->setMode(clock->isManual() ? ZelvoClock::Mode::Real : ZelvoClock::Mode::Manual); });
-    connect(clock, &ZelvoClock::modeChanged, this, &ZelvoDevicePanel::showClock);
-    connect(clock, &ZelvoClock::advanced, this, &ZelvoDevicePanel::showClock);
+    connect(clockToggle, &QPushButton::clicked, deviceClock, [this] {
+        deviceClock->setMode(deviceClock->isManual() ? ZelvoClock::Mode::Real : ZelvoClock::Mode::Manual);
+    });
+    connect(deviceClock, &ZelvoClock::modeChanged, this, &ZelvoDevicePanel::showClock);
+    connect(deviceClock, &ZelvoClock::advanced, this, &ZelvoDevicePanel::showClock);
 
     showLink();
     showClock();
@@ -222,15 +222,17 @@ void ZelvoDevicePanel::showLink()
 
 void ZelvoDevicePanel::showClock()
 {
-    const ZelvoClock* clock = deviceClock;
     const auto seconds = [](qint64 millis) { return QString::number(double(millis) / 1000, 'f', 3); };
-    clockState->setText(!clock->isManual()   ? tr("Real time")
-                        : clock->isAdvancing() ? tr("Advancing: at %1 s of %2 s").arg(seconds(clock->now()),
-                                                                                     seconds(clock->advanceTarget()))
-                                               : tr("Paused at %1 s; the control channel advances it").arg(seconds(clock->now())));
-    clockToggle->setText(clock->isManual() ? tr("Resume") : tr("Pause"));
+    if (!deviceClock->isManual())
+        clockState->setText(tr("Real time"));
+    else if (deviceClock->isAdvancing())
+        clockState->setText(tr("Advancing: at %1 s of %2 s")
+                                .arg(seconds(deviceClock->now()), seconds(deviceClock->advanceTarget())));
+    else
+        clockState->setText(tr("Paused at %1 s; the control channel advances it").arg(seconds(deviceClock->now())));
+    clockToggle->setText(deviceClock->isManual() ? tr("Resume") : tr("Pause"));
     // Resuming waits for the advance to end.
-    clockToggle->setEnabled(!clock->isAdvancing());
+    clockToggle->setEnabled(!deviceClock->isAdvancing());
 }
 
 QPushButton* ZelvoDevicePanel::gestureButton(const QString& name) const

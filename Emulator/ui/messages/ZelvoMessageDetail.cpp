@@ -83,11 +83,12 @@ void ZelvoMessageDetail::showRecord(const ZelvoRecord& record)
 {
     headline->setText(record.sentence());
     QList<QByteArray> decoded;
-    if (record.direction == ZelvoRecord::Direction::In && !record.payload.isEmpty() && record.payload.size() < record.size)
+    const bool in = record.direction == ZelvoRecord::Direction::In;
+    if (in && !record.payload.isEmpty() && record.payload.size() < record.size)
         json->setPlainText(QString::fromUtf8(record.payload) + tr("…(%1 bytes; only their start is kept)").arg(*record.size));
-    else if (record.direction == ZelvoRecord::Direction::In && !record.payload.isEmpty())
+    else if (in && !record.payload.isEmpty())
         json->setPlainText(readable(record.payload, &decoded));
-    else if (record.direction == ZelvoRecord::Direction::In && record.size > 0)
+    else if (in && record.size > 0)
         json->setPlainText(tr("The bytes of this message are no longer kept."));
     else
         json->setPlainText(QString::fromUtf8(QJsonDocument(record.toJson()).toJson(QJsonDocument::Indented)));
