@@ -60,42 +60,7 @@ bool ZelvoFrameReader::append(const QByteArray& bytes)
 
 bool ZelvoFrameReader::readFrom(QIODevice* device)
 {
-    // A payload is taken slice by slice, which may need several reads.
-    const bool inPayload = remaining > 0;
-    for (;;) {
-        const qint64 wanted = bytesWanted();
-        if (!consume(device, &takeFromDevice, device->bytesAvailable()))
-            return false;
-        if (!inPayload || remaining == 0 || bytesWanted() == wanted || device->bytesAvailable() == 0)
-            return true;
-    }
-}
-
-QByteArray ZelvoFrameReader::join(const QList<QByteArray>& slices)
-{
-    if (slices.size() == 1)
-        return slices.constFirst();
-    QByteArray whole;
-    whole.reserve(int(size(slices)));
-    for (const QByteArray& slice : slices)
-        whole.append(slice);
-    return whole;
-}
-
-qint64 ZelvoFrameReader::size(const QList<QByteArray>& slices)
-{
-    qint64 bytes = 0;
-    for (const QByteArray& slice : slices)
-        bytes += slice.size();
-    return bytes;
-}
-
-qint64 ZelvoFrameReader::heldBytes() const
-{
-    qint64 held = buffer.capacity();
-    for (const QByteArray& slice : slices)
-        held += slice.capacity();
-    return held;
+    return consume(device, &takeFromDevice, device->bytesAvailable());
 }
 
 qint64 ZelvoFrameReader::bytesWanted() const
@@ -105,7 +70,7 @@ qint64 ZelvoFrameReader::bytesWanted() const
 
 bool ZelvoFrameReader::consume(void* source, Source take, qint64 available)
 {
-    qint64 count = qMin(available, bytesWanted());
+    const qint64 count = qMin(available, bytesWanted());
     if (count <= 0)
         return true;
     if (remaining == 0) {
@@ -120,9 +85,6 @@ bool ZelvoFrameReader::consume(void* source, Source take, qint64 available)
     if (skipping) {
         taken = take(source, nullptr, count);
     } else {
-        if (buffer.size() == sliceSize)
-            slices.append(std::exchange(buffer, QByteArray()));
-        count = qMin<qint64>(count, sliceSize - buffer.size());
         if (!reserveFor(count))
             return false;
         // Straight into the frame's buffer, without a temporary array.
@@ -163,19 +125,21 @@ void ZelvoFrameReader::startFrame()
         finishFrame();
 }
 
-// The slice grows with the bytes that arrived, not with the length that
+// The buffer grows with the bytes that arrived, not with the length that
 // the header announced: a header alone costs nothing. Doubling keeps the
-// copies of a slice linear, and the slice's size and the frame's own length
-// cap it, so that the payload handed on holds no slack. Past half the cap
-// it takes the cap at once: one more doubling, cut short by the cap, would
-// copy nearly the whole slice again for the last few bytes.
+// copies linear, and the frame's own length caps it, so that the payload
+// handed on holds no slack. Past half the cap it takes the cap at once: one
+// more doubling, cut short by the cap, would grow it again for the last few
+// bytes. A large buffer is a block of its own from the system (see
+// ZelvoMemory), which the C library grows by moving its pages, not by
+// copying them, so that growing never holds the reading thread for long.
 bool ZelvoFrameReader::reserveFor(qint64 count)
 {
     const qint64 held = buffer.capacity();
     const qint64 needed = buffer.size() + count;
     if (needed <= held)
         return true;
-    const qint64 cap = qMin<qint64>(sliceSize, buffer.size() + remaining);
+    const qint64 cap = buffer.size() + remaining;
     qint64 wanted = qMin(qMax(needed, 2 * held), cap);
     if (2 * wanted > cap)
         wanted = cap;
@@ -203,15 +167,13 @@ void ZelvoFrameReader::finishFrame()
         skipping = false;
         return;
     }
-    budget->change(heldBytes(), 0);
-    slices.append(std::exchange(buffer, QByteArray()));
-    payloads.append(std::exchange(slices, {}));
+    budget->change(buffer.capacity(), 0);
+    payloads.append(std::exchange(buffer, QByteArray()));
 }
 
 void ZelvoFrameReader::clear()
 {
-    budget->change(heldBytes(), 0);
-    slices.clear();
+    budget->change(buffer.capacity(), 0);
     buffer = QByteArray();
     header.clear();
     remaining = 0;

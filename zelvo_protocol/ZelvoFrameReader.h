@@ -42,21 +42,13 @@ public:
     qint64 announcedSize() const { return packetSize; }
 
     bool hasPayload() const { return !payloads.isEmpty(); }
-    QByteArray takePayload() { return join(payloads.takeFirst()); }
-    // The next payload as it was held: in slices of at most sliceSize bytes,
-    // for whoever joins a large one away from the thread that reads it.
-    QList<QByteArray> takePayloadSlices() { return payloads.takeFirst(); }
-    static QByteArray join(const QList<QByteArray>& slices);
-    static qint64 size(const QList<QByteArray>& slices);
+    QByteArray takePayload() { return payloads.takeFirst(); }
 
-    // A payload is held in slices of this size, never copied into a larger
-    // buffer as it grows: the copy would hold the reading thread for as
-    // long as the payload is large.
-    static constexpr int sliceSize = 1024 * 1024;
-
-    // Bytes copied so far: into the slices as they arrived, and within a
-    // slice each time it grew. However the bytes were cut, at most twice
-    // what was read: for tests that reading stays linear in a frame's size.
+    // Bytes copied so far: into the buffer as they arrived, and the buffer
+    // itself each time it grew (an upper bound: the C library moves a large
+    // block's pages rather than its bytes). However the bytes were cut, at
+    // most twice what was read: for tests that reading stays linear in a
+    // frame's size.
     qint64 bytesCopied() const { return copied; }
 
     QString error() const { return failure; }
@@ -69,14 +61,11 @@ private:
     void startFrame();
     bool reserveFor(qint64 count);
     void finishFrame();
-    // The capacity of the frame in progress, as the budget counts it.
-    qint64 heldBytes() const;
 
     QByteArray header;
-    // The frame's slices filled so far, and the one being filled.
-    QList<QByteArray> slices;
+    // The payload of the frame in progress, as far as it has arrived.
     QByteArray buffer;
-    QList<QList<QByteArray>> payloads;
+    QList<QByteArray> payloads;
     QString failure;
     qint64 packetSize = 0;
     qint64 remaining = 0;

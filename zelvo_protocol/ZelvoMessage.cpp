@@ -1,6 +1,5 @@
 #include "ZelvoMessage.h"
 
-#include "ZelvoFrameReader.h"
 #include "ZelvoJson.h"
 
 #include <QJsonDocument>
@@ -20,11 +19,6 @@ ZelvoMessage ZelvoMessage::decode(const QByteArray& payload)
             : !document.isObject()                              ? Fault::NotObject
                                                                 : Fault::NoCommandType;
     return message;
-}
-
-ZelvoMessage ZelvoMessage::decode(const QList<QByteArray>& slices)
-{
-    return decode(ZelvoFrameReader::join(slices));
 }
 
 ZelvoMessage ZelvoMessage::fromAction(const ZelvoAction& action)

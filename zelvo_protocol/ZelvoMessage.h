@@ -48,8 +48,6 @@ struct ZelvoMessage
     enum class Fault { None, NotJson, NotObject, NoCommandType, UnknownCommandType };
 
     static ZelvoMessage decode(const QByteArray& payload);
-    // A frame's payload in the slices it was read in (see ZelvoFrameReader).
-    static ZelvoMessage decode(const QList<QByteArray>& slices);
     // The message of an action already parsed: for callers that have no frame.
     static ZelvoMessage fromAction(const ZelvoAction& action);
 

@@ -1,7 +1,6 @@
 #include "comm/ZelvoReceiver.h"
 
 #include "ZelvoFrame.h"
-#include "ZelvoFrameReader.h"
 #include "comm/ZelvoAgentSink.h"
 #include "comm/ZelvoInboxBudget.h"
 #include "comm/ZelvoServer.h"
@@ -45,25 +44,20 @@ ZelvoReceiver::~ZelvoReceiver()
     budget->leave(budgetNumber);
 }
 
-void ZelvoReceiver::onDataReceived(const QList<QByteArray>& slices)
+void ZelvoReceiver::onDataReceived(const QByteArray& payload)
 {
-    const qint64 size = ZelvoFrameReader::size(slices);
+    const qint64 size = payload.size();
     qCDebug(zelvoLinkLog).nospace() << "ZelvoReceiver::onDataReceived cmd [dataSize:" << size << "]";
     readingBytes = 0;
     pendingBytes += size;
     // The common case, a small frame with nothing before it, takes effect
     // at once, without a turn through the queues.
     if (size < offThreadBytes && decoding.isIdle())
-        onDecoded(ZelvoMessage::decode(slices), size);
+        onDecoded(ZelvoMessage::decode(payload), size);
     else if (size < offThreadBytes)
-        decoding.add({ZelvoMessage::decode(slices), {}, size});
+        decoding.add({ZelvoMessage::decode(payload), {}, size});
     else
-        decoding.run([slices = slices, size]() mutable {
-            // The slices go as soon as they are joined, before the text is
-            // decoded: the frame is held once, not twice, meanwhile.
-            const QByteArray payload = ZelvoFrameReader::join(std::exchange(slices, {}));
-            return Step{ZelvoMessage::decode(payload), {}, size};
-        });
+        decoding.run([payload, size] { return Step{ZelvoMessage::decode(payload), {}, size}; });
     updateHeld();
 }
 

@@ -44,8 +44,7 @@ public:
     ZelvoReceiver(ZelvoServer* server, ZelvoImageWriter* pictures, QObject* parent = nullptr);
     ~ZelvoReceiver() override;
 
-    // A frame's payload in the slices it was read in.
-    void onDataReceived(const QList<QByteArray>& slices);
+    void onDataReceived(const QByteArray& payload);
     // The connection has begun a frame of this many bytes (0: none any
     // more); the budget may hold its reading back until there is room.
     void onFrameAnnounced(qint64 bytes);

@@ -253,7 +253,7 @@ bool ZelvoSocket::readFrame()
 
 void ZelvoSocket::pkgReaded()
 {
-    const QList<QByteArray> slices = reader.takePayloadSlices();
+    const QByteArray payload = reader.takePayload();
     qCDebug(zelvoLinkLog) << "pkgReaded!!!!";
-    emit dataReceived(slices);
+    emit dataReceived(payload);
 }

@@ -62,9 +62,8 @@ signals:
     void connected();
     void debug(QString message);
     void disconnected();
-    // A frame's payload in the slices it was read in (see ZelvoFrameReader):
-    // a large one is joined away from the window's thread.
-    void dataReceived(QList<QByteArray> slices);
+    // A frame's payload.
+    void dataReceived(const QByteArray& payload);
     // A frame of bytes has begun, its header read and its payload not yet
     // (0: the frame in progress was dropped). Its payload is read only if
     // the socket is not paused once this returns.

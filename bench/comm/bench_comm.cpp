@@ -108,8 +108,8 @@ void framing(benchmark::State& state)
     Loopback link;
     ZelvoSocket zelvoSocket(link.reader, nullptr);
     int delivered = 0;
-    QObject::connect(&zelvoSocket, &ZelvoSocket::dataReceived, [&](const QList<QByteArray>& slices) {
-        benchmark::DoNotOptimize(slices.constFirst().constData());
+    QObject::connect(&zelvoSocket, &ZelvoSocket::dataReceived, [&](const QByteArray& payload) {
+        benchmark::DoNotOptimize(payload.constData());
         ++delivered;
     });
     for (auto _ : state) {
@@ -164,7 +164,7 @@ BENCHMARK(wholePath)->Name("frame to agentConfigReceived")->ArgNames({"size", "d
 int main(int argc, char** argv)
 {
     // Large blocks come from the system and go back to it, as in the
-    // program: a frame's slices are fresh pages, faulted in as they fill.
+    // program: a large frame's buffer is fresh pages, faulted in as it fills.
     ZelvoMemory::returnLargeBlocks();
     QCoreApplication application(argc, argv);
     qInstallMessageHandler(dropMessage);

@@ -26,7 +26,7 @@ QList<QByteArray> payloads(const QSignalSpy& spy)
 {
     QList<QByteArray> received;
     for (const QList<QVariant>& arguments : spy)
-        received << ZelvoFrameReader::join(arguments.at(0).value<QList<QByteArray>>());
+        received << arguments.at(0).toByteArray();
     return received;
 }
 

@@ -1,12 +1,15 @@
 #include "ZelvoFrameReader.h"
 
 #include "HandFrames.h"
+#include "ZelvoFrameBudget.h"
 
 #include <QBuffer>
 #include <QByteArray>
 #include <QIODevice>
 #include <QList>
 #include <QtTest>
+
+#include <memory>
 
 namespace {
 
@@ -34,7 +37,7 @@ private slots:
     void frameSizeLimit_data();
     void frameSizeLimit();
     void readFromLeavesTheNextFrame();
-    void payloadAcrossSlices();
+    void largePayloadFromDevice();
     void copiesLinearInSize_data();
     void copiesLinearInSize();
 };
@@ -134,26 +137,27 @@ void TestZelvoFrameReader::readFromLeavesTheNextFrame()
     QCOMPARE(device.bytesAvailable(), qint64(4 + 6));
 }
 
-// A payload larger than a slice comes out whole and in order, from one read
-// of everything the device has, and the next frame stays in the device.
-void TestZelvoFrameReader::payloadAcrossSlices()
+// A payload of megabytes comes out whole, in one buffer without slack, from
+// one read of everything the device has; the next frame stays in the device
+// and the budget gets back all the frame held.
+void TestZelvoFrameReader::largePayloadFromDevice()
 {
-    QByteArray payload(ZelvoFrameReader::sliceSize * 5 / 2, Qt::Uninitialized);
+    QByteArray payload(5 * 512 * 1024 + 3, Qt::Uninitialized);
     for (int i = 0; i < payload.size(); ++i)
         payload[i] = char(i % 251);
     QByteArray bytes = frame(payload) + frame("next");
     QBuffer device(&bytes);
     QVERIFY(device.open(QIODevice::ReadOnly));
-    ZelvoFrameReader reader;
+    auto budget = std::make_shared<ZelvoFrameBudget>();
+    ZelvoFrameReader reader(budget);
 
     QVERIFY(reader.readFrom(&device));
     QVERIFY(reader.readFrom(&device));
     QVERIFY(reader.hasPayload());
-    const QList<QByteArray> slices = reader.takePayloadSlices();
-    QCOMPARE(slices.size(), 3);
-    for (const QByteArray& slice : slices)
-        QVERIFY(slice.size() <= ZelvoFrameReader::sliceSize);
-    QVERIFY(ZelvoFrameReader::join(slices) == payload);
+    const QByteArray taken = reader.takePayload();
+    QVERIFY(taken == payload);
+    QCOMPARE(taken.capacity(), taken.size());
+    QCOMPARE(budget->held(), qint64(0));
     QCOMPARE(device.bytesAvailable(), qint64(4 + 4));
 }
 
@@ -162,17 +166,17 @@ void TestZelvoFrameReader::copiesLinearInSize_data()
     QTest::addColumn<int>("pieceSize");
     QTest::newRow("one byte") << 1;
     QTest::newRow("1000 bytes") << 1000;
-    QTest::newRow("a slice and one byte") << ZelvoFrameReader::sliceSize + 1;
+    QTest::newRow("a megabyte and one byte") << 1024 * 1024 + 1;
     QTest::newRow("all at once") << 0;
 }
 
 // A frame of megabytes in small pieces costs what it costs in one: each
-// byte copied into its slice, and at most once more as a slice grows.
+// byte copied into the buffer, and at most once more as the buffer grows.
 // Growing by what each piece needs would copy the frame once per piece.
 void TestZelvoFrameReader::copiesLinearInSize()
 {
     QFETCH(int, pieceSize);
-    QByteArray payload(3 * ZelvoFrameReader::sliceSize + 17, Qt::Uninitialized);
+    QByteArray payload(3 * 1024 * 1024 + 17, Qt::Uninitialized);
     for (int i = 0; i < payload.size(); ++i)
         payload[i] = char(i % 253);
     const QByteArray bytes = frame(payload);
