@@ -39,6 +39,17 @@ def runs(report, aggregate=None):
     return found
 
 
+def repetitions(report):
+    """Each repeated run's figures, every repetition, by name."""
+    found = {}
+    for run in report.get("benchmarks", []):
+        if run.get("error_occurred") or run.get("run_type") != "iteration":
+            continue
+        name = "/".join(part for part in run["run_name"].split("/") if not OPTION.match(part))
+        found.setdefault(name, []).append(run)
+    return found
+
+
 def micros(run, time):
     factors = {"ns": 1e-3, "us": 1.0, "ms": 1e3, "s": 1e6}
     return run[time] * factors[run.get("time_unit", "ns")]
@@ -83,21 +94,23 @@ def image(report):
 
 def content(report):
     found = runs(report, "median")
+    repeats = repetitions(report)
     names = [name[len("Path/"):] for name in found if name.startswith("Path/")]
     for request in names:
         path, floor = found["Path/" + request], found.get("Floor/" + request)
-        if not floor:
-            continue
+        # The path beside its bytes over a plain socket then drawn, measured
+        # alternately: the median ratio of the runs and their spread.
         for q, target in (("p50", "<= 1.3"), ("p99", "<= 1.6")):
-            value, floor_value = path[q + "_us"], floor[q + "_us"]
-            add("content", "%s %s" % (request, q), "%.1f us" % value, "draw alone " + q, "%.1f us" % floor_value,
-                "%.2f" % (value / floor_value), target)
-        carried = found.get("SocketFloor/" + request)
-        if carried:
-            # Context: the frame's bytes over a plain socket, then the drawing.
+            ratios = sorted(run["ratio_" + q] for run in repeats.get("Path/" + request, []))
+            spread = " (runs %.2f to %.2f)" % (ratios[0], ratios[-1]) if ratios else ""
+            add("content", "%s %s" % (request, q), "%.1f us" % path["path_%s_us" % q],
+                "plain socket + draw alone " + q, "%.1f us" % path["carried_%s_us" % q],
+                "%.2f%s" % (path["ratio_" + q], spread), target)
+        if floor:
+            # Context: the drawing alone.
             for q in ("p50", "p99"):
-                value, floor_value = path[q + "_us"], carried[q + "_us"]
-                add("content", "%s %s" % (request, q), "%.1f us" % value, "plain socket + draw alone " + q,
+                value, floor_value = path["path_%s_us" % q], floor[q + "_us"]
+                add("content", "%s %s" % (request, q), "%.1f us" % value, "draw alone " + q,
                     "%.1f us" % floor_value, "%.2f" % (value / floor_value), "none")
     # The drawing that describes itself against the drawing before it did.
     for name, described in found.items():
