@@ -374,8 +374,7 @@ int main(int argc, char** argv)
 {
     return runOffscreenBenchmarks(argc, argv, [] {
         using Run = void (*)(benchmark::State&, const Request&);
-        const std::pair<const char*, Run> runs[] = {{"Path/", BM_Path}, {"Floor/", BM_Floor},
-                                                    {"Description/", BM_Description}};
+        const std::pair<const char*, Run> runs[] = {{"Path/", BM_Path}, {"Floor/", BM_Floor}, {"Description/", BM_Description}};
         for (const Request& request : requests()) {
             for (const auto& [prefix, run] : runs) {
                 benchmark::RegisterBenchmark((std::string(prefix) + request.name).c_str(), run, request)

@@ -71,8 +71,8 @@ bool servesNewAgent(quint16 port)
     QSignalSpy replies(&agent, &ZelvoSocket::dataReceived);
     own->connectToHost(QHostAddress::LocalHost, port);
     return QTest::qWaitFor([&] { return own->state() == QAbstractSocket::ConnectedState; }, 30000)
-        && agent.sendData(agentConfig(QStringLiteral("late"))) && replies.wait(30000)
-        && replies.first().first().toByteArray() == "late";
+           && agent.sendData(agentConfig(QStringLiteral("late"))) && replies.wait(30000)
+           && replies.first().first().toByteArray() == "late";
 }
 
 } // namespace
