@@ -2,7 +2,7 @@
 
 namespace ZelvoMemory {
 
-// Blocks of a megabyte and more (a frame's slices, its decoded text, a
+// Blocks of a megabyte and more (a frame's buffer, its decoded text, a
 // picture) come from the system and go back to it when freed. The C
 // library otherwise raises that threshold to the largest block freed and
 // keeps later ones in heaps of its own threads, which a burst of large
