@@ -38,6 +38,7 @@ private slots:
     void frameSizeLimit();
     void readFromLeavesTheNextFrame();
     void largePayloadFromDevice();
+    void sharedBudgetRefusesGrowth();
     void copiesLinearInSize_data();
     void copiesLinearInSize();
 };
@@ -159,6 +160,29 @@ void TestZelvoFrameReader::largePayloadFromDevice()
     QCOMPARE(taken.capacity(), taken.size());
     QCOMPARE(budget->held(), qint64(0));
     QCOMPARE(device.bytesAvailable(), qint64(4 + 4));
+}
+
+// Readers sharing a budget: the one whose frame would take it past the
+// bound fails and drops its frame; what each held goes back to the budget.
+void TestZelvoFrameReader::sharedBudgetRefusesGrowth()
+{
+    constexpr int frameBytes = 2 * 1024 * 1024;
+    constexpr int partBytes = 600 * 1024;
+    auto budget = std::make_shared<ZelvoFrameBudget>(1024 * 1024);
+    ZelvoFrameReader first(budget);
+    ZelvoFrameReader second(budget);
+    const QByteArray part = header(frameBytes) + QByteArray(partBytes, 'x');
+
+    QVERIFY(first.append(part));
+    const qint64 heldByFirst = budget->held();
+    QVERIFY(heldByFirst >= partBytes);
+    QVERIFY(!second.append(part));
+    QVERIFY2(second.error().contains(QStringLiteral("OVER 1048576 BYTES")), qPrintable(second.error()));
+    QVERIFY(!second.inFrame());
+    QCOMPARE(budget->held(), heldByFirst);
+
+    first.clear();
+    QCOMPARE(budget->held(), qint64(0));
 }
 
 void TestZelvoFrameReader::copiesLinearInSize_data()
