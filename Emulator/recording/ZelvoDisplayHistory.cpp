@@ -166,11 +166,10 @@ ZelvoDisplayHistory::Frames ZelvoDisplayHistory::since(quint64 sequence) const
         first = i;
     Frames result;
     result.reserve(frames.size() - first);
-    result.append(composedAt(first));
-    for (int i = first + 1; i < frames.size(); ++i)
-        result.append(frames.at(i).frame);
-    for (int i = 0; i < result.size(); ++i)
-        result[i].screen = QJsonDocument::fromJson(frames.at(first + i).screen).object();
+    for (int i = first; i < frames.size(); ++i) {
+        result.append(i == first ? composedAt(i) : frames.at(i).frame);
+        result.last().screen = QJsonDocument::fromJson(frames.at(i).screen).object();
+    }
     return result;
 }
 
